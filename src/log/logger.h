@@ -1,0 +1,64 @@
+#pragma once
+// The process-wide leveled logger. One Logger exists (owned by the application
+// object); Logger::instance() reaches it from anywhere. The logger's level gates
+// the composition of messages (see FLOG), each sink's level gates delivery.
+
+#include "log/log_level.h"
+#include "log/log_sink.h"
+
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+class Logger {
+public:
+    // Registers itself as the process-wide logger.
+    Logger();
+    virtual ~Logger();  // deletes the sinks, clears the process-wide pointer
+    Logger(const Logger&) = delete;
+    Logger& operator=(const Logger&) = delete;
+
+    static Logger* instance() { return s_instance; }
+
+    // Takes ownership; entries are kept sorted by level, highest first.
+    void addSink(LogSink* sink, int level);
+    // Unlinks without deleting; false when the sink is not registered.
+    bool removeSink(LogSink* sink);
+    void clearSinks();
+
+    void log(int level, const std::string& message);
+
+    int level() const { return m_level; }
+    void setLevel(int level) { m_level = level; }
+
+private:
+    static Logger* s_instance;
+    std::vector<std::pair<int, LogSink*>> m_sinks;
+    int m_level = LogLevel::Info;
+};
+
+// True when a message of this level would be composed at all.
+inline bool logEnabled(int level) {
+    const Logger* l = Logger::instance();
+    return l && l->level() >= level;
+}
+
+// Collects one message and hands it to the logger when it goes out of scope.
+class LogLine {
+public:
+    explicit LogLine(int level) : m_level(level) {}
+    ~LogLine() {
+        if (Logger* l = Logger::instance())
+            l->log(m_level, m_text.str());
+    }
+    std::ostringstream& stream() { return m_text; }
+
+private:
+    int m_level;
+    std::ostringstream m_text;
+};
+
+// FLOG(LogLevel::Notice) << "text " << value;  composes nothing when the level is off.
+#define FLOG(level) \
+    if (!logEnabled(level)) {} else LogLine(level).stream()

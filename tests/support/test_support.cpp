@@ -1,0 +1,116 @@
+#include "support/test_support.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace testsupport {
+
+std::string quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+CommandResult runCommand(const std::string& command, bool mergeStderr) {
+    CommandResult r;
+    const std::string full = command + (mergeStderr ? " 2>&1" : "");
+    FILE* p = ::popen(full.c_str(), "r");
+    if (!p)
+        return r;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
+        r.output.append(buf, n);
+    const int status = ::pclose(p);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    return r;
+}
+
+CommandResult runFramend(const std::string& arguments, bool mergeStderr) {
+    return runCommand(std::string(FRAMEND_BINARY) + " " + arguments, mergeStderr);
+}
+
+bool haveFfmpeg() {
+    static const bool have = runCommand("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null").exitCode == 0;
+    return have;
+}
+
+static void makeDirs(const std::string& path) {
+    std::string cur;
+    std::istringstream in(path);
+    std::string part;
+    if (!path.empty() && path[0] == '/')
+        cur = "/";
+    while (std::getline(in, part, '/')) {
+        if (part.empty())
+            continue;
+        cur += part + "/";
+        ::mkdir(cur.c_str(), 0755);
+    }
+}
+
+std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
+    const std::string dir = FRAMEND_FIXTURE_DIR;
+    makeDirs(dir);
+    const std::string path = dir + "/" + name;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_size > 0)
+        return path;
+    if (!haveFfmpeg())
+        return "";
+    // The extension picks the muxer, so keep it on the temporary name.
+    const auto dot = name.rfind('.');
+    const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
+    const std::string tmp = dir + "/tmp." + std::to_string(::getpid()) + "." + name + ext;
+    const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel error -y " + ffmpegArgs + " " + quote(tmp), true);
+    if (r.exitCode != 0) {
+        std::remove(tmp.c_str());
+        return "";
+    }
+    if (std::rename(tmp.c_str(), path.c_str()) != 0)
+        return "";
+    return path;
+}
+
+std::string scratchDir(const std::string& testName) {
+    const std::string dir = std::string(FRAMEND_FIXTURE_DIR) + "/../scratch/" + testName;
+    runCommand("rm -rf " + quote(dir));
+    makeDirs(dir);
+    return dir;
+}
+
+std::vector<std::string> framemd5(const std::string& file, const std::string& extraArgs) {
+    const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel error -i " + quote(file) + " " + extraArgs +
+                              " -c copy -f framemd5 -");
+    std::vector<std::string> lines;
+    std::istringstream in(r.output);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] != '#')
+            lines.push_back(line);
+    return lines;
+}
+
+std::vector<uint8_t> readFile(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool writeFile(const std::string& name, const std::vector<uint8_t>& data) {
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    return static_cast<bool>(out);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,42 @@
+#pragma once
+// Helpers shared by the test programs: running commands and the framend
+// binary, and media fixtures made by ffmpeg and cached in the build folder.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;  // standard output (and standard error when merged)
+};
+
+// Runs a shell command; captures standard output, and standard error too when
+// mergeStderr is set.
+CommandResult runCommand(const std::string& command, bool mergeStderr = false);
+
+// Runs the framend binary with the given argument string (already quoted).
+CommandResult runFramend(const std::string& arguments, bool mergeStderr = false);
+
+std::string quote(const std::string& s);
+
+bool haveFfmpeg();
+
+// A movie made by ffmpeg from the given encoding arguments (everything after
+// the inputs; the lavfi test sources are added by the caller in ffmpegArgs).
+// Cached by name in the fixture folder; made atomically, so parallel test
+// programs can ask for the same one. Returns an empty string on failure.
+std::string fixture(const std::string& name, const std::string& ffmpegArgs);
+
+// A fresh scratch folder for one test (under the build folder).
+std::string scratchDir(const std::string& testName);
+
+// Packet checksums per stream: "stream_index, dts, pts, duration, size, md5" lines.
+std::vector<std::string> framemd5(const std::string& file, const std::string& extraArgs = "");
+
+std::vector<uint8_t> readFile(const std::string& name);
+bool writeFile(const std::string& name, const std::vector<uint8_t>& data);
+
+}  // namespace testsupport
