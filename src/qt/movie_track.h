@@ -1,0 +1,43 @@
+#pragma once
+// One track of a movie being read or written: description, codec configuration
+// storage and the complete sample tables.
+
+#include "qt/qt_types.h"
+
+struct MovieTrack {
+    uint32_t m_trackId = 0;          // from tkhd; initially index + 1
+    uint32_t m_width = 0;            // pixels (tkhd, replaced by the video description when non-zero)
+    uint32_t m_height = 0;
+    uint32_t m_sampleCount = 0;      // stsz entry count (writer: samples added)
+    uint32_t m_sampleDuration = 0;   // media units per sample: the first stts duration
+    uint32_t m_mediaTimescale = 0;   // mdhd
+    uint32_t m_mediaDuration = 0;    // mdhd, media units
+    uint32_t m_trackDuration = 0;    // tkhd, movie units
+    Fourcc m_codec = 0;              // data format of the first sample description
+    uint32_t m_fixedSampleSize = 0;  // stsz; 0 = sizes listed per sample
+    uint16_t m_audioChannels = 0;
+    uint16_t m_audioSampleRate = 0;  // Hz, integer part, 16 bits
+    uint16_t m_audioSampleSize = 0;  // bits per sample
+    uint16_t m_endianness = 0;       // enda code, or derived for version-2 lpcm; 0 = none
+    uint32_t m_lpcmFlags = 0;        // version-2 lpcm format flags
+    uint32_t m_pixelAspect[2] = {};  // pasp hSpacing, vSpacing
+    uint32_t m_cleanAperture[8] = {};  // clap: width N/D, height N/D, horiz off N/D, vert off N/D
+    H264Config m_avc;
+    ESDescriptor m_esds;
+    HEVCConfig m_hevc;
+    ColourInfo m_colour;
+    ExtraAtom m_extraAtom;
+    Fourcc m_handlerType = 0;        // 'vide', 'soun', 'meta', ...
+    uint8_t m_matrix[36] = {};       // tkhd
+
+    GrowableTable<uint32_t> m_sampleSizes;
+    GrowableTable<uint64_t> m_chunkOffsets;  // absolute file offsets
+    GrowableTable<SampleToChunkEntry> m_sampleToChunk;
+    GrowableTable<TimeToSampleEntry> m_timeToSample;
+    GrowableTable<CompositionOffsetEntry> m_compositionOffsets;
+    GrowableTable<EditListEntry> m_editList;
+
+    // Writer only: the chunk being written.
+    uint32_t m_chunkSamples = 0;
+    uint32_t m_chunkBytes = 0;
+};
