@@ -1,6 +1,6 @@
 #include "app/framend.h"
 
-#include "app/option_table.h"
+#include "options/option_table.h"
 #include "app/scan_driver.h"
 #include "log/log_console_sink.h"
 #include "qt/qt_dump_command.h"

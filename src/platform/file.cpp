@@ -127,6 +127,16 @@ static std::string absoluteName(const std::string& name) {
     return std::string(cwd) + "/" + name;
 }
 
+// The folder part resolved through symlinks and "..", the last component kept.
+static std::string resolvedName(const std::string& absName) {
+    const auto slash = absName.rfind('/');
+    const std::string dir = absName.substr(0, slash == 0 ? 1 : slash);
+    const std::string base = absName.substr(slash + 1);
+    char buf[PATH_MAX];
+    const char* r = ::realpath(dir.c_str(), buf);
+    return std::string(r ? r : dir.c_str()) + "/" + base;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
     if (a.empty() || b.empty())
         return false;
@@ -137,12 +147,8 @@ bool sameFile(const std::string& a, const std::string& b) {
         return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
     if (ea != eb)
         return false;
-    char ra[PATH_MAX], rb[PATH_MAX];
-    const std::string absA = absoluteName(a), absB = absoluteName(b);
-    // Neither exists: compare what they would resolve to.
-    const char* pa = ::realpath(absA.c_str(), ra);
-    const char* pb = ::realpath(absB.c_str(), rb);
-    return std::string(pa ? pa : absA.c_str()) == std::string(pb ? pb : absB.c_str());
+    // Neither exists yet: compare the resolved folders and the final names.
+    return resolvedName(absoluteName(a)) == resolvedName(absoluteName(b));
 }
 
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "app/option_table.h"
+#include "options/option_table.h"
 
 #include "options/option_parser.h"
 

@@ -1,0 +1,139 @@
+#include "log/log_file_sink.h"
+#include "log/log_stream_sink.h"
+#include "log/logger.h"
+
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+// Records what reaches it, and counts its own destruction.
+class RecordingSink : public LogSink {
+public:
+    explicit RecordingSink(std::vector<std::string>* lines, int* deaths = nullptr) : m_lines(lines), m_deaths(deaths) {}
+    ~RecordingSink() override {
+        if (m_deaths)
+            ++*m_deaths;
+    }
+    void write(int level, const std::string& message) override {
+        m_lines->push_back(std::to_string(level) + ":" + message);
+    }
+
+private:
+    std::vector<std::string>* m_lines;
+    int* m_deaths;
+};
+
+}  // namespace
+
+TEST(Logger, LevelNamesByTens) {
+    EXPECT_STREQ(LogLevel::name(0), "NONE");
+    EXPECT_STREQ(LogLevel::name(10), "FATAL");
+    EXPECT_STREQ(LogLevel::name(45), "NOTICE");
+    EXPECT_STREQ(LogLevel::name(70), "TRACE");
+    EXPECT_STREQ(LogLevel::name(79), "TRACE");
+    EXPECT_STREQ(LogLevel::name(500), "TRACE");  // clamped, never out of the table
+    EXPECT_STREQ(LogLevel::name(-3), "NONE");
+}
+
+TEST(Logger, SinksFilterByTheirOwnLevel) {
+    Logger logger;
+    std::vector<std::string> at60, at30;
+    logger.addSink(new RecordingSink(&at30), 30);
+    logger.addSink(new RecordingSink(&at60), 60);
+    logger.log(50, "fifty");
+    logger.log(20, "twenty");
+    logger.log(30, "thirty");
+    EXPECT_EQ(at60, (std::vector<std::string>{"50:fifty", "20:twenty", "30:thirty"}));
+    EXPECT_EQ(at30, (std::vector<std::string>{"20:twenty", "30:thirty"}));
+}
+
+TEST(Logger, MessageReachesSinksAtOrAboveItsLevel) {
+    Logger logger;
+    std::vector<std::string> a, b, c;
+    logger.addSink(new RecordingSink(&a), 50);
+    logger.addSink(new RecordingSink(&b), 40);
+    logger.addSink(new RecordingSink(&c), 30);
+    logger.log(40, "x");
+    EXPECT_EQ(a.size(), 1u);
+    EXPECT_EQ(b.size(), 1u);
+    EXPECT_TRUE(c.empty());
+}
+
+TEST(Logger, GatesCompositionByItsOwnLevel) {
+    Logger logger;
+    std::vector<std::string> lines;
+    logger.addSink(new RecordingSink(&lines), 70);
+    logger.setLevel(LogLevel::Error);
+    int composed = 0;
+    auto expensive = [&composed] {
+        ++composed;
+        return "text";
+    };
+    FLOG(LogLevel::Notice) << expensive();
+    EXPECT_EQ(composed, 0);
+    FLOG(LogLevel::Error) << expensive() << ' ' << 42;
+    EXPECT_EQ(composed, 1);
+    EXPECT_EQ(lines, (std::vector<std::string>{"20:text 42"}));
+}
+
+TEST(Logger, RemoveUnlinksWithoutDeletingAndClearDeletes) {
+    int deaths = 0;
+    std::vector<std::string> lines;
+    auto* kept = new RecordingSink(&lines, &deaths);
+    {
+        Logger logger;
+        logger.addSink(kept, 50);
+        EXPECT_TRUE(logger.removeSink(kept));
+        EXPECT_FALSE(logger.removeSink(kept));
+        logger.log(10, "gone");
+        EXPECT_TRUE(lines.empty());
+        logger.addSink(new RecordingSink(&lines, &deaths), 50);
+        logger.clearSinks();
+        EXPECT_EQ(deaths, 1);
+        logger.addSink(new RecordingSink(&lines, &deaths), 50);
+    }
+    EXPECT_EQ(deaths, 2);  // the destructor deletes what is still registered
+    EXPECT_EQ(Logger::instance(), nullptr);
+    delete kept;
+}
+
+TEST(Logger, StreamSinkFormatsAndFlushesOnRequest) {
+    Logger logger;
+    std::ostringstream out;
+    logger.addSink(new LogStreamSink(&out, false), 50);
+    logger.log(10, "error opening input file");
+    logger.log(40, "b");
+    EXPECT_EQ(out.str(), "[FATAL] error opening input file\n[NOTICE] b\n");
+}
+
+TEST(Logger, FileSinkLinesAreOnDiskAsSoonAsWritten) {
+    const std::string dir = testsupport::scratchDir("FileSinkFlush");
+    const std::string name = dir + "/log.txt";
+    {
+        std::ofstream pre(name);
+        pre << "old content that must be truncated\n";
+    }
+    Logger logger;
+    logger.addSink(new LogFileSink(name, true), 50);
+    logger.log(50, "first");
+    // Read back while the sink is still open: flushed lines are already there.
+    std::ifstream in(name);
+    std::stringstream got;
+    got << in.rdbuf();
+    EXPECT_EQ(got.str(), "[INFO] first\n");
+}
+
+TEST(Logger, FileSinkOpenFailureNamesTheFile) {
+    try {
+        LogFileSink sink("/nonexistent-dir/x/framend.txt", true);
+        FAIL() << "expected an exception";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Could not open file \"/nonexistent-dir/x/framend.txt\" for logging!");
+    }
+}
