@@ -1,0 +1,18 @@
+#pragma once
+// The sample lists of an open movie, rebuilt from its tables: the reference's
+// samples for import and verification, and the samples of any movie an
+// analyser or a camera mode has opened.
+
+#include "analysers/media_sample.h"
+
+#include <vector>
+
+struct MovieFile;
+
+// Empties both lists, then appends every sample of the movie's video track
+// (offset, size, composition offset) and of its first audio track: one entry
+// per sample, or one per chunk when the audio track has a fixed sample size
+// (PCM). Logs the first 30 entries of each list at INFO and the completion
+// line at NOTICE.
+void collectMovieSamples(const MovieFile& movie, std::vector<MediaSample>& video,
+                         std::vector<MediaSample>& audio);

@@ -1,0 +1,101 @@
+#include "reference/video_parameters.h"
+
+#include "log/logger.h"
+#include "qt/movie_reader.h"
+#include "qt/movie_track.h"
+
+#include <cmath>
+
+namespace {
+
+// MPEG-4 systems object type of MPEG-2 video (Simple profile; 0x60-0x65 are
+// the MPEG-2 profiles, 0x61 is what recorders and ffmpeg write for Main).
+constexpr uint8_t kObjectTypeMpeg2Main = 0x61;
+
+std::string codecText(Fourcc codec) {
+    // A track without a sample description has no codec, not four NUL bytes.
+    return codec == 0 ? std::string() : fourccString(codec);
+}
+
+}  // namespace
+
+std::string videoClassForCodec(const std::string& codec, uint8_t mpeg4ObjectType) {
+    if (codec.size() != 4)
+        return codec;
+    if (codec == "aivx")
+        return "avc1";
+    if (codec == "xdvc" || codec == "xd5d" || codec == "xd5e" || mpeg4ObjectType == kObjectTypeMpeg2Main)
+        return "MPG2";
+    if (codec == "dvc " || codec == "dvpp" || codec == "dvhp")
+        return "dvc ";
+    return codec;
+}
+
+void copyRawEsds(const ESDescriptor& esds, std::vector<uint8_t>& dest) {
+    size_t n = esds.m_rawLength;
+    if (n > size_t(kMaxEsdsBytes))
+        n = kMaxEsdsBytes;
+    if (n > size_t(kMaxEsdsCopyBytes))
+        n = kMaxEsdsCopyBytes;
+    dest.assign(esds.m_raw, esds.m_raw + n);
+}
+
+void VideoParameters::takeFromTrack(const MovieTrack& track) {
+    m_codec = codecText(track.m_codec);
+    m_fps = float(QTGetFrameRate(&track));
+    m_width = track.m_width;
+    m_height = track.m_height;
+    m_timescale = track.m_mediaTimescale ? track.m_mediaTimescale : kDefaultVideoTimescale;
+    m_timescaleIsDefault = track.m_mediaTimescale == 0;
+    copyRawEsds(track.m_esds, m_rawEsds);
+    m_avc = track.m_avc;
+    m_esds = track.m_esds;
+    m_hevc = track.m_hevc;
+    m_colour = track.m_colour;
+    m_sampleDuration = track.m_sampleDuration;
+}
+
+void VideoParameters::mergeFrom(const VideoParameters& source) {
+    if (m_codec.empty())
+        m_codec = source.m_codec;
+    if (m_class.empty())
+        m_class = source.m_class;
+    if (m_fps == 0)
+        m_fps = source.m_fps;
+    if (m_width == 0)
+        m_width = source.m_width;
+    if (m_height == 0)
+        m_height = source.m_height;
+    if (m_timescale == 0 || m_timescaleIsDefault) {
+        m_timescale = source.m_timescale;
+        m_timescaleIsDefault = source.m_timescaleIsDefault;
+    }
+    if (m_rawEsds.empty()) {
+        m_rawEsds = source.m_rawEsds;
+        m_esds = source.m_esds;
+    }
+    if (m_avc.ppsCount() == 0)
+        m_avc = source.m_avc;
+    if (m_hevc.m_arrayCount == 0)
+        m_hevc = source.m_hevc;
+    if (!m_colour.m_present)
+        m_colour = source.m_colour;
+    if (m_sampleDuration == 0)
+        m_sampleDuration = source.m_sampleDuration;
+    // Frames are timed by the working timescale and fps, whichever source
+    // they came from; a rate the timescale cannot express keeps the duration.
+    if (m_fps > 0 && std::isfinite(m_fps)) {
+        const float duration = float(m_timescale) / m_fps;
+        if (duration >= 0 && duration < 4294967296.0f)
+            m_sampleDuration = uint32_t(duration);
+    }
+}
+
+void VideoParameters::print() const {
+    FLOG(LogLevel::Notice) << "video class       : " << m_class;
+    FLOG(LogLevel::Notice) << "video codec       : " << m_codec;
+    FLOG(LogLevel::Notice) << "video fps         : " << m_fps;
+    FLOG(LogLevel::Notice) << "video frame width : " << m_width;
+    FLOG(LogLevel::Notice) << "video frame height: " << m_height;
+    FLOG(LogLevel::Notice) << "video time scale  : " << m_timescale;
+}
