@@ -1,0 +1,321 @@
+// Simulated corruption: where the damage goes, that it is reproducible, and
+// that the mdat search survives lying atom sizes.
+
+#include "simcorr/simulated_corruption.h"
+
+#include "log/log_stream_sink.h"
+#include "log/logger.h"
+#include "platform/file.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <sstream>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void putBe32(Bytes& out, uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8)
+        out.push_back(uint8_t(v >> s));
+}
+
+void putBe64(Bytes& out, uint64_t v) {
+    putBe32(out, uint32_t(v >> 32));
+    putBe32(out, uint32_t(v));
+}
+
+// An atom with a 32-bit size header; `size` overrides the true size to lie.
+Bytes atom(const char* type, const Bytes& payload, int64_t size = -1) {
+    Bytes out;
+    putBe32(out, size >= 0 ? uint32_t(size) : uint32_t(8 + payload.size()));
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+Bytes atom64(const char* type, const Bytes& payload, std::optional<uint64_t> size = std::nullopt) {
+    Bytes out;
+    putBe32(out, 1);
+    out.insert(out.end(), type, type + 4);
+    putBe64(out, size ? *size : uint64_t(16 + payload.size()));
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+Bytes pattern(size_t n) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = uint8_t(i * 7 + (i >> 9));
+    return b;
+}
+
+class SimCorr : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_logger.setLevel(LogLevel::Trace);
+        m_logger.addSink(new LogStreamSink(&m_log, false), LogLevel::Trace);
+        simcorr::reset();
+        m_dir = testsupport::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    void TearDown() override { simcorr::reset(); }
+
+    std::string write(const std::string& name, const Bytes& data) {
+        const std::string path = m_dir + "/" + name;
+        EXPECT_TRUE(testsupport::writeFile(path, data));
+        return path;
+    }
+
+    // A small movie-like file: ftyp, free, mdat with `payload` bytes, moov.
+    std::string movie(const std::string& name, size_t payload) {
+        return write(name, cat({atom("ftyp", Bytes(12, 'f')), atom("free", Bytes(3)), atom("mdat", pattern(payload)),
+                                atom("moov", Bytes(40, 'm'))}));
+    }
+
+    Logger m_logger;
+    std::ostringstream m_log;
+    std::string m_dir;
+};
+
+std::optional<std::pair<uint64_t, uint64_t>> mdatOf(const std::string& path) {
+    const auto r = simcorr::findMdat(path);
+    if (!r)
+        return std::nullopt;
+    return std::make_pair(r->start, r->end);
+}
+
+using Range = std::pair<uint64_t, uint64_t>;
+
+}  // namespace
+
+TEST(SimCorrMix, MatchesSplitMix64Sequence) {
+    // Published SplitMix64 outputs for seed 0: mix(k * G) for k = 1, 2, 3.
+    EXPECT_EQ(simcorr::mix(simcorr::G), 0xE220A8397B1DCDAFULL);
+    EXPECT_EQ(simcorr::mix(2 * simcorr::G), 0x6E789E6AA1B965F4ULL);
+    EXPECT_EQ(simcorr::mix(3 * simcorr::G), 0x06C45D188009454FULL);
+}
+
+TEST_F(SimCorr, FindMdatWalksTopLevelAtoms) {
+    const Bytes head = cat({atom("ftyp", Bytes(12)), atom("free", Bytes(5))});  // 20 + 13 bytes
+    EXPECT_EQ(mdatOf(write("plain", cat({head, atom("mdat", Bytes(100)), atom("moov", Bytes(8))}))),
+              Range(33 + 8, 33 + 108));
+    // 64-bit size: 16-byte header.
+    EXPECT_EQ(mdatOf(write("large", cat({head, atom64("mdat", Bytes(50)), atom("moov", Bytes(8))}))),
+              Range(33 + 16, 33 + 66));
+    // Only the first mdat counts.
+    EXPECT_EQ(mdatOf(write("two", cat({atom("mdat", Bytes(4)), atom("mdat", Bytes(9))}))), Range(8, 12));
+    // An mdat nested inside another atom is not top level.
+    EXPECT_EQ(mdatOf(write("nested", cat({atom("moov", atom("mdat", Bytes(10)))}))), std::nullopt);
+    // Thousands of minimal atoms before the payload are walked one by one.
+    Bytes many;
+    for (int i = 0; i < 5000; ++i) {
+        const Bytes a = atom("free", {});
+        many.insert(many.end(), a.begin(), a.end());
+    }
+    EXPECT_EQ(mdatOf(write("many", cat({many, atom("mdat", Bytes(3))}))), Range(40008, 40011));
+}
+
+TEST_F(SimCorr, FindMdatSizeZeroReachesEndOfFile) {
+    // A first atom of size 0 is the whole file: as mdat, everything after its header is payload.
+    EXPECT_EQ(mdatOf(write("zero_mdat", cat({atom("mdat", Bytes(1000), 0)}))), Range(8, 1008));
+    // ... and any other type swallows the mdat that follows it.
+    EXPECT_EQ(mdatOf(write("zero_free", cat({atom("free", Bytes(4), 0), atom("mdat", Bytes(10))}))), std::nullopt);
+    // After a regular atom, size 0 reaches from there to the end.
+    EXPECT_EQ(mdatOf(write("zero_later", cat({atom("ftyp", Bytes(8)), atom("mdat", Bytes(7), 0)}))), Range(24, 31));
+}
+
+TEST_F(SimCorr, FindMdatRejectsLyingSizes) {
+    const Bytes mdat = atom("mdat", Bytes(20));
+    // Sizes below the header would make the walk stand still or go back.
+    for (uint32_t size : {2u, 4u, 7u})
+        EXPECT_EQ(mdatOf(write("small" + std::to_string(size), cat({atom("ftyp", Bytes(8), size), mdat}))),
+                  std::nullopt)
+            << size;
+    // Atoms running past the end of the file.
+    EXPECT_EQ(mdatOf(write("overlong", cat({atom("ftyp", Bytes(8), 0x7fffffff), mdat}))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("overlong_mdat", atom("mdat", Bytes(20), 29))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("huge64", cat({atom64("ftyp", Bytes(8), ~0ULL), mdat}))), std::nullopt);
+    // A 64-bit size smaller than its own 16-byte header.
+    EXPECT_EQ(mdatOf(write("tiny64", cat({atom64("mdat", Bytes(8), 15)}))), std::nullopt);
+    // Size 1 with the 64-bit field cut off by the end of the file.
+    EXPECT_EQ(mdatOf(write("cut64", cat({atom("ftyp", Bytes(8)), Bytes{0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0}}))),
+              std::nullopt);
+    // Too short for any header, missing, or a directory.
+    EXPECT_EQ(mdatOf(write("short", Bytes{0, 0, 0, 8, 'm', 'd', 'a'})), std::nullopt);
+    EXPECT_EQ(mdatOf(write("empty", {})), std::nullopt);
+    EXPECT_EQ(mdatOf(m_dir + "/missing"), std::nullopt);
+    EXPECT_EQ(mdatOf(m_dir), std::nullopt);
+    // Trailing garbage shorter than a header after the last atom is ignored.
+    EXPECT_EQ(mdatOf(write("tail", cat({atom("free", Bytes(2)), Bytes{1, 2, 3}}))), std::nullopt);
+}
+
+TEST_F(SimCorr, SetupFailsWithoutUsableMdat) {
+    EXPECT_FALSE(simcorr::setup(write("nomdat", cat({atom("ftyp", Bytes(8)), atom("moov", Bytes(30))})), 1, 5));
+    EXPECT_NE(m_log.str().find("[ERROR] simcorr failed: mdat atom not found\n"), std::string::npos) << m_log.str();
+    EXPECT_FALSE(simcorr::state().active);
+    EXPECT_TRUE(simcorr::state().blocks.empty());
+
+    // A failed setup also drops an earlier successful one.
+    ASSERT_TRUE(simcorr::setup(movie("good", 5000), 1, 5));
+    EXPECT_FALSE(simcorr::setup(write("emptymdat", cat({atom("ftyp", Bytes(8)), atom("mdat", {})})), 1, 5));
+    EXPECT_NE(m_log.str().find("[ERROR] simcorr failed: empty mdat atom\n"), std::string::npos) << m_log.str();
+    EXPECT_FALSE(simcorr::state().active);
+    EXPECT_TRUE(simcorr::state().fileName.empty());
+}
+
+TEST_F(SimCorr, SetupPlansBlocksInsidePayloadAndLogsThem) {
+    const std::string file = movie("movie.mp4", 2 << 20);  // payload [39, 39 + 2 MiB)
+    ASSERT_TRUE(simcorr::setup(file, 42, 5));
+    const auto& st = simcorr::state();
+    EXPECT_TRUE(st.active);
+    EXPECT_EQ(st.fileName, file);
+    EXPECT_EQ(st.seed, 42u);
+    // 2 MiB is far below one block per tens of MiB, so the base count of level + 2.
+    ASSERT_EQ(st.blocks.size(), 7u);
+    EXPECT_NE(m_log.str().find("[NOTICE] simcorr enabled: seed=42 mdat=39-2097191 corrlvl=5 blocks=7\n"),
+              std::string::npos)
+        << m_log.str();
+    uint64_t previous = 0;
+    for (size_t k = 0; k < st.blocks.size(); ++k) {
+        const CorruptionBlock& b = st.blocks[k];
+        EXPECT_GE(b.offset, previous);  // sorted
+        previous = b.offset;
+        EXPECT_GE(b.offset, 39u);
+        EXPECT_GE(b.size, 1u);
+        EXPECT_LE(b.offset + b.size, 39u + (2u << 20));
+        EXPECT_LE(b.size, 5u * (2u << 20) / 200);  // the largest block allowed at this level
+        std::ostringstream line;
+        line << "[INFO] simcorr block " << k << " offset=" << b.offset << " size=" << b.size << " seed=" << b.seed
+             << "\n";
+        EXPECT_NE(m_log.str().find(line.str()), std::string::npos) << line.str();
+    }
+}
+
+TEST_F(SimCorr, SameSeedSameDamageOtherSeedDiffers) {
+    const std::string file = movie("movie.mp4", 3 << 20);
+    const Bytes clean = testsupport::readFile(file);
+    auto damaged = [&](uint64_t seed, int level) {
+        EXPECT_TRUE(simcorr::setup(file, seed, level));
+        Bytes b = clean;
+        simcorr::apply(b.data(), file, 0, b.size());
+        return std::make_pair(b, simcorr::state().blocks);
+    };
+    auto sameBlocks = [](const std::vector<CorruptionBlock>& a, const std::vector<CorruptionBlock>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const auto& x, const auto& y) {
+            return x.offset == y.offset && x.size == y.size && x.seed == y.seed;
+        });
+    };
+
+    const auto first = damaged(7, 5);
+    simcorr::reset();
+    const auto again = damaged(7, 5);
+    EXPECT_TRUE(sameBlocks(first.second, again.second));
+    EXPECT_EQ(first.first, again.first);
+    EXPECT_NE(first.first, clean);
+
+    const auto other = damaged(8, 5);
+    EXPECT_NE(other.first, first.first);
+    EXPECT_NE(other.second.front().offset, first.second.front().offset);
+    EXPECT_NE(other.second.front().seed, first.second.front().seed);
+
+    // Out-of-range levels are clamped, not rejected.
+    EXPECT_TRUE(sameBlocks(damaged(7, 0).second, damaged(7, 1).second));
+    EXPECT_NE(m_log.str().find(" corrlvl=1 "), std::string::npos);
+    EXPECT_TRUE(sameBlocks(damaged(7, 15).second, damaged(7, 10).second));
+    EXPECT_NE(m_log.str().find(" corrlvl=10 "), std::string::npos);
+    EXPECT_FALSE(sameBlocks(damaged(7, 1).second, damaged(7, 10).second));
+
+    // Outside the mdat payload nothing changes, whatever the seed and level.
+    for (const auto& [seed, level] : {std::pair<uint64_t, int>{1, 1}, {99, 10}, {~0ULL, 5}}) {
+        const Bytes b = damaged(seed, level).first;
+        EXPECT_TRUE(std::equal(clean.begin(), clean.begin() + 39, b.begin()));
+        EXPECT_TRUE(std::equal(clean.end() - 48, clean.end(), b.end() - 48));
+    }
+}
+
+TEST_F(SimCorr, ApplyIndependentOfReadSplitAndFile) {
+    const std::string file = movie("movie.mp4", 1 << 20);
+    const std::string twin = write("twin.mp4", testsupport::readFile(file));  // same size and bytes
+    const Bytes clean = testsupport::readFile(file);
+    ASSERT_TRUE(simcorr::setup(file, 2024, 10));
+
+    Bytes whole = clean;
+    simcorr::apply(whole.data(), file, 0, whole.size());
+    ASSERT_NE(whole, clean);
+
+    // Pieces of odd, varying sizes, each applied at its own offset.
+    Bytes pieces = clean;
+    size_t pos = 0, step = 1;
+    while (pos < pieces.size()) {
+        const size_t n = std::min(step, pieces.size() - pos);
+        simcorr::apply(pieces.data() + pos, file, int64_t(pos), n);
+        pos += n;
+        step = step * 3 % 7919 + 1;
+    }
+    EXPECT_EQ(pieces, whole);
+
+    // Other files, even identical ones, and negative offsets stay untouched.
+    Bytes other = clean;
+    simcorr::apply(other.data(), twin, 0, other.size());
+    EXPECT_EQ(other, clean);
+    simcorr::apply(other.data(), file, -1, other.size());
+    EXPECT_EQ(other, clean);
+    simcorr::reset();
+    simcorr::apply(other.data(), file, 0, other.size());
+    EXPECT_EQ(other, clean);
+}
+
+TEST_F(SimCorr, TinyPayloadsGetSingleByteBlocks) {
+    // Below 400 bytes of level-weighted payload every block is one byte.
+    const std::string file = movie("tiny.mp4", 30);
+    ASSERT_TRUE(simcorr::setup(file, 3, 1));
+    for (const CorruptionBlock& b : simcorr::state().blocks) {
+        EXPECT_EQ(b.size, 1u);
+        EXPECT_GE(b.offset, 39u);
+        EXPECT_LT(b.offset, 69u);
+    }
+    // A one-byte payload: each block is the whole payload.
+    const std::string one = movie("one.mp4", 1);
+    ASSERT_TRUE(simcorr::setup(one, 3, 10));
+    EXPECT_EQ(simcorr::state().blocks.size(), 12u);
+    for (const CorruptionBlock& b : simcorr::state().blocks) {
+        EXPECT_EQ(b.offset, 39u);
+        EXPECT_EQ(b.size, 1u);
+    }
+}
+
+TEST_F(SimCorr, HugeSparsePayloadCapsBlockCount) {
+    // 6 GiB of payload in a sparse file: offsets beyond 4 GiB, block count capped.
+    const std::string path = m_dir + "/huge.mov";
+    constexpr uint64_t kPayload = 6ULL << 30;
+    {
+        platform::File f;
+        ASSERT_TRUE(f.open(path, platform::File::Mode::Write));
+        const Bytes header = atom64("mdat", {}, 16 + kPayload);
+        ASSERT_EQ(f.write(header.data(), header.size()), header.size());
+        ASSERT_TRUE(f.seek(int64_t(16 + kPayload - 1)));
+        const uint8_t last = 0;
+        ASSERT_EQ(f.write(&last, 1), 1u);
+        ASSERT_TRUE(f.closeChecked());
+    }
+    ASSERT_TRUE(simcorr::setup(path, 11, 3));
+    const auto& blocks = simcorr::state().blocks;
+    EXPECT_EQ(blocks.size(), 8u * 3 + 8);
+    bool beyond4G = false;
+    for (const CorruptionBlock& b : blocks) {
+        EXPECT_GE(b.offset, 16u);
+        EXPECT_LE(b.offset + b.size, 16 + kPayload);
+        beyond4G |= b.offset > (4ULL << 30);
+    }
+    EXPECT_TRUE(beyond4G);
+    std::remove(path.c_str());
+}
