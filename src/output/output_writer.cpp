@@ -1,0 +1,307 @@
+#include "output/output_writer.h"
+
+#include "analysers/scan_buffer.h"
+#include "log/logger.h"
+#include "output/sample_check.h"
+#include "platform/calendar_time.h"
+#include "qt/movie_file.h"
+#include "qt/movie_reader.h"
+#include "qt/movie_writer.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
+#include "reference/video_parameters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <iomanip>
+
+namespace {
+
+// The input is read back through a modest buffer: samples are consumed in
+// file order, so a larger window would only cost memory.
+constexpr uint64_t kDumpBufferCapacity = 1 << 20;
+// A movie needs some timescale; 600 is QuickTime's classic default and what
+// players assume for a movie without one.
+constexpr uint32_t kFallbackMovieTimescale = 600;
+
+const ReferenceInfo* referenceMovie(const RepairState& state) {
+    return state.m_reference && state.m_reference->isOpen() ? state.m_reference.get() : nullptr;
+}
+
+bool isUncompressedAudio(const std::string& codec) {
+    return codec == "twos" || codec == "sowt" || codec == "raw " || codec == "lpcm";
+}
+
+// total x percent / 100 without overflow for any percent the option admits.
+uint64_t portionOf(uint64_t total, uint32_t percent) {
+    const unsigned __int128 v = static_cast<unsigned __int128>(total) * percent / 100;
+    return v > UINT64_MAX ? UINT64_MAX : uint64_t(v);
+}
+
+void openRawStream(RawStreamWriter& stream, const std::string& name, const char* what) {
+    if (name.empty() || stream.isOpen())
+        return;
+    if (!stream.open(name))
+        FLOG(LogLevel::Error) << "cannot create raw " << what << " output file " << name;
+}
+
+void writeRawVideo(RepairState& state, const uint8_t* data, uint32_t size) {
+    if (!state.m_rawVideo.isOpen())
+        return;
+    const Fourcc codec = fourccFromText(state.m_video->m_codec);
+    // The stream header comes from the reference when there is one, else from
+    // the working parameters (which the reference filled in the first place).
+    const ReferenceInfo* reference = referenceMovie(state);
+    const H264Config* avc = &state.m_video->m_avc;
+    const HEVCConfig* hevc = &state.m_video->m_hevc;
+    const ESDescriptor* esds = &state.m_video->m_esds;
+    if (reference && reference->videoTrack()) {
+        avc = reference->videoAvcConfig();
+        hevc = reference->videoHevcConfig();
+        esds = reference->videoEsds();
+    }
+    state.m_rawVideo.writeVideoSample(codec, data, size, avc, hevc, esds);
+}
+
+void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size, int64_t inputOffset) {
+    MovieFile* movie = state.m_outputMovie;
+    MovieTrack* output = track < movie->m_audioTrackCount ? movie->m_audioTracks[track] : nullptr;
+    QTAddSamples(movie, output, data, size, 0);
+    if (state.m_check)
+        checkAudioSample(state, output, track, inputOffset);
+}
+
+}  // namespace
+
+void ensure_created(RepairState& state) {
+    if (state.m_outputBase.empty() || state.m_outputName.empty() || state.m_outputMovie)
+        return;
+    FLOG(LogLevel::Debug) << "ensure_created";
+    // Clip names are made up during the run; none of them may hit an input.
+    if (!outputNameAllowed(state.m_outputName, state.m_inputFileName, state.m_referenceFileName))
+        return;
+    const ReferenceInfo* reference = state.m_reference.get();
+    const BrandRecord* brand = reference ? &reference->movieParameters().m_brand : nullptr;
+    uint32_t timescale = reference ? reference->movieParameters().m_timescale : 0;
+    if (timescale == 0)
+        timescale = kFallbackMovieTimescale;
+    MovieFile* movie = QTCreate(state.m_outputName, brand, timescale, 0);
+    if (!movie)
+        return;
+    state.m_outputMovie = movie;
+    state.m_lastWrittenName = state.m_outputName;
+    movie->m_layoutMode = state.m_layoutMode;
+    if (const MovieTrack* audio = reference ? reference->audioTrack(0) : nullptr) {
+        if (audio->m_fixedSampleSize != 0) {
+            state.m_audioSampleDuration = audio->m_sampleDuration;
+            state.m_audioFixedSampleSize = audio->m_fixedSampleSize;
+        }
+    }
+    if (const MovieTrack* video = reference ? reference->videoTrack() : nullptr)
+        std::memcpy(movie->m_videoMatrix, video->m_matrix, sizeof movie->m_videoMatrix);
+}
+
+void create_video_track(RepairState& state) {
+    MovieFile* movie = state.m_outputMovie;
+    if (!movie)
+        return;
+    const VideoParameters& video = *state.m_video;
+    FLOG(LogLevel::Debug) << "***" << video.m_codec;
+    // Without a video codec (an audio-only recording) there is nothing a
+    // video track could describe.
+    if (video.m_codec.empty())
+        return;
+    MovieTrack* track =
+        QTAddVideoTrack(movie, video.m_codec, video.m_timescale, double(video.m_fps), video.m_width, video.m_height);
+    if (!track)
+        return;
+    QTCopyCodecConfig(track, video.m_rawEsds.empty() ? nullptr : video.m_rawEsds.data(),
+                      uint32_t(video.m_rawEsds.size()), &video.m_avc, &video.m_hevc, &video.m_colour);
+}
+
+void create_audio_tracks(RepairState& state) {
+    FLOG(LogLevel::Debug) << "create_audio_tracks";
+    MovieFile* movie = state.m_outputMovie;
+    if (!movie)
+        return;
+    const AudioParameters& audio = *state.m_audio;
+    if (audio.m_codec.empty())
+        return;
+    const ReferenceInfo* reference = state.m_reference.get();
+    if ((!reference || !reference->audioTrack(0)) && isUncompressedAudio(audio.m_codec)) {
+        state.m_audioSampleDuration = 1;
+        state.m_audioFixedSampleSize = audio.m_sampleSize / 8;
+    }
+    // An audio codec given on the command line asks for audio even when the
+    // reference has no audio track to count.
+    const uint32_t tracks = std::max<uint32_t>(audio.m_audioTracks, 1);
+    for (uint32_t i = 0; i < tracks; ++i) {
+        MovieTrack* track = QTAddAudioTrack(movie, audio.m_codec, state.m_audioSampleDuration, audio.m_sampleRate,
+                                            audio.m_sampleSize, audio.m_channels, state.m_audioFixedSampleSize);
+        if (!track)
+            break;
+        QTCopyCodecConfig(track, audio.m_rawEsds.empty() ? nullptr : audio.m_rawEsds.data(),
+                          uint32_t(audio.m_rawEsds.size()), &audio.m_avc, &audio.m_hevc, nullptr);
+        if (const MovieTrack* source = reference ? reference->audioTrack(int(i)) : nullptr) {
+            track->m_endianness = source->m_endianness;
+            track->m_lpcmFlags = source->m_lpcmFlags;
+            track->m_extraAtom = source->m_extraAtom;
+        }
+    }
+}
+
+void dump_video_samples(RepairState& state, const uint8_t* data, uint32_t size, int32_t compositionOffset) {
+    MovieFile* movie = state.m_outputMovie;
+    if (!movie)
+        return;
+    FLOG(LogLevel::Trace) << "dump_video_samples";
+    QTAddSamples(movie, movie->m_videoTrack, data, size, uint32_t(compositionOffset));
+}
+
+void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset,
+                        int32_t audioWord) {
+    FLOG(LogLevel::Trace) << "dump_audio_samples";
+    MovieFile* movie = state.m_outputMovie;
+    if (!movie)
+        return;
+    const int tracks = movie->m_audioTrackCount;
+    if (tracks < 2) {
+        addAudio(state, 0, data, size, inputOffset);
+        return;
+    }
+    if (audioWord >= 0 && audioWord < tracks) {
+        addAudio(state, audioWord, data, size, inputOffset);
+        return;
+    }
+    // One interleave cycle: a chunk of each track in turn.
+    const uint32_t chunk = state.m_reference ? state.m_reference->layout().m_audioChunkSize : 0;
+    uint32_t done = 0;
+    for (int t = 0; t < tracks && done < size; ++t) {
+        const uint32_t n = chunk == 0 ? size - done : std::min(size - done, chunk);
+        addAudio(state, t, data + done, n, inputOffset + done);
+        done += n;
+    }
+}
+
+void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
+    MovieFile* movie = state.m_outputMovie;
+    if (!movie)
+        return;
+    QTAddSamples(movie, QTGetMetaTrack(movie), data, size, 0);
+}
+
+void dumpSamples(RepairState& state) {
+    if (state.m_samples.empty()) {
+        FLOG(LogLevel::Notice) << "nothing to dump";
+        return;
+    }
+    FLOG(LogLevel::Notice) << "dumping " << state.m_savePortion << "% of " << state.m_outputName << "...";
+    ensure_created(state);
+    // A movie of an earlier dump of this clip already has its tracks.
+    if (state.m_outputMovie && state.m_outputMovie->m_trackCount == 0) {
+        create_video_track(state);
+        create_audio_tracks(state);
+    }
+    openRawStream(state.m_rawVideo, state.m_rawVideoName, "video");
+    openRawStream(state.m_rawAudio, state.m_rawAudioName, "audio");
+
+    const uint64_t videoLimit = portionOf(state.m_totalVideoSize, state.m_savePortion);
+    const uint64_t audioLimit = portionOf(state.m_totalAudioSize, state.m_savePortion);
+    FLOG(LogLevel::Notice) << "dumping total video size: " << videoLimit;
+    FLOG(LogLevel::Notice) << "dumping total audio size: " << audioLimit;
+
+    const bool haveDestination = state.m_outputMovie || state.m_rawVideo.isOpen() || state.m_rawAudio.isOpen();
+    ScanBuffer input;
+    if (haveDestination && !input.open(state.m_inputFileName, kDumpBufferCapacity)) {
+        FLOG(LogLevel::Error) << "dump: cannot read the input file " << state.m_inputFileName;
+        return;
+    }
+
+    const uint64_t total = state.m_totalVideoSize + state.m_totalAudioSize;
+    uint64_t videoWritten = 0;
+    uint64_t audioWritten = 0;
+    bool portionReached = false;
+    std::time_t lastProgress = platform::calendarTime();
+    for (const MediaSample& sample : state.m_samples) {
+        if (videoWritten >= videoLimit && audioWritten >= audioLimit) {
+            portionReached = true;
+            break;
+        }
+        if (!haveDestination)
+            break;
+        const uint32_t size = sample.size > 0 ? uint32_t(sample.size) : 0;
+        // Served from the window when it fits; a larger sample, or one the
+        // file ends inside, is read into its own zero-filled block.
+        const uint8_t* data = nullptr;
+        ByteBlock block;
+        if (sample.offset >= 0 && size <= kDumpBufferCapacity) {
+            data = input.get(sample.offset, int32_t(size));
+            if (data && uint32_t(input.available()) < size)
+                data = nullptr;
+        }
+        if (!data && size > 0) {
+            block = input.readBlock(sample.offset, int32_t(size));
+            if (block.capacity() < size) {
+                FLOG(LogLevel::Error) << "dump: cannot hold a sample of " << size << " bytes";
+                continue;
+            }
+            data = block.data();
+        }
+        if (sample.video == 1) {
+            if (videoWritten < videoLimit) {
+                dump_video_samples(state, data, size, sample.extra);
+                writeRawVideo(state, data, size);
+                videoWritten += size;
+            }
+        } else {
+            if (sample.video != 0) {
+                dump_meta_samples(state, data, size);
+            } else {
+                if (audioWritten >= audioLimit)
+                    continue;
+                dump_audio_samples(state, data, size, sample.offset, sample.extra);
+            }
+            state.m_rawAudio.writeRaw(data, size);
+            audioWritten += size;
+        }
+        if (logEnabled(LogLevel::Info)) {
+            const std::time_t now = platform::calendarTime();
+            if (platform::secondsBetween(now, lastProgress) >= 1.0) {
+                const uint64_t written = videoWritten + audioWritten;
+                FLOG(LogLevel::Info) << "progress ofs=" << std::setw(12) << written << " - "
+                                     << (total ? written * 100 / total : 100) << "%";
+                lastProgress = now;
+            }
+        }
+    }
+    if (portionReached)
+        FLOG(LogLevel::Notice) << "save portion reached";
+    preserveReferenceTiming(state);
+    FLOG(LogLevel::Notice) << "dump completed";
+}
+
+void preserveReferenceTiming(RepairState& state) {
+    MovieFile* movie = state.m_outputMovie;
+    const ReferenceInfo* reference = referenceMovie(state);
+    if (!movie || !movie->m_videoTrack || !reference || !reference->videoTrack())
+        return;
+    MovieTrack& output = *movie->m_videoTrack;
+    const MovieTrack& source = *reference->videoTrack();
+    if (source.m_timeToSample.empty() || source.m_sampleCount != output.m_sampleCount)
+        return;
+    output.m_timeToSample = source.m_timeToSample;
+    uint64_t duration = 0;
+    for (const TimeToSampleEntry& e : output.m_timeToSample)
+        duration += uint64_t(e.m_sampleCount) * e.m_duration;
+    output.m_mediaDuration = uint32_t(duration);
+    if (output.m_mediaTimescale != 0) {
+        const double movieUnits =
+            std::floor(double(duration) * movie->m_movieTimescale / output.m_mediaTimescale + 0.5);
+        const uint32_t converted = movieUnits >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(movieUnits);
+        output.m_trackDuration = converted;
+        movie->m_movieDuration = converted;
+    }
+    FLOG(LogLevel::Notice) << "preserved reference video timing table: entries=" << output.m_timeToSample.size()
+                           << " duration=" << duration;
+}

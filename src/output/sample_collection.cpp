@@ -1,0 +1,115 @@
+#include "output/sample_collection.h"
+
+#include "analysers/scan_buffer.h"
+#include "log/logger.h"
+#include "platform/file.h"
+#include "qt/movie_file.h"
+#include "qt/movie_reader.h"
+#include "reference/reference_info.h"
+
+#include <limits>
+
+namespace {
+
+// A sample can never be as large as the file it sits in. The size is taken
+// as signed and compared unsigned, so negative sizes fail as well.
+bool sizeFits(int32_t size, int64_t bound) {
+    return uint64_t(int64_t(size)) < uint64_t(bound < 0 ? 0 : bound);
+}
+
+void appendVideo(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t compositionOffset) {
+    FLOG(LogLevel::Debug) << "add_video_samples";
+    if (!sizeFits(size, bound)) {
+        FLOG(LogLevel::Error) << "add_video_samples: invalid size (" << size << ")";
+        return;
+    }
+    MediaSample sample;
+    sample.offset = offset;
+    sample.size = size;
+    sample.video = 1;
+    sample.extra = state.m_ignoreCompositionOffsets ? 0 : compositionOffset;
+    if (!state.m_samples.push_back(sample)) {
+        FLOG(LogLevel::Error) << "add_video_samples: out of memory";
+        return;
+    }
+    state.m_totalVideoSize += uint64_t(size);
+}
+
+void appendAudio(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t audioWord) {
+    if (!sizeFits(size, bound)) {
+        FLOG(LogLevel::Error) << "addAudioSample: invalid size (" << size << ")";
+        return;
+    }
+    MediaSample sample;
+    sample.offset = offset;
+    sample.size = size;
+    sample.video = 0;
+    sample.extra = audioWord;
+    if (!state.m_samples.push_back(sample)) {
+        FLOG(LogLevel::Error) << "addAudioSample: out of memory";
+        return;
+    }
+    state.m_totalAudioSize += uint64_t(size);
+}
+
+}  // namespace
+
+void add_video_samples(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size,
+                       int32_t compositionOffset) {
+    appendVideo(state, reader.fileSize(), offset, size, compositionOffset);
+}
+
+void addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t audioWord) {
+    appendAudio(state, reader.fileSize(), offset, size, audioWord);
+}
+
+void printTotals(const RepairState& state) {
+    FLOG(LogLevel::Info) << "total video size: " << state.m_totalVideoSize;
+    FLOG(LogLevel::Info) << "total audio size: " << state.m_totalAudioSize;
+}
+
+void reset_clip(RepairState& state, bool startNewList) {
+    FLOG(LogLevel::Debug) << "reset_clip";
+    if (state.m_outputMovie) {
+        printTotals(state);
+        QTClose(state.m_outputMovie);
+        state.m_outputMovie = nullptr;
+        ++state.m_clipNumber;
+    }
+    state.m_outputName.clear();
+    if (!state.m_outputBase.empty())
+        state.m_outputName =
+            state.m_outputBase + "_" + std::to_string(state.m_clipNumber) + "." + state.m_outputExtension;
+    state.m_totalVideoSize = 0;
+    state.m_totalAudioSize = 0;
+    if (startNewList)
+        state.m_samples.clear();
+}
+
+void nextClip(RepairState& state) {
+    reset_clip(state, true);
+    FLOG(LogLevel::Info) << "next clip: " << state.m_outputName;
+}
+
+void importReferenceSamples(RepairState& state) {
+    FLOG(LogLevel::Notice) << "importing reffile samples...";
+    const ReferenceInfo* reference = state.m_reference.get();
+    // The import runs outside a scan: the reference's own samples are
+    // checked against the size of the file they come from.
+    int64_t bound = std::numeric_limits<int64_t>::max();
+    if (reference && reference->movie()) {
+        const int64_t size = platform::fileSize(reference->movie()->m_fileName);
+        if (size > 0)
+            bound = size;
+    }
+    const size_t videoCount = reference ? reference->videoSamples().size() : 0;
+    FLOG(LogLevel::Notice) << "importing video samples: " << videoCount;
+    if (reference)
+        for (const MediaSample& s : reference->videoSamples())
+            appendVideo(state, bound, s.offset, s.size, s.extra);
+    const size_t audioCount = reference ? reference->audioSamples().size() : 0;
+    FLOG(LogLevel::Notice) << "importing audio samples: " << audioCount;
+    if (reference)
+        for (const MediaSample& s : reference->audioSamples())
+            appendAudio(state, bound, s.offset, s.size, s.extra);
+}
