@@ -18,6 +18,7 @@ struct MovieFile {
     uint64_t m_position = 0;  // the library's own idea of the file offset
     int32_t m_depth = -1;     // atom nesting, for trace indentation
     uint32_t m_traceMask = 0; // trace classes printed: 1 atoms/scalars, 2 tables, 4 payload
+    uint64_t m_fileSize = 0;  // reader: size at open; no atom is read beyond it
 
     BrandRecord m_brand;
     int32_t m_trackCount = 0;

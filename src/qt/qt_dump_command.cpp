@@ -1,8 +1,11 @@
 #include "qt/qt_dump_command.h"
 
-#include <iostream>
+#include "qt/movie_reader.h"
 
 void dumpMovie(const std::string& fileName, unsigned traceMask) {
-    (void)traceMask;
-    std::cout << "dump of " << fileName << " not available yet" << std::endl;
+    MovieFile* movie = QTOpen(fileName, traceMask, true);
+    if (!movie)
+        return;
+    QTDump(movie);
+    QTClose(movie);
 }
