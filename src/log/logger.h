@@ -59,6 +59,11 @@ private:
     std::ostringstream m_text;
 };
 
+// Turns the streamed expression into void so that FLOG can be a conditional
+// expression (safe inside an unbraced if/else).
+struct LogVoidify {
+    void operator&(std::ostream&) {}
+};
+
 // FLOG(LogLevel::Notice) << "text " << value;  composes nothing when the level is off.
-#define FLOG(level) \
-    if (!logEnabled(level)) {} else LogLine(level).stream()
+#define FLOG(level) !logEnabled(level) ? (void)0 : LogVoidify() & LogLine(level).stream()

@@ -1,0 +1,109 @@
+#include "app/scan_loop.h"
+
+#include "analysers/scan_buffer.h"
+#include "analysers/scan_info.h"
+#include "analysers/stream_analyser.h"
+#include "log/logger.h"
+#include "platform/calendar_time.h"
+
+#include <algorithm>
+#include <iomanip>
+
+void logProgress(int64_t offset, double percent) {
+    FLOG(LogLevel::Notice) << "progress ofs=" << std::setw(12) << offset << " - " << percent << "%";
+}
+
+namespace {
+
+bool pastStop(int64_t stop, int64_t offset) { return stop != 0 && stop < offset; }
+
+}  // namespace
+
+void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAnalyser*>& active,
+                 const ProgressCallback& progress) {
+    for (StreamAnalyser* a : active)
+        a->prepare();
+    std::time_t t0 = platform::calendarTime();
+    const int64_t fileSize = buffer.fileSize();
+    int64_t previousWindow = -1;
+
+    for (;;) {
+        int64_t cur = info.currentOffset;
+        const int64_t stop = info.stopOffset;
+        // An analyser that moved the scan backwards (or not at all) would make
+        // the walk repeat itself forever; a window always starts further on.
+        if (cur <= previousWindow) {
+            FLOG(LogLevel::Debug) << "scan offset " << cur << " did not advance past " << previousWindow;
+            cur = previousWindow + 1;
+            info.currentOffset = cur;
+        }
+        if (pastStop(stop, cur)) {
+            FLOG(LogLevel::Notice) << "stopped: maxofs reached (" << stop << ")";
+            break;
+        }
+        const uint8_t* data = buffer.get(cur, kWindowMinimum);
+        const int32_t avail = buffer.available();
+        if (avail <= kWindowTail) {
+            info.currentOffset = cur + std::max(avail, 0);
+            if (avail > 0) {
+                previousWindow = cur;
+                continue;
+            }
+            break;
+        }
+        previousWindow = cur;
+        const int32_t limit = avail - kWindowOverlap > kWindowTail ? avail - kWindowOverlap : avail;
+        info.currentOffset = cur + limit;
+
+        bool windowDone = false;
+        for (int32_t i = 0; i < limit && !windowDone; ++i) {
+            if (pastStop(stop, cur + i)) {
+                FLOG(LogLevel::Notice) << "stopped: maxofs reached";
+                break;
+            }
+            bool fired = false;
+            for (StreamAnalyser* a : active) {
+                if (a->check(cur + i, data + i, avail - i)) {
+                    fired = true;
+                    break;
+                }
+            }
+            if (!fired)
+                continue;
+            // Offer the previous position again as well as this one.
+            for (int32_t k = std::max(i - 1, 0); k <= i && !windowDone; ++k) {
+                if (pastStop(stop, cur + k)) {
+                    FLOG(LogLevel::Notice) << "stopped: maxofs reached";
+                    break;
+                }
+                for (StreamAnalyser* a : active) {
+                    if (!a->check(cur + k, data + k, avail - k))
+                        continue;
+                    const bool consumed = a->analyse(cur + k, buffer);
+                    // analyse may have refilled the window: the pointer into it
+                    // must be taken again before the next check.
+                    data = buffer.get(cur, avail);
+                    if (consumed) {
+                        if (info.currentOffset <= cur + k)
+                            info.currentOffset = cur + k + 1;
+                        windowDone = true;
+                        break;
+                    }
+                }
+            }
+        }
+
+        const std::time_t now = platform::calendarTime();
+        if (platform::secondsBetween(now, t0) >= 1.0) {
+            const double percent = fileSize > 0 ? double(info.currentOffset) / double(fileSize) * 100.0 : 100.0;
+            logProgress(info.currentOffset, percent);
+            if (progress && progress(percent)) {
+                FLOG(LogLevel::Notice) << "stopped: user cancel request";
+                break;
+            }
+            t0 = now;
+        }
+    }
+    for (StreamAnalyser* a : active)
+        a->finish(buffer);
+}

@@ -1,0 +1,234 @@
+#include "app/scan_loop.h"
+#include "app/scan_range.h"
+
+#include "analysers/scan_buffer.h"
+#include "analysers/scan_info.h"
+#include "analysers/stream_analyser.h"
+#include "log/log_stream_sink.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+// Byte at offset o of the test input.
+uint8_t patternAt(int64_t o) { return static_cast<uint8_t>((o * 7 + (o >> 13)) % 251); }
+
+std::string makeInput(const std::string& test, int64_t size) {
+    const std::string name = testsupport::scratchDir(test) + "/input.bin";
+    std::vector<uint8_t> data(static_cast<size_t>(size));
+    for (int64_t i = 0; i < size; ++i)
+        data[size_t(i)] = patternAt(i);
+    testsupport::writeFile(name, data);
+    return name;
+}
+
+// Records every position it is offered and checks that the bytes it is shown
+// are the file's bytes at that position.
+class ProbeAnalyser : public StreamAnalyser {
+public:
+    ProbeAnalyser(ScanInfo* info, int64_t size) : StreamAnalyser(nullptr, info), seen(size_t(size), 0) {}
+    bool check(int64_t offset, const uint8_t* data, int32_t available) override {
+        if (offset >= 0 && offset < int64_t(seen.size()) && seen[size_t(offset)] < 255)
+            ++seen[size_t(offset)];
+        if (available < 1 || data[0] != patternAt(offset))
+            ++wrongBytes;
+        maxOffset = std::max(maxOffset, offset);
+        return fireAt >= 0 && offset == fireAt;
+    }
+    bool analyse(int64_t offset, ScanBuffer& buffer) override {
+        ++analyses;
+        // Read far away, as real analysers do, so the window is refilled.
+        buffer.get(buffer.fileSize() / 2 + 12345, 100);
+        if (moveTo >= 0)
+            m_scanInfo->currentOffset = moveTo;
+        else
+            m_scanInfo->currentOffset = offset + 1000;
+        fireAt = -1;
+        return consume;
+    }
+    void prepare() override { ++prepared; }
+    void finish(ScanBuffer&) override { ++finished; }
+    bool accepts() override { return true; }
+    std::string name() const override { return "ProbeAnalyser"; }
+
+    std::vector<uint8_t> seen;
+    int64_t wrongBytes = 0;
+    int64_t maxOffset = -1;
+    int64_t fireAt = -1;
+    int64_t moveTo = -1;
+    bool consume = true;
+    int analyses = 0, prepared = 0, finished = 0;
+};
+
+struct CapturedLog {
+    CapturedLog() {
+        logger.setLevel(LogLevel::Debug);
+        logger.addSink(new LogStreamSink(&out, false), LogLevel::Debug);
+    }
+    Logger logger;
+    std::ostringstream out;
+};
+
+}  // namespace
+
+TEST(ScanLoop, EveryPositionOnceAcrossOverlappingWindows) {
+    const int64_t size = 20 * 1000 * 1000;  // several 8 MiB windows
+    const std::string name = makeInput("ScanLoopEvery", size);
+    ScanBuffer buffer;
+    ASSERT_TRUE(buffer.open(name));
+    ScanInfo info;
+    info.stopOffset = 0;
+    ProbeAnalyser probe(&info, size);
+    runScanLoop(buffer, info, {&probe}, nullptr);
+    EXPECT_EQ(probe.wrongBytes, 0);
+    EXPECT_EQ(probe.prepared, 1);
+    EXPECT_EQ(probe.finished, 1);
+    int64_t twice = 0, never = 0;
+    for (int64_t i = 0; i < size; ++i) {
+        twice += probe.seen[size_t(i)] > 1;
+        never += probe.seen[size_t(i)] == 0;
+    }
+    EXPECT_EQ(twice, 0);
+    EXPECT_EQ(never, 0);
+}
+
+TEST(ScanLoop, AWindowOf32BytesOrLessIsNotOffered) {
+    for (int64_t size : {32, 33}) {
+        const std::string name = makeInput("ScanLoopTail" + std::to_string(size), size);
+        ScanBuffer buffer;
+        ASSERT_TRUE(buffer.open(name));
+        ScanInfo info;
+        info.stopOffset = 0;
+        ProbeAnalyser probe(&info, size);
+        runScanLoop(buffer, info, {&probe}, nullptr);
+        EXPECT_EQ(probe.maxOffset, size == 32 ? -1 : 32);
+        EXPECT_EQ(info.currentOffset, size);
+    }
+}
+
+TEST(ScanLoop, StopOffsetEndsTheScanAfterProbingUpToIt) {
+    CapturedLog log;
+    const int64_t size = 1000000;
+    const std::string name = makeInput("ScanLoopStop", size);
+    ScanBuffer buffer;
+    ASSERT_TRUE(buffer.open(name));
+    const ScanRange range = computeScanRange(size, 0, 50, std::nullopt, std::nullopt);
+    ScanInfo info;
+    info.currentOffset = range.start;
+    info.stopOffset = range.stop;
+    ProbeAnalyser probe(&info, size);
+    runScanLoop(buffer, info, {&probe}, nullptr);
+    EXPECT_EQ(probe.maxOffset, 500000);
+    EXPECT_NE(log.out.str().find("[NOTICE] stopped: maxofs reached\n"), std::string::npos);
+}
+
+TEST(ScanLoop, StartAtTheEndProbesNothing) {
+    const int64_t size = 100000;
+    const std::string name = makeInput("ScanLoopEnd", size);
+    ScanBuffer buffer;
+    ASSERT_TRUE(buffer.open(name));
+    const ScanRange range = computeScanRange(size, 100, 100, std::nullopt, std::nullopt);
+    ScanInfo info;
+    info.currentOffset = range.start;
+    info.stopOffset = range.stop;
+    ProbeAnalyser probe(&info, size);
+    runScanLoop(buffer, info, {&probe}, nullptr);
+    EXPECT_EQ(probe.maxOffset, -1);
+    EXPECT_EQ(probe.finished, 1);
+}
+
+TEST(ScanLoop, ConsumingAnalyserRestartsAtItsOffsetWithFreshWindowData) {
+    const int64_t size = 12 * 1000 * 1000;
+    const std::string name = makeInput("ScanLoopConsume", size);
+    ScanBuffer buffer;
+    ASSERT_TRUE(buffer.open(name));
+    ScanInfo info;
+    info.stopOffset = 0;
+    ProbeAnalyser probe(&info, size);
+    probe.fireAt = 4000;
+    runScanLoop(buffer, info, {&probe}, nullptr);
+    EXPECT_EQ(probe.analyses, 1);
+    EXPECT_EQ(probe.wrongBytes, 0);
+    // The 999 positions the analyser consumed are skipped.
+    EXPECT_EQ(probe.seen[4500], 0);
+    EXPECT_EQ(probe.seen[5000], 1);
+}
+
+TEST(ScanLoop, NonConsumingAnalyserThatRefillsTheWindowDoesNotCorruptLaterChecks) {
+    const int64_t size = 12 * 1000 * 1000;
+    const std::string name = makeInput("ScanLoopRefill", size);
+    ScanBuffer buffer;
+    ASSERT_TRUE(buffer.open(name));
+    ScanInfo info;
+    info.stopOffset = 0;
+    ProbeAnalyser probe(&info, size);
+    probe.fireAt = 100;
+    probe.consume = false;
+    probe.moveTo = 8000000;
+    runScanLoop(buffer, info, {&probe}, nullptr);
+    EXPECT_EQ(probe.analyses, 1);
+    EXPECT_EQ(probe.wrongBytes, 0);
+}
+
+TEST(ScanLoop, BackwardMoveDoesNotHang) {
+    const int64_t size = 300000;
+    const std::string name = makeInput("ScanLoopBackward", size);
+    ScanBuffer buffer;
+    ASSERT_TRUE(buffer.open(name));
+    ScanInfo info;
+    info.stopOffset = 0;
+    ProbeAnalyser probe(&info, size);
+    probe.fireAt = 2000;
+    probe.moveTo = 0;  // a buggy analyser rewinding to the start
+    runScanLoop(buffer, info, {&probe}, nullptr);
+    EXPECT_EQ(probe.finished, 1);
+    EXPECT_EQ(probe.maxOffset, size - 1);
+}
+
+TEST(ScanLoop, CancelStopsTheScan) {
+    CapturedLog log;
+    ScanInfo info;
+    info.stopOffset = 0;
+    ScanBuffer buffer;
+    const int64_t size = 100000;
+    ASSERT_TRUE(buffer.open(makeInput("ScanLoopCancel", size)));
+    ProbeAnalyser probe(&info, size);
+    // A slow analyser makes the one-second progress step come round.
+    probe.fireAt = 10;
+    probe.consume = false;
+    struct Slow : ProbeAnalyser {
+        using ProbeAnalyser::ProbeAnalyser;
+        bool analyse(int64_t o, ScanBuffer& b) override {
+            ::sleep(1);
+            ::usleep(100000);
+            return ProbeAnalyser::analyse(o, b);
+        }
+    } slow(&info, size);
+    slow.fireAt = 10;
+    slow.consume = true;
+    runScanLoop(buffer, info, {&slow}, [](double) { return true; });
+    EXPECT_NE(log.out.str().find("stopped: user cancel request"), std::string::npos);
+    EXPECT_NE(log.out.str().find("progress ofs="), std::string::npos);
+    EXPECT_EQ(slow.finished, 1);
+}
+
+TEST(ScanRange, PercentagesOffsetsAndClamping) {
+    auto r = computeScanRange(1000000, 0, 100, std::nullopt, std::nullopt);
+    EXPECT_EQ(r.start, 0);
+    EXPECT_EQ(r.stop, 1000000);
+    r = computeScanRange(1000, 10, 50, std::nullopt, std::nullopt);
+    EXPECT_EQ(r.start, 100);
+    EXPECT_EQ(r.stop, 500);
+    r = computeScanRange(999, 33, 200, std::nullopt, std::nullopt);
+    EXPECT_EQ(r.start, 329);  // truncated
+    EXPECT_EQ(r.stop, 999);   // clamped to the size
+    r = computeScanRange(1000, 10, 50, int64_t(-5), int64_t(5000));
+    EXPECT_EQ(r.start, 0);
+    EXPECT_EQ(r.stop, 1000);
+    r = computeScanRange(int64_t(1) << 40, 50, 0, std::nullopt, std::nullopt);
+    EXPECT_EQ(r.start, int64_t(1) << 39);
+    EXPECT_EQ(r.stop, 0);  // 0 = no limit
+}
