@@ -190,7 +190,9 @@ void writeAudioDescription(MovieFile* f, const MovieTrack& t) {
         d.m_compressionId = 65534;
         d.m_sampleRate = 1.0;
         d.m_structSize = 72;
-        d.m_v2SampleRate = double(t.m_audioSampleRate);
+        // The 16-bit rate field cannot hold rates above 65535 Hz (the reason
+        // for a version-2 description); the media timescale is the rate.
+        d.m_v2SampleRate = double(t.m_mediaTimescale ? t.m_mediaTimescale : t.m_audioSampleRate);
         d.m_v2Channels = t.m_audioChannels;
         d.m_v2Reserved = 0x7F000000;
         d.m_bitsPerChannel = t.m_audioSampleSize;
