@@ -1,18 +1,43 @@
 #include "reference/reference_bitstream_stats.h"
 
+#include "bitstream/h264/nal_data.h"
 #include "reference/video_parameters.h"
 
-struct ReferenceBitstreamStats::Impl {};
+#include <limits>
+
+struct ReferenceBitstreamStats::Impl {
+    H264::NalData h264;
+};
 
 ReferenceBitstreamStats::ReferenceBitstreamStats() : m_impl(new Impl()) {}
 ReferenceBitstreamStats::~ReferenceBitstreamStats() = default;
 
 void ReferenceBitstreamStats::analyseSample(platform::File& file, uint64_t offset, uint32_t size,
                                             const VideoParameters& video) {
-    (void)file;
-    (void)offset;
-    (void)size;
-    (void)video;  // HOOK: sequence analysers not available yet
+    if (offset > uint64_t(std::numeric_limits<int64_t>::max()))
+        return;
+    if (video.m_class == "avc1") {
+        // The decoder needs the reference's SPS and PPS before the first
+        // slice: the samples themselves usually carry none.
+        const H264Config& avc = video.m_avc;
+        H264::NalData::ParameterSets sets;
+        if (avc.spsCount() > 0) {
+            sets.sps = avc.m_sps[0];
+            sets.spsSize = avc.m_spsLength[0] < kMaxSpsBytes ? avc.m_spsLength[0] : kMaxSpsBytes;
+        }
+        if (avc.ppsCount() > 0) {
+            sets.pps = avc.m_pps[0];
+            sets.ppsSize = avc.m_ppsLength[0] < kMaxPpsBytes ? avc.m_ppsLength[0] : kMaxPpsBytes;
+        }
+        m_impl->h264.seq_analyze(file, int64_t(offset), size, sets);
+    }
+    // HOOK: "hvc1" samples go to the HEVC sequence helpers once they exist.
 }
 
-void ReferenceBitstreamStats::printNalSequences() const {}
+void ReferenceBitstreamStats::printNalSequences() const {
+    m_impl->h264.printSequences();
+}
+
+const H264::NalData& ReferenceBitstreamStats::nalData() const {
+    return m_impl->h264;
+}

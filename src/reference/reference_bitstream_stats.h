@@ -9,6 +9,9 @@
 #include <memory>
 
 struct VideoParameters;
+namespace H264 {
+class NalData;
+}
 
 class ReferenceBitstreamStats {
 public:
@@ -21,9 +24,12 @@ public:
     // analysis, "hvc1" to the HEVC one; other classes are ignored.
     void analyseSample(platform::File& file, uint64_t offset, uint32_t size, const VideoParameters& video);
 
-    // The H.264 NAL unit sequences seen, "nalseq N: 09 06 05 " lines on
-    // standard output (nothing when no H.264 sample was analysed).
+    // The H.264 NAL unit sequences seen, "nalseq N: 09 06 05 " lines and an
+    // empty line on standard output.
     void printNalSequences() const;
+
+    // The H.264 NAL-sequence record.
+    const H264::NalData& nalData() const;
 
 private:
     struct Impl;

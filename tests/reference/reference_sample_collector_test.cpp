@@ -1,0 +1,150 @@
+#include "qt/movie_file.h"
+#include "qt/movie_reader.h"
+#include "reference/reference_info.h"
+#include "reference/reference_sample_collector.h"
+#include "reference/track_table_cursor.h"
+#include "reference_test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using reftest::LogCapture;
+
+namespace {
+
+std::vector<reftest::Packet> streamPackets(const std::string& file, int stream) {
+    std::vector<reftest::Packet> out;
+    for (const auto& p : reftest::probePackets(file))
+        if (p.stream == stream)
+            out.push_back(p);
+    std::sort(out.begin(), out.end(),
+              [](const reftest::Packet& a, const reftest::Packet& b) { return a.pos < b.pos; });
+    return out;
+}
+
+// Heap track: the codec storage makes a MovieTrack several hundred KiB.
+std::unique_ptr<MovieTrack> syntheticTrack() {
+    std::unique_ptr<MovieTrack> t(new MovieTrack());
+    t->m_sampleToChunk.push_back({1, 2, 1});
+    t->m_sampleToChunk.push_back({3, 1, 1});
+    for (uint64_t o : {100, 200, 300, 400})
+        t->m_chunkOffsets.push_back(o);
+    for (uint32_t s : {10, 20, 30, 40, 50, 60})
+        t->m_sampleSizes.push_back(s);
+    t->m_sampleCount = 6;
+    return t;
+}
+
+}  // namespace
+
+// Video: every packet ffprobe sees, at its position and size, with pts - dts
+// as the composition offset (B-frames make them non-zero).
+TEST(ReferenceSampleCollector, VideoAndAacMatchFfprobe) {
+    const std::string file = reftest::h264AacMp4();
+    ASSERT_FALSE(file.empty());
+    auto info = ReferenceInfo::build(file, false);
+    ASSERT_TRUE(info->isOpen());
+    LogCapture log(LogLevel::Info);
+    info->collectSamples();
+    const auto video = streamPackets(file, 0);
+    const auto audio = streamPackets(file, 1);
+    ASSERT_EQ(info->videoSamples().size(), video.size());
+    ASSERT_EQ(info->audioSamples().size(), audio.size());
+    bool reordered = false;
+    for (size_t i = 0; i < video.size(); ++i) {
+        const MediaSample& s = info->videoSamples()[i];
+        EXPECT_EQ(s.offset, video[i].pos) << i;
+        EXPECT_EQ(s.size, video[i].size) << i;
+        EXPECT_EQ(s.video, 1u);
+        EXPECT_EQ(s.extra, video[i].pts - video[i].dts) << i;
+        reordered |= s.extra != 0;
+    }
+    EXPECT_TRUE(reordered);
+    for (size_t i = 0; i < audio.size(); ++i) {
+        EXPECT_EQ(info->audioSamples()[i].offset, audio[i].pos) << i;
+        EXPECT_EQ(info->audioSamples()[i].size, audio[i].size) << i;
+        EXPECT_EQ(info->audioSamples()[i].video, 0u);
+    }
+    EXPECT_EQ(log.messages(LogLevel::Info, "QT video sample ").size(), 30u);
+    EXPECT_EQ(log.messages(LogLevel::Info, "QT audio sample ").size(), 30u);
+    EXPECT_EQ(log.messages(LogLevel::Info, "QT video sample ")[0],
+              "QT video sample " + std::to_string(video[0].pos) + " size " + std::to_string(video[0].size) +
+                  " compofs " + std::to_string(video[0].pts - video[0].dts));
+    EXPECT_TRUE(log.has(LogLevel::Notice,
+                        "---------reffile collect samples complete (output may be incomplete!)----------"));
+}
+
+// Fixed-size PCM: one sample per chunk covering the whole chunk.
+TEST(ReferenceSampleCollector, PcmOneSamplePerChunk) {
+    const std::string file = reftest::h264PcmMov();
+    ASSERT_FALSE(file.empty());
+    auto info = ReferenceInfo::build(file, false);
+    ASSERT_TRUE(info->isOpen());
+    LogCapture quiet(LogLevel::Warning);
+    info->collectSamples();
+    std::vector<reftest::Run> chunks;
+    for (const auto& r : reftest::fileOrderRuns(reftest::probePackets(file)))
+        if (r.stream == 1)
+            chunks.push_back(r);
+    ASSERT_EQ(info->audioSamples().size(), chunks.size());
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        EXPECT_EQ(info->audioSamples()[i].offset, chunks[i].start);
+        EXPECT_EQ(info->audioSamples()[i].size, chunks[i].bytes);
+    }
+    EXPECT_EQ(info->videoSamples().size(), streamPackets(file, 0).size());
+    // Collecting again starts from empty lists.
+    info->collectSamples();
+    EXPECT_EQ(info->audioSamples().size(), chunks.size());
+}
+
+// The sequential cursors answer like the library's per-call lookups.
+TEST(TrackTableCursor, AgreesWithLibraryLookups) {
+    std::unique_ptr<MovieTrack> synthetic = syntheticTrack();
+    const uint64_t expected[] = {0, 100, 110, 200, 230, 300, 400, 0};
+    SampleOffsetCursor c(*synthetic);
+    for (uint32_t n = 1; n <= 7; ++n)
+        EXPECT_EQ(c.offset(n), expected[n]) << n;
+
+    for (const std::string& file : {reftest::h264AacMp4(), reftest::h264PcmMov()}) {
+        ASSERT_FALSE(file.empty());
+        MovieFile* movie = QTOpen(file, 0, true);
+        ASSERT_NE(movie, nullptr);
+        for (int t = 0; t < movie->m_trackCount; ++t) {
+            const MovieTrack& track = movie->m_tracks[t];
+            SampleOffsetCursor offsets(track);
+            CompositionOffsetCursor composition(track);
+            for (uint32_t n = 0; n <= track.m_sampleCount + 1; ++n) {
+                ASSERT_EQ(offsets.offset(n), QTGetSampleOffset(&track, n)) << file << " track " << t << " " << n;
+                ASSERT_EQ(composition.compositionOffset(n), QTGetCompositionOffset(&track, n)) << n;
+            }
+            SamplesPerChunkCursor chunks(track);
+            for (uint32_t k = 0; k <= track.m_chunkOffsets.size() + 1; ++k)
+                ASSERT_EQ(chunks.samplesPerChunk(k), QTGetSamplesPerChunk(&track, k)) << k;
+        }
+        QTClose(movie);
+    }
+}
+
+// A sample table claiming billions of fixed-size samples in one chunk gives
+// no more samples than the size table counts.
+TEST(ReferenceSampleCollector, HostileSampleToChunkIsBounded) {
+    std::unique_ptr<MovieFile> movie(new MovieFile());
+    MovieTrack& t = movie->m_tracks[0];
+    movie->m_trackCount = 1;
+    movie->m_videoTrack = &t;
+    movie->m_audioTrackCount = 1;
+    movie->m_audioTracks[0] = &t;
+    t.m_handlerType = makeFourcc("vide");
+    t.m_fixedSampleSize = 1000;
+    t.m_sampleCount = 5;
+    t.m_sampleToChunk.push_back({1, 0xFFFFFFFFu, 1});
+    t.m_chunkOffsets.push_back(64);
+    std::vector<MediaSample> video, audio;
+    LogCapture quiet(LogLevel::Warning);
+    collectMovieSamples(*movie, video, audio);
+    EXPECT_EQ(video.size(), 5u);
+    EXPECT_EQ(video[4].offset, 4064);
+    EXPECT_TRUE(audio.empty());  // 4 billion x 1000 bytes cannot be one sample
+}
