@@ -59,4 +59,16 @@ std::vector<NalSpan> splitAnnexB(const uint8_t* data, size_t size) {
     return out;
 }
 
+std::string nalSequenceText(const std::vector<uint8_t>& sequence) {
+    static const char hex[] = "0123456789abcdef";
+    std::string s;
+    s.reserve(sequence.size() * 3);
+    for (uint8_t b : sequence) {
+        s += hex[b >> 4];
+        s += hex[b & 15];
+        s += ' ';
+    }
+    return s;
+}
+
 }  // namespace bitstream

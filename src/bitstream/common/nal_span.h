@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace bitstream {
@@ -44,5 +45,9 @@ size_t findStartCode(const uint8_t* data, size_t size, size_t from);
 // All NAL units of an Annex B byte stream, with trailing zero bytes of each
 // unit (the leading zero of a four-byte start code) removed.
 std::vector<NalSpan> splitAnnexB(const uint8_t* data, size_t size);
+
+// A NAL-type pattern as printed in "nalseq" lines: each byte as two
+// lower-case hex digits followed by a blank.
+std::string nalSequenceText(const std::vector<uint8_t>& sequence);
 
 }  // namespace bitstream

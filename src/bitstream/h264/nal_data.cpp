@@ -50,15 +50,7 @@ void NalData::analyse(const uint8_t* sample, size_t size, const ParameterSets& r
 }
 
 std::string NalData::sequenceText(const std::vector<uint8_t>& sequence) {
-    static const char hex[] = "0123456789abcdef";
-    std::string s;
-    s.reserve(sequence.size() * 3);
-    for (uint8_t b : sequence) {
-        s += hex[b >> 4];
-        s += hex[b & 15];
-        s += ' ';
-    }
-    return s;
+    return bitstream::nalSequenceText(sequence);
 }
 
 void NalData::printSequences(std::ostream& out) const {
