@@ -74,8 +74,9 @@ TEST_P(MovieReaderVsFfprobe, TracksAndSampleTablesAgree) {
     const auto packets = probePackets(file);
     ASSERT_EQ(int(streams.size()), movie->m_trackCount);
     EXPECT_NE(movie->m_mdatOffset, 0u);
-    if (std::string(c.name) == "faststart.mp4")
+    if (std::string(c.name) == "faststart.mp4") {
         EXPECT_LT(movie->m_moovOffset, movie->m_mdatOffset);
+    }
     for (int i = 0; i < movie->m_trackCount; ++i) {
         SCOPED_TRACE("track " + std::to_string(i));
         const MovieTrack& t = movie->m_tracks[i];
