@@ -1,0 +1,99 @@
+#include "analysers/avc1_chunk_search.h"
+
+#include "bitstream/h264/slice_header.h"
+#include "log/logger.h"
+
+namespace {
+
+// A candidate search stops this many bytes before the end of its range: a
+// length prefix, a header byte and a few slice bytes need that much.
+constexpr int64_t kSearchTail = 10;
+
+}  // namespace
+
+int32_t firstSlicePpsId(const uint8_t* sample, int64_t size) {
+    int64_t pos = 0;
+    NalUnitCheck nal;
+    while (size - pos >= 5 && nalUnitCheck(sample + pos, size - pos, nal)) {
+        if (nal.slice) {
+            H264::SliceHeaderStart start;
+            if (!H264::readSliceHeaderStart(sample + pos + 4, nal.length, start))
+                return -1;
+            return int32_t(start.pic_parameter_set_id);
+        }
+        pos += int64_t(nal.length) + 4;
+    }
+    return -1;
+}
+
+bool Avc1ChunkSearch::validateProfile(const uint8_t* data, int64_t n, uint32_t samples,
+                                      ChunkCandidate& out) const {
+    out.samples.clear();
+    int64_t pos = 0;
+    for (uint32_t s = 0; s < samples; ++s) {
+        const int64_t size = m_profile.measureSample(data + pos, n - pos);
+        if (size <= 0 || pos + size > n)
+            return false;
+        out.samples.push_back({pos, int32_t(size), -1});
+        if (s + 1 == samples)
+            break;
+        const int64_t end = pos + size;
+        if (n - end < 5)
+            return false;
+        pos = end;
+        if (!m_profile.anchorTest(data + end, n - end)) {
+            // With anchors, recorders may leave padding between frames: the
+            // next sample starts at the next anchor within the gap limit.
+            bool found = false;
+            for (int64_t d = 1; d <= m_gapLimit && n - (end + d) >= 5; ++d) {
+                if (m_profile.anchorAt(data + end + d, n - end - d)) {
+                    pos = end + d;
+                    found = true;
+                    break;
+                }
+            }
+            if (!found)
+                return false;
+        }
+    }
+    for (size_t s = 1; s < out.samples.size(); ++s) {
+        const int64_t gap = out.samples[s].start - (out.samples[s - 1].start + out.samples[s - 1].size);
+        if (gap > m_gapLimit) {
+            FLOG(LogLevel::Debug) << "AVC1 chunk candidate rejected: internal gap=" << gap << " limit=" << m_gapLimit
+                                  << " sample=" << s;
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Avc1ChunkSearch::validate(const uint8_t* data, int64_t n, ChunkCandidate& out) const {
+    for (const ChunkProfile& profile : m_chunks) {
+        if (profile.samples == 0)
+            continue;
+        if (!validateProfile(data, n, profile.samples, out))
+            continue;
+        out.offset = 0;
+        out.size = out.samples.back().start + out.samples.back().size;
+        for (ChunkCandidate::Sample& s : out.samples)
+            s.ppsId = firstSlicePpsId(data + s.start, s.size);
+        return true;
+    }
+    out.samples.clear();
+    return false;
+}
+
+int64_t Avc1ChunkSearch::search(const uint8_t* data, int64_t n, int64_t range, ChunkCandidate& out) const {
+    if (range < kSearchTail)
+        return -1;
+    NalUnitCheck nal;
+    for (int64_t i = 0; i <= range - kSearchTail; ++i) {
+        if (!nalUnitCheck(data + i, n - i, nal))
+            continue;
+        if (validate(data + i, n - i, out)) {
+            out.offset = i;
+            return i;
+        }
+    }
+    return -1;
+}

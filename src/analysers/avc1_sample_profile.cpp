@@ -1,0 +1,201 @@
+#include "analysers/avc1_sample_profile.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A sample is never split into more units than this; the walk stops there
+// rather than trusting an endless run of tiny units.
+constexpr uint32_t kMaxTilingUnits = 512;
+// A sample measured in the damaged input may not take more units than this
+// before it fits a class.
+constexpr uint32_t kMaxMeasureUnits = 256;
+// Slack around the reference's first-slice lengths and sample sizes: the
+// damaged recording is another scene, so its frames are somewhat larger or
+// smaller, but never by orders of magnitude.
+constexpr int64_t kMinFirstSliceSlack = 1024;
+constexpr int64_t kMinSizeSlack = 4096;
+// Anchors are learnt only from the leading unit of a sample when it is this
+// short (an access unit delimiter or a short SEI recorders repeat verbatim).
+constexpr uint32_t kMaxAnchorUnit = 64;
+// An access unit delimiter's payload (primary_pic_type) changes with the
+// frame type, so only its length and header make the anchor.
+constexpr size_t kDelimiterAnchorBytes = 5;
+// Anchors need enough samples to be trusted, at most this many are kept, and
+// each must begin at least 1 % of the samples.
+constexpr uint32_t kMinAnchorSamples = 300;
+constexpr size_t kMaxAnchors = 16;
+// The anchors must begin at least 95.0 % of the samples (in tenths of a
+// percent) before they are used as sample boundaries.
+constexpr uint32_t kFastCoverage = 950;
+
+bool within(int64_t v, int64_t lo, int64_t hi) { return v >= lo && v <= hi; }
+
+// [min - a, max + a] with a = max((max - min) / 4, minimumSlack); the lower
+// bound never drops below 1.
+bool inWindow(int64_t v, uint32_t min, uint32_t max, int64_t minimumSlack) {
+    const int64_t slack = std::max<int64_t>((int64_t(max) - int64_t(min)) / 4, minimumSlack);
+    const int64_t lo = slack >= int64_t(min) ? 1 : int64_t(min) - slack;
+    return within(v, lo, int64_t(max) + slack);
+}
+
+}  // namespace
+
+SampleTiling tileSample(const uint8_t* data, int64_t size) {
+    SampleTiling t;
+    if (size < 5)
+        return t;
+    int64_t pos = 0;
+    while (size - pos >= 5 && t.units < kMaxTilingUnits) {
+        NalUnitCheck nal;
+        if (!nalUnitCheck(data + pos, size - pos, nal))
+            return t;
+        if (t.units == 0) {
+            t.firstUnitLength = nal.length;
+            t.firstUnitType = nal.type;
+        }
+        if (nal.slice && t.firstSliceLength == 0) {
+            t.firstSliceLength = nal.length;
+            t.firstSliceType = nal.type;
+        }
+        ++t.units;
+        pos += int64_t(nal.length) + 4;
+    }
+    t.exact = pos == size;
+    return t;
+}
+
+void Avc1SampleProfile::clear() { *this = Avc1SampleProfile(); }
+
+bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
+    const SampleTiling t = tileSample(data, size);
+    if (!t.exact || t.units == 0 || t.firstSliceLength == 0)
+        return false;
+
+    if (t.firstUnitLength >= 1 && t.firstUnitLength <= kMaxAnchorUnit && size >= int64_t(t.firstUnitLength) + 4) {
+        const size_t keyLength = t.firstUnitType == 9 ? kDelimiterAnchorBytes : size_t(t.firstUnitLength) + 4;
+        auto it = std::find_if(m_anchorCounts.begin(), m_anchorCounts.end(), [&](const SampleAnchor& a) {
+            return a.bytes.size() == keyLength && std::memcmp(a.bytes.data(), data, keyLength) == 0;
+        });
+        if (it == m_anchorCounts.end())
+            m_anchorCounts.push_back(SampleAnchor{std::vector<uint8_t>(data, data + keyLength), 1});
+        else
+            ++it->count;
+    }
+
+    const uint32_t sampleSize = uint32_t(size);
+    auto cls = std::find_if(m_classes.begin(), m_classes.end(),
+                            [&](const SampleProfileClass& c) { return c.key == t.firstSliceType; });
+    if (cls == m_classes.end()) {
+        SampleProfileClass c;
+        c.key = t.firstSliceType;
+        c.minSize = c.maxSize = sampleSize;
+        c.minFirstSlice = c.maxFirstSlice = t.firstSliceLength;
+        c.minUnits = c.maxUnits = t.units;
+        m_classes.push_back(c);
+        cls = m_classes.end() - 1;
+    } else {
+        cls->minSize = std::min(cls->minSize, sampleSize);
+        cls->maxSize = std::max(cls->maxSize, sampleSize);
+        cls->minFirstSlice = std::min(cls->minFirstSlice, t.firstSliceLength);
+        cls->maxFirstSlice = std::max(cls->maxFirstSlice, t.firstSliceLength);
+        cls->minUnits = std::min(cls->minUnits, t.units);
+        cls->maxUnits = std::max(cls->maxUnits, t.units);
+    }
+    ++cls->samples;
+
+    if (m_samplesUsed == 0) {
+        m_minSize = m_maxSize = sampleSize;
+        m_minFirstSlice = m_maxFirstSlice = t.firstSliceLength;
+    } else {
+        m_minSize = std::min(m_minSize, sampleSize);
+        m_maxSize = std::max(m_maxSize, sampleSize);
+        m_minFirstSlice = std::min(m_minFirstSlice, t.firstSliceLength);
+        m_maxFirstSlice = std::max(m_maxFirstSlice, t.firstSliceLength);
+    }
+    ++m_samplesUsed;
+    return true;
+}
+
+void Avc1SampleProfile::finishLearning() {
+    m_anchors.clear();
+    m_coverage = 0;
+    m_fast = false;
+    // Equal counts keep the order in which the keys were first met.
+    std::stable_sort(m_anchorCounts.begin(), m_anchorCounts.end(),
+                     [](const SampleAnchor& a, const SampleAnchor& b) { return a.count > b.count; });
+    if (m_samplesUsed < kMinAnchorSamples)
+        return;
+    const uint32_t minimum = m_samplesUsed / 100;
+    uint64_t covered = 0;
+    for (const SampleAnchor& a : m_anchorCounts) {
+        if (m_anchors.size() >= kMaxAnchors || a.count < minimum)
+            break;
+        m_anchors.push_back(a);
+        covered += a.count;
+    }
+    m_coverage = uint32_t(covered * 1000 / m_samplesUsed);
+    m_fast = !m_anchors.empty() && m_coverage >= kFastCoverage;
+}
+
+bool Avc1SampleProfile::classFit(uint8_t type, uint32_t firstSlice, int64_t size, uint32_t units) const {
+    if (m_classes.empty() || firstSlice == 0)
+        return false;
+    for (const SampleProfileClass& c : m_classes) {
+        if (c.key != type)
+            continue;
+        if (!inWindow(firstSlice, c.minFirstSlice, c.maxFirstSlice, kMinFirstSliceSlack) &&
+            !inWindow(firstSlice, m_minFirstSlice, m_maxFirstSlice, kMinFirstSliceSlack))
+            continue;
+        if (inWindow(size, c.minSize, c.maxSize, kMinSizeSlack) && units >= c.minUnits && units <= c.maxUnits)
+            return true;
+    }
+    return false;
+}
+
+size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
+    for (const SampleAnchor& a : m_anchors)
+        if (int64_t(a.bytes.size()) <= n && std::memcmp(a.bytes.data(), data, a.bytes.size()) == 0)
+            return a.bytes.size();
+    return 0;
+}
+
+int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
+    if (m_classes.empty() || n < 5 || !anchorTest(data, n))
+        return 0;
+    int64_t pos = 0;
+    uint32_t units = 0;
+    uint8_t sliceType = 0;
+    uint32_t sliceLength = 0;  // 0 until the first slice
+    int64_t lastFit = 0;
+    while (n - pos >= 5 && units < kMaxMeasureUnits) {
+        NalUnitCheck nal;
+        if (!nalUnitCheck(data + pos, n - pos, nal)) {
+            // With anchors, a unit that cannot belong to a sample ends it.
+            return m_fast && sliceLength != 0 ? pos : 0;
+        }
+        ++units;
+        if (nal.slice && sliceLength == 0) {
+            sliceType = nal.type;
+            sliceLength = nal.length;
+        }
+        pos += int64_t(nal.length) + 4;
+        if (sliceLength == 0) {
+            if (m_fast && n - pos >= 5 && anchorAt(data + pos, n - pos))
+                return 0;  // the next sample begins before this one had a slice
+            continue;
+        }
+        const bool fits = classFit(sliceType, sliceLength, pos, units);
+        if (!m_fast) {
+            if (fits)
+                return pos;
+            continue;
+        }
+        if (fits)
+            lastFit = pos;
+        if (n - pos >= 5 && anchorAt(data + pos, n - pos))
+            return pos;
+    }
+    return m_fast ? lastFit : 0;
+}

@@ -1,0 +1,135 @@
+#pragma once
+// What an H.264 video sample of the reference looks like, and the tests that
+// tell whether bytes of the damaged input form such a sample. Samples are
+// NAL units each behind a 4-byte big-endian length; the reference teaches
+// which unit layouts and sizes occur (per type of the first slice) and, for
+// recorders that begin every frame the same way, which byte prefixes
+// ("anchors") start a sample.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Result of testing one length-prefixed NAL unit.
+struct NalUnitCheck {
+    uint32_t length = 0;  // without the 4 length bytes
+    uint8_t type = 0;     // nal_unit_type
+    bool slice = false;   // type 1 or 5
+};
+
+// Tests the length-prefixed NAL unit at `data` with `n` bytes available. Only
+// units that can make up a sample stored with out-of-band parameter sets
+// pass: slices (types 1, 5) of 32 to 1,499,999 bytes, and SEI, access unit
+// delimiter, end of sequence/stream and SPS extension units of at most 799
+// bytes. This runs at every offset of a candidate search, so it is a few
+// comparisons on the bytes given.
+inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
+    // A length larger than this cannot be one slice of any frame a recorder
+    // writes; rejecting it early keeps random bytes from passing.
+    constexpr uint32_t kMaxNalLength = 1500000;
+    constexpr uint32_t kMinSliceLength = 32;      // smaller "slices" are chance matches in audio data
+    constexpr uint32_t kMaxSliceLength = 1499999;
+    constexpr uint32_t kMaxSideUnitLength = 799;  // SEI, AUD and the like are short
+    if (n < 5)
+        return false;
+    const uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
+    if (length == 0 || length > kMaxNalLength || int64_t(length) + 4 > n)
+        return false;
+    const uint8_t header = data[4];
+    if (header & 0x80)  // forbidden_zero_bit
+        return false;
+    const uint8_t type = header & 0x1F;
+    const bool slice = (header & 0x1B) == 1;  // types 1 and 5
+    if (slice) {
+        if (length < kMinSliceLength || length > kMaxSliceLength)
+            return false;
+    } else {
+        if (!((type >= 2 && type <= 13) || type == 19) || length > kMaxSideUnitLength)
+            return false;
+        // Data partitions, in-band SPS/PPS, filler and auxiliary slices never
+        // occur in the samples we can rebuild.
+        if (type <= 4 || type == 7 || type == 8 || type == 12 || type == 19)
+            return false;
+    }
+    out.length = length;
+    out.type = type;
+    out.slice = slice;
+    return true;
+}
+
+// How a buffer that should be exactly one sample splits into NAL units.
+struct SampleTiling {
+    bool exact = false;          // the units end exactly at the sample end
+    uint32_t units = 0;
+    uint32_t firstUnitLength = 0;
+    uint8_t firstUnitType = 0;
+    uint32_t firstSliceLength = 0;  // 0: no slice
+    uint8_t firstSliceType = 0;
+};
+
+// Walks the NAL units of a `size`-byte sample (at least 5 bytes, at most 512
+// units).
+SampleTiling tileSample(const uint8_t* data, int64_t size);
+
+// Reference samples whose first slice has one nal_unit_type.
+struct SampleProfileClass {
+    uint8_t key = 0;  // type of the first slice
+    uint32_t minSize = 0, maxSize = 0;
+    uint32_t minFirstSlice = 0, maxFirstSlice = 0;
+    uint32_t minUnits = 0, maxUnits = 0;
+    uint32_t samples = 0;
+};
+
+// A byte string that begins reference samples.
+struct SampleAnchor {
+    std::vector<uint8_t> bytes;
+    uint32_t count = 0;
+};
+
+// Everything learnt from the reference's samples.
+class Avc1SampleProfile {
+public:
+    // Forget everything learnt.
+    void clear();
+    // Learns from one reference sample (its bytes, whole). Returns false when
+    // the sample does not tile and was skipped.
+    bool learn(const uint8_t* data, int64_t size);
+    // After the last learn(): picks the anchors and decides the fast flag.
+    void finishLearning();
+
+    // Does a sample whose first slice has type `type` and length
+    // `firstSlice`, with `size` bytes and `units` units so far, fit one of
+    // the classes?
+    bool classFit(uint8_t type, uint32_t firstSlice, int64_t size, uint32_t units) const;
+    // Length of the anchor that `data` (n bytes) begins with, or 0.
+    size_t anchorAt(const uint8_t* data, int64_t n) const;
+    // True without the fast flag; otherwise when the data begins with an anchor.
+    bool anchorTest(const uint8_t* data, int64_t n) const { return !m_fast || anchorAt(data, n) > 0; }
+    // Size of the sample that begins at `data` (n bytes available), or 0.
+    int64_t measureSample(const uint8_t* data, int64_t n) const;
+
+    bool empty() const { return m_classes.empty(); }
+    bool fast() const { return m_fast; }
+    const std::vector<SampleProfileClass>& classes() const { return m_classes; }
+    const std::vector<SampleAnchor>& anchors() const { return m_anchors; }
+    uint32_t samplesUsed() const { return m_samplesUsed; }
+    // Share of the used samples that begin with a kept anchor, in tenths of a percent.
+    uint32_t anchorCoverage() const { return m_coverage; }
+    uint32_t minSampleSize() const { return m_minSize; }
+    uint32_t maxSampleSize() const { return m_maxSize; }
+    uint32_t minFirstSlice() const { return m_minFirstSlice; }
+    uint32_t maxFirstSlice() const { return m_maxFirstSlice; }
+
+    // For tests and for callers that learn anchors elsewhere.
+    void setFast(bool fast) { m_fast = fast; }
+
+private:
+    std::vector<SampleProfileClass> m_classes;
+    std::vector<SampleAnchor> m_anchorCounts;  // every key seen while learning
+    std::vector<SampleAnchor> m_anchors;       // the kept anchors, most frequent first
+    uint32_t m_samplesUsed = 0;
+    uint32_t m_coverage = 0;
+    bool m_fast = false;
+    uint32_t m_minSize = 0, m_maxSize = 0;
+    uint32_t m_minFirstSlice = 0, m_maxFirstSlice = 0;
+};

@@ -1,0 +1,289 @@
+#include "analysers/h264_audio_interleave.h"
+
+#include "analysers/aac_analyser.h"
+#include "analysers/scan_buffer.h"
+#include "analysers/scan_info.h"
+#include "log/logger.h"
+#include "output/repair_state.h"
+#include "output/sample_collection.h"
+#include "qt/movie_track.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
+#include "reference/video_parameters.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+// Gaps this short cannot hold an audio frame worth finding.
+constexpr int64_t kMinGap = 33;
+// Resync looks for the start of the audio in the first 4 KiB of a gap (or
+// one audio stop gap plus 1 KiB, when the reference pads its audio chunks),
+// and follows each candidate run for at most 1 MiB.
+constexpr int64_t kResyncSpan = 4096;
+constexpr int64_t kResyncStopGapSlack = 1024;
+constexpr int64_t kResyncRunBytes = 1 << 20;
+// Frames smaller than this are never real AAC frames of a recorder.
+constexpr uint64_t kMinAudioFrame = 20;
+constexpr uint64_t kMaxAudioFrame = 4294967295u;
+// Below any score a candidate can reach.
+constexpr int64_t kNoScore = -1073741823;
+// Audio samples of the interleave carry no track word.
+constexpr int32_t kAudioWordNone = -1;
+
+}  // namespace
+
+void H264AudioInterleave::reset() {
+    m_videoSinceAudio = 0;
+    m_carry = 0;
+    m_minFrameSize = kMinAudioFrame;
+    m_maxFrameSize = kMaxAudioFrame;
+    m_lastOffset = 0;
+    m_lastSize = 0;
+}
+
+InterleaveTiming H264AudioInterleave::timing() const {
+    InterleaveTiming t;
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const MovieTrack* audioTrack = ref ? ref->audioTrack(0) : nullptr;
+    const AudioParameters& audio = *m_repairState->m_audio;
+    const VideoParameters& video = *m_repairState->m_video;
+    if (audio.m_sampleRate > 0)
+        t.audioRate = audio.m_sampleRate;
+    else if (audioTrack)
+        t.audioRate = audioTrack->m_mediaTimescale;
+    t.rateKnown = t.audioRate > 0;
+    const std::string& codec = ref && !ref->audio().m_codec.empty() ? ref->audio().m_codec : audio.m_codec;
+    if (codec == "mp4a")
+        t.samplesPerFrame = audioTrack && audioTrack->m_sampleDuration > 0 ? audioTrack->m_sampleDuration : 1024;
+    else
+        t.samplesPerFrame = 1;
+    t.videoTimescale = video.m_timescale;
+    if (video.m_sampleDuration > 0)
+        t.frameDuration = video.m_sampleDuration;
+    else if (video.m_fps > 0)
+        t.frameDuration = video.m_timescale / double(video.m_fps);
+    return t;
+}
+
+int64_t H264AudioInterleave::expectedFrames(uint32_t videoSamples, const InterleaveTiming& t, double carry) {
+    if (videoSamples == 0 || t.frameDuration <= 0 || t.videoTimescale <= 0 || t.audioRate <= 0 ||
+        t.samplesPerFrame <= 0)
+        return 0;
+    const double e = std::floor(videoSamples * t.frameDuration * t.audioRate / t.videoTimescale / t.samplesPerFrame + carry);
+    return e > 0 ? int64_t(e) : 0;
+}
+
+double H264AudioInterleave::carryAfter(uint32_t videoSamples, const InterleaveTiming& t, double carry, int64_t k) {
+    if (t.frameDuration <= 0 || t.videoTimescale <= 0 || t.audioRate <= 0 || t.samplesPerFrame <= 0)
+        return carry - double(k);
+    return videoSamples * t.frameDuration * t.audioRate / t.videoTimescale / t.samplesPerFrame + carry - double(k);
+}
+
+int64_t H264AudioInterleave::tolerance(const InterleaveTiming& t) {
+    // Without a rate nobody can tell a tenth of a second; five frames is
+    // about that for the common 44.1 / 48 kHz AAC.
+    constexpr int64_t kToleranceWithoutRate = 5;
+    if (!t.rateKnown)
+        return kToleranceWithoutRate;
+    const double spf = t.samplesPerFrame > 0 ? t.samplesPerFrame : 1024;
+    return std::max<int64_t>(int64_t(std::floor(t.audioRate * 0.1 / spf + 0.5)), 1);
+}
+
+int64_t H264AudioInterleave::framesToTake(int64_t found, int64_t expected, int64_t tol) {
+    const int64_t drift = found - expected;
+    if (std::llabs(drift) <= tol)
+        return found;
+    return found > expected ? std::min(found, expected + tol) : expected;
+}
+
+int64_t H264AudioInterleave::resyncScore(int64_t k, int64_t t, int64_t j, int64_t expected, int64_t expectedSize,
+                                         bool stoppedOutOfRange) {
+    int64_t score = 1000 * k + t;
+    if (expected > 0)
+        score -= 120 * std::llabs(expected - k);
+    if (expectedSize > 0)
+        score -= std::llabs(t - expectedSize) / 2;
+    score -= 4 * j;
+    if (stoppedOutOfRange)
+        score -= 5000;
+    return score;
+}
+
+void H264AudioInterleave::updateFrameSizeRange() {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || ref->audioSamples().empty()) {
+        m_minFrameSize = kMinAudioFrame;
+        m_maxFrameSize = kMaxAudioFrame;
+        return;
+    }
+    uint64_t lo = UINT64_MAX, hi = 0;
+    for (const MediaSample& s : ref->audioSamples()) {
+        const uint64_t size = uint64_t(uint32_t(s.size));
+        lo = std::min(lo, size);
+        hi = std::max(hi, size);
+    }
+    if (hi == 0)
+        return;
+    m_minFrameSize = std::max<uint64_t>(lo / 2, kMinAudioFrame);
+    m_maxFrameSize = std::max<uint64_t>(2 * hi, m_minFrameSize);
+}
+
+void H264AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
+    addAudioSample(*m_repairState, input, offset, int32_t(size), kAudioWordNone);
+    m_lastOffset = offset;
+    m_lastSize = size;
+}
+
+bool H264AudioInterleave::repeatLast(ScanBuffer& input) {
+    if (m_lastSize <= 0 || m_lastOffset < 0 || m_lastOffset + m_lastSize > input.fileSize())
+        return false;
+    addAudioSample(*m_repairState, input, m_lastOffset, int32_t(m_lastSize), kAudioWordNone);
+    return true;
+}
+
+void H264AudioInterleave::takeCarry(int64_t k) {
+    m_carry = carryAfter(m_videoSinceAudio, timing(), m_carry, k);
+    m_videoSinceAudio = 0;
+}
+
+bool H264AudioInterleave::resync(ScanBuffer& input, int64_t a, int64_t n, int64_t expected, FrameChain& out) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const int64_t g2 = ref ? ref->layout().m_audioChunksSizeAll : 0;
+    const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
+    int64_t span = std::min(n, kResyncSpan);
+    if (g3 > 0)
+        span = std::min(std::max(g3 + kResyncStopGapSlack, std::min(n, kResyncSpan)), n);
+
+    // One read serves every candidate: each follows its run for at most
+    // 1 MiB and never past the gap.
+    const int64_t want = std::min(n, span + kResyncRunBytes);
+    ByteBlock block = input.readBlock(a, int32_t(want));
+    const int64_t got = block.length();
+    const uint8_t sync = ref ? ref->audio().m_audioDataStart : 0;
+
+    int64_t best = kNoScore;
+    FrameChain chain;
+    for (int64_t j = 0; j < span && j < got; ++j) {
+        if (sync != 0 && block[size_t(j)] != sync)
+            continue;
+        if (n - j < kMinGap)
+            break;
+        const int64_t runBytes = std::min({n - j, kResyncRunBytes, got - j});
+        if (m_frames.aacFrameChain(block.data() + j, int32_t(runBytes), a + j, chain) < 0)
+            return false;  // no decoder: no candidate can do better
+        const size_t frames = frameCount(chain);
+        if (frames < 1)
+            continue;
+        int64_t k = 0, t = 0;
+        for (size_t f = 0; f < frames; ++f) {
+            const uint64_t size = uint64_t(chain[f + 1] - chain[f]);
+            if (size < m_minFrameSize || size > m_maxFrameSize)
+                break;
+            ++k;
+            t += int64_t(size);
+        }
+        if (k == 0)
+            continue;
+        const int64_t score = resyncScore(k, t, j, expected, g2, size_t(k) < frames);
+        if (score > best) {
+            best = score;
+            out = chain;
+        }
+    }
+    if (best == kNoScore || out.size() < 2)
+        return false;
+    FLOG(LogLevel::Info) << "AVC1a resync ofs=" << out.front() << " consumed=" << chainBytes(out)
+                         << " samples=" << frameCount(out) << " expected_samples=" << expected
+                         << " expected_size=" << g2;
+    return true;
+}
+
+void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b) {
+    if (m_scanInfo->counters[0] == 0)
+        m_scanInfo->counters[0] = uint64_t(a);
+    const InterleaveTiming t = timing();
+    const int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
+    if (expected == 0)
+        return;
+
+    FrameChain chain;
+    if (!resync(input, a, b - a, expected, chain)) {
+        if (m_lastSize > 0 && m_lastOffset + m_lastSize <= input.fileSize()) {
+            for (int64_t i = 0; i < expected; ++i)
+                repeatLast(input);
+            FLOG(LogLevel::Info) << "AVC1a filled missing chunk samples=" << expected << " ofs=" << m_lastOffset
+                                 << " size=" << m_lastSize;
+            takeCarry(expected);
+        }
+        return;
+    }
+
+    // Frames of implausible size are never emitted.
+    std::vector<std::pair<int64_t, int64_t>> kept;
+    for (size_t f = 0; f + 1 < chain.size(); ++f) {
+        const int64_t size = chain[f + 1] - chain[f];
+        if (uint64_t(size) < m_minFrameSize || uint64_t(size) > m_maxFrameSize) {
+            FLOG(LogLevel::Info) << "AVC1a skipped ofs=" << chain[f] << " size=" << size << " range=["
+                                 << m_minFrameSize << "," << m_maxFrameSize << "]";
+            continue;
+        }
+        kept.emplace_back(chain[f], size);
+    }
+    const int64_t found = int64_t(kept.size());
+    const int64_t drift = found - expected;
+    const int64_t tol = tolerance(t);
+    int64_t take = framesToTake(found, expected, tol);
+
+    int64_t emitted = 0;
+    for (; emitted < std::min(found, take); ++emitted) {
+        emit(input, kept[size_t(emitted)].first, kept[size_t(emitted)].second);
+        FLOG(LogLevel::Info) << "AVC1a at " << kept[size_t(emitted)].first << "  size=" << kept[size_t(emitted)].second
+                             << "  sync=" << emitted + 1 << "/" << take << "  expected=" << expected
+                             << "  drift=" << drift;
+    }
+    if (found > emitted)
+        FLOG(LogLevel::Info) << "AVC1a skipped tail samples=" << found - emitted << " expected_samples=" << expected
+                             << " tolerance=" << tol;
+    while (emitted < take) {
+        if (!repeatLast(input)) {
+            take = emitted;
+            break;
+        }
+        ++emitted;
+        FLOG(LogLevel::Info) << "AVC1a filled sample " << emitted << "/" << take << " expected=" << expected
+                             << " ofs=" << m_lastOffset << " size=" << m_lastSize;
+    }
+    if (emitted == 0)
+        return;
+    if (expected > take)
+        FLOG(LogLevel::Info) << "AVC1a short chunk emitted=" << take << " expected=" << expected;
+    takeCarry(take);
+}
+
+void H264AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;
+    if (block < 1 || b - a < block || a + block > input.fileSize())
+        return;
+    addAudioSample(*m_repairState, input, a, int32_t(block), kAudioWordNone);
+    FLOG(LogLevel::Info) << "AVC1pcm at " << a << "  size=" << block << "  gap=" << (b - a);
+    m_videoSinceAudio = 0;
+    m_carry = 0;
+}
+
+void H264AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b) {
+    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < kMinGap)
+        return;
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::string codec = ref ? ref->audio().m_codec : std::string();
+    if (codec.size() != 4)
+        return;
+    if (codec == "mp4a")
+        fillAac(input, a, b);
+    else if (codec == "twos" || codec == "sowt")
+        fillPcm(input, a, b);
+}
