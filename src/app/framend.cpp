@@ -2,7 +2,10 @@
 
 #include "options/option_table.h"
 #include "app/scan_driver.h"
+#include "analysers/scan_info.h"
+#include "analysers/stream_analyser.h"
 #include "log/log_console_sink.h"
+#include "output/repair_state.h"
 #include "qt/qt_dump_command.h"
 
 #include <iostream>
@@ -10,9 +13,25 @@
 Framend::Framend() {
     m_logger.setLevel(LogLevel::Info);
     registerFramendOptions(m_options);
+    m_repairState = std::make_unique<RepairState>();
+    m_scanInfo = std::make_unique<ScanInfo>();
 }
 
-Framend::~Framend() = default;
+// Analysers hold pointers into the repair state and ScanInfo: they go first.
+Framend::~Framend() {
+    m_activeAnalysers.clear();
+    m_analysers.clear();
+    m_repairState.reset();
+    m_scanInfo.reset();
+}
+
+void Framend::resetRunState() {
+    m_activeAnalysers.clear();
+    m_analysers.clear();
+    m_repairState = std::make_unique<RepairState>();
+    m_scanInfo = std::make_unique<ScanInfo>();
+    m_progressPercent = 0.0;
+}
 
 int Framend::levelForVerbosity(int v) {
     if (v <= 0) return LogLevel::Info;

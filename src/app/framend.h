@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+class StreamAnalyser;
+struct RepairState;
+struct ScanInfo;
+
 class Framend {
 public:
     Framend();
@@ -39,12 +43,24 @@ public:
     const std::string& referenceFileName() const { return m_referenceFileName; }
     void setReferenceFileName(const std::string& n) { m_referenceFileName = n; }
 
+    RepairState& repairState() { return *m_repairState; }
+    ScanInfo& scanInfo() { return *m_scanInfo; }
+    std::vector<std::unique_ptr<StreamAnalyser>>& analysers() { return m_analysers; }
+    std::vector<StreamAnalyser*>& activeAnalysers() { return m_activeAnalysers; }
+    // A fresh repair state and ScanInfo, no analysers, progress 0: the start
+    // of every scan.
+    void resetRunState();
+
 private:
     bool m_cancelRequested = false;
     bool m_printReferenceParameters = false;
+    std::vector<std::unique_ptr<StreamAnalyser>> m_analysers;
+    std::vector<StreamAnalyser*> m_activeAnalysers;  // not owning
     Logger m_logger;
     std::string m_inputFileName;
     std::string m_referenceFileName;
     OptionParser m_options;
+    std::unique_ptr<RepairState> m_repairState;
+    std::unique_ptr<ScanInfo> m_scanInfo;
     double m_progressPercent = 0.0;
 };

@@ -1,23 +1,352 @@
 #include "app/scan_driver.h"
 
+#include "analysers/scan_buffer.h"
+#include "analysers/scan_info.h"
+#include "analysers/stream_analyser.h"
+#include "app/analyser_factory.h"
+#include "app/auto_detection.h"
+#include "app/entropy_map.h"
 #include "app/framend.h"
+#include "app/scan_loop.h"
+#include "app/scan_range.h"
 #include "log/log_file_sink.h"
 #include "log/logger.h"
+#include "output/output_verifier.h"
+#include "output/output_writer.h"
+#include "output/reference_verifier.h"
+#include "output/repair_state.h"
+#include "output/sample_collection.h"
 #include "platform/file.h"
+#include "qt/movie_file.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
+#include "reference/video_parameters.h"
+#include "simcorr/simulated_corruption.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+constexpr const char* kLogFileName = "framend.txt";
+// Without any audio rate from command line, input or reference, assume what
+// nearly every camera records.
+constexpr uint32_t kFallbackSampleRate = 48000;
+
+bool endsWithRsv(const std::string& name) {
+    if (name.size() <= 3)
+        return false;
+    std::string tail = name.substr(name.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".rsv";
+}
+
+bool referenceHasCompositionOffsets(const ReferenceInfo& ref) {
+    const MovieTrack* video = ref.videoTrack();
+    if (!video)
+        return false;
+    for (const auto& e : video->m_compositionOffsets)
+        if (e.m_offset != 0)
+            return true;
+    return false;
+}
+
+}  // namespace
+
+std::vector<std::string> ScanDriver::chooseAnalysers(const std::string& videoClass, const Choice& choice,
+                                                     bool* knownClass) {
+    std::vector<std::string> names;
+    if (knownClass)
+        *knownClass = true;
+    if (choice.atomScanner)
+        names.push_back("AtomScanner");
+    if (choice.canonCrm) {
+        names.push_back("CanonCrmAnalyser");
+        return names;
+    }
+    if (choice.sonyRsv) {
+        names.push_back("SonyRsvAnalyser");
+        return names;
+    }
+    names.push_back("MDATAnalyser");
+    if (choice.qtReconstruction)
+        return names;
+    if (choice.pcm)
+        names.push_back("PCMAnalyser");
+    const std::string hevc = choice.canonRepi ? "CanonRepiAnalyser" : "HEVCAnalyser";
+    if (videoClass == "avc1")
+        names.push_back("AVC1Analyser");
+    else if (videoClass == "hvc1" || videoClass == "hev1")
+        names.push_back(hevc);
+    else if (videoClass == "mp4v")
+        names.push_back("MP4VAnalyser");
+    else if (videoClass == "MPG2")
+        names.push_back("MPEG2Analyser");
+    else if (videoClass == "dvc ")
+        names.push_back("DVCAnalyser");
+    else if (videoClass == "jpeg")
+        names.push_back("JPEGAnalyser");
+    else if (videoClass == "icod")
+        names.push_back("ICODAnalyser");
+    else if (videoClass == "apch" || videoClass == "apcn" || videoClass == "apcs" || videoClass == "apco" ||
+             videoClass == "ap4h")
+        names.push_back("ProResAnalyser");
+    else {
+        if (knownClass)
+            *knownClass = false;
+        for (const char* n : {"ICODAnalyser", "MPEG2Analyser", "AVC1Analyser"})
+            names.push_back(n);
+        names.push_back(hevc);
+        for (const char* n : {"MP4VAnalyser", "JPEGAnalyser", "DVCAnalyser", "ProResAnalyser"})
+            names.push_back(n);
+    }
+    if (choice.aac)
+        names.push_back("AACAnalyser");
+    return names;
+}
+
+bool ScanDriver::progress(double percent) {
+    m_app.setProgressPercent(percent);
+    m_app.onProgress();
+    return m_app.cancelRequested();
+}
+
+void ScanDriver::prepareWorkingParameters() {
+    OptionParser& o = m_app.options();
+    RepairState& state = m_app.repairState();
+    VideoParameters& video = *state.m_video;
+    AudioParameters& audio = *state.m_audio;
+    audio.m_codec = o.getString("af", "");
+    audio.m_audioTracks = static_cast<uint32_t>(std::max(o.getInt("at", 0), 0));
+    audio.m_sampleRate = static_cast<uint32_t>(std::max(o.getInt("ar", 0), 0));
+    audio.m_channels = static_cast<uint32_t>(std::max(o.getInt("ac", 0), 0));
+    audio.m_sampleSize = static_cast<uint32_t>(std::max(o.getInt("ab", 0), 0));
+    video.m_codec = o.getString("vf", "");
+    if (!video.m_codec.empty())
+        video.m_class = videoClassForCodec(video.m_codec, 0);
+    video.m_fps = std::max(o.getFloat("fps", 0.0f), 0.0f);
+    video.m_width = static_cast<uint32_t>(std::max(o.getInt("fw", 0), 0));
+    video.m_height = static_cast<uint32_t>(std::max(o.getInt("fh", 0), 0));
+}
+
+void ScanDriver::fillScanInfo(ScanBuffer& input) {
+    OptionParser& o = m_app.options();
+    ScanInfo& info = m_app.scanInfo();
+    info.newClipDetection = o.isSet("nfd");
+    info.pcmFilter = o.isSet("pcm");
+    info.pcmStartAdjustment = o.getInt("pcmcut", 0);
+    info.aacFilter = o.isSet("aac");
+    info.noCompositionOffsets = false;
+    info.autoDetection = o.isSet("auto");
+    info.canonRepiMode = o.isSet("canonrepi");
+    info.sonyRsvMode = o.isSet("sonyrsv");
+    info.canonCrmMode = o.isSet("canoncrm") || o.isSet("canoncrmleading");
+    info.canonCrmWrapped = false;
+    info.singleNalPackets = o.isSet("single");
+    info.strictFrameNumbers = o.isSet("strictfnc");
+    info.qtReconstruction = o.isSet("qtrc");
+
+    const int64_t size = input.fileSize();
+    std::optional<int64_t> startOfs, stopOfs;
+    if (o.isSet("startofs"))
+        startOfs = o.getInt64("startofs", 0);
+    if (o.isSet("stopofs"))
+        stopOfs = o.getInt64("stopofs", 0);
+    const ScanRange range = computeScanRange(size, o.getInt("start", 0), o.getInt("stop", 100), startOfs, stopOfs);
+    info.currentOffset = range.start;
+    info.stopOffset = range.stop;
+
+    if (!o.isSet("sonyrsv") && endsWithRsv(m_app.inputFileName())) {
+        info.sonyRsvMode = true;
+        FLOG(LogLevel::Notice) << "auto selected Sony RSV recovery by input extension";
+    }
+}
+
+void ScanDriver::createAnalysers() {
+    RepairState& state = m_app.repairState();
+    ScanInfo& info = m_app.scanInfo();
+    Choice choice;
+    choice.atomScanner = m_app.options().isSet("atomdump") || info.qtReconstruction;
+    choice.canonCrm = info.canonCrmMode;
+    choice.sonyRsv = info.sonyRsvMode;
+    choice.qtReconstruction = info.qtReconstruction;
+    choice.canonRepi = info.canonRepiMode;
+    choice.pcm = info.pcmFilter;
+    choice.aac = info.aacFilter;
+    const std::string& videoClass = state.m_video->m_class;
+    bool known = true;
+    const std::vector<std::string> names = chooseAnalysers(videoClass, choice, &known);
+    for (const std::string& name : names) {
+        std::unique_ptr<StreamAnalyser> a = createAnalyser(name, &state, &info);
+        if (a)
+            m_app.analysers().push_back(std::move(a));
+        else
+            FLOG(LogLevel::Warning) << name << " is not available in this build; skipped";
+    }
+    if (!choice.canonCrm && !choice.sonyRsv && !choice.qtReconstruction) {
+        if (known)
+            FLOG(LogLevel::Notice) << "reference selected video analyser class: " << videoClass;
+        else
+            FLOG(LogLevel::Notice) << "reference did not select a known video analyser; using fallback analyser set";
+    }
+}
+
+void ScanDriver::activateAnalysers(int64_t fileSize) {
+    ScanInfo& info = m_app.scanInfo();
+    auto& active = m_app.activeAnalysers();
+    active.clear();
+    for (auto& a : m_app.analysers()) {
+        if (a->accepts()) {
+            FLOG(LogLevel::Notice) << "using analyser: " << a->name();
+            active.push_back(a.get());
+        }
+    }
+    FLOG(LogLevel::Notice) << "input size = " << fileSize;
+    FLOG(LogLevel::Notice) << "start ofs  = " << info.currentOffset;
+    FLOG(LogLevel::Notice) << " stop ofs  = " << info.stopOffset;
+    FLOG(LogLevel::Notice) << "analyzers control range skips";
+}
+
+int ScanDriver::complete() {
+    OptionParser& o = m_app.options();
+    RepairState& state = m_app.repairState();
+    if (o.isSet("verify"))
+        verifyByReference(state);
+    dumpSamples(state);
+    reset_clip(state, false);
+    state.m_video->print();
+    state.m_audio->print();
+    ReferenceInfo* ref = state.m_reference.get();
+    if (ref && ref->isOpen() && ref->videoSamples().empty() && ref->audioSamples().empty())
+        ref->collectSamples();
+    if (o.isSet("verout"))
+        verifyOutput(state);
+    FLOG(LogLevel::Info) << "scan end";
+    return 0;
+}
 
 int ScanDriver::run(const std::string& inputFileName) {
-    OptionParser& options = m_app.options();
-    m_app.setProgressPercent(0.0);
+    OptionParser& o = m_app.options();
+    m_app.resetRunState();
+    RepairState& state = m_app.repairState();
+    ScanInfo& info = m_app.scanInfo();
+
     m_app.setInputFileName(inputFileName);
-    if (options.isSet("log")) {
+    simcorr::reset();
+    setOutputNames(state, o.getString("o"), o.getString("oa"), o.getString("ov"));
+    const std::string referenceName = o.getString("ref", inputFileName);
+    m_app.setReferenceFileName(referenceName);
+
+    // Nothing may be opened for writing over the files the repair reads.
+    if (!checkOutputNames(state, inputFileName, referenceName))
+        return 1;
+    if (o.isSet("log")) {
+        if (!outputNameAllowed(kLogFileName, inputFileName, referenceName))
+            return 1;
         Logger& logger = m_app.logger();
-        logger.addSink(new LogFileSink("framend.txt", true), logger.level());
+        logger.addSink(new LogFileSink(kLogFileName, true), logger.level());
     }
-    platform::File input;
-    if (!input.open(inputFileName, platform::File::Mode::Read)) {
+    state.m_check = o.isSet("check");
+    prepareWorkingParameters();
+    info.referencePriority = o.isSet("refprio");
+
+    if (o.isSet("simcorr") &&
+        !simcorr::setup(inputFileName, static_cast<uint64_t>(o.getInt64("simcorr", 0)), o.getInt("corrlvl", 5)))
+        return 1;
+
+    ScanBuffer input;
+    if (!input.open(inputFileName)) {
         FLOG(LogLevel::Fatal) << "error opening input file";
         return 1;
     }
-    FLOG(LogLevel::Notice) << "scan driver not available yet: nothing is scanned";
-    return 0;
+    state.m_inputFileName = inputFileName;
+    state.m_referenceFileName = referenceName;
+    const bool referenceIsInput = referenceName == inputFileName;
+    if (referenceIsInput)
+        FLOG(LogLevel::Warning) << "using input file as reference!";
+    info.referenceIsInput = referenceIsInput;
+    state.m_referenceIsInput = referenceIsInput;
+
+    state.m_reference = ReferenceInfo::build(referenceName, false);
+    ReferenceInfo& ref = *state.m_reference;
+    if (!ref.isOpen())
+        FLOG(LogLevel::Warning) << "error opening reffile => poor repair results!";
+    if (m_app.printReferenceParameters()) {
+        FLOG(LogLevel::Notice) << "---------reffile parameters----------";
+        ref.print();
+        FLOG(LogLevel::Notice) << "---------reffile parameters complete-----";
+    }
+
+    // Fill-if-unset: the command line (already in place) wins, then input and
+    // reference in the order -refprio decides.
+    {
+        std::unique_ptr<ReferenceInfo> fromInput = ReferenceInfo::build(inputFileName, info.referencePriority);
+        if (info.referencePriority) {
+            state.m_video->mergeFrom(ref.video());
+            state.m_audio->mergeFrom(ref.audio());
+            state.m_video->mergeFrom(fromInput->video());
+            state.m_audio->mergeFrom(fromInput->audio());
+        } else {
+            state.m_video->mergeFrom(fromInput->video());
+            state.m_audio->mergeFrom(fromInput->audio());
+            state.m_video->mergeFrom(ref.video());
+            state.m_audio->mergeFrom(ref.audio());
+        }
+    }
+
+    ref.analyseChunks();
+    if (o.isSet("verify") || o.isSet("sim"))
+        ref.collectSamples();
+    if (state.m_audio->m_sampleRate == 0)
+        state.m_audio->m_sampleRate = kFallbackSampleRate;
+
+    FLOG(LogLevel::Info) << "------------------------";
+    state.m_video->print();
+    state.m_audio->print();
+    FLOG(LogLevel::Info) << "------------------------";
+
+    reset_clip(state, true);
+
+    if (o.isSet("entropy")) {
+        runEntropyMap(inputFileName, o.getInt("entropy", 0), [this](double p) { return progress(p); });
+        m_app.setCancelRequested(false);
+    }
+
+    info.resetCounters();
+    fillScanInfo(input);
+    if (info.autoDetection)
+        runAutoDetection(input, state.m_video->m_class, info);
+
+    bool noCtts = o.isSet("noctts");
+    if (info.autoDetection && ref.videoTrack() && !referenceHasCompositionOffsets(ref)) {
+        noCtts = true;
+        FLOG(LogLevel::Notice) << "auto selected no-ctts output candidate";
+    }
+    info.noCompositionOffsets = noCtts;
+    state.m_ignoreCompositionOffsets = noCtts;
+    state.m_savePortion = static_cast<uint32_t>(std::clamp(o.getInt("save", 100), 0, 100));
+
+    state.m_canonCrmAutoSelected = info.autoDetection && info.canonCrmMode;
+    state.m_canonCrmLeading = o.isSet("canoncrmleading");
+    state.m_canonCrmTailFade = !o.isSet("canoncrmnotailfade") && !o.isSet("canoncrmleading");
+
+    if (info.canonCrmMode && o.isSet("o") && !referenceIsInput && ref.isOpen()) {
+        FLOG(LogLevel::Notice) << "Canon CRM output container mode enabled";
+        // The container rebuild is not part of this build yet: go on with the
+        // sample analysers.
+        FLOG(LogLevel::Notice) << "Canon CRM output container mode failed; falling back to sample analyser";
+    }
+
+    if (o.isSet("sim")) {
+        FLOG(LogLevel::Notice) << "simulating successful scan...";
+        importReferenceSamples(state);
+        input.close();
+        return complete();
+    }
+
+    createAnalysers();
+    activateAnalysers(input.fileSize());
+    runScanLoop(input, info, m_app.activeAnalysers(), [this](double p) { return progress(p); });
+    input.close();
+    return complete();
 }

@@ -1,0 +1,15 @@
+#include "app/analyser_factory.h"
+
+#include "analysers/aac_analyser.h"
+#include "analysers/avc1_analyser.h"
+#include "analysers/mdat_analyser.h"
+
+std::unique_ptr<StreamAnalyser> createAnalyser(const std::string& name, RepairState* state, ScanInfo* info) {
+    if (name == "MDATAnalyser")
+        return std::make_unique<MDATAnalyser>(state, info);
+    if (name == "AACAnalyser")
+        return std::make_unique<AACAnalyser>(state, info);
+    if (name == "AVC1Analyser")
+        return std::make_unique<AVC1Analyser>(state, info);
+    return nullptr;
+}
