@@ -1,0 +1,176 @@
+// The output writer against ffmpeg's judgement: a movie assembled from an
+// intact file's own samples must carry the same packets with the same timing.
+
+#include "output/output_writer.h"
+#include "output/sample_collection.h"
+#include "output_test_util.h"
+#include "qt/movie_file.h"
+#include "qt/movie_reader.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
+#include "reference/video_parameters.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace outtest;
+
+namespace {
+
+// Packets per stream (the repaired movie interleaves differently).
+std::map<std::string, std::vector<std::vector<std::string>>> byStream(const std::string& file) {
+    std::map<std::string, std::vector<std::vector<std::string>>> streams;
+    for (auto& p : packets(file))
+        if (!p.empty())
+            streams[p[0]].push_back(p);
+    return streams;
+}
+
+// Size and checksum only: the payload, independent of timing.
+std::vector<std::string> payloads(const std::vector<std::vector<std::string>>& stream) {
+    std::vector<std::string> out;
+    for (const auto& p : stream)
+        if (p.size() >= 6)
+            out.push_back(p[4] + "," + p[5]);
+    return out;
+}
+
+uint64_t videoBytes(const std::string& file) {
+    MovieFile* movie = QTOpen(file, 0, true);
+    uint64_t bytes = 0;
+    if (movie && movie->m_videoTrack)
+        for (uint32_t size : movie->m_videoTrack->m_sampleSizes)
+            bytes += size;
+    QTClose(movie);
+    return bytes;
+}
+
+}  // namespace
+
+TEST(OutputWriter, ImportedSamplesGiveIdenticalPacketsAndTiming) {
+    struct Case {
+        std::string source;
+        std::string outputName;
+    };
+    for (const Case& c : {Case{h264AacMp4(), "repaired.mp4"}, Case{proresPcmMov(), "repaired.mov"}}) {
+        ASSERT_FALSE(c.source.empty()) << "ffmpeg fixture";
+        SCOPED_TRACE(c.source);
+        LogCapture log(LogLevel::Notice);
+        const std::string out = testsupport::scratchDir("OutputWriterIdentical") + "/" + c.outputName;
+        auto state = stateFromReference(c.source, out);
+        importReferenceSamples(*state);
+        ASSERT_GT(state->m_samples.size(), 25u);
+        dumpSamples(*state);
+        reset_clip(*state, false);
+        EXPECT_EQ(state->m_clipNumber, 1u);
+        EXPECT_EQ(state->m_lastWrittenName, clipName(out, 0));
+
+        const auto original = byStream(c.source);
+        const auto repaired = byStream(clipName(out, 0));
+        ASSERT_EQ(repaired.size(), 2u);
+        // Video: every packet with the same dts, pts, duration, size and checksum.
+        EXPECT_EQ(repaired.at("0"), original.at("0"));
+        EXPECT_EQ(payloads(repaired.at("1")), payloads(original.at("1")));
+        EXPECT_TRUE(log.contains("preserved reference video timing table: entries="));
+        EXPECT_TRUE(log.has(LogLevel::Notice, "dump completed"));
+        EXPECT_FALSE(log.contains("save portion reached"));
+    }
+}
+
+TEST(OutputWriter, SavePortionStopsHalfway) {
+    const std::string source = h264AacMp4();
+    ASSERT_FALSE(source.empty());
+    LogCapture log(LogLevel::Notice);
+    const std::string out = testsupport::scratchDir("OutputWriterSave") + "/half.mp4";
+    auto state = stateFromReference(source, out);
+    importReferenceSamples(*state);
+    state->m_savePortion = 50;
+    const uint64_t total = state->m_totalVideoSize;
+    uint32_t largest = 0;
+    for (const MediaSample& s : state->m_samples)
+        if (s.video == 1)
+            largest = std::max<uint32_t>(largest, uint32_t(s.size));
+    dumpSamples(*state);
+    reset_clip(*state, false);
+    EXPECT_TRUE(log.has(LogLevel::Notice, "save portion reached"));
+    EXPECT_TRUE(log.has(LogLevel::Notice, "dumping total video size: " + std::to_string(total * 50 / 100)));
+    const uint64_t written = videoBytes(clipName(out, 0));
+    EXPECT_GE(written, total / 2);
+    EXPECT_LT(written, total / 2 + largest);
+    // Fewer frames than the reference: its timing table does not apply.
+    EXPECT_FALSE(log.contains("preserved reference video timing table"));
+    EXPECT_FALSE(byStream(clipName(out, 0)).empty());
+}
+
+TEST(OutputWriter, RawVideoStreamIsAnnexBThatDecodes) {
+    const std::string source = h264AacMp4();
+    ASSERT_FALSE(source.empty());
+    LogCapture log(LogLevel::Notice);
+    const std::string dir = testsupport::scratchDir("OutputWriterRaw");
+    // Raw streams only, no movie.
+    auto state = stateFromReference(source, "");
+    setOutputNames(*state, "", dir + "/audio.aac", dir + "/video.h264");
+    reset_clip(*state, true);
+    importReferenceSamples(*state);
+    const uint64_t frames = state->videoSampleCount();
+    const uint64_t audioBytes = state->m_totalAudioSize;
+    dumpSamples(*state);
+    state.reset();  // closes the raw streams
+
+    const std::vector<uint8_t> raw = testsupport::readFile(dir + "/video.h264");
+    ASSERT_GT(raw.size(), 5u);
+    // Start code, then the SPS (NAL type 7) first.
+    EXPECT_EQ(std::vector<uint8_t>(raw.begin(), raw.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 1}));
+    EXPECT_EQ(raw[4] & 0x1F, 7);
+    const auto decoded = testsupport::runCommand(
+        "ffmpeg -nostdin -hide_banner -v error -f h264 -i " + testsupport::quote(dir + "/video.h264") +
+            " -f framemd5 - 2>&1 | grep -v '^#' | wc -l; ffmpeg -nostdin -hide_banner -v error -f h264 -i " +
+            testsupport::quote(dir + "/video.h264") + " -f null - 2>&1 | wc -c",
+        false);
+    std::istringstream in(decoded.output);
+    uint64_t decodedFrames = 0, errorBytes = 1;
+    in >> decodedFrames >> errorBytes;
+    EXPECT_EQ(decodedFrames, frames);
+    EXPECT_EQ(errorBytes, 0u) << "decoder complained";
+    EXPECT_EQ(testsupport::readFile(dir + "/audio.aac").size(), audioBytes);
+}
+
+TEST(OutputWriter, UncompressedAudioWithoutReferenceTrackIsTimedPerSample) {
+    LogCapture log(LogLevel::Warning);
+    const std::string dir = testsupport::scratchDir("OutputWriterPcm");
+    RepairState state;
+    state.m_reference = ReferenceInfo::build(dir + "/missing.mov", false);
+    state.m_audio->m_codec = "sowt";
+    state.m_audio->m_sampleSize = 16;
+    state.m_audio->m_channels = 2;
+    state.m_audio->m_sampleRate = 48000;
+    state.m_audio->m_audioTracks = 2;
+    state.m_reference->layout().m_audioChunkSize = 400;
+    setOutputNames(state, dir + "/pcm.mov", "", "");
+    reset_clip(state, true);
+    ensure_created(state);
+    ASSERT_NE(state.m_outputMovie, nullptr);
+    create_video_track(state);  // no video codec: no track
+    create_audio_tracks(state);
+    EXPECT_EQ(state.m_audioSampleDuration, 1u);
+    EXPECT_EQ(state.m_audioFixedSampleSize, 2u);
+    ASSERT_EQ(state.m_outputMovie->m_audioTrackCount, 2);
+    EXPECT_EQ(state.m_outputMovie->m_videoTrack, nullptr);
+
+    // Three chunks' worth of interleaved audio for two tracks: one chunk
+    // each, the third is dropped.
+    std::vector<uint8_t> block(1200, 0x11);
+    dump_audio_samples(state, block.data(), uint32_t(block.size()), 1000, -1);
+    EXPECT_EQ(state.m_outputMovie->m_audioTracks[0]->m_sampleCount, 200u);
+    EXPECT_EQ(state.m_outputMovie->m_audioTracks[1]->m_sampleCount, 200u);
+    // A valid track index sends the whole block there.
+    dump_audio_samples(state, block.data(), 400, 2000, 1);
+    EXPECT_EQ(state.m_outputMovie->m_audioTracks[1]->m_sampleCount, 400u);
+    reset_clip(state, false);
+    EXPECT_EQ(testsupport::runCommand("ffprobe -v error -show_streams " + testsupport::quote(dir + "/pcm_0.mov") +
+                                      " | grep -c codec_type=audio")
+                  .output,
+              "2\n");
+}

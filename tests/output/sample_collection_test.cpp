@@ -1,0 +1,128 @@
+// Collecting found samples, clip naming and the output-name safety check.
+
+#include "analysers/scan_buffer.h"
+#include "output/output_writer.h"
+#include "output/sample_collection.h"
+#include "output_test_util.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace outtest;
+
+namespace {
+
+std::string smallInput(const std::string& dir, size_t size) {
+    const std::string name = dir + "/input.bin";
+    testsupport::writeFile(name, std::vector<uint8_t>(size, 0x42));
+    return name;
+}
+
+}  // namespace
+
+TEST(SampleCollection, SizesMustBeBelowTheInputSize) {
+    LogCapture log(LogLevel::Debug);
+    const std::string dir = testsupport::scratchDir("CollectionSizes");
+    ScanBuffer reader;
+    ASSERT_TRUE(reader.open(smallInput(dir, 1000)));
+    RepairState state;
+    add_video_samples(state, reader, 10, 999, 1001);
+    add_video_samples(state, reader, 10, 1000, 0);  // as large as the file
+    add_video_samples(state, reader, 10, -5, 0);
+    addAudioSample(state, reader, 20, 300, -1);
+    addAudioSample(state, reader, 20, 1000, -1);
+    ASSERT_EQ(state.m_samples.size(), 2u);
+    EXPECT_EQ(state.m_samples[0].extra, 1001);
+    EXPECT_EQ(state.m_samples[1].video, 0u);
+    EXPECT_EQ(state.m_samples[1].extra, -1);
+    EXPECT_EQ(state.m_totalVideoSize, 999u);
+    EXPECT_EQ(state.m_totalAudioSize, 300u);
+    EXPECT_TRUE(log.has(LogLevel::Error, "add_video_samples: invalid size (1000)"));
+    EXPECT_TRUE(log.has(LogLevel::Error, "add_video_samples: invalid size (-5)"));
+    EXPECT_TRUE(log.has(LogLevel::Error, "addAudioSample: invalid size (1000)"));
+    EXPECT_EQ(log.messages(LogLevel::Debug, "add_video_samples").size(), 3u);
+
+    // -noctts stores every video sample without its composition offset.
+    state.m_ignoreCompositionOffsets = true;
+    add_video_samples(state, reader, 30, 10, 1001);
+    EXPECT_EQ(state.m_samples[2].extra, 0);
+}
+
+TEST(SampleCollection, ClipNumbersAdvanceOnlyWhenAMovieWasOpen) {
+    LogCapture log(LogLevel::Debug);
+    const std::string dir = testsupport::scratchDir("CollectionClips");
+    ScanBuffer reader;
+    const std::string input = smallInput(dir, 4096);
+    ASSERT_TRUE(reader.open(input));
+    RepairState state;
+    state.m_inputFileName = input;
+    setOutputNames(state, dir + "/movie.part.mov", "", "");
+    EXPECT_EQ(state.m_outputBase, dir + "/movie.part");
+    EXPECT_EQ(state.m_outputExtension, "mov");
+    reset_clip(state, true);
+    EXPECT_EQ(state.m_outputName, dir + "/movie.part_0.mov");
+    reset_clip(state, true);  // nothing open: same clip
+    EXPECT_EQ(state.m_outputName, dir + "/movie.part_0.mov");
+
+    add_video_samples(state, reader, 0, 100, 0);
+    ensure_created(state);
+    ASSERT_NE(state.m_outputMovie, nullptr);
+    nextClip(state);
+    EXPECT_EQ(state.m_clipNumber, 1u);
+    EXPECT_TRUE(state.m_samples.empty());
+    EXPECT_EQ(state.m_totalVideoSize, 0u);
+    EXPECT_TRUE(log.has(LogLevel::Info, "total video size: 100"));
+    EXPECT_TRUE(log.has(LogLevel::Info, "next clip: " + dir + "/movie.part_1.mov"));
+    EXPECT_GT(testsupport::readFile(dir + "/movie.part_0.mov").size(), 0u);
+
+    // Closing without a new list keeps the samples.
+    add_video_samples(state, reader, 0, 100, 0);
+    reset_clip(state, false);
+    EXPECT_EQ(state.m_samples.size(), 1u);
+
+    std::string base, extension;
+    splitOutputName("out", base, extension);
+    EXPECT_EQ(base, "out");
+    EXPECT_EQ(extension, "out");
+}
+
+TEST(SampleCollection, OutputNamesThatHitTheInputOrReferenceAreRefused) {
+    LogCapture log(LogLevel::Fatal);
+    const std::string dir = testsupport::scratchDir("CollectionRefuse");
+    const std::string input = smallInput(dir, 10);
+    const std::string reference = dir + "/ref.mov";
+    testsupport::writeFile(reference, {1, 2, 3});
+    const std::string clipInput = dir + "/take_0.mov";
+    testsupport::writeFile(clipInput, {1});
+
+    RepairState state;
+    setOutputNames(state, dir + "/../CollectionRefuse/input.bin", "", "");
+    EXPECT_FALSE(checkOutputNames(state, input, reference));
+    EXPECT_TRUE(log.contains(" is the input file; refusing to overwrite it"));
+
+    setOutputNames(state, dir + "/new.mov", "", reference);
+    EXPECT_FALSE(checkOutputNames(state, input, reference));
+    EXPECT_TRUE(log.contains("output file " + reference + " is the reference file; refusing to overwrite it"));
+
+    setOutputNames(state, dir + "/new.mov", input, "");
+    EXPECT_FALSE(checkOutputNames(state, input, reference));
+
+    // -o take.mov writes take_0.mov, which here is the input.
+    setOutputNames(state, dir + "/take.mov", "", "");
+    EXPECT_FALSE(checkOutputNames(state, clipInput, reference));
+
+    setOutputNames(state, dir + "/new.mov", dir + "/a.raw", dir + "/v.raw");
+    EXPECT_TRUE(checkOutputNames(state, input, reference));
+    EXPECT_EQ(testsupport::readFile(input).size(), 10u);
+    EXPECT_EQ(testsupport::readFile(reference).size(), 3u);
+
+    // The writer itself also refuses a clip name that is the input.
+    setOutputNames(state, dir + "/take.mov", "", "");
+    state.m_inputFileName = clipInput;
+    reset_clip(state, true);
+    ensure_created(state);
+    EXPECT_EQ(state.m_outputMovie, nullptr);
+    EXPECT_EQ(testsupport::readFile(clipInput).size(), 1u);
+}

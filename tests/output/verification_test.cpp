@@ -1,0 +1,121 @@
+// Verification by reference and of the written output.
+
+#include "output/output_verifier.h"
+#include "output/output_writer.h"
+#include "output/reference_verifier.h"
+#include "output/sample_collection.h"
+#include "output_test_util.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace outtest;
+
+namespace {
+
+uint64_t readBE64(const std::vector<uint8_t>& d, size_t p) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i)
+        v = (v << 8) | d[p + i];
+    return v;
+}
+
+void writeBE64(std::vector<uint8_t>& d, size_t p, uint64_t v) {
+    for (int i = 7; i >= 0; --i, v >>= 8)
+        d[p + i] = uint8_t(v);
+}
+
+}  // namespace
+
+TEST(ReferenceVerifier, IntactFileImportedAsFoundScoresFullMarks) {
+    const std::string source = h264AacMp4();
+    ASSERT_FALSE(source.empty());
+    LogCapture log(LogLevel::Info);
+    auto state = stateFromReference(source, "");
+    importReferenceSamples(*state);
+    const VerifyCounts counts = verifyByReference(*state);
+    EXPECT_EQ(counts.videoMatches, counts.videoFound);
+    EXPECT_EQ(counts.audioMatches, counts.audioFound);
+    EXPECT_TRUE(log.has(LogLevel::Notice, "repair rate: 100"));
+    EXPECT_EQ(log.messages(LogLevel::Notice, "**missing").size(), 0u);
+    EXPECT_EQ(log.messages(LogLevel::Notice, "verify avcC SPS matches: 1 of 1").size(), 1u);
+    EXPECT_EQ(log.messages(LogLevel::Warning).size(), 0u);
+    EXPECT_TRUE(log.has(LogLevel::Notice, "verify complete"));
+
+    // Drop the third video frame and shift the fifth: one missing, one misplaced.
+    FoundSampleList damaged;
+    int video = 0;
+    for (const MediaSample& s : state->m_samples) {
+        MediaSample copy = s;
+        if (s.video == 1 && ++video == 3)
+            continue;
+        if (s.video == 1 && video == 5)
+            copy.offset += 1;
+        damaged.push_back(copy);
+    }
+    state->m_samples = damaged;
+    const VerifyCounts after = verifyByReference(*state);
+    EXPECT_EQ(after.videoMatches, after.videoFound - 1);
+    EXPECT_LT(after.repairRate, 100.0);
+    EXPECT_GE(log.messages(LogLevel::Notice, "**missing video sample** (").size(), 2u);
+    EXPECT_FALSE(log.messages(LogLevel::Info, "verified video sample ").empty());
+}
+
+TEST(OutputVerifier, GoodTruncatedAndEmptyOutputs) {
+    const std::string source = proresPcmMov();
+    ASSERT_FALSE(source.empty());
+    LogCapture log(LogLevel::Notice);
+    const std::string dir = testsupport::scratchDir("OutputVerifier");
+    auto state = stateFromReference(source, dir + "/good.mov");
+
+    // Nothing written yet.
+    verifyOutput(*state);
+    EXPECT_TRUE(log.has(LogLevel::Notice, "verify output container: skipped (no written output file)"));
+
+    importReferenceSamples(*state);
+    dumpSamples(*state);
+    // verifyOutput closes the still open movie itself.
+    const OutputVerifyResult good = verifyOutput(*state);
+    EXPECT_TRUE(good.containerPassed);
+    EXPECT_EQ(good.readableSamples, good.totalSamples);
+    EXPECT_GT(good.totalSamples, 25u);
+    EXPECT_EQ(good.formatPreserved, good.formatCompared);
+    EXPECT_EQ(good.timingPassed, good.timingChecks);
+    EXPECT_NEAR(double(good.videoMs), 1000.0, 1.0);
+    EXPECT_TRUE(log.has(LogLevel::Notice, "verify output container: passed file=" + dir + "/good_0.mov"));
+    EXPECT_TRUE(log.contains("verify output format: passed"));
+    EXPECT_TRUE(log.contains("verify output timing: passed"));
+    EXPECT_FALSE(log.contains("diff exceeds 500ms"));
+    EXPECT_TRUE(log.has(LogLevel::Notice, "verify output complete"));
+
+    // Point the video chunks past the end of the file.
+    std::vector<uint8_t> bytes = testsupport::readFile(dir + "/good_0.mov");
+    const std::string co64 = "co64";
+    auto at = std::search(bytes.begin(), bytes.end(), co64.begin(), co64.end());
+    ASSERT_NE(at, bytes.end());
+    const size_t pos = size_t(at - bytes.begin());
+    const uint32_t entries = uint32_t(bytes[pos + 8]) << 24 | bytes[pos + 9] << 16 | bytes[pos + 10] << 8 | bytes[pos + 11];
+    ASSERT_GT(entries, 0u);
+    for (uint32_t i = 0; i < entries; ++i)
+        writeBE64(bytes, pos + 12 + 8 * i, readBE64(bytes, pos + 12 + 8 * i) + bytes.size());
+    testsupport::writeFile(dir + "/good_0.mov", bytes);
+    LogCapture bad(LogLevel::Notice);
+    const OutputVerifyResult broken = verifyOutput(*state);
+    EXPECT_FALSE(broken.containerPassed);
+    EXPECT_LT(broken.readableSamples, broken.totalSamples);
+    EXPECT_EQ(bad.messages(LogLevel::Warning, "verify output invalid sample: track=").size(), 10u);
+    EXPECT_TRUE(bad.has(LogLevel::Notice, "verify output container: failed file=" + dir + "/good_0.mov"));
+
+    testsupport::writeFile(dir + "/good_0.mov", {});
+    LogCapture empty(LogLevel::Notice);
+    EXPECT_FALSE(verifyOutput(*state).checked);
+    EXPECT_TRUE(empty.has(LogLevel::Warning,
+                          "verify output container: failed file=" + dir + "/good_0.mov reason=empty_or_unreadable"));
+
+    RepairState none;
+    LogCapture skipped(LogLevel::Notice);
+    verifyOutput(none);
+    EXPECT_TRUE(skipped.has(LogLevel::Notice, "verify output container: skipped (no output file)"));
+}
