@@ -174,6 +174,13 @@ void AVC1Analyser::learnChunks() {
         text << (i ? "," : "") << p.samples << "x:" << p.minSize << ".." << p.maxSize << "/" << p.chunks;
     }
     FLOG(LogLevel::Info) << "AVC1 reference chunk profiles=" << text.str();
+    // Chunks are tried from the most samples down. A recorder whose chunks
+    // hold 12 or 13 frames would otherwise have every 13-frame chunk taken
+    // as a 12-frame one when the 12 was met first, losing a frame per chunk
+    // and the audio count that goes with it. A larger profile cannot match a
+    // smaller chunk: the audio behind it is no sample.
+    std::stable_sort(m_chunkProfiles.begin(), m_chunkProfiles.end(),
+                     [](const ChunkProfile& a, const ChunkProfile& b) { return a.samples > b.samples; });
 }
 
 void AVC1Analyser::decideInterleavePhase() {

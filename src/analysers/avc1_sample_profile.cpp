@@ -1,5 +1,7 @@
 #include "analysers/avc1_sample_profile.h"
 
+#include "bitstream/h264/slice_header.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -58,6 +60,7 @@ SampleTiling tileSample(const uint8_t* data, int64_t size) {
         if (nal.slice && t.firstSliceLength == 0) {
             t.firstSliceLength = nal.length;
             t.firstSliceType = nal.type;
+            t.firstSliceOffset = pos;
         }
         ++t.units;
         pos += int64_t(nal.length) + 4;
@@ -104,6 +107,14 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
         cls->maxUnits = std::max(cls->maxUnits, t.units);
     }
     ++cls->samples;
+    const uint8_t* slice = data + t.firstSliceOffset + 4;
+    cls->headerBytes.set(slice[0]);
+    H264::SliceHeaderStart start;
+    if (H264::readSliceHeaderStart(slice, t.firstSliceLength, start)) {
+        cls->sliceTypes.set(start.slice_type);
+        if (start.first_mb_in_slice != 0)
+            m_firstSliceAtZero = false;
+    }
 
     if (m_samplesUsed == 0) {
         m_minSize = m_maxSize = sampleSize;
@@ -154,6 +165,19 @@ bool Avc1SampleProfile::classFit(uint8_t type, uint32_t firstSlice, int64_t size
     return false;
 }
 
+bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
+    H264::SliceHeaderStart start;
+    if (!H264::readSliceHeaderStart(nal, length, start))
+        return false;
+    if (m_firstSliceAtZero && start.first_mb_in_slice != 0)
+        return false;
+    const uint8_t type = nal[0] & 0x1F;
+    for (const SampleProfileClass& c : m_classes)
+        if (c.key == type && c.headerBytes.test(nal[0]) && c.sliceTypes.test(start.slice_type))
+            return true;
+    return false;
+}
+
 size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
     for (const SampleAnchor& a : m_anchors)
         if (int64_t(a.bytes.size()) <= n && std::memcmp(a.bytes.data(), data, a.bytes.size()) == 0)
@@ -177,6 +201,8 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         }
         ++units;
         if (nal.slice && sliceLength == 0) {
+            if (!firstSliceFits(data + pos + 4, nal.length))
+                return 0;
             sliceType = nal.type;
             sliceLength = nal.length;
         }

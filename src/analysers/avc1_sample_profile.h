@@ -6,6 +6,7 @@
 // recorders that begin every frame the same way, which byte prefixes
 // ("anchors") start a sample.
 
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -65,6 +66,7 @@ struct SampleTiling {
     uint8_t firstUnitType = 0;
     uint32_t firstSliceLength = 0;  // 0: no slice
     uint8_t firstSliceType = 0;
+    int64_t firstSliceOffset = 0;   // of its length prefix
 };
 
 // Walks the NAL units of a `size`-byte sample (at least 5 bytes, at most 512
@@ -78,6 +80,10 @@ struct SampleProfileClass {
     uint32_t minFirstSlice = 0, maxFirstSlice = 0;
     uint32_t minUnits = 0, maxUnits = 0;
     uint32_t samples = 0;
+    // How the first slices of the class begin: their NAL header bytes
+    // (nal_ref_idc with the type) and slice_type values.
+    std::bitset<256> headerBytes;
+    std::bitset<10> sliceTypes;
 };
 
 // A byte string that begins reference samples.
@@ -101,6 +107,13 @@ public:
     // `firstSlice`, with `size` bytes and `units` units so far, fit one of
     // the classes?
     bool classFit(uint8_t type, uint32_t firstSlice, int64_t size, uint32_t units) const;
+    // Does the first slice of a sample (`nal` at its header byte, `length`
+    // bytes) begin the way the reference's first slices of its type do:
+    // the same header byte, a slice type seen there, and, as in every
+    // recording without arbitrary slice order, at macroblock 0? The tail
+    // of an AAC frame followed by the next frame's first byte passes the NAL
+    // unit test often enough that the class sizes alone cannot tell.
+    bool firstSliceFits(const uint8_t* nal, uint32_t length) const;
     // Length of the anchor that `data` (n bytes) begins with, or 0.
     size_t anchorAt(const uint8_t* data, int64_t n) const;
     // True without the fast flag; otherwise when the data begins with an anchor.
@@ -132,4 +145,7 @@ private:
     bool m_fast = false;
     uint32_t m_minSize = 0, m_maxSize = 0;
     uint32_t m_minFirstSlice = 0, m_maxFirstSlice = 0;
+    // Cleared when a reference sample's first slice does not start at
+    // macroblock 0 (arbitrary slice order), so that no sample is held to it.
+    bool m_firstSliceAtZero = true;
 };
