@@ -1,0 +1,119 @@
+#include "bitstream/stream_fixtures.h"
+
+#include "bitstream/common/nal_span.h"
+#include "support/test_support.h"
+
+#include <sstream>
+
+namespace bitstest {
+
+Stream loadStream(const std::string& name, const std::string& ffmpegArgs) {
+    Stream s;
+    s.path = testsupport::fixture(name, ffmpegArgs);
+    if (s.path.empty())
+        return s;
+    s.bytes = testsupport::readFile(s.path);
+    for (const auto& n : bitstream::splitAnnexB(s.bytes.data(), s.bytes.size()))
+        s.nals.push_back(Stream::Nal{n.offset, n.size});
+    return s;
+}
+
+std::vector<std::vector<uint8_t>> lengthPrefixedSamples(const Stream& s, bool hevc, bool keepParameterSets) {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto& n : s.nals) {
+        const uint8_t* p = s.data(n);
+        const unsigned type = hevc ? (p[0] >> 1) & 0x3F : p[0] & 0x1F;
+        const bool aud = hevc ? type == 35 : type == 9;
+        const bool ps = hevc ? (type >= 32 && type <= 34) : (type == 7 || type == 8);
+        if (aud || out.empty())
+            out.emplace_back();
+        if (ps && !keepParameterSets)
+            continue;
+        auto& sample = out.back();
+        const uint32_t len = static_cast<uint32_t>(n.size);
+        for (int shift = 24; shift >= 0; shift -= 8)
+            sample.push_back(static_cast<uint8_t>(len >> shift));
+        sample.insert(sample.end(), p, p + n.size);
+    }
+    return out;
+}
+
+std::map<std::string, std::string> probeStream(const std::string& path) {
+    std::map<std::string, std::string> m;
+    const auto r = testsupport::runCommand("ffprobe -v error -select_streams v:0 -show_streams -of default=nw=1 " +
+                                           testsupport::quote(path));
+    std::istringstream in(r.output);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto eq = line.find('=');
+        if (eq != std::string::npos)
+            m[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return m;
+}
+
+std::vector<std::map<std::string, int64_t>> traceSlices(const std::string& path, const std::string& sliceStart) {
+    std::vector<std::map<std::string, int64_t>> slices;
+    const auto r = testsupport::runCommand("ffmpeg -nostdin -hide_banner -i " + testsupport::quote(path) +
+                                               " -c copy -bsf:v trace_headers -f null - 2>&1",
+                                           false);
+    std::istringstream in(r.output);
+    std::string line;
+    bool inSlice = false;
+    while (std::getline(in, line)) {
+        if (line.find("[trace_headers") == std::string::npos)
+            continue;
+        // "[trace_headers @ 0x..] <bitpos> <name> <bits> = <value>"
+        const auto close = line.find("] ");
+        if (close == std::string::npos)
+            continue;
+        std::istringstream fields(line.substr(close + 2));
+        std::string pos, name, bits, eq;
+        int64_t value = 0;
+        if (!(fields >> pos >> name >> bits >> eq >> value) || eq != "=") {
+            // A structure title such as "Sequence Parameter Set" ends a slice.
+            inSlice = false;
+            continue;
+        }
+        if (name == sliceStart) {
+            slices.emplace_back();
+            inSlice = true;
+        }
+        if (inSlice && !slices.back().count(name))
+            slices.back()[name] = value;
+    }
+    return slices;
+}
+
+std::string primariesName(unsigned v) {
+    switch (v) {
+    case 1: return "bt709";
+    case 5: return "bt470bg";
+    case 6: return "smpte170m";
+    case 9: return "bt2020";
+    default: return "unknown";
+    }
+}
+
+std::string transferName(unsigned v) {
+    switch (v) {
+    case 1: return "bt709";
+    case 6: return "smpte170m";
+    case 14: return "bt2020-10";
+    case 16: return "smpte2084";
+    case 18: return "arib-std-b67";
+    default: return "unknown";
+    }
+}
+
+std::string matrixName(unsigned v) {
+    switch (v) {
+    case 1: return "bt709";
+    case 5: return "bt470bg";
+    case 6: return "smpte170m";
+    case 9: return "bt2020nc";
+    default: return "unknown";
+    }
+}
+
+}  // namespace bitstest

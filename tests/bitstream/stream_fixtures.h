@@ -1,0 +1,46 @@
+#pragma once
+// Real encoder output for the bitstream tests: raw Annex B streams made by
+// ffmpeg (x264, x265), split into NAL units and access units, plus what
+// ffprobe and ffmpeg's trace_headers filter say about them.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bitstest {
+
+struct Stream {
+    std::string path;
+    std::vector<uint8_t> bytes;
+    // NAL units as offsets into bytes (header included, start codes excluded).
+    struct Nal {
+        size_t offset;
+        size_t size;
+    };
+    std::vector<Nal> nals;
+    const uint8_t* data(const Nal& n) const { return bytes.data() + n.offset; }
+};
+
+// Makes (or reuses) the fixture and loads it; empty path when ffmpeg failed.
+Stream loadStream(const std::string& name, const std::string& ffmpegArgs);
+
+// Access units as MP4 samples: every unit of one access unit (a new one
+// starts at each access unit delimiter), parameter sets left out unless
+// keepParameterSets, each unit behind a 4-byte big-endian length.
+std::vector<std::vector<uint8_t>> lengthPrefixedSamples(const Stream& s, bool hevc, bool keepParameterSets = false);
+
+// ffprobe -show_streams of the first video stream as key -> value.
+std::map<std::string, std::string> probeStream(const std::string& path);
+
+// Syntax elements per slice from ffmpeg's trace_headers filter, in decoding
+// order: each map holds the first value of each element name inside that
+// slice header. sliceStart is the element that opens a slice header.
+std::vector<std::map<std::string, int64_t>> traceSlices(const std::string& path, const std::string& sliceStart);
+
+// ffprobe names for colour codes ("bt709", "smpte2084", ...).
+std::string primariesName(unsigned v);
+std::string transferName(unsigned v);
+std::string matrixName(unsigned v);
+
+}  // namespace bitstest
