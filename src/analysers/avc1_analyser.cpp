@@ -310,7 +310,9 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
 
     const ReferenceInfo* ref = reference();
     int64_t gapStart = int64_t(m_scanInfo->counters[0]);
+    unsigned gapFlags = H264AudioInterleave::GapPlain;
     if (gapStart < 1 || gapStart > chunk.offset) {
+        gapFlags = H264AudioInterleave::GapStartGuessed;
         const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
         const int64_t g3 = ref ? int64_t(ref->layout().m_audioChunksStopGap) : 0;
         gapStart = std::max<int64_t>(chunk.offset - (g2 + g3 + kAudioLookBack), 0);
@@ -328,7 +330,7 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
         if (sampleOffset > previousEnd) {
             if (i == 0) {
                 if (!m_audioBeforeVideo) {
-                    m_interleave.fillGap(buffer, previousEnd, sampleOffset);
+                    m_interleave.fillGap(buffer, previousEnd, sampleOffset, gapFlags);
                 } else {
                     deferredStart = previousEnd;
                     deferredEnd = sampleOffset;
@@ -342,7 +344,7 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
                 // The deferred audio belongs to the frames already emitted,
                 // so it goes first.
                 if (deferredStart >= 0)
-                    m_interleave.fillGap(buffer, deferredStart, deferredEnd);
+                    m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags);
                 deferredStart = -1;
                 m_interleave.fillGap(buffer, previousEnd, sampleOffset);
                 resume = sampleOffset;
@@ -358,7 +360,7 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
         previousEnd = sampleOffset + s.size;
     }
     if (deferredStart >= 0)
-        m_interleave.fillGap(buffer, deferredStart, deferredEnd);
+        m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags);
     addMissingPps(m_repairState->m_video->m_avc, m_referencedPps, m_reportedPps);
     m_scanInfo->counters[0] = uint64_t(resume);
     m_scanInfo->currentOffset = resume;
@@ -370,10 +372,10 @@ void AVC1Analyser::finish(ScanBuffer& buffer) {
     // The audio behind the last video chunk belongs to it as much as any
     // other gap's audio to its chunk; without this the last interleave
     // cycle's audio would be lost.
-    if (!m_scannerEnabled || m_scanInfo->counters[0] == 0 || m_audioBeforeVideo)
+    if (!m_scannerEnabled || m_scanInfo->counters[0] == 0)
         return;
     int64_t end = buffer.fileSize();
     if (m_scanInfo->stopOffset > 0)
         end = std::min(end, m_scanInfo->stopOffset + 1);
-    m_interleave.fillGap(buffer, int64_t(m_scanInfo->counters[0]), end);
+    m_interleave.fillGap(buffer, int64_t(m_scanInfo->counters[0]), end, H264AudioInterleave::GapAtEnd);
 }

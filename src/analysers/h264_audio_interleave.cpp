@@ -29,6 +29,9 @@ constexpr int64_t kResyncRunBytes = 1 << 20;
 // Frames smaller than this are never real AAC frames of a recorder.
 constexpr uint64_t kMinAudioFrame = 20;
 constexpr uint64_t kMaxAudioFrame = 4294967295u;
+// Bytes a gap may hold beyond its frames and the reference's padding and
+// still count as intact; also how close to the gap end a lone frame must end.
+constexpr int64_t kRunEndSlack = 64;
 // Below any score a candidate can reach.
 constexpr int64_t kNoScore = -1073741823;
 // Audio samples of the interleave carry no track word.
@@ -150,34 +153,51 @@ void H264AudioInterleave::takeCarry(int64_t k) {
     m_videoSinceAudio = 0;
 }
 
-bool H264AudioInterleave::resync(ScanBuffer& input, int64_t a, int64_t n, int64_t expected, FrameChain& out) {
+bool H264AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide,
+                                 FrameChain& out) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t g2 = ref ? ref->layout().m_audioChunksSizeAll : 0;
     const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
+    const int64_t n = b - from;
     int64_t span = std::min(n, kResyncSpan);
     if (g3 > 0)
         span = std::min(std::max(g3 + kResyncStopGapSlack, std::min(n, kResyncSpan)), n);
+    if (wide)
+        span = std::min(n, kResyncRunBytes);
 
     // One read serves every candidate: each follows its run for at most
     // 1 MiB and never past the gap.
     const int64_t want = std::min(n, span + kResyncRunBytes);
-    ByteBlock block = input.readBlock(a, int32_t(want));
+    ByteBlock block = input.readBlock(from, int32_t(want));
     const int64_t got = block.length();
     const uint8_t sync = ref ? ref->audio().m_audioDataStart : 0;
 
+    // A start that is a frame boundary of a run already decoded would only
+    // give the tail of that run, which always scores lower.
+    std::vector<bool> boundary(size_t(std::max<int64_t>(span, 0)), false);
     int64_t best = kNoScore;
     FrameChain chain;
     for (int64_t j = 0; j < span && j < got; ++j) {
-        if (sync != 0 && block[size_t(j)] != sync)
+        // The gap's first byte is where the audio most likely starts; it is
+        // tried even when it is not the sync byte (an encoder's first frame
+        // often begins differently from the rest).
+        if (j > 0 && sync != 0 && block[size_t(j)] != sync)
+            continue;
+        if (boundary[size_t(j)])
             continue;
         if (n - j < kMinGap)
             break;
         const int64_t runBytes = std::min({n - j, kResyncRunBytes, got - j});
-        if (m_frames.aacFrameChain(block.data() + j, int32_t(runBytes), a + j, chain) < 0)
+        if (m_frames.aacFrameChain(block.data() + j, int32_t(runBytes), from + j, chain) < 0)
             return false;  // no decoder: no candidate can do better
         const size_t frames = frameCount(chain);
         if (frames < 1)
             continue;
+        for (size_t f = 1; f < chain.size(); ++f) {
+            const int64_t at = chain[f] - from;
+            if (at < span)
+                boundary[size_t(at)] = true;
+        }
         int64_t k = 0, t = 0;
         for (size_t f = 0; f < frames; ++f) {
             const uint64_t size = uint64_t(chain[f + 1] - chain[f]);
@@ -202,17 +222,32 @@ bool H264AudioInterleave::resync(ScanBuffer& input, int64_t a, int64_t n, int64_
     return true;
 }
 
-void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b) {
+void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     if (m_scanInfo->counters[0] == 0)
         m_scanInfo->counters[0] = uint64_t(a);
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
     const InterleaveTiming t = timing();
     const int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
-    if (expected == 0)
-        return;
+    const int64_t tol = tolerance(t);
 
-    FrameChain chain;
-    if (!resync(input, a, b - a, expected, chain)) {
-        if (m_lastSize > 0 && m_lastOffset + m_lastSize <= input.fileSize()) {
+    // The gap's runs of frames: the first found near its start, further ones
+    // (behind damage inside the gap) anywhere in the rest.
+    std::vector<FrameChain> runs;
+    int64_t framesSoFar = 0;
+    for (int64_t pos = a; b - pos >= kMinGap;) {
+        FrameChain run;
+        if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), run))
+            break;
+        // A lone frame amid damage is as likely a chance decode as audio.
+        if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack)
+            break;
+        framesSoFar += int64_t(frameCount(run));
+        pos = run.back();
+        runs.push_back(std::move(run));
+    }
+
+    if (runs.empty()) {
+        if (expected > 0 && m_lastSize > 0 && m_lastOffset + m_lastSize <= input.fileSize()) {
             for (int64_t i = 0; i < expected; ++i)
                 repeatLast(input);
             FLOG(LogLevel::Info) << "AVC1a filled missing chunk samples=" << expected << " ofs=" << m_lastOffset
@@ -224,19 +259,43 @@ void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b) {
 
     // Frames of implausible size are never emitted.
     std::vector<std::pair<int64_t, int64_t>> kept;
-    for (size_t f = 0; f + 1 < chain.size(); ++f) {
-        const int64_t size = chain[f + 1] - chain[f];
-        if (uint64_t(size) < m_minFrameSize || uint64_t(size) > m_maxFrameSize) {
-            FLOG(LogLevel::Info) << "AVC1a skipped ofs=" << chain[f] << " size=" << size << " range=["
-                                 << m_minFrameSize << "," << m_maxFrameSize << "]";
-            continue;
+    bool dropped = false;
+    int64_t unexplained = runs.front().front() - a;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const FrameChain& run = runs[r];
+        if (r > 0)
+            unexplained += run.front() - runs[r - 1].back();
+        for (size_t f = 0; f + 1 < run.size(); ++f) {
+            const int64_t size = run[f + 1] - run[f];
+            if (uint64_t(size) < m_minFrameSize || uint64_t(size) > m_maxFrameSize) {
+                FLOG(LogLevel::Info) << "AVC1a skipped ofs=" << run[f] << " size=" << size << " range=["
+                                     << m_minFrameSize << "," << m_maxFrameSize << "]";
+                dropped = true;
+                continue;
+            }
+            kept.emplace_back(run[f], size);
         }
-        kept.emplace_back(chain[f], size);
     }
+    // A gap whose bytes are explained by whole frames, but for the padding
+    // the reference shows around its chunks, is intact: its frames are the
+    // recording's audio of the interval however many the video count
+    // predicts (muxers do not cut audio chunks at video chunk boundaries).
+    // The prediction only decides for gaps that damage has touched.
+    const int64_t g1 = ref ? ref->layout().m_videoChunksStopGap : 0;
+    const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
+    const int64_t slack = g1 + g3 + kRunEndSlack;
+    const int64_t tail = b - runs.back().back();
+    const bool intact = !dropped && (unexplained <= slack || (flags & GapStartGuessed)) &&
+                        (tail <= slack || (flags & GapAtEnd));
+
     const int64_t found = int64_t(kept.size());
     const int64_t drift = found - expected;
-    const int64_t tol = tolerance(t);
-    int64_t take = framesToTake(found, expected, tol);
+    int64_t take = found;
+    if (!intact) {
+        if (expected == 0)
+            return;
+        take = framesToTake(found, expected, tol);
+    }
 
     int64_t emitted = 0;
     for (; emitted < std::min(found, take); ++emitted) {
@@ -262,6 +321,11 @@ void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b) {
     if (expected > take)
         FLOG(LogLevel::Info) << "AVC1a short chunk emitted=" << take << " expected=" << expected;
     takeCarry(take);
+    // After an intact gap the recording itself has shown where audio and
+    // video stand; what is left of the prediction is its rounding, not a
+    // debt for the next damaged gap to pay.
+    if (intact)
+        m_carry = std::clamp(m_carry, -double(tol), double(tol));
 }
 
 void H264AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b) {
@@ -275,7 +339,7 @@ void H264AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b) {
     m_carry = 0;
 }
 
-void H264AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b) {
+void H264AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < kMinGap)
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -283,7 +347,7 @@ void H264AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b) {
     if (codec.size() != 4)
         return;
     if (codec == "mp4a")
-        fillAac(input, a, b);
+        fillAac(input, a, b, flags);
     else if (codec == "twos" || codec == "sowt")
         fillPcm(input, a, b);
 }

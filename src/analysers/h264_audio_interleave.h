@@ -36,8 +36,14 @@ public:
     void countVideoSample() { ++m_videoSinceAudio; }
     // The accepted audio frame size range, from the reference's audio samples.
     void updateFrameSizeRange();
+    // How a gap is bounded beyond its two offsets.
+    enum GapFlags : unsigned {
+        GapPlain = 0,
+        GapStartGuessed = 1,  // no video before it: the start is an estimate and may lie in front of the audio
+        GapAtEnd = 2,         // runs to the end of the input, so its last frame may be cut off
+    };
     // Emits the audio of the gap [a, b).
-    void fillGap(ScanBuffer& input, int64_t a, int64_t b);
+    void fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags = GapPlain);
 
     uint32_t videoSinceAudio() const { return m_videoSinceAudio; }
     double carry() const { return m_carry; }
@@ -62,9 +68,11 @@ public:
     InterleaveTiming timing() const;
 
 private:
-    // The best run of AAC frames in the gap; false when there is none.
-    bool resync(ScanBuffer& input, int64_t a, int64_t n, int64_t expected, FrameChain& out);
-    void fillAac(ScanBuffer& input, int64_t a, int64_t b);
+    // The best run of AAC frames starting in [from, from + span) and ending
+    // by b; false when there is none. `wide` searches the whole rest of the
+    // gap instead of its start only.
+    bool resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide, FrameChain& out);
+    void fillAac(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b);
     // Adds the last audio sample again; false when there is none inside the input.
     bool repeatLast(ScanBuffer& input);
