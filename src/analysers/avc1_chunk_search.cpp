@@ -3,6 +3,8 @@
 #include "bitstream/h264/slice_header.h"
 #include "log/logger.h"
 
+#include <algorithm>
+
 namespace {
 
 // A candidate search stops this many bytes before the end of its range: a
@@ -26,20 +28,26 @@ int32_t firstSlicePpsId(const uint8_t* sample, int64_t size) {
     return -1;
 }
 
-bool Avc1ChunkSearch::validateProfile(const uint8_t* data, int64_t n, uint32_t samples,
+bool Avc1ChunkSearch::validateProfile(const uint8_t* data, int64_t n, uint32_t samples, bool allowShort,
                                       ChunkCandidate& out) const {
     out.samples.clear();
     int64_t pos = 0;
     for (uint32_t s = 0; s < samples; ++s) {
         const int64_t size = m_profile.measureSample(data + pos, n - pos);
-        if (size <= 0 || pos + size > n)
+        if (size <= 0 || pos + size > n) {
+            if (allowShort && !out.samples.empty())
+                break;
             return false;
+        }
         out.samples.push_back({pos, int32_t(size), -1});
         if (s + 1 == samples)
             break;
         const int64_t end = pos + size;
-        if (n - end < 5)
+        if (n - end < 5) {
+            if (allowShort)
+                break;
             return false;
+        }
         pos = end;
         if (!m_profile.anchorTest(data + end, n - end)) {
             // With anchors, recorders may leave padding between frames: the
@@ -52,8 +60,11 @@ bool Avc1ChunkSearch::validateProfile(const uint8_t* data, int64_t n, uint32_t s
                     break;
                 }
             }
-            if (!found)
+            if (!found) {
+                if (allowShort)
+                    break;
                 return false;
+            }
         }
     }
     for (size_t s = 1; s < out.samples.size(); ++s) {
@@ -68,10 +79,15 @@ bool Avc1ChunkSearch::validateProfile(const uint8_t* data, int64_t n, uint32_t s
 }
 
 bool Avc1ChunkSearch::validate(const uint8_t* data, int64_t n, ChunkCandidate& out) const {
-    for (const ChunkProfile& profile : m_chunks) {
-        if (profile.samples == 0)
+    uint32_t largest = 0;
+    for (const ChunkProfile& profile : m_chunks)
+        largest = std::max(largest, profile.samples);
+    for (size_t p = 0; p <= m_chunks.size(); ++p) {
+        const bool fallback = p == m_chunks.size();
+        const uint32_t samples = fallback ? largest : m_chunks[p].samples;
+        if (samples == 0)
             continue;
-        if (!validateProfile(data, n, profile.samples, out))
+        if (!validateProfile(data, n, samples, fallback, out))
             continue;
         out.offset = 0;
         out.size = out.samples.back().start + out.samples.back().size;

@@ -35,7 +35,11 @@ public:
 
     // Does a whole chunk start at `data` (n bytes available)? Tries the chunk
     // profiles in their order; the first that fits gives the candidate
-    // (offset left at 0).
+    // (offset left at 0). When none fits, the samples that do follow one
+    // another there (at least one, at most as many as the largest profile)
+    // make a short chunk: the last chunk of a recording, the part of a chunk
+    // in front of damage or of a cut, or a chunk of a length the reference
+    // never used.
     bool validate(const uint8_t* data, int64_t n, ChunkCandidate& out) const;
 
     // The first start in [0, range - 10] where a NAL unit passes and a chunk
@@ -46,7 +50,9 @@ public:
     int64_t gapLimit() const { return m_gapLimit; }
 
 private:
-    bool validateProfile(const uint8_t* data, int64_t n, uint32_t samples, ChunkCandidate& out) const;
+    // `samples` samples from `data`; with `allowShort` fewer will do.
+    bool validateProfile(const uint8_t* data, int64_t n, uint32_t samples, bool allowShort,
+                         ChunkCandidate& out) const;
 
     const Avc1SampleProfile& m_profile;
     const std::vector<ChunkProfile>& m_chunks;
