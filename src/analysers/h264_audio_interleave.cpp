@@ -328,13 +328,29 @@ void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b, unsig
         m_carry = std::clamp(m_carry, -double(tol), double(tol));
 }
 
-void H264AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b) {
+void H264AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;
-    if (block < 1 || b - a < block || a + block > input.fileSize())
+    // As with AAC, no video since the last audio means no audio is due (the
+    // header in front of a file's first video chunk, say).
+    if (block < 1 || m_videoSinceAudio == 0)
         return;
-    addAudioSample(*m_repairState, input, a, int32_t(block), kAudioWordNone);
-    FLOG(LogLevel::Info) << "AVC1pcm at " << a << "  size=" << block << "  gap=" << (b - a);
+    // PCM has no structure to find: the gap is the audio. One cycle's audio
+    // when the gap holds that much; a recorder that cuts its audio chunks at
+    // varying lengths (as muxers interleaving by time do) leaves smaller
+    // gaps, which are taken whole, in whole sample frames.
+    int64_t size = std::min(b - a, block);
+    const AudioParameters& audio = ref->audio();
+    const int64_t frame = int64_t(std::max<uint32_t>(audio.m_channels, 1)) * std::max<uint32_t>(audio.m_sampleSize / 8, 1);
+    size -= size % frame;
+    // In front of the first chunk the gap's start is a guess; the audio
+    // adjoins the video.
+    if (flags & GapStartGuessed)
+        a = b - size;
+    if (size < 1 || a + size > input.fileSize())
+        return;
+    addAudioSample(*m_repairState, input, a, int32_t(size), kAudioWordNone);
+    FLOG(LogLevel::Info) << "AVC1pcm at " << a << "  size=" << size << "  gap=" << (b - a);
     m_videoSinceAudio = 0;
     m_carry = 0;
 }
@@ -349,5 +365,5 @@ void H264AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsig
     if (codec == "mp4a")
         fillAac(input, a, b, flags);
     else if (codec == "twos" || codec == "sowt")
-        fillPcm(input, a, b);
+        fillPcm(input, a, b, flags);
 }

@@ -73,7 +73,7 @@ private:
     // gap instead of its start only.
     bool resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide, FrameChain& out);
     void fillAac(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
-    void fillPcm(ScanBuffer& input, int64_t a, int64_t b);
+    void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // Adds the last audio sample again; false when there is none inside the input.
     bool repeatLast(ScanBuffer& input);
     void emit(ScanBuffer& input, int64_t offset, int64_t size);

@@ -7,6 +7,7 @@
 #include "reference/audio_parameters.h"
 #include "reference/video_parameters.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool MDATAnalyser::accepts() {
@@ -27,6 +28,18 @@ bool MDATAnalyser::check(int64_t, const uint8_t* data, int32_t available) {
                std::memcmp(data, "stsz", 4) == 0;
     default: return false;
     }
+}
+
+int32_t MDATAnalyser::findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) {
+    // Media data rarely starts a signature's first letter; a tight loop over
+    // those four bytes is much cheaper than a call per position.
+    const int32_t end = std::min(count, available - 3);
+    for (int32_t i = 0; i < end; ++i) {
+        const uint8_t c = data[i];
+        if ((c == 'f' || c == 'm' || c == 'c' || c == 's') && check(offset + i, data + i, available - i))
+            return i;
+    }
+    return count;
 }
 
 bool MDATAnalyser::analyse(int64_t offset, ScanBuffer&) {

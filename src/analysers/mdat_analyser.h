@@ -19,6 +19,7 @@ public:
     using StreamAnalyser::StreamAnalyser;
 
     bool check(int64_t offset, const uint8_t* data, int32_t available) override;
+    int32_t findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) override;
     bool analyse(int64_t offset, ScanBuffer& buffer) override;
     bool accepts() override;
     std::string name() const override { return "MDATAnalyser"; }

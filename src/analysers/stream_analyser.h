@@ -59,6 +59,18 @@ public:
     StreamAnalyser& operator=(const StreamAnalyser&) = delete;
 
     virtual bool check(int64_t offset, const uint8_t* data, int32_t available) = 0;
+
+    // The first i in [0, count) at which check(offset + i, data + i,
+    // available - i) would answer true, or count when there is none. The
+    // driver asks this instead of calling check() byte by byte, so an analyser
+    // can skip a stretch with a memchr-style search or a single comparison.
+    // An override must answer exactly as check() would.
+    virtual int32_t findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) {
+        for (int32_t i = 0; i < count; ++i)
+            if (check(offset + i, data + i, available - i))
+                return i;
+        return count;
+    }
     virtual bool analyse(int64_t offset, ScanBuffer& buffer) = 0;
     virtual void finish(ScanBuffer& buffer) { (void)buffer; }
     virtual void prepare() {}
