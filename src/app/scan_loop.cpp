@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <vector>
 
 void logProgress(int64_t offset, double percent) {
     FLOG(LogLevel::Notice) << "progress ofs=" << std::setw(12) << offset << " - " << percent << "%";
@@ -26,6 +27,7 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
     std::time_t t0 = platform::calendarTime();
     const int64_t fileSize = buffer.fileSize();
     int64_t previousWindow = -1;
+    std::vector<int32_t> nextCandidate;
 
     for (;;) {
         int64_t cur = info.currentOffset;
@@ -55,30 +57,35 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
         const int32_t limit = avail - kWindowOverlap > kWindowTail ? avail - kWindowOverlap : avail;
         info.currentOffset = cur + limit;
 
+        // Positions up to here may be probed; beyond the stop offset nothing is.
+        int32_t probeEnd = limit;
+        if (stop != 0 && stop - cur + 1 < probeEnd)
+            probeEnd = static_cast<int32_t>(std::max<int64_t>(stop - cur + 1, 0));
+
+        // Each analyser's next candidate position in this window. check() is
+        // pure, so a candidate stays valid until an analyse() call changes an
+        // analyser's state; then all are looked up again.
+        std::vector<int32_t>& next = nextCandidate;
+        next.assign(active.size(), -1);
         bool windowDone = false;
-        for (int32_t i = 0; i < limit && !windowDone; ++i) {
-            if (pastStop(stop, cur + i)) {
-                FLOG(LogLevel::Notice) << "stopped: maxofs reached";
+        int32_t i = 0;
+        while (i < probeEnd && !windowDone) {
+            int32_t fire = probeEnd;
+            for (size_t j = 0; j < active.size(); ++j) {
+                if (next[j] < i)
+                    next[j] = i + active[j]->findCandidate(cur + i, data + i, probeEnd - i, avail - i);
+                fire = std::min(fire, next[j]);
+            }
+            if (fire >= probeEnd)
                 break;
-            }
-            bool fired = false;
-            for (StreamAnalyser* a : active) {
-                if (a->check(cur + i, data + i, avail - i)) {
-                    fired = true;
-                    break;
-                }
-            }
-            if (!fired)
-                continue;
+            i = fire;
             // Offer the previous position again as well as this one.
+            bool analysed = false;
             for (int32_t k = std::max(i - 1, 0); k <= i && !windowDone; ++k) {
-                if (pastStop(stop, cur + k)) {
-                    FLOG(LogLevel::Notice) << "stopped: maxofs reached";
-                    break;
-                }
                 for (StreamAnalyser* a : active) {
                     if (!a->check(cur + k, data + k, avail - k))
                         continue;
+                    analysed = true;
                     const bool consumed = a->analyse(cur + k, buffer);
                     // analyse may have refilled the window: the pointer into it
                     // must be taken again before the next check.
@@ -91,7 +98,12 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
                     }
                 }
             }
+            if (analysed)
+                std::fill(next.begin(), next.end(), -1);
+            ++i;
         }
+        if (!windowDone && probeEnd < limit)
+            FLOG(LogLevel::Notice) << "stopped: maxofs reached";
 
         const std::time_t now = platform::calendarTime();
         if (platform::secondsBetween(now, t0) >= 1.0) {
