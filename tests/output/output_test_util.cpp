@@ -31,6 +31,12 @@ std::string h264AacMp4() {
                                 "-c:v libx264 -pix_fmt yuv420p -g 25 -bf 2 -c:a aac -ac 2 -shortest");
 }
 
+std::string hevcMp4() {
+    return testsupport::fixture("out_hevc.mp4",
+                                "-f lavfi -i testsrc=size=320x240:rate=25:duration=1 -c:v libx265 -preset ultrafast "
+                                "-x265-params log-level=error -tag:v hvc1 -pix_fmt yuv420p");
+}
+
 std::string proresPcmMov() {
     return testsupport::fixture("out_prores_pcm.mov",
                                 "-f lavfi -i testsrc=size=320x240:rate=25:duration=1 "

@@ -13,6 +13,8 @@ namespace outtest {
 
 // 1 s of 320x240 H.264 (25 fps, B-frames, so composition offsets) with AAC, .mp4.
 std::string h264AacMp4();
+// 1 s of 320x240 HEVC ('hvc1', parameter sets only in the hvcC), .mp4.
+std::string hevcMp4();
 // 1 s of 320x240 ProRes with 16-bit PCM, .mov.
 std::string proresPcmMov();
 

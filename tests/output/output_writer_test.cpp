@@ -105,36 +105,44 @@ TEST(OutputWriter, SavePortionStopsHalfway) {
 }
 
 TEST(OutputWriter, RawVideoStreamIsAnnexBThatDecodes) {
-    const std::string source = h264AacMp4();
-    ASSERT_FALSE(source.empty());
-    LogCapture log(LogLevel::Notice);
-    const std::string dir = testsupport::scratchDir("OutputWriterRaw");
-    // Raw streams only, no movie.
-    auto state = stateFromReference(source, "");
-    setOutputNames(*state, "", dir + "/audio.aac", dir + "/video.h264");
-    reset_clip(*state, true);
-    importReferenceSamples(*state);
-    const uint64_t frames = state->videoSampleCount();
-    const uint64_t audioBytes = state->m_totalAudioSize;
-    dumpSamples(*state);
-    state.reset();  // closes the raw streams
+    struct Case {
+        std::string source;
+        std::string demuxer;
+        int firstNalType;  // the stream starts with this parameter set
+    };
+    for (const Case& c : {Case{h264AacMp4(), "h264", 7}, Case{hevcMp4(), "hevc", 32}}) {
+        ASSERT_FALSE(c.source.empty()) << "ffmpeg fixture";
+        SCOPED_TRACE(c.source);
+        LogCapture log(LogLevel::Notice);
+        const std::string dir = testsupport::scratchDir("OutputWriterRaw");
+        const std::string video = dir + "/video." + c.demuxer;
+        // Raw streams only, no movie.
+        auto state = stateFromReference(c.source, "");
+        setOutputNames(*state, "", dir + "/audio.raw", video);
+        reset_clip(*state, true);
+        importReferenceSamples(*state);
+        const uint64_t frames = state->videoSampleCount();
+        const uint64_t audioBytes = state->m_totalAudioSize;
+        dumpSamples(*state);
+        state.reset();  // closes the raw streams
 
-    const std::vector<uint8_t> raw = testsupport::readFile(dir + "/video.h264");
-    ASSERT_GT(raw.size(), 5u);
-    // Start code, then the SPS (NAL type 7) first.
-    EXPECT_EQ(std::vector<uint8_t>(raw.begin(), raw.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 1}));
-    EXPECT_EQ(raw[4] & 0x1F, 7);
-    const auto decoded = testsupport::runCommand(
-        "ffmpeg -nostdin -hide_banner -v error -f h264 -i " + testsupport::quote(dir + "/video.h264") +
-            " -f framemd5 - 2>&1 | grep -v '^#' | wc -l; ffmpeg -nostdin -hide_banner -v error -f h264 -i " +
-            testsupport::quote(dir + "/video.h264") + " -f null - 2>&1 | wc -c",
-        false);
-    std::istringstream in(decoded.output);
-    uint64_t decodedFrames = 0, errorBytes = 1;
-    in >> decodedFrames >> errorBytes;
-    EXPECT_EQ(decodedFrames, frames);
-    EXPECT_EQ(errorBytes, 0u) << "decoder complained";
-    EXPECT_EQ(testsupport::readFile(dir + "/audio.aac").size(), audioBytes);
+        const std::vector<uint8_t> raw = testsupport::readFile(video);
+        ASSERT_GT(raw.size(), 5u);
+        EXPECT_EQ(std::vector<uint8_t>(raw.begin(), raw.begin() + 4), (std::vector<uint8_t>{0, 0, 0, 1}));
+        EXPECT_EQ(c.demuxer == "h264" ? raw[4] & 0x1F : (raw[4] >> 1) & 0x3F, c.firstNalType);
+        const std::string input = " -f " + c.demuxer + " -i " + testsupport::quote(video);
+        const auto decoded = testsupport::runCommand(
+            "ffmpeg -nostdin -hide_banner -v error" + input + " -f framemd5 - 2>/dev/null | grep -vc '^#';" +
+            " ffmpeg -nostdin -hide_banner -v error" + input + " -f null - 2>&1 | wc -c");
+        std::istringstream in(decoded.output);
+        uint64_t decodedFrames = 0, errorBytes = 1;
+        in >> decodedFrames >> errorBytes;
+        EXPECT_EQ(decodedFrames, frames);
+        EXPECT_EQ(errorBytes, 0u) << "decoder complained";
+        if (c.demuxer == "h264") {
+            EXPECT_EQ(testsupport::readFile(dir + "/audio.raw").size(), audioBytes);
+        }
+    }
 }
 
 TEST(OutputWriter, UncompressedAudioWithoutReferenceTrackIsTimedPerSample) {
