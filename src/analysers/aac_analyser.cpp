@@ -9,6 +9,8 @@
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
 
+#include <cstring>
+
 namespace {
 
 // An MPEG audio run is followed over this many bytes: with frames of a few
@@ -62,6 +64,23 @@ bool AACAnalyser::check(int64_t offset, const uint8_t* data, int32_t available) 
     return sync == 0 || data[0] == sync;
 }
 
+int32_t AACAnalyser::findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) {
+    if (!m_scanInfo->aacFilter || count <= 0 || available < 1)
+        return count;
+    // Positions up to the last byte taken are never offered again.
+    int32_t start = 0;
+    if (offset <= m_lastTakenByte) {
+        if (m_lastTakenByte - offset + 1 >= count)
+            return count;
+        start = int32_t(m_lastTakenByte - offset + 1);
+    }
+    const uint8_t sync = syncByte();
+    if (sync == 0)
+        return start;
+    const void* hit = std::memchr(data + start, sync, size_t(count - start));
+    return hit ? int32_t(static_cast<const uint8_t*>(hit) - data) : count;
+}
+
 int64_t AACAnalyser::aacFrameChain(ScanBuffer& input, int64_t offset, int64_t count, FrameChain& chain) const {
     return ::aacFrameChain(chainConfig(), input, offset, count, chain);
 }
@@ -96,6 +115,11 @@ bool AACAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
             addAudioSample(*m_repairState, buffer, chain[i], size, kAudioWordNone);
         }
     } else {
+        // Raw AAC frames can only be told apart by decoding them with the
+        // reference's AudioSpecificConfig; without one there is nothing to try
+        // (and a decoder set-up failure at every byte would flood the log).
+        if (!ref || ref->audio().m_esds.m_decoderInfoLength == 0)
+            return false;
         covered = aacFrameChain(buffer, offset, kAacRunSpan, chain);
         const uint32_t perChunk = ref ? ref->layout().m_audioSamplesPerChunk : 0;
         if (covered <= 0 || chain.size() <= size_t(perChunk / 2))

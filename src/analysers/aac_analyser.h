@@ -20,6 +20,7 @@ public:
     // With -aac: true at positions behind the last run taken whose byte is
     // the reference's audio sync byte.
     bool check(int64_t offset, const uint8_t* data, int32_t available) override;
+    int32_t findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) override;
     // Takes the run of MP3 or AAC frames starting here, if there is one.
     // Reports its samples itself and never asks the driver to restart.
     bool analyse(int64_t offset, ScanBuffer& buffer) override;

@@ -294,7 +294,10 @@ void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b, unsig
     if (!intact) {
         if (expected == 0)
             return;
-        take = framesToTake(found, expected, tol);
+        // Padding keeps a damaged gap in step; decodable frames in excess of
+        // the prediction are kept, since around damage the prediction is the
+        // weaker witness of the two.
+        take = std::max(framesToTake(found, expected, tol), found);
     }
 
     int64_t emitted = 0;
