@@ -24,7 +24,7 @@ bool rwfix32(MovieFile* f, double* value, const char* label, uint32_t traceClass
 bool rw64float(MovieFile* f, double* value, const char* label, uint32_t traceClass);
 // MPEG-4 descriptor length (mode 'r' only): up to 4 bytes of 7 bits each.
 int32_t readdescrsz(MovieFile* f, const char* label, uint32_t traceClass);
-// A fourcc, traced like rw; then the "[xxxx]" label line.
+// A fourcc: four raw bytes, traced like rw.
 bool rwfourcc(MovieFile* f, Fourcc* value, const char* label, uint32_t traceClass);
 
 // Prints the "[xxxx]" line for an atom type (class 1).

@@ -548,9 +548,12 @@ bool QTAddSamples(MovieFile* f, MovieTrack* t, const uint8_t* data, uint32_t siz
     t->m_sampleCount += count;
     const uint64_t mediaTime = uint64_t(count) * t->m_sampleDuration;
     t->m_mediaDuration += uint32_t(mediaTime);
+    // A track without a media timescale (the metadata track) adds no movie time.
     uint32_t movieTime = 0;
-    if (t->m_mediaTimescale)
-        movieTime = uint32_t(uint64_t(double(f->m_movieTimescale) / double(t->m_mediaTimescale) * double(mediaTime)));
+    if (t->m_mediaTimescale) {
+        const double scaled = double(f->m_movieTimescale) / double(t->m_mediaTimescale) * double(mediaTime);
+        movieTime = scaled < 4294967296.0 ? uint32_t(scaled) : 0xFFFFFFFFu;
+    }
     t->m_trackDuration += movieTime;
     if (isVideo(*t))
         f->m_movieDuration += movieTime;

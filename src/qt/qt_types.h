@@ -239,9 +239,18 @@ private:
         m_capacity = capacity;
         return true;
     }
+    // Copies in one allocation, rounded up to whole steps like the growth.
     void assign(const T* data, size_t count) {
-        for (size_t i = 0; i < count; ++i)
-            if (!push_back(data[i])) break;
+        if (count == 0)
+            return;
+        const size_t capacity = (count + kTableGrowStep - 1) / kTableGrowStep * kTableGrowStep;
+        void* p = std::malloc(capacity * sizeof(T));
+        if (!p)
+            return;
+        std::memcpy(p, data, count * sizeof(T));
+        m_data = static_cast<T*>(p);
+        m_count = count;
+        m_capacity = capacity;
     }
 
     T* m_data = nullptr;
