@@ -1,12 +1,15 @@
 #include "reference/reference_bitstream_stats.h"
 
 #include "bitstream/h264/nal_data.h"
+#include "bitstream/hevc/hevc_utils.h"
+#include "reference/hevc_config_units.h"
 #include "reference/video_parameters.h"
 
 #include <limits>
 
 struct ReferenceBitstreamStats::Impl {
     H264::NalData h264;
+    HEVC::HevcUtils hevc;
 };
 
 ReferenceBitstreamStats::ReferenceBitstreamStats() : m_impl(new Impl()) {}
@@ -31,7 +34,10 @@ void ReferenceBitstreamStats::analyseSample(platform::File& file, uint64_t offse
         }
         m_impl->h264.seq_analyze(file, int64_t(offset), size, sets);
     }
-    // HOOK: "hvc1" samples go to the HEVC sequence helpers once they exist.
+    if (video.m_class == "hvc1") {
+        m_impl->hevc.seq_analyze(file, int64_t(offset), size, hevcConfigUnits(video.m_hevc),
+                                 hevcLengthSize(video.m_hevc));
+    }
 }
 
 void ReferenceBitstreamStats::printNalSequences() const {
@@ -40,4 +46,8 @@ void ReferenceBitstreamStats::printNalSequences() const {
 
 const H264::NalData& ReferenceBitstreamStats::nalData() const {
     return m_impl->h264;
+}
+
+const HEVC::HevcUtils& ReferenceBitstreamStats::hevcUtils() const {
+    return m_impl->hevc;
 }

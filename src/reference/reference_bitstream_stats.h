@@ -12,6 +12,9 @@ struct VideoParameters;
 namespace H264 {
 class NalData;
 }
+namespace HEVC {
+class HevcUtils;
+}
 
 class ReferenceBitstreamStats {
 public:
@@ -30,6 +33,8 @@ public:
 
     // The H.264 NAL-sequence record.
     const H264::NalData& nalData() const;
+    // The HEVC sequence record.
+    const HEVC::HevcUtils& hevcUtils() const;
 
 private:
     struct Impl;

@@ -1,3 +1,4 @@
+#include "bitstream/hevc/hevc_utils.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "reference/reference_info.h"
@@ -272,4 +273,50 @@ TEST(AudioParameters, MergeFillsOnlyUnsetFields) {
     EXPECT_EQ(work->m_audioDataStart, 0x21);
     EXPECT_EQ(work->m_rawEsds, ref->m_rawEsds);
     EXPECT_EQ(work->m_esds.m_decoderInfoLength, 2);
+}
+
+// An HEVC reference without colr: the colour its SPS VUI signals is what the
+// repaired movie declares.
+TEST(ReferenceInfo, HevcColourFromSps) {
+    const std::string file = tiny(
+        "ref_hevc_vui.mp4",
+        "-c:v libx265 -pix_fmt yuv420p -tag:v hvc1 "
+        "-x265-params log-level=error:colorprim=bt2020:transfer=smpte2084:colormatrix=bt2020nc:range=full");
+    ASSERT_FALSE(file.empty());
+    // ffprobe reads the VUI; the container itself must not say anything.
+    EXPECT_EQ(reftest::probeStream(file, "v:0", "color_primaries"), "bt2020");
+    auto info = load(file);
+    ASSERT_NE(info->videoTrack(), nullptr);
+    const ColourInfo& c = info->colourOverride();
+    EXPECT_EQ(c.m_present, 1);
+    EXPECT_EQ(fourccString(c.m_type), "nclx");
+    EXPECT_EQ(c.m_primaries, 9);
+    EXPECT_EQ(c.m_transfer, 16);
+    EXPECT_EQ(c.m_matrix, 9);
+    EXPECT_EQ(c.m_fullRange, 0x80);
+    EXPECT_EQ(c.m_fullRangePresent, 1);
+    // Copied where the output writer and the merge look for it.
+    EXPECT_EQ(info->videoTrack()->m_colour.m_primaries, 9);
+    EXPECT_EQ(info->videoTrack()->m_colour.m_fullRange, 0x80);
+    EXPECT_EQ(info->video().m_colour.m_transfer, 16);
+    EXPECT_EQ(info->video().m_class, "hvc1");
+
+    // At DEBUG every sample also goes through the HEVC walk.
+    LogCapture log(LogLevel::Debug);
+    info->analyseChunks();
+    EXPECT_FALSE(info->bitstreamStats().hevcUtils().sequences().empty());
+    EXPECT_NE(info->layout().m_fingerprint.find("&hvcc=01,"), std::string::npos);
+}
+
+// With a colr atom the movie's own colour stands and no override is made.
+TEST(ReferenceInfo, HevcColrWins) {
+    const std::string file = tiny("ref_hevc_colr.mov",
+                                  "-c:v libx265 -pix_fmt yuv420p -tag:v hvc1 -color_primaries bt709 "
+                                  "-color_trc bt709 -colorspace bt709 -x265-params log-level=error");
+    ASSERT_FALSE(file.empty());
+    auto info = load(file);
+    ASSERT_NE(info->videoTrack(), nullptr);
+    EXPECT_EQ(info->colourOverride().m_present, 0);
+    EXPECT_EQ(info->videoTrack()->m_colour.m_present, 1);
+    EXPECT_EQ(info->videoTrack()->m_colour.m_primaries, 1);
 }
