@@ -11,16 +11,19 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 struct MovieFile;
 class ReferenceInfo;
 struct VideoParameters;
 struct AudioParameters;
 
-// Found samples in the order they were reported. Grows in fixed steps with
-// realloc, so a recording with hundreds of thousands of frames costs one
-// allocation per thousand samples and nothing per sample.
-using FoundSampleList = GrowableTable<MediaSample>;
+// Found samples in the order they were reported. A long recording reports
+// hundreds of thousands of them, so appending must stay constant time:
+// geometric growth, and no allocation per sample. (The sample tables read
+// from files grow in fixed steps instead, because their counts come from
+// untrusted input; this list only grows by what the scan really found.)
+using FoundSampleList = std::vector<MediaSample>;
 
 // AAC frames carry 1024 PCM samples each; the audio track is timed in those
 // units unless the reference says otherwise (fixed-size PCM).

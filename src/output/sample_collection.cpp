@@ -8,6 +8,7 @@
 #include "reference/reference_info.h"
 
 #include <limits>
+#include <new>
 
 namespace {
 
@@ -15,6 +16,17 @@ namespace {
 // as signed and compared unsigned, so negative sizes fail as well.
 bool sizeFits(int32_t size, int64_t bound) {
     return uint64_t(int64_t(size)) < uint64_t(bound < 0 ? 0 : bound);
+}
+
+// A scan of a huge input must not end in an exception: a sample that cannot
+// be stored is reported and dropped, and the scan goes on.
+bool append(RepairState& state, const MediaSample& sample) {
+    try {
+        state.m_samples.push_back(sample);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 void appendVideo(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t compositionOffset) {
@@ -28,7 +40,7 @@ void appendVideo(RepairState& state, int64_t bound, int64_t offset, int32_t size
     sample.size = size;
     sample.video = 1;
     sample.extra = state.m_ignoreCompositionOffsets ? 0 : compositionOffset;
-    if (!state.m_samples.push_back(sample)) {
+    if (!append(state, sample)) {
         FLOG(LogLevel::Error) << "add_video_samples: out of memory";
         return;
     }
@@ -45,7 +57,7 @@ void appendAudio(RepairState& state, int64_t bound, int64_t offset, int32_t size
     sample.size = size;
     sample.video = 0;
     sample.extra = audioWord;
-    if (!state.m_samples.push_back(sample)) {
+    if (!append(state, sample)) {
         FLOG(LogLevel::Error) << "addAudioSample: out of memory";
         return;
     }
