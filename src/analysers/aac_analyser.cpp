@@ -95,8 +95,9 @@ int64_t AACAnalyser::mp3FrameChain(ScanBuffer& input, int64_t offset, int64_t co
 
 bool AACAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     const ReferenceInfo* ref = reference();
-    uint8_t header[4] = {};
-    if (buffer.read(header, offset, sizeof header) != sizeof header)
+    // Usually inside the current window: no file read.
+    const uint8_t* header = buffer.get(offset, 4);
+    if (buffer.available() < 4)
         return false;
 
     const uint8_t objectType = ref ? ref->audio().m_esds.m_objectType : 0;

@@ -29,7 +29,10 @@ class ScanBuffer;
 //            scan. `data` points at the input byte at `offset`; at most
 //            `available` bytes from it are valid, and nothing beyond them may
 //            be read (near the end of the input `available` may be small).
-//            Answers whether analyse() is worth calling here.
+//            Answers whether analyse() is worth calling here. The answer may
+//            depend on the analyser's own state and the run's settings, not on
+//            what other analysers do: the driver keeps an analyser's next
+//            candidate position until that analyser's own analyse() has run.
 //
 // analyse(offset, buffer)
 //            Called only where this analyser's check() answered true. May read

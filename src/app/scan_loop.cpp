@@ -62,9 +62,9 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
         if (stop != 0 && stop - cur + 1 < probeEnd)
             probeEnd = static_cast<int32_t>(std::max<int64_t>(stop - cur + 1, 0));
 
-        // Each analyser's next candidate position in this window. check() is
-        // pure, so a candidate stays valid until an analyse() call changes an
-        // analyser's state; then all are looked up again.
+        // Each analyser's next candidate position in this window. check()
+        // depends only on the analyser's own state, so a candidate stays valid
+        // until that analyser's analyse() runs; only then is it looked up again.
         std::vector<int32_t>& next = nextCandidate;
         next.assign(active.size(), -1);
         bool windowDone = false;
@@ -80,12 +80,12 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
                 break;
             i = fire;
             // Offer the previous position again as well as this one.
-            bool analysed = false;
             for (int32_t k = std::max(i - 1, 0); k <= i && !windowDone; ++k) {
-                for (StreamAnalyser* a : active) {
+                for (size_t j = 0; j < active.size(); ++j) {
+                    StreamAnalyser* a = active[j];
                     if (!a->check(cur + k, data + k, avail - k))
                         continue;
-                    analysed = true;
+                    next[j] = -1;
                     const bool consumed = a->analyse(cur + k, buffer);
                     // analyse may have refilled the window: the pointer into it
                     // must be taken again before the next check.
@@ -98,8 +98,6 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
                     }
                 }
             }
-            if (analysed)
-                std::fill(next.begin(), next.end(), -1);
             ++i;
         }
         if (!windowDone && probeEnd < limit)
