@@ -1,0 +1,81 @@
+#include "qt/movie_file.h"
+#include "reference/reference_info.h"
+#include "reference_test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+namespace {
+
+class NullSink : public LogSink {
+public:
+    void write(int, const std::string&) override {}
+};
+
+// Every path of the analysis, at the most verbose level.
+void analyseEverything(const std::string& file) {
+    testing::internal::CaptureStdout();
+    auto info = ReferenceInfo::build(file, true);
+    info->analyseChunks();
+    info->collectSamples();
+    info->print();
+    testing::internal::GetCapturedStdout();
+}
+
+}  // namespace
+
+// Damaged sample tables in the reference: random bytes of the moov overwritten.
+// Nothing may crash, hang or read out of bounds (run under the sanitizers).
+TEST(ReferenceHostile, CorruptedMoovTables) {
+    const std::string source = reftest::h264AacMp4();
+    ASSERT_FALSE(source.empty());
+    const std::vector<uint8_t> clean = testsupport::readFile(source);
+    const std::string tag = "moov";
+    const auto it = std::search(clean.begin(), clean.end(), tag.begin(), tag.end());
+    ASSERT_NE(it, clean.end());
+    const size_t moov = size_t(it - clean.begin());
+    const std::string file = testsupport::scratchDir("reference_hostile") + "/damaged.mp4";
+
+    Logger logger;
+    logger.setLevel(LogLevel::Trace);
+    logger.addSink(new NullSink(), LogLevel::Trace);
+    std::mt19937 random(20261205);
+    for (int round = 0; round < 150; ++round) {
+        std::vector<uint8_t> data = clean;
+        const int changes = 1 + int(random() % 16);
+        for (int i = 0; i < changes; ++i) {
+            const size_t at = moov + random() % (data.size() - moov);
+            data[at] = (random() % 3 == 0) ? 0xFF : uint8_t(random());
+        }
+        ASSERT_TRUE(testsupport::writeFile(file, data));
+        analyseEverything(file);
+    }
+}
+
+// Chunk offsets far beyond the end of the file and above 2^63.
+TEST(ReferenceHostile, ChunkOffsetsBeyondTheFile) {
+    const std::string source = reftest::h264OnlyMov();
+    ASSERT_FALSE(source.empty());
+    // stco: type, version and flags, entry count, then the first offset.
+    const std::string far = reftest::patchedCopy(source, "far.mov", "stco", 12, {0xFF, 0xFF, 0xFF, 0x00});
+    ASSERT_FALSE(far.empty());
+    Logger logger;
+    logger.setLevel(LogLevel::Trace);
+    logger.addSink(new NullSink(), LogLevel::Trace);
+    analyseEverything(far);
+
+    auto info = ReferenceInfo::build(reftest::h264PcmMov(), false);
+    ASSERT_TRUE(info->isOpen());
+    MovieTrack* video = info->videoTrack();
+    ASSERT_NE(video, nullptr);
+    ASSERT_GE(video->m_chunkOffsets.size(), 2u);
+    video->m_chunkOffsets[1] = 0xFFFFFFFFFFFFFF00ull;
+    info->analyseChunks();
+    info->collectSamples();
+    // Its samples cannot be placed in the file: the list ends before them.
+    EXPECT_EQ(info->layout().m_videoSamplesPerChunk, 12u);
+    EXPECT_EQ(info->videoSamples().size(), 12u);
+}
