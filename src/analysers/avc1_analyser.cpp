@@ -61,6 +61,14 @@ bool AVC1Analyser::check(int64_t offset, const uint8_t*, int32_t) {
     return m_scannerEnabled && offset >= m_skipUntil;
 }
 
+int32_t AVC1Analyser::findCandidate(int64_t offset, const uint8_t*, int32_t count, int32_t) {
+    if (!m_scannerEnabled || count <= 0)
+        return std::max(count, 0);
+    if (offset >= m_skipUntil)
+        return 0;
+    return int32_t(std::min<int64_t>(m_skipUntil - offset, count));
+}
+
 int64_t AVC1Analyser::gapLimit() const {
     const ReferenceInfo* ref = reference();
     const int64_t g1 = ref ? int64_t(ref->layout().m_videoChunksStopGap) : 0;

@@ -23,6 +23,9 @@ public:
     // True at every position from the skip-until offset on, once prepare()
     // enabled the chunk scanner.
     bool check(int64_t offset, const uint8_t* data, int32_t available) override;
+    // The first position at or past the skip-until offset (the audio base's
+    // sync-byte search does not apply to video).
+    int32_t findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) override;
     // One chunk search from the offset; true when a chunk was emitted.
     bool analyse(int64_t offset, ScanBuffer& buffer) override;
     // The audio behind the last chunk.
