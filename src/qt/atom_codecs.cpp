@@ -45,7 +45,7 @@ bool rwFullHeader(MovieFile* f, uint8_t* version, uint32_t* flags, const char* v
 void rwAvcC(MovieFile* f, H264Config* c, uint64_t end) {
     const bool r = reading(f);
     if (r)
-        *c = H264Config();
+        c->clear();
     if (!rw8(f, &c->m_version, "avcC.cfgver", kTraceAtoms) ||
         !rw8(f, &c->m_profile, "avcC.avcprofind", kTraceAtoms) ||
         !rw8(f, &c->m_compatibility, "avcC.profcomp", kTraceAtoms) ||

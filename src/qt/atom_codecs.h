@@ -81,3 +81,10 @@ namespace qt {
 // Writer: finishes a movie opened by QTCreate (tables, mdat size, moov).
 bool completeMovie(MovieFile* f);
 }  // namespace qt
+
+namespace qt {
+// A zeroed MovieFile in one allocation (configuration slots stay untouched
+// until used); null when memory runs out. Released by freeMovieFile.
+MovieFile* allocateMovieFile();
+void freeMovieFile(MovieFile* f);
+}  // namespace qt

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <cstring>
 
 #include "log/logger.h"
@@ -129,11 +131,29 @@ void dumpTrack(const MovieFile* f, int index) {
 
 }  // namespace
 
+namespace qt {
+
+MovieFile* allocateMovieFile() {
+    // calloc hands out zero pages without writing them; default construction
+    // then sets only the members that have initializers.
+    void* memory = std::calloc(1, sizeof(MovieFile));
+    return memory ? new (memory) MovieFile : nullptr;
+}
+
+void freeMovieFile(MovieFile* f) {
+    if (!f)
+        return;
+    f->~MovieFile();
+    std::free(f);
+}
+
+}  // namespace qt
+
 MovieFile* QTOpen(const std::string& fileName, uint32_t traceMask, bool parse) {
-    MovieFile* f = new (std::nothrow) MovieFile();
+    MovieFile* f = allocateMovieFile();
     if (!f || !f->m_file.open(fileName, platform::File::Mode::Read)) {
         std::printf("QTOpen: cannot open file: %s\n", fileName.c_str());
-        delete f;
+        freeMovieFile(f);
         return nullptr;
     }
     f->m_fileName = fileName.substr(0, kMaxFileNameBytes);
@@ -249,7 +269,7 @@ bool QTClose(MovieFile* f) {
         ok = completeMovie(f);
     else
         f->m_file.close();
-    delete f;
+    freeMovieFile(f);
     return ok;
 }
 

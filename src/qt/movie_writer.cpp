@@ -395,10 +395,10 @@ bool completeMovie(MovieFile* f) {
 
 MovieFile* QTCreate(const std::string& fileName, const BrandRecord* brand, uint32_t movieTimescale,
                     uint32_t traceMask) {
-    MovieFile* f = new (std::nothrow) MovieFile();
+    MovieFile* f = allocateMovieFile();
     if (!f || !f->m_file.open(fileName, platform::File::Mode::Write)) {
         std::printf("QTCreate: cannot create file %s\n", fileName.c_str());
-        delete f;
+        freeMovieFile(f);
         return nullptr;
     }
     f->m_fileName = fileName.substr(0, kMaxFileNameBytes);

@@ -44,7 +44,9 @@ struct BrandRecord {
 };
 
 // avcC. Sizes of the slots are fixed so that the record can be copied by value
-// between a reference track, the working parameters and an output track.
+// between a reference track, the working parameters and an output track. The
+// large byte slots have no initializer: a MovieFile is allocated zeroed by the
+// library, and only bytes within the stored lengths are ever read.
 constexpr int kMaxParameterSets = 32;
 constexpr int kMaxSpsBytes = 8192;
 constexpr int kMaxPpsBytes = 4096;
@@ -56,12 +58,19 @@ struct H264Config {
     uint8_t m_lengthSizeByte = 0;    // reserved bits + lengthSizeMinusOne
     uint8_t m_spsCountByte = 0;      // reserved bits + numOfSequenceParameterSets (low 5 bits)
     uint16_t m_spsLength[kMaxParameterSets] = {};
-    uint8_t m_sps[kMaxParameterSets][kMaxSpsBytes] = {};
+    uint8_t m_sps[kMaxParameterSets][kMaxSpsBytes];  // only the first m_spsLength[i] bytes are defined
     uint8_t m_ppsCount = 0;          // numOfPictureParameterSets (as stored)
     uint16_t m_ppsLength[kMaxParameterSets] = {};
-    uint8_t m_pps[kMaxParameterSets][kMaxPpsBytes] = {};
+    uint8_t m_pps[kMaxParameterSets][kMaxPpsBytes];  // only the first m_ppsLength[i] bytes are defined
 
     int spsCount() const { return m_spsCountByte & 0x1F; }
+    // Empties the record without touching the parameter-set slots, so that a
+    // reset costs nothing and unused slots never become resident memory.
+    void clear() {
+        m_version = m_profile = m_compatibility = m_level = m_lengthSizeByte = m_spsCountByte = m_ppsCount = 0;
+        std::memset(m_spsLength, 0, sizeof m_spsLength);
+        std::memset(m_ppsLength, 0, sizeof m_ppsLength);
+    }
     int ppsCount() const { return m_ppsCount < kMaxParameterSets ? m_ppsCount : kMaxParameterSets; }
 };
 
@@ -73,7 +82,7 @@ struct HEVCNalArray {
     uint8_t m_nalType = 0;  // array_completeness, reserved, NAL_unit_type (low 6 bits)
     uint16_t m_nalCount = 0;
     uint16_t m_nalLength[kMaxHevcNalus] = {};
-    uint8_t m_nal[kMaxHevcNalus][kMaxHevcNaluBytes] = {};
+    uint8_t m_nal[kMaxHevcNalus][kMaxHevcNaluBytes];  // only the first m_nalLength[i] bytes are defined
 };
 struct HEVCConfig {
     uint8_t m_version = 0;                 // configurationVersion
@@ -123,7 +132,7 @@ struct ESDescriptor {
     uint8_t m_slStartTimestamp[8] = {};
     uint8_t m_slStartCompositionTimestamp[8] = {};
     uint32_t m_rawLength = 0;  // bytes used in m_raw (0: no esds)
-    uint8_t m_raw[kMaxEsdsBytes] = {};
+    uint8_t m_raw[kMaxEsdsBytes];  // only the first m_rawLength bytes are defined
 };
 
 // colr.
@@ -141,7 +150,7 @@ struct ColourInfo {
 constexpr int kMaxExtraAtomBytes = 32768;
 struct ExtraAtom {
     uint32_t m_size = 0;  // 0: none
-    uint8_t m_data[kMaxExtraAtomBytes] = {};
+    uint8_t m_data[kMaxExtraAtomBytes];  // only the first m_size bytes are defined
 };
 
 struct SampleToChunkEntry {

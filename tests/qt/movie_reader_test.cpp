@@ -233,7 +233,8 @@ TEST(QtReader, SizesThatLie) {
     put32(bogusWide, 1);
     putType(bogusWide, "moov");
     put64(bogusWide, 0xFFFFFFFFFFFFFFF0ull);
-    bogusWide.insert(bogusWide.end(), mvhd(25, 1).begin(), mvhd(25, 1).end());
+    const auto header = mvhd(25, 1);
+    bogusWide.insert(bogusWide.end(), header.begin(), header.end());
     std::vector<uint8_t> tooSmall = u32s({4});  // smaller than its header
     putType(tooSmall, "moov");
     std::vector<uint8_t> zeroWide = u32s({1});
