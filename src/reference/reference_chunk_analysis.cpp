@@ -8,6 +8,7 @@
 #include "reference/reference_info.h"
 #include "reference/track_table_cursor.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <memory>
@@ -117,7 +118,20 @@ void ReferenceChunkAnalysis::run() {
         uint64_t position = start;
         uint32_t taken = 0;
         uint64_t bytes = 0;
-        for (uint32_t i = 0; i < perChunk; ++i) {
+        const bool equalSizes = !isVideo && track.m_fixedSampleSize;
+        if (equalSizes) {
+            // PCM: hours of audio are hundreds of millions of equal samples;
+            // count how many fit instead of walking them one by one.
+            const uint64_t left = walk.nextSample <= track.m_sampleCount
+                                      ? uint64_t(track.m_sampleCount) - walk.nextSample + 1
+                                      : 0;
+            uint64_t fit = std::min<uint64_t>(perChunk, left);
+            fit = std::min<uint64_t>(fit, (limit - start) / track.m_fixedSampleSize);
+            taken = uint32_t(fit);
+            bytes = fit * track.m_fixedSampleSize;
+            position = start + bytes;
+        }
+        for (uint32_t i = 0; i < perChunk && !equalSizes; ++i) {
             const uint64_t n = walk.nextSample + i;
             // Samples beyond the size table do not exist, however many the
             // sample-to-chunk table claims.

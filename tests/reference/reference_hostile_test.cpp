@@ -43,7 +43,7 @@ TEST(ReferenceHostile, CorruptedMoovTables) {
     logger.setLevel(LogLevel::Trace);
     logger.addSink(new NullSink(), LogLevel::Trace);
     std::mt19937 random(20261205);
-    for (int round = 0; round < 150; ++round) {
+    for (int round = 0; round < 80; ++round) {
         std::vector<uint8_t> data = clean;
         const int changes = 1 + int(random() % 16);
         for (int i = 0; i < changes; ++i) {
