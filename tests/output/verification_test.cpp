@@ -63,7 +63,7 @@ TEST(ReferenceVerifier, IntactFileImportedAsFoundScoresFullMarks) {
     EXPECT_FALSE(log.messages(LogLevel::Info, "verified video sample ").empty());
 }
 
-TEST(OutputVerifier, GoodTruncatedAndEmptyOutputs) {
+TEST(OutputVerifier, GoodOutputPassesBrokenTablesAndEmptyFilesFail) {
     const std::string source = proresPcmMov();
     ASSERT_FALSE(source.empty());
     LogCapture log(LogLevel::Notice);
@@ -90,21 +90,27 @@ TEST(OutputVerifier, GoodTruncatedAndEmptyOutputs) {
     EXPECT_FALSE(log.contains("diff exceeds 500ms"));
     EXPECT_TRUE(log.has(LogLevel::Notice, "verify output complete"));
 
-    // Point the video chunks past the end of the file.
+    // Point every chunk (video: sizes listed; PCM: fixed size) past the end.
     std::vector<uint8_t> bytes = testsupport::readFile(dir + "/good_0.mov");
     const std::string co64 = "co64";
-    auto at = std::search(bytes.begin(), bytes.end(), co64.begin(), co64.end());
-    ASSERT_NE(at, bytes.end());
-    const size_t pos = size_t(at - bytes.begin());
-    const uint32_t entries = uint32_t(bytes[pos + 8]) << 24 | bytes[pos + 9] << 16 | bytes[pos + 10] << 8 | bytes[pos + 11];
-    ASSERT_GT(entries, 0u);
-    for (uint32_t i = 0; i < entries; ++i)
-        writeBE64(bytes, pos + 12 + 8 * i, readBE64(bytes, pos + 12 + 8 * i) + bytes.size());
+    int patched = 0;
+    for (auto at = std::search(bytes.begin(), bytes.end(), co64.begin(), co64.end()); at != bytes.end();
+         at = std::search(at + 4, bytes.end(), co64.begin(), co64.end())) {
+        const size_t pos = size_t(at - bytes.begin());
+        const uint32_t entries =
+            uint32_t(bytes[pos + 8]) << 24 | bytes[pos + 9] << 16 | bytes[pos + 10] << 8 | bytes[pos + 11];
+        ASSERT_LE(pos + 12 + 8 * uint64_t(entries), bytes.size());
+        for (uint32_t i = 0; i < entries; ++i)
+            writeBE64(bytes, pos + 12 + 8 * i, readBE64(bytes, pos + 12 + 8 * i) + bytes.size());
+        ++patched;
+    }
+    ASSERT_EQ(patched, 2);
     testsupport::writeFile(dir + "/good_0.mov", bytes);
     LogCapture bad(LogLevel::Notice);
     const OutputVerifyResult broken = verifyOutput(*state);
     EXPECT_FALSE(broken.containerPassed);
-    EXPECT_LT(broken.readableSamples, broken.totalSamples);
+    EXPECT_EQ(broken.readableSamples, 0u);
+    EXPECT_EQ(broken.totalSamples, good.totalSamples);
     EXPECT_EQ(bad.messages(LogLevel::Warning, "verify output invalid sample: track=").size(), 10u);
     EXPECT_TRUE(bad.has(LogLevel::Notice, "verify output container: failed file=" + dir + "/good_0.mov"));
 
