@@ -147,6 +147,15 @@ void create_audio_tracks(RepairState& state) {
             track->m_endianness = source->m_endianness;
             track->m_lpcmFlags = source->m_lpcmFlags;
             track->m_extraAtom = source->m_extraAtom;
+            // Keep the reference's start of presentation: AAC encoders put
+            // priming samples in front that an edit list skips.
+            if (!source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 && track->m_editList.empty()) {
+                EditListEntry e;
+                e.m_trackDuration = 0;  // filled with the movie's length when the movie is closed
+                e.m_mediaTime = source->m_editList[0].m_mediaTime;
+                e.m_mediaRate = 1.0;
+                track->m_editList.push_back(e);
+            }
         }
     }
 }

@@ -69,12 +69,9 @@ bool outputNameAllowed(const std::string& output, const std::string& input, cons
 }
 
 bool checkOutputNames(const RepairState& state, const std::string& input, const std::string& reference) {
+    // The first clip is written to the -o name itself; later clips (-nfd)
+    // are checked again when each is created.
     bool ok = outputNameAllowed(state.m_requestedOutputName, input, reference);
-    if (!state.m_outputBase.empty()) {
-        // The movie itself goes to numbered clip files; the first one is
-        // what a single-clip run writes.
-        ok = outputNameAllowed(state.m_outputBase + "_0." + state.m_outputExtension, input, reference) && ok;
-    }
     ok = outputNameAllowed(state.m_rawVideoName, input, reference) && ok;
     ok = outputNameAllowed(state.m_rawAudioName, input, reference) && ok;
     return ok;

@@ -88,10 +88,18 @@ void reset_clip(RepairState& state, bool startNewList) {
         state.m_outputMovie = nullptr;
         ++state.m_clipNumber;
     }
+    // The first clip goes to the name the user gave; only a recording split
+    // into several clips (-nfd) gets numbered names for the later ones.
     state.m_outputName.clear();
-    if (!state.m_outputBase.empty())
-        state.m_outputName =
-            state.m_outputBase + "_" + std::to_string(state.m_clipNumber) + "." + state.m_outputExtension;
+    if (!state.m_outputBase.empty()) {
+        if (state.m_clipNumber == 0)
+            state.m_outputName = state.m_requestedOutputName;
+        else if (state.m_outputBase == state.m_outputExtension)  // no dot in the name
+            state.m_outputName = state.m_outputBase + "_" + std::to_string(state.m_clipNumber);
+        else
+            state.m_outputName =
+                state.m_outputBase + "_" + std::to_string(state.m_clipNumber) + "." + state.m_outputExtension;
+    }
     state.m_totalVideoSize = 0;
     state.m_totalAudioSize = 0;
     if (startNewList)

@@ -1,5 +1,8 @@
 #include "qt/movie_writer.h"
 
+#include <algorithm>
+#include <climits>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -348,13 +351,42 @@ void writeTrak(MovieFile* f, MovieTrack& t) {
     endAtom(f, trak, "trak");
 }
 
+// The earliest presentation time of the track's samples in media units:
+// with B-frames every composition offset is positive (the first picture is
+// shown one or two frame times after its decode time).
+int64_t earliestPresentation(const MovieTrack& t) {
+    if (t.m_compositionOffsets.empty())
+        return 0;
+    int64_t best = INT64_MAX;
+    int64_t dts = 0;
+    size_t ctts = 0;
+    uint32_t cttsLeft = t.m_compositionOffsets[0].m_sampleCount;
+    for (const TimeToSampleEntry& e : t.m_timeToSample) {
+        for (uint32_t n = 0; n < e.m_sampleCount; ++n) {
+            while (cttsLeft == 0 && ++ctts < t.m_compositionOffsets.size())
+                cttsLeft = t.m_compositionOffsets[ctts].m_sampleCount;
+            if (ctts >= t.m_compositionOffsets.size())
+                return best == INT64_MAX ? 0 : best;
+            --cttsLeft;
+            best = std::min(best, dts + int64_t(int32_t(t.m_compositionOffsets[ctts].m_offset)));
+            dts += e.m_duration;
+        }
+    }
+    return best == INT64_MAX || best < 0 ? 0 : best;
+}
+
 void appendEditIfNone(MovieFile* f, MovieTrack* t) {
     // A list the caller filled (for example copied from a source movie) is kept.
     if (!t->m_editList.empty())
         return;
     EditListEntry e;
     e.m_trackDuration = f->m_movieDuration;
-    e.m_mediaTime = 0;
+    // Start the presentation at the first picture shown. An edit from media
+    // time 0 would put an empty stretch of one or two frames in front when
+    // composition offsets delay every picture, and players then cut the last
+    // picture off at the end of the edit.
+    const int64_t start = earliestPresentation(*t);
+    e.m_mediaTime = start > INT32_MAX ? 0 : int32_t(start);
     e.m_mediaRate = 1.0;
     t->m_editList.push_back(e);
 }
@@ -379,6 +411,13 @@ bool completeMovie(MovieFile* f) {
     if (f->m_layoutMode == 1)
         for (int i = 0; i < f->m_audioTrackCount; ++i)
             appendEditIfNone(f, f->m_audioTracks[i]);
+    // A caller may ask for an edit (say, to skip an audio encoder's priming
+    // samples) before the length is known: a zero duration means "the whole
+    // movie".
+    for (int i = 0; i < f->m_trackCount; ++i)
+        for (EditListEntry& e : f->m_tracks[i].m_editList)
+            if (e.m_trackDuration == 0)
+                e.m_trackDuration = f->m_movieDuration ? f->m_movieDuration : f->m_tracks[i].m_trackDuration;
     patchSize(f, f->m_mdatHeaderOffset, true, "mdat.exsize");
 
     f->m_depth = -1;

@@ -64,7 +64,7 @@ TEST(MDATAnalyser, SplitsAfterThirtySamplesAndFiveSignatures) {
     EXPECT_TRUE(state->m_samples.empty());
     EXPECT_EQ(state->m_clipNumber, 1u);
     EXPECT_EQ(info.counters, (std::array<uint64_t, 4>{0, 0, 0, 0}));
-    EXPECT_EQ(packets(dir + "/clip_0.mp4").size(), 30u);
+    EXPECT_EQ(packets(dir + "/clip.mp4").size(), 30u);
 
     // The next split again needs 30 new samples.
     for (int hit = 0; hit < 10; ++hit)

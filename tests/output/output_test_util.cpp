@@ -60,6 +60,9 @@ std::unique_ptr<RepairState> stateFromReference(const std::string& reference, co
 }
 
 std::string clipName(const std::string& output, int clip) {
+    // The first clip keeps the given name; later ones are numbered.
+    if (clip == 0)
+        return output;
     std::string base, extension;
     splitOutputName(output, base, extension);
     return base + "_" + std::to_string(clip) + "." + extension;

@@ -177,7 +177,7 @@ TEST(OutputWriter, UncompressedAudioWithoutReferenceTrackIsTimedPerSample) {
     dump_audio_samples(state, block.data(), 400, 2000, 1);
     EXPECT_EQ(state.m_outputMovie->m_audioTracks[1]->m_sampleCount, 400u);
     reset_clip(state, false);
-    EXPECT_EQ(testsupport::runCommand("ffprobe -v error -show_streams " + testsupport::quote(dir + "/pcm_0.mov") +
+    EXPECT_EQ(testsupport::runCommand("ffprobe -v error -show_streams " + testsupport::quote(dir + "/pcm.mov") +
                                       " | grep -c codec_type=audio")
                   .output,
               "2\n");

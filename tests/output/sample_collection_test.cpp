@@ -62,9 +62,9 @@ TEST(SampleCollection, ClipNumbersAdvanceOnlyWhenAMovieWasOpen) {
     EXPECT_EQ(state.m_outputBase, dir + "/movie.part");
     EXPECT_EQ(state.m_outputExtension, "mov");
     reset_clip(state, true);
-    EXPECT_EQ(state.m_outputName, dir + "/movie.part_0.mov");
+    EXPECT_EQ(state.m_outputName, dir + "/movie.part.mov");  // the first clip keeps the given name
     reset_clip(state, true);  // nothing open: same clip
-    EXPECT_EQ(state.m_outputName, dir + "/movie.part_0.mov");
+    EXPECT_EQ(state.m_outputName, dir + "/movie.part.mov");
 
     add_video_samples(state, reader, 0, 100, 0);
     ensure_created(state);
@@ -75,7 +75,7 @@ TEST(SampleCollection, ClipNumbersAdvanceOnlyWhenAMovieWasOpen) {
     EXPECT_EQ(state.m_totalVideoSize, 0u);
     EXPECT_TRUE(log.has(LogLevel::Info, "total video size: 100"));
     EXPECT_TRUE(log.has(LogLevel::Info, "next clip: " + dir + "/movie.part_1.mov"));
-    EXPECT_GT(testsupport::readFile(dir + "/movie.part_0.mov").size(), 0u);
+    EXPECT_GT(testsupport::readFile(dir + "/movie.part.mov").size(), 0u);
 
     // Closing without a new list keeps the samples.
     add_video_samples(state, reader, 0, 100, 0);
@@ -94,7 +94,7 @@ TEST(SampleCollection, OutputNamesThatHitTheInputOrReferenceAreRefused) {
     const std::string input = smallInput(dir, 10);
     const std::string reference = dir + "/ref.mov";
     testsupport::writeFile(reference, {1, 2, 3});
-    const std::string clipInput = dir + "/take_0.mov";
+    const std::string clipInput = dir + "/take.mov";
     testsupport::writeFile(clipInput, {1});
 
     RepairState state;
@@ -109,7 +109,7 @@ TEST(SampleCollection, OutputNamesThatHitTheInputOrReferenceAreRefused) {
     setOutputNames(state, dir + "/new.mov", input, "");
     EXPECT_FALSE(checkOutputNames(state, input, reference));
 
-    // -o take.mov writes take_0.mov, which here is the input.
+    // -o take.mov writes take.mov, which here is the input.
     setOutputNames(state, dir + "/take.mov", "", "");
     EXPECT_FALSE(checkOutputNames(state, clipInput, reference));
 

@@ -84,14 +84,14 @@ TEST(OutputVerifier, GoodOutputPassesBrokenTablesAndEmptyFilesFail) {
     EXPECT_EQ(good.formatPreserved, good.formatCompared);
     EXPECT_EQ(good.timingPassed, good.timingChecks);
     EXPECT_NEAR(double(good.videoMs), 1000.0, 1.0);
-    EXPECT_TRUE(log.has(LogLevel::Notice, "verify output container: passed file=" + dir + "/good_0.mov"));
+    EXPECT_TRUE(log.has(LogLevel::Notice, "verify output container: passed file=" + dir + "/good.mov"));
     EXPECT_TRUE(log.contains("verify output format: passed"));
     EXPECT_TRUE(log.contains("verify output timing: passed"));
     EXPECT_FALSE(log.contains("diff exceeds 500ms"));
     EXPECT_TRUE(log.has(LogLevel::Notice, "verify output complete"));
 
     // Point every chunk (video: sizes listed; PCM: fixed size) past the end.
-    std::vector<uint8_t> bytes = testsupport::readFile(dir + "/good_0.mov");
+    std::vector<uint8_t> bytes = testsupport::readFile(dir + "/good.mov");
     const std::string co64 = "co64";
     int patched = 0;
     for (auto at = std::search(bytes.begin(), bytes.end(), co64.begin(), co64.end()); at != bytes.end();
@@ -105,20 +105,20 @@ TEST(OutputVerifier, GoodOutputPassesBrokenTablesAndEmptyFilesFail) {
         ++patched;
     }
     ASSERT_EQ(patched, 2);
-    testsupport::writeFile(dir + "/good_0.mov", bytes);
+    testsupport::writeFile(dir + "/good.mov", bytes);
     LogCapture bad(LogLevel::Notice);
     const OutputVerifyResult broken = verifyOutput(*state);
     EXPECT_FALSE(broken.containerPassed);
     EXPECT_EQ(broken.readableSamples, 0u);
     EXPECT_EQ(broken.totalSamples, good.totalSamples);
     EXPECT_EQ(bad.messages(LogLevel::Warning, "verify output invalid sample: track=").size(), 10u);
-    EXPECT_TRUE(bad.has(LogLevel::Notice, "verify output container: failed file=" + dir + "/good_0.mov"));
+    EXPECT_TRUE(bad.has(LogLevel::Notice, "verify output container: failed file=" + dir + "/good.mov"));
 
-    testsupport::writeFile(dir + "/good_0.mov", {});
+    testsupport::writeFile(dir + "/good.mov", {});
     LogCapture empty(LogLevel::Notice);
     EXPECT_FALSE(verifyOutput(*state).checked);
     EXPECT_TRUE(empty.has(LogLevel::Warning,
-                          "verify output container: failed file=" + dir + "/good_0.mov reason=empty_or_unreadable"));
+                          "verify output container: failed file=" + dir + "/good.mov reason=empty_or_unreadable"));
 
     RepairState none;
     LogCapture skipped(LogLevel::Notice);
