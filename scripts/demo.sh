@@ -26,7 +26,7 @@ while [ "$ofs" -lt "$total" ]; do
 done
 echo "broken.mp4: $(stat -c %s "$demo/broken.mp4") bytes, index removed"
 
-./build/framend -i "$demo/broken.mp4" -ref "$demo/reference.mp4" -o "$demo/repaired.mp4" -v 4 || true
+./build/framend -i "$demo/broken.mp4" -ref "$demo/reference.mp4" -o "$demo/repaired.mp4" -v 2 -verout || true
 
 if [ -s "$demo/repaired.mp4" ]; then
   ffmpeg -nostdin -loglevel error -i "$demo/original.mp4" -c copy -f framemd5 - | grep -v '^#' | awk -F, '{print $1","$6}' | sort > "$demo/orig.md5"
@@ -36,6 +36,7 @@ if [ -s "$demo/repaired.mp4" ]; then
     m=$(comm -12 <(grep "^$s," "$demo/orig.md5") <(grep "^$s," "$demo/rep.md5") | wc -l)
     echo "stream $s: $m of $o packets recovered bit-exact"
   done
+  echo "decoder errors in the repaired file: $(ffmpeg -nostdin -v error -i "$demo/repaired.mp4" -f null - 2>&1 | wc -l)"
 else
   echo "no repaired file was written"
 fi
