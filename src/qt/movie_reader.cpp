@@ -290,8 +290,15 @@ uint64_t QTGetSampleOffset(const MovieTrack* t, uint32_t sample) {
     const uint64_t chunkCount = t->m_chunkOffsets.size();
     size_t entry = 0;
     uint64_t chunk = stsc[0].m_firstChunk;
-    uint64_t perChunk = stsc[0].m_samplesPerChunk;
     uint64_t firstSample = 1;  // of the current chunk
+    // Resume from the previous lookup when it did not pass this sample.
+    const MovieTrack::LookupCursor& cursor = t->m_offsetCursor;
+    if (cursor.m_chunk != 0 && cursor.m_entry < stsc.size() && cursor.m_firstSample <= sample) {
+        entry = cursor.m_entry;
+        chunk = cursor.m_chunk;
+        firstSample = cursor.m_firstSample;
+    }
+    uint64_t perChunk = stsc[entry].m_samplesPerChunk;
     // Walk chunk by chunk; runs of equal chunks are jumped over in one step so
     // that the cost follows the number of stsc entries, not of chunks.
     while (firstSample + perChunk <= sample) {
@@ -315,6 +322,7 @@ uint64_t QTGetSampleOffset(const MovieTrack* t, uint32_t sample) {
         if (entry + 1 < stsc.size() && stsc[entry + 1].m_firstChunk == chunk)
             perChunk = stsc[++entry].m_samplesPerChunk;
     }
+    t->m_offsetCursor = {entry, chunk, firstSample};
     if (chunk < 1 || chunk > chunkCount)
         return 0;
     uint64_t offset = t->m_chunkOffsets[chunk - 1];
@@ -345,11 +353,20 @@ uint32_t QTGetSamplesPerChunk(const MovieTrack* t, uint32_t chunk) {
 uint32_t QTGetCompositionOffset(const MovieTrack* t, uint32_t sample) {
     if (!t || sample < 1 || t->m_compositionOffsets.empty())
         return 0;
-    uint64_t total = 0;
-    for (const CompositionOffsetEntry& e : t->m_compositionOffsets) {
-        total += e.m_sampleCount;
-        if (total >= sample)
-            return e.m_offset;
+    const GrowableTable<CompositionOffsetEntry>& ctts = t->m_compositionOffsets;
+    size_t entry = 0;
+    uint64_t before = 0;  // samples in the entries before `entry`
+    MovieTrack::LookupCursor& cursor = t->m_compositionCursor;
+    if (cursor.m_entry < ctts.size() && cursor.m_firstSample < sample) {
+        entry = cursor.m_entry;
+        before = cursor.m_firstSample;
+    }
+    for (; entry < ctts.size(); ++entry) {
+        if (before + ctts[entry].m_sampleCount >= sample) {
+            cursor = {entry, 0, before};
+            return ctts[entry].m_offset;
+        }
+        before += ctts[entry].m_sampleCount;
     }
     return t->m_compositionOffsets.back().m_offset;
 }

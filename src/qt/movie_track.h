@@ -37,6 +37,16 @@ struct MovieTrack {
     GrowableTable<CompositionOffsetEntry> m_compositionOffsets;
     GrowableTable<EditListEntry> m_editList;
 
+    // Where the last lookups ended, so that walking a track's samples in order
+    // costs one step per sample instead of a walk from the table start.
+    struct LookupCursor {
+        size_t m_entry = 0;         // table entry reached
+        uint64_t m_chunk = 0;       // stsc: chunk reached (0: cursor unset)
+        uint64_t m_firstSample = 0; // first sample of that chunk / of that ctts entry
+    };
+    mutable LookupCursor m_offsetCursor;
+    mutable LookupCursor m_compositionCursor;
+
     // Writer only: the chunk being written.
     uint32_t m_chunkSamples = 0;
     uint32_t m_chunkBytes = 0;

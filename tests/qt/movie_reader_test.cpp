@@ -190,6 +190,39 @@ TEST(QtReader, SampleLookupsThroughStscRuns) {
     EXPECT_EQ(QTGetFrameRate(&t), 30000.0);
 }
 
+// Lookups resume where the previous one stopped; in any order they must give
+// what a walk from the start gives (stsc alternating 1, 2 per chunk, one ctts
+// entry per sample).
+TEST(QtReader, LookupsInAnyOrderAgreeWithTables) {
+    MovieTrack t;
+    std::vector<uint64_t> expectedOffset;
+    uint64_t ofs = 1000;
+    for (uint32_t chunk = 1; chunk <= 3000; ++chunk) {
+        const uint32_t n = chunk % 2 ? 1 : 2;
+        t.m_sampleToChunk.push_back({chunk, n, 1});
+        t.m_chunkOffsets.push_back(ofs);
+        for (uint32_t i = 0; i < n; ++i) {
+            expectedOffset.push_back(ofs);
+            t.m_sampleSizes.push_back(7 + i);
+            ofs += 7 + i;
+        }
+        ofs += 50;  // another track's chunk in between
+    }
+    for (uint32_t s = 1; s <= expectedOffset.size(); ++s)
+        t.m_compositionOffsets.push_back({1, s * 3});
+    auto check = [&](uint32_t s) {
+        ASSERT_EQ(QTGetSampleOffset(&t, s), expectedOffset[s - 1]) << s;
+        ASSERT_EQ(QTGetCompositionOffset(&t, s), s * 3) << s;
+    };
+    for (uint32_t s = 1; s <= expectedOffset.size(); ++s)
+        check(s);
+    for (uint32_t s = uint32_t(expectedOffset.size()); s >= 1; s -= 7)
+        check(s);
+    check(4000);
+    check(2);
+    EXPECT_EQ(QTGetSampleOffset(&t, uint32_t(expectedOffset.size() + 1)), 0u);
+}
+
 TEST(QtReader, DumpListsStopAfterTwentyTwoEntries) {
     std::vector<uint8_t> sizes = u32s({0, 22});
     for (uint32_t i = 1; i <= 22; ++i)
