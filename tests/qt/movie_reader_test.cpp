@@ -216,8 +216,8 @@ TEST(QtReader, LookupsInAnyOrderAgreeWithTables) {
     };
     for (uint32_t s = 1; s <= expectedOffset.size(); ++s)
         check(s);
-    for (uint32_t s = uint32_t(expectedOffset.size()); s >= 1; s -= 7)
-        check(s);
+    for (int s = int(expectedOffset.size()); s >= 1; s -= 7)
+        check(uint32_t(s));
     check(4000);
     check(2);
     EXPECT_EQ(QTGetSampleOffset(&t, uint32_t(expectedOffset.size() + 1)), 0u);
