@@ -51,9 +51,9 @@ struct RepairState {
     bool m_ignoreCompositionOffsets = false;  // -noctts: video stored with offset 0
     uint32_t m_clipNumber = 0;
 
-    // Output names. The -o name is split at its last "." into base and
-    // extension (without a dot both are the whole name); each clip is written
-    // to base "_" clip "." extension.
+    // Output names. The first clip is written to the -o name; later clips
+    // (-nfd) to base "_" clip "." extension, base and extension being the -o
+    // name split at its last "." (without a dot, base "_" clip).
     std::string m_requestedOutputName;  // -o as given
     std::string m_outputBase;
     std::string m_outputExtension;
@@ -94,8 +94,8 @@ void setOutputNames(RepairState& state, const std::string& movie, const std::str
 // both are the whole name.
 void splitOutputName(const std::string& name, std::string& base, std::string& extension);
 
-// Refuses output names that resolve to the input or the reference file (the
-// -o name, the movie names of the first clip, -ov and -oa), logging
+// Refuses output names that resolve to the input or the reference file (-o,
+// -ov and -oa; later clip names are checked when each is created), logging
 // "output file ... is the input/reference file; refusing to overwrite it" at
 // FATAL. Call before anything is opened for writing; false ends the run.
 bool checkOutputNames(const RepairState& state, const std::string& input, const std::string& reference);
