@@ -72,6 +72,21 @@ struct CapturedLog {
     std::ostringstream out;
 };
 
+// Runs one probe over a fresh input of `size` bytes, from start% to stop%.
+struct ProbeRun {
+    ProbeRun(const std::string& test, int64_t size, int32_t startPercent, int32_t stopPercent)
+        : probe(&info, size) {
+        EXPECT_TRUE(buffer.open(makeInput(test, size)));
+        const ScanRange range = computeScanRange(size, startPercent, stopPercent, std::nullopt, std::nullopt);
+        info.currentOffset = range.start;
+        info.stopOffset = range.stop;
+        runScanLoop(buffer, info, {&probe}, nullptr);
+    }
+    ScanBuffer buffer;
+    ScanInfo info;
+    ProbeAnalyser probe;
+};
+
 }  // namespace
 
 TEST(ScanLoop, EveryPositionOnceAcrossOverlappingWindows) {
@@ -111,33 +126,15 @@ TEST(ScanLoop, AWindowOf32BytesOrLessIsNotOffered) {
 
 TEST(ScanLoop, StopOffsetEndsTheScanAfterProbingUpToIt) {
     CapturedLog log;
-    const int64_t size = 1000000;
-    const std::string name = makeInput("ScanLoopStop", size);
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(name));
-    const ScanRange range = computeScanRange(size, 0, 50, std::nullopt, std::nullopt);
-    ScanInfo info;
-    info.currentOffset = range.start;
-    info.stopOffset = range.stop;
-    ProbeAnalyser probe(&info, size);
-    runScanLoop(buffer, info, {&probe}, nullptr);
-    EXPECT_EQ(probe.maxOffset, 500000);
+    ProbeRun run("ScanLoopStop", 1000000, 0, 50);
+    EXPECT_EQ(run.probe.maxOffset, 500000);
     EXPECT_NE(log.out.str().find("[NOTICE] stopped: maxofs reached\n"), std::string::npos);
 }
 
 TEST(ScanLoop, StartAtTheEndProbesNothing) {
-    const int64_t size = 100000;
-    const std::string name = makeInput("ScanLoopEnd", size);
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(name));
-    const ScanRange range = computeScanRange(size, 100, 100, std::nullopt, std::nullopt);
-    ScanInfo info;
-    info.currentOffset = range.start;
-    info.stopOffset = range.stop;
-    ProbeAnalyser probe(&info, size);
-    runScanLoop(buffer, info, {&probe}, nullptr);
-    EXPECT_EQ(probe.maxOffset, -1);
-    EXPECT_EQ(probe.finished, 1);
+    ProbeRun run("ScanLoopEnd", 100000, 100, 100);
+    EXPECT_EQ(run.probe.maxOffset, -1);
+    EXPECT_EQ(run.probe.finished, 1);
 }
 
 TEST(ScanLoop, ConsumingAnalyserRestartsAtItsOffsetWithFreshWindowData) {
