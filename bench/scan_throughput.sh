@@ -31,6 +31,23 @@ fi
 # the new-clip detector (-nfd) walks the bytes: the bare cost of the loop.
 [ -s ref_mp4v.mov ] || q -f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -c:v mpeg4 ref_mp4v.mov
 
+# The same movie with its index cut off, as an interrupted recording leaves it.
+if [ ! -s big_nomoov.mp4 ]; then
+  size_at() { od -An -tu1 -j "$1" -N 4 "$2" | awk '{print ($1*16777216)+($2*65536)+($3*256)+$4}'; }
+  type_at() { dd if="$2" bs=1 skip="$(( $1 + 4 ))" count=4 2>/dev/null; }
+  total=$(stat -c %s big.mp4); ofs=0; cut=$total
+  while [ "$ofs" -lt "$total" ]; do
+    sz=$(size_at "$ofs" big.mp4); ty=$(type_at "$ofs" big.mp4)
+    if [ "$sz" -eq 1 ]; then  # 64-bit size
+      sz=$(od -An -tu8 --endian=big -j "$(( ofs + 8 ))" -N 8 big.mp4 | tr -d ' ')
+    fi
+    [ "$ty" = moov ] && { cut=$ofs; break; }
+    [ "$sz" -ge 8 ] || break
+    ofs=$(( ofs + sz ))
+  done
+  head -c "$cut" big.mp4 > big_nomoov.mp4
+fi
+
 SIZE=$(stat -c %s big.mp4)
 echo "input: big.mp4 $SIZE bytes ($(( SIZE / 1048576 )) MiB)"
 
@@ -50,15 +67,21 @@ t_cat=$(best sh -c 'cat big.mp4 > /dev/null')
 t_remux=$(best q -i big.mp4 -map 0 -c copy remux.mp4)
 t_scan=$(best "$FRAMEND" -i big.mp4 -ref ref_mp4v.mov -nfd -v 1)
 t_sim=$(best "$FRAMEND" -i big.mp4 -sim -o sim.mp4 -v 1)
+t_rep=$(best "$FRAMEND" -i big_nomoov.mp4 -ref clip.mp4 -o repaired.mp4 -v 1)
+rss_rep=$(peak_rss_mb "$FRAMEND" -i big_nomoov.mp4 -ref clip.mp4 -o repaired.mp4 -v 1)
+pk_orig=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 big.mp4 | paste -sd/)
+pk_rep=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 repaired.mp4 | paste -sd/)
 rss_scan=$(peak_rss_mb "$FRAMEND" -i big.mp4 -ref ref_mp4v.mov -nfd -v 1)
 rss_sim=$(peak_rss_mb "$FRAMEND" -i big.mp4 -sim -o sim.mp4 -v 1)
-rm -f remux.mp4 sim.mp4
+rm -f remux.mp4 sim.mp4 repaired.mp4
 
-awk -v s="$SIZE" -v c="$t_cat" -v r="$t_remux" -v a="$t_scan" -v m="$t_sim" -v ra="$rss_scan" -v rm="$rss_sim" 'BEGIN {
+awk -v s="$SIZE" -v c="$t_cat" -v r="$t_remux" -v a="$t_scan" -v m="$t_sim" -v ra="$rss_scan" -v rm="$rss_sim" -v p="$t_rep" -v rp="$rss_rep" 'BEGIN {
   mb = s / 1048576
   printf "%-34s %8s %10s %8s %9s %7s\n", "run", "time s", "MiB/s", "x cat", "x remux", "RSS MB"
   printf "%-34s %8.2f %10.0f %8.2f %9.2f %7s\n", "cat > /dev/null", c, mb/c, 1, c/r, "-"
   printf "%-34s %8.2f %10.0f %8.2f %9.2f %7s\n", "ffmpeg -c copy -map 0 (remux)", r, mb/r, r/c, 1, "-"
   printf "%-34s %8.2f %10.0f %8.2f %9.2f %7s\n", "framend scan, MDATAnalyser only", a, mb/a, a/c, a/r, ra
   printf "%-34s %8.2f %10.0f %8.2f %9.2f %7s\n", "framend -sim (write all samples)", m, mb/m, m/c, m/r, rm
+  printf "%-34s %8.2f %10.0f %8.2f %9.2f %7s\n", "framend repair (index cut, H.264)", p, mb/p, p/c, p/r, rp
 }'
+echo "packets per stream: original $pk_orig, repaired $pk_rep"
