@@ -13,11 +13,6 @@ constexpr uint32_t kMaxTilingUnits = 512;
 // A sample measured in the damaged input may not take more units than this
 // before it fits a class.
 constexpr uint32_t kMaxMeasureUnits = 256;
-// Slack around the reference's first-slice lengths and sample sizes: the
-// damaged recording is another scene, so its frames are somewhat larger or
-// smaller, but never by orders of magnitude.
-constexpr int64_t kMinFirstSliceSlack = 1024;
-constexpr int64_t kMinSizeSlack = 4096;
 // Anchors are learnt only from the leading unit of a sample when it is this
 // short (an access unit delimiter or a short SEI recorders repeat verbatim).
 constexpr uint32_t kMaxAnchorUnit = 64;
@@ -32,17 +27,31 @@ constexpr size_t kMaxAnchors = 16;
 // percent) before they are used as sample boundaries.
 constexpr uint32_t kFastCoverage = 950;
 
-bool within(int64_t v, int64_t lo, int64_t hi) { return v >= lo && v <= hi; }
-
-// [min - a, max + a] with a = max((max - min) / 4, minimumSlack); the lower
-// bound never drops below 1.
-bool inWindow(int64_t v, uint32_t min, uint32_t max, int64_t minimumSlack) {
-    const int64_t slack = std::max<int64_t>((int64_t(max) - int64_t(min)) / 4, minimumSlack);
-    const int64_t lo = slack >= int64_t(min) ? 1 : int64_t(min) - slack;
-    return within(v, lo, int64_t(max) + slack);
-}
+// Units that open an access unit: nothing of the picture before them can
+// follow them (access unit delimiter, SEI, SPS extension).
+bool opensAccessUnit(uint8_t type) { return type == 6 || type == 9 || type == 13; }
+// Units that close one: end of sequence and end of stream.
+bool closesAccessUnit(uint8_t type) { return type == 10 || type == 11; }
 
 }  // namespace
+
+bool nalPayloadClean(const uint8_t* unit, uint32_t length) {
+    if (length == 0 || unit[length - 1] == 0)
+        return false;
+    // Every forbidden sequence begins with two zero bytes; zeros are rare in
+    // coded data, so jumping from zero to zero is quick.
+    const uint8_t* p = unit;
+    const uint8_t* const end = unit + length;
+    while (end - p >= 3) {
+        const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(p, 0, size_t(end - p - 2)));
+        if (!zero)
+            return true;
+        if (zero[1] == 0 && zero[2] <= 2)
+            return false;
+        p = zero + 1;
+    }
+    return true;
+}
 
 SampleTiling tileSample(const uint8_t* data, int64_t size) {
     SampleTiling t;
@@ -62,6 +71,7 @@ SampleTiling tileSample(const uint8_t* data, int64_t size) {
             t.firstSliceType = nal.type;
             t.firstSliceOffset = pos;
         }
+        t.slices += nal.slice;
         ++t.units;
         pos += int64_t(nal.length) + 4;
     }
@@ -87,6 +97,13 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
             ++it->count;
     }
 
+    for (int64_t pos = 0; pos + 5 <= size && m_payloadsClean;) {
+        const uint32_t length = (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) |
+                                (uint32_t(data[pos + 2]) << 8) | data[pos + 3];
+        m_payloadsClean = nalPayloadClean(data + pos + 4, length);
+        pos += int64_t(length) + 4;
+    }
+
     const uint32_t sampleSize = uint32_t(size);
     auto cls = std::find_if(m_classes.begin(), m_classes.end(),
                             [&](const SampleProfileClass& c) { return c.key == t.firstSliceType; });
@@ -96,6 +113,7 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
         c.minSize = c.maxSize = sampleSize;
         c.minFirstSlice = c.maxFirstSlice = t.firstSliceLength;
         c.minUnits = c.maxUnits = t.units;
+        c.maxSlices = t.slices;
         m_classes.push_back(c);
         cls = m_classes.end() - 1;
     } else {
@@ -105,7 +123,9 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
         cls->maxFirstSlice = std::max(cls->maxFirstSlice, t.firstSliceLength);
         cls->minUnits = std::min(cls->minUnits, t.units);
         cls->maxUnits = std::max(cls->maxUnits, t.units);
+        cls->maxSlices = std::max(cls->maxSlices, t.slices);
     }
+    m_maxSlices = std::max(m_maxSlices, t.slices);
     ++cls->samples;
     const uint8_t* slice = data + t.firstSliceOffset + 4;
     cls->headerBytes.set(slice[0]);
@@ -150,19 +170,30 @@ void Avc1SampleProfile::finishLearning() {
     m_fast = !m_anchors.empty() && m_coverage >= kFastCoverage;
 }
 
-bool Avc1SampleProfile::classFit(uint8_t type, uint32_t firstSlice, int64_t size, uint32_t units) const {
-    if (m_classes.empty() || firstSlice == 0)
+bool Avc1SampleProfile::classFit(uint8_t type, uint32_t firstSlice, uint32_t slices) const {
+    if (m_classes.empty() || firstSlice == 0 || slices == 0)
         return false;
-    for (const SampleProfileClass& c : m_classes) {
-        if (c.key != type)
-            continue;
-        if (!inWindow(firstSlice, c.minFirstSlice, c.maxFirstSlice, kMinFirstSliceSlack) &&
-            !inWindow(firstSlice, m_minFirstSlice, m_maxFirstSlice, kMinFirstSliceSlack))
-            continue;
-        if (inWindow(size, c.minSize, c.maxSize, kMinSizeSlack) && units >= c.minUnits && units <= c.maxUnits)
-            return true;
-    }
+    // A recorder cuts its pictures into as many slices as its settings say,
+    // whatever the kind of picture; the most any class used is the bound.
+    for (const SampleProfileClass& c : m_classes)
+        if (c.key == type)
+            return slices <= m_maxSlices;
     return false;
+}
+
+bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, const NalUnitCheck& nal, uint32_t slices) const {
+    if (opensAccessUnit(nal.type))
+        return true;
+    if (!nal.slice)
+        return false;
+    if (slices >= m_maxSlices)
+        return true;
+    H264::SliceHeaderStart start;
+    if (!H264::readSliceHeaderStart(data + 4, nal.length, start))
+        return true;
+    // Without arbitrary slice order a picture's first slice starts at
+    // macroblock 0 and no later one does.
+    return m_firstSliceAtZero && start.first_mb_in_slice == 0;
 }
 
 bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
@@ -189,16 +220,20 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     if (m_classes.empty() || n < 5 || !anchorTest(data, n))
         return 0;
     int64_t pos = 0;
-    uint32_t units = 0;
+    uint32_t units = 0, slices = 0;
     uint8_t sliceType = 0;
     uint32_t sliceLength = 0;  // 0 until the first slice
     int64_t lastFit = 0;
+    auto endHere = [&](int64_t end) { return classFit(sliceType, sliceLength, slices) ? end : 0; };
     while (n - pos >= 5 && units < kMaxMeasureUnits) {
         NalUnitCheck nal;
-        if (!nalUnitCheck(data + pos, n - pos, nal)) {
-            // With anchors, a unit that cannot belong to a sample ends it.
-            return m_fast && sliceLength != 0 ? pos : 0;
-        }
+        // A unit that cannot belong to a sample ends it.
+        if (!nalUnitCheck(data + pos, n - pos, nal))
+            return slices ? endHere(pos) : 0;
+        if (slices && !m_fast && beginsNextPicture(data + pos, nal, slices))
+            return endHere(pos);
+        if (m_payloadsClean && !nalPayloadClean(data + pos + 4, nal.length))
+            return slices ? endHere(pos) : 0;
         ++units;
         if (nal.slice && sliceLength == 0) {
             if (!firstSliceFits(data + pos + 4, nal.length))
@@ -206,22 +241,23 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
             sliceType = nal.type;
             sliceLength = nal.length;
         }
+        slices += nal.slice;
         pos += int64_t(nal.length) + 4;
         if (sliceLength == 0) {
             if (m_fast && n - pos >= 5 && anchorAt(data + pos, n - pos))
                 return 0;  // the next sample begins before this one had a slice
             continue;
         }
-        const bool fits = classFit(sliceType, sliceLength, pos, units);
         if (!m_fast) {
-            if (fits)
-                return pos;
+            if (closesAccessUnit(nal.type))
+                return endHere(pos);
             continue;
         }
-        if (fits)
+        if (classFit(sliceType, sliceLength, slices))
             lastFit = pos;
         if (n - pos >= 5 && anchorAt(data + pos, n - pos))
             return pos;
     }
-    return m_fast ? lastFit : 0;
+    // The data ran out (or the unit cap was reached) inside the sample.
+    return m_fast ? lastFit : (slices ? endHere(pos) : 0);
 }

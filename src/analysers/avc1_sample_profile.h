@@ -58,6 +58,13 @@ inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
     return true;
 }
 
+// Does the NAL unit at `unit` (header byte first, `length` bytes) keep the
+// byte rules of H.264's NAL unit syntax: no 0x000000, 0x000001 or 0x000002
+// at any position (emulation prevention) and a last byte other than 0x00?
+// Audio or other data that passed the length test almost never does over
+// more than a few hundred bytes. Reads the whole unit.
+bool nalPayloadClean(const uint8_t* unit, uint32_t length);
+
 // How a buffer that should be exactly one sample splits into NAL units.
 struct SampleTiling {
     bool exact = false;          // the units end exactly at the sample end
@@ -67,6 +74,7 @@ struct SampleTiling {
     uint32_t firstSliceLength = 0;  // 0: no slice
     uint8_t firstSliceType = 0;
     int64_t firstSliceOffset = 0;   // of its length prefix
+    uint32_t slices = 0;
 };
 
 // Walks the NAL units of a `size`-byte sample (at least 5 bytes, at most 512
@@ -79,6 +87,7 @@ struct SampleProfileClass {
     uint32_t minSize = 0, maxSize = 0;
     uint32_t minFirstSlice = 0, maxFirstSlice = 0;
     uint32_t minUnits = 0, maxUnits = 0;
+    uint32_t maxSlices = 0;  // slices of one sample
     uint32_t samples = 0;
     // How the first slices of the class begin: their NAL header bytes
     // (nal_ref_idc with the type) and slice_type values.
@@ -103,10 +112,13 @@ public:
     // After the last learn(): picks the anchors and decides the fast flag.
     void finishLearning();
 
-    // Does a sample whose first slice has type `type` and length
-    // `firstSlice`, with `size` bytes and `units` units so far, fit one of
-    // the classes?
-    bool classFit(uint8_t type, uint32_t firstSlice, int64_t size, uint32_t units) const;
+    // Can a sample whose first slice has type `type` and length
+    // `firstSlice` hold `slices` slices? True when the reference has a class
+    // for the type and used as many slices per picture. Sizes are not held
+    // against the reference's: the damaged recording is another scene, and
+    // its frames may be many times smaller (a still scene) or larger (an
+    // intra frame of a busy one) than any frame of the reference.
+    bool classFit(uint8_t type, uint32_t firstSlice, uint32_t slices) const;
     // Does the first slice of a sample (`nal` at its header byte, `length`
     // bytes) begin the way the reference's first slices of its type do:
     // the same header byte, a slice type seen there, and, as in every
@@ -119,6 +131,9 @@ public:
     // True without the fast flag; otherwise when the data begins with an anchor.
     bool anchorTest(const uint8_t* data, int64_t n) const { return !m_fast || anchorAt(data, n) > 0; }
     // Size of the sample that begins at `data` (n bytes available), or 0.
+    // Without anchors the sample ends where the next access unit begins (an
+    // access unit delimiter, an SEI, a slice of a new picture) or where the
+    // bytes stop being NAL units that a sample can hold.
     int64_t measureSample(const uint8_t* data, int64_t n) const;
 
     bool empty() const { return m_classes.empty(); }
@@ -132,11 +147,17 @@ public:
     uint32_t maxSampleSize() const { return m_maxSize; }
     uint32_t minFirstSlice() const { return m_minFirstSlice; }
     uint32_t maxFirstSlice() const { return m_maxFirstSlice; }
+    uint32_t maxSlices() const { return m_maxSlices; }
+    bool payloadsClean() const { return m_payloadsClean; }
 
     // For tests and for callers that learn anchors elsewhere.
     void setFast(bool fast) { m_fast = fast; }
 
 private:
+    // Does the unit at `data` (which passed the NAL unit test) begin the
+    // next access unit, given `slices` slices of the current one so far?
+    bool beginsNextPicture(const uint8_t* data, const NalUnitCheck& nal, uint32_t slices) const;
+
     std::vector<SampleProfileClass> m_classes;
     std::vector<SampleAnchor> m_anchorCounts;  // every key seen while learning
     std::vector<SampleAnchor> m_anchors;       // the kept anchors, most frequent first
@@ -145,6 +166,10 @@ private:
     bool m_fast = false;
     uint32_t m_minSize = 0, m_maxSize = 0;
     uint32_t m_minFirstSlice = 0, m_maxFirstSlice = 0;
+    uint32_t m_maxSlices = 0;
+    // Cleared when a reference sample breaks the NAL byte rules (some
+    // recorders pad their units with zeros), so the input is not held to them.
+    bool m_payloadsClean = true;
     // Cleared when a reference sample's first slice does not start at
     // macroblock 0 (arbitrary slice order), so that no sample is held to it.
     bool m_firstSliceAtZero = true;

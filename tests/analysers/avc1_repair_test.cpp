@@ -21,9 +21,12 @@ namespace {
 constexpr const char* kVideo = "-t 4 -c:v libx264 -bf 2 -g 50 -crf 30 -pix_fmt yuv420p ";
 constexpr const char* kAac = "-c:a aac -ac 2 -b:a 96k ";
 
-std::string movie(const std::string& name, const std::string& audio, const std::string& mux = "") {
+// `filter` changes the scene (the encoder settings stay).
+std::string movie(const std::string& name, const std::string& audio, const std::string& mux = "",
+                  const std::string& filter = "") {
     const std::string sine = audio == "-an " ? "" : "-f lavfi -i sine=frequency=440:sample_rate=48000 ";
-    return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25 " + sine + kVideo + audio + mux);
+    return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25" + filter + " " + sine + kVideo +
+                                          audio + mux);
 }
 
 uint32_t be32(const std::vector<uint8_t>& d, size_t at) {
@@ -129,9 +132,12 @@ struct Outcome {
     std::string log;
 };
 
-// Repairs `damaged` (bytes) with `reference`, both written to a scratch folder.
+// Repairs `damaged` (bytes) with `reference`, both written to a scratch
+// folder, and compares with `original` (the reference itself when empty).
 Outcome repair(const std::string& test, const std::string& reference, const std::vector<uint8_t>& damaged,
-               const std::string& options = "") {
+               const std::string& options = "", std::string original = "") {
+    if (original.empty())
+        original = reference;
     const std::string dir = testsupport::scratchDir(test);
     const std::string ext = reference.substr(reference.rfind('.'));
     const std::string input = dir + "/broken" + ext;
@@ -145,12 +151,12 @@ Outcome repair(const std::string& test, const std::string& reference, const std:
     out.repaired = dir + "/repaired_0" + ext;
     if (testsupport::readFile(out.repaired).empty())
         out.repaired = dir + "/repaired" + ext;
-    const auto original = packets(reference);
+    const auto before = packets(original);
     const auto fixed = packets(out.repaired);
-    const auto alive = surviving(reference, damaged);
+    const auto alive = surviving(original, damaged);
     auto get = [](const auto& m, int k) { return m.count(k) ? m.at(k) : typename std::decay_t<decltype(m)>::mapped_type{}; };
-    out.video = recall(get(original, 0), get(alive, 0), get(fixed, 0));
-    out.audio = recall(get(original, 1), get(alive, 1), get(fixed, 1));
+    out.video = recall(get(before, 0), get(alive, 0), get(fixed, 0));
+    out.audio = recall(get(before, 1), get(alive, 1), get(fixed, 1));
     return out;
 }
 
@@ -265,4 +271,21 @@ TEST(Avc1Repair, VideoWithoutAudio) {
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(o.video.alive, 100u);
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+}
+
+TEST(Avc1Repair, FramesOfAnotherSceneThanTheReference) {
+    // Same encoder settings, but a noisy scene: every frame of the damaged
+    // movie is larger than any of the reference, and the reference's frames
+    // must not decide where the damaged movie's frames end.
+    const std::string ref = movie("avc_aac.mp4", kAac);
+    const std::string noisy = movie("avc_aac_noisy.mp4", kAac, "", ",noise=alls=30:allf=t");
+    ASSERT_FALSE(ref.empty());
+    ASSERT_FALSE(noisy.empty());
+    const Outcome o = repair("Avc1Repair.OtherScene", ref, withoutIndex(noisy), "", noisy);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_GE(o.audio.percent(), 97.0);
+    // And the other way round: frames much smaller than the reference's.
+    const Outcome back = repair("Avc1Repair.OtherSceneBack", noisy, withoutIndex(ref), "", ref);
+    EXPECT_EQ(back.video.recovered, back.video.alive);
+    EXPECT_GE(back.audio.percent(), 97.0);
 }

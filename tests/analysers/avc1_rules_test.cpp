@@ -91,40 +91,60 @@ TEST(Avc1Rules, SampleWithInBandSpsDoesNotTile) {
     EXPECT_FALSE(tileSample(good.data(), int64_t(good.size()) - 1).exact);
 }
 
-TEST(Avc1Rules, ClassFitWindows) {
+TEST(Avc1Rules, SamplesOfAnySizeEndWhereTheNextPictureBegins) {
+    // The reference's frames are 9,000..29,000 bytes with one slice each;
+    // the damaged recording is another scene.
     Avc1SampleProfile p;
-    // Class 1: samples 10,000..30,000 bytes, first slices 9,000..29,000.
     Bytes s1 = sample(9000), s2 = sample(29000);
     ASSERT_TRUE(p.learn(s1.data(), int64_t(s1.size())));
     ASSERT_TRUE(p.learn(s2.data(), int64_t(s2.size())));
-    const int64_t minSize = int64_t(s1.size()), maxSize = int64_t(s2.size());
-    // Size slack: max((max - min) / 4, 4096) = 5000 either side.
-    const int64_t b = (maxSize - minSize) / 4;
-    ASSERT_EQ(b, 5000);
-    EXPECT_TRUE(p.classFit(1, 20000, minSize - b, 3));
-    EXPECT_FALSE(p.classFit(1, 20000, minSize - b - 1, 3));
-    EXPECT_TRUE(p.classFit(1, 20000, maxSize + b, 3));
-    EXPECT_FALSE(p.classFit(1, 20000, maxSize + b + 1, 3));
-    // First-slice window: max((29000 - 9000) / 4, 1024) = 5000 either side.
-    EXPECT_TRUE(p.classFit(1, 4000, 20000, 3));
-    EXPECT_FALSE(p.classFit(1, 3999, 20000, 3));
-    EXPECT_TRUE(p.classFit(1, 34000, 20000, 3));
-    EXPECT_FALSE(p.classFit(1, 34001, 20000, 3));
-    // Unit count must lie in the learnt range; the type must have a class.
-    EXPECT_FALSE(p.classFit(1, 20000, 20000, 2));
-    EXPECT_FALSE(p.classFit(1, 20000, 20000, 4));
-    EXPECT_FALSE(p.classFit(5, 20000, 20000, 3));
-    EXPECT_FALSE(p.classFit(1, 0, 20000, 3));
+    ASSERT_EQ(p.maxSlices(), 1u);
+    EXPECT_TRUE(p.classFit(1, 40, 1));
+    EXPECT_TRUE(p.classFit(1, 400000, 1));
+    EXPECT_FALSE(p.classFit(1, 40, 2));  // more slices than the recorder uses
+    EXPECT_FALSE(p.classFit(5, 400000, 1));  // no IDR class
+    EXPECT_FALSE(p.classFit(1, 0, 1));
 
-    // Narrow classes get the minimum slack, and a bound that would fall
-    // below 1 becomes 1.
-    Avc1SampleProfile q;
-    Bytes small = sample(300);
-    ASSERT_TRUE(q.learn(small.data(), int64_t(small.size())));
-    EXPECT_TRUE(q.classFit(1, 1, 1, 3));
-    EXPECT_TRUE(q.classFit(1, 300 + 1024, int64_t(small.size()) + 4096, 3));
-    EXPECT_FALSE(q.classFit(1, 300 + 1025, 1000, 3));
-    EXPECT_FALSE(q.classFit(1, 300, int64_t(small.size()) + 4097, 3));
+    // Frames far smaller and far larger than any of the reference, back to
+    // back: each ends where the next one's delimiter begins.
+    for (uint32_t length : {40u, 300000u}) {
+        Bytes run = sample(length);
+        const int64_t first = int64_t(run.size());
+        const Bytes next = sample(500);
+        run.insert(run.end(), next.begin(), next.end());
+        EXPECT_EQ(p.measureSample(run.data(), int64_t(run.size())), first) << length;
+    }
+    // Without delimiters, a slice at macroblock 0 is the next picture.
+    Bytes bare;
+    appendNal(bare, 0x41, 700);
+    appendNal(bare, 0x41, 900);
+    EXPECT_EQ(p.measureSample(bare.data(), int64_t(bare.size())), 704);
+    // A unit that breaks the NAL byte rules (a start code inside it, or a
+    // zero last byte) is no slice: audio that happened to pass the length
+    // test.
+    Bytes broken = sample(1000);
+    broken[broken.size() - 500] = 0, broken[broken.size() - 499] = 0, broken[broken.size() - 498] = 1;
+    EXPECT_EQ(p.measureSample(broken.data(), int64_t(broken.size())), 0);
+    broken = sample(1000);
+    broken.back() = 0;
+    EXPECT_EQ(p.measureSample(broken.data(), int64_t(broken.size())), 0);
+    // The same bytes a recorder is known to write are taken as they are.
+    Avc1SampleProfile padded;
+    ASSERT_TRUE(padded.learn(broken.data(), int64_t(broken.size())));
+    EXPECT_FALSE(padded.payloadsClean());
+    EXPECT_EQ(padded.measureSample(broken.data(), int64_t(broken.size())), int64_t(broken.size()));
+
+    // A recorder that cuts pictures in two: the second slice (not at
+    // macroblock 0) belongs to the picture, the next one at 0 does not.
+    Avc1SampleProfile two;
+    Bytes twoSlices = sample(5000);
+    appendNal(twoSlices, 0x41, 5000);
+    twoSlices[twoSlices.size() - 4999] = 0x7A;  // first_mb_in_slice 2 (011), P, pps 0
+    ASSERT_TRUE(two.learn(twoSlices.data(), int64_t(twoSlices.size())));
+    ASSERT_EQ(two.maxSlices(), 2u);
+    Bytes pair = twoSlices;
+    appendNal(pair, 0x41, 800);
+    EXPECT_EQ(two.measureSample(pair.data(), int64_t(pair.size())), int64_t(twoSlices.size()));
 }
 
 TEST(Avc1Rules, AnchorCoverageThreshold) {
@@ -212,7 +232,8 @@ TEST(Avc1Rules, SearchSkipsAacFrameTailsThatLookLikeSlices) {
     ASSERT_TRUE(p.learn(s.data(), int64_t(s.size())));
     p.finishLearning();
     Bytes audio(64, 0x33);
-    audio.insert(audio.end(), {0, 0, 0, 0xE0, 0x21});
+    for (uint8_t b : {0x00, 0x00, 0x00, 0xE0, 0x21})
+        audio.push_back(b);
     audio.insert(audio.end(), 300, 0x44);
     const size_t videoAt = audio.size();
     audio.insert(audio.end(), s.begin(), s.end());
