@@ -1,6 +1,7 @@
 #include "analysers/h264_audio_interleave.h"
 
 #include "analysers/aac_analyser.h"
+#include "analysers/mpeg_audio_frame.h"
 #include "analysers/scan_buffer.h"
 #include "analysers/scan_info.h"
 #include "log/logger.h"
@@ -34,6 +35,13 @@ constexpr uint64_t kMaxAudioFrame = 4294967295u;
 constexpr int64_t kRunEndSlack = 64;
 // Below any score a candidate can reach.
 constexpr int64_t kNoScore = -1073741823;
+// MPEG-1/2 audio object type indications of an esds (0x69, 0x6B) with the
+// bit that tells them apart cleared.
+constexpr uint8_t kMpegAudioObjectType = 0x69;
+// Samples per frame when the reference track does not say: AAC's 1024 and
+// MPEG-1 layer III's 1152.
+constexpr double kAacFrameSamples = 1024;
+constexpr double kMpegFrameSamples = 1152;
 // Audio samples of the interleave carry no track word.
 constexpr int32_t kAudioWordNone = -1;
 
@@ -60,16 +68,27 @@ InterleaveTiming H264AudioInterleave::timing() const {
         t.audioRate = audioTrack->m_mediaTimescale;
     t.rateKnown = t.audioRate > 0;
     const std::string& codec = ref && !ref->audio().m_codec.empty() ? ref->audio().m_codec : audio.m_codec;
-    if (codec == "mp4a")
-        t.samplesPerFrame = audioTrack && audioTrack->m_sampleDuration > 0 ? audioTrack->m_sampleDuration : 1024;
-    else
+    if (codec == "mp4a" || codec == ".mp3") {
+        const double fallback = mpegAudio() ? kMpegFrameSamples : kAacFrameSamples;
+        t.samplesPerFrame = audioTrack && audioTrack->m_sampleDuration > 0 ? audioTrack->m_sampleDuration : fallback;
+    } else {
         t.samplesPerFrame = 1;
+    }
     t.videoTimescale = video.m_timescale;
     if (video.m_sampleDuration > 0)
         t.frameDuration = video.m_sampleDuration;
     else if (video.m_fps > 0)
         t.frameDuration = video.m_timescale / double(video.m_fps);
     return t;
+}
+
+bool H264AudioInterleave::mpegAudio() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref)
+        return false;
+    const AudioParameters& audio = ref->audio();
+    return audio.m_codec == ".mp3" ||
+           (audio.m_codec == "mp4a" && (audio.m_esds.m_objectType & ~0x02) == kMpegAudioObjectType);
 }
 
 int64_t H264AudioInterleave::expectedFrames(uint32_t videoSamples, const InterleaveTiming& t, double carry) {
@@ -154,7 +173,7 @@ void H264AudioInterleave::takeCarry(int64_t k) {
 }
 
 bool H264AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide,
-                                 FrameChain& out) {
+                                 bool mpeg, FrameChain& out) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t g2 = ref ? ref->layout().m_audioChunksSizeAll : 0;
     const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
@@ -188,8 +207,15 @@ bool H264AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int
         if (n - j < kMinGap)
             break;
         const int64_t runBytes = std::min({n - j, kResyncRunBytes, got - j});
-        if (m_frames.aacFrameChain(block.data() + j, int32_t(runBytes), from + j, chain) < 0)
+        if (mpeg) {
+            // MPEG audio frames carry their own header: only a valid one can
+            // start a run.
+            if (runBytes < 4 || mpegAudioFrameLength(block.data() + j) == 0)
+                continue;
+            mp3FrameChain(block.data() + j, int32_t(runBytes), from + j, chain);
+        } else if (m_frames.aacFrameChain(block.data() + j, int32_t(runBytes), from + j, chain) < 0) {
             return false;  // no decoder: no candidate can do better
+        }
         const size_t frames = frameCount(chain);
         if (frames < 1)
             continue;
@@ -222,7 +248,7 @@ bool H264AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int
     return true;
 }
 
-void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+void H264AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->counters[0] == 0)
         m_scanInfo->counters[0] = uint64_t(a);
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -236,7 +262,7 @@ void H264AudioInterleave::fillAac(ScanBuffer& input, int64_t a, int64_t b, unsig
     int64_t framesSoFar = 0;
     for (int64_t pos = a; b - pos >= kMinGap;) {
         FrameChain run;
-        if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), run))
+        if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), mpeg, run))
             break;
         // A lone frame amid damage is as likely a chance decode as audio.
         if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack)
@@ -365,8 +391,10 @@ void H264AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsig
     const std::string codec = ref ? ref->audio().m_codec : std::string();
     if (codec.size() != 4)
         return;
-    if (codec == "mp4a")
-        fillAac(input, a, b, flags);
+    if (mpegAudio())
+        fillFrames(input, a, b, flags, true);
+    else if (codec == "mp4a")
+        fillFrames(input, a, b, flags, false);
     else if (codec == "twos" || codec == "sowt")
         fillPcm(input, a, b, flags);
 }

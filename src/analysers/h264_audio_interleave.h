@@ -66,13 +66,18 @@ public:
                                bool stoppedOutOfRange);
 
     InterleaveTiming timing() const;
+    // Is the reference's audio MPEG audio (MP3 and its kin), stored as
+    // '.mp3' or as 'mp4a' with an MPEG-1/2 audio object type?
+    bool mpegAudio() const;
 
 private:
-    // The best run of AAC frames starting in [from, from + span) and ending
-    // by b; false when there is none. `wide` searches the whole rest of the
-    // gap instead of its start only.
-    bool resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide, FrameChain& out);
-    void fillAac(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // The best run of audio frames starting in [from, from + span) and
+    // ending by b; false when there is none. `wide` searches the whole rest
+    // of the gap instead of its start only. `mpeg`: MPEG audio frames (found
+    // by their headers) instead of AAC frames (found by decoding).
+    bool resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide, bool mpeg, FrameChain& out);
+    // The gap's audio frames, AAC or MPEG audio.
+    void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // Adds the last audio sample again; false when there is none inside the input.
     bool repeatLast(ScanBuffer& input);

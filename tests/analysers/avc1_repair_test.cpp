@@ -289,3 +289,15 @@ TEST(Avc1Repair, FramesOfAnotherSceneThanTheReference) {
     EXPECT_EQ(back.video.recovered, back.video.alive);
     EXPECT_GE(back.audio.percent(), 97.0);
 }
+
+TEST(Avc1Repair, Mp3BetweenTheChunksWithoutAnyOption) {
+    // A camera file with MPEG audio in 'mp4a' (object type 0x6B): the user
+    // gives only input, reference and output, and gets both streams back.
+    const std::string ref = movie("avc_mp3.mp4", "-c:a libmp3lame -ac 2 -b:a 128k ");
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("Avc1Repair.Mp3NoOption", ref, withoutIndex(ref));
+    EXPECT_GE(o.video.percent(), 99.0);
+    EXPECT_GE(o.audio.percent(), 99.0);
+    EXPECT_GT(o.audio.alive, 150u);
+    EXPECT_LT(std::abs(streamDuration(o.repaired, "v") - streamDuration(o.repaired, "a")), 0.2);
+}
