@@ -12,6 +12,7 @@
 #include "reference/video_parameters.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <sstream>
 
@@ -107,6 +108,8 @@ void AVC1Analyser::prepare() {
         FLOG(LogLevel::Notice) << "AVC1 chunk scanner unavailable; legacy raw scan disabled";
     m_scanInfo->counters[2] = 0;
     m_scanInfo->counters[3] = 0;
+    if (m_scannerEnabled && !m_compositionOrder.configure(m_repairState->m_video->m_avc))
+        FLOG(LogLevel::Info) << "AVC1 composition offsets from the reference (order count not followed)";
 }
 
 void AVC1Analyser::learnSamples() {
@@ -308,7 +311,10 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
     VideoParameters& video = *m_repairState->m_video;
     AudioParameters& audio = *m_repairState->m_audio;
     video.m_codec = "avc1";
-    if (audio.m_codec.empty())
+    // A reference without sound says the recorder writes none: an audio
+    // track would stay empty (and without channels no player can set it up).
+    const ReferenceInfo* ref = reference();
+    if (audio.m_codec.empty() && (!ref || ref->audioTrack(0)))
         audio.m_codec = "mp4a";
     if (video.m_width == 0)
         video.m_width = kDefaultWidth;
@@ -316,7 +322,6 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
         video.m_height = kDefaultHeight;
     m_interleave.updateFrameSizeRange();
 
-    const ReferenceInfo* ref = reference();
     int64_t gapStart = int64_t(m_scanInfo->counters[0]);
     unsigned gapFlags = H264AudioInterleave::GapPlain;
     if (gapStart < 1 || gapStart > chunk.offset) {
@@ -386,4 +391,10 @@ void AVC1Analyser::finish(ScanBuffer& buffer) {
     if (m_scanInfo->stopOffset > 0)
         end = std::min(end, m_scanInfo->stopOffset + 1);
     m_interleave.fillGap(buffer, int64_t(m_scanInfo->counters[0]), end, H264AudioInterleave::GapAtEnd);
+    // The frames' own order counts, where they can be read, say when each is
+    // shown; the reference's offsets stand only where they cannot.
+    const double duration = m_interleave.timing().frameDuration;
+    const size_t rewritten =
+        m_compositionOrder.apply(buffer, m_repairState->m_samples, int64_t(std::llround(duration)));
+    FLOG(LogLevel::Info) << "AVC1 composition offsets from picture order counts: " << rewritten << " samples";
 }

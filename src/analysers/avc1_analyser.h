@@ -8,6 +8,7 @@
 
 #include "analysers/aac_analyser.h"
 #include "analysers/avc1_chunk_search.h"
+#include "analysers/avc1_composition_order.h"
 #include "analysers/avc1_pps_clone.h"
 #include "analysers/avc1_sample_profile.h"
 #include "analysers/h264_audio_interleave.h"
@@ -55,6 +56,7 @@ private:
     int32_t referenceCompositionOffset(uint64_t index) const;
 
     H264AudioInterleave m_interleave;
+    Avc1CompositionOrder m_compositionOrder;
     Avc1SampleProfile m_profile;
     std::vector<ChunkProfile> m_chunkProfiles;
     bool m_scannerEnabled = false;

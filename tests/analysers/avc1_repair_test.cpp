@@ -271,6 +271,10 @@ TEST(Avc1Repair, VideoWithoutAudio) {
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(o.video.alive, 100u);
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    // No empty sound track: it would have no channels and nothing to play.
+    const auto streams = testsupport::runCommand("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " +
+                                                 quote(o.repaired));
+    EXPECT_EQ(streams.output, "video\n");
 }
 
 TEST(Avc1Repair, FramesOfAnotherSceneThanTheReference) {
@@ -288,6 +292,15 @@ TEST(Avc1Repair, FramesOfAnotherSceneThanTheReference) {
     const Outcome back = repair("Avc1Repair.OtherSceneBack", noisy, withoutIndex(ref), "", ref);
     EXPECT_EQ(back.video.recovered, back.video.alive);
     EXPECT_GE(back.audio.percent(), 97.0);
+    // The encoder placed its B-frames by content, so the reference's
+    // composition offsets do not fit; the frames' order counts do.
+    EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    EXPECT_EQ(back.video.inPresentationOrder, back.video.recovered);
+    for (const Outcome* r : {&o, &back}) {
+        const auto decode =
+            testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(r->repaired) + " -f null - 2>&1");
+        EXPECT_EQ(decode.output, "");
+    }
 }
 
 TEST(Avc1Repair, Mp3BetweenTheChunksWithoutAnyOption) {
