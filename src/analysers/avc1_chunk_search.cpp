@@ -106,10 +106,28 @@ int64_t Avc1ChunkSearch::search(const uint8_t* data, int64_t n, int64_t range, C
     for (int64_t i = 0; i <= range - kSearchTail; ++i) {
         if (!nalUnitCheck(data + i, n - i, nal))
             continue;
-        if (validate(data + i, n - i, out)) {
-            out.offset = i;
-            return i;
+        if (!validate(data + i, n - i, out))
+            continue;
+        // Real frames never hold other frames. A "frame" that swallows the
+        // start of a longer run of frames is a chance match in the bytes in
+        // front of it (PCM audio passes the unit tests now and then); the
+        // run inside wins.
+        uint32_t largest = 0;
+        for (const ChunkProfile& profile : m_chunks)
+            largest = std::max(largest, profile.samples);
+        const int64_t firstEnd = i + out.samples.front().start + out.samples.front().size;
+        ChunkCandidate inner;
+        for (int64_t j = i + 1; out.samples.size() < largest && j < firstEnd && j <= n - kSearchTail; ++j) {
+            if (!nalUnitCheck(data + j, n - j, nal) || !validate(data + j, n - j, inner))
+                continue;
+            if (inner.samples.size() > out.samples.size()) {
+                out = inner;
+                i = j;
+                break;
+            }
         }
+        out.offset = i;
+        return i;
     }
     return -1;
 }

@@ -285,3 +285,25 @@ TEST(Avc1Rules, PpsCloneRewritesOnlyTheId) {
     EXPECT_EQ(avc->ppsCount(), kMaxParameterSets);
     EXPECT_TRUE(reported.test(7));
 }
+
+TEST(Avc1Rules, FrameThatSwallowsTheStartOfARunIsAChanceMatch) {
+    // Sound in front of a chunk reads as a 100-byte slice that runs 36
+    // bytes into the chunk's first frame. The two frames of the chunk win.
+    Avc1SampleProfile p;
+    Bytes frame;
+    appendNal(frame, 0x41, 200000);
+    ASSERT_TRUE(p.learn(frame.data(), int64_t(frame.size())));
+    p.finishLearning();
+    Bytes data;
+    appendNal(data, 0x41, 64);
+    data[3] = 100;  // the length claims 36 bytes of what follows
+    const size_t chunkAt = data.size();
+    data.insert(data.end(), frame.begin(), frame.end());
+    data.insert(data.end(), frame.begin(), frame.end());
+    data.insert(data.end(), 16, 0x5A);
+    const std::vector<ChunkProfile> profiles{ChunkProfile{2, 0, 0, 1}};
+    const Avc1ChunkSearch search(p, profiles, 4096);
+    ChunkCandidate out;
+    EXPECT_EQ(search.search(data.data(), int64_t(data.size()), 64, out), int64_t(chunkAt));
+    EXPECT_EQ(out.samples.size(), 2u);
+}
