@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 
@@ -63,7 +64,11 @@ static void makeDirs(const std::string& path) {
 std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
     const std::string dir = FRAMEND_FIXTURE_DIR;
     makeDirs(dir);
-    const std::string path = dir + "/" + name;
+    // The arguments are part of the cache key: a fixture whose recipe changed
+    // is made again instead of silently reusing the old file.
+    char key[17];
+    std::snprintf(key, sizeof key, "%016zx", std::hash<std::string>{}(ffmpegArgs));
+    const std::string path = dir + "/" + key + "-" + name;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && st.st_size > 0)
         return path;
@@ -72,7 +77,7 @@ std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
     // The extension picks the muxer, so keep it on the temporary name.
     const auto dot = name.rfind('.');
     const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
-    const std::string tmp = dir + "/tmp." + std::to_string(::getpid()) + "." + name + ext;
+    const std::string tmp = dir + "/tmp." + std::to_string(::getpid()) + "." + key + name + ext;
     const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel error -y " + ffmpegArgs + " " + quote(tmp), true);
     if (r.exitCode != 0) {
         std::remove(tmp.c_str());

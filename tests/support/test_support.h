@@ -26,7 +26,7 @@ bool haveFfmpeg();
 
 // A movie made by ffmpeg from the given encoding arguments (everything after
 // the inputs; the lavfi test sources are added by the caller in ffmpegArgs).
-// Cached by name in the fixture folder; made atomically, so parallel test
+// Cached by name and recipe in the fixture folder; made atomically, so parallel test
 // programs can ask for the same one. Returns an empty string on failure.
 std::string fixture(const std::string& name, const std::string& ffmpegArgs);
 
