@@ -406,6 +406,22 @@ bool completeMovie(MovieFile* f) {
             t.m_timeToSample.push_back(e);
         }
     }
+    // Movie time was summed per sample with each sample's share truncated, so
+    // a long track comes out short (33 ms per 1/30 s frame loses 0.1 s a
+    // minute) and players cut the last frames off at the end of the edit.
+    // Round the whole track up instead.
+    for (int i = 0; i < f->m_trackCount; ++i) {
+        MovieTrack& t = f->m_tracks[i];
+        if (!t.m_mediaTimescale || !t.m_mediaDuration)
+            continue;
+        const uint64_t exact = (uint64_t(t.m_mediaDuration) * f->m_movieTimescale + t.m_mediaTimescale - 1) /
+                               t.m_mediaTimescale;
+        if (exact > t.m_trackDuration && exact <= 0xFFFFFFFFu) {
+            if (&t == f->m_videoTrack && f->m_movieDuration == t.m_trackDuration)
+                f->m_movieDuration = uint32_t(exact);
+            t.m_trackDuration = uint32_t(exact);
+        }
+    }
     if (f->m_videoTrack)
         appendEditIfNone(f, f->m_videoTrack);
     if (f->m_layoutMode == 1)

@@ -113,10 +113,11 @@ TEST(QtWriter, InterleavedTracksStartChunksAndRunLengthStsc) {
     EXPECT_EQ(tv.m_compositionOffsets[1].m_sampleCount, 2u);
     EXPECT_EQ(tv.m_compositionOffsets[1].m_offset, 1024u);
     EXPECT_EQ(tv.m_compositionOffsets[2].m_offset, 0u);
-    // 1001/30000 s is 20.02 units at 600: 20 per sample, truncated per call.
-    EXPECT_EQ(tv.m_trackDuration, 100u);
-    EXPECT_EQ(r->m_movieDuration, 100u);
-    EXPECT_EQ(ta.m_trackDuration, 3u * 12);  // 12.8 truncated per call
+    // 5 x 1001/30000 s is 100.1 units at 600: the whole track is rounded up
+    // (a per-sample truncation would lose the tail of long recordings).
+    EXPECT_EQ(tv.m_trackDuration, 101u);
+    EXPECT_EQ(r->m_movieDuration, 101u);
+    EXPECT_EQ(ta.m_trackDuration, 39u);  // 3072 / 48000 s = 38.4 units
     EXPECT_TRUE(ta.m_editList.empty());  // layout mode 0: audio has no edit list
     EXPECT_EQ(ta.m_audioChannels, 2);
     QTClose(r);
@@ -134,7 +135,7 @@ TEST(QtWriter, MovieTimeFollowsVideoOnly) {
     EXPECT_TRUE(r->m_tracks[0].m_editList.empty());
     EXPECT_EQ(r->m_tracks[0].m_timeToSample.size(), 1u);
     EXPECT_EQ(r->m_tracks[0].m_sampleDuration, 1024u);
-    EXPECT_EQ(r->m_tracks[0].m_trackDuration, 10u * 21);  // 21.33 truncated per call
+    EXPECT_EQ(r->m_tracks[0].m_trackDuration, 214u);  // 10 x 1024 / 48000 s = 213.3 ms, rounded up
     QTClose(r);
 
     // 30000 / 1001 at a 1000 movie timescale adds 33 per sample.
