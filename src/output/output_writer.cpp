@@ -96,6 +96,10 @@ void ensure_created(RepairState& state) {
         if (audio->m_fixedSampleSize != 0) {
             state.m_audioSampleDuration = audio->m_sampleDuration;
             state.m_audioFixedSampleSize = audio->m_fixedSampleSize;
+        } else if (audio->m_sampleDuration != 0) {
+            // Compressed frames last what the reference's frames last: 1024
+            // samples for AAC, but 1152 for MPEG audio layer II/III.
+            state.m_audioSampleDuration = audio->m_sampleDuration;
         }
     }
     if (const MovieTrack* video = reference ? reference->videoTrack() : nullptr)
