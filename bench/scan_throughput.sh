@@ -33,7 +33,7 @@ fi
 
 # The same movie with its index cut off, as an interrupted recording leaves it.
 if [ ! -s big_nomoov.mp4 ]; then
-  size_at() { od -An -tu1 -j "$1" -N 4 "$2" | awk '{print ($1*16777216)+($2*65536)+($3*256)+$4}'; }
+  size_at() { od -An -tu1 -j "$1" -N 4 "$2" | awk '{printf "%.0f\n", ($1*16777216)+($2*65536)+($3*256)+$4}'; }
   type_at() { dd if="$2" bs=1 skip="$(( $1 + 4 ))" count=4 2>/dev/null; }
   total=$(stat -c %s big.mp4); ofs=0; cut=$total
   while [ "$ofs" -lt "$total" ]; do

@@ -14,7 +14,7 @@ ffmpeg -nostdin -hide_banner -loglevel error -y \
 cp "$demo/original.mp4" "$demo/reference.mp4"
 
 # Walk the top-level atoms and truncate the copy where moov starts.
-size_at() { od -An -tu1 -j "$1" -N 4 "$2" | awk '{print ($1*16777216)+($2*65536)+($3*256)+$4}'; }
+size_at() { od -An -tu1 -j "$1" -N 4 "$2" | awk '{printf "%.0f\n", ($1*16777216)+($2*65536)+($3*256)+$4}'; }
 type_at() { dd if="$2" bs=1 skip="$(( $1 + 4 ))" count=4 2>/dev/null; }
 cp "$demo/original.mp4" "$demo/broken.mp4"
 total=$(stat -c %s "$demo/broken.mp4"); ofs=0
