@@ -1,5 +1,7 @@
 #include "analysers/avc1_analyser.h"
 
+#include <cstring>
+
 #include "analysers/scan_buffer.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
@@ -45,6 +47,40 @@ constexpr int64_t kAudioLookBack = 1024;
 // Without frame size information the output is given a common size.
 constexpr uint32_t kDefaultWidth = 640;
 constexpr uint32_t kDefaultHeight = 480;
+
+}  // namespace
+
+namespace {
+
+// How far behind the last chunk an atom that ends the media data is looked for.
+constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
+
+// The first offset in [from, end) where a top-level atom that follows media
+// data begins (a plausible size, then one of the types a recorder writes
+// after its mdat), or end when there is none in the first few MiB.
+int64_t nextTopLevelAtom(ScanBuffer& buffer, int64_t from, int64_t end) {
+    static const char* const kTypes[] = {"moov", "free", "skip", "wide", "udta", "mdat", "ftyp", "uuid"};
+    if (from < 0 || end - from < 8)
+        return end;
+    const int32_t n = int32_t(std::min<int64_t>(end - from, kTrailingAtomSearch));
+    ByteBlock block = buffer.readBlock(from, n);
+    const uint8_t* d = block.data();
+    for (int32_t i = 0; d && i + 8 <= block.length(); ++i) {
+        const uint8_t c = d[i + 4];
+        if (c != 'm' && c != 'f' && c != 's' && c != 'w' && c != 'u')
+            continue;
+        bool known = false;
+        for (const char* t : kTypes)
+            known = known || std::memcmp(d + i + 4, t, 4) == 0;
+        if (!known)
+            continue;
+        const uint64_t size = (uint64_t(d[i]) << 24) | (uint64_t(d[i + 1]) << 16) | (uint64_t(d[i + 2]) << 8) | d[i + 3];
+        // 0 reaches to the end of the file, 1 has a 64-bit size behind the type.
+        if (size == 0 || size == 1 || (size >= 8 && from + i + int64_t(size) <= buffer.fileSize()))
+            return from + i;
+    }
+    return end;
+}
 
 }  // namespace
 
@@ -390,6 +426,9 @@ void AVC1Analyser::finish(ScanBuffer& buffer) {
     int64_t end = buffer.fileSize();
     if (m_scanInfo->stopOffset > 0)
         end = std::min(end, m_scanInfo->stopOffset + 1);
+    // The media data may be followed by the movie's own atoms (an index that
+    // survived, free space, user data): they are not audio.
+    end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->counters[0]), end);
     m_interleave.fillGap(buffer, int64_t(m_scanInfo->counters[0]), end, H264AudioInterleave::GapAtEnd);
     // The frames' own order counts, where they can be read, say when each is
     // shown; the reference's offsets stand only where they cannot.

@@ -157,3 +157,14 @@ TEST(Sim, HostileInputsEndInAnOrderlyWay) {
         }
     }
 }
+
+TEST(Verify, IntactH264PcmScannedAgainstItselfFindsEverySample) {
+    // The index behind the media data must not be taken for audio.
+    const std::string orig = testsupport::fixture(
+        "verify_h264_pcm.mov", std::string(kSources) + "-c:v libx264 -bf 2 -g 25 -c:a pcm_s16le -chunk_duration 500000");
+    ASSERT_FALSE(orig.empty());
+    const std::string dir = testsupport::scratchDir("VerifyH264Pcm");
+    const auto r = runFramend("-i " + quote(orig) + " -verify -o " + quote(dir + "/out.mov"), true);
+    ASSERT_EQ(r.exitCode, 0) << r.output.substr(0, 2000);
+    EXPECT_NE(r.output.find("repair rate: 100\n"), std::string::npos) << r.output.substr(r.output.find("matches:") - 200, 600);
+}
