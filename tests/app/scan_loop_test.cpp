@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 namespace {
@@ -72,11 +73,15 @@ struct CapturedLog {
     std::ostringstream out;
 };
 
-// Runs one probe over a fresh input of `size` bytes, from start% to stop%.
+// Runs one probe over a fresh input of `size` bytes, from start% to stop%
+// (a stop of 0% means no limit), after `setup` has armed the probe.
 struct ProbeRun {
-    ProbeRun(const std::string& test, int64_t size, int32_t startPercent, int32_t stopPercent)
+    ProbeRun(const std::string& test, int64_t size, int32_t startPercent, int32_t stopPercent,
+             const std::function<void(ProbeAnalyser&)>& setup = nullptr)
         : probe(&info, size) {
         EXPECT_TRUE(buffer.open(makeInput(test, size)));
+        if (setup)
+            setup(probe);
         const ScanRange range = computeScanRange(size, startPercent, stopPercent, std::nullopt, std::nullopt);
         info.currentOffset = range.start;
         info.stopOffset = range.stop;
@@ -91,20 +96,14 @@ struct ProbeRun {
 
 TEST(ScanLoop, EveryPositionOnceAcrossOverlappingWindows) {
     const int64_t size = 20 * 1000 * 1000;  // several 8 MiB windows
-    const std::string name = makeInput("ScanLoopEvery", size);
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(name));
-    ScanInfo info;
-    info.stopOffset = 0;
-    ProbeAnalyser probe(&info, size);
-    runScanLoop(buffer, info, {&probe}, nullptr);
-    EXPECT_EQ(probe.wrongBytes, 0);
-    EXPECT_EQ(probe.prepared, 1);
-    EXPECT_EQ(probe.finished, 1);
+    ProbeRun run("ScanLoopEvery", size, 0, 0);
+    EXPECT_EQ(run.probe.wrongBytes, 0);
+    EXPECT_EQ(run.probe.prepared, 1);
+    EXPECT_EQ(run.probe.finished, 1);
     int64_t twice = 0, never = 0;
     for (int64_t i = 0; i < size; ++i) {
-        twice += probe.seen[size_t(i)] > 1;
-        never += probe.seen[size_t(i)] == 0;
+        twice += run.probe.seen[size_t(i)] > 1;
+        never += run.probe.seen[size_t(i)] == 0;
     }
     EXPECT_EQ(twice, 0);
     EXPECT_EQ(never, 0);
@@ -112,15 +111,9 @@ TEST(ScanLoop, EveryPositionOnceAcrossOverlappingWindows) {
 
 TEST(ScanLoop, AWindowOf32BytesOrLessIsNotOffered) {
     for (int64_t size : {32, 33}) {
-        const std::string name = makeInput("ScanLoopTail" + std::to_string(size), size);
-        ScanBuffer buffer;
-        ASSERT_TRUE(buffer.open(name));
-        ScanInfo info;
-        info.stopOffset = 0;
-        ProbeAnalyser probe(&info, size);
-        runScanLoop(buffer, info, {&probe}, nullptr);
-        EXPECT_EQ(probe.maxOffset, size == 32 ? -1 : 32);
-        EXPECT_EQ(info.currentOffset, size);
+        ProbeRun run("ScanLoopTail" + std::to_string(size), size, 0, 0);
+        EXPECT_EQ(run.probe.maxOffset, size == 32 ? -1 : 32);
+        EXPECT_EQ(run.info.currentOffset, size);
     }
 }
 
@@ -138,51 +131,32 @@ TEST(ScanLoop, StartAtTheEndProbesNothing) {
 }
 
 TEST(ScanLoop, ConsumingAnalyserRestartsAtItsOffsetWithFreshWindowData) {
-    const int64_t size = 12 * 1000 * 1000;
-    const std::string name = makeInput("ScanLoopConsume", size);
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(name));
-    ScanInfo info;
-    info.stopOffset = 0;
-    ProbeAnalyser probe(&info, size);
-    probe.fireAt = 4000;
-    runScanLoop(buffer, info, {&probe}, nullptr);
-    EXPECT_EQ(probe.analyses, 1);
-    EXPECT_EQ(probe.wrongBytes, 0);
+    ProbeRun run("ScanLoopConsume", 12 * 1000 * 1000, 0, 0, [](ProbeAnalyser& p) { p.fireAt = 4000; });
+    EXPECT_EQ(run.probe.analyses, 1);
+    EXPECT_EQ(run.probe.wrongBytes, 0);
     // The 999 positions the analyser consumed are skipped.
-    EXPECT_EQ(probe.seen[4500], 0);
-    EXPECT_EQ(probe.seen[5000], 1);
+    EXPECT_EQ(run.probe.seen[4500], 0);
+    EXPECT_EQ(run.probe.seen[5000], 1);
 }
 
 TEST(ScanLoop, NonConsumingAnalyserThatRefillsTheWindowDoesNotCorruptLaterChecks) {
-    const int64_t size = 12 * 1000 * 1000;
-    const std::string name = makeInput("ScanLoopRefill", size);
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(name));
-    ScanInfo info;
-    info.stopOffset = 0;
-    ProbeAnalyser probe(&info, size);
-    probe.fireAt = 100;
-    probe.consume = false;
-    probe.moveTo = 8000000;
-    runScanLoop(buffer, info, {&probe}, nullptr);
-    EXPECT_EQ(probe.analyses, 1);
-    EXPECT_EQ(probe.wrongBytes, 0);
+    ProbeRun run("ScanLoopRefill", 12 * 1000 * 1000, 0, 0, [](ProbeAnalyser& p) {
+        p.fireAt = 100;
+        p.consume = false;
+        p.moveTo = 8000000;
+    });
+    EXPECT_EQ(run.probe.analyses, 1);
+    EXPECT_EQ(run.probe.wrongBytes, 0);
 }
 
 TEST(ScanLoop, BackwardMoveDoesNotHang) {
     const int64_t size = 300000;
-    const std::string name = makeInput("ScanLoopBackward", size);
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(name));
-    ScanInfo info;
-    info.stopOffset = 0;
-    ProbeAnalyser probe(&info, size);
-    probe.fireAt = 2000;
-    probe.moveTo = 0;  // a buggy analyser rewinding to the start
-    runScanLoop(buffer, info, {&probe}, nullptr);
-    EXPECT_EQ(probe.finished, 1);
-    EXPECT_EQ(probe.maxOffset, size - 1);
+    ProbeRun run("ScanLoopBackward", size, 0, 0, [](ProbeAnalyser& p) {
+        p.fireAt = 2000;
+        p.moveTo = 0;  // a buggy analyser rewinding to the start
+    });
+    EXPECT_EQ(run.probe.finished, 1);
+    EXPECT_EQ(run.probe.maxOffset, size - 1);
 }
 
 TEST(ScanLoop, CancelStopsTheScan) {
