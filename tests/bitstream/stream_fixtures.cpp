@@ -3,6 +3,9 @@
 #include "bitstream/common/nal_span.h"
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
 #include <sstream>
 
 namespace bitstest {
@@ -114,6 +117,20 @@ std::string matrixName(unsigned v) {
     case 9: return "bt2020nc";
     default: return "unknown";
     }
+}
+
+void expectMatchesProbe(const PictureFacts& f, std::map<std::string, std::string> probe) {
+    EXPECT_EQ(std::to_string(f.width), probe["width"]);
+    EXPECT_EQ(std::to_string(f.height), probe["height"]);
+    EXPECT_EQ(std::to_string(f.level), probe["level"]);
+    // r_frame_rate is what ffprobe derives from the same VUI timing.
+    int num = 0, den = 1;
+    ASSERT_EQ(std::sscanf(probe["r_frame_rate"].c_str(), "%d/%d", &num, &den), 2);
+    EXPECT_NEAR(f.frameRate, double(num) / den, 1e-6);
+    EXPECT_EQ(primariesName(f.primaries), probe["color_primaries"]);
+    EXPECT_EQ(transferName(f.transfer), probe["color_transfer"]);
+    EXPECT_EQ(matrixName(f.matrix), probe["color_space"]);
+    EXPECT_EQ(!f.signalTypePresent ? "unknown" : f.fullRange ? "pc" : "tv", probe["color_range"]);
 }
 
 }  // namespace bitstest

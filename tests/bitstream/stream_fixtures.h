@@ -38,6 +38,19 @@ std::map<std::string, std::string> probeStream(const std::string& path);
 // slice header. sliceStart is the element that opens a slice header.
 std::vector<std::map<std::string, int64_t>> traceSlices(const std::string& path, const std::string& sliceStart);
 
+// What a sequence parameter set says about the picture, in the terms ffprobe
+// reports, for codec-independent comparison.
+struct PictureFacts {
+    uint32_t width = 0, height = 0;
+    int level = 0;
+    double frameRate = 0;
+    unsigned primaries = 2, transfer = 2, matrix = 2;
+    bool signalTypePresent = false, fullRange = false;
+};
+
+// Expects ffprobe's width, height, level, r_frame_rate and colour fields.
+void expectMatchesProbe(const PictureFacts& facts, std::map<std::string, std::string> probe);
+
 // ffprobe names for colour codes ("bt709", "smpte2084", ...).
 std::string primariesName(unsigned v);
 std::string transferName(unsigned v);
