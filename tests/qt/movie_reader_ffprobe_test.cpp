@@ -139,12 +139,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ProbeCase{"mjpeg_pcm.mov", "-c:v mjpeg -c:a pcm_s16le"},
                       ProbeCase{"dv_pcm.mov", "-t 1 -c:v dvvideo -s 720x576 -pix_fmt yuv420p -c:a pcm_s16le"},
                       ProbeCase{"faststart.mp4", "-c:v libx264 -c:a aac -ac 2 -movflags +faststart"}),
-    [](const ::testing::TestParamInfo<ProbeCase>& info) {
-        std::string n = info.param.name;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+    [](const ::testing::TestParamInfo<ProbeCase>& info) { return testsupport::testNameOf(info.param.name); });
 
 }  // namespace

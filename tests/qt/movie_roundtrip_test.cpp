@@ -43,12 +43,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // Rates above 65535 Hz make ffmpeg write a version-2 lpcm description.
                       RoundTripCase{"rt_h264_lpcm96k.mov", "-c:v libx264 -c:a pcm_s24le -ar 96000"},
                       RoundTripCase{"rt_h264_twos.mov", "-c:v libx264 -c:a pcm_s16be"}),
-    [](const ::testing::TestParamInfo<RoundTripCase>& info) {
-        std::string n = info.param.name;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return n;
-    });
+    [](const ::testing::TestParamInfo<RoundTripCase>& info) { return testsupport::testNameOf(info.param.name); });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -105,6 +106,13 @@ std::vector<std::string> framemd5(const std::string& file, const std::string& ex
         if (!line.empty() && line[0] != '#')
             lines.push_back(line);
     return lines;
+}
+
+std::string testNameOf(std::string fileName) {
+    for (char& ch : fileName)
+        if (!std::isalnum(static_cast<unsigned char>(ch)))
+            ch = '_';
+    return fileName;
 }
 
 std::vector<uint8_t> readFile(const std::string& name) {

@@ -36,6 +36,9 @@ std::string scratchDir(const std::string& testName);
 // Packet checksums per stream: "stream_index, dts, pts, duration, size, md5" lines.
 std::vector<std::string> framemd5(const std::string& file, const std::string& extraArgs = "");
 
+// A fixture file name as a GoogleTest parameter name (letters, digits, '_').
+std::string testNameOf(std::string fileName);
+
 std::vector<uint8_t> readFile(const std::string& name);
 bool writeFile(const std::string& name, const std::vector<uint8_t>& data);
 
