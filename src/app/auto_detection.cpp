@@ -112,15 +112,17 @@ void runAutoDetection(ScanBuffer& input, const std::string& videoClass, ScanInfo
             FLOG(LogLevel::Notice) << "auto selected QT reconstruction candidate";
         }
     }
+    if (info.canonRepiMode && info.sonyRsvMode)
+        return;
+    // Both record tests look at the same head of the file: read it once.
+    const std::vector<uint8_t> head = readHead(input, kRecordHeadBytes);
     if (!info.canonRepiMode) {
-        const std::vector<uint8_t> head = readHead(input, kRecordHeadBytes);
         if (findRepiRecord(head.data(), static_cast<int64_t>(head.size()))) {
             info.canonRepiMode = true;
             FLOG(LogLevel::Notice) << "auto selected Canon REPI recovery candidate";
         }
     }
     if (!info.sonyRsvMode) {
-        const std::vector<uint8_t> head = readHead(input, kRecordHeadBytes);
         if (!startsWithFtyp(head)) {
             const int found = findRsvSignature(head.data(), static_cast<int64_t>(head.size()));
             if (found != 0) {
