@@ -1,8 +1,8 @@
 #include "app/analyser_factory.h"
 
-#include "analysers/aac_analyser.h"
-#include "analysers/avc1_analyser.h"
-#include "analysers/mdat_analyser.h"
+#include "analysers/audio/aac_analyser.h"
+#include "analysers/h264/avc1_analyser.h"
+#include "analysers/core/mdat_analyser.h"
 
 std::unique_ptr<StreamAnalyser> createAnalyser(const std::string& name, RepairState* state, ScanInfo* info) {
     if (name == "MDATAnalyser")

@@ -1,7 +1,7 @@
 #include "app/auto_detection.h"
 
-#include "analysers/scan_buffer.h"
-#include "analysers/scan_info.h"
+#include "scan/scan_buffer.h"
+#include "analysers/core/scan_info.h"
 #include "log/logger.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "app/entropy_map.h"
 
-#include "analysers/scan_buffer.h"
+#include "scan/scan_buffer.h"
 #include "log/logger.h"
 #include "platform/calendar_time.h"
 

@@ -2,8 +2,8 @@
 
 #include "options/option_table.h"
 #include "app/scan_driver.h"
-#include "analysers/scan_info.h"
-#include "analysers/stream_analyser.h"
+#include "analysers/core/scan_info.h"
+#include "analysers/core/stream_analyser.h"
 #include "log/log_console_sink.h"
 #include "output/repair_state.h"
 #include "qt/qt_dump_command.h"

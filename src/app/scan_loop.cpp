@@ -1,8 +1,8 @@
 #include "app/scan_loop.h"
 
-#include "analysers/scan_buffer.h"
-#include "analysers/scan_info.h"
-#include "analysers/stream_analyser.h"
+#include "scan/scan_buffer.h"
+#include "analysers/core/scan_info.h"
+#include "analysers/core/stream_analyser.h"
 #include "log/logger.h"
 #include "platform/calendar_time.h"
 

@@ -1,6 +1,6 @@
 #include "output/output_writer.h"
 
-#include "analysers/scan_buffer.h"
+#include "scan/scan_buffer.h"
 #include "log/logger.h"
 #include "output/sample_check.h"
 #include "platform/calendar_time.h"
@@ -261,14 +261,14 @@ void dumpSamples(RepairState& state) {
             }
             data = block.data();
         }
-        if (sample.video == 1) {
+        if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
                 dump_video_samples(state, data, size, sample.extra);
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }
         } else {
-            if (sample.video != 0) {
+            if (sample.kind == SampleKind::Meta) {
                 dump_meta_samples(state, data, size);
             } else {
                 if (audioWritten >= audioLimit)

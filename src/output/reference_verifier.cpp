@@ -139,7 +139,7 @@ VerifyCounts verifyByReference(const RepairState& state) {
 
     std::vector<MediaSample> video, audio;
     for (const MediaSample& s : state.m_samples)
-        (s.video == 1 ? video : audio).push_back(s);
+        (s.isVideo() ? video : audio).push_back(s);
     // An empty reference table with samples found: the reference carries its
     // media without an index, so the scan itself is the only measure.
     const bool videoStreamScan = refVideo.empty() && !video.empty() && reference && reference->videoTrack();

@@ -17,19 +17,9 @@ RepairState::~RepairState() {
     m_rawAudio.close();
 }
 
-uint64_t RepairState::videoSampleCount() const {
-    uint64_t n = 0;
-    for (const MediaSample& s : m_samples)
-        n += s.video == 1;
-    return n;
-}
+uint64_t RepairState::videoSampleCount() const { return m_samples.count(SampleKind::Video); }
 
-uint64_t RepairState::audioSampleCount() const {
-    uint64_t n = 0;
-    for (const MediaSample& s : m_samples)
-        n += s.video == 0;
-    return n;
-}
+uint64_t RepairState::audioSampleCount() const { return m_samples.count(SampleKind::Audio); }
 
 void splitOutputName(const std::string& name, std::string& base, std::string& extension) {
     const size_t dot = name.rfind('.');

@@ -4,7 +4,7 @@
 // output writer fills. The collection, output and verification operations
 // (sample_collection.h, output_writer.h, ...) are free functions on it.
 
-#include "analysers/media_sample.h"
+#include "scan/media_sample.h"
 #include "output/raw_stream_writer.h"
 #include "qt/qt_types.h"
 
@@ -17,13 +17,6 @@ struct MovieFile;
 class ReferenceInfo;
 struct VideoParameters;
 struct AudioParameters;
-
-// Found samples in the order they were reported. A long recording reports
-// hundreds of thousands of them, so appending must stay constant time:
-// geometric growth, and no allocation per sample. (The sample tables read
-// from files grow in fixed steps instead, because their counts come from
-// untrusted input; this list only grows by what the scan really found.)
-using FoundSampleList = std::vector<MediaSample>;
 
 // AAC frames carry 1024 PCM samples each; the audio track is timed in those
 // units unless the reference says otherwise (fixed-size PCM).

@@ -1,6 +1,6 @@
 #include "output/sample_collection.h"
 
-#include "analysers/scan_buffer.h"
+#include "scan/scan_buffer.h"
 #include "log/logger.h"
 #include "platform/file.h"
 #include "qt/movie_file.h"
@@ -20,59 +20,54 @@ bool sizeFits(int32_t size, int64_t bound) {
 
 // A scan of a huge input must not end in an exception: a sample that cannot
 // be stored is reported and dropped, and the scan goes on.
-bool append(RepairState& state, const MediaSample& sample) {
-    try {
-        state.m_samples.push_back(sample);
-        return true;
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-}
+bool append(RepairState& state, const MediaSample& sample) { return state.m_samples.push_back(sample); }
 
-void appendVideo(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t compositionOffset) {
+bool appendVideo(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t compositionOffset) {
     FLOG(LogLevel::Debug) << "add_video_samples";
     if (!sizeFits(size, bound)) {
         FLOG(LogLevel::Error) << "add_video_samples: invalid size (" << size << ")";
-        return;
+        return false;
     }
     MediaSample sample;
     sample.offset = offset;
     sample.size = size;
-    sample.video = 1;
+    sample.kind = SampleKind::Video;
     sample.extra = state.m_ignoreCompositionOffsets ? 0 : compositionOffset;
     if (!append(state, sample)) {
         FLOG(LogLevel::Error) << "add_video_samples: out of memory";
-        return;
+        return false;
     }
     state.m_totalVideoSize += uint64_t(size);
+    return true;
 }
 
-void appendAudio(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t audioWord) {
+bool appendAudio(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t audioWord) {
     if (!sizeFits(size, bound)) {
         FLOG(LogLevel::Error) << "addAudioSample: invalid size (" << size << ")";
-        return;
+        return false;
     }
     MediaSample sample;
     sample.offset = offset;
     sample.size = size;
-    sample.video = 0;
+    sample.kind = SampleKind::Audio;
     sample.extra = audioWord;
     if (!append(state, sample)) {
         FLOG(LogLevel::Error) << "addAudioSample: out of memory";
-        return;
+        return false;
     }
     state.m_totalAudioSize += uint64_t(size);
+    return true;
 }
 
 }  // namespace
 
-void add_video_samples(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size,
+bool add_video_samples(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size,
                        int32_t compositionOffset) {
-    appendVideo(state, reader.fileSize(), offset, size, compositionOffset);
+    return appendVideo(state, reader.fileSize(), offset, size, compositionOffset);
 }
 
-void addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t audioWord) {
-    appendAudio(state, reader.fileSize(), offset, size, audioWord);
+bool addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t audioWord) {
+    return appendAudio(state, reader.fileSize(), offset, size, audioWord);
 }
 
 void printTotals(const RepairState& state) {

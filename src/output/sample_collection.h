@@ -11,13 +11,15 @@ class ScanBuffer;
 
 // Appends one video frame. Rejected (logged at ERROR) unless the size is below
 // the reader's file size; negative sizes are rejected too. The composition
-// offset is stored as 0 when composition offsets are ignored.
-void add_video_samples(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size,
+// offset is stored as 0 when composition offsets are ignored. True when the
+// sample was taken.
+bool add_video_samples(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size,
                        int32_t compositionOffset);
 
 // Appends one audio block with the caller's word (an audio track index, or
-// -1 for "interleaved / unknown"). Same size check as for video.
-void addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t audioWord);
+// -1 for "interleaved / unknown"). Same size check as for video; true when
+// the sample was taken.
+bool addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t audioWord);
 
 // Closes the current clip's movie (logging its totals) and names the next
 // clip's file; with startNewList the found samples are dropped as well.

@@ -4,7 +4,7 @@
 // atoms copied into the repaired movie, the chunk layout and, on demand, the
 // reference's own sample lists.
 
-#include "analysers/media_sample.h"
+#include "scan/media_sample.h"
 #include "qt/qt_types.h"
 #include "reference/audio_parameters.h"
 #include "reference/movie_parameters.h"

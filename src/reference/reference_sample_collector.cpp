@@ -26,7 +26,7 @@ void collectVideo(const MovieTrack& track, std::vector<MediaSample>& video) {
         MediaSample s;
         s.offset = int64_t(offset);
         s.size = int32_t(QTGetSampleSize(&track, n));
-        s.video = 1;
+        s.kind = SampleKind::Video;
         s.extra = int32_t(composition.compositionOffset(n));
         video.push_back(s);
         if (video.size() <= kLoggedSamples) {
@@ -57,7 +57,7 @@ void collectAudio(const MovieTrack& track, std::vector<MediaSample>& audio) {
             if (offset == 0 || offset > uint64_t(std::numeric_limits<int64_t>::max()) ||
                 bytes > uint64_t(std::numeric_limits<int32_t>::max()))
                 return;
-            audio.push_back(MediaSample{int64_t(offset), int32_t(bytes), 0, 0});
+            audio.push_back(MediaSample{int64_t(offset), int32_t(bytes), SampleKind::Audio, 0});
             logAudio(audio);
             sample += perChunk;
             continue;
@@ -68,7 +68,7 @@ void collectAudio(const MovieTrack& track, std::vector<MediaSample>& audio) {
             const uint64_t offset = offsets.offset(uint32_t(sample));
             if (offset == 0 || offset > uint64_t(std::numeric_limits<int64_t>::max()))
                 return;
-            audio.push_back(MediaSample{int64_t(offset), int32_t(QTGetSampleSize(&track, uint32_t(sample))), 0, 0});
+            audio.push_back(MediaSample{int64_t(offset), int32_t(QTGetSampleSize(&track, uint32_t(sample))), SampleKind::Audio, 0});
             logAudio(audio);
         }
     }

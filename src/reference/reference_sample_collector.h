@@ -3,7 +3,7 @@
 // samples for import and verification, and the samples of any movie an
 // analyser or a camera mode has opened.
 
-#include "analysers/media_sample.h"
+#include "scan/media_sample.h"
 
 #include <vector>
 

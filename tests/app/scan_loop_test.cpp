@@ -1,9 +1,9 @@
 #include "app/scan_loop.h"
 #include "app/scan_range.h"
 
-#include "analysers/scan_buffer.h"
-#include "analysers/scan_info.h"
-#include "analysers/stream_analyser.h"
+#include "scan/scan_buffer.h"
+#include "analysers/core/scan_info.h"
+#include "analysers/core/stream_analyser.h"
 #include "log/log_stream_sink.h"
 #include "support/test_support.h"
 

@@ -151,7 +151,7 @@ TEST(Sim, HostileInputsEndInAnOrderlyWay) {
     testsupport::writeFile(dir + "/noise.mp4", noise);
     for (const char* name : {"empty.mov", "lies.mov", "noise.mp4"}) {
         const std::string in = dir + "/" + name;
-        for (const std::string extra : std::vector<std::string>{"", " -ref " + quote(in) + " -sim", " -auto -nfd -aac -entropy 64"}) {
+        for (const std::string& extra : std::vector<std::string>{"", " -ref " + quote(in) + " -sim", " -auto -nfd -aac -entropy 64"}) {
             const auto r = runFramend("-i " + quote(in) + " -o " + quote(dir + "/out.mov") + extra + " -verout", true);
             EXPECT_EQ(r.exitCode, 0) << name << extra << "\n" << r.output.substr(0, 2000);
         }

@@ -3,7 +3,7 @@
 
 #include "output/output_writer.h"
 #include "output/sample_collection.h"
-#include "output_test_util.h"
+#include "support/output_test_util.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "reference/audio_parameters.h"
@@ -90,7 +90,7 @@ TEST(OutputWriter, SavePortionStopsHalfway) {
     const uint64_t total = state->m_totalVideoSize;
     uint32_t largest = 0;
     for (const MediaSample& s : state->m_samples)
-        if (s.video == 1)
+        if (s.isVideo())
             largest = std::max<uint32_t>(largest, uint32_t(s.size));
     dumpSamples(*state);
     reset_clip(*state, false);

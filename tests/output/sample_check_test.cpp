@@ -4,7 +4,7 @@
 #include "output/output_writer.h"
 #include "output/sample_check.h"
 #include "output/sample_collection.h"
-#include "output_test_util.h"
+#include "support/output_test_util.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -38,7 +38,7 @@ TEST(SampleCheck, MismatchesAreReportedWithoutBlockingOnStdin) {
         FoundSampleList shifted;
         bool dropped = false;
         for (const MediaSample& s : state->m_samples) {
-            if (s.video == 0 && !dropped) {
+            if (s.isAudio() && !dropped) {
                 dropped = true;
                 continue;
             }

@@ -1,9 +1,9 @@
 // Collecting found samples, clip naming and the output-name safety check.
 
-#include "analysers/scan_buffer.h"
+#include "scan/scan_buffer.h"
 #include "output/output_writer.h"
 #include "output/sample_collection.h"
-#include "output_test_util.h"
+#include "support/output_test_util.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -35,7 +35,7 @@ TEST(SampleCollection, SizesMustBeBelowTheInputSize) {
     addAudioSample(state, reader, 20, 1000, -1);
     ASSERT_EQ(state.m_samples.size(), 2u);
     EXPECT_EQ(state.m_samples[0].extra, 1001);
-    EXPECT_EQ(state.m_samples[1].video, 0u);
+    EXPECT_EQ(state.m_samples[1].kind, SampleKind::Audio);
     EXPECT_EQ(state.m_samples[1].extra, -1);
     EXPECT_EQ(state.m_totalVideoSize, 999u);
     EXPECT_EQ(state.m_totalAudioSize, 300u);

@@ -4,7 +4,7 @@
 #include "output/output_writer.h"
 #include "output/reference_verifier.h"
 #include "output/sample_collection.h"
-#include "output_test_util.h"
+#include "support/output_test_util.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -49,9 +49,9 @@ TEST(ReferenceVerifier, IntactFileImportedAsFoundScoresFullMarks) {
     int video = 0;
     for (const MediaSample& s : state->m_samples) {
         MediaSample copy = s;
-        if (s.video == 1 && ++video == 3)
+        if (s.isVideo() && ++video == 3)
             continue;
-        if (s.video == 1 && video == 5)
+        if (s.isVideo() && video == 5)
             copy.offset += 1;
         damaged.push_back(copy);
     }

@@ -2,7 +2,7 @@
 #include "reference/hex_text.h"
 #include "reference/reference_chunk_analysis.h"
 #include "reference/reference_info.h"
-#include "reference_test_media.h"
+#include "support/reference_test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

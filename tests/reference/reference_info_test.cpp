@@ -2,7 +2,7 @@
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "reference/reference_info.h"
-#include "reference_test_media.h"
+#include "support/reference_test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "reference/reference_info.h"
 #include "reference/reference_sample_collector.h"
 #include "reference/track_table_cursor.h"
-#include "reference_test_media.h"
+#include "support/reference_test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -57,7 +57,7 @@ TEST(ReferenceSampleCollector, VideoAndAacMatchFfprobe) {
         const MediaSample& s = info->videoSamples()[i];
         EXPECT_EQ(s.offset, video[i].pos) << i;
         EXPECT_EQ(s.size, video[i].size) << i;
-        EXPECT_EQ(s.video, 1u);
+        EXPECT_EQ(s.kind, SampleKind::Video);
         EXPECT_EQ(s.extra, video[i].pts - video[i].dts) << i;
         reordered |= s.extra != 0;
     }
@@ -65,7 +65,7 @@ TEST(ReferenceSampleCollector, VideoAndAacMatchFfprobe) {
     for (size_t i = 0; i < audio.size(); ++i) {
         EXPECT_EQ(info->audioSamples()[i].offset, audio[i].pos) << i;
         EXPECT_EQ(info->audioSamples()[i].size, audio[i].size) << i;
-        EXPECT_EQ(info->audioSamples()[i].video, 0u);
+        EXPECT_EQ(info->audioSamples()[i].kind, SampleKind::Audio);
     }
     EXPECT_EQ(log.messages(LogLevel::Info, "QT video sample ").size(), 30u);
     EXPECT_EQ(log.messages(LogLevel::Info, "QT audio sample ").size(), 30u);

@@ -1,0 +1,97 @@
+#pragma once
+// The audio between H.264 video chunks. When a video chunk is taken, the
+// bytes between the previous video and the new chunk hold the audio of that
+// interval. How many audio frames they should give follows from the video
+// frames emitted since the last audio, so audio and video stay in step over
+// the whole file: drift is padded with copies of the last good frame or
+// trimmed, within a tenth of a second.
+
+#include "analysers/audio/frame_chain.h"
+
+#include <cstdint>
+#include <string>
+
+class AACAnalyser;
+class ScanBuffer;
+struct RepairState;
+struct ScanInfo;
+
+// The numbers the expectation is made of.
+struct InterleaveTiming {
+    double videoTimescale = 0;      // T
+    double frameDuration = 0;       // d, in video timescale units
+    double audioRate = 0;           // r, Hz
+    double samplesPerFrame = 1024;  // spf
+    bool rateKnown = false;
+};
+
+class H264AudioInterleave {
+public:
+    H264AudioInterleave(AACAnalyser& frames, RepairState* repairState, ScanInfo* scanInfo)
+        : m_frames(frames), m_repairState(repairState), m_scanInfo(scanInfo) {}
+
+    // Forget everything (a new scan).
+    void reset();
+    // One more video sample emitted since the last audio.
+    void countVideoSample() { ++m_videoSinceAudio; }
+    // The accepted audio frame size range, from the reference's audio samples.
+    void updateFrameSizeRange();
+    // How a gap is bounded beyond its two offsets.
+    enum GapFlags : unsigned {
+        GapPlain = 0,
+        GapStartGuessed = 1,  // no video before it: the start is an estimate and may lie in front of the audio
+        GapAtEnd = 2,         // runs to the end of the input, so its last frame may be cut off
+    };
+    // Emits the audio of the gap [a, b).
+    void fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags = GapPlain);
+
+    uint32_t videoSinceAudio() const { return m_videoSinceAudio; }
+    double carry() const { return m_carry; }
+    uint64_t minFrameSize() const { return m_minFrameSize; }
+    uint64_t maxFrameSize() const { return m_maxFrameSize; }
+
+    // The rules, exposed for tests.
+    // E = max(floor(V * d * r / T / spf + carry), 0); 0 when V is 0 or a
+    // value is unknown.
+    static int64_t expectedFrames(uint32_t videoSamples, const InterleaveTiming& timing, double carry);
+    // The fraction left over after k frames were emitted for V video samples.
+    static double carryAfter(uint32_t videoSamples, const InterleaveTiming& timing, double carry, int64_t k);
+    // Frames in a tenth of a second, at least 1; 5 without a rate.
+    static int64_t tolerance(const InterleaveTiming& timing);
+    // How many frames to emit when F were found and E expected.
+    static int64_t framesToTake(int64_t found, int64_t expected, int64_t tolerance);
+    // Score of a resync candidate: k frames of t bytes in range, starting j
+    // bytes into the gap.
+    static int64_t resyncScore(int64_t k, int64_t t, int64_t j, int64_t expected, int64_t expectedSize,
+                               bool stoppedOutOfRange);
+
+    InterleaveTiming timing() const;
+    // Is the reference's audio MPEG audio (MP3 and its kin), stored as
+    // '.mp3' or as 'mp4a' with an MPEG-1/2 audio object type?
+    bool mpegAudio() const;
+
+private:
+    // The best run of audio frames starting in [from, from + span) and
+    // ending by b; false when there is none. `wide` searches the whole rest
+    // of the gap instead of its start only. `mpeg`: MPEG audio frames (found
+    // by their headers) instead of AAC frames (found by decoding).
+    bool resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide, bool mpeg, FrameChain& out);
+    // The gap's audio frames, AAC or MPEG audio.
+    void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
+    void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // Adds the last audio sample again; false when there is none inside the input.
+    bool repeatLast(ScanBuffer& input);
+    void emit(ScanBuffer& input, int64_t offset, int64_t size);
+    void takeCarry(int64_t k);
+
+    AACAnalyser& m_frames;
+    RepairState* m_repairState;
+    ScanInfo* m_scanInfo;
+
+    uint32_t m_videoSinceAudio = 0;  // V
+    double m_carry = 0;
+    uint64_t m_minFrameSize = 0;
+    uint64_t m_maxFrameSize = 0;
+    int64_t m_lastOffset = 0;
+    int64_t m_lastSize = 0;  // 0: no audio sample emitted yet
+};

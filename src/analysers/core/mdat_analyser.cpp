@@ -1,0 +1,69 @@
+#include "analysers/core/mdat_analyser.h"
+
+#include "log/logger.h"
+#include "output/output_writer.h"
+#include "output/repair_state.h"
+#include "output/sample_collection.h"
+#include "reference/audio_parameters.h"
+#include "reference/video_parameters.h"
+
+#include <algorithm>
+#include <cstring>
+
+bool MDATAnalyser::accepts() {
+    m_enabled = m_scanInfo && m_scanInfo->newClipDetection;
+    return m_enabled;
+}
+
+bool MDATAnalyser::check(int64_t, const uint8_t* data, int32_t available) {
+    if (available < 4)
+        return false;
+    // Atom types that open a recording or belong to its index.
+    switch (data[0]) {
+    case 'f': return std::memcmp(data, "ftyp", 4) == 0;
+    case 'm': return std::memcmp(data, "mdat", 4) == 0;
+    case 'c': return std::memcmp(data, "ctts", 4) == 0;
+    case 's':
+        return std::memcmp(data, "stsc", 4) == 0 || std::memcmp(data, "stco", 4) == 0 ||
+               std::memcmp(data, "stsz", 4) == 0;
+    default: return false;
+    }
+}
+
+int32_t MDATAnalyser::findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) {
+    // Media data rarely starts a signature's first letter; a tight loop over
+    // those four bytes is much cheaper than a call per position.
+    const int32_t end = std::min(count, available - 3);
+    for (int32_t i = 0; i < end; ++i) {
+        const uint8_t c = data[i];
+        if ((c == 'f' || c == 'm' || c == 'c' || c == 's') && check(offset + i, data + i, available - i))
+            return i;
+    }
+    return count;
+}
+
+bool MDATAnalyser::analyse(int64_t offset, ScanBuffer&) {
+    if (!m_repairState)
+        return false;
+    RepairState& state = *m_repairState;
+    const uint64_t n = state.m_samples.size();
+    if (n != m_lastSampleCount) {
+        m_lastSampleCount = n;
+        m_hits = 0;
+        return false;
+    }
+    ++m_hits;
+    if (n < kMinClipSamples || m_hits < kClipSignatureHits || !m_enabled)
+        return false;
+    FLOG(LogLevel::Info) << "nfd at " << offset << " samples " << n;
+    dumpSamples(state);
+    state.m_video->print();
+    state.m_audio->print();
+    nextClip(state);
+    if (m_scanInfo)
+        m_scanInfo->resetCounters();
+    m_lastSampleCount = state.m_samples.size();
+    m_hits = 0;
+    FLOG(LogLevel::Info) << "nfd reset " << state.m_samples.size();
+    return false;
+}

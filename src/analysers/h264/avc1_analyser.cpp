@@ -1,0 +1,429 @@
+#include "analysers/h264/avc1_analyser.h"
+
+#include <cstring>
+
+#include "scan/scan_buffer.h"
+#include "log/logger.h"
+#include "output/repair_state.h"
+#include "output/sample_collection.h"
+#include "qt/movie_file.h"
+#include "qt/movie_track.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
+#include "reference/track_table_cursor.h"
+#include "reference/video_parameters.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+namespace {
+
+// The reference is read through one window of this size; a sample larger
+// than the window cannot be read whole and is not learnt from.
+constexpr uint64_t kReferenceWindow = 8 * 1024 * 1024;
+// Learning looks at this many reference samples and chunks: plenty to see
+// every layout a recorder uses, bounded for hour-long references.
+constexpr size_t kMaxLearnSamples = 10000;
+constexpr uint32_t kMaxLearnChunks = 20000;
+// Reference samples outside this range are damaged or not video frames.
+constexpr int64_t kMinLearnSample = 6;
+constexpr int64_t kMaxLearnSample = 64 * 1024 * 1024;
+// Room for padding between two frames of one chunk, on top of the padding
+// the reference shows after its video chunks, and its ceiling.
+constexpr int64_t kGapSlack = 4096;
+constexpr int64_t kMaxGapLimit = 65536;
+// A search looks this far ahead for the next chunk (beyond one interleave
+// cycle) before it gives up on the range, and never further than the cap.
+constexpr int64_t kMinSearchWindow = 1 << 20;
+constexpr int64_t kMaxSearchWindow = 128 * 1024 * 1024;
+constexpr int64_t kSearchReadSlack = 256;
+// A read shorter than this cannot hold a NAL length, header and slice start.
+constexpr int64_t kMinSearchRead = 9;
+// When the previous chunk's end is unknown, the audio before a chunk is
+// looked for this far (beyond one audio cycle and its padding) in front of it.
+constexpr int64_t kAudioLookBack = 1024;
+// Without frame size information the output is given a common size.
+constexpr uint32_t kDefaultWidth = 640;
+constexpr uint32_t kDefaultHeight = 480;
+
+}  // namespace
+
+namespace {
+
+// How far behind the last chunk an atom that ends the media data is looked for.
+constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
+
+// The first offset in [from, end) where a top-level atom that follows media
+// data begins (a plausible size, then one of the types a recorder writes
+// after its mdat), or end when there is none in the first few MiB.
+int64_t nextTopLevelAtom(ScanBuffer& buffer, int64_t from, int64_t end) {
+    static const char* const kTypes[] = {"moov", "free", "skip", "wide", "udta", "mdat", "ftyp", "uuid"};
+    if (from < 0 || end - from < 8)
+        return end;
+    const int32_t n = int32_t(std::min<int64_t>(end - from, kTrailingAtomSearch));
+    ByteBlock block = buffer.readBlock(from, n);
+    const uint8_t* d = block.data();
+    for (int32_t i = 0; d && i + 8 <= block.length(); ++i) {
+        const uint8_t c = d[i + 4];
+        if (c != 'm' && c != 'f' && c != 's' && c != 'w' && c != 'u')
+            continue;
+        bool known = false;
+        for (const char* t : kTypes)
+            known = known || std::memcmp(d + i + 4, t, 4) == 0;
+        if (!known)
+            continue;
+        const uint64_t size = (uint64_t(d[i]) << 24) | (uint64_t(d[i + 1]) << 16) | (uint64_t(d[i + 2]) << 8) | d[i + 3];
+        // 0 reaches to the end of the file, 1 has a 64-bit size behind the type.
+        if (size == 0 || size == 1 || (size >= 8 && from + i + int64_t(size) <= buffer.fileSize()))
+            return from + i;
+    }
+    return end;
+}
+
+}  // namespace
+
+AVC1Analyser::AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo)
+    : AACAnalyser(repairState, scanInfo), m_interleave(*this, repairState, scanInfo) {
+    m_interleave.reset();
+}
+
+bool AVC1Analyser::accepts() {
+    const ReferenceInfo* ref = reference();
+    return !ref || ref->video().m_codec.empty() || ref->video().m_codec == "avc1";
+}
+
+bool AVC1Analyser::check(int64_t offset, const uint8_t*, int32_t) {
+    return m_scannerEnabled && offset >= m_skipUntil;
+}
+
+int32_t AVC1Analyser::findCandidate(int64_t offset, const uint8_t*, int32_t count, int32_t) {
+    if (!m_scannerEnabled || count <= 0)
+        return std::max(count, 0);
+    if (offset >= m_skipUntil)
+        return 0;
+    return int32_t(std::min<int64_t>(m_skipUntil - offset, count));
+}
+
+int64_t AVC1Analyser::gapLimit() const {
+    const ReferenceInfo* ref = reference();
+    const int64_t g1 = ref ? int64_t(ref->layout().m_videoChunksStopGap) : 0;
+    return std::min(g1 + kGapSlack, kMaxGapLimit);
+}
+
+void AVC1Analyser::prepare() {
+    m_scannerEnabled = false;
+    m_skipUntil = 0;
+    m_referencedPps.reset();
+    m_loggedPps.reset();
+    m_reportedPps.reset();
+    m_interleave.reset();
+    m_profile.clear();
+    m_chunkProfiles.clear();
+
+    ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (ref && !ref->video().m_codec.empty() && ref->video().m_codec != "avc1")
+        return;
+    if (m_repairState->m_video->m_avc.spsCount() == 0) {
+        FLOG(LogLevel::Notice) << "AVC1 auto heuristic: skipped (missing SPS in avcC)";
+        return;
+    }
+    if (ref && ref->isOpen() && ref->videoSamples().empty())
+        ref->collectSamples();
+    learnSamples();
+    learnChunks();
+    decideInterleavePhase();
+    FLOG(LogLevel::Info) << "AVC1 reference interleave phase: "
+                         << (m_audioBeforeVideo ? "audio-before-video" : "video-before-audio");
+    m_scannerEnabled = !m_profile.empty() && !m_chunkProfiles.empty();
+    if (m_scannerEnabled)
+        FLOG(LogLevel::Notice) << "AVC1 chunk scanner enabled";
+    else
+        FLOG(LogLevel::Notice) << "AVC1 chunk scanner unavailable; legacy raw scan disabled";
+    m_scanInfo->setFrameStart(0);
+    m_scanInfo->setFrameEnd(0);
+    if (m_scannerEnabled && !m_compositionOrder.configure(m_repairState->m_video->m_avc))
+        FLOG(LogLevel::Info) << "AVC1 composition offsets from the reference (order count not followed)";
+}
+
+void AVC1Analyser::learnSamples() {
+    const ReferenceInfo* ref = reference();
+    if (!ref || ref->videoSamples().empty())
+        return;
+    ScanBuffer file;
+    if (!file.open(ref->movieParameters().m_fileName, kReferenceWindow))
+        return;
+    const std::vector<MediaSample>& samples = ref->videoSamples();
+    const size_t count = std::min(samples.size(), kMaxLearnSamples);
+    for (size_t i = 0; i < count; ++i) {
+        const int64_t size = samples[i].size;
+        if (size < kMinLearnSample || size > kMaxLearnSample)
+            continue;
+        const uint8_t* data = file.get(samples[i].offset, int32_t(size));
+        if (!data || file.available() < size)
+            continue;
+        m_profile.learn(data, size);
+    }
+    m_profile.finishLearning();
+    FLOG(LogLevel::Info) << "AVC1 reference sample profile classes=" << m_profile.classes().size()
+                         << " sample_size=" << m_profile.minSampleSize() << ".." << m_profile.maxSampleSize()
+                         << " first_slice=" << m_profile.minFirstSlice() << ".." << m_profile.maxFirstSlice();
+    if (!m_profile.anchors().empty())
+        FLOG(LogLevel::Info) << "AVC1 reference sample anchors=" << m_profile.anchors().size()
+                             << " coverage=" << m_profile.anchorCoverage() / 10 << "."
+                             << m_profile.anchorCoverage() % 10 << "%"
+                             << " fast=" << (m_profile.fast() ? "on" : "off");
+}
+
+void AVC1Analyser::learnChunks() {
+    const ReferenceInfo* ref = reference();
+    const MovieTrack* track = ref ? ref->videoTrack() : nullptr;
+    if (!track || ref->videoSamples().empty())
+        return;
+    ScanBuffer file;
+    if (!file.open(ref->movieParameters().m_fileName, kReferenceWindow))
+        return;
+    const std::vector<MediaSample>& samples = ref->videoSamples();
+    SamplesPerChunkCursor perChunk(*track);
+    const uint32_t chunks = uint32_t(std::min<size_t>(track->m_chunkOffsets.size(), kMaxLearnChunks));
+    size_t next = 0;  // index of the chunk's first sample in the list
+    for (uint32_t c = 1; c <= chunks && next < samples.size(); ++c) {
+        const uint32_t k = perChunk.samplesPerChunk(c);
+        const size_t first = next;
+        next += k;
+        if (k == 0 || next > samples.size())
+            continue;
+        uint64_t size = 0;
+        bool usable = true;
+        for (size_t s = first; s < next && usable; ++s) {
+            const int64_t n = samples[s].size;
+            const uint8_t* data = n > 0 && uint64_t(n) <= kReferenceWindow ? file.get(samples[s].offset, int32_t(n)) : nullptr;
+            usable = data && file.available() >= n && tileSample(data, n).exact;
+            size += uint64_t(n);
+        }
+        if (!usable)
+            continue;
+        auto it = std::find_if(m_chunkProfiles.begin(), m_chunkProfiles.end(),
+                               [k](const ChunkProfile& p) { return p.samples == k; });
+        if (it == m_chunkProfiles.end()) {
+            m_chunkProfiles.push_back(ChunkProfile{k, size, size, 1});
+        } else {
+            it->minSize = std::min(it->minSize, size);
+            it->maxSize = std::max(it->maxSize, size);
+            ++it->chunks;
+        }
+    }
+    std::ostringstream text;
+    for (size_t i = 0; i < m_chunkProfiles.size(); ++i) {
+        const ChunkProfile& p = m_chunkProfiles[i];
+        text << (i ? "," : "") << p.samples << "x:" << p.minSize << ".." << p.maxSize << "/" << p.chunks;
+    }
+    FLOG(LogLevel::Info) << "AVC1 reference chunk profiles=" << text.str();
+    // Chunks are tried from the most samples down. A recorder whose chunks
+    // hold 12 or 13 frames would otherwise have every 13-frame chunk taken
+    // as a 12-frame one when the 12 was met first, losing a frame per chunk
+    // and the audio count that goes with it. A larger profile cannot match a
+    // smaller chunk: the audio behind it is no sample.
+    std::stable_sort(m_chunkProfiles.begin(), m_chunkProfiles.end(),
+                     [](const ChunkProfile& a, const ChunkProfile& b) { return a.samples > b.samples; });
+}
+
+void AVC1Analyser::decideInterleavePhase() {
+    m_audioBeforeVideo = false;
+    const ReferenceInfo* ref = reference();
+    const MovieFile* movie = ref ? ref->movie() : nullptr;
+    const MovieTrack* video = ref ? ref->videoTrack() : nullptr;
+    if (!movie || !video || video->m_chunkOffsets.empty())
+        return;
+    uint64_t others = std::numeric_limits<uint64_t>::max();
+    for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& t = movie->m_tracks[i];
+        if (&t == video || t.m_chunkOffsets.empty())
+            continue;
+        others = std::min(others, t.m_chunkOffsets[0]);
+    }
+    m_audioBeforeVideo = others != std::numeric_limits<uint64_t>::max() && video->m_chunkOffsets[0] > others;
+}
+
+uint64_t AVC1Analyser::videoSamplesCollected() const { return m_repairState->videoSampleCount(); }
+
+int32_t AVC1Analyser::referenceCompositionOffset(uint64_t index) const {
+    const ReferenceInfo* ref = reference();
+    if (!ref || index >= ref->videoSamples().size())
+        return 0;
+    return ref->videoSamples()[size_t(index)].extra;
+}
+
+void AVC1Analyser::noteReferencedPps(const ChunkCandidate& chunk) {
+    for (const ChunkCandidate::Sample& s : chunk.samples) {
+        if (s.ppsId < 0 || size_t(s.ppsId) >= m_referencedPps.size())
+            continue;
+        m_referencedPps.set(size_t(s.ppsId));
+        if (!m_loggedPps.test(size_t(s.ppsId))) {
+            m_loggedPps.set(size_t(s.ppsId));
+            FLOG(LogLevel::Debug) << "AVC1 referenced PPS id " << s.ppsId;
+        }
+    }
+}
+
+bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
+    if (!m_scannerEnabled)
+        return false;
+    const ReferenceInfo* ref = reference();
+    int64_t end = buffer.fileSize();
+    if (m_scanInfo->stopOffset > 0)
+        end = std::min(end, m_scanInfo->stopOffset + 1);
+    if (offset >= end)
+        return false;
+
+    uint64_t largestChunk = 0;
+    for (const ChunkProfile& p : m_chunkProfiles)
+        largestChunk = std::max(largestChunk, p.maxSize);
+    const int64_t g1 = ref ? int64_t(ref->layout().m_videoChunksStopGap) : 0;
+    const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
+    const int64_t c = int64_t(std::min<uint64_t>(largestChunk, uint64_t(kMaxSearchWindow)));
+    const int64_t window = std::min(g1 + g2 + std::max(c / 2, kMinSearchWindow), kMaxSearchWindow);
+    const int64_t want = std::min(window + c + kSearchReadSlack, end - offset);
+    if (want < kMinSearchRead)
+        return false;
+
+    // Most searches fit the scan window, which is then read only once per
+    // 8 MiB; larger ones get a block of their own.
+    const uint8_t* data = nullptr;
+    int64_t n = 0;
+    ByteBlock block;
+    if (uint64_t(want) <= buffer.capacity()) {
+        data = buffer.get(offset, int32_t(want));
+        n = std::min<int64_t>(buffer.available(), want);
+    } else {
+        block = buffer.readBlock(offset, int32_t(want));
+        data = block.data();
+        n = block.length();
+    }
+    if (!data || n < kMinSearchRead)
+        return false;
+    const int64_t range = std::min(n, window);
+
+    ChunkCandidate chunk;
+    const Avc1ChunkSearch search(m_profile, m_chunkProfiles, gapLimit());
+    const int64_t skipped = search.search(data, n, range, chunk);
+    data = nullptr;  // emission reads the input and may move the window
+    if (skipped < 0) {
+        if (range > 0) {
+            m_skipUntil = offset + range;
+            m_scanInfo->currentOffset = m_skipUntil;
+            FLOG(LogLevel::Debug) << "AVC1 chunk scan no chunk, skipping searched range ofs=" << offset
+                                  << " until=" << m_skipUntil;
+        }
+        return false;
+    }
+    chunk.offset = offset + skipped;
+    FLOG(LogLevel::Debug) << "AVC1 chunk candidate ofs=" << chunk.offset << " size=" << chunk.size
+                          << " samples=" << chunk.samples.size() << " scan_from=" << offset << " skipped=" << skipped;
+
+    // With the stand-alone audio analysers (-aac, -pcm) the audio in front of
+    // the chunk is theirs: step back and let the driver offer them those
+    // bytes; the chunk is taken when the scan reaches it.
+    if ((m_scanInfo->aacFilter || m_scanInfo->pcmFilter) && skipped > 0) {
+        m_skipUntil = chunk.offset;
+        return false;
+    }
+    noteReferencedPps(chunk);
+    return emitChunk(chunk, buffer);
+}
+
+bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
+    VideoParameters& video = *m_repairState->m_video;
+    AudioParameters& audio = *m_repairState->m_audio;
+    video.m_codec = "avc1";
+    // A reference without sound says the recorder writes none: an audio
+    // track would stay empty (and without channels no player can set it up).
+    const ReferenceInfo* ref = reference();
+    if (audio.m_codec.empty() && (!ref || ref->audioTrack(0)))
+        audio.m_codec = "mp4a";
+    if (video.m_width == 0)
+        video.m_width = kDefaultWidth;
+    if (video.m_height == 0)
+        video.m_height = kDefaultHeight;
+    m_interleave.updateFrameSizeRange();
+
+    int64_t gapStart = int64_t(m_scanInfo->gapStart());
+    unsigned gapFlags = H264AudioInterleave::GapPlain;
+    if (gapStart < 1 || gapStart > chunk.offset) {
+        gapFlags = H264AudioInterleave::GapStartGuessed;
+        const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
+        const int64_t g3 = ref ? int64_t(ref->layout().m_audioChunksStopGap) : 0;
+        gapStart = std::max<int64_t>(chunk.offset - (g2 + g3 + kAudioLookBack), 0);
+    }
+
+    int64_t deferredStart = -1, deferredEnd = -1;
+    int64_t previousEnd = gapStart;
+    uint32_t emitted = 0;
+    int64_t resume = chunk.offset + chunk.size;
+    for (size_t i = 0; i < chunk.samples.size(); ++i) {
+        const ChunkCandidate::Sample& s = chunk.samples[i];
+        const int64_t sampleOffset = chunk.offset + s.start;
+        if (s.size <= 0 || sampleOffset + s.size > buffer.fileSize())
+            return false;
+        if (sampleOffset > previousEnd) {
+            if (i == 0) {
+                if (!m_audioBeforeVideo) {
+                    m_interleave.fillGap(buffer, previousEnd, sampleOffset, gapFlags);
+                } else {
+                    deferredStart = previousEnd;
+                    deferredEnd = sampleOffset;
+                    FLOG(LogLevel::Info) << "AVC1 deferred pre-video audio gap start=" << deferredStart
+                                         << " end=" << deferredEnd << " video_samples=" << videoSamplesCollected();
+                }
+            } else {
+                FLOG(LogLevel::Info) << "AVC1 terminating chunk candidate at internal media gap start=" << previousEnd
+                                     << " end=" << sampleOffset << " emitted_samples=" << emitted
+                                     << " chunk_ofs=" << chunk.offset;
+                // The deferred audio belongs to the frames already emitted,
+                // so it goes first.
+                if (deferredStart >= 0)
+                    m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags);
+                deferredStart = -1;
+                m_interleave.fillGap(buffer, previousEnd, sampleOffset);
+                resume = sampleOffset;
+                break;
+            }
+        }
+        const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
+        add_video_samples(*m_repairState, buffer, sampleOffset, s.size, compositionOffset);
+        FLOG(LogLevel::Info) << "AVC1 Chunk_Sample ofs=" << sampleOffset << "  size=" << s.size
+                             << "  chunk_ofs=" << chunk.offset << "  compofs= " << compositionOffset;
+        m_interleave.countVideoSample();
+        ++emitted;
+        previousEnd = sampleOffset + s.size;
+    }
+    if (deferredStart >= 0)
+        m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags);
+    addMissingPps(m_repairState->m_video->m_avc, m_referencedPps, m_reportedPps);
+    m_scanInfo->setGapStart(uint64_t(resume));
+    m_scanInfo->currentOffset = resume;
+    m_skipUntil = resume;
+    return true;
+}
+
+void AVC1Analyser::finish(ScanBuffer& buffer) {
+    // The audio behind the last video chunk belongs to it as much as any
+    // other gap's audio to its chunk; without this the last interleave
+    // cycle's audio would be lost.
+    if (!m_scannerEnabled || m_scanInfo->gapStart() == 0)
+        return;
+    int64_t end = buffer.fileSize();
+    if (m_scanInfo->stopOffset > 0)
+        end = std::min(end, m_scanInfo->stopOffset + 1);
+    // The media data may be followed by the movie's own atoms (an index that
+    // survived, free space, user data): they are not audio.
+    end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
+    m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, H264AudioInterleave::GapAtEnd);
+    // The frames' own order counts, where they can be read, say when each is
+    // shown; the reference's offsets stand only where they cannot.
+    const double duration = m_interleave.timing().frameDuration;
+    const size_t rewritten =
+        m_compositionOrder.apply(buffer, m_repairState->m_samples, int64_t(std::llround(duration)));
+    FLOG(LogLevel::Info) << "AVC1 composition offsets from picture order counts: " << rewritten << " samples";
+}

@@ -1,0 +1,68 @@
+#pragma once
+// Finds H.264 video (avc1) in the damaged payload, chunk by chunk, together
+// with the audio interleaved with it. Learns from the reference what a video
+// sample and a video chunk look like, searches the input for byte runs that
+// form a whole chunk of that kind, emits its frames with the reference's
+// composition offsets, fills the audio gap next to it and keeps the output
+// avcC's PPS list complete.
+
+#include "analysers/audio/aac_analyser.h"
+#include "analysers/h264/avc1_chunk_search.h"
+#include "analysers/h264/avc1_composition_order.h"
+#include "analysers/h264/avc1_pps_clone.h"
+#include "analysers/h264/avc1_sample_profile.h"
+#include "analysers/audio/h264_audio_interleave.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class AVC1Analyser : public AACAnalyser {
+public:
+    AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo);
+
+    // True at every position from the skip-until offset on, once prepare()
+    // enabled the chunk scanner.
+    bool check(int64_t offset, const uint8_t* data, int32_t available) override;
+    // The first position at or past the skip-until offset (the audio base's
+    // sync-byte search does not apply to video).
+    int32_t findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) override;
+    // One chunk search from the offset; true when a chunk was emitted.
+    bool analyse(int64_t offset, ScanBuffer& buffer) override;
+    // The audio behind the last chunk.
+    void finish(ScanBuffer& buffer) override;
+    // Learns from the reference and enables the chunk scanner.
+    void prepare() override;
+    bool accepts() override;
+    std::string name() const override { return "AVC1Analyser"; }
+
+    bool scannerEnabled() const { return m_scannerEnabled; }
+    bool audioBeforeVideo() const { return m_audioBeforeVideo; }
+    int64_t skipUntil() const { return m_skipUntil; }
+    const Avc1SampleProfile& sampleProfile() const { return m_profile; }
+    const std::vector<ChunkProfile>& chunkProfiles() const { return m_chunkProfiles; }
+    const PpsIdSet& referencedPps() const { return m_referencedPps; }
+    // The most bytes allowed between two samples of one chunk.
+    int64_t gapLimit() const;
+
+private:
+    void learnSamples();
+    void learnChunks();
+    void decideInterleavePhase();
+    bool emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer);
+    void noteReferencedPps(const ChunkCandidate& chunk);
+    // Video samples in the found list.
+    uint64_t videoSamplesCollected() const;
+    int32_t referenceCompositionOffset(uint64_t index) const;
+
+    H264AudioInterleave m_interleave;
+    Avc1CompositionOrder m_compositionOrder;
+    Avc1SampleProfile m_profile;
+    std::vector<ChunkProfile> m_chunkProfiles;
+    bool m_scannerEnabled = false;
+    int64_t m_skipUntil = 0;
+    bool m_audioBeforeVideo = false;
+    PpsIdSet m_referencedPps;
+    PpsIdSet m_loggedPps;
+    PpsIdSet m_reportedPps;
+};

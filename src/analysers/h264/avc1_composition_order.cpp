@@ -1,0 +1,177 @@
+#include "analysers/h264/avc1_composition_order.h"
+
+#include "analysers/h264/avc1_sample_profile.h"
+#include "scan/scan_buffer.h"
+#include "bitstream/h264/picture_parameter_set.h"
+#include "bitstream/h264/sequence_parameter_set.h"
+#include "qt/qt_types.h"
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+
+namespace {
+
+// pic_parameter_set_id ranges 0..255.
+constexpr size_t kPpsIds = 256;
+// The slice header fields up to the order count lie within the first bytes
+// of the slice; reading this much of each sample is plenty.
+constexpr int32_t kHeaderBytes = 256;
+// Units in front of the first slice (delimiter, SEI) are stepped over, up to
+// this many.
+constexpr int kMaxLeadingUnits = 16;
+// The decoded picture buffer holds at most 16 frames, so no frame is shown
+// further than that from its place in decode order; a stretch that says
+// otherwise holds a damaged order count and keeps its offsets.
+constexpr int64_t kMaxReorder = 16;
+
+}  // namespace
+
+bool Avc1CompositionOrder::configure(const H264Config& avc) {
+    m_ready = false;
+    m_contexts.assign(kPpsIds, H264::SliceContext{});
+    m_present.assign(kPpsIds, false);
+    std::vector<H264::SequenceParameterSet> spsList;
+    std::string problem;
+    for (int i = 0; i < avc.spsCount() && i < kMaxParameterSets; ++i) {
+        H264::SequenceParameterSet sps;
+        if (avc.m_spsLength[i] > 0 &&
+            H264::parseSequenceParameterSet(avc.m_sps[i], avc.m_spsLength[i], sps, problem) == bitstream::ParseResult::Ok)
+            spsList.push_back(sps);
+    }
+    if (spsList.empty())
+        return false;
+    // One order-count rule for the stream: that of its (first) SPS.
+    const H264::SequenceParameterSet& first = spsList.front();
+    if ((first.pic_order_cnt_type != 0 && first.pic_order_cnt_type != 2) || !first.frame_mbs_only_flag)
+        return false;
+    m_pocType = first.pic_order_cnt_type;
+    m_log2MaxPocLsb = first.log2_max_pic_order_cnt_lsb_minus4 + 4;
+    m_declaredDelay = 0;
+    if (first.vui_parameters_present_flag && first.vui.bitstream_restriction_flag)
+        m_declaredDelay = std::min<int64_t>(first.vui.max_num_reorder_frames, kMaxReorder);
+    bool any = false;
+    for (int i = 0; i < avc.ppsCount(); ++i) {
+        H264::PictureParameterSet pps;
+        if (avc.m_ppsLength[i] == 0 ||
+            H264::parsePictureParameterSet(avc.m_pps[i], avc.m_ppsLength[i], pps, problem) == bitstream::ParseResult::Malformed)
+            continue;
+        auto sps = std::find_if(spsList.begin(), spsList.end(), [&](const H264::SequenceParameterSet& s) {
+            return s.seq_parameter_set_id == pps.seq_parameter_set_id;
+        });
+        if (sps == spsList.end() || sps->pic_order_cnt_type != m_pocType || pps.pic_parameter_set_id >= kPpsIds)
+            continue;
+        m_contexts[pps.pic_parameter_set_id] = H264::SliceContext::from(*sps, pps);
+        m_present[pps.pic_parameter_set_id] = true;
+        any = true;
+    }
+    m_ready = any;
+    return m_ready;
+}
+
+bool Avc1CompositionOrder::readPicture(ScanBuffer& input, const MediaSample& sample, bool& idr, bool& reference,
+                                       uint32_t& pocLsb) const {
+    int64_t pos = 0;
+    for (int unit = 0; unit < kMaxLeadingUnits && sample.size - pos >= 5; ++unit) {
+        const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
+        const uint8_t* data = input.get(sample.offset + pos, want);
+        if (!data || input.available() < want)
+            return false;
+        const uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
+        const uint8_t type = data[4] & 0x1F;
+        if (length == 0 || int64_t(length) + 4 > sample.size - pos)
+            return false;
+        if (type != 1 && type != 5) {
+            pos += int64_t(length) + 4;
+            continue;
+        }
+        H264::SliceHeaderStart start;
+        const size_t n = std::min<size_t>(length, size_t(want - 4));
+        if (!H264::readSliceHeaderStart(data + 4, n, start) || !m_present[start.pic_parameter_set_id])
+            return false;
+        bitstream::BitReader r(data + 5, n - 1, bitstream::Emulation::Drop);
+        H264::SliceHeader sh;
+        std::string problem;
+        if (H264::parseSliceHeader(r, type, m_contexts[start.pic_parameter_set_id], sh, problem) ==
+            bitstream::ParseResult::Malformed)
+            return false;
+        idr = type == 5;
+        reference = (data[4] & 0x60) != 0;
+        pocLsb = sh.pic_order_cnt_lsb;
+        return true;
+    }
+    return false;
+}
+
+size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const {
+    if (!m_ready || frameDuration <= 0)
+        return 0;
+    std::vector<Picture> pictures;
+    const int64_t maxLsb = int64_t(1) << m_log2MaxPocLsb;
+    int64_t prevMsb = 0, prevLsb = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (!samples[i].isVideo())
+            continue;
+        Picture p;
+        p.index = i;
+        bool reference = false;
+        uint32_t lsb = 0;
+        p.readable = readPicture(input, samples[i], p.idr, reference, lsb);
+        if (p.readable && m_pocType == 0) {
+            if (p.idr)
+                prevMsb = prevLsb = 0;
+            // The order count's high part follows the wraps of its low part
+            // from one reference picture to the next.
+            int64_t msb = prevMsb;
+            if (int64_t(lsb) < prevLsb && prevLsb - int64_t(lsb) >= maxLsb / 2)
+                msb = prevMsb + maxLsb;
+            else if (int64_t(lsb) > prevLsb && int64_t(lsb) - prevLsb > maxLsb / 2)
+                msb = prevMsb - maxLsb;
+            p.poc = msb + int64_t(lsb);
+            if (reference)
+                prevMsb = msb, prevLsb = lsb;
+        } else {
+            p.poc = int64_t(pictures.size());  // order count type 2: shown in decode order
+        }
+        pictures.push_back(p);
+    }
+
+    // Presentation index of every picture (-1: keep its offset), and the
+    // delay that keeps every offset non-negative.
+    std::vector<int64_t> shown(pictures.size(), -1);
+    int64_t delay = m_declaredDelay;
+    for (size_t begin = 0; begin < pictures.size();) {
+        size_t end = begin + 1;
+        while (end < pictures.size() && !pictures[end].idr)
+            ++end;
+        const bool readable = std::all_of(pictures.begin() + long(begin), pictures.begin() + long(end),
+                                          [](const Picture& p) { return p.readable; });
+        if (readable) {
+            std::vector<size_t> order(end - begin);
+            std::iota(order.begin(), order.end(), begin);
+            std::stable_sort(order.begin(), order.end(),
+                             [&](size_t a, size_t b) { return pictures[a].poc < pictures[b].poc; });
+            int64_t stretchDelay = 0;
+            bool plausible = true;
+            for (size_t rank = 0; rank < order.size(); ++rank) {
+                const int64_t moved = int64_t(order[rank]) - int64_t(begin + rank);
+                plausible = plausible && moved <= kMaxReorder && -moved <= kMaxReorder;
+                stretchDelay = std::max(stretchDelay, moved);
+            }
+            if (plausible) {
+                for (size_t rank = 0; rank < order.size(); ++rank)
+                    shown[order[rank]] = int64_t(begin + rank);
+                delay = std::max(delay, stretchDelay);
+            }
+        }
+        begin = end;
+    }
+    size_t rewritten = 0;
+    for (size_t k = 0; k < pictures.size(); ++k) {
+        if (shown[k] < 0)
+            continue;
+        samples.setExtra(pictures[k].index, int32_t((shown[k] - int64_t(k) + delay) * frameDuration));
+        ++rewritten;
+    }
+    return rewritten;
+}

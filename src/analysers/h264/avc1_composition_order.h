@@ -1,0 +1,53 @@
+#pragma once
+// Composition offsets of found H.264 samples from their own slice headers.
+// The reference's offsets fit the damaged recording only while both happen
+// to share a frame-type pattern (and run out where the reference ends); an
+// encoder that picks B-frames by content gives every scene its own pattern.
+// The picture order count in each first slice says where the frame is shown.
+
+#include "scan/media_sample.h"
+#include "bitstream/h264/slice_header.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class ScanBuffer;
+struct H264Config;
+
+class Avc1CompositionOrder {
+public:
+    // Reads the SPS and PPS of the avcC; false when there is no usable pair
+    // or the order count is one the rules here do not follow (only
+    // pic_order_cnt_type 0 and 2 of frame-only streams are).
+    bool configure(const H264Config& avc);
+
+    // Rewrites the composition offsets of the video samples in `samples`
+    // (decode order, `frameDuration` media units each) from their picture
+    // order counts, one stretch between IDR pictures at a time. A stretch
+    // with a sample whose first slice cannot be read keeps the offsets it
+    // has. Returns the number of samples rewritten.
+    size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const;
+
+private:
+    struct Picture {
+        size_t index = 0;  // in the sample list
+        bool readable = false;
+        bool idr = false;
+        int64_t poc = 0;
+    };
+    // The first slice of the sample: IDR, reference and its order count lsb.
+    bool readPicture(ScanBuffer& input, const MediaSample& sample, bool& idr, bool& reference,
+                     uint32_t& pocLsb) const;
+
+    bool m_ready = false;
+    uint32_t m_pocType = 0;
+    uint32_t m_log2MaxPocLsb = 4;
+    // Frames the decoder holds back before showing the first one, as the
+    // SPS declares it (max_num_reorder_frames); players and muxers start
+    // the timeline that late, so the offsets do too.
+    int64_t m_declaredDelay = 0;
+    // Slice header context per pic_parameter_set_id; absent ids are unusable.
+    std::vector<H264::SliceContext> m_contexts;
+    std::vector<bool> m_present;
+};

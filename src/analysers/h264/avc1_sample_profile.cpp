@@ -1,0 +1,263 @@
+#include "analysers/h264/avc1_sample_profile.h"
+
+#include "bitstream/h264/slice_header.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// A sample is never split into more units than this; the walk stops there
+// rather than trusting an endless run of tiny units.
+constexpr uint32_t kMaxTilingUnits = 512;
+// A sample measured in the damaged input may not take more units than this
+// before it fits a class.
+constexpr uint32_t kMaxMeasureUnits = 256;
+// Anchors are learnt only from the leading unit of a sample when it is this
+// short (an access unit delimiter or a short SEI recorders repeat verbatim).
+constexpr uint32_t kMaxAnchorUnit = 64;
+// An access unit delimiter's payload (primary_pic_type) changes with the
+// frame type, so only its length and header make the anchor.
+constexpr size_t kDelimiterAnchorBytes = 5;
+// Anchors need enough samples to be trusted, at most this many are kept, and
+// each must begin at least 1 % of the samples.
+constexpr uint32_t kMinAnchorSamples = 300;
+constexpr size_t kMaxAnchors = 16;
+// The anchors must begin at least 95.0 % of the samples (in tenths of a
+// percent) before they are used as sample boundaries.
+constexpr uint32_t kFastCoverage = 950;
+
+// Units that open an access unit: nothing of the picture before them can
+// follow them (access unit delimiter, SEI, SPS extension).
+bool opensAccessUnit(uint8_t type) { return type == 6 || type == 9 || type == 13; }
+// Units that close one: end of sequence and end of stream.
+bool closesAccessUnit(uint8_t type) { return type == 10 || type == 11; }
+
+}  // namespace
+
+bool nalPayloadClean(const uint8_t* unit, uint32_t length) {
+    if (length == 0 || unit[length - 1] == 0)
+        return false;
+    // Every forbidden sequence begins with two zero bytes; zeros are rare in
+    // coded data, so jumping from zero to zero is quick.
+    const uint8_t* p = unit;
+    const uint8_t* const end = unit + length;
+    while (end - p >= 3) {
+        const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(p, 0, size_t(end - p - 2)));
+        if (!zero)
+            return true;
+        if (zero[1] == 0 && zero[2] <= 2)
+            return false;
+        p = zero + 1;
+    }
+    return true;
+}
+
+SampleTiling tileSample(const uint8_t* data, int64_t size) {
+    SampleTiling t;
+    if (size < 5)
+        return t;
+    int64_t pos = 0;
+    while (size - pos >= 5 && t.units < kMaxTilingUnits) {
+        NalUnitCheck nal;
+        if (!nalUnitCheck(data + pos, size - pos, nal))
+            return t;
+        if (t.units == 0) {
+            t.firstUnitLength = nal.length;
+            t.firstUnitType = nal.type;
+        }
+        if (nal.slice && t.firstSliceLength == 0) {
+            t.firstSliceLength = nal.length;
+            t.firstSliceType = nal.type;
+            t.firstSliceOffset = pos;
+        }
+        t.slices += nal.slice;
+        ++t.units;
+        pos += int64_t(nal.length) + 4;
+    }
+    t.exact = pos == size;
+    return t;
+}
+
+void Avc1SampleProfile::clear() { *this = Avc1SampleProfile(); }
+
+bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
+    const SampleTiling t = tileSample(data, size);
+    if (!t.exact || t.units == 0 || t.firstSliceLength == 0)
+        return false;
+
+    if (t.firstUnitLength >= 1 && t.firstUnitLength <= kMaxAnchorUnit && size >= int64_t(t.firstUnitLength) + 4) {
+        const size_t keyLength = t.firstUnitType == 9 ? kDelimiterAnchorBytes : size_t(t.firstUnitLength) + 4;
+        auto it = std::find_if(m_anchorCounts.begin(), m_anchorCounts.end(), [&](const SampleAnchor& a) {
+            return a.bytes.size() == keyLength && std::memcmp(a.bytes.data(), data, keyLength) == 0;
+        });
+        if (it == m_anchorCounts.end())
+            m_anchorCounts.push_back(SampleAnchor{std::vector<uint8_t>(data, data + keyLength), 1});
+        else
+            ++it->count;
+    }
+
+    for (int64_t pos = 0; pos + 5 <= size && m_payloadsClean;) {
+        const uint32_t length = (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) |
+                                (uint32_t(data[pos + 2]) << 8) | data[pos + 3];
+        m_payloadsClean = nalPayloadClean(data + pos + 4, length);
+        pos += int64_t(length) + 4;
+    }
+
+    const uint32_t sampleSize = uint32_t(size);
+    auto cls = std::find_if(m_classes.begin(), m_classes.end(),
+                            [&](const SampleProfileClass& c) { return c.key == t.firstSliceType; });
+    if (cls == m_classes.end()) {
+        SampleProfileClass c;
+        c.key = t.firstSliceType;
+        c.minSize = c.maxSize = sampleSize;
+        c.minFirstSlice = c.maxFirstSlice = t.firstSliceLength;
+        c.minUnits = c.maxUnits = t.units;
+        c.maxSlices = t.slices;
+        m_classes.push_back(c);
+        cls = m_classes.end() - 1;
+    } else {
+        cls->minSize = std::min(cls->minSize, sampleSize);
+        cls->maxSize = std::max(cls->maxSize, sampleSize);
+        cls->minFirstSlice = std::min(cls->minFirstSlice, t.firstSliceLength);
+        cls->maxFirstSlice = std::max(cls->maxFirstSlice, t.firstSliceLength);
+        cls->minUnits = std::min(cls->minUnits, t.units);
+        cls->maxUnits = std::max(cls->maxUnits, t.units);
+        cls->maxSlices = std::max(cls->maxSlices, t.slices);
+    }
+    m_maxSlices = std::max(m_maxSlices, t.slices);
+    ++cls->samples;
+    const uint8_t* slice = data + t.firstSliceOffset + 4;
+    cls->headerBytes.set(slice[0]);
+    H264::SliceHeaderStart start;
+    if (H264::readSliceHeaderStart(slice, t.firstSliceLength, start)) {
+        cls->sliceTypes.set(start.slice_type);
+        if (start.first_mb_in_slice != 0)
+            m_firstSliceAtZero = false;
+    }
+
+    if (m_samplesUsed == 0) {
+        m_minSize = m_maxSize = sampleSize;
+        m_minFirstSlice = m_maxFirstSlice = t.firstSliceLength;
+    } else {
+        m_minSize = std::min(m_minSize, sampleSize);
+        m_maxSize = std::max(m_maxSize, sampleSize);
+        m_minFirstSlice = std::min(m_minFirstSlice, t.firstSliceLength);
+        m_maxFirstSlice = std::max(m_maxFirstSlice, t.firstSliceLength);
+    }
+    ++m_samplesUsed;
+    return true;
+}
+
+void Avc1SampleProfile::finishLearning() {
+    m_anchors.clear();
+    m_coverage = 0;
+    m_fast = false;
+    // Equal counts keep the order in which the keys were first met.
+    std::stable_sort(m_anchorCounts.begin(), m_anchorCounts.end(),
+                     [](const SampleAnchor& a, const SampleAnchor& b) { return a.count > b.count; });
+    if (m_samplesUsed < kMinAnchorSamples)
+        return;
+    const uint32_t minimum = m_samplesUsed / 100;
+    uint64_t covered = 0;
+    for (const SampleAnchor& a : m_anchorCounts) {
+        if (m_anchors.size() >= kMaxAnchors || a.count < minimum)
+            break;
+        m_anchors.push_back(a);
+        covered += a.count;
+    }
+    m_coverage = uint32_t(covered * 1000 / m_samplesUsed);
+    m_fast = !m_anchors.empty() && m_coverage >= kFastCoverage;
+}
+
+bool Avc1SampleProfile::classFit(uint8_t type, uint32_t firstSlice, uint32_t slices) const {
+    if (m_classes.empty() || firstSlice == 0 || slices == 0)
+        return false;
+    // A recorder cuts its pictures into as many slices as its settings say,
+    // whatever the kind of picture; the most any class used is the bound.
+    for (const SampleProfileClass& c : m_classes)
+        if (c.key == type)
+            return slices <= m_maxSlices;
+    return false;
+}
+
+bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, const NalUnitCheck& nal, uint32_t slices) const {
+    if (opensAccessUnit(nal.type))
+        return true;
+    if (!nal.slice)
+        return false;
+    if (slices >= m_maxSlices)
+        return true;
+    H264::SliceHeaderStart start;
+    if (!H264::readSliceHeaderStart(data + 4, nal.length, start))
+        return true;
+    // Without arbitrary slice order a picture's first slice starts at
+    // macroblock 0 and no later one does.
+    return m_firstSliceAtZero && start.first_mb_in_slice == 0;
+}
+
+bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
+    H264::SliceHeaderStart start;
+    if (!H264::readSliceHeaderStart(nal, length, start))
+        return false;
+    if (m_firstSliceAtZero && start.first_mb_in_slice != 0)
+        return false;
+    const uint8_t type = nal[0] & 0x1F;
+    for (const SampleProfileClass& c : m_classes)
+        if (c.key == type && c.headerBytes.test(nal[0]) && c.sliceTypes.test(start.slice_type))
+            return true;
+    return false;
+}
+
+size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
+    for (const SampleAnchor& a : m_anchors)
+        if (int64_t(a.bytes.size()) <= n && std::memcmp(a.bytes.data(), data, a.bytes.size()) == 0)
+            return a.bytes.size();
+    return 0;
+}
+
+int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
+    if (m_classes.empty() || n < 5 || !anchorTest(data, n))
+        return 0;
+    int64_t pos = 0;
+    uint32_t units = 0, slices = 0;
+    uint8_t sliceType = 0;
+    uint32_t sliceLength = 0;  // 0 until the first slice
+    int64_t lastFit = 0;
+    auto endHere = [&](int64_t end) { return classFit(sliceType, sliceLength, slices) ? end : 0; };
+    while (n - pos >= 5 && units < kMaxMeasureUnits) {
+        NalUnitCheck nal;
+        // A unit that cannot belong to a sample ends it.
+        if (!nalUnitCheck(data + pos, n - pos, nal))
+            return slices ? endHere(pos) : 0;
+        if (slices && !m_fast && beginsNextPicture(data + pos, nal, slices))
+            return endHere(pos);
+        if (m_payloadsClean && !nalPayloadClean(data + pos + 4, nal.length))
+            return slices ? endHere(pos) : 0;
+        ++units;
+        if (nal.slice && sliceLength == 0) {
+            if (!firstSliceFits(data + pos + 4, nal.length))
+                return 0;
+            sliceType = nal.type;
+            sliceLength = nal.length;
+        }
+        slices += nal.slice;
+        pos += int64_t(nal.length) + 4;
+        if (sliceLength == 0) {
+            if (m_fast && n - pos >= 5 && anchorAt(data + pos, n - pos))
+                return 0;  // the next sample begins before this one had a slice
+            continue;
+        }
+        if (!m_fast) {
+            if (closesAccessUnit(nal.type))
+                return endHere(pos);
+            continue;
+        }
+        if (classFit(sliceType, sliceLength, slices))
+            lastFit = pos;
+        if (n - pos >= 5 && anchorAt(data + pos, n - pos))
+            return pos;
+    }
+    // The data ran out (or the unit cap was reached) inside the sample.
+    return m_fast ? lastFit : (slices ? endHere(pos) : 0);
+}

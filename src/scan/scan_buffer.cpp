@@ -1,0 +1,118 @@
+#include "scan/scan_buffer.h"
+
+#include "log/logger.h"
+#include "simcorr/simulated_corruption.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// Entropy reads go through a bounded scratch buffer in pieces, so a large
+// (or hostile) count never becomes a large allocation.
+constexpr size_t kEntropyChunk = 1 << 20;
+
+int32_t clampToInt32(size_t n) { return n > size_t(INT32_MAX) ? INT32_MAX : int32_t(n); }
+
+}  // namespace
+
+bool ScanBuffer::open(const std::string& utf8Name, uint64_t capacity) {
+    close();
+    m_name = utf8Name;
+    // The window length is an int32, and an empty window could never serve
+    // a byte.
+    capacity = std::clamp<uint64_t>(capacity, 1, uint64_t(INT32_MAX));
+    m_buffer.assign(capacity, 0);
+    if (!m_file.open(utf8Name, platform::File::Mode::Read)) {
+        FLOG(LogLevel::Error) << "ScanBuffer error opening file " << utf8Name;
+        return false;
+    }
+    m_fileSize = std::max<int64_t>(m_file.size(), 0);
+    refill(0);
+    return true;
+}
+
+void ScanBuffer::close() {
+    m_file.close();
+    std::vector<uint8_t>().swap(m_buffer);
+    m_windowOffset = 0;
+    m_fileSize = 0;
+    m_lastReadCount = 0;
+    m_windowLength = 0;
+    m_available = 0;
+}
+
+size_t ScanBuffer::readRaw(int64_t offset, uint8_t* destination, size_t n) {
+    if (offset < 0 || offset >= m_fileSize || n == 0 || !destination)
+        return 0;
+    n = size_t(std::min<uint64_t>(n, uint64_t(m_fileSize - offset)));
+    const size_t got = m_file.readAt(offset, destination, n);
+    simcorr::apply(destination, m_name, offset, got);
+    return got;
+}
+
+const uint8_t* ScanBuffer::refill(int64_t offset) {
+    if (m_buffer.empty()) {  // never opened
+        m_available = m_lastReadCount = 0;
+        return nullptr;
+    }
+    if (offset < 0) {
+        // No such byte: report nothing valid but keep the window, whose
+        // offset stays non-negative.
+        m_available = m_lastReadCount = 0;
+        return m_buffer.data();
+    }
+    const size_t got = readRaw(offset, m_buffer.data(), m_buffer.size());
+    m_windowOffset = offset;
+    m_windowLength = m_available = m_lastReadCount = clampToInt32(got);
+    return m_buffer.data();
+}
+
+ByteBlock ScanBuffer::readBlock(int64_t offset, int32_t n) {
+    if (n <= 0) {
+        m_lastReadCount = 0;
+        return ByteBlock();
+    }
+    ByteBlock block(static_cast<size_t>(n));
+    const size_t got = readRaw(offset, block.data(), block.capacity());
+    m_lastReadCount = clampToInt32(got);
+    block.setLength(m_lastReadCount);
+    return block;
+}
+
+size_t ScanBuffer::read(void* destination, int64_t offset, size_t n) {
+    const size_t got = readRaw(offset, static_cast<uint8_t*>(destination), n);
+    m_lastReadCount = clampToInt32(got);
+    return got;
+}
+
+float ScanBuffer::entropy(int64_t offset, int32_t n) {
+    m_lastReadCount = 0;
+    if (n <= 0 || offset < 0 || offset >= m_fileSize)
+        return 0.0f;
+    const size_t wanted = size_t(std::min<int64_t>(n, m_fileSize - offset));
+    std::vector<uint8_t> chunk(std::min(wanted, kEntropyChunk));
+    std::array<uint64_t, 256> histogram{};
+    size_t total = 0;
+    while (total < wanted) {
+        const size_t got = readRaw(offset + int64_t(total), chunk.data(), std::min(chunk.size(), wanted - total));
+        if (got == 0)
+            break;
+        for (size_t i = 0; i < got; ++i)
+            ++histogram[chunk[i]];
+        total += got;
+    }
+    m_lastReadCount = clampToInt32(total);
+    if (total == 0)
+        return 0.0f;
+    double bits = 0.0;
+    for (uint64_t count : histogram) {
+        if (count) {
+            const double p = double(count) / double(total);
+            bits -= p * std::log2(p);
+        }
+    }
+    return float(bits / 8.0);
+}

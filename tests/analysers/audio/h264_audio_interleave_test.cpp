@@ -1,0 +1,117 @@
+// The arithmetic that keeps audio in step with video, and the AAC run rule
+// of the stand-alone audio analyser.
+
+#include "analysers/audio/aac_analyser.h"
+#include "analysers/audio/h264_audio_interleave.h"
+#include "scan/scan_buffer.h"
+#include "output/repair_state.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+InterleaveTiming timing25fps(double rate) {
+    InterleaveTiming t;
+    t.videoTimescale = 12800;
+    t.frameDuration = 512;  // 25 fps
+    t.audioRate = rate;
+    t.samplesPerFrame = 1024;
+    t.rateKnown = rate > 0;
+    return t;
+}
+
+}  // namespace
+
+TEST(H264AudioInterleave, ExpectedFramesAndCarry) {
+    const InterleaveTiming t = timing25fps(48000);
+    // 12 frames of 25 fps are 0.48 s: 22.5 AAC frames at 48 kHz.
+    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, t, 0), 22);
+    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, t, 0.5), 23);
+    EXPECT_DOUBLE_EQ(H264AudioInterleave::carryAfter(12, t, 0, 22), 0.5);
+    EXPECT_DOUBLE_EQ(H264AudioInterleave::carryAfter(12, t, 0.5, 23), 0.0);
+    // A large debt never makes the expectation negative.
+    EXPECT_EQ(H264AudioInterleave::expectedFrames(1, t, -10), 0);
+    // No video, or an unknown value, expects nothing.
+    EXPECT_EQ(H264AudioInterleave::expectedFrames(0, t, 3), 0);
+    InterleaveTiming unknown = t;
+    unknown.frameDuration = 0;
+    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, unknown, 0), 0);
+    unknown = t;
+    unknown.audioRate = 0;
+    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, unknown, 0), 0);
+}
+
+TEST(H264AudioInterleave, ToleranceIsATenthOfASecond) {
+    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(48000)), 5);
+    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(44100)), 4);
+    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(8000)), 1);
+    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(0)), 5);
+}
+
+TEST(H264AudioInterleave, FramesToTake) {
+    EXPECT_EQ(H264AudioInterleave::framesToTake(17, 10, 5), 15);  // excess trimmed to E + Tol
+    EXPECT_EQ(H264AudioInterleave::framesToTake(3, 10, 5), 10);   // shortfall padded up to E
+    EXPECT_EQ(H264AudioInterleave::framesToTake(12, 10, 5), 12);  // within tolerance: all found
+    EXPECT_EQ(H264AudioInterleave::framesToTake(15, 10, 5), 15);
+    EXPECT_EQ(H264AudioInterleave::framesToTake(16, 10, 5), 15);
+    EXPECT_EQ(H264AudioInterleave::framesToTake(5, 10, 5), 5);
+    EXPECT_EQ(H264AudioInterleave::framesToTake(4, 10, 5), 10);
+}
+
+TEST(H264AudioInterleave, ResyncScorePrefersMoreFramesNearTheStart) {
+    const int64_t base = H264AudioInterleave::resyncScore(10, 2500, 0, 10, 2500, false);
+    EXPECT_EQ(base, 10000 + 2500);
+    EXPECT_EQ(H264AudioInterleave::resyncScore(10, 2500, 5, 10, 2500, false), base - 20);
+    EXPECT_EQ(H264AudioInterleave::resyncScore(8, 2000, 0, 10, 2500, false), 8000 + 2000 - 240 - 250);
+    EXPECT_EQ(H264AudioInterleave::resyncScore(10, 2500, 0, 0, 0, true), base - 5000);
+}
+
+TEST(AACAnalyser, RunMustBeLongerThanHalfAChunk) {
+    const std::string movie = testsupport::fixture(
+        "aac_run.mp4", "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 -c:a aac -ac 2 -b:a 96k");
+    ASSERT_FALSE(movie.empty());
+    RepairState state;
+    state.m_reference = ReferenceInfo::build(movie, false);
+    ASSERT_TRUE(state.m_reference->isOpen());
+    state.m_reference->analyseChunks();
+    state.m_reference->collectSamples();
+    const auto& audio = state.m_reference->audioSamples();
+    ASSERT_GT(audio.size(), 20u);
+    // One track of audio is one chunk, which begins with the encoder's
+    // first frame; every later frame begins with 0x21 (a channel pair).
+    state.m_reference->audio().m_audioDataStart = 0x21;
+    ScanInfo info;
+    info.aacFilter = true;
+    AACAnalyser aac(&state, &info);
+    ASSERT_TRUE(aac.accepts());
+    ScanBuffer input;
+    ASSERT_TRUE(input.open(movie));
+
+    // How many offsets the analyser's 5000-byte chain holds at the second frame.
+    const int64_t at = audio[1].offset;
+    FrameChain chain;
+    ASSERT_GT(aac.aacFrameChain(input, at, 5000, chain), 0);
+    const size_t offsets = chain.size();
+    ASSERT_GT(offsets, 3u);
+
+    // Exactly half a chunk in offsets is not enough ...
+    state.m_reference->layout().m_audioSamplesPerChunk = uint32_t(2 * offsets);
+    uint8_t first = 0;
+    input.read(&first, at, 1);
+    EXPECT_TRUE(aac.check(at, &first, 1));
+    EXPECT_FALSE(aac.analyse(at, input));
+    EXPECT_EQ(state.m_samples.size(), 0u);
+    // ... one offset more is.
+    state.m_reference->layout().m_audioSamplesPerChunk = uint32_t(2 * offsets - 2);
+    EXPECT_FALSE(aac.analyse(at, input));
+    ASSERT_EQ(state.m_samples.size(), offsets - 1);
+    EXPECT_EQ(state.m_samples[0].offset, at);
+    EXPECT_EQ(state.m_samples[0].size, audio[1].size);
+    EXPECT_EQ(state.m_samples[0].extra, -1);
+    EXPECT_EQ(state.m_audio->m_codec, "mp4a");
+    // The run is taken once: its bytes are not offered again.
+    EXPECT_FALSE(aac.check(at + 1, &first, 1));
+}

@@ -1,0 +1,82 @@
+// New clip detection: a clip split needs 30 samples and then five atom
+// signatures with no new sample in between.
+
+#include "analysers/core/mdat_analyser.h"
+#include "scan/scan_buffer.h"
+#include "support/output_test_util.h"
+#include "output/sample_collection.h"
+#include "reference/reference_info.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace outtest;
+
+TEST(MDATAnalyser, TakesPartOnlyWithNewClipDetection) {
+    RepairState state;
+    ScanInfo info;
+    MDATAnalyser analyser(&state, &info);
+    EXPECT_FALSE(analyser.accepts());
+    info.newClipDetection = true;
+    EXPECT_TRUE(analyser.accepts());
+    EXPECT_EQ(analyser.name(), "MDATAnalyser");
+    for (const char* type : {"ftyp", "mdat", "ctts", "stsc", "stco", "stsz"})
+        EXPECT_TRUE(analyser.check(0, reinterpret_cast<const uint8_t*>(type), 4)) << type;
+    for (const char* type : {"moov", "stts", "free", "ftyx"})
+        EXPECT_FALSE(analyser.check(0, reinterpret_cast<const uint8_t*>(type), 4)) << type;
+    EXPECT_FALSE(analyser.check(0, reinterpret_cast<const uint8_t*>("ftyp"), 3));
+}
+
+TEST(MDATAnalyser, SplitsAfterThirtySamplesAndFiveSignatures) {
+    const std::string source = h264AacMp4();
+    ASSERT_FALSE(source.empty());
+    LogCapture log(LogLevel::Debug);
+    const std::string dir = testsupport::scratchDir("MDATAnalyserSplit");
+    auto state = stateFromReference(source, dir + "/clip.mp4");
+    const std::vector<MediaSample> found = state->m_reference->videoSamples();
+    ASSERT_GE(found.size(), 25u);
+    ScanBuffer reader;
+    ASSERT_TRUE(reader.open(source));
+    ScanInfo info;
+    info.newClipDetection = true;
+    info.setGapStart(1);
+    info.setAudioEnd(2);
+    info.setFrameStart(3);
+    info.setFrameEnd(4);
+    MDATAnalyser analyser(state.get(), &info);
+    ASSERT_TRUE(analyser.accepts());
+
+    auto add = [&](size_t i) {
+        const MediaSample& s = found[i % found.size()];
+        add_video_samples(*state, reader, s.offset, s.size, s.extra);
+    };
+    for (size_t i = 0; i < 29; ++i)
+        add(i);
+    for (int hit = 0; hit < 12; ++hit)
+        EXPECT_FALSE(analyser.analyse(1000 + hit, reader));
+    EXPECT_TRUE(log.messages(LogLevel::Info, "nfd at ").empty()) << "fewer than 30 samples";
+
+    add(29);
+    for (int hit = 0; hit < 5; ++hit)  // the first call only notices the new sample
+        analyser.analyse(2000 + hit, reader);
+    EXPECT_TRUE(log.messages(LogLevel::Info, "nfd at ").empty());
+    EXPECT_FALSE(analyser.analyse(3000, reader));
+    EXPECT_TRUE(log.has(LogLevel::Info, "nfd at 3000 samples 30"));
+    EXPECT_TRUE(log.has(LogLevel::Info, "nfd reset 0"));
+    EXPECT_TRUE(log.has(LogLevel::Info, "next clip: " + dir + "/clip_1.mp4"));
+    EXPECT_TRUE(state->m_samples.empty());
+    EXPECT_EQ(state->m_clipNumber, 1u);
+    EXPECT_EQ(info.gapStart() + info.audioEnd() + info.frameStart() + info.frameEnd(), 0u);
+    EXPECT_EQ(packets(dir + "/clip.mp4").size(), 30u);
+
+    // The next split again needs 30 new samples.
+    for (int hit = 0; hit < 10; ++hit)
+        analyser.analyse(4000 + hit, reader);
+    EXPECT_EQ(log.messages(LogLevel::Info, "nfd at ").size(), 1u);
+    for (size_t i = 0; i < 30; ++i)
+        add(i);
+    for (int hit = 0; hit < 6; ++hit)
+        analyser.analyse(5000 + hit, reader);
+    EXPECT_EQ(log.messages(LogLevel::Info, "nfd at ").size(), 2u);
+    EXPECT_EQ(state->m_clipNumber, 2u);
+}

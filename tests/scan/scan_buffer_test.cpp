@@ -1,0 +1,415 @@
+// ScanBuffer: the window the scan walks through, the other read paths, and
+// that every path sees the same simulated damage.
+
+#include "scan/scan_buffer.h"
+
+#include "log/log_stream_sink.h"
+#include "log/logger.h"
+#include "platform/file.h"
+#include "simcorr/simulated_corruption.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Bytes that differ from their neighbours and repeat only rarely, so a
+// read from the wrong offset shows.
+Bytes pattern(size_t n, uint32_t salt = 0) {
+    Bytes b(n);
+    uint32_t x = 0x12345678u ^ salt;
+    for (size_t i = 0; i < n; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b[i] = uint8_t(x);
+    }
+    return b;
+}
+
+Bytes slice(const Bytes& b, size_t offset, size_t n) { return Bytes(b.begin() + offset, b.begin() + offset + n); }
+Bytes at(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
+
+class ScanBufferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_logger.setLevel(LogLevel::Trace);
+        m_logger.addSink(new LogStreamSink(&m_log, false), LogLevel::Trace);
+        simcorr::reset();
+        m_dir = testsupport::scratchDir(std::string("ScanBuffer_") +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    void TearDown() override { simcorr::reset(); }
+
+    std::string write(const std::string& name, const Bytes& data) {
+        const std::string path = m_dir + "/" + name;
+        EXPECT_TRUE(testsupport::writeFile(path, data));
+        return path;
+    }
+
+    Logger m_logger;
+    std::ostringstream m_log;
+    std::string m_dir;
+};
+
+// Reads the whole file by walking the window the way the scan does: fixed
+// steps with an overlap, each step a get() at the new offset.
+Bytes walkWindows(ScanBuffer& buf, int32_t step) {
+    Bytes out;
+    int64_t pos = 0;
+    while (true) {
+        const uint8_t* p = buf.get(pos, step);
+        const int32_t a = std::min(buf.available(), step);
+        if (a <= 0)
+            break;
+        out.insert(out.end(), p, p + a);
+        pos += a;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(ScanBufferTest, WindowServesFromMemoryAndRefillsAtRequestedOffset) {
+    constexpr uint64_t kCap = 1000;
+    const Bytes data = pattern(10007);
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(write("in.bin", data), kCap));
+    EXPECT_TRUE(buf.isOpen());
+    EXPECT_EQ(buf.fileSize(), 10007);
+    EXPECT_EQ(buf.capacity(), kCap);
+    // open() fills the window from the start.
+    EXPECT_EQ(buf.windowOffset(), 0);
+    EXPECT_EQ(buf.windowLength(), 1000);
+    EXPECT_EQ(buf.lastReadCount(), 1000);
+
+    const uint8_t* base = buf.get(0, 10);
+    EXPECT_EQ(buf.available(), 1000);
+    // Inside the window: a pointer into the same buffer, no refill.
+    const uint8_t* p = buf.get(400, 600);
+    EXPECT_EQ(p, base + 400);
+    EXPECT_EQ(buf.windowOffset(), 0);
+    EXPECT_EQ(buf.available(), 600);
+    EXPECT_EQ(at(p, 600), slice(data, 400, 600));
+    EXPECT_EQ(buf.get(999, 0), base + 999);
+    EXPECT_EQ(buf.available(), 1);
+
+    // One byte more than the window holds from there: refill at exactly that offset.
+    p = buf.get(400, 601);
+    EXPECT_EQ(buf.windowOffset(), 400);
+    EXPECT_EQ(buf.available(), 1000);
+    EXPECT_EQ(at(p, 1000), slice(data, 400, 1000));
+
+    // Past the window end, and backwards before the window start.
+    p = buf.get(5017, 8);
+    EXPECT_EQ(buf.windowOffset(), 5017);
+    EXPECT_EQ(at(p, 1000), slice(data, 5017, 1000));
+    p = buf.get(3, 8);
+    EXPECT_EQ(buf.windowOffset(), 3);
+    EXPECT_EQ(at(p, 1000), slice(data, 3, 1000));
+
+    // Walking with overlapping steps sees the file exactly once over.
+    EXPECT_EQ(walkWindows(buf, 300), data);
+}
+
+TEST_F(ScanBufferTest, AvailableStopsAtEndOfFile) {
+    const Bytes data = pattern(10007);
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(write("in.bin", data), 1000));
+
+    const uint8_t* p = buf.get(10007 - 50, 8192);
+    EXPECT_EQ(buf.windowOffset(), 10007 - 50);
+    EXPECT_EQ(buf.windowLength(), 50);
+    EXPECT_EQ(buf.available(), 50);
+    EXPECT_EQ(at(p, 50), slice(data, 10007 - 50, 50));
+    // Inside that short window: only what is left of the file.
+    EXPECT_EQ(buf.get(10007 - 20, 0), p + 30);
+    EXPECT_EQ(buf.available(), 20);
+    // A request the short window cannot satisfy re-reads, still bounded by the file.
+    buf.get(10007 - 20, 21);
+    EXPECT_EQ(buf.windowOffset(), 10007 - 20);
+    EXPECT_EQ(buf.available(), 20);
+
+    // At and after the end, and before the start: nothing valid.
+    buf.get(10007, 1);
+    EXPECT_EQ(buf.available(), 0);
+    EXPECT_EQ(buf.lastReadCount(), 0);
+    buf.get(1 << 30, 1);
+    EXPECT_EQ(buf.available(), 0);
+    EXPECT_NE(buf.get(-5, 1), nullptr);
+    EXPECT_EQ(buf.available(), 0);
+    buf.get(INT64_MAX, INT32_MAX);
+    EXPECT_EQ(buf.available(), 0);
+}
+
+TEST_F(ScanBufferTest, BlockAndDirectReads) {
+    const Bytes data = pattern(5000);
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(write("in.bin", data), 1000));
+
+    ByteBlock b = buf.readBlock(1234, 100);
+    EXPECT_EQ(b.length(), 100);
+    EXPECT_EQ(buf.lastReadCount(), 100);
+    EXPECT_EQ(at(b.data(), 100), slice(data, 1234, 100));
+    // Block reads leave the window alone.
+    EXPECT_EQ(buf.windowOffset(), 0);
+
+    // Crossing the end: the valid part is short, the rest of the block is zero.
+    b = buf.readBlock(4990, 64);
+    EXPECT_EQ(b.length(), 10);
+    EXPECT_EQ(b.capacity(), 64u);
+    EXPECT_EQ(at(b.data(), 10), slice(data, 4990, 10));
+    EXPECT_EQ(at(b.data() + 10, 54), Bytes(54, 0));
+    EXPECT_EQ(buf.lastReadCount(), 10);
+
+    for (int64_t off : {int64_t(5000), int64_t(99999), int64_t(-1)}) {
+        b = buf.readBlock(off, 16);
+        EXPECT_EQ(b.length(), 0) << off;
+        EXPECT_EQ(buf.lastReadCount(), 0) << off;
+    }
+    EXPECT_TRUE(buf.readBlock(0, 0).empty());
+    EXPECT_TRUE(buf.readBlock(0, -7).empty());
+
+    // A moved block keeps its bytes; the source is left empty.
+    ByteBlock moved = buf.readBlock(10, 20);
+    ByteBlock target(std::move(moved));
+    EXPECT_EQ(target.length(), 20);
+    EXPECT_EQ(moved.length(), 0);
+    EXPECT_EQ(at(target.data(), 20), slice(data, 10, 20));
+
+    Bytes dest(64, 0xEE);
+    EXPECT_EQ(buf.read(dest.data(), 4980, 64), 20u);
+    EXPECT_EQ(buf.lastReadCount(), 20);
+    EXPECT_EQ(slice(dest, 0, 20), slice(data, 4980, 20));
+    EXPECT_EQ(dest[20], 0xEE);  // nothing written past the count
+    EXPECT_EQ(buf.read(dest.data(), 5000, 64), 0u);
+    EXPECT_EQ(buf.read(dest.data(), -3, 64), 0u);
+}
+
+TEST_F(ScanBufferTest, OpenFailureLeavesZeroFilledEmptyBuffer) {
+    ScanBuffer buf;
+    const std::string missing = m_dir + "/no such file.mp4";
+    EXPECT_FALSE(buf.open(missing, 4096));
+    EXPECT_FALSE(buf.isOpen());
+    EXPECT_NE(m_log.str().find("[ERROR] ScanBuffer error opening file " + missing + "\n"), std::string::npos)
+        << m_log.str();
+    EXPECT_EQ(buf.fileSize(), 0);
+    const uint8_t* p = buf.get(0, 16);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(buf.available(), 0);
+    EXPECT_EQ(at(p, 16), Bytes(16, 0));
+    EXPECT_EQ(buf.readBlock(0, 8).length(), 0);
+    EXPECT_FLOAT_EQ(buf.entropy(0, 100), 0.0f);
+
+    EXPECT_FALSE(buf.open(m_dir, 4096));  // a directory is not an input
+
+    // An empty file opens but offers nothing.
+    ASSERT_TRUE(buf.open(write("empty", {}), 4096));
+    EXPECT_EQ(buf.fileSize(), 0);
+    buf.get(0, 1);
+    EXPECT_EQ(buf.available(), 0);
+
+    buf.close();
+    EXPECT_FALSE(buf.isOpen());
+    buf.get(0, 1);
+    EXPECT_EQ(buf.available(), 0);
+}
+
+TEST_F(ScanBufferTest, EntropyOfKnownDistributions) {
+    Bytes flat;
+    for (int rep = 0; rep < 16; ++rep)
+        for (int v = 0; v < 256; ++v)
+            flat.push_back(uint8_t(v * 37));
+    Bytes twoValues(4096);
+    for (size_t i = 0; i < twoValues.size(); ++i)
+        twoValues[i] = i % 2 ? 0x00 : 0xFF;
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(write("e.bin", [&] {
+        Bytes all(4096, 0x41);
+        all.insert(all.end(), flat.begin(), flat.end());
+        all.insert(all.end(), twoValues.begin(), twoValues.end());
+        return all;
+    }()), 1000));
+
+    EXPECT_FLOAT_EQ(buf.entropy(0, 4096), 0.0f);  // one repeated value
+    EXPECT_EQ(buf.lastReadCount(), 4096);
+    EXPECT_NEAR(buf.entropy(4096, 4096), 1.0f, 1e-6);  // all 256 values equally often
+    EXPECT_NEAR(buf.entropy(8192, 4096), 0.125f, 1e-6);  // one bit per byte
+    // Only the bytes actually read count: a request running past the end
+    // measures the two-value tail alone.
+    EXPECT_NEAR(buf.entropy(8192, 1 << 30), 0.125f, 1e-6);
+    EXPECT_EQ(buf.lastReadCount(), 4096);
+    EXPECT_FLOAT_EQ(buf.entropy(12288, 100), 0.0f);  // empty read
+    EXPECT_EQ(buf.lastReadCount(), 0);
+    EXPECT_FLOAT_EQ(buf.entropy(0, 0), 0.0f);
+}
+
+TEST_F(ScanBufferTest, EntropySpansManyInternalChunks) {
+    // 3 MiB with every value equally often, read in one call.
+    Bytes data(3 << 20);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i);
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(write("big.bin", data), 4096));
+    EXPECT_NEAR(buf.entropy(0, int32_t(data.size())), 1.0f, 1e-6);
+    EXPECT_EQ(buf.lastReadCount(), int32_t(data.size()));
+}
+
+TEST_F(ScanBufferTest, OffsetsBeyond4GiB) {
+    // A sparse file of 4 GiB + 1 MiB with markers below and above 4 GiB:
+    // a 32-bit truncation of an offset would read the wrong marker.
+    constexpr int64_t k4G = int64_t(1) << 32;
+    const std::string path = m_dir + "/large.bin";
+    const Bytes low = pattern(256, 1), high = pattern(256, 2), tail = pattern(100, 3);
+    {
+        platform::File f;
+        ASSERT_TRUE(f.open(path, platform::File::Mode::Write));
+        ASSERT_TRUE(f.seek(123));
+        ASSERT_EQ(f.write(low.data(), low.size()), low.size());
+        ASSERT_TRUE(f.seek(k4G + 123));
+        ASSERT_EQ(f.write(high.data(), high.size()), high.size());
+        ASSERT_TRUE(f.seek(k4G + (1 << 20) - 100));
+        ASSERT_EQ(f.write(tail.data(), tail.size()), tail.size());
+        ASSERT_TRUE(f.closeChecked());
+    }
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(path, 64 * 1024));
+    EXPECT_EQ(buf.fileSize(), k4G + (1 << 20));
+
+    const uint8_t* p = buf.get(k4G + 100, 64);
+    EXPECT_EQ(buf.windowOffset(), k4G + 100);
+    EXPECT_EQ(buf.available(), 64 * 1024);
+    EXPECT_EQ(at(p, 23), Bytes(23, 0));
+    EXPECT_EQ(at(p + 23, 256), high);
+    EXPECT_EQ(buf.get(k4G + 123, 256), p + 23);  // served from the window
+
+    EXPECT_EQ(at(buf.readBlock(k4G + 123, 256).data(), 256), high);
+    EXPECT_EQ(at(buf.readBlock(123, 256).data(), 256), low);
+    ByteBlock end = buf.readBlock(k4G + (1 << 20) - 100, 1000);
+    EXPECT_EQ(end.length(), 100);
+    EXPECT_EQ(at(end.data(), 100), tail);
+
+    p = buf.get(k4G + (1 << 20) - 100, 8192);
+    EXPECT_EQ(buf.available(), 100);
+    EXPECT_EQ(at(p, 100), tail);
+    EXPECT_GT(buf.entropy(k4G + 123, 256), 0.8f);
+    EXPECT_FLOAT_EQ(buf.entropy(k4G + 4096, 4096), 0.0f);
+    buf.close();
+    std::remove(path.c_str());
+}
+
+namespace {
+
+void putAtom(Bytes& out, const char* type, const Bytes& payload) {
+    const uint32_t size = uint32_t(8 + payload.size());
+    for (int s = 24; s >= 0; s -= 8)
+        out.push_back(uint8_t(size >> s));
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), payload.begin(), payload.end());
+}
+
+}  // namespace
+
+TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
+    Bytes file;
+    putAtom(file, "ftyp", Bytes(16, 'f'));
+    const size_t mdatStart = file.size() + 8;
+    putAtom(file, "mdat", pattern(3 << 20));
+    const size_t mdatEnd = file.size();
+    putAtom(file, "moov", Bytes(100, 'm'));
+    const std::string path = write("movie.mov", file);
+    const std::string twin = write("twin.mov", file);  // same size and content, other name
+
+    ASSERT_TRUE(simcorr::setup(path, 77, 8));
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(path, 64 * 1024));
+
+    // Through the window, in overlapping steps.
+    const Bytes viaWindow = walkWindows(buf, 7001);
+    ASSERT_EQ(viaWindow.size(), file.size());
+    // Damage only inside the mdat payload, and some of it there.
+    EXPECT_TRUE(std::equal(file.begin(), file.begin() + mdatStart, viaWindow.begin()));
+    EXPECT_TRUE(std::equal(file.begin() + mdatEnd, file.end(), viaWindow.begin() + mdatEnd));
+    EXPECT_NE(viaWindow, file);
+    for (const CorruptionBlock& b : simcorr::state().blocks) {
+        const Bytes clean = slice(file, b.offset, b.size);
+        EXPECT_NE(slice(viaWindow, b.offset, b.size), clean) << b.offset;
+    }
+
+    // Through block reads of odd sizes and through one direct read.
+    Bytes viaBlocks;
+    for (int64_t off = 0; off < int64_t(file.size());) {
+        const ByteBlock b = buf.readBlock(off, 12345);
+        viaBlocks.insert(viaBlocks.end(), b.data(), b.data() + b.length());
+        off += b.length();
+    }
+    EXPECT_EQ(viaBlocks, viaWindow);
+    Bytes viaRead(file.size());
+    EXPECT_EQ(buf.read(viaRead.data(), 0, viaRead.size()), file.size());
+    EXPECT_EQ(viaRead, viaWindow);
+
+    // A second reader of the same file sees the same damage.
+    ScanBuffer other;
+    ASSERT_TRUE(other.open(path, 4096));
+    EXPECT_EQ(walkWindows(other, 4096), viaWindow);
+
+    // Entropy reads measure the damaged bytes: compare with the same bytes
+    // stored undamaged in a file the overlay does not touch.
+    ScanBuffer damagedCopy;
+    ASSERT_TRUE(damagedCopy.open(write("copy.bin", viaWindow), 4096));
+    for (const CorruptionBlock& b : simcorr::state().blocks) {
+        const int64_t from = int64_t(b.offset) - 500;
+        const int32_t n = int32_t(b.size) + 1000;
+        EXPECT_FLOAT_EQ(buf.entropy(from, n), damagedCopy.entropy(from, n)) << b.offset;
+    }
+
+    // The same-sized twin is never damaged, and nothing was written to disk.
+    ScanBuffer twinBuf;
+    ASSERT_TRUE(twinBuf.open(twin, 64 * 1024));
+    EXPECT_EQ(walkWindows(twinBuf, 7001), file);
+    EXPECT_EQ(testsupport::readFile(path), file);
+}
+
+TEST_F(ScanBufferTest, SimulatedDamageOnRealMovieKeepsContainerIntact) {
+    // A real H.264/AAC movie: the damaged copy must still demux to the same
+    // packets (sizes, timestamps), with some packet contents changed.
+    const std::string movie = testsupport::fixture(
+        "scanbuffer_h264_aac.mp4",
+        "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i sine=frequency=440:duration=2 "
+        "-c:v libx264 -preset ultrafast -g 10 -c:a aac -b:a 64k -shortest");
+    if (movie.empty())
+        GTEST_SKIP() << "ffmpeg could not make the fixture";
+    const Bytes original = testsupport::readFile(movie);
+
+    const auto mdat = simcorr::findMdat(movie);
+    ASSERT_TRUE(mdat.has_value());
+    ASSERT_GE(mdat->start, 8u);
+    EXPECT_EQ(std::string(original.begin() + mdat->start - 4, original.begin() + mdat->start), "mdat");
+
+    ASSERT_TRUE(simcorr::setup(movie, 5, 10));
+    ScanBuffer buf;
+    ASSERT_TRUE(buf.open(movie));
+    const Bytes damaged = walkWindows(buf, 8192);
+    ASSERT_EQ(damaged.size(), original.size());
+    EXPECT_NE(damaged, original);
+    EXPECT_EQ(testsupport::readFile(movie), original);
+    const std::string copy = write("damaged.mp4", damaged);
+
+    const auto before = testsupport::framemd5(movie);
+    const auto after = testsupport::framemd5(copy);
+    ASSERT_FALSE(before.empty());
+    ASSERT_EQ(after.size(), before.size());
+    size_t changed = 0;
+    for (size_t i = 0; i < before.size(); ++i) {
+        // Everything up to the checksum (stream, dts, pts, duration, size) is unchanged.
+        const auto cut = before[i].rfind(',');
+        EXPECT_EQ(after[i].substr(0, cut), before[i].substr(0, cut)) << i;
+        changed += after[i] != before[i];
+    }
+    EXPECT_GT(changed, 0u);
+}
