@@ -2,6 +2,7 @@
 
 #include "scan/scan_buffer.h"
 #include "analysers/core/scan_info.h"
+#include "bitstream/common/byte_read.h"
 #include "log/logger.h"
 
 #include <algorithm>
@@ -20,10 +21,6 @@ constexpr int64_t kCrmTrailer = 872;
 constexpr int64_t kCrmMaxBlock = 199999999;
 // Wrapped CRM containers put the inner ftyp at least 1 MiB into the file.
 constexpr int64_t kCrmWrappedSearchStart = 0x100000;
-
-uint32_t be32(const uint8_t* p) {
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
 
 std::vector<uint8_t> readHead(ScanBuffer& input, int64_t want) {
     const int64_t n = std::min<int64_t>(input.fileSize(), want);
@@ -44,7 +41,7 @@ bool findCrmPayload(const uint8_t* data, int64_t n, int64_t fileSize) {
     for (int64_t p = 0; p + 8 < n; ++p) {
         if (data[p] != 0xFF || std::memcmp(data + p, sig, 4) != 0)
             continue;
-        const uint32_t len = be32(data + p + 4);
+        const uint32_t len = bitstream::readBE32(data + p + 4);
         if (len > kCrmMinPayload && int64_t(len) + kCrmTrailer <= kCrmMaxBlock &&
             p + int64_t(len) + kCrmTrailer <= fileSize)
             return true;

@@ -1,5 +1,7 @@
 #include "output/raw_stream_writer.h"
 
+#include "bitstream/common/byte_read.h"
+
 #include <algorithm>
 
 namespace {
@@ -90,9 +92,7 @@ void RawStreamWriter::writeLengthPrefixed(const uint8_t* data, size_t size, int 
         lengthSize = kDefaultLengthSize;
     size_t pos = 0;
     while (size - pos >= size_t(lengthSize)) {
-        uint32_t length = 0;
-        for (int i = 0; i < lengthSize; ++i)
-            length = (length << 8) | data[pos + i];
+        const uint32_t length = uint32_t(bitstream::readBE(data + pos, unsigned(lengthSize)));
         pos += size_t(lengthSize);
         if (length < 1 || length > size - pos)
             break;

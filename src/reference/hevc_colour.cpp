@@ -37,7 +37,7 @@ bool colourFromHevcConfig(const HEVCConfig& config, ColourInfo& colour) {
         colour.m_type = makeFourcc("nclx");
         colour.m_primaries = sps->vui.colour_primaries;
         colour.m_transfer = sps->vui.transfer_characteristics;
-        colour.m_matrix = sps->vui.matrix_coeffs;
+        colour.m_matrix = sps->vui.matrix_coefficients;
         colour.m_fullRange = sps->vui.video_full_range_flag ? kFullRangeByte : 0;
         colour.m_fullRangePresent = sps->vui.video_signal_type_present_flag ? 1 : 0;
         return true;

@@ -120,7 +120,7 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     facts.frameRate = sps.frameRate();
     facts.primaries = sps.vui.colour_primaries;
     facts.transfer = sps.vui.transfer_characteristics;
-    facts.matrix = sps.vui.matrix_coeffs;
+    facts.matrix = sps.vui.matrix_coefficients;
     facts.signalTypePresent = sps.vui.video_signal_type_present_flag;
     facts.fullRange = sps.vui.video_full_range_flag;
     bitstest::expectMatchesProbe(facts, probe);

@@ -1,18 +1,17 @@
 #pragma once
-// MPEG audio (MP1/MP2/MP3) frames: the frame length from a 4-byte header, and
-// chains of consecutive frames in the input. A movie keeps MPEG audio frames
-// with their headers, so a run of valid headers, each where the previous
-// frame ends, is a run of audio frames.
+// Chains of consecutive MPEG audio (MP1/MP2/MP3) frames in the input. A movie
+// keeps MPEG audio frames with their headers, so a run of valid headers, each
+// where the previous frame ends, is a run of audio frames.
 
 #include "analysers/audio/frame_chain.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 
 #include <cstdint>
 
 class ScanBuffer;
 
-// Length in bytes of the frame whose header starts at `header` (4 bytes are
-// read), or 0 when the header is not a valid MPEG audio frame header.
-int32_t mpegAudioFrameLength(const uint8_t* header);
+// The audio analysers test single headers with it as well.
+using bitstream::mpegAudioFrameLength;
 
 // Chain of consecutive MPEG audio frames over `n` bytes of `data`, which lie
 // at file offset `offset`. Returns the bytes covered.

@@ -1,5 +1,7 @@
 #include "bitstream/common/nal_span.h"
 
+#include "bitstream/common/byte_read.h"
+
 namespace bitstream {
 
 bool LengthPrefixedNals::next(NalSpan& nal) {
@@ -13,9 +15,7 @@ bool LengthPrefixedNals::next(NalSpan& nal) {
         m_stopped = true;
         return false;
     }
-    uint64_t len = 0;
-    for (unsigned i = 0; i < m_lengthSize; ++i)
-        len = (len << 8) | m_data[m_pos + i];
+    const uint64_t len = readBE(m_data + m_pos, m_lengthSize);
     const size_t start = m_pos + m_lengthSize;
     if (len > m_size - start) {
         m_stopped = true;

@@ -51,7 +51,8 @@ bool parseHrd(BitReader& r, HrdParameters& h, std::string& problem) {
     return true;
 }
 
-bool parseVui(BitReader& r, VuiParameters& v, std::string& problem) {
+bool parseVui(BitReader& r, bitstream::VuiParameters& v, HrdParameters& nal_hrd, HrdParameters& vcl_hrd,
+              std::string& problem) {
     v.aspect_ratio_info_present_flag = r.readFlag();
     if (v.aspect_ratio_info_present_flag) {
         v.aspect_ratio_idc = static_cast<uint8_t>(r.readBits(8));
@@ -86,10 +87,10 @@ bool parseVui(BitReader& r, VuiParameters& v, std::string& problem) {
         v.fixed_frame_rate_flag = r.readFlag();
     }
     v.nal_hrd_parameters_present_flag = r.readFlag();
-    if (v.nal_hrd_parameters_present_flag && !parseHrd(r, v.nal_hrd, problem))
+    if (v.nal_hrd_parameters_present_flag && !parseHrd(r, nal_hrd, problem))
         return false;
     v.vcl_hrd_parameters_present_flag = r.readFlag();
-    if (v.vcl_hrd_parameters_present_flag && !parseHrd(r, v.vcl_hrd, problem))
+    if (v.vcl_hrd_parameters_present_flag && !parseHrd(r, vcl_hrd, problem))
         return false;
     if (v.nal_hrd_parameters_present_flag || v.vcl_hrd_parameters_present_flag)
         v.low_delay_hrd_flag = r.readFlag();
@@ -228,7 +229,7 @@ ParseResult parseSequenceParameterSet(BitReader& r, SequenceParameterSet& s, std
     }
     s.vui_parameters_present_flag = r.readFlag();
     if (s.vui_parameters_present_flag) {
-        if (!parseVui(r, s.vui, problem))
+        if (!parseVui(r, s.vui, s.nal_hrd, s.vcl_hrd, problem))
             return ParseResult::Malformed;
         if (r.bitsLeft() < 0) {
             problem = "vui_parameters: out of data";

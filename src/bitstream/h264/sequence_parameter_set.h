@@ -5,6 +5,7 @@
 
 #include "bitstream/common/bit_reader.h"
 #include "bitstream/common/parse_result.h"
+#include "bitstream/common/vui_parameters.h"
 
 #include <array>
 #include <cstdint>
@@ -31,32 +32,6 @@ struct HrdParameters {
     uint8_t cpb_removal_delay_length_minus1 = 23;
     uint8_t dpb_output_delay_length_minus1 = 23;
     uint8_t time_offset_length = 24;
-};
-
-struct VuiParameters {
-    bool aspect_ratio_info_present_flag = false;
-    uint8_t aspect_ratio_idc = 0;
-    uint16_t sar_width = 0, sar_height = 0;
-    bool overscan_info_present_flag = false, overscan_appropriate_flag = false;
-    bool video_signal_type_present_flag = false;
-    uint8_t video_format = 5;
-    bool video_full_range_flag = false;
-    bool colour_description_present_flag = false;
-    uint8_t colour_primaries = 2, transfer_characteristics = 2, matrix_coefficients = 2;
-    bool chroma_loc_info_present_flag = false;
-    uint32_t chroma_sample_loc_type_top_field = 0, chroma_sample_loc_type_bottom_field = 0;
-    bool timing_info_present_flag = false;
-    uint32_t num_units_in_tick = 0, time_scale = 0;
-    bool fixed_frame_rate_flag = false;
-    bool nal_hrd_parameters_present_flag = false, vcl_hrd_parameters_present_flag = false;
-    HrdParameters nal_hrd, vcl_hrd;
-    bool low_delay_hrd_flag = false;
-    bool pic_struct_present_flag = false;
-    bool bitstream_restriction_flag = false;
-    bool motion_vectors_over_pic_boundaries_flag = false;
-    uint32_t max_bytes_per_pic_denom = 0, max_bits_per_mb_denom = 0;
-    uint32_t log2_max_mv_length_horizontal = 0, log2_max_mv_length_vertical = 0;
-    uint32_t max_num_reorder_frames = 0, max_dec_frame_buffering = 0;
 };
 
 struct SequenceParameterSet {
@@ -86,7 +61,10 @@ struct SequenceParameterSet {
     uint32_t frame_crop_left_offset = 0, frame_crop_right_offset = 0;
     uint32_t frame_crop_top_offset = 0, frame_crop_bottom_offset = 0;
     bool vui_parameters_present_flag = false;
-    VuiParameters vui;
+    bitstream::VuiParameters vui;
+    // The VUI's hrd_parameters(), present when vui.nal_hrd_parameters_present_flag
+    // and vui.vcl_hrd_parameters_present_flag are set.
+    HrdParameters nal_hrd, vcl_hrd;
 
     // Derived.
     uint32_t chromaArrayType() const { return separate_colour_plane_flag ? 0 : chroma_format_idc; }

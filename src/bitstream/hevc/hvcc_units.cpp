@@ -1,5 +1,7 @@
 #include "bitstream/hevc/hvcc_units.h"
 
+#include "bitstream/common/byte_read.h"
+
 namespace HEVC {
 
 // configurationVersion ... lengthSizeMinusOne, then numOfArrays.
@@ -19,12 +21,12 @@ std::vector<ConfigUnit> hvccUnits(const uint8_t* p, size_t size, unsigned* lengt
         if (size - pos < 3)
             return out;
         const uint8_t type = p[pos];
-        const unsigned numNalus = (unsigned(p[pos + 1]) << 8) | p[pos + 2];
+        const unsigned numNalus = bitstream::readBE16(p + pos + 1);
         pos += 3;
         for (unsigned n = 0; n < numNalus; ++n) {
             if (size - pos < 2)
                 return out;
-            const size_t len = (size_t(p[pos]) << 8) | p[pos + 1];
+            const size_t len = bitstream::readBE16(p + pos);
             pos += 2;
             if (len > size - pos)
                 return out;

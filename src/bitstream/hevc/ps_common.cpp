@@ -114,7 +114,8 @@ void parseHrdParameters(BitstreamReader& r, NALUnit& unit, HrdParameters& h, boo
     }
 }
 
-void parseVuiParameters(BitstreamReader& r, NALUnit& unit, VuiParameters& v, uint32_t sps_max_sub_layers_minus1) {
+void parseVuiParameters(BitstreamReader& r, NALUnit& unit, bitstream::VuiParameters& v, HrdParameters& hrd,
+                        uint32_t sps_max_sub_layers_minus1) {
     v.aspect_ratio_info_present_flag = r.getFlag();
     if (v.aspect_ratio_info_present_flag) {
         v.aspect_ratio_idc = static_cast<uint8_t>(r.getBits(8));
@@ -134,7 +135,7 @@ void parseVuiParameters(BitstreamReader& r, NALUnit& unit, VuiParameters& v, uin
         if (v.colour_description_present_flag) {
             v.colour_primaries = static_cast<uint8_t>(r.getBits(8));
             v.transfer_characteristics = static_cast<uint8_t>(r.getBits(8));
-            v.matrix_coeffs = static_cast<uint8_t>(r.getBits(8));
+            v.matrix_coefficients = static_cast<uint8_t>(r.getBits(8));
         }
     }
     v.chroma_loc_info_present_flag = r.getFlag();
@@ -152,16 +153,16 @@ void parseVuiParameters(BitstreamReader& r, NALUnit& unit, VuiParameters& v, uin
         v.def_disp_win_top_offset = r.getUe();
         v.def_disp_win_bottom_offset = r.getUe();
     }
-    v.vui_timing_info_present_flag = r.getFlag();
-    if (v.vui_timing_info_present_flag) {
-        v.vui_num_units_in_tick = r.getBits(32);
-        v.vui_time_scale = r.getBits(32);
+    v.timing_info_present_flag = r.getFlag();  // vui_timing_info_present_flag
+    if (v.timing_info_present_flag) {
+        v.num_units_in_tick = r.getBits(32);  // vui_num_units_in_tick
+        v.time_scale = r.getBits(32);         // vui_time_scale
         v.vui_poc_proportional_to_timing_flag = r.getFlag();
         if (v.vui_poc_proportional_to_timing_flag)
             v.vui_num_ticks_poc_diff_one_minus1 = r.getUe();
         v.vui_hrd_parameters_present_flag = r.getFlag();
         if (v.vui_hrd_parameters_present_flag)
-            parseHrdParameters(r, unit, v.hrd_parameters, true, sps_max_sub_layers_minus1);
+            parseHrdParameters(r, unit, hrd, true, sps_max_sub_layers_minus1);
     }
     v.bitstream_restriction_flag = r.getFlag();
     if (v.bitstream_restriction_flag) {

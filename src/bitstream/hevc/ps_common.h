@@ -2,6 +2,7 @@
 // Syntax structures shared by the HEVC parameter sets: profile_tier_level,
 // hrd_parameters, vui_parameters, st_ref_pic_set and scaling_list_data.
 
+#include "bitstream/common/vui_parameters.h"
 #include "bitstream/hevc/bitstream_reader.h"
 
 #include <array>
@@ -75,35 +76,9 @@ struct HrdParameters {
 void parseHrdParameters(BitstreamReader& r, NALUnit& unit, HrdParameters& hrd, bool commonInfPresentFlag,
                         uint32_t maxNumSubLayersMinus1);
 
-struct VuiParameters {
-    bool aspect_ratio_info_present_flag = false;
-    uint8_t aspect_ratio_idc = 0;
-    uint16_t sar_width = 0, sar_height = 0;
-    bool overscan_info_present_flag = false, overscan_appropriate_flag = false;
-    bool video_signal_type_present_flag = false;
-    uint8_t video_format = 5;
-    bool video_full_range_flag = false;
-    bool colour_description_present_flag = false;
-    uint8_t colour_primaries = 2, transfer_characteristics = 2, matrix_coeffs = 2;
-    bool chroma_loc_info_present_flag = false;
-    uint32_t chroma_sample_loc_type_top_field = 0, chroma_sample_loc_type_bottom_field = 0;
-    bool neutral_chroma_indication_flag = false, field_seq_flag = false, frame_field_info_present_flag = false;
-    bool default_display_window_flag = false;
-    uint32_t def_disp_win_left_offset = 0, def_disp_win_right_offset = 0;
-    uint32_t def_disp_win_top_offset = 0, def_disp_win_bottom_offset = 0;
-    bool vui_timing_info_present_flag = false;
-    uint32_t vui_num_units_in_tick = 0, vui_time_scale = 0;
-    bool vui_poc_proportional_to_timing_flag = false;
-    uint32_t vui_num_ticks_poc_diff_one_minus1 = 0;
-    bool vui_hrd_parameters_present_flag = false;
-    HrdParameters hrd_parameters;
-    bool bitstream_restriction_flag = false;
-    bool tiles_fixed_structure_flag = false, motion_vectors_over_pic_boundaries_flag = false;
-    bool restricted_ref_pic_lists_flag = false;
-    uint32_t min_spatial_segmentation_idc = 0, max_bytes_per_pic_denom = 0, max_bits_per_min_cu_denom = 0;
-    uint32_t log2_max_mv_length_horizontal = 0, log2_max_mv_length_vertical = 0;
-};
-void parseVuiParameters(BitstreamReader& r, NALUnit& unit, VuiParameters& vui, uint32_t sps_max_sub_layers_minus1);
+// vui_parameters(sps_max_sub_layers_minus1); its hrd_parameters() go to hrd.
+void parseVuiParameters(BitstreamReader& r, NALUnit& unit, bitstream::VuiParameters& vui, HrdParameters& hrd,
+                        uint32_t sps_max_sub_layers_minus1);
 
 // One short-term reference picture set with the picture lists derived from it.
 struct ShortTermRefPicSet {

@@ -25,7 +25,7 @@ uint64_t readSeiValue(BitstreamReader& r) {
 
 const HrdParameters* hrdOf(const SPS& sps) {
     if (sps.vui_parameters_present_flag && sps.vui.vui_hrd_parameters_present_flag)
-        return &sps.vui.hrd_parameters;
+        return &sps.hrd_parameters;
     return nullptr;
 }
 

@@ -20,9 +20,9 @@ uint32_t SPS::height() const {
 }
 
 double SPS::frameRate() const {
-    if (!vui_parameters_present_flag || !vui.vui_timing_info_present_flag || vui.vui_num_units_in_tick == 0)
+    if (!vui_parameters_present_flag || !vui.timing_info_present_flag || vui.num_units_in_tick == 0)
         return 0.0;
-    return static_cast<double>(vui.vui_time_scale) / vui.vui_num_units_in_tick;
+    return static_cast<double>(vui.time_scale) / vui.num_units_in_tick;
 }
 
 void SPS::parse(BitstreamReader& r, ParameterSets& maps) {
@@ -124,7 +124,7 @@ void SPS::parse(BitstreamReader& r, ParameterSets& maps) {
     strong_intra_smoothing_enabled_flag = r.getFlag();
     vui_parameters_present_flag = r.getFlag();
     if (vui_parameters_present_flag)
-        parseVuiParameters(r, *this, vui, sps_max_sub_layers_minus1);
+        parseVuiParameters(r, *this, vui, hrd_parameters, sps_max_sub_layers_minus1);
     sps_extension_present_flag = r.getFlag();
     if (sps_extension_present_flag) {
         sps_range_extension_flag = r.getFlag();

@@ -56,7 +56,9 @@ public:
     std::vector<bool> used_by_curr_pic_lt_sps_flag;
     bool sps_temporal_mvp_enabled_flag = false, strong_intra_smoothing_enabled_flag = false;
     bool vui_parameters_present_flag = false;
-    VuiParameters vui;
+    bitstream::VuiParameters vui;
+    // The VUI's hrd_parameters(), present when vui.vui_hrd_parameters_present_flag is set.
+    HrdParameters hrd_parameters;
     bool sps_extension_present_flag = false;
     bool sps_range_extension_flag = false, sps_multilayer_extension_flag = false;
     bool sps_3d_extension_flag = false, sps_scc_extension_flag = false;
