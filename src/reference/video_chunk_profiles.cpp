@@ -2,6 +2,7 @@
 
 #include "log/logger.h"
 #include "qt/movie_track.h"
+#include "reference/reference_sample_bytes.h"
 #include "reference/track_table_cursor.h"
 #include "scan/scan_buffer.h"
 
@@ -10,9 +11,6 @@
 
 namespace {
 
-// The reference is read through one window of this size; a sample larger
-// than the window cannot be read whole and its chunk is not learnt from.
-constexpr uint64_t kReferenceWindow = 8 * 1024 * 1024;
 // Plenty of chunks to see every layout a recorder uses, bounded for
 // hour-long references.
 constexpr uint32_t kMaxLearnChunks = 20000;
@@ -26,7 +24,7 @@ std::vector<ChunkProfile> learnVideoChunkProfiles(const MovieTrack& track, const
     if (samples.empty())
         return profiles;
     ScanBuffer file;
-    if (wholeSample && !file.open(fileName, kReferenceWindow))
+    if (wholeSample && !file.open(fileName, kReferenceReadWindow))
         return profiles;
     SamplesPerChunkCursor perChunk(track);
     const uint32_t chunks = uint32_t(std::min<size_t>(track.m_chunkOffsets.size(), kMaxLearnChunks));
@@ -43,7 +41,7 @@ std::vector<ChunkProfile> learnVideoChunkProfiles(const MovieTrack& track, const
             const int64_t n = samples[s].size;
             if (wholeSample) {
                 const uint8_t* data =
-                    n > 0 && uint64_t(n) <= kReferenceWindow ? file.get(samples[s].offset, int32_t(n)) : nullptr;
+                    n > 0 && uint64_t(n) <= kReferenceReadWindow ? file.get(samples[s].offset, int32_t(n)) : nullptr;
                 usable = data && file.available() >= n && wholeSample(data, n);
             } else {
                 usable = samples[s].isVideo() && n >= 1;

@@ -12,8 +12,24 @@ namespace {
 constexpr int64_t kSearchTail = 10;
 // Fewer bytes than this behind a sample cannot begin another one.
 constexpr int64_t kMinSampleBytes = 5;
+// A search looks this far ahead for the next chunk (beyond one interleave
+// cycle) before it gives up on the range, and never further than the cap.
+constexpr int64_t kMinSearchWindow = 1 << 20;
+constexpr int64_t kMaxSearchWindow = 128 * 1024 * 1024;
+constexpr int64_t kSearchReadSlack = 256;
 
 }  // namespace
+
+ChunkSearchSpan chunkSearchSpan(const std::vector<ChunkProfile>& chunks, int64_t videoStopGap, int64_t audioCycle) {
+    uint64_t largestChunk = 0;
+    for (const ChunkProfile& p : chunks)
+        largestChunk = std::max(largestChunk, p.maxSize);
+    const int64_t c = int64_t(std::min<uint64_t>(largestChunk, uint64_t(kMaxSearchWindow)));
+    ChunkSearchSpan span;
+    span.window = std::min(videoStopGap + audioCycle + std::max(c / 2, kMinSearchWindow), kMaxSearchWindow);
+    span.read = span.window + c + kSearchReadSlack;
+    return span;
+}
 
 ChunkSearch::ChunkSearch(const SampleCodec& codec, const std::vector<ChunkProfile>& chunks, int64_t gapLimit,
                          std::string logLabel)

@@ -13,6 +13,20 @@
 #include <string>
 #include <vector>
 
+// How far one search from a scan position looks for the next chunk, and how
+// many bytes it reads to do so.
+struct ChunkSearchSpan {
+    int64_t window = 0;  // starts tried lie in the first `window` bytes
+    int64_t read = 0;    // bytes wanted from the scan position
+};
+
+// The span for these chunk profiles: one interleave cycle (the padding the
+// reference leaves behind a video chunk, `videoStopGap`, and the audio bytes
+// of a cycle, `audioCycle`) plus half the largest chunk, at least 1 MiB and
+// at most 128 MiB in all; the read adds the largest chunk, so that a chunk
+// that starts at the end of the window is read whole.
+ChunkSearchSpan chunkSearchSpan(const std::vector<ChunkProfile>& chunks, int64_t videoStopGap, int64_t audioCycle);
+
 class ChunkSearch {
 public:
     // `chunks`: tried in their order. `gapLimit`: the most bytes allowed

@@ -12,6 +12,7 @@
 #include "qt/movie_track.h"
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
+#include "reference/reference_sample_bytes.h"
 #include "reference/video_chunk_profiles.h"
 #include "reference/video_parameters.h"
 
@@ -21,9 +22,6 @@
 
 namespace {
 
-// The reference is read through one window of this size; a sample larger
-// than the window cannot be read whole and is not learnt from.
-constexpr uint64_t kReferenceWindow = 8 * 1024 * 1024;
 // Learning looks at this many reference samples: plenty to see every layout
 // a recorder uses, bounded for hour-long references.
 constexpr size_t kMaxLearnSamples = 10000;
@@ -34,11 +32,6 @@ constexpr int64_t kMaxLearnSample = 64 * 1024 * 1024;
 // the reference shows after its video chunks, and its ceiling.
 constexpr int64_t kGapSlack = 4096;
 constexpr int64_t kMaxGapLimit = 65536;
-// A search looks this far ahead for the next chunk (beyond one interleave
-// cycle) before it gives up on the range, and never further than the cap.
-constexpr int64_t kMinSearchWindow = 1 << 20;
-constexpr int64_t kMaxSearchWindow = 128 * 1024 * 1024;
-constexpr int64_t kSearchReadSlack = 256;
 // A read shorter than this cannot hold a NAL length, header and slice start.
 constexpr int64_t kMinSearchRead = 9;
 // When the previous chunk's end is unknown, the audio before a chunk is
@@ -152,20 +145,10 @@ void AVC1Analyser::learnSamples() {
     const ReferenceInfo* ref = reference();
     if (!ref || ref->videoSamples().empty())
         return;
-    ScanBuffer file;
-    if (!file.open(ref->movieParameters().m_fileName, kReferenceWindow))
+    if (!visitReferenceSamples(ref->movieParameters().m_fileName, ref->videoSamples(), kMaxLearnSamples,
+                               kMinLearnSample, kMaxLearnSample,
+                               [this](const uint8_t* data, int64_t size) { m_profile.learn(data, size); }))
         return;
-    const std::vector<MediaSample>& samples = ref->videoSamples();
-    const size_t count = std::min(samples.size(), kMaxLearnSamples);
-    for (size_t i = 0; i < count; ++i) {
-        const int64_t size = samples[i].size;
-        if (size < kMinLearnSample || size > kMaxLearnSample)
-            continue;
-        const uint8_t* data = file.get(samples[i].offset, int32_t(size));
-        if (!data || file.available() < size)
-            continue;
-        m_profile.learn(data, size);
-    }
     m_profile.finishLearning();
     FLOG(LogLevel::Info) << "AVC1 reference sample profile classes=" << m_profile.classes().size()
                          << " sample_size=" << m_profile.minSampleSize() << ".." << m_profile.maxSampleSize()
@@ -235,14 +218,11 @@ bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (offset >= end)
         return false;
 
-    uint64_t largestChunk = 0;
-    for (const ChunkProfile& p : m_chunkProfiles)
-        largestChunk = std::max(largestChunk, p.maxSize);
     const int64_t g1 = ref ? int64_t(ref->layout().m_videoChunksStopGap) : 0;
     const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
-    const int64_t c = int64_t(std::min<uint64_t>(largestChunk, uint64_t(kMaxSearchWindow)));
-    const int64_t window = std::min(g1 + g2 + std::max(c / 2, kMinSearchWindow), kMaxSearchWindow);
-    const int64_t want = std::min(window + c + kSearchReadSlack, end - offset);
+    const ChunkSearchSpan span = chunkSearchSpan(m_chunkProfiles, g1, g2);
+    const int64_t window = span.window;
+    const int64_t want = std::min(span.read, end - offset);
     if (want < kMinSearchRead)
         return false;
 
