@@ -31,6 +31,17 @@ ChunkSearchSpan chunkSearchSpan(const std::vector<ChunkProfile>& chunks, int64_t
     return span;
 }
 
+const uint8_t* readSearchBytes(ScanBuffer& buffer, int64_t offset, int64_t want, ByteBlock& block, int64_t& n) {
+    if (uint64_t(want) <= buffer.capacity()) {
+        const uint8_t* data = buffer.get(offset, int32_t(want));
+        n = std::min<int64_t>(buffer.available(), want);
+        return data;
+    }
+    block = buffer.readBlock(offset, int32_t(want));
+    n = block.length();
+    return block.data();
+}
+
 ChunkSearch::ChunkSearch(const SampleCodec& codec, const std::vector<ChunkProfile>& chunks, int64_t gapLimit,
                          std::string logLabel)
     : m_codec(codec), m_chunks(chunks), m_gapLimit(gapLimit), m_logLabel(std::move(logLabel)) {

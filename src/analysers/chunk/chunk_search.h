@@ -8,6 +8,8 @@
 #include "analysers/chunk/chunk_candidate.h"
 #include "analysers/chunk/sample_codec.h"
 #include "reference/video_chunk_profiles.h"
+#include "scan/byte_block.h"
+#include "scan/scan_buffer.h"
 
 #include <cstdint>
 #include <string>
@@ -26,6 +28,12 @@ struct ChunkSearchSpan {
 // at most 128 MiB in all; the read adds the largest chunk, so that a chunk
 // that starts at the end of the window is read whole.
 ChunkSearchSpan chunkSearchSpan(const std::vector<ChunkProfile>& chunks, int64_t videoStopGap, int64_t audioCycle);
+
+// The `want` bytes a search reads from `offset` (fewer near the end of the
+// input; `n` says how many). Most searches fit the scan window, which is then
+// read only once per 8 MiB; larger ones get `block` of their own. Null when
+// nothing could be read. The pointer is good until the window moves.
+const uint8_t* readSearchBytes(ScanBuffer& buffer, int64_t offset, int64_t want, ByteBlock& block, int64_t& n);
 
 class ChunkSearch {
 public:

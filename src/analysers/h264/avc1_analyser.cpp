@@ -226,19 +226,9 @@ bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (want < kMinSearchRead)
         return false;
 
-    // Most searches fit the scan window, which is then read only once per
-    // 8 MiB; larger ones get a block of their own.
-    const uint8_t* data = nullptr;
     int64_t n = 0;
     ByteBlock block;
-    if (uint64_t(want) <= buffer.capacity()) {
-        data = buffer.get(offset, int32_t(want));
-        n = std::min<int64_t>(buffer.available(), want);
-    } else {
-        block = buffer.readBlock(offset, int32_t(want));
-        data = block.data();
-        n = block.length();
-    }
+    const uint8_t* data = readSearchBytes(buffer, offset, want, block, n);
     if (!data || n < kMinSearchRead)
         return false;
     const int64_t range = std::min(n, window);
