@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "analysers/chunk/chunk_search.h"
+#include "bitstream/h264/sample_units.h"
 #include "scan/scan_buffer.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
@@ -10,23 +12,19 @@
 #include "qt/movie_track.h"
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
-#include "reference/track_table_cursor.h"
+#include "reference/reference_sample_bytes.h"
+#include "reference/video_chunk_profiles.h"
 #include "reference/video_parameters.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <sstream>
 
 namespace {
 
-// The reference is read through one window of this size; a sample larger
-// than the window cannot be read whole and is not learnt from.
-constexpr uint64_t kReferenceWindow = 8 * 1024 * 1024;
-// Learning looks at this many reference samples and chunks: plenty to see
-// every layout a recorder uses, bounded for hour-long references.
+// Learning looks at this many reference samples: plenty to see every layout
+// a recorder uses, bounded for hour-long references.
 constexpr size_t kMaxLearnSamples = 10000;
-constexpr uint32_t kMaxLearnChunks = 20000;
 // Reference samples outside this range are damaged or not video frames.
 constexpr int64_t kMinLearnSample = 6;
 constexpr int64_t kMaxLearnSample = 64 * 1024 * 1024;
@@ -34,11 +32,6 @@ constexpr int64_t kMaxLearnSample = 64 * 1024 * 1024;
 // the reference shows after its video chunks, and its ceiling.
 constexpr int64_t kGapSlack = 4096;
 constexpr int64_t kMaxGapLimit = 65536;
-// A search looks this far ahead for the next chunk (beyond one interleave
-// cycle) before it gives up on the range, and never further than the cap.
-constexpr int64_t kMinSearchWindow = 1 << 20;
-constexpr int64_t kMaxSearchWindow = 128 * 1024 * 1024;
-constexpr int64_t kSearchReadSlack = 256;
 // A read shorter than this cannot hold a NAL length, header and slice start.
 constexpr int64_t kMinSearchRead = 9;
 // When the previous chunk's end is unknown, the audio before a chunk is
@@ -85,7 +78,7 @@ int64_t nextTopLevelAtom(ScanBuffer& buffer, int64_t from, int64_t end) {
 }  // namespace
 
 AVC1Analyser::AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo)
-    : AACAnalyser(repairState, scanInfo), m_interleave(*this, repairState, scanInfo) {
+    : AACAnalyser(repairState, scanInfo), m_interleave(repairState, scanInfo, "AVC1") {
     m_interleave.reset();
 }
 
@@ -119,6 +112,7 @@ void AVC1Analyser::prepare() {
     m_loggedPps.reset();
     m_reportedPps.reset();
     m_interleave.reset();
+    m_interleave.setAacChain(chainConfig());
     m_profile.clear();
     m_chunkProfiles.clear();
 
@@ -151,20 +145,10 @@ void AVC1Analyser::learnSamples() {
     const ReferenceInfo* ref = reference();
     if (!ref || ref->videoSamples().empty())
         return;
-    ScanBuffer file;
-    if (!file.open(ref->movieParameters().m_fileName, kReferenceWindow))
+    if (!visitReferenceSamples(ref->movieParameters().m_fileName, ref->videoSamples(), kMaxLearnSamples,
+                               kMinLearnSample, kMaxLearnSample,
+                               [this](const uint8_t* data, int64_t size) { m_profile.learn(data, size); }))
         return;
-    const std::vector<MediaSample>& samples = ref->videoSamples();
-    const size_t count = std::min(samples.size(), kMaxLearnSamples);
-    for (size_t i = 0; i < count; ++i) {
-        const int64_t size = samples[i].size;
-        if (size < kMinLearnSample || size > kMaxLearnSample)
-            continue;
-        const uint8_t* data = file.get(samples[i].offset, int32_t(size));
-        if (!data || file.available() < size)
-            continue;
-        m_profile.learn(data, size);
-    }
     m_profile.finishLearning();
     FLOG(LogLevel::Info) << "AVC1 reference sample profile classes=" << m_profile.classes().size()
                          << " sample_size=" << m_profile.minSampleSize() << ".." << m_profile.maxSampleSize()
@@ -179,54 +163,11 @@ void AVC1Analyser::learnSamples() {
 void AVC1Analyser::learnChunks() {
     const ReferenceInfo* ref = reference();
     const MovieTrack* track = ref ? ref->videoTrack() : nullptr;
-    if (!track || ref->videoSamples().empty())
+    if (!track)
         return;
-    ScanBuffer file;
-    if (!file.open(ref->movieParameters().m_fileName, kReferenceWindow))
-        return;
-    const std::vector<MediaSample>& samples = ref->videoSamples();
-    SamplesPerChunkCursor perChunk(*track);
-    const uint32_t chunks = uint32_t(std::min<size_t>(track->m_chunkOffsets.size(), kMaxLearnChunks));
-    size_t next = 0;  // index of the chunk's first sample in the list
-    for (uint32_t c = 1; c <= chunks && next < samples.size(); ++c) {
-        const uint32_t k = perChunk.samplesPerChunk(c);
-        const size_t first = next;
-        next += k;
-        if (k == 0 || next > samples.size())
-            continue;
-        uint64_t size = 0;
-        bool usable = true;
-        for (size_t s = first; s < next && usable; ++s) {
-            const int64_t n = samples[s].size;
-            const uint8_t* data = n > 0 && uint64_t(n) <= kReferenceWindow ? file.get(samples[s].offset, int32_t(n)) : nullptr;
-            usable = data && file.available() >= n && tileSample(data, n).exact;
-            size += uint64_t(n);
-        }
-        if (!usable)
-            continue;
-        auto it = std::find_if(m_chunkProfiles.begin(), m_chunkProfiles.end(),
-                               [k](const ChunkProfile& p) { return p.samples == k; });
-        if (it == m_chunkProfiles.end()) {
-            m_chunkProfiles.push_back(ChunkProfile{k, size, size, 1});
-        } else {
-            it->minSize = std::min(it->minSize, size);
-            it->maxSize = std::max(it->maxSize, size);
-            ++it->chunks;
-        }
-    }
-    std::ostringstream text;
-    for (size_t i = 0; i < m_chunkProfiles.size(); ++i) {
-        const ChunkProfile& p = m_chunkProfiles[i];
-        text << (i ? "," : "") << p.samples << "x:" << p.minSize << ".." << p.maxSize << "/" << p.chunks;
-    }
-    FLOG(LogLevel::Info) << "AVC1 reference chunk profiles=" << text.str();
-    // Chunks are tried from the most samples down. A recorder whose chunks
-    // hold 12 or 13 frames would otherwise have every 13-frame chunk taken
-    // as a 12-frame one when the 12 was met first, losing a frame per chunk
-    // and the audio count that goes with it. A larger profile cannot match a
-    // smaller chunk: the audio behind it is no sample.
-    std::stable_sort(m_chunkProfiles.begin(), m_chunkProfiles.end(),
-                     [](const ChunkProfile& a, const ChunkProfile& b) { return a.samples > b.samples; });
+    m_chunkProfiles = learnVideoChunkProfiles(
+        *track, ref->videoSamples(), ref->movieParameters().m_fileName,
+        [](const uint8_t* data, int64_t size) { return H264::tileSample(data, size).exact; }, "AVC1");
 }
 
 void AVC1Analyser::decideInterleavePhase() {
@@ -277,36 +218,23 @@ bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (offset >= end)
         return false;
 
-    uint64_t largestChunk = 0;
-    for (const ChunkProfile& p : m_chunkProfiles)
-        largestChunk = std::max(largestChunk, p.maxSize);
     const int64_t g1 = ref ? int64_t(ref->layout().m_videoChunksStopGap) : 0;
     const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
-    const int64_t c = int64_t(std::min<uint64_t>(largestChunk, uint64_t(kMaxSearchWindow)));
-    const int64_t window = std::min(g1 + g2 + std::max(c / 2, kMinSearchWindow), kMaxSearchWindow);
-    const int64_t want = std::min(window + c + kSearchReadSlack, end - offset);
+    const ChunkSearchSpan span = chunkSearchSpan(m_chunkProfiles, g1, g2);
+    const int64_t window = span.window;
+    const int64_t want = std::min(span.read, end - offset);
     if (want < kMinSearchRead)
         return false;
 
-    // Most searches fit the scan window, which is then read only once per
-    // 8 MiB; larger ones get a block of their own.
-    const uint8_t* data = nullptr;
     int64_t n = 0;
     ByteBlock block;
-    if (uint64_t(want) <= buffer.capacity()) {
-        data = buffer.get(offset, int32_t(want));
-        n = std::min<int64_t>(buffer.available(), want);
-    } else {
-        block = buffer.readBlock(offset, int32_t(want));
-        data = block.data();
-        n = block.length();
-    }
+    const uint8_t* data = readSearchBytes(buffer, offset, want, block, n);
     if (!data || n < kMinSearchRead)
         return false;
     const int64_t range = std::min(n, window);
 
     ChunkCandidate chunk;
-    const Avc1ChunkSearch search(m_profile, m_chunkProfiles, gapLimit());
+    const ChunkSearch search(m_profile, m_chunkProfiles, gapLimit(), "AVC1");
     const int64_t skipped = search.search(data, n, range, chunk);
     data = nullptr;  // emission reads the input and may move the window
     if (skipped < 0) {
@@ -349,9 +277,9 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
     m_interleave.updateFrameSizeRange();
 
     int64_t gapStart = int64_t(m_scanInfo->gapStart());
-    unsigned gapFlags = H264AudioInterleave::GapPlain;
+    unsigned gapFlags = AudioInterleave::GapPlain;
     if (gapStart < 1 || gapStart > chunk.offset) {
-        gapFlags = H264AudioInterleave::GapStartGuessed;
+        gapFlags = AudioInterleave::GapStartGuessed;
         const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
         const int64_t g3 = ref ? int64_t(ref->layout().m_audioChunksStopGap) : 0;
         gapStart = std::max<int64_t>(chunk.offset - (g2 + g3 + kAudioLookBack), 0);
@@ -419,7 +347,7 @@ void AVC1Analyser::finish(ScanBuffer& buffer) {
     // The media data may be followed by the movie's own atoms (an index that
     // survived, free space, user data): they are not audio.
     end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
-    m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, H264AudioInterleave::GapAtEnd);
+    m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, AudioInterleave::GapAtEnd);
     // The frames' own order counts, where they can be read, say when each is
     // shown; the reference's offsets stand only where they cannot.
     const double duration = m_interleave.timing().frameDuration;

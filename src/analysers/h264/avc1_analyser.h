@@ -7,11 +7,12 @@
 // avcC's PPS list complete.
 
 #include "analysers/audio/aac_analyser.h"
-#include "analysers/h264/avc1_chunk_search.h"
+#include "analysers/audio/audio_interleave.h"
+#include "analysers/chunk/chunk_candidate.h"
 #include "analysers/h264/avc1_composition_order.h"
 #include "analysers/h264/avc1_pps_clone.h"
 #include "analysers/h264/avc1_sample_profile.h"
-#include "analysers/audio/h264_audio_interleave.h"
+#include "reference/video_chunk_profiles.h"
 
 #include <cstdint>
 #include <string>
@@ -55,7 +56,7 @@ private:
     uint64_t videoSamplesCollected() const;
     int32_t referenceCompositionOffset(uint64_t index) const;
 
-    H264AudioInterleave m_interleave;
+    AudioInterleave m_interleave;
     Avc1CompositionOrder m_compositionOrder;
     Avc1SampleProfile m_profile;
     std::vector<ChunkProfile> m_chunkProfiles;

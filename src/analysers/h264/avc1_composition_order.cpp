@@ -1,7 +1,7 @@
 #include "analysers/h264/avc1_composition_order.h"
 
-#include "analysers/h264/avc1_sample_profile.h"
 #include "scan/scan_buffer.h"
+#include "bitstream/h264/picture_order_count.h"
 #include "bitstream/h264/picture_parameter_set.h"
 #include "bitstream/h264/sequence_parameter_set.h"
 #include "qt/qt_types.h"
@@ -43,10 +43,9 @@ bool Avc1CompositionOrder::configure(const H264Config& avc) {
         return false;
     // One order-count rule for the stream: that of its (first) SPS.
     const H264::SequenceParameterSet& first = spsList.front();
-    if ((first.pic_order_cnt_type != 0 && first.pic_order_cnt_type != 2) || !first.frame_mbs_only_flag)
+    if (!H264::PictureOrderCount::followed(first))
         return false;
-    m_pocType = first.pic_order_cnt_type;
-    m_log2MaxPocLsb = first.log2_max_pic_order_cnt_lsb_minus4 + 4;
+    m_sps = first;
     m_declaredDelay = 0;
     if (first.vui_parameters_present_flag && first.vui.bitstream_restriction_flag)
         m_declaredDelay = std::min<int64_t>(first.vui.max_num_reorder_frames, kMaxReorder);
@@ -59,7 +58,7 @@ bool Avc1CompositionOrder::configure(const H264Config& avc) {
         auto sps = std::find_if(spsList.begin(), spsList.end(), [&](const H264::SequenceParameterSet& s) {
             return s.seq_parameter_set_id == pps.seq_parameter_set_id;
         });
-        if (sps == spsList.end() || sps->pic_order_cnt_type != m_pocType || pps.pic_parameter_set_id >= kPpsIds)
+        if (sps == spsList.end() || sps->pic_order_cnt_type != m_sps.pic_order_cnt_type || pps.pic_parameter_set_id >= kPpsIds)
             continue;
         m_contexts[pps.pic_parameter_set_id] = H264::SliceContext::from(*sps, pps);
         m_present[pps.pic_parameter_set_id] = true;
@@ -107,8 +106,7 @@ size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
     if (!m_ready || frameDuration <= 0)
         return 0;
     std::vector<Picture> pictures;
-    const int64_t maxLsb = int64_t(1) << m_log2MaxPocLsb;
-    int64_t prevMsb = 0, prevLsb = 0;
+    H264::PictureOrderCount orderCount(m_sps);
     for (size_t i = 0; i < samples.size(); ++i) {
         if (!samples[i].isVideo())
             continue;
@@ -117,22 +115,7 @@ size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         bool reference = false;
         uint32_t lsb = 0;
         p.readable = readPicture(input, samples[i], p.idr, reference, lsb);
-        if (p.readable && m_pocType == 0) {
-            if (p.idr)
-                prevMsb = prevLsb = 0;
-            // The order count's high part follows the wraps of its low part
-            // from one reference picture to the next.
-            int64_t msb = prevMsb;
-            if (int64_t(lsb) < prevLsb && prevLsb - int64_t(lsb) >= maxLsb / 2)
-                msb = prevMsb + maxLsb;
-            else if (int64_t(lsb) > prevLsb && int64_t(lsb) - prevLsb > maxLsb / 2)
-                msb = prevMsb - maxLsb;
-            p.poc = msb + int64_t(lsb);
-            if (reference)
-                prevMsb = msb, prevLsb = lsb;
-        } else {
-            p.poc = int64_t(pictures.size());  // order count type 2: shown in decode order
-        }
+        p.poc = p.readable ? orderCount.next(p.idr, reference, lsb) : orderCount.skip();
         pictures.push_back(p);
     }
 

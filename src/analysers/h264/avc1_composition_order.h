@@ -6,6 +6,7 @@
 // The picture order count in each first slice says where the frame is shown.
 
 #include "scan/media_sample.h"
+#include "bitstream/h264/sequence_parameter_set.h"
 #include "bitstream/h264/slice_header.h"
 
 #include <cstddef>
@@ -41,8 +42,8 @@ private:
                      uint32_t& pocLsb) const;
 
     bool m_ready = false;
-    uint32_t m_pocType = 0;
-    uint32_t m_log2MaxPocLsb = 4;
+    // The first SPS of the avcC: its order count rules hold for the stream.
+    H264::SequenceParameterSet m_sps;
     // Frames the decoder holds back before showing the first one, as the
     // SPS declares it (max_num_reorder_frames); players and muxers start
     // the timeline that late, so the offsets do too.

@@ -9,16 +9,9 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 // pic_parameter_set_id values go up to 255.
 using PpsIdSet = std::bitset<256>;
-
-// The PPS unit `src` (header byte first) with its pic_parameter_set_id
-// rewritten as `newId`; every later bit copied unchanged, the last byte
-// filled with zero bits and trailing zero bytes dropped. False when the
-// source is too short to hold an id.
-bool clonePpsWithId(const uint8_t* src, size_t size, uint32_t newId, std::vector<uint8_t>& out);
 
 // Adds to `avc` a clone for every id in `referenced` that it lacks, logging
 // what it did; problems are reported once per id through `reported`.

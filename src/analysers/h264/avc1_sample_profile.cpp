@@ -1,5 +1,6 @@
 #include "analysers/h264/avc1_sample_profile.h"
 
+#include "bitstream/h264/sample_units.h"
 #include "bitstream/h264/slice_header.h"
 
 #include <algorithm>
@@ -7,9 +8,6 @@
 
 namespace {
 
-// A sample is never split into more units than this; the walk stops there
-// rather than trusting an endless run of tiny units.
-constexpr uint32_t kMaxTilingUnits = 512;
 // A sample measured in the damaged input may not take more units than this
 // before it fits a class.
 constexpr uint32_t kMaxMeasureUnits = 256;
@@ -35,54 +33,10 @@ bool closesAccessUnit(uint8_t type) { return type == 10 || type == 11; }
 
 }  // namespace
 
-bool nalPayloadClean(const uint8_t* unit, uint32_t length) {
-    if (length == 0 || unit[length - 1] == 0)
-        return false;
-    // Every forbidden sequence begins with two zero bytes; zeros are rare in
-    // coded data, so jumping from zero to zero is quick.
-    const uint8_t* p = unit;
-    const uint8_t* const end = unit + length;
-    while (end - p >= 3) {
-        const uint8_t* zero = static_cast<const uint8_t*>(std::memchr(p, 0, size_t(end - p - 2)));
-        if (!zero)
-            return true;
-        if (zero[1] == 0 && zero[2] <= 2)
-            return false;
-        p = zero + 1;
-    }
-    return true;
-}
-
-SampleTiling tileSample(const uint8_t* data, int64_t size) {
-    SampleTiling t;
-    if (size < 5)
-        return t;
-    int64_t pos = 0;
-    while (size - pos >= 5 && t.units < kMaxTilingUnits) {
-        NalUnitCheck nal;
-        if (!nalUnitCheck(data + pos, size - pos, nal))
-            return t;
-        if (t.units == 0) {
-            t.firstUnitLength = nal.length;
-            t.firstUnitType = nal.type;
-        }
-        if (nal.slice && t.firstSliceLength == 0) {
-            t.firstSliceLength = nal.length;
-            t.firstSliceType = nal.type;
-            t.firstSliceOffset = pos;
-        }
-        t.slices += nal.slice;
-        ++t.units;
-        pos += int64_t(nal.length) + 4;
-    }
-    t.exact = pos == size;
-    return t;
-}
-
 void Avc1SampleProfile::clear() { *this = Avc1SampleProfile(); }
 
 bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
-    const SampleTiling t = tileSample(data, size);
+    const H264::SampleTiling t = H264::tileSample(data, size);
     if (!t.exact || t.units == 0 || t.firstSliceLength == 0)
         return false;
 
@@ -100,33 +54,22 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
     for (int64_t pos = 0; pos + 5 <= size && m_payloadsClean;) {
         const uint32_t length = (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) |
                                 (uint32_t(data[pos + 2]) << 8) | data[pos + 3];
-        m_payloadsClean = nalPayloadClean(data + pos + 4, length);
+        m_payloadsClean = H264::nalPayloadClean(data + pos + 4, length);
         pos += int64_t(length) + 4;
     }
 
     const uint32_t sampleSize = uint32_t(size);
     auto cls = std::find_if(m_classes.begin(), m_classes.end(),
-                            [&](const SampleProfileClass& c) { return c.key == t.firstSliceType; });
+                            [&](const Avc1SampleClass& c) { return c.key == t.firstSliceType; });
     if (cls == m_classes.end()) {
-        SampleProfileClass c;
+        Avc1SampleClass c;
         c.key = t.firstSliceType;
-        c.minSize = c.maxSize = sampleSize;
-        c.minFirstSlice = c.maxFirstSlice = t.firstSliceLength;
-        c.minUnits = c.maxUnits = t.units;
-        c.maxSlices = t.slices;
         m_classes.push_back(c);
         cls = m_classes.end() - 1;
-    } else {
-        cls->minSize = std::min(cls->minSize, sampleSize);
-        cls->maxSize = std::max(cls->maxSize, sampleSize);
-        cls->minFirstSlice = std::min(cls->minFirstSlice, t.firstSliceLength);
-        cls->maxFirstSlice = std::max(cls->maxFirstSlice, t.firstSliceLength);
-        cls->minUnits = std::min(cls->minUnits, t.units);
-        cls->maxUnits = std::max(cls->maxUnits, t.units);
-        cls->maxSlices = std::max(cls->maxSlices, t.slices);
     }
+    cls->add(sampleSize, t.firstSliceLength, t.units);
+    cls->maxSlices = std::max(cls->maxSlices, t.slices);
     m_maxSlices = std::max(m_maxSlices, t.slices);
-    ++cls->samples;
     const uint8_t* slice = data + t.firstSliceOffset + 4;
     cls->headerBytes.set(slice[0]);
     H264::SliceHeaderStart start;
@@ -175,13 +118,13 @@ bool Avc1SampleProfile::classFit(uint8_t type, uint32_t firstSlice, uint32_t sli
         return false;
     // A recorder cuts its pictures into as many slices as its settings say,
     // whatever the kind of picture; the most any class used is the bound.
-    for (const SampleProfileClass& c : m_classes)
+    for (const Avc1SampleClass& c : m_classes)
         if (c.key == type)
             return slices <= m_maxSlices;
     return false;
 }
 
-bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, const NalUnitCheck& nal, uint32_t slices) const {
+bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, const H264::NalUnitCheck& nal, uint32_t slices) const {
     if (opensAccessUnit(nal.type))
         return true;
     if (!nal.slice)
@@ -203,7 +146,7 @@ bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
     if (m_firstSliceAtZero && start.first_mb_in_slice != 0)
         return false;
     const uint8_t type = nal[0] & 0x1F;
-    for (const SampleProfileClass& c : m_classes)
+    for (const Avc1SampleClass& c : m_classes)
         if (c.key == type && c.headerBytes.test(nal[0]) && c.sliceTypes.test(start.slice_type))
             return true;
     return false;
@@ -226,13 +169,13 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     int64_t lastFit = 0;
     auto endHere = [&](int64_t end) { return classFit(sliceType, sliceLength, slices) ? end : 0; };
     while (n - pos >= 5 && units < kMaxMeasureUnits) {
-        NalUnitCheck nal;
+        H264::NalUnitCheck nal;
         // A unit that cannot belong to a sample ends it.
-        if (!nalUnitCheck(data + pos, n - pos, nal))
+        if (!H264::nalUnitCheck(data + pos, n - pos, nal))
             return slices ? endHere(pos) : 0;
         if (slices && !m_fast && beginsNextPicture(data + pos, nal, slices))
             return endHere(pos);
-        if (m_payloadsClean && !nalPayloadClean(data + pos + 4, nal.length))
+        if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))
             return slices ? endHere(pos) : 0;
         ++units;
         if (nal.slice && sliceLength == 0) {
@@ -260,4 +203,16 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     }
     // The data ran out (or the unit cap was reached) inside the sample.
     return m_fast ? lastFit : (slices ? endHere(pos) : 0);
+}
+
+int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const {
+    H264::NalUnitCheck nal;
+    for (int64_t i = from; i <= last; ++i)
+        if (H264::nalUnitCheck(data + i, n - i, nal))
+            return i;
+    return -1;
+}
+
+int32_t Avc1SampleProfile::parameterSetId(const uint8_t* sample, int64_t size) const {
+    return H264::firstSlicePpsId(sample, size);
 }

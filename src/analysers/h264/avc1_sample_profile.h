@@ -6,103 +6,26 @@
 // recorders that begin every frame the same way, which byte prefixes
 // ("anchors") start a sample.
 
+#include "analysers/chunk/sample_class.h"
+#include "analysers/chunk/sample_codec.h"
+#include "bitstream/h264/sample_units.h"
+
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// Result of testing one length-prefixed NAL unit.
-struct NalUnitCheck {
-    uint32_t length = 0;  // without the 4 length bytes
-    uint8_t type = 0;     // nal_unit_type
-    bool slice = false;   // type 1 or 5
-};
-
-// Tests the length-prefixed NAL unit at `data` with `n` bytes available. Only
-// units that can make up a sample stored with out-of-band parameter sets
-// pass: slices (types 1, 5) of 32 to 1,499,999 bytes, and SEI, access unit
-// delimiter, end of sequence/stream and SPS extension units of at most 799
-// bytes. This runs at every offset of a candidate search, so it is a few
-// comparisons on the bytes given.
-inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
-    // A length larger than this cannot be one slice of any frame a recorder
-    // writes; rejecting it early keeps random bytes from passing.
-    constexpr uint32_t kMaxNalLength = 1500000;
-    constexpr uint32_t kMinSliceLength = 32;      // smaller "slices" are chance matches in audio data
-    constexpr uint32_t kMaxSliceLength = 1499999;
-    constexpr uint32_t kMaxSideUnitLength = 799;  // SEI, AUD and the like are short
-    if (n < 5)
-        return false;
-    const uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
-    if (length == 0 || length > kMaxNalLength || int64_t(length) + 4 > n)
-        return false;
-    const uint8_t header = data[4];
-    if (header & 0x80)  // forbidden_zero_bit
-        return false;
-    const uint8_t type = header & 0x1F;
-    const bool slice = (header & 0x1B) == 1;  // types 1 and 5
-    if (slice) {
-        if (length < kMinSliceLength || length > kMaxSliceLength)
-            return false;
-    } else {
-        if (!((type >= 2 && type <= 13) || type == 19) || length > kMaxSideUnitLength)
-            return false;
-        // Data partitions, in-band SPS/PPS, filler and auxiliary slices never
-        // occur in the samples we can rebuild.
-        if (type <= 4 || type == 7 || type == 8 || type == 12 || type == 19)
-            return false;
-    }
-    out.length = length;
-    out.type = type;
-    out.slice = slice;
-    return true;
-}
-
-// Does the NAL unit at `unit` (header byte first, `length` bytes) keep the
-// byte rules of H.264's NAL unit syntax: no 0x000000, 0x000001 or 0x000002
-// at any position (emulation prevention) and a last byte other than 0x00?
-// Audio or other data that passed the length test almost never does over
-// more than a few hundred bytes. Reads the whole unit.
-bool nalPayloadClean(const uint8_t* unit, uint32_t length);
-
-// How a buffer that should be exactly one sample splits into NAL units.
-struct SampleTiling {
-    bool exact = false;          // the units end exactly at the sample end
-    uint32_t units = 0;
-    uint32_t firstUnitLength = 0;
-    uint8_t firstUnitType = 0;
-    uint32_t firstSliceLength = 0;  // 0: no slice
-    uint8_t firstSliceType = 0;
-    int64_t firstSliceOffset = 0;   // of its length prefix
-    uint32_t slices = 0;
-};
-
-// Walks the NAL units of a `size`-byte sample (at least 5 bytes, at most 512
-// units).
-SampleTiling tileSample(const uint8_t* data, int64_t size);
-
 // Reference samples whose first slice has one nal_unit_type.
-struct SampleProfileClass {
-    uint8_t key = 0;  // type of the first slice
-    uint32_t minSize = 0, maxSize = 0;
-    uint32_t minFirstSlice = 0, maxFirstSlice = 0;
-    uint32_t minUnits = 0, maxUnits = 0;
+struct Avc1SampleClass : SampleClass {
     uint32_t maxSlices = 0;  // slices of one sample
-    uint32_t samples = 0;
     // How the first slices of the class begin: their NAL header bytes
     // (nal_ref_idc with the type) and slice_type values.
     std::bitset<256> headerBytes;
     std::bitset<10> sliceTypes;
 };
 
-// A byte string that begins reference samples.
-struct SampleAnchor {
-    std::vector<uint8_t> bytes;
-    uint32_t count = 0;
-};
-
 // Everything learnt from the reference's samples.
-class Avc1SampleProfile {
+class Avc1SampleProfile : public SampleCodec {
 public:
     // Forget everything learnt.
     void clear();
@@ -134,11 +57,17 @@ public:
     // Without anchors the sample ends where the next access unit begins (an
     // access unit delimiter, an SEI, a slice of a new picture) or where the
     // bytes stop being NAL units that a sample can hold.
-    int64_t measureSample(const uint8_t* data, int64_t n) const;
+    int64_t measureSample(const uint8_t* data, int64_t n) const override;
+
+    // The chunk search's view: NAL unit test, anchors, PPS id.
+    int64_t nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const override;
+    bool continuesAt(const uint8_t* data, int64_t n) const override { return anchorTest(data, n); }
+    bool beginsAfterPadding(const uint8_t* data, int64_t n) const override { return anchorAt(data, n) > 0; }
+    int32_t parameterSetId(const uint8_t* sample, int64_t size) const override;
 
     bool empty() const { return m_classes.empty(); }
     bool fast() const { return m_fast; }
-    const std::vector<SampleProfileClass>& classes() const { return m_classes; }
+    const std::vector<Avc1SampleClass>& classes() const { return m_classes; }
     const std::vector<SampleAnchor>& anchors() const { return m_anchors; }
     uint32_t samplesUsed() const { return m_samplesUsed; }
     // Share of the used samples that begin with a kept anchor, in tenths of a percent.
@@ -156,9 +85,9 @@ public:
 private:
     // Does the unit at `data` (which passed the NAL unit test) begin the
     // next access unit, given `slices` slices of the current one so far?
-    bool beginsNextPicture(const uint8_t* data, const NalUnitCheck& nal, uint32_t slices) const;
+    bool beginsNextPicture(const uint8_t* data, const H264::NalUnitCheck& nal, uint32_t slices) const;
 
-    std::vector<SampleProfileClass> m_classes;
+    std::vector<Avc1SampleClass> m_classes;
     std::vector<SampleAnchor> m_anchorCounts;  // every key seen while learning
     std::vector<SampleAnchor> m_anchors;       // the kept anchors, most frequent first
     uint32_t m_samplesUsed = 0;

@@ -1,6 +1,5 @@
-#include "analysers/audio/h264_audio_interleave.h"
+#include "analysers/audio/audio_interleave.h"
 
-#include "analysers/audio/aac_analyser.h"
 #include "analysers/audio/mpeg_audio_frame.h"
 #include "scan/scan_buffer.h"
 #include "analysers/core/scan_info.h"
@@ -47,7 +46,7 @@ constexpr int32_t kAudioWordNone = -1;
 
 }  // namespace
 
-void H264AudioInterleave::reset() {
+void AudioInterleave::reset() {
     m_videoSinceAudio = 0;
     m_carry = 0;
     m_minFrameSize = kMinAudioFrame;
@@ -56,7 +55,7 @@ void H264AudioInterleave::reset() {
     m_lastSize = 0;
 }
 
-InterleaveTiming H264AudioInterleave::timing() const {
+InterleaveTiming AudioInterleave::timing() const {
     InterleaveTiming t;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const MovieTrack* audioTrack = ref ? ref->audioTrack(0) : nullptr;
@@ -82,7 +81,7 @@ InterleaveTiming H264AudioInterleave::timing() const {
     return t;
 }
 
-bool H264AudioInterleave::mpegAudio() const {
+bool AudioInterleave::mpegAudio() const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!ref)
         return false;
@@ -91,7 +90,7 @@ bool H264AudioInterleave::mpegAudio() const {
            (audio.m_codec == "mp4a" && (audio.m_esds.m_objectType & ~0x02) == kMpegAudioObjectType);
 }
 
-int64_t H264AudioInterleave::expectedFrames(uint32_t videoSamples, const InterleaveTiming& t, double carry) {
+int64_t AudioInterleave::expectedFrames(uint32_t videoSamples, const InterleaveTiming& t, double carry) {
     if (videoSamples == 0 || t.frameDuration <= 0 || t.videoTimescale <= 0 || t.audioRate <= 0 ||
         t.samplesPerFrame <= 0)
         return 0;
@@ -99,13 +98,13 @@ int64_t H264AudioInterleave::expectedFrames(uint32_t videoSamples, const Interle
     return e > 0 ? int64_t(e) : 0;
 }
 
-double H264AudioInterleave::carryAfter(uint32_t videoSamples, const InterleaveTiming& t, double carry, int64_t k) {
+double AudioInterleave::carryAfter(uint32_t videoSamples, const InterleaveTiming& t, double carry, int64_t k) {
     if (t.frameDuration <= 0 || t.videoTimescale <= 0 || t.audioRate <= 0 || t.samplesPerFrame <= 0)
         return carry - double(k);
     return videoSamples * t.frameDuration * t.audioRate / t.videoTimescale / t.samplesPerFrame + carry - double(k);
 }
 
-int64_t H264AudioInterleave::tolerance(const InterleaveTiming& t) {
+int64_t AudioInterleave::tolerance(const InterleaveTiming& t) {
     // Without a rate nobody can tell a tenth of a second; five frames is
     // about that for the common 44.1 / 48 kHz AAC.
     constexpr int64_t kToleranceWithoutRate = 5;
@@ -115,14 +114,14 @@ int64_t H264AudioInterleave::tolerance(const InterleaveTiming& t) {
     return std::max<int64_t>(int64_t(std::floor(t.audioRate * 0.1 / spf + 0.5)), 1);
 }
 
-int64_t H264AudioInterleave::framesToTake(int64_t found, int64_t expected, int64_t tol) {
+int64_t AudioInterleave::framesToTake(int64_t found, int64_t expected, int64_t tol) {
     const int64_t drift = found - expected;
     if (std::llabs(drift) <= tol)
         return found;
     return found > expected ? std::min(found, expected + tol) : expected;
 }
 
-int64_t H264AudioInterleave::resyncScore(int64_t k, int64_t t, int64_t j, int64_t expected, int64_t expectedSize,
+int64_t AudioInterleave::resyncScore(int64_t k, int64_t t, int64_t j, int64_t expected, int64_t expectedSize,
                                          bool stoppedOutOfRange) {
     int64_t score = 1000 * k + t;
     if (expected > 0)
@@ -135,7 +134,7 @@ int64_t H264AudioInterleave::resyncScore(int64_t k, int64_t t, int64_t j, int64_
     return score;
 }
 
-void H264AudioInterleave::updateFrameSizeRange() {
+void AudioInterleave::updateFrameSizeRange() {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!ref || ref->audioSamples().empty()) {
         m_minFrameSize = kMinAudioFrame;
@@ -154,25 +153,25 @@ void H264AudioInterleave::updateFrameSizeRange() {
     m_maxFrameSize = std::max<uint64_t>(2 * hi, m_minFrameSize);
 }
 
-void H264AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
+void AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
     addAudioSample(*m_repairState, input, offset, int32_t(size), kAudioWordNone);
     m_lastOffset = offset;
     m_lastSize = size;
 }
 
-bool H264AudioInterleave::repeatLast(ScanBuffer& input) {
+bool AudioInterleave::repeatLast(ScanBuffer& input) {
     if (m_lastSize <= 0 || m_lastOffset < 0 || m_lastOffset + m_lastSize > input.fileSize())
         return false;
     addAudioSample(*m_repairState, input, m_lastOffset, int32_t(m_lastSize), kAudioWordNone);
     return true;
 }
 
-void H264AudioInterleave::takeCarry(int64_t k) {
+void AudioInterleave::takeCarry(int64_t k) {
     m_carry = carryAfter(m_videoSinceAudio, timing(), m_carry, k);
     m_videoSinceAudio = 0;
 }
 
-bool H264AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide,
+bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide,
                                  bool mpeg, FrameChain& out) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t g2 = ref ? ref->layout().m_audioChunksSizeAll : 0;
@@ -213,7 +212,7 @@ bool H264AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int
             if (runBytes < 4 || mpegAudioFrameLength(block.data() + j) == 0)
                 continue;
             mp3FrameChain(block.data() + j, int32_t(runBytes), from + j, chain);
-        } else if (m_frames.aacFrameChain(block.data() + j, int32_t(runBytes), from + j, chain) < 0) {
+        } else if (aacFrameChain(m_aacChain, block.data() + j, int32_t(runBytes), from + j, chain) < 0) {
             return false;  // no decoder: no candidate can do better
         }
         const size_t frames = frameCount(chain);
@@ -242,13 +241,13 @@ bool H264AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int
     }
     if (best == kNoScore || out.size() < 2)
         return false;
-    FLOG(LogLevel::Info) << "AVC1a resync ofs=" << out.front() << " consumed=" << chainBytes(out)
+    FLOG(LogLevel::Info) << m_logLabel << "a resync ofs=" << out.front() << " consumed=" << chainBytes(out)
                          << " samples=" << frameCount(out) << " expected_samples=" << expected
                          << " expected_size=" << g2;
     return true;
 }
 
-void H264AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
+void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -276,7 +275,7 @@ void H264AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, un
         if (expected > 0 && m_lastSize > 0 && m_lastOffset + m_lastSize <= input.fileSize()) {
             for (int64_t i = 0; i < expected; ++i)
                 repeatLast(input);
-            FLOG(LogLevel::Info) << "AVC1a filled missing chunk samples=" << expected << " ofs=" << m_lastOffset
+            FLOG(LogLevel::Info) << m_logLabel << "a filled missing chunk samples=" << expected << " ofs=" << m_lastOffset
                                  << " size=" << m_lastSize;
             takeCarry(expected);
         }
@@ -294,7 +293,7 @@ void H264AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, un
         for (size_t f = 0; f + 1 < run.size(); ++f) {
             const int64_t size = run[f + 1] - run[f];
             if (uint64_t(size) < m_minFrameSize || uint64_t(size) > m_maxFrameSize) {
-                FLOG(LogLevel::Info) << "AVC1a skipped ofs=" << run[f] << " size=" << size << " range=["
+                FLOG(LogLevel::Info) << m_logLabel << "a skipped ofs=" << run[f] << " size=" << size << " range=["
                                      << m_minFrameSize << "," << m_maxFrameSize << "]";
                 dropped = true;
                 continue;
@@ -329,12 +328,12 @@ void H264AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, un
     int64_t emitted = 0;
     for (; emitted < std::min(found, take); ++emitted) {
         emit(input, kept[size_t(emitted)].first, kept[size_t(emitted)].second);
-        FLOG(LogLevel::Info) << "AVC1a at " << kept[size_t(emitted)].first << "  size=" << kept[size_t(emitted)].second
+        FLOG(LogLevel::Info) << m_logLabel << "a at " << kept[size_t(emitted)].first << "  size=" << kept[size_t(emitted)].second
                              << "  sync=" << emitted + 1 << "/" << take << "  expected=" << expected
                              << "  drift=" << drift;
     }
     if (found > emitted)
-        FLOG(LogLevel::Info) << "AVC1a skipped tail samples=" << found - emitted << " expected_samples=" << expected
+        FLOG(LogLevel::Info) << m_logLabel << "a skipped tail samples=" << found - emitted << " expected_samples=" << expected
                              << " tolerance=" << tol;
     while (emitted < take) {
         if (!repeatLast(input)) {
@@ -342,13 +341,13 @@ void H264AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, un
             break;
         }
         ++emitted;
-        FLOG(LogLevel::Info) << "AVC1a filled sample " << emitted << "/" << take << " expected=" << expected
+        FLOG(LogLevel::Info) << m_logLabel << "a filled sample " << emitted << "/" << take << " expected=" << expected
                              << " ofs=" << m_lastOffset << " size=" << m_lastSize;
     }
     if (emitted == 0)
         return;
     if (expected > take)
-        FLOG(LogLevel::Info) << "AVC1a short chunk emitted=" << take << " expected=" << expected;
+        FLOG(LogLevel::Info) << m_logLabel << "a short chunk emitted=" << take << " expected=" << expected;
     takeCarry(take);
     // After an intact gap the recording itself has shown where audio and
     // video stand; what is left of the prediction is its rounding, not a
@@ -357,7 +356,7 @@ void H264AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, un
         m_carry = std::clamp(m_carry, -double(tol), double(tol));
 }
 
-void H264AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;
     // As with AAC, no video since the last audio means no audio is due (the
@@ -379,12 +378,12 @@ void H264AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsig
     if (size < 1 || a + size > input.fileSize())
         return;
     addAudioSample(*m_repairState, input, a, int32_t(size), kAudioWordNone);
-    FLOG(LogLevel::Info) << "AVC1pcm at " << a << "  size=" << size << "  gap=" << (b - a);
+    FLOG(LogLevel::Info) << m_logLabel << "pcm at " << a << "  size=" << size << "  gap=" << (b - a);
     m_videoSinceAudio = 0;
     m_carry = 0;
 }
 
-void H264AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < kMinGap)
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();

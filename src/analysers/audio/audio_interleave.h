@@ -1,17 +1,19 @@
 #pragma once
-// The audio between H.264 video chunks. When a video chunk is taken, the
+// The audio between video chunks, for every video analyser that finds its
+// samples chunk by chunk (H.264 and HEVC). When a video chunk is taken, the
 // bytes between the previous video and the new chunk hold the audio of that
 // interval. How many audio frames they should give follows from the video
 // frames emitted since the last audio, so audio and video stay in step over
 // the whole file: drift is padded with copies of the last good frame or
 // trimmed, within a tenth of a second.
 
+#include "analysers/audio/aac_frame_chain.h"
 #include "analysers/audio/frame_chain.h"
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
-class AACAnalyser;
 class ScanBuffer;
 struct RepairState;
 struct ScanInfo;
@@ -25,13 +27,18 @@ struct InterleaveTiming {
     bool rateKnown = false;
 };
 
-class H264AudioInterleave {
+class AudioInterleave {
 public:
-    H264AudioInterleave(AACAnalyser& frames, RepairState* repairState, ScanInfo* scanInfo)
-        : m_frames(frames), m_repairState(repairState), m_scanInfo(scanInfo) {}
+    // `logLabel` names the video codec in the log lines ("AVC1" gives
+    // "AVC1a ..." for frames and "AVC1pcm ..." for PCM blocks).
+    AudioInterleave(RepairState* repairState, ScanInfo* scanInfo, std::string logLabel)
+        : m_repairState(repairState), m_scanInfo(scanInfo), m_logLabel(std::move(logLabel)) {}
 
     // Forget everything (a new scan).
     void reset();
+    // The reference's AAC configuration that AAC gaps are decoded with; set
+    // before the first gap (its bytes must outlive the gaps).
+    void setAacChain(const AacChainConfig& config) { m_aacChain = config; }
     // One more video sample emitted since the last audio.
     void countVideoSample() { ++m_videoSinceAudio; }
     // The accepted audio frame size range, from the reference's audio samples.
@@ -84,9 +91,10 @@ private:
     void emit(ScanBuffer& input, int64_t offset, int64_t size);
     void takeCarry(int64_t k);
 
-    AACAnalyser& m_frames;
     RepairState* m_repairState;
     ScanInfo* m_scanInfo;
+    std::string m_logLabel;
+    AacChainConfig m_aacChain;
 
     uint32_t m_videoSinceAudio = 0;  // V
     double m_carry = 0;

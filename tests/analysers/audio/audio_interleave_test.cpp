@@ -2,7 +2,7 @@
 // of the stand-alone audio analyser.
 
 #include "analysers/audio/aac_analyser.h"
-#include "analysers/audio/h264_audio_interleave.h"
+#include "analysers/audio/audio_interleave.h"
 #include "scan/scan_buffer.h"
 #include "output/repair_state.h"
 #include "reference/audio_parameters.h"
@@ -25,48 +25,48 @@ InterleaveTiming timing25fps(double rate) {
 
 }  // namespace
 
-TEST(H264AudioInterleave, ExpectedFramesAndCarry) {
+TEST(AudioInterleave, ExpectedFramesAndCarry) {
     const InterleaveTiming t = timing25fps(48000);
     // 12 frames of 25 fps are 0.48 s: 22.5 AAC frames at 48 kHz.
-    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, t, 0), 22);
-    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, t, 0.5), 23);
-    EXPECT_DOUBLE_EQ(H264AudioInterleave::carryAfter(12, t, 0, 22), 0.5);
-    EXPECT_DOUBLE_EQ(H264AudioInterleave::carryAfter(12, t, 0.5, 23), 0.0);
+    EXPECT_EQ(AudioInterleave::expectedFrames(12, t, 0), 22);
+    EXPECT_EQ(AudioInterleave::expectedFrames(12, t, 0.5), 23);
+    EXPECT_DOUBLE_EQ(AudioInterleave::carryAfter(12, t, 0, 22), 0.5);
+    EXPECT_DOUBLE_EQ(AudioInterleave::carryAfter(12, t, 0.5, 23), 0.0);
     // A large debt never makes the expectation negative.
-    EXPECT_EQ(H264AudioInterleave::expectedFrames(1, t, -10), 0);
+    EXPECT_EQ(AudioInterleave::expectedFrames(1, t, -10), 0);
     // No video, or an unknown value, expects nothing.
-    EXPECT_EQ(H264AudioInterleave::expectedFrames(0, t, 3), 0);
+    EXPECT_EQ(AudioInterleave::expectedFrames(0, t, 3), 0);
     InterleaveTiming unknown = t;
     unknown.frameDuration = 0;
-    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, unknown, 0), 0);
+    EXPECT_EQ(AudioInterleave::expectedFrames(12, unknown, 0), 0);
     unknown = t;
     unknown.audioRate = 0;
-    EXPECT_EQ(H264AudioInterleave::expectedFrames(12, unknown, 0), 0);
+    EXPECT_EQ(AudioInterleave::expectedFrames(12, unknown, 0), 0);
 }
 
-TEST(H264AudioInterleave, ToleranceIsATenthOfASecond) {
-    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(48000)), 5);
-    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(44100)), 4);
-    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(8000)), 1);
-    EXPECT_EQ(H264AudioInterleave::tolerance(timing25fps(0)), 5);
+TEST(AudioInterleave, ToleranceIsATenthOfASecond) {
+    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(48000)), 5);
+    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(44100)), 4);
+    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(8000)), 1);
+    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(0)), 5);
 }
 
-TEST(H264AudioInterleave, FramesToTake) {
-    EXPECT_EQ(H264AudioInterleave::framesToTake(17, 10, 5), 15);  // excess trimmed to E + Tol
-    EXPECT_EQ(H264AudioInterleave::framesToTake(3, 10, 5), 10);   // shortfall padded up to E
-    EXPECT_EQ(H264AudioInterleave::framesToTake(12, 10, 5), 12);  // within tolerance: all found
-    EXPECT_EQ(H264AudioInterleave::framesToTake(15, 10, 5), 15);
-    EXPECT_EQ(H264AudioInterleave::framesToTake(16, 10, 5), 15);
-    EXPECT_EQ(H264AudioInterleave::framesToTake(5, 10, 5), 5);
-    EXPECT_EQ(H264AudioInterleave::framesToTake(4, 10, 5), 10);
+TEST(AudioInterleave, FramesToTake) {
+    EXPECT_EQ(AudioInterleave::framesToTake(17, 10, 5), 15);  // excess trimmed to E + Tol
+    EXPECT_EQ(AudioInterleave::framesToTake(3, 10, 5), 10);   // shortfall padded up to E
+    EXPECT_EQ(AudioInterleave::framesToTake(12, 10, 5), 12);  // within tolerance: all found
+    EXPECT_EQ(AudioInterleave::framesToTake(15, 10, 5), 15);
+    EXPECT_EQ(AudioInterleave::framesToTake(16, 10, 5), 15);
+    EXPECT_EQ(AudioInterleave::framesToTake(5, 10, 5), 5);
+    EXPECT_EQ(AudioInterleave::framesToTake(4, 10, 5), 10);
 }
 
-TEST(H264AudioInterleave, ResyncScorePrefersMoreFramesNearTheStart) {
-    const int64_t base = H264AudioInterleave::resyncScore(10, 2500, 0, 10, 2500, false);
+TEST(AudioInterleave, ResyncScorePrefersMoreFramesNearTheStart) {
+    const int64_t base = AudioInterleave::resyncScore(10, 2500, 0, 10, 2500, false);
     EXPECT_EQ(base, 10000 + 2500);
-    EXPECT_EQ(H264AudioInterleave::resyncScore(10, 2500, 5, 10, 2500, false), base - 20);
-    EXPECT_EQ(H264AudioInterleave::resyncScore(8, 2000, 0, 10, 2500, false), 8000 + 2000 - 240 - 250);
-    EXPECT_EQ(H264AudioInterleave::resyncScore(10, 2500, 0, 0, 0, true), base - 5000);
+    EXPECT_EQ(AudioInterleave::resyncScore(10, 2500, 5, 10, 2500, false), base - 20);
+    EXPECT_EQ(AudioInterleave::resyncScore(8, 2000, 0, 10, 2500, false), 8000 + 2000 - 240 - 250);
+    EXPECT_EQ(AudioInterleave::resyncScore(10, 2500, 0, 0, 0, true), base - 5000);
 }
 
 TEST(AACAnalyser, RunMustBeLongerThanHalfAChunk) {

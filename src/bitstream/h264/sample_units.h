@@ -1,0 +1,83 @@
+#pragma once
+// The NAL units of an H.264 sample as a movie stores it: each unit behind a
+// 4-byte big-endian length, parameter sets kept out of band. These tests
+// decide which bytes can be such a sample; they run at every offset of a
+// search, so the unit test is a few comparisons on the bytes given.
+
+#include <cstdint>
+
+namespace H264 {
+
+// Result of testing one length-prefixed NAL unit.
+struct NalUnitCheck {
+    uint32_t length = 0;  // without the 4 length bytes
+    uint8_t type = 0;     // nal_unit_type
+    bool slice = false;   // type 1 or 5
+};
+
+// Tests the length-prefixed NAL unit at `data` with `n` bytes available. Only
+// units that can make up a sample stored with out-of-band parameter sets
+// pass: slices (types 1, 5) of 32 to 1,499,999 bytes, and SEI, access unit
+// delimiter, end of sequence/stream and SPS extension units of at most 799
+// bytes.
+inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
+    // A length larger than this cannot be one slice of any frame a recorder
+    // writes; rejecting it early keeps random bytes from passing.
+    constexpr uint32_t kMaxNalLength = 1500000;
+    constexpr uint32_t kMinSliceLength = 32;      // smaller "slices" are chance matches in audio data
+    constexpr uint32_t kMaxSliceLength = 1499999;
+    constexpr uint32_t kMaxSideUnitLength = 799;  // SEI, AUD and the like are short
+    if (n < 5)
+        return false;
+    const uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
+    if (length == 0 || length > kMaxNalLength || int64_t(length) + 4 > n)
+        return false;
+    const uint8_t header = data[4];
+    if (header & 0x80)  // forbidden_zero_bit
+        return false;
+    const uint8_t type = header & 0x1F;
+    const bool slice = (header & 0x1B) == 1;  // types 1 and 5
+    if (slice) {
+        if (length < kMinSliceLength || length > kMaxSliceLength)
+            return false;
+    } else {
+        if (!((type >= 2 && type <= 13) || type == 19) || length > kMaxSideUnitLength)
+            return false;
+        // Data partitions, in-band SPS/PPS, filler and auxiliary slices never
+        // occur in the samples we can rebuild.
+        if (type <= 4 || type == 7 || type == 8 || type == 12 || type == 19)
+            return false;
+    }
+    out.length = length;
+    out.type = type;
+    out.slice = slice;
+    return true;
+}
+
+// Does the NAL unit at `unit` (header byte first, `length` bytes) keep the
+// byte rules of H.264's NAL unit syntax: no 0x000000, 0x000001 or 0x000002
+// at any position (emulation prevention) and a last byte other than 0x00?
+// Audio or other data that passed the length test almost never does over
+// more than a few hundred bytes. Reads the whole unit.
+bool nalPayloadClean(const uint8_t* unit, uint32_t length);
+
+// How a buffer that should be exactly one sample splits into NAL units.
+struct SampleTiling {
+    bool exact = false;          // the units end exactly at the sample end
+    uint32_t units = 0;
+    uint32_t firstUnitLength = 0;
+    uint8_t firstUnitType = 0;
+    uint32_t firstSliceLength = 0;  // 0: no slice
+    uint8_t firstSliceType = 0;
+    int64_t firstSliceOffset = 0;   // of its length prefix
+    uint32_t slices = 0;
+};
+
+// Walks the NAL units of a `size`-byte sample (at least 5 bytes, at most 512
+// units).
+SampleTiling tileSample(const uint8_t* data, int64_t size);
+
+// pic_parameter_set_id of the first slice of a sample, or -1.
+int32_t firstSlicePpsId(const uint8_t* sample, int64_t size);
+
+}  // namespace H264

@@ -1,0 +1,198 @@
+// H.264 samples as a movie stores them (length-prefixed NAL units), picture
+// order counts and PPS id rewriting, checked on real x264 output with ffmpeg
+// and ffprobe as the outside judges.
+
+#include "bitstream/common/bit_reader.h"
+#include "bitstream/h264/nal_unit_type.h"
+#include "bitstream/h264/picture_order_count.h"
+#include "bitstream/h264/picture_parameter_set.h"
+#include "bitstream/h264/pps_id_rewrite.h"
+#include "bitstream/h264/sample_units.h"
+#include "bitstream/h264/sequence_parameter_set.h"
+#include "bitstream/h264/slice_header.h"
+#include "bitstream/stream_fixtures.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <vector>
+
+using namespace H264;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A 4-byte length and a NAL unit of `length` bytes (header included).
+Bytes nal(uint8_t header, uint32_t length) {
+    Bytes b{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), header};
+    b.resize(4 + length, 0x5A);
+    return b;
+}
+
+bool passes(const Bytes& b, int64_t n = -1) {
+    NalUnitCheck c;
+    return nalUnitCheck(b.data(), n < 0 ? int64_t(b.size()) : n, c);
+}
+
+// x264 with B-frames, two slices per picture and two IDR periods, in an MP4
+// (whose packet timestamps say when each picture is shown) and as the raw
+// stream taken out of it, without x264's version SEI (which sits in front
+// of the first access unit delimiter).
+struct PocFixture {
+    std::string mp4;
+    bitstest::Stream raw;
+};
+
+PocFixture pocFixture() {
+    PocFixture f;
+    f.mp4 = testsupport::fixture("bits_h264_poc.mp4",
+                                 "-f lavfi -i testsrc2=size=640x360:rate=25 -frames:v 40 -c:v libx264 -crf 12 -bf 3 "
+                                 "-x264-params aud=1:slices=2:keyint=20:min-keyint=20:scenecut=0");
+    if (!f.mp4.empty())
+        f.raw = bitstest::loadStream("bits_h264_poc.h264",
+                                     "-i " + testsupport::quote(f.mp4) + " -c copy -bsf:v h264_mp4toannexb,filter_units=remove_types=6");
+    return f;
+}
+
+}  // namespace
+
+TEST(H264SampleUnits, NalUnitTestBounds) {
+    EXPECT_FALSE(passes(nal(0x41, 31)));  // slice below 32 bytes
+    EXPECT_TRUE(passes(nal(0x41, 32)));
+    EXPECT_TRUE(passes(nal(0x65, 1499999)));
+    EXPECT_FALSE(passes(nal(0x65, 1500000)));
+    EXPECT_TRUE(passes(nal(0x06, 799)));  // SEI
+    EXPECT_FALSE(passes(nal(0x06, 800)));
+    for (uint8_t type : {9, 10, 11, 13})
+        EXPECT_TRUE(passes(nal(type, 2))) << int(type);
+    // In-band parameter sets, data partitions, filler and auxiliary slices
+    // never make a sample.
+    for (uint8_t type : {2, 3, 4, 7, 8, 12, 19, 14, 0})
+        EXPECT_FALSE(passes(nal(uint8_t(0x60 | type), 40))) << int(type);
+    EXPECT_FALSE(passes(nal(0xC1, 40)));  // forbidden_zero_bit
+    // The unit must fit the bytes available; a zero length never passes.
+    const Bytes b = nal(0x41, 100);
+    EXPECT_FALSE(passes(b, 103));
+    EXPECT_TRUE(passes(b, 104));
+    EXPECT_FALSE(passes(Bytes{0, 0, 0, 0, 0x41, 1, 2, 3}));
+    EXPECT_FALSE(passes(Bytes{0, 0, 0, 1}));
+}
+
+TEST(H264SampleUnits, RealSamplesTileAndInBandParameterSetsDoNot) {
+    const PocFixture f = pocFixture();
+    ASSERT_FALSE(f.raw.path.empty()) << "ffmpeg could not make the fixture";
+    const auto samples = bitstest::lengthPrefixedSamples(f.raw, false);
+    ASSERT_EQ(samples.size(), 40u);
+    for (const auto& s : samples) {
+        const SampleTiling t = tileSample(s.data(), int64_t(s.size()));
+        EXPECT_TRUE(t.exact);
+        EXPECT_EQ(t.slices, 2u);
+        EXPECT_EQ(t.firstUnitType, AUD);
+        EXPECT_EQ(firstSlicePpsId(s.data(), int64_t(s.size())), 0);
+        // One byte short of the units' end is no tiling.
+        EXPECT_FALSE(tileSample(s.data(), int64_t(s.size()) - 1).exact);
+    }
+    // The IDR access units carry SPS and PPS in the raw stream; a sample
+    // holding them is not one a movie stores.
+    const auto withSets = bitstest::lengthPrefixedSamples(f.raw, false, true);
+    EXPECT_FALSE(tileSample(withSets[0].data(), int64_t(withSets[0].size())).exact);
+}
+
+TEST(H264PictureOrderCount, OrdersRealPicturesAsTheirTimestamps) {
+    const PocFixture f = pocFixture();
+    ASSERT_FALSE(f.raw.path.empty()) << "ffmpeg could not make the fixture";
+    SequenceParameterSet sps;
+    PictureParameterSet pps;
+    std::string problem;
+    for (const auto& n : f.raw.nals) {
+        const uint8_t* p = f.raw.data(n);
+        if (nalType(p[0]) == SPS) {
+            ASSERT_EQ(parseSequenceParameterSet(p, n.size, sps, problem), bitstream::ParseResult::Ok) << problem;
+        } else if (nalType(p[0]) == PPS) {
+            ASSERT_EQ(parsePictureParameterSet(p, n.size, pps, problem), bitstream::ParseResult::Ok) << problem;
+        }
+    }
+    ASSERT_TRUE(PictureOrderCount::followed(sps));
+    const SliceContext context = SliceContext::from(sps, pps);
+
+    // (IDR period, order count) per picture in decode order.
+    std::vector<std::pair<int, int64_t>> shown;
+    PictureOrderCount order(sps);
+    int period = -1;
+    for (const auto& s : bitstest::lengthPrefixedSamples(f.raw, false)) {
+        const SampleTiling t = tileSample(s.data(), int64_t(s.size()));
+        ASSERT_GT(t.firstSliceLength, 0u);
+        const uint8_t* slice = s.data() + t.firstSliceOffset + 4;
+        bitstream::BitReader r(slice + 1, t.firstSliceLength - 1, bitstream::Emulation::Drop);
+        SliceHeader sh;
+        ASSERT_EQ(parseSliceHeader(r, t.firstSliceType, context, sh, problem), bitstream::ParseResult::Ok) << problem;
+        const bool idr = t.firstSliceType == CODED_SLICE_IDR;
+        period += idr;
+        shown.emplace_back(period, order.next(idr, (slice[0] & 0x60) != 0, sh.pic_order_cnt_lsb));
+    }
+    const auto probe = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 " +
+                                               testsupport::quote(f.mp4));
+    ASSERT_EQ(probe.exitCode, 0);
+    std::vector<int64_t> pts;
+    std::istringstream lines(probe.output);
+    for (int64_t v; lines >> v;)
+        pts.push_back(v);
+    ASSERT_EQ(pts.size(), shown.size());
+    EXPECT_EQ(period, 1);
+    for (size_t a = 0; a < pts.size(); ++a)
+        for (size_t b = a + 1; b < pts.size(); ++b)
+            EXPECT_EQ(shown[a] < shown[b], pts[a] < pts[b]) << "pictures " << a << " and " << b;
+}
+
+TEST(H264PictureOrderCount, FollowsTheLsbAcrossItsWrap) {
+    // MaxPicOrderCntLsb 16: reference pictures at 0, 6, 12; lsb 2 of a
+    // non-reference picture then is 18, but it moves no base: lsb 10 behind
+    // it is 10, not 26. Lsb 4 of the next reference picture is 20, and lsb
+    // 14 behind that (half a cycle or more back) is 14, shown before it.
+    SequenceParameterSet sps;
+    sps.pic_order_cnt_type = 0;
+    sps.log2_max_pic_order_cnt_lsb_minus4 = 0;
+    PictureOrderCount order(sps);
+    EXPECT_EQ(order.next(true, true, 0), 0);
+    EXPECT_EQ(order.next(false, true, 6), 6);
+    EXPECT_EQ(order.next(false, true, 12), 12);
+    EXPECT_EQ(order.next(false, false, 2), 18);
+    EXPECT_EQ(order.next(false, false, 10), 10);
+    EXPECT_EQ(order.next(false, true, 4), 20);
+    EXPECT_EQ(order.next(false, false, 14), 14);
+    // An IDR picture starts over.
+    EXPECT_EQ(order.next(true, true, 4), 4);
+}
+
+TEST(H264PpsIdRewrite, CloneOfARealPpsParsesAsTheSourceUnderTheNewId) {
+    const PocFixture f = pocFixture();
+    ASSERT_FALSE(f.raw.path.empty()) << "ffmpeg could not make the fixture";
+    const uint8_t* source = nullptr;
+    size_t size = 0;
+    for (const auto& n : f.raw.nals)
+        if (!source && nalType(f.raw.data(n)[0]) == PPS)
+            source = f.raw.data(n), size = n.size;
+    ASSERT_NE(source, nullptr);
+    PictureParameterSet original;
+    std::string problem;
+    ASSERT_EQ(parsePictureParameterSet(source, size, original, problem), bitstream::ParseResult::Ok);
+    for (uint32_t id : {3u, 200u}) {
+        Bytes clone;
+        ASSERT_TRUE(clonePpsWithId(source, size, id, clone));
+        PictureParameterSet parsed;
+        ASSERT_EQ(parsePictureParameterSet(clone.data(), clone.size(), parsed, problem), bitstream::ParseResult::Ok)
+            << problem;
+        EXPECT_EQ(clone[0], source[0]);
+        EXPECT_EQ(parsed.pic_parameter_set_id, id);
+        EXPECT_EQ(parsed.seq_parameter_set_id, original.seq_parameter_set_id);
+        EXPECT_EQ(parsed.entropy_coding_mode_flag, original.entropy_coding_mode_flag);
+        EXPECT_EQ(parsed.num_ref_idx_l0_default_active_minus1, original.num_ref_idx_l0_default_active_minus1);
+        EXPECT_EQ(parsed.weighted_bipred_idc, original.weighted_bipred_idc);
+        EXPECT_EQ(parsed.pic_init_qp_minus26, original.pic_init_qp_minus26);
+        EXPECT_EQ(parsed.deblocking_filter_control_present_flag, original.deblocking_filter_control_present_flag);
+        EXPECT_EQ(parsed.transform_8x8_mode_flag, original.transform_8x8_mode_flag);
+        EXPECT_EQ(parsed.second_chroma_qp_index_offset, original.second_chroma_qp_index_offset);
+    }
+}
