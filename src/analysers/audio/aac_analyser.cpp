@@ -1,6 +1,7 @@
 #include "analysers/audio/aac_analyser.h"
 
 #include "analysers/audio/mpeg_audio_frame.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "scan/scan_buffer.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
@@ -101,7 +102,7 @@ bool AACAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         return false;
 
     const uint8_t objectType = ref ? ref->audio().m_esds.m_objectType : 0;
-    const bool mpegAudio = mpegAudioFrameLength(header) > 0 &&
+    const bool mpegAudio = bitstream::mpegAudioFrameLength(header) > 0 &&
                            ((objectType & ~0x02) == kMpegAudioObjectType || syncByte() == 0xFF);
     FrameChain chain;
     int64_t covered = 0;

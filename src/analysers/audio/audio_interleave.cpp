@@ -1,6 +1,7 @@
 #include "analysers/audio/audio_interleave.h"
 
 #include "analysers/audio/mpeg_audio_frame.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "scan/scan_buffer.h"
 #include "analysers/core/scan_info.h"
 #include "log/logger.h"
@@ -209,7 +210,7 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
         if (mpeg) {
             // MPEG audio frames carry their own header: only a valid one can
             // start a run.
-            if (runBytes < 4 || mpegAudioFrameLength(block.data() + j) == 0)
+            if (runBytes < 4 || bitstream::mpegAudioFrameLength(block.data() + j) == 0)
                 continue;
             mp3FrameChain(block.data() + j, int32_t(runBytes), from + j, chain);
         } else if (aacFrameChain(m_aacChain, block.data() + j, int32_t(runBytes), from + j, chain) < 0) {

@@ -1,5 +1,6 @@
 #include "analysers/audio/mpeg_audio_frame.h"
 
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ int64_t mp3FrameChain(const uint8_t* data, int32_t n, int64_t offset, FrameChain
     chain.push_back(offset);
     int32_t pos = 0;
     while (n - pos >= 4 && chain.size() < kMaxFrameChainOffsets) {
-        const int32_t length = mpegAudioFrameLength(data + pos);
+        const int32_t length = bitstream::mpegAudioFrameLength(data + pos);
         if (length < kMinMpegFrameLength || length > n - pos)
             break;
         pos += length;

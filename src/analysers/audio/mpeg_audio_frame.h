@@ -4,14 +4,10 @@
 // where the previous frame ends, is a run of audio frames.
 
 #include "analysers/audio/frame_chain.h"
-#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 
 #include <cstdint>
 
 class ScanBuffer;
-
-// The audio analysers test single headers with it as well.
-using bitstream::mpegAudioFrameLength;
 
 // Chain of consecutive MPEG audio frames over `n` bytes of `data`, which lie
 // at file offset `offset`. Returns the bytes covered.

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "analysers/chunk/chunk_search.h"
+#include "bitstream/common/byte_read.h"
 #include "bitstream/h264/sample_units.h"
 #include "scan/scan_buffer.h"
 #include "log/logger.h"
@@ -67,7 +68,7 @@ int64_t nextTopLevelAtom(ScanBuffer& buffer, int64_t from, int64_t end) {
             known = known || std::memcmp(d + i + 4, t, 4) == 0;
         if (!known)
             continue;
-        const uint64_t size = (uint64_t(d[i]) << 24) | (uint64_t(d[i + 1]) << 16) | (uint64_t(d[i + 2]) << 8) | d[i + 3];
+        const uint64_t size = bitstream::readBE32(d + i);
         // 0 reaches to the end of the file, 1 has a 64-bit size behind the type.
         if (size == 0 || size == 1 || (size >= 8 && from + i + int64_t(size) <= buffer.fileSize()))
             return from + i;

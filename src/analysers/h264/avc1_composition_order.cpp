@@ -1,6 +1,7 @@
 #include "analysers/h264/avc1_composition_order.h"
 
 #include "scan/scan_buffer.h"
+#include "bitstream/common/byte_read.h"
 #include "bitstream/h264/picture_order_count.h"
 #include "bitstream/h264/picture_parameter_set.h"
 #include "bitstream/h264/sequence_parameter_set.h"
@@ -76,7 +77,7 @@ bool Avc1CompositionOrder::readPicture(ScanBuffer& input, const MediaSample& sam
         const uint8_t* data = input.get(sample.offset + pos, want);
         if (!data || input.available() < want)
             return false;
-        const uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
+        const uint32_t length = bitstream::readBE32(data);
         const uint8_t type = data[4] & 0x1F;
         if (length == 0 || int64_t(length) + 4 > sample.size - pos)
             return false;

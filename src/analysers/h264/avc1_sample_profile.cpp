@@ -1,5 +1,6 @@
 #include "analysers/h264/avc1_sample_profile.h"
 
+#include "bitstream/common/byte_read.h"
 #include "bitstream/h264/sample_units.h"
 #include "bitstream/h264/slice_header.h"
 
@@ -52,8 +53,7 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
     }
 
     for (int64_t pos = 0; pos + 5 <= size && m_payloadsClean;) {
-        const uint32_t length = (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) |
-                                (uint32_t(data[pos + 2]) << 8) | data[pos + 3];
+        const uint32_t length = bitstream::readBE32(data + pos);
         m_payloadsClean = H264::nalPayloadClean(data + pos + 4, length);
         pos += int64_t(length) + 4;
     }

@@ -4,6 +4,8 @@
 // decide which bytes can be such a sample; they run at every offset of a
 // search, so the unit test is a few comparisons on the bytes given.
 
+#include "bitstream/common/byte_read.h"
+
 #include <cstdint>
 
 namespace H264 {
@@ -29,7 +31,7 @@ inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
     constexpr uint32_t kMaxSideUnitLength = 799;  // SEI, AUD and the like are short
     if (n < 5)
         return false;
-    const uint32_t length = (uint32_t(data[0]) << 24) | (uint32_t(data[1]) << 16) | (uint32_t(data[2]) << 8) | data[3];
+    const uint32_t length = bitstream::readBE32(data);
     if (length == 0 || length > kMaxNalLength || int64_t(length) + 4 > n)
         return false;
     const uint8_t header = data[4];

@@ -1,6 +1,7 @@
 // MPEG audio frame chains over real MP3 data.
 
 #include "analysers/audio/mpeg_audio_frame.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 
 #include "scan/scan_buffer.h"
 #include "support/test_support.h"
@@ -14,7 +15,7 @@ TEST(MpegAudioFrame, ChainFollowsRealMp3AndStopsAtForeignData) {
     ASSERT_FALSE(mp3.empty());
     std::vector<uint8_t> bytes = testsupport::readFile(mp3);
     ASSERT_GT(bytes.size(), 1000u);
-    ASSERT_GT(mpegAudioFrameLength(bytes.data()), 0);
+    ASSERT_GT(bitstream::mpegAudioFrameLength(bytes.data()), 0);
     const size_t expected = testsupport::framemd5(mp3).size();
 
     FrameChain chain;
@@ -34,7 +35,7 @@ TEST(MpegAudioFrame, ChainFollowsRealMp3AndStopsAtForeignData) {
     // 128 kbit/s gives frames of one size).
     ScanBuffer input;
     ASSERT_TRUE(input.open(mp3));
-    const int32_t first = mpegAudioFrameLength(bytes.data());
+    const int32_t first = bitstream::mpegAudioFrameLength(bytes.data());
     EXPECT_EQ(mp3FrameChain(input, 0, first * 2 + 3, chain), first * 2);
     EXPECT_EQ(frameCount(chain), 2u);
 }
