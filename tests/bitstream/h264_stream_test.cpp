@@ -8,6 +8,8 @@
 #include "bitstream/h264/sequence_parameter_set.h"
 #include "bitstream/h264/slice_header.h"
 #include "bitstream/stream_fixtures.h"
+#include "support/nal_builder.h"
+#include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +52,7 @@ TEST_P(H264Stream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     const Case& c = GetParam();
     const auto s = bitstest::loadStream(c.name, c.args);
     ASSERT_FALSE(s.path.empty()) << "ffmpeg could not make " << c.name;
-    auto probe = bitstest::probeStream(s.path);
+    auto probe = testmedia::probeStreams(s.path).at(0);
 
     std::map<uint32_t, SequenceParameterSet> spsById;
     std::map<uint32_t, PictureParameterSet> ppsById;

@@ -10,6 +10,8 @@
 #include "bitstream/hevc/sps.h"
 #include "bitstream/hevc/vps.h"
 #include "bitstream/stream_fixtures.h"
+#include "support/nal_builder.h"
+#include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +72,7 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     const Case& c = GetParam();
     const auto s = bitstest::loadStream(c.name, c.args);
     ASSERT_FALSE(s.path.empty()) << "ffmpeg could not make " << c.name;
-    auto probe = bitstest::probeStream(s.path);
+    auto probe = testmedia::probeStreams(s.path).at(0);
 
     HevcParser parser;
     Collect got;
@@ -165,26 +167,15 @@ INSTANTIATE_TEST_SUITE_P(X265, HevcStream, ::testing::ValuesIn(kCases), [](const
 TEST(HevcUtils, WalksRealSamplesWithPictureOrderCounts) {
     const auto s = bitstest::loadStream(kCases[0].name, kCases[0].args);
     ASSERT_FALSE(s.path.empty());
-    // An hvcC record made of the stream's parameter sets.
-    std::vector<uint8_t> hvcc(22, 0);
-    hvcc[0] = 1;
-    hvcc[21] = 0x03;  // lengthSizeMinusOne = 3
-    std::vector<uint8_t> arrays;
-    unsigned numArrays = 0;
-    for (unsigned type : {32u, 33u, 34u})
+    // An hvcC record made of the stream's first VPS, SPS and PPS.
+    std::vector<testsupport::HvccArray> arrays;
+    for (uint8_t type : {32, 33, 34})
         for (const auto& n : s.nals)
             if (((s.data(n)[0] >> 1) & 0x3F) == type) {
-                arrays.push_back(static_cast<uint8_t>(0x80 | type));
-                arrays.push_back(0);
-                arrays.push_back(1);
-                arrays.push_back(static_cast<uint8_t>(n.size >> 8));
-                arrays.push_back(static_cast<uint8_t>(n.size));
-                arrays.insert(arrays.end(), s.data(n), s.data(n) + n.size);
-                ++numArrays;
+                arrays.push_back({type, {testsupport::Bytes(s.data(n), s.data(n) + n.size)}});
                 break;
             }
-    hvcc.push_back(static_cast<uint8_t>(numArrays));
-    hvcc.insert(hvcc.end(), arrays.begin(), arrays.end());
+    const auto hvcc = testsupport::hvcC(arrays);
     unsigned lengthSize = 0;
     const auto units = hvccUnits(hvcc.data(), hvcc.size(), &lengthSize);
     ASSERT_EQ(units.size(), 3u);

@@ -1,6 +1,7 @@
 #include "bitstream/stream_fixtures.h"
 
 #include "bitstream/common/nal_span.h"
+#include "support/nal_builder.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -32,27 +33,9 @@ std::vector<std::vector<uint8_t>> lengthPrefixedSamples(const Stream& s, bool he
             out.emplace_back();
         if (ps && !keepParameterSets)
             continue;
-        auto& sample = out.back();
-        const uint32_t len = static_cast<uint32_t>(n.size);
-        for (int shift = 24; shift >= 0; shift -= 8)
-            sample.push_back(static_cast<uint8_t>(len >> shift));
-        sample.insert(sample.end(), p, p + n.size);
+        testsupport::appendLengthPrefixed(out.back(), p, n.size);
     }
     return out;
-}
-
-std::map<std::string, std::string> probeStream(const std::string& path) {
-    std::map<std::string, std::string> m;
-    const auto r = testsupport::runCommand("ffprobe -v error -select_streams v:0 -show_streams -of default=nw=1 " +
-                                           testsupport::quote(path));
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos)
-            m[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return m;
 }
 
 std::vector<std::map<std::string, int64_t>> traceSlices(const std::string& path, const std::string& sliceStart) {

@@ -30,9 +30,6 @@ Stream loadStream(const std::string& name, const std::string& ffmpegArgs);
 // keepParameterSets, each unit behind a 4-byte big-endian length.
 std::vector<std::vector<uint8_t>> lengthPrefixedSamples(const Stream& s, bool hevc, bool keepParameterSets = false);
 
-// ffprobe -show_streams of the first video stream as key -> value.
-std::map<std::string, std::string> probeStream(const std::string& path);
-
 // Syntax elements per slice from ffmpeg's trace_headers filter, in decoding
 // order: each map holds the first value of each element name inside that
 // slice header. sliceStart is the element that opens a slice header.

@@ -6,10 +6,7 @@
 #include <sys/stat.h>
 
 #include "qt/quicktime.h"
-#include "qt_test_util.h"
 #include "support/test_support.h"
-
-using namespace qttest;
 
 namespace {
 
@@ -184,28 +181,25 @@ TEST(QtWriter, LayoutModeOneAddsApertureGroupsAndAudioEdits) {
 
 TEST(QtWriter, ErrorsAndLimits) {
     const std::string name = outName("QtWriter_Errors");
-    const std::string out = captureStdout(
-        [](void* p) {
-            const std::string& file = *static_cast<std::string*>(p);
-            uint8_t b = 0;
-            QTAddSamples(nullptr, nullptr, &b, 1, 0);
-            MovieFile* w = QTCreate(file, nullptr, 600, 0);
-            QTAddSamples(w, nullptr, &b, 1, 0);
-            MovieTrack* v = QTAddVideoTrack(w, "jpeg", 600, 0, 8, 8);
-            QTAddSamples(w, v, nullptr, 1, 0);
-            QTAddSamples(w, v, &b, 0, 0);
-            for (int i = 0; i < 15; ++i)
-                QTAddAudioTrack(w, "sowt", 1, 8000, 8, 1, 1);
-            EXPECT_EQ(QTGetMetaTrack(w), nullptr);
-            EXPECT_EQ(QTAddVideoTrack(nullptr, "avc1", 1, 1, 1, 1), nullptr);
-            QTClose(w);
-            MovieFile* r = QTOpen(file, 0, true);
-            EXPECT_EQ(r->m_trackCount, 16);
-            QTAddSamples(r, &r->m_tracks[0], &b, 1, 0);
-            QTClose(r);
-            EXPECT_EQ(QTCreate("/nonexistent/dir/x.mov", nullptr, 1, 0), nullptr);
-        },
-        const_cast<std::string*>(&name));
+    testing::internal::CaptureStdout();
+    uint8_t b = 0;
+    QTAddSamples(nullptr, nullptr, &b, 1, 0);
+    MovieFile* w = QTCreate(name, nullptr, 600, 0);
+    QTAddSamples(w, nullptr, &b, 1, 0);
+    MovieTrack* v = QTAddVideoTrack(w, "jpeg", 600, 0, 8, 8);
+    QTAddSamples(w, v, nullptr, 1, 0);
+    QTAddSamples(w, v, &b, 0, 0);
+    for (int i = 0; i < 15; ++i)
+        QTAddAudioTrack(w, "sowt", 1, 8000, 8, 1, 1);
+    EXPECT_EQ(QTGetMetaTrack(w), nullptr);
+    EXPECT_EQ(QTAddVideoTrack(nullptr, "avc1", 1, 1, 1, 1), nullptr);
+    QTClose(w);
+    MovieFile* r = QTOpen(name, 0, true);
+    EXPECT_EQ(r->m_trackCount, 16);
+    QTAddSamples(r, &r->m_tracks[0], &b, 1, 0);
+    QTClose(r);
+    EXPECT_EQ(QTCreate("/nonexistent/dir/x.mov", nullptr, 1, 0), nullptr);
+    const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out,
               "QTAddSamples error - memory full\n"
               "QTAddSamples error - invalid trk\n"

@@ -3,20 +3,20 @@
 
 #include "scan/scan_buffer.h"
 
-#include "log/log_stream_sink.h"
-#include "log/logger.h"
 #include "platform/file.h"
 #include "simcorr/simulated_corruption.h"
+#include "support/atom_builder.h"
+#include "support/log_capture.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace testsupport;
 
 // Bytes that differ from their neighbours and repeat only rarely, so a
 // read from the wrong offset shows.
@@ -38,8 +38,6 @@ Bytes at(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
 class ScanBufferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_logger.setLevel(LogLevel::Trace);
-        m_logger.addSink(new LogStreamSink(&m_log, false), LogLevel::Trace);
         simcorr::reset();
         m_dir = testsupport::scratchDir(std::string("ScanBuffer_") +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -52,8 +50,7 @@ protected:
         return path;
     }
 
-    Logger m_logger;
-    std::ostringstream m_log;
+    LogCapture m_log{LogLevel::Trace};
     std::string m_dir;
 };
 
@@ -196,8 +193,8 @@ TEST_F(ScanBufferTest, OpenFailureLeavesZeroFilledEmptyBuffer) {
     const std::string missing = m_dir + "/no such file.mp4";
     EXPECT_FALSE(buf.open(missing, 4096));
     EXPECT_FALSE(buf.isOpen());
-    EXPECT_NE(m_log.str().find("[ERROR] ScanBuffer error opening file " + missing + "\n"), std::string::npos)
-        << m_log.str();
+    EXPECT_NE(m_log.text().find("[ERROR] ScanBuffer error opening file " + missing + "\n"), std::string::npos)
+        << m_log.text();
     EXPECT_EQ(buf.fileSize(), 0);
     const uint8_t* p = buf.get(0, 16);
     ASSERT_NE(p, nullptr);
@@ -303,25 +300,9 @@ TEST_F(ScanBufferTest, OffsetsBeyond4GiB) {
     std::remove(path.c_str());
 }
 
-namespace {
-
-void putAtom(Bytes& out, const char* type, const Bytes& payload) {
-    const uint32_t size = uint32_t(8 + payload.size());
-    for (int s = 24; s >= 0; s -= 8)
-        out.push_back(uint8_t(size >> s));
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), payload.begin(), payload.end());
-}
-
-}  // namespace
-
 TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
-    Bytes file;
-    putAtom(file, "ftyp", Bytes(16, 'f'));
-    const size_t mdatStart = file.size() + 8;
-    putAtom(file, "mdat", pattern(3 << 20));
-    const size_t mdatEnd = file.size();
-    putAtom(file, "moov", Bytes(100, 'm'));
+    const Bytes file = concat({atom("ftyp", Bytes(16, 'f')), atom("mdat", pattern(3 << 20)), atom("moov", Bytes(100, 'm'))});
+    const size_t mdatStart = 24 + 8, mdatEnd = mdatStart + (3 << 20);
     const std::string path = write("movie.mov", file);
     const std::string twin = write("twin.mov", file);  // same size and content, other name
 
@@ -378,12 +359,8 @@ TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
 TEST_F(ScanBufferTest, SimulatedDamageOnRealMovieKeepsContainerIntact) {
     // A real H.264/AAC movie: the damaged copy must still demux to the same
     // packets (sizes, timestamps), with some packet contents changed.
-    const std::string movie = testsupport::fixture(
-        "scanbuffer_h264_aac.mp4",
-        "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i sine=frequency=440:duration=2 "
-        "-c:v libx264 -preset ultrafast -g 10 -c:a aac -b:a 64k -shortest");
-    if (movie.empty())
-        GTEST_SKIP() << "ffmpeg could not make the fixture";
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty()) << "ffmpeg could not make the fixture";
     const Bytes original = testsupport::readFile(movie);
 
     const auto mdat = simcorr::findMdat(movie);

@@ -96,6 +96,13 @@ std::string scratchDir(const std::string& testName) {
     return dir;
 }
 
+std::string writeScratch(const std::string& testName, const std::string& fileName,
+                         const std::vector<uint8_t>& bytes) {
+    const std::string path = scratchDir(testName) + "/" + fileName;
+    writeFile(path, bytes);
+    return path;
+}
+
 std::vector<std::string> framemd5(const std::string& file, const std::string& extraArgs) {
     const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel error -i " + quote(file) + " " + extraArgs +
                               " -c copy -f framemd5 -");
