@@ -131,10 +131,6 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     // compared sit at the start, the middle and the end of the header.
     const auto trace = bitstest::traceSlices(s.path, "first_slice_segment_in_pic_flag");
     ASSERT_EQ(trace.size(), slices.size());
-    const char* names[] = {"slice_pic_parameter_set_id", "slice_segment_address", "slice_type",
-                           "slice_pic_order_cnt_lsb", "num_ref_idx_l0_active_minus1", "collocated_ref_idx",
-                           "five_minus_max_num_merge_cand", "slice_qp_delta", "num_entry_point_offsets",
-                           "offset_len_minus1"};
     for (size_t i = 0; i < slices.size(); ++i) {
         SCOPED_TRACE("slice " + std::to_string(i));
         const Slice& sl = *slices[i];
@@ -149,9 +145,9 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
             {"slice_qp_delta", sl.slice_qp_delta},
             {"num_entry_point_offsets", sl.num_entry_point_offsets},
             {"offset_len_minus1", sl.offset_len_minus1}};
-        for (const char* n : names)
-            if (trace[i].count(n)) {
-                EXPECT_EQ(mine.at(n), trace[i].at(n)) << n;
+        for (const auto& [name, value] : mine)
+            if (trace[i].count(name)) {
+                EXPECT_EQ(value, trace[i].at(name)) << name;
             }
     }
 }
@@ -214,6 +210,25 @@ TEST(HevcUtils, WalksRealSamplesWithPictureOrderCounts) {
     EXPECT_NE(text.find(": 23 00 00 28 \n"), std::string::npos) << text;
     EXPECT_EQ(utils.sequences().size(), 3u);
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+}
+
+// Every unit cut short at every length (see bitstest::forEachPrefix) fails
+// with the reader's error or parses with fewer fields.
+TEST(HevcStreamTruncated, UnitsCutAtEveryLength) {
+    const auto s = bitstest::loadStream(kCases[2].name, kCases[2].args);
+    ASSERT_FALSE(s.path.empty());
+    // Parameter sets of the whole stream first, so slices get parsed deeply.
+    ParameterSets full;
+    for (const auto& n : s.nals)
+        parseNalUnit(full, s.data(n), n.size, nullptr);
+    size_t failed = 0;
+    bitstest::forEachPrefix(s, [&](const uint8_t* p, size_t len) {
+        ParameterSets maps = full;
+        std::string error;
+        if (!parseNalUnit(maps, p, len, &error) && !error.empty())
+            ++failed;
+    });
+    EXPECT_GT(failed, 0u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -48,23 +49,9 @@ bool haveFfmpeg() {
     return have;
 }
 
-static void makeDirs(const std::string& path) {
-    std::string cur;
-    std::istringstream in(path);
-    std::string part;
-    if (!path.empty() && path[0] == '/')
-        cur = "/";
-    while (std::getline(in, part, '/')) {
-        if (part.empty())
-            continue;
-        cur += part + "/";
-        ::mkdir(cur.c_str(), 0755);
-    }
-}
-
 std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
     const std::string dir = FRAMEND_FIXTURE_DIR;
-    makeDirs(dir);
+    std::filesystem::create_directories(dir);
     // The arguments are part of the cache key: a fixture whose recipe changed
     // is made again instead of silently reusing the old file.
     char key[17];
@@ -91,8 +78,9 @@ std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
 
 std::string scratchDir(const std::string& testName) {
     const std::string dir = std::string(FRAMEND_FIXTURE_DIR) + "/../scratch/" + testName;
-    runCommand("rm -rf " + quote(dir));
-    makeDirs(dir);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    std::filesystem::create_directories(dir);
     return dir;
 }
 
