@@ -71,6 +71,9 @@ TEST(BitReader, DropsEmulationPreventionBytes) {
     EXPECT_EQ(keep.readBits(32), 0x00000301u);
     BitReader drop(buf.get(), 11, Emulation::Drop);
     EXPECT_EQ(drop.readBits(24), 0x000001u);
+    // 0x03 after a single zero is data.
+    auto one = exact({0xFF, 0x00, 0x03, 0x01});
+    EXPECT_EQ(BitReader(one.get(), 4, Emulation::Drop).readBits(32), 0xFF000301u);
     // The second 0x03 after a dropped one follows no zeros and is data.
     EXPECT_EQ(drop.readBits(24), 0x000003u);
     EXPECT_EQ(drop.readBits(16), 0x0000u);

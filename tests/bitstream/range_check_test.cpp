@@ -5,7 +5,9 @@
 #include "bitstream/h264/nal_decoder.h"
 #include "bitstream/hevc/hevc_parser.h"
 #include "bitstream/hevc/slice.h"
+#include "platform/file.h"
 #include "support/log_capture.h"
+#include "support/test_support.h"
 #include "support/nal_builder.h"
 
 #include <gtest/gtest.h>
@@ -135,18 +137,26 @@ TEST(H264NalDecoder, LogsItsErrorsWithThePrefix) {
               "[ERROR] NALDEC : seq_param_set zero expected!\n");
 }
 
+// From memory and, as the reference walk reads them, from the file.
 TEST(H264NalData, KeepsAtMostAHundredPatterns) {
-    H264::NalData data;
+    H264::NalData data, fromFile;
     H264::NalData::ParameterSets none;
     // Samples of n access unit delimiters: a new pattern each time.
+    const Bytes aud = testsupport::lengthPrefixed({{0x09, 0xF0}});
     Bytes sample;
+    const std::string name = testsupport::scratchDir("NalDataPatterns") + "/samples.bin";
     for (int n = 1; n <= 101; ++n) {
-        sample.insert(sample.end(), {0, 0, 0, 2, 0x09, 0xF0});
+        sample = testsupport::concat({sample, aud});
         data.seq_analyze(sample.data(), sample.size(), none);
         data.seq_analyze(sample.data(), sample.size(), none);  // the same pattern again adds nothing
+        ASSERT_TRUE(testsupport::writeFile(name, sample));
+        platform::File file;
+        ASSERT_TRUE(file.open(name, platform::File::Mode::Read));
+        fromFile.seq_analyze(file, 0, uint32_t(sample.size()), none);
     }
     EXPECT_EQ(data.sequences().size(), 100u);
     EXPECT_EQ(data.sequences().back().size(), 100u);
+    EXPECT_EQ(fromFile.sequences(), data.sequences());
 }
 
 TEST(H264NalData, SampleIsWalkedOverItsFirstEightMebibytes) {

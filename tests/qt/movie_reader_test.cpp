@@ -196,8 +196,8 @@ TEST(QtReader, LookupsInAnyOrderAgreeWithTables) {
         check(s);
     for (int s = int(expectedOffset.size()); s >= 1; s -= 7)
         check(uint32_t(s));
-    check(4000);
-    check(2);
+    for (uint32_t s : {4000u, 2u, 3u, 2u})  // and back by one to where the cursor's run starts
+        check(s);
     EXPECT_EQ(QTGetSampleOffset(&t, uint32_t(expectedOffset.size() + 1)), 0u);
 }
 
@@ -245,6 +245,10 @@ TEST(QtReader, SizesThatLie) {
         {"size 0", concat({atom("free", {}), u32s({0}), moov}), "mdat 0 moov 0 ts 0 tracks 0"},
         {"extended size 0", concat({atom64("free", {}, 0), moov}), "mdat 0 moov 0 ts 0 tracks 0"},
         {"extended size below its header", concat({atom64("free", {}, 15), moov}), "mdat 0 moov 0 ts 0 tracks 0"},
+        // Below its header: walking on by that size would land on a moov
+        // header made of the atom's own type field.
+        {"size below its header", concat({u32s({4, 8 + 108}), {'m', 'o', 'o', 'v'}, mvhd(25, 1)}),
+         "mdat 0 moov 0 ts 0 tracks 0"},
         // An absurd size is cut at the end of the file; the content is still read.
         {"absurd extended size", atom64("moov", mvhd(25, 1), ~0ull - 15), "mdat 0 moov 16 ts 25 tracks 0"},
         // The description's fields past the end of the file read as nothing.
