@@ -62,9 +62,4 @@ struct PictureFacts {
 // Expects ffprobe's width, height, level, r_frame_rate and colour fields.
 void expectMatchesProbe(const PictureFacts& facts, std::map<std::string, std::string> probe);
 
-// ffprobe names for colour codes ("bt709", "smpte2084", ...).
-std::string primariesName(unsigned v);
-std::string transferName(unsigned v);
-std::string matrixName(unsigned v);
-
 }  // namespace bitstest

@@ -50,30 +50,19 @@ std::string proresPcmMov() {
 }
 
 std::vector<Packet> probePackets(const std::string& file) {
+    // csv fields come in ffprobe's own order: stream_index, pts, dts, size, pos.
     const auto r = testsupport::runCommand("ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos "
-                                           "-of compact=p=0:nk=0 " +
-                                           testsupport::quote(file));
+                                           "-of csv=p=0 " + testsupport::quote(file));
     std::vector<Packet> packets;
     std::istringstream in(r.output);
     std::string line;
     while (std::getline(in, line)) {
-        Packet p;
         std::istringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, '|')) {
-            const auto eq = field.find('=');
-            if (eq == std::string::npos)
-                continue;
-            const std::string key = field.substr(0, eq);
-            const std::string value = field.substr(eq + 1);
-            if (key == "stream_index") p.stream = int(number(value));
-            else if (key == "pts") p.pts = number(value);
-            else if (key == "dts") p.dts = number(value);
-            else if (key == "size") p.size = number(value);
-            else if (key == "pos") p.pos = number(value);
-        }
-        if (p.stream >= 0)
-            packets.push_back(p);
+        std::string v[5];
+        for (std::string& field : v)
+            std::getline(fields, field, ',');
+        if (!v[0].empty())
+            packets.push_back(Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[3]), number(v[4])});
     }
     return packets;
 }
