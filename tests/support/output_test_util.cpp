@@ -6,6 +6,7 @@
 #include "reference/video_parameters.h"
 #include "support/test_support.h"
 
+#include <algorithm>
 #include <sstream>
 
 namespace outtest {
@@ -35,23 +36,15 @@ std::string clipName(const std::string& output, int clip) {
 }
 
 std::vector<std::vector<std::string>> packets(const std::string& file) {
-    std::vector<std::vector<std::string>> result;
     // Edit lists are ignored on both sides: the repaired movie keeps the
     // media timing but not the reference's priming and start offsets.
-    const auto r = testsupport::runCommand("ffmpeg -nostdin -hide_banner -loglevel error -ignore_editlist 1 -i " +
-                                           testsupport::quote(file) + " -c copy -f framemd5 -");
-    std::istringstream lines(r.output);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
+    std::vector<std::vector<std::string>> result;
+    for (const std::string& line : testsupport::framemd5(file, "-ignore_editlist 1")) {
         std::vector<std::string> fields;
         std::istringstream in(line);
         std::string field;
-        while (std::getline(in, field, ',')) {
-            const size_t start = field.find_first_not_of(' ');
-            fields.push_back(start == std::string::npos ? "" : field.substr(start));
-        }
+        while (std::getline(in, field, ','))
+            fields.push_back(field.substr(std::min(field.find_first_not_of(' '), field.size())));
         result.push_back(fields);
     }
     return result;
