@@ -76,36 +76,30 @@ MovieFile* openBytes(const std::string& test, const Bytes& bytes) {
     return QTOpen(writeScratch(test, "movie.mov", bytes), 0, true);
 }
 
-TEST(QtReader, SecondMdatAfterMdatAndMoovStopsWalk) {
-    const auto bytes = concat({atom("mdat", {1, 2, 3, 4}), atom("moov", mvhd(600, 1200)), atom("mdat", {5}),
-                               atom("ftyp", u32s({0x71742020, 0}))});
-    MovieFile* m = openBytes("QtReader_SecondMdat", bytes);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->m_mdatOffset, 8u);
-    EXPECT_EQ(m->m_moovOffset, 20u);
-    EXPECT_EQ(m->m_movieTimescale, 600u);
-    EXPECT_EQ(m->m_brand.m_majorBrand, 0u);  // the ftyp after the second mdat is never reached
-    QTClose(m);
-}
-
-TEST(QtReader, ExtendedSizeAtomSkippedBySixtyFourBitSize) {
-    MovieFile* m = openBytes("QtReader_Wide", concat({atom64("free", Bytes(24, 0xEE)), atom("moov", mvhd(90000, 5))}));
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->m_movieTimescale, 90000u);
-    EXPECT_EQ(m->m_moovOffset, 48u);
-    QTClose(m);
-}
-
-TEST(QtReader, MetaWalkedAfterVersionAndStopsAtItsEnd) {
-    // meta's first child starts 12 bytes in; the sibling after meta is read
-    // as a sibling, not as part of meta.
-    const auto meta = atom("meta", concat({u32s({0}), mvhd(111, 1)}));
-    MovieFile* m = openBytes("QtReader_Meta", atom("moov", concat({meta, tkhd(7)})));
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->m_movieTimescale, 111u);
-    ASSERT_EQ(m->m_trackCount, 1);
-    EXPECT_EQ(m->m_tracks[0].m_trackId, 7u);
-    QTClose(m);
+TEST(QtReader, AtomWalkRules) {
+    const struct {
+        const char* what;
+        Bytes bytes;
+        const char* found;
+    } cases[] = {
+        // A second mdat after mdat and moov ends the walk: the ftyp behind it is never read.
+        {"second mdat", concat({atom("mdat", {1, 2, 3, 4}), atom("moov", mvhd(600, 1200)), atom("mdat", {5}),
+                                atom("ftyp", u32s({0x71742020, 0}))}),
+         "mdat 8 moov 20 ts 600 tracks 0"},
+        {"extended size", concat({atom64("free", Bytes(24, 0xEE)), atom("moov", mvhd(90000, 5))}),
+         "mdat 0 moov 48 ts 90000 tracks 0"},
+        // meta's first child starts 12 bytes in; the atom after meta is read
+        // once, as meta's sibling.
+        {"meta", atom("moov", concat({atom("meta", concat({u32s({0}), mvhd(111, 1)})), tkhd(7)})),
+         "mdat 0 moov 8 ts 111 tracks 1 | - - n=0 0/0/0/0"},
+    };
+    for (const auto& c : cases) {
+        MovieFile* m = openBytes("QtReader_Walk", c.bytes);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(qttest::summary(m), c.found) << c.what;
+        EXPECT_EQ(m->m_brand.m_majorBrand, 0u) << c.what;
+        QTClose(m);
+    }
 }
 
 TEST(QtReader, LpcmVersionTwoEndianness) {
