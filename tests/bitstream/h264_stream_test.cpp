@@ -3,11 +3,14 @@
 
 #include "bitstream/common/bit_reader.h"
 #include "bitstream/h264/nal_data.h"
+#include "bitstream/h264/nal_decoder.h"
 #include "bitstream/h264/nal_unit_type.h"
 #include "bitstream/h264/picture_parameter_set.h"
 #include "bitstream/h264/sequence_parameter_set.h"
 #include "bitstream/h264/slice_header.h"
 #include "bitstream/stream_fixtures.h"
+#include "support/nal_builder.h"
+#include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
@@ -50,7 +53,7 @@ TEST_P(H264Stream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     const Case& c = GetParam();
     const auto s = bitstest::loadStream(c.name, c.args);
     ASSERT_FALSE(s.path.empty()) << "ffmpeg could not make " << c.name;
-    auto probe = bitstest::probeStream(s.path);
+    auto probe = testmedia::probeStreams(s.path).at(0);
 
     std::map<uint32_t, SequenceParameterSet> spsById;
     std::map<uint32_t, PictureParameterSet> ppsById;
@@ -149,6 +152,28 @@ TEST(H264NalData, PrintsNalseqLinesOfRealSamples) {
     EXPECT_EQ(data.state().profile_idc, 100);
     EXPECT_EQ(data.state().width, 320u);
     EXPECT_EQ(data.state().height, 240u);
+}
+
+// Every unit cut short at every length (see bitstest::forEachPrefix) parses
+// without reading outside it; short SPS prefixes are reported, not accepted.
+TEST(H264StreamTruncated, UnitsCutAtEveryLength) {
+    const auto s = bitstest::loadStream(kCases[1].name, kCases[1].args);
+    ASSERT_FALSE(s.path.empty());
+    NalDecoderState st;
+    size_t malformed = 0;
+    bitstest::forEachPrefix(s, [&](const uint8_t* p, size_t len) {
+        NALDEC(st, p, len);
+        std::string problem;
+        SequenceParameterSet sps;
+        if (len > 0 && nalType(p[0]) == SPS && parseSequenceParameterSet(p, len, sps, problem) != bitstream::ParseResult::Ok)
+            ++malformed;
+        PictureParameterSet pps;
+        parsePictureParameterSet(p, len, pps, problem);
+        // The prefix as a sample: the length field claims more than is there.
+        NalData nd;
+        nd.seq_analyze(p, len, NalData::ParameterSets{p, len, p, len});
+    });
+    EXPECT_GT(malformed, 0u);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "bitstream/hevc/sps.h"
 #include "bitstream/hevc/vps.h"
 #include "bitstream/stream_fixtures.h"
+#include "support/nal_builder.h"
+#include "support/test_media.h"
 
 #include <gtest/gtest.h>
 
@@ -70,7 +72,7 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     const Case& c = GetParam();
     const auto s = bitstest::loadStream(c.name, c.args);
     ASSERT_FALSE(s.path.empty()) << "ffmpeg could not make " << c.name;
-    auto probe = bitstest::probeStream(s.path);
+    auto probe = testmedia::probeStreams(s.path).at(0);
 
     HevcParser parser;
     Collect got;
@@ -129,10 +131,6 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     // compared sit at the start, the middle and the end of the header.
     const auto trace = bitstest::traceSlices(s.path, "first_slice_segment_in_pic_flag");
     ASSERT_EQ(trace.size(), slices.size());
-    const char* names[] = {"slice_pic_parameter_set_id", "slice_segment_address", "slice_type",
-                           "slice_pic_order_cnt_lsb", "num_ref_idx_l0_active_minus1", "collocated_ref_idx",
-                           "five_minus_max_num_merge_cand", "slice_qp_delta", "num_entry_point_offsets",
-                           "offset_len_minus1"};
     for (size_t i = 0; i < slices.size(); ++i) {
         SCOPED_TRACE("slice " + std::to_string(i));
         const Slice& sl = *slices[i];
@@ -147,9 +145,9 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
             {"slice_qp_delta", sl.slice_qp_delta},
             {"num_entry_point_offsets", sl.num_entry_point_offsets},
             {"offset_len_minus1", sl.offset_len_minus1}};
-        for (const char* n : names)
-            if (trace[i].count(n)) {
-                EXPECT_EQ(mine.at(n), trace[i].at(n)) << n;
+        for (const auto& [name, value] : mine)
+            if (trace[i].count(name)) {
+                EXPECT_EQ(value, trace[i].at(name)) << name;
             }
     }
 }
@@ -165,26 +163,15 @@ INSTANTIATE_TEST_SUITE_P(X265, HevcStream, ::testing::ValuesIn(kCases), [](const
 TEST(HevcUtils, WalksRealSamplesWithPictureOrderCounts) {
     const auto s = bitstest::loadStream(kCases[0].name, kCases[0].args);
     ASSERT_FALSE(s.path.empty());
-    // An hvcC record made of the stream's parameter sets.
-    std::vector<uint8_t> hvcc(22, 0);
-    hvcc[0] = 1;
-    hvcc[21] = 0x03;  // lengthSizeMinusOne = 3
-    std::vector<uint8_t> arrays;
-    unsigned numArrays = 0;
-    for (unsigned type : {32u, 33u, 34u})
+    // An hvcC record made of the stream's first VPS, SPS and PPS.
+    std::vector<testsupport::HvccArray> arrays;
+    for (uint8_t type : {32, 33, 34})
         for (const auto& n : s.nals)
             if (((s.data(n)[0] >> 1) & 0x3F) == type) {
-                arrays.push_back(static_cast<uint8_t>(0x80 | type));
-                arrays.push_back(0);
-                arrays.push_back(1);
-                arrays.push_back(static_cast<uint8_t>(n.size >> 8));
-                arrays.push_back(static_cast<uint8_t>(n.size));
-                arrays.insert(arrays.end(), s.data(n), s.data(n) + n.size);
-                ++numArrays;
+                arrays.push_back({type, {testsupport::Bytes(s.data(n), s.data(n) + n.size)}});
                 break;
             }
-    hvcc.push_back(static_cast<uint8_t>(numArrays));
-    hvcc.insert(hvcc.end(), arrays.begin(), arrays.end());
+    const auto hvcc = testsupport::hvcC(arrays);
     unsigned lengthSize = 0;
     const auto units = hvccUnits(hvcc.data(), hvcc.size(), &lengthSize);
     ASSERT_EQ(units.size(), 3u);
@@ -223,6 +210,25 @@ TEST(HevcUtils, WalksRealSamplesWithPictureOrderCounts) {
     EXPECT_NE(text.find(": 23 00 00 28 \n"), std::string::npos) << text;
     EXPECT_EQ(utils.sequences().size(), 3u);
     EXPECT_EQ(text.substr(text.size() - 2), "\n\n");
+}
+
+// Every unit cut short at every length (see bitstest::forEachPrefix) fails
+// with the reader's error or parses with fewer fields.
+TEST(HevcStreamTruncated, UnitsCutAtEveryLength) {
+    const auto s = bitstest::loadStream(kCases[2].name, kCases[2].args);
+    ASSERT_FALSE(s.path.empty());
+    // Parameter sets of the whole stream first, so slices get parsed deeply.
+    ParameterSets full;
+    for (const auto& n : s.nals)
+        parseNalUnit(full, s.data(n), n.size, nullptr);
+    size_t failed = 0;
+    bitstest::forEachPrefix(s, [&](const uint8_t* p, size_t len) {
+        ParameterSets maps = full;
+        std::string error;
+        if (!parseNalUnit(maps, p, len, &error) && !error.empty())
+            ++failed;
+    });
+    EXPECT_GT(failed, 0u);
 }
 
 }  // namespace

@@ -5,66 +5,22 @@
 #include "bitstream/h264/nal_decoder.h"
 #include "bitstream/hevc/hevc_parser.h"
 #include "bitstream/hevc/slice.h"
-#include "log/log_stream_sink.h"
-#include "log/logger.h"
+#include "platform/file.h"
+#include "support/log_capture.h"
+#include "support/test_support.h"
+#include "support/nal_builder.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <vector>
 
 namespace {
 
-// Writes RBSP bits; the NAL header bytes are given as they are.
-class BitWriter {
-public:
-    explicit BitWriter(std::initializer_list<uint8_t> header) : m_bytes(header) {}
-    BitWriter& u(unsigned n, uint64_t v) {
-        for (unsigned i = n; i-- > 0;)
-            bit((v >> i) & 1);
-        return *this;
-    }
-    BitWriter& ue(uint64_t v) {
-        const uint64_t code = v + 1;
-        unsigned len = 0;
-        while ((code >> len) > 1)
-            ++len;
-        u(len, 0);
-        return u(len + 1, code);
-    }
-    BitWriter& se(int64_t v) { return ue(v > 0 ? uint64_t(2 * v - 1) : uint64_t(-2 * v)); }
-    // rbsp_trailing_bits, then emulation prevention as an encoder adds it.
-    std::vector<uint8_t> finish() {
-        bit(1);
-        while (m_fill)
-            bit(0);
-        std::vector<uint8_t> out;
-        int zeros = 0;
-        for (uint8_t b : m_bytes) {
-            if (zeros >= 2 && b <= 3) {
-                out.push_back(3);
-                zeros = 0;
-            }
-            out.push_back(b);
-            zeros = b == 0 ? zeros + 1 : 0;
-        }
-        return out;
-    }
-
-private:
-    void bit(unsigned b) {
-        if (m_fill == 0)
-            m_bytes.push_back(0);
-        if (b)
-            m_bytes.back() |= static_cast<uint8_t>(0x80 >> m_fill);
-        m_fill = (m_fill + 1) & 7;
-    }
-    std::vector<uint8_t> m_bytes;
-    unsigned m_fill = 0;
-};
+using testsupport::Bytes;
+using BitWriter = testsupport::RbspWriter;
 
 // A 64x64 4:2:0 8-bit SPS with one short-term set (one picture back).
-std::vector<uint8_t> hevcSps() {
+Bytes hevcSps() {
     BitWriter w({0x42, 0x01});
     w.u(4, 0).u(3, 0).u(1, 1);                            // vps id, max_sub_layers_minus1, nesting
     w.u(2, 0).u(1, 0).u(5, 1).u(32, 0x60000000).u(4, 0x9).u(32, 0).u(12, 0).u(8, 93);  // profile_tier_level
@@ -78,7 +34,7 @@ std::vector<uint8_t> hevcSps() {
     return w.finish();
 }
 
-std::vector<uint8_t> hevcPps(unsigned ppsId, unsigned spsId) {
+Bytes hevcPps(unsigned ppsId, unsigned spsId) {
     BitWriter w({0x44, 0x01});
     w.ue(ppsId).ue(spsId).u(1, 0).u(1, 0).u(3, 0).u(1, 0).u(1, 0);  // ids, dependent, output, extra bits, sdh, cabac init
     w.ue(0).ue(0).se(0).u(1, 0).u(1, 0).u(1, 0);                    // ref idx defaults, init_qp_minus26, flags
@@ -88,7 +44,7 @@ std::vector<uint8_t> hevcPps(unsigned ppsId, unsigned spsId) {
     return w.finish();
 }
 
-std::shared_ptr<HEVC::Slice> parseSlice(HEVC::ParameterSets& maps, const std::vector<uint8_t>& nal) {
+std::shared_ptr<HEVC::Slice> parseSlice(HEVC::ParameterSets& maps, const Bytes& nal) {
     std::string error;
     auto unit = HEVC::parseNalUnit(maps, nal.data(), nal.size(), &error);
     EXPECT_TRUE(error.empty()) << error;
@@ -160,29 +116,8 @@ TEST_F(HevcRangeChecks, SliceTypeOutOfRange) {
     EXPECT_EQ(slice->problems(), "Slice: slice_type=3, but must be in range (0-2); ");
 }
 
-TEST_F(HevcRangeChecks, TruncatedSliceRaisesTheReaderError) {
-    const auto nal = BitWriter({0x02, 0x01}).u(1, 1).ue(0).ue(1).finish();
-    std::string error;
-    EXPECT_FALSE(HEVC::parseNalUnit(maps, nal.data(), nal.size(), &error));
-    EXPECT_EQ(error, "BitstreamReader: not enought data");
-}
-
-// Captures the log at DEBUG.
-class LogCapture {
-public:
-    LogCapture() {
-        m_logger.addSink(new LogStreamSink(&m_text, false), LogLevel::Debug);
-        m_logger.setLevel(LogLevel::Debug);
-    }
-    std::string text() const { return m_text.str(); }
-
-private:
-    std::ostringstream m_text;
-    Logger m_logger;
-};
-
 TEST(H264NalDecoder, LogsItsErrorsWithThePrefix) {
-    LogCapture log;
+    testsupport::LogCapture log(LogLevel::Debug);
     H264::NalDecoderState st;
     const uint8_t forbidden[] = {0x85, 0x00};
     H264::NALDEC(st, forbidden, sizeof forbidden);
@@ -202,28 +137,35 @@ TEST(H264NalDecoder, LogsItsErrorsWithThePrefix) {
               "[ERROR] NALDEC : seq_param_set zero expected!\n");
 }
 
+// From memory and, as the reference walk reads them, from the file.
 TEST(H264NalData, KeepsAtMostAHundredPatterns) {
-    H264::NalData data;
+    H264::NalData data, fromFile;
     H264::NalData::ParameterSets none;
     // Samples of n access unit delimiters: a new pattern each time.
-    std::vector<uint8_t> sample;
+    const Bytes aud = testsupport::lengthPrefixed({{0x09, 0xF0}});
+    Bytes sample;
+    const std::string name = testsupport::scratchDir("NalDataPatterns") + "/samples.bin";
     for (int n = 1; n <= 101; ++n) {
-        sample.insert(sample.end(), {0, 0, 0, 2, 0x09, 0xF0});
+        sample = testsupport::concat({sample, aud});
         data.seq_analyze(sample.data(), sample.size(), none);
         data.seq_analyze(sample.data(), sample.size(), none);  // the same pattern again adds nothing
+        ASSERT_TRUE(testsupport::writeFile(name, sample));
+        platform::File file;
+        ASSERT_TRUE(file.open(name, platform::File::Mode::Read));
+        fromFile.seq_analyze(file, 0, uint32_t(sample.size()), none);
     }
     EXPECT_EQ(data.sequences().size(), 100u);
     EXPECT_EQ(data.sequences().back().size(), 100u);
+    EXPECT_EQ(fromFile.sequences(), data.sequences());
 }
 
 TEST(H264NalData, SampleIsWalkedOverItsFirstEightMebibytes) {
     H264::NalData data;
     H264::NalData::ParameterSets none;
     // An AUD, then a unit that ends 10 bytes past the 8 MiB cap.
-    std::vector<uint8_t> sample = {0, 0, 0, 2, 0x09, 0xF0};
-    const uint32_t len = H264::NalData::kMaxSampleBytes - sample.size() - 4 + 10;
-    sample.insert(sample.end(), {uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)});
-    sample.resize(sample.size() + len, 0x41);
+    const size_t aud = 6;
+    const Bytes sample = testsupport::lengthPrefixed(
+        {{0x09, 0xF0}, Bytes(H264::NalData::kMaxSampleBytes - aud - 4 + 10, 0x41)});
     data.seq_analyze(sample.data(), sample.size(), none);
     ASSERT_EQ(data.sequences().size(), 1u);
     EXPECT_EQ(H264::NalData::sequenceText(data.sequences()[0]), "09 ");

@@ -1,6 +1,7 @@
 #include "bitstream/stream_fixtures.h"
 
 #include "bitstream/common/nal_span.h"
+#include "support/nal_builder.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -32,27 +33,9 @@ std::vector<std::vector<uint8_t>> lengthPrefixedSamples(const Stream& s, bool he
             out.emplace_back();
         if (ps && !keepParameterSets)
             continue;
-        auto& sample = out.back();
-        const uint32_t len = static_cast<uint32_t>(n.size);
-        for (int shift = 24; shift >= 0; shift -= 8)
-            sample.push_back(static_cast<uint8_t>(len >> shift));
-        sample.insert(sample.end(), p, p + n.size);
+        testsupport::appendLengthPrefixed(out.back(), p, n.size);
     }
     return out;
-}
-
-std::map<std::string, std::string> probeStream(const std::string& path) {
-    std::map<std::string, std::string> m;
-    const auto r = testsupport::runCommand("ffprobe -v error -select_streams v:0 -show_streams -of default=nw=1 " +
-                                           testsupport::quote(path));
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto eq = line.find('=');
-        if (eq != std::string::npos)
-            m[line.substr(0, eq)] = line.substr(eq + 1);
-    }
-    return m;
 }
 
 std::vector<std::map<std::string, int64_t>> traceSlices(const std::string& path, const std::string& sliceStart) {
@@ -88,36 +71,15 @@ std::vector<std::map<std::string, int64_t>> traceSlices(const std::string& path,
     return slices;
 }
 
-std::string primariesName(unsigned v) {
-    switch (v) {
-    case 1: return "bt709";
-    case 5: return "bt470bg";
-    case 6: return "smpte170m";
-    case 9: return "bt2020";
-    default: return "unknown";
-    }
+namespace {
+
+// ffprobe's names for the colour codes the fixtures use.
+std::string nameOf(unsigned v, const std::map<unsigned, std::string>& names) {
+    const auto it = names.find(v);
+    return it == names.end() ? "unknown" : it->second;
 }
 
-std::string transferName(unsigned v) {
-    switch (v) {
-    case 1: return "bt709";
-    case 6: return "smpte170m";
-    case 14: return "bt2020-10";
-    case 16: return "smpte2084";
-    case 18: return "arib-std-b67";
-    default: return "unknown";
-    }
-}
-
-std::string matrixName(unsigned v) {
-    switch (v) {
-    case 1: return "bt709";
-    case 5: return "bt470bg";
-    case 6: return "smpte170m";
-    case 9: return "bt2020nc";
-    default: return "unknown";
-    }
-}
+}  // namespace
 
 void expectMatchesProbe(const PictureFacts& f, std::map<std::string, std::string> probe) {
     EXPECT_EQ(std::to_string(f.width), probe["width"]);
@@ -127,9 +89,12 @@ void expectMatchesProbe(const PictureFacts& f, std::map<std::string, std::string
     int num = 0, den = 1;
     ASSERT_EQ(std::sscanf(probe["r_frame_rate"].c_str(), "%d/%d", &num, &den), 2);
     EXPECT_NEAR(f.frameRate, double(num) / den, 1e-6);
-    EXPECT_EQ(primariesName(f.primaries), probe["color_primaries"]);
-    EXPECT_EQ(transferName(f.transfer), probe["color_transfer"]);
-    EXPECT_EQ(matrixName(f.matrix), probe["color_space"]);
+    EXPECT_EQ(nameOf(f.primaries, {{1, "bt709"}, {5, "bt470bg"}, {6, "smpte170m"}, {9, "bt2020"}}),
+              probe["color_primaries"]);
+    EXPECT_EQ(nameOf(f.transfer, {{1, "bt709"}, {6, "smpte170m"}, {14, "bt2020-10"}, {16, "smpte2084"}}),
+              probe["color_transfer"]);
+    EXPECT_EQ(nameOf(f.matrix, {{1, "bt709"}, {5, "bt470bg"}, {6, "smpte170m"}, {9, "bt2020nc"}}),
+              probe["color_space"]);
     EXPECT_EQ(!f.signalTypePresent ? "unknown" : f.fullRange ? "pc" : "tv", probe["color_range"]);
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,13 +26,23 @@ struct Stream {
 // Makes (or reuses) the fixture and loads it; empty path when ffmpeg failed.
 Stream loadStream(const std::string& name, const std::string& ffmpegArgs);
 
+// Calls f(data, length) with every prefix (up to 400 bytes, where headers
+// and parameter sets lie) of the first 12 units, each in a heap block of
+// exactly its size, so AddressSanitizer builds catch any over-read.
+template <typename F>
+void forEachPrefix(const Stream& s, F&& f) {
+    for (size_t i = 0; i < s.nals.size() && i < 12; ++i)
+        for (size_t len = 0; len <= s.nals[i].size && len <= 400; ++len) {
+            std::unique_ptr<uint8_t[]> p(new uint8_t[len ? len : 1]);
+            std::copy(s.data(s.nals[i]), s.data(s.nals[i]) + len, p.get());
+            f(p.get(), len);
+        }
+}
+
 // Access units as MP4 samples: every unit of one access unit (a new one
 // starts at each access unit delimiter), parameter sets left out unless
 // keepParameterSets, each unit behind a 4-byte big-endian length.
 std::vector<std::vector<uint8_t>> lengthPrefixedSamples(const Stream& s, bool hevc, bool keepParameterSets = false);
-
-// ffprobe -show_streams of the first video stream as key -> value.
-std::map<std::string, std::string> probeStream(const std::string& path);
 
 // Syntax elements per slice from ffmpeg's trace_headers filter, in decoding
 // order: each map holds the first value of each element name inside that
@@ -50,10 +61,5 @@ struct PictureFacts {
 
 // Expects ffprobe's width, height, level, r_frame_rate and colour fields.
 void expectMatchesProbe(const PictureFacts& facts, std::map<std::string, std::string> probe);
-
-// ffprobe names for colour codes ("bt709", "smpte2084", ...).
-std::string primariesName(unsigned v);
-std::string transferName(unsigned v);
-std::string matrixName(unsigned v);
 
 }  // namespace bitstest

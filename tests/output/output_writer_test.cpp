@@ -110,7 +110,7 @@ TEST(OutputWriter, RawVideoStreamIsAnnexBThatDecodes) {
         std::string demuxer;
         int firstNalType;  // the stream starts with this parameter set
     };
-    for (const Case& c : {Case{h264AacMp4(), "h264", 7}, Case{hevcMp4(), "hevc", 32}}) {
+    for (const Case& c : {Case{h264AacMp4(), "h264", 7}, Case{hevcAacMp4(), "hevc", 32}}) {
         ASSERT_FALSE(c.source.empty()) << "ffmpeg fixture";
         SCOPED_TRACE(c.source);
         LogCapture log(LogLevel::Notice);

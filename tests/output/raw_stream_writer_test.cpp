@@ -1,6 +1,7 @@
 // Length-prefixed video to start-code form, byte for byte.
 
 #include "output/raw_stream_writer.h"
+#include "support/nal_builder.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,8 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testsupport::Bytes;
+using testsupport::lengthPrefixed;
 
 Bytes written(const std::string& name) { return testsupport::readFile(name); }
 
@@ -28,9 +30,10 @@ TEST(RawStreamWriter, AvcGetsParameterSetsThenStartCodes) {
     RawStreamWriter w;
     ASSERT_TRUE(w.open(dir + "/v.h264"));
     // Two NAL units, then a length that runs past the sample: dropped.
-    const Bytes sample = {0, 0, 0, 2, 0x65, 0x01, 0, 0, 0, 1, 0x06, 0, 0, 0, 9, 0x41};
+    Bytes sample = lengthPrefixed({{0x65, 0x01}, {0x06}});
+    sample.insert(sample.end(), {0, 0, 0, 9, 0x41});
     w.writeVideoSample(makeFourcc("avc1"), sample.data(), sample.size(), avc.get(), nullptr, nullptr);
-    const Bytes second = {0, 0, 0, 1, 0x41};
+    const Bytes second = lengthPrefixed({{0x41}});
     w.writeVideoSample(makeFourcc("avc1"), second.data(), second.size(), avc.get(), nullptr, nullptr);
     ASSERT_TRUE(w.close());
     EXPECT_EQ(written(dir + "/v.h264"), (Bytes{0, 0, 0, 1, 0x67, 0xAA, 0xBB, 0, 0, 0, 1, 0x68, 0xCC,  //
@@ -53,7 +56,7 @@ TEST(RawStreamWriter, HevcArraysAndMpeg4DecoderInfoGoFirst) {
     hevc->m_arrays[1].m_nal[0][0] = 0x42;
     RawStreamWriter w;
     ASSERT_TRUE(w.open(dir + "/v.hevc"));
-    const Bytes sample = {0, 0, 0, 2, 0x26, 0x01, 0, 0, 0, 0, 0x99};  // zero length ends the sample
+    const Bytes sample = lengthPrefixed({{0x26, 0x01}, {}, {0x99}});  // the zero length ends the sample
     w.writeVideoSample(makeFourcc("hvc1"), sample.data(), sample.size(), nullptr, hevc.get(), nullptr);
     ASSERT_TRUE(w.close());
     EXPECT_EQ(written(dir + "/v.hevc"),

@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "qt/quicktime.h"
-#include "qt_test_util.h"
 #include "support/test_support.h"
 
 using namespace qt;
@@ -68,42 +67,31 @@ TEST(AtomIo, DescriptorLengths) {
     EXPECT_EQ(s.f->m_position, 10u);
 }
 
-struct TraceArgs {
-    MovieFile* f;
-    int depth;
-    uint32_t mask;
-};
-
+// Field trace lines as -dump's trace prints them, by depth and trace class.
 TEST(AtomIo, TraceLayout) {
     Scratch s("AtomIo_Trace");
-    TraceArgs args{s.f.get(), 0, 1};
-    auto writeField = [](void* p) {
-        auto* a = static_cast<TraceArgs*>(p);
-        a->f->m_depth = a->depth;
-        a->f->m_traceMask = a->mask;
+    auto traced = [&](int depth, uint32_t mask) {
+        s.f->m_depth = depth;
+        s.f->m_traceMask = mask;
         uint32_t v = 42;
-        rw32be(a->f, &v, "stsz.samplesize", kTraceAtoms);
+        testing::internal::CaptureStdout();
+        rw32be(s.f.get(), &v, "stsz.samplesize", kTraceAtoms);
+        return testing::internal::GetCapturedStdout();
     };
-    const std::string depth0 = qttest::captureStdout(writeField, &args);
-    EXPECT_EQ(depth0, "rw32be      " + std::string(18, ' ') + "at           0 (stsz.samplesize ):         42  (00 00 00 2A )\n");
-    args.depth = 6;
-    const std::string depth6 = qttest::captureStdout(writeField, &args);
-    EXPECT_EQ(depth6.substr(0, 18 + 12 + 3), "|  |  |  |  |  |  rw32be      at ");
-    args.mask = 0;
-    EXPECT_EQ(qttest::captureStdout(writeField, &args), "");
-    args.mask = kTraceTables;  // class 1 field, class 2 mask: nothing
-    EXPECT_EQ(qttest::captureStdout(writeField, &args), "");
+    EXPECT_EQ(traced(0, 1), "rw32be      " + std::string(18, ' ') + "at           0 (stsz.samplesize ):         42  (00 00 00 2A )\n");
+    EXPECT_EQ(traced(6, 1).substr(0, 18 + 12 + 3), "|  |  |  |  |  |  rw32be      at ");
+    EXPECT_EQ(traced(0, 0), "");
+    EXPECT_EQ(traced(0, kTraceTables), "");  // class 1 field, class 2 mask: nothing
 
-    auto rawField = [](void* p) {
-        auto* a = static_cast<TraceArgs*>(p);
-        a->f->m_depth = 0;
-        a->f->m_traceMask = 255;
-        uint8_t buf[100] = {};
-        rw(a->f, buf, 100, "atom.data", kTraceTables);
-    };
-    const std::string raw = qttest::captureStdout(rawField, &args);
-    EXPECT_NE(raw.find("(" + [] { std::string h; for (int i = 0; i < 48; ++i) h += "00 "; return h; }() + ")\n"),
-              std::string::npos);
+    s.f->m_depth = 0;
+    s.f->m_traceMask = 255;
+    uint8_t buf[100] = {};
+    testing::internal::CaptureStdout();
+    rw(s.f.get(), buf, 100, "atom.data", kTraceTables);
+    std::string hex48;  // long fields show their first 48 bytes
+    for (int i = 0; i < 48; ++i)
+        hex48 += "00 ";
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("(" + hex48 + ")\n"), std::string::npos);
 }
 
 TEST(AtomIo, FourccHelpers) {

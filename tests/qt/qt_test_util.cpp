@@ -1,20 +1,14 @@
 #include "qt_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
-#include <cstdio>
-#include <unistd.h>
+#include <sstream>
+#include <vector>
 
 #include "qt/quicktime.h"
-#include "support/test_support.h"
 
 namespace qttest {
-
-std::string sourceFixture(const std::string& name, const std::string& encodeArgs) {
-    return testsupport::fixture(name,
-                                "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
-                                "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 " +
-                                    encodeArgs);
-}
 
 namespace {
 
@@ -91,65 +85,41 @@ bool copyMovie(const std::string& srcName, const std::string& dstName) {
     return ok;
 }
 
-void put16(std::vector<uint8_t>& b, uint16_t v) {
-    b.push_back(uint8_t(v >> 8));
-    b.push_back(uint8_t(v));
+std::string summary(const MovieFile* m) {
+    std::ostringstream o;
+    o << "mdat " << m->m_mdatOffset << " moov " << m->m_moovOffset << " ts " << m->m_movieTimescale << " tracks "
+      << m->m_trackCount;
+    auto text = [](Fourcc f) { return f ? fourccString(f) : std::string("-"); };
+    for (int i = 0; i < m->m_trackCount; ++i) {
+        const MovieTrack& t = m->m_tracks[i];
+        o << " | " << text(t.m_handlerType) << " " << text(t.m_codec) << " n=" << t.m_sampleCount
+          << " " << t.m_sampleSizes.size() << "/" << t.m_chunkOffsets.size() << "/" << t.m_sampleToChunk.size()
+          << "/" << t.m_timeToSample.size();
+    }
+    return o.str();
 }
 
-void put32(std::vector<uint8_t>& b, uint32_t v) {
-    for (int i = 3; i >= 0; --i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-
-void put64(std::vector<uint8_t>& b, uint64_t v) {
-    for (int i = 7; i >= 0; --i)
-        b.push_back(uint8_t(v >> (8 * i)));
-}
-
-void putType(std::vector<uint8_t>& b, const char* type) { b.insert(b.end(), type, type + 4); }
-
-std::vector<uint8_t> atom(const char* type, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> b;
-    put32(b, uint32_t(payload.size() + 8));
-    putType(b, type);
-    b.insert(b.end(), payload.begin(), payload.end());
-    return b;
-}
-
-std::vector<uint8_t> fullAtom(const char* type, uint8_t version, uint32_t flags, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> p;
-    put32(p, (uint32_t(version) << 24) | (flags & 0xFFFFFF));
-    p.insert(p.end(), payload.begin(), payload.end());
-    return atom(type, p);
-}
-
-std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> b;
-    for (const auto& p : parts)
-        b.insert(b.end(), p.begin(), p.end());
-    return b;
-}
-
-std::string writeScratch(const std::string& test, const std::string& name, const std::vector<uint8_t>& bytes) {
-    const std::string path = testsupport::scratchDir(test) + "/" + name;
-    testsupport::writeFile(path, bytes);
-    return path;
-}
-
-std::string captureStdout(void (*fn)(void*), void* arg) {
-    std::fflush(stdout);
-    char path[] = "/tmp/qt_stdout_XXXXXX";
-    const int fd = ::mkstemp(path);
-    const int saved = ::dup(1);
-    ::dup2(fd, 1);
-    fn(arg);
-    std::fflush(stdout);
-    ::dup2(saved, 1);
-    ::close(saved);
-    ::close(fd);
-    std::vector<uint8_t> bytes = testsupport::readFile(path);
-    std::remove(path);
-    return std::string(bytes.begin(), bytes.end());
+void expectTablesWithinFile(const MovieFile* m, uint64_t fileSize) {
+    ASSERT_LE(m->m_trackCount, kMaxTracks);
+    for (int i = 0; i < m->m_trackCount; ++i) {
+        const MovieTrack& t = m->m_tracks[i];
+        EXPECT_LE(t.m_sampleSizes.size() * 4, fileSize) << i;
+        EXPECT_LE(t.m_chunkOffsets.size() * 4, fileSize) << i;
+        EXPECT_LE(t.m_sampleToChunk.size() * 12, fileSize) << i;
+        EXPECT_LE(t.m_timeToSample.size() * 8, fileSize) << i;
+        EXPECT_LE(t.m_compositionOffsets.size() * 8, fileSize) << i;
+        // Variable sizes: a sample count is only what the size table holds.
+        if (t.m_fixedSampleSize == 0) {
+            EXPECT_LE(t.m_sampleCount, t.m_sampleSizes.size()) << i;
+        }
+        // The lookups walk the tables for every sample (sanitizer builds
+        // see any read outside them).
+        const uint32_t n = std::min<uint32_t>(t.m_sampleCount, 5000);
+        for (uint32_t s = 0; s <= n + 1; ++s)
+            (void)(QTGetSampleOffset(&t, s) + QTGetSampleSize(&t, s) + QTGetCompositionOffset(&t, s));
+        for (uint32_t c = 0; c <= std::min<size_t>(t.m_chunkOffsets.size(), 5000) + 1; ++c)
+            QTGetSamplesPerChunk(&t, c);
+    }
 }
 
 }  // namespace qttest

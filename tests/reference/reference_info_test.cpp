@@ -1,15 +1,13 @@
 #include "bitstream/hevc/hevc_utils.h"
 #include "qt/movie_file.h"
-#include "qt/movie_reader.h"
 #include "reference/reference_info.h"
-#include "support/reference_test_media.h"
+#include "support/log_capture.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-using reftest::LogCapture;
+using testsupport::LogCapture;
 
 namespace {
 
@@ -36,7 +34,7 @@ TEST(ReferenceInfo, ClassOfCodecAliases) {
     ASSERT_FALSE(aivx.empty() || xd5e.empty() || mp4v.empty() || mpeg4.empty() || dv.empty());
     // ffmpeg always declares DV as "dvc "; the sample description's format
     // field sits 16 bytes after the stsd type.
-    const std::string dvhp = reftest::patchedCopy(dv, "dvhp.mov", "stsd", 16, {'d', 'v', 'h', 'p'});
+    const std::string dvhp = testmedia::patchedCopy(dv, "dvhp.mov", "stsd", 16, {'d', 'v', 'h', 'p'});
     ASSERT_FALSE(dvhp.empty());
 
     struct Case {
@@ -51,25 +49,28 @@ TEST(ReferenceInfo, ClassOfCodecAliases) {
 }
 
 TEST(ReferenceInfo, ParametersMatchFfprobe) {
-    const std::string file = reftest::h264AacMp4();
+    const std::string file = testmedia::h264AacMp4();
     ASSERT_FALSE(file.empty());
     auto info = load(file);
+    const auto streams = testmedia::probeStreams(file);
+    ASSERT_EQ(streams.size(), 2u);
+    auto probe = [&](int stream, const char* key) { return streams[size_t(stream)].at(key); };
     const VideoParameters& v = info->video();
     const AudioParameters& a = info->audio();
-    EXPECT_EQ(v.m_codec, reftest::probeStream(file, "v:0", "codec_tag_string"));
+    EXPECT_EQ(v.m_codec, probe(0, "codec_tag_string"));
     EXPECT_EQ(v.m_class, "avc1");
-    EXPECT_EQ(std::to_string(v.m_width), reftest::probeStream(file, "v:0", "width"));
-    EXPECT_EQ(std::to_string(v.m_height), reftest::probeStream(file, "v:0", "height"));
-    EXPECT_EQ("1/" + std::to_string(v.m_timescale), reftest::probeStream(file, "v:0", "time_base"));
+    EXPECT_EQ(std::to_string(v.m_width), probe(0, "width"));
+    EXPECT_EQ(std::to_string(v.m_height), probe(0, "height"));
+    EXPECT_EQ("1/" + std::to_string(v.m_timescale), probe(0, "time_base"));
     EXPECT_FALSE(v.m_timescaleIsDefault);
     EXPECT_FLOAT_EQ(v.m_fps, 25.0f);
     EXPECT_EQ(v.m_timescale / v.m_sampleDuration, 25u);
     EXPECT_GT(v.m_avc.spsCount(), 0);
     EXPECT_GT(v.m_avc.ppsCount(), 0);
 
-    EXPECT_EQ(a.m_codec, reftest::probeStream(file, "a:0", "codec_tag_string"));
-    EXPECT_EQ(std::to_string(a.m_channels), reftest::probeStream(file, "a:0", "channels"));
-    EXPECT_EQ(std::to_string(a.m_sampleRate), reftest::probeStream(file, "a:0", "sample_rate"));
+    EXPECT_EQ(a.m_codec, probe(1, "codec_tag_string"));
+    EXPECT_EQ(std::to_string(a.m_channels), probe(1, "channels"));
+    EXPECT_EQ(std::to_string(a.m_sampleRate), probe(1, "sample_rate"));
     EXPECT_EQ(a.m_sampleSize, 16u);
     EXPECT_EQ(a.m_audioTracks, 1u);
     // The AudioSpecificConfig is what AAC recovery initialises its decoder with.
@@ -78,24 +79,17 @@ TEST(ReferenceInfo, ParametersMatchFfprobe) {
     EXPECT_GE(a.m_esds.m_decoderInfoLength, 2);
 
     const MovieParameters& m = info->movieParameters();
-    EXPECT_EQ(m.m_fileName, file);
     EXPECT_EQ(m.m_trackCount, 2u);
     EXPECT_EQ(m.m_timescale, 1000u);  // ffmpeg's mp4 movie timescale
     EXPECT_EQ(fourccString(m.m_brand.m_majorBrand), "isom");
-
-    EXPECT_NE(info->videoTrack(), nullptr);
-    EXPECT_EQ(info->audioTrack(0), info->movie()->m_audioTracks[0]);
-    EXPECT_EQ(info->audioTrack(1), nullptr);
-    EXPECT_EQ(info->track(16), nullptr);
-    EXPECT_EQ(info->videoAvcConfig(), &info->videoTrack()->m_avc);
 }
 
 // A zero media timescale cannot time frames: 600 is assumed and marked as such.
 TEST(ReferenceInfo, ZeroTimescaleBecomes600) {
-    const std::string source = reftest::h264OnlyMov();
+    const std::string source = testmedia::h264OnlyMov();
     ASSERT_FALSE(source.empty());
     // mdhd v0: version and flags, creation and modification time, then the timescale.
-    const std::string file = reftest::patchedCopy(source, "ts0.mov", "mdhd", 16, {0, 0, 0, 0});
+    const std::string file = testmedia::patchedCopy(source, "ts0.mov", "mdhd", 16, {0, 0, 0, 0});
     ASSERT_FALSE(file.empty());
     auto info = load(file);
     EXPECT_EQ(info->video().m_timescale, 600u);
@@ -114,28 +108,20 @@ TEST(ReferenceInfo, UnreadableReferenceGivesDefaultsOnlyWhenAsked) {
     EXPECT_FALSE(plain->isOpen());
     EXPECT_EQ(plain->video().m_fps, 0);
     EXPECT_EQ(plain->video().m_timescale, 0u);
-    EXPECT_EQ(plain->audio().m_sampleRate, 0u);
-    EXPECT_EQ(plain->video().m_class, "");
     EXPECT_EQ(plain->videoTrack(), nullptr);
-    EXPECT_EQ(plain->track(0), nullptr);
 
     EXPECT_FALSE(defaults->isOpen());
     EXPECT_FLOAT_EQ(defaults->video().m_fps, 29.97f);
     EXPECT_EQ(defaults->video().m_timescale, 600u);
-    EXPECT_EQ(defaults->movieParameters().m_timescale, 600u);
-    EXPECT_EQ(defaults->audio().m_channels, 2u);
     EXPECT_EQ(defaults->audio().m_sampleRate, 48000u);
-    EXPECT_EQ(defaults->audio().m_sampleSize, 16u);
-    EXPECT_EQ(defaults->audio().m_audioTracks, 1u);
     EXPECT_EQ(defaults->video().m_codec, "");
-    EXPECT_EQ(defaults->video().m_class, "");
     defaults->analyseChunks();  // no movie: nothing to walk, no crash
     defaults->collectSamples();
     EXPECT_TRUE(defaults->videoSamples().empty());
 }
 
 TEST(ReferenceInfo, PrintLines) {
-    const std::string file = reftest::h264AacMp4();
+    const std::string file = testmedia::h264AacMp4();
     ASSERT_FALSE(file.empty());
     auto info = load(file);
     info->analyseChunks();
@@ -143,6 +129,7 @@ TEST(ReferenceInfo, PrintLines) {
     testing::internal::CaptureStdout();
     info->print();
     testing::internal::GetCapturedStdout();
+    const ReferenceChunkLayout& l = info->layout();
     const std::vector<std::string> expected = {
         "video class       : avc1",
         "video codec       : avc1",
@@ -155,24 +142,25 @@ TEST(ReferenceInfo, PrintLines) {
         "audio sample rate : 48000",
         "audio sample size : 16",
         "audio tracks      : 1",
-        "fingerprint: " + info->layout().m_fingerprint,
-        "video sample size max   : " + std::to_string(info->layout().m_videoSampleSizeMax),
-        "video sample size min   : " + std::to_string(info->layout().m_videoSampleSizeMin),
-        "video samples per chunk : " + std::to_string(info->layout().m_videoSamplesPerChunk),
-        "video chunks stop gap   : " + std::to_string(info->layout().m_videoChunksStopGap),
-        "audio samples per chunk : " + std::to_string(info->layout().m_audioSamplesPerChunk),
-        "audio chunks stop gap   : " + std::to_string(info->layout().m_audioChunksStopGap),
-        "audio chunks size all   : " + std::to_string(info->layout().m_audioChunksSizeAll),
+        "fingerprint: " + l.m_fingerprint,
+        "video sample size max   : " + std::to_string(l.m_videoSampleSizeMax),
+        "video sample size min   : " + std::to_string(l.m_videoSampleSizeMin),
+        "video samples per chunk : " + std::to_string(l.m_videoSamplesPerChunk),
+        "video chunks stop gap   : " + std::to_string(l.m_videoChunksStopGap),
+        "audio samples per chunk : " + std::to_string(l.m_audioSamplesPerChunk),
+        "audio chunks stop gap   : " + std::to_string(l.m_audioChunksStopGap),
+        "audio chunks size all   : " + std::to_string(l.m_audioChunksSizeAll),
         "audio data start        : " + std::to_string(info->audio().m_audioDataStart),
     };
     EXPECT_EQ(log.messages(LogLevel::Notice), expected);
 }
 
-TEST(VideoParameters, MergeFillsOnlyUnsetFields) {
-    std::unique_ptr<VideoParameters> work(new VideoParameters());
-    std::unique_ptr<VideoParameters> ref(new VideoParameters());
+// What the command line or the input set stays; the rest comes from the
+// reference, and frames are timed by the merged timescale and rate.
+TEST(MediaParameters, MergeFillsOnlyUnsetFields) {
+    auto work = std::make_unique<VideoParameters>();
+    auto ref = std::make_unique<VideoParameters>();
     ref->m_codec = "avc1";
-    ref->m_class = "avc1";
     ref->m_fps = 25;
     ref->m_width = 1920;
     ref->m_height = 1080;
@@ -180,33 +168,18 @@ TEST(VideoParameters, MergeFillsOnlyUnsetFields) {
     ref->m_timescaleIsDefault = false;
     ref->m_sampleDuration = 512;
     ref->m_rawEsds = {1, 2, 3};
-    ref->m_esds.m_objectType = 0x20;
-    ref->m_avc.m_ppsCount = 1;
-    ref->m_avc.m_spsCountByte = 0xE1;
-    ref->m_hevc.m_arrayCount = 3;
     ref->m_colour.m_present = 1;
     ref->m_colour.m_primaries = 9;
-
-    // The user gave fps and width; everything else comes from the reference.
     work->m_fps = 50;
     work->m_width = 1280;
     work->mergeFrom(*ref);
     EXPECT_EQ(work->m_codec, "avc1");
-    EXPECT_EQ(work->m_class, "avc1");
     EXPECT_EQ(work->m_fps, 50);
     EXPECT_EQ(work->m_width, 1280u);
     EXPECT_EQ(work->m_height, 1080u);
-    EXPECT_EQ(work->m_timescale, 12800u);
-    EXPECT_FALSE(work->m_timescaleIsDefault);
     EXPECT_EQ(work->m_sampleDuration, 256u);  // timescale / fps, not the reference's 512
-    EXPECT_EQ(work->m_rawEsds, ref->m_rawEsds);
-    EXPECT_EQ(work->m_esds.m_objectType, 0x20);
-    EXPECT_EQ(work->m_avc.m_ppsCount, 1);
-    EXPECT_EQ(work->m_hevc.m_arrayCount, 3);
-    EXPECT_EQ(work->m_colour.m_primaries, 9);
-
     // A second source fills nothing that is set already.
-    std::unique_ptr<VideoParameters> other(new VideoParameters(*ref));
+    auto other = std::make_unique<VideoParameters>(*ref);
     other->m_codec = "hvc1";
     other->m_timescale = 90000;
     other->m_rawEsds = {9};
@@ -216,75 +189,51 @@ TEST(VideoParameters, MergeFillsOnlyUnsetFields) {
     EXPECT_EQ(work->m_timescale, 12800u);
     EXPECT_EQ(work->m_rawEsds, ref->m_rawEsds);
     EXPECT_EQ(work->m_colour.m_primaries, 9);
+
+    auto audio = std::make_unique<AudioParameters>();
+    auto refAudio = std::make_unique<AudioParameters>();
+    refAudio->m_codec = "mp4a";
+    refAudio->m_channels = 2;
+    refAudio->m_sampleRate = 48000;
+    refAudio->m_audioDataStart = 0x21;
+    audio->m_codec = "sowt";
+    audio->mergeFrom(*refAudio);
+    EXPECT_EQ(audio->m_codec, "sowt");
+    EXPECT_EQ(audio->m_channels, 2u);
+    EXPECT_EQ(audio->m_sampleRate, 48000u);
+    EXPECT_EQ(audio->m_audioDataStart, 0x21);
 }
 
-// A timescale that was only assumed gives way to the next source's.
-TEST(VideoParameters, DefaultTimescaleIsReplaced) {
-    std::unique_ptr<VideoParameters> work(new VideoParameters());
-    std::unique_ptr<VideoParameters> input(new VideoParameters());
-    std::unique_ptr<VideoParameters> ref(new VideoParameters());
-    input->m_timescale = 600;
-    input->m_timescaleIsDefault = true;
-    ref->m_timescale = 30000;
-    ref->m_timescaleIsDefault = false;
-    ref->m_fps = 30000.0f / 1001.0f;
-    work->mergeFrom(*input);
-    EXPECT_EQ(work->m_timescale, 600u);
-    work->mergeFrom(*ref);
-    EXPECT_EQ(work->m_timescale, 30000u);
-    EXPECT_EQ(work->m_sampleDuration, 1001u);
-    // Film NTSC: the quotient lands just below 1001 in double precision;
-    // single precision, the fps's own precision, gives the exact frame length.
-    std::unique_ptr<VideoParameters> film(new VideoParameters());
-    film->m_timescale = 24000;
-    film->m_timescaleIsDefault = false;
-    film->m_fps = float(24000.0 / 1001.0);
-    work.reset(new VideoParameters());
-    work->mergeFrom(*film);
-    EXPECT_EQ(work->m_sampleDuration, 1001u);
-    // 29.97 from the defaults at the classic 600 timescale: 20.02 truncated.
-    std::unique_ptr<VideoParameters> ntsc(new VideoParameters());
-    ntsc->m_timescale = 600;
-    ntsc->m_fps = 29.97f;
-    work.reset(new VideoParameters());
-    work->mergeFrom(*ntsc);
-    EXPECT_EQ(work->m_sampleDuration, 20u);
-}
-
-TEST(AudioParameters, MergeFillsOnlyUnsetFields) {
-    std::unique_ptr<AudioParameters> work(new AudioParameters());
-    std::unique_ptr<AudioParameters> ref(new AudioParameters());
-    ref->m_codec = "mp4a";
-    ref->m_channels = 2;
-    ref->m_sampleRate = 48000;
-    ref->m_sampleSize = 16;
-    ref->m_audioTracks = 2;
-    ref->m_audioDataStart = 0x21;
-    ref->m_rawEsds = {3, 0x19};
-    ref->m_esds.m_decoderInfoLength = 2;
-    work->m_codec = "sowt";
-    work->m_sampleRate = 44100;
-    work->mergeFrom(*ref);
-    EXPECT_EQ(work->m_codec, "sowt");
-    EXPECT_EQ(work->m_sampleRate, 44100u);
-    EXPECT_EQ(work->m_channels, 2u);
-    EXPECT_EQ(work->m_sampleSize, 16u);
-    EXPECT_EQ(work->m_audioTracks, 2u);
-    EXPECT_EQ(work->m_audioDataStart, 0x21);
-    EXPECT_EQ(work->m_rawEsds, ref->m_rawEsds);
-    EXPECT_EQ(work->m_esds.m_decoderInfoLength, 2);
+// A timescale that was only assumed gives way to the next source's; frame
+// durations round as the fps's own single precision gives them.
+TEST(MediaParameters, DefaultTimescaleIsReplaced) {
+    auto merged = [](std::initializer_list<std::pair<uint32_t, float>> sources, bool firstIsDefault) {
+        VideoParameters work;
+        bool first = true;
+        for (const auto& [timescale, fps] : sources) {
+            VideoParameters source;
+            source.m_timescale = timescale;
+            source.m_timescaleIsDefault = first && firstIsDefault;
+            source.m_fps = fps;
+            work.mergeFrom(source);
+            first = false;
+        }
+        return std::make_pair(work.m_timescale, work.m_sampleDuration);
+    };
+    EXPECT_EQ(merged({{600, 0}, {30000, 30000.0f / 1001.0f}}, true), std::make_pair(30000u, 1001u));
+    EXPECT_EQ(merged({{600, 0}, {30000, 30000.0f / 1001.0f}}, false), std::make_pair(600u, 20u));
+    // Film NTSC: the quotient lands just below 1001 in double precision.
+    EXPECT_EQ(merged({{24000, float(24000.0 / 1001.0)}}, false), std::make_pair(24000u, 1001u));
+    // 29.97 at the classic 600 timescale: 20.02 truncated.
+    EXPECT_EQ(merged({{600, 29.97f}}, false), std::make_pair(600u, 20u));
 }
 
 // An HEVC reference without colr: the colour its SPS VUI signals is what the
-// repaired movie declares.
-TEST(ReferenceInfo, HevcColourFromSps) {
-    const std::string file = tiny(
-        "ref_hevc_vui.mp4",
-        "-c:v libx265 -pix_fmt yuv420p -tag:v hvc1 "
-        "-x265-params log-level=error:colorprim=bt2020:transfer=smpte2084:colormatrix=bt2020nc:range=full");
+// repaired movie declares. With a colr atom the movie's own colour stands.
+TEST(ReferenceInfo, HevcColourFromSpsUnlessColrSaysIt) {
+    const std::string file = testmedia::hevcAacMp4();
     ASSERT_FALSE(file.empty());
-    // ffprobe reads the VUI; the container itself must not say anything.
-    EXPECT_EQ(reftest::probeStream(file, "v:0", "color_primaries"), "bt2020");
+    ASSERT_EQ(testmedia::probeStreams(file).at(0).at("color_primaries"), "bt2020");
     auto info = load(file);
     ASSERT_NE(info->videoTrack(), nullptr);
     const ColourInfo& c = info->colourOverride();
@@ -297,26 +246,23 @@ TEST(ReferenceInfo, HevcColourFromSps) {
     EXPECT_EQ(c.m_fullRangePresent, 1);
     // Copied where the output writer and the merge look for it.
     EXPECT_EQ(info->videoTrack()->m_colour.m_primaries, 9);
-    EXPECT_EQ(info->videoTrack()->m_colour.m_fullRange, 0x80);
     EXPECT_EQ(info->video().m_colour.m_transfer, 16);
     EXPECT_EQ(info->video().m_class, "hvc1");
-
     // At DEBUG every sample also goes through the HEVC walk.
-    LogCapture log(LogLevel::Debug);
-    info->analyseChunks();
+    {
+        LogCapture log(LogLevel::Debug);
+        info->analyseChunks();
+    }
     EXPECT_FALSE(info->bitstreamStats().hevcUtils().sequences().empty());
     EXPECT_NE(info->layout().m_fingerprint.find("&hvcc=01,"), std::string::npos);
-}
 
-// With a colr atom the movie's own colour stands and no override is made.
-TEST(ReferenceInfo, HevcColrWins) {
-    const std::string file = tiny("ref_hevc_colr.mov",
+    const std::string colr = tiny("ref_hevc_colr.mov",
                                   "-c:v libx265 -pix_fmt yuv420p -tag:v hvc1 -color_primaries bt709 "
                                   "-color_trc bt709 -colorspace bt709 -x265-params log-level=error");
-    ASSERT_FALSE(file.empty());
-    auto info = load(file);
-    ASSERT_NE(info->videoTrack(), nullptr);
-    EXPECT_EQ(info->colourOverride().m_present, 0);
-    EXPECT_EQ(info->videoTrack()->m_colour.m_present, 1);
-    EXPECT_EQ(info->videoTrack()->m_colour.m_primaries, 1);
+    ASSERT_FALSE(colr.empty());
+    auto own = load(colr);
+    ASSERT_NE(own->videoTrack(), nullptr);
+    EXPECT_EQ(own->colourOverride().m_present, 0);
+    EXPECT_EQ(own->videoTrack()->m_colour.m_present, 1);
+    EXPECT_EQ(own->videoTrack()->m_colour.m_primaries, 1);
 }

@@ -3,38 +3,26 @@
 #include "reference/reference_info.h"
 #include "reference/reference_sample_collector.h"
 #include "reference/track_table_cursor.h"
-#include "support/reference_test_media.h"
+#include "support/log_capture.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-using reftest::LogCapture;
+using testsupport::LogCapture;
 
 namespace {
 
-std::vector<reftest::Packet> streamPackets(const std::string& file, int stream) {
-    std::vector<reftest::Packet> out;
-    for (const auto& p : reftest::probePackets(file))
+std::vector<testmedia::Packet> streamPackets(const std::string& file, int stream) {
+    std::vector<testmedia::Packet> out;
+    for (const auto& p : testmedia::probePackets(file))
         if (p.stream == stream)
             out.push_back(p);
     std::sort(out.begin(), out.end(),
-              [](const reftest::Packet& a, const reftest::Packet& b) { return a.pos < b.pos; });
+              [](const testmedia::Packet& a, const testmedia::Packet& b) { return a.pos < b.pos; });
     return out;
-}
-
-// Heap track: the codec storage makes a MovieTrack several hundred KiB.
-std::unique_ptr<MovieTrack> syntheticTrack() {
-    std::unique_ptr<MovieTrack> t(new MovieTrack());
-    t->m_sampleToChunk.push_back({1, 2, 1});
-    t->m_sampleToChunk.push_back({3, 1, 1});
-    for (uint64_t o : {100, 200, 300, 400})
-        t->m_chunkOffsets.push_back(o);
-    for (uint32_t s : {10, 20, 30, 40, 50, 60})
-        t->m_sampleSizes.push_back(s);
-    t->m_sampleCount = 6;
-    return t;
 }
 
 }  // namespace
@@ -42,7 +30,7 @@ std::unique_ptr<MovieTrack> syntheticTrack() {
 // Video: every packet ffprobe sees, at its position and size, with pts - dts
 // as the composition offset (B-frames make them non-zero).
 TEST(ReferenceSampleCollector, VideoAndAacMatchFfprobe) {
-    const std::string file = reftest::h264AacMp4();
+    const std::string file = testmedia::h264AacMp4();
     ASSERT_FALSE(file.empty());
     auto info = ReferenceInfo::build(file, false);
     ASSERT_TRUE(info->isOpen());
@@ -78,14 +66,14 @@ TEST(ReferenceSampleCollector, VideoAndAacMatchFfprobe) {
 
 // Fixed-size PCM: one sample per chunk covering the whole chunk.
 TEST(ReferenceSampleCollector, PcmOneSamplePerChunk) {
-    const std::string file = reftest::h264PcmMov();
+    const std::string file = testmedia::h264PcmMov();
     ASSERT_FALSE(file.empty());
     auto info = ReferenceInfo::build(file, false);
     ASSERT_TRUE(info->isOpen());
     LogCapture quiet(LogLevel::Warning);
     info->collectSamples();
-    std::vector<reftest::Run> chunks;
-    for (const auto& r : reftest::fileOrderRuns(reftest::probePackets(file)))
+    std::vector<testmedia::Run> chunks;
+    for (const auto& r : testmedia::fileOrderRuns(testmedia::probePackets(file)))
         if (r.stream == 1)
             chunks.push_back(r);
     ASSERT_EQ(info->audioSamples().size(), chunks.size());
@@ -101,13 +89,7 @@ TEST(ReferenceSampleCollector, PcmOneSamplePerChunk) {
 
 // The sequential cursors answer like the library's per-call lookups.
 TEST(TrackTableCursor, AgreesWithLibraryLookups) {
-    std::unique_ptr<MovieTrack> synthetic = syntheticTrack();
-    const uint64_t expected[] = {0, 100, 110, 200, 230, 300, 400, 0};
-    SampleOffsetCursor c(*synthetic);
-    for (uint32_t n = 1; n <= 7; ++n)
-        EXPECT_EQ(c.offset(n), expected[n]) << n;
-
-    for (const std::string& file : {reftest::h264AacMp4(), reftest::h264PcmMov()}) {
+    for (const std::string& file : {testmedia::h264AacMp4(), testmedia::h264PcmMov()}) {
         ASSERT_FALSE(file.empty());
         MovieFile* movie = QTOpen(file, 0, true);
         ASSERT_NE(movie, nullptr);

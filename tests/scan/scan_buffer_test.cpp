@@ -3,20 +3,20 @@
 
 #include "scan/scan_buffer.h"
 
-#include "log/log_stream_sink.h"
-#include "log/logger.h"
 #include "platform/file.h"
 #include "simcorr/simulated_corruption.h"
+#include "support/atom_builder.h"
+#include "support/log_capture.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace testsupport;
 
 // Bytes that differ from their neighbours and repeat only rarely, so a
 // read from the wrong offset shows.
@@ -38,8 +38,6 @@ Bytes at(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
 class ScanBufferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_logger.setLevel(LogLevel::Trace);
-        m_logger.addSink(new LogStreamSink(&m_log, false), LogLevel::Trace);
         simcorr::reset();
         m_dir = testsupport::scratchDir(std::string("ScanBuffer_") +
                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
@@ -52,10 +50,18 @@ protected:
         return path;
     }
 
-    Logger m_logger;
-    std::ostringstream m_log;
+    LogCapture m_log{LogLevel::Trace};
     std::string m_dir;
 };
+
+// The window after a get(): where it starts, how much is valid from p, and
+// that those bytes are the file's bytes at `at`.
+void expectWindow(const ScanBuffer& buf, const uint8_t* p, const Bytes& data, int64_t start, size_t at,
+                  int32_t available) {
+    EXPECT_EQ(buf.windowOffset(), start);
+    EXPECT_EQ(buf.available(), available);
+    EXPECT_EQ(Bytes(p, p + available), slice(data, at, size_t(available)));
+}
 
 // Reads the whole file by walking the window the way the scan does: fixed
 // steps with an overlap, each step a get() at the new offset.
@@ -76,43 +82,22 @@ Bytes walkWindows(ScanBuffer& buf, int32_t step) {
 }  // namespace
 
 TEST_F(ScanBufferTest, WindowServesFromMemoryAndRefillsAtRequestedOffset) {
-    constexpr uint64_t kCap = 1000;
     const Bytes data = pattern(10007);
     ScanBuffer buf;
-    ASSERT_TRUE(buf.open(write("in.bin", data), kCap));
-    EXPECT_TRUE(buf.isOpen());
+    ASSERT_TRUE(buf.open(write("in.bin", data), 1000));
     EXPECT_EQ(buf.fileSize(), 10007);
-    EXPECT_EQ(buf.capacity(), kCap);
-    // open() fills the window from the start.
-    EXPECT_EQ(buf.windowOffset(), 0);
-    EXPECT_EQ(buf.windowLength(), 1000);
-    EXPECT_EQ(buf.lastReadCount(), 1000);
-
-    const uint8_t* base = buf.get(0, 10);
-    EXPECT_EQ(buf.available(), 1000);
+    const uint8_t* base = buf.get(0, 10);  // open() filled the window from the start
+    expectWindow(buf, base, data, 0, 0, 1000);
     // Inside the window: a pointer into the same buffer, no refill.
-    const uint8_t* p = buf.get(400, 600);
-    EXPECT_EQ(p, base + 400);
-    EXPECT_EQ(buf.windowOffset(), 0);
-    EXPECT_EQ(buf.available(), 600);
-    EXPECT_EQ(at(p, 600), slice(data, 400, 600));
+    EXPECT_EQ(buf.get(400, 600), base + 400);
+    expectWindow(buf, base + 400, data, 0, 400, 600);
     EXPECT_EQ(buf.get(999, 0), base + 999);
     EXPECT_EQ(buf.available(), 1);
-
     // One byte more than the window holds from there: refill at exactly that offset.
-    p = buf.get(400, 601);
-    EXPECT_EQ(buf.windowOffset(), 400);
-    EXPECT_EQ(buf.available(), 1000);
-    EXPECT_EQ(at(p, 1000), slice(data, 400, 1000));
-
+    expectWindow(buf, buf.get(400, 601), data, 400, 400, 1000);
     // Past the window end, and backwards before the window start.
-    p = buf.get(5017, 8);
-    EXPECT_EQ(buf.windowOffset(), 5017);
-    EXPECT_EQ(at(p, 1000), slice(data, 5017, 1000));
-    p = buf.get(3, 8);
-    EXPECT_EQ(buf.windowOffset(), 3);
-    EXPECT_EQ(at(p, 1000), slice(data, 3, 1000));
-
+    expectWindow(buf, buf.get(5017, 8), data, 5017, 5017, 1000);
+    expectWindow(buf, buf.get(3, 8), data, 3, 3, 1000);
     // Walking with overlapping steps sees the file exactly once over.
     EXPECT_EQ(walkWindows(buf, 300), data);
 }
@@ -121,30 +106,19 @@ TEST_F(ScanBufferTest, AvailableStopsAtEndOfFile) {
     const Bytes data = pattern(10007);
     ScanBuffer buf;
     ASSERT_TRUE(buf.open(write("in.bin", data), 1000));
-
     const uint8_t* p = buf.get(10007 - 50, 8192);
-    EXPECT_EQ(buf.windowOffset(), 10007 - 50);
-    EXPECT_EQ(buf.windowLength(), 50);
-    EXPECT_EQ(buf.available(), 50);
-    EXPECT_EQ(at(p, 50), slice(data, 10007 - 50, 50));
+    expectWindow(buf, p, data, 10007 - 50, 10007 - 50, 50);
     // Inside that short window: only what is left of the file.
     EXPECT_EQ(buf.get(10007 - 20, 0), p + 30);
     EXPECT_EQ(buf.available(), 20);
     // A request the short window cannot satisfy re-reads, still bounded by the file.
-    buf.get(10007 - 20, 21);
-    EXPECT_EQ(buf.windowOffset(), 10007 - 20);
-    EXPECT_EQ(buf.available(), 20);
-
+    expectWindow(buf, buf.get(10007 - 20, 21), data, 10007 - 20, 10007 - 20, 20);
     // At and after the end, and before the start: nothing valid.
-    buf.get(10007, 1);
-    EXPECT_EQ(buf.available(), 0);
+    for (int64_t offset : {int64_t(10007), int64_t(1) << 30, int64_t(-5), INT64_MAX}) {
+        EXPECT_NE(buf.get(offset, offset == INT64_MAX ? INT32_MAX : 1), nullptr) << offset;
+        EXPECT_EQ(buf.available(), 0) << offset;
+    }
     EXPECT_EQ(buf.lastReadCount(), 0);
-    buf.get(1 << 30, 1);
-    EXPECT_EQ(buf.available(), 0);
-    EXPECT_NE(buf.get(-5, 1), nullptr);
-    EXPECT_EQ(buf.available(), 0);
-    buf.get(INT64_MAX, INT32_MAX);
-    EXPECT_EQ(buf.available(), 0);
 }
 
 TEST_F(ScanBufferTest, BlockAndDirectReads) {
@@ -196,26 +170,19 @@ TEST_F(ScanBufferTest, OpenFailureLeavesZeroFilledEmptyBuffer) {
     const std::string missing = m_dir + "/no such file.mp4";
     EXPECT_FALSE(buf.open(missing, 4096));
     EXPECT_FALSE(buf.isOpen());
-    EXPECT_NE(m_log.str().find("[ERROR] ScanBuffer error opening file " + missing + "\n"), std::string::npos)
-        << m_log.str();
-    EXPECT_EQ(buf.fileSize(), 0);
+    EXPECT_NE(m_log.text().find("[ERROR] ScanBuffer error opening file " + missing + "\n"), std::string::npos)
+        << m_log.text();
     const uint8_t* p = buf.get(0, 16);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(buf.available(), 0);
     EXPECT_EQ(at(p, 16), Bytes(16, 0));
     EXPECT_EQ(buf.readBlock(0, 8).length(), 0);
-    EXPECT_FLOAT_EQ(buf.entropy(0, 100), 0.0f);
 
     EXPECT_FALSE(buf.open(m_dir, 4096));  // a directory is not an input
 
     // An empty file opens but offers nothing.
     ASSERT_TRUE(buf.open(write("empty", {}), 4096));
     EXPECT_EQ(buf.fileSize(), 0);
-    buf.get(0, 1);
-    EXPECT_EQ(buf.available(), 0);
-
-    buf.close();
-    EXPECT_FALSE(buf.isOpen());
     buf.get(0, 1);
     EXPECT_EQ(buf.available(), 0);
 }
@@ -246,18 +213,14 @@ TEST_F(ScanBufferTest, EntropyOfKnownDistributions) {
     EXPECT_EQ(buf.lastReadCount(), 4096);
     EXPECT_FLOAT_EQ(buf.entropy(12288, 100), 0.0f);  // empty read
     EXPECT_EQ(buf.lastReadCount(), 0);
-    EXPECT_FLOAT_EQ(buf.entropy(0, 0), 0.0f);
-}
 
-TEST_F(ScanBufferTest, EntropySpansManyInternalChunks) {
-    // 3 MiB with every value equally often, read in one call.
-    Bytes data(3 << 20);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = uint8_t(i);
-    ScanBuffer buf;
-    ASSERT_TRUE(buf.open(write("big.bin", data), 4096));
-    EXPECT_NEAR(buf.entropy(0, int32_t(data.size())), 1.0f, 1e-6);
-    EXPECT_EQ(buf.lastReadCount(), int32_t(data.size()));
+    // 3 MiB with every value equally often, read in one call through many internal chunks.
+    Bytes big(3 << 20);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = uint8_t(i);
+    ASSERT_TRUE(buf.open(write("big.bin", big), 4096));
+    EXPECT_NEAR(buf.entropy(0, int32_t(big.size())), 1.0f, 1e-6);
+    EXPECT_EQ(buf.lastReadCount(), int32_t(big.size()));
 }
 
 TEST_F(ScanBufferTest, OffsetsBeyond4GiB) {
@@ -283,47 +246,23 @@ TEST_F(ScanBufferTest, OffsetsBeyond4GiB) {
 
     const uint8_t* p = buf.get(k4G + 100, 64);
     EXPECT_EQ(buf.windowOffset(), k4G + 100);
-    EXPECT_EQ(buf.available(), 64 * 1024);
-    EXPECT_EQ(at(p, 23), Bytes(23, 0));
     EXPECT_EQ(at(p + 23, 256), high);
     EXPECT_EQ(buf.get(k4G + 123, 256), p + 23);  // served from the window
 
     EXPECT_EQ(at(buf.readBlock(k4G + 123, 256).data(), 256), high);
     EXPECT_EQ(at(buf.readBlock(123, 256).data(), 256), low);
-    ByteBlock end = buf.readBlock(k4G + (1 << 20) - 100, 1000);
-    EXPECT_EQ(end.length(), 100);
-    EXPECT_EQ(at(end.data(), 100), tail);
-
     p = buf.get(k4G + (1 << 20) - 100, 8192);
     EXPECT_EQ(buf.available(), 100);
     EXPECT_EQ(at(p, 100), tail);
     EXPECT_GT(buf.entropy(k4G + 123, 256), 0.8f);
-    EXPECT_FLOAT_EQ(buf.entropy(k4G + 4096, 4096), 0.0f);
     buf.close();
     std::remove(path.c_str());
 }
 
-namespace {
-
-void putAtom(Bytes& out, const char* type, const Bytes& payload) {
-    const uint32_t size = uint32_t(8 + payload.size());
-    for (int s = 24; s >= 0; s -= 8)
-        out.push_back(uint8_t(size >> s));
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), payload.begin(), payload.end());
-}
-
-}  // namespace
-
 TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
-    Bytes file;
-    putAtom(file, "ftyp", Bytes(16, 'f'));
-    const size_t mdatStart = file.size() + 8;
-    putAtom(file, "mdat", pattern(3 << 20));
-    const size_t mdatEnd = file.size();
-    putAtom(file, "moov", Bytes(100, 'm'));
+    const Bytes file = concat({atom("ftyp", Bytes(16, 'f')), atom("mdat", pattern(3 << 20)), atom("moov", Bytes(100, 'm'))});
+    const size_t mdatStart = 24 + 8, mdatEnd = mdatStart + (3 << 20);
     const std::string path = write("movie.mov", file);
-    const std::string twin = write("twin.mov", file);  // same size and content, other name
 
     ASSERT_TRUE(simcorr::setup(path, 77, 8));
     ScanBuffer buf;
@@ -332,14 +271,11 @@ TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
     // Through the window, in overlapping steps.
     const Bytes viaWindow = walkWindows(buf, 7001);
     ASSERT_EQ(viaWindow.size(), file.size());
-    // Damage only inside the mdat payload, and some of it there.
-    EXPECT_TRUE(std::equal(file.begin(), file.begin() + mdatStart, viaWindow.begin()));
-    EXPECT_TRUE(std::equal(file.begin() + mdatEnd, file.end(), viaWindow.begin() + mdatEnd));
-    EXPECT_NE(viaWindow, file);
-    for (const CorruptionBlock& b : simcorr::state().blocks) {
-        const Bytes clean = slice(file, b.offset, b.size);
-        EXPECT_NE(slice(viaWindow, b.offset, b.size), clean) << b.offset;
-    }
+    // Damage only inside the mdat payload, and in every planned block.
+    EXPECT_EQ(slice(viaWindow, 0, mdatStart), slice(file, 0, mdatStart));
+    EXPECT_EQ(slice(viaWindow, mdatEnd, file.size() - mdatEnd), slice(file, mdatEnd, file.size() - mdatEnd));
+    for (const CorruptionBlock& b : simcorr::state().blocks)
+        EXPECT_NE(slice(viaWindow, b.offset, b.size), slice(file, b.offset, b.size)) << b.offset;
 
     // Through block reads of odd sizes and through one direct read.
     Bytes viaBlocks;
@@ -353,11 +289,6 @@ TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
     EXPECT_EQ(buf.read(viaRead.data(), 0, viaRead.size()), file.size());
     EXPECT_EQ(viaRead, viaWindow);
 
-    // A second reader of the same file sees the same damage.
-    ScanBuffer other;
-    ASSERT_TRUE(other.open(path, 4096));
-    EXPECT_EQ(walkWindows(other, 4096), viaWindow);
-
     // Entropy reads measure the damaged bytes: compare with the same bytes
     // stored undamaged in a file the overlay does not touch.
     ScanBuffer damagedCopy;
@@ -367,29 +298,14 @@ TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
         const int32_t n = int32_t(b.size) + 1000;
         EXPECT_FLOAT_EQ(buf.entropy(from, n), damagedCopy.entropy(from, n)) << b.offset;
     }
-
-    // The same-sized twin is never damaged, and nothing was written to disk.
-    ScanBuffer twinBuf;
-    ASSERT_TRUE(twinBuf.open(twin, 64 * 1024));
-    EXPECT_EQ(walkWindows(twinBuf, 7001), file);
-    EXPECT_EQ(testsupport::readFile(path), file);
 }
 
 TEST_F(ScanBufferTest, SimulatedDamageOnRealMovieKeepsContainerIntact) {
     // A real H.264/AAC movie: the damaged copy must still demux to the same
     // packets (sizes, timestamps), with some packet contents changed.
-    const std::string movie = testsupport::fixture(
-        "scanbuffer_h264_aac.mp4",
-        "-f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i sine=frequency=440:duration=2 "
-        "-c:v libx264 -preset ultrafast -g 10 -c:a aac -b:a 64k -shortest");
-    if (movie.empty())
-        GTEST_SKIP() << "ffmpeg could not make the fixture";
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty()) << "ffmpeg could not make the fixture";
     const Bytes original = testsupport::readFile(movie);
-
-    const auto mdat = simcorr::findMdat(movie);
-    ASSERT_TRUE(mdat.has_value());
-    ASSERT_GE(mdat->start, 8u);
-    EXPECT_EQ(std::string(original.begin() + mdat->start - 4, original.begin() + mdat->start), "mdat");
 
     ASSERT_TRUE(simcorr::setup(movie, 5, 10));
     ScanBuffer buf;

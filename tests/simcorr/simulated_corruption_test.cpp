@@ -3,9 +3,9 @@
 
 #include "simcorr/simulated_corruption.h"
 
-#include "log/log_stream_sink.h"
-#include "log/logger.h"
 #include "platform/file.h"
+#include "support/atom_builder.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,42 +15,7 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void putBe32(Bytes& out, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8)
-        out.push_back(uint8_t(v >> s));
-}
-
-void putBe64(Bytes& out, uint64_t v) {
-    putBe32(out, uint32_t(v >> 32));
-    putBe32(out, uint32_t(v));
-}
-
-// An atom with a 32-bit size header; `size` overrides the true size to lie.
-Bytes atom(const char* type, const Bytes& payload, int64_t size = -1) {
-    Bytes out;
-    putBe32(out, size >= 0 ? uint32_t(size) : uint32_t(8 + payload.size()));
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), payload.begin(), payload.end());
-    return out;
-}
-
-Bytes atom64(const char* type, const Bytes& payload, std::optional<uint64_t> size = std::nullopt) {
-    Bytes out;
-    putBe32(out, 1);
-    out.insert(out.end(), type, type + 4);
-    putBe64(out, size ? *size : uint64_t(16 + payload.size()));
-    out.insert(out.end(), payload.begin(), payload.end());
-    return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const Bytes& p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
+using namespace testsupport;
 
 Bytes pattern(size_t n) {
     Bytes b(n);
@@ -62,8 +27,6 @@ Bytes pattern(size_t n) {
 class SimCorr : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_logger.setLevel(LogLevel::Trace);
-        m_logger.addSink(new LogStreamSink(&m_log, false), LogLevel::Trace);
         simcorr::reset();
         m_dir = testsupport::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
@@ -77,12 +40,11 @@ protected:
 
     // A small movie-like file: ftyp, free, mdat with `payload` bytes, moov.
     std::string movie(const std::string& name, size_t payload) {
-        return write(name, cat({atom("ftyp", Bytes(12, 'f')), atom("free", Bytes(3)), atom("mdat", pattern(payload)),
+        return write(name, concat({atom("ftyp", Bytes(12, 'f')), atom("free", Bytes(3)), atom("mdat", pattern(payload)),
                                 atom("moov", Bytes(40, 'm'))}));
     }
 
-    Logger m_logger;
-    std::ostringstream m_log;
+    LogCapture m_log{LogLevel::Trace};
     std::string m_dir;
 };
 
@@ -105,49 +67,49 @@ TEST(SimCorrMix, MatchesSplitMix64Sequence) {
 }
 
 TEST_F(SimCorr, FindMdatWalksTopLevelAtoms) {
-    const Bytes head = cat({atom("ftyp", Bytes(12)), atom("free", Bytes(5))});  // 20 + 13 bytes
-    EXPECT_EQ(mdatOf(write("plain", cat({head, atom("mdat", Bytes(100)), atom("moov", Bytes(8))}))),
+    const Bytes head = concat({atom("ftyp", Bytes(12)), atom("free", Bytes(5))});  // 20 + 13 bytes
+    EXPECT_EQ(mdatOf(write("plain", concat({head, atom("mdat", Bytes(100)), atom("moov", Bytes(8))}))),
               Range(33 + 8, 33 + 108));
     // 64-bit size: 16-byte header.
-    EXPECT_EQ(mdatOf(write("large", cat({head, atom64("mdat", Bytes(50)), atom("moov", Bytes(8))}))),
+    EXPECT_EQ(mdatOf(write("large", concat({head, atom64("mdat", Bytes(50)), atom("moov", Bytes(8))}))),
               Range(33 + 16, 33 + 66));
     // Only the first mdat counts.
-    EXPECT_EQ(mdatOf(write("two", cat({atom("mdat", Bytes(4)), atom("mdat", Bytes(9))}))), Range(8, 12));
+    EXPECT_EQ(mdatOf(write("two", concat({atom("mdat", Bytes(4)), atom("mdat", Bytes(9))}))), Range(8, 12));
     // An mdat nested inside another atom is not top level.
-    EXPECT_EQ(mdatOf(write("nested", cat({atom("moov", atom("mdat", Bytes(10)))}))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("nested", concat({atom("moov", atom("mdat", Bytes(10)))}))), std::nullopt);
     // Thousands of minimal atoms before the payload are walked one by one.
     Bytes many;
     for (int i = 0; i < 5000; ++i) {
         const Bytes a = atom("free", {});
         many.insert(many.end(), a.begin(), a.end());
     }
-    EXPECT_EQ(mdatOf(write("many", cat({many, atom("mdat", Bytes(3))}))), Range(40008, 40011));
+    EXPECT_EQ(mdatOf(write("many", concat({many, atom("mdat", Bytes(3))}))), Range(40008, 40011));
 }
 
 TEST_F(SimCorr, FindMdatSizeZeroReachesEndOfFile) {
     // A first atom of size 0 is the whole file: as mdat, everything after its header is payload.
-    EXPECT_EQ(mdatOf(write("zero_mdat", cat({atom("mdat", Bytes(1000), 0)}))), Range(8, 1008));
+    EXPECT_EQ(mdatOf(write("zero_mdat", concat({atom("mdat", Bytes(1000), 0)}))), Range(8, 1008));
     // ... and any other type swallows the mdat that follows it.
-    EXPECT_EQ(mdatOf(write("zero_free", cat({atom("free", Bytes(4), 0), atom("mdat", Bytes(10))}))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("zero_free", concat({atom("free", Bytes(4), 0), atom("mdat", Bytes(10))}))), std::nullopt);
     // After a regular atom, size 0 reaches from there to the end.
-    EXPECT_EQ(mdatOf(write("zero_later", cat({atom("ftyp", Bytes(8)), atom("mdat", Bytes(7), 0)}))), Range(24, 31));
+    EXPECT_EQ(mdatOf(write("zero_later", concat({atom("ftyp", Bytes(8)), atom("mdat", Bytes(7), 0)}))), Range(24, 31));
 }
 
 TEST_F(SimCorr, FindMdatRejectsLyingSizes) {
     const Bytes mdat = atom("mdat", Bytes(20));
     // Sizes below the header would make the walk stand still or go back.
     for (uint32_t size : {2u, 4u, 7u})
-        EXPECT_EQ(mdatOf(write("small" + std::to_string(size), cat({atom("ftyp", Bytes(8), size), mdat}))),
+        EXPECT_EQ(mdatOf(write("small" + std::to_string(size), concat({atom("ftyp", Bytes(8), size), mdat}))),
                   std::nullopt)
             << size;
     // Atoms running past the end of the file.
-    EXPECT_EQ(mdatOf(write("overlong", cat({atom("ftyp", Bytes(8), 0x7fffffff), mdat}))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("overlong", concat({atom("ftyp", Bytes(8), 0x7fffffff), mdat}))), std::nullopt);
     EXPECT_EQ(mdatOf(write("overlong_mdat", atom("mdat", Bytes(20), 29))), std::nullopt);
-    EXPECT_EQ(mdatOf(write("huge64", cat({atom64("ftyp", Bytes(8), ~0ULL), mdat}))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("huge64", concat({atom64("ftyp", Bytes(8), ~0ULL), mdat}))), std::nullopt);
     // A 64-bit size smaller than its own 16-byte header.
-    EXPECT_EQ(mdatOf(write("tiny64", cat({atom64("mdat", Bytes(8), 15)}))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("tiny64", concat({atom64("mdat", Bytes(8), 15)}))), std::nullopt);
     // Size 1 with the 64-bit field cut off by the end of the file.
-    EXPECT_EQ(mdatOf(write("cut64", cat({atom("ftyp", Bytes(8)), Bytes{0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0}}))),
+    EXPECT_EQ(mdatOf(write("cut64", concat({atom("ftyp", Bytes(8)), Bytes{0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0}}))),
               std::nullopt);
     // Too short for any header, missing, or a directory.
     EXPECT_EQ(mdatOf(write("short", Bytes{0, 0, 0, 8, 'm', 'd', 'a'})), std::nullopt);
@@ -155,19 +117,19 @@ TEST_F(SimCorr, FindMdatRejectsLyingSizes) {
     EXPECT_EQ(mdatOf(m_dir + "/missing"), std::nullopt);
     EXPECT_EQ(mdatOf(m_dir), std::nullopt);
     // Trailing garbage shorter than a header after the last atom is ignored.
-    EXPECT_EQ(mdatOf(write("tail", cat({atom("free", Bytes(2)), Bytes{1, 2, 3}}))), std::nullopt);
+    EXPECT_EQ(mdatOf(write("tail", concat({atom("free", Bytes(2)), Bytes{1, 2, 3}}))), std::nullopt);
 }
 
 TEST_F(SimCorr, SetupFailsWithoutUsableMdat) {
-    EXPECT_FALSE(simcorr::setup(write("nomdat", cat({atom("ftyp", Bytes(8)), atom("moov", Bytes(30))})), 1, 5));
-    EXPECT_NE(m_log.str().find("[ERROR] simcorr failed: mdat atom not found\n"), std::string::npos) << m_log.str();
+    EXPECT_FALSE(simcorr::setup(write("nomdat", concat({atom("ftyp", Bytes(8)), atom("moov", Bytes(30))})), 1, 5));
+    EXPECT_NE(m_log.text().find("[ERROR] simcorr failed: mdat atom not found\n"), std::string::npos) << m_log.text();
     EXPECT_FALSE(simcorr::state().active);
     EXPECT_TRUE(simcorr::state().blocks.empty());
 
     // A failed setup also drops an earlier successful one.
     ASSERT_TRUE(simcorr::setup(movie("good", 5000), 1, 5));
-    EXPECT_FALSE(simcorr::setup(write("emptymdat", cat({atom("ftyp", Bytes(8)), atom("mdat", {})})), 1, 5));
-    EXPECT_NE(m_log.str().find("[ERROR] simcorr failed: empty mdat atom\n"), std::string::npos) << m_log.str();
+    EXPECT_FALSE(simcorr::setup(write("emptymdat", concat({atom("ftyp", Bytes(8)), atom("mdat", {})})), 1, 5));
+    EXPECT_NE(m_log.text().find("[ERROR] simcorr failed: empty mdat atom\n"), std::string::npos) << m_log.text();
     EXPECT_FALSE(simcorr::state().active);
     EXPECT_TRUE(simcorr::state().fileName.empty());
 }
@@ -181,9 +143,9 @@ TEST_F(SimCorr, SetupPlansBlocksInsidePayloadAndLogsThem) {
     EXPECT_EQ(st.seed, 42u);
     // 2 MiB is far below one block per tens of MiB, so the base count of level + 2.
     ASSERT_EQ(st.blocks.size(), 7u);
-    EXPECT_NE(m_log.str().find("[NOTICE] simcorr enabled: seed=42 mdat=39-2097191 corrlvl=5 blocks=7\n"),
+    EXPECT_NE(m_log.text().find("[NOTICE] simcorr enabled: seed=42 mdat=39-2097191 corrlvl=5 blocks=7\n"),
               std::string::npos)
-        << m_log.str();
+        << m_log.text();
     uint64_t previous = 0;
     for (size_t k = 0; k < st.blocks.size(); ++k) {
         const CorruptionBlock& b = st.blocks[k];
@@ -196,7 +158,7 @@ TEST_F(SimCorr, SetupPlansBlocksInsidePayloadAndLogsThem) {
         std::ostringstream line;
         line << "[INFO] simcorr block " << k << " offset=" << b.offset << " size=" << b.size << " seed=" << b.seed
              << "\n";
-        EXPECT_NE(m_log.str().find(line.str()), std::string::npos) << line.str();
+        EXPECT_NE(m_log.text().find(line.str()), std::string::npos) << line.str();
     }
 }
 
@@ -229,9 +191,9 @@ TEST_F(SimCorr, SameSeedSameDamageOtherSeedDiffers) {
 
     // Out-of-range levels are clamped, not rejected.
     EXPECT_TRUE(sameBlocks(damaged(7, 0).second, damaged(7, 1).second));
-    EXPECT_NE(m_log.str().find(" corrlvl=1 "), std::string::npos);
+    EXPECT_NE(m_log.text().find(" corrlvl=1 "), std::string::npos);
     EXPECT_TRUE(sameBlocks(damaged(7, 15).second, damaged(7, 10).second));
-    EXPECT_NE(m_log.str().find(" corrlvl=10 "), std::string::npos);
+    EXPECT_NE(m_log.text().find(" corrlvl=10 "), std::string::npos);
     EXPECT_FALSE(sameBlocks(damaged(7, 1).second, damaged(7, 10).second));
 
     // Outside the mdat payload nothing changes, whatever the seed and level.

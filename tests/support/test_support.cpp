@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -48,23 +49,9 @@ bool haveFfmpeg() {
     return have;
 }
 
-static void makeDirs(const std::string& path) {
-    std::string cur;
-    std::istringstream in(path);
-    std::string part;
-    if (!path.empty() && path[0] == '/')
-        cur = "/";
-    while (std::getline(in, part, '/')) {
-        if (part.empty())
-            continue;
-        cur += part + "/";
-        ::mkdir(cur.c_str(), 0755);
-    }
-}
-
 std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
     const std::string dir = FRAMEND_FIXTURE_DIR;
-    makeDirs(dir);
+    std::filesystem::create_directories(dir);
     // The arguments are part of the cache key: a fixture whose recipe changed
     // is made again instead of silently reusing the old file.
     char key[17];
@@ -91,13 +78,22 @@ std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
 
 std::string scratchDir(const std::string& testName) {
     const std::string dir = std::string(FRAMEND_FIXTURE_DIR) + "/../scratch/" + testName;
-    runCommand("rm -rf " + quote(dir));
-    makeDirs(dir);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    std::filesystem::create_directories(dir);
     return dir;
 }
 
-std::vector<std::string> framemd5(const std::string& file, const std::string& extraArgs) {
-    const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel error -i " + quote(file) + " " + extraArgs +
+std::string writeScratch(const std::string& testName, const std::string& fileName,
+                         const std::vector<uint8_t>& bytes) {
+    const std::string path = scratchDir(testName) + "/" + fileName;
+    writeFile(path, bytes);
+    return path;
+}
+
+std::vector<std::string> framemd5(const std::string& file, const std::string& inputArgs) {
+    // Damaged inputs make the parser complain about every packet; only the lines count.
+    const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel fatal " + inputArgs + " -i " + quote(file) +
                               " -c copy -f framemd5 -");
     std::vector<std::string> lines;
     std::istringstream in(r.output);

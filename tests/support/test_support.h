@@ -32,9 +32,13 @@ std::string fixture(const std::string& name, const std::string& ffmpegArgs);
 
 // A fresh scratch folder for one test (under the build folder).
 std::string scratchDir(const std::string& testName);
+// Writes bytes to a file in a fresh scratch folder; returns its name.
+std::string writeScratch(const std::string& testName, const std::string& fileName,
+                         const std::vector<uint8_t>& bytes);
 
-// Packet checksums per stream: "stream_index, dts, pts, duration, size, md5" lines.
-std::vector<std::string> framemd5(const std::string& file, const std::string& extraArgs = "");
+// Packet checksums per stream: "stream_index, dts, pts, duration, size, md5"
+// lines; inputArgs are ffmpeg options for the input (such as -ignore_editlist 1).
+std::vector<std::string> framemd5(const std::string& file, const std::string& inputArgs = "");
 
 // A fixture file name as a GoogleTest parameter name (letters, digits, '_').
 std::string testNameOf(std::string fileName);

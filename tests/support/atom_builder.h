@@ -1,0 +1,37 @@
+#pragma once
+// Big-endian byte building for hand-made QuickTime/MP4 input: atoms whose
+// sizes may be made to lie, full atoms, tables of 32-bit values.
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<uint8_t>;
+
+void put16(Bytes& b, uint16_t v);
+void put32(Bytes& b, uint32_t v);
+void put64(Bytes& b, uint64_t v);
+void putType(Bytes& b, const char* type);
+Bytes u32s(std::initializer_list<uint32_t> values);
+Bytes concat(std::initializer_list<Bytes> parts);
+
+uint32_t be32(const uint8_t* p);
+uint64_t be64(const uint8_t* p);
+void setBe64(uint8_t* p, uint64_t v);
+
+// size + type + payload; a claimed size replaces the true one.
+Bytes atom(const char* type, const Bytes& payload, std::optional<uint32_t> claimedSize = std::nullopt);
+// size 1 + type + 64-bit size + payload.
+Bytes atom64(const char* type, const Bytes& payload, std::optional<uint64_t> claimedSize = std::nullopt);
+// size + type + version/flags + payload.
+Bytes fullAtom(const char* type, uint8_t version, uint32_t flags, const Bytes& payload);
+
+// Offset of the first occurrence of the fourcc at or after `from`, or npos.
+size_t findType(const Bytes& bytes, const char* type, size_t from = 0);
+
+}  // namespace testsupport

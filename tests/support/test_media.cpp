@@ -1,0 +1,108 @@
+#include "support/test_media.h"
+
+#include "support/atom_builder.h"
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace testmedia {
+
+namespace {
+
+const std::string kH264 = "-c:v libx264 -pix_fmt yuv420p -g 25 ";
+const std::string kChunks = " -chunk_duration 500000";
+
+int64_t number(const std::string& s) {
+    if (s.empty() || s == "N/A")
+        return 0;
+    return std::stoll(s);
+}
+
+}  // namespace
+
+std::string movie(const std::string& name, const std::string& encodeArgs) {
+    return testsupport::fixture(name,
+                                "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
+                                "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 " +
+                                    encodeArgs);
+}
+
+std::string h264AacMp4() { return movie("h264_aac.mp4", kH264 + "-c:a aac -ac 2" + kChunks); }
+
+std::string h264PcmMov() { return movie("h264_pcm.mov", kH264 + "-c:a pcm_s16le -ac 2" + kChunks); }
+
+std::string h264TwoPcmMov() {
+    return movie("h264_2pcm.mov", "-map 0:v -map 1:a -map 1:a " + kH264 + "-c:a pcm_s16le" + kChunks);
+}
+
+std::string h264OnlyMov() { return movie("h264_only.mov", kH264 + "-an" + kChunks); }
+
+std::string hevcAacMp4() {
+    return movie("hevc_aac.mp4",
+                 "-c:v libx265 -preset ultrafast -tag:v hvc1 -pix_fmt yuv420p -x265-params "
+                 "log-level=error:colorprim=bt2020:transfer=smpte2084:colormatrix=bt2020nc:range=full "
+                 "-c:a aac -ac 2");
+}
+
+std::string proresPcmMov() {
+    return movie("prores_pcm.mov", "-c:v prores -profile:v 0 -pix_fmt yuv422p10le -c:a pcm_s16le -ac 2");
+}
+
+std::vector<Packet> probePackets(const std::string& file) {
+    // csv fields come in ffprobe's own order: stream_index, pts, dts, size, pos.
+    const auto r = testsupport::runCommand("ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos "
+                                           "-of csv=p=0 " + testsupport::quote(file));
+    std::vector<Packet> packets;
+    std::istringstream in(r.output);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string v[5];
+        for (std::string& field : v)
+            std::getline(fields, field, ',');
+        if (!v[0].empty())
+            packets.push_back(Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[3]), number(v[4])});
+    }
+    return packets;
+}
+
+std::vector<Run> fileOrderRuns(std::vector<Packet> packets) {
+    std::sort(packets.begin(), packets.end(), [](const Packet& a, const Packet& b) { return a.pos < b.pos; });
+    std::vector<Run> runs;
+    for (const Packet& p : packets) {
+        if (runs.empty() || runs.back().stream != p.stream || runs.back().start + runs.back().bytes != p.pos)
+            runs.push_back(Run{p.stream, p.pos, 0, 0});
+        runs.back().bytes += p.size;
+        ++runs.back().packets;
+    }
+    return runs;
+}
+
+std::vector<std::map<std::string, std::string>> probeStreams(const std::string& file) {
+    const auto r = testsupport::runCommand("ffprobe -v error -show_streams " + testsupport::quote(file));
+    std::vector<std::map<std::string, std::string>> streams;
+    std::istringstream in(r.output);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line == "[STREAM]")
+            streams.emplace_back();
+        const auto eq = line.find('=');
+        if (eq != std::string::npos && !streams.empty())
+            streams.back()[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return streams;
+}
+
+std::string patchedCopy(const std::string& source, const std::string& name, const std::string& fourcc,
+                        size_t relative, const std::vector<uint8_t>& bytes) {
+    std::vector<uint8_t> data = testsupport::readFile(source);
+    const size_t found = testsupport::findType(data, fourcc.c_str());
+    if (found == std::string::npos || found + relative + bytes.size() > data.size())
+        return "";
+    std::copy(bytes.begin(), bytes.end(), data.begin() + long(found + relative));
+    const std::string path = testsupport::scratchDir("patched_" + name) + "/" + name;
+    return testsupport::writeFile(path, data) ? path : "";
+}
+
+}  // namespace testmedia
