@@ -3,7 +3,8 @@
 
 #include "reference/reference_info.h"
 #include "reference/video_chunk_profiles.h"
-#include "support/reference_test_media.h"
+#include "support/log_capture.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -11,14 +12,14 @@
 #include <algorithm>
 #include <sstream>
 
-using reftest::LogCapture;
+using testsupport::LogCapture;
 
 namespace {
 
 // Profiles from ffprobe's video runs, in the order their counts first appear.
 std::vector<ChunkProfile> probedProfiles(const std::string& file, int videoStream) {
     std::vector<ChunkProfile> out;
-    for (const reftest::Run& r : reftest::fileOrderRuns(reftest::probePackets(file))) {
+    for (const testmedia::Run& r : testmedia::fileOrderRuns(testmedia::probePackets(file))) {
         if (r.stream != videoStream)
             continue;
         const uint32_t k = uint32_t(r.packets);
