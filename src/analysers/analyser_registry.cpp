@@ -4,6 +4,8 @@
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
 
+#include <iterator>
+
 namespace {
 
 template <class Analyser>
