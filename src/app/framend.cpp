@@ -1,6 +1,8 @@
 #include "app/framend.h"
 
 #include "options/option_table.h"
+#include "app/clip_writer.h"
+#include "app/exit_code.h"
 #include "app/scan_driver.h"
 #include "analysers/core/scan_info.h"
 #include "analysers/core/stream_analyser.h"
@@ -14,13 +16,16 @@ Framend::Framend() {
     m_logger.setLevel(LogLevel::Info);
     registerFramendOptions(m_options);
     m_repairState = std::make_unique<RepairState>();
+    m_clipWriter = std::make_unique<ClipWriter>(*m_repairState);
     m_scanInfo = std::make_unique<ScanInfo>();
 }
 
-// Analysers hold pointers into the repair state and ScanInfo: they go first.
+// Analysers hold pointers into the repair state, the clip writer and
+// ScanInfo: they go first, and the clip writer before the state it writes.
 Framend::~Framend() {
     m_activeAnalysers.clear();
     m_analysers.clear();
+    m_clipWriter.reset();
     m_repairState.reset();
     m_scanInfo.reset();
 }
@@ -28,7 +33,9 @@ Framend::~Framend() {
 void Framend::resetRunState() {
     m_activeAnalysers.clear();
     m_analysers.clear();
+    m_clipWriter.reset();
     m_repairState = std::make_unique<RepairState>();
+    m_clipWriter = std::make_unique<ClipWriter>(*m_repairState);
     m_scanInfo = std::make_unique<ScanInfo>();
     m_progressPercent = 0.0;
 }
@@ -47,10 +54,10 @@ int Framend::run(int argc, char** argv) {
     m_printReferenceParameters = true;
     if (argc <= 1) {
         printUsage();
-        return 0;
+        return exit_code::kSuccess;
     }
     if (!m_options.parse(argc, argv))
-        return 1;
+        return exit_code::kFailure;
     m_options.printSetOptions();
     const int level = levelForVerbosity(m_options.getInt("v", 0));
     m_inputFileName = m_options.getString("i", "");
@@ -58,7 +65,7 @@ int Framend::run(int argc, char** argv) {
         // The -v level is not applied yet, so the trace mask is the quiet one.
         const unsigned traceMask = m_logger.level() < LogLevel::Trace ? 1u : 255u;
         dumpMovie(m_inputFileName, traceMask);
-        return 0;
+        return exit_code::kSuccess;
     }
     m_logger.setLevel(level);
     m_logger.addSink(new LogConsoleSink(), level);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+class ClipWriter;
 class StreamAnalyser;
 struct RepairState;
 struct ScanInfo;
@@ -47,8 +48,9 @@ public:
     ScanInfo& scanInfo() { return *m_scanInfo; }
     std::vector<std::unique_ptr<StreamAnalyser>>& analysers() { return m_analysers; }
     std::vector<StreamAnalyser*>& activeAnalysers() { return m_activeAnalysers; }
-    // A fresh repair state and ScanInfo, no analysers, progress 0: the start
-    // of every scan.
+    ClipWriter& clipWriter() { return *m_clipWriter; }
+    // A fresh repair state, clip writer and ScanInfo, no analysers, progress
+    // 0: the start of every scan.
     void resetRunState();
 
 private:
@@ -61,6 +63,7 @@ private:
     std::string m_referenceFileName;
     OptionParser m_options;
     std::unique_ptr<RepairState> m_repairState;
+    std::unique_ptr<ClipWriter> m_clipWriter;  // writes the clips of m_repairState
     std::unique_ptr<ScanInfo> m_scanInfo;
     double m_progressPercent = 0.0;
 };

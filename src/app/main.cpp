@@ -2,6 +2,7 @@
 // run (a log file that cannot be created, memory exhaustion) is reported on
 // standard error and ends the process with exit code 1 instead of aborting.
 
+#include "app/exit_code.h"
 #include "app/framend.h"
 #include "platform/arguments.h"
 
@@ -21,5 +22,5 @@ int main(int argc, char** argv) {
     } catch (...) {
         std::cerr << "framend: unexpected error" << std::endl;
     }
-    return 1;
+    return exit_code::kFailure;
 }

@@ -1,18 +1,19 @@
 #include "app/scan_driver.h"
 
 #include "scan/scan_buffer.h"
+#include "analysers/analyser_registry.h"
 #include "analysers/core/scan_info.h"
 #include "analysers/core/stream_analyser.h"
-#include "app/analyser_factory.h"
 #include "app/auto_detection.h"
+#include "app/clip_writer.h"
 #include "app/entropy_map.h"
+#include "app/exit_code.h"
 #include "app/framend.h"
 #include "app/scan_loop.h"
 #include "app/scan_range.h"
 #include "log/log_file_sink.h"
 #include "log/logger.h"
 #include "output/output_verifier.h"
-#include "output/output_writer.h"
 #include "output/reference_verifier.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iostream>
 
 namespace {
 
@@ -52,58 +54,6 @@ bool referenceHasCompositionOffsets(const ReferenceInfo& ref) {
 }
 
 }  // namespace
-
-std::vector<std::string> ScanDriver::chooseAnalysers(const std::string& videoClass, const Choice& choice,
-                                                     bool* knownClass) {
-    std::vector<std::string> names;
-    if (knownClass)
-        *knownClass = true;
-    if (choice.atomScanner)
-        names.push_back("AtomScanner");
-    if (choice.canonCrm) {
-        names.push_back("CanonCrmAnalyser");
-        return names;
-    }
-    if (choice.sonyRsv) {
-        names.push_back("SonyRsvAnalyser");
-        return names;
-    }
-    names.push_back("MDATAnalyser");
-    if (choice.qtReconstruction)
-        return names;
-    if (choice.pcm)
-        names.push_back("PCMAnalyser");
-    const std::string hevc = choice.canonRepi ? "CanonRepiAnalyser" : "HEVCAnalyser";
-    if (videoClass == "avc1")
-        names.push_back("AVC1Analyser");
-    else if (videoClass == "hvc1" || videoClass == "hev1")
-        names.push_back(hevc);
-    else if (videoClass == "mp4v")
-        names.push_back("MP4VAnalyser");
-    else if (videoClass == "MPG2")
-        names.push_back("MPEG2Analyser");
-    else if (videoClass == "dvc ")
-        names.push_back("DVCAnalyser");
-    else if (videoClass == "jpeg")
-        names.push_back("JPEGAnalyser");
-    else if (videoClass == "icod")
-        names.push_back("ICODAnalyser");
-    else if (videoClass == "apch" || videoClass == "apcn" || videoClass == "apcs" || videoClass == "apco" ||
-             videoClass == "ap4h")
-        names.push_back("ProResAnalyser");
-    else {
-        if (knownClass)
-            *knownClass = false;
-        for (const char* n : {"ICODAnalyser", "MPEG2Analyser", "AVC1Analyser"})
-            names.push_back(n);
-        names.push_back(hevc);
-        for (const char* n : {"MP4VAnalyser", "JPEGAnalyser", "DVCAnalyser", "ProResAnalyser"})
-            names.push_back(n);
-    }
-    if (choice.aac)
-        names.push_back("AACAnalyser");
-    return names;
-}
 
 bool ScanDriver::progress(double percent) {
     m_app.setProgressPercent(percent);
@@ -165,26 +115,29 @@ void ScanDriver::fillScanInfo(ScanBuffer& input) {
 void ScanDriver::createAnalysers() {
     RepairState& state = m_app.repairState();
     ScanInfo& info = m_app.scanInfo();
-    Choice choice;
-    choice.atomScanner = m_app.options().isSet("atomdump") || info.qtReconstruction;
-    choice.canonCrm = info.canonCrmMode;
-    choice.sonyRsv = info.sonyRsvMode;
-    choice.qtReconstruction = info.qtReconstruction;
-    choice.canonRepi = info.canonRepiMode;
-    choice.pcm = info.pcmFilter;
-    choice.aac = info.aacFilter;
+    AnalyserSettings settings;
+    settings.atomScanner = m_app.options().isSet("atomdump") || info.qtReconstruction;
+    settings.canonCrm = info.canonCrmMode;
+    settings.sonyRsv = info.sonyRsvMode;
+    settings.qtReconstruction = info.qtReconstruction;
+    settings.canonRepi = info.canonRepiMode;
+    settings.pcm = info.pcmFilter;
+    settings.aac = info.aacFilter;
     const std::string& videoClass = state.m_video->m_class;
-    bool known = true;
-    const std::vector<std::string> names = chooseAnalysers(videoClass, choice, &known);
-    for (const std::string& name : names) {
-        std::unique_ptr<StreamAnalyser> a = createAnalyser(name, &state, &info);
-        if (a)
+    const AnalyserChoice choice = AnalyserRegistry::choose(videoClass, settings);
+    const AnalyserContext context{&state, &info, &m_app.clipWriter()};
+    for (const AnalyserRow* row : choice.rows) {
+        std::unique_ptr<StreamAnalyser> a = AnalyserRegistry::create(*row, context);
+        if (a) {
             m_app.analysers().push_back(std::move(a));
-        else
-            FLOG(LogLevel::Warning) << name << " is not available in this build; skipped";
+            continue;
+        }
+        FLOG(LogLevel::Warning) << row->name << " is not available in this build; skipped";
+        if (row == choice.videoRow)
+            m_missingAnalyserFor = state.m_video->m_codec.empty() ? videoClass : state.m_video->m_codec;
     }
-    if (!choice.canonCrm && !choice.sonyRsv && !choice.qtReconstruction) {
-        if (known)
+    if (choice.videoChosen) {
+        if (choice.knownClass)
             FLOG(LogLevel::Notice) << "reference selected video analyser class: " << videoClass;
         else
             FLOG(LogLevel::Notice) << "reference did not select a known video analyser; using fallback analyser set";
@@ -212,17 +165,26 @@ int ScanDriver::complete() {
     RepairState& state = m_app.repairState();
     if (o.isSet("verify"))
         verifyByReference(state);
-    dumpSamples(state);
-    reset_clip(state, false);
-    state.m_video->print();
-    state.m_audio->print();
+    ClipWriter& clips = m_app.clipWriter();
+    clips.finishLastClip();
     ReferenceInfo* ref = state.m_reference.get();
     if (ref && ref->isOpen() && ref->videoSamples().empty() && ref->audioSamples().empty())
         ref->collectSamples();
     if (o.isSet("verout"))
         verifyOutput(state);
     FLOG(LogLevel::Info) << "scan end";
-    return 0;
+    // Scripts tell these outcomes by the exit code; a person reads the line.
+    const bool nothing = clips.samplesRecovered() == 0;
+    if (!m_missingAnalyserFor.empty()) {
+        std::cerr << "framend: no analyser in this build for video codec '" << m_missingAnalyserFor << "'; "
+                  << (nothing ? "nothing was recovered" : "no video was recovered") << std::endl;
+        return exit_code::kNoAnalyser;
+    }
+    if (nothing) {
+        std::cerr << "framend: no samples were found; nothing was recovered" << std::endl;
+        return exit_code::kNothingRecovered;
+    }
+    return exit_code::kSuccess;
 }
 
 int ScanDriver::run(const std::string& inputFileName) {
@@ -239,10 +201,10 @@ int ScanDriver::run(const std::string& inputFileName) {
 
     // Nothing may be opened for writing over the files the repair reads.
     if (!checkOutputNames(state, inputFileName, referenceName))
-        return 1;
+        return exit_code::kFailure;
     if (o.isSet("log")) {
         if (!outputNameAllowed(kLogFileName, inputFileName, referenceName))
-            return 1;
+            return exit_code::kFailure;
         Logger& logger = m_app.logger();
         logger.addSink(new LogFileSink(kLogFileName, true), logger.level());
     }
@@ -252,12 +214,12 @@ int ScanDriver::run(const std::string& inputFileName) {
 
     if (o.isSet("simcorr") &&
         !simcorr::setup(inputFileName, static_cast<uint64_t>(o.getInt64("simcorr", 0)), o.getInt("corrlvl", 5)))
-        return 1;
+        return exit_code::kFailure;
 
     ScanBuffer input;
     if (!input.open(inputFileName)) {
         FLOG(LogLevel::Fatal) << "error opening input file";
-        return 1;
+        return exit_code::kFailure;
     }
     state.m_inputFileName = inputFileName;
     state.m_referenceFileName = referenceName;

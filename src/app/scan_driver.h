@@ -5,7 +5,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 class Framend;
 class ScanBuffer;
@@ -14,24 +13,13 @@ class StreamAnalyser;
 class ScanDriver {
 public:
     explicit ScanDriver(Framend& app) : m_app(app) {}
-    // Exit code: 0 after a completed run; 1 when the input cannot be opened,
-    // the simulated damage cannot be set up, or an output name would
-    // overwrite the input or the reference.
+    // Exit code (app/exit_code.h): success after a run that recovered
+    // samples; failure when the input cannot be opened, the simulated damage
+    // cannot be set up, or an output name would overwrite the input or the
+    // reference; no-analyser when the working video codec has no analyser in
+    // this build; nothing-recovered when no sample was found. The last two
+    // also say so in one line on standard error.
     int run(const std::string& inputFileName);
-
-    // The analyser names chosen for a working video class and the mode flags,
-    // in creation order. Exposed for testing.
-    struct Choice {
-        bool atomScanner = false;
-        bool canonCrm = false;
-        bool sonyRsv = false;
-        bool qtReconstruction = false;
-        bool canonRepi = false;
-        bool pcm = false;
-        bool aac = false;
-    };
-    static std::vector<std::string> chooseAnalysers(const std::string& videoClass, const Choice& choice,
-                                                    bool* knownClass = nullptr);
 
 private:
     void prepareWorkingParameters();
@@ -42,4 +30,6 @@ private:
     bool progress(double percent);
 
     Framend& m_app;
+    // The video codec the run asked for whose analyser this build lacks.
+    std::string m_missingAnalyserFor;
 };

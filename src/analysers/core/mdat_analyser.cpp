@@ -1,11 +1,8 @@
 #include "analysers/core/mdat_analyser.h"
 
+#include "analysers/core/clip_sink.h"
 #include "log/logger.h"
-#include "output/output_writer.h"
 #include "output/repair_state.h"
-#include "output/sample_collection.h"
-#include "reference/audio_parameters.h"
-#include "reference/video_parameters.h"
 
 #include <algorithm>
 #include <cstring>
@@ -47,19 +44,20 @@ bool MDATAnalyser::analyse(int64_t offset, ScanBuffer&) {
         return false;
     RepairState& state = *m_repairState;
     const uint64_t n = state.m_samples.size();
+    const bool repeated = offset == m_lastOffset;
+    m_lastOffset = offset;
     if (n != m_lastSampleCount) {
         m_lastSampleCount = n;
         m_hits = 0;
         return false;
     }
+    if (repeated)
+        return false;
     ++m_hits;
-    if (n < kMinClipSamples || m_hits < kClipSignatureHits || !m_enabled)
+    if (n < kMinClipSamples || m_hits < kClipSignatureHits || !m_enabled || !m_clips)
         return false;
     FLOG(LogLevel::Info) << "nfd at " << offset << " samples " << n;
-    dumpSamples(state);
-    state.m_video->print();
-    state.m_audio->print();
-    nextClip(state);
+    m_clips->startNextClip();
     if (m_scanInfo)
         m_scanInfo->resetCounters();
     m_lastSampleCount = state.m_samples.size();

@@ -1,9 +1,12 @@
 #pragma once
 // New clip detection (-nfd): finds no samples itself, but when atom
 // signatures of a new recording keep turning up with no sample found in
-// between, writes out the clip collected so far and starts the next one.
+// between, has the driver write out the clip collected so far and start the
+// next one.
 
 #include "analysers/core/stream_analyser.h"
+
+class ClipSink;
 
 #include <cstdint>
 
@@ -16,7 +19,10 @@ constexpr uint32_t kClipSignatureHits = 5;
 
 class MDATAnalyser : public StreamAnalyser {
 public:
-    using StreamAnalyser::StreamAnalyser;
+    // `clips` (not owned, may be null: then no clip is ever split) is where
+    // the analyser asks for the next clip.
+    MDATAnalyser(RepairState* state, ScanInfo* info, ClipSink* clips)
+        : StreamAnalyser(state, info), m_clips(clips) {}
 
     bool check(int64_t offset, const uint8_t* data, int32_t available) override;
     int32_t findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) override;
@@ -25,7 +31,11 @@ public:
     std::string name() const override { return "MDATAnalyser"; }
 
 private:
+    ClipSink* m_clips;
     uint64_t m_lastSampleCount = 0;
+    // The position last looked at: the scan offers a position again after a
+    // hit, and one signature must count once.
+    int64_t m_lastOffset = -1;
     uint32_t m_hits = 0;
     bool m_enabled = false;
 };

@@ -5,6 +5,7 @@
 // scan.
 
 #include "analysers/core/scan_info.h"
+#include "analysers/core/video_classes.h"
 
 #include <cstdint>
 #include <string>
@@ -17,7 +18,10 @@ class ScanBuffer;
 // accepts()  Asked once, after every analyser of the scan was created. Only
 //            analysers answering true become active; the others are never
 //            called again. May read ScanInfo and the repair state and set up
-//            the analyser's own fields (e.g. copy a flag it depends on).
+//            the analyser's own fields (e.g. copy a flag it depends on). The
+//            default serves the video classes of the analyser's registry row:
+//            true when the working video class is unset or one of them, and
+//            always true for an analyser that serves no video class.
 //
 // prepare()  Called once on each active analyser before the first window is
 //            read. Reset per-scan state here.
@@ -45,6 +49,11 @@ class ScanBuffer;
 //            false to let the driver probe the next position; analysers that
 //            steer only through their own resume offsets report their samples
 //            and return false. Never throws: bad data is logged and skipped.
+//            The same offset may be offered twice in a row: after a position
+//            fires, the driver offers the one before it again, so a position
+//            whose analyse() returned false can come back at once (with check()
+//            asked again first). A repeated offer must not report the same
+//            samples again nor count as new evidence.
 //
 // finish(buffer)
 //            Called once on each active analyser when the input is exhausted,
@@ -77,13 +86,19 @@ public:
     virtual bool analyse(int64_t offset, ScanBuffer& buffer) = 0;
     virtual void finish(ScanBuffer& buffer) { (void)buffer; }
     virtual void prepare() {}
-    virtual bool accepts() = 0;
+    virtual bool accepts();
     virtual std::string name() const = 0;
 
     RepairState* repairState() const { return m_repairState; }
     ScanInfo* scanInfo() const { return m_scanInfo; }
+    // Set by the registry when it creates the analyser from its row.
+    void setVideoClasses(const VideoClasses& classes) { m_videoClasses = classes; }
+    const VideoClasses& videoClasses() const { return m_videoClasses; }
 
 protected:
     RepairState* m_repairState;
     ScanInfo* m_scanInfo;
+
+private:
+    VideoClasses m_videoClasses;
 };

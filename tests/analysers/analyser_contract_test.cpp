@@ -1,0 +1,192 @@
+// The contract every registered analyser keeps, checked on each one the
+// registry can make, over a real H.264+AAC movie and over random bytes:
+// findCandidate answers exactly as check() at every position would, and a
+// position offered to analyse() twice in a row (as the scan loop does after a
+// hit) reports nothing twice.
+
+#include "analysers/analyser_registry.h"
+#include "analysers/core/clip_sink.h"
+#include "output/sample_collection.h"
+#include "reference/reference_info.h"
+#include "scan/scan_buffer.h"
+#include "support/output_test_util.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <tuple>
+
+using namespace outtest;
+
+namespace {
+
+class CountingClipSink : public ClipSink {
+public:
+    explicit CountingClipSink(RepairState& state) : m_state(state) {}
+    void startNextClip() override {
+        clipSizes.push_back(m_state.m_samples.size());
+        nextClip(m_state);
+    }
+    std::vector<size_t> clipSizes;
+
+private:
+    RepairState& m_state;
+};
+
+using SampleRecord = std::tuple<int64_t, int32_t, int, int32_t>;
+
+struct ScanResult {
+    std::vector<SampleRecord> samples;
+    std::vector<size_t> clipSizes;
+    std::vector<int64_t> splitAt;  // positions whose analyse() split the clip
+    int64_t candidateMismatches = 0;
+    std::string firstMismatch;
+    int analyses = 0;
+};
+
+uint32_t nextRandom(uint32_t& x) {
+    x = x * 1664525u + 1013904223u;
+    return x >> 8;
+}
+
+void noteMismatch(ScanResult& result, int64_t offset, int32_t count, int32_t available, int32_t found,
+                  int32_t expected) {
+    if (found == expected || result.candidateMismatches++ > 0)
+        return;
+    std::ostringstream s;
+    s << "at " << offset << " count " << count << " available " << available << ": findCandidate " << found
+      << ", check " << expected;
+    result.firstMismatch = s.str();
+}
+
+int32_t firstCheck(StreamAnalyser& a, int64_t offset, const uint8_t* data, int32_t count, int32_t available) {
+    for (int32_t i = 0; i < count; ++i)
+        if (a.check(offset + i, data + i, available - i))
+            return i;
+    return count;
+}
+
+// Real bytes rarely put the one value that matters right at the position
+// where an analyser's state changes its answer (the byte after its last
+// sample, say). A ramp of every byte value, shifted so that each position
+// sees all 256 values across the windows that cover it, does.
+void probeEveryOffset(StreamAnalyser& a, int64_t end, ScanResult& result) {
+    std::vector<uint8_t> ramp(768);
+    for (size_t i = 0; i < ramp.size(); ++i)
+        ramp[i] = uint8_t(i);
+    const int32_t count = 280;
+    for (int64_t o = 0; o < end; ++o) {
+        const int32_t shift = int32_t((o * 2) & 255);
+        const uint8_t* data = ramp.data() + shift;
+        const int32_t available = int32_t(ramp.size()) - shift;
+        noteMismatch(result, o, count, available, a.findCandidate(o, data, count, available),
+                     firstCheck(a, o, data, count, available));
+    }
+}
+
+// A scan of `input` by one analyser alone, in windows of varying length:
+// every findCandidate answer is compared with check() position by position.
+// With offerTwice a position whose analyse() consumed nothing is offered
+// again at once, as the scan loop does.
+ScanResult scan(const AnalyserRow& row, const std::string& reference, const std::string& input, bool offerTwice) {
+    ScanResult result;
+    auto state = stateFromReference(reference, "");
+    state->m_inputFileName = input;
+    state->m_referenceIsInput = input == reference;
+    // Found samples before the scan, so that new clip detection has a clip
+    // to split.
+    ScanBuffer referenceReader;
+    EXPECT_TRUE(referenceReader.open(reference));
+    for (const MediaSample& s : state->m_reference->videoSamples())
+        add_video_samples(*state, referenceReader, s.offset, s.size, s.extra);
+    for (const MediaSample& s : state->m_reference->audioSamples())
+        addAudioSample(*state, referenceReader, s.offset, s.size, -1);
+
+    ScanInfo info;
+    info.newClipDetection = true;
+    info.aacFilter = true;
+    info.stopOffset = 0;
+    CountingClipSink clips(*state);
+    std::unique_ptr<StreamAnalyser> a = AnalyserRegistry::create(row, {state.get(), &info, &clips});
+    EXPECT_TRUE(a->accepts()) << row.name;
+    a->prepare();
+
+    ScanBuffer buffer;
+    EXPECT_TRUE(buffer.open(input));
+    const int64_t size = buffer.fileSize();
+    uint32_t random = 7;
+    int64_t p = 0;
+    while (p < size) {
+        const uint8_t* data = buffer.get(p, 8192);
+        const int32_t available = buffer.available();
+        if (available <= 0)
+            break;
+        const int32_t count = std::min<int32_t>(available, 1 + int32_t(nextRandom(random) % 6000));
+        const int32_t expected = firstCheck(*a, p, data, count, available);
+        noteMismatch(result, p, count, available, a->findCandidate(p, data, count, available), expected);
+        if (expected >= count) {
+            p += count;
+            continue;
+        }
+        const int64_t hit = p + expected;
+        info.currentOffset = hit;
+        const size_t clipsBefore = clips.clipSizes.size();
+        bool consumed = a->analyse(hit, buffer);
+        ++result.analyses;
+        if (!consumed && offerTwice) {
+            const uint8_t* again = buffer.get(hit, 1);
+            if (a->check(hit, again, buffer.available()))
+                consumed = a->analyse(hit, buffer);
+        }
+        if (clips.clipSizes.size() != clipsBefore)
+            result.splitAt.push_back(hit);
+        p = consumed ? std::max(info.currentOffset, hit + 1) : hit + 1;
+    }
+    if (!offerTwice)
+        probeEveryOffset(*a, size, result);
+    a->finish(buffer);
+    for (const MediaSample& s : state->m_samples)
+        result.samples.emplace_back(s.offset, s.size, int(s.kind), s.extra);
+    result.clipSizes = clips.clipSizes;
+    return result;
+}
+
+std::string randomBytes() {
+    const std::string name = testsupport::scratchDir("AnalyserContractRandom") + "/random.bin";
+    std::vector<uint8_t> bytes(128 * 1024);
+    uint32_t x = 2024;
+    for (auto& b : bytes)
+        b = uint8_t(nextRandom(x));
+    testsupport::writeFile(name, bytes);
+    return name;
+}
+
+}  // namespace
+
+TEST(AnalyserContract, EveryRegisteredAnalyserOverRealMediaAndRandomBytes) {
+    const std::string movie = h264AacMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string noise = randomBytes();
+    LogCapture quiet(LogLevel::Fatal);
+    int made = 0;
+    for (const AnalyserRow& row : AnalyserRegistry::rows()) {
+        if (!row.make)
+            continue;
+        ++made;
+        for (const std::string& input : {movie, noise}) {
+            SCOPED_TRACE(std::string(row.name) + (input == movie ? " over the movie" : " over random bytes"));
+            const ScanResult once = scan(row, movie, input, false);
+            const ScanResult twice = scan(row, movie, input, true);
+            EXPECT_EQ(once.candidateMismatches, 0) << once.firstMismatch;
+            EXPECT_EQ(twice.candidateMismatches, 0) << twice.firstMismatch;
+            EXPECT_EQ(once.samples, twice.samples);
+            EXPECT_EQ(once.clipSizes, twice.clipSizes);
+            EXPECT_EQ(once.splitAt, twice.splitAt);
+            if (input == movie) {
+                EXPECT_GT(once.analyses, 0) << "the analyser never fired on real media";
+            }
+        }
+    }
+    EXPECT_GE(made, 3) << "new clip detection, H.264 and AAC at least";
+}
