@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 using namespace outtest;
 
 namespace {
@@ -90,9 +92,10 @@ TEST(MDATAnalyser, SplitsAfterThirtySamplesAndFiveSignatures) {
     EXPECT_TRUE(log.has(LogLevel::Info, "nfd reset 0"));
     // "nfd at" before the driver writes the clip, "nfd reset" after it started the next.
     std::vector<std::string> order;
-    for (const auto& line : log.lines())
+    std::istringstream lines(log.text());
+    for (std::string line; std::getline(lines, line);)
         for (const char* prefix : {"nfd at ", "next clip: ", "ScanInfo::reset", "nfd reset "})
-            if (line.second.rfind(prefix, 0) == 0)
+            if (line.find("] " + std::string(prefix)) != std::string::npos)
                 order.push_back(prefix);
     EXPECT_EQ(order, (std::vector<std::string>{"nfd at ", "next clip: ", "ScanInfo::reset", "nfd reset "}));
     EXPECT_TRUE(state->m_samples.empty());
