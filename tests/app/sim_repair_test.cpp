@@ -16,6 +16,8 @@ struct Format {
     std::string (*make)();
 };
 
+void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
+
 std::string mpeg2PcmMov() { return testmedia::movie("mpeg2_pcm.mov", "-c:v mpeg2video -c:a pcm_s16be"); }
 
 std::string probe(const std::string& file, const std::string& entries) {
