@@ -1,5 +1,6 @@
 // The binary itself: exit codes, usage and error paths.
 
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -38,12 +39,26 @@ TEST(Cli, InputThatCannotBeOpenedIsAFatalLineAndExitOne) {
     }
 }
 
-TEST(Cli, QuietLevelHidesNoticeLines) {
-    // -v 1 runs at level 20: only FATAL and ERROR lines reach the console.
-    const auto r = runFramend("-v 1 -i /nonexistent.mov");
-    EXPECT_NE(r.output.find("[FATAL]"), std::string::npos);
-    EXPECT_EQ(r.output.find("[NOTICE]"), std::string::npos);
-    EXPECT_EQ(r.output.find("[INFO]"), std::string::npos);
+TEST(Cli, VerbosityChoosesTheLevelsShown) {
+    // A run that logs at every level from WARNING to TRACE.
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string out = testsupport::scratchDir("CliVerbosity") + "/out.mp4";
+    const struct {
+        int v;
+        const char* shown;   // the quietest level shown, or empty
+        const char* hidden;  // the next level, hidden
+    } cases[] = {{0, "[INFO]", "[DEBUG]"},     {1, "", "[WARNING]"},      {2, "[WARNING]", "[NOTICE]"},
+                 {3, "[WARNING]", "[NOTICE]"}, {4, "[NOTICE]", "[INFO]"}, {5, "[DEBUG]", "[TRACE]"},
+                 {9, "[DEBUG]", "[TRACE]"},    {10, "[TRACE]", "[ANY]"}};
+    for (const auto& c : cases) {
+        const auto r = runFramend("-v " + std::to_string(c.v) + " -i " + quote(movie) + " -sim -o " + quote(out));
+        EXPECT_EQ(r.exitCode, 0) << c.v;
+        if (*c.shown) {
+            EXPECT_NE(r.output.find(c.shown), std::string::npos) << "-v " << c.v;
+        }
+        EXPECT_EQ(r.output.find(c.hidden), std::string::npos) << "-v " << c.v;
+    }
 }
 
 TEST(Cli, LogFileErrorIsReportedNotAborted) {
