@@ -11,6 +11,9 @@ TEST(ScanInfo, StartsUnlimitedAndResetsOnlyCounters) {
     testsupport::LogCapture log(LogLevel::Debug);
     ScanInfo info;
     EXPECT_EQ(info.stopOffset, -1);
+    EXPECT_EQ(info.currentOffset, 0);
+    EXPECT_EQ(info.gapStart() + info.audioEnd() + info.frameStart() + info.frameEnd(), 0u);
+    EXPECT_FALSE(info.newClipDetection || info.sonyRsvMode || info.canonCrmMode || info.qtReconstruction);
     info.setGapStart(1);
     info.setAudioEnd(2);
     info.setFrameStart(3);
