@@ -31,7 +31,9 @@ TEST(Cli, ParseErrorsExitWithOneAndPrintOneLine) {
 }
 
 TEST(Cli, InputThatCannotBeOpenedIsAFatalLineAndExitOne) {
-    for (const std::string& input : {std::string("/nonexistent/broken.mp4"), testsupport::scratchDir("CliDir")}) {
+    // A folder; a name that is not ASCII arrives intact.
+    const std::string dir = testsupport::scratchDir("CliDir");
+    for (const std::string& input : {std::string("/nonexistent/broken.mp4"), dir, dir + "/Größe_映画.mov"}) {
         const auto r = runFramend("-i " + quote(input));
         EXPECT_EQ(r.exitCode, 1) << input;
         EXPECT_NE(r.output.find("i : " + input + "\n"), std::string::npos);
