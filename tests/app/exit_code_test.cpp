@@ -1,6 +1,8 @@
 // Runs that recover nothing: the exit code and one plain line on standard
 // error tell why, while the log on standard output stays as it was.
 
+#include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -11,19 +13,6 @@ using testsupport::quote;
 
 namespace {
 
-struct Outcome {
-    int exitCode;
-    std::string stdoutText;
-    std::string stderrText;
-};
-
-Outcome repair(const std::string& arguments, const std::string& dir) {
-    const std::string err = dir + "/stderr.txt";
-    const auto r = testsupport::runCommand(std::string(FRAMEND_BINARY) + " " + arguments + " 2>" + quote(err));
-    const auto e = testsupport::readFile(err);
-    return {r.exitCode, r.output, std::string(e.begin(), e.end())};
-}
-
 bool exists(const std::string& name) {
     struct stat st {};
     return ::stat(name.c_str(), &st) == 0;
@@ -32,39 +21,38 @@ bool exists(const std::string& name) {
 }  // namespace
 
 TEST(ExitCode, CodecWithoutAnalyserInThisBuildIsTwo) {
-    const std::string hevc = testsupport::fixture(
-        "exit_hevc.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -c:v libx265 -tag:v hvc1 "
-                         "-x265-params log-level=none");
+    const std::string hevc = testmedia::movie("exit_hevc.mp4", "-c:v libx265 -tag:v hvc1 -x265-params log-level=none -an");
     ASSERT_FALSE(hevc.empty());
-    const std::string dir = testsupport::scratchDir("ExitCodeNoAnalyser");
-    const Outcome r = repair("-i " + quote(hevc) + " -o " + quote(dir + "/out.mp4"), dir);
-    EXPECT_EQ(r.exitCode, 2) << r.stdoutText;
-    EXPECT_EQ(r.stderrText, "framend: no analyser in this build for video codec 'hvc1'; nothing was recovered\n");
-    EXPECT_NE(r.stdoutText.find("[WARNING] HEVCAnalyser is not available in this build; skipped\n"),
-              std::string::npos);
-    EXPECT_NE(r.stdoutText.find("[NOTICE] reference selected video analyser class: hvc1\n"), std::string::npos);
-    EXPECT_NE(r.stdoutText.find("[INFO] scan end\n"), std::string::npos);
-    EXPECT_FALSE(exists(dir + "/out.mp4"));
+    const auto r = repairrun::repair("ExitCodeNoAnalyser", hevc, repairrun::withoutIndex(hevc));
+    EXPECT_EQ(r.exitCode, 2) << r.log;
+    EXPECT_EQ(r.errors, "framend: no analyser in this build for video codec 'hvc1'; nothing was recovered\n");
+    EXPECT_NE(r.log.find("[WARNING] HEVCAnalyser is not available in this build; skipped\n"), std::string::npos);
+    EXPECT_NE(r.log.find("[NOTICE] reference selected video analyser class: hvc1\n"), std::string::npos);
+    EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos);
+    EXPECT_FALSE(exists(r.repaired));
 }
 
-TEST(ExitCode, RunThatFindsNoSampleIsThree) {
+TEST(ExitCode, HostileInputsThatHoldNothingAreThree) {
     const std::string dir = testsupport::scratchDir("ExitCodeNothing");
-    std::vector<uint8_t> noise(200000);
-    uint32_t x = 99;
-    for (auto& b : noise) {
-        x = x * 1664525u + 1013904223u;
-        b = uint8_t(x >> 24);
+    testsupport::writeFile(dir + "/empty.mov", {});
+    std::vector<uint8_t> lies = {0, 0, 0, 1, 'm', 'o', 'o', 'v', 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    lies.resize(4096, 0xAB);
+    testsupport::writeFile(dir + "/lies.mov", lies);
+    testsupport::writeFile(dir + "/noise.mp4", repairrun::noise(300000, 12345));
+    const std::string out = " -o " + quote(dir + "/out.mov");
+    for (const char* name : {"empty.mov", "lies.mov", "noise.mp4"}) {
+        const std::string in = dir + "/" + name;
+        // Without -o as well: the code tells what was found, not what was written.
+        for (const std::string& extra : {out, std::string(), out + " -ref " + quote(in) + " -sim",
+                                         out + " -auto -nfd -aac -entropy 64"}) {
+            const auto r = repairrun::run("-i " + quote(in) + extra + " -verout", dir);
+            EXPECT_EQ(r.exitCode, 3) << name << extra << "\n" << r.log.substr(0, 2000);
+            EXPECT_EQ(r.errors, "framend: no samples were found; nothing was recovered\n") << name << extra;
+        }
     }
-    testsupport::writeFile(dir + "/noise.mp4", noise);
-    // Without -o as well: the code tells what was found, not what was written.
-    for (const std::string& output : {std::string(" -o ") + quote(dir + "/out.mp4"), std::string()}) {
-        const Outcome r = repair("-i " + quote(dir + "/noise.mp4") + output, dir);
-        EXPECT_EQ(r.exitCode, 3) << output << r.stdoutText;
-        EXPECT_EQ(r.stderrText, "framend: no samples were found; nothing was recovered\n") << output;
-        EXPECT_NE(r.stdoutText.find("[NOTICE] reference did not select a known video analyser; using fallback "
-                                    "analyser set\n"),
-                  std::string::npos);
-        EXPECT_NE(r.stdoutText.find("[INFO] scan end\n"), std::string::npos);
-    }
-    EXPECT_FALSE(exists(dir + "/out.mp4"));
+    const auto r = repairrun::run("-i " + quote(dir + "/noise.mp4"), dir);
+    EXPECT_NE(r.log.find("[NOTICE] reference did not select a known video analyser; using fallback analyser set\n"),
+              std::string::npos);
+    EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos);
+    EXPECT_FALSE(exists(dir + "/out.mov"));
 }

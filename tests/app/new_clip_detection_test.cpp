@@ -2,6 +2,8 @@
 // (a card whose file system was lost) come back as two clips, each holding
 // only its own recording's frames.
 
+#include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,23 +15,19 @@ using testsupport::quote;
 
 namespace {
 
-// Same encoder settings, different pictures and tones: the reference fits
-// both, and every frame tells which recording it came from.
-std::string recording(const std::string& name, const std::string& video, int tone) {
-    return testsupport::fixture(name, "-f lavfi -i " + video + " -f lavfi -i sine=frequency=" + std::to_string(tone) +
-                                          ":sample_rate=48000:duration=2 -t 2 -c:v libx264 -bf 2 -g 25 -c:a aac -ac 2");
+// Same encoder settings, different pictures: the reference fits both, and
+// every frame tells which recording it came from.
+std::string recording(const std::string& name, const std::string& filter) {
+    return testmedia::movie(name, filter + "-c:v libx264 -bf 2 -g 25 -c:a aac -ac 2");
 }
 
 // Payload checksums of the video packets (the first stream, in the
 // recordings and in the clips alike).
 std::set<std::string> videoPackets(const std::string& file) {
     std::set<std::string> md5s;
-    for (const std::string& line : testsupport::framemd5(file)) {
-        if (line.rfind("0,", 0) != 0)
-            continue;
-        const size_t comma = line.rfind(',');
-        md5s.insert(line.substr(comma + 1));
-    }
+    for (const auto& p : repairrun::packets(file))
+        if (p.stream == 0)
+            md5s.insert(p.md5);
     return md5s;
 }
 
@@ -43,8 +41,8 @@ size_t countIn(const std::set<std::string>& packets, const std::set<std::string>
 }  // namespace
 
 TEST(NewClipDetection, TwoConcatenatedRecordingsBecomeTwoClips) {
-    const std::string first = recording("nfd_first.mp4", "testsrc2=size=320x240:rate=25:duration=2", 440);
-    const std::string second = recording("nfd_second.mp4", "testsrc=size=320x240:rate=25:duration=2", 880);
+    const std::string first = recording("nfd_first.mp4", "");
+    const std::string second = recording("nfd_second.mp4", "-vf negate -af volume=0.5 ");
     ASSERT_FALSE(first.empty());
     ASSERT_FALSE(second.empty());
     const std::string dir = testsupport::scratchDir("NewClipDetectionTwo");

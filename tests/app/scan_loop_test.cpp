@@ -4,13 +4,12 @@
 #include "scan/scan_buffer.h"
 #include "analysers/core/scan_info.h"
 #include "analysers/core/stream_analyser.h"
-#include "log/log_stream_sink.h"
+#include "support/log_capture.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 
 namespace {
 
@@ -64,15 +63,6 @@ public:
     int analyses = 0, prepared = 0, finished = 0;
 };
 
-struct CapturedLog {
-    CapturedLog() {
-        logger.setLevel(LogLevel::Debug);
-        logger.addSink(new LogStreamSink(&out, false), LogLevel::Debug);
-    }
-    Logger logger;
-    std::ostringstream out;
-};
-
 // Runs one probe over a fresh input of `size` bytes, from start% to stop%
 // (a stop of 0% means no limit), after `setup` has armed the probe.
 struct ProbeRun {
@@ -118,10 +108,10 @@ TEST(ScanLoop, AWindowOf32BytesOrLessIsNotOffered) {
 }
 
 TEST(ScanLoop, StopOffsetEndsTheScanAfterProbingUpToIt) {
-    CapturedLog log;
+    testsupport::LogCapture log(LogLevel::Debug);
     ProbeRun run("ScanLoopStop", 1000000, 0, 50);
     EXPECT_EQ(run.probe.maxOffset, 500000);
-    EXPECT_NE(log.out.str().find("[NOTICE] stopped: maxofs reached\n"), std::string::npos);
+    EXPECT_NE(log.text().find("[NOTICE] stopped: maxofs reached\n"), std::string::npos);
 }
 
 TEST(ScanLoop, StartAtTheEndProbesNothing) {
@@ -160,7 +150,7 @@ TEST(ScanLoop, BackwardMoveDoesNotHang) {
 }
 
 TEST(ScanLoop, CancelStopsTheScan) {
-    CapturedLog log;
+    testsupport::LogCapture log(LogLevel::Debug);
     ScanInfo info;
     info.stopOffset = 0;
     ScanBuffer buffer;
@@ -181,8 +171,8 @@ TEST(ScanLoop, CancelStopsTheScan) {
     slow.fireAt = 10;
     slow.consume = true;
     runScanLoop(buffer, info, {&slow}, [](double) { return true; });
-    EXPECT_NE(log.out.str().find("stopped: user cancel request"), std::string::npos);
-    EXPECT_NE(log.out.str().find("progress ofs="), std::string::npos);
+    EXPECT_NE(log.text().find("stopped: user cancel request"), std::string::npos);
+    EXPECT_NE(log.text().find("progress ofs="), std::string::npos);
     EXPECT_EQ(slow.finished, 1);
 }
 

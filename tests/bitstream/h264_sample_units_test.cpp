@@ -11,6 +11,7 @@
 #include "bitstream/h264/sequence_parameter_set.h"
 #include "bitstream/h264/slice_header.h"
 #include "bitstream/stream_fixtures.h"
+#include "support/nal_builder.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -22,13 +23,13 @@ using namespace H264;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testsupport::Bytes;
 
 // A 4-byte length and a NAL unit of `length` bytes (header included).
 Bytes nal(uint8_t header, uint32_t length) {
-    Bytes b{uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), header};
-    b.resize(4 + length, 0x5A);
-    return b;
+    Bytes unit(length, 0x5A);
+    unit[0] = header;
+    return testsupport::lengthPrefixed({unit});
 }
 
 bool passes(const Bytes& b, int64_t n = -1) {

@@ -1,5 +1,6 @@
-// The output writer against ffmpeg's judgement: a movie assembled from an
-// intact file's own samples must carry the same packets with the same timing.
+// The output writer against ffmpeg's judgement. (A movie assembled from an
+// intact file's own samples is compared packet by packet through the binary:
+// SimRoundTrip in the app tests.)
 
 #include "output/output_writer.h"
 #include "output/sample_collection.h"
@@ -13,29 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
+#include <sstream>
 
 using namespace outtest;
 
 namespace {
-
-// Packets per stream (the repaired movie interleaves differently).
-std::map<std::string, std::vector<std::vector<std::string>>> byStream(const std::string& file) {
-    std::map<std::string, std::vector<std::vector<std::string>>> streams;
-    for (auto& p : packets(file))
-        if (!p.empty())
-            streams[p[0]].push_back(p);
-    return streams;
-}
-
-// Size and checksum only: the payload, independent of timing.
-std::vector<std::string> payloads(const std::vector<std::vector<std::string>>& stream) {
-    std::vector<std::string> out;
-    for (const auto& p : stream)
-        if (p.size() >= 6)
-            out.push_back(p[4] + "," + p[5]);
-    return out;
-}
 
 uint64_t videoBytes(const std::string& file) {
     MovieFile* movie = QTOpen(file, 0, true);
@@ -48,36 +31,6 @@ uint64_t videoBytes(const std::string& file) {
 }
 
 }  // namespace
-
-TEST(OutputWriter, ImportedSamplesGiveIdenticalPacketsAndTiming) {
-    struct Case {
-        std::string source;
-        std::string outputName;
-    };
-    for (const Case& c : {Case{h264AacMp4(), "repaired.mp4"}, Case{proresPcmMov(), "repaired.mov"}}) {
-        ASSERT_FALSE(c.source.empty()) << "ffmpeg fixture";
-        SCOPED_TRACE(c.source);
-        LogCapture log(LogLevel::Notice);
-        const std::string out = testsupport::scratchDir("OutputWriterIdentical") + "/" + c.outputName;
-        auto state = stateFromReference(c.source, out);
-        importReferenceSamples(*state);
-        ASSERT_GT(state->m_samples.size(), 25u);
-        dumpSamples(*state);
-        reset_clip(*state, false);
-        EXPECT_EQ(state->m_clipNumber, 1u);
-        EXPECT_EQ(state->m_lastWrittenName, clipName(out, 0));
-
-        const auto original = byStream(c.source);
-        const auto repaired = byStream(clipName(out, 0));
-        ASSERT_EQ(repaired.size(), 2u);
-        // Video: every packet with the same dts, pts, duration, size and checksum.
-        EXPECT_EQ(repaired.at("0"), original.at("0"));
-        EXPECT_EQ(payloads(repaired.at("1")), payloads(original.at("1")));
-        EXPECT_TRUE(log.contains("preserved reference video timing table: entries="));
-        EXPECT_TRUE(log.has(LogLevel::Notice, "dump completed"));
-        EXPECT_FALSE(log.contains("save portion reached"));
-    }
-}
 
 TEST(OutputWriter, SavePortionStopsHalfway) {
     const std::string source = h264AacMp4();
@@ -101,7 +54,7 @@ TEST(OutputWriter, SavePortionStopsHalfway) {
     EXPECT_LT(written, total / 2 + largest);
     // Fewer frames than the reference: its timing table does not apply.
     EXPECT_FALSE(log.contains("preserved reference video timing table"));
-    EXPECT_FALSE(byStream(clipName(out, 0)).empty());
+    EXPECT_FALSE(testsupport::framemd5(clipName(out, 0)).empty());
 }
 
 TEST(OutputWriter, RawVideoStreamIsAnnexBThatDecodes) {

@@ -48,6 +48,7 @@ TEST(ReferenceInfo, ClassOfCodecAliases) {
     }
 }
 
+// (Class, size, rate, sample size and track count are checked by PrintLines.)
 TEST(ReferenceInfo, ParametersMatchFfprobe) {
     const std::string file = testmedia::h264AacMp4();
     ASSERT_FALSE(file.empty());
@@ -58,12 +59,8 @@ TEST(ReferenceInfo, ParametersMatchFfprobe) {
     const VideoParameters& v = info->video();
     const AudioParameters& a = info->audio();
     EXPECT_EQ(v.m_codec, probe(0, "codec_tag_string"));
-    EXPECT_EQ(v.m_class, "avc1");
-    EXPECT_EQ(std::to_string(v.m_width), probe(0, "width"));
-    EXPECT_EQ(std::to_string(v.m_height), probe(0, "height"));
     EXPECT_EQ("1/" + std::to_string(v.m_timescale), probe(0, "time_base"));
     EXPECT_FALSE(v.m_timescaleIsDefault);
-    EXPECT_FLOAT_EQ(v.m_fps, 25.0f);
     EXPECT_EQ(v.m_timescale / v.m_sampleDuration, 25u);
     EXPECT_GT(v.m_avc.spsCount(), 0);
     EXPECT_GT(v.m_avc.ppsCount(), 0);
@@ -71,8 +68,6 @@ TEST(ReferenceInfo, ParametersMatchFfprobe) {
     EXPECT_EQ(a.m_codec, probe(1, "codec_tag_string"));
     EXPECT_EQ(std::to_string(a.m_channels), probe(1, "channels"));
     EXPECT_EQ(std::to_string(a.m_sampleRate), probe(1, "sample_rate"));
-    EXPECT_EQ(a.m_sampleSize, 16u);
-    EXPECT_EQ(a.m_audioTracks, 1u);
     // The AudioSpecificConfig is what AAC recovery initialises its decoder with.
     ASSERT_FALSE(a.m_rawEsds.empty());
     EXPECT_EQ(a.m_esds.m_objectType, 0x40);

@@ -299,33 +299,3 @@ TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
         EXPECT_FLOAT_EQ(buf.entropy(from, n), damagedCopy.entropy(from, n)) << b.offset;
     }
 }
-
-TEST_F(ScanBufferTest, SimulatedDamageOnRealMovieKeepsContainerIntact) {
-    // A real H.264/AAC movie: the damaged copy must still demux to the same
-    // packets (sizes, timestamps), with some packet contents changed.
-    const std::string movie = testmedia::h264AacMp4();
-    ASSERT_FALSE(movie.empty()) << "ffmpeg could not make the fixture";
-    const Bytes original = testsupport::readFile(movie);
-
-    ASSERT_TRUE(simcorr::setup(movie, 5, 10));
-    ScanBuffer buf;
-    ASSERT_TRUE(buf.open(movie));
-    const Bytes damaged = walkWindows(buf, 8192);
-    ASSERT_EQ(damaged.size(), original.size());
-    EXPECT_NE(damaged, original);
-    EXPECT_EQ(testsupport::readFile(movie), original);
-    const std::string copy = write("damaged.mp4", damaged);
-
-    const auto before = testsupport::framemd5(movie);
-    const auto after = testsupport::framemd5(copy);
-    ASSERT_FALSE(before.empty());
-    ASSERT_EQ(after.size(), before.size());
-    size_t changed = 0;
-    for (size_t i = 0; i < before.size(); ++i) {
-        // Everything up to the checksum (stream, dts, pts, duration, size) is unchanged.
-        const auto cut = before[i].rfind(',');
-        EXPECT_EQ(after[i].substr(0, cut), before[i].substr(0, cut)) << i;
-        changed += after[i] != before[i];
-    }
-    EXPECT_GT(changed, 0u);
-}

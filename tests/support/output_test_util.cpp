@@ -6,8 +6,6 @@
 #include "reference/video_parameters.h"
 #include "support/test_support.h"
 
-#include <algorithm>
-#include <sstream>
 
 namespace outtest {
 
@@ -33,21 +31,6 @@ std::string clipName(const std::string& output, int clip) {
     std::string base, extension;
     splitOutputName(output, base, extension);
     return base + "_" + std::to_string(clip) + "." + extension;
-}
-
-std::vector<std::vector<std::string>> packets(const std::string& file) {
-    // Edit lists are ignored on both sides: the repaired movie keeps the
-    // media timing but not the reference's priming and start offsets.
-    std::vector<std::vector<std::string>> result;
-    for (const std::string& line : testsupport::framemd5(file, "-ignore_editlist 1")) {
-        std::vector<std::string> fields;
-        std::istringstream in(line);
-        std::string field;
-        while (std::getline(in, field, ','))
-            fields.push_back(field.substr(std::min(field.find_first_not_of(' '), field.size())));
-        result.push_back(fields);
-    }
-    return result;
 }
 
 }  // namespace outtest

@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the tests above the output layer: a repair state set up from an
-// intact reference, clip names, and ffmpeg's packet list.
+// intact reference, and clip names.
 
 #include "output/repair_state.h"
 #include "support/log_capture.h"
@@ -25,9 +25,5 @@ std::unique_ptr<RepairState> stateFromReference(const std::string& reference, co
 
 // The file the given clip of -o `output` is written to.
 std::string clipName(const std::string& output, int clip);
-
-// framemd5 lines (edit lists ignored) split into their fields: stream, dts,
-// pts, duration, size, md5.
-std::vector<std::vector<std::string>> packets(const std::string& file);
 
 }  // namespace outtest

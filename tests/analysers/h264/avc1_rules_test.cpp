@@ -7,6 +7,7 @@
 #include "analysers/h264/avc1_sample_profile.h"
 
 #include "bitstream/h264/picture_parameter_set.h"
+#include "support/nal_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,24 +16,19 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testsupport::Bytes;
 
 // One length-prefixed NAL unit of `length` bytes (header included). Slices
 // begin like a real first slice: first_mb_in_slice 0, slice_type 0 (P) or 7
 // (I), pic_parameter_set_id 0.
 void appendNal(Bytes& out, uint8_t header, uint32_t length, uint8_t fill = 0x5A) {
-    out.push_back(uint8_t(length >> 24));
-    out.push_back(uint8_t(length >> 16));
-    out.push_back(uint8_t(length >> 8));
-    out.push_back(uint8_t(length));
-    out.push_back(header);
-    const uint8_t type = header & 0x1F;
-    Bytes body(length - 1, fill);
-    if (type == 1 && !body.empty())
-        body[0] = 0xB8;  // 1 (mb 0), 1 (P), 1 (pps 0), ...
-    if (type == 5 && !body.empty())
-        body[0] = 0x88, body[1] = 0x80;  // 1, 0001000 (I = 7), 1 ...
-    out.insert(out.end(), body.begin(), body.end());
+    Bytes nal(length, fill);
+    nal[0] = header;
+    if ((header & 0x1F) == 1 && length > 1)
+        nal[1] = 0xB8;  // 1 (mb 0), 1 (P), 1 (pps 0), ...
+    if ((header & 0x1F) == 5 && length > 2)
+        nal[1] = 0x88, nal[2] = 0x80;  // 1, 0001000 (I = 7), 1 ...
+    testsupport::appendLengthPrefixed(out, nal.data(), nal.size());
 }
 
 // A sample: AUD + SEI + one slice, as many recorders write them.

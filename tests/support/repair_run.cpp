@@ -1,0 +1,129 @@
+#include "support/repair_run.h"
+
+#include "support/atom_builder.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+namespace repairrun {
+
+Bytes withoutIndex(const std::string& file) {
+    Bytes d = testsupport::readFile(file);
+    for (size_t at = 0; at + 8 <= d.size();) {
+        uint64_t size = testsupport::be32(&d[at]);
+        if (size == 1 && at + 16 <= d.size())
+            size = testsupport::be64(&d[at + 8]);
+        if (std::equal(d.begin() + long(at) + 4, d.begin() + long(at) + 8, "moov")) {
+            d.resize(at);
+            break;
+        }
+        if (size < 8)
+            break;
+        at += size;
+    }
+    return d;
+}
+
+Bytes noise(size_t size, uint32_t seed) {
+    Bytes b(size);
+    for (auto& v : b) {
+        seed = seed * 1664525u + 1013904223u;
+        v = uint8_t(seed >> 24);
+    }
+    return b;
+}
+
+std::vector<Packet> packets(const std::string& file) {
+    std::vector<Packet> out;
+    for (const std::string& line : testsupport::framemd5(file, "-ignore_editlist 1")) {
+        std::vector<std::string> f;
+        std::istringstream ls(line);
+        std::string part;
+        while (std::getline(ls, part, ','))
+            f.push_back(part.substr(std::min(part.find_first_not_of(' '), part.size())));
+        if (f.size() >= 6)
+            out.push_back({std::atoi(f[0].c_str()), std::atoll(f[1].c_str()), std::atoll(f[2].c_str()), f[5]});
+    }
+    return out;
+}
+
+namespace {
+
+std::vector<Packet> ofStream(const std::vector<Packet>& all, int stream) {
+    std::vector<Packet> out;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(out), [&](const Packet& p) { return p.stream == stream; });
+    return out;
+}
+
+// Whether each packet of the stream still has its bytes in the damaged file
+// (damage never moves data).
+std::vector<bool> surviving(const std::vector<testmedia::Packet>& probed, const Bytes& original, const Bytes& damaged,
+                            int stream) {
+    std::vector<bool> out;
+    for (const auto& p : probed)
+        if (p.stream == stream)
+            out.push_back(p.pos >= 0 && size_t(p.pos + p.size) <= damaged.size() &&
+                          std::equal(original.begin() + p.pos, original.begin() + p.pos + p.size,
+                                     damaged.begin() + p.pos));
+    return out;
+}
+
+Recall recall(const std::vector<Packet>& original, const std::vector<bool>& alive, const std::vector<Packet>& repaired) {
+    Recall r;
+    size_t j = 0;
+    for (size_t i = 0; i < original.size(); ++i) {
+        if (i < alive.size() && !alive[i])
+            continue;
+        ++r.alive;
+        size_t k = j;
+        while (k < repaired.size() && repaired[k].md5 != original[i].md5)
+            ++k;
+        if (k == repaired.size())
+            continue;
+        ++r.recovered;
+        if (repaired[k].pts - repaired[k].dts == original[i].pts - original[i].dts)
+            ++r.inPresentationOrder;
+        j = k + 1;
+    }
+    return r;
+}
+
+}  // namespace
+
+Outcome run(const std::string& arguments, const std::string& dir) {
+    const std::string err = dir + "/stderr.txt";
+    const auto r = testsupport::runFramend(arguments + " 2>" + testsupport::quote(err));
+    const Bytes errors = testsupport::readFile(err);
+    Outcome out;
+    out.exitCode = r.exitCode;
+    out.log = r.output;
+    out.errors.assign(errors.begin(), errors.end());
+    return out;
+}
+
+Outcome repair(const std::string& test, const std::string& reference, const Bytes& damaged,
+               const std::string& options, std::string original) {
+    using testsupport::quote;
+    if (original.empty())
+        original = reference;
+    const std::string dir = testsupport::scratchDir(test);
+    const std::string ext = reference.substr(reference.rfind('.'));
+    const std::string input = dir + "/broken" + ext;
+    testsupport::writeFile(input, damaged);
+    Outcome out = run("-i " + quote(input) + " -ref " + quote(reference) + " -o " + quote(dir + "/repaired" + ext) +
+                      " " + options, dir);
+    // Later clips are numbered; the first keeps the name.
+    out.repaired = dir + "/repaired" + ext;
+    const auto before = packets(original);
+    const auto fixed = packets(out.repaired);
+    const auto probed = testmedia::probePackets(original);
+    const Bytes bytes = testsupport::readFile(original);
+    out.video = recall(ofStream(before, 0), surviving(probed, bytes, damaged, 0), ofStream(fixed, 0));
+    out.audio = recall(ofStream(before, 1), surviving(probed, bytes, damaged, 1), ofStream(fixed, 1));
+    return out;
+}
+
+}  // namespace repairrun

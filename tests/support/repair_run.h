@@ -1,0 +1,53 @@
+#pragma once
+// End to end through the binary: a movie made by ffmpeg loses its index (or
+// more), framend repairs it with an intact reference, and ffmpeg's packet
+// checksums tell how much of what survived the damage came back.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace repairrun {
+
+using Bytes = std::vector<uint8_t>;
+
+// The movie's bytes in front of its moov: what a recorder leaves when it
+// stops before writing the index.
+Bytes withoutIndex(const std::string& file);
+
+// Bytes from a fixed generator: input in which nothing can be found.
+Bytes noise(size_t size, uint32_t seed);
+
+// One packet of framemd5 (edit lists ignored: they only shift the timeline).
+struct Packet {
+    int stream = -1;
+    int64_t dts = 0, pts = 0;
+    std::string md5;
+};
+std::vector<Packet> packets(const std::string& file);
+
+// Surviving original packets of one stream found in the repaired one, in order.
+struct Recall {
+    size_t alive = 0, recovered = 0, inPresentationOrder = 0;
+    double percent() const { return alive ? 100.0 * double(recovered) / double(alive) : 100.0; }
+};
+
+struct Outcome {
+    int exitCode = -1;
+    std::string log;     // standard output
+    std::string errors;  // standard error
+    std::string repaired;
+    Recall video, audio;  // streams 0 and 1
+};
+
+// Runs the binary with the given (quoted) arguments, standard error kept
+// apart in `dir`; only exitCode, log and errors are filled.
+Outcome run(const std::string& arguments, const std::string& dir);
+
+// Writes `damaged` into a fresh scratch folder for `test`, runs
+// framend -i <it> -ref <reference> -o repaired<ext> <options> and scores the
+// (first clip of the) result against `original` (the reference when empty).
+Outcome repair(const std::string& test, const std::string& reference, const Bytes& damaged,
+               const std::string& options = "", std::string original = "");
+
+}  // namespace repairrun
