@@ -11,6 +11,7 @@
 #include "scan/scan_buffer.h"
 #include "support/output_test_util.h"
 #include "support/test_support.h"
+#include "support/recording_clip_sink.h"
 
 #include <gtest/gtest.h>
 
@@ -20,19 +21,6 @@
 using namespace outtest;
 
 namespace {
-
-class CountingClipSink : public ClipSink {
-public:
-    explicit CountingClipSink(RepairState& state) : m_state(state) {}
-    void startNextClip() override {
-        clipSizes.push_back(m_state.m_samples.size());
-        nextClip(m_state);
-    }
-    std::vector<size_t> clipSizes;
-
-private:
-    RepairState& m_state;
-};
 
 using SampleRecord = std::tuple<int64_t, int32_t, int, int32_t>;
 
@@ -107,7 +95,7 @@ ScanResult scan(const AnalyserRow& row, const std::string& reference, const std:
     info.newClipDetection = true;
     info.aacFilter = true;
     info.stopOffset = 0;
-    CountingClipSink clips(*state);
+    RecordingClipSink clips(*state);
     std::unique_ptr<StreamAnalyser> a = AnalyserRegistry::create(row, {state.get(), &info, &clips});
     EXPECT_TRUE(a->accepts()) << row.name;
     a->prepare();

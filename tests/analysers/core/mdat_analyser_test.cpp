@@ -8,31 +8,13 @@
 #include "output/sample_collection.h"
 #include "reference/reference_info.h"
 #include "support/test_support.h"
+#include "support/recording_clip_sink.h"
 
 #include <gtest/gtest.h>
 
 #include <sstream>
 
 using namespace outtest;
-
-namespace {
-
-// The driver's side: records each request with the samples of the clip that
-// ends, and starts the next clip as the driver does.
-class RecordingClipSink : public ClipSink {
-public:
-    explicit RecordingClipSink(RepairState& state) : m_state(state) {}
-    void startNextClip() override {
-        clipSizes.push_back(m_state.m_samples.size());
-        nextClip(m_state);
-    }
-    std::vector<size_t> clipSizes;
-
-private:
-    RepairState& m_state;
-};
-
-}  // namespace
 
 TEST(MDATAnalyser, TakesPartOnlyWithNewClipDetection) {
     RepairState state;
