@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <random>
 #include <unordered_set>
@@ -120,6 +121,34 @@ TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
         EXPECT_GE(o.audio.percent(), 95.0) << mux;
         EXPECT_LT(o.video.alive + o.audio.alive, repairrun::packets(ref).size()) << "the damage must hit something";
     }
+}
+
+TEST(Avc1Repair, AudioLostToDamageKeepsTheSoundInStep) {
+    // The middle of an audio chunk of a camera-like layout overwritten: its
+    // frames are gone, and the sound after them must not move earlier by
+    // their length. The gap is filled with copies of the last good frame.
+    const std::string ref = movie("avc_aac_chunk500000.mp4", kAac, "-chunk_duration 500000");
+    ASSERT_FALSE(ref.empty());
+    std::vector<uint8_t> damaged = withoutIndex(ref);
+    const std::vector<testmedia::Run> runs = testmedia::fileOrderRuns(testmedia::probePackets(ref));
+    const auto audio = std::find_if(runs.begin() + 2, runs.end(), [](const testmedia::Run& r) { return r.stream == 1; });
+    ASSERT_NE(audio, runs.end());
+    ASSERT_LE(size_t(audio->start + audio->bytes), damaged.size());
+    std::mt19937 rng(11);
+    for (int64_t i = audio->start + audio->bytes / 4; i < audio->start + audio->bytes * 3 / 4; ++i)
+        damaged[size_t(i)] = uint8_t(rng());
+
+    const Outcome o = repair("Avc1Repair.LostAudio", ref, damaged);
+    EXPECT_GE(o.video.percent(), 99.0);
+    EXPECT_GE(o.audio.percent(), 97.0);
+    EXPECT_NE(o.log.find("AVC1a filled sample"), std::string::npos);
+    EXPECT_LT(std::abs(streamDuration(o.repaired, "v") - streamDuration(o.repaired, "a")), 0.1);
+    size_t originalAudio = 0, repairedAudio = 0;
+    for (const auto& p : repairrun::packets(ref))
+        originalAudio += p.stream == 1;
+    for (const auto& p : repairrun::packets(o.repaired))
+        repairedAudio += p.stream == 1;
+    EXPECT_LE(std::abs(long(repairedAudio) - long(originalAudio)), 2);
 }
 
 TEST(Avc1Repair, PcmBlocksBigAndLittleEndian) {
