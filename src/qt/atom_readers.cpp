@@ -217,13 +217,13 @@ void readStsd(MovieFile* f, const AtomHeader& atom) {
             return;
         t->m_audioChannels = d.m_channels;
         t->m_audioSampleSize = d.m_sampleSize;
-        t->m_audioSampleRate = uint16_t(uint32_t(d.m_sampleRate));
+        t->m_audioSampleRate = uint32_t(d.m_sampleRate);
         if (d.m_version == 1) {
             t->m_audioSampleSize = uint16_t(d.m_bytesPerPacket * 8);
         } else if (d.m_version == 2) {
             t->m_audioChannels = uint16_t(d.m_v2Channels);
             const double rate = d.m_v2SampleRate;
-            t->m_audioSampleRate = uint16_t(rate > 0 && rate < 4294967296.0 ? uint32_t(rate) : 0);
+            t->m_audioSampleRate = rate > 0 && rate < 4294967296.0 ? uint32_t(rate) : 0;
             t->m_audioSampleSize = uint16_t(d.m_bitsPerChannel);
             if (t->m_codec == makeFourcc("lpcm")) {
                 t->m_lpcmFlags = d.m_formatFlags;

@@ -16,7 +16,10 @@ struct MovieTrack {
     Fourcc m_codec = 0;              // data format of the first sample description
     uint32_t m_fixedSampleSize = 0;  // stsz; 0 = sizes listed per sample
     uint16_t m_audioChannels = 0;
-    uint16_t m_audioSampleRate = 0;  // Hz, integer part, 16 bits
+    // Hz, whole part. Not 16 bits like the version-0 description field:
+    // 88.2, 96 and 192 kHz recordings carry their rate in the version-2
+    // description, and a truncated rate would retime their sound.
+    uint32_t m_audioSampleRate = 0;
     uint16_t m_audioSampleSize = 0;  // bits per sample
     uint16_t m_endianness = 0;       // enda code, or derived for version-2 lpcm; 0 = none
     uint32_t m_lpcmFlags = 0;        // version-2 lpcm format flags

@@ -207,7 +207,9 @@ void writeAudioDescription(MovieFile* f, const MovieTrack& t) {
         return;
     }
     d.m_channels = t.m_audioChannels;
-    d.m_sampleRate = double(t.m_audioSampleRate);
+    // The version-0 rate field is 16.16 fixed point; players take higher
+    // rates from the codec configuration, so such a rate is written as 0.
+    d.m_sampleRate = t.m_audioSampleRate <= 65535 ? double(t.m_audioSampleRate) : 0.0;
     if (t.m_endianness == 0) {
         d.m_sampleSize = t.m_audioSampleSize;
         rwAudioDescription(f, &d);
@@ -517,7 +519,7 @@ MovieTrack* QTAddAudioTrack(MovieFile* f, const std::string& codec, uint32_t sam
     t->m_codec = fourccFromText(codec);
     t->m_sampleDuration = sampleDuration;
     t->m_mediaTimescale = sampleRate;
-    t->m_audioSampleRate = uint16_t(sampleRate);
+    t->m_audioSampleRate = sampleRate;
     t->m_audioSampleSize = uint16_t(sampleSize);
     t->m_audioChannels = uint16_t(channels);
     t->m_fixedSampleSize = fixedSampleSize;

@@ -55,6 +55,25 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, SimRoundTrip,
                                            Format{"mpeg2_pcm", mpeg2PcmMov}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(Sim, HighRatePcmKeepsItsRateAndSound) {
+    // 96 kHz does not fit the 16-bit rate of a version-0 sound description;
+    // it travels in the version-2 'lpcm' one and must come out unchanged.
+    // (The writer cuts PCM into its own chunks, so the packets may differ;
+    // the decoded sound may not.)
+    const std::string orig = testmedia::movie("mpeg2_lpcm.mov", "-c:v mpeg2video -c:a pcm_s24le -ar 96000");
+    ASSERT_FALSE(orig.empty());
+    const std::string out = testsupport::scratchDir("SimHighRatePcm") + "/out.mov";
+    const auto r = runFramend("-i " + quote(orig) + " -sim -o " + quote(out) + " -verout", true);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output.find("audio sample rate differs"), std::string::npos);
+    const std::string streams = "stream=codec_name,sample_rate,channels,duration";
+    EXPECT_EQ(probe(orig, streams), probe(out, streams));
+    auto sound = [](const std::string& f) {
+        return testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(f) + " -map 0:a -f s24le - | md5sum").output;
+    };
+    EXPECT_EQ(sound(orig), sound(out));
+}
+
 TEST(Sim, SecondFileAsReference) {
     const std::string orig = testmedia::h264AacMp4();
     ASSERT_FALSE(orig.empty());
