@@ -1,7 +1,7 @@
 #include "app/scan_driver.h"
 
 #include "scan/scan_buffer.h"
-#include "analysers/analyser_registry.h"
+#include "app/analyser_registry.h"
 #include "analysers/core/scan_info.h"
 #include "analysers/core/stream_analyser.h"
 #include "app/auto_detection.h"

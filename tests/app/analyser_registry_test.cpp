@@ -1,7 +1,7 @@
 // Which analysers a run gets, in creation order, from the working video class
 // and the mode settings.
 
-#include "analysers/analyser_registry.h"
+#include "app/analyser_registry.h"
 
 #include <gtest/gtest.h>
 

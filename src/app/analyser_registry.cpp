@@ -1,4 +1,4 @@
-#include "analysers/analyser_registry.h"
+#include "app/analyser_registry.h"
 
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/core/mdat_analyser.h"

@@ -4,7 +4,7 @@
 // position offered to analyse() twice in a row (as the scan loop does after a
 // hit) reports nothing twice.
 
-#include "analysers/analyser_registry.h"
+#include "app/analyser_registry.h"
 #include "analysers/core/clip_sink.h"
 #include "output/sample_collection.h"
 #include "reference/reference_info.h"
