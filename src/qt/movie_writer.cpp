@@ -291,7 +291,12 @@ void writeStbl(MovieFile* f, MovieTrack& t) {
             writeSgpd(f, "tscl", 20);
             writeSgpd(f, "sync", 1);
         }
-        writeTable(f, "ctts", [&] { rwCtts(f, &t, 0, false); });
+        // Offsets that are all zero say nothing a player would not assume
+        // without the table, and -noctts asks for no table at all.
+        const bool anyOffset = std::any_of(t.m_compositionOffsets.begin(), t.m_compositionOffsets.end(),
+                                           [](const auto& e) { return e.m_offset != 0; });
+        if (anyOffset)
+            writeTable(f, "ctts", [&] { rwCtts(f, &t, 0, false); });
     }
     writeTable(f, "stsc", [&] { rwStsc(f, &t, 0); });
     writeTable(f, "stsz", [&] { rwStsz(f, &t, 0); });

@@ -350,7 +350,10 @@ void AVC1Analyser::finish(ScanBuffer& buffer) {
     end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
     m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, AudioInterleave::GapAtEnd);
     // The frames' own order counts, where they can be read, say when each is
-    // shown; the reference's offsets stand only where they cannot.
+    // shown; the reference's offsets stand only where they cannot. With
+    // composition offsets switched off (-noctts) the frames keep offset 0.
+    if (m_scanInfo->noCompositionOffsets)
+        return;
     const double duration = m_interleave.timing().frameDuration;
     const size_t rewritten =
         m_compositionOrder.apply(buffer, m_repairState->m_samples, int64_t(std::llround(duration)));

@@ -2,6 +2,7 @@
 // judged by ffmpeg: packet checksums of the repaired file against the intact
 // original, counting only packets whose bytes survived the damage.
 
+#include "support/atom_builder.h"
 #include "support/repair_run.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
@@ -149,6 +150,25 @@ TEST(Avc1Repair, AudioLostToDamageKeepsTheSoundInStep) {
     for (const auto& p : repairrun::packets(o.repaired))
         repairedAudio += p.stream == 1;
     EXPECT_LE(std::abs(long(repairedAudio) - long(originalAudio)), 2);
+}
+
+TEST(Avc1Repair, NoCompositionOffsetsMeansNoCttsAtAll) {
+    // -noctts: every frame shown at its decode time, and no ctts box, even
+    // though the frames' order counts would give offsets.
+    const std::string ref = movie("avc_aac.mp4", kAac);
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("Avc1Repair.NoCtts", ref, withoutIndex(ref), "-noctts");
+    EXPECT_GE(o.video.percent(), 99.0);
+    const auto repaired = testsupport::readFile(o.repaired);
+    const size_t moov = testsupport::findType(repaired, "moov");
+    ASSERT_NE(moov, std::string::npos);
+    EXPECT_EQ(testsupport::findType(repaired, "ctts", moov), std::string::npos);
+    EXPECT_NE(testsupport::findType(testsupport::readFile(ref), "ctts"), std::string::npos) << "the original has B-frames";
+    for (const auto& p : repairrun::packets(o.repaired)) {
+        if (p.stream == 0) {
+            EXPECT_EQ(p.pts, p.dts);
+        }
+    }
 }
 
 TEST(Avc1Repair, PcmBlocksBigAndLittleEndian) {
