@@ -297,7 +297,7 @@ void dumpSamples(RepairState& state) {
 void preserveReferenceTiming(RepairState& state) {
     MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = referenceMovie(state);
-    if (!movie || !movie->m_videoTrack || !reference || !reference->videoTrack())
+    if (!state.m_samplesFromReference || !movie || !movie->m_videoTrack || !reference || !reference->videoTrack())
         return;
     MovieTrack& output = *movie->m_videoTrack;
     const MovieTrack& source = *reference->videoTrack();

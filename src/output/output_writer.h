@@ -32,5 +32,8 @@ void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size);
 void dumpSamples(RepairState& state);
 
 // Replaces the output video track's time-to-sample table by the reference's
-// when both tracks have the same number of samples.
+// when the samples are the reference's own (imported, as -sim does) and both
+// tracks have the same number of samples. Frames found in another recording
+// keep the typical frame duration: that a reference happens to hold as many
+// frames says nothing about how long each of them was shown.
 void preserveReferenceTiming(RepairState& state);

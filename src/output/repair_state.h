@@ -66,6 +66,7 @@ struct RepairState {
     uint32_t m_savePortion = kDefaultSavePortion;  // -save, percent
     bool m_check = false;                          // -check
     bool m_referenceIsInput = false;
+    bool m_samplesFromReference = false;  // the found samples are the reference's own (-sim)
     std::string m_inputFileName;
     std::string m_referenceFileName;
 

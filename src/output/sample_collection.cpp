@@ -108,6 +108,7 @@ void nextClip(RepairState& state) {
 
 void importReferenceSamples(RepairState& state) {
     FLOG(LogLevel::Notice) << "importing reffile samples...";
+    state.m_samplesFromReference = true;
     const ReferenceInfo* reference = state.m_reference.get();
     // The import runs outside a scan: the reference's own samples are
     // checked against the size of the file they come from.

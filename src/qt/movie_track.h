@@ -9,7 +9,7 @@ struct MovieTrack {
     uint32_t m_width = 0;            // pixels (tkhd, replaced by the video description when non-zero)
     uint32_t m_height = 0;
     uint32_t m_sampleCount = 0;      // stsz entry count (writer: samples added)
-    uint32_t m_sampleDuration = 0;   // media units per sample: the first stts duration
+    uint32_t m_sampleDuration = 0;   // media units per sample: the stts duration most samples have
     uint32_t m_mediaTimescale = 0;   // mdhd
     uint32_t m_mediaDuration = 0;    // mdhd, media units
     uint32_t m_trackDuration = 0;    // tkhd, movie units

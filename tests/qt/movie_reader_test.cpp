@@ -211,6 +211,27 @@ TEST(QtReader, DumpListsStopAfterTwentyTwoEntries) {
     QTClose(m);
 }
 
+TEST(QtReader, SampleDurationIsTheOneMostSamplesHave) {
+    // A first frame held for two seconds (variable frame rate) and a longer
+    // first audio frame (some phones) must not decide the track's duration.
+    const struct {
+        Bytes stts;
+        uint32_t duration;
+    } cases[] = {
+        {u32s({3, 1, 2000, 99, 40, 1, 2000}), 40},  // 1x2000, 99x40, 1x2000
+        {u32s({2, 1, 1691, 500, 1024}), 1024},
+        {u32s({2, 5, 512, 5, 1024}), 512},  // a tie keeps the duration met first
+        {u32s({1, 0, 700}), 700},           // no samples at all: the only duration there is
+    };
+    for (const auto& c : cases) {
+        MovieFile* m = openBytes("QtReader_SttsMost",
+                                 atom("moov", soundTrak(stsdSound("sowt", 0, 1, 16), fullAtom("stts", 0, 0, c.stts))));
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(m->m_tracks[0].m_sampleDuration, c.duration);
+        QTClose(m);
+    }
+}
+
 // Hostile input (more in the corpus): the walk ends or skips cleanly, nothing
 // is read beyond a table's atom, and counts follow the entries really present.
 

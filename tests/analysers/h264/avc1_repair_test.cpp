@@ -171,6 +171,20 @@ TEST(Avc1Repair, NoCompositionOffsetsMeansNoCttsAtAll) {
     }
 }
 
+TEST(Avc1Repair, VariableFrameRateReferenceGivesTheTypicalFrameDuration) {
+    // The reference's first frame is held for two seconds: its first timing
+    // entry is not the recorder's frame rate, and taking it would stretch
+    // the repaired video many times over.
+    const std::string ref = movie("avc_aac_vfr.mp4", kAac, "-vf \"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr");
+    const std::string original = movie("avc_aac.mp4", kAac);
+    ASSERT_FALSE(ref.empty());
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("Avc1Repair.Vfr", ref, withoutIndex(original), "", original);
+    EXPECT_GE(o.video.percent(), 99.0);
+    EXPECT_NE(o.log.find("video fps         : 25"), std::string::npos);
+    EXPECT_NEAR(streamDuration(o.repaired, "v"), streamDuration(original, "v"), 0.05);
+}
+
 TEST(Avc1Repair, PcmBlocksBigAndLittleEndian) {
     for (const std::string codec : {"pcm_s16le", "pcm_s16be"}) {
         const std::string ref = movie("avc_" + codec + ".mov", "-c:a " + codec + " -ac 2 ");
