@@ -66,8 +66,22 @@ TEST(H264SampleUnits, NalUnitTestBounds) {
     EXPECT_FALSE(passes(nal(0x65, 1500000)));
     EXPECT_TRUE(passes(nal(0x06, 799)));  // SEI
     EXPECT_FALSE(passes(nal(0x06, 800)));
-    for (uint8_t type : {9, 10, 11, 13})
-        EXPECT_TRUE(passes(nal(type, 2))) << int(type);
+    EXPECT_TRUE(passes(nal(13, 2)));
+    // The short units keep their fixed syntax: a delimiter is one byte of
+    // primary_pic_type and stop bit, the end markers are a header alone, and
+    // none of them (nor an SEI) has nal_ref_idc set. Audio bytes that end in
+    // 00 00 00 06 6B looked like a 6-byte end of stream before.
+    EXPECT_TRUE(passes(Bytes{0, 0, 0, 2, 0x09, 0x10}));
+    EXPECT_TRUE(passes(Bytes{0, 0, 0, 2, 0x09, 0xF0}));
+    EXPECT_FALSE(passes(Bytes{0, 0, 0, 2, 0x09, 0x11}));
+    EXPECT_FALSE(passes(Bytes{0, 0, 0, 3, 0x09, 0x10, 0x00}));
+    EXPECT_FALSE(passes(Bytes{0, 0, 0, 2, 0x29, 0x10}));
+    for (uint8_t type : {10, 11}) {
+        EXPECT_TRUE(passes(Bytes{0, 0, 0, 1, type})) << int(type);
+        EXPECT_FALSE(passes(Bytes{0, 0, 0, 2, type, 0x80})) << int(type);
+    }
+    EXPECT_FALSE(passes(Bytes{0, 0, 0, 6, 0x6B, 0xFA, 0x6D, 0x2E, 0xAC, 0xDC}));
+    EXPECT_FALSE(passes(nal(0x26, 40)));  // SEI with nal_ref_idc
     // In-band parameter sets, data partitions, filler and auxiliary slices
     // never make a sample.
     for (uint8_t type : {2, 3, 4, 7, 8, 12, 19, 14, 0})

@@ -21,7 +21,7 @@ struct NalUnitCheck {
 // units that can make up a sample stored with out-of-band parameter sets
 // pass: slices (types 1, 5) of 32 to 1,499,999 bytes, and SEI, access unit
 // delimiter, end of sequence/stream and SPS extension units of at most 799
-// bytes.
+// bytes that keep the fixed parts of their syntax.
 inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
     // A length larger than this cannot be one slice of any frame a recorder
     // writes; rejecting it early keeps random bytes from passing.
@@ -48,6 +48,18 @@ inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
         // Data partitions, in-band SPS/PPS, filler and auxiliary slices never
         // occur in the samples we can rebuild.
         if (type <= 4 || type == 7 || type == 8 || type == 12 || type == 19)
+            return false;
+        // What the syntax fixes for the short units: SEI, delimiters and the
+        // end markers carry nal_ref_idc 0; an end of sequence or stream is
+        // the header alone; a delimiter is one byte of primary_pic_type and
+        // its stop bit. The tail of an audio frame followed by the next
+        // frame's length passes the looser tests now and then, and a "unit"
+        // taken there shifts the frame and cuts the audio in front of it.
+        if (type != 13 && (header & 0x60) != 0)
+            return false;
+        if ((type == 10 || type == 11) && length != 1)
+            return false;
+        if (type == 9 && (length != 2 || (data[5] & 0x1F) != 0x10))
             return false;
     }
     out.length = length;

@@ -185,6 +185,23 @@ TEST(Avc1Repair, VariableFrameRateReferenceGivesTheTypicalFrameDuration) {
     EXPECT_NEAR(streamDuration(o.repaired, "v"), streamDuration(original, "v"), 0.05);
 }
 
+TEST(Avc1Repair, AudioTailThatLooksLikeANalUnitStaysAudio) {
+    // In this recording the last bytes of one AAC frame read 00 00 00 06 6B,
+    // a 6-byte "end of stream" unit in front of the next frame. Taken as
+    // part of the frame, it shifted the frame and cut the audio before it.
+    auto make = [](const std::string& name, int tone, int seconds) {
+        return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=" +
+                                              std::to_string(tone) + ":sample_rate=44100 -t " +
+                                              std::to_string(seconds) + " -c:v libx264 -bf 3 -c:a aac -ac 2");
+    };
+    const std::string original = make("avc_aac_bf3.mp4", 500, 6), ref = make("avc_aac_bf3_ref.mp4", 700, 3);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("Avc1Repair.AudioTail", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_GE(o.audio.recovered + 1, o.audio.alive);
+}
+
 TEST(Avc1Repair, PcmBlocksBigAndLittleEndian) {
     for (const std::string codec : {"pcm_s16le", "pcm_s16be"}) {
         const std::string ref = movie("avc_" + codec + ".mov", "-c:a " + codec + " -ac 2 ");
