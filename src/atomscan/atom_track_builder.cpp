@@ -6,6 +6,8 @@
 #include "qt/movie_reader.h"
 #include "reference/reference_info.h"
 
+#include <algorithm>
+
 namespace {
 
 uint32_t typeBit(ScannedAtom kind) {
@@ -47,8 +49,19 @@ void AtomTrackBuilder::add(ScannedAtom kind, int64_t offset) {
     // the file itself: only an atom of the same type on both sides is parsed.
     qt::AtomHeader atom;
     if (qt::readAtomHeader(m_movie, uint64_t(offset), UINT64_MAX, &atom) &&
-        atom.m_type == fourccFromText(scannedAtomType(kind)))
+        atom.m_type == fourccFromText(scannedAtomType(kind))) {
+        // The tables of a real movie never overlap, so together they are no
+        // larger than the file; atoms nested in each other would otherwise
+        // be read again for every track.
+        const uint64_t bytes = atom.m_end - atom.m_start;
+        if (bytes > m_movie->m_fileSize - std::min(m_tableBytes, m_movie->m_fileSize)) {
+            FLOG(LogLevel::Error) << "table atoms overlap - " << scannedAtomType(kind) << " at " << offset
+                                  << " ignored";
+            return;
+        }
+        m_tableBytes += bytes;
         QTParseAtom(m_movie, uint64_t(offset));
+    }
     if (parsedEmpty(kind))
         FLOG(LogLevel::Error) << "parse failed - invalid atom data";
 }

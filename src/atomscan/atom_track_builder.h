@@ -39,6 +39,7 @@ private:
     // Table types the current track has received (chunk offsets count once,
     // whether stco or co64).
     uint32_t m_typesSeen = 0;
+    uint64_t m_tableBytes = 0;  // bytes of the table atoms parsed so far
     // No reference track is left for a further track: later tables are
     // dropped instead of being mixed into the last track.
     bool m_exhausted = false;
