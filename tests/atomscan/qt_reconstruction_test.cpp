@@ -32,8 +32,9 @@ struct Rebuilt {
 Rebuilt rebuild(const std::string& test, const std::string& reference, const Bytes& damaged,
                 const std::string& original) {
     const std::string dir = testsupport::scratchDir(test);
-    const std::string input = dir + "/broken.mp4";
-    const std::string output = dir + "/repaired.mp4";
+    const std::string ext = reference.substr(reference.rfind('.'));
+    const std::string input = dir + "/broken" + ext;
+    const std::string output = dir + "/repaired" + ext;
     testsupport::writeFile(input, damaged);
     Rebuilt r;
     r.run = repairrun::run("-i " + quote(input) + " -ref " + quote(reference) + " -o " + quote(output) + " -qtrc",
@@ -59,8 +60,9 @@ TEST(QtReconstruction, FaststartMovieWithZeroedHeadersComesBackWhole) {
     const std::string movie = faststartMp4();
     ASSERT_FALSE(movie.empty());
     const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero);
-    // ffmpeg itself can no longer read it.
     const Rebuilt r = rebuild("QtrcFaststartZero", movie, damaged, movie);
+    // ffmpeg itself can no longer read the damaged file.
+    EXPECT_TRUE(repairrun::packets(testsupport::writeScratch("QtrcFaststartZeroInput", "broken.mp4", damaged)).empty());
     expectEveryPacket(r);
     EXPECT_NE(r.run.log.find("[INFO] *** new video track ***\n"), std::string::npos);
     EXPECT_NE(r.run.log.find("[INFO] *** new audio track ***\n"), std::string::npos);
@@ -79,6 +81,16 @@ TEST(QtReconstruction, IndexAtTheEndWithDamagedHeadersComesBackWhole) {
     ASSERT_FALSE(movie.empty());
     const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
     expectEveryPacket(rebuild("QtrcIndexAtEnd", movie, damaged, movie));
+}
+
+// PCM tables give one fixed sample size: each chunk comes back as one block.
+TEST(QtReconstruction, FixedSizePcmComesBackChunkByChunk) {
+    const std::string movie = testmedia::h264PcmMov();
+    ASSERT_FALSE(movie.empty());
+    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
+    const Rebuilt r = rebuild("QtrcPcm", movie, damaged, movie);
+    expectEveryPacket(r);
+    EXPECT_NE(r.run.log.find("[INFO] QT audio samples 0 - "), std::string::npos);
 }
 
 // The recording starts behind junk (a larger image, a carved fragment): the
