@@ -27,6 +27,7 @@ public:
         const uint64_t high = u32();
         return high << 32 | u32();
     }
+    void skip(size_t n) { m_at += n; }
     uint8_t u8() {
         if (m_at + 1 > m_length) {
             m_failed = true;
@@ -60,7 +61,7 @@ std::string foundAt(const std::string& lead, const AtomSignature& atom, int64_t 
 void dumpStsz(AtomCursor& c, const AtomSignature& atom, int64_t offset) {
     FLOG(LogLevel::Info) << foundAt("stsz        found at", atom, offset);
     const uint8_t version = c.u8();
-    c.u8(), c.u8(), c.u8();
+    c.skip(3);  // flags
     const uint32_t uniform = c.u32();
     const uint32_t entries = c.u32();
     if (c.failed())
@@ -79,7 +80,7 @@ void dumpStsc(AtomCursor& c, const AtomSignature& atom, int64_t offset, uint32_t
     const std::string number = std::to_string(ordinal);
     FLOG(LogLevel::Info) << foundAt("stsc [" + number + "] found at", atom, offset);
     const uint8_t version = c.u8();
-    c.u8(), c.u8(), c.u8();
+    c.skip(3);  // flags
     const uint32_t entries = c.u32();
     if (c.failed())
         return;
@@ -101,7 +102,7 @@ void dumpChunkOffsets(AtomCursor& c, const AtomSignature& atom, int64_t offset) 
     const std::string type = scannedAtomType(atom.kind);
     FLOG(LogLevel::Info) << foundAt(type + "        found at", atom, offset);
     const uint8_t version = c.u8();
-    c.u8(), c.u8(), c.u8();
+    c.skip(3);  // flags
     const uint32_t entries = c.u32();
     if (c.failed())
         return;
@@ -116,7 +117,7 @@ void dumpChunkOffsets(AtomCursor& c, const AtomSignature& atom, int64_t offset) 
 void dumpCtts(AtomCursor& c, const AtomSignature& atom, int64_t offset) {
     FLOG(LogLevel::Info) << foundAt("ctts        found at", atom, offset);
     const uint8_t version = c.u8();
-    c.u8(), c.u8(), c.u8();
+    c.skip(3);  // flags
     const uint32_t entries = c.u32();
     if (c.failed())
         return;
