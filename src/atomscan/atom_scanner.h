@@ -38,8 +38,9 @@ private:
     void takeFtyp(int64_t offset);
 
     int64_t m_fileStart = -1;
-    // The scan offers a position again after a hit, and the window overlap
-    // offers the same bytes twice: an atom at or before this one was handled.
+    // The scan offers the position before a hit again, so one position can
+    // come twice: an atom at or before this one was handled already, and a
+    // table taken twice would start a track of its own.
     int64_t m_lastInspected = -1;
     uint32_t m_stscFound = 0;
     std::unique_ptr<AtomTrackBuilder> m_tracks;  // QT reconstruction only

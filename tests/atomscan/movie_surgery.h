@@ -26,10 +26,16 @@ std::vector<AtomSpan> atomTree(const Bytes& file);
 enum class Fill { Zero, Noise };
 Bytes withoutHeaders(Bytes file, Fill fill);
 
-// The file with every stco rewritten as co64 and the container sizes around
-// it grown to match. Only for movies whose moov follows their media data
-// (chunk offsets stay valid).
-Bytes withCo64(const Bytes& file);
+// The atoms with every stco rewritten as co64 (each offset moved by
+// `shift`) and the container sizes around it grown to match. Only for movies
+// whose moov follows their media data, so the offsets stay valid.
+Bytes withCo64(const Bytes& atoms, uint64_t shift = 0);
+
+// The movie with its media data moved beyond 4 GiB: a 64-bit mdat whose
+// payload starts after a hole (left sparse on disk), and a moov whose
+// chunk offsets are co64. Written to `name`; the moov offset is returned
+// (0 on failure). With damageHeaders the moov's headers are noise.
+uint64_t writeBeyond4GiB(const Bytes& movie, const std::string& name, bool damageHeaders);
 
 // Per stream: how many of the original's packets the repaired movie holds
 // with the same checksum at the same place in the stream, and how many

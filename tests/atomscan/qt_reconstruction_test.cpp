@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 using atomtest::Bytes;
 using atomtest::Fill;
 using testsupport::quote;
@@ -141,6 +143,33 @@ TEST(QtReconstruction, ChunkOffsetsInCo64AreTakenLikeStco) {
     expectEveryPacket(r);
     EXPECT_NE(r.run.log.find("[INFO] co64        found at "), std::string::npos);
     EXPECT_NE(r.run.log.find(" - QT Sample Chunk offset 64 - "), std::string::npos);
+}
+
+// Media data beyond 4 GiB (the hole is sparse on disk): 64-bit offsets all
+// the way from the co64 table to the samples copied into the output. The scan
+// starts at the index; without an ftyp the offsets are taken as they are.
+TEST(QtReconstruction, MediaBeyond4GiBComesBackFromCo64) {
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string dir = testsupport::scratchDir("QtrcBeyond4GiB");
+    const std::string intact = dir + "/intact.mp4", broken = dir + "/broken.mp4", output = dir + "/repaired.mp4";
+    const Bytes original = testsupport::readFile(movie);
+    ASSERT_NE(atomtest::writeBeyond4GiB(original, intact, false), 0u);
+    const uint64_t index = atomtest::writeBeyond4GiB(original, broken, true);
+    ASSERT_NE(index, 0u);
+    // The large file is a sound movie with the original's packets.
+    const auto sound = atomtest::compareStream(movie, intact, 0);
+    ASSERT_EQ(sound.matched, sound.original);
+
+    const auto run = repairrun::run("-i " + quote(broken) + " -ref " + quote(intact) + " -o " + quote(output) +
+                                        " -qtrc -startofs " + std::to_string(index),
+                                    dir);
+    Rebuilt r{run, atomtest::compareStream(movie, output, 0), atomtest::compareStream(movie, output, 1)};
+    expectEveryPacket(r);
+    EXPECT_NE(r.run.log.find("[INFO] filestart=-1 ofsshift=0\n"), std::string::npos);
+    EXPECT_NE(r.run.log.find("[INFO] co64 ENTRY - offset#1: 42949"), std::string::npos);
+    std::remove(intact.c_str());
+    std::remove(broken.c_str());
 }
 
 TEST(QtReconstruction, NothingToRebuildEndsWithExitThree) {
