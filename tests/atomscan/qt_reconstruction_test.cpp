@@ -172,6 +172,29 @@ TEST(QtReconstruction, MediaBeyond4GiBComesBackFromCo64) {
     std::remove(broken.c_str());
 }
 
+// -auto chooses the reconstruction for an input that starts with ftyp when
+// the working video class is CRAW and no Canon CRM payload is found.
+TEST(QtReconstruction, AutoDetectionOnCrawRebuildsFromTheTables) {
+    const std::string movie = faststartMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string dir = testsupport::scratchDir("QtrcAutoCraw");
+    const std::string input = dir + "/broken.mp4";
+    testsupport::writeFile(input, atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero));
+    const auto r = repairrun::run("-i " + quote(input) + " -ref " + quote(movie) + " -vf CRAW -auto -o " +
+                                      quote(dir + "/out.mov"),
+                                  dir);
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_NE(r.log.find("[NOTICE] auto selected QT reconstruction candidate\n"), std::string::npos);
+    EXPECT_NE(r.log.find("[NOTICE] using analyser: AtomScanner\n"), std::string::npos);
+    EXPECT_EQ(r.log.find("AVC1Analyser"), std::string::npos);
+    int64_t videoBytes = 0;
+    for (const auto& p : testmedia::probePackets(movie))
+        if (p.stream == 0)
+            videoBytes += p.size;
+    EXPECT_NE(r.log.find("[NOTICE] dumping total video size: " + std::to_string(videoBytes) + "\n"),
+              std::string::npos);
+}
+
 TEST(QtReconstruction, NothingToRebuildEndsWithExitThree) {
     const std::string dir = testsupport::scratchDir("QtrcNothing");
     const std::string movie = faststartMp4();
