@@ -3,6 +3,7 @@
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
+#include "atomscan/atom_scanner.h"
 
 #include <iterator>
 
@@ -23,7 +24,7 @@ using When = AnalyserSwitch;
 // Creation order. The video rows are also the fallback set, in this order,
 // for a video class that no row serves.
 const AnalyserRow kRows[] = {
-    {"AtomScanner", Role::Container, {}, When::AtomScanner, nullptr},
+    {"AtomScanner", Role::Container, {}, When::AtomScanner, make<AtomScanner>},
     {"CanonCrmAnalyser", Role::Camera, {}, When::CanonCrm, nullptr},
     {"SonyRsvAnalyser", Role::Camera, {}, When::SonyRsv, nullptr},
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},

@@ -173,6 +173,13 @@ int ScanDriver::complete() {
     if (o.isSet("verout"))
         verifyOutput(state);
     FLOG(LogLevel::Info) << "scan end";
+    // An atom dump that writes nothing is complete once the dump is logged,
+    // like -dump, whatever the analysers beside it found.
+    const bool dumpOnly = o.isSet("atomdump") && !m_app.scanInfo().qtReconstruction &&
+                          state.m_requestedOutputName.empty() && state.m_rawVideoName.empty() &&
+                          state.m_rawAudioName.empty();
+    if (dumpOnly)
+        return exit_code::kSuccess;
     // Scripts tell these outcomes by the exit code; a person reads the line.
     const bool nothing = clips.samplesRecovered() == 0;
     if (!m_missingAnalyserFor.empty()) {

@@ -1,0 +1,199 @@
+#include "atomscan/table_reconstruction.h"
+
+#include "log/logger.h"
+#include "output/sample_collection.h"
+#include "qt/movie_file.h"
+#include "qt/movie_reader.h"
+#include "scan/media_sample.h"
+#include "scan/scan_buffer.h"
+
+#include <algorithm>
+#include <iomanip>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// The samples taken so far and the limits that keep hostile tables from
+// describing more than the file holds.
+class SampleBudget {
+public:
+    SampleBudget(uint64_t fileSize, int64_t shift)
+        : m_fileSize(fileSize), m_shift(uint64_t(shift)), m_maxSamples(fileSize / kMinMeanSampleBytes) {}
+
+    enum class Verdict { Taken, Outside, Exhausted };
+
+    // Places a sample (size above 0) of the table at tableOffset into the
+    // input; when it lies inside the file and the budget allows, appends it.
+    Verdict take(uint64_t tableOffset, uint64_t size, SampleKind kind, int32_t extra, int64_t* fileOffset) {
+        if (m_exhausted)
+            return Verdict::Exhausted;
+        if (size > uint64_t(std::numeric_limits<int32_t>::max()) || tableOffset >= m_fileSize ||
+            m_shift >= m_fileSize - tableOffset || size > m_fileSize - tableOffset - m_shift) {
+            ++m_outside;
+            return Verdict::Outside;
+        }
+        // Samples of a real movie never overlap, so together they fit in the file.
+        if (m_samples.size() >= m_maxSamples || size > m_fileSize - m_bytes) {
+            m_exhausted = true;
+            FLOG(LogLevel::Error) << "QT reconstruction: the tables describe more data than the file holds; stopped";
+            return Verdict::Exhausted;
+        }
+        MediaSample s;
+        s.offset = int64_t(m_shift + tableOffset);
+        s.size = int32_t(size);
+        s.kind = kind;
+        s.extra = extra;
+        m_samples.push_back(s);
+        m_bytes += size;
+        *fileOffset = s.offset;
+        return Verdict::Taken;
+    }
+
+    bool exhausted() const { return m_exhausted; }
+    uint64_t outside() const { return m_outside; }
+    std::vector<MediaSample>& samples() { return m_samples; }
+
+private:
+    uint64_t m_fileSize;
+    uint64_t m_shift;
+    uint64_t m_maxSamples;
+    uint64_t m_bytes = 0;
+    uint64_t m_outside = 0;
+    bool m_exhausted = false;
+    std::vector<MediaSample> m_samples;
+};
+
+// Samples per chunk, chunk by chunk from 1, in one pass over the
+// sample-to-chunk table (a lookup per chunk would cost a table walk each).
+class ChunkWalk {
+public:
+    explicit ChunkWalk(const MovieTrack& t) : m_table(t.m_sampleToChunk) {}
+    uint32_t samplesIn(uint64_t chunk) {
+        while (m_entry + 1 < m_table.size() && m_table[m_entry + 1].m_firstChunk <= chunk)
+            ++m_entry;
+        if (m_table.empty() || m_table[m_entry].m_firstChunk > chunk)
+            return 0;
+        return m_table[m_entry].m_samplesPerChunk;
+    }
+
+private:
+    const GrowableTable<SampleToChunkEntry>& m_table;
+    size_t m_entry = 0;
+};
+
+bool usable(const MovieTrack& t) {
+    return (!t.m_sampleSizes.empty() || t.m_fixedSampleSize != 0) && !t.m_chunkOffsets.empty() &&
+           (t.m_fixedSampleSize != 0 || !t.m_sampleToChunk.empty());
+}
+
+// Every sample of the video track, in table order, until the tables end or
+// name no position.
+void takeVideo(const MovieTrack& t, SampleBudget& budget) {
+    ChunkWalk walk(t);
+    const uint64_t samples = t.m_sampleCount;
+    uint64_t sample = 1;
+    for (uint64_t chunk = 1; chunk <= t.m_chunkOffsets.size() && sample <= samples; ++chunk) {
+        const uint64_t perChunk = walk.samplesIn(chunk);
+        uint64_t offset = t.m_chunkOffsets[chunk - 1];
+        if (offset == 0)
+            return;
+        const uint64_t end = std::min(samples + 1, sample + perChunk);
+        for (; sample < end; ++sample) {
+            const uint64_t size = QTGetSampleSize(&t, uint32_t(sample));
+            const int32_t composition = int32_t(QTGetCompositionOffset(&t, uint32_t(sample)));
+            if (size == 0)
+                continue;
+            int64_t at = 0;
+            const auto verdict = budget.take(offset, size, SampleKind::Video, composition, &at);
+            if (verdict == SampleBudget::Verdict::Exhausted)
+                return;
+            if (verdict == SampleBudget::Verdict::Outside) {
+                // The rest of the chunk lies further on: past the file too.
+                sample = end;
+                break;
+            }
+            if (verdict == SampleBudget::Verdict::Taken)
+                FLOG(LogLevel::Info) << "QT video sample " << std::setw(10) << at << " - " << size << " - "
+                                     << composition;
+            offset += size;
+        }
+    }
+}
+
+void takeAudio(const MovieTrack& t, int track, SampleBudget& budget) {
+    ChunkWalk walk(t);
+    uint64_t sample = 1;
+    for (uint64_t chunk = 1; chunk <= t.m_chunkOffsets.size(); ++chunk) {
+        const uint64_t perChunk = walk.samplesIn(chunk);
+        if (perChunk == 0)
+            return;
+        const uint64_t chunkOffset = t.m_chunkOffsets[chunk - 1];
+        int64_t at = 0;
+        if (t.m_fixedSampleSize != 0) {
+            const uint64_t size = perChunk * t.m_fixedSampleSize;
+            const auto verdict = budget.take(chunkOffset, size, SampleKind::Audio, track, &at);
+            if (verdict == SampleBudget::Verdict::Exhausted)
+                return;
+            if (verdict == SampleBudget::Verdict::Taken)
+                FLOG(LogLevel::Info) << "QT audio samples " << track << " - " << at << " - " << size;
+            continue;
+        }
+        uint64_t offset = chunkOffset;
+        const uint64_t end = sample + perChunk;
+        for (; sample < end; ++sample) {
+            if (sample > t.m_sampleSizes.size())
+                return;
+            const uint64_t size = t.m_sampleSizes[sample - 1];
+            if (size == 0)
+                continue;
+            const auto verdict = budget.take(offset, size, SampleKind::Audio, track, &at);
+            if (verdict == SampleBudget::Verdict::Exhausted)
+                return;
+            if (verdict == SampleBudget::Verdict::Outside) {
+                sample = end;
+                break;
+            }
+            if (verdict == SampleBudget::Verdict::Taken)
+                FLOG(LogLevel::Info) << "QT audio sample " << track << " - " << at << " - " << size;
+            offset += size;
+        }
+    }
+}
+
+}  // namespace
+
+void reconstructFromTables(const MovieFile* movie, int64_t fileStart, RepairState& state, const ScanBuffer& input) {
+    FLOG(LogLevel::Info) << "QT reconstruction...";
+    const MovieTrack* first = movie && movie->m_trackCount > 0 ? &movie->m_tracks[0] : nullptr;
+    if (!first || !usable(*first)) {
+        FLOG(LogLevel::Error) << "invalid data - cannot reconstruct";
+        return;
+    }
+    FLOG(LogLevel::Info) << first->m_sampleSizes.size() << "," << first->m_sampleToChunk.size() << ","
+                         << first->m_chunkOffsets.size() << "," << first->m_compositionOffsets.size();
+    const int64_t shift = fileStart < 0 ? 0 : fileStart;
+    FLOG(LogLevel::Info) << "filestart=" << fileStart << " ofsshift=" << shift;
+
+    const int64_t fileSize = input.fileSize();
+    SampleBudget budget(uint64_t(std::max<int64_t>(fileSize, 0)), shift);
+    if (movie->m_videoTrack)
+        takeVideo(*movie->m_videoTrack, budget);
+    for (int a = 0; a < movie->m_audioTrackCount && a < kMaxTracks && !budget.exhausted(); ++a)
+        if (movie->m_audioTracks[a])
+            takeAudio(*movie->m_audioTracks[a], a, budget);
+    if (budget.outside() > 0)
+        FLOG(LogLevel::Warning) << "QT reconstruction: " << budget.outside()
+                                << " samples of the tables lie outside the input; skipped";
+
+    // In file order the output keeps the recording's own interleaving.
+    std::vector<MediaSample>& samples = budget.samples();
+    std::stable_sort(samples.begin(), samples.end(),
+                     [](const MediaSample& a, const MediaSample& b) { return a.offset < b.offset; });
+    for (const MediaSample& s : samples) {
+        if (s.isVideo())
+            add_video_samples(state, input, s.offset, s.size, s.extra);
+        else
+            addAudioSample(state, input, s.offset, s.size, s.extra);
+    }
+}

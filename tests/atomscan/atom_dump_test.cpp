@@ -1,0 +1,78 @@
+// -atomdump on a damaged movie: the markers and every table the file still
+// holds, each with at most ten entries.
+
+#include "movie_surgery.h"
+
+#include "support/repair_run.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using testsupport::quote;
+
+namespace {
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST(AtomDump, DamagedMovieShowsMarkersAndTablesWithTenEntriesEach) {
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string dir = testsupport::scratchDir("AtomDumpDamaged");
+    const std::string input = dir + "/broken.mp4";
+    testsupport::writeFile(input, atomtest::withoutHeaders(testsupport::readFile(movie), atomtest::Fill::Zero));
+    const auto r = repairrun::run("-i " + quote(input) + " -atomdump", dir);
+    // A dump that writes nothing is complete whatever the analysers found.
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_EQ(r.errors, "");
+    const std::string& log = r.log;
+    EXPECT_NE(log.find("[NOTICE] using analyser: AtomScanner\n"), std::string::npos);
+    EXPECT_NE(log.find("[INFO] ftyp found at          0 - QT Filetype - "), std::string::npos);
+    EXPECT_NE(log.find("[INFO] mdat found at "), std::string::npos);
+    EXPECT_NE(log.find(" - QT Movie Data - "), std::string::npos);
+    // Two tracks: video (with composition offsets) and audio.
+    EXPECT_EQ(count(log, "[INFO] stsz        found at "), 2u);
+    EXPECT_EQ(count(log, " - QT Sample Size - "), 2u);
+    EXPECT_EQ(count(log, "[INFO] stsc [1] found at "), 1u);
+    EXPECT_EQ(count(log, "[INFO] stsc [2] found at "), 1u);
+    EXPECT_EQ(count(log, " - QT Sample Sample-to-chunk - "), 2u);
+    EXPECT_EQ(count(log, "[INFO] stco        found at "), 2u);
+    EXPECT_EQ(count(log, " - QT Sample Chunk offset - "), 2u);
+    EXPECT_EQ(count(log, "[INFO] ctts        found at "), 1u);
+    EXPECT_EQ(count(log, " - QT Composition offset list - "), 1u);
+    EXPECT_EQ(count(log, "[INFO] stsz version 0, uniform size 0, entries "), 2u);
+    EXPECT_EQ(count(log, "[INFO] ctts entries "), 1u);
+    // 50 video frames and about 95 AAC frames: ten shown each, then "[...]".
+    EXPECT_EQ(count(log, "[INFO] stsz ENTRY - sample size#"), 20u);
+    EXPECT_EQ(count(log, "[INFO] stsz ENTRY - sample size#10: "), 2u);
+    EXPECT_EQ(count(log, "[INFO] stsz ENTRY - [...]\n"), 2u);
+    EXPECT_EQ(count(log, "[INFO] ctts ENTRY entry#"), 10u);
+    EXPECT_EQ(count(log, "[INFO] ctts ENTRY - [...]\n"), 1u);
+    EXPECT_EQ(count(log, "[INFO] stco ENTRY - offset#1: "), 2u);
+    EXPECT_LE(count(log, "[INFO] stco ENTRY - offset#"), 20u);
+    EXPECT_LE(count(log, "[INFO] stsc ENTRY - first chunk "), 20u);
+    EXPECT_NE(log.find(",  samples per chunk "), std::string::npos);
+    EXPECT_NE(log.find(",  sample desc id "), std::string::npos);
+    // Nothing was rebuilt.
+    EXPECT_EQ(log.find("QT reconstruction"), std::string::npos);
+}
+
+TEST(AtomDump, DumpOfANoiseFileEndsWithExitZero) {
+    const std::string dir = testsupport::scratchDir("AtomDumpNoise");
+    testsupport::writeFile(dir + "/noise.mp4", repairrun::noise(100000, 77));
+    const auto r = repairrun::run("-i " + quote(dir + "/noise.mp4") + " -atomdump", dir);
+    EXPECT_EQ(r.exitCode, 0) << r.log.substr(0, 2000);
+    EXPECT_EQ(r.errors, "");
+    // With an output named, the code says what was found.
+    const auto written = repairrun::run("-i " + quote(dir + "/noise.mp4") + " -atomdump -o " + quote(dir + "/o.mp4"), dir);
+    EXPECT_EQ(written.exitCode, 3);
+}

@@ -1,0 +1,192 @@
+// Tables that lie: counts beyond their atom, zero and huge entries, offsets
+// past the end of the file, tables that point into each other. Every run
+// must end in order, and never rebuild more than the file holds.
+
+#include "support/atom_builder.h"
+#include "support/repair_run.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace testsupport;
+
+namespace {
+
+std::string reference() {
+    return testmedia::movie("atomscan_faststart.mp4",
+                            "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 2 -movflags +faststart");
+}
+
+Bytes ftyp() { return atom("ftyp", concat({Bytes{'i', 's', 'o', 'm'}, u32s({0x200}), Bytes{'i', 's', 'o', 'm'}})); }
+
+// ftyp, an mdat of noise, then the tables.
+Bytes movieWith(const Bytes& tables) {
+    return concat({ftyp(), atom("mdat", repairrun::noise(20000, 11)), tables, Bytes(64, 0)});
+}
+
+constexpr uint32_t kMedia = 28;  // first payload byte: 20-byte ftyp, 8-byte mdat header
+
+int64_t fileSize(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;
+}
+
+struct Verdict {
+    int exitCode = -1;
+    std::string log;
+};
+
+// -qtrc with an output, then -atomdump alone: both end in order, and a
+// rebuilt movie holds no more than the input had.
+Verdict runHostile(const std::string& test, const Bytes& input) {
+    const std::string dir = scratchDir(test);
+    const std::string in = dir + "/in.mp4", out = dir + "/out.mp4";
+    writeFile(in, input);
+    const auto r = repairrun::run("-i " + quote(in) + " -ref " + quote(reference()) + " -qtrc -o " + quote(out), dir);
+    EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << test << " exit " << r.exitCode << "\n" << r.errors;
+    EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos) << test;
+    if (r.exitCode == 0) {
+        EXPECT_LE(fileSize(out), 2 * int64_t(input.size()) + 65536) << test;
+    }
+    const auto dump = repairrun::run("-i " + quote(in) + " -atomdump", dir);
+    EXPECT_EQ(dump.exitCode, 0) << test << "\n" << dump.errors;
+    return {r.exitCode, r.log};
+}
+
+}  // namespace
+
+TEST(HostileTables, CountsBeyondTheAtomAreCutToWhatItHolds) {
+    ASSERT_FALSE(reference().empty());
+    const Verdict v = runHostile("HostileCounts", movieWith(concat({
+        fullAtom("ctts", 0, 0, u32s({0xFFFFFFFF, 1, 0})),
+        fullAtom("stsc", 0, 0, u32s({0x7FFFFFFF, 1, 2, 1})),
+        fullAtom("stsz", 0, 0, u32s({0, 0xFFFFFFFF, 100, 200})),
+        fullAtom("stco", 0, 0, u32s({1000000000, kMedia})),
+    })));
+    EXPECT_EQ(v.exitCode, 0);
+    EXPECT_NE(v.log.find("[INFO] QT video sample         28 - 100 - 0\n"), std::string::npos) << v.log;
+    EXPECT_NE(v.log.find("[INFO] QT video sample        128 - 200 - 0\n"), std::string::npos);
+}
+
+TEST(HostileTables, ZeroAndHugeEntriesTakeOnlyWhatFitsTheFile) {
+    ASSERT_FALSE(reference().empty());
+    const Verdict v = runHostile("HostileEntries", movieWith(concat({
+        fullAtom("stsz", 0, 0, u32s({0, 5, 0, 0xFFFFFFFF, 0x7FFFFFFF, 50, 60})),
+        fullAtom("stsc", 0, 0, u32s({3, 0, 0xFFFFFFFF, 1, 1, 0, 1, 0xFFFFFFFF, 5, 1})),
+        fullAtom("stco", 0, 0, u32s({3, 0xFFFFFFFF, 0, kMedia})),
+    })));
+    EXPECT_TRUE(v.exitCode == 0 || v.exitCode == 3);
+}
+
+TEST(HostileTables, OffsetsPastTheEndAreSkipped) {
+    ASSERT_FALSE(reference().empty());
+    auto build = [](uint64_t last) {
+        Bytes co64;
+        put32(co64, 4);
+        put64(co64, uint64_t(1) << 63);
+        put64(co64, UINT64_MAX);
+        put64(co64, UINT64_MAX - 27);
+        put64(co64, last);
+        return movieWith(concat({
+            fullAtom("stsz", 0, 0, u32s({0, 4, 100, 100, 100, 100})),
+            fullAtom("stsc", 0, 0, u32s({1, 1, 1, 1})),
+            fullAtom("co64", 0, 0, co64),
+        }));
+    };
+    // The last sample starts inside the file and reaches past its end.
+    const Verdict v = runHostile("HostileOffsets", build(build(0).size() - 50));
+    EXPECT_EQ(v.exitCode, 3);
+    EXPECT_NE(v.log.find("[WARNING] QT reconstruction: 4 samples of the tables lie outside the input; skipped\n"),
+              std::string::npos);
+}
+
+// Every chunk at the same place, each with four billion samples of one byte
+// (or one huge PCM block): far more than the file holds.
+TEST(HostileTables, TablesPointingIntoEachOtherStopAtTheFileSize) {
+    ASSERT_FALSE(reference().empty());
+    Bytes offsets;
+    put32(offsets, 5000);
+    for (int i = 0; i < 5000; ++i)
+        put32(offsets, kMedia + uint32_t(i % 7));
+    const Bytes chunks = fullAtom("stco", 0, 0, offsets);
+    const Verdict v = runHostile("HostileOverlap", movieWith(concat({
+        fullAtom("stsz", 0, 0, u32s({1, 0xFFFFFFFF})),
+        fullAtom("stsc", 0, 0, u32s({1, 1, 0xFFFFFFFF, 1})),
+        chunks,
+        fullAtom("stsz", 0, 0, u32s({0, 3, 300, 300, 300})),
+        fullAtom("stsc", 0, 0, u32s({1, 1, 3, 1})),
+        chunks,
+    })));
+    EXPECT_EQ(v.exitCode, 0);
+    EXPECT_NE(v.log.find("[ERROR] QT reconstruction: the tables describe more data than the file holds; stopped\n"),
+              std::string::npos);
+}
+
+TEST(HostileTables, AtomSizesThatLieOrEndWithTheFile) {
+    ASSERT_FALSE(reference().empty());
+    Bytes truncated = movieWith(concat({
+        atom64("stsz", u32s({0, 0, 2, 10, 20}), uint64_t(1) << 62),
+        atom("stsc", {}, 3),
+        atom("stco", u32s({0, 1, kMedia}), 0xFFFFFFF0),
+    }));
+    // A table header as the file's last bytes.
+    const Bytes tail = atom("stsz", u32s({0}), 0x100);
+    truncated.insert(truncated.end(), tail.begin(), tail.end());
+    runHostile("HostileAtomSizes", truncated);
+}
+
+TEST(HostileTables, MoreTracksThanTheReferenceHas) {
+    ASSERT_FALSE(reference().empty());
+    Bytes tables;
+    for (int t = 0; t < 40; ++t) {
+        const Bytes one = concat({fullAtom("stsz", 0, 0, u32s({0, 1, 10})), fullAtom("stsc", 0, 0, u32s({1, 1, 1, 1})),
+                                  fullAtom("stco", 0, 0, u32s({1, kMedia + uint32_t(t) * 10}))});
+        tables.insert(tables.end(), one.begin(), one.end());
+    }
+    const Verdict v = runHostile("HostileTrackCount", movieWith(tables));
+    EXPECT_EQ(v.exitCode, 0);
+    EXPECT_NE(v.log.find("[ERROR] no such track\n"), std::string::npos);
+}
+
+// Noise with table atoms of random content planted all over it.
+TEST(HostileTables, RandomTablesInNoise) {
+    ASSERT_FALSE(reference().empty());
+    const char* types[] = {"ftyp", "mdat", "ctts", "stsc", "stco", "co64", "stsz"};
+    for (uint32_t seed = 1; seed <= 12; ++seed) {
+        Bytes b = repairrun::noise(60000, seed);
+        const Bytes plan = repairrun::noise(600, seed + 1000);
+        for (size_t i = 0; i + 5 < plan.size(); i += 5) {
+            const size_t at = (size_t(plan[i]) << 8 | plan[i + 1]) % (b.size() - 16);
+            const uint32_t size = plan[i + 2] < 128 ? plan[i + 3] : be32(&plan[i + 1]);
+            b[at] = uint8_t(size >> 24), b[at + 1] = uint8_t(size >> 16), b[at + 2] = uint8_t(size >> 8),
+            b[at + 3] = uint8_t(size);
+            std::copy(types[plan[i + 4] % 7], types[plan[i + 4] % 7] + 4, b.begin() + long(at + 4));
+            b[at + 8] = plan[i + 3] & 1;  // version 0 or 1
+        }
+        runHostile("HostileRandom" + std::to_string(seed), b);
+    }
+}
+
+// Table atoms nested in each other, each claiming the rest of the file: read
+// together they would be many times the file.
+TEST(HostileTables, NestedTablesAreNotReadTwice) {
+    ASSERT_FALSE(reference().empty());
+    const Bytes body = repairrun::noise(30000, 8);
+    Bytes file = concat({ftyp(), atom("mdat", repairrun::noise(2000, 11))});
+    const size_t start = file.size();
+    file.insert(file.end(), body.begin(), body.end());
+    const char* types[] = {"stsz", "stsc", "stco", "ctts"};
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t at = start + i * 24;
+        const Bytes head = fullAtom(types[i], 0, 0, u32s({0, 0x3FFFFFFF}));
+        std::copy(head.begin(), head.end(), file.begin() + long(at));
+        const uint32_t size = uint32_t(file.size() - at);
+        file[at] = uint8_t(size >> 24), file[at + 1] = uint8_t(size >> 16), file[at + 2] = uint8_t(size >> 8),
+        file[at + 3] = uint8_t(size);
+    }
+    const Verdict v = runHostile("HostileNested", file);
+    EXPECT_NE(v.log.find("[ERROR] table atoms overlap - stsc at "), std::string::npos);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// Controlled damage and rewrites of ffmpeg-made movies for the atom scanner's
+// tests, and packet-by-packet comparison of a repair with the original.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace atomtest {
+
+using Bytes = std::vector<uint8_t>;
+
+// One atom met in the walk of the movie's container tree.
+struct AtomSpan {
+    std::string type;
+    size_t start = 0;
+    size_t size = 0;
+};
+// Every atom of the file, descending into moov, trak, mdia, minf and stbl.
+std::vector<AtomSpan> atomTree(const Bytes& file);
+
+// Overwrites the movie and track headers (mvhd, tkhd, mdhd, hdlr, stsd),
+// their own size and type included, with zeros or with noise: only the
+// sample tables survive.
+enum class Fill { Zero, Noise };
+Bytes withoutHeaders(Bytes file, Fill fill);
+
+// The atoms with every stco rewritten as co64 (each offset moved by
+// `shift`) and the container sizes around it grown to match. Only for movies
+// whose moov follows their media data, so the offsets stay valid.
+Bytes withCo64(const Bytes& atoms, uint64_t shift = 0);
+
+// The movie with its media data moved beyond 4 GiB: a 64-bit mdat whose
+// payload starts after a hole (left sparse on disk), and a moov whose
+// chunk offsets are co64. Written to `name`; the moov offset is returned
+// (0 on failure). With damageHeaders the moov's headers are noise.
+uint64_t writeBeyond4GiB(const Bytes& movie, const std::string& name, bool damageHeaders);
+
+// Per stream: how many of the original's packets the repaired movie holds
+// with the same checksum at the same place in the stream, and how many
+// packets each has.
+struct StreamMatch {
+    size_t original = 0;
+    size_t repaired = 0;
+    size_t matched = 0;
+};
+StreamMatch compareStream(const std::string& original, const std::string& repaired, int stream);
+
+}  // namespace atomtest

@@ -1,0 +1,210 @@
+// -qtrc end to end: movies whose headers were destroyed while their sample
+// tables survived come back packet for packet from the tables alone.
+
+#include "movie_surgery.h"
+
+#include "support/atom_builder.h"
+#include "support/repair_run.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using atomtest::Bytes;
+using atomtest::Fill;
+using testsupport::quote;
+
+namespace {
+
+// H.264 with B-frames (so ctts) and AAC, index in front of the media data.
+std::string faststartMp4() {
+    return testmedia::movie("atomscan_faststart.mp4",
+                            "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 2 -movflags +faststart");
+}
+
+struct Rebuilt {
+    repairrun::Outcome run;
+    atomtest::StreamMatch video, audio;
+};
+
+// framend -i <damaged> -ref <reference> -o <repaired> -qtrc, compared with
+// the original packet by packet.
+Rebuilt rebuild(const std::string& test, const std::string& reference, const Bytes& damaged,
+                const std::string& original) {
+    const std::string dir = testsupport::scratchDir(test);
+    const std::string ext = reference.substr(reference.rfind('.'));
+    const std::string input = dir + "/broken" + ext;
+    const std::string output = dir + "/repaired" + ext;
+    testsupport::writeFile(input, damaged);
+    Rebuilt r;
+    r.run = repairrun::run("-i " + quote(input) + " -ref " + quote(reference) + " -o " + quote(output) + " -qtrc",
+                           dir);
+    r.video = atomtest::compareStream(original, output, 0);
+    r.audio = atomtest::compareStream(original, output, 1);
+    return r;
+}
+
+void expectEveryPacket(const Rebuilt& r) {
+    EXPECT_EQ(r.run.exitCode, 0) << r.run.errors << r.run.log.substr(0, 3000);
+    EXPECT_GT(r.video.original, 40u);
+    EXPECT_GT(r.audio.original, 80u);
+    EXPECT_EQ(r.video.matched, r.video.original);
+    EXPECT_EQ(r.video.repaired, r.video.original);
+    EXPECT_EQ(r.audio.matched, r.audio.original);
+    EXPECT_EQ(r.audio.repaired, r.audio.original);
+}
+
+}  // namespace
+
+TEST(QtReconstruction, FaststartMovieWithZeroedHeadersComesBackWhole) {
+    const std::string movie = faststartMp4();
+    ASSERT_FALSE(movie.empty());
+    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero);
+    const Rebuilt r = rebuild("QtrcFaststartZero", movie, damaged, movie);
+    // ffmpeg itself can no longer read the damaged file.
+    EXPECT_TRUE(repairrun::packets(testsupport::writeScratch("QtrcFaststartZeroInput", "broken.mp4", damaged)).empty());
+    expectEveryPacket(r);
+    EXPECT_NE(r.run.log.find("[INFO] *** new video track ***\n"), std::string::npos);
+    EXPECT_NE(r.run.log.find("[INFO] *** new audio track ***\n"), std::string::npos);
+    EXPECT_NE(r.run.log.find("[INFO] filestart=0 ofsshift=0\n"), std::string::npos);
+}
+
+TEST(QtReconstruction, FaststartMovieWithNoiseInItsHeadersComesBackWhole) {
+    const std::string movie = faststartMp4();
+    ASSERT_FALSE(movie.empty());
+    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
+    expectEveryPacket(rebuild("QtrcFaststartNoise", movie, damaged, movie));
+}
+
+TEST(QtReconstruction, IndexAtTheEndWithDamagedHeadersComesBackWhole) {
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty());
+    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
+    expectEveryPacket(rebuild("QtrcIndexAtEnd", movie, damaged, movie));
+}
+
+// PCM tables give one fixed sample size: each chunk comes back as one block.
+TEST(QtReconstruction, FixedSizePcmComesBackChunkByChunk) {
+    const std::string movie = testmedia::h264PcmMov();
+    ASSERT_FALSE(movie.empty());
+    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
+    const Rebuilt r = rebuild("QtrcPcm", movie, damaged, movie);
+    expectEveryPacket(r);
+    EXPECT_NE(r.run.log.find("[INFO] QT audio samples 0 - "), std::string::npos);
+}
+
+// The recording starts behind junk (a larger image, a carved fragment): the
+// table offsets count from its ftyp.
+TEST(QtReconstruction, JunkInFrontShiftsEveryOffsetByTheFtypPosition) {
+    const std::string movie = faststartMp4();
+    ASSERT_FALSE(movie.empty());
+    Bytes damaged = repairrun::noise(3001, 4242);
+    const Bytes body = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero);
+    damaged.insert(damaged.end(), body.begin(), body.end());
+    const Rebuilt r = rebuild("QtrcJunkInFront", movie, damaged, movie);
+    expectEveryPacket(r);
+    EXPECT_NE(r.run.log.find("[INFO] filestart=3001 ofsshift=3001\n"), std::string::npos);
+}
+
+// A recording cut short after its tables were written: what is still in the
+// file comes back, what the tables place beyond its end is skipped.
+TEST(QtReconstruction, RecordingCutShortKeepsEverySampleBeforeTheCut) {
+    const std::string movie = faststartMp4();
+    ASSERT_FALSE(movie.empty());
+    Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero);
+    damaged.resize(damaged.size() * 6 / 10);
+    const auto r = repairrun::repair("QtrcCutShort", movie, damaged, "-qtrc");
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_GT(r.video.alive, 20u);
+    EXPECT_LT(r.video.alive, 45u);
+    EXPECT_EQ(r.video.recovered, r.video.alive);
+    EXPECT_EQ(r.audio.recovered, r.audio.alive);
+    EXPECT_EQ(r.video.inPresentationOrder, r.video.alive);
+    EXPECT_NE(r.log.find("samples of the tables lie outside the input; skipped"), std::string::npos);
+}
+
+// Files over 4 GiB keep their chunk offsets in co64 instead of stco.
+TEST(QtReconstruction, ChunkOffsetsInCo64AreTakenLikeStco) {
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string dir = testsupport::scratchDir("QtrcCo64Source");
+    const std::string wide = dir + "/co64.mp4";
+    const Bytes rewritten = atomtest::withCo64(testsupport::readFile(movie));
+    ASSERT_NE(testsupport::findType(rewritten, "co64"), std::string::npos);
+    ASSERT_EQ(testsupport::findType(rewritten, "stco"), std::string::npos);
+    testsupport::writeFile(wide, rewritten);
+    // The rewrite itself is a sound movie with the same packets.
+    const auto sound = atomtest::compareStream(movie, wide, 0);
+    ASSERT_EQ(sound.matched, sound.original);
+
+    const Rebuilt r = rebuild("QtrcCo64", wide, atomtest::withoutHeaders(rewritten, Fill::Noise), movie);
+    expectEveryPacket(r);
+    EXPECT_NE(r.run.log.find("[INFO] co64        found at "), std::string::npos);
+    EXPECT_NE(r.run.log.find(" - QT Sample Chunk offset 64 - "), std::string::npos);
+}
+
+// Media data beyond 4 GiB (the hole is sparse on disk): 64-bit offsets all
+// the way from the co64 table to the samples copied into the output. The scan
+// starts at the index; without an ftyp the offsets are taken as they are.
+TEST(QtReconstruction, MediaBeyond4GiBComesBackFromCo64) {
+    const std::string movie = testmedia::h264AacMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string dir = testsupport::scratchDir("QtrcBeyond4GiB");
+    const std::string intact = dir + "/intact.mp4", broken = dir + "/broken.mp4", output = dir + "/repaired.mp4";
+    const Bytes original = testsupport::readFile(movie);
+    ASSERT_NE(atomtest::writeBeyond4GiB(original, intact, false), 0u);
+    const uint64_t index = atomtest::writeBeyond4GiB(original, broken, true);
+    ASSERT_NE(index, 0u);
+    // The large file is a sound movie with the original's packets.
+    const auto sound = atomtest::compareStream(movie, intact, 0);
+    ASSERT_EQ(sound.matched, sound.original);
+
+    const auto run = repairrun::run("-i " + quote(broken) + " -ref " + quote(intact) + " -o " + quote(output) +
+                                        " -qtrc -startofs " + std::to_string(index),
+                                    dir);
+    Rebuilt r{run, atomtest::compareStream(movie, output, 0), atomtest::compareStream(movie, output, 1)};
+    expectEveryPacket(r);
+    EXPECT_NE(r.run.log.find("[INFO] filestart=-1 ofsshift=0\n"), std::string::npos);
+    EXPECT_NE(r.run.log.find("[INFO] co64 ENTRY - offset#1: 42949"), std::string::npos);
+    std::remove(intact.c_str());
+    std::remove(broken.c_str());
+}
+
+// -auto chooses the reconstruction for an input that starts with ftyp when
+// the working video class is CRAW and no Canon CRM payload is found.
+TEST(QtReconstruction, AutoDetectionOnCrawRebuildsFromTheTables) {
+    const std::string movie = faststartMp4();
+    ASSERT_FALSE(movie.empty());
+    const std::string dir = testsupport::scratchDir("QtrcAutoCraw");
+    const std::string input = dir + "/broken.mp4";
+    testsupport::writeFile(input, atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero));
+    const auto r = repairrun::run("-i " + quote(input) + " -ref " + quote(movie) + " -vf CRAW -auto -o " +
+                                      quote(dir + "/out.mov"),
+                                  dir);
+    EXPECT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_NE(r.log.find("[NOTICE] auto selected QT reconstruction candidate\n"), std::string::npos);
+    EXPECT_NE(r.log.find("[NOTICE] using analyser: AtomScanner\n"), std::string::npos);
+    EXPECT_EQ(r.log.find("AVC1Analyser"), std::string::npos);
+    int64_t videoBytes = 0;
+    for (const auto& p : testmedia::probePackets(movie))
+        if (p.stream == 0)
+            videoBytes += p.size;
+    EXPECT_NE(r.log.find("[NOTICE] dumping total video size: " + std::to_string(videoBytes) + "\n"),
+              std::string::npos);
+}
+
+TEST(QtReconstruction, NothingToRebuildEndsWithExitThree) {
+    const std::string dir = testsupport::scratchDir("QtrcNothing");
+    const std::string movie = faststartMp4();
+    ASSERT_FALSE(movie.empty());
+    testsupport::writeFile(dir + "/noise.mp4", repairrun::noise(200000, 99));
+    const auto r = repairrun::run("-i " + quote(dir + "/noise.mp4") + " -ref " + quote(movie) + " -qtrc -o " +
+                                      quote(dir + "/out.mp4"),
+                                  dir);
+    EXPECT_EQ(r.exitCode, 3) << r.log.substr(0, 2000);
+    EXPECT_EQ(r.errors, "framend: no samples were found; nothing was recovered\n");
+    EXPECT_NE(r.log.find("[INFO] QT reconstruction...\n"), std::string::npos);
+    EXPECT_NE(r.log.find("[ERROR] invalid data - cannot reconstruct\n"), std::string::npos);
+}
