@@ -185,10 +185,12 @@ TEST(Avc1Repair, VariableFrameRateReferenceGivesTheTypicalFrameDuration) {
     EXPECT_NEAR(streamDuration(o.repaired, "v"), streamDuration(original, "v"), 0.05);
 }
 
-TEST(Avc1Repair, AudioTailThatLooksLikeANalUnitStaysAudio) {
+TEST(Avc1Repair, AudioTailsStayAudio) {
     // In this recording the last bytes of one AAC frame read 00 00 00 06 6B,
     // a 6-byte "end of stream" unit in front of the next frame. Taken as
     // part of the frame, it shifted the frame and cut the audio before it.
+    // And its last AAC frame is 7 bytes, far below any frame the reference
+    // shows, yet it is the end of the sound.
     auto make = [](const std::string& name, int tone, int seconds) {
         return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=" +
                                               std::to_string(tone) + ":sample_rate=44100 -t " +
@@ -199,7 +201,7 @@ TEST(Avc1Repair, AudioTailThatLooksLikeANalUnitStaysAudio) {
     ASSERT_FALSE(ref.empty());
     const Outcome o = repair("Avc1Repair.AudioTail", ref, withoutIndex(original), "", original);
     EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_GE(o.audio.recovered + 1, o.audio.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
 }
 
 TEST(Avc1Repair, PcmBlocksBigAndLittleEndian) {
