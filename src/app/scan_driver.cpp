@@ -240,11 +240,6 @@ int ScanDriver::run(const std::string& inputFileName) {
     ReferenceInfo& ref = *state.m_reference;
     if (!ref.isOpen())
         FLOG(LogLevel::Warning) << "error opening reffile => poor repair results!";
-    if (m_app.printReferenceParameters()) {
-        FLOG(LogLevel::Notice) << "---------reffile parameters----------";
-        ref.print();
-        FLOG(LogLevel::Notice) << "---------reffile parameters complete-----";
-    }
 
     // Fill-if-unset: the command line (already in place) wins, then input and
     // reference in the order -refprio decides.
@@ -264,6 +259,13 @@ int ScanDriver::run(const std::string& inputFileName) {
     }
 
     ref.analyseChunks();
+    // Printed once the chunk layout exists, so its figures are the
+    // reference's and not the zeros they start as.
+    if (m_app.printReferenceParameters()) {
+        FLOG(LogLevel::Notice) << "---------reffile parameters----------";
+        ref.print();
+        FLOG(LogLevel::Notice) << "---------reffile parameters complete-----";
+    }
     if (o.isSet("verify") || o.isSet("sim"))
         ref.collectSamples();
     if (state.m_audio->m_sampleRate == 0)
