@@ -4,6 +4,7 @@
 #include "output/sample_collection.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
+#include "reference/track_table_cursor.h"
 #include "scan/media_sample.h"
 #include "scan/scan_buffer.h"
 
@@ -64,74 +65,71 @@ private:
     std::vector<MediaSample> m_samples;
 };
 
-// Samples per chunk, chunk by chunk from 1, in one pass over the
-// sample-to-chunk table (a lookup per chunk would cost a table walk each).
-class ChunkWalk {
-public:
-    explicit ChunkWalk(const MovieTrack& t) : m_table(t.m_sampleToChunk) {}
-    uint32_t samplesIn(uint64_t chunk) {
-        while (m_entry + 1 < m_table.size() && m_table[m_entry + 1].m_firstChunk <= chunk)
-            ++m_entry;
-        if (m_table.empty() || m_table[m_entry].m_firstChunk > chunk)
-            return 0;
-        return m_table[m_entry].m_samplesPerChunk;
-    }
-
-private:
-    const GrowableTable<SampleToChunkEntry>& m_table;
-    size_t m_entry = 0;
-};
-
 bool usable(const MovieTrack& t) {
     return (!t.m_sampleSizes.empty() || t.m_fixedSampleSize != 0) && !t.m_chunkOffsets.empty() &&
            (t.m_fixedSampleSize != 0 || !t.m_sampleToChunk.empty());
 }
 
+// The samples [sample, end) of one chunk that starts at `offset`, one after
+// the other. Video samples carry their composition offset, audio samples
+// their track's number. False when the budget is exhausted.
+bool takeChunk(const MovieTrack& t, SampleKind kind, int track, CompositionOffsetCursor& composition,
+               uint64_t& sample, uint64_t end, uint64_t offset, SampleBudget& budget) {
+    for (; sample < end; ++sample) {
+        const uint64_t size = QTGetSampleSize(&t, uint32_t(sample));
+        const int32_t extra = kind == SampleKind::Video ? int32_t(composition.compositionOffset(uint32_t(sample))) : track;
+        if (size == 0)
+            continue;
+        int64_t at = 0;
+        const auto verdict = budget.take(offset, size, kind, extra, &at);
+        if (verdict == SampleBudget::Verdict::Exhausted)
+            return false;
+        if (verdict == SampleBudget::Verdict::Outside) {
+            // The rest of the chunk lies further on: past the file too.
+            sample = end;
+            return true;
+        }
+        if (kind == SampleKind::Video)
+            FLOG(LogLevel::Info) << "QT video sample " << std::setw(10) << at << " - " << size << " - " << extra;
+        else
+            FLOG(LogLevel::Info) << "QT audio sample " << track << " - " << at << " - " << size;
+        offset += size;
+    }
+    return true;
+}
+
 // Every sample of the video track, in table order, until the tables end or
 // name no position.
 void takeVideo(const MovieTrack& t, SampleBudget& budget) {
-    ChunkWalk walk(t);
+    SamplesPerChunkCursor perChunkOf(t);
+    CompositionOffsetCursor composition(t);
     const uint64_t samples = t.m_sampleCount;
     uint64_t sample = 1;
     for (uint64_t chunk = 1; chunk <= t.m_chunkOffsets.size() && sample <= samples; ++chunk) {
-        const uint64_t perChunk = walk.samplesIn(chunk);
-        uint64_t offset = t.m_chunkOffsets[chunk - 1];
+        const uint64_t perChunk = perChunkOf.samplesPerChunk(uint32_t(chunk));
+        const uint64_t offset = t.m_chunkOffsets[chunk - 1];
         if (offset == 0)
             return;
         const uint64_t end = std::min(samples + 1, sample + perChunk);
-        for (; sample < end; ++sample) {
-            const uint64_t size = QTGetSampleSize(&t, uint32_t(sample));
-            const int32_t composition = int32_t(QTGetCompositionOffset(&t, uint32_t(sample)));
-            if (size == 0)
-                continue;
-            int64_t at = 0;
-            const auto verdict = budget.take(offset, size, SampleKind::Video, composition, &at);
-            if (verdict == SampleBudget::Verdict::Exhausted)
-                return;
-            if (verdict == SampleBudget::Verdict::Outside) {
-                // The rest of the chunk lies further on: past the file too.
-                sample = end;
-                break;
-            }
-            if (verdict == SampleBudget::Verdict::Taken)
-                FLOG(LogLevel::Info) << "QT video sample " << std::setw(10) << at << " - " << size << " - "
-                                     << composition;
-            offset += size;
-        }
+        if (!takeChunk(t, SampleKind::Video, 0, composition, sample, end, offset, budget))
+            return;
     }
 }
 
+// One audio track, chunk by chunk while the tables give samples per chunk.
+// Fixed-size samples (PCM) go as one block per chunk.
 void takeAudio(const MovieTrack& t, int track, SampleBudget& budget) {
-    ChunkWalk walk(t);
+    SamplesPerChunkCursor perChunkOf(t);
+    CompositionOffsetCursor unused(t);
     uint64_t sample = 1;
     for (uint64_t chunk = 1; chunk <= t.m_chunkOffsets.size(); ++chunk) {
-        const uint64_t perChunk = walk.samplesIn(chunk);
+        const uint64_t perChunk = perChunkOf.samplesPerChunk(uint32_t(chunk));
         if (perChunk == 0)
             return;
         const uint64_t chunkOffset = t.m_chunkOffsets[chunk - 1];
-        int64_t at = 0;
         if (t.m_fixedSampleSize != 0) {
             const uint64_t size = perChunk * t.m_fixedSampleSize;
+            int64_t at = 0;
             const auto verdict = budget.take(chunkOffset, size, SampleKind::Audio, track, &at);
             if (verdict == SampleBudget::Verdict::Exhausted)
                 return;
@@ -139,25 +137,12 @@ void takeAudio(const MovieTrack& t, int track, SampleBudget& budget) {
                 FLOG(LogLevel::Info) << "QT audio samples " << track << " - " << at << " - " << size;
             continue;
         }
-        uint64_t offset = chunkOffset;
-        const uint64_t end = sample + perChunk;
-        for (; sample < end; ++sample) {
-            if (sample > t.m_sampleSizes.size())
-                return;
-            const uint64_t size = t.m_sampleSizes[sample - 1];
-            if (size == 0)
-                continue;
-            const auto verdict = budget.take(offset, size, SampleKind::Audio, track, &at);
-            if (verdict == SampleBudget::Verdict::Exhausted)
-                return;
-            if (verdict == SampleBudget::Verdict::Outside) {
-                sample = end;
-                break;
-            }
-            if (verdict == SampleBudget::Verdict::Taken)
-                FLOG(LogLevel::Info) << "QT audio sample " << track << " - " << at << " - " << size;
-            offset += size;
-        }
+        if (sample > t.m_sampleSizes.size())
+            return;
+        // Listed sizes end the walk: no sample past them has a size.
+        const uint64_t end = std::min<uint64_t>(sample + perChunk, t.m_sampleSizes.size() + 1);
+        if (!takeChunk(t, SampleKind::Audio, track, unused, sample, end, chunkOffset, budget))
+            return;
     }
 }
 
