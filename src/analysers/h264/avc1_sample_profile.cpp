@@ -41,7 +41,12 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
     if (!t.exact || t.units == 0 || t.firstSliceLength == 0)
         return false;
 
-    if (t.firstUnitLength >= 1 && t.firstUnitLength <= kMaxAnchorUnit && size >= int64_t(t.firstUnitLength) + 4) {
+    // Anchors come from the units recorders repeat in front of a picture
+    // (delimiters, SEI), never from a slice: a still scene codes many
+    // pictures as the same few bytes, which begin no other scene's pictures.
+    const bool leadingSlice = t.firstUnitType == 1 || t.firstUnitType == 5;
+    if (!leadingSlice && t.firstUnitLength >= 1 && t.firstUnitLength <= kMaxAnchorUnit &&
+        size >= int64_t(t.firstUnitLength) + 4) {
         const size_t keyLength = t.firstUnitType == 9 ? kDelimiterAnchorBytes : size_t(t.firstUnitLength) + 4;
         auto it = std::find_if(m_anchorCounts.begin(), m_anchorCounts.end(), [&](const SampleAnchor& a) {
             return a.bytes.size() == keyLength && std::memcmp(a.bytes.data(), data, keyLength) == 0;

@@ -39,7 +39,7 @@ SampleTiling tileSample(const uint8_t* data, int64_t size) {
     int64_t pos = 0;
     while (size - pos >= 5 && t.units < kMaxTilingUnits) {
         NalUnitCheck nal;
-        if (!nalUnitCheck(data + pos, size - pos, nal))
+        if (!nalUnitCheck(data + pos, size - pos, nal, kMinKnownSliceLength))
             return t;
         if (t.units == 0) {
             t.firstUnitLength = nal.length;

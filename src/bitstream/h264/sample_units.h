@@ -22,11 +22,18 @@ struct NalUnitCheck {
 // pass: slices (types 1, 5) of 32 to 1,499,999 bytes, and SEI, access unit
 // delimiter, end of sequence/stream and SPS extension units of at most 799
 // bytes that keep the fixed parts of their syntax.
-inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
+//
+// `minSliceLength` is for bytes whose sample bounds are unknown: there a
+// smaller "slice" is as likely a chance match in audio data. Within a sample
+// whose bounds are known (the reference's own), a slice may be as short as a
+// still or dark scene codes it: a header byte and a few bits.
+constexpr uint32_t kMinScanSliceLength = 32;
+constexpr uint32_t kMinKnownSliceLength = 2;
+inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out,
+                         uint32_t minSliceLength = kMinScanSliceLength) {
     // A length larger than this cannot be one slice of any frame a recorder
     // writes; rejecting it early keeps random bytes from passing.
     constexpr uint32_t kMaxNalLength = 1500000;
-    constexpr uint32_t kMinSliceLength = 32;      // smaller "slices" are chance matches in audio data
     constexpr uint32_t kMaxSliceLength = 1499999;
     constexpr uint32_t kMaxSideUnitLength = 799;  // SEI, AUD and the like are short
     if (n < 5)
@@ -40,7 +47,7 @@ inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out) {
     const uint8_t type = header & 0x1F;
     const bool slice = (header & 0x1B) == 1;  // types 1 and 5
     if (slice) {
-        if (length < kMinSliceLength || length > kMaxSliceLength)
+        if (length < minSliceLength || length > kMaxSliceLength)
             return false;
     } else {
         if (!((type >= 2 && type <= 13) || type == 19) || length > kMaxSideUnitLength)
@@ -87,8 +94,8 @@ struct SampleTiling {
     uint32_t slices = 0;
 };
 
-// Walks the NAL units of a `size`-byte sample (at least 5 bytes, at most 512
-// units).
+// Walks the NAL units of a `size`-byte sample whose bounds are known (at
+// least 5 bytes, at most 512 units); its slices may be of any length.
 SampleTiling tileSample(const uint8_t* data, int64_t size);
 
 // pic_parameter_set_id of the first slice of a sample, or -1.

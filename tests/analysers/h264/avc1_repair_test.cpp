@@ -207,6 +207,26 @@ TEST(Avc1Repair, AudioTailsStayAudio) {
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
 }
 
+TEST(Avc1Repair, ReferenceOfADarkOrStillSceneServesAsWell) {
+    // A reference shot with the lens cap on (black, lavfi's color default),
+    // or of a still picture, codes its P and B frames in a few bytes. The
+    // recorder's settings are what count; what the reference shows must not
+    // change what comes back.
+    const std::string original = movie("avc_aac.mp4", kAac);
+    ASSERT_FALSE(original.empty());
+    for (const std::string scene : {"color", "smptebars"}) {
+        const std::string ref = testsupport::fixture(
+            "avc_aac_" + scene + ".mp4",
+            "-f lavfi -i " + scene + "=size=320x240:rate=25:duration=3 -f lavfi -i sine=frequency=300:sample_rate=48000 "
+            "-t 3 " + kVideo + kAac);
+        ASSERT_FALSE(ref.empty()) << scene;
+        const Outcome o = repair("Avc1Repair.StillReference", ref, withoutIndex(original), "", original);
+        EXPECT_EQ(o.video.recovered, o.video.alive) << scene;
+        EXPECT_GE(o.audio.percent(), 97.0) << scene;
+        EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered) << scene;
+    }
+}
+
 TEST(Avc1Repair, PcmBlocksBigAndLittleEndian) {
     for (const std::string codec : {"pcm_s16le", "pcm_s16be"}) {
         const std::string ref = movie("avc_" + codec + ".mov", "-c:a " + codec + " -ac 2 ");
