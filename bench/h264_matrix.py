@@ -356,6 +356,10 @@ def refcontent(args):
                       f"{fmt_rec(rec['video']):>16} {fmt_rec(rec['audio']):>16} {str(derr):>6}", flush=True)
 
 
+def binary_digest(path):
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()[:16]
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--framend", default="build/framend")
@@ -366,7 +370,11 @@ def main():
                     help="repair one recording per fixed setting with references of other content")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
+    # The binary may be rebuilt under a running bench; the digest printed
+    # before and after shows whether every row came from the same build.
+    print(f"# framend sha256 {binary_digest(args.framend)}")
     (refcontent if args.refcontent else matrix)(args)
+    print(f"# framend sha256 {binary_digest(args.framend)} (after)")
 
 
 if __name__ == "__main__":
