@@ -108,6 +108,14 @@ TEST_F(HevcRangeChecks, OutOfRangeValuesAreRecordedAndKept) {
     EXPECT_EQ(slice->NumPicTotalCurr, 1u);
 }
 
+TEST_F(HevcRangeChecks, SliceTypeOutOfRange) {
+    // slice_type 3 is neither P nor B: qp delta, chroma offsets, no override, no extension follow.
+    auto slice = parseSlice(
+        maps, BitWriter({0x02, 0x01}).u(1, 1).ue(0).ue(3).u(8, 0).u(1, 1).se(0).se(0).se(0).u(1, 0).ue(0).finish());
+    ASSERT_TRUE(slice);
+    EXPECT_EQ(slice->problems(), "Slice: slice_type=3, but must be in range (0-2); ");
+}
+
 TEST(H264NalDecoder, LogsItsErrorsWithThePrefix) {
     testsupport::LogCapture log(LogLevel::Debug);
     H264::NalDecoderState st;
