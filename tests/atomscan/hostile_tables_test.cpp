@@ -172,10 +172,12 @@ TEST(HostileTables, EveryLieEndsInOrder) {
     };
     for (const HostileCase& c : cases) {
         const Verdict v = runHostile(c.name, c.input);
-        if (c.exitCode >= 0)
+        if (c.exitCode >= 0) {
             EXPECT_EQ(v.exitCode, c.exitCode) << c.name;
-        if (c.logLine)
+        }
+        if (c.logLine) {
             EXPECT_NE(v.log.find(c.logLine), std::string::npos) << c.name << "\n" << v.log.substr(0, 3000);
+        }
     }
 }
 
