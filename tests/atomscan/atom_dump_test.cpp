@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 using testsupport::quote;
 
 namespace {
@@ -66,13 +64,11 @@ TEST(AtomDump, DamagedMovieShowsMarkersAndTablesWithTenEntriesEach) {
     EXPECT_EQ(log.find("QT reconstruction"), std::string::npos);
 }
 
-TEST(AtomDump, DumpOfANoiseFileEndsWithExitZero) {
+// A dump alone ends with exit 0 on anything (HostileTables runs it on noise);
+// with an output named, the code says what was found.
+TEST(AtomDump, DumpOfANoiseFileWithAnOutputEndsWithExitThree) {
     const std::string dir = testsupport::scratchDir("AtomDumpNoise");
     testsupport::writeFile(dir + "/noise.mp4", repairrun::noise(100000, 77));
-    const auto r = repairrun::run("-i " + quote(dir + "/noise.mp4") + " -atomdump", dir);
-    EXPECT_EQ(r.exitCode, 0) << r.log.substr(0, 2000);
-    EXPECT_EQ(r.errors, "");
-    // With an output named, the code says what was found.
     const auto written = repairrun::run("-i " + quote(dir + "/noise.mp4") + " -atomdump -o " + quote(dir + "/o.mp4"), dir);
-    EXPECT_EQ(written.exitCode, 3);
+    EXPECT_EQ(written.exitCode, 3) << written.log.substr(0, 2000);
 }

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 using namespace testsupport;
 using outtest::LogCapture;
@@ -44,18 +45,32 @@ Bytes ftyp() { return atom("ftyp", concat({Bytes{'i', 's', 'o', 'm'}, u32s({0x20
 
 Bytes filler(size_t n) { return Bytes(n, 0x55); }
 
-std::string writeInput(const std::string& test, const Bytes& bytes) {
-    return writeScratch(test, "input.mp4", bytes);
-}
+// The scanner over one input file as the scan loop sets it up; with a
+// reference the state holds its tracks and the tables are collected.
+struct ScanRun {
+    ScanRun(const std::string& test, const Bytes& file, const std::string& reference = "", bool qtrc = true)
+        : state(reference.empty() ? std::make_unique<RepairState>() : outtest::stateFromReference(reference, "")) {
+        const std::string input = writeScratch(test, "input.mp4", file);
+        state->m_inputFileName = input;
+        before = state->m_samples.size();
+        opened = buffer.open(input);
+        info.qtReconstruction = qtrc && !reference.empty();
+        scanner = std::make_unique<AtomScanner>(state.get(), &info);
+    }
+    std::unique_ptr<RepairState> state;
+    LogCapture log;  // after the state: the reference's own loading is not the scan's
+    size_t before = 0;
+    bool opened = false;
+    ScanBuffer buffer;
+    ScanInfo info;
+    std::unique_ptr<AtomScanner> scanner;
+};
 
 }  // namespace
 
 TEST(AtomScanner, ClaimsExactlyTheRecognisedTypesAtTheAtomStart) {
-    RepairState state;
-    ScanInfo info;
-    AtomScanner scanner(&state, &info);
-    EXPECT_TRUE(scanner.accepts());
-    EXPECT_EQ(scanner.name(), "AtomScanner");
+    ScanRun run("AtomScannerTypes", {});
+    AtomScanner& scanner = *run.scanner;
     for (const char* type : {"ftyp", "mdat", "ctts", "stsc", "stco", "co64", "stsz"}) {
         Bytes b = atom(type, {});
         EXPECT_TRUE(scanner.check(0, b.data(), int32_t(b.size()))) << type;
@@ -71,9 +86,8 @@ TEST(AtomScanner, ClaimsExactlyTheRecognisedTypesAtTheAtomStart) {
 
 // The fast skip must answer exactly as check would at every position.
 TEST(AtomScanner, FindCandidateAgreesWithCheckEverywhere) {
-    RepairState state;
-    ScanInfo info;
-    AtomScanner scanner(&state, &info);
+    ScanRun run("AtomScannerCandidates", {});
+    AtomScanner& scanner = *run.scanner;
     Bytes b = repairrun::noise(20000, 5);
     const char* planted[] = {"ftyp", "mdat", "ctts", "stsc", "stco", "co64", "stsz", "stts", "moov"};
     for (size_t i = 0; i < 9; ++i) {
@@ -97,31 +111,22 @@ TEST(AtomScanner, FindCandidateAgreesWithCheckEverywhere) {
 }
 
 TEST(AtomScanner, FtypCloserThan1024BytesKeepsTheFirstAsFileStart) {
-    LogCapture log;
-    const std::string input = writeInput("AtomScannerFtypClose", concat({ftyp(), filler(500 - ftyp().size()), ftyp(), filler(4000)}));
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(input));
-    RepairState state;
-    ScanInfo info;
-    AtomScanner scanner(&state, &info);
-    scanAll(scanner, buffer);
-    EXPECT_EQ(scanner.fileStart(), 0);
+    ScanRun run("AtomScannerFtypClose", concat({ftyp(), filler(500 - ftyp().size()), ftyp(), filler(4000)}));
+    const LogCapture& log = run.log;
+    ASSERT_TRUE(run.opened);
+    scanAll(*run.scanner, run.buffer);
+    EXPECT_EQ(run.scanner->fileStart(), 0);
     EXPECT_EQ(log.messages(LogLevel::Warning, "too many successive ftyp atoms - ftyp ignored").size(), 1u);
     EXPECT_TRUE(log.has(LogLevel::Info, "ftyp found at          0 - QT Filetype - 20b"));
     EXPECT_TRUE(log.has(LogLevel::Info, "ftyp found at        500 - QT Filetype - 20b"));
 }
 
 TEST(AtomScanner, FtypFurtherThan1024BytesMovesTheFileStart) {
-    LogCapture log;
-    const std::string input = writeInput("AtomScannerFtypFar", concat({ftyp(), filler(2000 - ftyp().size()), ftyp(), filler(4000)}));
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(input));
-    RepairState state;
-    ScanInfo info;
-    AtomScanner scanner(&state, &info);
-    scanAll(scanner, buffer);
-    EXPECT_EQ(scanner.fileStart(), 2000);
-    EXPECT_TRUE(log.messages(LogLevel::Warning).empty());
+    ScanRun run("AtomScannerFtypFar", concat({ftyp(), filler(2000 - ftyp().size()), ftyp(), filler(4000)}));
+    ASSERT_TRUE(run.opened);
+    scanAll(*run.scanner, run.buffer);
+    EXPECT_EQ(run.scanner->fileStart(), 2000);
+    EXPECT_TRUE(run.log.messages(LogLevel::Warning).empty());
 }
 
 // The scan offers a position again after a hit (and the window overlap offers
@@ -130,41 +135,28 @@ TEST(AtomScanner, FtypFurtherThan1024BytesMovesTheFileStart) {
 TEST(AtomScanner, TableOfferedTwiceIsRecordedOnce) {
     const std::string reference = testmedia::h264AacMp4();
     ASSERT_FALSE(reference.empty());
-    const Bytes payload = repairrun::noise(600, 3);
-    const Bytes head = concat({ftyp(), atom("mdat", payload)});
     const uint32_t media = uint32_t(ftyp().size() + 8);
-    const Bytes tables = concat({
-        fullAtom("stsz", 0, 0, u32s({0, 3, 100, 200, 300})),
-        fullAtom("stsc", 0, 0, u32s({1, 1, 3, 1})),
-        fullAtom("stco", 0, 0, u32s({1, media})),
-    });
-    const Bytes file = concat({head, tables, filler(64)});
-    const std::string input = writeInput("AtomScannerTwice", file);
-
-    auto state = outtest::stateFromReference(reference, "");
-    state->m_inputFileName = input;
-    const size_t before = state->m_samples.size();
-    LogCapture log;
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(input));
-    ScanInfo info;
-    info.qtReconstruction = true;
-    AtomScanner scanner(state.get(), &info);
+    const Bytes file = concat({ftyp(), atom("mdat", repairrun::noise(600, 3)),
+                               fullAtom("stsz", 0, 0, u32s({0, 3, 100, 200, 300})),
+                               fullAtom("stsc", 0, 0, u32s({1, 1, 3, 1})), fullAtom("stco", 0, 0, u32s({1, media})),
+                               filler(64)});
+    ScanRun run("AtomScannerTwice", file, reference);
+    ASSERT_TRUE(run.opened);
     for (const char* type : {"stsz", "stsc", "stco"}) {
         const int64_t at = int64_t(findType(file, type)) - 4;
-        EXPECT_FALSE(scanner.analyse(at, buffer));
-        EXPECT_FALSE(scanner.analyse(at, buffer));
+        EXPECT_FALSE(run.scanner->analyse(at, run.buffer));
+        EXPECT_FALSE(run.scanner->analyse(at, run.buffer));
         // An earlier position offered late is not taken either.
-        EXPECT_FALSE(scanner.analyse(at - 1, buffer));
+        EXPECT_FALSE(run.scanner->analyse(at - 1, run.buffer));
     }
-    scanner.finish(buffer);
-    EXPECT_EQ(log.messages(LogLevel::Info, "*** new").size(), 1u);
-    EXPECT_EQ(log.messages(LogLevel::Info, "stsz        found at").size(), 1u);
-    EXPECT_TRUE(log.messages(LogLevel::Error).empty());
-    ASSERT_EQ(state->m_samples.size() - before, 3u);
+    run.scanner->finish(run.buffer);
+    EXPECT_EQ(run.log.messages(LogLevel::Info, "*** new").size(), 1u);
+    EXPECT_EQ(run.log.messages(LogLevel::Info, "stsz        found at").size(), 1u);
+    EXPECT_TRUE(run.log.messages(LogLevel::Error).empty());
+    ASSERT_EQ(run.state->m_samples.size() - run.before, 3u);
     int64_t offset = media;
     for (size_t i = 0; i < 3; ++i) {
-        const MediaSample& s = state->m_samples[before + i];
+        const MediaSample& s = run.state->m_samples[run.before + i];
         EXPECT_TRUE(s.isVideo());
         EXPECT_EQ(s.offset, offset);
         EXPECT_EQ(s.size, int32_t(100 * (i + 1)));
@@ -172,70 +164,39 @@ TEST(AtomScanner, TableOfferedTwiceIsRecordedOnce) {
     }
 }
 
-// A second stsz after stsz, stsc and stco starts the reference's second track.
+// A second stsz after stsz, stsc and stco starts the reference's second track;
+// without QT reconstruction the same tables are only dumped.
 TEST(AtomScanner, SecondTableOfAKindStartsTheReferencesNextTrack) {
     const std::string reference = testmedia::h264AacMp4();
     ASSERT_FALSE(reference.empty());
     const uint32_t media = uint32_t(ftyp().size() + 8);
-    const Bytes track = concat({
-        fullAtom("stsz", 0, 0, u32s({0, 2, 100, 50})),
-        fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})),
-        fullAtom("stco", 0, 0, u32s({1, media})),
-    });
-    const Bytes audio = concat({
-        fullAtom("stsz", 0, 0, u32s({0, 2, 30, 20})),
-        fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})),
-        fullAtom("stco", 0, 0, u32s({1, media + 150})),
-    });
-    const Bytes third = fullAtom("stsz", 0, 0, u32s({0, 1, 7}));
-    const Bytes file = concat({ftyp(), atom("mdat", repairrun::noise(200, 1)), track, audio, third, filler(64)});
-    const std::string input = writeInput("AtomScannerNextTrack", file);
-    auto state = outtest::stateFromReference(reference, "");
-    state->m_inputFileName = input;
-    const size_t before = state->m_samples.size();
-    LogCapture log;
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(input));
-    ScanInfo info;
-    info.qtReconstruction = true;
-    AtomScanner scanner(state.get(), &info);
-    scanAll(scanner, buffer);
-    scanner.finish(buffer);
-    EXPECT_TRUE(log.has(LogLevel::Info, "*** new video track ***"));
-    EXPECT_TRUE(log.has(LogLevel::Info, "*** new audio track ***"));
-    // The reference has two tracks: a third has no kind to take.
-    EXPECT_TRUE(log.has(LogLevel::Error, "no such track"));
-    ASSERT_EQ(state->m_samples.size() - before, 4u);
-    // In file order: video 100, video 50, audio 30, audio 20.
-    const int32_t sizes[] = {100, 50, 30, 20};
-    for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(state->m_samples[before + i].size, sizes[i]);
-        EXPECT_EQ(state->m_samples[before + i].isVideo(), i < 2);
-    }
-}
-
-// Without QT reconstruction the tables are only dumped.
-TEST(AtomScanner, WithoutReconstructionNothingIsCollected) {
-    const std::string reference = testmedia::h264AacMp4();
-    ASSERT_FALSE(reference.empty());
-    const uint32_t media = uint32_t(ftyp().size() + 8);
     const Bytes file = concat({ftyp(), atom("mdat", repairrun::noise(200, 1)),
-                               fullAtom("stsz", 0, 0, u32s({0, 2, 100, 50})),
-                               fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})), fullAtom("stco", 0, 0, u32s({1, media})),
-                               filler(64)});
-    const std::string input = writeInput("AtomScannerDumpOnly", file);
-    auto state = outtest::stateFromReference(reference, "");
-    state->m_inputFileName = input;
-    const size_t before = state->m_samples.size();
-    LogCapture log;
-    ScanBuffer buffer;
-    ASSERT_TRUE(buffer.open(input));
-    ScanInfo info;
-    AtomScanner scanner(state.get(), &info);
-    scanAll(scanner, buffer);
-    scanner.finish(buffer);
-    EXPECT_EQ(state->m_samples.size(), before);
-    EXPECT_TRUE(log.has(LogLevel::Info, "stsz version 0, uniform size 0, entries 2"));
-    EXPECT_FALSE(log.contains("QT reconstruction"));
-    EXPECT_FALSE(log.contains("*** new"));
+                               fullAtom("stsz", 0, 0, u32s({0, 2, 100, 50})), fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})),
+                               fullAtom("stco", 0, 0, u32s({1, media})), fullAtom("stsz", 0, 0, u32s({0, 2, 30, 20})),
+                               fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})), fullAtom("stco", 0, 0, u32s({1, media + 150})),
+                               fullAtom("stsz", 0, 0, u32s({0, 1, 7})), filler(64)});
+    for (const bool qtrc : {true, false}) {
+        ScanRun run(qtrc ? "AtomScannerNextTrack" : "AtomScannerDumpOnly", file, reference, qtrc);
+        ASSERT_TRUE(run.opened);
+        scanAll(*run.scanner, run.buffer);
+        run.scanner->finish(run.buffer);
+        if (!qtrc) {
+            EXPECT_EQ(run.state->m_samples.size(), run.before);
+            EXPECT_TRUE(run.log.has(LogLevel::Info, "stsz version 0, uniform size 0, entries 2"));
+            EXPECT_FALSE(run.log.contains("QT reconstruction"));
+            EXPECT_FALSE(run.log.contains("*** new"));
+            continue;
+        }
+        EXPECT_TRUE(run.log.has(LogLevel::Info, "*** new video track ***"));
+        EXPECT_TRUE(run.log.has(LogLevel::Info, "*** new audio track ***"));
+        // The reference has two tracks: a third has no kind to take.
+        EXPECT_TRUE(run.log.has(LogLevel::Error, "no such track"));
+        ASSERT_EQ(run.state->m_samples.size() - run.before, 4u);
+        // In file order: video 100, video 50, audio 30, audio 20.
+        const int32_t sizes[] = {100, 50, 30, 20};
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(run.state->m_samples[run.before + i].size, sizes[i]);
+            EXPECT_EQ(run.state->m_samples[run.before + i].isVideo(), i < 2);
+        }
+    }
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <vector>
 
 using atomtest::Bytes;
 using atomtest::Fill;
@@ -58,54 +59,42 @@ void expectEveryPacket(const Rebuilt& r) {
 
 }  // namespace
 
-TEST(QtReconstruction, FaststartMovieWithZeroedHeadersComesBackWhole) {
-    const std::string movie = faststartMp4();
-    ASSERT_FALSE(movie.empty());
-    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero);
-    const Rebuilt r = rebuild("QtrcFaststartZero", movie, damaged, movie);
-    // ffmpeg itself can no longer read the damaged file.
-    EXPECT_TRUE(repairrun::packets(testsupport::writeScratch("QtrcFaststartZeroInput", "broken.mp4", damaged)).empty());
-    expectEveryPacket(r);
-    EXPECT_NE(r.run.log.find("[INFO] *** new video track ***\n"), std::string::npos);
-    EXPECT_NE(r.run.log.find("[INFO] *** new audio track ***\n"), std::string::npos);
-    EXPECT_NE(r.run.log.find("[INFO] filestart=0 ofsshift=0\n"), std::string::npos);
-}
-
-TEST(QtReconstruction, FaststartMovieWithNoiseInItsHeadersComesBackWhole) {
-    const std::string movie = faststartMp4();
-    ASSERT_FALSE(movie.empty());
-    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
-    expectEveryPacket(rebuild("QtrcFaststartNoise", movie, damaged, movie));
-}
-
-TEST(QtReconstruction, IndexAtTheEndWithDamagedHeadersComesBackWhole) {
-    const std::string movie = testmedia::h264AacMp4();
-    ASSERT_FALSE(movie.empty());
-    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
-    expectEveryPacket(rebuild("QtrcIndexAtEnd", movie, damaged, movie));
-}
-
-// PCM tables give one fixed sample size: each chunk comes back as one block.
-TEST(QtReconstruction, FixedSizePcmComesBackChunkByChunk) {
-    const std::string movie = testmedia::h264PcmMov();
-    ASSERT_FALSE(movie.empty());
-    const Bytes damaged = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Noise);
-    const Rebuilt r = rebuild("QtrcPcm", movie, damaged, movie);
-    expectEveryPacket(r);
-    EXPECT_NE(r.run.log.find("[INFO] QT audio samples 0 - "), std::string::npos);
-}
-
-// The recording starts behind junk (a larger image, a carved fragment): the
-// table offsets count from its ftyp.
-TEST(QtReconstruction, JunkInFrontShiftsEveryOffsetByTheFtypPosition) {
-    const std::string movie = faststartMp4();
-    ASSERT_FALSE(movie.empty());
-    Bytes damaged = repairrun::noise(3001, 4242);
-    const Bytes body = atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero);
-    damaged.insert(damaged.end(), body.begin(), body.end());
-    const Rebuilt r = rebuild("QtrcJunkInFront", movie, damaged, movie);
-    expectEveryPacket(r);
-    EXPECT_NE(r.run.log.find("[INFO] filestart=3001 ofsshift=3001\n"), std::string::npos);
+// Headers zeroed or overwritten with noise, index in front or behind, PCM
+// tables with one fixed sample size (each chunk comes back as one block), and
+// a recording behind junk (a larger image, a carved fragment) whose table
+// offsets count from its ftyp.
+TEST(QtReconstruction, MoviesWithDestroyedHeadersComeBackWhole) {
+    struct Case {
+        const char* name;
+        std::string movie;
+        Fill fill;
+        size_t junk;
+        std::vector<std::string> logLines;
+    };
+    const Case cases[] = {
+        {"QtrcFaststartZero", faststartMp4(), Fill::Zero, 0,
+         {"[INFO] *** new video track ***\n", "[INFO] *** new audio track ***\n", "[INFO] filestart=0 ofsshift=0\n"}},
+        {"QtrcFaststartNoise", faststartMp4(), Fill::Noise, 0, {}},
+        {"QtrcIndexAtEnd", testmedia::h264AacMp4(), Fill::Noise, 0, {}},
+        {"QtrcPcm", testmedia::h264PcmMov(), Fill::Noise, 0, {"[INFO] QT audio samples 0 - "}},
+        {"QtrcJunkInFront", faststartMp4(), Fill::Zero, 3001, {"[INFO] filestart=3001 ofsshift=3001\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_FALSE(c.movie.empty());
+        Bytes damaged = repairrun::noise(c.junk, 4242);
+        const Bytes body = atomtest::withoutHeaders(testsupport::readFile(c.movie), c.fill);
+        damaged.insert(damaged.end(), body.begin(), body.end());
+        // ffmpeg itself can no longer read the damaged file.
+        EXPECT_TRUE(repairrun::packets(testsupport::writeScratch(std::string(c.name) + "Input",
+                                                                 "broken" + c.movie.substr(c.movie.rfind('.')),
+                                                                 damaged))
+                        .empty());
+        const Rebuilt r = rebuild(c.name, c.movie, damaged, c.movie);
+        expectEveryPacket(r);
+        for (const std::string& line : c.logLines)
+            EXPECT_NE(r.run.log.find(line), std::string::npos) << line;
+    }
 }
 
 // A recording cut short after its tables were written: what is still in the

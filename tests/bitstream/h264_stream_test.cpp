@@ -92,17 +92,7 @@ TEST_P(H264Stream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     EXPECT_EQ(sps.bitDepthLuma(), c.bitDepth);
     EXPECT_EQ(std::to_string(sps.bitDepthLuma()), probe["bits_per_raw_sample"]);
     ASSERT_TRUE(sps.vui_parameters_present_flag);
-    bitstest::PictureFacts facts;
-    facts.width = sps.width();
-    facts.height = sps.height();
-    facts.level = sps.level_idc;
-    facts.frameRate = sps.frameRate();
-    facts.primaries = sps.vui.colour_primaries;
-    facts.transfer = sps.vui.transfer_characteristics;
-    facts.matrix = sps.vui.matrix_coefficients;
-    facts.signalTypePresent = sps.vui.video_signal_type_present_flag;
-    facts.fullRange = sps.vui.video_full_range_flag;
-    bitstest::expectMatchesProbe(facts, probe);
+    bitstest::expectMatchesProbe(bitstest::factsOf(sps, sps.level_idc), probe);
 
     // Every slice header against ffmpeg's own reading of it.
     const auto trace = bitstest::traceSlices(s.path, "first_mb_in_slice");

@@ -115,17 +115,7 @@ TEST_P(HevcStream, ParameterSetsMatchFfprobeAndSlicesMatchTrace) {
     EXPECT_EQ(sps.chroma_format_idc, c.chromaFormat);
     EXPECT_EQ(sps.bitDepthLuma(), c.bitDepth);
     ASSERT_TRUE(sps.vui_parameters_present_flag);
-    bitstest::PictureFacts facts;
-    facts.width = sps.width();
-    facts.height = sps.height();
-    facts.level = sps.profile_tier_level.general_level_idc;
-    facts.frameRate = sps.frameRate();
-    facts.primaries = sps.vui.colour_primaries;
-    facts.transfer = sps.vui.transfer_characteristics;
-    facts.matrix = sps.vui.matrix_coefficients;
-    facts.signalTypePresent = sps.vui.video_signal_type_present_flag;
-    facts.fullRange = sps.vui.video_full_range_flag;
-    bitstest::expectMatchesProbe(facts, probe);
+    bitstest::expectMatchesProbe(bitstest::factsOf(sps, sps.profile_tier_level.general_level_idc), probe);
 
     // Every slice header against ffmpeg's own reading of it; the elements
     // compared sit at the start, the middle and the end of the header.

@@ -59,6 +59,23 @@ struct PictureFacts {
     bool signalTypePresent = false, fullRange = false;
 };
 
+// The facts of an H.264 or HEVC sequence parameter set (both name their
+// VUI fields alike); the level is where the codecs differ.
+template <typename Sps>
+PictureFacts factsOf(const Sps& sps, int level) {
+    PictureFacts facts;
+    facts.width = sps.width();
+    facts.height = sps.height();
+    facts.level = level;
+    facts.frameRate = sps.frameRate();
+    facts.primaries = sps.vui.colour_primaries;
+    facts.transfer = sps.vui.transfer_characteristics;
+    facts.matrix = sps.vui.matrix_coefficients;
+    facts.signalTypePresent = sps.vui.video_signal_type_present_flag;
+    facts.fullRange = sps.vui.video_full_range_flag;
+    return facts;
+}
+
 // Expects ffprobe's width, height, level, r_frame_rate and colour fields.
 void expectMatchesProbe(const PictureFacts& facts, std::map<std::string, std::string> probe);
 

@@ -94,17 +94,4 @@ TEST(AtomIo, TraceLayout) {
     EXPECT_NE(testing::internal::GetCapturedStdout().find("(" + hex48 + ")\n"), std::string::npos);
 }
 
-TEST(AtomIo, FourccHelpers) {
-    const Fourcc avc1 = makeFourcc("avc1");
-    EXPECT_EQ(avc1, fourccFromText("avc1xyz"));
-    EXPECT_TRUE(fourccEquals(avc1, "avc1"));
-    EXPECT_FALSE(fourccEquals(makeFourcc("avc\0"), "avc"));  // three characters never match
-    EXPECT_FALSE(fourccEquals(avc1, "avc"));
-    EXPECT_STREQ(fourccText(makeFourcc("soun")), "soun");
-    const uint8_t bytes[4] = {'m', 'd', 'a', 't'};
-    Fourcc fromFile;
-    std::memcpy(&fromFile, bytes, 4);
-    EXPECT_EQ(fromFile, makeFourcc("mdat"));  // in memory in file order
-}
-
 }  // namespace

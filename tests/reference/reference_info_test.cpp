@@ -48,37 +48,6 @@ TEST(ReferenceInfo, ClassOfCodecAliases) {
     }
 }
 
-// (Class, size, rate, sample size and track count are checked by PrintLines.)
-TEST(ReferenceInfo, ParametersMatchFfprobe) {
-    const std::string file = testmedia::h264AacMp4();
-    ASSERT_FALSE(file.empty());
-    auto info = load(file);
-    const auto streams = testmedia::probeStreams(file);
-    ASSERT_EQ(streams.size(), 2u);
-    auto probe = [&](int stream, const char* key) { return streams[size_t(stream)].at(key); };
-    const VideoParameters& v = info->video();
-    const AudioParameters& a = info->audio();
-    EXPECT_EQ(v.m_codec, probe(0, "codec_tag_string"));
-    EXPECT_EQ("1/" + std::to_string(v.m_timescale), probe(0, "time_base"));
-    EXPECT_FALSE(v.m_timescaleIsDefault);
-    EXPECT_EQ(v.m_timescale / v.m_sampleDuration, 25u);
-    EXPECT_GT(v.m_avc.spsCount(), 0);
-    EXPECT_GT(v.m_avc.ppsCount(), 0);
-
-    EXPECT_EQ(a.m_codec, probe(1, "codec_tag_string"));
-    EXPECT_EQ(std::to_string(a.m_channels), probe(1, "channels"));
-    EXPECT_EQ(std::to_string(a.m_sampleRate), probe(1, "sample_rate"));
-    // The AudioSpecificConfig is what AAC recovery initialises its decoder with.
-    ASSERT_FALSE(a.m_rawEsds.empty());
-    EXPECT_EQ(a.m_esds.m_objectType, 0x40);
-    EXPECT_GE(a.m_esds.m_decoderInfoLength, 2);
-
-    const MovieParameters& m = info->movieParameters();
-    EXPECT_EQ(m.m_trackCount, 2u);
-    EXPECT_EQ(m.m_timescale, 1000u);  // ffmpeg's mp4 movie timescale
-    EXPECT_EQ(fourccString(m.m_brand.m_majorBrand), "isom");
-}
-
 // A zero media timescale cannot time frames: 600 is assumed and marked as such.
 TEST(ReferenceInfo, ZeroTimescaleBecomes600) {
     const std::string source = testmedia::h264OnlyMov();

@@ -149,13 +149,6 @@ TEST_F(ScanBufferTest, BlockAndDirectReads) {
     EXPECT_TRUE(buf.readBlock(0, 0).empty());
     EXPECT_TRUE(buf.readBlock(0, -7).empty());
 
-    // A moved block keeps its bytes; the source is left empty.
-    ByteBlock moved = buf.readBlock(10, 20);
-    ByteBlock target(std::move(moved));
-    EXPECT_EQ(target.length(), 20);
-    EXPECT_EQ(moved.length(), 0);
-    EXPECT_EQ(at(target.data(), 20), slice(data, 10, 20));
-
     Bytes dest(64, 0xEE);
     EXPECT_EQ(buf.read(dest.data(), 4980, 64), 20u);
     EXPECT_EQ(buf.lastReadCount(), 20);
