@@ -144,6 +144,23 @@ bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, const H264::NalUn
     return m_firstSliceAtZero && start.first_mb_in_slice == 0;
 }
 
+bool Avc1SampleProfile::continuesPicture(const uint8_t* data, int64_t n, uint8_t firstHeader,
+                                         const H264::SliceHeaderStart& previous, uint32_t slices,
+                                         H264::NalUnitCheck& nal) const {
+    if (slices >= m_maxSlices || !H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength) || !nal.slice)
+        return false;
+    // Every slice of one picture has the same nal_unit_type and nal_ref_idc
+    // and names the same parameter set; without arbitrary slice order each
+    // starts further down the picture than the one before.
+    H264::SliceHeaderStart start;
+    if (data[4] != firstHeader || !H264::readSliceHeaderStart(data + 4, nal.length, start) ||
+        start.pic_parameter_set_id != previous.pic_parameter_set_id)
+        return false;
+    if (m_firstSliceAtZero && start.first_mb_in_slice <= previous.first_mb_in_slice)
+        return false;
+    return H264::nalPayloadClean(data + 4, nal.length);
+}
+
 bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
     H264::SliceHeaderStart start;
     if (!H264::readSliceHeaderStart(nal, length, start))
@@ -173,10 +190,14 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     uint32_t sliceLength = 0;  // 0 until the first slice
     int64_t lastFit = 0;
     auto endHere = [&](int64_t end) { return classFit(sliceType, sliceLength, slices) ? end : 0; };
+    uint8_t firstHeader = 0;     // NAL header byte of the picture's first slice
+    H264::SliceHeaderStart last;  // header start of the picture's latest slice
     while (n - pos >= 5 && units < kMaxMeasureUnits) {
         H264::NalUnitCheck nal;
-        // A unit that cannot belong to a sample ends it.
-        if (!H264::nalUnitCheck(data + pos, n - pos, nal))
+        // A unit that cannot belong to a sample ends it, unless it is a
+        // short slice that carries on the picture begun (see continuesPicture).
+        if (!H264::nalUnitCheck(data + pos, n - pos, nal) &&
+            !(slices && continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal)))
             return slices ? endHere(pos) : 0;
         if (slices && !m_fast && beginsNextPicture(data + pos, nal, slices))
             return endHere(pos);
@@ -188,7 +209,10 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
                 return 0;
             sliceType = nal.type;
             sliceLength = nal.length;
+            firstHeader = data[pos + 4];
         }
+        if (nal.slice && !H264::readSliceHeaderStart(data + pos + 4, nal.length, last))
+            last = H264::SliceHeaderStart();
         slices += nal.slice;
         pos += int64_t(nal.length) + 4;
         if (sliceLength == 0) {

@@ -9,6 +9,7 @@
 #include "analysers/chunk/sample_class.h"
 #include "analysers/chunk/sample_codec.h"
 #include "bitstream/h264/sample_units.h"
+#include "bitstream/h264/slice_header.h"
 
 #include <bitset>
 #include <cstddef>
@@ -86,6 +87,14 @@ private:
     // Does the unit at `data` (which passed the NAL unit test) begin the
     // next access unit, given `slices` slices of the current one so far?
     bool beginsNextPicture(const uint8_t* data, const H264::NalUnitCheck& nal, uint32_t slices) const;
+    // Is the unit at `data`, which failed the scan's NAL unit test, a slice
+    // too short for that test that goes on with the picture whose first
+    // slice had the header byte `firstHeader` and whose latest slice began
+    // as `previous`? A slice over a still part of the picture codes its
+    // macroblocks as skipped in a few bytes, and a picture cut into several
+    // slices has such slices wherever the scene does not move. Fills `nal`.
+    bool continuesPicture(const uint8_t* data, int64_t n, uint8_t firstHeader, const H264::SliceHeaderStart& previous,
+                          uint32_t slices, H264::NalUnitCheck& nal) const;
 
     std::vector<Avc1SampleClass> m_classes;
     std::vector<SampleAnchor> m_anchorCounts;  // every key seen while learning
