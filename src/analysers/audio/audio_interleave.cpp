@@ -45,6 +45,18 @@ constexpr double kMpegFrameSamples = 1152;
 // Audio samples of the interleave carry no track word.
 constexpr int32_t kAudioWordNone = -1;
 
+// QuickTime's sample descriptions of linear PCM: 16-bit big- and
+// little-endian, 24- and 32-bit integers, 32- and 64-bit floats, and the
+// generic ones whose format flags say the rest. All are cut into chunks of
+// whole sample frames without any framing of their own.
+bool isLinearPcm(const std::string& codec) {
+    static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "fl32", "fl64", "lpcm", "raw "};
+    for (const char* c : kCodecs)
+        if (codec == c)
+            return true;
+    return false;
+}
+
 }  // namespace
 
 void AudioInterleave::reset() {
@@ -400,6 +412,6 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
         fillFrames(input, a, b, flags, true);
     else if (codec == "mp4a")
         fillFrames(input, a, b, flags, false);
-    else if (codec == "twos" || codec == "sowt")
+    else if (isLinearPcm(codec))
         fillPcm(input, a, b, flags);
 }
