@@ -49,7 +49,10 @@ void collectAudio(const MovieTrack& track, std::vector<MediaSample>& audio) {
         const uint32_t perChunk = chunks.samplesPerChunk(chunk);
         if (perChunk == 0 || sample > track.m_sampleCount)
             return;
-        if (track.m_fixedSampleSize) {
+        // A fixed size alone does not make PCM: a constant-bitrate MP3 track
+        // lists one size for all its frames too, but each of its samples
+        // lasts a frame (1152 ticks), where a PCM sample lasts one.
+        if (track.m_fixedSampleSize && track.m_sampleDuration <= 1) {
             // PCM: one entry per chunk; a chunk the sample list cannot hold
             // (more bytes than a sample size can say) ends the list.
             const uint64_t offset = offsets.offset(uint32_t(sample));
