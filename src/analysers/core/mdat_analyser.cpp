@@ -1,8 +1,10 @@
 #include "analysers/core/mdat_analyser.h"
 
 #include "analysers/core/clip_sink.h"
+#include "analysers/core/top_level_atom.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
+#include "scan/scan_buffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,21 +41,39 @@ int32_t MDATAnalyser::findCandidate(int64_t offset, const uint8_t* data, int32_t
     return count;
 }
 
-bool MDATAnalyser::analyse(int64_t offset, ScanBuffer&) {
+bool MDATAnalyser::opensRecording(int64_t offset, ScanBuffer& buffer) const {
+    constexpr int64_t kTypeOffset = 4;  // the type stands behind the 4-byte size
+    constexpr int32_t kFileTypeRead = 2048;
+    if (offset < kTypeOffset)
+        return false;
+    const int64_t start = offset - kTypeOffset;
+    ByteBlock block = buffer.readBlock(start, kFileTypeRead);
+    TopLevelAtom atom;
+    return findTopLevelAtom(block.data(), block.length(), start, buffer.fileSize(), 0, atom) && atom.fileType;
+}
+
+bool MDATAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (!m_repairState)
         return false;
     RepairState& state = *m_repairState;
     const uint64_t n = state.m_samples.size();
     const bool repeated = offset == m_lastOffset;
     m_lastOffset = offset;
+    // A whole file type atom with another top-level atom behind it opens a
+    // recording by itself: a recording whose index was lost shows nothing
+    // else there but its media data atom.
+    const bool recordingStart = !repeated && opensRecording(offset, buffer);
     if (n != m_lastSampleCount) {
         m_lastSampleCount = n;
         m_hits = 0;
-        return false;
+        if (!recordingStart)
+            return false;
     }
     if (repeated)
         return false;
     ++m_hits;
+    if (recordingStart)
+        m_hits = std::max(m_hits, kClipSignatureHits);
     if (n < kMinClipSamples || m_hits < kClipSignatureHits || !m_enabled || !m_clips)
         return false;
     FLOG(LogLevel::Info) << "nfd at " << offset << " samples " << n;

@@ -31,6 +31,10 @@ public:
     std::string name() const override { return "MDATAnalyser"; }
 
 private:
+    // Does the signature at `offset` name a whole file type atom that
+    // another top-level atom follows?
+    bool opensRecording(int64_t offset, ScanBuffer& buffer) const;
+
     ClipSink* m_clips;
     uint64_t m_lastSampleCount = 0;
     // The position last looked at: the scan offers a position again after a

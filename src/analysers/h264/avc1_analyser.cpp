@@ -1,8 +1,8 @@
 #include "analysers/h264/avc1_analyser.h"
 
-#include <cstring>
 
 #include "analysers/chunk/chunk_search.h"
+#include "analysers/core/top_level_atom.h"
 #include "bitstream/common/byte_read.h"
 #include "bitstream/h264/sample_units.h"
 #include "scan/scan_buffer.h"
@@ -49,30 +49,17 @@ namespace {
 // How far behind the last chunk an atom that ends the media data is looked for.
 constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
 
-// The first offset in [from, end) where a top-level atom that follows media
-// data begins (a plausible size, then one of the types a recorder writes
-// after its mdat), or end when there is none in the first few MiB.
+// The first offset in [from, end) where a top-level atom begins (the
+// movie's own index, free space, user data, or another recording), or end
+// when there is none in the first few MiB.
 int64_t nextTopLevelAtom(ScanBuffer& buffer, int64_t from, int64_t end) {
-    static const char* const kTypes[] = {"moov", "free", "skip", "wide", "udta", "mdat", "ftyp", "uuid"};
     if (from < 0 || end - from < 8)
         return end;
     const int32_t n = int32_t(std::min<int64_t>(end - from, kTrailingAtomSearch));
     ByteBlock block = buffer.readBlock(from, n);
-    const uint8_t* d = block.data();
-    for (int32_t i = 0; d && i + 8 <= block.length(); ++i) {
-        const uint8_t c = d[i + 4];
-        if (c != 'm' && c != 'f' && c != 's' && c != 'w' && c != 'u')
-            continue;
-        bool known = false;
-        for (const char* t : kTypes)
-            known = known || std::memcmp(d + i + 4, t, 4) == 0;
-        if (!known)
-            continue;
-        const uint64_t size = bitstream::readBE32(d + i);
-        // 0 reaches to the end of the file, 1 has a 64-bit size behind the type.
-        if (size == 0 || size == 1 || (size >= 8 && from + i + int64_t(size) <= buffer.fileSize()))
-            return from + i;
-    }
+    TopLevelAtom atom;
+    if (findTopLevelAtom(block.data(), block.length(), from, buffer.fileSize(), block.length() - 1, atom))
+        return std::min(atom.offset, end);
     return end;
 }
 
@@ -232,7 +219,22 @@ bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
     const uint8_t* data = readSearchBytes(buffer, offset, want, block, n);
     if (!data || n < kMinSearchRead)
         return false;
-    const int64_t range = std::min(n, window);
+    int64_t range = std::min(n, window);
+
+    // Media data ends at a top-level atom: the recording's index or free
+    // space, or, in files joined one behind the other, the next recording.
+    // A chunk starts in front of it or behind it, never across; and the
+    // search stops there, so that the next recording's atoms are met (and
+    // new clip detection can see them) before its first chunk is taken.
+    TopLevelAtom atom;
+    if (findTopLevelAtom(data, n, offset, buffer.fileSize(), range - 1, atom)) {
+        if (atom.offset == offset) {
+            data = nullptr;
+            passAtom(atom, buffer);
+            return false;
+        }
+        range = atom.offset - offset;
+    }
 
     ChunkCandidate chunk;
     const ChunkSearch search(m_profile, m_chunkProfiles, gapLimit(), "AVC1");
@@ -334,6 +336,22 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
     m_scanInfo->currentOffset = resume;
     m_skipUntil = resume;
     return true;
+}
+
+void AVC1Analyser::passAtom(const TopLevelAtom& atom, ScanBuffer& buffer) {
+    // The audio behind the last chunk ends where the media data does.
+    const int64_t gapStart = int64_t(m_scanInfo->gapStart());
+    if (gapStart > 0 && gapStart < atom.offset)
+        m_interleave.fillGap(buffer, gapStart, atom.offset, AudioInterleave::GapAtEnd);
+    // Media data is entered (its payload holds the samples); any other atom
+    // holds none and is passed whole.
+    const int64_t skip = atom.mediaData ? atom.header : atom.size;
+    m_skipUntil = std::min(atom.offset + skip, buffer.fileSize());
+    // The next audio gap opens behind the atom: a recording's first audio
+    // may stand in front of its first video chunk.
+    m_scanInfo->setGapStart(uint64_t(m_skipUntil));
+    FLOG(LogLevel::Debug) << "AVC1 top-level atom " << std::string(atom.type, 4) << " at " << atom.offset
+                          << " size=" << atom.size << " scan resumes at " << m_skipUntil;
 }
 
 void AVC1Analyser::finish(ScanBuffer& buffer) {

@@ -9,6 +9,7 @@
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/audio/audio_interleave.h"
 #include "analysers/chunk/chunk_candidate.h"
+#include "analysers/core/top_level_atom.h"
 #include "analysers/h264/avc1_composition_order.h"
 #include "analysers/h264/avc1_pps_clone.h"
 #include "analysers/h264/avc1_sample_profile.h"
@@ -51,6 +52,9 @@ private:
     void learnChunks();
     void decideInterleavePhase();
     bool emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer);
+    // The scan has reached a top-level atom: the audio in front of it is
+    // taken and the atom (or a media data atom's header) passed over.
+    void passAtom(const TopLevelAtom& atom, ScanBuffer& buffer);
     void noteReferencedPps(const ChunkCandidate& chunk);
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
