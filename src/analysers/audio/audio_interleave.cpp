@@ -42,6 +42,8 @@ constexpr uint8_t kMpegAudioObjectType = 0x69;
 // MPEG-1 layer III's 1152.
 constexpr double kAacFrameSamples = 1024;
 constexpr double kMpegFrameSamples = 1152;
+// A PCM gap up to this many reference audio cycles long is audio alone.
+constexpr int64_t kPcmGapCycles = 2;
 // Audio samples of the interleave carry no track word.
 constexpr int32_t kAudioWordNone = -1;
 
@@ -381,11 +383,16 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // header in front of a file's first video chunk, say).
     if (block < 1 || m_videoSinceAudio == 0)
         return;
-    // PCM has no structure to find: the gap is the audio. One cycle's audio
-    // when the gap holds that much; a recorder that cuts its audio chunks at
-    // varying lengths (as muxers interleaving by time do) leaves smaller
-    // gaps, which are taken whole, in whole sample frames.
-    int64_t size = std::min(b - a, block);
+    // PCM has no structure to find: the gap is the audio, taken whole in
+    // whole sample frames. A recorder that cuts its audio chunks by time
+    // leaves gaps somewhat smaller or larger than the reference's largest
+    // (the reference is another, shorter recording), and the audio behind
+    // the last video chunk is all the recording's. A gap of many cycles
+    // holds more than audio (a chunk the search missed, damage): only one
+    // cycle's worth is taken there.
+    int64_t size = b - a;
+    if (!(flags & GapAtEnd) && size > kPcmGapCycles * block)
+        size = block;
     const AudioParameters& audio = ref->audio();
     const int64_t frame = int64_t(std::max<uint32_t>(audio.m_channels, 1)) * std::max<uint32_t>(audio.m_sampleSize / 8, 1);
     size -= size % frame;
