@@ -161,6 +161,14 @@ bool Avc1SampleProfile::continuesPicture(const uint8_t* data, int64_t n, uint8_t
     return H264::nalPayloadClean(data + 4, nal.length);
 }
 
+bool Avc1SampleProfile::sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader) {
+    constexpr uint32_t kMaxSliceLength = 1499999;
+    if (n < 5 || data[4] != firstHeader)
+        return false;
+    const uint32_t length = bitstream::readBE32(data);
+    return length <= kMaxSliceLength && int64_t(length) + 4 > n;
+}
+
 bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
     H264::SliceHeaderStart start;
     if (!H264::readSliceHeaderStart(nal, length, start))
@@ -197,8 +205,13 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         // A unit that cannot belong to a sample ends it, unless it is a
         // short slice that carries on the picture begun (see continuesPicture).
         if (!H264::nalUnitCheck(data + pos, n - pos, nal) &&
-            !(slices && continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal)))
+            !(slices && continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal))) {
+            // A slice of this picture that runs past the bytes given says
+            // nothing of where the sample ends: the picture is not whole here.
+            if (slices && sliceRunsPast(data + pos, n - pos, firstHeader))
+                return 0;
             return slices ? endHere(pos) : 0;
+        }
         if (slices && !m_fast && beginsNextPicture(data + pos, nal, slices))
             return endHere(pos);
         if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))

@@ -93,6 +93,10 @@ private:
     // as `previous`? A slice over a still part of the picture codes its
     // macroblocks as skipped in a few bytes, and a picture cut into several
     // slices has such slices wherever the scene does not move. Fills `nal`.
+    // Does a unit whose header byte is the first slice's, and so most likely
+    // another slice of the picture, begin at `data` and run past the `n`
+    // bytes given?
+    static bool sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader);
     bool continuesPicture(const uint8_t* data, int64_t n, uint8_t firstHeader, const H264::SliceHeaderStart& previous,
                           uint32_t slices, H264::NalUnitCheck& nal) const;
 
