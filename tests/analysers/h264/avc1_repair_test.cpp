@@ -106,6 +106,51 @@ INSTANTIATE_TEST_SUITE_P(
                       Whole{"noaudio", "-an ", "", "", 100, "AVC1 chunk scanner enabled"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct MovRecording {
+    const char* name;
+    const char* settings;   // audio and muxing, after the video settings
+    const char* reference;  // the same settings with another scene or length; empty: the recording itself
+};
+
+void PrintTo(const MovRecording& r, std::ostream* os) { *os << r.name; }
+
+class Avc1MovWithoutIndex : public ::testing::TestWithParam<MovRecording> {};
+
+// QuickTime recordings whose every packet must come back bit-exact.
+TEST_P(Avc1MovWithoutIndex, EveryPacketComesBack) {
+    const MovRecording& r = GetParam();
+    const std::string original = movie(std::string("avc_mov_") + r.name + ".mov", r.settings);
+    const std::string ref =
+        *r.reference ? movie(std::string("avc_mov_") + r.name + "_ref.mov", r.reference) : original;
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair(std::string("Avc1Repair.Mov_") + r.name, ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.alive, 50u);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    const auto decode = testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(o.repaired) + " -f null - 2>&1");
+    EXPECT_EQ(decode.output, "");
+}
+
+// Four slices per picture: a slice over a still part of the picture is a
+// few bytes, and the frame goes on behind it. 24-bit big-endian PCM
+// ('in24'). Constant-bitrate MP3 ('.mp3'), whose one sample size is a
+// frame's, not a PCM byte's. PCM chunks of the recording larger than any
+// of a shorter reference. Pictures of three slices, larger than the search
+// reads at once, against a reference of small ones.
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, Avc1MovWithoutIndex,
+    ::testing::Values(
+        MovRecording{"slices4_pcm", "-c:a pcm_s16le -ac 1 -ar 44100 -x264-params slices=4 -chunk_duration 226000", ""},
+        MovRecording{"pcm24", "-c:a pcm_s24be -ac 2 -chunk_duration 1000000", ""},
+        MovRecording{"mp3", "-c:a libmp3lame -ac 2 -b:a 128k -chunk_duration 700000", ""},
+        MovRecording{"pcm_long_chunks", "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000",
+                     "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000 -t 1"},
+        MovRecording{"large_frames", "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 "
+                                     "-vf scale=640:360,noise=alls=30:allf=t",
+                     "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 -vf scale=640:360"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
     // Cut at 60 % of the payload, and a few random blocks inside it, with
     // either interleaving.
