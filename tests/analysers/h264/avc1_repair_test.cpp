@@ -197,7 +197,10 @@ TEST(Avc1Repair, AudioLostToDamageKeepsTheSoundInStep) {
         originalAudio += p.stream == 1;
     for (const auto& p : repairrun::packets(o.repaired))
         repairedAudio += p.stream == 1;
-    EXPECT_LE(std::abs(long(repairedAudio) - long(originalAudio)), 2);
+    // The copies put in follow the video count, which places the sound to
+    // within a tenth of a second (4 frames of 1024 at 48 kHz); the lost
+    // run itself is three times that.
+    EXPECT_LE(std::abs(long(repairedAudio) - long(originalAudio)), 4);
 }
 
 TEST(Avc1Repair, NoCompositionOffsetsMeansNoCttsAtAll) {
