@@ -233,6 +233,11 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
         const size_t frames = frameCount(chain);
         if (frames < 1)
             continue;
+        // An MPEG audio header is a dozen bits that picture data holds now
+        // and then; a lone "frame" that neither another header nor the end
+        // of the gap follows is such a chance.
+        if (mpeg && frames < 2 && chain.back() != b)
+            continue;
         for (size_t f = 1; f < chain.size(); ++f) {
             const int64_t at = chain[f] - from;
             if (at < span)

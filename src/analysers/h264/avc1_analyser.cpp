@@ -221,24 +221,26 @@ bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
         return false;
     int64_t range = std::min(n, window);
 
+    ChunkCandidate chunk;
+    const ChunkSearch search(m_profile, m_chunkProfiles, gapLimit(), "AVC1");
+    m_profile.setBytesReachInputEnd(offset + n >= end);
+    int64_t skipped = search.search(data, n, range, chunk);
     // Media data ends at a top-level atom: the recording's index or free
     // space, or, in files joined one behind the other, the next recording.
-    // A chunk starts in front of it or behind it, never across; and the
-    // search stops there, so that the next recording's atoms are met (and
-    // new clip detection can see them) before its first chunk is taken.
+    // No chunk starts in front of one that lies before the candidate (the
+    // search takes the first start), so the scan stops there, and the next
+    // recording's atoms are met (and new clip detection can see them)
+    // before its first chunk is taken.
     TopLevelAtom atom;
-    if (findTopLevelAtom(data, n, offset, buffer.fileSize(), range - 1, atom)) {
+    const int64_t atomLast = (skipped >= 0 ? skipped : range) - 1;
+    if (atomLast >= 0 && findTopLevelAtom(data, n, offset, buffer.fileSize(), atomLast, atom)) {
         if (atom.offset == offset) {
-            data = nullptr;
             passAtom(atom, buffer);
             return false;
         }
+        skipped = -1;
         range = atom.offset - offset;
     }
-
-    ChunkCandidate chunk;
-    const ChunkSearch search(m_profile, m_chunkProfiles, gapLimit(), "AVC1");
-    const int64_t skipped = search.search(data, n, range, chunk);
     data = nullptr;  // emission reads the input and may move the window
     if (skipped < 0) {
         if (range > 0) {

@@ -208,7 +208,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
             !(slices && continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal))) {
             // A slice of this picture that runs past the bytes given says
             // nothing of where the sample ends: the picture is not whole here.
-            if (slices && sliceRunsPast(data + pos, n - pos, firstHeader))
+            if (slices && !m_bytesReachInputEnd && sliceRunsPast(data + pos, n - pos, firstHeader))
                 return 0;
             return slices ? endHere(pos) : 0;
         }

@@ -82,6 +82,11 @@ public:
 
     // For tests and for callers that learn anchors elsewhere.
     void setFast(bool fast) { m_fast = fast; }
+    // Do the bytes the next measurements get reach the end of the input? A
+    // slice cut there ends the recording, and the picture's slices in front
+    // of it are all there is of the last frame; elsewhere a slice that runs
+    // past the bytes given only means they were too few.
+    void setBytesReachInputEnd(bool reach) { m_bytesReachInputEnd = reach; }
 
 private:
     // Does the unit at `data` (which passed the NAL unit test) begin the
@@ -115,4 +120,5 @@ private:
     // Cleared when a reference sample's first slice does not start at
     // macroblock 0 (arbitrary slice order), so that no sample is held to it.
     bool m_firstSliceAtZero = true;
+    bool m_bytesReachInputEnd = false;
 };
