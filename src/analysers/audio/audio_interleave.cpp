@@ -234,10 +234,15 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
         if (frames < 1)
             continue;
         // An MPEG audio header is a dozen bits that picture data holds now
-        // and then; a lone "frame" that neither another header nor the end
-        // of the gap follows is such a chance.
-        if (mpeg && frames < 2 && chain.back() != b)
-            continue;
+        // and then; a lone "frame" inside the gap that neither another
+        // header (of a frame the gap cuts short, say) nor the end of the gap
+        // follows is such a chance. At the gap's start, right behind the
+        // video, it is where the audio belongs.
+        if (mpeg && frames < 2 && j > 0 && chain.back() != b) {
+            const int64_t after = chain.back() - from;
+            if (after + 4 > got || bitstream::mpegAudioFrameLength(block.data() + after) == 0)
+                continue;
+        }
         for (size_t f = 1; f < chain.size(); ++f) {
             const int64_t at = chain[f] - from;
             if (at < span)
