@@ -11,8 +11,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <random>
-#include <unordered_set>
 
 using repairrun::Outcome;
 using repairrun::repair;
@@ -128,12 +128,21 @@ TEST_P(Avc1MovWithoutIndex, EveryPacketComesBack) {
     EXPECT_EQ(o.video.alive, 50u);
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    // And nothing else: no audio made of other bytes, none twice.
+    auto counts = [](const std::string& f) {
+        std::map<int, size_t> n;
+        for (const auto& p : repairrun::packets(f))
+            ++n[p.stream];
+        return n;
+    };
+    EXPECT_EQ(counts(o.repaired), counts(original));
     const auto decode = testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(o.repaired) + " -f null - 2>&1");
     EXPECT_EQ(decode.output, "");
 }
 
 // Four slices per picture: a slice over a still part of the picture is a
-// few bytes, and the frame goes on behind it. 24-bit big-endian PCM
+// few bytes, and the frame goes on behind it. 16-bit big-endian PCM
+// ('twos') in ffmpeg's own interleave. 24-bit big-endian PCM
 // ('in24'). Constant-bitrate MP3 ('.mp3'), whose one sample size is a
 // frame's, not a PCM byte's. PCM chunks of the recording larger than any
 // of a shorter reference. Pictures of three slices, larger than the search
@@ -142,6 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
     Ffmpeg, Avc1MovWithoutIndex,
     ::testing::Values(
         MovRecording{"slices4_pcm", "-c:a pcm_s16le -ac 1 -ar 44100 -x264-params slices=4 -chunk_duration 226000", ""},
+        MovRecording{"pcm16be", "-c:a pcm_s16be -ac 2", ""},
         MovRecording{"pcm24", "-c:a pcm_s24be -ac 2 -chunk_duration 1000000", ""},
         MovRecording{"mp3", "-c:a libmp3lame -ac 2 -b:a 128k -chunk_duration 700000", ""},
         MovRecording{"pcm_long_chunks", "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000",
@@ -272,31 +282,6 @@ TEST(Avc1Repair, ReferenceOfADarkOrStillSceneServesAsWell) {
         EXPECT_EQ(o.video.recovered, o.video.alive) << scene;
         EXPECT_GE(o.audio.percent(), 97.0) << scene;
         EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered) << scene;
-    }
-}
-
-TEST(Avc1Repair, PcmBlocksBigAndLittleEndian) {
-    for (const std::string codec : {"pcm_s16le", "pcm_s16be"}) {
-        const std::string ref = movie("avc_" + codec + ".mov", "-c:a " + codec + " -ac 2 ");
-        ASSERT_FALSE(ref.empty());
-        const Outcome o = repair("Avc1Repair.Pcm", ref, withoutIndex(ref));
-        EXPECT_GE(o.video.percent(), 99.0) << codec;
-        // PCM packets are cut where the writer's chunks end, so compare the
-        // decoded sound: every 256-byte block of the original must be there.
-        auto pcm = [](const std::string& f) {
-            return testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(f) + " -map 0:a -f s16le -").output;
-        };
-        const std::string original = pcm(ref), repaired = pcm(o.repaired);
-        ASSERT_GT(original.size(), 100000u);
-        constexpr size_t kBlock = 256;
-        std::unordered_set<std::string> present;
-        for (size_t i = 0; i + kBlock <= repaired.size(); i += 4)
-            present.insert(repaired.substr(i, kBlock));
-        size_t found = 0, blocks = original.size() / kBlock;
-        for (size_t b = 0; b < blocks; ++b)
-            found += present.count(original.substr(b * kBlock, kBlock));
-        EXPECT_GE(100.0 * double(found) / double(blocks), 99.0) << codec;
-        EXPECT_LT(std::abs(double(repaired.size()) - double(original.size())), 48000.0 * 4 * 0.2) << codec;
     }
 }
 
