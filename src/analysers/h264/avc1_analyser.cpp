@@ -352,6 +352,11 @@ void AVC1Analyser::passAtom(const TopLevelAtom& atom, ScanBuffer& buffer) {
     // The next audio gap opens behind the atom: a recording's first audio
     // may stand in front of its first video chunk.
     m_scanInfo->setGapStart(uint64_t(m_skipUntil));
+    // Behind the media data another recording may follow, and new clip
+    // detection then writes this one's clip before the scan goes on: its
+    // frames get their order counts now.
+    if (m_scanInfo->newClipDetection && !atom.mediaData && m_repairState->videoSampleCount() > 0)
+        applyCompositionOrder(buffer);
     FLOG(LogLevel::Debug) << "AVC1 top-level atom " << std::string(atom.type, 4) << " at " << atom.offset
                           << " size=" << atom.size << " scan resumes at " << m_skipUntil;
 }
@@ -369,6 +374,10 @@ void AVC1Analyser::finish(ScanBuffer& buffer) {
     // survived, free space, user data): they are not audio.
     end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
     m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, AudioInterleave::GapAtEnd);
+    applyCompositionOrder(buffer);
+}
+
+void AVC1Analyser::applyCompositionOrder(ScanBuffer& buffer) {
     // The frames' own order counts, where they can be read, say when each is
     // shown; the reference's offsets stand only where they cannot. With
     // composition offsets switched off (-noctts) the frames keep offset 0.

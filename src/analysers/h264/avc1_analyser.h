@@ -55,6 +55,8 @@ private:
     // The scan has reached a top-level atom: the audio in front of it is
     // taken and the atom (or a media data atom's header) passed over.
     void passAtom(const TopLevelAtom& atom, ScanBuffer& buffer);
+    // Composition offsets of the collected frames from their picture order counts.
+    void applyCompositionOrder(ScanBuffer& buffer);
     void noteReferencedPps(const ChunkCandidate& chunk);
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
