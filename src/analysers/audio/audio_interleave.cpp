@@ -399,10 +399,12 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // (the reference is another, shorter recording), and the audio behind
     // the last video chunk is all the recording's. A gap of many cycles
     // holds more than audio (a chunk the search missed, damage): only one
-    // cycle's worth is taken there.
+    // cycle's worth is taken there, as in front of the first chunk, where
+    // the gap's start is only a guess.
     int64_t size = b - a;
-    if (!(flags & GapAtEnd) && size > kPcmGapCycles * block)
-        size = block;
+    const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * block);
+    if (!allAudio)
+        size = std::min(size, block);
     const AudioParameters& audio = ref->audio();
     const int64_t frame = int64_t(std::max<uint32_t>(audio.m_channels, 1)) * std::max<uint32_t>(audio.m_sampleSize / 8, 1);
     size -= size % frame;
