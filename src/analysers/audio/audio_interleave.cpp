@@ -105,6 +105,16 @@ bool AudioInterleave::mpegAudio() const {
            (audio.m_codec == "mp4a" && (audio.m_esds.m_objectType & ~0x02) == kMpegAudioObjectType);
 }
 
+bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const {
+    // Room for the frame that runs across `at`: the longest MPEG audio frame.
+    constexpr int64_t kMaxMpegFrameBytes = 2881;
+    if (from < 0 || at <= from || !mpegAudio())
+        return false;
+    FrameChain chain;
+    mp3FrameChain(input, from, at - from + kMaxMpegFrameBytes, chain);
+    return frameCount(chain) >= 2 && chain.back() > at;
+}
+
 int64_t AudioInterleave::expectedFrames(uint32_t videoSamples, const InterleaveTiming& t, double carry) {
     if (videoSamples == 0 || t.frameDuration <= 0 || t.videoTimescale <= 0 || t.audioRate <= 0 ||
         t.samplesPerFrame <= 0)

@@ -76,6 +76,11 @@ public:
     // Is the reference's audio MPEG audio (MP3 and its kin), stored as
     // '.mp3' or as 'mp4a' with an MPEG-1/2 audio object type?
     bool mpegAudio() const;
+    // With MPEG audio: does a run of at least two frames that begins at
+    // `from` run across `at`? Then the bytes at `at` are sound, whatever
+    // they look like: frames carry their own length, and no picture data
+    // continues a run of them.
+    bool mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const;
 
 private:
     // The best run of audio frames starting in [from, from + span) and

@@ -262,6 +262,13 @@ bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
         m_skipUntil = chunk.offset;
         return false;
     }
+    // Inside a run of MPEG audio frames a chance "slice" is no frame.
+    const int64_t gapStart = int64_t(m_scanInfo->gapStart());
+    if (gapStart > 0 && m_interleave.mpegAudioSpans(buffer, gapStart, chunk.offset)) {
+        m_skipUntil = chunk.offset + 1;
+        FLOG(LogLevel::Debug) << "AVC1 chunk candidate ofs=" << chunk.offset << " lies inside MPEG audio";
+        return false;
+    }
     noteReferencedPps(chunk);
     return emitChunk(chunk, buffer);
 }

@@ -161,6 +161,22 @@ INSTANTIATE_TEST_SUITE_P(
                      "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 -vf scale=640:360"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(Avc1Repair, SliceLookalikeInsideMp3IsSound) {
+    // This recording's MP3 holds, 18 bytes into a frame, bytes that pass
+    // for a whole one-slice picture; the frames around it say it is sound.
+    const std::string original = testsupport::fixture(
+        "avc_mp3_lookalike.mov",
+        "-f lavfi -i testsrc2=s=720x688:r=24:d=6 -f lavfi -i sine=f=550:r=44100:d=6,aformat=channel_layouts=stereo "
+        "-map 0:v -map 1:a -c:v libx264 -preset veryfast -pix_fmt yuv420p -profile:v high -bf 2 -g 130 "
+        "-c:a libmp3lame -b:a 128k -t 6");
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("Avc1Repair.Mp3Lookalike", original, withoutIndex(original));
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    const auto decode = testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(o.repaired) + " -f null - 2>&1");
+    EXPECT_EQ(decode.output, "");
+}
+
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
     // Cut at 60 % of the payload, and a few random blocks inside it, with
     // either interleaving.
