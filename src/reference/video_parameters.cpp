@@ -70,6 +70,13 @@ void VideoParameters::mergeFrom(const VideoParameters& source) {
         m_timescale = source.m_timescale;
         m_timescaleIsDefault = source.m_timescaleIsDefault;
     }
+    // A source without video (no reference, or one of sound alone) leaves
+    // the timescale unset; the frames still need one to be timed by, and a
+    // later source with a real one replaces it.
+    if (m_timescale == 0) {
+        m_timescale = kDefaultVideoTimescale;
+        m_timescaleIsDefault = true;
+    }
     if (m_rawEsds.empty()) {
         m_rawEsds = source.m_rawEsds;
         m_esds = source.m_esds;
