@@ -119,6 +119,24 @@ TEST(RepairedTiming, PhoneAudioTableDoesNotTimeTheAacFrames) {
     expectEveryAudioPacketLasts(o.repaired, 960.0 / 48000);
 }
 
+TEST(RepairedTiming, ReferenceThatSkipsUnchangedPictures) {
+    // A recorder that leaves out repeated pictures (ffmpeg's mpdecimate on a
+    // picture that changes every other frame) holds most frames two periods:
+    // its rate is the short duration, and taking the common one made the
+    // repaired video twice as long.
+    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    const std::string reference = testsupport::fixture(
+        "timing_mpdecimate.mp4",
+        "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 "
+        "-vf mpdecimate -fps_mode vfr -c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p -c:a aac -ac 2");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(reference.empty());
+    const Outcome o = repair("RepairedTiming.Decimated", reference, withoutIndex(original), "", original);
+    EXPECT_GE(o.video.percent(), 99.0);
+    EXPECT_TRUE(o.video.timed()) << o.video;
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+}
+
 TEST(RepairedTiming, Mp3At44100LastsAsLong) {
     // MPEG audio frames hold 1152 samples, and at 44.1 kHz their sizes vary
     // (417 and 418 bytes): timed like AAC frames, the sound lost 11%.
