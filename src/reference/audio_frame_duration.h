@@ -7,14 +7,8 @@
 struct MovieTrack;
 
 // In units of `timescale` (the repaired track's, its sample rate). AAC: the
-// frame length its AudioSpecificConfig declares (1024 or 960 for the AAC
-// family, 512 or 480 for the low-delay types), whatever the track's
-// time-to-sample table says. Other codecs: the duration most of the track's
-// samples have, converted from its media timescale. 0 when the track says
-// nothing usable.
+// frame length its AudioSpecificConfig declares (1024 or 960, 512 or 480 for
+// the low-delay types), whatever the track's time-to-sample table says.
+// Other codecs: the duration most of the track's samples have, converted
+// from its media timescale. 0 when the track says nothing usable.
 uint32_t audioFrameDuration(const MovieTrack& track, uint32_t timescale);
-
-// The samples per frame an AudioSpecificConfig declares, or 0 when the
-// configuration is too short or of an object type whose frame length is not
-// fixed by it (SBR and PS signalled explicitly double the output's length).
-uint32_t aacFrameLength(const uint8_t* config, uint32_t size);

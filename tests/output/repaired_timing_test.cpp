@@ -113,7 +113,8 @@ TEST(RepairedTiming, PhoneAudioTableDoesNotTimeTheAacFrames) {
     ASSERT_EQ(at[5], 0x11);
     ASSERT_EQ(at[6], 0x90);
     at[6] |= 0x04;
-    const std::string shortFrames = testsupport::writeScratch("RepairedTiming.Phone960Reference", "phone960.mp4", phone);
+    const std::string shortFrames =
+        testsupport::writeScratch("RepairedTiming.Phone960Reference", "phone960.mp4", phone);
     o = repair("RepairedTiming.Phone960", shortFrames, withoutIndex(original), "", original);
     EXPECT_GE(o.audio.percent(), 97.0);
     expectEveryAudioPacketLasts(o.repaired, 960.0 / 48000);
@@ -127,7 +128,8 @@ TEST(RepairedTiming, ReferenceThatSkipsUnchangedPictures) {
     const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
     const std::string reference = testsupport::fixture(
         "timing_mpdecimate.mp4",
-        "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 "
+        "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
+        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 "
         "-vf mpdecimate -fps_mode vfr -c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p -c:a aac -ac 2");
     ASSERT_FALSE(original.empty());
     ASSERT_FALSE(reference.empty());

@@ -57,6 +57,7 @@ std::vector<double> timeBases(const std::string& file) {
 std::vector<Packet> packets(const std::string& file) {
     std::vector<Packet> out;
     const std::vector<double> tick = timeBases(file);
+    auto tickOf = [&](int stream) { return stream >= 0 && size_t(stream) < tick.size() ? tick[size_t(stream)] : 0.0; };
     for (const std::string& line : testsupport::framemd5(file, "-ignore_editlist 1")) {
         std::vector<std::string> f;
         std::istringstream ls(line);
@@ -66,18 +67,17 @@ std::vector<Packet> packets(const std::string& file) {
         if (f.size() < 6)
             continue;
         const int stream = std::atoi(f[0].c_str());
-        const double seconds = stream >= 0 && size_t(stream) < tick.size() ? double(std::atoll(f[3].c_str())) * tick[size_t(stream)] : 0;
-        out.push_back({stream, std::atoll(f[1].c_str()), std::atoll(f[2].c_str()), seconds, f[5]});
+        out.push_back({stream, std::atoll(f[1].c_str()), std::atoll(f[2].c_str()),
+                       double(std::atoll(f[3].c_str())) * tickOf(stream), f[5]});
     }
     // A packet lasts until the next one of its stream is decoded (ffmpeg's
     // own duration field follows the stream's nominal rate); the last keeps it.
     for (size_t i = 0; i < out.size(); ++i) {
         for (size_t j = i + 1; j < out.size(); ++j) {
-            if (out[j].stream != out[i].stream)
-                continue;
-            const int s = out[i].stream;
-            out[i].seconds = s >= 0 && size_t(s) < tick.size() ? double(out[j].dts - out[i].dts) * tick[size_t(s)] : 0;
-            break;
+            if (out[j].stream == out[i].stream) {
+                out[i].seconds = double(out[j].dts - out[i].dts) * tickOf(out[i].stream);
+                break;
+            }
         }
     }
     return out;
