@@ -1,10 +1,10 @@
 #include "reference/video_parameters.h"
 
 #include "log/logger.h"
-#include "qt/movie_reader.h"
 #include "qt/movie_track.h"
 #include "reference/video_frame_duration.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -44,8 +44,8 @@ void copyRawEsds(const ESDescriptor& esds, std::vector<uint8_t>& dest) {
 void VideoParameters::takeFromTrack(const MovieTrack& track) {
     m_codec = codecText(track.m_codec);
     m_sampleDuration = videoFrameDuration(track);
-    m_fps = track.m_mediaTimescale && m_sampleDuration >= 2 ? float(double(track.m_mediaTimescale) / m_sampleDuration)
-                                                              : float(QTGetFrameRate(&track));
+    // A track without durations counts each frame as one unit.
+    m_fps = float(double(track.m_mediaTimescale) / std::max<uint32_t>(m_sampleDuration, 1));
     m_width = track.m_width;
     m_height = track.m_height;
     m_timescale = track.m_mediaTimescale ? track.m_mediaTimescale : kDefaultVideoTimescale;
