@@ -18,8 +18,15 @@ uint32_t audioFrameDuration(const MovieTrack& track, uint32_t timescale) {
     const uint8_t object = esds.m_objectType;
     if (track.m_codec == makeFourcc("mp4a") &&
         (object == kObjectTypeMpeg4Audio || (object >= kObjectTypeMpeg2AacMain && object <= kObjectTypeMpeg2AacSsr))) {
-        if (const uint32_t length = bitstream::aacFrameLength(esds.m_decoderInfo, esds.m_decoderInfoLength))
-            return length;
+        // Counted at the configuration's rate; a track at twice that rate
+        // holds SBR output (signalled implicitly), twice the samples.
+        const bitstream::AacFrameLength frame = bitstream::aacFrameLength(esds.m_decoderInfo, esds.m_decoderInfoLength);
+        if (frame.m_samples != 0 && timescale != 0) {
+            const uint64_t duration =
+                (uint64_t(frame.m_samples) * timescale + frame.m_sampleRate / 2) / frame.m_sampleRate;
+            if (duration > 0 && duration <= UINT32_MAX)
+                return uint32_t(duration);
+        }
     }
     const uint32_t duration = track.m_sampleDuration;
     const uint32_t source = track.m_mediaTimescale;

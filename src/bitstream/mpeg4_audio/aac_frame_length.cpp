@@ -6,6 +6,12 @@ namespace bitstream {
 
 namespace {
 
+// samplingFrequencyIndex 0-12; 13 and 14 are reserved, 15 escapes to an
+// explicit 24-bit rate.
+constexpr uint32_t kSamplingFrequencies[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                               22050, 16000, 12000, 11025, 8000,  7350};
+constexpr uint32_t kExplicitFrequency = 15;
+
 // audioObjectType with its escape for the types above 31.
 uint32_t readObjectType(BitReader& bits) {
     const uint32_t type = bits.readBits(5);
@@ -14,23 +20,34 @@ uint32_t readObjectType(BitReader& bits) {
 
 }  // namespace
 
-uint32_t aacFrameLength(const uint8_t* config, uint32_t size) {
+AacFrameLength aacFrameLength(const uint8_t* config, uint32_t size) {
+    AacFrameLength out;
     if (!config || size < 2)
-        return 0;
+        return out;
     BitReader bits(config, size);
     const uint32_t type = readObjectType(bits);
-    if (bits.readBits(4) == 0xF)  // samplingFrequencyIndex escaped to a 24-bit rate
-        bits.skipBits(24);
+    const uint32_t index = bits.readBits(4);
+    const uint32_t rate = index == kExplicitFrequency ? bits.readBits(24)
+                          : index < 13               ? kSamplingFrequencies[index]
+                                                     : 0;
     bits.skipBits(4);  // channelConfiguration
     // The GASpecificConfig's first bit, frameLengthFlag, picks the short frame.
+    uint32_t samples = 0;
     switch (type) {
     case 1: case 2: case 3: case 4: case 6: case 7: case 17: case 19: case 20: case 21: case 22:
-        return !bits.ok() ? 0 : bits.readFlag() ? 960 : 1024;
+        samples = bits.readFlag() ? 960 : 1024;
+        break;
     case 23: case 39:  // ER AAC LD and ELD
-        return !bits.ok() ? 0 : bits.readFlag() ? 480 : 512;
+        samples = bits.readFlag() ? 480 : 512;
+        break;
     default:
-        return 0;
+        return out;
     }
+    if (!bits.ok() || rate == 0)
+        return out;
+    out.m_samples = samples;
+    out.m_sampleRate = rate;
+    return out;
 }
 
 }  // namespace bitstream
