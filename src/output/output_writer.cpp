@@ -7,6 +7,7 @@
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
+#include "reference/audio_frame_duration.h"
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
@@ -96,10 +97,12 @@ void ensure_created(RepairState& state) {
         if (audio->m_fixedSampleSize != 0) {
             state.m_audioSampleDuration = audio->m_sampleDuration;
             state.m_audioFixedSampleSize = audio->m_fixedSampleSize;
-        } else if (audio->m_sampleDuration != 0) {
-            // Compressed frames last what the reference's frames last: 1024
-            // samples for AAC, but 1152 for MPEG audio layer II/III.
-            state.m_audioSampleDuration = audio->m_sampleDuration;
+        } else if (const uint32_t duration = audioFrameDuration(*audio, state.m_audio->m_sampleRate)) {
+            // Compressed frames last what the codec's frames last: 1024 or
+            // 960 samples for AAC, 1152 for MPEG audio layer II/III. Never
+            // one entry of the reference's table: phones give the first
+            // AAC frame a longer duration than all the others.
+            state.m_audioSampleDuration = duration;
         }
     }
     if (const MovieTrack* video = reference ? reference->videoTrack() : nullptr)

@@ -1,9 +1,10 @@
 #include "reference/video_parameters.h"
 
 #include "log/logger.h"
-#include "qt/movie_reader.h"
 #include "qt/movie_track.h"
+#include "reference/video_frame_duration.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -42,7 +43,9 @@ void copyRawEsds(const ESDescriptor& esds, std::vector<uint8_t>& dest) {
 
 void VideoParameters::takeFromTrack(const MovieTrack& track) {
     m_codec = codecText(track.m_codec);
-    m_fps = float(QTGetFrameRate(&track));
+    m_sampleDuration = videoFrameDuration(track);
+    // A track without durations counts each frame as one unit.
+    m_fps = float(double(track.m_mediaTimescale) / std::max<uint32_t>(m_sampleDuration, 1));
     m_width = track.m_width;
     m_height = track.m_height;
     m_timescale = track.m_mediaTimescale ? track.m_mediaTimescale : kDefaultVideoTimescale;
@@ -52,7 +55,6 @@ void VideoParameters::takeFromTrack(const MovieTrack& track) {
     m_esds = track.m_esds;
     m_hevc = track.m_hevc;
     m_colour = track.m_colour;
-    m_sampleDuration = track.m_sampleDuration;
 }
 
 void VideoParameters::mergeFrom(const VideoParameters& source) {
@@ -70,6 +72,13 @@ void VideoParameters::mergeFrom(const VideoParameters& source) {
         m_timescale = source.m_timescale;
         m_timescaleIsDefault = source.m_timescaleIsDefault;
     }
+    // A source without video (no reference, or one of sound alone) leaves
+    // the timescale unset; the frames still need one to be timed by, and a
+    // later source with a real one replaces it.
+    if (m_timescale == 0) {
+        m_timescale = kDefaultVideoTimescale;
+        m_timescaleIsDefault = true;
+    }
     if (m_rawEsds.empty()) {
         m_rawEsds = source.m_rawEsds;
         m_esds = source.m_esds;
@@ -84,9 +93,11 @@ void VideoParameters::mergeFrom(const VideoParameters& source) {
         m_sampleDuration = source.m_sampleDuration;
     // Frames are timed by the working timescale and fps, whichever source
     // they came from; a rate the timescale cannot express keeps the duration.
+    // Rounded, not cut: a rate kept as a float (29.97...) may put 30000
+    // units a hair below 1001 of them.
     if (m_fps > 0 && std::isfinite(m_fps)) {
-        const float duration = float(m_timescale) / m_fps;
-        if (duration >= 0 && duration < 4294967296.0f)
+        const double duration = std::floor(double(m_timescale) / double(m_fps) + 0.5);
+        if (duration >= 0 && duration < 4294967296.0)
             m_sampleDuration = uint32_t(duration);
     }
 }

@@ -35,7 +35,8 @@ struct VideoParameters {
 
     // Fill-if-unset: every field still empty (empty text, zero number, zero
     // fps) takes the source's value. The timescale is taken unless this record
-    // has a non-zero one that was given explicitly; configuration storage is
+    // has a non-zero one that was given explicitly, and is the default when
+    // neither has one; configuration storage is
     // taken only where this record has none. The sample duration is then
     // recomputed from timescale and fps.
     void mergeFrom(const VideoParameters& source);

@@ -5,6 +5,7 @@
 #include "bitstream/common/bit_reader.h"
 #include "bitstream/common/nal_span.h"
 #include "bitstream/h264/h264_bit_reader.h"
+#include "bitstream/h264/nal_decoder.h"
 #include "bitstream/hevc/bitstream_reader.h"
 #include "bitstream/hevc/hevc_parser.h"
 #include "bitstream/hevc/sei.h"
@@ -80,6 +81,15 @@ TEST(BitReader, DropsEmulationPreventionBytes) {
     // A trailing 0x03 is skipped as well; the reader then stands at the end.
     EXPECT_EQ(drop.bitsLeft(), 0);
     EXPECT_TRUE(drop.ok());
+}
+
+TEST(H264SpsPayload, OnlyTwoZerosMakeAnEscape) {
+    // The SPS is unescaped into a copy before it is parsed; 00 03 after a
+    // non-zero byte is data there too.
+    const uint8_t sps[] = {0x64, 0x00, 0x03, 0x00, 0x00, 0x03, 0x01, 0x80};
+    uint8_t rbsp[8] = {};
+    ASSERT_EQ(H264::unescapeSpsPayload(sps, sizeof sps, rbsp, sizeof rbsp), 7u);
+    EXPECT_EQ(std::vector<uint8_t>(rbsp, rbsp + 7), (std::vector<uint8_t>{0x64, 0x00, 0x03, 0x00, 0x00, 0x01, 0x80}));
 }
 
 TEST(H264BitReader, TakesALengthInBits) {

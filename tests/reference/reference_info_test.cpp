@@ -169,7 +169,7 @@ TEST(MediaParameters, MergeFillsOnlyUnsetFields) {
 }
 
 // A timescale that was only assumed gives way to the next source's; frame
-// durations round as the fps's own single precision gives them.
+// durations are the quotient rounded, whatever single precision made of the fps.
 TEST(MediaParameters, DefaultTimescaleIsReplaced) {
     auto merged = [](std::initializer_list<std::pair<uint32_t, float>> sources, bool firstIsDefault) {
         VideoParameters work;
@@ -188,8 +188,12 @@ TEST(MediaParameters, DefaultTimescaleIsReplaced) {
     EXPECT_EQ(merged({{600, 0}, {30000, 30000.0f / 1001.0f}}, false), std::make_pair(600u, 20u));
     // Film NTSC: the quotient lands just below 1001 in double precision.
     EXPECT_EQ(merged({{24000, float(24000.0 / 1001.0)}}, false), std::make_pair(24000u, 1001u));
-    // 29.97 at the classic 600 timescale: 20.02 truncated.
+    // 29.97 at the classic 600 timescale: 20.02.
     EXPECT_EQ(merged({{600, 29.97f}}, false), std::make_pair(600u, 20u));
+    // No source with a timescale (no reference, or one of sound alone, and
+    // -fps 25): 600, which a later source's own still replaces.
+    EXPECT_EQ(merged({{0, 25.0f}, {0, 0}}, false), std::make_pair(600u, 24u));
+    EXPECT_EQ(merged({{0, 25.0f}, {12800, 0}}, false), std::make_pair(12800u, 512u));
 }
 
 // An HEVC reference without colr: the colour its SPS VUI signals is what the

@@ -36,16 +36,49 @@ Bytes noise(size_t size, uint32_t seed) {
     return b;
 }
 
+namespace {
+
+// Seconds per tick of each stream.
+std::vector<double> timeBases(const std::string& file) {
+    std::vector<double> out;
+    std::istringstream in(testsupport::runCommand("ffprobe -v error -show_entries stream=time_base -of csv=p=0 " +
+                                                  testsupport::quote(file)).output);
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t slash = line.find('/');
+        const double den = slash == std::string::npos ? 0 : std::atof(line.c_str() + slash + 1);
+        out.push_back(den > 0 ? std::atof(line.c_str()) / den : 0);
+    }
+    return out;
+}
+
+}  // namespace
+
 std::vector<Packet> packets(const std::string& file) {
     std::vector<Packet> out;
+    const std::vector<double> tick = timeBases(file);
+    auto tickOf = [&](int stream) { return stream >= 0 && size_t(stream) < tick.size() ? tick[size_t(stream)] : 0.0; };
     for (const std::string& line : testsupport::framemd5(file, "-ignore_editlist 1")) {
         std::vector<std::string> f;
         std::istringstream ls(line);
         std::string part;
         while (std::getline(ls, part, ','))
             f.push_back(part.substr(std::min(part.find_first_not_of(' '), part.size())));
-        if (f.size() >= 6)
-            out.push_back({std::atoi(f[0].c_str()), std::atoll(f[1].c_str()), std::atoll(f[2].c_str()), f[5]});
+        if (f.size() < 6)
+            continue;
+        const int stream = std::atoi(f[0].c_str());
+        out.push_back({stream, std::atoll(f[1].c_str()), std::atoll(f[2].c_str()),
+                       double(std::atoll(f[3].c_str())) * tickOf(stream), f[5]});
+    }
+    // A packet lasts until the next one of its stream is decoded (ffmpeg's
+    // own duration field follows the stream's nominal rate); the last keeps it.
+    for (size_t i = 0; i < out.size(); ++i) {
+        for (size_t j = i + 1; j < out.size(); ++j) {
+            if (out[j].stream == out[i].stream) {
+                out[i].seconds = double(out[j].dts - out[i].dts) * tickOf(out[i].stream);
+                break;
+            }
+        }
     }
     return out;
 }
@@ -84,14 +117,21 @@ Recall recall(const std::vector<Packet>& original, const std::vector<bool>& aliv
         if (k == repaired.size())
             continue;
         ++r.recovered;
+        r.lasted += original[i].seconds;
         if (repaired[k].pts - repaired[k].dts == original[i].pts - original[i].dts)
             ++r.inPresentationOrder;
         j = k + 1;
     }
+    for (const Packet& p : repaired)
+        r.repaired += p.seconds;
     return r;
 }
 
 }  // namespace
+
+std::ostream& operator<<(std::ostream& os, const Recall& r) {
+    return os << r.recovered << "/" << r.alive << " packets, " << r.repaired << " s for " << r.lasted << " s";
+}
 
 Outcome run(const std::string& arguments, const std::string& dir) {
     const std::string err = dir + "/stderr.txt";

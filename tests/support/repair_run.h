@@ -4,6 +4,7 @@
 // checksums tell how much of what survived the damage came back.
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ Bytes noise(size_t size, uint32_t seed);
 struct Packet {
     int stream = -1;
     int64_t dts = 0, pts = 0;
+    double seconds = 0;  // how long it lasts
     std::string md5;
 };
 std::vector<Packet> packets(const std::string& file);
@@ -29,8 +31,13 @@ std::vector<Packet> packets(const std::string& file);
 // Surviving original packets of one stream found in the repaired one, in order.
 struct Recall {
     size_t alive = 0, recovered = 0, inPresentationOrder = 0;
+    double lasted = 0;    // seconds the recovered packets last in the original
+    double repaired = 0;  // seconds the repaired stream lasts
     double percent() const { return alive ? 100.0 * double(recovered) / double(alive) : 100.0; }
+    // The repaired stream lasts what its packets lasted in the original, to 1%.
+    bool timed() const { return repaired > 0.99 * lasted && repaired < 1.01 * lasted; }
 };
+std::ostream& operator<<(std::ostream& os, const Recall& r);
 
 struct Outcome {
     int exitCode = -1;

@@ -1,0 +1,37 @@
+#include "reference/audio_frame_duration.h"
+
+#include "bitstream/mpeg4_audio/aac_frame_length.h"
+#include "qt/movie_track.h"
+#include "qt/qt_types.h"
+
+namespace {
+
+// MPEG-4 systems object types that carry an AudioSpecificConfig.
+constexpr uint8_t kObjectTypeMpeg4Audio = 0x40;
+constexpr uint8_t kObjectTypeMpeg2AacMain = 0x66;
+constexpr uint8_t kObjectTypeMpeg2AacSsr = 0x68;
+
+}  // namespace
+
+uint32_t audioFrameDuration(const MovieTrack& track, uint32_t timescale) {
+    const ESDescriptor& esds = track.m_esds;
+    const uint8_t object = esds.m_objectType;
+    if (track.m_codec == makeFourcc("mp4a") &&
+        (object == kObjectTypeMpeg4Audio || (object >= kObjectTypeMpeg2AacMain && object <= kObjectTypeMpeg2AacSsr))) {
+        // Counted at the configuration's rate; a track at twice that rate
+        // holds SBR output (signalled implicitly), twice the samples.
+        const bitstream::AacFrameLength frame = bitstream::aacFrameLength(esds.m_decoderInfo, esds.m_decoderInfoLength);
+        if (frame.m_samples != 0 && timescale != 0) {
+            const uint64_t duration =
+                (uint64_t(frame.m_samples) * timescale + frame.m_sampleRate / 2) / frame.m_sampleRate;
+            if (duration > 0 && duration <= UINT32_MAX)
+                return uint32_t(duration);
+        }
+    }
+    const uint32_t duration = track.m_sampleDuration;
+    const uint32_t source = track.m_mediaTimescale;
+    if (duration == 0 || timescale == 0 || source == 0 || source == timescale)
+        return duration;
+    const uint64_t converted = (uint64_t(duration) * timescale + source / 2) / source;
+    return converted > UINT32_MAX ? 0 : uint32_t(converted);
+}

@@ -1,0 +1,14 @@
+#pragma once
+// The frame duration a video track's recorder ran at, read from its
+// time-to-sample table: what every repaired frame is given.
+
+#include <cstdint>
+
+struct MovieTrack;
+
+// The duration most frames have, unless a shorter one that enough frames
+// have divides it: recorders that skip unchanged pictures (or drop frames in
+// the dark) hold most frames two or three periods, and the period they ran
+// at is the short one. A single long first frame, a short last one and
+// timestamp jitter do not count. 0 for a track without timing.
+uint32_t videoFrameDuration(const MovieTrack& track);

@@ -1,0 +1,186 @@
+// How long the repaired tracks last: H.264 movies made by ffmpeg lose their
+// index and come back with each track as long as its recovered packets were
+// in the original, whatever odd timing the reference's tables hold.
+
+#include "support/atom_builder.h"
+#include "support/repair_run.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+
+using repairrun::Outcome;
+using repairrun::repair;
+using repairrun::withoutIndex;
+using testsupport::Bytes;
+using testsupport::be32;
+
+namespace {
+
+std::string recording(const std::string& name, const std::string& audio, int seconds = 2,
+                      const std::string& extra = "") {
+    const std::string t = std::to_string(seconds);
+    return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25:duration=" + t +
+                                          " -f lavfi -i sine=frequency=440:sample_rate=" + audio + ":duration=" + t +
+                                          " -c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p " + extra);
+}
+
+bool isContainer(const Bytes& b, size_t at) {
+    for (const char* type : {"moov", "trak", "mdia", "minf", "stbl"})
+        if (std::equal(type, type + 4, b.begin() + long(at) + 4))
+            return true;
+    return false;
+}
+
+// Replaces the atom at `at` (32-bit sizes) by `replacement` and corrects the
+// sizes of the atoms around it. The movies here keep their moov behind the
+// media, so no chunk offset moves.
+void replaceAtom(Bytes& file, size_t at, const Bytes& replacement) {
+    const size_t old = be32(&file[at]);
+    const uint32_t delta = uint32_t(replacement.size() - old);
+    for (size_t p = 0, end = file.size(); p + 8 <= end;) {
+        const size_t size = be32(&file[p]);
+        if (size < 8 || p + size > end)
+            return;
+        if (p < at && at < p + size && isContainer(file, p)) {
+            const uint32_t grown = uint32_t(size) + delta;
+            for (int i = 0; i < 4; ++i)
+                file[p + size_t(i)] = uint8_t(grown >> (24 - 8 * i));
+            end = p + size;
+            p += 8;
+            continue;
+        }
+        p += size;
+    }
+    file.erase(file.begin() + long(at), file.begin() + long(at + old));
+    file.insert(file.begin() + long(at), replacement.begin(), replacement.end());
+}
+
+// Offset of the n-th (from 0) atom of this type.
+size_t nth(const Bytes& file, const char* type, int n) {
+    size_t at = testsupport::findType(file, type);
+    while (n-- > 0 && at != std::string::npos)
+        at = testsupport::findType(file, type, at + 4);
+    return at == std::string::npos ? at : at - 4;
+}
+
+void expectEveryAudioPacketLasts(const std::string& file, double seconds) {
+    size_t audio = 0;
+    const auto all = repairrun::packets(file);
+    for (size_t i = 0; i + 1 < all.size(); ++i) {
+        // The last packet's duration is whatever the track's length leaves.
+        if (all[i].stream != 1)
+            continue;
+        ++audio;
+        ASSERT_NEAR(all[i].seconds, seconds, 1e-7) << "audio packet " << audio;
+    }
+    EXPECT_GT(audio, 50u);
+}
+
+}  // namespace
+
+TEST(RepairedTiming, PhoneAudioTableDoesNotTimeTheAacFrames) {
+    // Phones give the first AAC frame a longer table entry (1691 ticks, not
+    // 1024); taken for every frame, the sound ran 1.6 times too long. The
+    // frame length is the decoder configuration's: with its frameLengthFlag
+    // set, 960.
+    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    ASSERT_FALSE(original.empty());
+    Bytes phone = testsupport::readFile(original);
+    const size_t stts = nth(phone, "stts", 1);
+    ASSERT_NE(stts, std::string::npos);
+    uint32_t frames = 0;
+    for (uint32_t e = 0, n = be32(&phone[stts + 12]); e < n; ++e)
+        frames += be32(&phone[stts + 16 + 8 * e]);
+    ASSERT_GT(frames, 50u);
+    replaceAtom(phone, stts, testsupport::fullAtom("stts", 0, 0, testsupport::u32s({2, 1, 1691, frames - 1, 1024})));
+    const std::string reference = testsupport::writeScratch("RepairedTiming.PhoneReference", "phone.mp4", phone);
+
+    Outcome o = repair("RepairedTiming.Phone", reference, withoutIndex(original), "", original);
+    EXPECT_GE(o.audio.percent(), 97.0);
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+    EXPECT_TRUE(o.video.timed()) << o.video;
+    expectEveryAudioPacketLasts(o.repaired, 1024.0 / 48000);
+
+    // The DecoderSpecificInfo (tag 5, ffmpeg's 4-byte length) holds the
+    // AudioSpecificConfig of 48 kHz stereo AAC LC, 0x11 0x90...; the flag is
+    // bit 2 of its second byte.
+    const uint8_t tag[] = {0x05, 0x80, 0x80, 0x80};
+    const auto at = std::search(phone.begin(), phone.end(), std::begin(tag), std::end(tag));
+    ASSERT_LT(at + 7, phone.end());
+    ASSERT_EQ(at[5], 0x11);
+    ASSERT_EQ(at[6], 0x90);
+    at[6] |= 0x04;
+    const std::string shortFrames =
+        testsupport::writeScratch("RepairedTiming.Phone960Reference", "phone960.mp4", phone);
+    o = repair("RepairedTiming.Phone960", shortFrames, withoutIndex(original), "", original);
+    EXPECT_GE(o.audio.percent(), 97.0);
+    expectEveryAudioPacketLasts(o.repaired, 960.0 / 48000);
+}
+
+TEST(RepairedTiming, ReferenceThatSkipsUnchangedPictures) {
+    // A recorder that leaves out repeated pictures (ffmpeg's mpdecimate on a
+    // picture that changes every other frame) holds most frames two periods:
+    // its rate is the short duration, and taking the common one made the
+    // repaired video twice as long.
+    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    const std::string reference = testsupport::fixture(
+        "timing_mpdecimate.mp4",
+        "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
+        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 "
+        "-vf mpdecimate -fps_mode vfr -c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p -c:a aac -ac 2");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(reference.empty());
+    const Outcome o = repair("RepairedTiming.Decimated", reference, withoutIndex(original), "", original);
+    EXPECT_GE(o.video.percent(), 99.0);
+    EXPECT_TRUE(o.video.timed()) << o.video;
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+}
+
+TEST(RepairedTiming, Mp3At44100LastsAsLong) {
+    // MPEG audio frames hold 1152 samples, and at 44.1 kHz their sizes vary
+    // (417 and 418 bytes): timed like AAC frames, the sound lost 11%.
+    const std::string original = recording("timing_mp3_44100.mp4", "44100", 2, "-c:a libmp3lame -ac 2 -b:a 128k");
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("RepairedTiming.Mp3", original, withoutIndex(original));
+    EXPECT_GE(o.audio.percent(), 97.0);
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+    expectEveryAudioPacketLasts(o.repaired, 1152.0 / 44100);
+}
+
+TEST(RepairedTiming, Version1MovieAndMediaHeaders) {
+    // Recorders that stamp 64-bit times write mvhd and mdhd in version 1:
+    // creation and modification times of 8 bytes in front of the timescale,
+    // and a duration of 8 bytes. The reference's timescales are read from
+    // there.
+    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    ASSERT_FALSE(original.empty());
+    Bytes v1 = testsupport::readFile(original);
+    constexpr uint64_t kCreated = 3800000000u;  // seconds since 1904: in 2024
+    const std::pair<const char*, int> headers[] = {{"mvhd", 0}, {"mdhd", 0}, {"mdhd", 1}};
+    for (const auto& [type, n] : headers) {
+        const size_t at = nth(v1, type, n);
+        ASSERT_NE(at, std::string::npos);
+        ASSERT_EQ(v1[at + 8], 0);
+        const uint8_t* p = v1.data() + at + 12;
+        const uint8_t* end = v1.data() + at + be32(&v1[at]);
+        Bytes payload;
+        testsupport::put64(payload, kCreated);
+        testsupport::put64(payload, kCreated + 1);
+        testsupport::put32(payload, be32(p + 8));  // timescale
+        testsupport::put64(payload, be32(p + 12));  // duration
+        payload.insert(payload.end(), p + 16, end);
+        replaceAtom(v1, at, testsupport::fullAtom(type, 1, 0, payload));
+    }
+    const std::string reference = testsupport::writeScratch("RepairedTiming.V1Reference", "v1.mp4", v1);
+    const Outcome o = repair("RepairedTiming.V1", reference, withoutIndex(original), "", original);
+    EXPECT_GE(o.video.percent(), 99.0);
+    EXPECT_GE(o.audio.percent(), 97.0);
+    EXPECT_TRUE(o.video.timed()) << o.video;
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+    const auto movie = testsupport::runCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                                               testsupport::quote(o.repaired));
+    EXPECT_NEAR(std::atof(movie.output.c_str()), 2.0, 0.1);
+}
