@@ -17,7 +17,7 @@ ffmpeg packet checksums (each original audio track is matched with the
 repaired track holding most of its packets):
   recall    surviving packets back bit-exact: >= 99% video, >= 97% each audio track
   duration  each repaired track lasts what its recovered packets last in the
-            original, within 1%
+            original, within 1% (or one typical packet, for short clips)
   decerr    ffmpeg reports no more decoder errors than on the original
   speed     the repair takes at most 3 times an ffmpeg stream-copy remux of the
             intact original, measured in the same run
@@ -378,7 +378,7 @@ def decode_errors(path):
     return len([line for line in err.splitlines() if line.strip()])
 
 
-Judged = collections.namedtuple("Judged", "label recovered alive duration_error")
+Judged = collections.namedtuple("Judged", "label recovered alive duration_error duration_ok")
 
 
 def judge_stream(label, orig, rep, cut):
@@ -386,10 +386,15 @@ def judge_stream(label, orig, rep, cut):
     have = collections.Counter(m for (_, _, m, _) in rep.packets) if rep else collections.Counter()
     hits = [(m, d) for (m, d) in want if have[m] > 0]
     if not rep or not hits:
-        return Judged(label, 0, len(want), None if not want else 1.0)
+        return Judged(label, 0, len(want), None if not want else 1.0, not want)
     lasts = float(sum(d for _, d in hits) * orig.tb)
     got = float(sum(d for (_, _, _, d) in rep.packets) * rep.tb)
-    return Judged(label, len(hits), len(want), abs(got - lasts) / lasts if lasts > 0 else 0.0)
+    # A short clip cut mid-frame may keep the partial frame at the cut: one
+    # typical packet is allowed where it is more than 1%.
+    steps = sorted(d for (_, _, _, d) in orig.packets)
+    one = float(steps[len(steps) // 2] * orig.tb)
+    return Judged(label, len(hits), len(want), abs(got - lasts) / lasts if lasts > 0 else 0.0,
+                  abs(got - lasts) <= max(MAX_DURATION_ERROR * lasts, one) * (1 + 1e-6))
 
 
 def judge(orig, cut, out):
@@ -423,7 +428,7 @@ def passes_recall(j):
 
 
 def passes_duration(j):
-    return j.alive == 0 or (j.duration_error is not None and j.duration_error <= MAX_DURATION_ERROR)
+    return j.alive == 0 or j.duration_ok
 
 
 def fmt(j):
@@ -498,8 +503,17 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
             notes.append(f"case {i} {variant}: exit {rc} {tail}")
         row = Row(i, variant, rc, dt, dt / remux if remux > 0 else 0.0, judged, derr, derr_orig)
         rows.append(row)
-        print(f"{i:4d} {variant:7} {str(rc):>4} {dt:5.2f} {row.ratio:5.1f}x  "
+        print(f"{i:4d} {variant:7} {verdict(row):8} {str(rc):>4} {dt:5.2f} {row.ratio:5.1f}x  "
               + "  ".join(f"{fmt(j):28}" for j in judged) + f" decerr {derr}/{derr_orig}", flush=True)
+
+
+def verdict(row):
+    """ok, or the letters of the failed checks: r recall, d duration, e decoder errors, x exit code, t time."""
+    bad = "".join(c for c, failed in (("r", not all(passes_recall(j) for j in row.judged)),
+                                      ("d", not all(passes_duration(j) for j in row.judged)),
+                                      ("e", row.decerr > row.decerr_orig), ("x", row.rc != 0),
+                                      ("t", row.ratio > MAX_TIME_RATIO)) if failed)
+    return "FAIL:" + bad if bad else "ok"
 
 
 def summary(rows, notes):
@@ -508,7 +522,7 @@ def summary(rows, notes):
 
     checks = [
         ("1 recall (>= 99% video, >= 97% each audio track)", lambda r: all(passes_recall(j) for j in r.judged)),
-        ("1 duration (each track within 1%)", lambda r: all(passes_duration(j) for j in r.judged)),
+        ("1 duration (each track within 1% or one packet)", lambda r: all(passes_duration(j) for j in r.judged)),
         ("1 decoder errors (none beyond the original's)", lambda r: r.decerr <= r.decerr_orig),
         ("1 exit code 0", lambda r: r.rc == 0),
         ("5 speed (<= 3x an ffmpeg remux)", lambda r: r.ratio <= MAX_TIME_RATIO),
@@ -534,7 +548,9 @@ def matrix(args):
     rng = random.Random(args.seed)
     cases = QUICK if args.quick else [random_case(rng) for _ in range(args.cases)]
     print(f"# {'quick slice' if args.quick else f'seed {args.seed}'}, {len(cases)} cases, framend {args.framend}")
-    print(f"{'case':>4} {'variant':7} {'rc':>4} {'sec':>5} {'remux':>6}  per stream: recall, duration error")
+    print(f"{'case':>4} {'variant':7} {'verdict':8} {'rc':>4} {'sec':>5} {'remux':>6}  "
+          "per stream: recall, duration error (verdict letters: r recall, d duration, e decoder errors, "
+          "x exit code, t time)")
     rows, notes = [], []
     for i, cfg in enumerate(cases):
         vk = rng.choice(["testsrc2", "mandelbrot"])
