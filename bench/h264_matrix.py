@@ -7,9 +7,13 @@ high / high10 / high422, CAVLC or CABAC, 0-3 B-frames, open or closed GOP of
 frame rate; no audio, or one or two tracks of AAC (8-96 kHz, mono / stereo /
 5.1, 32-320 kb/s, a tone, noise or digital silence), MP3 or 16/24-bit PCM
 (little and big endian); .mp4 or .mov; ffmpeg's default interleave or
-camera-like chunks of 0.1-2 s; optionally a timecode (tmcd) or timed text
-(tx3g) track between the chunks.  The reference has the same settings but
-other content and length.
+camera-like chunks of 0.1-2 s; optionally a timed metadata track.  ffmpeg
+5.1 muxes no free-form data stream into mp4/mov (a gpmd-tagged data stream is
+refused: "incompatible with output codec id 0"), so the metadata tracks are
+the two it writes: a timecode track (-timecode: one 4-byte tmcd sample at the
+start of the payload) and a timed text track (mov_text from captions every
+0.4 s: small tx3g chunks between the video and audio ones).  The reference
+has the same settings but other content and length.
 
 The original is damaged two ways (nomoov: cut before its moov; trunc60: cut at
 60% of the mdat payload), repaired with framend, and judged per stream with
