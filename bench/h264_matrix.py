@@ -196,6 +196,8 @@ def finish(cfg):
         cfg["ext"] = "mov"  # ffmpeg's mp4 muxer takes no PCM
     if cfg["interlaced"]:
         cfg["h"] -= cfg["h"] % 32
+    if cfg["vfr"] == "hold":
+        cfg["refdur"] = max(cfg["refdur"], 4)  # frames after the held one
     return cfg
 
 
