@@ -84,6 +84,8 @@ def audio_source(track, content, dur, seed):
     layout, rate = LAYOUT[track["channels"]], track["rate"]
     if content == "silent":
         return f"anullsrc=r={rate}:cl={layout}"
+    if content == "hiss":  # a quiet room
+        return f"anoisesrc=d={dur}:r={rate}:a=0.003:seed={seed},aformat=channel_layouts={layout}"
     if content == "noise":
         return f"anoisesrc=d={dur}:r={rate}:a=0.2:seed={seed},aformat=channel_layouts={layout}"
     return f"sine=f={content}:r={rate}:d={dur},aformat=channel_layouts={layout}"
@@ -575,9 +577,10 @@ REF_SETTINGS = [
     fixed(w=640, h=360, fps=25, profile="high10", slices=4, audio=[dict(codec="pcm_s24be", rate=48000, channels=2,
                                                                         kbps=0, content=440)], chunk=1000000, dur=5),
 ]
-# label, picture, sound (a lens-capped camera also hears little)
-REF_CONTENT = [("black", "black", "silent"), ("static", "static", 880), ("slow", "mandelbrot", "noise"),
-               ("fast", "fast", "noise"), ("same", "testsrc2", 550)]
+# label, picture, sound: a lens-capped camera in a quiet room; the same with
+# digital silence, as a screen recorder writes it; colour bars and a tone.
+REF_CONTENT = [("black", "black", "hiss"), ("silence", "black", "silent"), ("static", "static", 880),
+               ("slow", "mandelbrot", "noise"), ("fast", "fast", "noise"), ("same", "testsrc2", 550)]
 
 
 def refcontent(args):
@@ -588,7 +591,7 @@ def refcontent(args):
     results = []
     for si, cfg in enumerate(settings):
         ext = cfg["ext"]
-        print(f"s{si}: {describe(cfg)}", flush=True)
+        print(f"s{si}: {describe(cfg).split(', ref')[0]}", flush=True)
         orig = os.path.join(args.work, f"s{si}.orig.{ext}")
         make_movie(cfg, orig, "testsrc2", [440] * len(cfg["audio"]), cfg["dur"])
         opk = streams(orig)
