@@ -312,7 +312,9 @@ TEST_P(RecordingMatrix, SurvivingPacketsComeBackAtTheirLength) {
 // two-second chunks; baseline (CAVLC) with mono AAC in camera-like chunks;
 // 24-bit big-endian PCM; MP3 beside a 250-frame GOP; a variable frame rate
 // with a timecode track and no sound; two AAC tracks, one digital silence,
-// with captions in tenth-second chunks.
+// with captions in tenth-second chunks; and a reference whose sound is
+// digital silence (its AAC frames are a few identical bytes) for a recording
+// with sound.
 const std::vector<Recording> kRecordings = {
     {"high10_interlaced", "mp4", "320x224",
      "-profile:v high10 -pix_fmt yuv420p10le -bf 3 -g 120 -flags +ildct+ilme -x264-params "
@@ -343,6 +345,9 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=44100,aformat=channel_layouts=mono",
        "anoisesrc=r=44100:a=0.2:seed=7,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a:0 128k -b:a:1 64k -chunk_duration 100000", true, "both"},
+    {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
+     {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
+     "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, "both"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Quick, RecordingMatrix,
