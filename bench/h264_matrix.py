@@ -4,7 +4,7 @@
 Each case is an ffmpeg recording drawn from a seed: H.264 baseline / main /
 high / high10 / high422, CAVLC or CABAC, 0-3 B-frames, open or closed GOP of
 1-250 frames, 1-4 slices, progressive or interlaced, constant or variable
-frame rate; no audio, or one or two tracks of AAC (8-96 kHz, mono / stereo /
+frame rate (or a reference whose first frame is held 2 s); no audio, or one or two tracks of AAC (8-96 kHz, mono / stereo /
 5.1, 32-320 kb/s, a tone, noise or digital silence), MP3 or 16/24-bit PCM
 (little and big endian); .mp4 or .mov; ffmpeg's default interleave or
 camera-like chunks of 0.1-2 s; optionally a timed metadata track.  ffmpeg
@@ -117,15 +117,18 @@ def srt_time(t):
     return f"{ms // 3600000:02d}:{ms // 60000 % 60:02d}:{ms // 1000 % 60:02d},{ms % 1000:03d}"
 
 
-def vfr_filter(cfg):
+def vfr_filter(cfg, reference):
     if cfg["vfr"] == "jitter":  # every frame a little early or late
         return f"settb=1/1000,setpts='(N+0.4*sin(N))/{cfg['fps']}/TB'"
-    if cfg["vfr"] == "hold":  # the first frame held for two seconds
+    if cfg["vfr"] == "hold" and reference:
+        # The reference's first frame held for two seconds (a phone that
+        # starts slowly).  Only the reference: without its index nothing
+        # tells how long a damaged recording's frames were held.
         return "setpts='if(eq(N,0),0,PTS+2/TB)'"
     return ""
 
 
-def make_movie(cfg, path, vkind, contents, dur):
+def make_movie(cfg, path, vkind, contents, dur, reference=False):
     """contents: one audio content (tone frequency, 'noise', 'silent') per audio track."""
     cmd = ["ffmpeg", "-nostdin", "-y", "-v", "error",
            "-f", "lavfi", "-i", video_source(vkind, cfg["w"], cfg["h"], cfg["fps"], dur)]
@@ -147,7 +150,7 @@ def make_movie(cfg, path, vkind, contents, dur):
     cmd += ["-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", cfg["pix_fmt"],
             "-profile:v", cfg["profile"], "-bf", str(cfg["bf"]), "-g", str(cfg["gop"]),
             "-x264-params", ":".join(params)]
-    vf = vfr_filter(cfg)
+    vf = vfr_filter(cfg, reference)
     if vf:
         cmd += ["-vf", vf, "-fps_mode", "vfr"]
         if cfg["vfr"] == "jitter":
@@ -266,7 +269,7 @@ def describe(cfg):
     v = f"{cfg['w']}x{cfg['h']}@{cfg['fps']} {cfg['profile']} {'cabac' if cfg['cabac'] else 'cavlc'} bf{cfg['bf']}"
     v += f" {'open' if cfg['open_gop'] else 'closed'}-g{cfg['gop']} sl{cfg['slices']}"
     v += " il" if cfg["interlaced"] else ""
-    v += f" vfr-{cfg['vfr']}" if cfg["vfr"] else ""
+    v += {"jitter": " vfr", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
     a = " + ".join(f"{t['codec']} {t['rate'] // 1000 if t['rate'] >= 1000 else t['rate']}k {t['channels']}ch"
                    + (f" {t['kbps']}kb/s" if t["kbps"] else "") + f" {t['content']}" for t in cfg["audio"]) or "no audio"
     il = f"chunks {cfg['chunk'] / 1e6:g}s" if cfg["chunk"] else "default interleave"
@@ -488,7 +491,7 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
     contents = [t["content"] for t in cfg["audio"]]
     try:
         make_movie(cfg, orig, vk, contents, cfg["dur"])
-        make_movie(cfg, ref, rk, [other_content(c) for c in contents], cfg["refdur"])
+        make_movie(cfg, ref, rk, [other_content(c) for c in contents], cfg["refdur"], reference=True)
     except RuntimeError as e:
         notes.append(f"case {i}: generation failed: {e}")
         print(f"{i:4d} generation failed: {e}", flush=True)
@@ -601,7 +604,7 @@ def refcontent(args):
             for dur in lengths:
                 ref = os.path.join(args.work, f"s{si}.ref_{label}{dur}.{ext}")
                 try:
-                    make_movie(cfg, ref, kind, [sound] * len(cfg["audio"]), dur)
+                    make_movie(cfg, ref, kind, [sound] * len(cfg["audio"]), dur, reference=True)
                 except RuntimeError as e:
                     print(f"  {label}{dur}s generation failed: {e}")
                     continue
