@@ -4,8 +4,9 @@
 Each case is an ffmpeg recording drawn from a seed: H.264 baseline / main /
 high / high10 / high422, CAVLC or CABAC, 0-3 B-frames, open or closed GOP of
 1-250 frames, 1-4 slices, progressive or interlaced, constant or variable
-frame rate (or a reference whose first frame is held 2 s); no audio, or one or two tracks of AAC (8-96 kHz, mono / stereo /
-5.1, 32-320 kb/s, a tone, noise or digital silence), MP3 or 16/24-bit PCM
+frame rate (or a reference whose first frame is held 2 s); no audio, or one
+or two tracks of AAC (8-96 kHz, mono / stereo / 5.1, 32-320 kb/s, a tone,
+noise or digital silence), MP3 or 16/24-bit PCM
 (little and big endian); .mp4 or .mov; ffmpeg's default interleave or
 camera-like chunks of 0.1-2 s; optionally a timed metadata track.  ffmpeg
 5.1 muxes no free-form data stream into mp4/mov (a gpmd-tagged data stream is
