@@ -544,7 +544,7 @@ def summary(rows, notes):
     for name, ok in checks:
         bad = failing(ok)
         where = " ".join(f"{r.case}/{r.variant}" for r in bad)
-        print(f"criterion {name}: {'PASS' if not bad else 'FAIL'} {len(rows) - len(bad)}/{len(rows)}"
+        print(f"criterion {name}: {'PASS' if not bad else 'FAIL'}, {len(rows) - len(bad)}/{len(rows)} runs pass"
               + (f"  failing: {where}" if bad else ""))
     for label in ("V", "A"):
         values = [100.0 * j.recovered / j.alive for r in rows for j in r.judged if j.label[0] == label and j.alive]
@@ -627,7 +627,8 @@ def refcontent(args):
         for j, k in zip(judged, same[0]):
             if j.recovered < k.recovered and not passes_recall(j):
                 bad.append(f"s{si}/{variant}/{label}{dur}s/{j.label}")
-    print(f"criterion 2 reference content: {'PASS' if not bad else 'FAIL'} {len(results) - len(bad)}/{len(results)}"
+    print(f"criterion 2 reference content: {'PASS' if not bad else 'FAIL'}, "
+          f"{len(results) - len(bad)}/{len(results)} repairs as good as with matching content"
           + (f"  failing: {' '.join(bad)}" if bad else ""))
 
 
