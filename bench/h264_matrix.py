@@ -624,9 +624,9 @@ def refcontent(args):
         same = [j for (s, v, lab, d, j) in results if s == si and v == variant and lab == "same" and d == dur]
         if not same:
             continue
-        for j, k in zip(judged, same[0]):
-            if j.recovered < k.recovered and not passes_recall(j):
-                bad.append(f"s{si}/{variant}/{label}{dur}s/{j.label}")
+        worse = [j.label for j, k in zip(judged, same[0]) if j.recovered < k.recovered and not passes_recall(j)]
+        if worse:
+            bad.append(f"s{si}/{variant}/{label}{dur}s/{'+'.join(worse)}")
     print(f"criterion 2 reference content: {'PASS' if not bad else 'FAIL'}, "
           f"{len(results) - len(bad)}/{len(results)} repairs as good as with matching content"
           + (f"  failing: {' '.join(bad)}" if bad else ""))
