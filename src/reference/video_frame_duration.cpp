@@ -16,6 +16,10 @@ constexpr uint32_t kMaximumMultiple = 16;
 // How far from a whole number of periods the common duration may be
 // (timescales that cannot express the period exactly round each entry).
 constexpr double kMultipleTolerance = 0.01;
+// Below this share the common duration is not the rate but one value of a
+// jittering clock (phones time each frame as it comes): then the median is
+// the recorder's rate.
+constexpr double kSteadyShare = 0.5;
 
 }  // namespace
 
@@ -40,6 +44,15 @@ uint32_t videoFrameDuration(const MovieTrack& track) {
         const double multiple = double(common) / double(duration);
         const double whole = std::round(multiple);
         if (whole >= 2 && whole <= kMaximumMultiple && std::abs(multiple - whole) <= kMultipleTolerance * whole)
+            return duration;
+    }
+    const auto held = framesPerDuration.find(common);
+    if (held == framesPerDuration.end() || double(held->second) >= kSteadyShare * double(frames))
+        return common;
+    uint64_t seen = 0;
+    for (const auto& [duration, count] : framesPerDuration) {
+        seen += count;
+        if (2 * seen >= frames)
             return duration;
     }
     return common;

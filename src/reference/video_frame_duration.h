@@ -9,6 +9,7 @@ struct MovieTrack;
 // The duration most frames have, unless a shorter one that enough frames
 // have divides it: recorders that skip unchanged pictures (or drop frames in
 // the dark) hold most frames two or three periods, and the period they ran
-// at is the short one. A single long first frame, a short last one and
-// timestamp jitter do not count. 0 for a track without timing.
+// at is the short one. A single long first frame and a short last one do
+// not count; where no duration holds half the frames (a jittering clock), the
+// median is the rate. 0 for a track without timing.
 uint32_t videoFrameDuration(const MovieTrack& track);
