@@ -72,6 +72,20 @@ void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size,
         checkAudioSample(state, output, track, inputOffset);
 }
 
+// A further sound track of the reference is its own recording (another
+// microphone, a commentary, another language): its codec, rate, channels and
+// configuration are its own, not the first track's.
+MovieTrack* addTrackLike(MovieFile* movie, const MovieTrack& source) {
+    const std::string codec = source.m_codec == 0 ? std::string() : fourccString(source.m_codec);
+    const uint32_t rate = source.m_audioSampleRate > 0 ? source.m_audioSampleRate : source.m_mediaTimescale;
+    const uint32_t duration = source.m_sampleDuration > 0 ? source.m_sampleDuration : kDefaultAudioSampleDuration;
+    MovieTrack* track = QTAddAudioTrack(movie, codec, duration, rate, source.m_audioSampleSize, source.m_audioChannels,
+                                        source.m_fixedSampleSize);
+    if (track && source.m_esds.m_rawLength > 0)
+        QTCopyCodecConfig(track, source.m_esds.m_raw, source.m_esds.m_rawLength, nullptr, nullptr, nullptr);
+    return track;
+}
+
 }  // namespace
 
 void ensure_created(RepairState& state) {
@@ -141,13 +155,17 @@ void create_audio_tracks(RepairState& state) {
     // reference has no audio track to count.
     const uint32_t tracks = std::max<uint32_t>(audio.m_audioTracks, 1);
     for (uint32_t i = 0; i < tracks; ++i) {
-        MovieTrack* track = QTAddAudioTrack(movie, audio.m_codec, state.m_audioSampleDuration, audio.m_sampleRate,
-                                            audio.m_sampleSize, audio.m_channels, state.m_audioFixedSampleSize);
+        const MovieTrack* source = reference ? reference->audioTrack(int(i)) : nullptr;
+        MovieTrack* track = i > 0 && source ? addTrackLike(movie, *source)
+                                            : QTAddAudioTrack(movie, audio.m_codec, state.m_audioSampleDuration,
+                                                              audio.m_sampleRate, audio.m_sampleSize, audio.m_channels,
+                                                              state.m_audioFixedSampleSize);
         if (!track)
             break;
-        QTCopyCodecConfig(track, audio.m_rawEsds.empty() ? nullptr : audio.m_rawEsds.data(),
-                          uint32_t(audio.m_rawEsds.size()), &audio.m_avc, &audio.m_hevc, nullptr);
-        if (const MovieTrack* source = reference ? reference->audioTrack(int(i)) : nullptr) {
+        if (i == 0 || !source)
+            QTCopyCodecConfig(track, audio.m_rawEsds.empty() ? nullptr : audio.m_rawEsds.data(),
+                              uint32_t(audio.m_rawEsds.size()), &audio.m_avc, &audio.m_hevc, nullptr);
+        if (source) {
             track->m_endianness = source->m_endianness;
             track->m_lpcmFlags = source->m_lpcmFlags;
             track->m_extraAtom = source->m_extraAtom;

@@ -1,0 +1,117 @@
+#include "analysers/audio/shared_gap_split.h"
+
+#include "scan/scan_buffer.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// A gap's tail shorter than this holds no frame worth finding.
+constexpr int64_t kMinTail = 20;
+// A chain is followed for the frames a chunk may hold and a few more; longer
+// chains would only cost decoding.
+constexpr int64_t kChainSpareFrames = 4;
+// Frames a chunk may hold beyond what it is taken to hold before the chain's
+// own end is trusted over the count.
+constexpr int64_t kChunkSlackFrames = 2;
+
+}  // namespace
+
+const std::vector<FrameChain>& SharedGapSplit::chainsAt(int64_t pos) {
+    auto found = m_chains.find(pos);
+    if (found != m_chains.end())
+        return found->second;
+    std::vector<FrameChain> chains(m_tracks.size());
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        const SplitTrack& track = m_tracks[t];
+        const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
+        const int64_t n = std::min(m_b - pos, limit);
+        FrameChain& chain = chains[t];
+        if (n <= 0 || aacFrameChain(track.config, m_data + (pos - m_a), int32_t(n), pos, chain) < 0) {
+            chain.clear();
+            continue;
+        }
+        size_t keep = 1;
+        while (keep < chain.size()) {
+            const uint64_t size = uint64_t(chain[keep] - chain[keep - 1]);
+            if (size < track.minFrame || size > track.maxFrame)
+                break;
+            if (track.heads.any() && !track.heads.test(m_data[chain[keep - 1] - m_a] >> 1))
+                break;
+            ++keep;
+        }
+        chain.resize(keep);
+    }
+    return m_chains.emplace(pos, std::move(chains)).first->second;
+}
+
+bool SharedGapSplit::followed(int64_t end) {
+    if (m_b - end < kMinTail)
+        return true;
+    for (const FrameChain& chain : chainsAt(end))
+        if (frameCount(chain) > 0)
+            return true;
+    return false;
+}
+
+std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered) {
+    std::vector<SplitFrame> frames;
+    covered = a;
+    if (b - a < kMinTail || m_tracks.empty())
+        return frames;
+    ByteBlock block = input.readBlock(a, int32_t(std::min<int64_t>(b - a, kMaxFrameChainRead)));
+    m_data = block.data();
+    m_a = a;
+    m_b = a + block.length();
+    m_chains.clear();
+
+    std::vector<size_t> order(m_tracks.size());
+    int64_t pos = a;
+    while (m_b - pos >= kMinTail) {
+        // The track furthest behind first; equal times keep the track order.
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+            return m_tracks[x].audioSeconds < m_tracks[y].audioSeconds;
+        });
+        int chosen = -1;
+        int64_t take = 0;
+        for (size_t t : order) {
+            const FrameChain chain = chainsAt(pos)[t];
+            const int64_t k = int64_t(frameCount(chain));
+            if (k < 1)
+                continue;
+            const int64_t want = std::max<int64_t>(m_tracks[t].chunkFrames, 1);
+            // The chain's own end first when it is near the expected count
+            // (another track's frame stopped it), then the expected count,
+            // then shorter chunks.
+            std::vector<int64_t> tries;
+            if (k <= want + kChunkSlackFrames)
+                tries.push_back(k);
+            tries.push_back(std::min(k, want));
+            for (int64_t c = std::min(k, want) - 1; c >= 1 && tries.size() < 6; --c)
+                tries.push_back(c);
+            for (int64_t c : tries) {
+                if (followed(chain[size_t(c)])) {
+                    chosen = int(t);
+                    take = c;
+                    break;
+                }
+            }
+            if (chosen >= 0)
+                break;
+        }
+        if (chosen < 0)
+            break;
+        const FrameChain chain = chainsAt(pos)[size_t(chosen)];
+        for (int64_t f = 0; f < take; ++f)
+            frames.push_back(SplitFrame{chosen, chain[size_t(f)], chain[size_t(f + 1)] - chain[size_t(f)]});
+        SplitTrack& track = m_tracks[size_t(chosen)];
+        track.audioSeconds += double(take) * track.frameSeconds;
+        track.chunkFrames = std::max<int64_t>(track.chunkFrames - take, 1);
+        pos = chain[size_t(take)];
+    }
+    covered = pos;
+    m_chains.clear();
+    return frames;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The gap between two video chunks of a recording with several sound tracks
+// holds chunks of each of them, one after the other: ffmpeg writes one frame
+// per chunk and alternates, cameras write a run of frames per track. This
+// splits such a gap into frames and tells which track each frame belongs to.
+//
+// A frame belongs to a track whose decoder configuration decodes it into a
+// frame of that track's sizes, and whose next frame (or the end of the gap)
+// follows it: a decoder set up for another track's channel layout rarely
+// lands on a frame boundary. Where several tracks decode the same bytes (two
+// tracks of equal settings), the muxers' rule decides: the next chunk belongs
+// to the track whose audio is furthest behind, and holds as many frames as
+// the reference's chunks of that track, or what the track still owes the
+// interval.
+
+#include "analysers/audio/aac_frame_chain.h"
+
+#include <bitset>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+class ScanBuffer;
+
+struct SplitTrack {
+    AacChainConfig config;
+    uint64_t minFrame = 0;
+    uint64_t maxFrame = 0;
+    // What the top seven bits of a frame's first byte may be (none set: anything).
+    std::bitset<128> heads;
+    int64_t chunkFrames = 1;  // frames the next chunk of this track is taken to hold
+    double audioSeconds = 0;  // audio the track has so far
+    double frameSeconds = 0;
+};
+
+struct SplitFrame {
+    int track = 0;
+    int64_t offset = 0;
+    int64_t size = 0;
+};
+
+class SharedGapSplit {
+public:
+    explicit SharedGapSplit(std::vector<SplitTrack> tracks) : m_tracks(std::move(tracks)) {}
+
+    // The frames of [a, b) in file order, as far as they can be followed
+    // from a; `covered` is where the last one ends (a when none was found).
+    std::vector<SplitFrame> split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
+
+private:
+    // Each track's chain at `pos`, cut at its first frame of implausible size.
+    const std::vector<FrameChain>& chainsAt(int64_t pos);
+    bool followed(int64_t end);
+
+    std::vector<SplitTrack> m_tracks;
+    const uint8_t* m_data = nullptr;
+    int64_t m_a = 0;
+    int64_t m_b = 0;
+    std::map<int64_t, std::vector<FrameChain>> m_chains;
+};

@@ -1,0 +1,81 @@
+#include "reference/reference_interleave_cycle.h"
+
+#include "qt/movie_file.h"
+#include "platform/file.h"
+#include "qt/movie_reader.h"
+#include "reference/track_table_cursor.h"
+
+#include <algorithm>
+
+namespace {
+
+// The frames whose first bytes are looked at: enough to see every element
+// an encoder opens its frames with.
+constexpr uint32_t kHeadSamples = 2000;
+
+void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& t) {
+    if (track.m_fixedSampleSize != 0)
+        return;
+    SampleOffsetCursor offsets(track);
+    for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
+        const uint64_t offset = offsets.offset(n);
+        uint8_t head = 0;
+        if (offset == 0 || offset > uint64_t(INT64_MAX) || file.readAt(int64_t(offset), &head, 1) != 1)
+            break;
+        t.frameHeads.set(head >> 1);
+    }
+}
+
+InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex) {
+    InterleaveTrack t;
+    t.audioIndex = audioIndex;
+    t.codec = track.m_codec;
+    if (track.m_mediaTimescale > 0)
+        t.sampleSeconds = double(track.m_sampleDuration) / double(track.m_mediaTimescale);
+
+    SamplesPerChunkCursor chunks(track);
+    std::vector<uint32_t> perChunk;
+    uint64_t sample = 1;
+    t.minChunkBytes = UINT32_MAX;
+    t.minSampleBytes = UINT32_MAX;
+    // The stsz count bounds the walk: damaged tables may claim more chunks
+    // than samples exist.
+    for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
+        const uint32_t n = chunks.samplesPerChunk(chunk);
+        if (n == 0)
+            break;
+        uint64_t bytes = 0;
+        for (uint32_t i = 0; i < n && sample <= track.m_sampleCount; ++i, ++sample) {
+            const uint32_t size = track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+            bytes += size;
+            t.minSampleBytes = std::min(t.minSampleBytes, size);
+            t.maxSampleBytes = std::max(t.maxSampleBytes, size);
+        }
+        perChunk.push_back(n);
+        const uint32_t clipped = uint32_t(std::min<uint64_t>(bytes, UINT32_MAX));
+        t.minChunkBytes = std::min(t.minChunkBytes, clipped);
+        t.maxChunkBytes = std::max(t.maxChunkBytes, clipped);
+    }
+    if (perChunk.empty()) {
+        t.minChunkBytes = t.minSampleBytes = 0;
+        return t;
+    }
+    std::nth_element(perChunk.begin(), perChunk.begin() + ptrdiff_t(perChunk.size() / 2), perChunk.end());
+    t.samplesPerChunk = perChunk[perChunk.size() / 2];
+    return t;
+}
+
+}  // namespace
+
+void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
+    m_audio.clear();
+    platform::File file;
+    const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
+    for (int i = 0; i < movie.m_audioTrackCount && i < kMaxTracks; ++i) {
+        if (const MovieTrack* track = movie.m_audioTracks[i]) {
+            m_audio.push_back(learnTrack(*track, i));
+            if (readable)
+                learnHeads(file, *track, m_audio.back());
+        }
+    }
+}
