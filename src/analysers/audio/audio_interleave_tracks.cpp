@@ -89,12 +89,19 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
                                                     : int64_t(learnt.samplesPerChunk);
         track.frameSeconds =
             timing.rateKnown ? timing.samplesPerFrame / timing.audioRate : learnt.sampleSeconds;
-        track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds;
+        // Muxers order chunks by decode time, and an encoder's priming
+        // frames (what the edit list skips) start a track before zero.
+        double priming = 0;
+        if (!source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 && source->m_mediaTimescale > 0)
+            priming = double(source->m_editList[0].m_mediaTime) / source->m_mediaTimescale;
+        track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds - priming;
         tracks.push_back(track);
     }
 
     int64_t covered = a;
-    const std::vector<SplitFrame> frames = SharedGapSplit(std::move(tracks)).split(input, a, b, covered);
+    SharedGapSplit splitter(std::move(tracks));
+    const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
+                                                                     : splitter.split(input, a, b, covered);
     std::vector<int64_t> found(states.size(), 0);
     for (const SplitFrame& f : frames) {
         states[size_t(f.track)]->emit(input, f.offset, f.size);

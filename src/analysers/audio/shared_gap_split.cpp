@@ -15,6 +15,8 @@ constexpr int64_t kChainSpareFrames = 4;
 // Frames a chunk may hold beyond what it is taken to hold before the chain's
 // own end is trusted over the count.
 constexpr int64_t kChunkSlackFrames = 2;
+// How far into a gap of guessed start the audio is looked for.
+constexpr int64_t kGuessedStartSpan = 64 * 1024;
 
 }  // namespace
 
@@ -55,24 +57,54 @@ bool SharedGapSplit::followed(int64_t end) {
     return false;
 }
 
+void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
+    m_block = input.readBlock(a, int32_t(std::clamp<int64_t>(b - a, 0, kMaxFrameChainRead)));
+    m_data = m_block.data();
+    m_a = a;
+    m_b = a + m_block.length();
+    m_chains.clear();
+}
+
 std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered) {
-    std::vector<SplitFrame> frames;
     covered = a;
     if (b - a < kMinTail || m_tracks.empty())
-        return frames;
-    ByteBlock block = input.readBlock(a, int32_t(std::min<int64_t>(b - a, kMaxFrameChainRead)));
-    m_data = block.data();
-    m_a = a;
-    m_b = a + block.length();
-    m_chains.clear();
+        return {};
+    load(input, a, b);
+    return splitFrom(a, m_tracks, covered);
+}
 
-    std::vector<size_t> order(m_tracks.size());
-    int64_t pos = a;
+std::vector<SplitFrame> SharedGapSplit::splitGuessedStart(ScanBuffer& input, int64_t a, int64_t b,
+                                                          int64_t& covered) {
+    covered = a;
+    if (b - a < kMinTail || m_tracks.empty())
+        return {};
+    load(input, a, b);
+    std::bitset<128> heads;
+    for (const SplitTrack& t : m_tracks)
+        heads |= t.heads;
+    for (int64_t pos = a; m_b - pos >= kMinTail && pos - a < kGuessedStartSpan; ++pos) {
+        if (heads.any() && !heads.test(m_data[pos - m_a] >> 1))
+            continue;
+        int64_t end = pos;
+        std::vector<SplitFrame> frames = splitFrom(pos, m_tracks, end);
+        if (frames.size() >= 2 && m_b - end < kMinTail) {
+            covered = end;
+            return frames;
+        }
+        // Chains are kept only for the positions one split visits.
+        m_chains.clear();
+    }
+    return {};
+}
+
+std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack> tracks, int64_t& covered) {
+    std::vector<SplitFrame> frames;
+    std::vector<size_t> order(tracks.size());
     while (m_b - pos >= kMinTail) {
         // The track furthest behind first; equal times keep the track order.
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-            return m_tracks[x].audioSeconds < m_tracks[y].audioSeconds;
+            return tracks[x].audioSeconds < tracks[y].audioSeconds;
         });
         int chosen = -1;
         int64_t take = 0;
@@ -81,7 +113,7 @@ std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int6
             const int64_t k = int64_t(frameCount(chain));
             if (k < 1)
                 continue;
-            const int64_t want = std::max<int64_t>(m_tracks[t].chunkFrames, 1);
+            const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
             // The chain's own end first when it is near the expected count
             // (another track's frame stopped it), then the expected count,
             // then shorter chunks.
@@ -106,12 +138,11 @@ std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int6
         const FrameChain chain = chainsAt(pos)[size_t(chosen)];
         for (int64_t f = 0; f < take; ++f)
             frames.push_back(SplitFrame{chosen, chain[size_t(f)], chain[size_t(f + 1)] - chain[size_t(f)]});
-        SplitTrack& track = m_tracks[size_t(chosen)];
+        SplitTrack& track = tracks[size_t(chosen)];
         track.audioSeconds += double(take) * track.frameSeconds;
         track.chunkFrames = std::max<int64_t>(track.chunkFrames - take, 1);
         pos = chain[size_t(take)];
     }
     covered = pos;
-    m_chains.clear();
     return frames;
 }

@@ -14,6 +14,7 @@
 // interval.
 
 #include "analysers/audio/aac_frame_chain.h"
+#include "scan/byte_block.h"
 
 #include <bitset>
 #include <cstdint>
@@ -46,13 +47,20 @@ public:
     // The frames of [a, b) in file order, as far as they can be followed
     // from a; `covered` is where the last one ends (a when none was found).
     std::vector<SplitFrame> split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
+    // The same for a gap whose start is only a guess (in front of the first
+    // video chunk it may hold atom headers): the frames from the first
+    // position from which they reach the gap's end.
+    std::vector<SplitFrame> splitGuessedStart(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
 
 private:
     // Each track's chain at `pos`, cut at its first frame of implausible size.
     const std::vector<FrameChain>& chainsAt(int64_t pos);
     bool followed(int64_t end);
+    void load(ScanBuffer& input, int64_t a, int64_t b);
+    std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack> tracks, int64_t& covered);
 
     std::vector<SplitTrack> m_tracks;
+    ByteBlock m_block;
     const uint8_t* m_data = nullptr;
     int64_t m_a = 0;
     int64_t m_b = 0;
