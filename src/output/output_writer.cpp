@@ -86,6 +86,23 @@ MovieTrack* addTrackLike(MovieFile* movie, const MovieTrack& source) {
     return track;
 }
 
+// The metadata track takes the reference's description (a 'mebx' track's
+// keys, say), handler and timing, so readers understand its samples.
+void describeLikeReference(const RepairState& state, MovieTrack& track) {
+    const ReferenceInfo* reference = referenceMovie(state);
+    if (!reference || reference->interleaveCycle().metadataTracks().empty())
+        return;
+    const MovieTrack* source = reference->track(reference->interleaveCycle().metadataTracks().front().trackIndex);
+    if (!source)
+        return;
+    track.m_handlerType = source->m_handlerType;
+    track.m_codec = source->m_codec;
+    track.m_mediaTimescale = source->m_mediaTimescale;
+    track.m_sampleDuration = source->m_sampleDuration;
+    track.m_fixedSampleSize = source->m_fixedSampleSize;
+    track.m_descriptionBody = source->m_descriptionBody;
+}
+
 }  // namespace
 
 void ensure_created(RepairState& state) {
@@ -219,7 +236,11 @@ void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
-    QTAddSamples(movie, QTGetMetaTrack(movie), data, size, 0);
+    const bool created = movie->m_metaTrack != nullptr;
+    MovieTrack* track = QTGetMetaTrack(movie);
+    if (track && !created)
+        describeLikeReference(state, *track);
+    QTAddSamples(movie, track, data, size, 0);
 }
 
 void dumpSamples(RepairState& state) {
@@ -285,14 +306,13 @@ void dumpSamples(RepairState& state) {
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }
+        } else if (sample.kind == SampleKind::Meta) {
+            // Metadata is neither sound nor part of the audio totals.
+            dump_meta_samples(state, data, size);
         } else {
-            if (sample.kind == SampleKind::Meta) {
-                dump_meta_samples(state, data, size);
-            } else {
-                if (audioWritten >= audioLimit)
-                    continue;
-                dump_audio_samples(state, data, size, sample.offset, sample.extra);
-            }
+            if (audioWritten >= audioLimit)
+                continue;
+            dump_audio_samples(state, data, size, sample.offset, sample.extra);
             state.m_rawAudio.writeRaw(data, size);
             audioWritten += size;
         }

@@ -13,6 +13,10 @@ namespace {
 // an encoder opens its frames with.
 constexpr uint32_t kHeadSamples = 2000;
 
+const Fourcc kVide = makeFourcc("vide");
+const Fourcc kSoun = makeFourcc("soun");
+const Fourcc kHint = makeFourcc("hint");
+
 void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& t) {
     if (track.m_fixedSampleSize != 0)
         return;
@@ -26,7 +30,7 @@ void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& 
     }
 }
 
-InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex) {
+InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadata) {
     InterleaveTrack t;
     t.audioIndex = audioIndex;
     t.codec = track.m_codec;
@@ -53,9 +57,13 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex) {
         }
         perChunk.push_back(n);
         const uint32_t clipped = uint32_t(std::min<uint64_t>(bytes, UINT32_MAX));
+        if (metadata && t.chunkSizes.size() < kMaxMetadataChunkSizes &&
+            std::find(t.chunkSizes.begin(), t.chunkSizes.end(), clipped) == t.chunkSizes.end())
+            t.chunkSizes.push_back(clipped);
         t.minChunkBytes = std::min(t.minChunkBytes, clipped);
         t.maxChunkBytes = std::max(t.maxChunkBytes, clipped);
     }
+    std::sort(t.chunkSizes.begin(), t.chunkSizes.end());
     if (perChunk.empty()) {
         t.minChunkBytes = t.minSampleBytes = 0;
         return t;
@@ -69,13 +77,24 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex) {
 
 void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_audio.clear();
+    m_metadata.clear();
     platform::File file;
     const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
-    for (int i = 0; i < movie.m_audioTrackCount && i < kMaxTracks; ++i) {
-        if (const MovieTrack* track = movie.m_audioTracks[i]) {
-            m_audio.push_back(learnTrack(*track, i));
+    int audioIndex = 0;
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& track = movie.m_tracks[i];
+        const bool sound = track.m_handlerType == kSoun;
+        const int index = sound ? audioIndex++ : -1;
+        if (track.m_handlerType == kVide || track.m_sampleCount == 0 || track.m_chunkOffsets.empty())
+            continue;
+        if (sound) {
+            m_audio.push_back(learnTrack(track, index, false));
+            m_audio.back().trackIndex = i;
             if (readable)
-                learnHeads(file, *track, m_audio.back());
+                learnHeads(file, track, m_audio.back());
+        } else if (track.m_handlerType != kHint) {
+            m_metadata.push_back(learnTrack(track, -1, true));
+            m_metadata.back().trackIndex = i;
         }
     }
 }

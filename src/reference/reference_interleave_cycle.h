@@ -14,7 +14,8 @@
 struct MovieFile;
 
 struct InterleaveTrack {
-    int audioIndex = -1;          // position among the movie's sound tracks
+    int audioIndex = -1;          // position among the movie's sound tracks (-1: timed metadata)
+    int trackIndex = -1;          // position among all the movie's tracks
     Fourcc codec = 0;
     uint32_t samplesPerChunk = 0; // median over the track's chunks
     uint32_t minChunkBytes = 0;
@@ -27,7 +28,12 @@ struct InterleaveTrack {
     // single channel element, a stereo track's channel pair), which differ
     // between tracks of different layouts even where a decoder takes either.
     std::bitset<128> frameHeads;
+    // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
+    // ascending), each the size of a chunk the track may write.
+    std::vector<uint32_t> chunkSizes;
 };
+
+constexpr size_t kMaxMetadataChunkSizes = 32;
 
 class ReferenceInterleaveCycle {
 public:
@@ -35,9 +41,14 @@ public:
     void learn(const MovieFile& movie);
 
     const std::vector<InterleaveTrack>& audioTracks() const { return m_audio; }
-    // Two or more sound tracks share the gaps between video chunks.
-    bool sharedGaps() const { return m_audio.size() > 1; }
+    // Timed-metadata tracks ('mebx', 'gpmd', 'tmcd', ...) whose chunks lie
+    // between the others.
+    const std::vector<InterleaveTrack>& metadataTracks() const { return m_metadata; }
+    // The gaps between video chunks hold more than one sound track's chunks,
+    // or metadata chunks besides the sound.
+    bool sharedGaps() const { return m_audio.size() > 1 || (!m_audio.empty() && !m_metadata.empty()); }
 
 private:
     std::vector<InterleaveTrack> m_audio;
+    std::vector<InterleaveTrack> m_metadata;
 };

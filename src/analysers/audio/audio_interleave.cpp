@@ -56,6 +56,7 @@ void AudioInterleave::reset() {
     m_lastSize = 0;
     m_framesEmitted = 0;
     m_otherTracks.clear();
+    m_metadataChunks.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
 }

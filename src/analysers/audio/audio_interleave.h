@@ -98,6 +98,8 @@ private:
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // The state of each further sound track, made on the first shared gap.
     void makeOtherTracks();
+    // One chunk of timed-metadata track `metaTrack`, as its samples.
+    void emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size);
     // Adds the last audio sample again; false when there is none inside the input.
     bool repeatLast(ScanBuffer& input);
     void emit(ScanBuffer& input, int64_t offset, int64_t size);
@@ -120,4 +122,5 @@ private:
     int32_t m_word = -1;
     int64_t m_framesEmitted = 0;
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
+    std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
 };

@@ -8,6 +8,7 @@
 #include "analysers/core/scan_info.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
+#include "output/sample_collection.h"
 #include "qt/movie_track.h"
 #include "reference/reference_info.h"
 #include "scan/scan_buffer.h"
@@ -23,6 +24,8 @@ constexpr int64_t kEndSlack = 64;
 // MPEG-1/2 audio object type indications of an esds with the bit that tells
 // them apart cleared: those tracks hold MPEG audio, not AAC.
 constexpr uint8_t kMpegAudioObjectType = 0x69;
+// One sound track beside timed metadata: its samples carry no track word.
+constexpr int32_t kAudioWordNoneShared = -1;
 
 }  // namespace
 
@@ -30,9 +33,8 @@ bool AudioInterleave::sharedGaps() const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!ref || !ref->interleaveCycle().sharedGaps())
         return false;
-    const size_t tracks = ref->interleaveCycle().audioTracks().size();
-    for (size_t i = 0; i < tracks; ++i) {
-        const MovieTrack* track = ref->audioTrack(int(i));
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
         if (!track || track->m_codec != makeFourcc("mp4a") || track->m_esds.m_decoderInfoLength == 0 ||
             (track->m_esds.m_objectType & ~0x02) == kMpegAudioObjectType)
             return false;
@@ -42,26 +44,29 @@ bool AudioInterleave::sharedGaps() const {
 
 void AudioInterleave::makeOtherTracks() {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
-    const size_t tracks = ref->interleaveCycle().audioTracks().size();
-    m_word = 0;
-    for (size_t i = 1; i < tracks; ++i) {
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    m_track = audio.front().audioIndex;
+    m_word = audio.size() > 1 ? int32_t(m_track) : kAudioWordNoneShared;
+    for (size_t i = 1; i < audio.size(); ++i) {
         auto other = std::make_unique<AudioInterleave>(m_repairState, m_scanInfo, m_logLabel);
-        other->m_track = int(i);
+        other->m_track = audio[i].audioIndex;
         other->reset();
-        other->m_word = int32_t(i);
+        other->m_word = int32_t(other->m_track);
         // The video counted before this gap is owed by every track alike.
         other->m_videoSinceAudio = m_videoSinceAudio;
         m_otherTracks.push_back(std::move(other));
     }
+    m_metadataChunks.assign(ref->interleaveCycle().metadataTracks().size(), 0);
 }
 
 void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    if (m_otherTracks.empty())
+    if (m_otherTracks.empty() && m_metadataChunks.empty())
         makeOtherTracks();
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
 
     std::vector<AudioInterleave*> states{this};
     for (auto& other : m_otherTracks)
@@ -72,7 +77,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     for (size_t i = 0; i < states.size() && i < cycle.size(); ++i) {
         const AudioInterleave& state = *states[i];
         const InterleaveTrack& learnt = cycle[i];
-        const MovieTrack* source = ref->audioTrack(int(i));
+        const MovieTrack* source = ref->audioTrack(learnt.audioIndex);
         const InterleaveTiming timing = state.timing();
         SplitTrack track;
         track.config.decoderConfig = source->m_esds.m_decoderInfo;
@@ -98,12 +103,25 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         tracks.push_back(track);
     }
 
+    for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
+        SplitTrack track;
+        track.metadata = true;
+        track.chunkSizes = metadata[m].chunkSizes;
+        track.frameSeconds = metadata[m].sampleSeconds * std::max<uint32_t>(metadata[m].samplesPerChunk, 1);
+        track.audioSeconds = double(m_metadataChunks[m]) * track.frameSeconds;
+        tracks.push_back(track);
+    }
+
     int64_t covered = a;
     SharedGapSplit splitter(std::move(tracks));
     const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                      : splitter.split(input, a, b, covered);
     std::vector<int64_t> found(states.size(), 0);
     for (const SplitFrame& f : frames) {
+        if (size_t(f.track) >= states.size()) {
+            emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
+            continue;
+        }
         states[size_t(f.track)]->emit(input, f.offset, f.size);
         ++found[size_t(f.track)];
         FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
@@ -132,4 +150,19 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         if (intact)
             state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
     }
+}
+
+void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size) {
+    const InterleaveTrack& learnt =
+        m_repairState->m_reference->interleaveCycle().metadataTracks()[size_t(metaTrack)];
+    ++m_metadataChunks[size_t(metaTrack)];
+    // Samples of one size split the chunk; otherwise the chunk is taken as
+    // one sample, since nothing tells where its samples part.
+    int64_t sample = size;
+    if (learnt.minSampleBytes == learnt.maxSampleBytes && learnt.minSampleBytes > 0 &&
+        size % int64_t(learnt.minSampleBytes) == 0)
+        sample = learnt.minSampleBytes;
+    for (int64_t at = offset; at < offset + size; at += sample)
+        addMetaSample(*m_repairState, input, at, int32_t(sample), metaTrack);
+    FLOG(LogLevel::Info) << m_logLabel << "m at " << offset << "  size=" << size << "  track=" << metaTrack;
 }

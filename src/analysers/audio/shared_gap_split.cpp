@@ -27,6 +27,8 @@ const std::vector<FrameChain>& SharedGapSplit::chainsAt(int64_t pos) {
     std::vector<FrameChain> chains(m_tracks.size());
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         const SplitTrack& track = m_tracks[t];
+        if (track.metadata)
+            continue;
         const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
         const int64_t n = std::min(m_b - pos, limit);
         FrameChain& chain = chains[t];
@@ -48,12 +50,18 @@ const std::vector<FrameChain>& SharedGapSplit::chainsAt(int64_t pos) {
     return m_chains.emplace(pos, std::move(chains)).first->second;
 }
 
-bool SharedGapSplit::followed(int64_t end) {
+bool SharedGapSplit::followed(int64_t end, int depth) {
     if (m_b - end < kMinTail)
         return true;
     for (const FrameChain& chain : chainsAt(end))
         if (frameCount(chain) > 0)
             return true;
+    if (depth <= 0)
+        return false;
+    for (const SplitTrack& track : m_tracks)
+        for (uint32_t size : track.chunkSizes)
+            if (end + int64_t(size) <= m_b && followed(end + int64_t(size), depth - 1))
+                return true;
     return false;
 }
 
@@ -108,7 +116,24 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         });
         int chosen = -1;
         int64_t take = 0;
+        FrameChain chosenChain;
         for (size_t t : order) {
+            if (tracks[t].metadata) {
+                // The largest size first: a smaller one would leave part of
+                // the chunk to be taken for something else.
+                for (auto size = tracks[t].chunkSizes.rbegin(); size != tracks[t].chunkSizes.rend(); ++size) {
+                    const int64_t end = pos + int64_t(*size);
+                    if (*size > 0 && end <= m_b && followed(end)) {
+                        chosen = int(t);
+                        take = 1;
+                        chosenChain = {pos, end};
+                        break;
+                    }
+                }
+                if (chosen >= 0)
+                    break;
+                continue;
+            }
             const FrameChain chain = chainsAt(pos)[t];
             const int64_t k = int64_t(frameCount(chain));
             if (k < 1)
@@ -127,6 +152,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
                 if (followed(chain[size_t(c)])) {
                     chosen = int(t);
                     take = c;
+                    chosenChain = chain;
                     break;
                 }
             }
@@ -135,7 +161,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         }
         if (chosen < 0)
             break;
-        const FrameChain chain = chainsAt(pos)[size_t(chosen)];
+        const FrameChain& chain = chosenChain;
         for (int64_t f = 0; f < take; ++f)
             frames.push_back(SplitFrame{chosen, chain[size_t(f)], chain[size_t(f + 1)] - chain[size_t(f)]});
         SplitTrack& track = tracks[size_t(chosen)];

@@ -11,7 +11,8 @@
 // tracks of equal settings), the muxers' rule decides: the next chunk belongs
 // to the track whose audio is furthest behind, and holds as many frames as
 // the reference's chunks of that track, or what the track still owes the
-// interval.
+// interval. Timed-metadata chunks are told by their sizes, which the
+// reference shows, and by what follows them.
 
 #include "analysers/audio/aac_frame_chain.h"
 #include "scan/byte_block.h"
@@ -24,6 +25,10 @@
 class ScanBuffer;
 
 struct SplitTrack {
+    // Timed metadata has no decoder: its chunks are found by the sizes the
+    // reference's chunks of the track have (chunkSizes).
+    bool metadata = false;
+    std::vector<uint32_t> chunkSizes;
     AacChainConfig config;
     uint64_t minFrame = 0;
     uint64_t maxFrame = 0;
@@ -55,7 +60,9 @@ public:
 private:
     // Each track's chain at `pos`, cut at its first frame of implausible size.
     const std::vector<FrameChain>& chainsAt(int64_t pos);
-    bool followed(int64_t end);
+    // Something a track writes starts at `end` (or the gap ends there);
+    // `depth` more metadata chunks may stand in between.
+    bool followed(int64_t end, int depth = 1);
     void load(ScanBuffer& input, int64_t a, int64_t b);
     std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack> tracks, int64_t& covered);
 
