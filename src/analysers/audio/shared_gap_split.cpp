@@ -11,7 +11,7 @@ namespace {
 constexpr int64_t kMinTail = 20;
 // A chain is followed for the frames a chunk may hold and a few more; longer
 // chains would only cost decoding.
-constexpr int64_t kChainSpareFrames = 4;
+constexpr int64_t kChainSpareFrames = 1;
 // Frames a chunk may hold beyond what it is taken to hold before the chain's
 // own end is trusted over the count.
 constexpr int64_t kChunkSlackFrames = 2;
@@ -20,41 +20,43 @@ constexpr int64_t kGuessedStartSpan = 64 * 1024;
 
 }  // namespace
 
-const std::vector<FrameChain>& SharedGapSplit::chainsAt(int64_t pos) {
-    auto found = m_chains.find(pos);
-    if (found != m_chains.end())
-        return found->second;
-    std::vector<FrameChain> chains(m_tracks.size());
-    for (size_t t = 0; t < m_tracks.size(); ++t) {
-        const SplitTrack& track = m_tracks[t];
-        if (track.metadata)
-            continue;
-        const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
-        const int64_t n = std::min(m_b - pos, limit);
-        FrameChain& chain = chains[t];
-        if (n <= 0 || aacFrameChain(track.config, m_data + (pos - m_a), int32_t(n), pos, chain) < 0) {
-            chain.clear();
-            continue;
-        }
-        size_t keep = 1;
-        while (keep < chain.size()) {
-            const uint64_t size = uint64_t(chain[keep] - chain[keep - 1]);
-            if (size < track.minFrame || size > track.maxFrame)
-                break;
-            if (track.heads.any() && !track.heads.test(m_data[chain[keep - 1] - m_a] >> 1))
-                break;
-            ++keep;
-        }
-        chain.resize(keep);
+const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t) {
+    Chains& at = m_chains[pos];
+    if (at.chain.empty()) {
+        at.chain.resize(m_tracks.size());
+        at.done.assign(m_tracks.size(), false);
     }
-    return m_chains.emplace(pos, std::move(chains)).first->second;
+    FrameChain& chain = at.chain[t];
+    if (at.done[t])
+        return chain;
+    at.done[t] = true;
+    const SplitTrack& track = m_tracks[t];
+    if (track.metadata)
+        return chain;
+    const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
+    const int64_t n = std::min(m_b - pos, limit);
+    if (n <= 0 || aacFrameChain(track.config, m_data + (pos - m_a), int32_t(n), pos, chain) < 0) {
+        chain.clear();
+        return chain;
+    }
+    size_t keep = 1;
+    while (keep < chain.size()) {
+        const uint64_t size = uint64_t(chain[keep] - chain[keep - 1]);
+        if (size < track.minFrame || size > track.maxFrame)
+            break;
+        if (track.heads.any() && !track.heads.test(m_data[chain[keep - 1] - m_a] >> 1))
+            break;
+        ++keep;
+    }
+    chain.resize(keep);
+    return chain;
 }
 
 bool SharedGapSplit::followed(int64_t end, int depth) {
     if (m_b - end < kMinTail)
         return true;
-    for (const FrameChain& chain : chainsAt(end))
-        if (frameCount(chain) > 0)
+    for (size_t t = 0; t < m_tracks.size(); ++t)
+        if (frameCount(chainAt(end, t)) > 0)
             return true;
     if (depth <= 0)
         return false;
@@ -134,7 +136,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
                     break;
                 continue;
             }
-            const FrameChain chain = chainsAt(pos)[t];
+            const FrameChain chain = chainAt(pos, t);
             const int64_t k = int64_t(frameCount(chain));
             if (k < 1)
                 continue;

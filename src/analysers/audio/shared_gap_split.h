@@ -58,8 +58,10 @@ public:
     std::vector<SplitFrame> splitGuessedStart(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
 
 private:
-    // Each track's chain at `pos`, cut at its first frame of implausible size.
-    const std::vector<FrameChain>& chainsAt(int64_t pos);
+    // Track t's chain at `pos`, cut at its first frame of implausible size.
+    // Decoded on first use only: opening a decoder costs more than the
+    // frames it decodes here.
+    const FrameChain& chainAt(int64_t pos, size_t t);
     // Something a track writes starts at `end` (or the gap ends there);
     // `depth` more metadata chunks may stand in between.
     bool followed(int64_t end, int depth = 1);
@@ -71,5 +73,9 @@ private:
     const uint8_t* m_data = nullptr;
     int64_t m_a = 0;
     int64_t m_b = 0;
-    std::map<int64_t, std::vector<FrameChain>> m_chains;
+    struct Chains {
+        std::vector<FrameChain> chain;
+        std::vector<bool> done;
+    };
+    std::map<int64_t, Chains> m_chains;
 };
