@@ -92,7 +92,9 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
             m_audio.back().trackIndex = i;
             if (readable)
                 learnHeads(file, track, m_audio.back());
-        } else if (track.m_handlerType != kHint) {
+        } else if (track.m_handlerType != kHint && track.m_chunkOffsets.size() > 1) {
+            // A track of one chunk (a timecode track's single sample) takes
+            // no part in the interleave.
             m_metadata.push_back(learnTrack(track, -1, true));
             m_metadata.back().trackIndex = i;
         }

@@ -15,8 +15,9 @@ constexpr int64_t kChainSpareFrames = 1;
 // Frames a chunk may hold beyond what it is taken to hold before the chain's
 // own end is trusted over the count.
 constexpr int64_t kChunkSlackFrames = 2;
-// How far into a gap of guessed start the audio is looked for.
-constexpr int64_t kGuessedStartSpan = 64 * 1024;
+// How far beyond damage (or into a gap of guessed start) the frames are
+// looked for again.
+constexpr int64_t kRestartSpan = 64 * 1024;
 
 }  // namespace
 
@@ -80,7 +81,19 @@ std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int6
     if (b - a < kMinTail || m_tracks.empty())
         return {};
     load(input, a, b);
-    return splitFrom(a, m_tracks, covered);
+    std::vector<SplitTrack> tracks = m_tracks;
+    std::vector<SplitFrame> frames = splitFrom(a, tracks, covered);
+    // Damage inside the gap stops the frames; behind it they go on from
+    // the first position whose frames reach the gap's end.
+    if (m_b - covered >= kMinTail) {
+        int64_t end = covered;
+        std::vector<SplitFrame> rest = restart(covered + 1, tracks, end);
+        if (!rest.empty()) {
+            frames.insert(frames.end(), rest.begin(), rest.end());
+            covered = end;
+        }
+    }
+    return frames;
 }
 
 std::vector<SplitFrame> SharedGapSplit::splitGuessedStart(ScanBuffer& input, int64_t a, int64_t b,
@@ -89,25 +102,30 @@ std::vector<SplitFrame> SharedGapSplit::splitGuessedStart(ScanBuffer& input, int
     if (b - a < kMinTail || m_tracks.empty())
         return {};
     load(input, a, b);
+    std::vector<SplitTrack> tracks = m_tracks;
+    return restart(a, tracks, covered);
+}
+
+std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::bitset<128> heads;
-    for (const SplitTrack& t : m_tracks)
+    for (const SplitTrack& t : tracks)
         heads |= t.heads;
-    for (int64_t pos = a; m_b - pos >= kMinTail && pos - a < kGuessedStartSpan; ++pos) {
+    for (int64_t pos = from; m_b - pos >= kMinTail && pos - from < kRestartSpan; ++pos) {
         if (heads.any() && !heads.test(m_data[pos - m_a] >> 1))
             continue;
+        std::vector<SplitTrack> attempt = tracks;
         int64_t end = pos;
-        std::vector<SplitFrame> frames = splitFrom(pos, m_tracks, end);
+        std::vector<SplitFrame> frames = splitFrom(pos, attempt, end);
         if (frames.size() >= 2 && m_b - end < kMinTail) {
             covered = end;
+            tracks = attempt;
             return frames;
         }
-        // Chains are kept only for the positions one split visits.
-        m_chains.clear();
     }
     return {};
 }
 
-std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack> tracks, int64_t& covered) {
+std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
     while (m_b - pos >= kMinTail) {

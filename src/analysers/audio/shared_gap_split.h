@@ -66,7 +66,13 @@ private:
     // `depth` more metadata chunks may stand in between.
     bool followed(int64_t end, int depth = 1);
     void load(ScanBuffer& input, int64_t a, int64_t b);
-    std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack> tracks, int64_t& covered);
+    // The frames from `pos` on, as far as they can be followed; the tracks'
+    // times and chunk counts advance with them.
+    std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered);
+    // The frames from the first position at or after `from` (within
+    // kRestartSpan) from which they reach the end of the gap; none when
+    // there is no such position.
+    std::vector<SplitFrame> restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered);
 
     std::vector<SplitTrack> m_tracks;
     ByteBlock m_block;
