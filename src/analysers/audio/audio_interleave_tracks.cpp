@@ -117,7 +117,9 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                      : splitter.split(input, a, b, covered);
     std::vector<int64_t> found(states.size(), 0);
+    int64_t explained = 0;
     for (const SplitFrame& f : frames) {
+        explained += f.size;
         if (size_t(f.track) >= states.size()) {
             emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
             continue;
@@ -126,12 +128,16 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         ++found[size_t(f.track)];
         FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
     }
-    const int64_t g1 = ref->layout().m_videoChunksStopGap;
-    const int64_t g3 = ref->layout().m_audioChunksStopGap;
-    const bool intact = frames.empty() ? false
-                                       : (frames.front().offset - a <= g1 + g3 + kEndSlack ||
-                                          (flags & GapStartGuessed)) &&
-                                             (b - covered <= g1 + g3 + kEndSlack || (flags & GapAtEnd));
+    // Intact: the frames explain the gap but for the padding the reference
+    // shows around its chunks (and, where the gap's start is a guess or it
+    // runs to the end of the input, but for what lies before or after them).
+    int64_t unexplained = (b - a) - explained;
+    if (!frames.empty() && (flags & GapStartGuessed))
+        unexplained -= frames.front().offset - a;
+    if (flags & GapAtEnd)
+        unexplained -= b - covered;
+    const int64_t slack = int64_t(ref->layout().m_videoChunksStopGap) + ref->layout().m_audioChunksStopGap + kEndSlack;
+    const bool intact = !frames.empty() && unexplained <= slack;
     if (!intact && b - covered > kEndSlack)
         FLOG(LogLevel::Info) << m_logLabel << "a shared gap unexplained from " << covered << " to " << b;
 
