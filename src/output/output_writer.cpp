@@ -307,8 +307,10 @@ void dumpSamples(RepairState& state) {
                 videoWritten += size;
             }
         } else if (sample.kind == SampleKind::Meta) {
-            // Metadata is neither sound nor part of the audio totals.
-            dump_meta_samples(state, data, size);
+            // Metadata is neither sound nor part of the audio totals. The
+            // movie has one metadata track: that of the reference's first.
+            if (sample.extra == 0)
+                dump_meta_samples(state, data, size);
         } else {
             if (audioWritten >= audioLimit)
                 continue;

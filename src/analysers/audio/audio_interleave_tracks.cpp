@@ -25,7 +25,7 @@ constexpr int64_t kEndSlack = 64;
 // them apart cleared: those tracks hold MPEG audio, not AAC.
 constexpr uint8_t kMpegAudioObjectType = 0x69;
 // One sound track beside timed metadata: its samples carry no track word.
-constexpr int32_t kAudioWordNoneShared = -1;
+constexpr int32_t kNoTrackWord = -1;
 
 }  // namespace
 
@@ -46,7 +46,7 @@ void AudioInterleave::makeOtherTracks() {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
     m_track = audio.front().audioIndex;
-    m_word = audio.size() > 1 ? int32_t(m_track) : kAudioWordNoneShared;
+    m_word = audio.size() > 1 ? int32_t(m_track) : kNoTrackWord;
     for (size_t i = 1; i < audio.size(); ++i) {
         auto other = std::make_unique<AudioInterleave>(m_repairState, m_scanInfo, m_logLabel);
         other->m_track = audio[i].audioIndex;

@@ -26,6 +26,7 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t) {
     if (at.chain.empty()) {
         at.chain.resize(m_tracks.size());
         at.done.assign(m_tracks.size(), false);
+        at.stopped.assign(m_tracks.size(), false);
     }
     FrameChain& chain = at.chain[t];
     if (at.done[t])
@@ -50,7 +51,13 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t) {
         ++keep;
     }
     chain.resize(keep);
+    at.stopped[t] = pos + n - chain.back() > int64_t(track.maxFrame);
     return chain;
+}
+
+bool SharedGapSplit::stoppedAt(int64_t pos, size_t t) {
+    chainAt(pos, t);
+    return m_chains[pos].stopped[t];
 }
 
 bool SharedGapSplit::followed(int64_t end, int depth) {
@@ -159,11 +166,11 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             if (k < 1)
                 continue;
             const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
-            // The chain's own end first when it is near the expected count
-            // (another track's frame stopped it), then the expected count,
-            // then shorter chunks.
+            // The chain's own end first when another track's frame stopped
+            // it near the expected count, then the expected count, then
+            // shorter chunks.
             std::vector<int64_t> tries;
-            if (k <= want + kChunkSlackFrames)
+            if (k <= want + kChunkSlackFrames && stoppedAt(pos, t))
                 tries.push_back(k);
             tries.push_back(std::min(k, want));
             for (int64_t c = std::min(k, want) - 1; c >= 1 && tries.size() < 6; --c)

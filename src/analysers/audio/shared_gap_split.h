@@ -62,6 +62,7 @@ private:
     // Decoded on first use only: opening a decoder costs more than the
     // frames it decodes here.
     const FrameChain& chainAt(int64_t pos, size_t t);
+    bool stoppedAt(int64_t pos, size_t t);
     // Something a track writes starts at `end` (or the gap ends there);
     // `depth` more metadata chunks may stand in between.
     bool followed(int64_t end, int depth = 1);
@@ -82,6 +83,9 @@ private:
     struct Chains {
         std::vector<FrameChain> chain;
         std::vector<bool> done;
+        // The chain ended on a frame its track does not take, well before
+        // the bytes it was given ran out.
+        std::vector<bool> stopped;
     };
     std::map<int64_t, Chains> m_chains;
 };

@@ -15,16 +15,18 @@ using testsupport::quote;
 
 namespace {
 
-// Video with two tones of different rates and layouts: a stereo 48 kHz track
-// and a mono 44.1 kHz one (a camera's main and commentary microphones).
-std::string twoToneMovie(const std::string& name, int seconds, int low, int high, const std::string& mux) {
+// Video with two tones: a stereo 48 kHz track and a second one of the given
+// rate and channels (a camera's main and commentary microphones).
+std::string twoToneMovie(const std::string& name, int seconds, int low, int high, int rate, int channels,
+                         const std::string& mux) {
     const std::string d = std::to_string(seconds);
     return testsupport::fixture(
         name, "-f lavfi -i testsrc2=size=320x240:rate=25:duration=" + d +
                   " -f lavfi -i sine=frequency=" + std::to_string(low) + ":sample_rate=48000:duration=" + d +
-                  " -f lavfi -i sine=frequency=" + std::to_string(high) + ":sample_rate=44100:duration=" + d +
+                  " -f lavfi -i sine=frequency=" + std::to_string(high) + ":sample_rate=" + std::to_string(rate) +
+                  ":duration=" + d +
                   " -map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -b:a 96k"
-                  " -ac:a:0 2 -ac:a:1 1 " + mux);
+                  " -ac:a:0 2 -ac:a:1 " + std::to_string(channels) + " " + mux);
 }
 
 // Packet checksums of one stream; every stream is mapped, not just ffmpeg's
@@ -45,19 +47,24 @@ struct Layout {
     const char* name;
     const char* ext;
     const char* mux;
+    int rate;      // of the second track
+    int channels;  // of the second track
 };
 
 void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
 
 class Avc1TwoSoundTracks : public ::testing::TestWithParam<Layout> {};
 
-// ffmpeg alternates the tracks frame by frame by default, in half-second
+// ffmpeg alternates the tracks frame by frame by default (and where both
+// have the same settings only the order tells them apart), in half-second
 // chunks with -chunk_duration (and then in either order, by decode time).
 TEST_P(Avc1TwoSoundTracks, EachTrackComesBackOnItsOwn) {
     const Layout& l = GetParam();
     const std::string ext = l.ext;
-    const std::string ref = twoToneMovie(std::string("two_tone_ref_") + l.name + ext, 2, 330, 660, l.mux);
-    const std::string original = twoToneMovie(std::string("two_tone_") + l.name + ext, 3, 440, 880, l.mux);
+    const std::string ref =
+        twoToneMovie(std::string("two_tone_ref_") + l.name + ext, 2, 330, 660, l.rate, l.channels, l.mux);
+    const std::string original =
+        twoToneMovie(std::string("two_tone_") + l.name + ext, 3, 440, 880, l.rate, l.channels, l.mux);
     ASSERT_FALSE(ref.empty());
     ASSERT_FALSE(original.empty());
     const auto o = repairrun::repair(std::string("Avc1TwoSoundTracks.") + l.name, ref,
@@ -68,8 +75,8 @@ TEST_P(Avc1TwoSoundTracks, EachTrackComesBackOnItsOwn) {
     const auto streams = testmedia::probeStreams(o.repaired);
     ASSERT_EQ(streams.size(), 3u);
     EXPECT_EQ(streams[1].at("channels"), "2");
-    EXPECT_EQ(streams[2].at("channels"), "1");
-    EXPECT_EQ(streams[2].at("sample_rate"), "44100");
+    EXPECT_EQ(streams[2].at("channels"), std::to_string(l.channels));
+    EXPECT_EQ(streams[2].at("sample_rate"), std::to_string(l.rate));
 
     for (int s : {1, 2}) {
         const auto want = checksums(original, s);
@@ -88,8 +95,9 @@ TEST_P(Avc1TwoSoundTracks, EachTrackComesBackOnItsOwn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Avc1TwoSoundTracks,
-                         ::testing::Values(Layout{"alternating", ".mp4", ""},
-                                           Layout{"halfsecond", ".mov", "-chunk_duration 500000"}),
+                         ::testing::Values(Layout{"alternating", ".mp4", "", 44100, 1},
+                                           Layout{"alternating_same", ".mp4", "", 48000, 2},
+                                           Layout{"halfsecond", ".mov", "-chunk_duration 500000", 44100, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
