@@ -30,6 +30,21 @@ void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& 
     }
 }
 
+void learnBoxKeys(platform::File& file, const MovieTrack& track, InterleaveTrack& t) {
+    if (track.m_codec != makeFourcc("mebx"))
+        return;
+    SampleOffsetCursor offsets(track);
+    for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
+        const uint64_t offset = offsets.offset(n);
+        uint8_t box[8];
+        if (offset == 0 || offset > uint64_t(INT64_MAX) || file.readAt(int64_t(offset), box, 8) != 8)
+            break;
+        const uint32_t key = uint32_t(box[4]) << 24 | uint32_t(box[5]) << 16 | uint32_t(box[6]) << 8 | box[7];
+        if (std::find(t.boxKeys.begin(), t.boxKeys.end(), key) == t.boxKeys.end() && t.boxKeys.size() < kMaxMetadataKeys)
+            t.boxKeys.push_back(key);
+    }
+}
+
 InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadata) {
     InterleaveTrack t;
     t.audioIndex = audioIndex;
@@ -97,6 +112,8 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
             // no part in the interleave.
             m_metadata.push_back(learnTrack(track, -1, true));
             m_metadata.back().trackIndex = i;
+            if (readable)
+                learnBoxKeys(file, track, m_metadata.back());
         }
     }
 }

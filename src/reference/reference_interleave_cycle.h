@@ -31,7 +31,12 @@ struct InterleaveTrack {
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
     std::vector<uint32_t> chunkSizes;
+    // A 'mebx' track's local key ids, as its samples' first boxes carry them
+    // (at most kMaxMetadataKeys).
+    std::vector<uint32_t> boxKeys;
 };
+
+constexpr size_t kMaxMetadataKeys = 16;
 
 constexpr size_t kMaxMetadataChunkSizes = 32;
 

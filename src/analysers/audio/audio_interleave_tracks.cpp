@@ -107,6 +107,8 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         SplitTrack track;
         track.metadata = true;
         track.chunkSizes = metadata[m].chunkSizes;
+        track.codec = metadata[m].codec;
+        track.boxKeys = metadata[m].boxKeys;
         track.frameSeconds = metadata[m].sampleSeconds * std::max<uint32_t>(metadata[m].samplesPerChunk, 1);
         track.audioSeconds = double(m_metadataChunks[m]) * track.frameSeconds;
         tracks.push_back(track);

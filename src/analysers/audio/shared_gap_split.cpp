@@ -1,5 +1,6 @@
 #include "analysers/audio/shared_gap_split.h"
 
+#include "analysers/audio/metadata_structure.h"
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
@@ -60,6 +61,18 @@ bool SharedGapSplit::stoppedAt(int64_t pos, size_t t) {
     return m_chains[pos].stopped[t];
 }
 
+std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) const {
+    const SplitTrack& track = m_tracks[t];
+    // The largest first: a smaller one would leave part of the chunk to be
+    // taken for something else.
+    std::vector<int64_t> lengths = metadataUnitEnds(track.codec, track.boxKeys, m_data + (pos - m_a), m_b - pos);
+    std::reverse(lengths.begin(), lengths.end());
+    for (auto size = track.chunkSizes.rbegin(); size != track.chunkSizes.rend(); ++size)
+        if (*size > 0 && pos + int64_t(*size) <= m_b)
+            lengths.push_back(int64_t(*size));
+    return lengths;
+}
+
 bool SharedGapSplit::followed(int64_t end, int depth) {
     if (m_b - end < kMinTail)
         return true;
@@ -68,10 +81,11 @@ bool SharedGapSplit::followed(int64_t end, int depth) {
             return true;
     if (depth <= 0)
         return false;
-    for (const SplitTrack& track : m_tracks)
-        for (uint32_t size : track.chunkSizes)
-            if (end + int64_t(size) <= m_b && followed(end + int64_t(size), depth - 1))
-                return true;
+    for (size_t t = 0; t < m_tracks.size(); ++t)
+        if (m_tracks[t].metadata)
+            for (int64_t length : metadataLengths(end, t))
+                if (followed(end + length, depth - 1))
+                    return true;
     return false;
 }
 
@@ -146,11 +160,9 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         FrameChain chosenChain;
         for (size_t t : order) {
             if (tracks[t].metadata) {
-                // The largest size first: a smaller one would leave part of
-                // the chunk to be taken for something else.
-                for (auto size = tracks[t].chunkSizes.rbegin(); size != tracks[t].chunkSizes.rend(); ++size) {
-                    const int64_t end = pos + int64_t(*size);
-                    if (*size > 0 && end <= m_b && followed(end)) {
+                for (int64_t length : metadataLengths(pos, t)) {
+                    const int64_t end = pos + length;
+                    if (followed(end)) {
                         chosen = int(t);
                         take = 1;
                         chosenChain = {pos, end};

@@ -15,6 +15,7 @@
 // reference shows, and by what follows them.
 
 #include "analysers/audio/aac_frame_chain.h"
+#include "qt/qt_types.h"
 #include "scan/byte_block.h"
 
 #include <bitset>
@@ -29,6 +30,8 @@ struct SplitTrack {
     // reference's chunks of the track have (chunkSizes).
     bool metadata = false;
     std::vector<uint32_t> chunkSizes;
+    Fourcc codec = 0;                // and, where it has one, by the structure of its samples
+    std::vector<uint32_t> boxKeys;   // 'mebx' local key ids
     AacChainConfig config;
     uint64_t minFrame = 0;
     uint64_t maxFrame = 0;
@@ -63,6 +66,10 @@ private:
     // frames it decodes here.
     const FrameChain& chainAt(int64_t pos, size_t t);
     bool stoppedAt(int64_t pos, size_t t);
+    // The lengths a chunk of metadata track t at `pos` may have, most
+    // likely first: those its samples' structure shows, then the sizes of
+    // the reference's chunks.
+    std::vector<int64_t> metadataLengths(int64_t pos, size_t t) const;
     // Something a track writes starts at `end` (or the gap ends there);
     // `depth` more metadata chunks may stand in between.
     bool followed(int64_t end, int depth = 1);

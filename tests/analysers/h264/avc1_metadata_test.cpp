@@ -1,6 +1,6 @@
 // A phone-like recording: mono sound and a timed-metadata track ('mebx',
-// 108-byte samples) whose chunks follow each video chunk, in front of the
-// sound's. The metadata must
+// samples of 92 to 218 bytes) whose chunks follow each video chunk, in
+// front of the sound's. The metadata must
 // never be taken for sound, and the repaired movie has the metadata track.
 
 #include "qt/movie_reader.h"
@@ -24,8 +24,6 @@ using testsupport::quote;
 
 namespace {
 
-constexpr uint32_t kMetaSampleBytes = 108;
-
 // The 'mebx' description after its data reference index: a key table with
 // one key (local id 1) of the 'mdta' namespace.
 Bytes mebxKeys() {
@@ -42,13 +40,15 @@ Bytes mebxKeys() {
 }
 
 // One metadata sample: a box of key 1 holding sensor readings (16-bit
-// accelerometer and gyroscope values, as binary as real telemetry).
+// accelerometer and gyroscope values, as binary as real telemetry), 92 to
+// 218 bytes long: more sizes than a table of them could hold.
 Bytes metaSample(uint32_t n) {
+    const uint32_t size = 92 + 2 * (n * 37 % 64);
     Bytes b;
-    testsupport::put32(b, kMetaSampleBytes);
+    testsupport::put32(b, size);
     testsupport::put32(b, 1);
     uint32_t seed = n * 2654435761u + 12345u;
-    while (b.size() < kMetaSampleBytes) {
+    while (b.size() < size) {
         seed = seed * 1664525u + 1013904223u;
         testsupport::put16(b, uint16_t(seed >> 16));
     }
