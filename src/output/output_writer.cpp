@@ -73,6 +73,37 @@ void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size,
         checkAudioSample(state, output, track, inputOffset);
 }
 
+// A further sound track of the reference is its own recording (another
+// microphone, a commentary, another language): its codec, rate, channels and
+// configuration are its own, not the first track's.
+MovieTrack* addTrackLike(MovieFile* movie, const MovieTrack& source) {
+    const std::string codec = source.m_codec == 0 ? std::string() : fourccString(source.m_codec);
+    const uint32_t rate = source.m_audioSampleRate > 0 ? source.m_audioSampleRate : source.m_mediaTimescale;
+    const uint32_t duration = source.m_sampleDuration > 0 ? source.m_sampleDuration : kDefaultAudioSampleDuration;
+    MovieTrack* track = QTAddAudioTrack(movie, codec, duration, rate, source.m_audioSampleSize, source.m_audioChannels,
+                                        source.m_fixedSampleSize);
+    if (track && source.m_esds.m_rawLength > 0)
+        QTCopyCodecConfig(track, source.m_esds.m_raw, source.m_esds.m_rawLength, nullptr, nullptr, nullptr);
+    return track;
+}
+
+// The metadata track takes the reference's description (a 'mebx' track's
+// keys, say), handler and timing, so readers understand its samples.
+void describeLikeReference(const RepairState& state, MovieTrack& track) {
+    const ReferenceInfo* reference = referenceMovie(state);
+    if (!reference || reference->interleaveCycle().metadataTracks().empty())
+        return;
+    const MovieTrack* source = reference->track(reference->interleaveCycle().metadataTracks().front().trackIndex);
+    if (!source)
+        return;
+    track.m_handlerType = source->m_handlerType;
+    track.m_codec = source->m_codec;
+    track.m_mediaTimescale = source->m_mediaTimescale;
+    track.m_sampleDuration = source->m_sampleDuration;
+    track.m_fixedSampleSize = source->m_fixedSampleSize;
+    track.m_descriptionBody = source->m_descriptionBody;
+}
+
 }  // namespace
 
 void ensure_created(RepairState& state) {
@@ -144,13 +175,17 @@ void create_audio_tracks(RepairState& state) {
     // reference has no audio track to count.
     const uint32_t tracks = std::max<uint32_t>(audio.m_audioTracks, 1);
     for (uint32_t i = 0; i < tracks; ++i) {
-        MovieTrack* track = QTAddAudioTrack(movie, audio.m_codec, state.m_audioSampleDuration, audio.m_sampleRate,
-                                            audio.m_sampleSize, audio.m_channels, state.m_audioFixedSampleSize);
+        const MovieTrack* source = reference ? reference->audioTrack(int(i)) : nullptr;
+        MovieTrack* track = i > 0 && source ? addTrackLike(movie, *source)
+                                            : QTAddAudioTrack(movie, audio.m_codec, state.m_audioSampleDuration,
+                                                              audio.m_sampleRate, audio.m_sampleSize, audio.m_channels,
+                                                              state.m_audioFixedSampleSize);
         if (!track)
             break;
-        QTCopyCodecConfig(track, audio.m_rawEsds.empty() ? nullptr : audio.m_rawEsds.data(),
-                          uint32_t(audio.m_rawEsds.size()), &audio.m_avc, &audio.m_hevc, nullptr);
-        if (const MovieTrack* source = reference ? reference->audioTrack(int(i)) : nullptr) {
+        if (i == 0 || !source)
+            QTCopyCodecConfig(track, audio.m_rawEsds.empty() ? nullptr : audio.m_rawEsds.data(),
+                              uint32_t(audio.m_rawEsds.size()), &audio.m_avc, &audio.m_hevc, nullptr);
+        if (source) {
             track->m_endianness = source->m_endianness;
             track->m_lpcmFlags = source->m_lpcmFlags;
             track->m_extraAtom = source->m_extraAtom;
@@ -204,7 +239,11 @@ void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
-    QTAddSamples(movie, QTGetMetaTrack(movie), data, size, 0);
+    const bool created = movie->m_metaTrack != nullptr;
+    MovieTrack* track = QTGetMetaTrack(movie);
+    if (track && !created)
+        describeLikeReference(state, *track);
+    QTAddSamples(movie, track, data, size, 0);
 }
 
 void dumpSamples(RepairState& state) {
@@ -270,14 +309,15 @@ void dumpSamples(RepairState& state) {
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }
-        } else {
-            if (sample.kind == SampleKind::Meta) {
+        } else if (sample.kind == SampleKind::Meta) {
+            // Metadata is neither sound nor part of the audio totals. The
+            // movie has one metadata track: that of the reference's first.
+            if (sample.extra == 0)
                 dump_meta_samples(state, data, size);
-            } else {
-                if (audioWritten >= audioLimit)
-                    continue;
-                dump_audio_samples(state, data, size, sample.offset, sample.extra);
-            }
+        } else {
+            if (audioWritten >= audioLimit)
+                continue;
+            dump_audio_samples(state, data, size, sample.offset, sample.extra);
             state.m_rawAudio.writeRaw(data, size);
             audioWritten += size;
         }

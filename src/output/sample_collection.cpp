@@ -70,6 +70,19 @@ bool addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset
     return appendAudio(state, reader.fileSize(), offset, size, audioWord);
 }
 
+bool addMetaSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t metaTrack) {
+    if (!sizeFits(size, reader.fileSize())) {
+        FLOG(LogLevel::Error) << "addMetaSample: invalid size (" << size << ")";
+        return false;
+    }
+    MediaSample sample;
+    sample.offset = offset;
+    sample.size = size;
+    sample.kind = SampleKind::Meta;
+    sample.extra = metaTrack;
+    return append(state, sample);
+}
+
 void printTotals(const RepairState& state) {
     FLOG(LogLevel::Info) << "total video size: " << state.m_totalVideoSize;
     FLOG(LogLevel::Info) << "total audio size: " << state.m_totalAudioSize;

@@ -21,6 +21,10 @@ bool add_video_samples(RepairState& state, const ScanBuffer& reader, int64_t off
 // the sample was taken.
 bool addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t audioWord);
 
+// Appends one timed-metadata sample; `metaTrack` is the metadata track's
+// position among the reference's metadata tracks. True when taken.
+bool addMetaSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t metaTrack);
+
 // Closes the current clip's movie (logging its totals) and names the next
 // clip's file; with startNewList the found samples are dropped as well.
 void reset_clip(RepairState& state, bool startNewList);

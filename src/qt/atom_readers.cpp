@@ -231,6 +231,14 @@ void readStsd(MovieFile* f, const AtomHeader& atom) {
             }
         }
         walkRest(f, atom.m_end);
+    } else {
+        // The first entry's own end bounds what is kept of it.
+        const uint64_t entryEnd = std::min<uint64_t>(atom.m_end, f->m_position - 16 + entrySize);
+        if (entrySize < 16 || entryEnd <= f->m_position)
+            return;
+        const uint64_t n = std::min<uint64_t>(entryEnd - f->m_position, uint64_t(kMaxExtraAtomBytes));
+        if (rw(f, t->m_descriptionBody.m_data, uint32_t(n), "stsd.body", kTraceAtoms))
+            t->m_descriptionBody.m_size = uint32_t(n);
     }
 }
 

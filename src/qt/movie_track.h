@@ -30,6 +30,10 @@ struct MovieTrack {
     HEVCConfig m_hevc;
     ColourInfo m_colour;
     ExtraAtom m_extraAtom;
+    // The sample description after its data reference index, for tracks
+    // whose description the library does not interpret (timed metadata such
+    // as 'mebx' keys): a writer copies it as it is.
+    ExtraAtom m_descriptionBody;
     Fourcc m_handlerType = 0;        // 'vide', 'soun', 'meta', ...
     uint8_t m_matrix[36] = {};       // tkhd
 

@@ -258,6 +258,9 @@ void writeStsd(MovieFile* f, const MovieTrack& t) {
         writeEsds(f, t);
     } else if (isSound(t)) {
         writeAudioDescription(f, t);
+    } else if (t.m_descriptionBody.m_size > 0) {
+        rw(f, const_cast<uint8_t*>(t.m_descriptionBody.m_data), t.m_descriptionBody.m_size, "stsd.body",
+           kTraceAtoms);
     }
     patchSize(f, entry, false, "stsd.entrysize");
     endAtom(f, a, "stsd");
@@ -341,6 +344,11 @@ void writeTrak(MovieFile* f, MovieTrack& t) {
         for (int i = 0; i < 3; ++i)
             u16(f, 32768, "vmhd.opcolor");
         endAtom(f, vmhd, "vmhd");
+    } else if (t.m_handlerType == makeFourcc("meta")) {
+        // Timed metadata has a null media header.
+        const uint64_t nmhd = beginAtom(f, "nmhd");
+        fullHeader(f, "nmhd", 0, 0);
+        endAtom(f, nmhd, "nmhd");
     }
     writeHdlr(f, "dhlr", makeFourcc("alis"));
     const uint64_t dinf = beginAtom(f, "dinf");

@@ -54,6 +54,7 @@ void ReferenceInfo::takeFromMovie() {
         deriveHevcColour();
     }
     m_audio->m_audioTracks = uint32_t(movie.m_audioTrackCount);
+    m_cycle.learn(movie);
     m_movieParameters.m_brand = movie.m_brand;
     m_movieParameters.m_trackCount = uint32_t(movie.m_trackCount);
     m_movieParameters.m_timescale = movie.m_movieTimescale;

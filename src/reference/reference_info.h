@@ -10,6 +10,7 @@
 #include "reference/movie_parameters.h"
 #include "reference/reference_bitstream_stats.h"
 #include "reference/reference_chunk_layout.h"
+#include "reference/reference_interleave_cycle.h"
 #include "reference/video_parameters.h"
 
 #include <memory>
@@ -73,6 +74,8 @@ public:
     const std::vector<MediaSample>& videoSamples() const { return m_videoSamples; }
     std::vector<MediaSample>& audioSamples() { return m_audioSamples; }
     const std::vector<MediaSample>& audioSamples() const { return m_audioSamples; }
+    // The sound tracks' chunks, learnt when the movie is opened.
+    const ReferenceInterleaveCycle& interleaveCycle() const { return m_cycle; }
     ReferenceBitstreamStats& bitstreamStats() { return m_bitstreamStats; }
     const ReferenceBitstreamStats& bitstreamStats() const { return m_bitstreamStats; }
 
@@ -90,4 +93,5 @@ private:
     std::vector<MediaSample> m_videoSamples;
     std::vector<MediaSample> m_audioSamples;
     ReferenceBitstreamStats m_bitstreamStats;
+    ReferenceInterleaveCycle m_cycle;
 };

@@ -68,15 +68,22 @@ void AudioInterleave::reset() {
     m_maxFrameSize = kMaxAudioFrame;
     m_lastOffset = 0;
     m_lastSize = 0;
+    m_framesEmitted = 0;
+    m_otherTracks.clear();
+    m_metadataChunks.clear();
+    if (m_track == 0)
+        m_word = kAudioWordNone;
 }
 
 InterleaveTiming AudioInterleave::timing() const {
     InterleaveTiming t;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
-    const MovieTrack* audioTrack = ref ? ref->audioTrack(0) : nullptr;
+    const MovieTrack* audioTrack = ref ? ref->audioTrack(m_track) : nullptr;
     const AudioParameters& audio = *m_repairState->m_audio;
     const VideoParameters& video = *m_repairState->m_video;
-    if (audio.m_sampleRate > 0)
+    if (m_track > 0 && audioTrack)
+        t.audioRate = audioTrack->m_audioSampleRate > 0 ? audioTrack->m_audioSampleRate : audioTrack->m_mediaTimescale;
+    else if (audio.m_sampleRate > 0)
         t.audioRate = audio.m_sampleRate;
     else if (audioTrack)
         t.audioRate = audioTrack->m_mediaTimescale;
@@ -179,7 +186,8 @@ void AudioInterleave::updateFrameSizeRange() {
 }
 
 void AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
-    addAudioSample(*m_repairState, input, offset, int32_t(size), kAudioWordNone);
+    addAudioSample(*m_repairState, input, offset, int32_t(size), m_word);
+    ++m_framesEmitted;
     m_lastOffset = offset;
     m_lastSize = size;
 }
@@ -187,7 +195,8 @@ void AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
 bool AudioInterleave::repeatLast(ScanBuffer& input) {
     if (m_lastSize <= 0 || m_lastOffset < 0 || m_lastOffset + m_lastSize > input.fileSize())
         return false;
-    addAudioSample(*m_repairState, input, m_lastOffset, int32_t(m_lastSize), kAudioWordNone);
+    addAudioSample(*m_repairState, input, m_lastOffset, int32_t(m_lastSize), m_word);
+    ++m_framesEmitted;
     return true;
 }
 
@@ -437,6 +446,10 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     const std::string codec = ref ? ref->audio().m_codec : std::string();
     if (codec.size() != 4)
         return;
+    if (sharedGaps()) {
+        fillSharedGap(input, a, b, flags);
+        return;
+    }
     if (mpegAudio())
         fillFrames(input, a, b, flags, true);
     else if (codec == "mp4a")

@@ -11,8 +11,10 @@
 #include "analysers/audio/frame_chain.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 class ScanBuffer;
 struct RepairState;
@@ -40,7 +42,11 @@ public:
     // before the first gap (its bytes must outlive the gaps).
     void setAacChain(const AacChainConfig& config) { m_aacChain = config; }
     // One more video sample emitted since the last audio.
-    void countVideoSample() { ++m_videoSinceAudio; }
+    void countVideoSample() {
+        ++m_videoSinceAudio;
+        for (auto& other : m_otherTracks)
+            other->countVideoSample();
+    }
     // The accepted audio frame size range, from the reference's audio samples.
     void updateFrameSizeRange();
     // How a gap is bounded beyond its two offsets.
@@ -91,6 +97,14 @@ private:
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // Several AAC sound tracks: the gap is split into each track's frames
+    // (audio_interleave_tracks.cpp).
+    bool sharedGaps() const;
+    void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // The state of each further sound track, made on the first shared gap.
+    void makeOtherTracks();
+    // One chunk of timed-metadata track `metaTrack`, as its samples.
+    void emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size);
     // Adds the last audio sample again; false when there is none inside the input.
     bool repeatLast(ScanBuffer& input);
     void emit(ScanBuffer& input, int64_t offset, int64_t size);
@@ -107,4 +121,11 @@ private:
     uint64_t m_maxFrameSize = 0;
     int64_t m_lastOffset = 0;
     int64_t m_lastSize = 0;  // 0: no audio sample emitted yet
+    // Which sound track of the reference this state follows, and the word
+    // its samples carry (-1 while the reference has only one sound track).
+    int m_track = 0;
+    int32_t m_word = -1;
+    int64_t m_framesEmitted = 0;
+    std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
+    std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
 };

@@ -1,0 +1,176 @@
+// AudioInterleave with several sound tracks in the reference: each track
+// keeps its own state (expectation, carry, last good frame), and each gap is
+// split into the tracks' frames before they are emitted.
+
+#include "analysers/audio/audio_interleave.h"
+
+#include "analysers/audio/shared_gap_split.h"
+#include "analysers/core/scan_info.h"
+#include "log/logger.h"
+#include "output/repair_state.h"
+#include "output/sample_collection.h"
+#include "qt/movie_track.h"
+#include "reference/reference_info.h"
+#include "scan/scan_buffer.h"
+
+#include <algorithm>
+
+namespace {
+
+// Frames smaller than this are never real AAC frames of a recorder.
+constexpr uint64_t kMinFrame = 20;
+// Bytes a gap may leave unexplained at its end and still count as intact.
+constexpr int64_t kEndSlack = 64;
+// MPEG-1/2 audio object type indications of an esds with the bit that tells
+// them apart cleared: those tracks hold MPEG audio, not AAC.
+constexpr uint8_t kMpegAudioObjectType = 0x69;
+// One sound track beside timed metadata: its samples carry no track word.
+constexpr int32_t kNoTrackWord = -1;
+
+}  // namespace
+
+bool AudioInterleave::sharedGaps() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || !ref->interleaveCycle().sharedGaps())
+        return false;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!track || track->m_codec != makeFourcc("mp4a") || track->m_esds.m_decoderInfoLength == 0 ||
+            (track->m_esds.m_objectType & ~0x02) == kMpegAudioObjectType)
+            return false;
+    }
+    return true;
+}
+
+void AudioInterleave::makeOtherTracks() {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    m_track = audio.front().audioIndex;
+    m_word = audio.size() > 1 ? int32_t(m_track) : kNoTrackWord;
+    for (size_t i = 1; i < audio.size(); ++i) {
+        auto other = std::make_unique<AudioInterleave>(m_repairState, m_scanInfo, m_logLabel);
+        other->m_track = audio[i].audioIndex;
+        other->reset();
+        other->m_word = int32_t(other->m_track);
+        // The video counted before this gap is owed by every track alike.
+        other->m_videoSinceAudio = m_videoSinceAudio;
+        m_otherTracks.push_back(std::move(other));
+    }
+    m_metadataChunks.assign(ref->interleaveCycle().metadataTracks().size(), 0);
+}
+
+void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+    if (m_otherTracks.empty() && m_metadataChunks.empty())
+        makeOtherTracks();
+    if (m_scanInfo->gapStart() == 0)
+        m_scanInfo->setGapStart(uint64_t(a));
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
+
+    std::vector<AudioInterleave*> states{this};
+    for (auto& other : m_otherTracks)
+        states.push_back(other.get());
+    std::vector<SplitTrack> tracks;
+    std::vector<int64_t> expected;
+    std::vector<int64_t> tolerances;
+    for (size_t i = 0; i < states.size() && i < cycle.size(); ++i) {
+        const AudioInterleave& state = *states[i];
+        const InterleaveTrack& learnt = cycle[i];
+        const MovieTrack* source = ref->audioTrack(learnt.audioIndex);
+        const InterleaveTiming timing = state.timing();
+        SplitTrack track;
+        track.config.decoderConfig = source->m_esds.m_decoderInfo;
+        track.config.decoderConfigLength = source->m_esds.m_decoderInfoLength;
+        track.minFrame = std::max<uint64_t>(learnt.minSampleBytes / 2, kMinFrame);
+        track.maxFrame = std::max<uint64_t>(2 * uint64_t(learnt.maxSampleBytes), track.minFrame);
+        track.heads = learnt.frameHeads;
+        expected.push_back(expectedFrames(state.m_videoSinceAudio, timing, state.m_carry));
+        tolerances.push_back(tolerance(timing));
+        // Recorders that write a run of frames per chunk put the interval's
+        // audio in one chunk; ffmpeg's one frame per chunk alternates.
+        track.chunkFrames = learnt.samplesPerChunk <= 1 ? 1
+                            : expected.back() > 0   ? expected.back()
+                                                    : int64_t(learnt.samplesPerChunk);
+        track.frameSeconds =
+            timing.rateKnown ? timing.samplesPerFrame / timing.audioRate : learnt.sampleSeconds;
+        // Muxers order chunks by decode time, and an encoder's priming
+        // frames (what the edit list skips) start a track before zero.
+        double priming = 0;
+        if (!source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 && source->m_mediaTimescale > 0)
+            priming = double(source->m_editList[0].m_mediaTime) / source->m_mediaTimescale;
+        track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds - priming;
+        tracks.push_back(track);
+    }
+
+    for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
+        SplitTrack track;
+        track.metadata = true;
+        track.chunkSizes = metadata[m].chunkSizes;
+        track.codec = metadata[m].codec;
+        track.boxKeys = metadata[m].boxKeys;
+        track.frameSeconds = metadata[m].sampleSeconds * std::max<uint32_t>(metadata[m].samplesPerChunk, 1);
+        track.audioSeconds = double(m_metadataChunks[m]) * track.frameSeconds;
+        tracks.push_back(track);
+    }
+
+    int64_t covered = a;
+    SharedGapSplit splitter(std::move(tracks));
+    const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
+                                                                     : splitter.split(input, a, b, covered);
+    std::vector<int64_t> found(states.size(), 0);
+    int64_t explained = 0;
+    for (const SplitFrame& f : frames) {
+        explained += f.size;
+        if (size_t(f.track) >= states.size()) {
+            emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
+            continue;
+        }
+        states[size_t(f.track)]->emit(input, f.offset, f.size);
+        ++found[size_t(f.track)];
+        FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
+    }
+    // Intact: the frames explain the gap but for the padding the reference
+    // shows around its chunks (and, where the gap's start is a guess or it
+    // runs to the end of the input, but for what lies before or after them).
+    int64_t unexplained = (b - a) - explained;
+    if (!frames.empty() && (flags & GapStartGuessed))
+        unexplained -= frames.front().offset - a;
+    if (flags & GapAtEnd)
+        unexplained -= b - covered;
+    const int64_t slack = int64_t(ref->layout().m_videoChunksStopGap) + ref->layout().m_audioChunksStopGap + kEndSlack;
+    const bool intact = !frames.empty() && unexplained <= slack;
+    if (!intact && b - covered > kEndSlack)
+        FLOG(LogLevel::Info) << m_logLabel << "a shared gap unexplained from " << covered << " to " << b;
+
+    for (size_t i = 0; i < expected.size(); ++i) {
+        AudioInterleave& state = *states[i];
+        int64_t take = found[i];
+        // Damage took frames: copies of the last good one keep the track in step.
+        if (!intact && !(flags & GapStartGuessed) && take + tolerances[i] < expected[i]) {
+            while (take < expected[i] && state.repeatLast(input))
+                ++take;
+            FLOG(LogLevel::Info) << m_logLabel << "a track " << i << " filled to " << take << " expected=" << expected[i];
+        }
+        if (take == 0 && state.m_videoSinceAudio == 0)
+            continue;
+        state.takeCarry(take);
+        if (intact)
+            state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
+    }
+}
+
+void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size) {
+    const InterleaveTrack& learnt =
+        m_repairState->m_reference->interleaveCycle().metadataTracks()[size_t(metaTrack)];
+    ++m_metadataChunks[size_t(metaTrack)];
+    // Samples of one size split the chunk; otherwise the chunk is taken as
+    // one sample, since nothing tells where its samples part.
+    int64_t sample = size;
+    if (learnt.minSampleBytes == learnt.maxSampleBytes && learnt.minSampleBytes > 0 &&
+        size % int64_t(learnt.minSampleBytes) == 0)
+        sample = learnt.minSampleBytes;
+    for (int64_t at = offset; at < offset + size; at += sample)
+        addMetaSample(*m_repairState, input, at, int32_t(sample), metaTrack);
+    FLOG(LogLevel::Info) << m_logLabel << "m at " << offset << "  size=" << size << "  track=" << metaTrack;
+}

@@ -1,0 +1,18 @@
+#pragma once
+// Where a timed-metadata chunk can end, read from the structure of its
+// samples: a 'mebx' sample is a run of boxes, each named by one of the
+// track's local key ids; a GoPro 'gpmd' sample is a run of KLV entries
+// (four-character key, type, size, repeat, payload padded to four bytes).
+// Samples follow each other in a chunk, so every unit end is a possible
+// chunk end.
+
+#include "qt/qt_types.h"
+
+#include <cstdint>
+#include <vector>
+
+// The possible chunk lengths at `data` (n bytes available), ascending; empty
+// when the bytes do not open a sample of the codec, or the codec has no
+// structure read here. `keys`: the local key ids of a 'mebx' track.
+std::vector<int64_t> metadataUnitEnds(Fourcc codec, const std::vector<uint32_t>& keys, const uint8_t* data,
+                                      int64_t n);

@@ -1,0 +1,213 @@
+#include "analysers/audio/shared_gap_split.h"
+
+#include "analysers/audio/metadata_structure.h"
+#include "scan/scan_buffer.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// A gap's tail shorter than this holds no frame worth finding.
+constexpr int64_t kMinTail = 20;
+// A chain is followed for the frames a chunk may hold and a few more; longer
+// chains would only cost decoding.
+constexpr int64_t kChainSpareFrames = 1;
+// Frames a chunk may hold beyond what it is taken to hold before the chain's
+// own end is trusted over the count.
+constexpr int64_t kChunkSlackFrames = 2;
+// How far beyond damage (or into a gap of guessed start) the frames are
+// looked for again.
+constexpr int64_t kRestartSpan = 64 * 1024;
+
+}  // namespace
+
+const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t) {
+    Chains& at = m_chains[pos];
+    if (at.chain.empty()) {
+        at.chain.resize(m_tracks.size());
+        at.done.assign(m_tracks.size(), false);
+        at.stopped.assign(m_tracks.size(), false);
+    }
+    FrameChain& chain = at.chain[t];
+    if (at.done[t])
+        return chain;
+    at.done[t] = true;
+    const SplitTrack& track = m_tracks[t];
+    if (track.metadata)
+        return chain;
+    const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
+    const int64_t n = std::min(m_b - pos, limit);
+    if (n <= 0 || aacFrameChain(track.config, m_data + (pos - m_a), int32_t(n), pos, chain) < 0) {
+        chain.clear();
+        return chain;
+    }
+    size_t keep = 1;
+    while (keep < chain.size()) {
+        const uint64_t size = uint64_t(chain[keep] - chain[keep - 1]);
+        if (size < track.minFrame || size > track.maxFrame)
+            break;
+        if (track.heads.any() && !track.heads.test(m_data[chain[keep - 1] - m_a] >> 1))
+            break;
+        ++keep;
+    }
+    chain.resize(keep);
+    at.stopped[t] = pos + n - chain.back() > int64_t(track.maxFrame);
+    return chain;
+}
+
+bool SharedGapSplit::stoppedAt(int64_t pos, size_t t) {
+    chainAt(pos, t);
+    return m_chains[pos].stopped[t];
+}
+
+std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) const {
+    const SplitTrack& track = m_tracks[t];
+    // The largest first: a smaller one would leave part of the chunk to be
+    // taken for something else.
+    std::vector<int64_t> lengths = metadataUnitEnds(track.codec, track.boxKeys, m_data + (pos - m_a), m_b - pos);
+    std::reverse(lengths.begin(), lengths.end());
+    for (auto size = track.chunkSizes.rbegin(); size != track.chunkSizes.rend(); ++size)
+        if (*size > 0 && pos + int64_t(*size) <= m_b)
+            lengths.push_back(int64_t(*size));
+    return lengths;
+}
+
+bool SharedGapSplit::followed(int64_t end, int depth) {
+    if (m_b - end < kMinTail)
+        return true;
+    for (size_t t = 0; t < m_tracks.size(); ++t)
+        if (frameCount(chainAt(end, t)) > 0)
+            return true;
+    if (depth <= 0)
+        return false;
+    for (size_t t = 0; t < m_tracks.size(); ++t)
+        if (m_tracks[t].metadata)
+            for (int64_t length : metadataLengths(end, t))
+                if (followed(end + length, depth - 1))
+                    return true;
+    return false;
+}
+
+void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
+    m_block = input.readBlock(a, int32_t(std::clamp<int64_t>(b - a, 0, kMaxFrameChainRead)));
+    m_data = m_block.data();
+    m_a = a;
+    m_b = a + m_block.length();
+    m_chains.clear();
+}
+
+std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered) {
+    covered = a;
+    if (b - a < kMinTail || m_tracks.empty())
+        return {};
+    load(input, a, b);
+    std::vector<SplitTrack> tracks = m_tracks;
+    std::vector<SplitFrame> frames = splitFrom(a, tracks, covered);
+    // Damage inside the gap stops the frames; behind it they go on from
+    // the first position whose frames reach the gap's end.
+    if (m_b - covered >= kMinTail) {
+        int64_t end = covered;
+        std::vector<SplitFrame> rest = restart(covered + 1, tracks, end);
+        if (!rest.empty()) {
+            frames.insert(frames.end(), rest.begin(), rest.end());
+            covered = end;
+        }
+    }
+    return frames;
+}
+
+std::vector<SplitFrame> SharedGapSplit::splitGuessedStart(ScanBuffer& input, int64_t a, int64_t b,
+                                                          int64_t& covered) {
+    covered = a;
+    if (b - a < kMinTail || m_tracks.empty())
+        return {};
+    load(input, a, b);
+    std::vector<SplitTrack> tracks = m_tracks;
+    return restart(a, tracks, covered);
+}
+
+std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered) {
+    std::bitset<128> heads;
+    for (const SplitTrack& t : tracks)
+        heads |= t.heads;
+    for (int64_t pos = from; m_b - pos >= kMinTail && pos - from < kRestartSpan; ++pos) {
+        if (heads.any() && !heads.test(m_data[pos - m_a] >> 1))
+            continue;
+        std::vector<SplitTrack> attempt = tracks;
+        int64_t end = pos;
+        std::vector<SplitFrame> frames = splitFrom(pos, attempt, end);
+        if (frames.size() >= 2 && m_b - end < kMinTail) {
+            covered = end;
+            tracks = attempt;
+            return frames;
+        }
+    }
+    return {};
+}
+
+std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
+    std::vector<SplitFrame> frames;
+    std::vector<size_t> order(tracks.size());
+    while (m_b - pos >= kMinTail) {
+        // The track furthest behind first; equal times keep the track order.
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+            return tracks[x].audioSeconds < tracks[y].audioSeconds;
+        });
+        int chosen = -1;
+        int64_t take = 0;
+        FrameChain chosenChain;
+        for (size_t t : order) {
+            if (tracks[t].metadata) {
+                for (int64_t length : metadataLengths(pos, t)) {
+                    const int64_t end = pos + length;
+                    if (followed(end)) {
+                        chosen = int(t);
+                        take = 1;
+                        chosenChain = {pos, end};
+                        break;
+                    }
+                }
+                if (chosen >= 0)
+                    break;
+                continue;
+            }
+            const FrameChain chain = chainAt(pos, t);
+            const int64_t k = int64_t(frameCount(chain));
+            if (k < 1)
+                continue;
+            const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
+            // The chain's own end first when another track's frame stopped
+            // it near the expected count, then the expected count, then
+            // shorter chunks.
+            std::vector<int64_t> tries;
+            if (k <= want + kChunkSlackFrames && stoppedAt(pos, t))
+                tries.push_back(k);
+            tries.push_back(std::min(k, want));
+            for (int64_t c = std::min(k, want) - 1; c >= 1 && tries.size() < 6; --c)
+                tries.push_back(c);
+            for (int64_t c : tries) {
+                if (followed(chain[size_t(c)])) {
+                    chosen = int(t);
+                    take = c;
+                    chosenChain = chain;
+                    break;
+                }
+            }
+            if (chosen >= 0)
+                break;
+        }
+        if (chosen < 0)
+            break;
+        const FrameChain& chain = chosenChain;
+        for (int64_t f = 0; f < take; ++f)
+            frames.push_back(SplitFrame{chosen, chain[size_t(f)], chain[size_t(f + 1)] - chain[size_t(f)]});
+        SplitTrack& track = tracks[size_t(chosen)];
+        track.audioSeconds += double(take) * track.frameSeconds;
+        track.chunkFrames = std::max<int64_t>(track.chunkFrames - take, 1);
+        pos = chain[size_t(take)];
+    }
+    covered = pos;
+    return frames;
+}

@@ -1,0 +1,98 @@
+#pragma once
+// The gap between two video chunks of a recording with several sound tracks
+// holds chunks of each of them, one after the other: ffmpeg writes one frame
+// per chunk and alternates, cameras write a run of frames per track. This
+// splits such a gap into frames and tells which track each frame belongs to.
+//
+// A frame belongs to a track whose decoder configuration decodes it into a
+// frame of that track's sizes, and whose next frame (or the end of the gap)
+// follows it: a decoder set up for another track's channel layout rarely
+// lands on a frame boundary. Where several tracks decode the same bytes (two
+// tracks of equal settings), the muxers' rule decides: the next chunk belongs
+// to the track whose audio is furthest behind, and holds as many frames as
+// the reference's chunks of that track, or what the track still owes the
+// interval. Timed-metadata chunks are told by their sizes, which the
+// reference shows, and by what follows them.
+
+#include "analysers/audio/aac_frame_chain.h"
+#include "qt/qt_types.h"
+#include "scan/byte_block.h"
+
+#include <bitset>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+class ScanBuffer;
+
+struct SplitTrack {
+    // Timed metadata has no decoder: its chunks are found by the sizes the
+    // reference's chunks of the track have (chunkSizes).
+    bool metadata = false;
+    std::vector<uint32_t> chunkSizes;
+    Fourcc codec = 0;                // and, where it has one, by the structure of its samples
+    std::vector<uint32_t> boxKeys;   // 'mebx' local key ids
+    AacChainConfig config;
+    uint64_t minFrame = 0;
+    uint64_t maxFrame = 0;
+    // What the top seven bits of a frame's first byte may be (none set: anything).
+    std::bitset<128> heads;
+    int64_t chunkFrames = 1;  // frames the next chunk of this track is taken to hold
+    double audioSeconds = 0;  // audio the track has so far
+    double frameSeconds = 0;
+};
+
+struct SplitFrame {
+    int track = 0;
+    int64_t offset = 0;
+    int64_t size = 0;
+};
+
+class SharedGapSplit {
+public:
+    explicit SharedGapSplit(std::vector<SplitTrack> tracks) : m_tracks(std::move(tracks)) {}
+
+    // The frames of [a, b) in file order, as far as they can be followed
+    // from a; `covered` is where the last one ends (a when none was found).
+    std::vector<SplitFrame> split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
+    // The same for a gap whose start is only a guess (in front of the first
+    // video chunk it may hold atom headers): the frames from the first
+    // position from which they reach the gap's end.
+    std::vector<SplitFrame> splitGuessedStart(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
+
+private:
+    // Track t's chain at `pos`, cut at its first frame of implausible size.
+    // Decoded on first use only: opening a decoder costs more than the
+    // frames it decodes here.
+    const FrameChain& chainAt(int64_t pos, size_t t);
+    bool stoppedAt(int64_t pos, size_t t);
+    // The lengths a chunk of metadata track t at `pos` may have, most
+    // likely first: those its samples' structure shows, then the sizes of
+    // the reference's chunks.
+    std::vector<int64_t> metadataLengths(int64_t pos, size_t t) const;
+    // Something a track writes starts at `end` (or the gap ends there);
+    // `depth` more metadata chunks may stand in between.
+    bool followed(int64_t end, int depth = 1);
+    void load(ScanBuffer& input, int64_t a, int64_t b);
+    // The frames from `pos` on, as far as they can be followed; the tracks'
+    // times and chunk counts advance with them.
+    std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered);
+    // The frames from the first position at or after `from` (within
+    // kRestartSpan) from which they reach the end of the gap; none when
+    // there is no such position.
+    std::vector<SplitFrame> restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered);
+
+    std::vector<SplitTrack> m_tracks;
+    ByteBlock m_block;
+    const uint8_t* m_data = nullptr;
+    int64_t m_a = 0;
+    int64_t m_b = 0;
+    struct Chains {
+        std::vector<FrameChain> chain;
+        std::vector<bool> done;
+        // The chain ended on a frame its track does not take, well before
+        // the bytes it was given ran out.
+        std::vector<bool> stopped;
+    };
+    std::map<int64_t, Chains> m_chains;
+};

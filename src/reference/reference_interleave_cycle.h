@@ -1,0 +1,59 @@
+#pragma once
+// How a recorder interleaves the tracks that are not video: for each sound
+// track, the chunks it writes (frames per chunk, bytes, frame sizes and
+// duration), learnt from the reference's tables. A gap between two video
+// chunks of a damaged file holds chunks of these tracks, and these figures
+// are what tells one track's chunk from another's.
+
+#include "qt/qt_types.h"
+
+#include <bitset>
+#include <cstdint>
+#include <vector>
+
+struct MovieFile;
+
+struct InterleaveTrack {
+    int audioIndex = -1;          // position among the movie's sound tracks (-1: timed metadata)
+    int trackIndex = -1;          // position among all the movie's tracks
+    Fourcc codec = 0;
+    uint32_t samplesPerChunk = 0; // median over the track's chunks
+    uint32_t minChunkBytes = 0;
+    uint32_t maxChunkBytes = 0;
+    uint32_t minSampleBytes = 0;  // listed sizes, or the fixed size
+    uint32_t maxSampleBytes = 0;
+    double sampleSeconds = 0;     // the most common sample duration, in seconds
+    // The top seven bits of the track's frames' first bytes. A raw AAC frame
+    // opens with its first element's type and instance tag (a mono track's
+    // single channel element, a stereo track's channel pair), which differ
+    // between tracks of different layouts even where a decoder takes either.
+    std::bitset<128> frameHeads;
+    // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
+    // ascending), each the size of a chunk the track may write.
+    std::vector<uint32_t> chunkSizes;
+    // A 'mebx' track's local key ids, as its samples' first boxes carry them
+    // (at most kMaxMetadataKeys).
+    std::vector<uint32_t> boxKeys;
+};
+
+constexpr size_t kMaxMetadataKeys = 16;
+
+constexpr size_t kMaxMetadataChunkSizes = 32;
+
+class ReferenceInterleaveCycle {
+public:
+    // Nothing learnt for a movie without sound tracks.
+    void learn(const MovieFile& movie);
+
+    const std::vector<InterleaveTrack>& audioTracks() const { return m_audio; }
+    // Timed-metadata tracks ('mebx', 'gpmd', 'tmcd', ...) whose chunks lie
+    // between the others.
+    const std::vector<InterleaveTrack>& metadataTracks() const { return m_metadata; }
+    // The gaps between video chunks hold more than one sound track's chunks,
+    // or metadata chunks besides the sound.
+    bool sharedGaps() const { return m_audio.size() > 1 || (!m_audio.empty() && !m_metadata.empty()); }
+
+private:
+    std::vector<InterleaveTrack> m_audio;
+    std::vector<InterleaveTrack> m_metadata;
+};

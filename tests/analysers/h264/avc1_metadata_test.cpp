@@ -1,0 +1,178 @@
+// A phone-like recording: mono sound and a timed-metadata track ('mebx',
+// samples of 92 to 218 bytes) whose chunks follow each video chunk, in
+// front of the sound's. The metadata must
+// never be taken for sound, and the repaired movie has the metadata track.
+
+#include "qt/movie_reader.h"
+#include "qt/movie_writer.h"
+#include "support/atom_builder.h"
+#include "support/repair_run.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using testsupport::Bytes;
+using testsupport::quote;
+
+namespace {
+
+// The 'mebx' description after its data reference index: a key table with
+// one key (local id 1) of the 'mdta' namespace.
+Bytes mebxKeys() {
+    Bytes keyd;
+    testsupport::putType(keyd, "mdta");
+    const std::string key = "com.example.camera.telemetry";
+    keyd.insert(keyd.end(), key.begin(), key.end());
+    Bytes entry = testsupport::atom("keyd", keyd);
+    Bytes local;
+    testsupport::put32(local, uint32_t(entry.size() + 8));
+    testsupport::put32(local, 1);
+    local.insert(local.end(), entry.begin(), entry.end());
+    return testsupport::atom("keys", local);
+}
+
+// One metadata sample: a box of key 1 holding sensor readings (16-bit
+// accelerometer and gyroscope values, as binary as real telemetry), 92 to
+// 218 bytes long: more sizes than a table of them could hold.
+Bytes metaSample(uint32_t n) {
+    const uint32_t size = 92 + 2 * (n * 37 % 64);
+    Bytes b;
+    testsupport::put32(b, size);
+    testsupport::put32(b, 1);
+    uint32_t seed = n * 2654435761u + 12345u;
+    while (b.size() < size) {
+        seed = seed * 1664525u + 1013904223u;
+        testsupport::put16(b, uint16_t(seed >> 16));
+    }
+    return b;
+}
+
+struct Sample {
+    uint64_t offset;
+    uint32_t size;
+    bool video;
+    uint32_t composition;
+};
+
+// Rewrites an ffmpeg H.264+AAC movie with the project's writer, a metadata
+// chunk behind every video chunk; the chunks otherwise stay as ffmpeg cut them.
+std::string withMetadataTrack(const std::string& source, const std::string& name) {
+    const std::string out = testsupport::scratchDir("Avc1Metadata." + name) + "/" + name;
+    MovieFile* in = QTOpen(source, 0, true);
+    if (!in || !in->m_videoTrack || in->m_audioTrackCount != 1)
+        return "";
+    const MovieTrack& v = *in->m_videoTrack;
+    const MovieTrack& a = *in->m_audioTracks[0];
+    std::vector<Sample> samples;
+    for (uint32_t n = 1; n <= v.m_sampleCount; ++n)
+        samples.push_back({QTGetSampleOffset(&v, n), QTGetSampleSize(&v, n), true, QTGetCompositionOffset(&v, n)});
+    for (uint32_t n = 1; n <= a.m_sampleCount; ++n)
+        samples.push_back({QTGetSampleOffset(&a, n), QTGetSampleSize(&a, n), false, 0});
+    std::sort(samples.begin(), samples.end(), [](const Sample& x, const Sample& y) { return x.offset < y.offset; });
+    std::vector<uint8_t> bytes;
+    {
+        std::FILE* f = std::fopen(source.c_str(), "rb");
+        if (!f)
+            return "";
+        std::fseek(f, 0, SEEK_END);
+        bytes.resize(size_t(std::ftell(f)));
+        std::fseek(f, 0, SEEK_SET);
+        const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+        if (got != bytes.size())
+            return "";
+    }
+
+    MovieFile* w = QTCreate(out, &in->m_brand, in->m_movieTimescale, 0);
+    MovieTrack* wv = QTAddVideoTrack(w, "avc1", v.m_mediaTimescale, QTGetFrameRate(&v), v.m_width, v.m_height);
+    QTCopyCodecConfig(wv, nullptr, 0, &v.m_avc, nullptr, nullptr);
+    MovieTrack* wa = QTAddAudioTrack(w, "mp4a", a.m_sampleDuration, a.m_audioSampleRate, 16, a.m_audioChannels, 0);
+    QTCopyCodecConfig(wa, a.m_esds.m_raw, a.m_esds.m_rawLength, nullptr, nullptr, nullptr);
+    wa->m_editList = a.m_editList;
+    MovieTrack* wm = QTGetMetaTrack(w);
+    wm->m_codec = makeFourcc("mebx");
+    wm->m_mediaTimescale = 1000;
+    wm->m_sampleDuration = 500;
+    const Bytes keys = mebxKeys();
+    std::memcpy(wm->m_descriptionBody.m_data, keys.data(), keys.size());
+    wm->m_descriptionBody.m_size = uint32_t(keys.size());
+
+    uint32_t meta = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const Sample& s = samples[i];
+        QTAddSamples(w, s.video ? wv : wa, bytes.data() + s.offset, s.size, s.composition);
+        const bool chunkEnds = i + 1 == samples.size() || !samples[i + 1].video ||
+                               samples[i + 1].offset != s.offset + s.size;
+        if (s.video && chunkEnds) {
+            const Bytes m = metaSample(meta++);
+            QTAddSamples(w, wm, m.data(), uint32_t(m.size()), 0);
+        }
+    }
+    QTClose(w);
+    QTClose(in);
+    return out;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            out.push_back(line.substr(line.rfind(',') + 1));
+    return out;
+}
+
+std::vector<std::string> checksums(const std::string& file, const std::string& stream) {
+    return lines(testsupport::runCommand("ffmpeg -nostdin -v fatal -i " + quote(file) + " -map 0:" + stream +
+                                         " -c copy -f framemd5 -")
+                     .output);
+}
+
+}  // namespace
+
+TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
+    const std::string mux = "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 1 -b:a 64k";
+    const std::string refSource = testsupport::fixture(
+        "meta_ref_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -f lavfi -i "
+                            "sine=frequency=330:sample_rate=48000:duration=2 " + mux);
+    const std::string source = testsupport::fixture(
+        "meta_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i "
+                        "sine=frequency=550:sample_rate=48000:duration=3 " + mux);
+    ASSERT_FALSE(refSource.empty());
+    ASSERT_FALSE(source.empty());
+    const std::string ref = withMetadataTrack(refSource, "ref.mov");
+    const std::string original = withMetadataTrack(source, "original.mov");
+    ASSERT_FALSE(ref.empty());
+    ASSERT_FALSE(original.empty());
+
+    const auto o = repairrun::repair("Avc1Metadata.Repair", ref, repairrun::withoutIndex(original), "", original);
+    // The video is judged by the other repair tests; here the sound and the metadata.
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_GE(o.audio.percent(), 97.0);
+
+    // No metadata byte in the sound: every repaired audio packet is one of
+    // the original's.
+    const auto audioBefore = checksums(original, "a");
+    const std::set<std::string> known(audioBefore.begin(), audioBefore.end());
+    const auto audioAfter = checksums(o.repaired, "a");
+    EXPECT_GE(audioAfter.size(), audioBefore.size() * 97 / 100);
+    for (const std::string& md5 : audioAfter)
+        EXPECT_EQ(known.count(md5), 1u) << "a repaired audio packet the original does not have";
+
+    // The metadata track, described as the reference's, with its samples.
+    const auto streams = testmedia::probeStreams(o.repaired);
+    ASSERT_EQ(streams.size(), 3u);
+    EXPECT_EQ(streams[2].at("codec_tag_string"), "mebx");
+    const auto metaBefore = checksums(original, "2");
+    const auto metaAfter = checksums(o.repaired, "2");
+    ASSERT_FALSE(metaBefore.empty());
+    EXPECT_EQ(metaAfter, metaBefore);
+}
