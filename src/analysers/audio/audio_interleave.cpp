@@ -52,6 +52,7 @@ void AudioInterleave::reset() {
     m_carry = 0;
     m_minFrameSize = kMinAudioFrame;
     m_maxFrameSize = kMaxAudioFrame;
+    m_firstBytes.reset();
     m_lastOffset = 0;
     m_lastSize = 0;
 }
@@ -122,16 +123,17 @@ int64_t AudioInterleave::framesToTake(int64_t found, int64_t expected, int64_t t
     return found > expected ? std::min(found, expected + tol) : expected;
 }
 
-int64_t AudioInterleave::resyncScore(int64_t k, int64_t t, int64_t j, int64_t expected, int64_t expectedSize,
-                                         bool stoppedOutOfRange) {
-    int64_t score = 1000 * k + t;
+int64_t AudioInterleave::resyncScore(const RunTally& run, int64_t j, int64_t expected, int64_t expectedSize) {
+    // A frame that looks like the reference's counts in full; one that does
+    // not (a size the reference never comes near, a first byte its frames
+    // never begin with) still belongs to a clean run, but a chance decode
+    // amid other data looks like that, so it counts against the run.
+    int64_t score = 1000 * run.plausible + run.plausibleBytes - 200 * (run.frames - run.plausible);
     if (expected > 0)
-        score -= 120 * std::llabs(expected - k);
+        score -= 120 * std::llabs(expected - run.frames);
     if (expectedSize > 0)
-        score -= std::llabs(t - expectedSize) / 2;
+        score -= std::llabs(run.bytes - expectedSize) / 2;
     score -= 4 * j;
-    if (stoppedOutOfRange)
-        score -= 5000;
     return score;
 }
 
@@ -140,6 +142,7 @@ void AudioInterleave::updateFrameSizeRange() {
     if (!ref || ref->audioSamples().empty()) {
         m_minFrameSize = kMinAudioFrame;
         m_maxFrameSize = kMaxAudioFrame;
+        m_firstBytes.reset();
         return;
     }
     uint64_t lo = UINT64_MAX, hi = 0;
@@ -148,9 +151,12 @@ void AudioInterleave::updateFrameSizeRange() {
         lo = std::min(lo, size);
         hi = std::max(hi, size);
     }
+    m_firstBytes = mpegAudio() ? std::bitset<256>() : aacFrameFirstBytes(ref->audio().m_frameFirstBytes);
     if (hi == 0)
         return;
-    m_minFrameSize = std::max<uint64_t>(lo / 2, kMinAudioFrame);
+    // A reference of digital silence shows frames of a few bytes; below that
+    // nothing a recorder writes is smaller than kMinAudioFrame.
+    m_minFrameSize = std::max<uint64_t>(lo / 2, std::min<uint64_t>(lo, kMinAudioFrame));
     m_maxFrameSize = std::max<uint64_t>(2 * hi, m_minFrameSize);
 }
 
@@ -172,6 +178,22 @@ void AudioInterleave::takeCarry(int64_t k) {
     m_videoSinceAudio = 0;
 }
 
+
+int64_t AudioInterleave::endSlack() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const int64_t g1 = ref ? ref->layout().m_videoChunksStopGap : 0;
+    const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
+    return g1 + g3 + kRunEndSlack;
+}
+
+bool AudioInterleave::plausibleSize(uint64_t size) const {
+    return size >= m_minFrameSize && size <= m_maxFrameSize;
+}
+
+bool AudioInterleave::foreignFirstByte(uint8_t firstByte) const {
+    return m_firstBytes.any() && !m_firstBytes.test(firstByte);
+}
+
 bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide,
                                  bool mpeg, FrameChain& out) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -189,55 +211,95 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     const int64_t want = std::min(n, span + kResyncRunBytes);
     ByteBlock block = input.readBlock(from, int32_t(want));
     const int64_t got = block.length();
-    const uint8_t sync = ref ? ref->audio().m_audioDataStart : 0;
+    span = std::min(span, got);
 
-    // A start that is a frame boundary of a run already decoded would only
-    // give the tail of that run, which always scores lower.
+    // One decoder measures every frame, and each position is measured once:
+    // candidate runs that fall into step with each other share the rest of
+    // their frames, so trying many starts costs little more than one run.
+    AacFrameMeter meter;
+    if (!mpeg && !meter.init(m_aacChain)) {
+        FLOG(LogLevel::Error) << "NeAACDecInit2 error";
+        return false;
+    }
+    std::vector<int32_t> lengths(mpeg ? 0 : size_t(got), -1);
+    auto aacRun = [&](int64_t j, FrameChain& chain) {
+        chain.assign(1, from + j);
+        for (int64_t pos = j; pos < got && chain.size() < kMaxFrameChainOffsets;) {
+            int32_t& length = lengths[size_t(pos)];
+            if (length < 0)
+                length = int32_t(meter.frameLength(block.data() + pos, uint32_t(got - pos)));
+            if (length == 0)
+                break;
+            pos += length;
+            chain.push_back(from + pos);
+        }
+    };
+
+    // The first bytes of the reference's frames rank the starts: the gap's
+    // first byte, where the audio most likely starts, then every position
+    // holding one of them, and only when none of those gives a run, the
+    // rest of the span (never the whole rest of a wide search).
+    const std::bitset<256>& firstBytes = m_firstBytes;
+    const bool ranked = firstBytes.any();
+    const int64_t slack = endSlack();
     std::vector<bool> boundary(size_t(std::max<int64_t>(span, 0)), false);
     int64_t best = kNoScore;
     FrameChain chain;
-    for (int64_t j = 0; j < span && j < got; ++j) {
-        // The gap's first byte is where the audio most likely starts; it is
-        // tried even when it is not the sync byte (an encoder's first frame
-        // often begins differently from the rest).
-        if (j > 0 && sync != 0 && block[size_t(j)] != sync)
-            continue;
-        if (boundary[size_t(j)])
-            continue;
-        if (n - j < kMinGap)
+    bool settled = false;
+    for (int pass = 0; pass < 3 && !settled; ++pass) {
+        if (pass == 2 && (!ranked || wide || best != kNoScore))
             break;
-        const int64_t runBytes = std::min({n - j, kResyncRunBytes, got - j});
-        if (mpeg) {
-            // MPEG audio frames carry their own header: only a valid one can
-            // start a run.
-            if (runBytes < 4 || bitstream::mpegAudioFrameLength(block.data() + j) == 0)
+        for (int64_t j = pass == 0 ? 0 : 1; j < (pass == 0 ? std::min<int64_t>(span, 1) : span); ++j) {
+            if (pass > 0 && ranked && firstBytes.test(block[size_t(j)]) != (pass == 1))
                 continue;
-            mp3FrameChain(block.data() + j, int32_t(runBytes), from + j, chain);
-        } else if (aacFrameChain(m_aacChain, block.data() + j, int32_t(runBytes), from + j, chain) < 0) {
-            return false;  // no decoder: no candidate can do better
-        }
-        const size_t frames = frameCount(chain);
-        if (frames < 1)
-            continue;
-        for (size_t f = 1; f < chain.size(); ++f) {
-            const int64_t at = chain[f] - from;
-            if (at < span)
-                boundary[size_t(at)] = true;
-        }
-        int64_t k = 0, t = 0;
-        for (size_t f = 0; f < frames; ++f) {
-            const uint64_t size = uint64_t(chain[f + 1] - chain[f]);
-            if (size < m_minFrameSize || size > m_maxFrameSize)
+            if (pass == 2 && !ranked)
+                continue;
+            // A start that is a frame boundary of a run already decoded
+            // would only give the tail of that run, which always scores lower.
+            if (boundary[size_t(j)])
+                continue;
+            if (n - j < kMinGap)
                 break;
-            ++k;
-            t += int64_t(size);
-        }
-        if (k == 0)
-            continue;
-        const int64_t score = resyncScore(k, t, j, expected, g2, size_t(k) < frames);
-        if (score > best) {
-            best = score;
-            out = chain;
+            if (mpeg) {
+                // MPEG audio frames carry their own header: only a valid one
+                // can start a run.
+                const int64_t runBytes = std::min({n - j, kResyncRunBytes, got - j});
+                if (runBytes < 4 || bitstream::mpegAudioFrameLength(block.data() + j) == 0)
+                    continue;
+                mp3FrameChain(block.data() + j, int32_t(runBytes), from + j, chain);
+            } else {
+                aacRun(j, chain);
+            }
+            const size_t frames = frameCount(chain);
+            if (frames < 1)
+                continue;
+            for (size_t f = 1; f < chain.size(); ++f) {
+                const int64_t at = chain[f] - from;
+                if (at < span)
+                    boundary[size_t(at)] = true;
+            }
+            RunTally tally;
+            for (size_t f = 0; f < frames; ++f) {
+                const uint64_t size = uint64_t(chain[f + 1] - chain[f]);
+                ++tally.frames;
+                tally.bytes += int64_t(size);
+                if (plausibleSize(size) && !foreignFirstByte(block[size_t(chain[f] - from)])) {
+                    ++tally.plausible;
+                    tally.plausibleBytes += int64_t(size);
+                }
+            }
+            const int64_t score = resyncScore(tally, j, expected, g2);
+            if (score > best) {
+                best = score;
+                out = chain;
+            }
+            // A run that looks like the reference's audio through to the end
+            // of the gap is the gap's audio: nothing else can explain more.
+            const bool toTheEnd = got == n && b - chain.back() <= slack;
+            if (toTheEnd && tally.frames - tally.plausible <= 1 && out == chain) {
+                settled = true;
+                break;
+            }
         }
     }
     if (best == kNoScore || out.size() < 2)
@@ -251,7 +313,6 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
 void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
-    const ReferenceInfo* ref = m_repairState->m_reference.get();
     const InterleaveTiming t = timing();
     const int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t tol = tolerance(t);
@@ -283,41 +344,61 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         return;
     }
 
-    // Frames of implausible size are never emitted.
-    std::vector<std::pair<int64_t, int64_t>> kept;
-    bool dropped = false;
-    int64_t unexplained = runs.front().front() - a;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        const FrameChain& run = runs[r];
-        if (r > 0)
-            unexplained += run.front() - runs[r - 1].back();
-        for (size_t f = 0; f + 1 < run.size(); ++f) {
-            const int64_t size = run[f + 1] - run[f];
-            // An encoder's last frame often holds only the end of the sound
-            // and a few bytes of silence, far below any frame the reference
-            // shows; at the very end of the media data it is that frame.
-            const bool lastOfRecording =
-                (flags & GapAtEnd) && r + 1 == runs.size() && f + 2 == run.size() && run[f + 1] == b && size > 0;
-            if ((uint64_t(size) < m_minFrameSize && !lastOfRecording) || uint64_t(size) > m_maxFrameSize) {
-                FLOG(LogLevel::Info) << m_logLabel << "a skipped ofs=" << run[f] << " size=" << size << " range=["
-                                     << m_minFrameSize << "," << m_maxFrameSize << "]";
-                dropped = true;
-                continue;
-            }
-            kept.emplace_back(run[f], size);
-        }
-    }
     // A gap whose bytes are explained by whole frames, but for the padding
     // the reference shows around its chunks, is intact: its frames are the
     // recording's audio of the interval however many the video count
     // predicts (muxers do not cut audio chunks at video chunk boundaries).
     // The prediction only decides for gaps that damage has touched.
-    const int64_t g1 = ref ? ref->layout().m_videoChunksStopGap : 0;
-    const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
-    const int64_t slack = g1 + g3 + kRunEndSlack;
+    const int64_t slack = endSlack();
+    int64_t unexplained = runs.front().front() - a;
+    for (size_t r = 1; r < runs.size(); ++r)
+        unexplained += runs[r].front() - runs[r - 1].back();
     const int64_t tail = b - runs.back().back();
-    const bool intact = !dropped && (unexplained <= slack || (flags & GapStartGuessed)) &&
-                        (tail <= slack || (flags & GapAtEnd));
+    bool intact = (unexplained <= slack || (flags & GapStartGuessed)) && (tail <= slack || (flags & GapAtEnd));
+
+    struct Frame {
+        int64_t offset, size;
+        bool plausible, foreign;
+    };
+    std::vector<Frame> frames;
+    for (const FrameChain& run : runs) {
+        for (size_t f = 0; f + 1 < run.size(); ++f) {
+            uint8_t first = 0;
+            input.read(&first, run[f], 1);
+            const int64_t size = run[f + 1] - run[f];
+            const bool foreign = foreignFirstByte(first);
+            const bool plausible = plausibleSize(uint64_t(size));
+            // Where the gap's start is a guess, it may lie in front of the
+            // audio: what the run decodes there before its first frame that
+            // looks like the reference's is not audio.
+            if ((flags & GapStartGuessed) && frames.empty() && (!plausible || foreign))
+                continue;
+            frames.push_back({run[f], size, plausible, foreign});
+        }
+    }
+    // Damage that the decoder takes for frames shows itself by a first byte
+    // the recorder's frames never have or by an oversized frame. Frames that
+    // are only smaller than any the reference shows, in runs that fill the
+    // gap, are quiet sound: digital silence is a few bytes a frame.
+    for (const Frame& f : frames)
+        if (f.foreign || uint64_t(f.size) > m_maxFrameSize)
+            intact = false;
+
+    std::vector<std::pair<int64_t, int64_t>> kept;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Frame& f = frames[i];
+        // An encoder's last frame often holds only the end of the sound
+        // and a few bytes of silence, far below any frame the reference
+        // shows; at the very end of the media data it is that frame.
+        const bool lastOfRecording = (flags & GapAtEnd) && i + 1 == frames.size() && f.offset + f.size == b &&
+                                     uint64_t(f.size) <= m_maxFrameSize;
+        if (!intact && !f.plausible && !lastOfRecording) {
+            FLOG(LogLevel::Info) << m_logLabel << "a skipped ofs=" << f.offset << " size=" << f.size << " range=["
+                                 << m_minFrameSize << "," << m_maxFrameSize << "]";
+            continue;
+        }
+        kept.emplace_back(f.offset, f.size);
+    }
 
     const int64_t found = int64_t(kept.size());
     const int64_t drift = found - expected;
