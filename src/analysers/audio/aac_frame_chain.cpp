@@ -15,17 +15,23 @@ std::bitset<256> aacFrameFirstBytes(const std::bitset<256>& seen) {
     return out;
 }
 
-AacFrameMeter::AacFrameMeter() : m_handle(NeAACDecOpen()) {}
-
-AacFrameMeter::~AacFrameMeter() {
+void AacFrameMeter::close() {
     if (m_handle)
         NeAACDecClose(NeAACDecHandle(m_handle));
+    m_handle = nullptr;
 }
 
-bool AacFrameMeter::init(const AacChainConfig& config) {
-    if (!m_handle || !config.decoderConfig || config.decoderConfigLength == 0)
+bool AacFrameMeter::restart() {
+    if (m_handle && !m_used)
+        return true;
+    close();
+    if (!m_config.decoderConfig || m_config.decoderConfigLength == 0)
         return false;
-    const NeAACDecHandle handle = NeAACDecHandle(m_handle);
+    const NeAACDecHandle handle = NeAACDecOpen();
+    if (!handle)
+        return false;
+    m_handle = handle;
+    m_used = false;
     NeAACDecConfigurationPtr settings = NeAACDecGetCurrentConfiguration(handle);
     if (!settings)
         return false;
@@ -37,12 +43,17 @@ bool AacFrameMeter::init(const AacChainConfig& config) {
     unsigned long rate = 0;
     unsigned char channels = 0;
     // FAAD2 takes a non-const pointer but only reads the configuration.
-    unsigned char* asc = const_cast<unsigned char*>(config.decoderConfig);
-    return NeAACDecInit2(handle, asc, config.decoderConfigLength, &rate, &channels) >= 0;
+    unsigned char* asc = const_cast<unsigned char*>(m_config.decoderConfig);
+    if (NeAACDecInit2(handle, asc, m_config.decoderConfigLength, &rate, &channels) < 0) {
+        close();
+        return false;
+    }
+    return true;
 }
 
 uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
     NeAACDecFrameInfo info{};
+    m_used = true;
     NeAACDecDecode(NeAACDecHandle(m_handle), &info, const_cast<unsigned char*>(data), n);
     if (info.error != 0)
         return 0;
@@ -52,8 +63,8 @@ uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
 int64_t aacFrameChain(const AacChainConfig& config, const uint8_t* data, int32_t n, int64_t offset,
                       FrameChain& chain) {
     chain.clear();
-    AacFrameMeter meter;
-    if (!meter.init(config)) {
+    AacFrameMeter meter(config);
+    if (!meter.restart()) {
         FLOG(LogLevel::Error) << "NeAACDecInit2 error";
         return -1;
     }

@@ -32,24 +32,31 @@ std::bitset<256> aacFrameFirstBytes(const std::bitset<256>& seen);
 
 // One FAAD2 decoder set up with the reference's configuration, measuring
 // frames. How many bytes an AAC frame takes follows from its own bits (the
-// SBR and fill payloads carry their lengths), never from earlier frames, so
-// one decoder can measure frames at many unrelated positions.
+// SBR and fill payloads carry their lengths), so a measure taken in one run
+// holds for every run through the same position. What a decoder has read
+// can still change how it takes the next frame (a program config element
+// met in other data changes the channels it expects), so a run that starts
+// somewhere new starts with a fresh decoder (restart).
 class AacFrameMeter {
 public:
-    AacFrameMeter();
-    ~AacFrameMeter();
+    explicit AacFrameMeter(const AacChainConfig& config) : m_config(config) {}
+    ~AacFrameMeter() { close(); }
     AacFrameMeter(const AacFrameMeter&) = delete;
     AacFrameMeter& operator=(const AacFrameMeter&) = delete;
 
-    // 16-bit output without down-mixing; false when FAAD2 rejects the
-    // configuration.
-    bool init(const AacChainConfig& config);
+    // A decoder with 16-bit output without down-mixing that has read no
+    // frame yet; false when FAAD2 rejects the configuration.
+    bool restart();
     // Bytes the frame at `data` takes, at most `n`; 0 when the decoder
     // rejects it.
     uint32_t frameLength(const uint8_t* data, uint32_t n);
 
 private:
-    void* m_handle;
+    void close();
+
+    AacChainConfig m_config;
+    void* m_handle = nullptr;
+    bool m_used = true;  // has read a frame since it was set up
 };
 
 // Chain of AAC frames over `n` bytes of `data`, which lie at file offset

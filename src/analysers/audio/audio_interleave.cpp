@@ -19,7 +19,8 @@
 
 namespace {
 
-// Gaps this short cannot hold an audio frame worth finding.
+// Gaps this short cannot hold an audio frame worth finding, unless the
+// reference's own frames are that small (digital silence).
 constexpr int64_t kMinGap = 33;
 // Resync looks for the start of the audio in the first 4 KiB of a gap (or
 // one audio stop gap plus 1 KiB, when the reference pads its audio chunks),
@@ -179,6 +180,10 @@ void AudioInterleave::takeCarry(int64_t k) {
 }
 
 
+int64_t AudioInterleave::minGap() const {
+    return std::min<int64_t>(kMinGap, int64_t(m_minFrameSize));
+}
+
 int64_t AudioInterleave::endSlack() const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t g1 = ref ? ref->layout().m_videoChunksStopGap : 0;
@@ -216,18 +221,23 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     // One decoder measures every frame, and each position is measured once:
     // candidate runs that fall into step with each other share the rest of
     // their frames, so trying many starts costs little more than one run.
-    AacFrameMeter meter;
-    if (!mpeg && !meter.init(m_aacChain)) {
+    AacFrameMeter meter(m_aacChain);
+    if (!mpeg && !meter.restart()) {
         FLOG(LogLevel::Error) << "NeAACDecInit2 error";
         return false;
     }
     std::vector<int32_t> lengths(mpeg ? 0 : size_t(got), -1);
     auto aacRun = [&](int64_t j, FrameChain& chain) {
         chain.assign(1, from + j);
+        bool fresh = false;
         for (int64_t pos = j; pos < got && chain.size() < kMaxFrameChainOffsets;) {
             int32_t& length = lengths[size_t(pos)];
-            if (length < 0)
+            if (length < 0) {
+                if (!fresh && !meter.restart())
+                    break;
+                fresh = true;
                 length = int32_t(meter.frameLength(block.data() + pos, uint32_t(got - pos)));
+            }
             if (length == 0)
                 break;
             pos += length;
@@ -258,7 +268,7 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
             // would only give the tail of that run, which always scores lower.
             if (boundary[size_t(j)])
                 continue;
-            if (n - j < kMinGap)
+            if (n - j < minGap())
                 break;
             if (mpeg) {
                 // MPEG audio frames carry their own header: only a valid one
@@ -321,7 +331,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // (behind damage inside the gap) anywhere in the rest.
     std::vector<FrameChain> runs;
     int64_t framesSoFar = 0;
-    for (int64_t pos = a; b - pos >= kMinGap;) {
+    for (int64_t pos = a; b - pos >= minGap();) {
         FrameChain run;
         if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), mpeg, run))
             break;
@@ -471,7 +481,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
 }
 
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < kMinGap)
+    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < minGap())
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();

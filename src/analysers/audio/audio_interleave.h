@@ -88,6 +88,8 @@ private:
     // of the gap instead of its start only. `mpeg`: MPEG audio frames (found
     // by their headers) instead of AAC frames (found by decoding).
     bool resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide, bool mpeg, FrameChain& out);
+    // The shortest gap worth a search.
+    int64_t minGap() const;
     // Bytes around a gap's audio that the reference's padding explains.
     int64_t endSlack() const;
     // Is the size one the reference's frames come near?
