@@ -436,11 +436,25 @@ bool completeMovie(MovieFile* f) {
             appendEditIfNone(f, f->m_audioTracks[i]);
     // A caller may ask for an edit (say, to skip an audio encoder's priming
     // samples) before the length is known: a zero duration means "the whole
-    // movie".
-    for (int i = 0; i < f->m_trackCount; ++i)
-        for (EditListEntry& e : f->m_tracks[i].m_editList)
-            if (e.m_trackDuration == 0)
-                e.m_trackDuration = f->m_movieDuration ? f->m_movieDuration : f->m_tracks[i].m_trackDuration;
+    // movie", or all of the track's own media behind the skipped part where
+    // that lasts longer (an audio encoder's last frames end after the last
+    // picture; an edit of the movie's length would cut them off).
+    const uint32_t movieDuration = f->m_movieDuration;
+    for (int i = 0; i < f->m_trackCount; ++i) {
+        const MovieTrack& t = f->m_tracks[i];
+        for (EditListEntry& e : f->m_tracks[i].m_editList) {
+            if (e.m_trackDuration != 0)
+                continue;
+            uint64_t duration = movieDuration ? movieDuration : t.m_trackDuration;
+            if (t.m_mediaTimescale && e.m_mediaTime >= 0) {
+                const uint64_t skipped = uint64_t(e.m_mediaTime) * f->m_movieTimescale / t.m_mediaTimescale;
+                if (t.m_trackDuration > skipped)
+                    duration = std::max<uint64_t>(duration, t.m_trackDuration - skipped);
+            }
+            e.m_trackDuration = uint32_t(std::min<uint64_t>(duration, 0xFFFFFFFFu));
+            f->m_movieDuration = std::max(f->m_movieDuration, e.m_trackDuration);
+        }
+    }
     patchSize(f, f->m_mdatHeaderOffset, true, "mdat.exsize");
 
     f->m_depth = -1;

@@ -344,6 +344,11 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     }
 
     if (runs.empty()) {
+        // Copies keep later audio in step with the pictures; behind the last
+        // of the sound there is nothing left to keep in step, and they would
+        // only repeat its last frame.
+        if (flags & GapAtEnd)
+            return;
         if (expected > 0 && m_lastSize > 0 && m_lastOffset + m_lastSize <= input.fileSize()) {
             for (int64_t i = 0; i < expected; ++i)
                 repeatLast(input);
