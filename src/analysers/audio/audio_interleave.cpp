@@ -320,6 +320,43 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     return true;
 }
 
+int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames) {
+    if (frames <= 0 || run.empty() || m_maxFrameSize > uint64_t(kResyncSpan) * 4)
+        return 0;
+    const int64_t lo = std::max<int64_t>(int64_t(m_minFrameSize), 1);
+    const int64_t hi = int64_t(m_maxFrameSize);
+    const int64_t blockStart = std::max<int64_t>(run.front() - frames * hi, 0);
+    ByteBlock block = input.readBlock(blockStart, int32_t(run.front() - blockStart));
+    const int64_t got = block.length();
+    AacFrameMeter meter(m_aacChain);
+    // A frame in front of `end` is one the decoder, started at its first
+    // byte, takes to end exactly there. Starts holding one of the first
+    // bytes of the reference's frames are tried first, nearest first.
+    auto frameEndingAt = [&](int64_t end) -> int64_t {
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int64_t size = lo; size <= hi && end - size >= 0; ++size) {
+                const int64_t at = end - size;
+                if (foreignFirstByte(block[size_t(at)]) != (pass == 1) || !meter.restart())
+                    continue;
+                if (meter.frameLength(block.data() + at, uint32_t(got - at)) == uint32_t(size))
+                    return at;
+            }
+            if (m_firstBytes.none())
+                break;
+        }
+        return -1;
+    };
+    int64_t added = 0;
+    for (int64_t end = run.front() - blockStart; added < frames; ++added) {
+        const int64_t at = frameEndingAt(end);
+        if (at < 0)
+            break;
+        run.insert(run.begin(), blockStart + at);
+        end = at;
+    }
+    return added;
+}
+
 void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
@@ -341,6 +378,19 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         framesSoFar += int64_t(frameCount(run));
         pos = run.back();
         runs.push_back(std::move(run));
+    }
+
+    // Where the gap's start is a guess that fell inside the audio (the
+    // recording's first audio chunk is longer than the reference's), the
+    // first frames lie in front of it: as many as the video count still
+    // asks for are followed back from the first one found.
+    if ((flags & GapStartGuessed) && !mpeg && !runs.empty() && runs.front().front() - a < int64_t(m_maxFrameSize) &&
+        framesSoFar < expected + tol) {
+        const int64_t added = extendBackwards(input, runs.front(), expected + tol - framesSoFar);
+        if (added > 0)
+            FLOG(LogLevel::Info) << m_logLabel << "a frames in front of the guessed gap start=" << added
+                                 << " ofs=" << runs.front().front();
+        a = std::min(a, runs.front().front());
     }
 
     if (runs.empty()) {
@@ -453,9 +503,12 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     takeCarry(take);
     // After an intact gap the recording itself has shown where audio and
     // video stand; what is left of the prediction is its rounding, not a
-    // debt for the next damaged gap to pay.
+    // debt for the next damaged gap to pay. (A muxer's first chunks pair
+    // audio and video unevenly, say 23 audio frames with 24 pictures and
+    // then 24 with 12: the sound lags by the same amount ever after, and
+    // each later gap still holds the audio of its own pictures.)
     if (intact)
-        m_carry = std::clamp(m_carry, -double(tol), double(tol));
+        m_carry = std::fmod(m_carry, 1.0);
 }
 
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {

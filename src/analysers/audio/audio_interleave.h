@@ -96,6 +96,9 @@ private:
     bool plausibleSize(uint64_t size) const;
     // Does a frame begin with a byte the reference's frames never begin with?
     bool foreignFirstByte(uint8_t firstByte) const;
+    // Adds to the front of an AAC run up to `frames` frames that end where
+    // it starts; returns how many.
+    int64_t extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames);
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
