@@ -19,7 +19,7 @@ struct Recording {
     const char* name;
     int rate;              // video frames per second
     const char* video;     // video encoder settings
-    const char* audio;     // lavfi source of the original (the reference has noise)
+    const char* audio;     // lavfi source of the original
     const char* encode;    // audio encoder settings
     const char* mux;       // muxer settings
     const char* ext;
@@ -51,10 +51,15 @@ TEST_P(AacBetweenChunks, EveryFrameComesBackOnce) {
     const Recording& r = GetParam();
     const std::string original = make(r, r.audio, r.seconds, "");
     // Digital silence is recorded with a silent reference (a screen
-    // recorder's settings); everything else with a reference of other sound.
-    const std::string refSound = std::string(r.audio).rfind("anullsrc", 0) == 0
-                                     ? std::string(r.audio)
-                                     : std::string("anoisesrc=a=0.3:") + std::string(r.audio).substr(std::string(r.audio).find("r="));
+    // recorder's settings); a tone with a reference of noise, and noise
+    // (larger frames than any the reference shows) with one of a tone.
+    const std::string source = r.audio;
+    const std::string rate = source.substr(source.find("r="));
+    std::string refSound = source;
+    if (source.rfind("sine", 0) == 0)
+        refSound = "anoisesrc=a=0.3:" + rate;
+    else if (source.rfind("anoisesrc", 0) == 0)
+        refSound = "sine=frequency=880:" + rate;
     const std::string ref = make(r, refSound, 3, "_ref");
     ASSERT_FALSE(original.empty());
     ASSERT_FALSE(ref.empty());
@@ -67,17 +72,19 @@ TEST_P(AacBetweenChunks, EveryFrameComesBackOnce) {
 }
 
 // Camera-like chunks of mono sound, whose frames' first byte follows the
-// loudness; 5.1 (every frame opens with the centre channel); 96 kHz in
-// two-second chunks; digital silence (6-byte frames, the audio of a frame
-// or two between video frames); the encoder's first frame in front of the
-// first video chunk (24 fps baseline).
+// loudness; 5.1 (every frame opens with the centre channel) whose first
+// audio chunk is longer than any of the reference's, so that its sound
+// starts before where it is looked for; 96 kHz in two-second chunks;
+// digital silence (6-byte frames, the audio of a frame or two between video
+// frames); the encoder's first frame in front of the first video chunk
+// (24 fps baseline).
 INSTANTIATE_TEST_SUITE_P(
     Recordings, AacBetweenChunks,
     ::testing::Values(
         Recording{"mono22k_chunks", 25, "-bf 2", "sine=frequency=440:r=22050",
                   "-ac 1 -b:a 64k", "-chunk_duration 875000", "mp4", 4},
-        Recording{"surround51_chunks", 24, "-bf 1", "sine=frequency=440:r=32000,aformat=channel_layouts=5.1",
-                  "-b:a 256k", "-chunk_duration 509000", "mov", 4},
+        Recording{"surround51_noise_chunks", 25, "-bf 1", "anoisesrc=a=0.2:r=32000,aformat=channel_layouts=5.1",
+                  "-b:a 256k", "-chunk_duration 729000", "mp4", 4},
         Recording{"rate96k_chunks2s", 30, "-bf 1", "sine=frequency=440:r=96000", "-ac 2 -b:a 128k",
                   "-chunk_duration 2000000", "mp4", 5},
         Recording{"silence", 30, "-bf 2", "anullsrc=r=48000:cl=stereo", "-b:a 128k", "", "mp4", 4},
