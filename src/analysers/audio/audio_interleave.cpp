@@ -28,6 +28,11 @@ constexpr int64_t kMinGap = 33;
 constexpr int64_t kResyncSpan = 4096;
 constexpr int64_t kResyncStopGapSlack = 1024;
 constexpr int64_t kResyncRunBytes = 1 << 20;
+// Each AAC candidate start needs a decoder of its own, and setting one up
+// costs some fifty times a frame's decoding: a gap's search tries at most
+// this many starts in rank order (a damaged stretch of video data would
+// otherwise cost a set-up at nearly every byte).
+constexpr int kResyncStartBudget = 256;
 // Frames smaller than this are never real AAC frames of a recorder.
 constexpr uint64_t kMinAudioFrame = 20;
 constexpr uint64_t kMaxAudioFrame = 4294967295u;
@@ -227,6 +232,7 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
         return false;
     }
     std::vector<int32_t> lengths(mpeg ? 0 : size_t(got), -1);
+    int starts = 0;
     auto aacRun = [&](int64_t j, FrameChain& chain) {
         chain.assign(1, from + j);
         bool fresh = false;
@@ -235,6 +241,7 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
             if (length < 0) {
                 if (!fresh && !meter.restart())
                     break;
+                starts += fresh ? 0 : 1;
                 fresh = true;
                 length = int32_t(meter.frameLength(block.data() + pos, uint32_t(got - pos)));
             }
@@ -268,7 +275,7 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
             // would only give the tail of that run, which always scores lower.
             if (boundary[size_t(j)])
                 continue;
-            if (n - j < minGap())
+            if (n - j < minGap() || starts >= kResyncStartBudget)
                 break;
             if (mpeg) {
                 // MPEG audio frames carry their own header: only a valid one
@@ -298,6 +305,12 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
                     tally.plausibleBytes += int64_t(size);
                 }
             }
+            // A run with not one frame like the reference's that does not
+            // fill the gap either is what chance decodes of other data look
+            // like; it is no evidence of audio.
+            const bool toTheEnd = got == n && b - chain.back() <= slack;
+            if (tally.plausible == 0 && !toTheEnd)
+                continue;
             const int64_t score = resyncScore(tally, j, expected, g2);
             if (score > best) {
                 best = score;
@@ -305,7 +318,6 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
             }
             // A run that looks like the reference's audio through to the end
             // of the gap is the gap's audio: nothing else can explain more.
-            const bool toTheEnd = got == n && b - chain.back() <= slack;
             if (toTheEnd && tally.frames - tally.plausible <= 1 && out == chain) {
                 settled = true;
                 break;
@@ -333,11 +345,13 @@ int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int
     // byte, takes to end exactly there. Starts holding one of the first
     // bytes of the reference's frames are tried first, nearest first.
     auto frameEndingAt = [&](int64_t end) -> int64_t {
+        int starts = 0;
         for (int pass = 0; pass < 2; ++pass) {
-            for (int64_t size = lo; size <= hi && end - size >= 0; ++size) {
+            for (int64_t size = lo; size <= hi && end - size >= 0 && starts < kResyncStartBudget; ++size) {
                 const int64_t at = end - size;
                 if (foreignFirstByte(block[size_t(at)]) != (pass == 1) || !meter.restart())
                     continue;
+                ++starts;
                 if (meter.frameLength(block.data() + at, uint32_t(got - at)) == uint32_t(size))
                     return at;
             }
