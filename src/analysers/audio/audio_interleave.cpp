@@ -184,7 +184,6 @@ void AudioInterleave::takeCarry(int64_t k) {
     m_videoSinceAudio = 0;
 }
 
-
 int64_t AudioInterleave::minGap() const {
     return std::min<int64_t>(kMinGap, int64_t(m_minFrameSize));
 }
@@ -441,9 +440,10 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     };
     std::vector<Frame> frames;
     for (const FrameChain& run : runs) {
+        ByteBlock bytes = input.readBlock(run.front(), int32_t(chainBytes(run)));
         for (size_t f = 0; f + 1 < run.size(); ++f) {
-            uint8_t first = 0;
-            input.read(&first, run[f], 1);
+            const int64_t at = run[f] - run.front();
+            const uint8_t first = at < bytes.length() ? bytes[size_t(at)] : 0;
             const int64_t size = run[f + 1] - run[f];
             const bool foreign = foreignFirstByte(first);
             const bool plausible = plausibleSize(uint64_t(size));
