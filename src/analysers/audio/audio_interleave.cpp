@@ -517,12 +517,13 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     takeCarry(take);
     // After an intact gap the recording itself has shown where audio and
     // video stand; what is left of the prediction is its rounding, not a
-    // debt for the next damaged gap to pay. (A muxer's first chunks pair
-    // audio and video unevenly, say 23 audio frames with 24 pictures and
-    // then 24 with 12: the sound lags by the same amount ever after, and
-    // each later gap still holds the audio of its own pictures.)
+    // debt for the next damaged gap to pay, so at most a frame either way
+    // stays. (A muxer's first chunks pair audio and video unevenly, say 23
+    // audio frames with 24 pictures and then 24 with 12: the sound lags by
+    // the same amount ever after, and each later gap still holds the audio
+    // of its own pictures.)
     if (intact)
-        m_carry = std::fmod(m_carry, 1.0);
+        m_carry = std::clamp(m_carry, -1.0, 1.0);
 }
 
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
