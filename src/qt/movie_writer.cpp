@@ -437,8 +437,9 @@ bool completeMovie(MovieFile* f) {
     // A caller may ask for an edit (say, to skip an audio encoder's priming
     // samples) before the length is known: a zero duration means "the whole
     // movie", or all of the track's own media behind the skipped part where
-    // that lasts longer (an audio encoder's last frames end after the last
-    // picture; an edit of the movie's length would cut them off).
+    // whole samples of it would start after the movie's end (an audio
+    // encoder's last frames behind the last picture, which players would
+    // drop). A shorter excess is the encoder's padding of its last frame.
     const uint32_t movieDuration = f->m_movieDuration;
     for (int i = 0; i < f->m_trackCount; ++i) {
         const MovieTrack& t = f->m_tracks[i];
@@ -448,8 +449,9 @@ bool completeMovie(MovieFile* f) {
             uint64_t duration = movieDuration ? movieDuration : t.m_trackDuration;
             if (t.m_mediaTimescale && e.m_mediaTime >= 0) {
                 const uint64_t skipped = uint64_t(e.m_mediaTime) * f->m_movieTimescale / t.m_mediaTimescale;
-                if (t.m_trackDuration > skipped)
-                    duration = std::max<uint64_t>(duration, t.m_trackDuration - skipped);
+                const uint64_t sample = uint64_t(t.m_sampleDuration) * f->m_movieTimescale / t.m_mediaTimescale;
+                if (t.m_trackDuration > skipped && t.m_trackDuration - skipped >= duration + std::max<uint64_t>(sample, 1))
+                    duration = t.m_trackDuration - skipped;
             }
             e.m_trackDuration = uint32_t(std::min<uint64_t>(duration, 0xFFFFFFFFu));
             f->m_movieDuration = std::max(f->m_movieDuration, e.m_trackDuration);
