@@ -449,8 +449,10 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
             const bool plausible = plausibleSize(uint64_t(size));
             // Where the gap's start is a guess, it may lie in front of the
             // audio: what the run decodes there before its first frame that
-            // looks like the reference's is not audio.
-            if ((flags & GapStartGuessed) && frames.empty() && (!plausible || foreign))
+            // begins like the reference's (or, with no first bytes known,
+            // has a size like theirs) is not audio. An encoder's first frame
+            // is often smaller than the rest, so size alone does not decide.
+            if ((flags & GapStartGuessed) && frames.empty() && (m_firstBytes.any() ? foreign : !plausible))
                 continue;
             frames.push_back({run[f], size, plausible, foreign});
         }

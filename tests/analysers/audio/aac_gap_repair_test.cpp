@@ -72,8 +72,9 @@ TEST_P(AacBetweenChunks, EveryFrameComesBackOnce) {
 }
 
 // Camera-like chunks of mono sound, whose frames' first byte follows the
-// loudness; 5.1 (every frame opens with the centre channel) whose first
-// audio chunk is longer than any of the reference's, so that its sound
+// loudness; 5.1 (every frame opens with the centre channel), once with an
+// encoder's first frame smaller than any of the reference's, once with a
+// first audio chunk longer than any of the reference's, so that its sound
 // starts before where it is looked for; 96 kHz in two-second chunks;
 // digital silence (6-byte frames, the audio of a frame or two between video
 // frames); the encoder's first frame in front of the first video chunk
@@ -85,6 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "-ac 1 -b:a 64k", "-chunk_duration 875000", "mp4", 4},
         Recording{"surround51_noise_chunks", 25, "-bf 1", "anoisesrc=a=0.2:r=32000,aformat=channel_layouts=5.1",
                   "-b:a 256k", "-chunk_duration 729000", "mp4", 4},
+        Recording{"surround51_first_small", 24, "-bf 0", "sine=frequency=440:r=48000,aformat=channel_layouts=5.1",
+                  "-b:a 256k", "-chunk_duration 317000", "mp4", 3},
         Recording{"rate96k_chunks2s", 30, "-bf 1", "sine=frequency=440:r=96000", "-ac 2 -b:a 128k",
                   "-chunk_duration 2000000", "mp4", 5},
         Recording{"silence", 30, "-bf 2", "anullsrc=r=48000:cl=stereo", "-b:a 128k", "", "mp4", 4},
