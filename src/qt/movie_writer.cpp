@@ -450,8 +450,9 @@ bool completeMovie(MovieFile* f) {
             if (t.m_mediaTimescale && e.m_mediaTime >= 0) {
                 const uint64_t skipped = uint64_t(e.m_mediaTime) * f->m_movieTimescale / t.m_mediaTimescale;
                 const uint64_t sample = uint64_t(t.m_sampleDuration) * f->m_movieTimescale / t.m_mediaTimescale;
-                if (t.m_trackDuration > skipped && t.m_trackDuration - skipped >= duration + std::max<uint64_t>(sample, 1))
-                    duration = t.m_trackDuration - skipped;
+                const uint64_t own = t.m_trackDuration > skipped ? t.m_trackDuration - skipped : 0;
+                if (own >= duration + std::max<uint64_t>(sample, 1))
+                    duration = own;
             }
             e.m_trackDuration = uint32_t(std::min<uint64_t>(duration, 0xFFFFFFFFu));
             f->m_movieDuration = std::max(f->m_movieDuration, e.m_trackDuration);

@@ -63,8 +63,8 @@ TEST_P(AacBetweenChunks, EveryFrameComesBackOnce) {
     const std::string ref = make(r, refSound, 3, "_ref");
     ASSERT_FALSE(original.empty());
     ASSERT_FALSE(ref.empty());
-    const repairrun::Outcome o =
-        repairrun::repair(std::string("AacBetweenChunks.") + r.name, ref, repairrun::withoutIndex(original), "", original);
+    const repairrun::Outcome o = repairrun::repair(std::string("AacBetweenChunks.") + r.name, ref,
+                                                   repairrun::withoutIndex(original), "", original);
     EXPECT_EQ(o.video.recovered, o.video.alive);
     const std::vector<std::string> want = audioPackets(original);
     ASSERT_GT(want.size(), 50u);
