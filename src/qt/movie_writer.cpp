@@ -444,11 +444,28 @@ bool completeMovie(MovieFile* f) {
             appendEditIfNone(f, f->m_audioTracks[i]);
     // A caller may ask for an edit (say, to skip an audio encoder's priming
     // samples) before the length is known: a zero duration means "the whole
-    // movie".
-    for (int i = 0; i < f->m_trackCount; ++i)
-        for (EditListEntry& e : f->m_tracks[i].m_editList)
-            if (e.m_trackDuration == 0)
-                e.m_trackDuration = f->m_movieDuration ? f->m_movieDuration : f->m_tracks[i].m_trackDuration;
+    // movie", or all of the track's own media behind the skipped part where
+    // whole samples of it would start after the movie's end (an audio
+    // encoder's last frames behind the last picture, which players would
+    // drop). A shorter excess is the encoder's padding of its last frame.
+    const uint32_t movieDuration = f->m_movieDuration;
+    for (int i = 0; i < f->m_trackCount; ++i) {
+        const MovieTrack& t = f->m_tracks[i];
+        for (EditListEntry& e : f->m_tracks[i].m_editList) {
+            if (e.m_trackDuration != 0)
+                continue;
+            uint64_t duration = movieDuration ? movieDuration : t.m_trackDuration;
+            if (t.m_mediaTimescale && e.m_mediaTime >= 0) {
+                const uint64_t skipped = uint64_t(e.m_mediaTime) * f->m_movieTimescale / t.m_mediaTimescale;
+                const uint64_t sample = uint64_t(t.m_sampleDuration) * f->m_movieTimescale / t.m_mediaTimescale;
+                const uint64_t own = t.m_trackDuration > skipped ? t.m_trackDuration - skipped : 0;
+                if (own >= duration + std::max<uint64_t>(sample, 1))
+                    duration = own;
+            }
+            e.m_trackDuration = uint32_t(std::min<uint64_t>(duration, 0xFFFFFFFFu));
+            f->m_movieDuration = std::max(f->m_movieDuration, e.m_trackDuration);
+        }
+    }
     patchSize(f, f->m_mdatHeaderOffset, true, "mdat.exsize");
 
     f->m_depth = -1;

@@ -28,6 +28,8 @@ void AudioParameters::mergeFrom(const AudioParameters& source) {
         m_audioTracks = source.m_audioTracks;
     if (m_audioDataStart == 0)
         m_audioDataStart = source.m_audioDataStart;
+    if (m_frameFirstBytes.none())
+        m_frameFirstBytes = source.m_frameFirstBytes;
     if (m_rawEsds.empty()) {
         m_rawEsds = source.m_rawEsds;
         m_esds = source.m_esds;

@@ -5,7 +5,10 @@
 #include "qt/movie_reader.h"
 #include "reference/hevc_colour.h"
 #include "reference/reference_chunk_analysis.h"
+#include "reference/reference_sample_bytes.h"
 #include "reference/reference_sample_collector.h"
+
+#include <climits>
 
 namespace {
 
@@ -95,8 +98,12 @@ void ReferenceInfo::analyseChunks() {
 }
 
 void ReferenceInfo::collectSamples() {
-    if (m_movie)
-        collectMovieSamples(*m_movie, m_videoSamples, m_audioSamples);
+    if (!m_movie)
+        return;
+    collectMovieSamples(*m_movie, m_videoSamples, m_audioSamples);
+    m_audio->m_frameFirstBytes.reset();
+    visitReferenceSamples(m_movieParameters.m_fileName, m_audioSamples, m_audioSamples.size(), 1, INT32_MAX,
+                          [this](const uint8_t* data, int64_t) { m_audio->m_frameFirstBytes.set(data[0]); });
 }
 
 MovieTrack* ReferenceInfo::videoTrack() const {

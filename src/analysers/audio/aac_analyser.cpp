@@ -45,7 +45,11 @@ AacChainConfig AACAnalyser::chainConfig() const {
     if (const ReferenceInfo* ref = reference()) {
         config.decoderConfig = ref->audio().m_esds.m_decoderInfo;
         config.decoderConfigLength = ref->audio().m_esds.m_decoderInfoLength;
-        config.syncByte = ref->audio().m_audioDataStart;
+        // Every byte the reference's frames begin with; the chunk's first
+        // byte alone when the reference's samples have not been read.
+        config.firstBytes = aacFrameFirstBytes(ref->audio().m_frameFirstBytes);
+        if (config.firstBytes.none() && ref->audio().m_audioDataStart != 0)
+            config.firstBytes.set(ref->audio().m_audioDataStart);
     }
     return config;
 }

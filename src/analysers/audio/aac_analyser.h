@@ -40,7 +40,8 @@ public:
 protected:
     // The reference, or null when the run has none.
     const ReferenceInfo* reference() const;
-    // The reference's AAC decoder configuration and audio sync byte.
+    // The reference's AAC decoder configuration and the first bytes of its
+    // frames; the audio sync byte.
     AacChainConfig chainConfig() const;
     uint8_t syncByte() const;
 

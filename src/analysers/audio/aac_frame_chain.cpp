@@ -7,66 +7,74 @@
 
 #include <algorithm>
 
-namespace {
+std::bitset<256> aacFrameFirstBytes(const std::bitset<256>& seen) {
+    std::bitset<256> out;
+    for (size_t v = 0; v < seen.size(); ++v)
+        if (seen.test(v))
+            out.set(v & ~size_t(1)).set(v | 1);
+    return out;
+}
 
-// Owns one FAAD2 decoder for the life of a chain.
-class AacDecoder {
-public:
-    AacDecoder() : m_handle(NeAACDecOpen()) {}
-    ~AacDecoder() {
-        if (m_handle)
-            NeAACDecClose(m_handle);
+void AacFrameMeter::close() {
+    if (m_handle)
+        NeAACDecClose(NeAACDecHandle(m_handle));
+    m_handle = nullptr;
+}
+
+bool AacFrameMeter::restart() {
+    if (m_handle && !m_used)
+        return true;
+    close();
+    if (!m_config.decoderConfig || m_config.decoderConfigLength == 0)
+        return false;
+    const NeAACDecHandle handle = NeAACDecOpen();
+    if (!handle)
+        return false;
+    m_handle = handle;
+    m_used = false;
+    NeAACDecConfigurationPtr settings = NeAACDecGetCurrentConfiguration(handle);
+    if (!settings)
+        return false;
+    // The samples themselves are never looked at, only the bytes each frame
+    // consumed.
+    settings->outputFormat = FAAD_FMT_16BIT;
+    settings->downMatrix = 0;
+    NeAACDecSetConfiguration(handle, settings);
+    unsigned long rate = 0;
+    unsigned char channels = 0;
+    // FAAD2 takes a non-const pointer but only reads the configuration.
+    unsigned char* asc = const_cast<unsigned char*>(m_config.decoderConfig);
+    if (NeAACDecInit2(handle, asc, m_config.decoderConfigLength, &rate, &channels) < 0) {
+        close();
+        return false;
     }
-    AacDecoder(const AacDecoder&) = delete;
-    AacDecoder& operator=(const AacDecoder&) = delete;
+    return true;
+}
 
-    // 16-bit output without down-mixing; the samples themselves are never
-    // looked at, only the bytes each frame consumed.
-    bool init(const AacChainConfig& config) {
-        if (!m_handle || !config.decoderConfig || config.decoderConfigLength == 0)
-            return false;
-        NeAACDecConfigurationPtr settings = NeAACDecGetCurrentConfiguration(m_handle);
-        if (!settings)
-            return false;
-        settings->outputFormat = FAAD_FMT_16BIT;
-        settings->downMatrix = 0;
-        NeAACDecSetConfiguration(m_handle, settings);
-        unsigned long rate = 0;
-        unsigned char channels = 0;
-        // FAAD2 takes a non-const pointer but only reads the configuration.
-        unsigned char* asc = const_cast<unsigned char*>(config.decoderConfig);
-        return NeAACDecInit2(m_handle, asc, config.decoderConfigLength, &rate, &channels) >= 0;
-    }
-
-    // Bytes the frame at `data` took; 0 when the decoder rejected it.
-    uint32_t frameLength(const uint8_t* data, uint32_t n) {
-        NeAACDecFrameInfo info{};
-        NeAACDecDecode(m_handle, &info, const_cast<unsigned char*>(data), n);
-        if (info.error != 0)
-            return 0;
-        return uint32_t(std::min<unsigned long>(info.bytesconsumed, n));
-    }
-
-private:
-    NeAACDecHandle m_handle;
-};
-
-}  // namespace
+uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
+    NeAACDecFrameInfo info{};
+    m_used = true;
+    NeAACDecDecode(NeAACDecHandle(m_handle), &info, const_cast<unsigned char*>(data), n);
+    if (info.error != 0)
+        return 0;
+    return uint32_t(std::min<unsigned long>(info.bytesconsumed, n));
+}
 
 int64_t aacFrameChain(const AacChainConfig& config, const uint8_t* data, int32_t n, int64_t offset,
                       FrameChain& chain) {
     chain.clear();
-    AacDecoder decoder;
-    if (!decoder.init(config)) {
+    AacFrameMeter meter(config);
+    if (!meter.restart()) {
         FLOG(LogLevel::Error) << "NeAACDecInit2 error";
         return -1;
     }
+    const bool cut = config.firstBytes.any();
     chain.push_back(offset);
     int32_t pos = 0;
     while (pos < n && chain.size() < kMaxFrameChainOffsets) {
-        if (chain.size() > 1 && config.syncByte != 0 && data[pos] != config.syncByte)
+        if (chain.size() > 1 && cut && !config.firstBytes.test(data[pos]))
             break;
-        const uint32_t length = decoder.frameLength(data + pos, uint32_t(n - pos));
+        const uint32_t length = meter.frameLength(data + pos, uint32_t(n - pos));
         if (length == 0)
             break;
         pos += int32_t(length);

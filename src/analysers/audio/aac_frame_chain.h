@@ -6,6 +6,7 @@
 
 #include "analysers/audio/frame_chain.h"
 
+#include <bitset>
 #include <cstdint>
 
 class ScanBuffer;
@@ -14,10 +15,48 @@ class ScanBuffer;
 struct AacChainConfig {
     const uint8_t* decoderConfig = nullptr;  // AudioSpecificConfig bytes (esds)
     uint8_t decoderConfigLength = 0;
-    // First byte of the reference's audio chunks. When not 0, every frame
-    // after the first must begin with it: a cheap stop long before the
-    // decoder would notice that it has run into video data.
-    uint8_t syncByte = 0;
+    // The values the first byte of the reference's frames takes. When any is
+    // known, every frame after the first must begin with one of them: a cheap
+    // stop long before the decoder would notice that it has run into video
+    // data. Searches bounded by other means leave it empty, so that nothing
+    // the decoder takes cleanly is cut.
+    std::bitset<256> firstBytes;
+};
+
+// The first bytes an AAC frame of the recorder can begin with, from those
+// the reference's frames begin with. A raw data block opens with a 3-bit
+// element id and a 4-bit instance tag (a fill element's count); the eighth
+// bit is the first of the element's content (the top bit of a channel's
+// gain, say) and takes either value whatever the reference showed.
+std::bitset<256> aacFrameFirstBytes(const std::bitset<256>& seen);
+
+// One FAAD2 decoder set up with the reference's configuration, measuring
+// frames. How many bytes an AAC frame takes follows from its own bits (the
+// SBR and fill payloads carry their lengths), so a measure taken in one run
+// holds for every run through the same position. What a decoder has read
+// can still change how it takes the next frame (a program config element
+// met in other data changes the channels it expects), so a run that starts
+// somewhere new starts with a fresh decoder (restart).
+class AacFrameMeter {
+public:
+    explicit AacFrameMeter(const AacChainConfig& config) : m_config(config) {}
+    ~AacFrameMeter() { close(); }
+    AacFrameMeter(const AacFrameMeter&) = delete;
+    AacFrameMeter& operator=(const AacFrameMeter&) = delete;
+
+    // A decoder with 16-bit output without down-mixing that has read no
+    // frame yet; false when FAAD2 rejects the configuration.
+    bool restart();
+    // Bytes the frame at `data` takes, at most `n`; 0 when the decoder
+    // rejects it.
+    uint32_t frameLength(const uint8_t* data, uint32_t n);
+
+private:
+    void close();
+
+    AacChainConfig m_config;
+    void* m_handle = nullptr;
+    bool m_used = true;  // has read a frame since it was set up
 };
 
 // Chain of AAC frames over `n` bytes of `data`, which lie at file offset

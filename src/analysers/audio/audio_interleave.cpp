@@ -19,7 +19,8 @@
 
 namespace {
 
-// Gaps this short cannot hold an audio frame worth finding.
+// Gaps this short cannot hold an audio frame worth finding, unless the
+// reference's own frames are that small (digital silence).
 constexpr int64_t kMinGap = 33;
 // Resync looks for the start of the audio in the first 4 KiB of a gap (or
 // one audio stop gap plus 1 KiB, when the reference pads its audio chunks),
@@ -27,6 +28,11 @@ constexpr int64_t kMinGap = 33;
 constexpr int64_t kResyncSpan = 4096;
 constexpr int64_t kResyncStopGapSlack = 1024;
 constexpr int64_t kResyncRunBytes = 1 << 20;
+// Each AAC candidate start needs a decoder of its own, and setting one up
+// costs some fifty times a frame's decoding: a gap's search tries at most
+// this many starts in rank order (a damaged stretch of video data would
+// otherwise cost a set-up at nearly every byte).
+constexpr int kResyncStartBudget = 256;
 // Frames smaller than this are never real AAC frames of a recorder.
 constexpr uint64_t kMinAudioFrame = 20;
 constexpr uint64_t kMaxAudioFrame = 4294967295u;
@@ -66,6 +72,7 @@ void AudioInterleave::reset() {
     m_carry = 0;
     m_minFrameSize = kMinAudioFrame;
     m_maxFrameSize = kMaxAudioFrame;
+    m_firstBytes.reset();
     m_lastOffset = 0;
     m_lastSize = 0;
     m_framesEmitted = 0;
@@ -153,16 +160,17 @@ int64_t AudioInterleave::framesToTake(int64_t found, int64_t expected, int64_t t
     return found > expected ? std::min(found, expected + tol) : expected;
 }
 
-int64_t AudioInterleave::resyncScore(int64_t k, int64_t t, int64_t j, int64_t expected, int64_t expectedSize,
-                                         bool stoppedOutOfRange) {
-    int64_t score = 1000 * k + t;
+int64_t AudioInterleave::resyncScore(const RunTally& run, int64_t j, int64_t expected, int64_t expectedSize) {
+    // A frame that looks like the reference's counts in full; one that does
+    // not (a size the reference never comes near, a first byte its frames
+    // never begin with) still belongs to a clean run, but a chance decode
+    // amid other data looks like that, so it counts against the run.
+    int64_t score = 1000 * run.plausible + run.plausibleBytes - 200 * (run.frames - run.plausible);
     if (expected > 0)
-        score -= 120 * std::llabs(expected - k);
+        score -= 120 * std::llabs(expected - run.frames);
     if (expectedSize > 0)
-        score -= std::llabs(t - expectedSize) / 2;
+        score -= std::llabs(run.bytes - expectedSize) / 2;
     score -= 4 * j;
-    if (stoppedOutOfRange)
-        score -= 5000;
     return score;
 }
 
@@ -171,6 +179,7 @@ void AudioInterleave::updateFrameSizeRange() {
     if (!ref || ref->audioSamples().empty()) {
         m_minFrameSize = kMinAudioFrame;
         m_maxFrameSize = kMaxAudioFrame;
+        m_firstBytes.reset();
         return;
     }
     uint64_t lo = UINT64_MAX, hi = 0;
@@ -179,9 +188,12 @@ void AudioInterleave::updateFrameSizeRange() {
         lo = std::min(lo, size);
         hi = std::max(hi, size);
     }
+    m_firstBytes = mpegAudio() ? std::bitset<256>() : aacFrameFirstBytes(ref->audio().m_frameFirstBytes);
     if (hi == 0)
         return;
-    m_minFrameSize = std::max<uint64_t>(lo / 2, kMinAudioFrame);
+    // A reference of digital silence shows frames of a few bytes; below that
+    // nothing a recorder writes is smaller than kMinAudioFrame.
+    m_minFrameSize = std::max<uint64_t>(lo / 2, std::min<uint64_t>(lo, kMinAudioFrame));
     m_maxFrameSize = std::max<uint64_t>(2 * hi, m_minFrameSize);
 }
 
@@ -205,6 +217,25 @@ void AudioInterleave::takeCarry(int64_t k) {
     m_videoSinceAudio = 0;
 }
 
+int64_t AudioInterleave::minGap() const {
+    return std::min<int64_t>(kMinGap, int64_t(m_minFrameSize));
+}
+
+int64_t AudioInterleave::endSlack() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const int64_t g1 = ref ? ref->layout().m_videoChunksStopGap : 0;
+    const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
+    return g1 + g3 + kRunEndSlack;
+}
+
+bool AudioInterleave::plausibleSize(uint64_t size) const {
+    return size >= m_minFrameSize && size <= m_maxFrameSize;
+}
+
+bool AudioInterleave::foreignFirstByte(uint8_t firstByte) const {
+    return m_firstBytes.any() && !m_firstBytes.test(firstByte);
+}
+
 bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide,
                                  bool mpeg, FrameChain& out) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -222,65 +253,117 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     const int64_t want = std::min(n, span + kResyncRunBytes);
     ByteBlock block = input.readBlock(from, int32_t(want));
     const int64_t got = block.length();
-    const uint8_t sync = ref ? ref->audio().m_audioDataStart : 0;
+    span = std::min(span, got);
 
-    // A start that is a frame boundary of a run already decoded would only
-    // give the tail of that run, which always scores lower.
+    // One decoder measures every frame, and each position is measured once:
+    // candidate runs that fall into step with each other share the rest of
+    // their frames, so trying many starts costs little more than one run.
+    AacFrameMeter meter(m_aacChain);
+    if (!mpeg && !meter.restart()) {
+        FLOG(LogLevel::Error) << "NeAACDecInit2 error";
+        return false;
+    }
+    std::vector<int32_t> lengths(mpeg ? 0 : size_t(got), -1);
+    int starts = 0;
+    auto aacRun = [&](int64_t j, FrameChain& chain) {
+        chain.assign(1, from + j);
+        bool fresh = false;
+        for (int64_t pos = j; pos < got && chain.size() < kMaxFrameChainOffsets;) {
+            int32_t& length = lengths[size_t(pos)];
+            if (length < 0) {
+                if (!fresh && !meter.restart())
+                    break;
+                starts += fresh ? 0 : 1;
+                fresh = true;
+                length = int32_t(meter.frameLength(block.data() + pos, uint32_t(got - pos)));
+            }
+            if (length == 0)
+                break;
+            pos += length;
+            chain.push_back(from + pos);
+        }
+    };
+
+    // The first bytes of the reference's frames rank the starts: the gap's
+    // first byte, where the audio most likely starts, then every position
+    // holding one of them, and only when none of those gives a run, the
+    // rest of the span (never the whole rest of a wide search).
+    const std::bitset<256>& firstBytes = m_firstBytes;
+    const bool ranked = firstBytes.any();
+    const int64_t slack = endSlack();
     std::vector<bool> boundary(size_t(std::max<int64_t>(span, 0)), false);
     int64_t best = kNoScore;
     FrameChain chain;
-    for (int64_t j = 0; j < span && j < got; ++j) {
-        // The gap's first byte is where the audio most likely starts; it is
-        // tried even when it is not the sync byte (an encoder's first frame
-        // often begins differently from the rest).
-        if (j > 0 && sync != 0 && block[size_t(j)] != sync)
-            continue;
-        if (boundary[size_t(j)])
-            continue;
-        if (n - j < kMinGap)
+    bool settled = false;
+    for (int pass = 0; pass < 3 && !settled; ++pass) {
+        if (pass == 2 && (!ranked || wide || best != kNoScore))
             break;
-        const int64_t runBytes = std::min({n - j, kResyncRunBytes, got - j});
-        if (mpeg) {
-            // MPEG audio frames carry their own header: only a valid one can
-            // start a run.
-            if (runBytes < 4 || bitstream::mpegAudioFrameLength(block.data() + j) == 0)
+        for (int64_t j = pass == 0 ? 0 : 1; j < (pass == 0 ? std::min<int64_t>(span, 1) : span); ++j) {
+            if (pass > 0 && ranked && firstBytes.test(block[size_t(j)]) != (pass == 1))
                 continue;
-            mp3FrameChain(block.data() + j, int32_t(runBytes), from + j, chain);
-        } else if (aacFrameChain(m_aacChain, block.data() + j, int32_t(runBytes), from + j, chain) < 0) {
-            return false;  // no decoder: no candidate can do better
-        }
-        const size_t frames = frameCount(chain);
-        if (frames < 1)
-            continue;
-        // An MPEG audio header is a dozen bits that picture data holds now
-        // and then; a lone "frame" inside the gap that neither another
-        // header (of a frame the gap cuts short, say) nor the end of the gap
-        // follows is such a chance. At the gap's start, right behind the
-        // video, it is where the audio belongs.
-        if (mpeg && frames < 2 && j > 0 && chain.back() != b) {
-            const int64_t after = chain.back() - from;
-            if (after + 4 > got || bitstream::mpegAudioFrameLength(block.data() + after) == 0)
+            if (pass == 2 && !ranked)
                 continue;
-        }
-        for (size_t f = 1; f < chain.size(); ++f) {
-            const int64_t at = chain[f] - from;
-            if (at < span)
-                boundary[size_t(at)] = true;
-        }
-        int64_t k = 0, t = 0;
-        for (size_t f = 0; f < frames; ++f) {
-            const uint64_t size = uint64_t(chain[f + 1] - chain[f]);
-            if (size < m_minFrameSize || size > m_maxFrameSize)
+            // A start that is a frame boundary of a run already decoded
+            // would only give the tail of that run, which always scores lower.
+            if (boundary[size_t(j)])
+                continue;
+            if (n - j < minGap() || starts >= kResyncStartBudget)
                 break;
-            ++k;
-            t += int64_t(size);
-        }
-        if (k == 0)
-            continue;
-        const int64_t score = resyncScore(k, t, j, expected, g2, size_t(k) < frames);
-        if (score > best) {
-            best = score;
-            out = chain;
+            if (mpeg) {
+                // MPEG audio frames carry their own header: only a valid one
+                // can start a run.
+                const int64_t runBytes = std::min({n - j, kResyncRunBytes, got - j});
+                if (runBytes < 4 || bitstream::mpegAudioFrameLength(block.data() + j) == 0)
+                    continue;
+                mp3FrameChain(block.data() + j, int32_t(runBytes), from + j, chain);
+            } else {
+                aacRun(j, chain);
+            }
+            const size_t frames = frameCount(chain);
+            if (frames < 1)
+                continue;
+            // An MPEG audio header is a dozen bits that picture data holds
+            // now and then; a lone "frame" inside the gap that neither
+            // another header (of a frame the gap cuts short, say) nor the
+            // end of the gap follows is such a chance. At the gap's start,
+            // right behind the video, it is where the audio belongs.
+            if (mpeg && frames < 2 && j > 0 && chain.back() != b) {
+                const int64_t after = chain.back() - from;
+                if (after + 4 > got || bitstream::mpegAudioFrameLength(block.data() + after) == 0)
+                    continue;
+            }
+            for (size_t f = 1; f < chain.size(); ++f) {
+                const int64_t at = chain[f] - from;
+                if (at < span)
+                    boundary[size_t(at)] = true;
+            }
+            RunTally tally;
+            for (size_t f = 0; f < frames; ++f) {
+                const uint64_t size = uint64_t(chain[f + 1] - chain[f]);
+                ++tally.frames;
+                tally.bytes += int64_t(size);
+                if (plausibleSize(size) && !foreignFirstByte(block[size_t(chain[f] - from)])) {
+                    ++tally.plausible;
+                    tally.plausibleBytes += int64_t(size);
+                }
+            }
+            // A run with not one frame like the reference's that does not
+            // fill the gap either is what chance decodes of other data look
+            // like; it is no evidence of audio.
+            const bool toTheEnd = got == n && b - chain.back() <= slack;
+            if (tally.plausible == 0 && !toTheEnd)
+                continue;
+            const int64_t score = resyncScore(tally, j, expected, g2);
+            if (score > best) {
+                best = score;
+                out = chain;
+            }
+            // A run that looks like the reference's audio through to the end
+            // of the gap is the gap's audio: nothing else can explain more.
+            if (toTheEnd && tally.frames - tally.plausible <= 1 && out == chain) {
+                settled = true;
+                break;
+            }
         }
     }
     if (best == kNoScore || out.size() < 2)
@@ -291,10 +374,48 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     return true;
 }
 
+int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames) {
+    if (frames <= 0 || run.empty() || m_maxFrameSize > uint64_t(kResyncSpan) * 4)
+        return 0;
+    const int64_t lo = std::max<int64_t>(int64_t(m_minFrameSize), 1);
+    const int64_t hi = int64_t(m_maxFrameSize);
+    const int64_t blockStart = std::max<int64_t>(run.front() - frames * hi, 0);
+    ByteBlock block = input.readBlock(blockStart, int32_t(run.front() - blockStart));
+    const int64_t got = block.length();
+    AacFrameMeter meter(m_aacChain);
+    // A frame in front of `end` is one the decoder, started at its first
+    // byte, takes to end exactly there. Starts holding one of the first
+    // bytes of the reference's frames are tried first, nearest first.
+    auto frameEndingAt = [&](int64_t end) -> int64_t {
+        int starts = 0;
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int64_t size = lo; size <= hi && end - size >= 0 && starts < kResyncStartBudget; ++size) {
+                const int64_t at = end - size;
+                if (foreignFirstByte(block[size_t(at)]) != (pass == 1) || !meter.restart())
+                    continue;
+                ++starts;
+                if (meter.frameLength(block.data() + at, uint32_t(got - at)) == uint32_t(size))
+                    return at;
+            }
+            if (m_firstBytes.none())
+                break;
+        }
+        return -1;
+    };
+    int64_t added = 0;
+    for (int64_t end = run.front() - blockStart; added < frames; ++added) {
+        const int64_t at = frameEndingAt(end);
+        if (at < 0)
+            break;
+        run.insert(run.begin(), blockStart + at);
+        end = at;
+    }
+    return added;
+}
+
 void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
-    const ReferenceInfo* ref = m_repairState->m_reference.get();
     const InterleaveTiming t = timing();
     const int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t tol = tolerance(t);
@@ -303,7 +424,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // (behind damage inside the gap) anywhere in the rest.
     std::vector<FrameChain> runs;
     int64_t framesSoFar = 0;
-    for (int64_t pos = a; b - pos >= kMinGap;) {
+    for (int64_t pos = a; b - pos >= minGap();) {
         FrameChain run;
         if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), mpeg, run))
             break;
@@ -315,7 +436,25 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         runs.push_back(std::move(run));
     }
 
+    // Where the gap's start is a guess that fell inside the audio (the
+    // recording's first audio chunk is longer than the reference's), the
+    // first frames lie in front of it: as many as the video count still
+    // asks for are followed back from the first one found.
+    if ((flags & GapStartGuessed) && !mpeg && !runs.empty() && runs.front().front() - a < int64_t(m_maxFrameSize) &&
+        framesSoFar < expected + tol) {
+        const int64_t added = extendBackwards(input, runs.front(), expected + tol - framesSoFar);
+        if (added > 0)
+            FLOG(LogLevel::Info) << m_logLabel << "a frames in front of the guessed gap start=" << added
+                                 << " ofs=" << runs.front().front();
+        a = std::min(a, runs.front().front());
+    }
+
     if (runs.empty()) {
+        // Copies keep later audio in step with the pictures; behind the last
+        // of the sound there is nothing left to keep in step, and they would
+        // only repeat its last frame.
+        if (flags & GapAtEnd)
+            return;
         if (expected > 0 && m_lastSize > 0 && m_lastOffset + m_lastSize <= input.fileSize()) {
             for (int64_t i = 0; i < expected; ++i)
                 repeatLast(input);
@@ -326,41 +465,64 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         return;
     }
 
-    // Frames of implausible size are never emitted.
-    std::vector<std::pair<int64_t, int64_t>> kept;
-    bool dropped = false;
-    int64_t unexplained = runs.front().front() - a;
-    for (size_t r = 0; r < runs.size(); ++r) {
-        const FrameChain& run = runs[r];
-        if (r > 0)
-            unexplained += run.front() - runs[r - 1].back();
-        for (size_t f = 0; f + 1 < run.size(); ++f) {
-            const int64_t size = run[f + 1] - run[f];
-            // An encoder's last frame often holds only the end of the sound
-            // and a few bytes of silence, far below any frame the reference
-            // shows; at the very end of the media data it is that frame.
-            const bool lastOfRecording =
-                (flags & GapAtEnd) && r + 1 == runs.size() && f + 2 == run.size() && run[f + 1] == b && size > 0;
-            if ((uint64_t(size) < m_minFrameSize && !lastOfRecording) || uint64_t(size) > m_maxFrameSize) {
-                FLOG(LogLevel::Info) << m_logLabel << "a skipped ofs=" << run[f] << " size=" << size << " range=["
-                                     << m_minFrameSize << "," << m_maxFrameSize << "]";
-                dropped = true;
-                continue;
-            }
-            kept.emplace_back(run[f], size);
-        }
-    }
     // A gap whose bytes are explained by whole frames, but for the padding
     // the reference shows around its chunks, is intact: its frames are the
     // recording's audio of the interval however many the video count
     // predicts (muxers do not cut audio chunks at video chunk boundaries).
     // The prediction only decides for gaps that damage has touched.
-    const int64_t g1 = ref ? ref->layout().m_videoChunksStopGap : 0;
-    const int64_t g3 = ref ? ref->layout().m_audioChunksStopGap : 0;
-    const int64_t slack = g1 + g3 + kRunEndSlack;
+    const int64_t slack = endSlack();
+    int64_t unexplained = runs.front().front() - a;
+    for (size_t r = 1; r < runs.size(); ++r)
+        unexplained += runs[r].front() - runs[r - 1].back();
     const int64_t tail = b - runs.back().back();
-    const bool intact = !dropped && (unexplained <= slack || (flags & GapStartGuessed)) &&
-                        (tail <= slack || (flags & GapAtEnd));
+    bool intact = (unexplained <= slack || (flags & GapStartGuessed)) && (tail <= slack || (flags & GapAtEnd));
+
+    struct Frame {
+        int64_t offset, size;
+        bool plausible, foreign;
+    };
+    std::vector<Frame> frames;
+    for (const FrameChain& run : runs) {
+        ByteBlock bytes = input.readBlock(run.front(), int32_t(chainBytes(run)));
+        for (size_t f = 0; f + 1 < run.size(); ++f) {
+            const int64_t at = run[f] - run.front();
+            const uint8_t first = at < bytes.length() ? bytes[size_t(at)] : 0;
+            const int64_t size = run[f + 1] - run[f];
+            const bool foreign = foreignFirstByte(first);
+            const bool plausible = plausibleSize(uint64_t(size));
+            // Where the gap's start is a guess, it may lie in front of the
+            // audio: what the run decodes there before its first frame that
+            // begins like the reference's (or, with no first bytes known,
+            // has a size like theirs) is not audio. An encoder's first frame
+            // is often smaller than the rest, so size alone does not decide.
+            if ((flags & GapStartGuessed) && frames.empty() && (m_firstBytes.any() ? foreign : !plausible))
+                continue;
+            frames.push_back({run[f], size, plausible, foreign});
+        }
+    }
+    // Damage that the decoder takes for frames shows itself by a first byte
+    // the recorder's frames never have or by an oversized frame. Frames that
+    // are only smaller than any the reference shows, in runs that fill the
+    // gap, are quiet sound: digital silence is a few bytes a frame.
+    for (const Frame& f : frames)
+        if (f.foreign || uint64_t(f.size) > m_maxFrameSize)
+            intact = false;
+
+    std::vector<std::pair<int64_t, int64_t>> kept;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const Frame& f = frames[i];
+        // An encoder's last frame often holds only the end of the sound
+        // and a few bytes of silence, far below any frame the reference
+        // shows; at the very end of the media data it is that frame.
+        const bool lastOfRecording = (flags & GapAtEnd) && i + 1 == frames.size() && f.offset + f.size == b &&
+                                     uint64_t(f.size) <= m_maxFrameSize;
+        if (!intact && !f.plausible && !lastOfRecording) {
+            FLOG(LogLevel::Info) << m_logLabel << "a skipped ofs=" << f.offset << " size=" << f.size << " range=["
+                                 << m_minFrameSize << "," << m_maxFrameSize << "]";
+            continue;
+        }
+        kept.emplace_back(f.offset, f.size);
+    }
 
     const int64_t found = int64_t(kept.size());
     const int64_t drift = found - expected;
@@ -400,9 +562,13 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     takeCarry(take);
     // After an intact gap the recording itself has shown where audio and
     // video stand; what is left of the prediction is its rounding, not a
-    // debt for the next damaged gap to pay.
+    // debt for the next damaged gap to pay, so at most a frame either way
+    // stays. (A muxer's first chunks pair audio and video unevenly, say 23
+    // audio frames with 24 pictures and then 24 with 12: the sound lags by
+    // the same amount ever after, and each later gap still holds the audio
+    // of its own pictures.)
     if (intact)
-        m_carry = std::clamp(m_carry, -double(tol), double(tol));
+        m_carry = std::clamp(m_carry, -1.0, 1.0);
 }
 
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
@@ -440,7 +606,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
 }
 
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < kMinGap)
+    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < minGap())
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();

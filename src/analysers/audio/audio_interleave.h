@@ -10,6 +10,7 @@
 #include "analysers/audio/aac_frame_chain.h"
 #include "analysers/audio/frame_chain.h"
 
+#include <bitset>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -73,10 +74,14 @@ public:
     static int64_t tolerance(const InterleaveTiming& timing);
     // How many frames to emit when F were found and E expected.
     static int64_t framesToTake(int64_t found, int64_t expected, int64_t tolerance);
-    // Score of a resync candidate: k frames of t bytes in range, starting j
-    // bytes into the gap.
-    static int64_t resyncScore(int64_t k, int64_t t, int64_t j, int64_t expected, int64_t expectedSize,
-                               bool stoppedOutOfRange);
+    // What a candidate run holds: all its frames, and those that look like
+    // the reference's (size in range, a first byte its frames begin with).
+    struct RunTally {
+        int64_t frames = 0, bytes = 0;
+        int64_t plausible = 0, plausibleBytes = 0;
+    };
+    // Score of a resync candidate starting j bytes into the gap.
+    static int64_t resyncScore(const RunTally& run, int64_t j, int64_t expected, int64_t expectedSize);
 
     InterleaveTiming timing() const;
     // Is the reference's audio MPEG audio (MP3 and its kin), stored as
@@ -94,6 +99,17 @@ private:
     // of the gap instead of its start only. `mpeg`: MPEG audio frames (found
     // by their headers) instead of AAC frames (found by decoding).
     bool resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide, bool mpeg, FrameChain& out);
+    // The shortest gap worth a search.
+    int64_t minGap() const;
+    // Bytes around a gap's audio that the reference's padding explains.
+    int64_t endSlack() const;
+    // Is the size one the reference's frames come near?
+    bool plausibleSize(uint64_t size) const;
+    // Does a frame begin with a byte the reference's frames never begin with?
+    bool foreignFirstByte(uint8_t firstByte) const;
+    // Adds to the front of an AAC run up to `frames` frames that end where
+    // it starts; returns how many.
+    int64_t extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames);
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
@@ -119,6 +135,9 @@ private:
     double m_carry = 0;
     uint64_t m_minFrameSize = 0;
     uint64_t m_maxFrameSize = 0;
+    // The first bytes the recorder's AAC frames can begin with (none known,
+    // or MPEG audio: empty). They rank resync's candidates, never refuse one.
+    std::bitset<256> m_firstBytes;
     int64_t m_lastOffset = 0;
     int64_t m_lastSize = 0;  // 0: no audio sample emitted yet
     // Which sound track of the reference this state follows, and the word

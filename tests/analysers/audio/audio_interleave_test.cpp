@@ -61,14 +61,6 @@ TEST(AudioInterleave, FramesToTake) {
     EXPECT_EQ(AudioInterleave::framesToTake(4, 10, 5), 10);
 }
 
-TEST(AudioInterleave, ResyncScorePrefersMoreFramesNearTheStart) {
-    const int64_t base = AudioInterleave::resyncScore(10, 2500, 0, 10, 2500, false);
-    EXPECT_EQ(base, 10000 + 2500);
-    EXPECT_EQ(AudioInterleave::resyncScore(10, 2500, 5, 10, 2500, false), base - 20);
-    EXPECT_EQ(AudioInterleave::resyncScore(8, 2000, 0, 10, 2500, false), 8000 + 2000 - 240 - 250);
-    EXPECT_EQ(AudioInterleave::resyncScore(10, 2500, 0, 0, 0, true), base - 5000);
-}
-
 TEST(AACAnalyser, RunMustBeLongerThanHalfAChunk) {
     const std::string movie = testsupport::fixture(
         "aac_run.mp4", "-f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 -c:a aac -ac 2 -b:a 96k");
