@@ -2,6 +2,7 @@
 
 #include "qt/movie_track.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -17,9 +18,11 @@ constexpr uint32_t kMaximumMultiple = 16;
 // (timescales that cannot express the period exactly round each entry).
 constexpr double kMultipleTolerance = 0.01;
 // Below this share the common duration is not the rate but one value of a
-// jittering clock (phones time each frame as it comes): then the median is
-// the recorder's rate.
+// jittering clock (phones time each frame as it comes).
 constexpr double kSteadyShare = 0.5;
+// The share of frames at each end of a jittering clock's durations that its
+// rate is taken without.
+constexpr double kTrimmedShare = 0.1;
 
 }  // namespace
 
@@ -49,11 +52,18 @@ uint32_t videoFrameDuration(const MovieTrack& track) {
     const auto held = framesPerDuration.find(common);
     if (held == framesPerDuration.end() || double(held->second) >= kSteadyShare * double(frames))
         return common;
-    uint64_t seen = 0;
+    // The mean of the middle frames: a held first frame or a late one at
+    // either end falls outside it, and unlike the median it is not stuck on
+    // one of the whole ticks the clock rounds to.
+    const double skip = kTrimmedShare * double(frames);
+    double seen = 0, kept = 0, ticks = 0;
     for (const auto& [duration, count] : framesPerDuration) {
-        seen += count;
-        if (2 * seen >= frames)
-            return duration;
+        const double from = std::max(seen, skip), to = std::min(seen + double(count), double(frames) - skip);
+        if (to > from) {
+            kept += to - from;
+            ticks += (to - from) * double(duration);
+        }
+        seen += double(count);
     }
-    return common;
+    return kept > 0 ? uint32_t(std::lround(ticks / kept)) : common;
 }

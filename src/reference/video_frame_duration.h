@@ -11,5 +11,5 @@ struct MovieTrack;
 // the dark) hold most frames two or three periods, and the period they ran
 // at is the short one. A single long first frame and a short last one do
 // not count; where no duration holds half the frames (a jittering clock), the
-// median is the rate. 0 for a track without timing.
+// mean of its middle durations is the rate. 0 for a track without timing.
 uint32_t videoFrameDuration(const MovieTrack& track);
