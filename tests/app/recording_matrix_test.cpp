@@ -330,7 +330,7 @@ const std::vector<Recording> kRecordings = {
      "cabac=1:slices=1:open_gop=1:interlaced=1",
      {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=mono", "anoisesrc=r=48000:a=0.2:seed=1,"
                                                                             "aformat=channel_layouts=mono"}},
-     "-c:a aac -b:a 64k", false, "both"},
+     "-c:a aac -b:a 64k", false, ""},
     {"high422_intra_aac96k", "mov", "320x240",
      "-profile:v high422 -pix_fmt yuv422p -g 1 -x264-params cabac=1:slices=4",
      {{"anoisesrc=r=96000:a=0.2:seed=2", "sine=frequency=880:sample_rate=96000"}},

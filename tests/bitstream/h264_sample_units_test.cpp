@@ -145,7 +145,7 @@ TEST(H264PictureOrderCount, OrdersRealPicturesAsTheirTimestamps) {
         ASSERT_EQ(parseSliceHeader(r, t.firstSliceType, context, sh, problem), bitstream::ParseResult::Ok) << problem;
         const bool idr = t.firstSliceType == CODED_SLICE_IDR;
         period += idr;
-        shown.emplace_back(period, order.next(idr, (slice[0] & 0x60) != 0, sh.pic_order_cnt_lsb));
+        shown.emplace_back(period, order.next(idr, (slice[0] & 0x60) != 0, sh));
     }
     const auto probe = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 " +
                                                testsupport::quote(f.mp4));
@@ -170,15 +170,20 @@ TEST(H264PictureOrderCount, FollowsTheLsbAcrossItsWrap) {
     sps.pic_order_cnt_type = 0;
     sps.log2_max_pic_order_cnt_lsb_minus4 = 0;
     PictureOrderCount order(sps);
-    EXPECT_EQ(order.next(true, true, 0), 0);
-    EXPECT_EQ(order.next(false, true, 6), 6);
-    EXPECT_EQ(order.next(false, true, 12), 12);
-    EXPECT_EQ(order.next(false, false, 2), 18);
-    EXPECT_EQ(order.next(false, false, 10), 10);
-    EXPECT_EQ(order.next(false, true, 4), 20);
-    EXPECT_EQ(order.next(false, false, 14), 14);
+    auto next = [&](bool idr, bool reference, uint32_t lsb) {
+        SliceHeader sh;
+        sh.pic_order_cnt_lsb = lsb;
+        return order.next(idr, reference, sh);
+    };
+    EXPECT_EQ(next(true, true, 0), 0);
+    EXPECT_EQ(next(false, true, 6), 6);
+    EXPECT_EQ(next(false, true, 12), 12);
+    EXPECT_EQ(next(false, false, 2), 18);
+    EXPECT_EQ(next(false, false, 10), 10);
+    EXPECT_EQ(next(false, true, 4), 20);
+    EXPECT_EQ(next(false, false, 14), 14);
     // An IDR picture starts over.
-    EXPECT_EQ(order.next(true, true, 4), 4);
+    EXPECT_EQ(next(true, true, 4), 4);
 }
 
 TEST(H264PpsIdRewrite, CloneOfARealPpsParsesAsTheSourceUnderTheNewId) {

@@ -19,8 +19,9 @@ constexpr size_t kPpsIds = 256;
 // of the slice; reading this much of each sample is plenty.
 constexpr int32_t kHeaderBytes = 256;
 // Units in front of the first slice (delimiter, SEI) are stepped over, up to
-// this many.
+// this many; the second field of a pair is looked for among this many units.
 constexpr int kMaxLeadingUnits = 16;
+constexpr int kMaxUnits = 256;
 // The decoded picture buffer holds at most 16 frames, so no frame is shown
 // further than that from its place in decode order; a stretch that says
 // otherwise holds a damaged order count and keeps its offsets.
@@ -69,38 +70,45 @@ bool Avc1CompositionOrder::configure(const H264Config& avc) {
     return m_ready;
 }
 
-bool Avc1CompositionOrder::readPicture(ScanBuffer& input, const MediaSample& sample, bool& idr, bool& reference,
-                                       uint32_t& pocLsb) const {
+size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& sample, Coded (&out)[2]) const {
+    size_t pictures = 0;
     int64_t pos = 0;
-    for (int unit = 0; unit < kMaxLeadingUnits && sample.size - pos >= 5; ++unit) {
+    for (int unit = 0; unit < kMaxUnits && sample.size - pos >= 5; ++unit) {
         const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
         const uint8_t* data = input.get(sample.offset + pos, want);
         if (!data || input.available() < want)
-            return false;
+            break;
         const uint32_t length = bitstream::readBE32(data);
         const uint8_t type = data[4] & 0x1F;
         if (length == 0 || int64_t(length) + 4 > sample.size - pos)
-            return false;
+            break;
+        pos += int64_t(length) + 4;
         if (type != 1 && type != 5) {
-            pos += int64_t(length) + 4;
+            if (pictures == 0 && unit + 1 >= kMaxLeadingUnits)
+                break;
             continue;
         }
         H264::SliceHeaderStart start;
         const size_t n = std::min<size_t>(length, size_t(want - 4));
         if (!H264::readSliceHeaderStart(data + 4, n, start) || !m_present[start.pic_parameter_set_id])
-            return false;
+            break;
+        // Further slices of the picture already read.
+        if (pictures > 0 && start.first_mb_in_slice != 0)
+            continue;
         bitstream::BitReader r(data + 5, n - 1, bitstream::Emulation::Drop);
-        H264::SliceHeader sh;
+        Coded& c = out[pictures];
         std::string problem;
-        if (H264::parseSliceHeader(r, type, m_contexts[start.pic_parameter_set_id], sh, problem) ==
+        if (H264::parseSliceHeader(r, type, m_contexts[start.pic_parameter_set_id], c.header, problem) ==
             bitstream::ParseResult::Malformed)
-            return false;
-        idr = type == 5;
-        reference = (data[4] & 0x60) != 0;
-        pocLsb = sh.pic_order_cnt_lsb;
-        return true;
+            break;
+        c.idr = type == 5;
+        c.reference = (data[4] & 0x60) != 0;
+        ++pictures;
+        // A frame is the whole sample; a field may have its pair behind it.
+        if (!c.header.field_pic_flag || pictures == 2)
+            break;
     }
-    return false;
+    return pictures;
 }
 
 size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const {
@@ -113,10 +121,14 @@ size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
             continue;
         Picture p;
         p.index = i;
-        bool reference = false;
-        uint32_t lsb = 0;
-        p.readable = readPicture(input, samples[i], p.idr, reference, lsb);
-        p.poc = p.readable ? orderCount.next(p.idr, reference, lsb) : orderCount.skip();
+        Coded coded[2];
+        const size_t n = readPictures(input, samples[i], coded);
+        p.readable = n > 0;
+        p.idr = p.readable && coded[0].idr;
+        p.poc = p.readable ? orderCount.next(coded[0].idr, coded[0].reference, coded[0].header) : orderCount.skip();
+        // A field pair is shown from its earlier field.
+        if (n == 2)
+            p.poc = std::min(p.poc, orderCount.next(coded[1].idr, coded[1].reference, coded[1].header));
         pictures.push_back(p);
     }
 

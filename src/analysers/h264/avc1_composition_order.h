@@ -19,8 +19,7 @@ struct H264Config;
 class Avc1CompositionOrder {
 public:
     // Reads the SPS and PPS of the avcC; false when there is no usable pair
-    // or the order count is one the rules here do not follow (only
-    // pic_order_cnt_type 0 and 2 of frame-only streams are).
+    // or the order count is one the rules here do not follow.
     bool configure(const H264Config& avc);
 
     // Rewrites the composition offsets of the video samples in `samples`
@@ -37,9 +36,15 @@ private:
         bool idr = false;
         int64_t poc = 0;
     };
-    // The first slice of the sample: IDR, reference and its order count lsb.
-    bool readPicture(ScanBuffer& input, const MediaSample& sample, bool& idr, bool& reference,
-                     uint32_t& pocLsb) const;
+    // One picture of a sample: a frame, or one field of a field pair.
+    struct Coded {
+        bool idr = false, reference = false;
+        H264::SliceHeader header;
+    };
+    // The pictures of the sample, from the first slice of each: one frame,
+    // or up to two fields (a field pair is stored as one sample). Empty when
+    // the first slice cannot be read.
+    size_t readPictures(ScanBuffer& input, const MediaSample& sample, Coded (&out)[2]) const;
 
     bool m_ready = false;
     // The first SPS of the avcC: its order count rules hold for the stream.

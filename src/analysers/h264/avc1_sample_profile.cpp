@@ -214,12 +214,16 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         }
         if (slices && !m_fast && beginsNextPicture(data + pos, nal, slices))
             return endHere(pos);
+        // The header test first: it reads a few bytes, the payload test the
+        // whole unit, and a search meets a "slice" of chance length (up to a
+        // megabyte of audio) at nearly every offset of a gap.
+        const bool firstSlice = nal.slice && sliceLength == 0;
+        if (firstSlice && !firstSliceFits(data + pos + 4, nal.length))
+            return 0;
         if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))
             return slices ? endHere(pos) : 0;
         ++units;
-        if (nal.slice && sliceLength == 0) {
-            if (!firstSliceFits(data + pos + 4, nal.length))
-                return 0;
+        if (firstSlice) {
             sliceType = nal.type;
             sliceLength = nal.length;
             firstHeader = data[pos + 4];

@@ -127,6 +127,7 @@ TEST_P(Avc1MovWithoutIndex, EveryPacketComesBack) {
     const Outcome o = repair(std::string("Avc1Repair.Mov_") + r.name, ref, withoutIndex(original), "", original);
     EXPECT_EQ(o.video.alive, 50u);
     EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     // And nothing else: no audio made of other bytes, none twice.
     auto counts = [](const std::string& f) {
@@ -146,7 +147,10 @@ TEST_P(Avc1MovWithoutIndex, EveryPacketComesBack) {
 // ('in24'). Constant-bitrate MP3 ('.mp3'), whose one sample size is a
 // frame's, not a PCM byte's. PCM chunks of the recording larger than any
 // of a shorter reference. Pictures of three slices, larger than the search
-// reads at once, against a reference of small ones.
+// reads at once, against a reference of small ones. Interlaced (MBAFF,
+// bottom field first) with an open GOP of three B-frames and four slices:
+// the frames are shown in the order their fields' order counts say, which
+// a reference of another scene and length does not share.
 INSTANTIATE_TEST_SUITE_P(
     Ffmpeg, Avc1MovWithoutIndex,
     ::testing::Values(
@@ -158,7 +162,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000 -t 1"},
         MovRecording{"large_frames", "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 "
                                      "-vf scale=640:360,noise=alls=30:allf=t",
-                     "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 -vf scale=640:360"}),
+                     "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 -vf scale=640:360"},
+        MovRecording{"interlaced_bff",
+                     "-flags +ildct+ilme -bf 3 -x264-params interlaced=1:bff=1:open_gop=1:slices=4 -c:a pcm_s16le -ac 1",
+                     "-flags +ildct+ilme -bf 3 -x264-params interlaced=1:bff=1:open_gop=1:slices=4 -c:a pcm_s16le -ac 1 "
+                     "-t 1.2 -vf hflip"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Avc1Repair, SliceLookalikeInsideMp3IsSound) {
