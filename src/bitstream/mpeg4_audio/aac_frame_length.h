@@ -16,9 +16,9 @@ struct AacFrameLength {
     uint32_t m_channelConfiguration = 0;
 };
 
-// Samples and rate are zeros when the configuration is too short, has a reserved sampling
-// frequency, or is of an object type whose frame length it does not fix
-// (SBR and PS signalled explicitly).
+// Samples and rate are zeros when the configuration is too short, has a
+// reserved sampling frequency, or is of an object type whose frame length it
+// does not fix (SBR and PS signalled explicitly).
 AacFrameLength aacFrameLength(const uint8_t* config, uint32_t size);
 
 }  // namespace bitstream
