@@ -1,5 +1,6 @@
 #include "analysers/audio/aac_frame_chain.h"
 
+#include "bitstream/mpeg4_audio/aac_frame_length.h"
 #include "scan/scan_buffer.h"
 #include "log/logger.h"
 
@@ -12,6 +13,24 @@ std::bitset<256> aacFrameFirstBytes(const std::bitset<256>& seen) {
     for (size_t v = 0; v < seen.size(); ++v)
         if (seen.test(v))
             out.set(v & ~size_t(1)).set(v | 1);
+    return out;
+}
+
+AacConfigLimits aacConfigLimits(const uint8_t* config, uint32_t size, uint32_t channels) {
+    // Channels of channelConfiguration 1-7.
+    constexpr uint32_t kLayoutChannels[8] = {0, 1, 2, 3, 4, 5, 6, 8};
+    constexpr uint8_t kSingleChannelElement = 0x00;  // id 0, tag 0
+    constexpr uint8_t kChannelPairElement = 0x20;    // id 1, tag 0
+    constexpr uint64_t kMaxBytesPerChannel = 6144 / 8;
+    AacConfigLimits out;
+    const uint32_t layout = bitstream::aacFrameLength(config, size).m_channelConfiguration;
+    if (layout >= 1 && layout < 8) {
+        const uint8_t first = layout == 2 ? kChannelPairElement : kSingleChannelElement;
+        out.firstBytes.set(first).set(first | 1);
+        channels = kLayoutChannels[layout];
+    }
+    out.channels = channels;
+    out.maxFrameBytes = kMaxBytesPerChannel * channels;
     return out;
 }
 

@@ -30,6 +30,23 @@ struct AacChainConfig {
 // gain, say) and takes either value whatever the reference showed.
 std::bitset<256> aacFrameFirstBytes(const std::bitset<256>& seen);
 
+// What the decoder configuration alone tells of a recorder's frames, for
+// when the reference's frames say nothing about sound (digital silence).
+struct AacConfigLimits {
+    // The first element of a frame with the configuration's channel layout:
+    // a channel pair for stereo, the single (centre) channel for every other
+    // standard layout, each with instance tag 0. Empty when a program config
+    // element decides the layout.
+    std::bitset<256> firstBytes;
+    uint32_t channels = 0;  // 0: unknown
+    // The decoder's input buffer holds 6144 bits per channel, and no frame
+    // may be larger; 0 when the channel count is unknown.
+    uint64_t maxFrameBytes = 0;
+};
+// `channels` (the sample description's count) stands in when the
+// configuration leaves the layout to a program config element.
+AacConfigLimits aacConfigLimits(const uint8_t* config, uint32_t size, uint32_t channels);
+
 // One FAAD2 decoder set up with the reference's configuration, measuring
 // frames. How many bytes an AAC frame takes follows from its own bits (the
 // SBR and fill payloads carry their lengths), so a measure taken in one run

@@ -36,6 +36,9 @@ constexpr int kResyncStartBudget = 256;
 // Frames smaller than this are never real AAC frames of a recorder.
 constexpr uint64_t kMinAudioFrame = 20;
 constexpr uint64_t kMaxAudioFrame = 4294967295u;
+// An AAC frame of digital silence takes 3-4 bytes a channel; any sound at
+// all, even at the lowest bit rates, takes several times that.
+constexpr uint64_t kSilentFrameBytesPerChannel = 8;
 // Bytes a gap may hold beyond its frames and the reference's padding and
 // still count as intact; also how close to the gap end a lone frame must end.
 constexpr int64_t kRunEndSlack = 64;
@@ -73,6 +76,7 @@ void AudioInterleave::reset() {
     m_minFrameSize = kMinAudioFrame;
     m_maxFrameSize = kMaxAudioFrame;
     m_firstBytes.reset();
+    m_silentReference = false;
     m_lastOffset = 0;
     m_lastSize = 0;
     m_framesEmitted = 0;
@@ -176,25 +180,43 @@ int64_t AudioInterleave::resyncScore(const RunTally& run, int64_t j, int64_t exp
 
 void AudioInterleave::updateFrameSizeRange() {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
+    m_silentReference = false;
     if (!ref || ref->audioSamples().empty()) {
         m_minFrameSize = kMinAudioFrame;
         m_maxFrameSize = kMaxAudioFrame;
         m_firstBytes.reset();
         return;
     }
-    uint64_t lo = UINT64_MAX, hi = 0;
-    for (const MediaSample& s : ref->audioSamples()) {
-        const uint64_t size = uint64_t(uint32_t(s.size));
-        lo = std::min(lo, size);
-        hi = std::max(hi, size);
-    }
-    m_firstBytes = mpegAudio() ? std::bitset<256>() : aacFrameFirstBytes(ref->audio().m_frameFirstBytes);
+    std::vector<uint64_t> sizes;
+    sizes.reserve(ref->audioSamples().size());
+    for (const MediaSample& s : ref->audioSamples())
+        sizes.push_back(uint64_t(uint32_t(s.size)));
+    const auto [loIt, hiIt] = std::minmax_element(sizes.begin(), sizes.end());
+    const uint64_t lo = *loIt, hi = *hiIt;
+    const bool mpeg = mpegAudio();
+    m_firstBytes = mpeg ? std::bitset<256>() : aacFrameFirstBytes(ref->audio().m_frameFirstBytes);
     if (hi == 0)
         return;
     // A reference of digital silence shows frames of a few bytes; below that
     // nothing a recorder writes is smaller than kMinAudioFrame.
     m_minFrameSize = std::max<uint64_t>(lo / 2, std::min<uint64_t>(lo, kMinAudioFrame));
     m_maxFrameSize = std::max<uint64_t>(2 * hi, m_minFrameSize);
+    if (mpeg)
+        return;
+    // When most of the reference's frames are silence (a muted microphone, a
+    // camera set to record no sound), their sizes and first bytes tell
+    // nothing of a recording with sound: what the decoder configuration
+    // allows takes their place, and the silent frames still count.
+    const AudioParameters& audio = ref->audio();
+    const AacConfigLimits limits =
+        aacConfigLimits(audio.m_esds.m_decoderInfo, audio.m_esds.m_decoderInfoLength, audio.m_channels);
+    std::nth_element(sizes.begin(), sizes.begin() + ptrdiff_t(sizes.size() / 2), sizes.end());
+    const uint64_t typical = sizes[sizes.size() / 2];
+    if (limits.channels == 0 || typical > kSilentFrameBytesPerChannel * limits.channels)
+        return;
+    m_silentReference = true;
+    m_firstBytes |= limits.firstBytes;
+    m_maxFrameSize = std::max(m_maxFrameSize, limits.maxFrameBytes);
 }
 
 void AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
@@ -353,7 +375,7 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
             const bool toTheEnd = got == n && b - chain.back() <= slack;
             if (tally.plausible == 0 && !toTheEnd)
                 continue;
-            const int64_t score = resyncScore(tally, j, expected, g2);
+            const int64_t score = resyncScore(tally, j, expected, m_silentReference ? 0 : g2);
             if (score > best) {
                 best = score;
                 out = chain;

@@ -138,6 +138,9 @@ private:
     // The first bytes the recorder's AAC frames can begin with (none known,
     // or MPEG audio: empty). They rank resync's candidates, never refuse one.
     std::bitset<256> m_firstBytes;
+    // The reference's AAC frames are digital silence: the size window is
+    // the configuration's, and their chunk sizes predict nothing.
+    bool m_silentReference = false;
     int64_t m_lastOffset = 0;
     int64_t m_lastSize = 0;  // 0: no audio sample emitted yet
     // Which sound track of the reference this state follows, and the word

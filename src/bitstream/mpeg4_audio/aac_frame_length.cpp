@@ -30,7 +30,9 @@ AacFrameLength aacFrameLength(const uint8_t* config, uint32_t size) {
     const uint32_t rate = index == kExplicitFrequency ? bits.readBits(24)
                           : index < 13               ? kSamplingFrequencies[index]
                                                      : 0;
-    bits.skipBits(4);  // channelConfiguration
+    out.m_channelConfiguration = bits.readBits(4);
+    if (!bits.ok())
+        out.m_channelConfiguration = 0;
     // The GASpecificConfig's first bit, frameLengthFlag, picks the short frame.
     uint32_t samples = 0;
     switch (type) {
