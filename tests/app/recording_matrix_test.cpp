@@ -353,7 +353,7 @@ const std::vector<Recording> kRecordings = {
      {{"anullsrc=r=48000:cl=stereo", "anoisesrc=r=48000:a=0.2:seed=6,aformat=channel_layouts=stereo"},
       {"sine=frequency=660:sample_rate=44100,aformat=channel_layouts=mono",
        "anoisesrc=r=44100:a=0.2:seed=7,aformat=channel_layouts=mono"}},
-     "-c:a aac -b:a:0 128k -b:a:1 64k -chunk_duration 100000", true, "both"},
+     "-c:a aac -b:a:0 128k -b:a:1 64k -chunk_duration 100000", true, ""},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, "both"},

@@ -17,8 +17,9 @@
 
 namespace {
 
-// Frames smaller than this are never real AAC frames of a recorder.
-constexpr uint64_t kMinFrame = 20;
+// The smallest AAC frame: digital silence encodes to frames of a few
+// bytes whatever the reference's sound made its frames.
+constexpr uint64_t kMinFrame = 4;
 // Bytes a gap may leave unexplained at its end and still count as intact.
 constexpr int64_t kEndSlack = 64;
 // MPEG-1/2 audio object type indications of an esds with the bit that tells
@@ -82,7 +83,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         SplitTrack track;
         track.config.decoderConfig = source->m_esds.m_decoderInfo;
         track.config.decoderConfigLength = source->m_esds.m_decoderInfoLength;
-        track.minFrame = std::max<uint64_t>(learnt.minSampleBytes / 2, kMinFrame);
+        track.minFrame = kMinFrame;
         track.maxFrame = std::max<uint64_t>(2 * uint64_t(learnt.maxSampleBytes), track.minFrame);
         track.heads = learnt.frameHeads;
         expected.push_back(expectedFrames(state.m_videoSinceAudio, timing, state.m_carry));

@@ -67,6 +67,8 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
     // taken for something else.
     std::vector<int64_t> lengths = metadataUnitEnds(track.codec, track.boxKeys, m_data + (pos - m_a), m_b - pos);
     std::reverse(lengths.begin(), lengths.end());
+    if (metadataStructureDecides(track.codec))
+        return lengths;
     for (auto size = track.chunkSizes.rbegin(); size != track.chunkSizes.rend(); ++size)
         if (*size > 0 && pos + int64_t(*size) <= m_b)
             lengths.push_back(int64_t(*size));
