@@ -4,6 +4,7 @@
 
 #include "analysers/audio/audio_interleave.h"
 
+#include "analysers/audio/metadata_structure.h"
 #include "analysers/audio/shared_gap_split.h"
 #include "analysers/core/scan_info.h"
 #include "log/logger.h"
@@ -165,6 +166,22 @@ void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_
     const InterleaveTrack& learnt =
         m_repairState->m_reference->interleaveCycle().metadataTracks()[size_t(metaTrack)];
     ++m_metadataChunks[size_t(metaTrack)];
+    // Caption samples show where they part: a chunk taken whole would be
+    // read as its first sample, and the captions behind it lost.
+    if (metadataStructureDecides(learnt.codec)) {
+        const ByteBlock block = input.readBlock(offset, int32_t(size));
+        const std::vector<int64_t> ends =
+            metadataUnitEnds(learnt.codec, learnt.boxKeys, block.data(), int64_t(block.length()));
+        if (!ends.empty() && ends.back() == size) {
+            int64_t at = 0;
+            for (int64_t end : ends) {
+                addMetaSample(*m_repairState, input, offset + at, int32_t(end - at), metaTrack);
+                at = end;
+            }
+            FLOG(LogLevel::Info) << m_logLabel << "m at " << offset << "  size=" << size << "  track=" << metaTrack;
+            return;
+        }
+    }
     // Samples of one size split the chunk; otherwise the chunk is taken as
     // one sample, since nothing tells where its samples part.
     int64_t sample = size;

@@ -75,6 +75,18 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
     return lengths;
 }
 
+int SharedGapSplit::captionTail(int64_t pos) const {
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        if (!m_tracks[t].metadata || !metadataStructureDecides(m_tracks[t].codec))
+            continue;
+        const std::vector<int64_t> ends =
+            metadataUnitEnds(m_tracks[t].codec, m_tracks[t].boxKeys, m_data + (pos - m_a), m_b - pos);
+        if (!ends.empty() && ends.back() == m_b - pos)
+            return int(t);
+    }
+    return -1;
+}
+
 bool SharedGapSplit::followed(int64_t end, int depth) {
     if (m_b - end < kMinTail)
         return true;
@@ -151,7 +163,18 @@ std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitT
 std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
-    while (m_b - pos >= kMinTail) {
+    while (pos < m_b) {
+        if (m_b - pos < kMinTail) {
+            // Too short for sound, but a caption chunk (an empty cue is
+            // two bytes) often closes the gap in front of a video chunk.
+            const int t = captionTail(pos);
+            if (t >= 0) {
+                frames.push_back(SplitFrame{t, pos, m_b - pos});
+                tracks[size_t(t)].audioSeconds += tracks[size_t(t)].frameSeconds;
+                pos = m_b;
+            }
+            break;
+        }
         // The track furthest behind first; equal times keep the track order.
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
