@@ -120,18 +120,9 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     SharedGapSplit splitter(std::move(tracks));
     const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                      : splitter.split(input, a, b, covered);
-    std::vector<int64_t> found(states.size(), 0);
     int64_t explained = 0;
-    for (const SplitFrame& f : frames) {
+    for (const SplitFrame& f : frames)
         explained += f.size;
-        if (size_t(f.track) >= states.size()) {
-            emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
-            continue;
-        }
-        states[size_t(f.track)]->emit(input, f.offset, f.size);
-        ++found[size_t(f.track)];
-        FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
-    }
     // Intact: the frames explain the gap but for the padding the reference
     // shows around its chunks (and, where the gap's start is a guess or it
     // runs to the end of the input, but for what lies before or after them).
@@ -142,6 +133,20 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         unexplained -= b - covered;
     const int64_t slack = int64_t(ref->layout().m_videoChunksStopGap) + ref->layout().m_audioChunksStopGap + kEndSlack;
     const bool intact = !frames.empty() && unexplained <= slack;
+    // A few bytes between two video chunks are padding unless frames fill them.
+    if (b - a < minGap() && (frames.empty() || unexplained > 0))
+        return;
+
+    std::vector<int64_t> found(states.size(), 0);
+    for (const SplitFrame& f : frames) {
+        if (size_t(f.track) >= states.size()) {
+            emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
+            continue;
+        }
+        states[size_t(f.track)]->emit(input, f.offset, f.size);
+        ++found[size_t(f.track)];
+        FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
+    }
     if (!intact && b - covered > kEndSlack)
         FLOG(LogLevel::Info) << m_logLabel << "a shared gap unexplained from " << covered << " to " << b;
 

@@ -75,9 +75,15 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
     return lengths;
 }
 
-int SharedGapSplit::captionTail(int64_t pos) const {
+int SharedGapSplit::shortTail(int64_t pos) {
     for (size_t t = 0; t < m_tracks.size(); ++t) {
-        if (!m_tracks[t].metadata || !metadataStructureDecides(m_tracks[t].codec))
+        if (!m_tracks[t].metadata) {
+            const FrameChain& chain = chainAt(pos, t);
+            if (frameCount(chain) == 1 && chain[1] == m_b)
+                return int(t);
+            continue;
+        }
+        if (!metadataStructureDecides(m_tracks[t].codec))
             continue;
         const std::vector<int64_t> ends =
             metadataUnitEnds(m_tracks[t].codec, m_tracks[t].boxKeys, m_data + (pos - m_a), m_b - pos);
@@ -113,7 +119,7 @@ void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
 
 std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered) {
     covered = a;
-    if (b - a < kMinTail || m_tracks.empty())
+    if (b <= a || m_tracks.empty())
         return {};
     load(input, a, b);
     std::vector<SplitTrack> tracks = m_tracks;
@@ -165,9 +171,10 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
     std::vector<size_t> order(tracks.size());
     while (pos < m_b) {
         if (m_b - pos < kMinTail) {
-            // Too short for sound, but a caption chunk (an empty cue is
-            // two bytes) often closes the gap in front of a video chunk.
-            const int t = captionTail(pos);
+            // A caption chunk (an empty cue is two bytes) or a frame of
+            // digital silence (a few bytes) often closes the gap in front
+            // of a video chunk; they must fill the tail exactly.
+            const int t = shortTail(pos);
             if (t >= 0) {
                 frames.push_back(SplitFrame{t, pos, m_b - pos});
                 tracks[size_t(t)].audioSeconds += tracks[size_t(t)].frameSeconds;
