@@ -23,6 +23,8 @@ namespace {
 constexpr uint64_t kMinFrame = 4;
 // Bytes a gap may leave unexplained at its end and still count as intact.
 constexpr int64_t kEndSlack = 64;
+// An AAC decoder's input buffer holds 6144 bits per channel: no frame is longer.
+constexpr uint64_t kMaxFrameBytesPerChannel = 768;
 // MPEG-1/2 audio object type indications of an esds with the bit that tells
 // them apart cleared: those tracks hold MPEG audio, not AAC.
 constexpr uint8_t kMpegAudioObjectType = 0x69;
@@ -85,7 +87,10 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         track.config.decoderConfig = source->m_esds.m_decoderInfo;
         track.config.decoderConfigLength = source->m_esds.m_decoderInfoLength;
         track.minFrame = kMinFrame;
-        track.maxFrame = std::max<uint64_t>(2 * uint64_t(learnt.maxSampleBytes), track.minFrame);
+        // A decoder's input buffer bounds a frame whatever the reference's
+        // sound: a silent reference's frames are a few bytes.
+        track.maxFrame = std::max<uint64_t>({2 * uint64_t(learnt.maxSampleBytes), track.minFrame,
+                                             kMaxFrameBytesPerChannel * std::max<uint64_t>(source->m_audioChannels, 1)});
         track.heads = learnt.frameHeads;
         expected.push_back(expectedFrames(state.m_videoSinceAudio, timing, state.m_carry));
         tolerances.push_back(tolerance(timing));
