@@ -2,6 +2,7 @@
 
 #include "scan/scan_buffer.h"
 #include "log/logger.h"
+#include "output/caption_timing.h"
 #include "output/sample_check.h"
 #include "platform/calendar_time.h"
 #include "qt/movie_file.h"
@@ -246,6 +247,37 @@ void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
     QTAddSamples(movie, track, data, size, 0);
 }
 
+namespace {
+
+double videoSeconds(const RepairState& state, uint64_t samples) {
+    const MovieTrack* video = state.m_outputMovie ? state.m_outputMovie->m_videoTrack : nullptr;
+    if (!video || video->m_mediaTimescale == 0)
+        return 0;
+    return double(samples) * video->m_sampleDuration / video->m_mediaTimescale;
+}
+
+// Only a caption track's samples lack a rhythm of their own; other timed
+// metadata keeps the reference's sample duration.
+void timeCaptions(RepairState& state, const CaptionTiming& captions) {
+    MovieFile* movie = state.m_outputMovie;
+    MovieTrack* track = movie ? movie->m_metaTrack : nullptr;
+    // A clip dumped in several passes has samples this pass did not see.
+    if (!track || (track->m_codec != makeFourcc("tx3g") && track->m_codec != makeFourcc("text")) ||
+        track->m_mediaTimescale == 0 || track->m_sampleCount != captions.sampleCount())
+        return;
+    track->m_timeToSample.clear();
+    uint64_t duration = 0;
+    for (const TimeToSampleEntry& e : captions.table(track->m_mediaTimescale, track->m_sampleDuration)) {
+        track->m_timeToSample.push_back(e);
+        duration += uint64_t(e.m_sampleCount) * e.m_duration;
+    }
+    track->m_mediaDuration = uint32_t(std::min<uint64_t>(duration, UINT32_MAX));
+    const double movieUnits = std::floor(double(duration) * movie->m_movieTimescale / track->m_mediaTimescale);
+    track->m_trackDuration = movieUnits >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(movieUnits);
+}
+
+}  // namespace
+
 void dumpSamples(RepairState& state) {
     if (state.m_samples.empty()) {
         FLOG(LogLevel::Notice) << "nothing to dump";
@@ -276,6 +308,13 @@ void dumpSamples(RepairState& state) {
     const uint64_t total = state.m_totalVideoSize + state.m_totalAudioSize;
     uint64_t videoWritten = 0;
     uint64_t audioWritten = 0;
+    uint64_t videoSamples = 0;
+    CaptionTiming captions;
+    int64_t metaEnd = -1;
+    const ReferenceInfo* reference = referenceMovie(state);
+    const double captionLag = reference && !reference->interleaveCycle().metadataTracks().empty()
+                                  ? reference->interleaveCycle().metadataTracks().front().chunkLagSeconds
+                                  : 0;
     bool portionReached = false;
     std::time_t lastProgress = platform::calendarTime();
     for (const MediaSample& sample : state.m_samples) {
@@ -306,14 +345,18 @@ void dumpSamples(RepairState& state) {
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
                 dump_video_samples(state, data, size, sample.extra);
+                ++videoSamples;
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }
         } else if (sample.kind == SampleKind::Meta) {
             // Metadata is neither sound nor part of the audio totals. The
             // movie has one metadata track: that of the reference's first.
-            if (sample.extra == 0)
+            if (sample.extra == 0) {
                 dump_meta_samples(state, data, size);
+                captions.add(videoSeconds(state, videoSamples) - captionLag, sample.offset == metaEnd);
+                metaEnd = sample.offset + size;
+            }
         } else {
             if (audioWritten >= audioLimit)
                 continue;
@@ -334,6 +377,7 @@ void dumpSamples(RepairState& state) {
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
+    timeCaptions(state, captions);
     FLOG(LogLevel::Notice) << "dump completed";
 }
 

@@ -6,6 +6,8 @@
 #include "reference/track_table_cursor.h"
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 namespace {
 
@@ -88,6 +90,45 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
     return t;
 }
 
+double learnChunkLag(const MovieTrack& video, const MovieTrack& track) {
+    if (video.m_mediaTimescale == 0 || track.m_mediaTimescale == 0 || video.m_chunkOffsets.empty())
+        return 0;
+    // Video samples written up to the end of each video chunk.
+    std::vector<std::pair<uint64_t, uint64_t>> written;
+    SamplesPerChunkCursor videoChunks(video);
+    uint64_t samples = 0;
+    for (uint32_t chunk = 1; chunk <= video.m_chunkOffsets.size(); ++chunk) {
+        samples += videoChunks.samplesPerChunk(chunk);
+        written.emplace_back(video.m_chunkOffsets[chunk - 1], samples);
+    }
+    std::sort(written.begin(), written.end());
+    const double videoFrame = double(video.m_sampleDuration) / video.m_mediaTimescale;
+
+    std::vector<double> lags;
+    SamplesPerChunkCursor chunks(track);
+    size_t entry = 0;
+    uint32_t leftInEntry = track.m_timeToSample.empty() ? 0 : track.m_timeToSample[0].m_sampleCount;
+    uint64_t time = 0;
+    for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && entry < track.m_timeToSample.size(); ++chunk) {
+        const uint64_t offset = track.m_chunkOffsets[chunk - 1];
+        auto before = std::lower_bound(written.begin(), written.end(), std::make_pair(offset, uint64_t(0)));
+        const uint64_t videoBefore = before == written.begin() ? 0 : std::prev(before)->second;
+        lags.push_back(double(videoBefore) * videoFrame - double(time) / track.m_mediaTimescale);
+        for (uint32_t n = chunks.samplesPerChunk(chunk); n > 0 && entry < track.m_timeToSample.size(); --n) {
+            while (leftInEntry == 0 && ++entry < track.m_timeToSample.size())
+                leftInEntry = track.m_timeToSample[entry].m_sampleCount;
+            if (entry >= track.m_timeToSample.size())
+                break;
+            time += track.m_timeToSample[entry].m_duration;
+            --leftInEntry;
+        }
+    }
+    if (lags.empty())
+        return 0;
+    std::nth_element(lags.begin(), lags.begin() + ptrdiff_t(lags.size() / 2), lags.end());
+    return lags[lags.size() / 2];
+}
+
 }  // namespace
 
 void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
@@ -96,6 +137,10 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     platform::File file;
     const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
     int audioIndex = 0;
+    const MovieTrack* video = nullptr;
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks && !video; ++i)
+        if (movie.m_tracks[i].m_handlerType == kVide)
+            video = &movie.m_tracks[i];
     for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
         const MovieTrack& track = movie.m_tracks[i];
         const bool sound = track.m_handlerType == kSoun;
@@ -112,6 +157,8 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
             // no part in the interleave.
             m_metadata.push_back(learnTrack(track, -1, true));
             m_metadata.back().trackIndex = i;
+            if (video)
+                m_metadata.back().chunkLagSeconds = learnChunkLag(*video, track);
             if (readable)
                 learnBoxKeys(file, track, m_metadata.back());
         }

@@ -31,6 +31,11 @@ struct InterleaveTrack {
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
     std::vector<uint32_t> chunkSizes;
+    // Timed metadata: how far the video in front of one of the track's
+    // chunks runs past the chunk's first sample (the median over its
+    // chunks). A muxer writes a chunk once the interleave has passed it,
+    // so this is the time to take off the video's to place a found chunk.
+    double chunkLagSeconds = 0;
     // A 'mebx' track's local key ids, as its samples' first boxes carry them
     // (at most kMaxMetadataKeys).
     std::vector<uint32_t> boxKeys;

@@ -628,16 +628,20 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
 }
 
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b || b - a < minGap())
+    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b)
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();
     if (codec.size() != 4)
         return;
+    // A gap of one frame of digital silence is a few bytes: the split
+    // takes it only where its frames explain it.
     if (sharedGaps()) {
         fillSharedGap(input, a, b, flags);
         return;
     }
+    if (b - a < minGap())
+        return;
     if (mpegAudio())
         fillFrames(input, a, b, flags, true);
     else if (codec == "mp4a")

@@ -4,6 +4,7 @@
 
 #include "analysers/audio/audio_interleave.h"
 
+#include "analysers/audio/metadata_structure.h"
 #include "analysers/audio/shared_gap_split.h"
 #include "analysers/core/scan_info.h"
 #include "log/logger.h"
@@ -17,10 +18,13 @@
 
 namespace {
 
-// Frames smaller than this are never real AAC frames of a recorder.
-constexpr uint64_t kMinFrame = 20;
+// The smallest AAC frame: digital silence encodes to frames of a few
+// bytes whatever the reference's sound made its frames.
+constexpr uint64_t kMinFrame = 4;
 // Bytes a gap may leave unexplained at its end and still count as intact.
 constexpr int64_t kEndSlack = 64;
+// An AAC decoder's input buffer holds 6144 bits per channel: no frame is longer.
+constexpr uint64_t kMaxFrameBytesPerChannel = 768;
 // MPEG-1/2 audio object type indications of an esds with the bit that tells
 // them apart cleared: those tracks hold MPEG audio, not AAC.
 constexpr uint8_t kMpegAudioObjectType = 0x69;
@@ -82,8 +86,11 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         SplitTrack track;
         track.config.decoderConfig = source->m_esds.m_decoderInfo;
         track.config.decoderConfigLength = source->m_esds.m_decoderInfoLength;
-        track.minFrame = std::max<uint64_t>(learnt.minSampleBytes / 2, kMinFrame);
-        track.maxFrame = std::max<uint64_t>(2 * uint64_t(learnt.maxSampleBytes), track.minFrame);
+        track.minFrame = kMinFrame;
+        // A decoder's input buffer bounds a frame whatever the reference's
+        // sound: a silent reference's frames are a few bytes.
+        track.maxFrame = std::max<uint64_t>({2 * uint64_t(learnt.maxSampleBytes), track.minFrame,
+                                             kMaxFrameBytesPerChannel * std::max<uint64_t>(source->m_audioChannels, 1)});
         track.heads = learnt.frameHeads;
         expected.push_back(expectedFrames(state.m_videoSinceAudio, timing, state.m_carry));
         tolerances.push_back(tolerance(timing));
@@ -118,18 +125,9 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     SharedGapSplit splitter(std::move(tracks));
     const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                      : splitter.split(input, a, b, covered);
-    std::vector<int64_t> found(states.size(), 0);
     int64_t explained = 0;
-    for (const SplitFrame& f : frames) {
+    for (const SplitFrame& f : frames)
         explained += f.size;
-        if (size_t(f.track) >= states.size()) {
-            emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
-            continue;
-        }
-        states[size_t(f.track)]->emit(input, f.offset, f.size);
-        ++found[size_t(f.track)];
-        FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
-    }
     // Intact: the frames explain the gap but for the padding the reference
     // shows around its chunks (and, where the gap's start is a guess or it
     // runs to the end of the input, but for what lies before or after them).
@@ -140,6 +138,20 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         unexplained -= b - covered;
     const int64_t slack = int64_t(ref->layout().m_videoChunksStopGap) + ref->layout().m_audioChunksStopGap + kEndSlack;
     const bool intact = !frames.empty() && unexplained <= slack;
+    // A few bytes between two video chunks are padding unless frames fill them.
+    if (b - a < minGap() && (frames.empty() || unexplained > 0))
+        return;
+
+    std::vector<int64_t> found(states.size(), 0);
+    for (const SplitFrame& f : frames) {
+        if (size_t(f.track) >= states.size()) {
+            emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
+            continue;
+        }
+        states[size_t(f.track)]->emit(input, f.offset, f.size);
+        ++found[size_t(f.track)];
+        FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
+    }
     if (!intact && b - covered > kEndSlack)
         FLOG(LogLevel::Info) << m_logLabel << "a shared gap unexplained from " << covered << " to " << b;
 
@@ -164,6 +176,22 @@ void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_
     const InterleaveTrack& learnt =
         m_repairState->m_reference->interleaveCycle().metadataTracks()[size_t(metaTrack)];
     ++m_metadataChunks[size_t(metaTrack)];
+    // Caption samples show where they part: a chunk taken whole would be
+    // read as its first sample, and the captions behind it lost.
+    if (metadataStructureDecides(learnt.codec)) {
+        const ByteBlock block = input.readBlock(offset, int32_t(size));
+        const std::vector<int64_t> ends =
+            metadataUnitEnds(learnt.codec, learnt.boxKeys, block.data(), int64_t(block.length()));
+        if (!ends.empty() && ends.back() == size) {
+            int64_t at = 0;
+            for (int64_t end : ends) {
+                addMetaSample(*m_repairState, input, offset + at, int32_t(end - at), metaTrack);
+                at = end;
+            }
+            FLOG(LogLevel::Info) << m_logLabel << "m at " << offset << "  size=" << size << "  track=" << metaTrack;
+            return;
+        }
+    }
     // Samples of one size split the chunk; otherwise the chunk is taken as
     // one sample, since nothing tells where its samples part.
     int64_t sample = size;

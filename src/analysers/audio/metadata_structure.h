@@ -11,6 +11,11 @@
 #include <cstdint>
 #include <vector>
 
+// A 3GPP timed-text ('tx3g') or QuickTime text sample is a 16-bit length,
+// that much text, and optional modifier boxes; its structure alone tells
+// whether bytes are a caption chunk.
+bool metadataStructureDecides(Fourcc codec);
+
 // The possible chunk lengths at `data` (n bytes available), ascending; empty
 // when the bytes do not open a sample of the codec, or the codec has no
 // structure read here. `keys`: the local key ids of a 'mebx' track.

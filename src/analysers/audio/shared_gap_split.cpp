@@ -67,10 +67,30 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
     // taken for something else.
     std::vector<int64_t> lengths = metadataUnitEnds(track.codec, track.boxKeys, m_data + (pos - m_a), m_b - pos);
     std::reverse(lengths.begin(), lengths.end());
+    if (metadataStructureDecides(track.codec))
+        return lengths;
     for (auto size = track.chunkSizes.rbegin(); size != track.chunkSizes.rend(); ++size)
         if (*size > 0 && pos + int64_t(*size) <= m_b)
             lengths.push_back(int64_t(*size));
     return lengths;
+}
+
+int SharedGapSplit::shortTail(int64_t pos) {
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        if (!m_tracks[t].metadata) {
+            const FrameChain& chain = chainAt(pos, t);
+            if (frameCount(chain) == 1 && chain[1] == m_b)
+                return int(t);
+            continue;
+        }
+        if (!metadataStructureDecides(m_tracks[t].codec))
+            continue;
+        const std::vector<int64_t> ends =
+            metadataUnitEnds(m_tracks[t].codec, m_tracks[t].boxKeys, m_data + (pos - m_a), m_b - pos);
+        if (!ends.empty() && ends.back() == m_b - pos)
+            return int(t);
+    }
+    return -1;
 }
 
 bool SharedGapSplit::followed(int64_t end, int depth) {
@@ -99,7 +119,7 @@ void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
 
 std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered) {
     covered = a;
-    if (b - a < kMinTail || m_tracks.empty())
+    if (b <= a || m_tracks.empty())
         return {};
     load(input, a, b);
     std::vector<SplitTrack> tracks = m_tracks;
@@ -149,7 +169,19 @@ std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitT
 std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
-    while (m_b - pos >= kMinTail) {
+    while (pos < m_b) {
+        if (m_b - pos < kMinTail) {
+            // A caption chunk (an empty cue is two bytes) or a frame of
+            // digital silence (a few bytes) often closes the gap in front
+            // of a video chunk; they must fill the tail exactly.
+            const int t = shortTail(pos);
+            if (t >= 0) {
+                frames.push_back(SplitFrame{t, pos, m_b - pos});
+                tracks[size_t(t)].audioSeconds += tracks[size_t(t)].frameSeconds;
+                pos = m_b;
+            }
+            break;
+        }
         // The track furthest behind first; equal times keep the track order.
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {

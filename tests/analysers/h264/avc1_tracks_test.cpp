@@ -16,15 +16,17 @@ using testsupport::quote;
 namespace {
 
 // Video with two tones: a stereo 48 kHz track and a second one of the given
-// rate and channels (a camera's main and commentary microphones).
+// rate and channels (a camera's main and commentary microphones); the tracks
+// whose bits are set in `muted` (1: the first) are digital silence instead,
+// a muted microphone, whose AAC frames are a few bytes each.
 std::string twoToneMovie(const std::string& name, int seconds, int low, int high, int rate, int channels,
-                         const std::string& mux) {
+                         const std::string& mux, int muted = 0) {
     const std::string d = std::to_string(seconds);
     return testsupport::fixture(
         name, "-f lavfi -i testsrc2=size=320x240:rate=25:duration=" + d +
-                  " -f lavfi -i sine=frequency=" + std::to_string(low) + ":sample_rate=48000:duration=" + d +
+                  " -f lavfi -i sine=frequency=" + std::to_string(low) + ":sample_rate=48000:duration=" + d + (muted & 1 ? ",volume=0" : "") +
                   " -f lavfi -i sine=frequency=" + std::to_string(high) + ":sample_rate=" + std::to_string(rate) +
-                  ":duration=" + d +
+                  ":duration=" + d + (muted & 2 ? ",volume=0" : "") +
                   " -map 0 -map 1 -map 2 -c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -b:a 96k"
                   " -ac:a:0 2 -ac:a:1 " + std::to_string(channels) + " " + mux);
 }
@@ -49,6 +51,8 @@ struct Layout {
     const char* mux;
     int rate;      // of the second track
     int channels;  // of the second track
+    int mutedOriginal;   // tracks of digital silence (bit 0: the first)
+    int mutedReference;
 };
 
 void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
@@ -62,9 +66,10 @@ TEST_P(Avc1TwoSoundTracks, EachTrackComesBackOnItsOwn) {
     const Layout& l = GetParam();
     const std::string ext = l.ext;
     const std::string ref =
-        twoToneMovie(std::string("two_tone_ref_") + l.name + ext, 2, 330, 660, l.rate, l.channels, l.mux);
+        twoToneMovie(std::string("two_tone_ref_") + l.name + ext, 2, 330, 660, l.rate, l.channels, l.mux,
+                     l.mutedReference);
     const std::string original =
-        twoToneMovie(std::string("two_tone_") + l.name + ext, 3, 440, 880, l.rate, l.channels, l.mux);
+        twoToneMovie(std::string("two_tone_") + l.name + ext, 3, 440, 880, l.rate, l.channels, l.mux, l.mutedOriginal);
     ASSERT_FALSE(ref.empty());
     ASSERT_FALSE(original.empty());
     const auto o = repairrun::repair(std::string("Avc1TwoSoundTracks.") + l.name, ref,
@@ -95,9 +100,10 @@ TEST_P(Avc1TwoSoundTracks, EachTrackComesBackOnItsOwn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Avc1TwoSoundTracks,
-                         ::testing::Values(Layout{"alternating", ".mp4", "", 44100, 1},
-                                           Layout{"alternating_same", ".mp4", "", 48000, 2},
-                                           Layout{"halfsecond", ".mov", "-chunk_duration 500000", 44100, 1}),
+                         ::testing::Values(Layout{"alternating", ".mp4", "", 44100, 1, 0, 0},
+                                           Layout{"alternating_muted", ".mp4", "", 44100, 1, 2, 1},
+                                           Layout{"alternating_same", ".mp4", "", 48000, 2, 0, 0},
+                                           Layout{"halfsecond", ".mov", "-chunk_duration 500000", 44100, 1, 0, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
