@@ -18,43 +18,39 @@ bool sizeFits(int32_t size, int64_t bound) {
     return uint64_t(int64_t(size)) < uint64_t(bound < 0 ? 0 : bound);
 }
 
-// A scan of a huge input must not end in an exception: a sample that cannot
-// be stored is reported and dropped, and the scan goes on.
-bool append(RepairState& state, const MediaSample& sample) { return state.m_samples.push_back(sample); }
-
-bool appendVideo(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t compositionOffset) {
-    FLOG(LogLevel::Debug) << "add_video_samples";
+// Appends one sample after the size check; `who` names the operation in the
+// log. A scan of a huge input must not end in an exception: a sample that
+// cannot be stored is reported and dropped, and the scan goes on.
+bool append(RepairState& state, int64_t bound, const char* who, int64_t offset, int32_t size, SampleKind kind,
+            int32_t extra) {
     if (!sizeFits(size, bound)) {
-        FLOG(LogLevel::Error) << "add_video_samples: invalid size (" << size << ")";
+        FLOG(LogLevel::Error) << who << ": invalid size (" << size << ")";
         return false;
     }
     MediaSample sample;
     sample.offset = offset;
     sample.size = size;
-    sample.kind = SampleKind::Video;
-    sample.extra = state.m_ignoreCompositionOffsets ? 0 : compositionOffset;
-    if (!append(state, sample)) {
-        FLOG(LogLevel::Error) << "add_video_samples: out of memory";
+    sample.kind = kind;
+    sample.extra = extra;
+    if (!state.m_samples.push_back(sample)) {
+        FLOG(LogLevel::Error) << who << ": out of memory";
         return false;
     }
+    return true;
+}
+
+bool appendVideo(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t compositionOffset) {
+    FLOG(LogLevel::Debug) << "add_video_samples";
+    if (!append(state, bound, "add_video_samples", offset, size, SampleKind::Video,
+                state.m_ignoreCompositionOffsets ? 0 : compositionOffset))
+        return false;
     state.m_totalVideoSize += uint64_t(size);
     return true;
 }
 
 bool appendAudio(RepairState& state, int64_t bound, int64_t offset, int32_t size, int32_t audioWord) {
-    if (!sizeFits(size, bound)) {
-        FLOG(LogLevel::Error) << "addAudioSample: invalid size (" << size << ")";
+    if (!append(state, bound, "addAudioSample", offset, size, SampleKind::Audio, audioWord))
         return false;
-    }
-    MediaSample sample;
-    sample.offset = offset;
-    sample.size = size;
-    sample.kind = SampleKind::Audio;
-    sample.extra = audioWord;
-    if (!append(state, sample)) {
-        FLOG(LogLevel::Error) << "addAudioSample: out of memory";
-        return false;
-    }
     state.m_totalAudioSize += uint64_t(size);
     return true;
 }
@@ -71,16 +67,7 @@ bool addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset
 }
 
 bool addMetaSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t metaTrack) {
-    if (!sizeFits(size, reader.fileSize())) {
-        FLOG(LogLevel::Error) << "addMetaSample: invalid size (" << size << ")";
-        return false;
-    }
-    MediaSample sample;
-    sample.offset = offset;
-    sample.size = size;
-    sample.kind = SampleKind::Meta;
-    sample.extra = metaTrack;
-    return append(state, sample);
+    return append(state, reader.fileSize(), "addMetaSample", offset, size, SampleKind::Meta, metaTrack);
 }
 
 void printTotals(const RepairState& state) {
