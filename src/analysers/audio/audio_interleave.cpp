@@ -1,6 +1,7 @@
 #include "analysers/audio/audio_interleave.h"
 
 #include "analysers/audio/mpeg_audio_frame.h"
+#include "analysers/chunk/gap_video.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "scan/scan_buffer.h"
 #include "analysers/core/scan_info.h"
@@ -413,11 +414,35 @@ int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int
     return added;
 }
 
+int64_t AudioInterleave::videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
+                                          const std::vector<FrameChain>& runs, bool& tailExplained) {
+    // The shortest sample: one length field and a slice of a few bytes.
+    constexpr int64_t kMinVideoStretch = 6;
+    tailExplained = false;
+    if (!m_gapVideo || runs.empty() || (flags & GapBehindVideo))
+        return 0;
+    int64_t explained = 0;
+    auto fill = [&](int64_t from, int64_t to) {
+        if (to - from < kMinVideoStretch || m_gapVideo->emitSamplesFilling(input, from, to) == 0)
+            return false;
+        explained += to - from;
+        return true;
+    };
+    // A guessed gap start says nothing of where the audio begins.
+    if (!(flags & GapStartGuessed))
+        fill(a, runs.front().front());
+    for (size_t r = 1; r < runs.size(); ++r)
+        fill(runs[r - 1].back(), runs[r].front());
+    const int64_t inFront = explained;
+    tailExplained = fill(runs.back().back(), b);
+    return inFront;
+}
+
 void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
     const InterleaveTiming t = timing();
-    const int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
+    int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t tol = tolerance(t);
 
     // The gap's runs of frames: the first found near its start, further ones
@@ -470,11 +495,19 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // recording's audio of the interval however many the video count
     // predicts (muxers do not cut audio chunks at video chunk boundaries).
     // The prediction only decides for gaps that damage has touched.
+    // Pictures too small for the chunk search sit between the audio frames
+    // of a gap (a recorder that writes audio behind every frame). They are
+    // emitted now, ahead of the chunk behind the gap, and their interval's
+    // audio is this gap's too.
+    bool tailIsVideo = false;
+    const int64_t videoBytes = videoBetweenRuns(input, a, b, flags, runs, tailIsVideo);
+    if (videoBytes > 0 || tailIsVideo)
+        expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t slack = endSlack();
-    int64_t unexplained = runs.front().front() - a;
+    int64_t unexplained = -videoBytes + runs.front().front() - a;
     for (size_t r = 1; r < runs.size(); ++r)
         unexplained += runs[r].front() - runs[r - 1].back();
-    const int64_t tail = b - runs.back().back();
+    const int64_t tail = tailIsVideo ? 0 : b - runs.back().back();
     bool intact = (unexplained <= slack || (flags & GapStartGuessed)) && (tail <= slack || (flags & GapAtEnd));
 
     struct Frame {

@@ -9,6 +9,7 @@
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/audio/audio_interleave.h"
 #include "analysers/chunk/chunk_candidate.h"
+#include "analysers/chunk/gap_video.h"
 #include "analysers/core/top_level_atom.h"
 #include "analysers/h264/avc1_composition_order.h"
 #include "analysers/h264/avc1_pps_clone.h"
@@ -19,7 +20,7 @@
 #include <string>
 #include <vector>
 
-class AVC1Analyser : public AACAnalyser {
+class AVC1Analyser : public AACAnalyser, private GapVideo {
 public:
     AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo);
 
@@ -58,6 +59,10 @@ private:
     // Composition offsets of the collected frames from their picture order counts.
     void applyCompositionOrder(ScanBuffer& buffer);
     void noteReferencedPps(const ChunkCandidate& chunk);
+    void noteReferencedPps(int32_t ppsId);
+    // Pictures whose slices are all too short for the chunk search, found
+    // where a gap's audio leaves a stretch of known bounds.
+    int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) override;
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
     int32_t referenceCompositionOffset(uint64_t index) const;

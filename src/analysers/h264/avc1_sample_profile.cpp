@@ -247,6 +247,43 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     return m_fast ? lastFit : (slices ? endHere(pos) : 0);
 }
 
+int64_t Avc1SampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) const {
+    if (m_classes.empty())
+        return 0;
+    int64_t pos = 0;
+    uint32_t units = 0, slices = 0, firstLength = 0;
+    uint8_t firstType = 0, firstHeader = 0;
+    H264::SliceHeaderStart last;
+    while (n - pos >= 5 && units < kMaxMeasureUnits) {
+        H264::NalUnitCheck nal;
+        if (!H264::nalUnitCheck(data + pos, n - pos, nal, H264::kMinKnownSliceLength))
+            break;
+        if (slices && beginsNextPicture(data + pos, nal, slices))
+            break;
+        if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))
+            return 0;
+        if (nal.slice) {
+            if (slices == 0) {
+                if (!firstSliceFits(data + pos + 4, nal.length))
+                    return 0;
+                firstType = nal.type;
+                firstLength = nal.length;
+                firstHeader = data[pos + 4];
+            } else if (!continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal)) {
+                return 0;
+            }
+            if (!H264::readSliceHeaderStart(data + pos + 4, nal.length, last))
+                return 0;
+            ++slices;
+        }
+        ++units;
+        pos += int64_t(nal.length) + 4;
+        if (slices && closesAccessUnit(nal.type))
+            break;
+    }
+    return slices && classFit(firstType, firstLength, slices) ? pos : 0;
+}
+
 int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const {
     H264::NalUnitCheck nal;
     for (int64_t i = from; i <= last; ++i)

@@ -60,6 +60,13 @@ public:
     // bytes stop being NAL units that a sample can hold.
     int64_t measureSample(const uint8_t* data, int64_t n) const override;
 
+    // One picture at `data` within bytes known to hold only whole samples:
+    // its slices may be as short as a still scene codes them. The first
+    // slice must begin as the reference's do (at macroblock 0), the others
+    // go on with it (same header byte and parameter set, further down the
+    // picture), and every unit must keep the NAL byte rules.
+    int64_t measureBoundedSample(const uint8_t* data, int64_t n) const override;
+
     // The chunk search's view: NAL unit test, anchors, PPS id.
     int64_t nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const override;
     bool continuesAt(const uint8_t* data, int64_t n) const override { return anchorTest(data, n); }
