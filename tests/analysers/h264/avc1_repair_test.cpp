@@ -177,6 +177,24 @@ TEST(Avc1Repair, SliceLookalikeInsideMp3IsSound) {
     EXPECT_EQ(decode.output, "");
 }
 
+TEST(Avc1Repair, PictureOfShortSlicesBetweenAudioFrames) {
+    // A slowly zooming still in three slices per picture, QuickTime's audio
+    // behind every frame: one B picture (offset 11010) is three slices of
+    // fewer than 32 bytes, too short for the chunk search to start at, and
+    // lies between two audio frames.
+    const std::string original = testsupport::fixture(
+        "avc_short_slices.mov",
+        "-f lavfi -i mandelbrot=size=224x208:rate=24 -f lavfi -i sine=f=440:r=32000:d=4 -map 0:v -map 1:a "
+        "-c:v libx264 -profile:v high -pix_fmt yuv420p -bf 3 -g 48 -x264-params slices=3 "
+        "-c:a aac -ac 1 -b:a 64k -t 4");
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("Avc1Repair.ShortSlices", original, withoutIndex(original));
+    EXPECT_EQ(o.video.alive, 96u);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+}
+
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
     // Cut at 60 % of the payload, and a few random blocks inside it, with
     // either interleaving.
