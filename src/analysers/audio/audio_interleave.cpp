@@ -438,6 +438,23 @@ int64_t AudioInterleave::videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t 
     return inFront;
 }
 
+bool AudioInterleave::audioThenVideo(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run) {
+    if (!m_gapVideo)
+        return false;
+    // Pictures may come first (the picture behind the run in front, then
+    // this run's audio).
+    const int64_t start = from + m_gapVideo->samplesFrom(input, from, to);
+    if (to - start < minGap())
+        return false;
+    FrameChain found;
+    if (!resync(input, start, to, 0, false, mpeg, found) || found.front() != start || found.back() >= to)
+        return false;
+    if (!m_gapVideo->samplesFill(input, found.back(), to))
+        return false;
+    run = std::move(found);
+    return true;
+}
+
 void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
@@ -453,12 +470,32 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         FrameChain run;
         if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), mpeg, run))
             break;
-        // A lone frame amid damage is as likely a chance decode as audio.
-        if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack)
+        // A lone frame amid damage is as likely a chance decode as audio;
+        // behind video samples that fill the bytes up to it, it is the
+        // audio of a recorder that writes some behind every picture.
+        if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack &&
+            !(m_gapVideo && (flags & GapBehindVideo) == 0 && m_gapVideo->samplesFill(input, pos, run.front())))
             break;
         framesSoFar += int64_t(frameCount(run));
         pos = run.back();
         runs.push_back(std::move(run));
+    }
+
+    // A run that ends at a picture too small for the chunk search (a frame
+    // or two of audio, then the picture) scores below the longer run behind
+    // the picture, and is passed over: what the runs leave in front of them
+    // may be such a run and its picture.
+    if (m_gapVideo && (flags & GapBehindVideo) == 0) {
+        for (size_t r = 0; r < runs.size(); ++r) {
+            const int64_t from = r == 0 ? a : runs[r - 1].back();
+            FrameChain run;
+            if ((r > 0 || !(flags & GapStartGuessed)) && !m_gapVideo->samplesFill(input, from, runs[r].front()) &&
+                audioThenVideo(input, from, runs[r].front(), mpeg, run)) {
+                framesSoFar += int64_t(frameCount(run));
+                runs.insert(runs.begin() + long(r), std::move(run));
+                ++r;
+            }
+        }
     }
 
     // Where the gap's start is a guess that fell inside the audio (the

@@ -121,6 +121,10 @@ private:
     // `tailExplained` when samples fill the rest of the gap behind it.
     int64_t videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
                              const std::vector<FrameChain>& runs, bool& tailExplained);
+    // An audio run between whole video samples that fill the rest of
+    // [from, to) (none in front of it, or some): a stretch that the best run
+    // of the gap passed over, since pictures cut it short.
+    bool audioThenVideo(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run);
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);

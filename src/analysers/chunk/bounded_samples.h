@@ -12,3 +12,7 @@
 // byte, or the stretch would take more than `maxSamples` samples.
 bool tileBoundedSamples(const SampleCodec& codec, const uint8_t* data, int64_t n, size_t maxSamples,
                         std::vector<int32_t>& sizes);
+
+// How many bytes from `data` whole samples fill, one after another, before
+// the codec finds none (at most `n`, at most `maxSamples` samples).
+int64_t leadingBoundedSamples(const SampleCodec& codec, const uint8_t* data, int64_t n, size_t maxSamples);

@@ -13,6 +13,11 @@ class ScanBuffer;
 class GapVideo {
 public:
     virtual ~GapVideo() = default;
+    // Do whole video samples fill [from, to) exactly? Emits nothing.
+    virtual bool samplesFill(ScanBuffer& input, int64_t from, int64_t to) = 0;
+    // How many bytes from `from` on whole video samples fill, one after
+    // another, before bytes that begin none (at most to - from). Emits nothing.
+    virtual int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) = 0;
     // Emits, in file order, the video samples that fill [from, to) exactly
     // and returns how many; 0 (and nothing emitted) when the bytes are not
     // whole samples from end to end.

@@ -201,18 +201,41 @@ void AVC1Analyser::noteReferencedPps(int32_t ppsId) {
     }
 }
 
-int64_t AVC1Analyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) {
-    // A stretch between two audio runs holds a chunk's worth of pictures at
-    // most; longer ones are damage, which the chunk search has had its turn at.
-    constexpr int64_t kMaxStretch = 1 << 20;
-    constexpr size_t kMaxStretchSamples = 512;
+namespace {
+
+// A stretch between two audio runs holds a chunk's worth of pictures at
+// most; longer ones are damage, which the chunk search has had its turn at.
+constexpr int64_t kMaxStretch = 1 << 20;
+constexpr size_t kMaxStretchSamples = 512;
+
+}  // namespace
+
+int64_t AVC1Analyser::samplesFrom(ScanBuffer& input, int64_t from, int64_t to) {
+    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize())
+        return 0;
+    ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
+    return leadingBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples);
+}
+
+bool AVC1Analyser::tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block,
+                               std::vector<int32_t>& sizes) {
     if (!m_scannerEnabled || from < 0 || to <= from || to - from > kMaxStretch || to > input.fileSize())
-        return 0;
-    ByteBlock block = input.readBlock(from, int32_t(to - from));
-    if (block.length() != to - from)
-        return 0;
+        return false;
+    block = input.readBlock(from, int32_t(to - from));
+    return block.length() == to - from &&
+           tileBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples, sizes);
+}
+
+bool AVC1Analyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to) {
+    ByteBlock block;
     std::vector<int32_t> sizes;
-    if (!tileBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples, sizes))
+    return tileStretch(input, from, to, block, sizes);
+}
+
+int64_t AVC1Analyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) {
+    ByteBlock block;
+    std::vector<int32_t> sizes;
+    if (!tileStretch(input, from, to, block, sizes))
         return 0;
     int64_t offset = from;
     for (const int32_t size : sizes) {

@@ -15,6 +15,7 @@
 #include "analysers/h264/avc1_pps_clone.h"
 #include "analysers/h264/avc1_sample_profile.h"
 #include "reference/video_chunk_profiles.h"
+#include "scan/byte_block.h"
 
 #include <cstdint>
 #include <string>
@@ -62,7 +63,11 @@ private:
     void noteReferencedPps(int32_t ppsId);
     // Pictures whose slices are all too short for the chunk search, found
     // where a gap's audio leaves a stretch of known bounds.
+    bool samplesFill(ScanBuffer& input, int64_t from, int64_t to) override;
+    int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) override;
     int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) override;
+    // The sizes of the samples that fill [from, to) exactly, read into `block`.
+    bool tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block, std::vector<int32_t>& sizes);
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
     int32_t referenceCompositionOffset(uint64_t index) const;
