@@ -177,14 +177,14 @@ TEST(Avc1Repair, SliceLookalikeInsideMp3IsSound) {
     EXPECT_EQ(decode.output, "");
 }
 
-TEST(Avc1Repair, PictureOfShortSlicesBetweenAudioFrames) {
-    // A slowly zooming still in three slices per picture, QuickTime's audio
-    // behind every frame: one B picture (offset 11010) is three slices of
-    // fewer than 32 bytes, too short for the chunk search to start at, and
-    // lies between two audio frames.
+TEST(Avc1Repair, PicturesOfShortSlicesBetweenAudioFrames) {
+    // A small test pattern in three slices per picture, whose top third
+    // stands still, with QuickTime's audio behind every frame: most pictures
+    // begin with a slice of fewer than 32 bytes, many are nothing but such
+    // slices, and one or two audio frames lie between each two pictures.
     const std::string original = testsupport::fixture(
         "avc_short_slices.mov",
-        "-f lavfi -i mandelbrot=size=224x208:rate=24 -f lavfi -i sine=f=440:r=32000:d=4 -map 0:v -map 1:a "
+        "-f lavfi -i testsrc=size=224x208:rate=24 -f lavfi -i sine=f=440:r=32000:d=4 -map 0:v -map 1:a "
         "-c:v libx264 -profile:v high -pix_fmt yuv420p -bf 3 -g 48 -x264-params slices=3 "
         "-c:a aac -ac 1 -b:a 64k -t 4");
     ASSERT_FALSE(original.empty());
