@@ -682,6 +682,10 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     const std::string codec = ref ? ref->audio().m_codec : std::string();
     if (codec.size() != 4)
         return;
+    // Between two pieces of one chunk that the search took apart at a
+    // picture too small for it, the gap is that picture, and no audio.
+    if (m_gapVideo && !(flags & (GapStartGuessed | GapBehindVideo)) && m_gapVideo->emitSamplesFilling(input, a, b) > 0)
+        return;
     if (sharedGaps()) {
         fillSharedGap(input, a, b, flags);
         return;

@@ -365,6 +365,16 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
                 if (!m_audioBeforeVideo) {
                     m_interleave.fillGap(buffer, previousEnd, sampleOffset, gapFlags);
                 } else {
+                    // Pictures too small for the search may end the chunk
+                    // in front: they go out now, ahead of this chunk, and
+                    // only the rest of the gap waits.
+                    const int64_t lead = gapFlags == AudioInterleave::GapPlain
+                                             ? samplesFrom(buffer, previousEnd, sampleOffset)
+                                             : 0;
+                    if (lead > 0 && emitSamplesFilling(buffer, previousEnd, previousEnd + lead) > 0)
+                        previousEnd += lead;
+                }
+                if (m_audioBeforeVideo && previousEnd < sampleOffset) {
                     deferredStart = previousEnd;
                     deferredEnd = sampleOffset;
                     FLOG(LogLevel::Info) << "AVC1 deferred pre-video audio gap start=" << deferredStart
