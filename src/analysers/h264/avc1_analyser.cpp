@@ -217,6 +217,28 @@ int64_t AVC1Analyser::samplesFrom(ScanBuffer& input, int64_t from, int64_t to) {
     return leadingBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples);
 }
 
+int64_t AVC1Analyser::trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to) {
+    // Pictures too small for the search come a few dozen bytes each; a run
+    // of them in front of a chunk is short.
+    constexpr int64_t kMaxTrailing = 64 * 1024;
+    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize())
+        return to;
+    const int64_t start = std::max(from, to - kMaxTrailing);
+    ByteBlock block = input.readBlock(start, int32_t(to - start));
+    const int64_t n = block.length();
+    if (n != to - start)
+        return to;
+    std::vector<int32_t> sizes;
+    for (int64_t p = 0; p + 5 < n; ++p) {
+        H264::NalUnitCheck nal;
+        if (!H264::nalUnitCheck(block.data() + p, n - p, nal, H264::kMinKnownSliceLength))
+            continue;
+        if (tileBoundedSamples(m_profile, block.data() + p, n - p, kMaxStretchSamples, sizes))
+            return start + p;
+    }
+    return to;
+}
+
 bool AVC1Analyser::tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block,
                                std::vector<int32_t>& sizes) {
     if (!m_scannerEnabled || from < 0 || to <= from || to - from > kMaxStretch || to > input.fileSize())
@@ -377,6 +399,12 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
                 if (m_audioBeforeVideo && previousEnd < sampleOffset) {
                     deferredStart = previousEnd;
                     deferredEnd = sampleOffset;
+                    // And those in front of this chunk, behind the audio.
+                    if (gapFlags == AudioInterleave::GapPlain) {
+                        const int64_t trailing = trailingSamplesStart(buffer, previousEnd, sampleOffset);
+                        if (trailing < sampleOffset && emitSamplesFilling(buffer, trailing, sampleOffset) > 0)
+                            deferredEnd = trailing;
+                    }
                     FLOG(LogLevel::Info) << "AVC1 deferred pre-video audio gap start=" << deferredStart
                                          << " end=" << deferredEnd << " video_samples=" << videoSamplesCollected();
                 }

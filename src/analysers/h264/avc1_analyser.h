@@ -66,6 +66,9 @@ private:
     bool samplesFill(ScanBuffer& input, int64_t from, int64_t to) override;
     int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) override;
     int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) override;
+    // Where the whole samples that end exactly at `to` begin, at the earliest,
+    // within the last bytes of [from, to); `to` when none do.
+    int64_t trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to);
     // The sizes of the samples that fill [from, to) exactly, read into `block`.
     bool tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block, std::vector<int32_t>& sizes);
     // Video samples in the found list.
