@@ -264,7 +264,8 @@ int64_t AVC1Analyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_
         noteReferencedPps(m_profile.parameterSetId(block.data() + (offset - from), size));
         const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
         add_video_samples(*m_repairState, input, offset, size, compositionOffset);
-        FLOG(LogLevel::Info) << "AVC1 Gap_Sample ofs=" << offset << "  size=" << size << "  compofs= " << compositionOffset;
+        FLOG(LogLevel::Info) << "AVC1 Gap_Sample ofs=" << offset << "  size=" << size
+                             << "  compofs= " << compositionOffset;
         m_interleave.countVideoSample();
         offset += size;
     }
@@ -415,7 +416,8 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
                 // The deferred audio belongs to the frames already emitted,
                 // so it goes first.
                 if (deferredStart >= 0)
-                    m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags | AudioInterleave::GapBehindVideo);
+                    m_interleave.fillGap(buffer, deferredStart, deferredEnd,
+                                         gapFlags | AudioInterleave::GapBehindVideo);
                 deferredStart = -1;
                 m_interleave.fillGap(buffer, previousEnd, sampleOffset);
                 resume = sampleOffset;

@@ -57,7 +57,9 @@ public:
     // Size of the sample that begins at `data` (n bytes available), or 0.
     // Without anchors the sample ends where the next access unit begins (an
     // access unit delimiter, an SEI, a slice of a new picture) or where the
-    // bytes stop being NAL units that a sample can hold.
+    // bytes stop being NAL units that a sample can hold. Its first slice may
+    // be short, but one of its slices must pass the scan's unit test.
+    // And nextPlausibleStart() offers short units as starts.
     int64_t measureSample(const uint8_t* data, int64_t n) const override;
 
     // One picture at `data` within bytes known to hold only whole samples:
