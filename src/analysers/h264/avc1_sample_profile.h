@@ -59,7 +59,7 @@ public:
     // access unit delimiter, an SEI, a slice of a new picture) or where the
     // bytes stop being NAL units that a sample can hold. Its first slice may
     // be short, but one of its slices must pass the scan's unit test.
-    // And nextPlausibleStart() offers short units as starts.
+    // nextPlausibleStart() offers short units as starts for that reason.
     int64_t measureSample(const uint8_t* data, int64_t n) const override;
 
     // One picture at `data` within bytes known to hold only whole samples:
