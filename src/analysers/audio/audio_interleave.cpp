@@ -1,6 +1,7 @@
 #include "analysers/audio/audio_interleave.h"
 
 #include "analysers/audio/mpeg_audio_frame.h"
+#include "analysers/chunk/gap_video.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "scan/scan_buffer.h"
 #include "analysers/core/scan_info.h"
@@ -435,11 +436,52 @@ int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int
     return added;
 }
 
+int64_t AudioInterleave::videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
+                                          const std::vector<FrameChain>& runs, bool& tailExplained) {
+    // The shortest sample: one length field and a slice of a few bytes.
+    constexpr int64_t kMinVideoStretch = 6;
+    tailExplained = false;
+    if (!m_gapVideo || runs.empty() || (flags & GapBehindVideo))
+        return 0;
+    int64_t explained = 0;
+    auto fill = [&](int64_t from, int64_t to) {
+        if (to - from < kMinVideoStretch || m_gapVideo->emitSamplesFilling(input, from, to) == 0)
+            return false;
+        explained += to - from;
+        return true;
+    };
+    // A guessed gap start says nothing of where the audio begins.
+    if (!(flags & GapStartGuessed))
+        fill(a, runs.front().front());
+    for (size_t r = 1; r < runs.size(); ++r)
+        fill(runs[r - 1].back(), runs[r].front());
+    const int64_t inFront = explained;
+    tailExplained = fill(runs.back().back(), b);
+    return inFront;
+}
+
+bool AudioInterleave::audioThenVideo(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run) {
+    if (!m_gapVideo)
+        return false;
+    // Pictures may come first (the picture behind the run in front, then
+    // this run's audio).
+    const int64_t start = from + m_gapVideo->samplesFrom(input, from, to);
+    if (to - start < minGap())
+        return false;
+    FrameChain found;
+    if (!resync(input, start, to, 0, false, mpeg, found) || found.front() != start || found.back() >= to)
+        return false;
+    if (!m_gapVideo->samplesFill(input, found.back(), to))
+        return false;
+    run = std::move(found);
+    return true;
+}
+
 void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
     const InterleaveTiming t = timing();
-    const int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
+    int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t tol = tolerance(t);
 
     // The gap's runs of frames: the first found near its start, further ones
@@ -450,12 +492,32 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         FrameChain run;
         if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), mpeg, run))
             break;
-        // A lone frame amid damage is as likely a chance decode as audio.
-        if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack)
+        // A lone frame amid damage is as likely a chance decode as audio;
+        // behind video samples that fill the bytes up to it, it is the
+        // audio of a recorder that writes some behind every picture.
+        if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack &&
+            !(m_gapVideo && (flags & GapBehindVideo) == 0 && m_gapVideo->samplesFill(input, pos, run.front())))
             break;
         framesSoFar += int64_t(frameCount(run));
         pos = run.back();
         runs.push_back(std::move(run));
+    }
+
+    // A run that ends at a picture too small for the chunk search (a frame
+    // or two of audio, then the picture) scores below the longer run behind
+    // the picture, and is passed over: what the runs leave in front of them
+    // may be such a run and its picture.
+    if (m_gapVideo && (flags & GapBehindVideo) == 0) {
+        for (size_t r = 0; r < runs.size(); ++r) {
+            const int64_t from = r == 0 ? a : runs[r - 1].back();
+            FrameChain run;
+            if ((r > 0 || !(flags & GapStartGuessed)) && !m_gapVideo->samplesFill(input, from, runs[r].front()) &&
+                audioThenVideo(input, from, runs[r].front(), mpeg, run)) {
+                framesSoFar += int64_t(frameCount(run));
+                runs.insert(runs.begin() + long(r), std::move(run));
+                ++r;
+            }
+        }
     }
 
     // Where the gap's start is a guess that fell inside the audio (the
@@ -492,11 +554,19 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // recording's audio of the interval however many the video count
     // predicts (muxers do not cut audio chunks at video chunk boundaries).
     // The prediction only decides for gaps that damage has touched.
+    // Pictures too small for the chunk search sit between the audio frames
+    // of a gap (a recorder that writes audio behind every frame). They are
+    // emitted now, ahead of the chunk behind the gap, and their interval's
+    // audio is this gap's too.
+    bool tailIsVideo = false;
+    const int64_t videoBytes = videoBetweenRuns(input, a, b, flags, runs, tailIsVideo);
+    if (videoBytes > 0 || tailIsVideo)
+        expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t slack = endSlack();
-    int64_t unexplained = runs.front().front() - a;
+    int64_t unexplained = -videoBytes + runs.front().front() - a;
     for (size_t r = 1; r < runs.size(); ++r)
         unexplained += runs[r].front() - runs[r - 1].back();
-    const int64_t tail = b - runs.back().back();
+    const int64_t tail = tailIsVideo ? 0 : b - runs.back().back();
     bool intact = (unexplained <= slack || (flags & GapStartGuessed)) && (tail <= slack || (flags & GapAtEnd));
 
     struct Frame {
@@ -633,6 +703,10 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();
     if (codec.size() != 4)
+        return;
+    // Between two pieces of one chunk that the search took apart at a
+    // picture too small for it, the gap is that picture, and no audio.
+    if (m_gapVideo && !(flags & (GapStartGuessed | GapBehindVideo)) && m_gapVideo->emitSamplesFilling(input, a, b) > 0)
         return;
     // A gap of one frame of digital silence is a few bytes: the split
     // takes it only where its frames explain it.

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+class GapVideo;
 class ScanBuffer;
 struct RepairState;
 struct ScanInfo;
@@ -42,6 +43,9 @@ public:
     // The reference's AAC configuration that AAC gaps are decoded with; set
     // before the first gap (its bytes must outlive the gaps).
     void setAacChain(const AacChainConfig& config) { m_aacChain = config; }
+    // The video analyser that may find whole samples in the stretches a
+    // gap's audio leaves unexplained (none: such stretches stay unexplained).
+    void setGapVideo(GapVideo* video) { m_gapVideo = video; }
     // One more video sample emitted since the last audio.
     void countVideoSample() {
         ++m_videoSinceAudio;
@@ -55,6 +59,7 @@ public:
         GapPlain = 0,
         GapStartGuessed = 1,  // no video before it: the start is an estimate and may lie in front of the audio
         GapAtEnd = 2,         // runs to the end of the input, so its last frame may be cut off
+        GapBehindVideo = 4,   // filled after the video that follows it was emitted: no video may join in front
     };
     // Emits the audio of the gap [a, b).
     void fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags = GapPlain);
@@ -110,6 +115,16 @@ private:
     // Adds to the front of an AAC run up to `frames` frames that end where
     // it starts; returns how many.
     int64_t extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames);
+    // Emits the video samples that fill the stretches between the gap's
+    // runs of frames (and between the runs and the gap's known ends);
+    // returns the bytes they explain in front of the last run, and sets
+    // `tailExplained` when samples fill the rest of the gap behind it.
+    int64_t videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
+                             const std::vector<FrameChain>& runs, bool& tailExplained);
+    // An audio run between whole video samples that fill the rest of
+    // [from, to) (none in front of it, or some): a stretch that the best run
+    // of the gap passed over, since pictures cut it short.
+    bool audioThenVideo(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run);
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
@@ -130,6 +145,7 @@ private:
     ScanInfo* m_scanInfo;
     std::string m_logLabel;
     AacChainConfig m_aacChain;
+    GapVideo* m_gapVideo = nullptr;
 
     uint32_t m_videoSinceAudio = 0;  // V
     double m_carry = 0;

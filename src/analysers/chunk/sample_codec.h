@@ -25,6 +25,16 @@ public:
     // When it may not: does a sample begin here, behind padding the recorder
     // left between two samples of a chunk?
     virtual bool beginsAfterPadding(const uint8_t* data, int64_t n) const = 0;
+    // Size of the sample that begins at `data` where the `n` bytes are known
+    // to hold nothing but whole samples (a stretch between audio frames, say),
+    // or 0 when none does. Knowing the bounds allows what a search must
+    // refuse: units too short to tell from chance matches in other data.
+    // A codec that cannot tell says 0.
+    virtual int64_t measureBoundedSample(const uint8_t* data, int64_t n) const {
+        (void)data;
+        (void)n;
+        return 0;
+    }
     // The parameter set the sample's first picture data names, or -1 when
     // it cannot be read or the codec has none to name.
     virtual int32_t parameterSetId(const uint8_t* sample, int64_t size) const = 0;

@@ -1,6 +1,7 @@
 #include "analysers/h264/avc1_analyser.h"
 
 
+#include "analysers/chunk/bounded_samples.h"
 #include "analysers/chunk/chunk_search.h"
 #include "analysers/core/top_level_atom.h"
 #include "bitstream/common/byte_read.h"
@@ -68,6 +69,7 @@ int64_t nextTopLevelAtom(ScanBuffer& buffer, int64_t from, int64_t end) {
 AVC1Analyser::AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo)
     : AACAnalyser(repairState, scanInfo), m_interleave(repairState, scanInfo, "AVC1") {
     m_interleave.reset();
+    m_interleave.setGapVideo(this);
 }
 
 bool AVC1Analyser::accepts() {
@@ -185,15 +187,90 @@ int32_t AVC1Analyser::referenceCompositionOffset(uint64_t index) const {
 }
 
 void AVC1Analyser::noteReferencedPps(const ChunkCandidate& chunk) {
-    for (const ChunkCandidate::Sample& s : chunk.samples) {
-        if (s.ppsId < 0 || size_t(s.ppsId) >= m_referencedPps.size())
-            continue;
-        m_referencedPps.set(size_t(s.ppsId));
-        if (!m_loggedPps.test(size_t(s.ppsId))) {
-            m_loggedPps.set(size_t(s.ppsId));
-            FLOG(LogLevel::Debug) << "AVC1 referenced PPS id " << s.ppsId;
-        }
+    for (const ChunkCandidate::Sample& s : chunk.samples)
+        noteReferencedPps(s.ppsId);
+}
+
+void AVC1Analyser::noteReferencedPps(int32_t ppsId) {
+    if (ppsId < 0 || size_t(ppsId) >= m_referencedPps.size())
+        return;
+    m_referencedPps.set(size_t(ppsId));
+    if (!m_loggedPps.test(size_t(ppsId))) {
+        m_loggedPps.set(size_t(ppsId));
+        FLOG(LogLevel::Debug) << "AVC1 referenced PPS id " << ppsId;
     }
+}
+
+namespace {
+
+// A stretch between two audio runs holds a chunk's worth of pictures at
+// most; longer ones are damage, which the chunk search has had its turn at.
+constexpr int64_t kMaxStretch = 1 << 20;
+constexpr size_t kMaxStretchSamples = 512;
+
+}  // namespace
+
+int64_t AVC1Analyser::samplesFrom(ScanBuffer& input, int64_t from, int64_t to) {
+    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize())
+        return 0;
+    ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
+    return leadingBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples);
+}
+
+int64_t AVC1Analyser::trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to) {
+    // Pictures too small for the search come a few dozen bytes each; a run
+    // of them in front of a chunk is short.
+    constexpr int64_t kMaxTrailing = 64 * 1024;
+    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize())
+        return to;
+    const int64_t start = std::max(from, to - kMaxTrailing);
+    ByteBlock block = input.readBlock(start, int32_t(to - start));
+    const int64_t n = block.length();
+    if (n != to - start)
+        return to;
+    std::vector<int32_t> sizes;
+    for (int64_t p = 0; p + 5 < n; ++p) {
+        H264::NalUnitCheck nal;
+        if (!H264::nalUnitCheck(block.data() + p, n - p, nal, H264::kMinKnownSliceLength))
+            continue;
+        if (tileBoundedSamples(m_profile, block.data() + p, n - p, kMaxStretchSamples, sizes))
+            return start + p;
+    }
+    return to;
+}
+
+bool AVC1Analyser::tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block,
+                               std::vector<int32_t>& sizes) {
+    if (!m_scannerEnabled || from < 0 || to <= from || to - from > kMaxStretch || to > input.fileSize())
+        return false;
+    block = input.readBlock(from, int32_t(to - from));
+    return block.length() == to - from &&
+           tileBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples, sizes);
+}
+
+bool AVC1Analyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to) {
+    ByteBlock block;
+    std::vector<int32_t> sizes;
+    return tileStretch(input, from, to, block, sizes);
+}
+
+int64_t AVC1Analyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) {
+    ByteBlock block;
+    std::vector<int32_t> sizes;
+    if (!tileStretch(input, from, to, block, sizes))
+        return 0;
+    int64_t offset = from;
+    for (const int32_t size : sizes) {
+        noteReferencedPps(m_profile.parameterSetId(block.data() + (offset - from), size));
+        const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
+        add_video_samples(*m_repairState, input, offset, size, compositionOffset);
+        FLOG(LogLevel::Info) << "AVC1 Gap_Sample ofs=" << offset << "  size=" << size
+                             << "  compofs= " << compositionOffset;
+        m_interleave.countVideoSample();
+        offset += size;
+    }
+    addMissingPps(m_repairState->m_video->m_avc, m_referencedPps, m_reportedPps);
+    return int64_t(sizes.size());
 }
 
 bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
@@ -311,8 +388,24 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
                 if (!m_audioBeforeVideo) {
                     m_interleave.fillGap(buffer, previousEnd, sampleOffset, gapFlags);
                 } else {
+                    // Pictures too small for the search may end the chunk
+                    // in front: they go out now, ahead of this chunk, and
+                    // only the rest of the gap waits.
+                    const int64_t lead = gapFlags == AudioInterleave::GapPlain
+                                             ? samplesFrom(buffer, previousEnd, sampleOffset)
+                                             : 0;
+                    if (lead > 0 && emitSamplesFilling(buffer, previousEnd, previousEnd + lead) > 0)
+                        previousEnd += lead;
+                }
+                if (m_audioBeforeVideo && previousEnd < sampleOffset) {
                     deferredStart = previousEnd;
                     deferredEnd = sampleOffset;
+                    // And those in front of this chunk, behind the audio.
+                    if (gapFlags == AudioInterleave::GapPlain) {
+                        const int64_t trailing = trailingSamplesStart(buffer, previousEnd, sampleOffset);
+                        if (trailing < sampleOffset && emitSamplesFilling(buffer, trailing, sampleOffset) > 0)
+                            deferredEnd = trailing;
+                    }
                     FLOG(LogLevel::Info) << "AVC1 deferred pre-video audio gap start=" << deferredStart
                                          << " end=" << deferredEnd << " video_samples=" << videoSamplesCollected();
                 }
@@ -323,7 +416,8 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
                 // The deferred audio belongs to the frames already emitted,
                 // so it goes first.
                 if (deferredStart >= 0)
-                    m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags);
+                    m_interleave.fillGap(buffer, deferredStart, deferredEnd,
+                                         gapFlags | AudioInterleave::GapBehindVideo);
                 deferredStart = -1;
                 m_interleave.fillGap(buffer, previousEnd, sampleOffset);
                 resume = sampleOffset;
@@ -339,7 +433,7 @@ bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
         previousEnd = sampleOffset + s.size;
     }
     if (deferredStart >= 0)
-        m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags);
+        m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags | AudioInterleave::GapBehindVideo);
     addMissingPps(m_repairState->m_video->m_avc, m_referencedPps, m_reportedPps);
     m_scanInfo->setGapStart(uint64_t(resume));
     m_scanInfo->currentOffset = resume;

@@ -9,17 +9,19 @@
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/audio/audio_interleave.h"
 #include "analysers/chunk/chunk_candidate.h"
+#include "analysers/chunk/gap_video.h"
 #include "analysers/core/top_level_atom.h"
 #include "analysers/h264/avc1_composition_order.h"
 #include "analysers/h264/avc1_pps_clone.h"
 #include "analysers/h264/avc1_sample_profile.h"
 #include "reference/video_chunk_profiles.h"
+#include "scan/byte_block.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-class AVC1Analyser : public AACAnalyser {
+class AVC1Analyser : public AACAnalyser, private GapVideo {
 public:
     AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo);
 
@@ -58,6 +60,17 @@ private:
     // Composition offsets of the collected frames from their picture order counts.
     void applyCompositionOrder(ScanBuffer& buffer);
     void noteReferencedPps(const ChunkCandidate& chunk);
+    void noteReferencedPps(int32_t ppsId);
+    // Pictures whose slices are all too short for the chunk search, found
+    // where a gap's audio leaves a stretch of known bounds.
+    bool samplesFill(ScanBuffer& input, int64_t from, int64_t to) override;
+    int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) override;
+    int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) override;
+    // Where the whole samples that end exactly at `to` begin, at the earliest,
+    // within the last bytes of [from, to); `to` when none do.
+    int64_t trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to);
+    // The sizes of the samples that fill [from, to) exactly, read into `block`.
+    bool tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block, std::vector<int32_t>& sizes);
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
     int32_t referenceCompositionOffset(uint64_t index) const;

@@ -197,7 +197,12 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     uint8_t sliceType = 0;
     uint32_t sliceLength = 0;  // 0 until the first slice
     int64_t lastFit = 0;
-    auto endHere = [&](int64_t end) { return classFit(sliceType, sliceLength, slices) ? end : 0; };
+    // A picture's first slice may be as short as a still top of the scene
+    // codes it, but then a later slice must be one that the scan's unit test
+    // takes on its own: a short unit alone is as likely a chance match.
+    bool longSlice = false;
+    auto fits = [&] { return longSlice && classFit(sliceType, sliceLength, slices); };
+    auto endHere = [&](int64_t end) { return fits() ? end : 0; };
     uint8_t firstHeader = 0;     // NAL header byte of the picture's first slice
     H264::SliceHeaderStart last;  // header start of the picture's latest slice
     while (n - pos >= 5 && units < kMaxMeasureUnits) {
@@ -205,7 +210,8 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         // A unit that cannot belong to a sample ends it, unless it is a
         // short slice that carries on the picture begun (see continuesPicture).
         if (!H264::nalUnitCheck(data + pos, n - pos, nal) &&
-            !(slices && continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal))) {
+            !(slices && continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal)) &&
+            !(slices == 0 && H264::nalUnitCheck(data + pos, n - pos, nal, H264::kMinKnownSliceLength) && nal.slice)) {
             // A slice of this picture that runs past the bytes given says
             // nothing of where the sample ends: the picture is not whole here.
             if (slices && !m_bytesReachInputEnd && sliceRunsPast(data + pos, n - pos, firstHeader))
@@ -231,6 +237,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         if (nal.slice && !H264::readSliceHeaderStart(data + pos + 4, nal.length, last))
             last = H264::SliceHeaderStart();
         slices += nal.slice;
+        longSlice = longSlice || (nal.slice && nal.length >= H264::kMinScanSliceLength);
         pos += int64_t(nal.length) + 4;
         if (sliceLength == 0) {
             if (m_fast && n - pos >= 5 && anchorAt(data + pos, n - pos))
@@ -242,19 +249,58 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
                 return endHere(pos);
             continue;
         }
-        if (classFit(sliceType, sliceLength, slices))
+        if (fits())
             lastFit = pos;
         if (n - pos >= 5 && anchorAt(data + pos, n - pos))
-            return pos;
+            return longSlice ? pos : 0;
     }
     // The data ran out (or the unit cap was reached) inside the sample.
     return m_fast ? lastFit : (slices ? endHere(pos) : 0);
 }
 
+int64_t Avc1SampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) const {
+    if (m_classes.empty())
+        return 0;
+    int64_t pos = 0;
+    uint32_t units = 0, slices = 0, firstLength = 0;
+    uint8_t firstType = 0, firstHeader = 0;
+    H264::SliceHeaderStart last;
+    while (n - pos >= 5 && units < kMaxMeasureUnits) {
+        H264::NalUnitCheck nal;
+        if (!H264::nalUnitCheck(data + pos, n - pos, nal, H264::kMinKnownSliceLength))
+            break;
+        if (slices && beginsNextPicture(data + pos, nal, slices))
+            break;
+        if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))
+            return 0;
+        if (nal.slice) {
+            if (slices == 0) {
+                if (!firstSliceFits(data + pos + 4, nal.length))
+                    return 0;
+                firstType = nal.type;
+                firstLength = nal.length;
+                firstHeader = data[pos + 4];
+            } else if (!continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal)) {
+                return 0;
+            }
+            if (!H264::readSliceHeaderStart(data + pos + 4, nal.length, last))
+                return 0;
+            ++slices;
+        }
+        ++units;
+        pos += int64_t(nal.length) + 4;
+        if (slices && closesAccessUnit(nal.type))
+            break;
+    }
+    return slices && classFit(firstType, firstLength, slices) ? pos : 0;
+}
+
 int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const {
     H264::NalUnitCheck nal;
+    // Short units are starts too: a picture may begin with a short slice
+    // (measureSample then asks for a longer one behind it).
     for (int64_t i = from; i <= last; ++i)
-        if (H264::nalUnitCheck(data + i, n - i, nal))
+        if (H264::nalUnitCheck(data + i, n - i, nal, H264::kMinKnownSliceLength))
             return i;
     return -1;
 }

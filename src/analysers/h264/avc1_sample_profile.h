@@ -57,8 +57,17 @@ public:
     // Size of the sample that begins at `data` (n bytes available), or 0.
     // Without anchors the sample ends where the next access unit begins (an
     // access unit delimiter, an SEI, a slice of a new picture) or where the
-    // bytes stop being NAL units that a sample can hold.
+    // bytes stop being NAL units that a sample can hold. Its first slice may
+    // be short, but one of its slices must pass the scan's unit test.
+    // nextPlausibleStart() offers short units as starts for that reason.
     int64_t measureSample(const uint8_t* data, int64_t n) const override;
+
+    // One picture at `data` within bytes known to hold only whole samples:
+    // its slices may be as short as a still scene codes them. The first
+    // slice must begin as the reference's do (at macroblock 0), the others
+    // go on with it (same header byte and parameter set, further down the
+    // picture), and every unit must keep the NAL byte rules.
+    int64_t measureBoundedSample(const uint8_t* data, int64_t n) const override;
 
     // The chunk search's view: NAL unit test, anchors, PPS id.
     int64_t nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const override;

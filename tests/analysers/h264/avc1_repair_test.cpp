@@ -185,6 +185,29 @@ TEST(Avc1Repair, SliceLookalikeInsideMp3IsSound) {
     EXPECT_EQ(decode.output, "");
 }
 
+TEST(Avc1Repair, PicturesOfShortSlices) {
+    // A small test pattern in three slices per picture, whose top third
+    // stands still: most pictures begin with a slice of fewer than 32 bytes,
+    // many are nothing but such slices. With QuickTime's audio behind every
+    // frame they lie between audio frames; in half-second chunks (audio
+    // first) they begin, end and split chunks.
+    for (const std::string mux : {"", "-chunk_duration 500000"}) {
+        const std::string original = testsupport::fixture(
+            mux.empty() ? "avc_short_slices.mov" : "avc_short_slices_chunks.mov",
+            "-f lavfi -i testsrc=size=224x208:rate=24 -f lavfi -i sine=f=440:r=32000:d=4 -map 0:v -map 1:a "
+            "-c:v libx264 -profile:v high -pix_fmt yuv420p -bf 3 -g 48 -x264-params slices=3 "
+            "-c:a aac -ac 1 -b:a 64k -t 4 " + mux);
+        ASSERT_FALSE(original.empty());
+        const Outcome o = repair("Avc1Repair.ShortSlices", original, withoutIndex(original));
+        EXPECT_EQ(o.video.alive, 96u) << mux;
+        EXPECT_EQ(o.video.recovered, o.video.alive) << mux;
+        EXPECT_EQ(o.audio.recovered, o.audio.alive) << mux;
+        EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered) << mux;
+        // And nothing else: no audio copied in for a picture, no picture twice.
+        EXPECT_EQ(repairrun::packets(o.repaired).size(), repairrun::packets(original).size()) << mux;
+    }
+}
+
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
     // Cut at 60 % of the payload, and a few random blocks inside it, with
     // either interleaving.
