@@ -131,9 +131,43 @@ double learnChunkLag(const MovieTrack& video, const MovieTrack& track) {
 
 }  // namespace
 
+// Does each sound track write at most one chunk between two video chunks,
+// in nearly all of the movie's gaps?
+bool learnOneChunkPerGap(const MovieFile& movie, const MovieTrack* video) {
+    if (!video)
+        return false;
+    std::vector<std::pair<uint64_t, int>> chunks;  // offset, track (-1: video)
+    for (uint64_t offset : video->m_chunkOffsets)
+        chunks.emplace_back(offset, -1);
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i)
+        if (movie.m_tracks[i].m_handlerType == kSoun)
+            for (uint64_t offset : movie.m_tracks[i].m_chunkOffsets)
+                chunks.emplace_back(offset, i);
+    std::sort(chunks.begin(), chunks.end());
+    size_t gaps = 0, single = 0, gapsSeen = 0;
+    std::vector<int> seen;
+    bool repeated = false;
+    for (const auto& [offset, track] : chunks) {
+        if (track < 0) {
+            // The first gap of a recording is often irregular.
+            if (!seen.empty() && ++gapsSeen > 1) {
+                ++gaps;
+                single += repeated ? 0 : 1;
+            }
+            seen.clear();
+            repeated = false;
+            continue;
+        }
+        repeated = repeated || std::find(seen.begin(), seen.end(), track) != seen.end();
+        seen.push_back(track);
+    }
+    return gaps > 0 && 10 * single >= 9 * gaps;
+}
+
 void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_audio.clear();
     m_metadata.clear();
+    m_oneChunkPerGap = false;
     platform::File file;
     const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
     int audioIndex = 0;
@@ -163,4 +197,5 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
                 learnBoxKeys(file, track, m_metadata.back());
         }
     }
+    m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
 }

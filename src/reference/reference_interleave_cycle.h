@@ -57,8 +57,13 @@ public:
     // The gaps between video chunks hold more than one sound track's chunks,
     // or metadata chunks besides the sound.
     bool sharedGaps() const { return m_audio.size() > 1 || (!m_audio.empty() && !m_metadata.empty()); }
+    // Between two video chunks each sound track writes at most one chunk
+    // (a recorder flushing all its tracks at once), rather than packets in
+    // turns as a muxer interleaving by time does.
+    bool oneChunkPerGap() const { return m_oneChunkPerGap; }
 
 private:
     std::vector<InterleaveTrack> m_audio;
     std::vector<InterleaveTrack> m_metadata;
+    bool m_oneChunkPerGap = false;
 };

@@ -83,6 +83,7 @@ void AudioInterleave::reset() {
     m_framesEmitted = 0;
     m_otherTracks.clear();
     m_metadataChunks.clear();
+    m_pcmSeconds.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
 }
@@ -682,6 +683,10 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * block);
     if (!allAudio)
         size = std::min(size, block);
+    if (ref->interleaveCycle().sharedGaps()) {
+        fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size);
+        return;
+    }
     const AudioParameters& audio = ref->audio();
     const int64_t frame = int64_t(std::max<uint32_t>(audio.m_channels, 1)) * std::max<uint32_t>(audio.m_sampleSize / 8, 1);
     size -= size % frame;

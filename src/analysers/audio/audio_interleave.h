@@ -128,6 +128,15 @@ private:
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // PCM of several sound tracks, or beside timed metadata, in the `size`
+    // bytes from `a` (audio_interleave_tracks.cpp).
+    void fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size);
+    // Whole sample frames of `size` bytes at `offset` as one PCM sample.
+    void emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word);
+    // The one timed-metadata chunk inside a PCM gap, as (offset, metadata
+    // track << 32 | length); none when whole frames fill the gap.
+    std::vector<std::pair<int64_t, int64_t>> pcmGapMetadata(ScanBuffer& input, int64_t a, int64_t size, int64_t frame,
+                                                            int64_t chunk) const;
     // Several AAC sound tracks: the gap is split into each track's frames
     // (audio_interleave_tracks.cpp).
     bool sharedGaps() const;
@@ -166,4 +175,5 @@ private:
     int64_t m_framesEmitted = 0;
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
+    std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
 };

@@ -28,6 +28,11 @@ constexpr uint64_t kMaxFrameBytesPerChannel = 768;
 // MPEG-1/2 audio object type indications of an esds with the bit that tells
 // them apart cleared: those tracks hold MPEG audio, not AAC.
 constexpr uint8_t kMpegAudioObjectType = 0x69;
+// How much longer than the reference's longest a metadata chunk inside PCM
+// may be, at the least.
+constexpr int64_t kMetadataChunkSlack = 256;
+// Sound times closer than this are the same (sums of chunk durations).
+constexpr double kSameTime = 1e-7;
 // One sound track beside timed metadata: its samples carry no track word.
 constexpr int32_t kNoTrackWord = -1;
 
@@ -201,4 +206,144 @@ void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_
     for (int64_t at = offset; at < offset + size; at += sample)
         addMetaSample(*m_repairState, input, at, int32_t(sample), metaTrack);
     FLOG(LogLevel::Info) << m_logLabel << "m at " << offset << "  size=" << size << "  track=" << metaTrack;
+}
+
+void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
+    m_metadataChunks.resize(metadata.size(), 0);
+    struct Share {
+        int word;
+        int64_t frame;    // bytes of one sample frame
+        int64_t chunk;    // bytes of the reference's typical chunk (0: unknown)
+        double quota;     // bytes of this gap still owed to the track
+        double byteRate;  // bytes per second
+    };
+    std::vector<Share> shares;
+    double rates = 0;
+    for (const InterleaveTrack& learnt : audio) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!track)
+            return;
+        // A PCM track's samples are its sample frames; the sample size of an
+        // old sound description says 16 bits for 24-bit audio.
+        const int64_t frame = learnt.minSampleBytes == learnt.maxSampleBytes && learnt.minSampleBytes > 0
+                                  ? int64_t(learnt.minSampleBytes)
+                                  : std::max<int64_t>(track->m_audioChannels, 1) *
+                                        std::max<int64_t>(track->m_audioSampleSize / 8, 1);
+        const double rate = double(track->m_audioSampleRate > 0 ? track->m_audioSampleRate : track->m_mediaTimescale);
+        const int64_t chunk = learnt.minSampleBytes == learnt.maxSampleBytes
+                                  ? int64_t(learnt.samplesPerChunk) * learnt.minSampleBytes
+                                  : 0;
+        shares.push_back({audio.size() > 1 ? learnt.audioIndex : kNoTrackWord, frame, chunk, rate * double(frame),
+                          rate * double(frame)});
+        rates += rate * double(frame);
+    }
+    if (shares.empty() || rates <= 0 || size < 1 || a + size > input.fileSize())
+        return;
+    // The tracks' chunks cover the same stretch of time: each is owed the
+    // gap's bytes in proportion to its byte rate.
+    for (Share& share : shares)
+        share.quota = share.quota / rates * double(size);
+
+    const int64_t end = a + size;
+    if (shares.size() == 1) {
+        // One sound track beside timed metadata: the metadata chunks are
+        // taken out and the rest is the sound.
+        int64_t pos = a;
+        for (const auto& [at, length] : pcmGapMetadata(input, a, size, shares.front().frame, audio.front().minChunkBytes)) {
+            emitPcmPiece(input, pos, at - pos, shares.front().frame, kNoTrackWord);
+            emitMetadataChunk(input, int(length >> 32), at, length & 0xFFFFFFFF);
+            pos = at + (length & 0xFFFFFFFF);
+        }
+        emitPcmPiece(input, pos, end - pos, shares.front().frame, kNoTrackWord);
+    } else {
+        // Several tracks: a muxer interleaving by time writes next the chunk
+        // of the track whose sound is furthest behind (the first track on a
+        // tie).
+        m_pcmSeconds.resize(shares.size(), 0);
+        // A recorder that flushes all its tracks at once writes one chunk of
+        // each, of equal length in time: the gap's bytes are shared out.
+        // Muxers that interleave by time write packets in turns, whole.
+        const bool packets = !ref->interleaveCycle().oneChunkPerGap();
+        int64_t pos = a;
+        std::vector<bool> done(shares.size(), false);
+        while (pos < end) {
+            size_t next = shares.size();
+            for (size_t i = 0; i < shares.size(); ++i)
+                if (!done[i] && (next == shares.size() || m_pcmSeconds[i] < m_pcmSeconds[next] - kSameTime))
+                    next = i;
+            if (next == shares.size())
+                break;
+            Share& share = shares[next];
+            // A gap of several chunks per track holds them in turns, whole;
+            // a gap of one chunk per track shares out its bytes.
+            int64_t piece = packets ? std::min(share.chunk, end - pos)
+                                    : std::min<int64_t>(int64_t(share.quota + 0.5), end - pos);
+            piece -= piece % share.frame;
+            if (piece < share.frame) {
+                done[next] = true;
+                continue;
+            }
+            emitPcmPiece(input, pos, piece, share.frame, share.word);
+            share.quota -= double(piece);
+            m_pcmSeconds[next] += double(piece) / share.byteRate;
+            pos += piece;
+        }
+    }
+    m_videoSinceAudio = 0;
+    m_carry = 0;
+}
+
+void AudioInterleave::emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word) {
+    size -= size % std::max<int64_t>(frame, 1);
+    if (size < 1)
+        return;
+    addAudioSample(*m_repairState, input, offset, int32_t(size), word);
+    FLOG(LogLevel::Info) << m_logLabel << "pcm at " << offset << "  size=" << size << "  track=" << word;
+}
+
+std::vector<std::pair<int64_t, int64_t>> AudioInterleave::pcmGapMetadata(ScanBuffer& input, int64_t a, int64_t size,
+                                                                          int64_t frame, int64_t chunk) const {
+    std::vector<std::pair<int64_t, int64_t>> found;
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
+    // Only a gap that whole sample frames cannot fill is searched: PCM
+    // itself (silence, say) reads as a short caption now and then.
+    const int64_t foreign = size % std::max<int64_t>(frame, 1);
+    if (foreign == 0 || size > INT32_MAX)
+        return found;
+    const ByteBlock block = input.readBlock(a, int32_t(size));
+    const int64_t got = block.length();
+    // Where a chunk of sound ends: at the gap's start, behind each whole
+    // chunk of the reference's smallest (a muxer interleaving by time cuts
+    // its PCM into packets of one size and joins some of them), or so that
+    // the metadata ends the gap.
+    std::vector<int64_t> starts{0};
+    for (int64_t p = chunk; chunk > 0 && p < got; p += chunk)
+        starts.push_back(p);
+    for (size_t m = 0; m < metadata.size(); ++m) {
+        const InterleaveTrack& learnt = metadata[m];
+        if (!metadataStructureDecides(learnt.codec))
+            continue;
+        // Captions differ in length from the reference's: some slack.
+        const int64_t longest = std::max<int64_t>(4 * int64_t(learnt.maxChunkBytes), kMetadataChunkSlack);
+        std::vector<int64_t> candidates = starts;
+        for (int64_t length = std::max<int64_t>(learnt.minChunkBytes, 1);
+             length <= longest && length <= got; ++length)
+            candidates.push_back(got - length);
+        for (int64_t p : candidates) {
+            const std::vector<int64_t> ends =
+                metadataUnitEnds(learnt.codec, learnt.boxKeys, block.data() + p, got - p);
+            for (auto e = ends.rbegin(); e != ends.rend(); ++e) {
+                if (*e <= longest && (foreign - *e) % frame == 0 &&
+                    (p % frame == 0 || p + *e == got)) {
+                    found.emplace_back(a + p, (int64_t(m) << 32) | *e);
+                    return found;
+                }
+            }
+        }
+    }
+    return found;
 }
