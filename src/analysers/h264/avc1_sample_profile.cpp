@@ -9,6 +9,10 @@
 
 namespace {
 
+// NAL unit types of slices of a picture that is no IDR and of an IDR.
+constexpr uint8_t kNonIdrSlice = 1;
+constexpr uint8_t kIdrSlice = 5;
+
 // A sample measured in the damaged input may not take more units than this
 // before it fits a class.
 constexpr uint32_t kMaxMeasureUnits = 256;
@@ -176,10 +180,18 @@ bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
     if (m_firstSliceAtZero && start.first_mb_in_slice != 0)
         return false;
     const uint8_t type = nal[0] & 0x1F;
-    for (const Avc1SampleClass& c : m_classes)
+    bool header = false, intra = false;
+    for (const Avc1SampleClass& c : m_classes) {
         if (c.key == type && c.headerBytes.test(nal[0]) && c.sliceTypes.test(start.slice_type))
             return true;
-    return false;
+        // An open-GOP recorder starts its later groups with an I picture
+        // that is no IDR; a short reference may hold none, only its first
+        // IDR: such a picture has the other pictures' header byte and the
+        // IDR's slice type.
+        header = header || (c.key == type && c.headerBytes.test(nal[0]));
+        intra = intra || (c.key == kIdrSlice && c.sliceTypes.test(start.slice_type));
+    }
+    return type == kNonIdrSlice && header && intra;
 }
 
 size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {

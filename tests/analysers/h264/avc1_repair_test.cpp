@@ -303,6 +303,25 @@ TEST(Avc1Repair, VariableFrameRateReferenceGivesTheTypicalFrameDuration) {
     EXPECT_NEAR(streamDuration(j.repaired, "v"), streamDuration(original, "v"), 0.05);
 }
 
+TEST(Avc1Repair, OpenGopKeyframesOfAShortReference) {
+    // An open GOP starts each later group with an I picture that is no IDR.
+    // A reference shorter than one group shows only its first IDR; the I
+    // pictures of the recording must come back all the same.
+    auto make = [](const std::string& name, const char* source, int seconds) {
+        return testsupport::fixture(name, std::string("-f lavfi -i ") + source +
+                                              "=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 "
+                                              "-t " + std::to_string(seconds) +
+                                              " -c:v libx264 -bf 2 -g 50 -x264-params open_gop=1 -c:a aac -ac 2");
+    };
+    const std::string original = make("avc_aac_open_gop.mp4", "testsrc2", 6);
+    const std::string ref = make("avc_aac_open_gop_ref.mp4", "mandelbrot", 1);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("Avc1Repair.OpenGop", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+}
+
 TEST(Avc1Repair, AudioTailsStayAudio) {
     // In this recording the last bytes of one AAC frame read 00 00 00 06 6B,
     // a 6-byte "end of stream" unit in front of the next frame. Taken as
