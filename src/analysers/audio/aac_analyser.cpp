@@ -21,9 +21,6 @@ constexpr int64_t kMp3RunSpan = 262144;
 // AAC frames are only found by decoding, which is costly; a few KiB of them
 // tell a real run from a chance decode at the sync byte.
 constexpr int64_t kAacRunSpan = 5000;
-// MPEG-1/2 audio object type indications of an esds (0x69, 0x6B) with the
-// bit that tells them apart cleared.
-constexpr uint8_t kMpegAudioObjectType = 0x69;
 // Audio samples reported by the audio analysers carry no track word.
 constexpr int32_t kAudioWordNone = -1;
 
@@ -107,7 +104,7 @@ bool AACAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
 
     const uint8_t objectType = ref ? ref->audio().m_esds.m_objectType : 0;
     const bool mpegAudio = bitstream::mpegAudioFrameLength(header) > 0 &&
-                           ((objectType & ~0x02) == kMpegAudioObjectType || syncByte() == 0xFF);
+                           (bitstream::isMpegAudioObjectType(objectType) || syncByte() == 0xFF);
     FrameChain chain;
     int64_t covered = 0;
     if (mpegAudio) {

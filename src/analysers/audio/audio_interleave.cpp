@@ -45,9 +45,6 @@ constexpr uint64_t kSilentFrameBytesPerChannel = 8;
 constexpr int64_t kRunEndSlack = 64;
 // Below any score a candidate can reach.
 constexpr int64_t kNoScore = -1073741823;
-// MPEG-1/2 audio object type indications of an esds (0x69, 0x6B) with the
-// bit that tells them apart cleared.
-constexpr uint8_t kMpegAudioObjectType = 0x69;
 // Samples per frame when the reference track does not say: AAC's 1024 and
 // MPEG-1 layer III's 1152.
 constexpr double kAacFrameSamples = 1024;
@@ -122,7 +119,7 @@ bool AudioInterleave::mpegAudio() const {
         return false;
     const AudioParameters& audio = ref->audio();
     return audio.m_codec == ".mp3" ||
-           (audio.m_codec == "mp4a" && (audio.m_esds.m_objectType & ~0x02) == kMpegAudioObjectType);
+           (audio.m_codec == "mp4a" && bitstream::isMpegAudioObjectType(audio.m_esds.m_objectType));
 }
 
 bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const {

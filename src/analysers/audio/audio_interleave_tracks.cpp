@@ -7,6 +7,7 @@
 #include "analysers/audio/metadata_structure.h"
 #include "analysers/audio/shared_gap_split.h"
 #include "analysers/core/scan_info.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -25,9 +26,6 @@ constexpr uint64_t kMinFrame = 4;
 constexpr int64_t kEndSlack = 64;
 // An AAC decoder's input buffer holds 6144 bits per channel: no frame is longer.
 constexpr uint64_t kMaxFrameBytesPerChannel = 768;
-// MPEG-1/2 audio object type indications of an esds with the bit that tells
-// them apart cleared: those tracks hold MPEG audio, not AAC.
-constexpr uint8_t kMpegAudioObjectType = 0x69;
 // How much longer than the reference's longest a metadata chunk inside PCM
 // may be, at the least.
 constexpr int64_t kMetadataChunkSlack = 256;
@@ -45,7 +43,7 @@ bool AudioInterleave::sharedGaps() const {
     for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
         const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
         if (!track || track->m_codec != makeFourcc("mp4a") || track->m_esds.m_decoderInfoLength == 0 ||
-            (track->m_esds.m_objectType & ~0x02) == kMpegAudioObjectType)
+            bitstream::isMpegAudioObjectType(track->m_esds.m_objectType))
             return false;
     }
     return true;

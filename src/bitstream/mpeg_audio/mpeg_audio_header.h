@@ -11,6 +11,10 @@ namespace bitstream {
 
 enum class MpegAudioVersion { Mpeg1, Mpeg2, Mpeg25 };
 
+// Is an MPEG-4 decoder configuration's object type indication MPEG-2 (0x69)
+// or MPEG-1 (0x6B) audio, whose frames carry these headers, rather than AAC?
+inline bool isMpegAudioObjectType(uint8_t objectType) { return (objectType & ~0x02) == 0x69; }
+
 struct MpegAudioHeader {
     MpegAudioVersion m_version = MpegAudioVersion::Mpeg1;
     int m_layer = 0;             // 1, 2 or 3
