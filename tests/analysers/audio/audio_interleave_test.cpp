@@ -1,8 +1,8 @@
-// The arithmetic that keeps audio in step with video, and the AAC run rule
-// of the stand-alone audio analyser.
+// The AAC run rule of the stand-alone audio analyser. (The arithmetic that
+// keeps audio in step with video is held by the repairs of damaged
+// recordings: a wrong expectation, tolerance or padding rule fails them.)
 
 #include "analysers/audio/aac_analyser.h"
-#include "analysers/audio/audio_interleave.h"
 #include "scan/scan_buffer.h"
 #include "output/repair_state.h"
 #include "reference/audio_parameters.h"
@@ -10,56 +10,6 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-InterleaveTiming timing25fps(double rate) {
-    InterleaveTiming t;
-    t.videoTimescale = 12800;
-    t.frameDuration = 512;  // 25 fps
-    t.audioRate = rate;
-    t.samplesPerFrame = 1024;
-    t.rateKnown = rate > 0;
-    return t;
-}
-
-}  // namespace
-
-TEST(AudioInterleave, ExpectedFramesAndCarry) {
-    const InterleaveTiming t = timing25fps(48000);
-    // 12 frames of 25 fps are 0.48 s: 22.5 AAC frames at 48 kHz.
-    EXPECT_EQ(AudioInterleave::expectedFrames(12, t, 0), 22);
-    EXPECT_EQ(AudioInterleave::expectedFrames(12, t, 0.5), 23);
-    EXPECT_DOUBLE_EQ(AudioInterleave::carryAfter(12, t, 0, 22), 0.5);
-    EXPECT_DOUBLE_EQ(AudioInterleave::carryAfter(12, t, 0.5, 23), 0.0);
-    // A large debt never makes the expectation negative.
-    EXPECT_EQ(AudioInterleave::expectedFrames(1, t, -10), 0);
-    // No video, or an unknown value, expects nothing.
-    EXPECT_EQ(AudioInterleave::expectedFrames(0, t, 3), 0);
-    InterleaveTiming unknown = t;
-    unknown.frameDuration = 0;
-    EXPECT_EQ(AudioInterleave::expectedFrames(12, unknown, 0), 0);
-    unknown = t;
-    unknown.audioRate = 0;
-    EXPECT_EQ(AudioInterleave::expectedFrames(12, unknown, 0), 0);
-}
-
-TEST(AudioInterleave, ToleranceIsATenthOfASecond) {
-    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(48000)), 5);
-    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(44100)), 4);
-    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(8000)), 1);
-    EXPECT_EQ(AudioInterleave::tolerance(timing25fps(0)), 5);
-}
-
-TEST(AudioInterleave, FramesToTake) {
-    EXPECT_EQ(AudioInterleave::framesToTake(17, 10, 5), 15);  // excess trimmed to E + Tol
-    EXPECT_EQ(AudioInterleave::framesToTake(3, 10, 5), 10);   // shortfall padded up to E
-    EXPECT_EQ(AudioInterleave::framesToTake(12, 10, 5), 12);  // within tolerance: all found
-    EXPECT_EQ(AudioInterleave::framesToTake(15, 10, 5), 15);
-    EXPECT_EQ(AudioInterleave::framesToTake(16, 10, 5), 15);
-    EXPECT_EQ(AudioInterleave::framesToTake(5, 10, 5), 5);
-    EXPECT_EQ(AudioInterleave::framesToTake(4, 10, 5), 10);
-}
 
 TEST(AACAnalyser, RunMustBeLongerThanHalfAChunk) {
     const std::string movie = testsupport::fixture(
