@@ -1,8 +1,12 @@
 #include "app/analyser_registry.h"
 
+#include "analysers/aic/icod_analyser.h"
 #include "analysers/audio/aac_analyser.h"
+#include "analysers/dv/dvc_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
+#include "analysers/jpeg/jpeg_analyser.h"
+#include "analysers/prores/prores_analyser.h"
 #include "atomscan/atom_scanner.h"
 
 #include <iterator>
@@ -29,15 +33,15 @@ const AnalyserRow kRows[] = {
     {"SonyRsvAnalyser", Role::Camera, {}, When::SonyRsv, nullptr},
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},
     {"PCMAnalyser", Role::Audio, {}, When::Pcm, nullptr},
-    {"ICODAnalyser", Role::Video, {"icod"}, When::None, nullptr},
+    {"ICODAnalyser", Role::Video, {"icod"}, When::None, make<ICODAnalyser>},
     {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, nullptr},
     {"AVC1Analyser", Role::Video, {"avc1"}, When::None, make<AVC1Analyser>},
     {"HEVCAnalyser", Role::Video, {"hvc1", "hev1"}, When::None, nullptr},
     {"CanonRepiAnalyser", Role::Camera, {"hvc1", "hev1"}, When::CanonRepi, nullptr},
     {"MP4VAnalyser", Role::Video, {"mp4v"}, When::None, nullptr},
-    {"JPEGAnalyser", Role::Video, {"jpeg"}, When::None, nullptr},
-    {"DVCAnalyser", Role::Video, {"dvc "}, When::None, nullptr},
-    {"ProResAnalyser", Role::Video, {"apch", "apcn", "apcs", "apco", "ap4h"}, When::None, nullptr},
+    {"JPEGAnalyser", Role::Video, {"jpeg"}, When::None, make<JPEGAnalyser>},
+    {"DVCAnalyser", Role::Video, {"dvc "}, When::None, make<DVCAnalyser>},
+    {"ProResAnalyser", Role::Video, {"apch", "apcn", "apcs", "apco", "ap4h", "ap4x"}, When::None, make<ProResAnalyser>},
     {"AACAnalyser", Role::Audio, {}, When::Aac, make<AACAnalyser>},
 };
 

@@ -27,8 +27,13 @@ std::string videoClassForCodec(const std::string& codec, uint8_t mpeg4ObjectType
         return "avc1";
     if (codec == "xdvc" || codec == "xd5d" || codec == "xd5e" || mpeg4ObjectType == kObjectTypeMpeg2Main)
         return "MPG2";
-    if (codec == "dvc " || codec == "dvpp" || codec == "dvhp")
+    // DV25 of 525 and 625 lines, DVCPRO, DVCPRO50 of either, DVCPRO HD.
+    if (codec == "dvc " || codec == "dvcp" || codec == "dvpp" || codec == "dv5n" || codec == "dv5p" ||
+        codec == "dvhp")
         return "dvc ";
+    // Motion JPEG format A is one JPEG image (or one per field) a sample.
+    if (codec == "mjpa")
+        return "jpeg";
     return codec;
 }
 

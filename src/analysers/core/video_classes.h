@@ -7,8 +7,8 @@
 #include <string>
 
 struct VideoClasses {
-    // ProRes has the most: five profiles.
-    static constexpr size_t kMax = 5;
+    // ProRes has the most: six profiles.
+    static constexpr size_t kMax = 6;
     const char* fourccs[kMax] = {};  // unused entries are null
 
     bool empty() const { return fourccs[0] == nullptr; }
