@@ -1,6 +1,7 @@
 #include "analysers/frames/frame_analyser.h"
 
 #include "analysers/core/top_level_atom.h"
+#include "bitstream/common/byte_read.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -10,6 +11,7 @@
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iomanip>
 
 namespace {
@@ -17,6 +19,27 @@ namespace {
 // How far behind the last frame an atom that ends the media data (the
 // movie's own index, free space) is looked for.
 constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
+
+// How far in front of a clip's first frame the media data's header is
+// looked for: an audio chunk or two.
+constexpr int32_t kMediaDataSearch = 4 * 1024 * 1024;
+
+// Where the payload of the media data atom whose header lies in the
+// `kMediaDataSearch` bytes in front of `frame` begins; -1 when none does.
+int64_t mediaDataPayloadBefore(ScanBuffer& buffer, int64_t frame) {
+    const int64_t from = std::max<int64_t>(frame - kMediaDataSearch, 0);
+    ByteBlock block = buffer.readBlock(from, int32_t(frame - from));
+    const int64_t n = block.length();
+    for (int64_t at = n - 8; at >= 0; --at) {
+        if (std::memcmp(block.data() + at + 4, "mdat", 4) != 0)
+            continue;
+        // A 64-bit size follows a size field of 1.
+        const int64_t header = bitstream::readBE32(block.data() + at) == 1 ? 16 : 8;
+        if (at + header <= n)
+            return from + at + header;
+    }
+    return -1;
+}
 
 }  // namespace
 
@@ -66,9 +89,11 @@ bool FrameAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     }
     completeParameters(frame);
     // Frames follow each other directly or with the audio of their interval
-    // between them; before the first frame nothing says where audio would
-    // start, and no video was shown that it would accompany.
-    if (m_scanInfo->frameEnd() != 0) {
+    // between them. A recorder that writes each cycle's audio in front of its
+    // video puts audio in front of the first frame too, from the start of the
+    // media data on; it is taken behind that frame, which it accompanies.
+    const bool first = m_scanInfo->frameEnd() == 0;
+    if (!first) {
         const int64_t gapStart = int64_t(m_scanInfo->frameEnd()) + 1;
         if (offset > gapStart)
             m_interleave.fillGap(buffer, gapStart, offset);
@@ -76,6 +101,11 @@ bool FrameAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     add_video_samples(*m_repairState, buffer, offset, int32_t(frame.size), 0);
     FLOG(LogLevel::Info) << m_frameLog << std::setw(11) << offset << "  size=" << std::setw(10) << frame.size;
     m_interleave.countVideoSample();
+    if (first) {
+        const int64_t payload = mediaDataPayloadBefore(buffer, offset);
+        if (payload >= 0 && payload < offset)
+            m_interleave.fillGap(buffer, payload, offset, AudioInterleave::GapBehindVideo);
+    }
     m_scanInfo->setFrameStart(uint64_t(offset));
     m_scanInfo->setFrameEnd(uint64_t(offset + frame.size - 1));
     m_scanInfo->setGapStart(uint64_t(offset + frame.size));
