@@ -27,6 +27,46 @@ Bytes withoutIndex(const std::string& file) {
     return d;
 }
 
+namespace {
+
+// Moves every chunk offset inside [at, end) down by `delta`.
+void shiftChunkOffsets(Bytes& d, size_t at, size_t end, uint64_t delta) {
+    while (at + 8 <= end) {
+        const size_t size = testsupport::be32(&d[at]);
+        if (size < 8 || at + size > end)
+            return;
+        const std::string type(d.begin() + long(at) + 4, d.begin() + long(at) + 8);
+        if (type == "moov" || type == "trak" || type == "mdia" || type == "minf" || type == "stbl") {
+            shiftChunkOffsets(d, at + 8, at + size, delta);
+        } else if ((type == "stco" || type == "co64") && size >= 16) {
+            const size_t width = type == "co64" ? 8 : 4;
+            const size_t count = std::min<size_t>(testsupport::be32(&d[at + 12]), (size - 16) / width);
+            for (size_t k = 0; k < count; ++k) {
+                uint8_t* p = &d[at + 16 + k * width];
+                if (width == 8) {
+                    testsupport::setBe64(p, testsupport::be64(p) - delta);
+                } else {
+                    const uint32_t v = testsupport::be32(p) - uint32_t(delta);
+                    p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
+                }
+            }
+        }
+        at += size;
+    }
+}
+
+}  // namespace
+
+Bytes withoutFileType(const std::string& file) {
+    Bytes d = testsupport::readFile(file);
+    if (d.size() < 8 || !std::equal(d.begin() + 4, d.begin() + 8, "ftyp"))
+        return d;
+    const size_t n = testsupport::be32(d.data());
+    d.erase(d.begin(), d.begin() + long(std::min(n, d.size())));
+    shiftChunkOffsets(d, 0, d.size(), n);
+    return d;
+}
+
 Bytes noise(size_t size, uint32_t seed) {
     Bytes b(size);
     for (auto& v : b) {

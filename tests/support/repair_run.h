@@ -16,6 +16,10 @@ using Bytes = std::vector<uint8_t>;
 // stops before writing the index.
 Bytes withoutIndex(const std::string& file);
 
+// The movie without its leading file type atom, its chunk offsets moved with
+// the data: what still cameras that write no ftyp leave.
+Bytes withoutFileType(const std::string& file);
+
 // Bytes from a fixed generator: input in which nothing can be found.
 Bytes noise(size_t size, uint32_t seed);
 

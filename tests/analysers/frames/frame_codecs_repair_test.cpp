@@ -1,0 +1,184 @@
+// End-to-end repairs of the codecs whose frames delimit themselves (ProRes,
+// DV, Motion JPEG, AIC), judged by ffmpeg packet checksums against the
+// intact original, and inputs that lie to their parsers.
+
+#include "support/atom_builder.h"
+#include "support/repair_run.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using repairrun::Bytes;
+using repairrun::Outcome;
+using repairrun::repair;
+using testsupport::quote;
+
+namespace {
+
+std::string recording(const std::string& name, const std::string& video, const std::string& audio,
+                      const std::string& encode) {
+    return testsupport::fixture(name, "-f lavfi -i " + video + " -f lavfi -i " + audio + " " + encode);
+}
+
+// The movie cut at 60% of its media data, as a recorder that stopped
+// mid-write leaves it.
+Bytes cutInMediaData(const std::string& file) {
+    Bytes d = testsupport::readFile(file);
+    const size_t mdat = testsupport::findType(d, "mdat");
+    const size_t moov = testsupport::findType(d, "moov");
+    if (mdat == std::string::npos || moov == std::string::npos || moov < mdat)
+        return {};
+    d.resize(mdat + 4 + size_t(0.6 * double(moov - mdat - 4)));
+    return d;
+}
+
+std::string decodeErrors(const std::string& file) {
+    return testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(file) + " -f null - 2>&1").output;
+}
+
+}  // namespace
+
+struct FrameCase {
+    const char* name;
+    const char* video;  // lavfi source
+    const char* encode;
+    bool cut;           // cut inside the media data rather than before the index
+    bool noFileType;    // the recording has no ftyp atom
+};
+
+void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
+
+class FrameCodecRepair : public ::testing::TestWithParam<FrameCase> {};
+
+// Every frame that survived comes back bit-exact, with every surviving audio
+// packet, and the result decodes cleanly.
+TEST_P(FrameCodecRepair, FramesAndAudioComeBack) {
+    const FrameCase& c = GetParam();
+    std::string original =
+        recording(std::string("frames_") + c.name + ".mov", c.video,
+                  "sine=f=440:r=48000:d=1,aformat=channel_layouts=5.1", c.encode);
+    ASSERT_FALSE(original.empty());
+    if (c.noFileType) {
+        original = testsupport::writeScratch(std::string("FrameCodecRepair.") + c.name + "_orig", "noftyp.mov",
+                                             repairrun::withoutFileType(original));
+    }
+    const Bytes damaged = c.cut ? cutInMediaData(original) : repairrun::withoutIndex(original);
+    ASSERT_FALSE(damaged.empty());
+    const Outcome o = repair(std::string("FrameCodecRepair.") + c.name, original, damaged);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_GT(o.video.alive, 10u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_GT(o.audio.alive, 10u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    // A cut leaves part of a last chunk, which lengthens the sound a little.
+    if (!c.cut) {
+        EXPECT_TRUE(o.audio.timed()) << o.audio;
+    }
+    EXPECT_EQ(decodeErrors(o.repaired), "");
+}
+
+// Chunks of 0.2 s put each cycle's audio in front of its video, the first
+// cycle's too; ffmpeg's own interleave puts the audio behind the frame,
+// one or two PCM packets at a time.
+INSTANTIATE_TEST_SUITE_P(
+    , FrameCodecRepair,
+    ::testing::Values(
+        FrameCase{"prores_cut", "testsrc2=s=160x120:r=25:d=1",
+                  "-c:v prores_ks -profile:v 2 -c:a pcm_s24le -chunk_duration 200000", true, false},
+        FrameCase{"dv25_pal", "testsrc2=s=720x576:r=25:d=1", "-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16be", false,
+                  false},
+        FrameCase{"dvcpro50_ntsc", "testsrc2=s=720x480:r=30000/1001:d=1",
+                  "-c:v dvvideo -pix_fmt yuv422p -c:a pcm_s16le -chunk_duration 200000", true, false},
+        FrameCase{"mjpeg_u8_noftyp", "testsrc2=s=160x120:r=25:d=1", "-c:v mjpeg -c:a pcm_u8", false, true}),
+    [](const ::testing::TestParamInfo<FrameCase>& i) { return std::string(i.param.name); });
+
+// A size field of zero would keep the scan where it is, and one of 4 GB
+// would throw it past everything; either is no frame, and the frames around
+// it still come back.
+TEST(ProResRepair, ZeroAndHugeFrameSizes) {
+    const std::string original = recording("frames_prores_sizes.mov", "testsrc2=s=160x120:r=25:d=1",
+                                           "sine=f=440:r=48000:d=1", "-c:v prores_ks -profile:v 0 -c:a pcm_s16le");
+    Bytes d = repairrun::withoutIndex(original);
+    size_t tag = testsupport::findType(d, "icpf");
+    for (int frame = 0; frame < 6 && tag != std::string::npos; ++frame) {
+        const uint32_t size = testsupport::be32(&d[tag - 4]);
+        if (frame == 2)
+            std::fill(d.begin() + long(tag) - 4, d.begin() + long(tag), 0);
+        if (frame == 4)
+            std::fill(d.begin() + long(tag) - 4, d.begin() + long(tag), 0xFF);
+        tag = testsupport::findType(d, "icpf", tag - 4 + size);
+    }
+    const Outcome o = repair("ProResRepair.ZeroAndHugeFrameSizes", original, d);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.video.alive, 23u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+}
+
+// Random bytes strewn with each codec's frame signature followed by sizes
+// and marker lengths that lie: the scan ends in order, whatever it takes.
+TEST(FrameCodecHostile, SignaturesInNoise) {
+    Bytes d = repairrun::noise(3 << 20, 7);
+    std::mt19937 rng(11);
+    const Bytes signatures[] = {{'i', 'c', 'p', 'f'}, {0x1F, 0x07, 0x00, 0x3F}, {0xFF, 0xD8, 0xFF, 0xDA},
+                                {0xFF, 0xD8, 0xFF, 0xC0}, {0x01, 0x16}};
+    for (int i = 0; i < 20000; ++i) {
+        const Bytes& s = signatures[size_t(i) % std::size(signatures)];
+        const size_t at = 8 + rng() % (d.size() - 16);
+        std::copy(s.begin(), s.end(), d.begin() + long(at) + (s[0] == 'i' ? 4 : 0));
+        if (s[0] == 0x01)
+            d[at + 6] = 0x07, d[at + 7] = 0x80;  // width 1920
+    }
+    const std::string input = testsupport::writeScratch("FrameCodecHostile.SignaturesInNoise", "noise.mov", d);
+    for (const char* codec : {"apcn", "dvc ", "jpeg", "icod"}) {
+        const auto r = testsupport::runFramend("-i " + quote(input) + " -vf " + quote(codec) + " -o " +
+                                               quote(input + ".out.mov"));
+        // Frames or none, but a finished run (3: nothing was recovered).
+        EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << codec << " exit " << r.exitCode;
+        EXPECT_NE(r.output.find("scan end"), std::string::npos) << codec;
+    }
+}
+
+// No encoder makes AIC here: frames built from its header layout (signature,
+// 32-bit size, width, height) with sound-like bytes between them, one
+// header that claims 9 MB inside a gap, and a last frame cut by the end.
+TEST(ICODRepair, SyntheticFrames) {
+    std::mt19937 rng(5);
+    Bytes d = testsupport::atom("free", {});
+    testsupport::putType(d, "mdat");
+    d.insert(d.end() - 4, {0, 0, 0, 0});
+    std::vector<uint32_t> sizes;
+    for (int i = 0; i < 12; ++i) {
+        const uint32_t size = 3000 + rng() % 6000;
+        sizes.push_back(size);
+        Bytes frame = {0x01, 0x16};
+        testsupport::put32(frame, size);
+        testsupport::put16(frame, 1920);
+        testsupport::put16(frame, 1080);
+        while (frame.size() < size)
+            frame.push_back(uint8_t(rng()));
+        if (i + 1 == 12)
+            frame.resize(size / 2);
+        d.insert(d.end(), frame.begin(), frame.end());
+        Bytes gap(4000);
+        for (auto& b : gap)
+            b = uint8_t(rng() & 0x7F);
+        if (i == 5) {
+            const Bytes lying = {0x01, 0x16, 0x00, 0x89, 0x54, 0x40, 0x07, 0x80, 0x04, 0x38};
+            std::copy(lying.begin(), lying.end(), gap.begin() + 100);
+        }
+        if (i + 1 < 12)
+            d.insert(d.end(), gap.begin(), gap.end());
+    }
+    const std::string input = testsupport::writeScratch("ICODRepair.SyntheticFrames", "aic.mov", d);
+    const std::string out = input + ".out.mov";
+    const auto r = testsupport::runFramend("-i " + quote(input) + " -vf icod -fw 1920 -fh 1080 -fps 25 -o " + quote(out));
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.output.find("framesize too high (9000000)"), std::string::npos);
+    const auto packets = testsupport::framemd5(out);
+    ASSERT_EQ(packets.size(), sizes.size() - 1);
+    // "stream, dts, pts, duration, size, md5"
+    for (size_t i = 0; i < packets.size(); ++i)
+        EXPECT_NE(packets[i].find(" " + std::to_string(sizes[i]) + ", "), std::string::npos) << packets[i];
+}
