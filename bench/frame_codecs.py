@@ -4,8 +4,8 @@
 Each case is an ffmpeg .mov drawn from a seed: ProRes (prores_ks profiles 0-5:
 apco, apcs, apcn, apch, ap4h, ap4x), DV (dvvideo 720x480 / 720x576, DV25 and
 DVCPRO50) or Motion JPEG (tag jpeg or mjpa, and files without an ftyp atom, as
-some still cameras write them), with no sound or with PCM (16- and 24-bit,
-both byte orders, 8-bit for Motion JPEG; mono to 8 channels), ffmpeg's own
+some still cameras write them), with no sound, with PCM (16- and 24-bit,
+both byte orders, 8-bit for Motion JPEG; mono to 8 channels) or with AAC or MP3, ffmpeg's own
 interleave or -chunk_duration chunks.  The reference has the same settings
 and other content and length.  Each recording is damaged as bench/h264_matrix.py
 does it (nomoov, trunc60), repaired with framend and judged with ffmpeg packet
@@ -55,8 +55,12 @@ def random_case(rng):
         cfg["noftyp"] = rng.random() < 0.4
         cfg["size"], cfg["rate"] = "160x120", rng.choice(["15", "25", "30"])
     codecs = PCM + (["pcm_u8", "pcm_s8"] if family == "mjpeg" else [])
-    cfg["pcm"] = None if rng.random() < 0.1 else rng.choice(codecs)
+    cfg["audio"] = None if rng.random() < 0.1 else rng.choice(codecs + ["aac", "libmp3lame"])
     cfg["channels"] = rng.randint(1, 8)
+    if cfg["audio"] == "libmp3lame":
+        cfg["channels"] = min(cfg["channels"], 2)
+    elif cfg["audio"] == "aac" and cfg["channels"] in (7, 8):
+        cfg["channels"] = 6
     cfg["ar"] = rng.choice([32000, 44100, 48000]) if family != "dv" else 48000
     return cfg
 
@@ -68,7 +72,7 @@ def describe(cfg):
         v = cfg["dv"]
     else:
         v = f"mjpeg {cfg['tag']}" + (" no-ftyp" if cfg["noftyp"] else "")
-    a = f"{cfg['pcm']} {cfg['channels']}ch {cfg['ar']}" if cfg["pcm"] else "no audio"
+    a = f"{cfg['audio']} {cfg['channels']}ch {cfg['ar']}" if cfg["audio"] else "no audio"
     il = f"chunks {cfg['chunk'] / 1e6:g}s" if cfg["chunk"] else "default interleave"
     return f"{v} {cfg['size']}@{cfg['rate']} | {a} | {il} | {cfg['dur']}s, ref {cfg['refdur']}s"
 
@@ -77,7 +81,7 @@ def make_movie(cfg, path, picture, tone, dur):
     src = "testsrc2" if picture == "testsrc2" else "smptebars"
     cmd = ["ffmpeg", "-nostdin", "-y", "-v", "error",
            "-f", "lavfi", "-i", f"{src}=s={cfg['size']}:r={cfg['rate']}:d={dur}"]
-    if cfg["pcm"]:
+    if cfg["audio"]:
         cmd += ["-f", "lavfi", "-i",
                 f"sine=f={tone}:r={cfg['ar']}:d={dur},aformat=channel_layouts={LAYOUTS[cfg['channels'] - 1]}"]
     if cfg["family"] == "prores":
@@ -87,8 +91,8 @@ def make_movie(cfg, path, picture, tone, dur):
         cmd += ["-c:v", "dvvideo", "-pix_fmt", DV[cfg["dv"]][2]]
     else:
         cmd += ["-c:v", "mjpeg", "-q:v", "5", "-tag:v", cfg["tag"]]
-    if cfg["pcm"]:
-        cmd += ["-c:a", cfg["pcm"]]
+    if cfg["audio"]:
+        cmd += ["-c:a", cfg["audio"]]
     if cfg["chunk"]:
         cmd += ["-chunk_duration", str(cfg["chunk"])]
     cmd += ["-t", str(dur), path]
