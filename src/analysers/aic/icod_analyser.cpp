@@ -58,6 +58,11 @@ FrameHeader ICODAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {
         FLOG(LogLevel::Error) << "framesize too high (" << size << ")";
         return frame;
     }
+    // The signature and width are four bytes that sound can hold too; the
+    // height, where known, must agree as well before megabytes are taken.
+    const uint32_t working = m_repairState->m_video->m_height;
+    if (working != 0 && frame.height != working)
+        return frame;
     frame.size = size;
     return frame;
 }
