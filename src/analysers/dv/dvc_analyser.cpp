@@ -62,11 +62,11 @@ FrameHeader DVCAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {
     // writes; without one, a second channel's first header block right
     // behind the first channel tells.
     int64_t size = 0;
+    const int64_t channelBytes = sequences * kSequenceBytes;
     const ReferenceInfo* ref = reference();
     const int64_t refSize = ref ? int64_t(ref->layout().m_videoSampleSizeMax) : 0;
-    if (refSize > 0 && refSize % (sequences * kSequenceBytes) == 0 && refSize / (sequences * kSequenceBytes) <= kMaxChannels)
+    if (refSize > 0 && refSize % channelBytes == 0 && refSize / channelBytes <= kMaxChannels)
         size = refSize;
-    const int64_t channelBytes = sequences * kSequenceBytes;
     p = buffer.get(offset, int32_t(kMaxChannels * channelBytes));
     const int64_t got = buffer.available();
     if (size == 0) {

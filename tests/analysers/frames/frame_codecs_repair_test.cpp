@@ -174,7 +174,8 @@ TEST(ICODRepair, SyntheticFrames) {
     }
     const std::string input = testsupport::writeScratch("ICODRepair.SyntheticFrames", "aic.mov", d);
     const std::string out = input + ".out.mov";
-    const auto r = testsupport::runFramend("-i " + quote(input) + " -vf icod -fw 1920 -fh 1080 -fps 25 -o " + quote(out));
+    const auto r =
+        testsupport::runFramend("-i " + quote(input) + " -vf icod -fw 1920 -fh 1080 -fps 25 -o " + quote(out));
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_NE(r.output.find("framesize too high (9000000)"), std::string::npos);
     const auto packets = testsupport::framemd5(out);
