@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iomanip>
 
 namespace {
 
@@ -21,7 +22,7 @@ constexpr uint16_t kKnownWidths[] = {1920, 1440, 1280, 960};
 }  // namespace
 
 ICODAnalyser::ICODAnalyser(RepairState* repairState, ScanInfo* scanInfo)
-    : FrameAnalyser(repairState, scanInfo, "AIC", "AIC   at ") {}
+    : FrameAnalyser(repairState, scanInfo, "AIC", "") {}
 
 bool ICODAnalyser::check(int64_t, const uint8_t* data, int32_t available) {
     if (available < kHeaderBytes || data[0] != kSignature[0] || data[1] != kSignature[1])
@@ -54,6 +55,9 @@ FrameHeader ICODAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {
     const uint32_t size = bitstream::readBE32(p + 2);
     frame.width = bitstream::readBE16(p + 6);
     frame.height = bitstream::readBE16(p + 8);
+    // Every header is told, the refused ones too.
+    FLOG(LogLevel::Info) << "AIC   at " << std::setw(11) << offset << "  size=" << std::setw(10) << size
+                         << "  dim=" << frame.width << " x " << frame.height;
     if (size < uint32_t(kHeaderBytes) || size > kMaxFrameSize) {
         FLOG(LogLevel::Error) << "framesize too high (" << size << ")";
         return frame;

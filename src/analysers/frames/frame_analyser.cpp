@@ -82,7 +82,8 @@ bool FrameAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (frame.size <= 0)
         return false;
     if (offset + frame.size > buffer.fileSize()) {
-        FLOG(LogLevel::Debug) << m_frameLog << offset << " runs past the end of the input (size=" << frame.size << ")";
+        FLOG(LogLevel::Debug) << name() << " frame at " << offset << " runs past the end of the input (size="
+                              << frame.size << ")";
         if (m_cutFrame < 0 || offset < m_cutFrame)
             m_cutFrame = offset;
         return false;
@@ -99,7 +100,8 @@ bool FrameAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
             m_interleave.fillGap(buffer, gapStart, offset);
     }
     add_video_samples(*m_repairState, buffer, offset, int32_t(frame.size), 0);
-    FLOG(LogLevel::Info) << m_frameLog << std::setw(11) << offset << "  size=" << std::setw(10) << frame.size;
+    if (!m_frameLog.empty())
+        FLOG(LogLevel::Info) << m_frameLog << std::setw(11) << offset << "  size=" << std::setw(10) << frame.size;
     m_interleave.countVideoSample();
     if (first) {
         const int64_t payload = mediaDataPayloadBefore(buffer, offset);

@@ -24,7 +24,8 @@ struct FrameHeader {
 class FrameAnalyser : public AACAnalyser {
 public:
     // `label` names the codec in the audio log lines ("prores" gives
-    // "prorespcm at ..." for PCM blocks); `frameLog` starts each frame's line.
+    // "prorespcm at ..." for PCM blocks); `frameLog` starts each frame's line
+    // (empty: the codec tells its frames itself).
     FrameAnalyser(RepairState* repairState, ScanInfo* scanInfo, std::string label, std::string frameLog);
 
     // Served by the registry row's video classes, not by the audio codec.
