@@ -5,7 +5,8 @@ Each case is an ffmpeg .mov drawn from a seed: ProRes (prores_ks profiles 0-5:
 apco, apcs, apcn, apch, ap4h, ap4x), DV (dvvideo 720x480 / 720x576, DV25 and
 DVCPRO50) or Motion JPEG (tag jpeg or mjpa, and files without an ftyp atom, as
 some still cameras write them), with no sound, with PCM (16- and 24-bit,
-both byte orders, 8-bit for Motion JPEG; mono to 8 channels) or with AAC or MP3, ffmpeg's own
+both byte orders, 8-bit for Motion JPEG; mono to 8 channels, or 2-4 mono
+tracks as professional recorders write them) or with AAC or MP3, ffmpeg's own
 interleave or -chunk_duration chunks.  The reference has the same settings
 and other content and length.  Each recording is damaged as bench/h264_matrix.py
 does it (nomoov, trunc60), repaired with framend and judged with ffmpeg packet
@@ -61,6 +62,9 @@ def random_case(rng):
         cfg["channels"] = min(cfg["channels"], 2)
     elif cfg["audio"] == "aac" and cfg["channels"] in (7, 8):
         cfg["channels"] = 6
+    cfg["tracks"] = 1
+    if cfg["audio"] and cfg["audio"].startswith("pcm") and rng.random() < 0.25:
+        cfg["tracks"], cfg["channels"] = rng.randint(2, 4), 1
     cfg["ar"] = rng.choice([32000, 44100, 48000]) if family != "dv" else 48000
     return cfg
 
@@ -73,6 +77,8 @@ def describe(cfg):
     else:
         v = f"mjpeg {cfg['tag']}" + (" no-ftyp" if cfg["noftyp"] else "")
     a = f"{cfg['audio']} {cfg['channels']}ch {cfg['ar']}" if cfg["audio"] else "no audio"
+    if cfg["tracks"] > 1:
+        a = f"{cfg['tracks']} x {a}"
     il = f"chunks {cfg['chunk'] / 1e6:g}s" if cfg["chunk"] else "default interleave"
     return f"{v} {cfg['size']}@{cfg['rate']} | {a} | {il} | {cfg['dur']}s, ref {cfg['refdur']}s"
 
@@ -81,9 +87,11 @@ def make_movie(cfg, path, picture, tone, dur):
     src = "testsrc2" if picture == "testsrc2" else "smptebars"
     cmd = ["ffmpeg", "-nostdin", "-y", "-v", "error",
            "-f", "lavfi", "-i", f"{src}=s={cfg['size']}:r={cfg['rate']}:d={dur}"]
-    if cfg["audio"]:
-        cmd += ["-f", "lavfi", "-i",
-                f"sine=f={tone}:r={cfg['ar']}:d={dur},aformat=channel_layouts={LAYOUTS[cfg['channels'] - 1]}"]
+    layout = LAYOUTS[cfg["channels"] - 1]
+    tracks = cfg["tracks"] if cfg["audio"] else 0
+    for t in range(tracks):
+        cmd += ["-f", "lavfi", "-i", f"sine=f={tone + 110 * t}:r={cfg['ar']}:d={dur},aformat=channel_layouts={layout}"]
+    cmd += ["-map", "0:v"] + [a for t in range(tracks) for a in ("-map", f"{t + 1}:a")]
     if cfg["family"] == "prores":
         pix = "yuv444p10le" if cfg["profile"] >= 4 else "yuv422p10le"
         cmd += ["-c:v", "prores_ks", "-profile:v", str(cfg["profile"]), "-pix_fmt", pix]
