@@ -78,9 +78,19 @@ void FrameAnalyser::fillParameters(const char* videoCodec, const char* audioCode
 }
 
 bool FrameAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
-    const FrameHeader frame = readFrame(offset, buffer);
+    FrameHeader frame = readFrame(offset, buffer);
     if (frame.size <= 0)
         return false;
+    // A recorder that pads its frames to one size stores each in a sample of
+    // that size, the frame's own structure ending before the padding.
+    const ReferenceInfo* ref = reference();
+    if (ref && ref->videoSamples().size() > 1) {
+        const int64_t lo = ref->layout().m_videoSampleSizeMin, hi = ref->layout().m_videoSampleSizeMax;
+        if (lo == hi && hi > frame.size) {
+            frame.size = hi;
+            FLOG(LogLevel::Debug) << "using framesz=" << std::setw(11) << hi;
+        }
+    }
     if (offset + frame.size > buffer.fileSize()) {
         FLOG(LogLevel::Debug) << name() << " frame at " << offset << " runs past the end of the input (size="
                               << frame.size << ")";

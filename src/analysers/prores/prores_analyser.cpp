@@ -2,12 +2,10 @@
 
 #include "bitstream/common/byte_read.h"
 #include "log/logger.h"
-#include "reference/reference_info.h"
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
 #include <cstring>
-#include <iomanip>
 
 namespace {
 
@@ -64,16 +62,6 @@ FrameHeader ProResAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {
     if (headerSize < kMinHeaderSize || size < 8 + headerSize + kMinPictureHeader || size > kMaxFrameSize)
         return frame;
     frame.size = size;
-    // A recorder that pads its frames to one size stores each in a sample of
-    // that size, the frame's own size field counting only the coded part.
-    const ReferenceInfo* ref = reference();
-    if (ref) {
-        const uint32_t lo = ref->layout().m_videoSampleSizeMin, hi = ref->layout().m_videoSampleSizeMax;
-        if (lo == hi && hi >= size && ref->videoSamples().size() > 1) {
-            frame.size = hi;
-            FLOG(LogLevel::Debug) << "using framesz=" << std::setw(11) << hi;
-        }
-    }
     return frame;
 }
 
