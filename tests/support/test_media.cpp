@@ -49,6 +49,15 @@ std::string proresPcmMov() {
     return movie("prores_pcm.mov", "-c:v prores -profile:v 0 -pix_fmt yuv422p10le -c:a pcm_s16le -ac 2");
 }
 
+std::string dvPcmMov() {
+    return testsupport::fixture("dv_pcm.mov",
+                                "-f lavfi -i testsrc2=size=720x480:rate=30000/1001:duration=1 "
+                                "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+                                "-c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2");
+}
+
+std::string mjpegPcmMov() { return movie("mjpeg_pcm.mov", "-c:v mjpeg -c:a pcm_s16le -ac 2"); }
+
 std::vector<Packet> probePackets(const std::string& file) {
     // csv fields come in ffprobe's own order: stream_index, pts, dts, size, pos.
     const auto r = testsupport::runCommand("ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos "

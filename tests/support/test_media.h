@@ -24,6 +24,10 @@ std::string h264OnlyMov();    // no audio
 std::string hevcAacMp4();
 // ProRes 422 Proxy with 16-bit PCM, .mov.
 std::string proresPcmMov();
+// 1 s of DV25 (720x480) with 16-bit PCM, .mov.
+std::string dvPcmMov();
+// Motion JPEG with 16-bit PCM, .mov.
+std::string mjpegPcmMov();
 
 struct Packet {
     int stream = -1;
