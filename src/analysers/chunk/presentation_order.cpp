@@ -13,7 +13,7 @@ constexpr int64_t kMaxReorder = 16;
 }  // namespace
 
 size_t applyPresentationOrder(const std::vector<OrderedPicture>& pictures, FoundSampleList& samples,
-                              int64_t frameDuration, int64_t declaredDelay) {
+                              int64_t frameDuration, int64_t declaredDelay, CountSpacing spacing) {
     // Presentation index of every picture (-1: keep its offset), and the
     // delay that keeps every offset non-negative.
     std::vector<int64_t> shown(pictures.size(), -1);
@@ -29,16 +29,28 @@ size_t applyPresentationOrder(const std::vector<OrderedPicture>& pictures, Found
             std::iota(order.begin(), order.end(), begin);
             std::stable_sort(order.begin(), order.end(),
                              [&](size_t a, size_t b) { return pictures[a].poc < pictures[b].poc; });
+            // Where each picture of the stretch is shown, in count order.
+            std::vector<int64_t> place(order.size());
+            int64_t step = 0;
+            for (size_t rank = 1; rank < order.size(); ++rank) {
+                const int64_t d = pictures[order[rank]].poc - pictures[order[rank - 1]].poc;
+                if (d > 0 && (step == 0 || d < step))
+                    step = d;
+            }
+            for (size_t rank = 0; rank < order.size(); ++rank)
+                place[rank] = spacing == CountSpacing::Regular && step > 0
+                                  ? int64_t(begin) + (pictures[order[rank]].poc - pictures[order[0]].poc) / step
+                                  : int64_t(begin + rank);
             int64_t stretchDelay = 0;
             bool plausible = true;
             for (size_t rank = 0; rank < order.size(); ++rank) {
-                const int64_t moved = int64_t(order[rank]) - int64_t(begin + rank);
+                const int64_t moved = int64_t(order[rank]) - place[rank];
                 plausible = plausible && moved <= kMaxReorder && -moved <= kMaxReorder;
                 stretchDelay = std::max(stretchDelay, moved);
             }
             if (plausible) {
                 for (size_t rank = 0; rank < order.size(); ++rank)
-                    shown[order[rank]] = int64_t(begin + rank);
+                    shown[order[rank]] = place[rank];
                 delay = std::max(delay, stretchDelay);
             }
         }

@@ -17,6 +17,13 @@ struct OrderedPicture {
     int64_t poc = 0;
 };
 
+// How a picture's place in presentation follows from the counts of a stretch.
+enum class CountSpacing {
+    Rank,     // the pictures of the stretch are shown one after another in count order
+    Regular,  // the counts grow by one step per picture shown (the smallest difference
+              // of the stretch), so a picture whose neighbours were lost keeps its place
+};
+
 // Sets the composition offset of every picture of a stretch whose counts are
 // all readable and plausible (no picture shown more than 16 places from its
 // decode position) to (shown - decoded + delay) * frameDuration, where the
@@ -24,4 +31,5 @@ struct OrderedPicture {
 // non-negative. Other stretches keep their offsets. Returns how many samples
 // were rewritten.
 size_t applyPresentationOrder(const std::vector<OrderedPicture>& pictures, FoundSampleList& samples,
-                              int64_t frameDuration, int64_t declaredDelay);
+                              int64_t frameDuration, int64_t declaredDelay,
+                              CountSpacing spacing = CountSpacing::Rank);

@@ -105,5 +105,7 @@ size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         pictures.push_back(p);
     }
 
-    return applyPresentationOrder(pictures, samples, frameDuration, m_declaredDelay);
+    // Recorders count HEVC pictures one by one: a picture whose neighbours
+    // were cut off still says where it is shown.
+    return applyPresentationOrder(pictures, samples, frameDuration, m_declaredDelay, CountSpacing::Regular);
 }
