@@ -153,8 +153,10 @@ std::string randomBytes() {
 }  // namespace
 
 TEST(AnalyserContract, EveryRegisteredAnalyserOverRealMediaAndRandomBytes) {
-    const std::string movie = h264AacMp4();
-    ASSERT_FALSE(movie.empty());
+    const std::string h264 = h264AacMp4();
+    const std::string hevc = testmedia::hevcAacMp4();
+    ASSERT_FALSE(h264.empty());
+    ASSERT_FALSE(hevc.empty());
     const std::string noise = randomBytes();
     LogCapture quiet(LogLevel::Fatal);
     int made = 0;
@@ -162,6 +164,8 @@ TEST(AnalyserContract, EveryRegisteredAnalyserOverRealMediaAndRandomBytes) {
         if (!row.make)
             continue;
         ++made;
+        // Each video analyser over a recording of its codec.
+        const std::string& movie = row.classes.contains("hvc1") ? hevc : h264;
         for (const std::string& input : {movie, noise}) {
             SCOPED_TRACE(std::string(row.name) + (input == movie ? " over the movie" : " over random bytes"));
             const ScanResult once = scan(row, movie, input, false);
