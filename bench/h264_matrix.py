@@ -32,7 +32,8 @@ repaired track holding most of its packets):
   bench/h264_matrix.py --framend build/framend --refcontent --work /tmp/matrix_ref
   bench/h264_matrix.py --framend build/framend --codec hevc --seed 7 --cases 12 --work /tmp/matrix_hevc
 
---codec hevc draws libx265 recordings instead (ultrafast, up to 480x352):
+--codec hevc draws libx265 recordings instead (and records --refcontent's
+settings with it) (ultrafast, up to 480x352):
 hvc1 or hev1, main / main10 / main422-8 / main422-10, 0-4 B-frames with or
 without a B-pyramid, open or closed GOP, 1-4 slices, the same sound and
 interleave choices.
@@ -267,6 +268,14 @@ def hevc_case(rng, cfg):
         cfg["refdur"] = max(cfg["refdur"], 4)
     if any(t["codec"].startswith("pcm") for t in cfg["audio"]):
         cfg["ext"] = "mov"
+    return cfg
+
+
+def hevc_settings(cfg):
+    """A fixed case recorded with libx265: main (main10 for high10), hvc1, a B-pyramid when there are B-frames."""
+    cfg = dict(cfg, vcodec="hevc", tag="hvc1", bpyramid=int(cfg["bf"] > 1), interlaced=0,
+               profile="main10" if cfg["profile"] == "high10" else "main")
+    cfg["pix_fmt"] = HEVC_PIX_FMT[cfg["profile"]]
     return cfg
 
 
@@ -626,6 +635,8 @@ REF_CONTENT = [("black", "black", "hiss"), ("silence", "black", "silent"), ("sta
 def refcontent(args):
     os.makedirs(args.work, exist_ok=True)
     settings = REF_SETTINGS[1:3] if args.quick else REF_SETTINGS
+    if args.codec == "hevc":
+        settings = [hevc_settings(c) for c in settings]
     lengths = (2,) if args.quick else (2, 10, 60)
     print(f"# reference content, framend {args.framend}; damaged = testsrc2 + sine 440")
     results = []
