@@ -106,6 +106,7 @@ void ChunkVideoAnalyser::prepare() {
     learnSamples();
     learnChunks();
     decideInterleavePhase();
+    noteSkippedVideoTracks();
     FLOG(LogLevel::Info) << m_label << " reference interleave phase: "
                          << (m_audioBeforeVideo ? "audio-before-video" : "video-before-audio");
     m_scannerEnabled = !codec().empty() && !m_chunkProfiles.empty();
@@ -139,6 +140,23 @@ void ChunkVideoAnalyser::learnChunks() {
     m_chunkProfiles = learnVideoChunkProfiles(
         *track, ref->videoSamples(), ref->movieParameters().m_fileName,
         [this](const uint8_t* data, int64_t size) { return codec().wholeSample(data, size); }, m_label);
+}
+
+void ChunkVideoAnalyser::noteSkippedVideoTracks() const {
+    // A motion photo, or a recorder's main and preview streams: the output
+    // has the first video track only.
+    const ReferenceInfo* ref = reference();
+    const MovieFile* movie = ref ? ref->movie() : nullptr;
+    const MovieTrack* video = ref ? ref->videoTrack() : nullptr;
+    if (!movie || !video)
+        return;
+    for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& t = movie->m_tracks[i];
+        if (&t != video && t.m_handlerType == makeFourcc("vide"))
+            FLOG(LogLevel::Notice) << m_label << " writes the reference's first video track only; skipped video track "
+                                   << t.m_trackId << " (" << fourccString(t.m_codec) << " " << t.m_width << "x"
+                                   << t.m_height << ")";
+    }
 }
 
 void ChunkVideoAnalyser::decideInterleavePhase() {

@@ -77,6 +77,8 @@ private:
     void learnSamples();
     void learnChunks();
     void decideInterleavePhase();
+    // Says which of the reference's video tracks are not repaired.
+    void noteSkippedVideoTracks() const;
     bool emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer);
     // The scan has reached a top-level atom: the audio in front of it is
     // taken and the atom (or a media data atom's header) passed over.
