@@ -4,7 +4,7 @@
 // parameter sets the Annex B walk found.
 
 #include "analysers/hevc/hevc_sample_profile.h"
-#include "analysers/hevc/hevc_sample_units.h"
+#include "bitstream/hevc/sample_units.h"
 #include "bitstream/hevc/hevc_parser.h"
 #include "bitstream/hevc/hevc_utils.h"
 #include "bitstream/hevc/hvcc_units.h"
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (n > 0)
         profile.nextPlausibleStart(data, n, 0, n - 1);
     profile.parameterSetId(data, n);
-    HevcUnits::SliceStart start;
+    HEVC::SliceStart start;
     if (size <= 0xFFFFFFFFu)
-        HevcUnits::readSliceStart(data, uint32_t(size), parser.parameterSets(), start);
+        HEVC::readSliceStart(data, uint32_t(size), parser.parameterSets(), start);
     return 0;
 }

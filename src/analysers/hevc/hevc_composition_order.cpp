@@ -1,7 +1,7 @@
 #include "analysers/hevc/hevc_composition_order.h"
 
 #include "analysers/chunk/presentation_order.h"
-#include "analysers/hevc/hevc_sample_units.h"
+#include "bitstream/hevc/sample_units.h"
 #include "bitstream/hevc/nal_unit_type.h"
 #include "bitstream/hevc/sps.h"
 #include "scan/scan_buffer.h"
@@ -47,9 +47,9 @@ bool HevcCompositionOrder::readFirstSlice(ScanBuffer& input, const MediaSample& 
             return false;
         type = data[4] >> 1;
         if (HEVC::isSliceType(type)) {
-            HevcUnits::SliceStart s;
+            HEVC::SliceStart s;
             const uint32_t n = std::min<uint32_t>(length, uint32_t(want - 4));
-            if (!HevcUnits::readSliceStart(data + 4, n, m_sets, s) || !s.firstInPicture)
+            if (!HEVC::readSliceStart(data + 4, n, m_sets, s) || !s.firstInPicture)
                 return false;
             temporalId = uint8_t((data[5] & 7) - 1);
             pocLsb = s.pocLsb;

@@ -30,15 +30,15 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
     uint32_t units = 0, slices = 0, firstLength = 0;
     uint8_t firstType = 0;
     bool parameterSets = false, clean = true;
-    HevcUnits::SliceStart first;
+    HEVC::SliceStart first;
     uint8_t firstTid = 0;
     while (size - pos >= 6 && units < kMaxUnits) {
-        HevcUnits::UnitCheck u;
-        if (!HevcUnits::unitCheck(data + pos, size - pos, u, HevcUnits::kMinKnownSliceLength, true))
+        HEVC::UnitCheck u;
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
             return false;
         const uint8_t* nal = data + pos + 4;
         if (u.slice && slices++ == 0) {
-            if (!HevcUnits::readSliceStart(nal, u.length, m_sets, first) || !first.firstInPicture)
+            if (!HEVC::readSliceStart(nal, u.length, m_sets, first) || !first.firstInPicture)
                 return false;
             firstType = u.type;
             firstLength = u.length;
@@ -75,8 +75,8 @@ bool HevcSampleProfile::wholeSample(const uint8_t* data, int64_t size) const {
     int64_t pos = 0;
     uint32_t units = 0;
     while (size - pos >= 6 && units < kMaxUnits) {
-        HevcUnits::UnitCheck u;
-        if (!HevcUnits::unitCheck(data + pos, size - pos, u, HevcUnits::kMinKnownSliceLength, true))
+        HEVC::UnitCheck u;
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
             return false;
         ++units;
         pos += int64_t(u.length) + 4;
@@ -85,8 +85,8 @@ bool HevcSampleProfile::wholeSample(const uint8_t* data, int64_t size) const {
 }
 
 bool HevcSampleProfile::boundedUnitAt(const uint8_t* data, int64_t n) const {
-    HevcUnits::UnitCheck u;
-    return unitAt(data, n, u, HevcUnits::kMinKnownSliceLength);
+    HEVC::UnitCheck u;
+    return unitAt(data, n, u, HEVC::kMinKnownSliceLength);
 }
 
 bool HevcSampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
@@ -94,8 +94,8 @@ bool HevcSampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
     const int f = family(type);
     if (m_sliceTypes[f].none() || !m_temporalIds.test(nal[1] & 7))
         return false;
-    HevcUnits::SliceStart s;
-    return HevcUnits::readSliceStart(nal, length, m_sets, s) && s.firstInPicture && m_sliceTypes[f].test(s.sliceType) &&
+    HEVC::SliceStart s;
+    return HEVC::readSliceStart(nal, length, m_sets, s) && s.firstInPicture && m_sliceTypes[f].test(s.sliceType) &&
            s.ppsId < m_ppsIds.size() && m_ppsIds.test(s.ppsId);
 }
 
@@ -108,9 +108,9 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded)
     bool longSlice = bounded;
     auto endHere = [&](int64_t end) { return slices > 0 && longSlice && slices <= m_maxSlices ? end : 0; };
     while (n - pos >= 6 && units < kMaxUnits) {
-        HevcUnits::UnitCheck u;
+        HEVC::UnitCheck u;
         const uint8_t* nal = data + pos + 4;
-        if (!unitAt(data + pos, n - pos, u, HevcUnits::kMinKnownSliceLength)) {
+        if (!unitAt(data + pos, n - pos, u, HEVC::kMinKnownSliceLength)) {
             // A segment of this picture that runs past the bytes given says
             // nothing of where the sample ends: the picture is not whole here.
             if (slices && !bounded && !m_bytesReachInputEnd && n - pos >= 6 && nal[0] == firstHeader &&
@@ -120,8 +120,8 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded)
         }
         bool closes = false;
         if (u.slice) {
-            HevcUnits::SliceStart s;
-            const bool read = HevcUnits::readSliceStart(nal, u.length, m_sets, s);
+            HEVC::SliceStart s;
+            const bool read = HEVC::readSliceStart(nal, u.length, m_sets, s);
             if (slices == 0) {
                 if (!read || !firstSliceFits(nal, u.length))
                     return 0;
@@ -152,7 +152,7 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded)
         }
         if (u.slice) {
             ++slices;
-            longSlice = longSlice || u.length >= HevcUnits::kMinScanSliceLength;
+            longSlice = longSlice || u.length >= HEVC::kMinScanSliceLength;
         }
         ++units;
         pos += int64_t(u.length) + 4;
@@ -167,9 +167,9 @@ int64_t HevcSampleProfile::measureSample(const uint8_t* data, int64_t n) const {
 int64_t HevcSampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) const { return measure(data, n, true); }
 
 int64_t HevcSampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const {
-    HevcUnits::UnitCheck u;
+    HEVC::UnitCheck u;
     for (int64_t i = from; i <= last; ++i)
-        if (data[i] == 0 && unitAt(data + i, n - i, u, HevcUnits::kMinKnownSliceLength))
+        if (data[i] == 0 && unitAt(data + i, n - i, u, HEVC::kMinKnownSliceLength))
             return i;
     return -1;
 }
@@ -177,12 +177,12 @@ int64_t HevcSampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, in
 int32_t HevcSampleProfile::parameterSetId(const uint8_t* sample, int64_t size) const {
     int64_t pos = 0;
     for (uint32_t units = 0; size - pos >= 6 && units < kMaxUnits; ++units) {
-        HevcUnits::UnitCheck u;
-        if (!unitAt(sample + pos, size - pos, u, HevcUnits::kMinKnownSliceLength))
+        HEVC::UnitCheck u;
+        if (!unitAt(sample + pos, size - pos, u, HEVC::kMinKnownSliceLength))
             return -1;
         if (u.slice) {
-            HevcUnits::SliceStart s;
-            return HevcUnits::readSliceStart(sample + pos + 4, u.length, m_sets, s) ? int32_t(s.ppsId) : -1;
+            HEVC::SliceStart s;
+            return HEVC::readSliceStart(sample + pos + 4, u.length, m_sets, s) ? int32_t(s.ppsId) : -1;
         }
         pos += int64_t(u.length) + 4;
     }

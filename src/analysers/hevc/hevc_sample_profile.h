@@ -9,7 +9,7 @@
 
 #include "analysers/chunk/learned_sample_codec.h"
 #include "analysers/chunk/sample_class.h"
-#include "analysers/hevc/hevc_sample_units.h"
+#include "bitstream/hevc/sample_units.h"
 #include "bitstream/hevc/parameter_sets.h"
 
 #include <bitset>
@@ -63,8 +63,8 @@ public:
 
 private:
     int64_t measure(const uint8_t* data, int64_t n, bool bounded) const;
-    bool unitAt(const uint8_t* data, int64_t n, HevcUnits::UnitCheck& out, uint32_t minSliceLength) const {
-        return HevcUnits::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples);
+    bool unitAt(const uint8_t* data, int64_t n, HEVC::UnitCheck& out, uint32_t minSliceLength) const {
+        return HEVC::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples);
     }
 
     HEVC::ParameterSets m_sets;

@@ -1,4 +1,4 @@
-#include "analysers/hevc/hevc_sample_units.h"
+#include "bitstream/hevc/sample_units.h"
 
 #include "bitstream/common/byte_read.h"
 #include "bitstream/hevc/bitstream_reader.h"
@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-namespace HevcUnits {
+namespace HEVC {
 
 namespace {
 
@@ -96,4 +96,4 @@ bool readSliceStart(const uint8_t* nal, uint32_t length, const HEVC::ParameterSe
     }
 }
 
-}  // namespace HevcUnits
+}  // namespace HEVC

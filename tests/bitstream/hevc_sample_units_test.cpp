@@ -1,6 +1,6 @@
 // The HEVC unit test that every offset of a chunk search goes through.
 
-#include "analysers/hevc/hevc_sample_units.h"
+#include "bitstream/hevc/sample_units.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +18,8 @@ std::vector<uint8_t> unit(uint8_t type, uint32_t length, uint8_t layerTid = 1) {
 }
 
 bool passes(const std::vector<uint8_t>& u, bool parameterSets = false) {
-    HevcUnits::UnitCheck c;
-    return HevcUnits::unitCheck(u.data(), int64_t(u.size()), c, HevcUnits::kMinKnownSliceLength, parameterSets);
+    HEVC::UnitCheck c;
+    return HEVC::unitCheck(u.data(), int64_t(u.size()), c, HEVC::kMinKnownSliceLength, parameterSets);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-namespace HevcUnits {
+namespace HEVC {
 
 // Result of testing one length-prefixed NAL unit.
 struct UnitCheck {
@@ -49,4 +49,4 @@ struct SliceStart {
 // fields run past the bytes.
 bool readSliceStart(const uint8_t* nal, uint32_t length, const HEVC::ParameterSets& sets, SliceStart& out);
 
-}  // namespace HevcUnits
+}  // namespace HEVC
