@@ -63,11 +63,12 @@ class HevcAacRepair : public ::testing::TestWithParam<Reference> {};
 // A camera-like HEVC + AAC recording whose index was lost, or cut at 60%:
 // the frames in presentation order, the sound, a clean decode; the output's
 // video description is the reference's, byte for byte (x265 puts a 2 KB
-// SEI in its hvcC). A black reference of other length does as well as one
+// SEI in its hvcC; HLG colour in a colr box). A black reference of other length does as well as one
 // of another scene: only the recorder's settings count.
 TEST_P(HevcAacRepair, FramesAndSoundComeBack) {
     const Reference& r = GetParam();
-    const std::string mux = "-tag:v hvc1 -c:a aac -ac 2 -b:a 96k -chunk_duration 500000";
+    const std::string mux = "-tag:v hvc1 -color_primaries bt2020 -color_trc arib-std-b67 -colorspace bt2020nc "
+                            "-movflags +write_colr -c:a aac -ac 2 -b:a 96k -chunk_duration 500000";
     const std::string original = recording("hevc_aac_chunks.mp4", "testsrc2", 3, mux);
     const std::string ref = recording(std::string("hevc_aac_chunks_ref_") + r.name + ".mp4", r.picture, r.seconds, mux);
     ASSERT_FALSE(original.empty());
@@ -84,6 +85,7 @@ TEST_P(HevcAacRepair, FramesAndSoundComeBack) {
         EXPECT_EQ(decodeErrors(o.repaired), "");
         const std::string description = videoDescription(o.repaired, "hvc1");
         EXPECT_GT(description.size(), 600u);
+        EXPECT_NE(description.find("colr"), std::string::npos);
         EXPECT_TRUE(description == videoDescription(ref, "hvc1"));
     }
 }
