@@ -394,7 +394,8 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
                                          << " end=" << deferredEnd << " video_samples=" << videoSamplesCollected();
                 }
             } else {
-                FLOG(LogLevel::Info) << m_label << " terminating chunk candidate at internal media gap start=" << previousEnd
+                FLOG(LogLevel::Info) << m_label << " terminating chunk candidate at internal media gap start="
+                                     << previousEnd
                                      << " end=" << sampleOffset << " emitted_samples=" << emitted
                                      << " chunk_ofs=" << chunk.offset;
                 // The deferred audio belongs to the frames already emitted,

@@ -24,7 +24,8 @@ const std::string kHevc =
     "-c:v libx265 -preset ultrafast -pix_fmt yuv420p -x265-params "
     "log-level=error:bframes=3:b-pyramid=1:open-gop=1:keyint=30:slices=2 ";
 
-std::string recording(const std::string& name, const std::string& picture, double seconds, const std::string& settings) {
+std::string recording(const std::string& name, const std::string& picture, double seconds,
+                      const std::string& settings) {
     const std::string source = picture + (picture.find('=') == std::string::npos ? "=" : ":");
     return testsupport::fixture(name, "-f lavfi -i " + source + "size=320x240:rate=25 -f lavfi -i "
                                       "sine=frequency=440:sample_rate=48000 -t " + std::to_string(seconds) + " " +
@@ -125,7 +126,8 @@ TEST_P(HevcPcmRepair, EveryPacketComesBack) {
 
 // 24-bit PCM ('in24') in camera-like chunks, the hev1 tag; 16-bit
 // little-endian ('sowt') in ffmpeg's own interleave.
-INSTANTIATE_TEST_SUITE_P(Ffmpeg, HevcPcmRepair,
-                         ::testing::Values(PcmRecording{"pcm24_chunks", "-tag:v hev1 -c:a pcm_s24le -ac 2 -chunk_duration 400000"},
-                                           PcmRecording{"pcm16le", "-tag:v hvc1 -c:a pcm_s16le -ac 1"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, HevcPcmRepair,
+    ::testing::Values(PcmRecording{"pcm24_chunks", "-tag:v hev1 -c:a pcm_s24le -ac 2 -chunk_duration 400000"},
+                      PcmRecording{"pcm16le", "-tag:v hvc1 -c:a pcm_s16le -ac 1"}),
+    [](const auto& info) { return std::string(info.param.name); });
