@@ -30,6 +30,13 @@ repaired track holding most of its packets):
   bench/h264_matrix.py --framend build/framend --seed 4242 --cases 12 --work /tmp/matrix
   bench/h264_matrix.py --framend build/framend --quick --work /tmp/matrix_quick
   bench/h264_matrix.py --framend build/framend --refcontent --work /tmp/matrix_ref
+  bench/h264_matrix.py --framend build/framend --codec hevc --seed 7 --cases 12 --work /tmp/matrix_hevc
+
+--codec hevc draws libx265 recordings instead (and records --refcontent's
+settings with it) (ultrafast, up to 480x352):
+hvc1 or hev1, main / main10 / main422-8 / main422-10, 0-4 B-frames with or
+without a B-pyramid, open or closed GOP, 1-4 slices, the same sound and
+interleave choices.
 
 --refcontent repairs fixed recordings with references of black, static,
 slowly and fast moving content, 2 s to 60 s long, and compares each with the
@@ -148,9 +155,15 @@ def make_movie(cfg, path, vkind, contents, dur, reference=False):
     if cfg["interlaced"]:
         params.append("interlaced=1")
         cmd += ["-flags", "+ildct+ilme"]
-    cmd += ["-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", cfg["pix_fmt"],
-            "-profile:v", cfg["profile"], "-bf", str(cfg["bf"]), "-g", str(cfg["gop"]),
-            "-x264-params", ":".join(params)]
+    if cfg.get("vcodec") == "hevc":
+        x265 = [f"bframes={cfg['bf']}", f"b-pyramid={cfg['bpyramid']}", f"open-gop={cfg['open_gop']}",
+                f"keyint={cfg['gop']}", f"slices={cfg['slices']}", "log-level=error"]
+        cmd += ["-c:v", "libx265", "-preset", "ultrafast", "-pix_fmt", cfg["pix_fmt"], "-tag:v", cfg["tag"],
+                "-x265-params", ":".join(x265)]
+    else:
+        cmd += ["-c:v", "libx264", "-preset", "veryfast", "-pix_fmt", cfg["pix_fmt"],
+                "-profile:v", cfg["profile"], "-bf", str(cfg["bf"]), "-g", str(cfg["gop"]),
+                "-x264-params", ":".join(params)]
     vf = vfr_filter(cfg, reference)
     if vf:
         cmd += ["-vf", vf, "-fps_mode", "vfr"]
@@ -240,6 +253,32 @@ def random_case(rng):
     return finish(cfg)
 
 
+HEVC_PIX_FMT = {"main": "yuv420p", "main10": "yuv420p10le", "main422-8": "yuv422p", "main422-10": "yuv422p10le"}
+
+
+def hevc_case(rng, cfg):
+    """The drawn case recorded with libx265 instead: its own profiles, B-pyramids and tags, smaller pictures."""
+    cfg.update(vcodec="hevc", profile=rng.choice(list(HEVC_PIX_FMT)), tag=rng.choice(["hvc1", "hev1"]),
+               bf=rng.randint(0, 4), bpyramid=rng.choice([0, 1]), open_gop=rng.choice([0, 1]),
+               w=rng.randrange(176, 481, 16), h=rng.randrange(144, 353, 16), interlaced=0, cabac=1)
+    cfg["pix_fmt"] = HEVC_PIX_FMT[cfg["profile"]]
+    if cfg["bf"] == 0:
+        cfg["bpyramid"] = 0
+    if cfg["vfr"] == "hold":
+        cfg["refdur"] = max(cfg["refdur"], 4)
+    if any(t["codec"].startswith("pcm") for t in cfg["audio"]):
+        cfg["ext"] = "mov"
+    return cfg
+
+
+def hevc_settings(cfg):
+    """A fixed case recorded with libx265: main (main10 for high10), hvc1, a B-pyramid when there are B-frames."""
+    cfg = dict(cfg, vcodec="hevc", tag="hvc1", bpyramid=int(cfg["bf"] > 1), interlaced=0,
+               profile="main10" if cfg["profile"] == "high10" else "main")
+    cfg["pix_fmt"] = HEVC_PIX_FMT[cfg["profile"]]
+    return cfg
+
+
 def fixed(**kw):
     cfg = dict(w=320, h=240, fps=25, profile="high", cabac=1, bf=2, open_gop=0, gop=50, slices=1,
                interlaced=0, vfr="", audio=[], meta="", ext="mp4", chunk=0, dur=4, refdur=3)
@@ -267,7 +306,11 @@ QUICK = [
 
 
 def describe(cfg):
-    v = f"{cfg['w']}x{cfg['h']}@{cfg['fps']} {cfg['profile']} {'cabac' if cfg['cabac'] else 'cavlc'} bf{cfg['bf']}"
+    if cfg.get("vcodec") == "hevc":
+        v = f"{cfg['w']}x{cfg['h']}@{cfg['fps']} hevc {cfg['tag']} {cfg['profile']} bf{cfg['bf']}"
+        v += " pyramid" if cfg["bpyramid"] else ""
+    else:
+        v = f"{cfg['w']}x{cfg['h']}@{cfg['fps']} {cfg['profile']} {'cabac' if cfg['cabac'] else 'cavlc'} bf{cfg['bf']}"
     v += f" {'open' if cfg['open_gop'] else 'closed'}-g{cfg['gop']} sl{cfg['slices']}"
     v += " il" if cfg["interlaced"] else ""
     v += {"jitter": " vfr", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
@@ -559,6 +602,8 @@ def matrix(args):
     os.makedirs(args.work, exist_ok=True)
     rng = random.Random(args.seed)
     cases = QUICK if args.quick else [random_case(rng) for _ in range(args.cases)]
+    if args.codec == "hevc" and not args.quick:
+        cases = [hevc_case(rng, c) for c in cases]
     print(f"# {'quick slice' if args.quick else f'seed {args.seed}'}, {len(cases)} cases, framend {args.framend}")
     print(f"{'case':>4} {'variant':7} {'verdict':8} {'rc':>4} {'sec':>5} {'remux':>6}  "
           "per stream: recall, duration error (verdict letters: r recall, d duration, e decoder errors, "
@@ -590,6 +635,8 @@ REF_CONTENT = [("black", "black", "hiss"), ("silence", "black", "silent"), ("sta
 def refcontent(args):
     os.makedirs(args.work, exist_ok=True)
     settings = REF_SETTINGS[1:3] if args.quick else REF_SETTINGS
+    if args.codec == "hevc":
+        settings = [hevc_settings(c) for c in settings]
     lengths = (2,) if args.quick else (2, 10, 60)
     print(f"# reference content, framend {args.framend}; damaged = testsrc2 + sine 440")
     results = []
@@ -643,6 +690,7 @@ def main():
     ap.add_argument("--cases", type=int, default=12)
     ap.add_argument("--work", default="/tmp/h264_matrix")
     ap.add_argument("--quick", action="store_true", help="a small fixed slice instead of the seeded cases")
+    ap.add_argument("--codec", choices=["h264", "hevc"], default="h264", help="the video codec of the seeded cases")
     ap.add_argument("--refcontent", action="store_true",
                     help="repair fixed recordings with references of other content and length")
     args = ap.parse_args()

@@ -1,6 +1,10 @@
 // HEVC parsing on arbitrary bytes: the input as an Annex B stream, as one NAL
-// unit, and as a length-prefixed sample walked with itself as an hvcC.
+// unit, and as a length-prefixed sample walked with itself as an hvcC; the
+// scan's sample profile learning from it and measuring it, with the
+// parameter sets the Annex B walk found.
 
+#include "analysers/hevc/hevc_sample_profile.h"
+#include "bitstream/hevc/sample_units.h"
 #include "bitstream/hevc/hevc_parser.h"
 #include "bitstream/hevc/hevc_utils.h"
 #include "bitstream/hevc/hvcc_units.h"
@@ -42,5 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     utils.seq_analyze(data, size, units, lengthSize);
     utils.seq_analyze(data, size, units, 4);
     utils.bestSps();
+
+    HevcSampleProfile profile;
+    profile.setParameterSets(parser.parameterSets());
+    profile.learn(data, size);
+    const int64_t n = int64_t(size);
+    profile.measureSample(data, n);
+    profile.measureBoundedSample(data, n);
+    if (n > 0)
+        profile.nextPlausibleStart(data, n, 0, n - 1);
+    profile.parameterSetId(data, n);
+    HEVC::SliceStart start;
+    if (size <= 0xFFFFFFFFu)
+        HEVC::readSliceStart(data, uint32_t(size), parser.parameterSets(), start);
     return 0;
 }

@@ -5,8 +5,12 @@
 #include "analysers/dv/dvc_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
+<<<<<<< HEAD
 #include "analysers/jpeg/jpeg_analyser.h"
 #include "analysers/prores/prores_analyser.h"
+=======
+#include "analysers/hevc/hevc_analyser.h"
+>>>>>>> hevc
 #include "atomscan/atom_scanner.h"
 
 #include <iterator>
@@ -36,7 +40,7 @@ const AnalyserRow kRows[] = {
     {"ICODAnalyser", Role::Video, {"icod"}, When::None, make<ICODAnalyser>},
     {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, nullptr},
     {"AVC1Analyser", Role::Video, {"avc1"}, When::None, make<AVC1Analyser>},
-    {"HEVCAnalyser", Role::Video, {"hvc1", "hev1"}, When::None, nullptr},
+    {"HEVCAnalyser", Role::Video, {"hvc1", "hev1"}, When::None, make<HEVCAnalyser>},
     {"CanonRepiAnalyser", Role::Camera, {"hvc1", "hev1"}, When::CanonRepi, nullptr},
     {"MP4VAnalyser", Role::Video, {"mp4v"}, When::None, nullptr},
     {"JPEGAnalyser", Role::Video, {"jpeg"}, When::None, make<JPEGAnalyser>},

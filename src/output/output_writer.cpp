@@ -157,6 +157,14 @@ void create_video_track(RepairState& state) {
         return;
     QTCopyCodecConfig(track, video.m_rawEsds.empty() ? nullptr : video.m_rawEsds.data(),
                       uint32_t(video.m_rawEsds.size()), &video.m_avc, &video.m_hevc, &video.m_colour);
+    // An HEVC recorder's description says more than the parsed fields keep
+    // (parameter sets and SEI longer than a stored unit, colour, HDR, Dolby
+    // Vision and layer boxes): the output takes the reference's as it is.
+    const ReferenceInfo* reference = referenceMovie(state);
+    const MovieTrack* source = reference ? reference->videoTrack() : nullptr;
+    if (source && source->m_codec == track->m_codec &&
+        (track->m_codec == makeFourcc("hvc1") || track->m_codec == makeFourcc("hev1")))
+        track->m_descriptionBody = source->m_descriptionBody;
 }
 
 void create_audio_tracks(RepairState& state) {

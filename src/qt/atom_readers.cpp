@@ -197,6 +197,7 @@ void readStsd(MovieFile* f, const AtomHeader& atom) {
     rw16be(f, &dataRef, "stsd.dataref", kTraceAtoms);
     if (t->m_handlerType == makeFourcc("vide")) {
         VideoDescription d;
+        const uint64_t body = f->m_position;
         if (!fits(f, atom.m_end, 70) || !rwVideoDescription(f, &d))
             return;
         if (d.m_width)
@@ -204,6 +205,17 @@ void readStsd(MovieFile* f, const AtomHeader& atom) {
         if (d.m_height)
             t->m_height = d.m_height;
         walkRest(f, atom.m_end);
+        // The description as the recorder wrote it (configuration boxes of
+        // any size, colour, HDR and layer boxes), for a writer that must
+        // describe the same stream.
+        const uint64_t entryEnd = std::min<uint64_t>(atom.m_end, body - 16 + entrySize);
+        if (entrySize >= 16 && entryEnd > body && entryEnd - body <= uint64_t(kMaxExtraAtomBytes)) {
+            const uint64_t after = f->m_position;
+            seekTo(f, body);
+            if (rw(f, t->m_descriptionBody.m_data, uint32_t(entryEnd - body), "stsd.body", kTraceAtoms))
+                t->m_descriptionBody.m_size = uint32_t(entryEnd - body);
+            seekTo(f, after);
+        }
     } else if (t->m_handlerType == makeFourcc("soun")) {
         AudioDescription d;
         if (!fits(f, atom.m_end, 20))

@@ -253,7 +253,10 @@ void writeStsd(MovieFile* f, const MovieTrack& t) {
     fourcc(f, t.m_codec, "stsd.dataform");
     zeros(f, 6, "stsd.res");
     u16(f, 1, "stsd.dataref");
-    if (isVideo(t)) {
+    if (isVideo(t) && t.m_descriptionBody.m_size > 0) {
+        rw(f, const_cast<uint8_t*>(t.m_descriptionBody.m_data), t.m_descriptionBody.m_size, "stsd.body",
+           kTraceAtoms);
+    } else if (isVideo(t)) {
         writeVideoDescription(f, t);
         writeEsds(f, t);
     } else if (isSound(t)) {

@@ -165,6 +165,8 @@ std::string movieFor(const AnalyserRow& row, bool& anyClass) {
         return testmedia::dvPcmMov();
     if (row.classes.contains("jpeg"))
         return testmedia::mjpegPcmMov();
+    if (row.classes.contains("hvc1"))
+        return testmedia::hevcAacMp4();
     anyClass = !row.classes.empty() && !row.classes.contains("avc1");
     return h264AacMp4();
 }

@@ -1,145 +1,26 @@
 #include "analysers/h264/avc1_analyser.h"
 
-
-#include "analysers/chunk/bounded_samples.h"
-#include "analysers/chunk/chunk_search.h"
-#include "analysers/core/top_level_atom.h"
-#include "bitstream/common/byte_read.h"
-#include "bitstream/h264/sample_units.h"
-#include "scan/scan_buffer.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
-#include "output/sample_collection.h"
-#include "qt/movie_file.h"
-#include "qt/movie_track.h"
-#include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
-#include "reference/reference_sample_bytes.h"
-#include "reference/video_chunk_profiles.h"
 #include "reference/video_parameters.h"
 
-#include <algorithm>
-#include <cmath>
-#include <limits>
-
-namespace {
-
-// Learning looks at this many reference samples: plenty to see every layout
-// a recorder uses, bounded for hour-long references.
-constexpr size_t kMaxLearnSamples = 10000;
-// Reference samples outside this range are damaged or not video frames.
-constexpr int64_t kMinLearnSample = 6;
-constexpr int64_t kMaxLearnSample = 64 * 1024 * 1024;
-// Room for padding between two frames of one chunk, on top of the padding
-// the reference shows after its video chunks, and its ceiling.
-constexpr int64_t kGapSlack = 4096;
-constexpr int64_t kMaxGapLimit = 65536;
-// A read shorter than this cannot hold a NAL length, header and slice start.
-constexpr int64_t kMinSearchRead = 9;
-// When the previous chunk's end is unknown, the audio before a chunk is
-// looked for this far (beyond one audio cycle and its padding) in front of it.
-constexpr int64_t kAudioLookBack = 1024;
-// Without frame size information the output is given a common size.
-constexpr uint32_t kDefaultWidth = 640;
-constexpr uint32_t kDefaultHeight = 480;
-
-}  // namespace
-
-namespace {
-
-// How far behind the last chunk an atom that ends the media data is looked for.
-constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
-
-// The first offset in [from, end) where a top-level atom begins (the
-// movie's own index, free space, user data, or another recording), or end
-// when there is none in the first few MiB.
-int64_t nextTopLevelAtom(ScanBuffer& buffer, int64_t from, int64_t end) {
-    if (from < 0 || end - from < 8)
-        return end;
-    const int32_t n = int32_t(std::min<int64_t>(end - from, kTrailingAtomSearch));
-    ByteBlock block = buffer.readBlock(from, n);
-    TopLevelAtom atom;
-    if (findTopLevelAtom(block.data(), block.length(), from, buffer.fileSize(), block.length() - 1, atom))
-        return std::min(atom.offset, end);
-    return end;
-}
-
-}  // namespace
-
 AVC1Analyser::AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo)
-    : AACAnalyser(repairState, scanInfo), m_interleave(repairState, scanInfo, "AVC1") {
-    m_interleave.reset();
-    m_interleave.setGapVideo(this);
-}
+    : ChunkVideoAnalyser(repairState, scanInfo, "AVC1") {}
 
 bool AVC1Analyser::accepts() {
     const ReferenceInfo* ref = reference();
     return !ref || ref->video().m_codec.empty() || ref->video().m_codec == "avc1";
 }
 
-bool AVC1Analyser::check(int64_t offset, const uint8_t*, int32_t) {
-    return m_scannerEnabled && offset >= m_skipUntil;
+bool AVC1Analyser::configurationUsable() {
+    if (m_repairState->m_video->m_avc.spsCount() > 0)
+        return true;
+    FLOG(LogLevel::Notice) << "AVC1 auto heuristic: skipped (missing SPS in avcC)";
+    return false;
 }
 
-int32_t AVC1Analyser::findCandidate(int64_t offset, const uint8_t*, int32_t count, int32_t) {
-    if (!m_scannerEnabled || count <= 0)
-        return std::max(count, 0);
-    if (offset >= m_skipUntil)
-        return 0;
-    return int32_t(std::min<int64_t>(m_skipUntil - offset, count));
-}
-
-int64_t AVC1Analyser::gapLimit() const {
-    const ReferenceInfo* ref = reference();
-    const int64_t g1 = ref ? int64_t(ref->layout().m_videoChunksStopGap) : 0;
-    return std::min(g1 + kGapSlack, kMaxGapLimit);
-}
-
-void AVC1Analyser::prepare() {
-    m_scannerEnabled = false;
-    m_skipUntil = 0;
-    m_referencedPps.reset();
-    m_loggedPps.reset();
-    m_reportedPps.reset();
-    m_interleave.reset();
-    m_interleave.setAacChain(chainConfig());
-    m_profile.clear();
-    m_chunkProfiles.clear();
-
-    ReferenceInfo* ref = m_repairState->m_reference.get();
-    if (ref && !ref->video().m_codec.empty() && ref->video().m_codec != "avc1")
-        return;
-    if (m_repairState->m_video->m_avc.spsCount() == 0) {
-        FLOG(LogLevel::Notice) << "AVC1 auto heuristic: skipped (missing SPS in avcC)";
-        return;
-    }
-    if (ref && ref->isOpen() && ref->videoSamples().empty())
-        ref->collectSamples();
-    learnSamples();
-    learnChunks();
-    decideInterleavePhase();
-    FLOG(LogLevel::Info) << "AVC1 reference interleave phase: "
-                         << (m_audioBeforeVideo ? "audio-before-video" : "video-before-audio");
-    m_scannerEnabled = !m_profile.empty() && !m_chunkProfiles.empty();
-    if (m_scannerEnabled)
-        FLOG(LogLevel::Notice) << "AVC1 chunk scanner enabled";
-    else
-        FLOG(LogLevel::Notice) << "AVC1 chunk scanner unavailable; legacy raw scan disabled";
-    m_scanInfo->setFrameStart(0);
-    m_scanInfo->setFrameEnd(0);
-    if (m_scannerEnabled && !m_compositionOrder.configure(m_repairState->m_video->m_avc))
-        FLOG(LogLevel::Info) << "AVC1 composition offsets from the reference (order count not followed)";
-}
-
-void AVC1Analyser::learnSamples() {
-    const ReferenceInfo* ref = reference();
-    if (!ref || ref->videoSamples().empty())
-        return;
-    if (!visitReferenceSamples(ref->movieParameters().m_fileName, ref->videoSamples(), kMaxLearnSamples,
-                               kMinLearnSample, kMaxLearnSample,
-                               [this](const uint8_t* data, int64_t size) { m_profile.learn(data, size); }))
-        return;
-    m_profile.finishLearning();
+void AVC1Analyser::logLearnedProfile() {
     FLOG(LogLevel::Info) << "AVC1 reference sample profile classes=" << m_profile.classes().size()
                          << " sample_size=" << m_profile.minSampleSize() << ".." << m_profile.maxSampleSize()
                          << " first_slice=" << m_profile.minFirstSlice() << ".." << m_profile.maxFirstSlice();
@@ -150,48 +31,19 @@ void AVC1Analyser::learnSamples() {
                              << " fast=" << (m_profile.fast() ? "on" : "off");
 }
 
-void AVC1Analyser::learnChunks() {
-    const ReferenceInfo* ref = reference();
-    const MovieTrack* track = ref ? ref->videoTrack() : nullptr;
-    if (!track)
-        return;
-    m_chunkProfiles = learnVideoChunkProfiles(
-        *track, ref->videoSamples(), ref->movieParameters().m_fileName,
-        [](const uint8_t* data, int64_t size) { return H264::tileSample(data, size).exact; }, "AVC1");
+bool AVC1Analyser::configureCompositionOrder() { return m_compositionOrder.configure(m_repairState->m_video->m_avc); }
+
+size_t AVC1Analyser::rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) {
+    return m_compositionOrder.apply(input, samples, frameDuration);
 }
 
-void AVC1Analyser::decideInterleavePhase() {
-    m_audioBeforeVideo = false;
-    const ReferenceInfo* ref = reference();
-    const MovieFile* movie = ref ? ref->movie() : nullptr;
-    const MovieTrack* video = ref ? ref->videoTrack() : nullptr;
-    if (!movie || !video || video->m_chunkOffsets.empty())
-        return;
-    uint64_t others = std::numeric_limits<uint64_t>::max();
-    for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i) {
-        const MovieTrack& t = movie->m_tracks[i];
-        if (&t == video || t.m_chunkOffsets.empty())
-            continue;
-        others = std::min(others, t.m_chunkOffsets[0]);
-    }
-    m_audioBeforeVideo = others != std::numeric_limits<uint64_t>::max() && video->m_chunkOffsets[0] > others;
+void AVC1Analyser::resetCodecState() {
+    m_referencedPps.reset();
+    m_loggedPps.reset();
+    m_reportedPps.reset();
 }
 
-uint64_t AVC1Analyser::videoSamplesCollected() const { return m_repairState->videoSampleCount(); }
-
-int32_t AVC1Analyser::referenceCompositionOffset(uint64_t index) const {
-    const ReferenceInfo* ref = reference();
-    if (!ref || index >= ref->videoSamples().size())
-        return 0;
-    return ref->videoSamples()[size_t(index)].extra;
-}
-
-void AVC1Analyser::noteReferencedPps(const ChunkCandidate& chunk) {
-    for (const ChunkCandidate::Sample& s : chunk.samples)
-        noteReferencedPps(s.ppsId);
-}
-
-void AVC1Analyser::noteReferencedPps(int32_t ppsId) {
+void AVC1Analyser::noteParameterSet(int32_t ppsId) {
     if (ppsId < 0 || size_t(ppsId) >= m_referencedPps.size())
         return;
     m_referencedPps.set(size_t(ppsId));
@@ -201,291 +53,6 @@ void AVC1Analyser::noteReferencedPps(int32_t ppsId) {
     }
 }
 
-namespace {
-
-// A stretch between two audio runs holds a chunk's worth of pictures at
-// most; longer ones are damage, which the chunk search has had its turn at.
-constexpr int64_t kMaxStretch = 1 << 20;
-constexpr size_t kMaxStretchSamples = 512;
-
-}  // namespace
-
-int64_t AVC1Analyser::samplesFrom(ScanBuffer& input, int64_t from, int64_t to) {
-    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize())
-        return 0;
-    ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
-    return leadingBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples);
-}
-
-int64_t AVC1Analyser::trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to) {
-    // Pictures too small for the search come a few dozen bytes each; a run
-    // of them in front of a chunk is short.
-    constexpr int64_t kMaxTrailing = 64 * 1024;
-    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize())
-        return to;
-    const int64_t start = std::max(from, to - kMaxTrailing);
-    ByteBlock block = input.readBlock(start, int32_t(to - start));
-    const int64_t n = block.length();
-    if (n != to - start)
-        return to;
-    std::vector<int32_t> sizes;
-    for (int64_t p = 0; p + 5 < n; ++p) {
-        H264::NalUnitCheck nal;
-        if (!H264::nalUnitCheck(block.data() + p, n - p, nal, H264::kMinKnownSliceLength))
-            continue;
-        if (tileBoundedSamples(m_profile, block.data() + p, n - p, kMaxStretchSamples, sizes))
-            return start + p;
-    }
-    return to;
-}
-
-bool AVC1Analyser::tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block,
-                               std::vector<int32_t>& sizes) {
-    if (!m_scannerEnabled || from < 0 || to <= from || to - from > kMaxStretch || to > input.fileSize())
-        return false;
-    block = input.readBlock(from, int32_t(to - from));
-    return block.length() == to - from &&
-           tileBoundedSamples(m_profile, block.data(), block.length(), kMaxStretchSamples, sizes);
-}
-
-bool AVC1Analyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to) {
-    ByteBlock block;
-    std::vector<int32_t> sizes;
-    return tileStretch(input, from, to, block, sizes);
-}
-
-int64_t AVC1Analyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) {
-    ByteBlock block;
-    std::vector<int32_t> sizes;
-    if (!tileStretch(input, from, to, block, sizes))
-        return 0;
-    int64_t offset = from;
-    for (const int32_t size : sizes) {
-        noteReferencedPps(m_profile.parameterSetId(block.data() + (offset - from), size));
-        const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
-        add_video_samples(*m_repairState, input, offset, size, compositionOffset);
-        FLOG(LogLevel::Info) << "AVC1 Gap_Sample ofs=" << offset << "  size=" << size
-                             << "  compofs= " << compositionOffset;
-        m_interleave.countVideoSample();
-        offset += size;
-    }
+void AVC1Analyser::completeParameterSets() {
     addMissingPps(m_repairState->m_video->m_avc, m_referencedPps, m_reportedPps);
-    return int64_t(sizes.size());
-}
-
-bool AVC1Analyser::analyse(int64_t offset, ScanBuffer& buffer) {
-    if (!m_scannerEnabled)
-        return false;
-    const ReferenceInfo* ref = reference();
-    int64_t end = buffer.fileSize();
-    if (m_scanInfo->stopOffset > 0)
-        end = std::min(end, m_scanInfo->stopOffset + 1);
-    if (offset >= end)
-        return false;
-
-    const int64_t g1 = ref ? int64_t(ref->layout().m_videoChunksStopGap) : 0;
-    const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
-    const ChunkSearchSpan span = chunkSearchSpan(m_chunkProfiles, g1, g2);
-    const int64_t window = span.window;
-    const int64_t want = std::min(span.read, end - offset);
-    if (want < kMinSearchRead)
-        return false;
-
-    int64_t n = 0;
-    ByteBlock block;
-    const uint8_t* data = readSearchBytes(buffer, offset, want, block, n);
-    if (!data || n < kMinSearchRead)
-        return false;
-    int64_t range = std::min(n, window);
-
-    ChunkCandidate chunk;
-    const ChunkSearch search(m_profile, m_chunkProfiles, gapLimit(), "AVC1");
-    m_profile.setBytesReachInputEnd(offset + n >= end);
-    int64_t skipped = search.search(data, n, range, chunk);
-    // Media data ends at a top-level atom: the recording's index or free
-    // space, or, in files joined one behind the other, the next recording.
-    // No chunk starts in front of one that lies before the candidate (the
-    // search takes the first start), so the scan stops there, and the next
-    // recording's atoms are met (and new clip detection can see them)
-    // before its first chunk is taken.
-    TopLevelAtom atom;
-    const int64_t atomLast = (skipped >= 0 ? skipped : range) - 1;
-    if (atomLast >= 0 && findTopLevelAtom(data, n, offset, buffer.fileSize(), atomLast, atom)) {
-        if (atom.offset == offset) {
-            passAtom(atom, buffer);
-            return false;
-        }
-        skipped = -1;
-        range = atom.offset - offset;
-    }
-    data = nullptr;  // emission reads the input and may move the window
-    if (skipped < 0) {
-        if (range > 0) {
-            m_skipUntil = offset + range;
-            m_scanInfo->currentOffset = m_skipUntil;
-            FLOG(LogLevel::Debug) << "AVC1 chunk scan no chunk, skipping searched range ofs=" << offset
-                                  << " until=" << m_skipUntil;
-        }
-        return false;
-    }
-    chunk.offset = offset + skipped;
-    FLOG(LogLevel::Debug) << "AVC1 chunk candidate ofs=" << chunk.offset << " size=" << chunk.size
-                          << " samples=" << chunk.samples.size() << " scan_from=" << offset << " skipped=" << skipped;
-
-    // With the stand-alone audio analysers (-aac, -pcm) the audio in front of
-    // the chunk is theirs: step back and let the driver offer them those
-    // bytes; the chunk is taken when the scan reaches it.
-    if ((m_scanInfo->aacFilter || m_scanInfo->pcmFilter) && skipped > 0) {
-        m_skipUntil = chunk.offset;
-        return false;
-    }
-    // Inside a run of MPEG audio frames a chance "slice" is no frame.
-    const int64_t gapStart = int64_t(m_scanInfo->gapStart());
-    if (gapStart > 0 && m_interleave.mpegAudioSpans(buffer, gapStart, chunk.offset)) {
-        m_skipUntil = chunk.offset + 1;
-        FLOG(LogLevel::Debug) << "AVC1 chunk candidate ofs=" << chunk.offset << " lies inside MPEG audio";
-        return false;
-    }
-    noteReferencedPps(chunk);
-    return emitChunk(chunk, buffer);
-}
-
-bool AVC1Analyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {
-    VideoParameters& video = *m_repairState->m_video;
-    AudioParameters& audio = *m_repairState->m_audio;
-    video.m_codec = "avc1";
-    // A reference without sound says the recorder writes none: an audio
-    // track would stay empty (and without channels no player can set it up).
-    const ReferenceInfo* ref = reference();
-    if (audio.m_codec.empty() && (!ref || ref->audioTrack(0)))
-        audio.m_codec = "mp4a";
-    if (video.m_width == 0)
-        video.m_width = kDefaultWidth;
-    if (video.m_height == 0)
-        video.m_height = kDefaultHeight;
-    m_interleave.updateFrameSizeRange();
-
-    int64_t gapStart = int64_t(m_scanInfo->gapStart());
-    unsigned gapFlags = AudioInterleave::GapPlain;
-    if (gapStart < 1 || gapStart > chunk.offset) {
-        gapFlags = AudioInterleave::GapStartGuessed;
-        const int64_t g2 = ref ? int64_t(ref->layout().m_audioChunksSizeAll) : 0;
-        const int64_t g3 = ref ? int64_t(ref->layout().m_audioChunksStopGap) : 0;
-        gapStart = std::max<int64_t>(chunk.offset - (g2 + g3 + kAudioLookBack), 0);
-    }
-
-    int64_t deferredStart = -1, deferredEnd = -1;
-    int64_t previousEnd = gapStart;
-    uint32_t emitted = 0;
-    int64_t resume = chunk.offset + chunk.size;
-    for (size_t i = 0; i < chunk.samples.size(); ++i) {
-        const ChunkCandidate::Sample& s = chunk.samples[i];
-        const int64_t sampleOffset = chunk.offset + s.start;
-        if (s.size <= 0 || sampleOffset + s.size > buffer.fileSize())
-            return false;
-        if (sampleOffset > previousEnd) {
-            if (i == 0) {
-                if (!m_audioBeforeVideo) {
-                    m_interleave.fillGap(buffer, previousEnd, sampleOffset, gapFlags);
-                } else {
-                    // Pictures too small for the search may end the chunk
-                    // in front: they go out now, ahead of this chunk, and
-                    // only the rest of the gap waits.
-                    const int64_t lead = gapFlags == AudioInterleave::GapPlain
-                                             ? samplesFrom(buffer, previousEnd, sampleOffset)
-                                             : 0;
-                    if (lead > 0 && emitSamplesFilling(buffer, previousEnd, previousEnd + lead) > 0)
-                        previousEnd += lead;
-                }
-                if (m_audioBeforeVideo && previousEnd < sampleOffset) {
-                    deferredStart = previousEnd;
-                    deferredEnd = sampleOffset;
-                    // And those in front of this chunk, behind the audio.
-                    if (gapFlags == AudioInterleave::GapPlain) {
-                        const int64_t trailing = trailingSamplesStart(buffer, previousEnd, sampleOffset);
-                        if (trailing < sampleOffset && emitSamplesFilling(buffer, trailing, sampleOffset) > 0)
-                            deferredEnd = trailing;
-                    }
-                    FLOG(LogLevel::Info) << "AVC1 deferred pre-video audio gap start=" << deferredStart
-                                         << " end=" << deferredEnd << " video_samples=" << videoSamplesCollected();
-                }
-            } else {
-                FLOG(LogLevel::Info) << "AVC1 terminating chunk candidate at internal media gap start=" << previousEnd
-                                     << " end=" << sampleOffset << " emitted_samples=" << emitted
-                                     << " chunk_ofs=" << chunk.offset;
-                // The deferred audio belongs to the frames already emitted,
-                // so it goes first.
-                if (deferredStart >= 0)
-                    m_interleave.fillGap(buffer, deferredStart, deferredEnd,
-                                         gapFlags | AudioInterleave::GapBehindVideo);
-                deferredStart = -1;
-                m_interleave.fillGap(buffer, previousEnd, sampleOffset);
-                resume = sampleOffset;
-                break;
-            }
-        }
-        const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
-        add_video_samples(*m_repairState, buffer, sampleOffset, s.size, compositionOffset);
-        FLOG(LogLevel::Info) << "AVC1 Chunk_Sample ofs=" << sampleOffset << "  size=" << s.size
-                             << "  chunk_ofs=" << chunk.offset << "  compofs= " << compositionOffset;
-        m_interleave.countVideoSample();
-        ++emitted;
-        previousEnd = sampleOffset + s.size;
-    }
-    if (deferredStart >= 0)
-        m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags | AudioInterleave::GapBehindVideo);
-    addMissingPps(m_repairState->m_video->m_avc, m_referencedPps, m_reportedPps);
-    m_scanInfo->setGapStart(uint64_t(resume));
-    m_scanInfo->currentOffset = resume;
-    m_skipUntil = resume;
-    return true;
-}
-
-void AVC1Analyser::passAtom(const TopLevelAtom& atom, ScanBuffer& buffer) {
-    // The audio behind the last chunk ends where the media data does.
-    const int64_t gapStart = int64_t(m_scanInfo->gapStart());
-    if (gapStart > 0 && gapStart < atom.offset)
-        m_interleave.fillGap(buffer, gapStart, atom.offset, AudioInterleave::GapAtEnd);
-    // Media data is entered (its payload holds the samples); any other atom
-    // holds none and is passed whole.
-    const int64_t skip = atom.mediaData ? atom.header : atom.size;
-    m_skipUntil = std::min(atom.offset + skip, buffer.fileSize());
-    // The next audio gap opens behind the atom: a recording's first audio
-    // may stand in front of its first video chunk.
-    m_scanInfo->setGapStart(uint64_t(m_skipUntil));
-    // Behind the media data another recording may follow, and new clip
-    // detection then writes this one's clip before the scan goes on: its
-    // frames get their order counts now.
-    if (m_scanInfo->newClipDetection && !atom.mediaData && m_repairState->videoSampleCount() > 0)
-        applyCompositionOrder(buffer);
-    FLOG(LogLevel::Debug) << "AVC1 top-level atom " << std::string(atom.type, 4) << " at " << atom.offset
-                          << " size=" << atom.size << " scan resumes at " << m_skipUntil;
-}
-
-void AVC1Analyser::finish(ScanBuffer& buffer) {
-    // The audio behind the last video chunk belongs to it as much as any
-    // other gap's audio to its chunk; without this the last interleave
-    // cycle's audio would be lost.
-    if (!m_scannerEnabled || m_scanInfo->gapStart() == 0)
-        return;
-    int64_t end = buffer.fileSize();
-    if (m_scanInfo->stopOffset > 0)
-        end = std::min(end, m_scanInfo->stopOffset + 1);
-    // The media data may be followed by the movie's own atoms (an index that
-    // survived, free space, user data): they are not audio.
-    end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
-    m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, AudioInterleave::GapAtEnd);
-    applyCompositionOrder(buffer);
-}
-
-void AVC1Analyser::applyCompositionOrder(ScanBuffer& buffer) {
-    // The frames' own order counts, where they can be read, say when each is
-    // shown; the reference's offsets stand only where they cannot. With
-    // composition offsets switched off (-noctts) the frames keep offset 0.
-    if (m_scanInfo->noCompositionOffsets)
-        return;
-    const double duration = m_interleave.timing().frameDuration;
-    const size_t rewritten =
-        m_compositionOrder.apply(buffer, m_repairState->m_samples, int64_t(std::llround(duration)));
-    FLOG(LogLevel::Info) << "AVC1 composition offsets from picture order counts: " << rewritten << " samples";
 }

@@ -1,5 +1,7 @@
 #include "analysers/h264/avc1_composition_order.h"
 
+#include "analysers/chunk/presentation_order.h"
+
 #include "scan/scan_buffer.h"
 #include "bitstream/common/byte_read.h"
 #include "bitstream/h264/picture_order_count.h"
@@ -8,7 +10,6 @@
 #include "qt/qt_types.h"
 
 #include <algorithm>
-#include <numeric>
 #include <string>
 
 namespace {
@@ -114,17 +115,17 @@ size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& 
 size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const {
     if (!m_ready || frameDuration <= 0)
         return 0;
-    std::vector<Picture> pictures;
+    std::vector<OrderedPicture> pictures;
     H264::PictureOrderCount orderCount(m_sps);
     for (size_t i = 0; i < samples.size(); ++i) {
         if (!samples[i].isVideo())
             continue;
-        Picture p;
+        OrderedPicture p;
         p.index = i;
         Coded coded[2];
         const size_t n = readPictures(input, samples[i], coded);
         p.readable = n > 0;
-        p.idr = p.readable && coded[0].idr;
+        p.restarts = p.readable && coded[0].idr;
         p.poc = p.readable ? orderCount.next(coded[0].idr, coded[0].reference, coded[0].header) : orderCount.skip();
         // A field pair is shown from its earlier field.
         if (n == 2)
@@ -132,42 +133,5 @@ size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         pictures.push_back(p);
     }
 
-    // Presentation index of every picture (-1: keep its offset), and the
-    // delay that keeps every offset non-negative.
-    std::vector<int64_t> shown(pictures.size(), -1);
-    int64_t delay = m_declaredDelay;
-    for (size_t begin = 0; begin < pictures.size();) {
-        size_t end = begin + 1;
-        while (end < pictures.size() && !pictures[end].idr)
-            ++end;
-        const bool readable = std::all_of(pictures.begin() + long(begin), pictures.begin() + long(end),
-                                          [](const Picture& p) { return p.readable; });
-        if (readable) {
-            std::vector<size_t> order(end - begin);
-            std::iota(order.begin(), order.end(), begin);
-            std::stable_sort(order.begin(), order.end(),
-                             [&](size_t a, size_t b) { return pictures[a].poc < pictures[b].poc; });
-            int64_t stretchDelay = 0;
-            bool plausible = true;
-            for (size_t rank = 0; rank < order.size(); ++rank) {
-                const int64_t moved = int64_t(order[rank]) - int64_t(begin + rank);
-                plausible = plausible && moved <= kMaxReorder && -moved <= kMaxReorder;
-                stretchDelay = std::max(stretchDelay, moved);
-            }
-            if (plausible) {
-                for (size_t rank = 0; rank < order.size(); ++rank)
-                    shown[order[rank]] = int64_t(begin + rank);
-                delay = std::max(delay, stretchDelay);
-            }
-        }
-        begin = end;
-    }
-    size_t rewritten = 0;
-    for (size_t k = 0; k < pictures.size(); ++k) {
-        if (shown[k] < 0)
-            continue;
-        samples.setExtra(pictures[k].index, int32_t((shown[k] - int64_t(k) + delay) * frameDuration));
-        ++rewritten;
-    }
-    return rewritten;
+    return applyPresentationOrder(pictures, samples, frameDuration, m_declaredDelay);
 }

@@ -30,12 +30,6 @@ public:
     size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const;
 
 private:
-    struct Picture {
-        size_t index = 0;  // in the sample list
-        bool readable = false;
-        bool idr = false;
-        int64_t poc = 0;
-    };
     // One picture of a sample: a frame, or one field of a field pair.
     struct Coded {
         bool idr = false, reference = false;

@@ -7,7 +7,7 @@
 // ("anchors") start a sample.
 
 #include "analysers/chunk/sample_class.h"
-#include "analysers/chunk/sample_codec.h"
+#include "analysers/chunk/learned_sample_codec.h"
 #include "bitstream/h264/sample_units.h"
 #include "bitstream/h264/slice_header.h"
 
@@ -26,15 +26,15 @@ struct Avc1SampleClass : SampleClass {
 };
 
 // Everything learnt from the reference's samples.
-class Avc1SampleProfile : public SampleCodec {
+class Avc1SampleProfile : public LearnedSampleCodec {
 public:
     // Forget everything learnt.
-    void clear();
+    void clear() override;
     // Learns from one reference sample (its bytes, whole). Returns false when
     // the sample does not tile and was skipped.
-    bool learn(const uint8_t* data, int64_t size);
+    bool learn(const uint8_t* data, int64_t size) override;
     // After the last learn(): picks the anchors and decides the fast flag.
-    void finishLearning();
+    void finishLearning() override;
 
     // Can a sample whose first slice has type `type` and length
     // `firstSlice` hold `slices` slices? True when the reference has a class
@@ -75,7 +75,12 @@ public:
     bool beginsAfterPadding(const uint8_t* data, int64_t n) const override { return anchorAt(data, n) > 0; }
     int32_t parameterSetId(const uint8_t* sample, int64_t size) const override;
 
-    bool empty() const { return m_classes.empty(); }
+    bool empty() const override { return m_classes.empty(); }
+    bool wholeSample(const uint8_t* data, int64_t size) const override { return H264::tileSample(data, size).exact; }
+    bool boundedUnitAt(const uint8_t* data, int64_t n) const override {
+        H264::NalUnitCheck nal;
+        return H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength);
+    }
     bool fast() const { return m_fast; }
     const std::vector<Avc1SampleClass>& classes() const { return m_classes; }
     const std::vector<SampleAnchor>& anchors() const { return m_anchors; }
@@ -95,7 +100,7 @@ public:
     // slice cut there ends the recording, and the picture's slices in front
     // of it are all there is of the last frame; elsewhere a slice that runs
     // past the bytes given only means they were too few.
-    void setBytesReachInputEnd(bool reach) { m_bytesReachInputEnd = reach; }
+    void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
 
 private:
     // Does the unit at `data` (which passed the NAL unit test) begin the

@@ -1,0 +1,108 @@
+#pragma once
+// Finds a length-prefixed video codec's samples in the damaged payload,
+// chunk by chunk, together with the audio interleaved with them. Learns from
+// the reference what a video sample and a video chunk look like, searches
+// the input for byte runs that form a whole chunk of that kind, emits its
+// frames with the reference's composition offsets (rewritten from the
+// frames' own order counts at the end), and fills the audio gap next to each
+// chunk. A codec's analyser supplies its learnt sample profile, its
+// composition order and its parameter-set bookkeeping.
+
+#include "analysers/audio/aac_analyser.h"
+#include "analysers/audio/audio_interleave.h"
+#include "analysers/chunk/chunk_candidate.h"
+#include "analysers/chunk/gap_video.h"
+#include "analysers/chunk/learned_sample_codec.h"
+#include "analysers/core/top_level_atom.h"
+#include "reference/video_chunk_profiles.h"
+#include "scan/byte_block.h"
+#include "scan/media_sample.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ChunkVideoAnalyser : public AACAnalyser, private GapVideo {
+public:
+    // True at every position from the skip-until offset on, once prepare()
+    // enabled the chunk scanner.
+    bool check(int64_t offset, const uint8_t* data, int32_t available) override;
+    // The first position at or past the skip-until offset (the audio base's
+    // sync-byte search does not apply to video).
+    int32_t findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) override;
+    // One chunk search from the offset; true when a chunk was emitted.
+    bool analyse(int64_t offset, ScanBuffer& buffer) override;
+    // The audio behind the last chunk, and the frames' composition offsets.
+    void finish(ScanBuffer& buffer) override;
+    // Learns from the reference and enables the chunk scanner.
+    void prepare() override;
+
+    bool scannerEnabled() const { return m_scannerEnabled; }
+    bool audioBeforeVideo() const { return m_audioBeforeVideo; }
+    int64_t skipUntil() const { return m_skipUntil; }
+    const std::vector<ChunkProfile>& chunkProfiles() const { return m_chunkProfiles; }
+    // The most bytes allowed between two samples of one chunk.
+    int64_t gapLimit() const;
+
+protected:
+    // `logLabel` begins the log lines ("AVC1", "HEVC").
+    ChunkVideoAnalyser(RepairState* repairState, ScanInfo* scanInfo, const std::string& logLabel);
+
+    const std::string& logLabel() const { return m_label; }
+
+    // The codec's part.
+    virtual LearnedSampleCodec& codec() = 0;
+    // Can the working parameters' decoder configuration serve the scan?
+    // Says why not in the log when it cannot.
+    virtual bool configurationUsable() = 0;
+    // Logs what the profile learnt from the reference.
+    virtual void logLearnedProfile() = 0;
+    // The output's video sample format.
+    virtual std::string outputCodec() const = 0;
+    // Prepares the order-count reading; false when the offsets stay the reference's.
+    virtual bool configureCompositionOrder() = 0;
+    // Rewrites the composition offsets of the video samples found so far;
+    // returns how many were rewritten.
+    virtual size_t rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) = 0;
+    // A sample about to be emitted names this parameter set (-1: unknown).
+    virtual void noteParameterSet(int32_t id) { (void)id; }
+    // After samples were emitted: the output's configuration must hold
+    // every parameter set they name.
+    virtual void completeParameterSets() {}
+    // Forget the codec's own scan state (prepare).
+    virtual void resetCodecState() {}
+
+private:
+    void learnSamples();
+    void learnChunks();
+    void decideInterleavePhase();
+    // Says which of the reference's video tracks are not repaired.
+    void noteSkippedVideoTracks() const;
+    bool emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer);
+    // The scan has reached a top-level atom: the audio in front of it is
+    // taken and the atom (or a media data atom's header) passed over.
+    void passAtom(const TopLevelAtom& atom, ScanBuffer& buffer);
+    // Composition offsets of the collected frames from their picture order counts.
+    void applyCompositionOrder(ScanBuffer& buffer);
+    // Pictures whose slices are all too short for the chunk search, found
+    // where a gap's audio leaves a stretch of known bounds.
+    bool samplesFill(ScanBuffer& input, int64_t from, int64_t to) override;
+    int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) override;
+    int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) override;
+    // Where the whole samples that end exactly at `to` begin, at the earliest,
+    // within the last bytes of [from, to); `to` when none do.
+    int64_t trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to);
+    // The sizes of the samples that fill [from, to) exactly, read into `block`.
+    bool tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block, std::vector<int32_t>& sizes);
+    // Video samples in the found list.
+    uint64_t videoSamplesCollected() const;
+    int32_t referenceCompositionOffset(uint64_t index) const;
+
+    std::string m_label;
+    AudioInterleave m_interleave;
+    std::vector<ChunkProfile> m_chunkProfiles;
+    bool m_scannerEnabled = false;
+    int64_t m_skipUntil = 0;
+    bool m_audioBeforeVideo = false;
+};

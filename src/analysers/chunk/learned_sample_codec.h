@@ -1,0 +1,30 @@
+#pragma once
+// A SampleCodec that learns from the reference's own samples what a sample
+// of the recorder looks like. The chunk-driven video analyser feeds it the
+// reference's samples and then hands it to the chunk search.
+
+#include "analysers/chunk/sample_codec.h"
+
+#include <cstdint>
+
+class LearnedSampleCodec : public SampleCodec {
+public:
+    // Forget everything learnt.
+    virtual void clear() = 0;
+    // Learns from one reference sample (its bytes, whole); false when the
+    // sample does not split into units and was skipped.
+    virtual bool learn(const uint8_t* data, int64_t size) = 0;
+    // After the last learn().
+    virtual void finishLearning() = 0;
+    // Nothing learnt: no sample can be told.
+    virtual bool empty() const = 0;
+    // Is the `size`-byte buffer exactly one sample of the codec (units that
+    // end at its end)? Used on the reference's chunks, whose samples are
+    // known whole.
+    virtual bool wholeSample(const uint8_t* data, int64_t size) const = 0;
+    // Could a unit of a sample, however short, begin at `data` (n bytes)?
+    // The cheap test in front of fitting samples between known bounds.
+    virtual bool boundedUnitAt(const uint8_t* data, int64_t n) const = 0;
+    // Do the bytes the next measurements get reach the end of the input?
+    virtual void setBytesReachInputEnd(bool reach) = 0;
+};

@@ -1,0 +1,111 @@
+#include "analysers/hevc/hevc_composition_order.h"
+
+#include "analysers/chunk/presentation_order.h"
+#include "bitstream/hevc/sample_units.h"
+#include "bitstream/hevc/nal_unit_type.h"
+#include "bitstream/hevc/sps.h"
+#include "scan/scan_buffer.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// The slice header fields up to the order count lie within the first bytes.
+constexpr int32_t kHeaderBytes = 64;
+// Units in front of the first slice (delimiter, SEI, parameter sets) are
+// stepped over, up to this many.
+constexpr int kMaxLeadingUnits = 16;
+// The decoded picture buffer holds at most 16 pictures.
+constexpr int64_t kMaxReorder = 16;
+
+}  // namespace
+
+bool HevcCompositionOrder::configure(const HEVC::ParameterSets& sets) {
+    m_sets = sets;
+    m_ready = false;
+    if (sets.sps.empty() || sets.pps.empty())
+        return false;
+    const HEVC::SPS& sps = *sets.sps.begin()->second;
+    m_maxPocLsb = int64_t(1) << (sps.log2_max_pic_order_cnt_lsb_minus4 + 4);
+    const size_t top = std::min<size_t>(sps.sps_max_sub_layers_minus1, sps.sps_max_num_reorder_pics.size() - 1);
+    m_declaredDelay = std::min<int64_t>(sps.sps_max_num_reorder_pics[top], kMaxReorder);
+    m_ready = true;
+    return true;
+}
+
+bool HevcCompositionOrder::readFirstSlice(ScanBuffer& input, const MediaSample& sample, uint8_t& type,
+                                          uint8_t& temporalId, uint32_t& pocLsb) const {
+    int64_t pos = 0;
+    for (int unit = 0; unit < kMaxLeadingUnits && sample.size - pos >= 6; ++unit) {
+        const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
+        const uint8_t* data = input.get(sample.offset + pos, want);
+        if (!data || input.available() < want)
+            return false;
+        const uint32_t length = uint32_t(data[0]) << 24 | uint32_t(data[1]) << 16 | uint32_t(data[2]) << 8 | data[3];
+        if (length < 2 || int64_t(length) + 4 > sample.size - pos)
+            return false;
+        type = data[4] >> 1;
+        if (HEVC::isSliceType(type)) {
+            HEVC::SliceStart s;
+            const uint32_t n = std::min<uint32_t>(length, uint32_t(want - 4));
+            if (!HEVC::readSliceStart(data + 4, n, m_sets, s) || !s.firstInPicture)
+                return false;
+            temporalId = uint8_t((data[5] & 7) - 1);
+            pocLsb = s.pocLsb;
+            return true;
+        }
+        pos += int64_t(length) + 4;
+    }
+    return false;
+}
+
+size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const {
+    if (!m_ready || frameDuration <= 0)
+        return 0;
+    std::vector<OrderedPicture> pictures;
+    // The previous TemporalId 0 picture that is no leading or sub-layer
+    // non-reference picture gives the order count's high part.
+    bool havePrevious = false, first = true;
+    uint32_t prevLsb = 0;
+    int64_t prevMsb = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (!samples[i].isVideo())
+            continue;
+        OrderedPicture p;
+        p.index = i;
+        uint8_t type = 0, tid = 0;
+        uint32_t lsb = 0;
+        p.readable = readFirstSlice(input, samples[i], type, tid, lsb);
+        if (p.readable) {
+            // IDR and BLA pictures, and a CRA picture that begins the
+            // stream, start the count again.
+            const bool resets = HEVC::isIdr(type) || (type >= HEVC::NAL_BLA_W_LP && type <= HEVC::NAL_BLA_N_LP) ||
+                                (type == HEVC::NAL_CRA_NUT && first);
+            int64_t msb = 0;
+            if (!resets && havePrevious) {
+                if (lsb < prevLsb && int64_t(prevLsb - lsb) >= m_maxPocLsb / 2)
+                    msb = prevMsb + m_maxPocLsb;
+                else if (lsb > prevLsb && int64_t(lsb - prevLsb) > m_maxPocLsb / 2)
+                    msb = prevMsb - m_maxPocLsb;
+                else
+                    msb = prevMsb;
+            }
+            p.restarts = resets;
+            p.poc = msb + lsb;
+            const bool subLayerNonRef = type <= 14 && type % 2 == 0;
+            const bool leading = type >= HEVC::NAL_RADL_N && type <= HEVC::NAL_RASL_R;
+            if (tid == 0 && !leading && !subLayerNonRef) {
+                havePrevious = true;
+                prevLsb = lsb;
+                prevMsb = msb;
+            }
+            first = false;
+        }
+        pictures.push_back(p);
+    }
+
+    // Recorders count HEVC pictures one by one: a picture whose neighbours
+    // were cut off still says where it is shown.
+    return applyPresentationOrder(pictures, samples, frameDuration, m_declaredDelay, CountSpacing::Regular);
+}

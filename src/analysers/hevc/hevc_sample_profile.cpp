@@ -1,0 +1,190 @@
+#include "analysers/hevc/hevc_sample_profile.h"
+
+#include "bitstream/common/byte_read.h"
+#include "bitstream/h264/sample_units.h"
+#include "bitstream/hevc/nal_unit_type.h"
+
+#include <algorithm>
+
+namespace {
+
+// A sample may not take more units than this.
+constexpr uint32_t kMaxUnits = 256;
+
+int family(uint8_t type) { return HEVC::isIrap(type) ? 0 : 1; }
+
+// HEVC keeps H.264's emulation prevention: no 0x000000, 0x000001 or
+// 0x000002 inside a unit, and no zero last byte.
+bool payloadClean(const uint8_t* unit, uint32_t length) { return H264::nalPayloadClean(unit, length); }
+
+}  // namespace
+
+void HevcSampleProfile::clear() {
+    const HEVC::ParameterSets sets = m_sets;
+    *this = HevcSampleProfile();
+    m_sets = sets;
+}
+
+bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
+    int64_t pos = 0;
+    uint32_t units = 0, slices = 0, firstLength = 0;
+    uint8_t firstType = 0;
+    bool parameterSets = false, clean = true;
+    HEVC::SliceStart first;
+    uint8_t firstTid = 0;
+    while (size - pos >= 6 && units < kMaxUnits) {
+        HEVC::UnitCheck u;
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
+            return false;
+        const uint8_t* nal = data + pos + 4;
+        if (u.slice && slices++ == 0) {
+            if (!HEVC::readSliceStart(nal, u.length, m_sets, first) || !first.firstInPicture)
+                return false;
+            firstType = u.type;
+            firstLength = u.length;
+            firstTid = u.temporalIdPlus1;
+        }
+        parameterSets = parameterSets || (u.type >= HEVC::NAL_VPS && u.type <= HEVC::NAL_PPS);
+        clean = clean && payloadClean(nal, u.length);
+        ++units;
+        pos += int64_t(u.length) + 4;
+    }
+    if (pos != size || slices == 0)
+        return false;
+    auto cls = std::find_if(m_classes.begin(), m_classes.end(),
+                            [&](const HevcSampleClass& c) { return c.key == firstType; });
+    if (cls == m_classes.end()) {
+        HevcSampleClass c;
+        c.key = firstType;
+        m_classes.push_back(c);
+        cls = m_classes.end() - 1;
+    }
+    cls->add(uint32_t(size), firstLength, units);
+    cls->maxSlices = std::max(cls->maxSlices, slices);
+    m_maxSlices = std::max(m_maxSlices, slices);
+    m_sliceTypes[family(firstType)].set(first.sliceType);
+    m_temporalIds.set(firstTid);
+    if (first.ppsId < m_ppsIds.size())
+        m_ppsIds.set(first.ppsId);
+    m_parameterSetsInSamples = m_parameterSetsInSamples || parameterSets;
+    m_payloadsClean = m_payloadsClean && clean;
+    return true;
+}
+
+bool HevcSampleProfile::wholeSample(const uint8_t* data, int64_t size) const {
+    int64_t pos = 0;
+    uint32_t units = 0;
+    while (size - pos >= 6 && units < kMaxUnits) {
+        HEVC::UnitCheck u;
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
+            return false;
+        ++units;
+        pos += int64_t(u.length) + 4;
+    }
+    return units > 0 && pos == size;
+}
+
+bool HevcSampleProfile::boundedUnitAt(const uint8_t* data, int64_t n) const {
+    HEVC::UnitCheck u;
+    return unitAt(data, n, u, HEVC::kMinKnownSliceLength);
+}
+
+bool HevcSampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
+    const uint8_t type = nal[0] >> 1;
+    const int f = family(type);
+    if (m_sliceTypes[f].none() || !m_temporalIds.test(nal[1] & 7))
+        return false;
+    HEVC::SliceStart s;
+    return HEVC::readSliceStart(nal, length, m_sets, s) && s.firstInPicture && m_sliceTypes[f].test(s.sliceType) &&
+           s.ppsId < m_ppsIds.size() && m_ppsIds.test(s.ppsId);
+}
+
+int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded) const {
+    if (m_classes.empty())
+        return 0;
+    int64_t pos = 0;
+    uint32_t units = 0, slices = 0, firstPps = 0;
+    uint8_t firstType = 0, firstHeader = 0;
+    bool longSlice = bounded;
+    auto endHere = [&](int64_t end) { return slices > 0 && longSlice && slices <= m_maxSlices ? end : 0; };
+    while (n - pos >= 6 && units < kMaxUnits) {
+        HEVC::UnitCheck u;
+        const uint8_t* nal = data + pos + 4;
+        if (!unitAt(data + pos, n - pos, u, HEVC::kMinKnownSliceLength)) {
+            // A segment of this picture that runs past the bytes given says
+            // nothing of where the sample ends: the picture is not whole here.
+            if (slices && !bounded && !m_bytesReachInputEnd && n - pos >= 6 && nal[0] == firstHeader &&
+                int64_t(bitstream::readBE32(data + pos)) + 4 > n)
+                return 0;
+            break;
+        }
+        bool closes = false;
+        if (u.slice) {
+            HEVC::SliceStart s;
+            const bool read = HEVC::readSliceStart(nal, u.length, m_sets, s);
+            if (slices == 0) {
+                if (!read || !firstSliceFits(nal, u.length))
+                    return 0;
+                firstType = u.type;
+                firstHeader = nal[0];
+                firstPps = s.ppsId;
+            } else if (read && s.firstInPicture) {
+                break;  // the next picture
+            } else if (!read || u.type != firstType || s.ppsId != firstPps || slices >= m_maxSlices) {
+                if (bounded)
+                    return 0;
+                break;
+            }
+        } else if (slices) {
+            // A suffix SEI belongs to the picture in front; an end of
+            // sequence or bitstream closes it; anything else opens the next.
+            if (u.type == HEVC::NAL_EOS_NUT || u.type == HEVC::NAL_EOB_NUT)
+                closes = true;
+            else if (u.type != HEVC::NAL_SEI_SUFFIX)
+                break;
+        } else if (u.type == HEVC::NAL_SEI_SUFFIX || u.type == HEVC::NAL_EOS_NUT || u.type == HEVC::NAL_EOB_NUT) {
+            return 0;  // a picture does not begin with these
+        }
+        if (m_payloadsClean && !payloadClean(nal, u.length)) {
+            if (bounded || slices == 0)
+                return 0;
+            break;
+        }
+        if (u.slice) {
+            ++slices;
+            longSlice = longSlice || u.length >= HEVC::kMinScanSliceLength;
+        }
+        ++units;
+        pos += int64_t(u.length) + 4;
+        if (closes)
+            break;
+    }
+    return endHere(pos);
+}
+
+int64_t HevcSampleProfile::measureSample(const uint8_t* data, int64_t n) const { return measure(data, n, false); }
+
+int64_t HevcSampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) const { return measure(data, n, true); }
+
+int64_t HevcSampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const {
+    HEVC::UnitCheck u;
+    for (int64_t i = from; i <= last; ++i)
+        if (data[i] == 0 && unitAt(data + i, n - i, u, HEVC::kMinKnownSliceLength))
+            return i;
+    return -1;
+}
+
+int32_t HevcSampleProfile::parameterSetId(const uint8_t* sample, int64_t size) const {
+    int64_t pos = 0;
+    for (uint32_t units = 0; size - pos >= 6 && units < kMaxUnits; ++units) {
+        HEVC::UnitCheck u;
+        if (!unitAt(sample + pos, size - pos, u, HEVC::kMinKnownSliceLength))
+            return -1;
+        if (u.slice) {
+            HEVC::SliceStart s;
+            return HEVC::readSliceStart(sample + pos + 4, u.length, m_sets, s) ? int32_t(s.ppsId) : -1;
+        }
+        pos += int64_t(u.length) + 4;
+    }
+    return -1;
+}

@@ -1,0 +1,81 @@
+#pragma once
+// What an HEVC video sample of the reference looks like, and the tests that
+// tell whether bytes of the damaged input form such a sample. The reference
+// teaches which kinds of first slice occur (by nal_unit_type) and how their
+// headers begin (temporal ids, slice types, parameter sets), how many slice
+// segments a picture takes, and whether its units keep the NAL byte rules.
+// Sizes are learnt for the log only: the damaged recording is another scene,
+// and a black or still reference codes its frames in a few bytes.
+
+#include "analysers/chunk/learned_sample_codec.h"
+#include "analysers/chunk/sample_class.h"
+#include "bitstream/hevc/sample_units.h"
+#include "bitstream/hevc/parameter_sets.h"
+
+#include <bitset>
+#include <cstdint>
+#include <vector>
+
+// Reference samples whose first slice has one nal_unit_type.
+struct HevcSampleClass : SampleClass {
+    uint32_t maxSlices = 0;  // slice segments of one sample
+};
+
+class HevcSampleProfile : public LearnedSampleCodec {
+public:
+    // The parameter sets of the decoder configuration, which slice headers
+    // are read against. Kept until the next call.
+    void setParameterSets(const HEVC::ParameterSets& sets) { m_sets = sets; }
+
+    void clear() override;
+    bool learn(const uint8_t* data, int64_t size) override;
+    void finishLearning() override {}
+    bool empty() const override { return m_classes.empty(); }
+    bool wholeSample(const uint8_t* data, int64_t size) const override;
+    bool boundedUnitAt(const uint8_t* data, int64_t n) const override;
+    void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
+
+    // A picture: units in front of its first slice segment (delimiter,
+    // prefix SEI), its segments (the first says it is one, the others go on
+    // with its type and parameter set), suffix SEI. It ends where the next
+    // picture's units begin. One segment must be long enough for the search.
+    int64_t measureSample(const uint8_t* data, int64_t n) const override;
+    // The same within bytes known to hold only whole samples: segments may
+    // be as short as a still scene codes them.
+    int64_t measureBoundedSample(const uint8_t* data, int64_t n) const override;
+    int64_t nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const override;
+    bool continuesAt(const uint8_t*, int64_t) const override { return true; }
+    bool beginsAfterPadding(const uint8_t*, int64_t) const override { return false; }
+    int32_t parameterSetId(const uint8_t* sample, int64_t size) const override;
+
+    // Does a picture whose first slice segment is `nal` (header first,
+    // `length` bytes) begin the way the reference's pictures do? Its type
+    // must be one the reference's first slices had, or of the same family
+    // (random access, or leading and trailing pictures: a recorder whose
+    // groups open on scene cuts starts them with CRA pictures and RASL
+    // pictures that a short reference may never show), with a temporal id,
+    // slice type and parameter set seen there.
+    bool firstSliceFits(const uint8_t* nal, uint32_t length) const;
+
+    const std::vector<HevcSampleClass>& classes() const { return m_classes; }
+    uint32_t maxSlices() const { return m_maxSlices; }
+    bool parameterSetsInSamples() const { return m_parameterSetsInSamples; }
+
+private:
+    int64_t measure(const uint8_t* data, int64_t n, bool bounded) const;
+    bool unitAt(const uint8_t* data, int64_t n, HEVC::UnitCheck& out, uint32_t minSliceLength) const {
+        return HEVC::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples);
+    }
+
+    HEVC::ParameterSets m_sets;
+    std::vector<HevcSampleClass> m_classes;
+    uint32_t m_maxSlices = 0;
+    // What the first slices showed, by family (0: random access, 1: others).
+    std::bitset<3> m_sliceTypes[2];
+    std::bitset<8> m_temporalIds;
+    std::bitset<64> m_ppsIds;
+    bool m_parameterSetsInSamples = false;
+    // Cleared when a reference unit breaks the NAL byte rules.
+    bool m_payloadsClean = true;
+    bool m_bytesReachInputEnd = false;
+};
