@@ -5,12 +5,9 @@
 #include "analysers/dv/dvc_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
-<<<<<<< HEAD
+#include "analysers/hevc/hevc_analyser.h"
 #include "analysers/jpeg/jpeg_analyser.h"
 #include "analysers/prores/prores_analyser.h"
-=======
-#include "analysers/hevc/hevc_analyser.h"
->>>>>>> hevc
 #include "atomscan/atom_scanner.h"
 
 #include <iterator>
