@@ -92,8 +92,10 @@ void CanonCrmAnalyser::addAudioRun(ScanBuffer& buffer, uint64_t offset, uint64_t
 }
 
 uint64_t CanonCrmAnalyser::sampleAt(ScanBuffer& buffer, int64_t offset) const {
-    uint8_t header[crm::kSampleHeaderBytes];
-    if (buffer.read(header, offset, sizeof header) != sizeof header)
+    // Through the window: a stretch full of false markers must not cost a
+    // file read each.
+    const uint8_t* header = buffer.get(offset, int32_t(crm::kSampleHeaderBytes));
+    if (buffer.available() < int32_t(crm::kSampleHeaderBytes))
         return 0;
     return crm::validSampleBytes(header, uint64_t(offset), uint64_t(buffer.fileSize()));
 }

@@ -20,6 +20,9 @@ bool isContainer(const std::string& type) {
 // Real movies nest containers five deep; a file that nests deeper is built to
 // exhaust the stack.
 constexpr int kMaxDepth = 16;
+// A movie has a handful of boxes per level; a file that is a million tiny
+// boxes is built to exhaust memory.
+constexpr size_t kMaxBoxesPerLevel = 1 << 20;
 // One box read into memory must fit a signed 32-bit size.
 constexpr uint64_t kMaxCachedBox = 0x7fffffff;
 // The largest payload a 32-bit box size can describe.
@@ -57,6 +60,8 @@ std::vector<BoxNode> parseLevel(platform::File& file, uint64_t start, uint64_t e
                 node.children = parseLevel(file, childStart, pos + node.size, depth + 1);
         }
         pos += node.size;
+        if (nodes.size() >= kMaxBoxesPerLevel)
+            throw std::runtime_error("invalid box");
         nodes.push_back(std::move(node));
         if (pos + 8 > end)
             break;

@@ -39,8 +39,13 @@ uint64_t findCrmSample(platform::File& file, uint64_t start, uint64_t end, uint6
             i = size_t(static_cast<const uint8_t*>(hit) - data);
             const uint64_t p = bufferStart + i;
             if (isMarker(data + i) && p + kSampleHeaderBytes <= end) {
+                // The header is read again only when it runs past the block,
+                // so a stretch full of false markers costs no file reads.
                 uint8_t header[kSampleHeaderBytes];
-                if (file.readAt(int64_t(p), header, sizeof header) == sizeof header &&
+                const bool inBlock = i + kSampleHeaderBytes <= n;
+                if (inBlock)
+                    std::memcpy(header, data + i, sizeof header);
+                if ((inBlock || file.readAt(int64_t(p), header, sizeof header) == sizeof header) &&
                     validSampleBytes(header, p, end) != 0)
                     return p;
             }
