@@ -4,6 +4,7 @@
 #include "camera/crm/crm_sample_format.h"
 #include "platform/file.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace crm {

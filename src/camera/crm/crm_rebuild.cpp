@@ -9,6 +9,7 @@
 #include "output/repair_state.h"
 #include "reference/reference_info.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
