@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -62,11 +60,11 @@ void setHeader(Bytes& b, uint64_t at, uint32_t length) {
         b[at + 4 + size_t(i)] = uint8_t(length >> (24 - 8 * i));
 }
 
-// Written once into the build folder: over 8 MiB, and the same every time.
+// Written into the build folder once and rewritten only when the generator
+// changed: over 8 MiB, and the same every time.
 std::string cached(const std::string& name, const Bytes& bytes) {
     const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/crm_border_" + name;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || uint64_t(st.st_size) != bytes.size())
+    if (readFile(path) != bytes)
         writeFile(path, bytes);
     return path;
 }
