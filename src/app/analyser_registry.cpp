@@ -9,6 +9,7 @@
 #include "analysers/jpeg/jpeg_analyser.h"
 #include "analysers/prores/prores_analyser.h"
 #include "atomscan/atom_scanner.h"
+#include "camera/crm/canon_crm_analyser.h"
 
 #include <iterator>
 
@@ -30,7 +31,7 @@ using When = AnalyserSwitch;
 // for a video class that no row serves.
 const AnalyserRow kRows[] = {
     {"AtomScanner", Role::Container, {}, When::AtomScanner, make<AtomScanner>},
-    {"CanonCrmAnalyser", Role::Camera, {}, When::CanonCrm, nullptr},
+    {"CanonCrmAnalyser", Role::Camera, {}, When::CanonCrm, make<CanonCrmAnalyser>},
     {"SonyRsvAnalyser", Role::Camera, {}, When::SonyRsv, nullptr},
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},
     {"PCMAnalyser", Role::Audio, {}, When::Pcm, nullptr},

@@ -11,6 +11,7 @@
 #include "app/framend.h"
 #include "app/scan_loop.h"
 #include "app/scan_range.h"
+#include "camera/crm/crm_rebuild.h"
 #include "log/log_file_sink.h"
 #include "log/logger.h"
 #include "output/output_verifier.h"
@@ -303,9 +304,11 @@ int ScanDriver::run(const std::string& inputFileName) {
 
     if (info.canonCrmMode && o.isSet("o") && !referenceIsInput && ref.isOpen()) {
         FLOG(LogLevel::Notice) << "Canon CRM output container mode enabled";
-        // The container rebuild is not part of this build yet: go on with the
-        // sample analysers.
-        FLOG(LogLevel::Notice) << "Canon CRM output container mode failed; falling back to sample analyser";
+        if (crm::rebuildCanonCrm(state)) {
+            input.close();
+            return exit_code::kSuccess;
+        }
+        FLOG(LogLevel::Warning) << "Canon CRM output container mode failed; falling back to sample analyser";
     }
 
     if (o.isSet("sim")) {

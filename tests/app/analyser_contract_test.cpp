@@ -99,6 +99,7 @@ ScanResult scan(const AnalyserRow& row, const std::string& reference, const std:
     ScanInfo info;
     info.newClipDetection = true;
     info.aacFilter = true;
+    info.canonCrmMode = true;
     info.stopOffset = 0;
     RecordingClipSink clips(*state);
     std::unique_ptr<StreamAnalyser> a = AnalyserRegistry::create(row, {state.get(), &info, &clips});
@@ -193,7 +194,8 @@ TEST(AnalyserContract, EveryRegisteredAnalyserOverRealMediaAndRandomBytes) {
             EXPECT_EQ(once.samples, twice.samples);
             EXPECT_EQ(once.clipSizes, twice.clipSizes);
             EXPECT_EQ(once.splitAt, twice.splitAt);
-            if (input == movie && !anyClass) {
+            // A camera format's analyser has nothing to find in an H.264 movie.
+            if (input == movie && !anyClass && row.role != AnalyserRole::Camera) {
                 EXPECT_GT(once.analyses, 0) << "the analyser never fired on real media";
             }
         }

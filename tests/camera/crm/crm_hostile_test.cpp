@@ -1,0 +1,177 @@
+// Hostile CRM input: lengths of 0 or near the cap, boxes whose sizes lie, a
+// marker split by the search block border, fake markers inside audio. Nothing
+// may crash or hang, and no audio gap may be recorded twice.
+
+#include "camera/crm/crm_marker_search.h"
+#include "camera/crm/crm_recording.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+using namespace crmtest;
+using namespace testsupport;
+
+namespace {
+
+struct Outcome {
+    std::string log;
+    int exitCode = -1;
+    std::string output;
+};
+
+Outcome run(const std::string& dir, const std::string& ref, const std::string& in, const std::string& flags) {
+    const std::string out = dir + "/out.mov";
+    // A hang shows as the timeout's exit code.
+    const CommandResult r = runCommand("timeout 120 " + quote(FRAMEND_BINARY) + " -i " + quote(in) + " -ref " + quote(ref) +
+                                       " -o " + quote(out) + " " + flags, true);
+    return {r.output, r.exitCode, out};
+}
+
+// The analyser's audio runs, as logged; none may overlap another.
+bool gapsOverlap(const std::string& log) {
+    std::vector<std::pair<uint64_t, uint64_t>> chunks;
+    const std::string key = "CanonCRM Audio_Run ofs=";
+    for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1)) {
+        char* end = nullptr;
+        const uint64_t offset = std::strtoull(log.c_str() + at + key.size(), &end, 10);
+        chunks.emplace_back(offset, std::strtoull(end + std::strlen(" len="), nullptr, 10));
+    }
+    std::sort(chunks.begin(), chunks.end());
+    for (size_t i = 1; i < chunks.size(); ++i)
+        if (chunks[i - 1].first + chunks[i - 1].second > chunks[i].first)
+            return true;
+    return false;
+}
+
+Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
+    const std::string raw = file + "." + format;
+    runCommand("ffmpeg -nostdin -v error -y -i " + quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
+    return readFile(raw);
+}
+
+void setHeader(Bytes& b, uint64_t at, uint32_t length) {
+    const uint8_t marker[4] = {0xFF, 0x11, 0x00, 0x10};
+    std::copy(marker, marker + 4, b.begin() + long(at));
+    for (int i = 0; i < 4; ++i)
+        b[at + 4 + size_t(i)] = uint8_t(length >> (24 - 8 * i));
+}
+
+// Written into the build folder once and rewritten only when the generator
+// changed: over 8 MiB, and the same every time.
+std::string cached(const std::string& name, const Bytes& bytes) {
+    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/crm_border_" + name;
+    if (readFile(path) != bytes)
+        writeFile(path, bytes);
+    return path;
+}
+
+}  // namespace
+
+// A marker inside audio whose length is 0, or whose sample would end beyond
+// the file (one of them near the 200 MB cap): the audio around it is still
+// audio, in both the rebuild and the analyser.
+TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
+    // Runs of audio alone, so that the analyser splits the gap in front of a
+    // fake marker over the tracks if it takes one.
+    CrmRecordingOptions o;
+    o.metadataInRuns = false;
+    const CrmRecording rec = makeCrmRecording(o);
+    const std::string dir = scratchDir("crm_fake_marker");
+    const std::string ref = dir + "/ref.mov", in = dir + "/damaged.crm";
+    writeFile(ref, rec.file);
+    for (uint32_t length : {0u, 0xFFFFFFFFu, 199999128u, 199999129u}) {
+        Bytes p = rec.payload;
+        setHeader(p, rec.audioChunkOffsets[0] + 1008, length);
+        Bytes expected = rec.audioBytes(0);
+        std::copy(p.begin() + long(rec.audioChunkOffsets[0] + 1008), p.begin() + long(rec.audioChunkOffsets[0] + 1016),
+                  expected.begin() + 1008);
+        for (const Bytes& damaged : {p, withMediaHeader(p)}) {
+            writeFile(in, damaged);
+            const Outcome r = run(dir, ref, in, "-canoncrm");
+            ASSERT_EQ(r.exitCode, 0) << r.log;
+            EXPECT_FALSE(gapsOverlap(r.log)) << length << "\n" << r.log;
+            EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << length;
+            EXPECT_EQ(streamBytes(r.output, "0:a:0", "s24be"), expected) << length << "\n" << r.log;
+            EXPECT_EQ(streamBytes(r.output, "0:a:1", "s24be"), rec.audioBytes(1)) << length;
+        }
+    }
+}
+
+TEST(CrmHostile, DamagedInputsNeverCrashHangOrRecordAGapTwice) {
+    const CrmRecording rec = makeCrmRecording({});
+    struct Case {
+        const char* name;
+        Bytes damaged;
+    };
+    std::vector<Case> cases;
+    // A fake marker with a plausible length inside audio.
+    Bytes plausible = rec.payload;
+    setHeader(plausible, rec.audioChunkOffsets[1] + 3000, 700);
+    cases.push_back({"plausible fake marker", plausible});
+    // The first sample's length is 0, or lies beyond the file.
+    for (uint32_t length : {0u, 199999128u}) {
+        Bytes p = rec.payload;
+        setHeader(p, 0, length);
+        cases.push_back({"bad first sample", p});
+        cases.push_back({"bad first sample boxed", withMediaHeader(p)});
+    }
+    // Boxes whose sizes lie: the outer mdat, the nested ftyp, a 64-bit size.
+    Bytes outer = wrapped(rec.payload);
+    const size_t mdat = findType(outer, "mdat") - 4;
+    Bytes bigMdat = outer;
+    bigMdat[mdat + 11] = 0xFF;  // 64-bit size far beyond the file
+    cases.push_back({"outer mdat beyond the file", bigMdat});
+    Bytes nested = outer;
+    nested[mdat + 16] = 0xFF;  // nested ftyp claims 4 GB
+    cases.push_back({"nested ftyp size lies", nested});
+    Bytes tiny = outer;
+    std::fill(tiny.begin() + long(mdat + 16), tiny.begin() + long(mdat + 20), 0);
+    tiny[mdat + 19] = 3;  // nested box smaller than its header
+    cases.push_back({"nested box of 3 bytes", tiny});
+    cases.push_back({"empty", {}});
+    cases.push_back({"header only", Bytes(rec.payload.begin(), rec.payload.begin() + 8)});
+
+    const std::string dir = scratchDir("crm_hostile");
+    const std::string ref = dir + "/ref.mov";
+    writeFile(ref, rec.file);
+    for (const Case& c : cases) {
+        for (const char* flags : {"-canoncrm", "-canoncrm -auto"}) {
+            const std::string in = dir + "/damaged.crm";
+            writeFile(in, c.damaged);
+            const Outcome r = run(dir, ref, in, flags);
+            EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << c.name << " " << flags << " exit " << r.exitCode << "\n" << r.log;
+            EXPECT_FALSE(gapsOverlap(r.log)) << c.name << "\n" << r.log;
+        }
+    }
+}
+
+// The next chunk's marker straddles the border of the 8 MiB blocks the search
+// reads, counted from the end of the chunk before it; in the bare payload the
+// scan windows meet there too.
+TEST(CrmHostile, MarkerAcrossTheSearchBlockBorder) {
+    const CrmRecording probe = makeCrmRecording({});
+    const uint64_t chunk0End = probe.sampleOffsets[2] + probe.sampleSizes[2];
+    CrmRecordingOptions o;
+    o.fillerAfterFirstChunk = crm::kMarkerSearchBlock - 2 - (probe.chunkOffsets[1] - chunk0End);
+    const CrmRecording rec = makeCrmRecording(o);
+    ASSERT_EQ(rec.chunkOffsets[1], chunk0End + crm::kMarkerSearchBlock - 2);
+
+    const std::string ref = cached("ref.mov", rec.file);
+    const std::string bare = cached("payload.crm", rec.payload);
+    const std::string wrap = cached("wrapped.mov", wrapped(rec.payload));
+    platform::File f;
+    ASSERT_TRUE(f.open(bare, platform::File::Mode::Read));
+    EXPECT_EQ(crm::findCrmSample(f, chunk0End, rec.payload.size()), rec.chunkOffsets[1]);
+
+    const std::string dir = scratchDir("crm_border");
+    for (const std::string& in : {bare, wrap}) {
+        const Outcome r = run(dir, ref, in, "-canoncrm");
+        ASSERT_EQ(r.exitCode, 0) << r.log;
+        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << in;
+        EXPECT_FALSE(gapsOverlap(r.log));
+    }
+}
