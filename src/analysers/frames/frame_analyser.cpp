@@ -145,3 +145,20 @@ void FrameAnalyser::finish(ScanBuffer& buffer) {
     if (end > from)
         m_interleave.fillGap(buffer, from, end, AudioInterleave::GapAtEnd);
 }
+
+int32_t FrameAnalyser::findByKeyByte(uint8_t key, int32_t keyAt, int64_t offset, const uint8_t* data,
+                                     int32_t count, int32_t available) {
+    for (int32_t i = 0; i < count;) {
+        const int32_t rest = std::min(count - i, available - i - keyAt);
+        if (rest <= 0)
+            return count;
+        const void* hit = std::memchr(data + i + keyAt, key, size_t(rest));
+        if (!hit)
+            return count;
+        i = int32_t(static_cast<const uint8_t*>(hit) - data) - keyAt;
+        if (check(offset + i, data + i, available - i))
+            return i;
+        ++i;
+    }
+    return count;
+}

@@ -50,6 +50,12 @@ protected:
     // the recorder writes no sound.
     void fillParameters(const char* videoCodec, const char* audioCodec, const FrameHeader& frame);
 
+    // findCandidate for a codec whose signature holds the byte `key` at
+    // `keyAt`: the byte is looked for with memchr and check() runs only where
+    // it stands.
+    int32_t findByKeyByte(uint8_t key, int32_t keyAt, int64_t offset, const uint8_t* data, int32_t count,
+                          int32_t available);
+
 private:
     AudioInterleave m_interleave;
     std::string m_frameLog;

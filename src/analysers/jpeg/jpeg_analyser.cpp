@@ -58,16 +58,7 @@ bool JPEGAnalyser::check(int64_t, const uint8_t* data, int32_t available) {
 }
 
 int32_t JPEGAnalyser::findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) {
-    for (int32_t i = 0; i < count;) {
-        const void* hit = std::memchr(data + i, kMarker, size_t(count - i));
-        if (!hit)
-            return count;
-        i = int32_t(static_cast<const uint8_t*>(hit) - data);
-        if (check(offset + i, data + i, available - i))
-            return i;
-        ++i;
-    }
-    return count;
+    return findByKeyByte(kMarker, 0, offset, data, count, available);
 }
 
 FrameHeader JPEGAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {

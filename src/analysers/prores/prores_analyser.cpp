@@ -29,21 +29,9 @@ bool ProResAnalyser::check(int64_t, const uint8_t* data, int32_t available) {
     return available >= 8 && std::memcmp(data + 4, kTag, 4) == 0;
 }
 
-int32_t ProResAnalyser::findCandidate(int64_t, const uint8_t* data, int32_t count, int32_t available) {
+int32_t ProResAnalyser::findCandidate(int64_t offset, const uint8_t* data, int32_t count, int32_t available) {
     // The tag's first byte, four bytes further on.
-    for (int32_t i = 0; i < count;) {
-        const int32_t rest = std::min(count - i, available - i - 4);
-        if (rest <= 0)
-            return count;
-        const void* hit = std::memchr(data + i + 4, kTag[0], size_t(rest));
-        if (!hit)
-            return count;
-        i = int32_t(static_cast<const uint8_t*>(hit) - data) - 4;
-        if (available - i >= 8 && std::memcmp(data + i + 4, kTag, 4) == 0)
-            return i;
-        ++i;
-    }
-    return count;
+    return findByKeyByte(kTag[0], 4, offset, data, count, available);
 }
 
 FrameHeader ProResAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {
