@@ -94,6 +94,13 @@ std::vector<double> timeBases(const std::string& file) {
 
 }  // namespace
 
+std::map<int, size_t> packetCounts(const std::string& file) {
+    std::map<int, size_t> n;
+    for (const Packet& p : packets(file))
+        ++n[p.stream];
+    return n;
+}
+
 std::vector<Packet> packets(const std::string& file) {
     std::vector<Packet> out;
     const std::vector<double> tick = timeBases(file);

@@ -4,6 +4,7 @@
 // checksums tell how much of what survived the damage came back.
 
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct Packet {
     std::string md5;
 };
 std::vector<Packet> packets(const std::string& file);
+// How many packets each stream of the file holds.
+std::map<int, size_t> packetCounts(const std::string& file);
 
 // Surviving original packets of one stream found in the repaired one, in order.
 struct Recall {

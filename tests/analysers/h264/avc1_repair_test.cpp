@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <random>
 
 using repairrun::Outcome;
@@ -130,13 +129,7 @@ TEST_P(Avc1MovWithoutIndex, EveryPacketComesBack) {
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     // And nothing else: no audio made of other bytes, none twice.
-    auto counts = [](const std::string& f) {
-        std::map<int, size_t> n;
-        for (const auto& p : repairrun::packets(f))
-            ++n[p.stream];
-        return n;
-    };
-    EXPECT_EQ(counts(o.repaired), counts(original));
+    EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
     const auto decode = testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(o.repaired) + " -f null - 2>&1");
     EXPECT_EQ(decode.output, "");
 }
