@@ -3,6 +3,8 @@
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
+#include "analysers/mpeg2/mpeg2_analyser.h"
+#include "analysers/mpeg4/mp4v_analyser.h"
 #include "atomscan/atom_scanner.h"
 
 #include <iterator>
@@ -30,11 +32,11 @@ const AnalyserRow kRows[] = {
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},
     {"PCMAnalyser", Role::Audio, {}, When::Pcm, nullptr},
     {"ICODAnalyser", Role::Video, {"icod"}, When::None, nullptr},
-    {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, nullptr},
+    {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, make<MPEG2Analyser>},
     {"AVC1Analyser", Role::Video, {"avc1"}, When::None, make<AVC1Analyser>},
     {"HEVCAnalyser", Role::Video, {"hvc1", "hev1"}, When::None, nullptr},
     {"CanonRepiAnalyser", Role::Camera, {"hvc1", "hev1"}, When::CanonRepi, nullptr},
-    {"MP4VAnalyser", Role::Video, {"mp4v"}, When::None, nullptr},
+    {"MP4VAnalyser", Role::Video, {"mp4v"}, When::None, make<MP4VAnalyser>},
     {"JPEGAnalyser", Role::Video, {"jpeg"}, When::None, nullptr},
     {"DVCAnalyser", Role::Video, {"dvc "}, When::None, nullptr},
     {"ProResAnalyser", Role::Video, {"apch", "apcn", "apcs", "apco", "ap4h"}, When::None, nullptr},

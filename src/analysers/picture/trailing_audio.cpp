@@ -1,0 +1,217 @@
+#include "analysers/picture/trailing_audio.h"
+
+#include "analysers/audio/mpeg_audio_frame.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
+#include "log/logger.h"
+#include "output/repair_state.h"
+#include "output/sample_collection.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
+#include "scan/byte_block.h"
+#include "scan/scan_buffer.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+constexpr int32_t kAudioWord = -1;
+// Frames are read a little beyond the end they must meet, so that the
+// decoder never sees the frame cut where the picture begins.
+constexpr int64_t kReadBeyond = 16;
+// A run of more frames than this behind one picture is no interleave.
+constexpr int64_t kMaxRunFrames = 64;
+// When the reference shows no audio frames, their sizes are unknown.
+constexpr int64_t kDefaultMaxFrame = 2048;
+// PCM at the end of a cut input: the first sample may stray this far (per
+// channel, in 16-bit steps) from the course of the audio in front of the
+// picture before the piece counts as not found.
+constexpr int64_t kMaxPcmStray = 4096;
+
+bool isPcmCodec(const std::string& codec) {
+    static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "lpcm", "raw "};
+    return std::any_of(std::begin(kCodecs), std::end(kCodecs), [&](const char* c) { return codec == c; });
+}
+
+}  // namespace
+
+void TrailingAudio::prepare() {
+    m_kind = Kind::None;
+    m_pattern = {};
+    ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || !ref->audioTrack(0))
+        return;
+    if (ref->isOpen() && ref->videoSamples().empty())
+        ref->collectSamples();
+    const AudioParameters& audio = ref->audio();
+    if (isPcmCodec(audio.m_codec)) {
+        m_kind = Kind::Pcm;
+        m_pcmChannels = std::max<int64_t>(audio.m_channels, 1);
+        m_pcmBytes = std::max<int64_t>(audio.m_sampleSize / 8, 1);
+        m_pcmFrame = m_pcmChannels * m_pcmBytes;
+        m_pcmLittleEndian = audio.m_codec == "sowt" || audio.m_codec == "raw ";
+    } else if (audio.m_codec == ".mp3" ||
+               (audio.m_codec == "mp4a" && bitstream::isMpegAudioObjectType(audio.m_esds.m_objectType))) {
+        m_kind = Kind::MpegAudio;
+    } else if (audio.m_codec == "mp4a") {
+        m_kind = Kind::Aac;
+        m_aac.decoderConfig = audio.m_esds.m_decoderInfo;
+        m_aac.decoderConfigLength = audio.m_esds.m_decoderInfoLength;
+        m_aac.firstBytes = aacFrameFirstBytes(audio.m_frameFirstBytes);
+    } else {
+        return;
+    }
+    m_minFrame = 0;
+    m_maxFrame = 0;
+    for (const MediaSample& s : ref->audioSamples()) {
+        m_minFrame = m_minFrame == 0 ? s.size : std::min<int64_t>(m_minFrame, s.size);
+        m_maxFrame = std::max<int64_t>(m_maxFrame, s.size);
+    }
+    if (m_maxFrame == 0) {
+        m_minFrame = 1;
+        m_maxFrame = kDefaultMaxFrame;
+    }
+    m_pattern.learn(ref->videoSamples(), ref->audioSamples(), m_kind == Kind::Pcm);
+    FLOG(LogLevel::Info) << "picture audio: reference pattern period=" << m_pattern.period()
+                         << " largest=" << m_pattern.largestRun() << " frames " << m_minFrame << ".." << m_maxFrame;
+}
+
+int64_t TrailingAudio::chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const {
+    chain.clear();
+    if (m_kind == Kind::MpegAudio)
+        return mp3FrameChain(data, n, offset, chain);
+    return aacFrameChain(m_aac, data, n, offset, chain);
+}
+
+bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, bool exact,
+                           FrameChain& out) {
+    const int64_t most = std::min<int64_t>(std::max<int64_t>(expected, 1) + 1, kMaxRunFrames);
+    const int64_t lo = std::max(from, end - most * m_maxFrame - (exact ? 0 : m_maxFrame));
+    const int64_t hi = end - (exact ? m_minFrame : 1);
+    if (hi < lo)
+        return false;
+    const int64_t readEnd = std::min(end + (exact ? kReadBeyond : 0), input.fileSize());
+    ByteBlock block = input.readBlock(lo, int32_t(readEnd - lo));
+    const int64_t n = block.length();
+    const uint8_t* data = block.data();
+    int64_t bestScore = -1;
+    FrameChain chain;
+    for (int64_t t = lo; t <= hi && t - lo < n; ++t) {
+        const uint8_t first = data[t - lo];
+        if (m_kind == Kind::MpegAudio ? first != 0xFF : (m_aac.firstBytes.any() && !m_aac.firstBytes.test(first)))
+            continue;
+        chainFrom(data + (t - lo), int32_t(n - (t - lo)), t, chain);
+        int64_t count = -1;
+        if (exact) {
+            for (size_t i = 1; i < chain.size(); ++i)
+                if (chain[i] == end)
+                    count = int64_t(i);
+        } else {
+            // Whole frames up to where the input stops.
+            while (chain.size() > 1 && chain.back() > end)
+                chain.pop_back();
+            if (frameCount(chain) >= 1 && chain.back() + m_maxFrame >= end)
+                count = int64_t(frameCount(chain));
+        }
+        if (count < 1 || count > most)
+            continue;
+        // The reference's count first; then the earliest start (a later one
+        // begins inside the first frame).
+        const int64_t score = std::llabs(count - expected);
+        if (bestScore < 0 || score < bestScore) {
+            bestScore = score;
+            out.assign(chain.begin(), chain.begin() + count + 1);
+        }
+    }
+    return bestScore >= 0;
+}
+
+bool TrailingAudio::find(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, FrameChain& out) {
+    out.clear();
+    if (m_kind == Kind::None || end <= from)
+        return false;
+    const ReferenceAudioPattern::Run run = m_pattern.after(k);
+    if (m_kind == Kind::Pcm) {
+        const int64_t size = run.bytes - run.bytes % m_pcmFrame;
+        if (size <= 0 || end - size < from)
+            return false;
+        out = {end - size, end};
+        return true;
+    }
+    if (!m_pattern.empty() && run.frames == 0)
+        return false;
+    return frames(input, from, end, run.frames, true, out);
+}
+
+int64_t TrailingAudio::sampleValue(const uint8_t* p) const {
+    int64_t v = 0;
+    for (int64_t i = 0; i < m_pcmBytes; ++i)
+        v = v << 8 | p[m_pcmLittleEndian ? m_pcmBytes - 1 - i : i];
+    const int64_t bits = 8 * m_pcmBytes;
+    if (v >= (int64_t(1) << (bits - 1)))
+        v -= int64_t(1) << bits;
+    // In 16-bit steps, whatever the sample size.
+    return bits > 16 ? v >> (bits - 16) : v;
+}
+
+int64_t TrailingAudio::discontinuity(const uint8_t* before, const uint8_t* data) const {
+    int64_t sum = 0;
+    for (int64_t c = 0; c < m_pcmChannels; ++c) {
+        const int64_t y2 = sampleValue(before + c * m_pcmBytes);
+        const int64_t y1 = sampleValue(before + m_pcmFrame + c * m_pcmBytes);
+        const int64_t x0 = sampleValue(data + c * m_pcmBytes);
+        const int64_t x1 = sampleValue(data + m_pcmFrame + c * m_pcmBytes);
+        sum += std::llabs(x0 - (2 * y1 - y2)) + std::llabs(x1 - (2 * x0 - y1));
+    }
+    return sum;
+}
+
+bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd,
+                              FrameChain& out) {
+    out.clear();
+    if (m_kind == Kind::None || end <= from)
+        return false;
+    const ReferenceAudioPattern::Run run = m_pattern.after(k);
+    if (m_kind != Kind::Pcm)
+        return frames(input, from, end, run.frames, true, out) ||
+               frames(input, from, end, std::max<int64_t>(run.frames, 1), false, out);
+    // The rest of the recording's sound or a piece cut short: its start is
+    // where the samples carry on from those in front of the picture.
+    if (previousEnd < 2 * m_pcmFrame)
+        return false;
+    const int64_t reach = std::max<int64_t>(std::max(run.bytes, m_pattern.largestRun()), m_pcmFrame) * 2;
+    const int64_t lo = std::max(from, end - reach);
+    const int64_t hi = end - 2 * m_pcmFrame;
+    if (hi < lo)
+        return false;
+    uint8_t before[2 * 4 * 64];
+    if (2 * m_pcmFrame > int64_t(sizeof before) || input.read(before, previousEnd - 2 * m_pcmFrame, size_t(2 * m_pcmFrame)) !=
+                                                       size_t(2 * m_pcmFrame))
+        return false;
+    ByteBlock block = input.readBlock(lo, int32_t(end - lo));
+    if (block.length() != end - lo)
+        return false;
+    int64_t best = -1, bestScore = 0;
+    for (int64_t t = lo; t <= hi; ++t) {
+        const int64_t score = discontinuity(before, block.data() + (t - lo));
+        if (best < 0 || score < bestScore) {
+            best = t;
+            bestScore = score;
+        }
+    }
+    if (best < 0 || bestScore > kMaxPcmStray * m_pcmChannels)
+        return false;
+    const int64_t size = (end - best) - (end - best) % m_pcmFrame;
+    if (size <= 0)
+        return false;
+    out = {best, best + size};
+    return true;
+}
+
+void TrailingAudio::emit(ScanBuffer& input, const FrameChain& chain, const std::string& label) {
+    for (size_t i = 1; i < chain.size(); ++i) {
+        const int64_t size = chain[i] - chain[i - 1];
+        addAudioSample(*m_repairState, input, chain[i - 1], int32_t(size), kAudioWord);
+        FLOG(LogLevel::Info) << label << " audio at " << chain[i - 1] << "  size=" << size;
+    }
+}

@@ -1,0 +1,61 @@
+#pragma once
+// The audio a recorder wrote behind a coded picture, found backwards from
+// the next picture's start: start codes tell where a picture begins, never
+// where it ends, so the audio in front of the next one decides. AAC and MPEG
+// audio are whole frames that end exactly there (AAC measured by decoding,
+// MPEG audio by its headers), as many as the reference writes behind that
+// frame; PCM has no structure and is as long as the reference's run there.
+
+#include "analysers/audio/aac_frame_chain.h"
+#include "analysers/audio/frame_chain.h"
+#include "analysers/picture/reference_audio_pattern.h"
+
+#include <cstdint>
+#include <string>
+
+class ScanBuffer;
+struct RepairState;
+
+class TrailingAudio {
+public:
+    enum class Kind { None, Pcm, Aac, MpegAudio };
+
+    explicit TrailingAudio(RepairState* repairState) : m_repairState(repairState) {}
+
+    // Learns the audio format and the pattern from the reference.
+    void prepare();
+    Kind kind() const { return m_kind; }
+    const ReferenceAudioPattern& pattern() const { return m_pattern; }
+
+    // The audio behind video frame k that ends exactly at `end` and starts
+    // at `from` or later, as a chain (PCM: one piece); false when there is
+    // none.
+    bool find(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, FrameChain& out);
+    // The same where `end` is the end of the input, which may cut the audio
+    // short: the whole frames that are left (PCM: the piece whose first
+    // sample continues `previousEnd`, the end of the audio in front, or
+    // -1). False when the audio cannot be told from the picture.
+    bool findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd, FrameChain& out);
+    // Adds the chain's frames as audio samples; `label` names the codec in
+    // the log.
+    void emit(ScanBuffer& input, const FrameChain& chain, const std::string& label);
+
+private:
+    // Frames ending at `end` (exact) or running up to it (cut); the count
+    // nearest the reference's `expected` wins.
+    bool frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, bool exact, FrameChain& out);
+    int64_t chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const;
+    // How far the first sample frame at `data` departs from the course of
+    // the two frames in front (`before`); smaller is smoother.
+    int64_t discontinuity(const uint8_t* before, const uint8_t* data) const;
+    int64_t sampleValue(const uint8_t* p) const;
+
+    RepairState* m_repairState;
+    Kind m_kind = Kind::None;
+    ReferenceAudioPattern m_pattern;
+    AacChainConfig m_aac;
+    int64_t m_minFrame = 0, m_maxFrame = 0;
+    int64_t m_pcmFrame = 0;  // bytes of one sample frame (all channels)
+    int64_t m_pcmChannels = 0, m_pcmBytes = 0;
+    bool m_pcmLittleEndian = false;
+};
