@@ -95,6 +95,8 @@ bool PictureRunAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         m_pendingHeader = -1;
         if (m_pictureStart >= 0)
             closePicture(buffer, start);
+        else if (m_index == 0)
+            takeLeadingAudio(buffer, start);
         m_pictureStart = start;
         m_lastCodeInPicture = offset;
         m_current = picture;
@@ -111,6 +113,20 @@ void PictureRunAnalyser::closePicture(ScanBuffer& buffer, int64_t next) {
     FrameChain audio;
     const bool found = m_audio.find(buffer, from, next, m_index, audio);
     emitPicture(buffer, start, (found ? audio.front() : next) - start, audio);
+}
+
+void PictureRunAnalyser::takeLeadingAudio(ScanBuffer& buffer, int64_t first) {
+    FrameChain audio;
+    if (!m_audio.findBefore(buffer, 0, first, audio))
+        return;
+    if (!audioTakenElsewhere())
+        m_audio.emit(buffer, audio, m_label);
+    m_lastAudioEnd = audio.back();
+}
+
+bool PictureRunAnalyser::audioTakenElsewhere() const {
+    // The stand-alone audio analysers take the audio themselves.
+    return m_audio.kind() == TrailingAudio::Kind::Pcm ? m_scanInfo->pcmFilter : m_scanInfo->aacFilter;
 }
 
 void PictureRunAnalyser::emitPicture(ScanBuffer& buffer, int64_t offset, int64_t size, const FrameChain& audio) {
@@ -130,9 +146,7 @@ void PictureRunAnalyser::emitPicture(ScanBuffer& buffer, int64_t offset, int64_t
     m_scanInfo->setFrameEnd(audio.empty() ? 0 : uint64_t(audio.front() - 1));
     if (audio.empty())
         return;
-    // The stand-alone audio analysers take the audio themselves.
-    const bool theirs = m_audio.kind() == TrailingAudio::Kind::Pcm ? m_scanInfo->pcmFilter : m_scanInfo->aacFilter;
-    if (!theirs)
+    if (!audioTakenElsewhere())
         m_audio.emit(buffer, audio, m_label);
     m_lastAudioEnd = audio.back();
 }

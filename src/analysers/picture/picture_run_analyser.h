@@ -49,6 +49,9 @@ protected:
 private:
     // The next picture begins at `next`: the current one ends in front of it.
     void closePicture(ScanBuffer& buffer, int64_t next);
+    // The audio a recording begins with, in front of its first picture.
+    void takeLeadingAudio(ScanBuffer& buffer, int64_t first);
+    bool audioTakenElsewhere() const;
     void emitPicture(ScanBuffer& buffer, int64_t offset, int64_t size, const FrameChain& audio);
     void applyCompositionOffsets();
 

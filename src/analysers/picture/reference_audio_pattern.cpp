@@ -27,8 +27,11 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
     if (video.size() < 2 || audio.empty())
         return;
     size_t a = 0;
-    while (a < audio.size() && audio[a].offset < video[0].offset)
-        ++a;
+    m_before = {};
+    for (; a < audio.size() && audio[a].offset < video[0].offset; ++a) {
+        ++m_before.frames;
+        m_before.bytes += audio[a].size;
+    }
     for (size_t k = 0; k + 1 < video.size(); ++k) {
         Run run;
         for (; a < audio.size() && audio[a].offset < video[k + 1].offset; ++a) {

@@ -25,6 +25,8 @@ public:
     bool empty() const { return m_after.empty(); }
     // The audio behind video frame k (file order).
     Run after(uint64_t k) const;
+    // The audio in front of the first video frame.
+    Run before() const { return m_before; }
     // The most bytes the reference ever wrote behind one frame.
     int64_t largestRun() const { return m_largest; }
     int64_t period() const { return m_period; }
@@ -33,5 +35,6 @@ private:
     std::vector<Run> m_after;  // behind each frame but the last (that one holds the recording's rest)
     int64_t m_period = 0;      // 0: no period found, the mean stands for what lies beyond
     Run m_mean;
+    Run m_before;
     int64_t m_largest = 0;
 };

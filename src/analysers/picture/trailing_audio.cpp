@@ -21,6 +21,9 @@ constexpr int32_t kAudioWord = -1;
 constexpr int64_t kReadBeyond = 16;
 // A run of more frames than this behind one picture is no interleave.
 constexpr int64_t kMaxRunFrames = 64;
+// Behind the last picture lies the rest of the recording's sound: a few
+// frames more than the interleave puts behind one picture.
+constexpr int64_t kEndSurplus = 6;
 // When the reference shows no audio frames, their sizes are unknown.
 constexpr int64_t kDefaultMaxFrame = 2048;
 // PCM at the end of a cut input: the first sample may stray this far (per
@@ -83,9 +86,11 @@ int64_t TrailingAudio::chainFrom(const uint8_t* data, int32_t n, int64_t offset,
     return aacFrameChain(m_aac, data, n, offset, chain);
 }
 
-bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, bool exact,
+bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, Search search,
                            FrameChain& out) {
-    const int64_t most = std::min<int64_t>(std::max<int64_t>(expected, 1) + 1, kMaxRunFrames);
+    const bool exact = search != Search::Cut;
+    const int64_t most = std::min<int64_t>(std::max<int64_t>(expected, 1) + (search == Search::Exact ? 1 : kEndSurplus),
+                                           kMaxRunFrames);
     const int64_t lo = std::max(from, end - most * m_maxFrame - (exact ? 0 : m_maxFrame));
     const int64_t hi = end - (exact ? m_minFrame : 1);
     if (hi < lo)
@@ -110,14 +115,17 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
             // Whole frames up to where the input stops.
             while (chain.size() > 1 && chain.back() > end)
                 chain.pop_back();
-            if (frameCount(chain) >= 1 && chain.back() + m_maxFrame >= end)
+            if (frameCount(chain) >= 1 && chain.back() + m_maxFrame >= end &&
+                cutFrameFits(data + (chain.back() - lo), end - chain.back()) && plausibleFrames(chain))
                 count = int64_t(frameCount(chain));
         }
         if (count < 1 || count > most)
             continue;
-        // The reference's count first; then the earliest start (a later one
-        // begins inside the first frame).
-        const int64_t score = std::llabs(count - expected);
+        // Between two pictures the reference's count first, then the
+        // earliest start (a later one begins inside the first frame); at the
+        // end of the input, where the rest of the recording's sound lies,
+        // the longest run.
+        const int64_t score = search == Search::Exact ? std::llabs(count - expected) : most - count;
         if (bestScore < 0 || score < bestScore) {
             bestScore = score;
             out.assign(chain.begin(), chain.begin() + count + 1);
@@ -140,7 +148,40 @@ bool TrailingAudio::find(ScanBuffer& input, int64_t from, int64_t end, uint64_t 
     }
     if (!m_pattern.empty() && run.frames == 0)
         return false;
-    return frames(input, from, end, run.frames, true, out);
+    return frames(input, from, end, run.frames, Search::Exact, out);
+}
+
+bool TrailingAudio::findBefore(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out) {
+    out.clear();
+    const ReferenceAudioPattern::Run run = m_pattern.before();
+    if (m_kind == Kind::None || end <= from || run.frames == 0)
+        return false;
+    if (m_kind == Kind::Pcm) {
+        const int64_t size = run.bytes - run.bytes % m_pcmFrame;
+        if (size <= 0 || end - size < from)
+            return false;
+        out = {end - size, end};
+        return true;
+    }
+    return frames(input, from, end, run.frames, Search::Exact, out);
+}
+
+bool TrailingAudio::cutFrameFits(const uint8_t* data, int64_t left) const {
+    // What follows the last whole frame is the start of one the input cut
+    // short: MPEG audio shows it by a header that promises more bytes.
+    if (m_kind != Kind::MpegAudio || left < 4)
+        return true;
+    const int32_t length = bitstream::mpegAudioFrameLength(data);
+    return length > left;
+}
+
+bool TrailingAudio::plausibleFrames(const FrameChain& chain) const {
+    for (size_t i = 1; i < chain.size(); ++i) {
+        const int64_t size = chain[i] - chain[i - 1];
+        if (size * 2 < m_minFrame || size > 2 * m_maxFrame)
+            return false;
+    }
+    return true;
 }
 
 int64_t TrailingAudio::sampleValue(const uint8_t* p) const {
@@ -173,8 +214,8 @@ bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint
         return false;
     const ReferenceAudioPattern::Run run = m_pattern.after(k);
     if (m_kind != Kind::Pcm)
-        return frames(input, from, end, run.frames, true, out) ||
-               frames(input, from, end, std::max<int64_t>(run.frames, 1), false, out);
+        return frames(input, from, end, run.frames, Search::AtEnd, out) ||
+               frames(input, from, end, std::max<int64_t>(run.frames, 1), Search::Cut, out);
     // The rest of the recording's sound or a piece cut short: its start is
     // where the samples carry on from those in front of the picture.
     if (previousEnd < 2 * m_pcmFrame)

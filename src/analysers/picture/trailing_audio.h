@@ -36,14 +36,23 @@ public:
     // sample continues `previousEnd`, the end of the audio in front, or
     // -1). False when the audio cannot be told from the picture.
     bool findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd, FrameChain& out);
+    // The audio a recording begins with, in front of its first picture,
+    // ending at `end` and starting at `from` or later.
+    bool findBefore(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out);
     // Adds the chain's frames as audio samples; `label` names the codec in
     // the log.
     void emit(ScanBuffer& input, const FrameChain& chain, const std::string& label);
 
 private:
-    // Frames ending at `end` (exact) or running up to it (cut); the count
-    // nearest the reference's `expected` wins.
-    bool frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, bool exact, FrameChain& out);
+    // Frames ending exactly at `end` behind a picture (Exact) or at the end
+    // of the input (AtEnd), or running up to an end that cuts one (Cut).
+    enum class Search { Exact, AtEnd, Cut };
+    bool frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, Search search, FrameChain& out);
+    // Do the `left` bytes behind a run's last whole frame begin a frame
+    // longer than that?
+    bool cutFrameFits(const uint8_t* data, int64_t left) const;
+    // Are all frames of the size the reference's come in?
+    bool plausibleFrames(const FrameChain& chain) const;
     int64_t chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const;
     // How far the first sample frame at `data` departs from the course of
     // the two frames in front (`before`); smaller is smoother.
