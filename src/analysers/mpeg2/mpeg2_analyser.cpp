@@ -45,3 +45,15 @@ void MPEG2Analyser::displayOrder(const std::vector<Picture>& pictures, std::vect
         coded[k] = {pictures[k].groupStart, pictures[k].order};
     mpeg2::displayIndices(coded.data(), int64_t(coded.size()), display.data());
 }
+
+bool MPEG2Analyser::lastCodeMayEndPicture(const uint8_t* p, int64_t n) const {
+    const uint32_t height = m_repairState->m_video->m_height;
+    if (!mpeg2::isStartCode(p, n) || !mpeg2::isSlice(p[3]) || height == 0)
+        return true;
+    // Taller pictures carry the row's high bits in the slice header; their
+    // last row is not told by the code alone.
+    if (height > mpeg2::kMaxPlainSliceRows * 16)
+        return true;
+    // An interlaced sequence counts its rows in pairs.
+    return p[3] == (height + 15) / 16 || p[3] == 2 * ((height + 31) / 32);
+}

@@ -1,6 +1,7 @@
 #include "analysers/picture/picture_run_analyser.h"
 
 #include "analysers/core/top_level_atom.h"
+#include "bitstream/common/byte_read.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -19,6 +20,9 @@ namespace {
 constexpr int32_t kHeaderBytes = 16;
 // How far behind the last picture the movie's own atoms are looked for.
 constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
+// How far in front of the first picture the media data atom's header is
+// looked for (the audio a recording begins with may lie between them).
+constexpr int64_t kMediaDataHeaderSearch = 256 * 1024;
 
 // The first top-level atom in [from, end), or -1.
 int64_t topLevelAtomAfter(ScanBuffer& buffer, int64_t from, int64_t end) {
@@ -29,6 +33,26 @@ int64_t topLevelAtomAfter(ScanBuffer& buffer, int64_t from, int64_t end) {
     TopLevelAtom atom;
     if (findTopLevelAtom(block.data(), block.length(), from, buffer.fileSize(), block.length() - 1, atom))
         return atom.offset;
+    return -1;
+}
+
+// Where the media data atom that holds `first` says it ends; -1 when its
+// header is not found close in front or gives no size (a recorder that
+// stopped early leaves 0 there).
+int64_t mediaDataEnd(ScanBuffer& buffer, int64_t first) {
+    const int64_t from = std::max<int64_t>(first - kMediaDataHeaderSearch, 0);
+    ByteBlock block = buffer.readBlock(from, int32_t(first - from));
+    const uint8_t* d = block.data();
+    for (int64_t q = block.length() - 8; q >= 4; --q) {
+        if (std::memcmp(d + q, "mdat", 4) != 0)
+            continue;
+        uint64_t size = bitstream::readBE32(d + q - 4);
+        if (size == 1 && q + 12 <= block.length())
+            size = bitstream::readBE64(d + q + 4);
+        const int64_t atom = from + q - 4;
+        return size > 16 && size < uint64_t(INT64_MAX - atom) && atom + int64_t(size) > first ? atom + int64_t(size)
+                                                                                                : -1;
+    }
     return -1;
 }
 
@@ -64,6 +88,7 @@ void PictureRunAnalyser::prepare() {
     m_pictureStart = -1;
     m_lastCodeInPicture = -1;
     m_lastAudioEnd = -1;
+    m_mediaDataEnd = -1;
     m_index = 0;
     m_emitted.clear();
     m_sampleIndex.clear();
@@ -95,8 +120,10 @@ bool PictureRunAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         m_pendingHeader = -1;
         if (m_pictureStart >= 0)
             closePicture(buffer, start);
-        else if (m_index == 0)
+        else if (m_index == 0) {
+            m_mediaDataEnd = mediaDataEnd(buffer, start);
             takeLeadingAudio(buffer, start);
+        }
         m_pictureStart = start;
         m_lastCodeInPicture = offset;
         m_current = picture;
@@ -156,21 +183,29 @@ void PictureRunAnalyser::finish(ScanBuffer& buffer) {
         int64_t end = buffer.fileSize();
         if (m_scanInfo->stopOffset > 0)
             end = std::min(end, m_scanInfo->stopOffset + 1);
+        // The media data ends whole where another atom follows it or where
+        // its header says; then so does its last picture. Otherwise the input
+        // may stop inside the last picture, which is whole only when the
+        // audio the recorder wrote behind it is there.
         const int64_t atom = topLevelAtomAfter(buffer, m_pictureStart + 4, end);
-        if (atom >= 0) {
-            // The media data ends whole: so does its last picture.
-            closePicture(buffer, atom);
-        } else {
-            // The input may stop inside the last picture: it is whole only
-            // when the audio the recorder wrote behind it is there.
-            FrameChain audio;
-            const int64_t from = std::max(m_lastCodeInPicture + 4, m_pictureStart + 4);
-            if (m_audio.findAtEnd(buffer, from, end, m_index, m_lastAudioEnd, audio))
-                emitPicture(buffer, m_pictureStart, audio.front() - m_pictureStart, audio);
-            else
-                FLOG(LogLevel::Info) << m_label << " last picture at " << m_pictureStart
-                                     << " dropped: the input may end inside it";
-        }
+        const bool whole = atom >= 0 || (m_mediaDataEnd > m_pictureStart && m_mediaDataEnd <= end);
+        if (atom >= 0)
+            end = atom;
+        else if (whole)
+            end = m_mediaDataEnd;
+        FrameChain audio;
+        const int64_t from = std::max(m_lastCodeInPicture + 4, m_pictureStart + 4);
+        uint8_t code[kHeaderBytes] = {};
+        const int64_t codeBytes = int64_t(buffer.read(code, m_lastCodeInPicture, sizeof code));
+        if (!whole && !lastCodeMayEndPicture(code, codeBytes))
+            FLOG(LogLevel::Info) << m_label << " last picture at " << m_pictureStart << " dropped: its data stops short";
+        else if (m_audio.findAtEnd(buffer, from, end, m_index, m_lastAudioEnd, audio))
+            emitPicture(buffer, m_pictureStart, audio.front() - m_pictureStart, audio);
+        else if (whole)
+            closePicture(buffer, end);
+        else
+            FLOG(LogLevel::Info) << m_label << " last picture at " << m_pictureStart
+                                 << " dropped: the input may end inside it";
         m_pictureStart = -1;
     }
     applyCompositionOffsets();

@@ -30,6 +30,10 @@ constexpr int64_t kDefaultMaxFrame = 2048;
 // channel, in 16-bit steps) from the course of the audio in front of the
 // picture before the piece counts as not found.
 constexpr int64_t kMaxPcmStray = 4096;
+// Sample frames that must keep to the course of the sound behind that first
+// one: fewer are left only when the input stops right behind the picture,
+// which then cannot be told from a picture cut short.
+constexpr int64_t kSmoothFrames = 32;
 
 bool isPcmCodec(const std::string& codec) {
     static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "lpcm", "raw "};
@@ -207,6 +211,18 @@ int64_t TrailingAudio::discontinuity(const uint8_t* before, const uint8_t* data)
     return sum;
 }
 
+bool TrailingAudio::smooth(const uint8_t* data, int64_t n) const {
+    // Two sample frames can meet the course of the sound by chance; a
+    // stretch of them that keeps to it cannot.
+    const int64_t frames = std::min(n / m_pcmFrame, kSmoothFrames);
+    if (frames < kSmoothFrames)
+        return false;
+    int64_t sum = 0;
+    for (int64_t f = 2; f < frames; f += 2)
+        sum += discontinuity(data + (f - 2) * m_pcmFrame, data + f * m_pcmFrame);
+    return sum <= kMaxPcmStray * m_pcmChannels * (frames / 2);
+}
+
 bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd,
                               FrameChain& out) {
     out.clear();
@@ -240,7 +256,7 @@ bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint
             bestScore = score;
         }
     }
-    if (best < 0 || bestScore > kMaxPcmStray * m_pcmChannels)
+    if (best < 0 || bestScore > kMaxPcmStray * m_pcmChannels || !smooth(block.data() + (best - lo), end - best))
         return false;
     const int64_t size = (end - best) - (end - best) % m_pcmFrame;
     if (size <= 0)

@@ -58,6 +58,8 @@ private:
     // the two frames in front (`before`); smaller is smoother.
     int64_t discontinuity(const uint8_t* before, const uint8_t* data) const;
     int64_t sampleValue(const uint8_t* p) const;
+    // Do the `n` bytes at `data` begin with sound that keeps its course?
+    bool smooth(const uint8_t* data, int64_t n) const;
 
     RepairState* m_repairState;
     Kind m_kind = Kind::None;

@@ -17,6 +17,10 @@ constexpr uint8_t kExtension = 0xB5;
 constexpr uint8_t kSequenceEnd = 0xB7;
 constexpr uint8_t kGroupOfPictures = 0xB8;
 
+// A slice start code gives its macroblock row (from 1) for pictures of up
+// to this many rows.
+constexpr uint32_t kMaxPlainSliceRows = 175;
+
 inline bool isStartCode(const uint8_t* p, int64_t n) { return n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1; }
 inline bool isSlice(uint8_t code) { return code >= 0x01 && code <= kLastSliceStart; }
 
