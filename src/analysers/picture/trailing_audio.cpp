@@ -34,6 +34,9 @@ constexpr int64_t kMaxPcmStray = 4096;
 // one: fewer are left only when the input stops right behind the picture,
 // which then cannot be told from a picture cut short.
 constexpr int64_t kSmoothFrames = 32;
+// The sound behind the last picture is the rest of the recording's: up to
+// this many of the interleave's longest runs.
+constexpr int64_t kEndRuns = 4;
 
 bool isPcmCodec(const std::string& codec) {
     static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "lpcm", "raw "};
@@ -236,7 +239,7 @@ bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint
     // where the samples carry on from those in front of the picture.
     if (previousEnd < 2 * m_pcmFrame)
         return false;
-    const int64_t reach = std::max<int64_t>(std::max(run.bytes, m_pattern.largestRun()), m_pcmFrame) * 2;
+    const int64_t reach = std::max<int64_t>(std::max(run.bytes, m_pattern.largestRun()), m_pcmFrame) * kEndRuns;
     const int64_t lo = std::max(from, end - reach);
     const int64_t hi = end - 2 * m_pcmFrame;
     if (hi < lo)
@@ -248,15 +251,14 @@ bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint
     ByteBlock block = input.readBlock(lo, int32_t(end - lo));
     if (block.length() != end - lo)
         return false;
-    int64_t best = -1, bestScore = 0;
-    for (int64_t t = lo; t <= hi; ++t) {
-        const int64_t score = discontinuity(before, block.data() + (t - lo));
-        if (best < 0 || score < bestScore) {
+    // The earliest such start: a steady tone carries on from the same
+    // sample once every period further on as well.
+    int64_t best = -1;
+    for (int64_t t = lo; t <= hi && best < 0; ++t)
+        if (discontinuity(before, block.data() + (t - lo)) <= kMaxPcmStray * m_pcmChannels &&
+            smooth(block.data() + (t - lo), end - t))
             best = t;
-            bestScore = score;
-        }
-    }
-    if (best < 0 || bestScore > kMaxPcmStray * m_pcmChannels || !smooth(block.data() + (best - lo), end - best))
+    if (best < 0)
         return false;
     const int64_t size = (end - best) - (end - best) % m_pcmFrame;
     if (size <= 0)
