@@ -22,6 +22,9 @@ constexpr int32_t kHeaderBytes = 16;
 constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
 // How far in front of the first picture the media data atom's header is
 // looked for (the audio a recording begins with may lie between them).
+// The most bytes between two headers in front of one picture (quantiser
+// matrices, user data).
+constexpr int64_t kMaxHeaderGap = 4096;
 constexpr int64_t kMediaDataHeaderSearch = 256 * 1024;
 
 // The first top-level atom in [from, end), or -1.
@@ -84,7 +87,8 @@ int32_t PictureRunAnalyser::findCandidate(int64_t, const uint8_t* data, int32_t 
 
 void PictureRunAnalyser::prepare() {
     m_lastCode = -1;
-    m_pendingHeader = -1;
+    m_headers.clear();
+    m_lastHeaderCode = -1;
     m_pictureStart = -1;
     m_lastCodeInPicture = -1;
     m_lastAudioEnd = -1;
@@ -108,22 +112,32 @@ bool PictureRunAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     case Code::Foreign:
         break;
     case Code::Other:
-        if (m_pendingHeader < 0 && m_pictureStart >= 0)
+        if (m_headers.empty() && m_pictureStart >= 0)
             m_lastCodeInPicture = offset;
+        else if (!m_headers.empty() && offset - m_lastHeaderCode > kMaxHeaderGap)
+            m_headers.clear();
+        m_lastHeaderCode = offset;
         break;
     case Code::OpensPicture:
-        if (m_pendingHeader < 0)
-            m_pendingHeader = offset;
+        // Headers come one behind the other; one far from the next is
+        // chance bytes in other data.
+        if (!m_headers.empty() && offset - m_lastHeaderCode > kMaxHeaderGap)
+            m_headers.clear();
+        m_headers.push_back(offset);
+        m_lastHeaderCode = offset;
         break;
     case Code::Picture: {
-        const int64_t start = m_pendingHeader >= 0 ? m_pendingHeader : offset;
-        m_pendingHeader = -1;
+        if (!m_headers.empty() && offset - m_lastHeaderCode > kMaxHeaderGap)
+            m_headers.clear();
+        m_headers.push_back(offset);
+        int64_t start = m_headers.front();
         if (m_pictureStart >= 0)
-            closePicture(buffer, start);
+            start = closePicture(buffer, m_headers);
         else if (m_index == 0) {
             m_mediaDataEnd = mediaDataEnd(buffer, start);
             takeLeadingAudio(buffer, start);
         }
+        m_headers.clear();
         m_pictureStart = start;
         m_lastCodeInPicture = offset;
         m_current = picture;
@@ -133,13 +147,22 @@ bool PictureRunAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     return false;
 }
 
-void PictureRunAnalyser::closePicture(ScanBuffer& buffer, int64_t next) {
+int64_t PictureRunAnalyser::closePicture(ScanBuffer& buffer, const std::vector<int64_t>& starts) {
     const int64_t start = m_pictureStart;
     // The audio begins behind the picture's last start code.
     const int64_t from = std::max(m_lastCodeInPicture + 4, start + 4);
+    // The next picture begins at the first of its headers that audio ends
+    // at: a header-like code inside the audio is no header.
     FrameChain audio;
-    const bool found = m_audio.find(buffer, from, next, m_index, audio);
-    emitPicture(buffer, start, (found ? audio.front() : next) - start, audio);
+    for (const int64_t next : starts) {
+        if (m_audio.find(buffer, from, next, m_index, audio)) {
+            emitPicture(buffer, start, audio.front() - start, audio);
+            return next;
+        }
+    }
+    audio.clear();
+    emitPicture(buffer, start, starts.front() - start, audio);
+    return starts.front();
 }
 
 void PictureRunAnalyser::takeLeadingAudio(ScanBuffer& buffer, int64_t first) {
@@ -202,7 +225,7 @@ void PictureRunAnalyser::finish(ScanBuffer& buffer) {
         else if (m_audio.findAtEnd(buffer, from, end, m_index, m_lastAudioEnd, audio))
             emitPicture(buffer, m_pictureStart, audio.front() - m_pictureStart, audio);
         else if (whole)
-            closePicture(buffer, end);
+            closePicture(buffer, {end});
         else
             FLOG(LogLevel::Info) << m_label << " last picture at " << m_pictureStart
                                  << " dropped: the input may end inside it";

@@ -54,8 +54,10 @@ protected:
     virtual const char* videoClass() const = 0;
 
 private:
-    // The next picture begins at `next`: the current one ends in front of it.
-    void closePicture(ScanBuffer& buffer, int64_t next);
+    // The next picture begins at one of `starts` (its headers' start codes
+    // and its own, in file order): the current one ends in front of it.
+    // Returns where the next one begins.
+    int64_t closePicture(ScanBuffer& buffer, const std::vector<int64_t>& starts);
     // The audio a recording begins with, in front of its first picture.
     void takeLeadingAudio(ScanBuffer& buffer, int64_t first);
     bool audioTakenElsewhere() const;
@@ -65,7 +67,8 @@ private:
     std::string m_label;
     TrailingAudio m_audio;
     int64_t m_lastCode = -1;       // the last start code looked at (a repeated offer is ignored)
-    int64_t m_pendingHeader = -1;  // a header met since the current picture's data began
+    std::vector<int64_t> m_headers;  // headers met since the current picture's data began
+    int64_t m_lastHeaderCode = -1;
     int64_t m_pictureStart = -1;   // the picture being collected
     int64_t m_lastCodeInPicture = -1;
     Picture m_current;

@@ -81,6 +81,7 @@ void TrailingAudio::prepare() {
         m_minFrame = 1;
         m_maxFrame = kDefaultMaxFrame;
     }
+    m_sampleRate = audio.m_sampleRate;
     m_pattern.learn(ref->videoSamples(), ref->audioSamples(), m_kind == Kind::Pcm);
     FLOG(LogLevel::Info) << "picture audio: reference pattern period=" << m_pattern.period()
                          << " largest=" << m_pattern.largestRun() << " frames " << m_minFrame << ".." << m_maxFrame;
@@ -125,9 +126,18 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
             if (frameCount(chain) >= 1 && chain.back() + m_maxFrame >= end &&
                 cutFrameFits(data + (chain.back() - lo), end - chain.back()) && plausibleFrames(chain))
                 count = int64_t(frameCount(chain));
+            else if (bestScore < 0 && recorderFrameCut(data + (t - lo), end - t))
+                count = 0;
         }
-        if (count < 1 || count > most)
+        if (count < 0 || count > most || (count == 0 && bestScore >= 0) || (count == 0 && exact))
             continue;
+        if (count == 0) {
+            // Nothing whole behind the picture but the start of a frame of
+            // the recorder's kind: the input stops in it.
+            bestScore = most + 1;
+            out.assign(1, t);
+            continue;
+        }
         // Between two pictures the reference's count first, then the
         // earliest start (a later one begins inside the first frame); at the
         // end of the input, where the rest of the recording's sound lies,
@@ -180,6 +190,14 @@ bool TrailingAudio::cutFrameFits(const uint8_t* data, int64_t left) const {
         return true;
     const int32_t length = bitstream::mpegAudioFrameLength(data);
     return length > left;
+}
+
+bool TrailingAudio::recorderFrameCut(const uint8_t* data, int64_t left) const {
+    if (m_kind != Kind::MpegAudio || left < 4)
+        return false;
+    const std::optional<bitstream::MpegAudioHeader> header = bitstream::parseMpegAudioHeader(data);
+    return header && header->m_frameLength > left && header->m_frameLength >= m_minFrame &&
+           header->m_frameLength <= m_maxFrame && uint32_t(header->m_sampleRate) == m_sampleRate;
 }
 
 bool TrailingAudio::plausibleFrames(const FrameChain& chain) const {

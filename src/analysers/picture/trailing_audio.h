@@ -51,6 +51,9 @@ private:
     // Do the `left` bytes behind a run's last whole frame begin a frame
     // longer than that?
     bool cutFrameFits(const uint8_t* data, int64_t left) const;
+    // Do the `left` bytes at `data` begin a frame of the recorder's kind
+    // (MPEG audio: its rate, one of its sizes) that the input cuts short?
+    bool recorderFrameCut(const uint8_t* data, int64_t left) const;
     // Are all frames of the size the reference's come in?
     bool plausibleFrames(const FrameChain& chain) const;
     int64_t chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const;
@@ -66,6 +69,7 @@ private:
     ReferenceAudioPattern m_pattern;
     AacChainConfig m_aac;
     int64_t m_minFrame = 0, m_maxFrame = 0;
+    uint32_t m_sampleRate = 0;
     int64_t m_pcmFrame = 0;  // bytes of one sample frame (all channels)
     int64_t m_pcmChannels = 0, m_pcmBytes = 0;
     bool m_pcmLittleEndian = false;
