@@ -155,7 +155,7 @@ int64_t PictureRunAnalyser::closePicture(ScanBuffer& buffer, const std::vector<i
     // at: a header-like code inside the audio is no header.
     FrameChain audio;
     for (const int64_t next : starts) {
-        if (m_audio.find(buffer, from, next, m_index, audio)) {
+        if (m_audio.find(buffer, from, next, m_index, m_lastAudioEnd, audio)) {
             emitPicture(buffer, start, audio.front() - start, audio);
             return next;
         }

@@ -22,6 +22,7 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
     m_period = 0;
     m_mean = {};
     m_largest = 0;
+    m_mostFrames = 0;
     const std::vector<MediaSample> video = byOffset(videoSamples);
     const std::vector<MediaSample> audio = byOffset(audioSamples);
     if (video.size() < 2 || audio.empty())
@@ -40,6 +41,7 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
         }
         m_after.push_back(run);
         m_largest = std::max(m_largest, run.bytes);
+        m_mostFrames = std::max(m_mostFrames, run.frames);
     }
     const int64_t n = int64_t(m_after.size());
     for (const Run& r : m_after) {

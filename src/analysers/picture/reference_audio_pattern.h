@@ -27,6 +27,11 @@ public:
     Run after(uint64_t k) const;
     // The audio in front of the first video frame.
     Run before() const { return m_before; }
+    // Does the reference tell the run behind frame k (it is that long, or
+    // its pattern repeats)?
+    bool known(uint64_t k) const { return k < m_after.size() || m_period > 0; }
+    // The most frames the reference wrote behind one video frame.
+    int64_t mostFrames() const { return m_mostFrames; }
     // The most bytes the reference ever wrote behind one frame.
     int64_t largestRun() const { return m_largest; }
     int64_t period() const { return m_period; }
@@ -37,4 +42,5 @@ private:
     Run m_mean;
     Run m_before;
     int64_t m_largest = 0;
+    int64_t m_mostFrames = 0;
 };

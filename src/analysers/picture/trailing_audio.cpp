@@ -97,8 +97,12 @@ int64_t TrailingAudio::chainFrom(const uint8_t* data, int32_t n, int64_t offset,
 bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, Search search,
                            FrameChain& out) {
     const bool exact = search != Search::Cut;
-    const int64_t most = std::min<int64_t>(std::max<int64_t>(expected, 1) + (search == Search::Exact ? 1 : kEndSurplus),
-                                           kMaxRunFrames);
+    // An unknown count (-1): any the reference shows, the longest run first.
+    const bool unknown = expected < 0;
+    const int64_t most = std::min<int64_t>(
+        unknown ? m_pattern.mostFrames() + kEndSurplus
+                : std::max<int64_t>(expected, 1) + (search == Search::Exact ? 1 : kEndSurplus),
+        kMaxRunFrames);
     const int64_t lo = std::max(from, end - most * m_maxFrame - (exact ? 0 : m_maxFrame));
     const int64_t hi = end - (exact ? m_minFrame : 1);
     if (hi < lo)
@@ -142,7 +146,7 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
         // earliest start (a later one begins inside the first frame); at the
         // end of the input, where the rest of the recording's sound lies,
         // the longest run.
-        const int64_t score = search == Search::Exact ? std::llabs(count - expected) : most - count;
+        const int64_t score = search == Search::Exact && !unknown ? std::llabs(count - expected) : most - count;
         if (bestScore < 0 || score < bestScore) {
             bestScore = score;
             out.assign(chain.begin(), chain.begin() + count + 1);
@@ -151,11 +155,19 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
     return bestScore >= 0;
 }
 
-bool TrailingAudio::find(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, FrameChain& out) {
+bool TrailingAudio::find(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd,
+                         FrameChain& out) {
     out.clear();
     if (m_kind == Kind::None || end <= from)
         return false;
     const ReferenceAudioPattern::Run run = m_pattern.after(k);
+    // Past a reference too short to show the interleave's period, the
+    // audio tells itself.
+    if (!m_pattern.known(k)) {
+        if (m_kind == Kind::Pcm)
+            return pcmByCourse(input, from, end, previousEnd, true, out);
+        return frames(input, from, end, -1, Search::Exact, out);
+    }
     if (m_kind == Kind::Pcm) {
         const int64_t size = run.bytes - run.bytes % m_pcmFrame;
         if (size <= 0 || end - size < from)
@@ -253,27 +265,35 @@ bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint
     if (m_kind != Kind::Pcm)
         return frames(input, from, end, run.frames, Search::AtEnd, out) ||
                frames(input, from, end, std::max<int64_t>(run.frames, 1), Search::Cut, out);
-    // The rest of the recording's sound or a piece cut short: its start is
-    // where the samples carry on from those in front of the picture.
+    // The rest of the recording's sound or a piece cut short.
+    return pcmByCourse(input, from, end, previousEnd, false, out);
+}
+
+bool TrailingAudio::pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, int64_t previousEnd, bool whole,
+                                FrameChain& out) {
+    // Its start is where the samples carry on from those in front of the
+    // picture.
     if (previousEnd < 2 * m_pcmFrame)
         return false;
-    const int64_t reach = std::max<int64_t>(std::max(run.bytes, m_pattern.largestRun()), m_pcmFrame) * kEndRuns;
+    const int64_t reach = std::max<int64_t>(m_pattern.largestRun(), m_pcmFrame) * kEndRuns;
     const int64_t lo = std::max(from, end - reach);
     const int64_t hi = end - 2 * m_pcmFrame;
     if (hi < lo)
         return false;
     uint8_t before[2 * 4 * 64];
-    if (2 * m_pcmFrame > int64_t(sizeof before) || input.read(before, previousEnd - 2 * m_pcmFrame, size_t(2 * m_pcmFrame)) !=
-                                                       size_t(2 * m_pcmFrame))
+    if (2 * m_pcmFrame > int64_t(sizeof before) ||
+        input.read(before, previousEnd - 2 * m_pcmFrame, size_t(2 * m_pcmFrame)) != size_t(2 * m_pcmFrame))
         return false;
     ByteBlock block = input.readBlock(lo, int32_t(end - lo));
     if (block.length() != end - lo)
         return false;
     // The earliest such start: a steady tone carries on from the same
-    // sample once every period further on as well.
+    // sample once every period further on as well. Audio that ends where a
+    // picture begins is whole sample frames.
     int64_t best = -1;
     for (int64_t t = lo; t <= hi && best < 0; ++t)
-        if (discontinuity(before, block.data() + (t - lo)) <= kMaxPcmStray * m_pcmChannels &&
+        if ((!whole || (end - t) % m_pcmFrame == 0) &&
+            discontinuity(before, block.data() + (t - lo)) <= kMaxPcmStray * m_pcmChannels &&
             smooth(block.data() + (t - lo), end - t))
             best = t;
     if (best < 0)

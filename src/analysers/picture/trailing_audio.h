@@ -30,7 +30,8 @@ public:
     // The audio behind video frame k that ends exactly at `end` and starts
     // at `from` or later, as a chain (PCM: one piece); false when there is
     // none.
-    bool find(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, FrameChain& out);
+    // `previousEnd`: where the audio in front of the picture ends (-1: none).
+    bool find(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd, FrameChain& out);
     // The same where `end` is the end of the input, which may cut the audio
     // short: the whole frames that are left (PCM: the piece whose first
     // sample continues `previousEnd`, the end of the audio in front, or
@@ -56,6 +57,9 @@ private:
     bool recorderFrameCut(const uint8_t* data, int64_t left) const;
     // Are all frames of the size the reference's come in?
     bool plausibleFrames(const FrameChain& chain) const;
+    // PCM in [from, end) whose first sample carries on the sound that ends
+    // at `previousEnd`; `whole`: it ends at `end` in whole sample frames.
+    bool pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, int64_t previousEnd, bool whole, FrameChain& out);
     int64_t chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const;
     // How far the first sample frame at `data` departs from the course of
     // the two frames in front (`before`); smaller is smoother.
