@@ -4,14 +4,28 @@
 #include "output/repair_state.h"
 #include "reference/video_parameters.h"
 
+#include <algorithm>
+
 void MPEG2Analyser::prepare() {
     m_groupPending = false;
+    m_lastSliceRow = 0;
     PictureRunAnalyser::prepare();
 }
 
 PictureRunAnalyser::Code MPEG2Analyser::classify(const uint8_t* p, int64_t n, Picture& picture) {
     const uint8_t code = p[3];
-    if (mpeg2::isSlice(code) || code == mpeg2::kExtension || code == mpeg2::kUserData || code == mpeg2::kSequenceEnd)
+    if (mpeg2::isSlice(code)) {
+        // Slices follow the rows down the picture; a code out of that order
+        // or below its last row is chance bytes in other data (PCM of a
+        // quiet sound holds many).
+        const uint32_t height = m_repairState->m_video->m_height;
+        const uint32_t rows = height ? std::max((height + 15) / 16, 2 * ((height + 31) / 32)) : 0;
+        if (code < m_lastSliceRow || (rows && rows <= mpeg2::kMaxPlainSliceRows && code > rows))
+            return Code::Foreign;
+        m_lastSliceRow = code;
+        return Code::Other;
+    }
+    if (code == mpeg2::kExtension || code == mpeg2::kUserData || code == mpeg2::kSequenceEnd)
         return Code::Other;
     if (code == mpeg2::kSequenceHeader) {
         // Another recording's sequence (a different picture size) is not ours.
@@ -33,6 +47,7 @@ PictureRunAnalyser::Code MPEG2Analyser::classify(const uint8_t* p, int64_t n, Pi
     if (!mpeg2::readPictureHeader(p, n, header))
         return Code::Foreign;
     picture.groupStart = m_groupPending;
+    m_lastSliceRow = 0;
     picture.order = header.temporalReference;
     picture.type = uint8_t(header.type);
     m_groupPending = false;
