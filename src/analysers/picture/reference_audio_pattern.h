@@ -27,9 +27,8 @@ public:
     Run after(uint64_t k) const;
     // The audio in front of the first video frame.
     Run before() const { return m_before; }
-    // Does the reference tell the run behind frame k (it is that long, or
-    // its pattern repeats)?
-    bool known(uint64_t k) const { return k < m_after.size() || m_period > 0; }
+    // Does the reference show the run behind frame k (it is that long)?
+    bool shown(uint64_t k) const { return k < m_after.size(); }
     // The most frames the reference wrote behind one video frame.
     int64_t mostFrames() const { return m_mostFrames; }
     // The most bytes the reference ever wrote behind one frame.

@@ -99,10 +99,12 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
     const bool exact = search != Search::Cut;
     // An unknown count (-1): any the reference shows, the longest run first.
     const bool unknown = expected < 0;
-    const int64_t most = std::min<int64_t>(
-        unknown ? m_pattern.mostFrames() + kEndSurplus
-                : std::max<int64_t>(expected, 1) + (search == Search::Exact ? 1 : kEndSurplus),
-        kMaxRunFrames);
+    int64_t most = std::max<int64_t>(expected, 1) + (search == Search::Exact ? 1 : kEndSurplus);
+    if (search == Search::Guessed)
+        most = std::max(most, m_pattern.mostFrames() + 1);
+    if (unknown)
+        most = m_pattern.mostFrames() + kEndSurplus;
+    most = std::min(most, kMaxRunFrames);
     const int64_t lo = std::max(from, end - most * m_maxFrame - (exact ? 0 : m_maxFrame));
     const int64_t hi = end - (exact ? m_minFrame : 1);
     if (hi < lo)
@@ -146,7 +148,8 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
         // earliest start (a later one begins inside the first frame); at the
         // end of the input, where the rest of the recording's sound lies,
         // the longest run.
-        const int64_t score = search == Search::Exact && !unknown ? std::llabs(count - expected) : most - count;
+        const bool nearest = (search == Search::Exact || search == Search::Guessed) && !unknown;
+        const int64_t score = nearest ? std::llabs(count - expected) : most - count;
         if (bestScore < 0 || score < bestScore) {
             bestScore = score;
             out.assign(chain.begin(), chain.begin() + count + 1);
@@ -161,12 +164,19 @@ bool TrailingAudio::find(ScanBuffer& input, int64_t from, int64_t end, uint64_t 
     if (m_kind == Kind::None || end <= from)
         return false;
     const ReferenceAudioPattern::Run run = m_pattern.after(k);
-    // Past a reference too short to show the interleave's period, the
-    // audio tells itself.
-    if (!m_pattern.known(k)) {
-        if (m_kind == Kind::Pcm)
-            return pcmByCourse(input, from, end, previousEnd, true, out);
-        return frames(input, from, end, -1, Search::Exact, out);
+    // Past the reference's length its pattern is a guess (the rates of
+    // sound and picture seldom make a short period): the audio tells
+    // itself where it can.
+    if (!m_pattern.shown(k)) {
+        if (m_kind == Kind::Pcm) {
+            if (pcmByCourse(input, from, end, previousEnd, true, out))
+                return true;
+            if (m_pattern.period() == 0)
+                return false;
+        } else {
+            return frames(input, from, end, m_pattern.period() > 0 && run.frames > 0 ? run.frames : -1,
+                          Search::Guessed, out);
+        }
     }
     if (m_kind == Kind::Pcm) {
         const int64_t size = run.bytes - run.bytes % m_pcmFrame;

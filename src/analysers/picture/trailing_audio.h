@@ -45,9 +45,11 @@ public:
     void emit(ScanBuffer& input, const FrameChain& chain, const std::string& label);
 
 private:
-    // Frames ending exactly at `end` behind a picture (Exact) or at the end
-    // of the input (AtEnd), or running up to an end that cuts one (Cut).
-    enum class Search { Exact, AtEnd, Cut };
+    // Frames ending exactly at `end` behind a picture, as many as the
+    // reference shows (Exact) or guesses (Guessed: any count it shows will
+    // do), or at the end of the input (AtEnd), or running up to an end that
+    // cuts one (Cut).
+    enum class Search { Exact, Guessed, AtEnd, Cut };
     bool frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, Search search, FrameChain& out);
     // Do the `left` bytes behind a run's last whole frame begin a frame
     // longer than that?
