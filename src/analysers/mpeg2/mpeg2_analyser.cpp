@@ -54,7 +54,7 @@ PictureRunAnalyser::Code MPEG2Analyser::classify(const uint8_t* p, int64_t n, Pi
     return Code::Picture;
 }
 
-void MPEG2Analyser::displayOrder(const std::vector<Picture>& pictures, std::vector<int64_t>& display) const {
+void MPEG2Analyser::displayOrder(const std::vector<Picture>& pictures, bool, std::vector<int64_t>& display) const {
     std::vector<mpeg2::CodedPicture> coded(pictures.size());
     for (size_t k = 0; k < pictures.size(); ++k)
         coded[k] = {pictures[k].groupStart, pictures[k].order};

@@ -46,7 +46,7 @@ int64_t mediaDataEnd(ScanBuffer& buffer, int64_t first) {
     const int64_t from = std::max<int64_t>(first - kMediaDataHeaderSearch, 0);
     ByteBlock block = buffer.readBlock(from, int32_t(first - from));
     const uint8_t* d = block.data();
-    for (int64_t q = block.length() - 8; q >= 4; --q) {
+    for (int64_t q = block.length() - 4; q >= 4; --q) {
         if (std::memcmp(d + q, "mdat", 4) != 0)
             continue;
         uint64_t size = bitstream::readBE32(d + q - 4);
@@ -93,6 +93,7 @@ void PictureRunAnalyser::prepare() {
     m_lastCodeInPicture = -1;
     m_lastAudioEnd = -1;
     m_mediaDataEnd = -1;
+    m_endsWhole = false;
     m_index = 0;
     m_emitted.clear();
     m_sampleIndex.clear();
@@ -212,6 +213,7 @@ void PictureRunAnalyser::finish(ScanBuffer& buffer) {
         // audio the recorder wrote behind it is there.
         const int64_t atom = topLevelAtomAfter(buffer, m_pictureStart + 4, end);
         const bool whole = atom >= 0 || (m_mediaDataEnd > m_pictureStart && m_mediaDataEnd <= end);
+        m_endsWhole = whole;
         if (atom >= 0)
             end = atom;
         else if (whole)
@@ -238,7 +240,7 @@ void PictureRunAnalyser::applyCompositionOffsets() {
     if (m_scanInfo->noCompositionOffsets || m_repairState->m_ignoreCompositionOffsets || m_emitted.empty())
         return;
     std::vector<int64_t> display(m_emitted.size(), 0);
-    displayOrder(m_emitted, display);
+    displayOrder(m_emitted, !m_endsWhole, display);
     // Players show nothing before the first decoded picture: the offsets
     // are shifted so that none is negative.
     int64_t delay = 0;

@@ -41,8 +41,9 @@ protected:
     // `p` holds `n` bytes from the start code prefix on. For a picture, fills
     // `picture` from its header.
     virtual Code classify(const uint8_t* p, int64_t n, Picture& picture) = 0;
-    // Display index of each emitted picture, in decode order.
-    virtual void displayOrder(const std::vector<Picture>& pictures, std::vector<int64_t>& display) const = 0;
+    // Display index of each emitted picture, in decode order; `cutShort`:
+    // the input may end inside the stream.
+    virtual void displayOrder(const std::vector<Picture>& pictures, bool cutShort, std::vector<int64_t>& display) const = 0;
     // Can a picture whose last start code is at `p` (`n` bytes) be whole?
     // False when that code shows that the picture's data stops short.
     virtual bool lastCodeMayEndPicture(const uint8_t* p, int64_t n) const {
@@ -74,6 +75,7 @@ private:
     Picture m_current;
     int64_t m_lastAudioEnd = -1;   // where the audio emitted last ends
     int64_t m_mediaDataEnd = -1;   // where the media data atom says it ends (-1: unknown)
+    bool m_endsWhole = false;      // the media data ends inside the input
     uint64_t m_index = 0;          // pictures met before the current one (the pattern's index)
     std::vector<Picture> m_emitted;
     std::vector<size_t> m_sampleIndex;

@@ -43,6 +43,15 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
         m_largest = std::max(m_largest, run.bytes);
         m_mostFrames = std::max(m_mostFrames, run.frames);
     }
+    // A recording's end is written out of step: the muxer flushes what it
+    // holds. The audio in front of the last video chunk shows no rule.
+    size_t last = m_after.size();
+    while (last > 0 && m_after[last - 1].frames == 0)
+        --last;
+    if (last > 0)
+        m_after.resize(last - 1);
+    if (m_after.empty())
+        return;
     const int64_t n = int64_t(m_after.size());
     for (const Run& r : m_after) {
         m_mean.frames += r.frames;

@@ -180,8 +180,11 @@ bool TrailingAudio::find(ScanBuffer& input, int64_t from, int64_t end, uint64_t 
     }
     if (m_kind == Kind::Pcm) {
         const int64_t size = run.bytes - run.bytes % m_pcmFrame;
-        if (size <= 0 || end - size < from)
+        if (size <= 0)
             return false;
+        // A run the picture has no room for: this recording's differs here.
+        if (end - size < from)
+            return pcmByCourse(input, from, end, previousEnd, true, out);
         out = {end - size, end};
         return true;
     }
@@ -300,12 +303,22 @@ bool TrailingAudio::pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, in
     // The earliest such start: a steady tone carries on from the same
     // sample once every period further on as well. Audio that ends where a
     // picture begins is whole sample frames.
-    int64_t best = -1;
-    for (int64_t t = lo; t <= hi && best < 0; ++t)
-        if ((!whole || (end - t) % m_pcmFrame == 0) &&
-            discontinuity(before, block.data() + (t - lo)) <= kMaxPcmStray * m_pcmChannels &&
-            smooth(block.data() + (t - lo), end - t))
-            best = t;
+    // Within one sample frame of the first, the start that departs least
+    // wins: channels alike (a mono source recorded as stereo) make a start
+    // a channel early look much the same.
+    int64_t first = -1, best = -1, bestScore = 0;
+    for (int64_t t = lo; t <= hi && (first < 0 || t < first + m_pcmFrame); ++t) {
+        if (whole && (end - t) % m_pcmFrame != 0)
+            continue;
+        const int64_t score = discontinuity(before, block.data() + (t - lo));
+        if (score > kMaxPcmStray * m_pcmChannels || (best >= 0 && score >= bestScore) ||
+            !smooth(block.data() + (t - lo), end - t))
+            continue;
+        if (first < 0)
+            first = t;
+        best = t;
+        bestScore = score;
+    }
     if (best < 0)
         return false;
     const int64_t size = (end - best) - (end - best) % m_pcmFrame;

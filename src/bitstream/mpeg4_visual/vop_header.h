@@ -26,7 +26,8 @@ enum class VopType : uint8_t { Intra = 0, Predicted = 1, Bidirectional = 2, Spri
 bool readVopType(const uint8_t* p, int64_t n, VopType& out);
 
 // Display position of each VOP in decode order: a B-VOP is shown at once,
-// an I-, P- or S-VOP only after the B-VOPs that follow it.
-void displayIndices(const VopType* types, int64_t count, int64_t* display);
+// an I-, P- or S-VOP only after the B-VOPs that follow it (in a stream
+// `cutShort`, the last one after as many as came in front of it).
+void displayIndices(const VopType* types, int64_t count, int64_t* display, bool cutShort);
 
 }  // namespace mpeg4v
