@@ -9,6 +9,7 @@
 void MPEG2Analyser::prepare() {
     m_groupPending = false;
     m_lastSliceRow = 0;
+    m_sequenceSeen = false;
     PictureRunAnalyser::prepare();
 }
 
@@ -35,13 +36,17 @@ PictureRunAnalyser::Code MPEG2Analyser::classify(const uint8_t* p, int64_t n, Pi
             return Code::Foreign;
         if (video.m_width && video.m_height && (size.width != video.m_width || size.height != video.m_height))
             return Code::Foreign;
+        m_sequenceSeen = true;
         return Code::OpensPicture;
     }
     if (code == mpeg2::kGroupOfPictures) {
         m_groupPending = true;
         return Code::OpensPicture;
     }
-    if (code != mpeg2::kPictureStart)
+    // Pictures count from the first sequence header on: without one no
+    // decoder can show them, and picture start codes are short enough to
+    // turn up in any other data (a stream of another codec, say).
+    if (code != mpeg2::kPictureStart || !m_sequenceSeen)
         return Code::Foreign;
     mpeg2::PictureHeader header;
     if (!mpeg2::readPictureHeader(p, n, header))

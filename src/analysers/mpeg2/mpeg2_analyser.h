@@ -22,4 +22,5 @@ protected:
 private:
     bool m_groupPending = false;  // a group of pictures header since the last picture
     uint8_t m_lastSliceRow = 0;   // the row of the current picture's last slice
+    bool m_sequenceSeen = false;  // a sequence header of the recording's size was met
 };

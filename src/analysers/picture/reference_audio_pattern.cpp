@@ -53,6 +53,8 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
     if (m_after.empty())
         return;
     const int64_t n = int64_t(m_after.size());
+    // A reference shorter than one cycle of the interleave shows no period.
+    const bool silent = std::all_of(m_after.begin() + n / 2, m_after.end(), [](const Run& r) { return r.frames == 0; });
     for (const Run& r : m_after) {
         m_mean.frames += r.frames;
         m_mean.bytes += r.bytes;
@@ -61,7 +63,7 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
     m_mean.bytes = m_mean.bytes / n;
     // The start of a recording may differ (B-frames delay the video); the
     // second half shows the steady pattern.
-    for (int64_t p = 1; p <= n / 2; ++p) {
+    for (int64_t p = 1; p <= n / 2 && !silent; ++p) {
         bool repeats = true;
         for (int64_t k = std::max(n / 2, p); k < n && repeats; ++k)
             repeats = sameRun(m_after[size_t(k)], m_after[size_t(k - p)], pcm);

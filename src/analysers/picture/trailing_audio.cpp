@@ -34,6 +34,11 @@ constexpr int64_t kMaxPcmStray = 4096;
 // one: fewer are left only when the input stops right behind the picture,
 // which then cannot be told from a picture cut short.
 constexpr int64_t kSmoothFrames = 32;
+// A frame that bends the sound's course this many times as much as its
+// frames usually do (plus a floor per channel for near silence) is no
+// longer part of it.
+constexpr int64_t kBendFactor = 8;
+constexpr int64_t kBendFloor = 16;
 // The sound behind the last picture is the rest of the recording's: up to
 // this many of the interleave's longest runs.
 constexpr int64_t kEndRuns = 4;
@@ -257,6 +262,17 @@ int64_t TrailingAudio::discontinuity(const uint8_t* before, const uint8_t* data)
     return sum;
 }
 
+int64_t TrailingAudio::curvature(const uint8_t* data) const {
+    int64_t sum = 0;
+    for (int64_t c = 0; c < m_pcmChannels; ++c) {
+        const int64_t a = sampleValue(data + c * m_pcmBytes);
+        const int64_t b = sampleValue(data + m_pcmFrame + c * m_pcmBytes);
+        const int64_t d = sampleValue(data + 2 * m_pcmFrame + c * m_pcmBytes);
+        sum += std::llabs(a - 2 * b + d);
+    }
+    return sum;
+}
+
 bool TrailingAudio::smooth(const uint8_t* data, int64_t n) const {
     // Two sample frames can meet the course of the sound by chance; a
     // stretch of them that keeps to it cannot.
@@ -267,6 +283,34 @@ bool TrailingAudio::smooth(const uint8_t* data, int64_t n) const {
     for (int64_t f = 2; f < frames; f += 2)
         sum += discontinuity(data + (f - 2) * m_pcmFrame, data + f * m_pcmFrame);
     return sum <= kMaxPcmStray * m_pcmChannels * (frames / 2);
+}
+
+bool TrailingAudio::pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out) {
+    // No sound in front to carry on: the whole sample frames in front of
+    // `end` that keep one course, back to the first that breaks it.
+    const int64_t reach = std::max<int64_t>(m_pattern.largestRun(), m_pcmFrame) * kEndRuns;
+    const int64_t lo = std::max(from, end - reach);
+    const int64_t frames = (end - lo) / m_pcmFrame;
+    if (frames < kSmoothFrames)
+        return false;
+    const int64_t start = end - frames * m_pcmFrame;
+    ByteBlock block = input.readBlock(start, int32_t(end - start));
+    if (block.length() != end - start)
+        return false;
+    // Frame f - 1 joins the run when it keeps the course of the two behind
+    // it about as well as the sound's last frames keep theirs.
+    int64_t typical = 0;
+    for (int64_t g = frames - kSmoothFrames; g + 2 < frames; ++g)
+        typical += curvature(block.data() + g * m_pcmFrame);
+    typical /= kSmoothFrames - 2;
+    const int64_t limit = std::min(kBendFactor * typical + kBendFloor * m_pcmChannels, kMaxPcmStray * m_pcmChannels);
+    int64_t f = frames - 2;
+    while (f >= 1 && curvature(block.data() + (f - 1) * m_pcmFrame) <= limit)
+        --f;
+    if (frames - f < kSmoothFrames)
+        return false;
+    out = {start + f * m_pcmFrame, end};
+    return true;
 }
 
 bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd,
@@ -287,16 +331,25 @@ bool TrailingAudio::pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, in
     // Its start is where the samples carry on from those in front of the
     // picture.
     if (previousEnd < 2 * m_pcmFrame)
-        return false;
+        return whole && pcmBySmoothness(input, from, end, out);
     const int64_t reach = std::max<int64_t>(m_pattern.largestRun(), m_pcmFrame) * kEndRuns;
     const int64_t lo = std::max(from, end - reach);
     const int64_t hi = end - 2 * m_pcmFrame;
     if (hi < lo)
         return false;
-    uint8_t before[2 * 4 * 64];
-    if (2 * m_pcmFrame > int64_t(sizeof before) ||
-        input.read(before, previousEnd - 2 * m_pcmFrame, size_t(2 * m_pcmFrame)) != size_t(2 * m_pcmFrame))
+    // The sound in front: its last two frames to carry on, and how much its
+    // frames bend, which says how closely the next must follow.
+    const int64_t tailFrames = std::min(previousEnd / m_pcmFrame, kSmoothFrames);
+    ByteBlock tail = input.readBlock(previousEnd - tailFrames * m_pcmFrame, int32_t(tailFrames * m_pcmFrame));
+    if (tail.length() != tailFrames * m_pcmFrame)
         return false;
+    const uint8_t* before = tail.data() + (tailFrames - 2) * m_pcmFrame;
+    int64_t typical = 0;
+    for (int64_t g = 0; g + 2 < tailFrames; ++g)
+        typical += curvature(tail.data() + g * m_pcmFrame);
+    typical /= std::max<int64_t>(tailFrames - 2, 1);
+    const int64_t limit =
+        2 * std::min(kBendFactor * typical + kBendFloor * m_pcmChannels, kMaxPcmStray * m_pcmChannels);
     ByteBlock block = input.readBlock(lo, int32_t(end - lo));
     if (block.length() != end - lo)
         return false;
@@ -311,7 +364,7 @@ bool TrailingAudio::pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, in
         if (whole && (end - t) % m_pcmFrame != 0)
             continue;
         const int64_t score = discontinuity(before, block.data() + (t - lo));
-        if (score > kMaxPcmStray * m_pcmChannels || (best >= 0 && score >= bestScore) ||
+        if (score > limit || (best >= 0 && score >= bestScore) ||
             !smooth(block.data() + (t - lo), end - t))
             continue;
         if (first < 0)

@@ -62,11 +62,16 @@ private:
     // PCM in [from, end) whose first sample carries on the sound that ends
     // at `previousEnd`; `whole`: it ends at `end` in whole sample frames.
     bool pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, int64_t previousEnd, bool whole, FrameChain& out);
+    // PCM that ends at `end` in whole sample frames that keep one course.
+    bool pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out);
     int64_t chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const;
     // How far the first sample frame at `data` departs from the course of
     // the two frames in front (`before`); smaller is smoother.
     int64_t discontinuity(const uint8_t* before, const uint8_t* data) const;
     int64_t sampleValue(const uint8_t* p) const;
+    // How far the middle of three sample frames at `data` bends away from
+    // the line through the other two.
+    int64_t curvature(const uint8_t* data) const;
     // Do the `n` bytes at `data` begin with sound that keeps its course?
     bool smooth(const uint8_t* data, int64_t n) const;
 
