@@ -63,7 +63,9 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
     m_mean.bytes = m_mean.bytes / n;
     // The start of a recording may differ (B-frames delay the video); the
     // second half shows the steady pattern.
-    for (int64_t p = 1; p <= n / 2 && !silent; ++p) {
+    // A period must show twice in the half that is looked at: the rates of
+    // sound and picture often make runs that look periodic for a while.
+    for (int64_t p = 1; p <= n / 4 && !silent; ++p) {
         bool repeats = true;
         for (int64_t k = std::max(n / 2, p); k < n && repeats; ++k)
             repeats = sameRun(m_after[size_t(k)], m_after[size_t(k - p)], pcm);

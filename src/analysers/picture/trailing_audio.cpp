@@ -7,6 +7,7 @@
 #include "output/sample_collection.h"
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
+#include "reference/reference_sample_bytes.h"
 #include "scan/byte_block.h"
 #include "scan/scan_buffer.h"
 
@@ -24,6 +25,14 @@ constexpr int64_t kMaxRunFrames = 64;
 // Behind the last picture lies the rest of the recording's sound: a few
 // frames more than the interleave puts behind one picture.
 constexpr int64_t kEndSurplus = 6;
+// An AAC frame holds at most 6144 bits per channel; an MPEG audio frame at
+// most 2881 bytes (layer II at 160 kb/s and 8 kHz, padded); none is
+// shorter than a header and a byte of data.
+constexpr int64_t kAacBytesPerChannel = 768;
+constexpr int64_t kMaxMpegAudioFrame = 2881;
+constexpr int64_t kMinFrameBytes = 5;
+// Reference frames whose first byte is counted.
+constexpr size_t kFirstByteSamples = 2000;
 // When the reference shows no audio frames, their sizes are unknown.
 constexpr int64_t kDefaultMaxFrame = 2048;
 // PCM at the end of a cut input: the first sample may stray this far (per
@@ -73,6 +82,12 @@ void TrailingAudio::prepare() {
         m_aac.decoderConfig = audio.m_esds.m_decoderInfo;
         m_aac.decoderConfigLength = audio.m_esds.m_decoderInfoLength;
         m_aac.firstBytes = aacFrameFirstBytes(audio.m_frameFirstBytes);
+        // How often each first byte opens a frame: an encoder's first frame
+        // may open with an element no other does, and chance bytes that take
+        // its place decode as well as any.
+        m_firstByteCount.fill(0);
+        visitReferenceSamples(ref->movieParameters().m_fileName, ref->audioSamples(), kFirstByteSamples, 1, INT32_MAX,
+                              [this](const uint8_t* data, int64_t) { ++m_firstByteCount[data[0] & ~1u]; });
     } else {
         return;
     }
@@ -86,10 +101,17 @@ void TrailingAudio::prepare() {
         m_minFrame = 1;
         m_maxFrame = kDefaultMaxFrame;
     }
+    // This recording's frames may be smaller or larger than the reference's
+    // (a quiet scene, a noisy one): a search reaches as far as the format
+    // allows.
+    m_frameCap = m_kind == Kind::Aac ? kAacBytesPerChannel * std::max<int64_t>(audio.m_channels, 1)
+                                     : kMaxMpegAudioFrame;
+    m_frameCap = std::max(m_frameCap, m_maxFrame);
     m_sampleRate = audio.m_sampleRate;
     m_pattern.learn(ref->videoSamples(), ref->audioSamples(), m_kind == Kind::Pcm);
     FLOG(LogLevel::Info) << "picture audio: reference pattern period=" << m_pattern.period()
-                         << " largest=" << m_pattern.largestRun() << " frames " << m_minFrame << ".." << m_maxFrame;
+                         << " largest=" << m_pattern.largestRun() << " frames " << m_minFrame << ".." << m_maxFrame
+                         << " first bytes " << m_aac.firstBytes.count();
 }
 
 int64_t TrailingAudio::chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const {
@@ -110,15 +132,15 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
     if (unknown)
         most = m_pattern.mostFrames() + kEndSurplus;
     most = std::min(most, kMaxRunFrames);
-    const int64_t lo = std::max(from, end - most * m_maxFrame - (exact ? 0 : m_maxFrame));
-    const int64_t hi = end - (exact ? m_minFrame : 1);
+    const int64_t lo = std::max(from, end - most * m_frameCap - (exact ? 0 : m_frameCap));
+    const int64_t hi = end - (exact ? kMinFrameBytes : 1);
     if (hi < lo)
         return false;
     const int64_t readEnd = std::min(end + (exact ? kReadBeyond : 0), input.fileSize());
     ByteBlock block = input.readBlock(lo, int32_t(readEnd - lo));
     const int64_t n = block.length();
     const uint8_t* data = block.data();
-    int64_t bestScore = -1;
+    int64_t bestScore = -1, bestOpens = 0;
     FrameChain chain;
     for (int64_t t = lo; t <= hi && t - lo < n; ++t) {
         const uint8_t first = data[t - lo];
@@ -134,7 +156,7 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
             // Whole frames up to where the input stops.
             while (chain.size() > 1 && chain.back() > end)
                 chain.pop_back();
-            if (frameCount(chain) >= 1 && chain.back() + m_maxFrame >= end &&
+            if (frameCount(chain) >= 1 && chain.back() + m_frameCap >= end &&
                 cutFrameFits(data + (chain.back() - lo), end - chain.back()) && plausibleFrames(chain))
                 count = int64_t(frameCount(chain));
             else if (bestScore < 0 && recorderFrameCut(data + (t - lo), end - t))
@@ -155,8 +177,10 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
         // the longest run.
         const bool nearest = (search == Search::Exact || search == Search::Guessed) && !unknown;
         const int64_t score = nearest ? std::llabs(count - expected) : most - count;
-        if (bestScore < 0 || score < bestScore) {
+        const int64_t opens = m_kind == Kind::Aac ? m_firstByteCount[first & ~1u] : 0;
+        if (bestScore < 0 || score < bestScore || (score == bestScore && opens > bestOpens)) {
             bestScore = score;
+            bestOpens = opens;
             out.assign(chain.begin(), chain.begin() + count + 1);
         }
     }
@@ -179,8 +203,8 @@ bool TrailingAudio::find(ScanBuffer& input, int64_t from, int64_t end, uint64_t 
             if (m_pattern.period() == 0)
                 return false;
         } else {
-            return frames(input, from, end, m_pattern.period() > 0 && run.frames > 0 ? run.frames : -1,
-                          Search::Guessed, out);
+            // Frames tell themselves: the longest run that ends at the picture.
+            return frames(input, from, end, -1, Search::Guessed, out);
         }
     }
     if (m_kind == Kind::Pcm) {
@@ -233,7 +257,7 @@ bool TrailingAudio::recorderFrameCut(const uint8_t* data, int64_t left) const {
 bool TrailingAudio::plausibleFrames(const FrameChain& chain) const {
     for (size_t i = 1; i < chain.size(); ++i) {
         const int64_t size = chain[i] - chain[i - 1];
-        if (size * 2 < m_minFrame || size > 2 * m_maxFrame)
+        if (size < kMinFrameBytes || size > m_frameCap)
             return false;
     }
     return true;

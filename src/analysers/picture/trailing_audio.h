@@ -10,6 +10,7 @@
 #include "analysers/audio/frame_chain.h"
 #include "analysers/picture/reference_audio_pattern.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -79,7 +80,9 @@ private:
     Kind m_kind = Kind::None;
     ReferenceAudioPattern m_pattern;
     AacChainConfig m_aac;
-    int64_t m_minFrame = 0, m_maxFrame = 0;
+    std::array<int64_t, 256> m_firstByteCount{};  // reference AAC frames by first byte (last bit cleared)
+    int64_t m_minFrame = 0, m_maxFrame = 0;  // the reference's frames
+    int64_t m_frameCap = 0;                  // the longest frame the format allows
     uint32_t m_sampleRate = 0;
     int64_t m_pcmFrame = 0;  // bytes of one sample frame (all channels)
     int64_t m_pcmChannels = 0, m_pcmBytes = 0;
