@@ -39,8 +39,8 @@ def random_case(rng, small):
                    kbps=rng.choice([4000, 8000]), interlaced=int(rng.random() < 0.4),
                    audio=dict(codec=rng.choice(["pcm_s16be", "pcm_s16be", "pcm_s24be", "pcm_s16le"]),
                               rate=48000, channels=rng.choice([2, 2, 4])))
-        if w >= 1280 and cfg["fps"] in ("50", "60000/1001") and h == 1080:
-            cfg["interlaced"] = 1  # 1080 at field rates is interlaced
+        if h == 1080 and cfg["fps"] in ("25", "30000/1001") and rng.random() < 0.7:
+            cfg["interlaced"] = 1  # 1080i, as XDCAM HD and HDV cameras record it
     else:
         w, h = rng.choice([(640, 360), (320, 240), (720, 480)])
         a = rng.choice(["aac", "aac", "mp3"])
@@ -82,7 +82,9 @@ def make_movie(cfg, path, vkind, sound, dur):
     if flags:
         cmd += ["-flags", flags]
     if cfg["interlaced"]:
-        cmd += ["-top", "1"]
+        # Field order on the frames too: ffmpeg's muxer picks the XDCAM HD
+        # and HDV fourccs (xdv3, xdvc, xd5c, ...) only for interlaced frames.
+        cmd += ["-top", "1", "-vf", "setfield=tff"]
     if cfg["codec"] == "mpeg2":
         cmd += ["-c:v", "mpeg2video", "-maxrate", f"{cfg['kbps']}k", "-bufsize", f"{cfg['kbps'] // 2}k"]
     else:

@@ -19,7 +19,8 @@ constexpr uint8_t kObjectTypeMpeg2Main = 0x61;
 bool isMpeg2Codec(const std::string& codec) {
     if (codec.compare(0, 2, "xd") == 0 || codec.compare(0, 3, "hdv") == 0)
         return true;
-    if (codec[0] == 'm' && codec[1] == 'x' && codec[2] >= '1' && codec[2] <= '9' && (codec[3] == 'p' || codec[3] == 'n'))
+    if (codec[0] == 'm' && codec[1] == 'x' && codec[2] >= '1' && codec[2] <= '9' &&
+        (codec[3] == 'p' || codec[3] == 'n'))
         return true;
     return codec == "m2v1" || codec == "mp2v" || codec == "MPG2";
 }

@@ -14,7 +14,8 @@ public:
 
 protected:
     Code classify(const uint8_t* p, int64_t n, Picture& picture) override;
-    void displayOrder(const std::vector<Picture>& pictures, bool cutShort, std::vector<int64_t>& display) const override;
+    void displayOrder(const std::vector<Picture>& pictures, bool cutShort,
+                      std::vector<int64_t>& display) const override;
     // A picture's last slice starts in its last macroblock row.
     bool lastCodeMayEndPicture(const uint8_t* p, int64_t n) const override;
     const char* videoClass() const override { return "MPG2"; }

@@ -17,7 +17,8 @@ PictureRunAnalyser::Code MP4VAnalyser::classify(const uint8_t* p, int64_t n, Pic
     return code == mpeg4v::kUserData ? Code::Other : Code::Foreign;
 }
 
-void MP4VAnalyser::displayOrder(const std::vector<Picture>& pictures, bool cutShort, std::vector<int64_t>& display) const {
+void MP4VAnalyser::displayOrder(const std::vector<Picture>& pictures, bool cutShort,
+                                std::vector<int64_t>& display) const {
     std::vector<mpeg4v::VopType> types(pictures.size());
     for (size_t k = 0; k < pictures.size(); ++k)
         types[k] = mpeg4v::VopType(pictures[k].type);

@@ -12,6 +12,7 @@ public:
 
 protected:
     Code classify(const uint8_t* p, int64_t n, Picture& picture) override;
-    void displayOrder(const std::vector<Picture>& pictures, bool cutShort, std::vector<int64_t>& display) const override;
+    void displayOrder(const std::vector<Picture>& pictures, bool cutShort,
+                      std::vector<int64_t>& display) const override;
     const char* videoClass() const override { return "mp4v"; }
 };

@@ -188,7 +188,7 @@ void PictureRunAnalyser::emitPicture(ScanBuffer& buffer, int64_t offset, int64_t
     if (video.m_codec.empty())
         video.m_codec = videoClass();
     if (add_video_samples(*m_repairState, buffer, offset, int32_t(size), 0)) {
-        m_sampleIndex.push_back(m_repairState->m_samples.size() - 1);
+        m_sampleIndex.emplace_back(m_repairState->m_samples.size() - 1, offset);
         m_emitted.push_back(m_current);
     }
     FLOG(LogLevel::Info) << m_label << " at " << offset << "  size=" << size << "  type=" << int(m_current.type)
@@ -223,8 +223,9 @@ void PictureRunAnalyser::finish(ScanBuffer& buffer) {
         uint8_t code[kHeaderBytes] = {};
         const int64_t codeBytes = int64_t(buffer.read(code, m_lastCodeInPicture, sizeof code));
         if (!whole && !lastCodeMayEndPicture(code, codeBytes))
-            FLOG(LogLevel::Info) << m_label << " last picture at " << m_pictureStart << " dropped: its data stops short";
-        else if (m_audio.findAtEnd(buffer, from, end, m_index, m_lastAudioEnd, audio))
+            FLOG(LogLevel::Info) << m_label << " last picture at " << m_pictureStart
+                                 << " dropped: its data stops short";
+        else if (m_audio.findAtEnd(buffer, from, end, m_index, m_lastAudioEnd, !whole, audio))
             emitPicture(buffer, m_pictureStart, audio.front() - m_pictureStart, audio);
         else if (whole)
             closePicture(buffer, {end});
@@ -249,11 +250,12 @@ void PictureRunAnalyser::applyCompositionOffsets() {
     const int64_t duration = std::max<int64_t>(m_repairState->m_video->m_sampleDuration, 1);
     FoundSampleList& samples = m_repairState->m_samples;
     for (size_t k = 0; k < display.size(); ++k) {
-        const size_t i = m_sampleIndex[k];
-        if (i >= samples.size() || !samples[i].isVideo())
+        // New clip detection may have written and emptied the list since.
+        const auto [i, offset] = m_sampleIndex[k];
+        if (i >= samples.size() || !samples[i].isVideo() || samples[i].offset != offset)
             continue;
-        const int64_t offset = (display[k] - int64_t(k) + delay) * duration;
-        if (offset >= 0 && offset <= INT32_MAX)
-            samples.setExtra(i, int32_t(offset));
+        const int64_t composition = (display[k] - int64_t(k) + delay) * duration;
+        if (composition >= 0 && composition <= INT32_MAX)
+            samples.setExtra(i, int32_t(composition));
     }
 }

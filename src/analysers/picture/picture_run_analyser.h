@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class PictureRunAnalyser : public StreamAnalyser {
@@ -43,7 +44,8 @@ protected:
     virtual Code classify(const uint8_t* p, int64_t n, Picture& picture) = 0;
     // Display index of each emitted picture, in decode order; `cutShort`:
     // the input may end inside the stream.
-    virtual void displayOrder(const std::vector<Picture>& pictures, bool cutShort, std::vector<int64_t>& display) const = 0;
+    virtual void displayOrder(const std::vector<Picture>& pictures, bool cutShort,
+                              std::vector<int64_t>& display) const = 0;
     // Can a picture whose last start code is at `p` (`n` bytes) be whole?
     // False when that code shows that the picture's data stops short.
     virtual bool lastCodeMayEndPicture(const uint8_t* p, int64_t n) const {
@@ -78,5 +80,5 @@ private:
     bool m_endsWhole = false;      // the media data ends inside the input
     uint64_t m_index = 0;          // pictures met before the current one (the pattern's index)
     std::vector<Picture> m_emitted;
-    std::vector<size_t> m_sampleIndex;
+    std::vector<std::pair<size_t, int64_t>> m_sampleIndex;  // each emitted picture's place in the list, offset
 };

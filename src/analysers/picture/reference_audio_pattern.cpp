@@ -23,12 +23,12 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
     m_mean = {};
     m_largest = 0;
     m_mostFrames = 0;
+    m_before = {};
     const std::vector<MediaSample> video = byOffset(videoSamples);
     const std::vector<MediaSample> audio = byOffset(audioSamples);
     if (video.size() < 2 || audio.empty())
         return;
     size_t a = 0;
-    m_before = {};
     for (; a < audio.size() && audio[a].offset < video[0].offset; ++a) {
         ++m_before.frames;
         m_before.bytes += audio[a].size;
@@ -40,8 +40,19 @@ void ReferenceAudioPattern::learn(const std::vector<MediaSample>& videoSamples,
             run.bytes += audio[a].size;
         }
         m_after.push_back(run);
-        m_largest = std::max(m_largest, run.bytes);
-        m_mostFrames = std::max(m_mostFrames, run.frames);
+    }
+    // The longest runs bound searches, the flush at the end and the sound
+    // in front of the first frame included.
+    Run rest;
+    for (; a < audio.size(); ++a) {
+        ++rest.frames;
+        rest.bytes += audio[a].size;
+    }
+    m_mostFrames = std::max(m_before.frames, rest.frames);
+    m_largest = std::max(m_before.bytes, rest.bytes);
+    for (const Run& r : m_after) {
+        m_mostFrames = std::max(m_mostFrames, r.frames);
+        m_largest = std::max(m_largest, r.bytes);
     }
     // A recording's end is written out of step: the muxer flushes what it
     // holds. The audio in front of the last video chunk shows no rule.

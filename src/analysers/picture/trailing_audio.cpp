@@ -121,16 +121,42 @@ int64_t TrailingAudio::chainFrom(const uint8_t* data, int32_t n, int64_t offset,
     return aacFrameChain(m_aac, data, n, offset, chain);
 }
 
+int64_t TrailingAudio::frameLengthAt(AacFrameMeter& meter, const uint8_t* data, int64_t n) const {
+    if (m_kind == Kind::MpegAudio) {
+        const int64_t length = n >= 4 ? bitstream::mpegAudioFrameLength(data) : 0;
+        return length <= n ? length : 0;
+    }
+    // A frame's length follows from its own bits: a fresh decoder measures
+    // it as well as one that has read the frames in front.
+    if (!meter.restart())
+        return 0;
+    return meter.frameLength(data, uint32_t(std::min<int64_t>(n, UINT32_MAX)));
+}
+
+bool TrailingAudio::opensFrame(uint8_t first) const {
+    return m_kind == Kind::MpegAudio ? first == 0xFF : (m_aac.firstBytes.none() || m_aac.firstBytes.test(first));
+}
+
+void TrailingAudio::consider(const FrameChain& chain, int64_t count, int64_t score, uint8_t first, int64_t& bestScore,
+                             int64_t& bestOpens, FrameChain& out) const {
+    const int64_t opens = m_kind == Kind::Aac ? m_firstByteCount[first & ~1u] : 0;
+    if (bestScore < 0 || score < bestScore || (score == bestScore && opens > bestOpens)) {
+        bestScore = score;
+        bestOpens = opens;
+        out.assign(chain.begin(), chain.begin() + count + 1);
+    }
+}
+
 bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t expected, Search search,
                            FrameChain& out) {
     const bool exact = search != Search::Cut;
     // An unknown count (-1): any the reference shows, the longest run first.
     const bool unknown = expected < 0;
-    int64_t most = std::max<int64_t>(expected, 1) + (search == Search::Exact ? 1 : kEndSurplus);
-    if (search == Search::Guessed)
-        most = std::max(most, m_pattern.mostFrames() + 1);
-    if (unknown)
-        most = m_pattern.mostFrames() + kEndSurplus;
+    // Behind a picture the reference's count and one more; otherwise as
+    // many as the reference ever wrote in one run, and some.
+    int64_t most = std::max<int64_t>(expected, 1) + 1;
+    if (search != Search::Exact || unknown)
+        most = std::max<int64_t>(expected, m_pattern.mostFrames()) + kEndSurplus;
     most = std::min(most, kMaxRunFrames);
     const int64_t lo = std::max(from, end - most * m_frameCap - (exact ? 0 : m_frameCap));
     const int64_t hi = end - (exact ? kMinFrameBytes : 1);
@@ -140,29 +166,66 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
     ByteBlock block = input.readBlock(lo, int32_t(readEnd - lo));
     const int64_t n = block.length();
     const uint8_t* data = block.data();
+    if (n < end - lo)
+        return false;
+    // Between two pictures the reference's count first, then the run that
+    // opens the way the reference's frames open most often (chance bytes in
+    // front of the first frame may decode into it), then the earliest; at
+    // the end of the input, where the rest of the recording's sound lies,
+    // the longest run.
+    const bool nearest = (search == Search::Exact || search == Search::Guessed) && !unknown;
     int64_t bestScore = -1, bestOpens = 0;
+    AacFrameMeter meter(m_aac);
     FrameChain chain;
+    if (exact) {
+        // Backwards from the end: the frames from t on end exactly there when
+        // the frame at t ends where such a run begins (or at the end itself).
+        std::vector<int32_t> framesFrom(size_t(end - lo), -1);
+        std::vector<int32_t> lengthAt(size_t(end - lo), 0);
+        // No frame is longer than the format allows: once that far in front
+        // of every run found so far, no earlier frame can join one.
+        int64_t earliest = end;
+        for (int64_t t = hi; t >= lo && t + m_frameCap >= earliest; --t) {
+            if (!opensFrame(data[t - lo]))
+                continue;
+            const int64_t length = frameLengthAt(meter, data + (t - lo), n - (t - lo));
+            const int64_t next = t + length;
+            if (length < kMinFrameBytes || next > end)
+                continue;
+            const int32_t count = next == end ? 1 : framesFrom[size_t(next - lo)] < 0 ? -1
+                                                                                  : framesFrom[size_t(next - lo)] + 1;
+            framesFrom[size_t(t - lo)] = count;
+            lengthAt[size_t(t - lo)] = int32_t(length);
+            if (count > 0)
+                earliest = t;
+        }
+        for (int64_t t = lo; t <= hi; ++t) {
+            const int64_t count = framesFrom[size_t(t - lo)];
+            if (count < 1 || count > most)
+                continue;
+            chain.assign(1, t);
+            for (int64_t u = t; u < end; u += lengthAt[size_t(u - lo)])
+                chain.push_back(u + lengthAt[size_t(u - lo)]);
+            consider(chain, count, nearest ? std::llabs(count - expected) : most - count, data[t - lo], bestScore,
+                     bestOpens, out);
+        }
+        return bestScore >= 0;
+    }
     for (int64_t t = lo; t <= hi && t - lo < n; ++t) {
         const uint8_t first = data[t - lo];
-        if (m_kind == Kind::MpegAudio ? first != 0xFF : (m_aac.firstBytes.any() && !m_aac.firstBytes.test(first)))
+        if (!opensFrame(first))
             continue;
         chainFrom(data + (t - lo), int32_t(n - (t - lo)), t, chain);
+        // Whole frames up to where the input stops.
+        while (chain.size() > 1 && chain.back() > end)
+            chain.pop_back();
         int64_t count = -1;
-        if (exact) {
-            for (size_t i = 1; i < chain.size(); ++i)
-                if (chain[i] == end)
-                    count = int64_t(i);
-        } else {
-            // Whole frames up to where the input stops.
-            while (chain.size() > 1 && chain.back() > end)
-                chain.pop_back();
-            if (frameCount(chain) >= 1 && chain.back() + m_frameCap >= end &&
-                cutFrameFits(data + (chain.back() - lo), end - chain.back()) && plausibleFrames(chain))
-                count = int64_t(frameCount(chain));
-            else if (bestScore < 0 && recorderFrameCut(data + (t - lo), end - t))
-                count = 0;
-        }
-        if (count < 0 || count > most || (count == 0 && bestScore >= 0) || (count == 0 && exact))
+        if (frameCount(chain) >= 1 && chain.back() + m_frameCap >= end &&
+            cutFrameFits(data + (chain.back() - lo), end - chain.back()) && plausibleFrames(chain))
+            count = int64_t(frameCount(chain));
+        else if (bestScore < 0 && recorderFrameCut(data + (t - lo), end - t))
+            count = 0;
+        if (count < 0 || count > most || (count == 0 && bestScore >= 0))
             continue;
         if (count == 0) {
             // Nothing whole behind the picture but the start of a frame of
@@ -171,18 +234,7 @@ bool TrailingAudio::frames(ScanBuffer& input, int64_t from, int64_t end, int64_t
             out.assign(1, t);
             continue;
         }
-        // Between two pictures the reference's count first, then the
-        // earliest start (a later one begins inside the first frame); at the
-        // end of the input, where the rest of the recording's sound lies,
-        // the longest run.
-        const bool nearest = (search == Search::Exact || search == Search::Guessed) && !unknown;
-        const int64_t score = nearest ? std::llabs(count - expected) : most - count;
-        const int64_t opens = m_kind == Kind::Aac ? m_firstByteCount[first & ~1u] : 0;
-        if (bestScore < 0 || score < bestScore || (score == bestScore && opens > bestOpens)) {
-            bestScore = score;
-            bestOpens = opens;
-            out.assign(chain.begin(), chain.begin() + count + 1);
-        }
+        consider(chain, count, most - count, first, bestScore, bestOpens, out);
     }
     return bestScore >= 0;
 }
@@ -338,16 +390,16 @@ bool TrailingAudio::pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end
 }
 
 bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd,
-                              FrameChain& out) {
+                              bool mayBeCut, FrameChain& out) {
     out.clear();
     if (m_kind == Kind::None || end <= from)
         return false;
     const ReferenceAudioPattern::Run run = m_pattern.after(k);
     if (m_kind != Kind::Pcm)
         return frames(input, from, end, run.frames, Search::AtEnd, out) ||
-               frames(input, from, end, std::max<int64_t>(run.frames, 1), Search::Cut, out);
+               (mayBeCut && frames(input, from, end, std::max<int64_t>(run.frames, 1), Search::Cut, out));
     // The rest of the recording's sound or a piece cut short.
-    return pcmByCourse(input, from, end, previousEnd, false, out);
+    return pcmByCourse(input, from, end, previousEnd, !mayBeCut, out);
 }
 
 bool TrailingAudio::pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, int64_t previousEnd, bool whole,

@@ -33,11 +33,13 @@ public:
     // none.
     // `previousEnd`: where the audio in front of the picture ends (-1: none).
     bool find(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd, FrameChain& out);
-    // The same where `end` is the end of the input, which may cut the audio
-    // short: the whole frames that are left (PCM: the piece whose first
-    // sample continues `previousEnd`, the end of the audio in front, or
-    // -1). False when the audio cannot be told from the picture.
-    bool findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd, FrameChain& out);
+    // The same where `end` is the end of the media data, which the input
+    // may have cut short (`mayBeCut`): the whole frames that are left (PCM:
+    // the piece whose first sample continues `previousEnd`, the end of the
+    // audio in front, or -1). False when the audio cannot be told from the
+    // picture.
+    bool findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd, bool mayBeCut,
+                   FrameChain& out);
     // The audio a recording begins with, in front of its first picture,
     // ending at `end` and starting at `from` or later.
     bool findBefore(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out);
@@ -65,6 +67,15 @@ private:
     bool pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, int64_t previousEnd, bool whole, FrameChain& out);
     // PCM that ends at `end` in whole sample frames that keep one course.
     bool pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out);
+    // Length of the frame at `data` (n bytes available), 0 when none begins
+    // there.
+    int64_t frameLengthAt(AacFrameMeter& meter, const uint8_t* data, int64_t n) const;
+    // May a frame of the recorder's begin with this byte?
+    bool opensFrame(uint8_t first) const;
+    // Takes the first `count` frames of `chain` into `out` when they beat
+    // the best run so far (lower score, or a commoner first byte).
+    void consider(const FrameChain& chain, int64_t count, int64_t score, uint8_t first, int64_t& bestScore,
+                  int64_t& bestOpens, FrameChain& out) const;
     int64_t chainFrom(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) const;
     // How far the first sample frame at `data` departs from the course of
     // the two frames in front (`before`); smaller is smoother.
