@@ -35,22 +35,6 @@ constexpr int64_t kMinFrameBytes = 5;
 constexpr size_t kFirstByteSamples = 2000;
 // When the reference shows no audio frames, their sizes are unknown.
 constexpr int64_t kDefaultMaxFrame = 2048;
-// PCM at the end of a cut input: the first sample may stray this far (per
-// channel, in 16-bit steps) from the course of the audio in front of the
-// picture before the piece counts as not found.
-constexpr int64_t kMaxPcmStray = 4096;
-// Sample frames that must keep to the course of the sound behind that first
-// one: fewer are left only when the input stops right behind the picture,
-// which then cannot be told from a picture cut short.
-constexpr int64_t kSmoothFrames = 32;
-// A frame that bends the sound's course this many times as much as its
-// frames usually do (plus a floor per channel for near silence) is no
-// longer part of it.
-constexpr int64_t kBendFactor = 8;
-constexpr int64_t kBendFloor = 16;
-// The sound behind the last picture is the rest of the recording's: up to
-// this many of the interleave's longest runs.
-constexpr int64_t kEndRuns = 4;
 
 bool isPcmCodec(const std::string& codec) {
     static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "lpcm", "raw "};
@@ -315,80 +299,6 @@ bool TrailingAudio::plausibleFrames(const FrameChain& chain) const {
     return true;
 }
 
-int64_t TrailingAudio::sampleValue(const uint8_t* p) const {
-    int64_t v = 0;
-    for (int64_t i = 0; i < m_pcmBytes; ++i)
-        v = v << 8 | p[m_pcmLittleEndian ? m_pcmBytes - 1 - i : i];
-    const int64_t bits = 8 * m_pcmBytes;
-    if (v >= (int64_t(1) << (bits - 1)))
-        v -= int64_t(1) << bits;
-    // In 16-bit steps, whatever the sample size.
-    return bits > 16 ? v >> (bits - 16) : v;
-}
-
-int64_t TrailingAudio::discontinuity(const uint8_t* before, const uint8_t* data) const {
-    int64_t sum = 0;
-    for (int64_t c = 0; c < m_pcmChannels; ++c) {
-        const int64_t y2 = sampleValue(before + c * m_pcmBytes);
-        const int64_t y1 = sampleValue(before + m_pcmFrame + c * m_pcmBytes);
-        const int64_t x0 = sampleValue(data + c * m_pcmBytes);
-        const int64_t x1 = sampleValue(data + m_pcmFrame + c * m_pcmBytes);
-        sum += std::llabs(x0 - (2 * y1 - y2)) + std::llabs(x1 - (2 * x0 - y1));
-    }
-    return sum;
-}
-
-int64_t TrailingAudio::curvature(const uint8_t* data) const {
-    int64_t sum = 0;
-    for (int64_t c = 0; c < m_pcmChannels; ++c) {
-        const int64_t a = sampleValue(data + c * m_pcmBytes);
-        const int64_t b = sampleValue(data + m_pcmFrame + c * m_pcmBytes);
-        const int64_t d = sampleValue(data + 2 * m_pcmFrame + c * m_pcmBytes);
-        sum += std::llabs(a - 2 * b + d);
-    }
-    return sum;
-}
-
-bool TrailingAudio::smooth(const uint8_t* data, int64_t n) const {
-    // Two sample frames can meet the course of the sound by chance; a
-    // stretch of them that keeps to it cannot.
-    const int64_t frames = std::min(n / m_pcmFrame, kSmoothFrames);
-    if (frames < kSmoothFrames)
-        return false;
-    int64_t sum = 0;
-    for (int64_t f = 2; f < frames; f += 2)
-        sum += discontinuity(data + (f - 2) * m_pcmFrame, data + f * m_pcmFrame);
-    return sum <= kMaxPcmStray * m_pcmChannels * (frames / 2);
-}
-
-bool TrailingAudio::pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out) {
-    // No sound in front to carry on: the whole sample frames in front of
-    // `end` that keep one course, back to the first that breaks it.
-    const int64_t reach = std::max<int64_t>(m_pattern.largestRun(), m_pcmFrame) * kEndRuns;
-    const int64_t lo = std::max(from, end - reach);
-    const int64_t frames = (end - lo) / m_pcmFrame;
-    if (frames < kSmoothFrames)
-        return false;
-    const int64_t start = end - frames * m_pcmFrame;
-    ByteBlock block = input.readBlock(start, int32_t(end - start));
-    if (block.length() != end - start)
-        return false;
-    // Frame f - 1 joins the run when it keeps the course of the two behind
-    // it about as well as the sound's last frames keep theirs.
-    int64_t typical = 0;
-    for (int64_t g = frames - kSmoothFrames; g + 2 < frames; ++g)
-        typical += curvature(block.data() + g * m_pcmFrame);
-    typical /= kSmoothFrames - 2;
-    const int64_t limit = std::min(kBendFactor * typical + kBendFloor * m_pcmChannels, kMaxPcmStray * m_pcmChannels);
-    int64_t f = frames - 2;
-    while (f >= 1 && curvature(block.data() + (f - 1) * m_pcmFrame) <= limit)
-        --f;
-    if (frames - f < kSmoothFrames)
-        return false;
-    out = {start + f * m_pcmFrame, end};
-    return true;
-}
-
 bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint64_t k, int64_t previousEnd,
                               bool mayBeCut, FrameChain& out) {
     out.clear();
@@ -400,61 +310,6 @@ bool TrailingAudio::findAtEnd(ScanBuffer& input, int64_t from, int64_t end, uint
                (mayBeCut && frames(input, from, end, std::max<int64_t>(run.frames, 1), Search::Cut, out));
     // The rest of the recording's sound or a piece cut short.
     return pcmByCourse(input, from, end, previousEnd, !mayBeCut, out);
-}
-
-bool TrailingAudio::pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, int64_t previousEnd, bool whole,
-                                FrameChain& out) {
-    // Its start is where the samples carry on from those in front of the
-    // picture.
-    if (previousEnd < 2 * m_pcmFrame)
-        return whole && pcmBySmoothness(input, from, end, out);
-    const int64_t reach = std::max<int64_t>(m_pattern.largestRun(), m_pcmFrame) * kEndRuns;
-    const int64_t lo = std::max(from, end - reach);
-    const int64_t hi = end - 2 * m_pcmFrame;
-    if (hi < lo)
-        return false;
-    // The sound in front: its last two frames to carry on, and how much its
-    // frames bend, which says how closely the next must follow.
-    const int64_t tailFrames = std::min(previousEnd / m_pcmFrame, kSmoothFrames);
-    ByteBlock tail = input.readBlock(previousEnd - tailFrames * m_pcmFrame, int32_t(tailFrames * m_pcmFrame));
-    if (tail.length() != tailFrames * m_pcmFrame)
-        return false;
-    const uint8_t* before = tail.data() + (tailFrames - 2) * m_pcmFrame;
-    int64_t typical = 0;
-    for (int64_t g = 0; g + 2 < tailFrames; ++g)
-        typical += curvature(tail.data() + g * m_pcmFrame);
-    typical /= std::max<int64_t>(tailFrames - 2, 1);
-    const int64_t limit =
-        2 * std::min(kBendFactor * typical + kBendFloor * m_pcmChannels, kMaxPcmStray * m_pcmChannels);
-    ByteBlock block = input.readBlock(lo, int32_t(end - lo));
-    if (block.length() != end - lo)
-        return false;
-    // The earliest such start: a steady tone carries on from the same
-    // sample once every period further on as well. Audio that ends where a
-    // picture begins is whole sample frames.
-    // Within one sample frame of the first, the start that departs least
-    // wins: channels alike (a mono source recorded as stereo) make a start
-    // a channel early look much the same.
-    int64_t first = -1, best = -1, bestScore = 0;
-    for (int64_t t = lo; t <= hi && (first < 0 || t < first + m_pcmFrame); ++t) {
-        if (whole && (end - t) % m_pcmFrame != 0)
-            continue;
-        const int64_t score = discontinuity(before, block.data() + (t - lo));
-        if (score > limit || (best >= 0 && score >= bestScore) ||
-            !smooth(block.data() + (t - lo), end - t))
-            continue;
-        if (first < 0)
-            first = t;
-        best = t;
-        bestScore = score;
-    }
-    if (best < 0)
-        return false;
-    const int64_t size = (end - best) - (end - best) % m_pcmFrame;
-    if (size <= 0)
-        return false;
-    out = {best, best + size};
-    return true;
 }
 
 void TrailingAudio::emit(ScanBuffer& input, const FrameChain& chain, const std::string& label) {

@@ -65,8 +65,9 @@ private:
     // PCM in [from, end) whose first sample carries on the sound that ends
     // at `previousEnd`; `whole`: it ends at `end` in whole sample frames.
     bool pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, int64_t previousEnd, bool whole, FrameChain& out);
-    // PCM that ends at `end` in whole sample frames that keep one course.
-    bool pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end, FrameChain& out);
+    // PCM in front of `end` in sample frames that keep one course; `whole`:
+    // it ends at `end` in whole frames.
+    bool pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end, bool whole, FrameChain& out);
     // Length of the frame at `data` (n bytes available), 0 when none begins
     // there.
     int64_t frameLengthAt(AacFrameMeter& meter, const uint8_t* data, int64_t n) const;
