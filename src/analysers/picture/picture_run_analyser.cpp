@@ -136,7 +136,7 @@ bool PictureRunAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
             start = closePicture(buffer, m_headers);
         else if (m_index == 0) {
             m_mediaDataEnd = mediaDataEnd(buffer, start);
-            takeLeadingAudio(buffer, start);
+            start = takeLeadingAudio(buffer, m_headers);
         }
         m_headers.clear();
         m_pictureStart = start;
@@ -166,13 +166,18 @@ int64_t PictureRunAnalyser::closePicture(ScanBuffer& buffer, const std::vector<i
     return starts.front();
 }
 
-void PictureRunAnalyser::takeLeadingAudio(ScanBuffer& buffer, int64_t first) {
+int64_t PictureRunAnalyser::takeLeadingAudio(ScanBuffer& buffer, const std::vector<int64_t>& starts) {
+    // As behind a picture: the first of the headers that the audio ends at.
     FrameChain audio;
-    if (!m_audio.findBefore(buffer, 0, first, audio))
-        return;
-    if (!audioTakenElsewhere())
-        m_audio.emit(buffer, audio, m_label);
-    m_lastAudioEnd = audio.back();
+    for (const int64_t first : starts) {
+        if (m_audio.findBefore(buffer, 0, first, audio)) {
+            if (!audioTakenElsewhere())
+                m_audio.emit(buffer, audio, m_label);
+            m_lastAudioEnd = audio.back();
+            return first;
+        }
+    }
+    return starts.front();
 }
 
 bool PictureRunAnalyser::audioTakenElsewhere() const {

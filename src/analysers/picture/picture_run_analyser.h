@@ -61,8 +61,9 @@ private:
     // and its own, in file order): the current one ends in front of it.
     // Returns where the next one begins.
     int64_t closePicture(ScanBuffer& buffer, const std::vector<int64_t>& starts);
-    // The audio a recording begins with, in front of its first picture.
-    void takeLeadingAudio(ScanBuffer& buffer, int64_t first);
+    // The audio a recording begins with, in front of its first picture,
+    // which begins at one of `starts`; returns where.
+    int64_t takeLeadingAudio(ScanBuffer& buffer, const std::vector<int64_t>& starts);
     bool audioTakenElsewhere() const;
     void emitPicture(ScanBuffer& buffer, int64_t offset, int64_t size, const FrameChain& audio);
     void applyCompositionOffsets();
