@@ -7,6 +7,8 @@
 #include "analysers/h264/avc1_analyser.h"
 #include "analysers/hevc/hevc_analyser.h"
 #include "analysers/jpeg/jpeg_analyser.h"
+#include "analysers/mpeg2/mpeg2_analyser.h"
+#include "analysers/mpeg4/mp4v_analyser.h"
 #include "analysers/prores/prores_analyser.h"
 #include "atomscan/atom_scanner.h"
 #include "camera/crm/canon_crm_analyser.h"
@@ -36,11 +38,11 @@ const AnalyserRow kRows[] = {
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},
     {"PCMAnalyser", Role::Audio, {}, When::Pcm, nullptr},
     {"ICODAnalyser", Role::Video, {"icod"}, When::None, make<ICODAnalyser>},
-    {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, nullptr},
+    {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, make<MPEG2Analyser>},
     {"AVC1Analyser", Role::Video, {"avc1"}, When::None, make<AVC1Analyser>},
     {"HEVCAnalyser", Role::Video, {"hvc1", "hev1"}, When::None, make<HEVCAnalyser>},
     {"CanonRepiAnalyser", Role::Camera, {"hvc1", "hev1"}, When::CanonRepi, nullptr},
-    {"MP4VAnalyser", Role::Video, {"mp4v"}, When::None, nullptr},
+    {"MP4VAnalyser", Role::Video, {"mp4v"}, When::None, make<MP4VAnalyser>},
     {"JPEGAnalyser", Role::Video, {"jpeg"}, When::None, make<JPEGAnalyser>},
     {"DVCAnalyser", Role::Video, {"dvc "}, When::None, make<DVCAnalyser>},
     {"ProResAnalyser", Role::Video, {"apch", "apcn", "apcs", "apco", "ap4h", "ap4x"}, When::None, make<ProResAnalyser>},

@@ -13,6 +13,18 @@ namespace {
 // the MPEG-2 profiles, 0x61 is what recorders and ffmpeg write for Main).
 constexpr uint8_t kObjectTypeMpeg2Main = 0x61;
 
+// The sample descriptions of MPEG-2 video: XDCAM ("xdv1".."xdvf", "xd51".."xd5f",
+// "xdhd", "xdh2" and the like), HDV ("hdv1".."hdv9"), IMX ("mx3p", "mx5n", ...)
+// and the plain ones.
+bool isMpeg2Codec(const std::string& codec) {
+    if (codec.compare(0, 2, "xd") == 0 || codec.compare(0, 3, "hdv") == 0)
+        return true;
+    if (codec[0] == 'm' && codec[1] == 'x' && codec[2] >= '1' && codec[2] <= '9' &&
+        (codec[3] == 'p' || codec[3] == 'n'))
+        return true;
+    return codec == "m2v1" || codec == "mp2v" || codec == "MPG2";
+}
+
 std::string codecText(Fourcc codec) {
     // A track without a sample description has no codec, not four NUL bytes.
     return codec == 0 ? std::string() : fourccString(codec);
@@ -25,7 +37,7 @@ std::string videoClassForCodec(const std::string& codec, uint8_t mpeg4ObjectType
         return codec;
     if (codec == "aivx")
         return "avc1";
-    if (codec == "xdvc" || codec == "xd5d" || codec == "xd5e" || mpeg4ObjectType == kObjectTypeMpeg2Main)
+    if (isMpeg2Codec(codec) || mpeg4ObjectType == kObjectTypeMpeg2Main)
         return "MPG2";
     // DV25 of 525 and 625 lines, DVCPRO, DVCPRO50 of either, DVCPRO HD.
     if (codec == "dvc " || codec == "dvcp" || codec == "dvpp" || codec == "dv5n" || codec == "dv5p" ||

@@ -46,8 +46,8 @@ struct VideoParameters {
 };
 
 // The analyser family for a codec: the codec itself except for the aliases
-// of H.264 ("aivx"), MPEG-2 ("xdvc", "xd5d", "xd5e", or any codec whose
-// MPEG-4 object type is 0x61) and DVCPRO ("dvpp", "dvhp").
+// of H.264 ("aivx"), MPEG-2 (the XDCAM, HDV and IMX fourccs, or any codec
+// whose MPEG-4 object type is 0x61) and DVCPRO ("dvpp", "dvhp").
 std::string videoClassForCodec(const std::string& codec, uint8_t mpeg4ObjectType);
 
 // Appends at most kMaxEsdsCopyBytes raw descriptor bytes of an esds record.

@@ -168,6 +168,11 @@ std::string movieFor(const AnalyserRow& row, bool& anyClass) {
         return testmedia::mjpegPcmMov();
     if (row.classes.contains("hvc1"))
         return testmedia::hevcAacMp4();
+    // A video analyser takes part only in scans of its own codec.
+    if (row.classes.contains("MPG2"))
+        return testmedia::movie("contract_mpeg2.mov", "-c:v mpeg2video -bf 2 -c:a pcm_s16be -ac 2");
+    if (row.classes.contains("mp4v"))
+        return testmedia::movie("contract_mpeg4.mp4", "-c:v mpeg4 -bf 2 -c:a aac -ac 2");
     anyClass = !row.classes.empty() && !row.classes.contains("avc1");
     return h264AacMp4();
 }

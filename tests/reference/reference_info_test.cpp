@@ -27,11 +27,13 @@ std::string tiny(const std::string& name, const std::string& args) {
 TEST(ReferenceInfo, ClassOfCodecAliases) {
     const std::string aivx = tiny("ref_aivx.mov", "-c:v libx264 -pix_fmt yuv420p -tag:v aivx");
     const std::string xd5e = tiny("ref_xd5e.mov", "-c:v mpeg2video -tag:v xd5e");
+    const std::string m2v1 = tiny("ref_m2v1.mov", "-c:v mpeg2video");  // what ffmpeg picks for other sizes
+    const std::string hdv6 = tiny("ref_hdv6.mov", "-c:v mpeg2video -tag:v hdv6");
     const std::string mp4v = tiny("ref_mpeg2.mp4", "-c:v mpeg2video");  // mp4v with object type 0x61
     const std::string mpeg4 = tiny("ref_mpeg4.mp4", "-c:v mpeg4");       // mp4v with object type 0x20
     const std::string dv = testsupport::fixture(
         "ref_dv.mov", "-f lavfi -i testsrc=size=720x480:rate=30000/1001 -frames:v 1 -c:v dvvideo -pix_fmt yuv411p");
-    ASSERT_FALSE(aivx.empty() || xd5e.empty() || mp4v.empty() || mpeg4.empty() || dv.empty());
+    ASSERT_FALSE(aivx.empty() || xd5e.empty() || m2v1.empty() || hdv6.empty() || mp4v.empty() || mpeg4.empty() || dv.empty());
     // ffmpeg always declares DV as "dvc "; the sample description's format
     // field sits 16 bytes after the stsd type.
     const std::string dvhp = testmedia::patchedCopy(dv, "dvhp.mov", "stsd", 16, {'d', 'v', 'h', 'p'});
@@ -39,7 +41,8 @@ TEST(ReferenceInfo, ClassOfCodecAliases) {
 
     struct Case {
         std::string file, codec, cls;
-    } cases[] = {{aivx, "aivx", "avc1"}, {xd5e, "xd5e", "MPG2"}, {mp4v, "mp4v", "MPG2"},
+    } cases[] = {{aivx, "aivx", "avc1"}, {xd5e, "xd5e", "MPG2"}, {m2v1, "m2v1", "MPG2"}, {hdv6, "hdv6", "MPG2"},
+                 {mp4v, "mp4v", "MPG2"},
                  {mpeg4, "mp4v", "mp4v"}, {dv, "dvc ", "dvc "},  {dvhp, "dvhp", "dvc "}};
     for (const Case& c : cases) {
         auto info = load(c.file);
