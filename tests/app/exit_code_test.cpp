@@ -21,13 +21,14 @@ bool exists(const std::string& name) {
 }  // namespace
 
 TEST(ExitCode, CodecWithoutAnalyserInThisBuildIsTwo) {
-    const std::string mp4v = testmedia::movie("exit_mp4v.mp4", "-c:v mpeg4 -an");
-    ASSERT_FALSE(mp4v.empty());
-    const auto r = repairrun::repair("ExitCodeNoAnalyser", mp4v, repairrun::withoutIndex(mp4v));
+    // Canon's REPI mode stands in for the HEVC analyser, and is not built yet.
+    const std::string hevc = testmedia::hevcAacMp4();
+    ASSERT_FALSE(hevc.empty());
+    const auto r = repairrun::repair("ExitCodeNoAnalyser", hevc, repairrun::withoutIndex(hevc), "-canonrepi");
     EXPECT_EQ(r.exitCode, 2) << r.log;
-    EXPECT_EQ(r.errors, "framend: no analyser in this build for video codec 'mp4v'; nothing was recovered\n");
-    EXPECT_NE(r.log.find("[WARNING] MP4VAnalyser is not available in this build; skipped\n"), std::string::npos);
-    EXPECT_NE(r.log.find("[NOTICE] reference selected video analyser class: mp4v\n"), std::string::npos);
+    EXPECT_EQ(r.errors, "framend: no analyser in this build for video codec 'hvc1'; nothing was recovered\n");
+    EXPECT_NE(r.log.find("[WARNING] CanonRepiAnalyser is not available in this build; skipped\n"), std::string::npos);
+    EXPECT_NE(r.log.find("[NOTICE] reference selected video analyser class: hvc1\n"), std::string::npos);
     EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos);
     EXPECT_FALSE(exists(r.repaired));
 }
