@@ -1,6 +1,7 @@
 #include "app/analyser_registry.h"
 
 #include "analysers/audio/aac_analyser.h"
+#include "analysers/audio/pcm_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
 #include "atomscan/atom_scanner.h"
@@ -28,7 +29,7 @@ const AnalyserRow kRows[] = {
     {"CanonCrmAnalyser", Role::Camera, {}, When::CanonCrm, nullptr},
     {"SonyRsvAnalyser", Role::Camera, {}, When::SonyRsv, nullptr},
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},
-    {"PCMAnalyser", Role::Audio, {}, When::Pcm, nullptr},
+    {"PCMAnalyser", Role::Audio, {}, When::Pcm, make<PCMAnalyser>},
     {"ICODAnalyser", Role::Video, {"icod"}, When::None, nullptr},
     {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, nullptr},
     {"AVC1Analyser", Role::Video, {"avc1"}, When::None, make<AVC1Analyser>},

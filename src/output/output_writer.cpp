@@ -169,8 +169,10 @@ void create_audio_tracks(RepairState& state) {
         return;
     const ReferenceInfo* reference = state.m_reference.get();
     if ((!reference || !reference->audioTrack(0)) && isUncompressedAudio(audio.m_codec)) {
+        // One sample is one sample frame: every channel's value, or the sound
+        // would last as many times too long as it has channels.
         state.m_audioSampleDuration = 1;
-        state.m_audioFixedSampleSize = audio.m_sampleSize / 8;
+        state.m_audioFixedSampleSize = std::max<uint32_t>(audio.m_channels, 1) * (audio.m_sampleSize / 8);
     }
     // An audio codec given on the command line asks for audio even when the
     // reference has no audio track to count.

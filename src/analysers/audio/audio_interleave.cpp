@@ -691,6 +691,13 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // adjoins the video.
     if (flags & GapStartGuessed)
         a = b - size;
+    // -pcm -pcmcut: the user drops that many sample frames at the start of
+    // every chunk found.
+    const int64_t cut = m_scanInfo->pcmFilter ? std::max<int64_t>(m_scanInfo->pcmStartAdjustment, 0) * frame : 0;
+    if (cut >= size)
+        return;
+    a += cut;
+    size -= cut;
     if (size < 1 || a + size > input.fileSize())
         return;
     addAudioSample(*m_repairState, input, a, int32_t(size), kAudioWordNone);
@@ -700,7 +707,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
 }
 
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b)
+    if (m_scanInfo->pcmRuns || m_scanInfo->aacFilter || a >= b)
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();
