@@ -165,6 +165,7 @@ PcmRun PCMAnalyser::measureRun(ScanBuffer& buffer, int64_t offset, const PcmForm
                     end += fs;
                 }
                 run.endOffset = end;
+                run.frozen = true;
                 return run;
             }
             if (std::abs(double(run.lastDiff)) >= limit || std::abs(double(run.lastDiff2)) >= limit) {
@@ -208,8 +209,9 @@ bool PCMAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         return false;
     }
     // A run that held to the frame grid for a while was sound too short for a
-    // chunk (or silence): the scan goes on behind it. Anything shorter may
+    // chunk, and a frozen stretch is silence: the scan goes on behind them. Anything shorter may
     // have started off the grid, so the next byte is tried.
-    m_resume = run.frames >= kProbeFrames ? std::max(offset + 1, run.endOffset - cut * fs) : offset + 1;
+    const bool onGrid = run.frozen || run.frames >= kProbeFrames;
+    m_resume = onGrid ? std::max(offset + 1, run.endOffset - cut * fs) : offset + 1;
     return false;
 }

@@ -24,6 +24,7 @@ struct PcmFormat {
 struct PcmRun {
     int64_t frames = 0;       // frames that continue the sound
     int64_t endOffset = 0;    // first byte not taken into the run
+    bool frozen = false;      // ended by values that stopped changing
     int32_t startValue = 0, stopValue = 0;
     int32_t lastDiff = 0, lastDiff2 = 0;
     double energy = 0;
