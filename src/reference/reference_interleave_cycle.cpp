@@ -164,7 +164,58 @@ bool learnOneChunkPerGap(const MovieFile& movie, const MovieTrack* video) {
     return gaps > 0 && 10 * single >= 9 * gaps;
 }
 
+namespace {
+
+// The sound chunks between the first two video chunks, merged per track run.
+std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* video) {
+    std::vector<GapChunk> gap;
+    if (!video || video->m_chunkOffsets.size() < 2)
+        return gap;
+    std::vector<uint64_t> videoChunks(video->m_chunkOffsets.begin(), video->m_chunkOffsets.end());
+    std::sort(videoChunks.begin(), videoChunks.end());
+    const uint64_t from = videoChunks[0], to = videoChunks[1];
+    struct Piece {
+        uint64_t offset;
+        int audioIndex;  // -1: another track
+        uint64_t bytes;
+    };
+    std::vector<Piece> pieces;
+    int audioIndex = 0;
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& track = movie.m_tracks[i];
+        if (&track == video || track.m_handlerType == kHint)
+            continue;
+        const int index = track.m_handlerType == kSoun ? audioIndex++ : -1;
+        SamplesPerChunkCursor chunks(track);
+        uint64_t sample = 1;
+        for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
+            const uint32_t n = chunks.samplesPerChunk(chunk);
+            if (n == 0)
+                break;
+            uint64_t bytes = 0;
+            for (uint32_t k = 0; k < n && sample <= track.m_sampleCount; ++k, ++sample)
+                bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+            const uint64_t offset = track.m_chunkOffsets[chunk - 1];
+            if (offset > from && offset < to)
+                pieces.push_back({offset, index, bytes});
+        }
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& x, const Piece& y) { return x.offset < y.offset; });
+    for (const Piece& p : pieces) {
+        if (p.audioIndex < 0)
+            return {};
+        if (!gap.empty() && gap.back().audioIndex == p.audioIndex)
+            gap.back().bytes += p.bytes;
+        else
+            gap.push_back({p.audioIndex, p.bytes});
+    }
+    return gap;
+}
+
+}  // namespace
+
 void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
+    m_firstGap.clear();
     m_audio.clear();
     m_metadata.clear();
     m_oneChunkPerGap = false;
@@ -198,4 +249,6 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
         }
     }
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
+    if (m_audio.size() > 1)
+        m_firstGap = learnFirstGap(movie, video);
 }

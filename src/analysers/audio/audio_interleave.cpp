@@ -81,6 +81,7 @@ void AudioInterleave::reset() {
     m_otherTracks.clear();
     m_metadataChunks.clear();
     m_pcmSeconds.clear();
+    m_pcmLastPiece.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
 }
@@ -681,7 +682,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     if (!allAudio)
         size = std::min(size, block);
     if (ref->interleaveCycle().sharedGaps()) {
-        fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size);
+        fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size, (flags & GapAtEnd) != 0);
         return;
     }
     const AudioParameters& audio = ref->audio();

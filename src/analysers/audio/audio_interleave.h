@@ -129,8 +129,9 @@ private:
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // PCM of several sound tracks, or beside timed metadata, in the `size`
-    // bytes from `a` (audio_interleave_tracks.cpp).
-    void fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size);
+    // bytes from `a`, the last gap of the input when `atEnd`
+    // (audio_interleave_tracks.cpp).
+    void fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, bool atEnd);
     // Whole sample frames of `size` bytes at `offset` as one PCM sample.
     void emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word);
     // The one timed-metadata chunk inside a PCM gap, as (offset, metadata
@@ -176,4 +177,5 @@ private:
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
+    std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
 };

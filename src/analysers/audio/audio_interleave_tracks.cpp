@@ -206,7 +206,7 @@ void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_
     FLOG(LogLevel::Info) << m_logLabel << "m at " << offset << "  size=" << size << "  track=" << metaTrack;
 }
 
-void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size) {
+void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, bool atEnd) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
     const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
@@ -266,6 +266,31 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size) 
         // Muxers that interleave by time write packets in turns, whole.
         const bool packets = !ref->interleaveCycle().oneChunkPerGap();
         int64_t pos = a;
+        // The first gap of a recording is laid out as the reference's first
+        // gap, when it is as long: its order follows no rule of the later ones.
+        const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
+        uint64_t firstBytes = 0;
+        for (const GapChunk& c : first)
+            firstBytes += c.bytes;
+        const bool started = std::any_of(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double s) { return s > 0; });
+        if (!started && !first.empty() && firstBytes == uint64_t(size)) {
+            for (const GapChunk& c : first) {
+                size_t i = 0;
+                while (i < audio.size() && audio[i].audioIndex != c.audioIndex)
+                    ++i;
+                if (i == audio.size())
+                    break;
+                emitPcmPiece(input, pos, int64_t(c.bytes), shares[i].frame, shares[i].word);
+                m_pcmSeconds[i] += double(c.bytes) / shares[i].byteRate;
+                pos += int64_t(c.bytes);
+            }
+        }
+        int64_t whole = 0;
+        for (int64_t bytes : m_pcmLastPiece)
+            whole += bytes;
+        const bool cutShort = !packets && atEnd && m_pcmLastPiece.size() == shares.size() &&
+                              end - pos > *std::max_element(m_pcmLastPiece.begin(), m_pcmLastPiece.end()) &&
+                              end - pos < whole;
         std::vector<bool> done(shares.size(), false);
         while (pos < end) {
             size_t next = shares.size();
@@ -279,12 +304,22 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size) 
             // a gap of one chunk per track shares out its bytes.
             int64_t piece = packets ? std::min(share.chunk, end - pos)
                                     : std::min<int64_t>(int64_t(share.quota + 0.5), end - pos);
+            // A recording cut in its last gap, past the first chunk: the
+            // tracks' chunks were written whole one after the other, so each
+            // takes what it took last time until the bytes run out. (A
+            // recording that ended writes short chunks of equal length.)
+            if (cutShort && next < m_pcmLastPiece.size() && m_pcmLastPiece[next] > 0)
+                piece = std::min(m_pcmLastPiece[next], end - pos);
             piece -= piece % share.frame;
             if (piece < share.frame) {
                 done[next] = true;
                 continue;
             }
             emitPcmPiece(input, pos, piece, share.frame, share.word);
+            if (!atEnd) {
+                m_pcmLastPiece.resize(shares.size(), 0);
+                m_pcmLastPiece[next] = piece;
+            }
             share.quota -= double(piece);
             m_pcmSeconds[next] += double(piece) / share.byteRate;
             pos += piece;
