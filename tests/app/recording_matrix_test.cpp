@@ -409,6 +409,14 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=32000,aformat=channel_layouts=mono",
        "anoisesrc=r=32000:a=0.2:seed=9,aformat=channel_layouts=mono"}},
      "-c:a pcm_s16le", false, ""},
+    // Two sound tracks of one format in camera chunks: only the order of the
+    // first gap (A2 A1) and the chunk sizes tell them apart.
+    {"pcm_twin_camera_chunks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=mono",
+       "anoisesrc=r=48000:a=0.2:seed=11,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=48000:a=0.2:seed=12,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
+     "-c:a pcm_s24be -chunk_duration 1244000", false, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

@@ -285,11 +285,17 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
                 pos += int64_t(c.bytes);
             }
         }
-        int64_t whole = 0;
-        for (int64_t bytes : m_pcmLastPiece)
-            whole += bytes;
-        const bool cutShort = !packets && atEnd && m_pcmLastPiece.size() == shares.size() &&
-                              end - pos > *std::max_element(m_pcmLastPiece.begin(), m_pcmLastPiece.end()) &&
+        // Each track's whole chunk: what it took last, or before any the
+        // reference's typical chunk.
+        std::vector<int64_t> chunkOf(shares.size(), 0);
+        int64_t whole = 0, largest = 0;
+        for (size_t i = 0; i < shares.size(); ++i) {
+            chunkOf[i] = i < m_pcmLastPiece.size() && m_pcmLastPiece[i] > 0 ? m_pcmLastPiece[i] : shares[i].chunk;
+            whole += chunkOf[i];
+            largest = std::max(largest, chunkOf[i]);
+        }
+        const bool cutShort = !packets && atEnd && largest > 0 &&
+                              std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos > largest &&
                               end - pos < whole;
         std::vector<bool> done(shares.size(), false);
         while (pos < end) {
@@ -308,8 +314,8 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
             // tracks' chunks were written whole one after the other, so each
             // takes what it took last time until the bytes run out. (A
             // recording that ended writes short chunks of equal length.)
-            if (cutShort && next < m_pcmLastPiece.size() && m_pcmLastPiece[next] > 0)
-                piece = std::min(m_pcmLastPiece[next], end - pos);
+            if (cutShort)
+                piece = std::min(chunkOf[next], end - pos);
             piece -= piece % share.frame;
             if (piece < share.frame) {
                 done[next] = true;
