@@ -48,6 +48,7 @@ constexpr size_t kMaxMetadataKeys = 16;
 struct GapChunk {
     int audioIndex = -1;
     uint64_t bytes = 0;
+    uint64_t samples = 0;
 };
 
 constexpr size_t kMaxMetadataChunkSizes = 32;

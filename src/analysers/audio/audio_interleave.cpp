@@ -82,6 +82,7 @@ void AudioInterleave::reset() {
     m_metadataChunks.clear();
     m_pcmSeconds.clear();
     m_pcmLastPiece.clear();
+    m_twinChunkFrames.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 class GapVideo;
+struct SplitFrame;
 class ScanBuffer;
 struct RepairState;
 struct ScanInfo;
@@ -144,6 +145,13 @@ private:
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // The state of each further sound track, made on the first shared gap.
     void makeOtherTracks();
+    // Sound tracks of one decoder configuration that a recorder writes a
+    // chunk each of per gap: nothing in a frame tells whose it is.
+    bool twinTracks() const;
+    // Deals the gap's sound frames out to such tracks in whole chunks, in
+    // the order of the reference's chunks (`fresh`: the recording's first
+    // gap with sound).
+    void dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd);
     // One chunk of timed-metadata track `metaTrack`, as its samples.
     void emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size);
     // Adds the last audio sample again; false when there is none inside the input.
@@ -178,4 +186,5 @@ private:
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
     std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
+    std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

@@ -126,8 +126,13 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
 
     int64_t covered = a;
     SharedGapSplit splitter(std::move(tracks));
-    const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
-                                                                     : splitter.split(input, a, b, covered);
+    std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
+                                                               : splitter.split(input, a, b, covered);
+    if (twinTracks()) {
+        const bool fresh = std::all_of(states.begin(), states.end(),
+                                       [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+        dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0);
+    }
     int64_t explained = 0;
     for (const SplitFrame& f : frames)
         explained += f.size;
@@ -173,6 +178,75 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         if (intact)
             state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
     }
+}
+
+bool AudioInterleave::twinTracks() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
+    if (!cycle.oneChunkPerGap() || cycle.audioTracks().size() < 2)
+        return false;
+    const MovieTrack* first = ref->audioTrack(cycle.audioTracks().front().audioIndex);
+    for (const InterleaveTrack& learnt : cycle.audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!first || !track || track->m_audioChannels != first->m_audioChannels ||
+            track->m_esds.m_decoderInfoLength != first->m_esds.m_decoderInfoLength ||
+            !std::equal(track->m_esds.m_decoderInfo, track->m_esds.m_decoderInfo + track->m_esds.m_decoderInfoLength,
+                        first->m_esds.m_decoderInfo))
+            return false;
+    }
+    return true;
+}
+
+void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd) {
+    std::vector<SplitFrame*> sound;
+    for (SplitFrame& f : frames)
+        if (size_t(f.track) < tracks)
+            sound.push_back(&f);
+    const int64_t n = int64_t(sound.size());
+    if (n == 0)
+        return;
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    // (track, frames) in file order.
+    std::vector<std::pair<size_t, int64_t>> chunks;
+    const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
+    int64_t firstFrames = 0;
+    for (const GapChunk& c : first)
+        firstFrames += int64_t(c.samples);
+    if (fresh && firstFrames == n) {
+        // The recording opens as the reference does.
+        for (const GapChunk& c : first)
+            for (size_t i = 0; i < cycle.size() && i < tracks; ++i)
+                if (cycle[i].audioIndex == c.audioIndex)
+                    chunks.emplace_back(i, int64_t(c.samples));
+    } else {
+        int64_t whole = 0, largest = 0;
+        const bool known = m_twinChunkFrames.size() == tracks;
+        for (size_t i = 0; known && i < tracks; ++i) {
+            whole += m_twinChunkFrames[i];
+            largest = std::max(largest, m_twinChunkFrames[i]);
+        }
+        // A recording cut past its gap's first chunk: whole chunks as last
+        // time until the frames run out. Otherwise the tracks' chunks span
+        // the same time: equal shares, in track order.
+        const bool cutShort = atEnd && known && n > largest && n < whole;
+        int64_t left = n;
+        for (size_t i = 0; i < tracks; ++i) {
+            const int64_t share = cutShort ? std::min(m_twinChunkFrames[i], left)
+                                           : n / int64_t(tracks) + (int64_t(i) < n % int64_t(tracks) ? 1 : 0);
+            chunks.emplace_back(i, share);
+            left -= share;
+        }
+        if (!atEnd && !fresh) {
+            m_twinChunkFrames.assign(tracks, 0);
+            for (const auto& [track, count] : chunks)
+                m_twinChunkFrames[track] = count;
+        }
+    }
+    size_t next = 0;
+    for (const auto& [track, count] : chunks)
+        for (int64_t k = 0; k < count && next < sound.size(); ++k)
+            sound[next++]->track = int(track);
 }
 
 void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size) {
