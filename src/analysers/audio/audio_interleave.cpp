@@ -727,7 +727,9 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     }
     if (b - a < minGap())
         return;
-    if (mpegAudio())
+    if (sharedMpegGaps())
+        fillSharedMpeg(input, a, b, flags);
+    else if (mpegAudio())
         fillFrames(input, a, b, flags, true);
     else if (codec == "mp4a")
         fillFrames(input, a, b, flags, false);

@@ -143,6 +143,11 @@ private:
     // (audio_interleave_tracks.cpp).
     bool sharedGaps() const;
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // Several MPEG audio tracks: the gap's frames go to the track whose rate
+    // and channels their headers give, or, where the tracks share them, in
+    // turns as the muxer wrote them (audio_interleave_tracks.cpp).
+    bool sharedMpegGaps() const;
+    void fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // The state of each further sound track, made on the first shared gap.
     void makeOtherTracks();
     // Sound tracks of one decoder configuration that a recorder writes a

@@ -180,6 +180,100 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     }
 }
 
+bool AudioInterleave::sharedMpegGaps() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || ref->interleaveCycle().audioTracks().size() < 2 || !ref->interleaveCycle().metadataTracks().empty())
+        return false;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!track || !(track->m_codec == makeFourcc(".mp3") ||
+                        (track->m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track->m_esds.m_objectType))))
+            return false;
+    }
+    return true;
+}
+
+void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+    if (m_otherTracks.empty() && m_metadataChunks.empty())
+        makeOtherTracks();
+    if (m_scanInfo->gapStart() == 0)
+        m_scanInfo->setGapStart(uint64_t(a));
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    std::vector<AudioInterleave*> states{this};
+    for (auto& other : m_otherTracks)
+        states.push_back(other.get());
+    const size_t tracks = std::min(states.size(), cycle.size());
+
+    std::vector<SplitFrame> frames;
+    for (int64_t pos = a; b - pos >= minGap();) {
+        FrameChain run;
+        if (!resync(input, pos, b, 0, !frames.empty(), true, run) || frameCount(run) == 0)
+            break;
+        for (size_t i = 0; i + 1 < run.size(); ++i)
+            frames.push_back({-1, run[i], run[i + 1] - run[i]});
+        pos = run.back();
+    }
+    if (frames.empty())
+        return;
+    const bool fresh = std::all_of(states.begin(), states.end(),
+                                   [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+
+    // Each track's rate, and its channels where the rates do not tell the
+    // tracks apart (an MP4 sound description says 2 channels for mono);
+    // tracks that share both are twins.
+    std::vector<std::pair<uint32_t, uint32_t>> format(tracks);
+    for (size_t i = 0; i < tracks; ++i)
+        format[i] = {ref->audioTrack(cycle[i].audioIndex)->m_audioSampleRate, 0};
+    auto anyAlike = [&] {
+        for (size_t i = 0; i < tracks; ++i)
+            for (size_t j = i + 1; j < tracks; ++j)
+                if (format[i] == format[j])
+                    return true;
+        return false;
+    };
+    const bool byChannels = anyAlike();
+    if (byChannels)
+        for (size_t i = 0; i < tracks; ++i)
+            format[i].second = std::max<uint32_t>(ref->audioTrack(cycle[i].audioIndex)->m_audioChannels, 1);
+    const bool twins = anyAlike();
+    if (!twins) {
+        for (SplitFrame& f : frames) {
+            const uint8_t* header = input.get(f.offset, 4);
+            const std::optional<bitstream::MpegAudioHeader> h =
+                input.available() >= 4 ? bitstream::parseMpegAudioHeader(header) : std::nullopt;
+            f.track = 0;
+            for (size_t i = 0; h && i < tracks; ++i)
+                if (format[i] == std::make_pair(uint32_t(h->m_sampleRate), byChannels ? uint32_t(h->m_channels) : 0u))
+                    f.track = int(i);
+        }
+    } else if (ref->interleaveCycle().oneChunkPerGap()) {
+        for (SplitFrame& f : frames)
+            f.track = 0;
+        dealTwinChunks(frames, tracks, fresh, (flags & GapAtEnd) != 0);
+    } else {
+        // A muxer interleaving by time writes next the frame of the track
+        // furthest behind, the first track on a tie.
+        std::vector<int64_t> count(tracks);
+        for (size_t i = 0; i < tracks; ++i)
+            count[i] = states[i]->m_framesEmitted;
+        for (SplitFrame& f : frames) {
+            const size_t next = size_t(std::min_element(count.begin(), count.end()) - count.begin());
+            f.track = int(next);
+            ++count[next];
+        }
+    }
+    std::vector<int64_t> found(tracks, 0);
+    for (const SplitFrame& f : frames) {
+        states[size_t(f.track)]->emit(input, f.offset, f.size);
+        ++found[size_t(f.track)];
+        FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
+    }
+    for (size_t i = 0; i < tracks; ++i)
+        if (found[i] > 0 || states[i]->m_videoSinceAudio > 0)
+            states[i]->takeCarry(found[i]);
+}
+
 bool AudioInterleave::twinTracks() const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
