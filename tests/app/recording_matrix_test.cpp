@@ -66,9 +66,11 @@ bool isPending(const Case& c) {
 }
 
 // Cues every 0.4 s, written to a private name and renamed into place so that
-// test programs running side by side never read half a file.
+// test programs running side by side never read half a file. Their lengths
+// vary, so that some chunks of a cue and the pause before it are whole
+// frames of 16-bit stereo PCM long.
 std::string captions() {
-    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/matrix_captions.srt";
+    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/matrix_captions_varied.srt";
     auto clock = [](int ms) {
         char t[16];
         std::snprintf(t, sizeof t, "00:00:%02d,%03d", ms / 1000, ms % 1000);
@@ -77,7 +79,7 @@ std::string captions() {
     std::string text;
     for (int n = 0; n < 12; ++n)
         text += std::to_string(n + 1) + "\n" + clock(n * 400) + " --> " + clock(n * 400 + 300) + "\ncaption " +
-                std::to_string(n + 1) + "\n\n";
+                std::string(size_t(n % 4), '.') + std::to_string(n + 1) + "\n\n";
     const std::string tmp = path + "." + std::to_string(::getpid());
     testsupport::writeFile(tmp, std::vector<uint8_t>(text.begin(), text.end()));
     std::rename(tmp.c_str(), path.c_str());

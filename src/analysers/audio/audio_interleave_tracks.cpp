@@ -517,9 +517,15 @@ std::vector<std::pair<int64_t, int64_t>> AudioInterleave::pcmGapMetadata(ScanBuf
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
     // Only a gap that whole sample frames cannot fill is searched: PCM
-    // itself (silence, say) reads as a short caption now and then.
-    const int64_t foreign = size % std::max<int64_t>(frame, 1);
-    if (foreign == 0 || size > INT32_MAX)
+    // itself (silence, say) reads as a short caption now and then. A muxer
+    // that cuts its PCM into packets of one size (the reference's smallest
+    // chunk) leaves gaps of whole packets, so a gap they cannot fill holds
+    // something else too, even where it is whole frames long (captions of
+    // 16 bytes beside 4-byte frames).
+    frame = std::max<int64_t>(frame, 1);
+    const int64_t foreign = size % frame;
+    const bool packets = chunk > frame && chunk % frame == 0;
+    if ((foreign == 0 && (!packets || size % chunk == 0)) || size > INT32_MAX)
         return found;
     const ByteBlock block = input.readBlock(a, int32_t(size));
     const int64_t got = block.length();
