@@ -199,8 +199,10 @@ bool PCMAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     const int64_t cut = m_scanInfo->pcmStartAdjustment;
     const PcmRun run = measureRun(buffer, offset, f);
     const int64_t start = offset + cut * fs;
-    if (run.frames >= f.chunkFrames + std::max<int64_t>(cut, 0) && start >= 0) {
-        const int64_t size = f.chunkFrames * fs;
+    const int64_t size = f.chunkFrames * fs;
+    // A negative cut moves the sample in front of the run, but never so far
+    // that the scan would meet the same run again.
+    if (run.frames >= f.chunkFrames + std::max<int64_t>(cut, 0) && start >= 0 && start + size > offset) {
         FLOG(LogLevel::Info) << "PCM   at " << start << "  size=" << size << "  startvalue=" << run.startValue
                              << "  stopvalue=" << run.stopValue << "  energy=" << run.energy << "  diff=" << run.lastDiff
                              << "  diff2=" << run.lastDiff2;

@@ -76,6 +76,10 @@ TEST(PcmFilter, RunsOfSoundWithoutALayout) {
     // Without a reference sound track a sample is 5000 frames.
     const size_t piece = 5000 * kFrameBytes;
     ASSERT_EQ(got.size() % piece, 0u);
+    // The sound lasts what its frames last at 48 kHz.
+    const auto streams = testmedia::probeStreams(o.repaired);
+    ASSERT_EQ(streams.size(), 2u);
+    EXPECT_NEAR(std::stod(streams[1].at("duration")), double(got.size()) / kFrameBytes / 48000, 0.01);
     const size_t pieces = got.size() / piece;
     // Six chunks of tone hold four whole pieces each; the silence none.
     EXPECT_GE(pieces, 20u);
