@@ -29,6 +29,9 @@ constexpr uint64_t kMaxFrameBytesPerChannel = 768;
 // How much longer than the reference's longest a metadata chunk inside PCM
 // may be, at the least.
 constexpr int64_t kMetadataChunkSlack = 256;
+// A timed-metadata chunk between two runs of MPEG audio frames is looked
+// for in stretches up to this long: captions and telemetry are small.
+constexpr int64_t kMaxMetadataStretch = 65536;
 // Sound times closer than this are the same (sums of chunk durations).
 constexpr double kSameTime = 1e-7;
 // One sound track beside timed metadata: its samples carry no track word.
@@ -182,7 +185,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
 
 bool AudioInterleave::sharedMpegGaps() const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
-    if (!ref || ref->interleaveCycle().audioTracks().size() < 2 || !ref->interleaveCycle().metadataTracks().empty())
+    if (!ref || ref->interleaveCycle().audioTracks().size() < 2)
         return false;
     for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
         const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
@@ -206,13 +209,35 @@ void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, un
     const size_t tracks = std::min(states.size(), cycle.size());
 
     std::vector<SplitFrame> frames;
+    std::vector<std::pair<int64_t, int64_t>> between;  // stretches between runs of frames
     for (int64_t pos = a; b - pos >= minGap();) {
         FrameChain run;
         if (!resync(input, pos, b, 0, !frames.empty(), true, run) || frameCount(run) == 0)
             break;
+        if (run.front() > pos && (!frames.empty() || !(flags & GapStartGuessed)))
+            between.emplace_back(pos, run.front() - pos);
         for (size_t i = 0; i + 1 < run.size(); ++i)
             frames.push_back({-1, run[i], run[i + 1] - run[i]});
         pos = run.back();
+    }
+    const int64_t tail = frames.empty() ? a : frames.back().offset + frames.back().size;
+    if (b > tail && !(flags & GapAtEnd))
+        between.emplace_back(tail, b - tail);
+    // A caption or other timed-metadata chunk interrupts the frames: the
+    // stretch between two runs that its samples' structure fills exactly.
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
+    for (const auto& [at, length] : between) {
+        if (length > kMaxMetadataStretch)
+            continue;
+        const ByteBlock block = input.readBlock(at, int32_t(length));
+        for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
+            const std::vector<int64_t> ends = metadataUnitEnds(metadata[m].codec, metadata[m].boxKeys, block.data(),
+                                                               int64_t(block.length()));
+            if (metadataStructureDecides(metadata[m].codec) && !ends.empty() && ends.back() == length) {
+                emitMetadataChunk(input, int(m), at, length);
+                break;
+            }
+        }
     }
     if (frames.empty())
         return;
