@@ -433,7 +433,15 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=96000:a=0.2:seed=18,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=96000,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a 64k", false, ""},
-    {"mp3_two_rates_captions", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+    // Cut between a chunk of video and the sound of its time: the sound
+    // ends before the movie, and an encoder's priming is skipped.
+    {"mp3_two_rates_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=44100,aformat=channel_layouts=stereo",
+       "anoisesrc=r=44100:a=0.2:seed=15,aformat=channel_layouts=stereo"},
+      {"anoisesrc=r=22050:a=0.2:seed=16,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
+     "-c:a libmp3lame -b:a 96k -chunk_duration 700000", false, ""},
+    {"mp3_two_rates_captions", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
      {{"sine=frequency=440:sample_rate=44100,aformat=channel_layouts=stereo",
        "anoisesrc=r=44100:a=0.2:seed=15,aformat=channel_layouts=stereo"},
       {"anoisesrc=r=22050:a=0.2:seed=16,aformat=channel_layouts=mono",
