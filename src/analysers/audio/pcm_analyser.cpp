@@ -15,9 +15,6 @@ namespace {
 
 // Sound is read in blocks of about this many bytes (whole sample frames).
 constexpr int32_t kBlockBytes = 120;
-// A jump of this fraction of full scale between two consecutive samples of
-// one channel is no sound: real signals are band-limited.
-constexpr double kJumpFraction = 0.4;
 // This many equal values in a row are digital silence, or zeros that are not
 // sound at all; without a layout to say where sound sits, neither is taken.
 constexpr int64_t kFrozenFrames = 1000;
@@ -48,13 +45,15 @@ double fullScale(const PcmFormat& f) { return double(int64_t(1) << (f.bitsPerSam
 bool startsLikeSound(const uint8_t* data, int32_t available, const PcmFormat& f, const int32_t previous[2]) {
     const int fs = f.frameBytes();
     const int bytes = f.bitsPerSample / 8;
-    const double limit = kJumpFraction * fullScale(f);
+    const int32_t limit = f.jumpLimit();
     int32_t left = previous[0], right = previous[1];
     for (int i = 0; i < kProbeFrames && (i + 1) * fs <= available; ++i) {
         const uint8_t* frame = data + i * fs;
         const int32_t s = sampleAt(frame, f);
+        if (std::abs(s - left) >= limit)
+            return false;
         const int32_t r = f.channels >= 2 ? sampleAt(frame + bytes, f) : right;
-        if (std::abs(double(s - left)) >= limit || std::abs(double(r - right)) >= limit)
+        if (std::abs(r - right) >= limit)
             return false;
         left = s;
         right = r;
@@ -137,7 +136,7 @@ PcmRun PCMAnalyser::measureRun(ScanBuffer& buffer, int64_t offset, const PcmForm
     const int bytes = f.bitsPerSample / 8;
     const int32_t block = std::max(fs, kBlockBytes / fs * fs);
     const double scale = fullScale(f);
-    const double limit = kJumpFraction * scale;
+    const int32_t limit = f.jumpLimit();
     const int64_t wanted = f.chunkFrames + std::max<int64_t>(m_scanInfo->pcmStartAdjustment, 0);
     int32_t left = m_previous[0], right = m_previous[1];
     int64_t unchanged = 0;
@@ -168,7 +167,7 @@ PcmRun PCMAnalyser::measureRun(ScanBuffer& buffer, int64_t offset, const PcmForm
                 run.frozen = true;
                 return run;
             }
-            if (std::abs(double(run.lastDiff)) >= limit || std::abs(double(run.lastDiff2)) >= limit) {
+            if (std::abs(run.lastDiff) >= limit || std::abs(run.lastDiff2) >= limit) {
                 run.endOffset = pos;
                 return run;
             }

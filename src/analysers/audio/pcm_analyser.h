@@ -17,6 +17,10 @@ struct PcmFormat {
     bool littleEndian = true;
     int64_t chunkFrames = 5000;  // sample frames per audio sample reported
     int frameBytes() const { return channels * (bitsPerSample / 8); }
+    // The smallest step between two samples of a channel that is no sound
+    // (real signals are band-limited): 0.4 of full scale, rounded up (13108
+    // for 16 bits).
+    int32_t jumpLimit() const { return int32_t(((int64_t(4) << (bitsPerSample - 1)) + 9) / 10); }
     bool usable() const { return (bitsPerSample == 16 || bitsPerSample == 24) && channels >= 1; }
 };
 
