@@ -169,8 +169,9 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     for (size_t i = 0; i < expected.size(); ++i) {
         AudioInterleave& state = *states[i];
         int64_t take = found[i];
-        // Damage took frames: copies of the last good one keep the track in step.
-        if (!intact && !(flags & GapStartGuessed) && take + tolerances[i] < expected[i]) {
+        // Damage took frames: copies of the last good one keep the track in
+        // step. Behind the end of the input there is nothing to keep in step.
+        if (!intact && !(flags & (GapStartGuessed | GapAtEnd)) && take + tolerances[i] < expected[i]) {
             while (take < expected[i] && state.repeatLast(input))
                 ++take;
             FLOG(LogLevel::Info) << m_logLabel << "a track " << i << " filled to " << take << " expected=" << expected[i];
