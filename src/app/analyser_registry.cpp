@@ -2,6 +2,7 @@
 
 #include "analysers/aic/icod_analyser.h"
 #include "analysers/audio/aac_analyser.h"
+#include "analysers/audio/pcm_analyser.h"
 #include "analysers/dv/dvc_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
@@ -36,7 +37,7 @@ const AnalyserRow kRows[] = {
     {"CanonCrmAnalyser", Role::Camera, {}, When::CanonCrm, make<CanonCrmAnalyser>},
     {"SonyRsvAnalyser", Role::Camera, {}, When::SonyRsv, nullptr},
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},
-    {"PCMAnalyser", Role::Audio, {}, When::Pcm, nullptr},
+    {"PCMAnalyser", Role::Audio, {}, When::Pcm, make<PCMAnalyser>},
     {"ICODAnalyser", Role::Video, {"icod"}, When::None, make<ICODAnalyser>},
     {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, make<MPEG2Analyser>},
     {"AVC1Analyser", Role::Video, {"avc1"}, When::None, make<AVC1Analyser>},

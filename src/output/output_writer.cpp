@@ -80,7 +80,13 @@ void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size,
 MovieTrack* addTrackLike(MovieFile* movie, const MovieTrack& source) {
     const std::string codec = source.m_codec == 0 ? std::string() : fourccString(source.m_codec);
     const uint32_t rate = source.m_audioSampleRate > 0 ? source.m_audioSampleRate : source.m_mediaTimescale;
-    const uint32_t duration = source.m_sampleDuration > 0 ? source.m_sampleDuration : kDefaultAudioSampleDuration;
+    uint32_t duration = source.m_sampleDuration > 0 ? source.m_sampleDuration : kDefaultAudioSampleDuration;
+    // Compressed frames last what the codec's frames last, as on the first
+    // sound track: a recorder's table may jitter around it (1056 and 960 for
+    // 1024), and its most common entry is then off.
+    if (source.m_fixedSampleSize == 0)
+        if (const uint32_t frame = audioFrameDuration(source, rate))
+            duration = frame;
     MovieTrack* track = QTAddAudioTrack(movie, codec, duration, rate, source.m_audioSampleSize, source.m_audioChannels,
                                         source.m_fixedSampleSize);
     if (track && source.m_esds.m_rawLength > 0)
@@ -177,8 +183,10 @@ void create_audio_tracks(RepairState& state) {
         return;
     const ReferenceInfo* reference = state.m_reference.get();
     if ((!reference || !reference->audioTrack(0)) && isUncompressedAudio(audio.m_codec)) {
+        // One sample is one sample frame: every channel's value, or the sound
+        // would last as many times too long as it has channels.
         state.m_audioSampleDuration = 1;
-        state.m_audioFixedSampleSize = audio.m_sampleSize / 8;
+        state.m_audioFixedSampleSize = std::max<uint32_t>(audio.m_channels, 1) * (audio.m_sampleSize / 8);
     }
     // An audio codec given on the command line asks for audio even when the
     // reference has no audio track to count.

@@ -464,6 +464,11 @@ bool completeMovie(MovieFile* f) {
                 const uint64_t own = t.m_trackDuration > skipped ? t.m_trackDuration - skipped : 0;
                 if (own >= duration + std::max<uint64_t>(sample, 1))
                     duration = own;
+                // Sound that ends before the movie (a recording cut between
+                // its video and its audio) is shown for its own length: an
+                // edit beyond it makes players stretch its last frame.
+                else if (isSound(t) && own > 0 && own < duration)
+                    duration = own;
             }
             e.m_trackDuration = uint32_t(std::min<uint64_t>(duration, 0xFFFFFFFFu));
             f->m_movieDuration = std::max(f->m_movieDuration, e.m_trackDuration);

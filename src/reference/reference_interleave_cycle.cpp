@@ -164,7 +164,67 @@ bool learnOneChunkPerGap(const MovieFile& movie, const MovieTrack* video) {
     return gaps > 0 && 10 * single >= 9 * gaps;
 }
 
+namespace {
+
+// The sound chunks of the first gap that holds any, merged per track run:
+// in front of the first video chunk, or else between the first two.
+std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* video) {
+    std::vector<GapChunk> gap;
+    if (!video || video->m_chunkOffsets.size() < 2)
+        return gap;
+    std::vector<uint64_t> videoChunks(video->m_chunkOffsets.begin(), video->m_chunkOffsets.end());
+    std::sort(videoChunks.begin(), videoChunks.end());
+    const uint64_t from = videoChunks[0], to = videoChunks[1];
+    struct Piece {
+        uint64_t offset;
+        int audioIndex;  // -1: another track
+        uint64_t bytes;
+        uint64_t samples;
+    };
+    std::vector<Piece> pieces;
+    int audioIndex = 0;
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& track = movie.m_tracks[i];
+        const int index = track.m_handlerType == kSoun ? audioIndex++ : -1;
+        // A track of one chunk (a timecode) takes no part in the interleave.
+        if (&track == video || track.m_handlerType == kHint || (index < 0 && track.m_chunkOffsets.size() < 2))
+            continue;
+        SamplesPerChunkCursor chunks(track);
+        uint64_t sample = 1;
+        for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
+            const uint32_t n = chunks.samplesPerChunk(chunk);
+            if (n == 0)
+                break;
+            uint64_t bytes = 0;
+            for (uint32_t k = 0; k < n && sample <= track.m_sampleCount; ++k, ++sample)
+                bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+            const uint64_t offset = track.m_chunkOffsets[chunk - 1];
+            if (offset < to)
+                pieces.push_back({offset, index, bytes, n});
+        }
+    }
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& x, const Piece& y) { return x.offset < y.offset; });
+    const bool soundFirst = std::any_of(pieces.begin(), pieces.end(),
+                                        [&](const Piece& p) { return p.offset < from && p.audioIndex >= 0; });
+    for (const Piece& p : pieces) {
+        if (soundFirst ? p.offset > from : p.offset < from)
+            continue;
+        if (p.audioIndex < 0)
+            return {};
+        if (!gap.empty() && gap.back().audioIndex == p.audioIndex) {
+            gap.back().bytes += p.bytes;
+            gap.back().samples += p.samples;
+        } else {
+            gap.push_back({p.audioIndex, p.bytes, p.samples});
+        }
+    }
+    return gap;
+}
+
+}  // namespace
+
 void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
+    m_firstGap.clear();
     m_audio.clear();
     m_metadata.clear();
     m_oneChunkPerGap = false;
@@ -198,4 +258,6 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
         }
     }
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
+    if (m_audio.size() > 1)
+        m_firstGap = learnFirstGap(movie, video);
 }

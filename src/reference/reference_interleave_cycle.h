@@ -43,6 +43,14 @@ struct InterleaveTrack {
 
 constexpr size_t kMaxMetadataKeys = 16;
 
+// One sound chunk of a gap, in file order: the track (its position among the
+// sound tracks) and its bytes. Neighbouring chunks of one track count as one.
+struct GapChunk {
+    int audioIndex = -1;
+    uint64_t bytes = 0;
+    uint64_t samples = 0;
+};
+
 constexpr size_t kMaxMetadataChunkSizes = 32;
 
 class ReferenceInterleaveCycle {
@@ -61,9 +69,15 @@ public:
     // (a recorder flushing all its tracks at once), rather than packets in
     // turns as a muxer interleaving by time does.
     bool oneChunkPerGap() const { return m_oneChunkPerGap; }
+    // The sound chunks between the reference's first two video chunks (none
+    // when timed metadata lies among them). A muxer starts every recording
+    // of one setting the same way, and often not in the order it keeps
+    // later: ffmpeg's chunked interleave opens with A2 A1 A2.
+    const std::vector<GapChunk>& firstGap() const { return m_firstGap; }
 
 private:
     std::vector<InterleaveTrack> m_audio;
     std::vector<InterleaveTrack> m_metadata;
     bool m_oneChunkPerGap = false;
+    std::vector<GapChunk> m_firstGap;
 };

@@ -66,9 +66,11 @@ bool isPending(const Case& c) {
 }
 
 // Cues every 0.4 s, written to a private name and renamed into place so that
-// test programs running side by side never read half a file.
+// test programs running side by side never read half a file. Their lengths
+// vary, so that some chunks of a cue and the pause before it are whole
+// frames of 16-bit stereo PCM long.
 std::string captions() {
-    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/matrix_captions.srt";
+    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/matrix_captions_varied.srt";
     auto clock = [](int ms) {
         char t[16];
         std::snprintf(t, sizeof t, "00:00:%02d,%03d", ms / 1000, ms % 1000);
@@ -77,7 +79,7 @@ std::string captions() {
     std::string text;
     for (int n = 0; n < 12; ++n)
         text += std::to_string(n + 1) + "\n" + clock(n * 400) + " --> " + clock(n * 400 + 300) + "\ncaption " +
-                std::to_string(n + 1) + "\n\n";
+                std::string(size_t(n % 4), '.') + std::to_string(n + 1) + "\n\n";
     const std::string tmp = path + "." + std::to_string(::getpid());
     testsupport::writeFile(tmp, std::vector<uint8_t>(text.begin(), text.end()));
     std::rename(tmp.c_str(), path.c_str());
@@ -409,6 +411,42 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=32000,aformat=channel_layouts=mono",
        "anoisesrc=r=32000:a=0.2:seed=9,aformat=channel_layouts=mono"}},
      "-c:a pcm_s16le", false, ""},
+    // Two sound tracks of one format in camera chunks: only the order of the
+    // first gap (A2 A1) and the chunk sizes tell them apart.
+    {"pcm_twin_camera_chunks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=mono",
+       "anoisesrc=r=48000:a=0.2:seed=11,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=48000:a=0.2:seed=12,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
+     "-c:a pcm_s24be -chunk_duration 1244000", false, ""},
+    {"aac_twin_camera_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=mono",
+       "anoisesrc=r=48000:a=0.2:seed=13,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=48000:a=0.2:seed=14,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a 96k -chunk_duration 1244000", false, ""},
+    // An encoder clock of milliseconds: AAC frames of 10.67 ms last 11, 11
+    // and 10 ms in the tables, on the second sound track too.
+    {"aac_two_rates_ms_clock", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50 -fps_mode vfr -enc_time_base 1:1000",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=stereo",
+       "anoisesrc=r=48000:a=0.2:seed=17,aformat=channel_layouts=stereo"},
+      {"anoisesrc=r=96000:a=0.2:seed=18,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=96000,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a 64k", false, ""},
+    // Cut between a chunk of video and the sound of its time: the sound
+    // ends before the movie, and an encoder's priming is skipped.
+    {"mp3_two_rates_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=44100,aformat=channel_layouts=stereo",
+       "anoisesrc=r=44100:a=0.2:seed=15,aformat=channel_layouts=stereo"},
+      {"anoisesrc=r=22050:a=0.2:seed=16,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
+     "-c:a libmp3lame -b:a 96k -chunk_duration 700000", false, ""},
+    {"mp3_two_rates_captions", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=44100,aformat=channel_layouts=stereo",
+       "anoisesrc=r=44100:a=0.2:seed=15,aformat=channel_layouts=stereo"},
+      {"anoisesrc=r=22050:a=0.2:seed=16,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
+     "-c:a libmp3lame -b:a 96k", true, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

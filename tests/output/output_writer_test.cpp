@@ -116,7 +116,7 @@ TEST(OutputWriter, UncompressedAudioWithoutReferenceTrackIsTimedPerSample) {
     create_video_track(state);  // no video codec: no track
     create_audio_tracks(state);
     EXPECT_EQ(state.m_audioSampleDuration, 1u);
-    EXPECT_EQ(state.m_audioFixedSampleSize, 2u);
+    EXPECT_EQ(state.m_audioFixedSampleSize, 4u);  // a sample frame
     ASSERT_EQ(state.m_outputMovie->m_audioTrackCount, 2);
     EXPECT_EQ(state.m_outputMovie->m_videoTrack, nullptr);
 
@@ -124,11 +124,11 @@ TEST(OutputWriter, UncompressedAudioWithoutReferenceTrackIsTimedPerSample) {
     // each, the third is dropped.
     std::vector<uint8_t> block(1200, 0x11);
     dump_audio_samples(state, block.data(), uint32_t(block.size()), 1000, -1);
-    EXPECT_EQ(state.m_outputMovie->m_audioTracks[0]->m_sampleCount, 200u);
-    EXPECT_EQ(state.m_outputMovie->m_audioTracks[1]->m_sampleCount, 200u);
+    EXPECT_EQ(state.m_outputMovie->m_audioTracks[0]->m_sampleCount, 100u);
+    EXPECT_EQ(state.m_outputMovie->m_audioTracks[1]->m_sampleCount, 100u);
     // A valid track index sends the whole block there.
     dump_audio_samples(state, block.data(), 400, 2000, 1);
-    EXPECT_EQ(state.m_outputMovie->m_audioTracks[1]->m_sampleCount, 400u);
+    EXPECT_EQ(state.m_outputMovie->m_audioTracks[1]->m_sampleCount, 200u);
     reset_clip(state, false);
     EXPECT_EQ(testsupport::runCommand("ffprobe -v error -show_streams " + testsupport::quote(dir + "/pcm.mov") +
                                       " | grep -c codec_type=audio")

@@ -81,6 +81,8 @@ void AudioInterleave::reset() {
     m_otherTracks.clear();
     m_metadataChunks.clear();
     m_pcmSeconds.clear();
+    m_pcmLastPiece.clear();
+    m_twinChunkFrames.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
 }
@@ -681,7 +683,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     if (!allAudio)
         size = std::min(size, block);
     if (ref->interleaveCycle().sharedGaps()) {
-        fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size);
+        fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size, (flags & GapAtEnd) != 0);
         return;
     }
     const AudioParameters& audio = ref->audio();
@@ -691,6 +693,13 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // adjoins the video.
     if (flags & GapStartGuessed)
         a = b - size;
+    // -pcm -pcmcut: the user drops that many sample frames at the start of
+    // every chunk found.
+    const int64_t cut = m_scanInfo->pcmFilter ? std::max<int64_t>(m_scanInfo->pcmStartAdjustment, 0) * frame : 0;
+    if (cut >= size)
+        return;
+    a += cut;
+    size -= cut;
     if (size < 1 || a + size > input.fileSize())
         return;
     addAudioSample(*m_repairState, input, a, int32_t(size), kAudioWordNone);
@@ -700,7 +709,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
 }
 
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    if (m_scanInfo->pcmFilter || m_scanInfo->aacFilter || a >= b)
+    if (m_scanInfo->pcmRuns || m_scanInfo->aacFilter || a >= b)
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();
@@ -718,7 +727,9 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     }
     if (b - a < minGap())
         return;
-    if (mpegAudio())
+    if (sharedMpegGaps())
+        fillSharedMpeg(input, a, b, flags);
+    else if (mpegAudio())
         fillFrames(input, a, b, flags, true);
     else if (codec == "mp4a")
         fillFrames(input, a, b, flags, false);

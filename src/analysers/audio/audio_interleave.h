@@ -18,6 +18,7 @@
 #include <vector>
 
 class GapVideo;
+struct SplitFrame;
 class ScanBuffer;
 struct RepairState;
 struct ScanInfo;
@@ -129,8 +130,9 @@ private:
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // PCM of several sound tracks, or beside timed metadata, in the `size`
-    // bytes from `a` (audio_interleave_tracks.cpp).
-    void fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size);
+    // bytes from `a`, the last gap of the input when `atEnd`
+    // (audio_interleave_tracks.cpp).
+    void fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, bool atEnd);
     // Whole sample frames of `size` bytes at `offset` as one PCM sample.
     void emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word);
     // The one timed-metadata chunk inside a PCM gap, as (offset, metadata
@@ -141,8 +143,20 @@ private:
     // (audio_interleave_tracks.cpp).
     bool sharedGaps() const;
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // Several MPEG audio tracks: the gap's frames go to the track whose rate
+    // and channels their headers give, or, where the tracks share them, in
+    // turns as the muxer wrote them (audio_interleave_tracks.cpp).
+    bool sharedMpegGaps() const;
+    void fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // The state of each further sound track, made on the first shared gap.
     void makeOtherTracks();
+    // Sound tracks of one decoder configuration that a recorder writes a
+    // chunk each of per gap: nothing in a frame tells whose it is.
+    bool twinTracks() const;
+    // Deals the gap's sound frames out to such tracks in whole chunks, in
+    // the order of the reference's chunks (`fresh`: the recording's first
+    // gap with sound).
+    void dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd);
     // One chunk of timed-metadata track `metaTrack`, as its samples.
     void emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size);
     // Adds the last audio sample again; false when there is none inside the input.
@@ -176,4 +190,6 @@ private:
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
+    std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
+    std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

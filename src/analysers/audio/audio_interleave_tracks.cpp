@@ -29,6 +29,9 @@ constexpr uint64_t kMaxFrameBytesPerChannel = 768;
 // How much longer than the reference's longest a metadata chunk inside PCM
 // may be, at the least.
 constexpr int64_t kMetadataChunkSlack = 256;
+// A timed-metadata chunk between two runs of MPEG audio frames is looked
+// for in stretches up to this long: captions and telemetry are small.
+constexpr int64_t kMaxMetadataStretch = 65536;
 // Sound times closer than this are the same (sums of chunk durations).
 constexpr double kSameTime = 1e-7;
 // One sound track beside timed metadata: its samples carry no track word.
@@ -126,8 +129,13 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
 
     int64_t covered = a;
     SharedGapSplit splitter(std::move(tracks));
-    const std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
-                                                                     : splitter.split(input, a, b, covered);
+    std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
+                                                               : splitter.split(input, a, b, covered);
+    if (twinTracks()) {
+        const bool fresh = std::all_of(states.begin(), states.end(),
+                                       [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+        dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0);
+    }
     int64_t explained = 0;
     for (const SplitFrame& f : frames)
         explained += f.size;
@@ -161,8 +169,9 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     for (size_t i = 0; i < expected.size(); ++i) {
         AudioInterleave& state = *states[i];
         int64_t take = found[i];
-        // Damage took frames: copies of the last good one keep the track in step.
-        if (!intact && !(flags & GapStartGuessed) && take + tolerances[i] < expected[i]) {
+        // Damage took frames: copies of the last good one keep the track in
+        // step. Behind the end of the input there is nothing to keep in step.
+        if (!intact && !(flags & (GapStartGuessed | GapAtEnd)) && take + tolerances[i] < expected[i]) {
             while (take < expected[i] && state.repeatLast(input))
                 ++take;
             FLOG(LogLevel::Info) << m_logLabel << "a track " << i << " filled to " << take << " expected=" << expected[i];
@@ -173,6 +182,191 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         if (intact)
             state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
     }
+}
+
+bool AudioInterleave::sharedMpegGaps() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || ref->interleaveCycle().audioTracks().size() < 2)
+        return false;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!track || !(track->m_codec == makeFourcc(".mp3") ||
+                        (track->m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track->m_esds.m_objectType))))
+            return false;
+    }
+    return true;
+}
+
+void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+    if (m_otherTracks.empty() && m_metadataChunks.empty())
+        makeOtherTracks();
+    if (m_scanInfo->gapStart() == 0)
+        m_scanInfo->setGapStart(uint64_t(a));
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    std::vector<AudioInterleave*> states{this};
+    for (auto& other : m_otherTracks)
+        states.push_back(other.get());
+    const size_t tracks = std::min(states.size(), cycle.size());
+
+    std::vector<SplitFrame> frames;
+    std::vector<std::pair<int64_t, int64_t>> between;  // stretches between runs of frames
+    for (int64_t pos = a; b - pos >= minGap();) {
+        FrameChain run;
+        if (!resync(input, pos, b, 0, !frames.empty(), true, run) || frameCount(run) == 0)
+            break;
+        if (run.front() > pos && (!frames.empty() || !(flags & GapStartGuessed)))
+            between.emplace_back(pos, run.front() - pos);
+        for (size_t i = 0; i + 1 < run.size(); ++i)
+            frames.push_back({-1, run[i], run[i + 1] - run[i]});
+        pos = run.back();
+    }
+    const int64_t tail = frames.empty() ? a : frames.back().offset + frames.back().size;
+    if (b > tail && !(flags & GapAtEnd))
+        between.emplace_back(tail, b - tail);
+    // A caption or other timed-metadata chunk interrupts the frames: the
+    // stretch between two runs that its samples' structure fills exactly.
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
+    for (const auto& [at, length] : between) {
+        if (length > kMaxMetadataStretch)
+            continue;
+        const ByteBlock block = input.readBlock(at, int32_t(length));
+        for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
+            const std::vector<int64_t> ends = metadataUnitEnds(metadata[m].codec, metadata[m].boxKeys, block.data(),
+                                                               int64_t(block.length()));
+            if (metadataStructureDecides(metadata[m].codec) && !ends.empty() && ends.back() == length) {
+                emitMetadataChunk(input, int(m), at, length);
+                break;
+            }
+        }
+    }
+    if (frames.empty())
+        return;
+    const bool fresh = std::all_of(states.begin(), states.end(),
+                                   [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+
+    // Each track's rate, and its channels where the rates do not tell the
+    // tracks apart (an MP4 sound description says 2 channels for mono);
+    // tracks that share both are twins.
+    std::vector<std::pair<uint32_t, uint32_t>> format(tracks);
+    for (size_t i = 0; i < tracks; ++i)
+        format[i] = {ref->audioTrack(cycle[i].audioIndex)->m_audioSampleRate, 0};
+    auto anyAlike = [&] {
+        for (size_t i = 0; i < tracks; ++i)
+            for (size_t j = i + 1; j < tracks; ++j)
+                if (format[i] == format[j])
+                    return true;
+        return false;
+    };
+    const bool byChannels = anyAlike();
+    if (byChannels)
+        for (size_t i = 0; i < tracks; ++i)
+            format[i].second = std::max<uint32_t>(ref->audioTrack(cycle[i].audioIndex)->m_audioChannels, 1);
+    const bool twins = anyAlike();
+    if (!twins) {
+        for (SplitFrame& f : frames) {
+            const uint8_t* header = input.get(f.offset, 4);
+            const std::optional<bitstream::MpegAudioHeader> h =
+                input.available() >= 4 ? bitstream::parseMpegAudioHeader(header) : std::nullopt;
+            f.track = 0;
+            for (size_t i = 0; h && i < tracks; ++i)
+                if (format[i] == std::make_pair(uint32_t(h->m_sampleRate), byChannels ? uint32_t(h->m_channels) : 0u))
+                    f.track = int(i);
+        }
+    } else if (ref->interleaveCycle().oneChunkPerGap()) {
+        for (SplitFrame& f : frames)
+            f.track = 0;
+        dealTwinChunks(frames, tracks, fresh, (flags & GapAtEnd) != 0);
+    } else {
+        // A muxer interleaving by time writes next the frame of the track
+        // furthest behind, the first track on a tie.
+        std::vector<int64_t> count(tracks);
+        for (size_t i = 0; i < tracks; ++i)
+            count[i] = states[i]->m_framesEmitted;
+        for (SplitFrame& f : frames) {
+            const size_t next = size_t(std::min_element(count.begin(), count.end()) - count.begin());
+            f.track = int(next);
+            ++count[next];
+        }
+    }
+    std::vector<int64_t> found(tracks, 0);
+    for (const SplitFrame& f : frames) {
+        states[size_t(f.track)]->emit(input, f.offset, f.size);
+        ++found[size_t(f.track)];
+        FLOG(LogLevel::Info) << m_logLabel << "a at " << f.offset << "  size=" << f.size << "  track=" << f.track;
+    }
+    for (size_t i = 0; i < tracks; ++i)
+        if (found[i] > 0 || states[i]->m_videoSinceAudio > 0)
+            states[i]->takeCarry(found[i]);
+}
+
+bool AudioInterleave::twinTracks() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
+    if (!cycle.oneChunkPerGap() || cycle.audioTracks().size() < 2)
+        return false;
+    const MovieTrack* first = ref->audioTrack(cycle.audioTracks().front().audioIndex);
+    for (const InterleaveTrack& learnt : cycle.audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!first || !track || track->m_audioChannels != first->m_audioChannels ||
+            track->m_esds.m_decoderInfoLength != first->m_esds.m_decoderInfoLength ||
+            !std::equal(track->m_esds.m_decoderInfo, track->m_esds.m_decoderInfo + track->m_esds.m_decoderInfoLength,
+                        first->m_esds.m_decoderInfo))
+            return false;
+    }
+    return true;
+}
+
+void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd) {
+    std::vector<SplitFrame*> sound;
+    for (SplitFrame& f : frames)
+        if (size_t(f.track) < tracks)
+            sound.push_back(&f);
+    const int64_t n = int64_t(sound.size());
+    if (n == 0)
+        return;
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    // (track, frames) in file order.
+    std::vector<std::pair<size_t, int64_t>> chunks;
+    const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
+    int64_t firstFrames = 0;
+    for (const GapChunk& c : first)
+        firstFrames += int64_t(c.samples);
+    if (fresh && firstFrames == n) {
+        // The recording opens as the reference does.
+        for (const GapChunk& c : first)
+            for (size_t i = 0; i < cycle.size() && i < tracks; ++i)
+                if (cycle[i].audioIndex == c.audioIndex)
+                    chunks.emplace_back(i, int64_t(c.samples));
+    } else {
+        int64_t whole = 0, largest = 0;
+        const bool known = m_twinChunkFrames.size() == tracks;
+        for (size_t i = 0; known && i < tracks; ++i) {
+            whole += m_twinChunkFrames[i];
+            largest = std::max(largest, m_twinChunkFrames[i]);
+        }
+        // A recording cut past its gap's first chunk: whole chunks as last
+        // time until the frames run out. Otherwise the tracks' chunks span
+        // the same time: equal shares, in track order.
+        const bool cutShort = atEnd && known && n > largest && n < whole;
+        int64_t left = n;
+        for (size_t i = 0; i < tracks; ++i) {
+            const int64_t share = cutShort ? std::min(m_twinChunkFrames[i], left)
+                                           : n / int64_t(tracks) + (int64_t(i) < n % int64_t(tracks) ? 1 : 0);
+            chunks.emplace_back(i, share);
+            left -= share;
+        }
+        if (!atEnd && !fresh) {
+            m_twinChunkFrames.assign(tracks, 0);
+            for (const auto& [track, count] : chunks)
+                m_twinChunkFrames[track] = count;
+        }
+    }
+    size_t next = 0;
+    for (const auto& [track, count] : chunks)
+        for (int64_t k = 0; k < count && next < sound.size(); ++k)
+            sound[next++]->track = int(track);
 }
 
 void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size) {
@@ -206,7 +400,7 @@ void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_
     FLOG(LogLevel::Info) << m_logLabel << "m at " << offset << "  size=" << size << "  track=" << metaTrack;
 }
 
-void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size) {
+void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, bool atEnd) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
     const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
@@ -266,6 +460,37 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size) 
         // Muxers that interleave by time write packets in turns, whole.
         const bool packets = !ref->interleaveCycle().oneChunkPerGap();
         int64_t pos = a;
+        // The first gap of a recording is laid out as the reference's first
+        // gap, when it is as long: its order follows no rule of the later ones.
+        const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
+        uint64_t firstBytes = 0;
+        for (const GapChunk& c : first)
+            firstBytes += c.bytes;
+        const bool started = std::any_of(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double s) { return s > 0; });
+        if (!started && !first.empty() && firstBytes == uint64_t(size)) {
+            for (const GapChunk& c : first) {
+                size_t i = 0;
+                while (i < audio.size() && audio[i].audioIndex != c.audioIndex)
+                    ++i;
+                if (i == audio.size())
+                    break;
+                emitPcmPiece(input, pos, int64_t(c.bytes), shares[i].frame, shares[i].word);
+                m_pcmSeconds[i] += double(c.bytes) / shares[i].byteRate;
+                pos += int64_t(c.bytes);
+            }
+        }
+        // Each track's whole chunk: what it took last, or before any the
+        // reference's typical chunk.
+        std::vector<int64_t> chunkOf(shares.size(), 0);
+        int64_t whole = 0, largest = 0;
+        for (size_t i = 0; i < shares.size(); ++i) {
+            chunkOf[i] = i < m_pcmLastPiece.size() && m_pcmLastPiece[i] > 0 ? m_pcmLastPiece[i] : shares[i].chunk;
+            whole += chunkOf[i];
+            largest = std::max(largest, chunkOf[i]);
+        }
+        const bool cutShort = !packets && atEnd && largest > 0 &&
+                              std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos > largest &&
+                              end - pos < whole;
         std::vector<bool> done(shares.size(), false);
         while (pos < end) {
             size_t next = shares.size();
@@ -279,12 +504,22 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size) 
             // a gap of one chunk per track shares out its bytes.
             int64_t piece = packets ? std::min(share.chunk, end - pos)
                                     : std::min<int64_t>(int64_t(share.quota + 0.5), end - pos);
+            // A recording cut in its last gap, past the first chunk: the
+            // tracks' chunks were written whole one after the other, so each
+            // takes what it took last time until the bytes run out. (A
+            // recording that ended writes short chunks of equal length.)
+            if (cutShort)
+                piece = std::min(chunkOf[next], end - pos);
             piece -= piece % share.frame;
             if (piece < share.frame) {
                 done[next] = true;
                 continue;
             }
             emitPcmPiece(input, pos, piece, share.frame, share.word);
+            if (!atEnd) {
+                m_pcmLastPiece.resize(shares.size(), 0);
+                m_pcmLastPiece[next] = piece;
+            }
             share.quota -= double(piece);
             m_pcmSeconds[next] += double(piece) / share.byteRate;
             pos += piece;
@@ -308,9 +543,15 @@ std::vector<std::pair<int64_t, int64_t>> AudioInterleave::pcmGapMetadata(ScanBuf
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
     // Only a gap that whole sample frames cannot fill is searched: PCM
-    // itself (silence, say) reads as a short caption now and then.
-    const int64_t foreign = size % std::max<int64_t>(frame, 1);
-    if (foreign == 0 || size > INT32_MAX)
+    // itself (silence, say) reads as a short caption now and then. A muxer
+    // that cuts its PCM into packets of one size (the reference's smallest
+    // chunk) leaves gaps of whole packets, so a gap they cannot fill holds
+    // something else too, even where it is whole frames long (captions of
+    // 16 bytes beside 4-byte frames).
+    frame = std::max<int64_t>(frame, 1);
+    const int64_t foreign = size % frame;
+    const bool packets = chunk > frame && chunk % frame == 0;
+    if ((foreign == 0 && (!packets || size % chunk == 0)) || size > INT32_MAX)
         return found;
     const ByteBlock block = input.readBlock(a, int32_t(size));
     const int64_t got = block.length();

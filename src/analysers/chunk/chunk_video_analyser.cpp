@@ -318,7 +318,7 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     // With the stand-alone audio analysers (-aac, -pcm) the audio in front of
     // the chunk is theirs: step back and let the driver offer them those
     // bytes; the chunk is taken when the scan reaches it.
-    if ((m_scanInfo->aacFilter || m_scanInfo->pcmFilter) && skipped > 0) {
+    if ((m_scanInfo->aacFilter || m_scanInfo->pcmRuns) && skipped > 0) {
         m_skipUntil = chunk.offset;
         return false;
     }

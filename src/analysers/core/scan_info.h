@@ -38,6 +38,10 @@ struct ScanInfo {
     bool newClipDetection = false;      // -nfd
     bool pcmFilter = false;             // -pcm
     int32_t pcmStartAdjustment = 0;     // -pcmcut, in samples
+    // -pcm where the reference places no sound between its video chunks: the
+    // PCM analyser finds the sound by its runs, and the video analysers leave
+    // the bytes in front of their chunks to it.
+    bool pcmRuns = false;
     bool aacFilter = false;             // -aac
     bool autoDetection = false;         // -auto
     bool singleNalPackets = false;      // -single

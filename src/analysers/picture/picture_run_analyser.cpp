@@ -182,7 +182,7 @@ int64_t PictureRunAnalyser::takeLeadingAudio(ScanBuffer& buffer, const std::vect
 
 bool PictureRunAnalyser::audioTakenElsewhere() const {
     // The stand-alone audio analysers take the audio themselves.
-    return m_audio.kind() == TrailingAudio::Kind::Pcm ? m_scanInfo->pcmFilter : m_scanInfo->aacFilter;
+    return m_audio.kind() == TrailingAudio::Kind::Pcm ? m_scanInfo->pcmRuns : m_scanInfo->aacFilter;
 }
 
 void PictureRunAnalyser::emitPicture(ScanBuffer& buffer, int64_t offset, int64_t size, const FrameChain& audio) {
