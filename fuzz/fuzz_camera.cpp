@@ -35,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     rsv::collectSideData(data, size, lists);
     for (bool hevc : {false, true}) {
         for (const rsv::AccessUnit& u : rsv::accessUnits(data, size, 0, hevc))
-            if (hevc)
-                rsv::collectHevcUnits(data + u.start, size_t(u.end - u.start), lists);
+            rsv::collectUnits(data + u.start, size_t(u.end - u.start), hevc, lists);
     }
     auto avc = std::make_unique<H264Config>();
     (void)rsv::buildAvcConfig(lists, *avc);

@@ -101,20 +101,27 @@ void collectSideData(const uint8_t* data, size_t size, ParameterSetLists& lists)
     }
 }
 
-void collectHevcUnits(const uint8_t* data, size_t size, ParameterSetLists& lists) {
+void collectUnits(const uint8_t* data, size_t size, bool hevc, ParameterSetLists& lists) {
     size_t pos = 0;
     while (size - pos >= 4) {
         const uint32_t length = be32(data + pos);
         if (length < 2 || length > size - pos - 4)
             return;
         const uint8_t* nal = data + pos + 4;
-        const uint8_t type = (nal[0] >> 1) & 0x3F;
-        std::vector<Unit>* list = type == 32 ? &lists.hevcVps : type == 33 ? &lists.hevcSps
-                                : type == 34 ? &lists.hevcPps : nullptr;
-        if (list && addDistinct(*list, nal, length))
-            FLOG(LogLevel::Info) << "SonyRSV hvcC " << (type == 32 ? "VPS" : type == 33 ? "SPS" : "PPS")
-                                 << " len=" << length << " count=" << list->size();
         pos += 4 + size_t(length);
+        std::vector<Unit>* list = nullptr;
+        const char* label = nullptr;
+        if (hevc) {
+            const uint8_t type = (nal[0] >> 1) & 0x3F;
+            list = type == 32 ? &lists.hevcVps : type == 33 ? &lists.hevcSps : type == 34 ? &lists.hevcPps : nullptr;
+            label = type == 32 ? "SonyRSV hvcC VPS" : type == 33 ? "SonyRSV hvcC SPS" : "SonyRSV hvcC PPS";
+        } else {
+            const uint8_t type = nal[0] & 31;
+            list = type == 7 ? &lists.avcSps : type == 8 ? &lists.avcPps : nullptr;
+            label = type == 7 ? "SonyRSV avcC SPS" : "SonyRSV avcC PPS";
+        }
+        if (list && addDistinct(*list, nal, length))
+            FLOG(LogLevel::Info) << label << " len=" << length << " count=" << list->size();
     }
 }
 

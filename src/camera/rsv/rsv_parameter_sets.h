@@ -26,8 +26,10 @@ bool addDistinct(std::vector<Unit>& list, const uint8_t* data, size_t size);
 // anywhere in the payload. Logs every unit added.
 void collectSideData(const uint8_t* data, size_t size, ParameterSetLists& lists);
 
-// HEVC VPS, SPS and PPS among the length-prefixed NAL units of one access unit.
-void collectHevcUnits(const uint8_t* data, size_t size, ParameterSetLists& lists);
+// Parameter sets among the length-prefixed NAL units of one access unit:
+// HEVC VPS, SPS and PPS, or H.264 SPS and PPS (after any side data, so
+// side data leads where a recording has both).
+void collectUnits(const uint8_t* data, size_t size, bool hevc, ParameterSetLists& lists);
 
 // avcC from the first SPS (profile, compatibility, level) and the lists;
 // false (config untouched) without both an SPS and a PPS.

@@ -110,8 +110,9 @@ void SonyRsvAnalyser::keepUnits(const std::vector<rsv::AccessUnit>& units, const
         FLOG(LogLevel::Info) << label << " ofs=" << u.start << " len=" << u.end - u.start << " s_idx=" << m_video.size()
                              << " nals=" << u.nals << " key=" << int(u.key);
         m_video.push_back(u);
-        if (m_hevc)
-            rsv::collectHevcUnits(data + (u.start - base), size_t(u.end - u.start), m_sets);
+        // H.264 recordings carry their parameter sets as side data; a stream
+        // that also has them in band still plays when the side data is lost.
+        rsv::collectUnits(data + (u.start - base), size_t(u.end - u.start), m_hevc, m_sets);
     }
 }
 

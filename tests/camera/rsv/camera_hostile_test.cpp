@@ -49,6 +49,9 @@ TEST(CameraHostile, SprinkledStructuresNeverCrashOrHang) {
         writeFile(in, hostile(11));
         const CommandResult r =
             runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
-        EXPECT_EQ(r.exitCode, 0) << flags << "\n" << r.output.substr(r.output.size() > 4000 ? r.output.size() - 4000 : 0);
+        // A finished run: something recovered (0) or nothing found (3).
+        EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3)
+            << flags << " exit " << r.exitCode << "\n" << r.output.substr(r.output.size() > 4000 ? r.output.size() - 4000 : 0);
+        EXPECT_NE(r.output.find("scan end"), std::string::npos) << flags;
     }
 }
