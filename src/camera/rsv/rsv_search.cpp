@@ -3,33 +3,30 @@
 #include "camera/rsv/klv_group.h"
 #include "scan/scan_buffer.h"
 
-#include <algorithm>
-#include <vector>
-
 namespace rsv {
 
 namespace {
 
-constexpr uint64_t kWindow = 1048576;
-
+// Searches go through the scan's own window: a stretch full of structures
+// that do not hold up must not cost a file read each.
 template <class Test>
-uint64_t search(ScanBuffer& input, uint64_t from, uint64_t overlap, Test test) {
+uint64_t search(ScanBuffer& input, uint64_t from, int32_t overlap, Test test) {
     const uint64_t size = uint64_t(input.fileSize() > 0 ? input.fileSize() : 0);
-    std::vector<uint8_t> window(kWindow);
     for (uint64_t at = from; at < size;) {
-        const size_t got = input.read(window.data(), int64_t(at), size_t(std::min(kWindow, size - at)));
-        if (got == 0)
+        const uint8_t* window = input.get(int64_t(at), 2 * overlap);
+        const int32_t got = input.available();
+        if (got <= 0)
             break;
         // Positions whose structure reaches past the window are tested again
         // in the next one, unless the window already ends the input.
-        const bool last = at + got >= size;
-        const size_t limit = last ? got : (got > overlap ? got - overlap : 0);
-        for (size_t i = 0; i < limit; ++i)
-            if (test(window.data() + i, got - i, at + i, size))
-                return at + i;
-        if (last || limit == 0)
+        const bool last = at + uint64_t(got) >= size;
+        const int32_t limit = last ? got : got - overlap;
+        for (int32_t i = 0; i < limit; ++i)
+            if (test(window + i, size_t(got - i), at + uint64_t(i), size))
+                return at + uint64_t(i);
+        if (last || limit <= 0)
             break;
-        at += limit;
+        at += uint64_t(limit);
     }
     return size;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Forward searches through the input for the next KLV group and the next
-// RTMD packet header, a window of 1 MiB at a time.
+// RTMD packet header.
 
 #include <cstdint>
 

@@ -112,7 +112,7 @@ Bytes concat(const std::vector<Bytes>& parts, size_t from, size_t to) {
     return b;
 }
 
-RsvRecording makeRsv(const Encoded& video, Layout layout, uint32_t audioBlock, size_t unitsPerGroup) {
+RsvRecording makeRsv(const Encoded& video, Layout layout, uint32_t audioBlock, size_t unitsPerGroup, uint32_t bigGroup) {
     RsvRecording r;
     r.units = video.units;
     Bytes& f = r.file;
@@ -125,6 +125,8 @@ RsvRecording makeRsv(const Encoded& video, Layout layout, uint32_t audioBlock, s
             append(f, klvGroup(1, {0x10}, 0x10));
             append(f, klvGroup(2, {0x82, 0x00, 0x40}, 0x40));
             append(f, klvGroup(3, {0x81, 0x21}, 0x21));
+            if (bigGroup)
+                append(f, klvGroup(4, {0x83, uint8_t(bigGroup >> 16), uint8_t(bigGroup >> 8), uint8_t(bigGroup)}, bigGroup));
             if (!video.sps.empty()) {
                 append(f, sideData(video.sps));
                 append(f, sideData(video.pps));

@@ -36,7 +36,10 @@ struct RsvRecording {
     std::vector<size_t> firstUnit;      // index of each group's first access unit
 };
 
-RsvRecording makeRsv(const Encoded& video, Layout layout, uint32_t audioBlock, size_t unitsPerGroup = 5);
+// bigGroup: bytes of metadata in one more KLV group of each run (so that
+// runs reach across the scan's windows).
+RsvRecording makeRsv(const Encoded& video, Layout layout, uint32_t audioBlock, size_t unitsPerGroup = 5,
+                     uint32_t bigGroup = 0);
 
 Bytes concat(const std::vector<Bytes>& parts, size_t from = 0, size_t to = SIZE_MAX);
 

@@ -132,11 +132,13 @@ INSTANTIATE_TEST_SUITE_P(Layouts, RsvRepair,
                          });
 
 // Bytes destroyed inside one group cost that group at most: everything in
-// front of it and behind it comes back exactly.
+// front of it and behind it comes back exactly, also when the runs reach
+// across the scan's windows.
 TEST(RsvDamage, DamageInsideOneGroupCostsOnlyThatGroup) {
     const std::string ref = referenceMovie(false);
     const Encoded video = encode(false);
-    const RsvRecording rec = makeRsv(video, Layout::Klv, referenceAudioBlock(ref));
+    const RsvRecording rec = makeRsv(video, Layout::Klv, referenceAudioBlock(ref), 5, 3000000);
+    ASSERT_GT(rec.file.size(), 12u << 20);
     ASSERT_GE(rec.groupStarts.size(), 4u);
     Bytes damaged = rec.file;
     const uint64_t from = rec.groupStarts[2] + 300, to = rec.groupStarts[3] - 100;
