@@ -32,7 +32,7 @@ void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.
 
 }  // namespace
 
-RepiRecording makeRepi(const std::vector<Bytes>& units, size_t perRecord, size_t extraAudio) {
+RepiRecording makeRepi(const std::vector<Bytes>& units, size_t perRecord, size_t extraAudio, size_t audioPerRecord) {
     RepiRecording r;
     Bytes& f = r.file;
     auto timecode = [&f] {
@@ -56,7 +56,8 @@ RepiRecording makeRepi(const std::vector<Bytes>& units, size_t perRecord, size_t
             append(f, units[i]);
             r.samples.push_back(units[i]);
         }
-        audio();
+        for (size_t a = 0; a < audioPerRecord; ++a)
+            audio();
     }
     for (size_t i = 0; i < extraAudio; ++i)
         audio();

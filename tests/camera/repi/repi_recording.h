@@ -19,9 +19,10 @@ struct RepiRecording {
     std::vector<uint64_t> videoRecords;  // file offsets
 };
 
-// One video record of `perRecord` samples then one audio record, until the
-// samples run out; `extraAudio` more audio records at the end; a closing
-// timecode record.
-RepiRecording makeRepi(const std::vector<Bytes>& units, size_t perRecord, size_t extraAudio);
+// One video record of `perRecord` samples then `audioPerRecord` audio
+// records, until the samples run out; `extraAudio` more audio records at the
+// end; a closing timecode record.
+RepiRecording makeRepi(const std::vector<Bytes>& units, size_t perRecord, size_t extraAudio,
+                       size_t audioPerRecord = 1);
 
 }  // namespace repitest

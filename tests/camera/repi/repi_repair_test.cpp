@@ -17,11 +17,11 @@ struct Repaired {
     std::string output;
 };
 
-Repaired repair(const std::string& test, const Bytes& damaged, const std::string& flags) {
+Repaired repair(const std::string& test, const Bytes& damaged, const std::string& flags,
+                std::string ref = rsvtest::referenceMovie(true)) {
     const std::string dir = scratchDir(test);
     const std::string in = dir + "/clip.bin", out = dir + "/out.mov";
     writeFile(in, damaged);
-    const std::string ref = rsvtest::referenceMovie(true);
     const CommandResult r = runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
     return {r.output, r.exitCode, out};
 }
@@ -64,4 +64,23 @@ TEST(RepiRepair, DamagedRecordCostsOnlyThatRecord) {
     const Bytes rest = rsvtest::concat(rec.samples, 12);
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), expected);
+}
+
+// With two audio tracks in the reference, audio records alternate between
+// them.
+TEST(RepiRepair, AudioRecordsAlternateBetweenTwoTracks) {
+    const std::string ref = fixture("repi_ref_2pcm.mov",
+                                    "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 "
+                                    "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+                                    "-map 0:v -map 1:a -map 1:a -c:v libx265 -preset ultrafast -pix_fmt yuv420p "
+                                    "-x265-params log-level=error -tag:v hvc1 -c:a pcm_s16le -ac 2");
+    ASSERT_FALSE(ref.empty());
+    const RepiRecording rec = makeRepi(rsvtest::encode(true).units, 6, 0, 2);
+    const Repaired r = repair("repi_two_tracks", rec.file, "-canonrepi", ref);
+    ASSERT_EQ(r.exitCode, 0) << r.log;
+    std::vector<Bytes> even, odd;
+    for (size_t i = 0; i < rec.audio.size(); ++i)
+        (i % 2 ? odd : even).push_back(rec.audio[i]);
+    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), rsvtest::concat(even));
+    EXPECT_EQ(streamBytes(r.output, "0:a:1", "s16le"), rsvtest::concat(odd));
 }
