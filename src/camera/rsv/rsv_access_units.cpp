@@ -1,5 +1,7 @@
 #include "camera/rsv/rsv_access_units.h"
 
+#include <cstring>
+
 namespace rsv {
 
 namespace {
@@ -66,9 +68,18 @@ bool walk(const uint8_t* data, size_t begin, size_t end, uint64_t base, bool hev
 }  // namespace
 
 size_t nextDelimiter(const uint8_t* data, size_t size, size_t from, bool hevc) {
-    for (size_t i = from; i + 6 <= size; ++i)
-        if (data[i] == 0 && delimiterAt(data + i, size - i, hevc))
-            return i;
+    // The NAL header byte is rare in coded data; look for it and check the
+    // length in front.
+    const uint8_t header = hevc ? 0x46 : 0x09;
+    for (size_t i = from + 4; i + 2 <= size;) {
+        const void* hit = std::memchr(data + i, header, size - 1 - i);
+        if (!hit)
+            break;
+        i = size_t(static_cast<const uint8_t*>(hit) - data);
+        if (delimiterAt(data + i - 4, size - i + 4, hevc))
+            return i - 4;
+        ++i;
+    }
     return size;
 }
 

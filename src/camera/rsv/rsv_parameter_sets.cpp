@@ -83,6 +83,11 @@ bool addDistinct(std::vector<Unit>& list, const uint8_t* data, size_t size) {
 
 void collectSideData(const uint8_t* data, size_t size, ParameterSetLists& lists) {
     for (size_t i = 0; i + kSideDataHeader <= size; ++i) {
+        // Find the 0x10 of the header's start fast; the rest is checked below.
+        const void* hit = std::memchr(data + i + 1, 0x10, size - kSideDataHeader - i + 1);
+        if (!hit)
+            return;
+        i = size_t(static_cast<const uint8_t*>(hit) - data) - 1;
         const uint8_t* p = data + i;
         if (p[0] != 0x00 || p[1] != 0x10 || p[2] != 0x02 || p[3] != 0x00)
             continue;
