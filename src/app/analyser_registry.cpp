@@ -13,6 +13,8 @@
 #include "analysers/prores/prores_analyser.h"
 #include "atomscan/atom_scanner.h"
 #include "camera/crm/canon_crm_analyser.h"
+#include "camera/repi/canon_repi_analyser.h"
+#include "camera/rsv/sony_rsv_analyser.h"
 
 #include <iterator>
 
@@ -35,14 +37,14 @@ using When = AnalyserSwitch;
 const AnalyserRow kRows[] = {
     {"AtomScanner", Role::Container, {}, When::AtomScanner, make<AtomScanner>},
     {"CanonCrmAnalyser", Role::Camera, {}, When::CanonCrm, make<CanonCrmAnalyser>},
-    {"SonyRsvAnalyser", Role::Camera, {}, When::SonyRsv, nullptr},
+    {"SonyRsvAnalyser", Role::Camera, {}, When::SonyRsv, make<SonyRsvAnalyser>},
     {"MDATAnalyser", Role::Container, {}, When::None, makeMdat},
     {"PCMAnalyser", Role::Audio, {}, When::Pcm, make<PCMAnalyser>},
     {"ICODAnalyser", Role::Video, {"icod"}, When::None, make<ICODAnalyser>},
     {"MPEG2Analyser", Role::Video, {"MPG2"}, When::None, make<MPEG2Analyser>},
     {"AVC1Analyser", Role::Video, {"avc1"}, When::None, make<AVC1Analyser>},
     {"HEVCAnalyser", Role::Video, {"hvc1", "hev1"}, When::None, make<HEVCAnalyser>},
-    {"CanonRepiAnalyser", Role::Camera, {"hvc1", "hev1"}, When::CanonRepi, nullptr},
+    {"CanonRepiAnalyser", Role::Camera, {"hvc1", "hev1"}, When::CanonRepi, make<CanonRepiAnalyser>},
     {"MP4VAnalyser", Role::Video, {"mp4v"}, When::None, make<MP4VAnalyser>},
     {"JPEGAnalyser", Role::Video, {"jpeg"}, When::None, make<JPEGAnalyser>},
     {"DVCAnalyser", Role::Video, {"dvc "}, When::None, make<DVCAnalyser>},

@@ -7,6 +7,7 @@
 #include "qt/movie_reader.h"
 #include "reference/reference_info.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -68,6 +69,16 @@ bool addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset
 
 bool addMetaSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t metaTrack) {
     return append(state, reader.fileSize(), "addMetaSample", offset, size, SampleKind::Meta, metaTrack);
+}
+
+size_t removeLastAudioSamples(RepairState& state, size_t count) {
+    size_t removed = 0;
+    MediaSample sample;
+    while (removed < count && state.m_samples.removeLast(SampleKind::Audio, &sample)) {
+        state.m_totalAudioSize -= std::min(uint64_t(sample.size), state.m_totalAudioSize);
+        ++removed;
+    }
+    return removed;
 }
 
 void printTotals(const RepairState& state) {

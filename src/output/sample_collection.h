@@ -5,6 +5,7 @@
 
 #include "output/repair_state.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class ScanBuffer;
@@ -24,6 +25,11 @@ bool addAudioSample(RepairState& state, const ScanBuffer& reader, int64_t offset
 // Appends one timed-metadata sample; `metaTrack` is the metadata track's
 // position among the reference's metadata tracks. True when taken.
 bool addMetaSample(RepairState& state, const ScanBuffer& reader, int64_t offset, int32_t size, int32_t metaTrack);
+
+// Removes up to `count` audio samples from the end of the current clip's
+// list (whatever lies between them) and takes their bytes off the audio
+// total. Returns how many were removed.
+size_t removeLastAudioSamples(RepairState& state, size_t count);
 
 // Closes the current clip's movie (logging its totals) and names the next
 // clip's file; with startNewList the found samples are dropped as well.

@@ -63,6 +63,20 @@ public:
     std::vector<MediaSample>::const_iterator begin() const { return m_samples.begin(); }
     std::vector<MediaSample>::const_iterator end() const { return m_samples.end(); }
     void setExtra(size_t i, int32_t extra) { m_samples[i].extra = extra; }
+    // Removes the last sample of the kind (copied to `removed` when given);
+    // false when there is none.
+    bool removeLast(SampleKind kind, MediaSample* removed = nullptr) {
+        for (size_t i = m_samples.size(); i-- > 0;) {
+            if (m_samples[i].kind != kind)
+                continue;
+            if (removed)
+                *removed = m_samples[i];
+            m_samples.erase(m_samples.begin() + long(i));
+            --m_counts[size_t(kind)];
+            return true;
+        }
+        return false;
+    }
 
 private:
     std::vector<MediaSample> m_samples;

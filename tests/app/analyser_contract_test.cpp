@@ -102,6 +102,8 @@ ScanResult scan(const AnalyserRow& row, const std::string& reference, const std:
     info.aacFilter = true;
     info.canonCrmMode = true;
     info.pcmFilter = true;
+    info.sonyRsvMode = true;
+    info.canonRepiMode = true;
     info.stopOffset = 0;
     RecordingClipSink clips(*state);
     std::unique_ptr<StreamAnalyser> a = AnalyserRegistry::create(row, {state.get(), &info, &clips});

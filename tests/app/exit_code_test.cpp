@@ -2,7 +2,6 @@
 // error tell why, while the log on standard output stays as it was.
 
 #include "support/repair_run.h"
-#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -19,19 +18,6 @@ bool exists(const std::string& name) {
 }
 
 }  // namespace
-
-TEST(ExitCode, CodecWithoutAnalyserInThisBuildIsTwo) {
-    // Canon's REPI mode stands in for the HEVC analyser, and is not built yet.
-    const std::string hevc = testmedia::hevcAacMp4();
-    ASSERT_FALSE(hevc.empty());
-    const auto r = repairrun::repair("ExitCodeNoAnalyser", hevc, repairrun::withoutIndex(hevc), "-canonrepi");
-    EXPECT_EQ(r.exitCode, 2) << r.log;
-    EXPECT_EQ(r.errors, "framend: no analyser in this build for video codec 'hvc1'; nothing was recovered\n");
-    EXPECT_NE(r.log.find("[WARNING] CanonRepiAnalyser is not available in this build; skipped\n"), std::string::npos);
-    EXPECT_NE(r.log.find("[NOTICE] reference selected video analyser class: hvc1\n"), std::string::npos);
-    EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos);
-    EXPECT_FALSE(exists(r.repaired));
-}
 
 TEST(ExitCode, HostileInputsThatHoldNothingAreThree) {
     const std::string dir = testsupport::scratchDir("ExitCodeNothing");

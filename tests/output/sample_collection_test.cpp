@@ -50,6 +50,29 @@ TEST(SampleCollection, SizesMustBeBelowTheInputSize) {
     EXPECT_EQ(state.m_samples[2].extra, 0);
 }
 
+// Trimming surplus audio removes audio entries from the end only, whatever
+// video lies between them, and keeps the audio total right.
+TEST(SampleCollection, RemovingTheLastAudioKeepsVideoAndTotals) {
+    const std::string dir = testsupport::scratchDir("CollectionRemoveAudio");
+    ScanBuffer reader;
+    ASSERT_TRUE(reader.open(smallInput(dir, 1000)));
+    RepairState state;
+    addAudioSample(state, reader, 0, 100, 0);
+    add_video_samples(state, reader, 100, 50, 0);
+    addAudioSample(state, reader, 150, 200, 1);
+    add_video_samples(state, reader, 350, 50, 0);
+    addAudioSample(state, reader, 400, 300, 0);
+    EXPECT_EQ(removeLastAudioSamples(state, 2), 2u);
+    ASSERT_EQ(state.m_samples.size(), 3u);
+    EXPECT_EQ(state.m_samples[0].offset, 0);
+    EXPECT_EQ(state.m_samples.count(SampleKind::Audio), 1u);
+    EXPECT_EQ(state.m_samples.count(SampleKind::Video), 2u);
+    EXPECT_EQ(state.m_totalAudioSize, 100u);
+    EXPECT_EQ(removeLastAudioSamples(state, 5), 1u);
+    EXPECT_EQ(state.m_totalAudioSize, 0u);
+    EXPECT_EQ(state.m_samples.size(), 2u);
+}
+
 TEST(SampleCollection, ClipNumbersAdvanceOnlyWhenAMovieWasOpen) {
     LogCapture log(LogLevel::Debug);
     const std::string dir = testsupport::scratchDir("CollectionClips");

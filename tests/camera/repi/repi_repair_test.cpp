@@ -1,0 +1,86 @@
+// Canon REPI recordings built from real x265 output and PCM, repaired end to
+// end by the framend binary and judged by the bytes ffmpeg reads back.
+
+#include "camera/repi/repi_recording.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+using namespace repitest;
+using namespace testsupport;
+
+namespace {
+
+struct Repaired {
+    std::string log;
+    int exitCode = -1;
+    std::string output;
+};
+
+Repaired repair(const std::string& test, const Bytes& damaged, const std::string& flags,
+                std::string ref = rsvtest::referenceMovie(true)) {
+    const std::string dir = scratchDir(test);
+    const std::string in = dir + "/clip.bin", out = dir + "/out.mov";
+    writeFile(in, damaged);
+    const CommandResult r = runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
+    return {r.output, r.exitCode, out};
+}
+
+Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
+    const std::string raw = file + "." + format;
+    runCommand("ffmpeg -nostdin -v error -y -ignore_editlist 1 -i " + quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
+    return readFile(raw);
+}
+
+}  // namespace
+
+// Every HEVC sample and PCM block comes back bit-exact; audio records behind
+// the last video record are dropped again; the output decodes cleanly.
+TEST(RepiRepair, RecoversSamplesAndTrimsSurplusAudio) {
+    const rsvtest::Encoded video = rsvtest::encode(true);
+    const RepiRecording rec = makeRepi(video.units, 6, 2);
+    for (const std::string flags : {"-canonrepi", "-auto"}) {
+        const Repaired r = repair("repi_whole", rec.file, flags);
+        ASSERT_EQ(r.exitCode, 0) << r.log;
+        EXPECT_NE(r.log.find("using analyser: CanonRepiAnalyser"), std::string::npos) << flags;
+        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rsvtest::concat(rec.samples)) << flags;
+        EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), rsvtest::concat(rec.audio, 0, rec.videoRecords.size()))
+            << flags;
+        EXPECT_EQ(runCommand("ffmpeg -nostdin -v error -i " + quote(r.output) + " -f null - 2>&1").output, "") << flags;
+    }
+}
+
+// A video record whose size table is destroyed costs that record's samples
+// only.
+TEST(RepiRepair, DamagedRecordCostsOnlyThatRecord) {
+    const rsvtest::Encoded video = rsvtest::encode(true);
+    const RepiRecording rec = makeRepi(video.units, 6, 0);
+    Bytes damaged = rec.file;
+    const uint64_t table = rec.videoRecords[1] + 20;
+    std::fill(damaged.begin() + long(table), damaged.begin() + long(table) + 8, 0xFF);
+    const Repaired r = repair("repi_damaged", damaged, "-canonrepi");
+    ASSERT_EQ(r.exitCode, 0) << r.log;
+    Bytes expected = rsvtest::concat(rec.samples, 0, 6);
+    const Bytes rest = rsvtest::concat(rec.samples, 12);
+    expected.insert(expected.end(), rest.begin(), rest.end());
+    EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), expected);
+}
+
+// With two audio tracks in the reference, audio records alternate between
+// them.
+TEST(RepiRepair, AudioRecordsAlternateBetweenTwoTracks) {
+    const std::string ref = fixture("repi_ref_2pcm.mov",
+                                    "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 "
+                                    "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+                                    "-map 0:v -map 1:a -map 1:a -c:v libx265 -preset ultrafast -pix_fmt yuv420p "
+                                    "-x265-params log-level=error -tag:v hvc1 -c:a pcm_s16le -ac 2");
+    ASSERT_FALSE(ref.empty());
+    const RepiRecording rec = makeRepi(rsvtest::encode(true).units, 6, 0, 2);
+    const Repaired r = repair("repi_two_tracks", rec.file, "-canonrepi", ref);
+    ASSERT_EQ(r.exitCode, 0) << r.log;
+    std::vector<Bytes> even, odd;
+    for (size_t i = 0; i < rec.audio.size(); ++i)
+        (i % 2 ? odd : even).push_back(rec.audio[i]);
+    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), rsvtest::concat(even));
+    EXPECT_EQ(streamBytes(r.output, "0:a:1", "s16le"), rsvtest::concat(odd));
+}
