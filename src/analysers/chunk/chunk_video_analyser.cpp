@@ -14,6 +14,7 @@
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
 #include "reference/reference_sample_bytes.h"
+#include "reference/reference_sample_collector.h"
 #include "reference/video_chunk_profiles.h"
 #include "reference/video_parameters.h"
 
@@ -128,6 +129,18 @@ void ChunkVideoAnalyser::learnSamples() {
                                kMinLearnSample, kMaxLearnSample,
                                [this](const uint8_t* data, int64_t size) { codec().learn(data, size); }))
         return;
+    // A second video track in the same format (a preview, a proxy, a motion
+    // photo's still stream) interleaves its pictures with the first one's.
+    const MovieFile* movie = ref->movie();
+    const MovieTrack* video = ref->videoTrack();
+    for (int i = 0; movie && video && i < movie->m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& t = movie->m_tracks[i];
+        if (&t == video || t.m_handlerType != makeFourcc("vide") || t.m_codec != video->m_codec)
+            continue;
+        visitReferenceSamples(ref->movieParameters().m_fileName, collectTrackSamples(t, kMaxLearnSamples),
+                              kMaxLearnSamples, kMinLearnSample, kMaxLearnSample,
+                              [this](const uint8_t* data, int64_t size) { codec().learnOtherTrack(data, size); });
+    }
     codec().finishLearning();
     logLearnedProfile();
 }
@@ -229,6 +242,21 @@ bool ChunkVideoAnalyser::tileStretch(ScanBuffer& input, int64_t from, int64_t to
     block = input.readBlock(from, int32_t(to - from));
     return block.length() == to - from &&
            tileBoundedSamples(codec(), block.data(), block.length(), kMaxStretchSamples, sizes);
+}
+
+int64_t ChunkVideoAnalyser::passOtherTrackSamples(ScanBuffer& input, int64_t from, int64_t to) {
+    if (!m_scannerEnabled || from < 1 || to <= from || to > input.fileSize())
+        return from;
+    ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
+    int64_t p = 0;
+    for (size_t k = 0; k < kMaxStretchSamples; ++k) {
+        const int64_t size = codec().measureOtherTrackSample(block.data() + p, block.length() - p);
+        if (size <= 0)
+            break;
+        FLOG(LogLevel::Info) << m_label << " other video track sample skipped ofs=" << from + p << " len=" << size;
+        p += size;
+    }
+    return from + p;
 }
 
 bool ChunkVideoAnalyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to) {
@@ -358,6 +386,8 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
         gapStart = std::max<int64_t>(chunk.offset - (g2 + g3 + kAudioLookBack), 0);
     }
 
+    if (gapFlags == AudioInterleave::GapPlain)
+        gapStart = passOtherTrackSamples(buffer, gapStart, chunk.offset);
     int64_t deferredStart = -1, deferredEnd = -1;
     int64_t previousEnd = gapStart;
     uint32_t emitted = 0;
@@ -459,7 +489,8 @@ void ChunkVideoAnalyser::finish(ScanBuffer& buffer) {
     // The media data may be followed by the movie's own atoms (an index that
     // survived, free space, user data): they are not audio.
     end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
-    m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, AudioInterleave::GapAtEnd);
+    const int64_t start = passOtherTrackSamples(buffer, int64_t(m_scanInfo->gapStart()), end);
+    m_interleave.fillGap(buffer, start, end, AudioInterleave::GapAtEnd);
     applyCompositionOrder(buffer);
 }
 

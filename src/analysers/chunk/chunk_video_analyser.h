@@ -95,6 +95,10 @@ private:
     int64_t trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to);
     // The sizes of the samples that fill [from, to) exactly, read into `block`.
     bool tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block, std::vector<int32_t>& sizes);
+    // Where the pictures of the reference's other video track that follow
+    // one another from `from` end (`from` when none begins there); they are
+    // passed over, being neither this track's frames nor audio.
+    int64_t passOtherTrackSamples(ScanBuffer& input, int64_t from, int64_t to);
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
     int32_t referenceCompositionOffset(uint64_t index) const;

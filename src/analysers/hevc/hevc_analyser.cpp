@@ -63,6 +63,9 @@ void HEVCAnalyser::logLearnedProfile() {
     FLOG(LogLevel::Info) << "HEVC reference sample profile classes=" << m_profile.classes().size()
                          << " sample_size=" << minSize << ".." << maxSize << " first_slice=" << minFirst << ".."
                          << maxFirst;
+    if (m_profile.tellsOtherTrackApart())
+        FLOG(LogLevel::Info) << "HEVC pictures of the reference's other video track are told apart by their "
+                                "slices' entry points";
 }
 
 bool HEVCAnalyser::configureCompositionOrder() { return m_compositionOrder.configure(m_sets); }
