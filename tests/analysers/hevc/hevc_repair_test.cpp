@@ -131,3 +131,25 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PcmRecording{"pcm24_chunks", "-tag:v hev1 -c:a pcm_s24le -ac 2 -chunk_duration 400000"},
                       PcmRecording{"pcm16le", "-tag:v hvc1 -c:a pcm_s16le -ac 1"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A main and a preview track, both HEVC with the same parameter set ids
+// (a camera's proxy, a motion photo): the first video track and the sound
+// come back whole, the preview's pictures stay out of both.
+TEST(HevcTwoVideoTracks, FirstTrackComesBackAlone) {
+    auto twoTracks = [](const std::string& name, const std::string& picture) {
+        return testsupport::fixture(
+            name, "-f lavfi -i " + picture + " -f lavfi -i sine=frequency=440 -t 3 "
+                  "-filter_complex '[0:v]split[a][b];[b]scale=320:180[p]' -map '[a]' -map 1:a -map '[p]' "
+                  "-c:v libx265 -preset ultrafast -x265-params log-level=error -tag:v hvc1 -c:a aac -b:a 96k");
+    };
+    const std::string original = twoTracks("hevc_two_video.mp4", "testsrc2=size=640x360:rate=25");
+    const std::string ref = twoTracks("hevc_two_video_ref.mp4", "testsrc2=size=640x360:rate=25:duration=2,hue=h=120");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.TwoVideoTracks", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, 75u) << o.video;
+    EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    EXPECT_EQ(decodeErrors(o.repaired), "");
+    EXPECT_NE(o.log.find("skipped video track 3 (hvc1 320x180)"), std::string::npos);
+}
