@@ -49,6 +49,11 @@ std::string decodeErrors(const std::string& file) {
     return testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(file) + " -f null - 2>&1").output;
 }
 
+// What ffprobe has to say about the container (its sample groups included).
+std::string probeWarnings(const std::string& file) {
+    return testsupport::runCommand("ffprobe -v warning -show_packets " + quote(file) + " 2>&1 >/dev/null").output;
+}
+
 }  // namespace
 
 struct Reference {
@@ -84,6 +89,7 @@ TEST_P(HevcAacRepair, FramesAndSoundComeBack) {
         EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
         EXPECT_TRUE(o.video.timed()) << o.video;
         EXPECT_EQ(decodeErrors(o.repaired), "");
+        EXPECT_EQ(probeWarnings(o.repaired), "");
         const std::string description = videoDescription(o.repaired, "hvc1");
         EXPECT_GT(description.size(), 600u);
         EXPECT_NE(description.find("colr"), std::string::npos);
