@@ -33,6 +33,14 @@ std::string HEVCAnalyser::outputCodec() const {
 
 bool HEVCAnalyser::configurationUsable() {
     m_sets = HEVC::ParameterSets();
+    // Samples are read as units behind 4-byte lengths; with shorter ones
+    // every unit would be misread, and the output's hvcC would say so.
+    const unsigned lengthSize = hevcLengthSize(m_repairState->m_video->m_hevc);
+    if (lengthSize != 4) {
+        FLOG(LogLevel::Warning) << "HEVC chunk scanner: skipped (the reference's NAL units have " << lengthSize
+                                << "-byte lengths; only 4-byte lengths are read)";
+        return false;
+    }
     for (const HEVC::ConfigUnit& u : hevcConfigUnits(m_repairState->m_video->m_hevc)) {
         if (u.size < 3)
             continue;

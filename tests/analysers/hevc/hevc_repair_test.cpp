@@ -3,7 +3,10 @@
 // original, counting only packets whose bytes survived the damage.
 
 #include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -158,4 +161,34 @@ TEST(HevcTwoVideoTracks, FirstTrackComesBackAlone) {
     EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
     EXPECT_EQ(decodeErrors(o.repaired), "");
     EXPECT_NE(o.log.find("skipped video track 3 (hvc1 320x180)"), std::string::npos);
+}
+
+// A reference whose decoder configuration says NAL units carry 2-byte
+// lengths (both codecs allow 1, 2 or 4): the samples cannot be read as the
+// scan reads them, so the repair says so and writes nothing, rather than an
+// output whose configuration misdescribes every sample.
+TEST(ShortNalLengths, ReferenceIsRefusedWithReason) {
+    struct Case {
+        std::string original, box, label;
+        size_t lengthByte;  // offset of lengthSizeMinusOne behind the box type
+    };
+    for (const Case& c : {Case{testmedia::hevcAacMp4(), "hvcC", "HEVC", 21},
+                          Case{testmedia::h264AacMp4(), "avcC", "AVC1", 4}}) {
+        ASSERT_FALSE(c.original.empty());
+        Bytes ref = testsupport::readFile(c.original);
+        const std::string text(ref.begin(), ref.end());
+        const size_t box = text.find(c.box);
+        ASSERT_NE(box, std::string::npos);
+        uint8_t& length = ref[box + 4 + c.lengthByte];
+        length = uint8_t((length & 0xFC) | 1);
+        const std::string test = "HevcRepair.ShortNalLengths" + c.label;
+        const std::string patched = testsupport::writeScratch(test + "Ref", "reference.mp4", ref);
+        const Outcome o = repair(test, patched, withoutIndex(c.original), "", c.original);
+        EXPECT_NE(o.exitCode, 0);
+        EXPECT_NE(o.log.find(c.label + " chunk scanner: skipped (the reference's NAL units have 2-byte lengths"),
+                  std::string::npos)
+            << c.label;
+        struct stat st;
+        EXPECT_NE(stat(o.repaired.c_str(), &st), 0) << c.label;
+    }
 }
