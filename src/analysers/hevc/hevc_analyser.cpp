@@ -83,7 +83,6 @@ size_t HEVCAnalyser::rewriteCompositionOffsets(ScanBuffer& input, FoundSampleLis
 }
 
 void HEVCAnalyser::finish(ScanBuffer& buffer) {
-    m_repairState->m_layoutMode = 1;
     ChunkVideoAnalyser::finish(buffer);
     FLOG(LogLevel::Info) << "HEVC chunk scan finish";
 }
