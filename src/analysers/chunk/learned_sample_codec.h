@@ -28,6 +28,8 @@ public:
         (void)n;
         return 0;
     }
+    // Does measureOtherTrackSample() tell that track's pictures by their content?
+    virtual bool tellsOtherTrackApart() const { return false; }
     // After the last learn() and learnOtherTrack().
     virtual void finishLearning() = 0;
     // Nothing learnt: no sample can be told.

@@ -69,7 +69,7 @@ public:
     const std::vector<HevcSampleClass>& classes() const { return m_classes; }
     uint32_t maxSlices() const { return m_maxSlices; }
     // Are another video track's pictures told apart by their entry points?
-    bool tellsOtherTrackApart() const { return m_entryPointsTellTracks; }
+    bool tellsOtherTrackApart() const override { return m_entryPointsTellTracks; }
     bool parameterSetsInSamples() const { return m_parameterSetsInSamples; }
 
 private:
