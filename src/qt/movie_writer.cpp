@@ -270,8 +270,10 @@ void writeStsd(MovieFile* f, const MovieTrack& t) {
 }
 
 void writeSgpd(MovieFile* f, const char* grouping, uint32_t length) {
+    // The default length exists in version 1 only: a version 0 box with it
+    // reads as a huge entry count.
     const uint64_t a = beginAtom(f, "sgpd");
-    fullHeader(f, "sgpd", 0, 0);
+    fullHeader(f, "sgpd", 1, 0);
     fourcc(f, fourccFromText(grouping), "sgpd.groupingtype");
     u32(f, length, "sgpd.defaultlen");
     u32(f, 1, "sgpd.entrycount");

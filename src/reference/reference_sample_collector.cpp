@@ -89,3 +89,15 @@ void collectMovieSamples(const MovieFile& movie, std::vector<MediaSample>& video
         collectAudio(*movie.m_audioTracks[0], audio);
     FLOG(LogLevel::Notice) << "---------reffile collect samples complete (output may be incomplete!)----------";
 }
+
+std::vector<MediaSample> collectTrackSamples(const MovieTrack& track, size_t limit) {
+    std::vector<MediaSample> samples;
+    SampleOffsetCursor offsets(track);
+    for (uint32_t n = 1; n <= track.m_sampleCount && samples.size() < limit; ++n) {
+        const uint64_t offset = offsets.offset(n);
+        if (offset == 0 || offset > uint64_t(std::numeric_limits<int64_t>::max()))
+            break;
+        samples.push_back(MediaSample{int64_t(offset), int32_t(QTGetSampleSize(&track, n)), SampleKind::Video, 0});
+    }
+    return samples;
+}

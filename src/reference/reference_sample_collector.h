@@ -8,6 +8,7 @@
 #include <vector>
 
 struct MovieFile;
+struct MovieTrack;
 
 // Empties both lists, then appends every sample of the movie's video track
 // (offset, size, composition offset) and of its first audio track: one entry
@@ -16,3 +17,7 @@ struct MovieFile;
 // line at NOTICE.
 void collectMovieSamples(const MovieFile& movie, std::vector<MediaSample>& video,
                          std::vector<MediaSample>& audio);
+
+// The first `limit` samples of any track (offset and size), without logging:
+// what an analyser reads of a track the output does not carry.
+std::vector<MediaSample> collectTrackSamples(const MovieTrack& track, size_t limit);

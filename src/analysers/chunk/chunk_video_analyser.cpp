@@ -14,6 +14,7 @@
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
 #include "reference/reference_sample_bytes.h"
+#include "reference/reference_sample_collector.h"
 #include "reference/video_chunk_profiles.h"
 #include "reference/video_parameters.h"
 
@@ -92,6 +93,8 @@ int64_t ChunkVideoAnalyser::gapLimit() const {
 void ChunkVideoAnalyser::prepare() {
     m_scannerEnabled = false;
     m_skipUntil = 0;
+    m_otherTrackRunBehind = 0;
+    m_lastChunkEnd = -1;
     resetCodecState();
     m_interleave.reset();
     m_interleave.setAacChain(chainConfig());
@@ -105,6 +108,7 @@ void ChunkVideoAnalyser::prepare() {
         ref->collectSamples();
     learnSamples();
     learnChunks();
+    learnOtherTrackPlacement();
     decideInterleavePhase();
     noteSkippedVideoTracks();
     FLOG(LogLevel::Info) << m_label << " reference interleave phase: "
@@ -128,6 +132,18 @@ void ChunkVideoAnalyser::learnSamples() {
                                kMinLearnSample, kMaxLearnSample,
                                [this](const uint8_t* data, int64_t size) { codec().learn(data, size); }))
         return;
+    // A second video track in the same format (a preview, a proxy, a motion
+    // photo's still stream) interleaves its pictures with the first one's.
+    const MovieFile* movie = ref->movie();
+    const MovieTrack* video = ref->videoTrack();
+    for (int i = 0; movie && video && i < movie->m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& t = movie->m_tracks[i];
+        if (&t == video || t.m_handlerType != makeFourcc("vide") || t.m_codec != video->m_codec)
+            continue;
+        visitReferenceSamples(ref->movieParameters().m_fileName, collectTrackSamples(t, kMaxLearnSamples),
+                              kMaxLearnSamples, kMinLearnSample, kMaxLearnSample,
+                              [this](const uint8_t* data, int64_t size) { codec().learnOtherTrack(data, size); });
+    }
     codec().finishLearning();
     logLearnedProfile();
 }
@@ -140,6 +156,68 @@ void ChunkVideoAnalyser::learnChunks() {
     m_chunkProfiles = learnVideoChunkProfiles(
         *track, ref->videoSamples(), ref->movieParameters().m_fileName,
         [this](const uint8_t* data, int64_t size) { return codec().wholeSample(data, size); }, m_label);
+}
+
+void ChunkVideoAnalyser::learnOtherTrackPlacement() {
+    // A recorder that writes a preview picture behind each main one (as
+    // muxers interleaving by time do) leaves nothing in the pictures to tell
+    // them apart by, when both use the same parameter set ids; their place does.
+    constexpr double kAlways = 0.95;
+    m_otherTrackRunBehind = 0;
+    const ReferenceInfo* ref = reference();
+    const MovieFile* movie = ref ? ref->movie() : nullptr;
+    const MovieTrack* video = ref ? ref->videoTrack() : nullptr;
+    if (!movie || !video || ref->videoSamples().empty())
+        return;
+    const std::vector<MediaSample>& ours = ref->videoSamples();
+    std::vector<MediaSample> other;
+    for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& t = movie->m_tracks[i];
+        if (&t != video && t.m_handlerType == makeFourcc("vide") && t.m_codec == video->m_codec) {
+            if (!other.empty())
+                return;  // several such tracks: no one place
+            other = collectTrackSamples(t, kMaxLearnSamples);
+        }
+    }
+    if (other.empty())
+        return;
+    // Runs of samples that follow each other in the file, per track.
+    std::vector<int64_t> ourRunEnds;
+    for (size_t i = 0; i < ours.size() && i < kMaxLearnSamples; ++i) {
+        const int64_t end = ours[i].offset + ours[i].size;
+        if (i + 1 < ours.size() && ours[i + 1].offset == end)
+            continue;
+        ourRunEnds.push_back(end);
+    }
+    std::sort(ourRunEnds.begin(), ourRunEnds.end());
+    size_t runs = 0, behindOurs = 0;
+    uint32_t runLength = 0, firstRunLength = 0;
+    bool sameLength = true;
+    for (size_t i = 0; i < other.size(); ++i) {
+        const bool continues = i > 0 && other[i].offset == other[i - 1].offset + other[i - 1].size;
+        if (continues) {
+            ++runLength;
+            continue;
+        }
+        if (runs > 0) {
+            firstRunLength = runs == 1 ? runLength : firstRunLength;
+            sameLength = sameLength && runLength == firstRunLength;
+        }
+        ++runs;
+        runLength = 1;
+        behindOurs += std::binary_search(ourRunEnds.begin(), ourRunEnds.end(), other[i].offset) ? 1 : 0;
+    }
+    if (runs > 1)
+        sameLength = sameLength && runLength == firstRunLength;
+    else
+        firstRunLength = runLength;
+    // Each of our runs (bar the last few of a reference cut short) has one behind it.
+    const double ofOurs = double(behindOurs) / double(ourRunEnds.size());
+    if (!sameLength || double(behindOurs) < kAlways * double(runs) || ofOurs < kAlways)
+        return;
+    m_otherTrackRunBehind = firstRunLength;
+    FLOG(LogLevel::Info) << m_label << " the reference's other video track puts " << firstRunLength
+                         << " picture(s) right behind each of our chunks";
 }
 
 void ChunkVideoAnalyser::noteSkippedVideoTracks() const {
@@ -231,6 +309,43 @@ bool ChunkVideoAnalyser::tileStretch(ScanBuffer& input, int64_t from, int64_t to
            tileBoundedSamples(codec(), block.data(), block.length(), kMaxStretchSamples, sizes);
 }
 
+int64_t ChunkVideoAnalyser::passOtherTrackSamples(ScanBuffer& input, int64_t from, int64_t to) {
+    if (!m_scannerEnabled || from < 1 || to <= from || to > input.fileSize())
+        return from;
+    ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
+    int64_t p = 0;
+    for (size_t k = 0; k < kMaxStretchSamples; ++k) {
+        const int64_t size = codec().measureOtherTrackSample(block.data() + p, block.length() - p);
+        if (size <= 0)
+            break;
+        FLOG(LogLevel::Info) << m_label << " other video track sample skipped ofs=" << from + p << " len=" << size;
+        p += size;
+    }
+    return from + p;
+}
+
+bool ChunkVideoAnalyser::passOtherTrackRun(ScanBuffer& input, int64_t from, int64_t to) {
+    if (codec().tellsOtherTrackApart() || to <= from || to > input.fileSize())
+        return false;
+    ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
+    const int64_t n = block.length();
+    int64_t p = 0;
+    for (uint32_t k = 0; k < m_otherTrackRunBehind; ++k) {
+        int64_t size = codec().measureSample(block.data() + p, n - p);
+        if (size <= 0)
+            size = codec().measureBoundedSample(block.data() + p, n - p);
+        if (size <= 0)
+            return false;
+        p += size;
+    }
+    FLOG(LogLevel::Info) << m_label << " other video track samples skipped ofs=" << from << " len=" << p
+                         << " count=" << m_otherTrackRunBehind;
+    m_skipUntil = from + p;
+    m_scanInfo->currentOffset = m_skipUntil;
+    m_scanInfo->setGapStart(uint64_t(m_skipUntil));
+    return true;
+}
+
 bool ChunkVideoAnalyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to) {
     ByteBlock block;
     std::vector<int32_t> sizes;
@@ -272,6 +387,9 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     const int64_t window = span.window;
     const int64_t want = std::min(span.read, end - offset);
     if (want < kMinSearchRead)
+        return false;
+
+    if (m_otherTrackRunBehind > 0 && offset == m_lastChunkEnd && passOtherTrackRun(buffer, offset, end))
         return false;
 
     int64_t n = 0;
@@ -358,6 +476,8 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
         gapStart = std::max<int64_t>(chunk.offset - (g2 + g3 + kAudioLookBack), 0);
     }
 
+    if (gapFlags == AudioInterleave::GapPlain)
+        gapStart = passOtherTrackSamples(buffer, gapStart, chunk.offset);
     int64_t deferredStart = -1, deferredEnd = -1;
     int64_t previousEnd = gapStart;
     uint32_t emitted = 0;
@@ -420,6 +540,7 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
     if (deferredStart >= 0)
         m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags | AudioInterleave::GapBehindVideo);
     completeParameterSets();
+    m_lastChunkEnd = resume;
     m_scanInfo->setGapStart(uint64_t(resume));
     m_scanInfo->currentOffset = resume;
     m_skipUntil = resume;
@@ -459,7 +580,8 @@ void ChunkVideoAnalyser::finish(ScanBuffer& buffer) {
     // The media data may be followed by the movie's own atoms (an index that
     // survived, free space, user data): they are not audio.
     end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
-    m_interleave.fillGap(buffer, int64_t(m_scanInfo->gapStart()), end, AudioInterleave::GapAtEnd);
+    const int64_t start = passOtherTrackSamples(buffer, int64_t(m_scanInfo->gapStart()), end);
+    m_interleave.fillGap(buffer, start, end, AudioInterleave::GapAtEnd);
     applyCompositionOrder(buffer);
 }
 

@@ -77,6 +77,9 @@ private:
     void learnSamples();
     void learnChunks();
     void decideInterleavePhase();
+    // Learns whether the reference's other video track in this format
+    // writes its runs of pictures right behind ours, always as many.
+    void learnOtherTrackPlacement();
     // Says which of the reference's video tracks are not repaired.
     void noteSkippedVideoTracks() const;
     bool emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer);
@@ -95,12 +98,23 @@ private:
     int64_t trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to);
     // The sizes of the samples that fill [from, to) exactly, read into `block`.
     bool tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block, std::vector<int32_t>& sizes);
+    // Where the pictures of the reference's other video track that follow
+    // one another from `from` end (`from` when none begins there); they are
+    // passed over, being neither this track's frames nor audio.
+    int64_t passOtherTrackSamples(ScanBuffer& input, int64_t from, int64_t to);
+    // The other track's run of pictures that begins where our last chunk
+    // ended, by its place alone; true when it was passed over.
+    bool passOtherTrackRun(ScanBuffer& input, int64_t from, int64_t to);
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
     int32_t referenceCompositionOffset(uint64_t index) const;
 
     std::string m_label;
     AudioInterleave m_interleave;
+    // Pictures of the other video track that follow each of our chunks
+    // (0: that track's pictures are not placed so, or there is none).
+    uint32_t m_otherTrackRunBehind = 0;
+    int64_t m_lastChunkEnd = -1;
     std::vector<ChunkProfile> m_chunkProfiles;
     bool m_scannerEnabled = false;
     int64_t m_skipUntil = 0;

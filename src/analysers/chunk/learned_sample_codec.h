@@ -14,7 +14,23 @@ public:
     // Learns from one reference sample (its bytes, whole); false when the
     // sample does not split into units and was skipped.
     virtual bool learn(const uint8_t* data, int64_t size) = 0;
-    // After the last learn().
+    // Learns from one sample of another video track of the reference (a
+    // preview or proxy stream in the same format), whose pictures the search
+    // must leave alone. A codec that cannot tell the tracks apart ignores it.
+    virtual void learnOtherTrack(const uint8_t* data, int64_t size) {
+        (void)data;
+        (void)size;
+    }
+    // Size of the picture of such another track that begins at `data` (n
+    // bytes, whole pictures or other media behind it), or 0.
+    virtual int64_t measureOtherTrackSample(const uint8_t* data, int64_t n) const {
+        (void)data;
+        (void)n;
+        return 0;
+    }
+    // Does measureOtherTrackSample() tell that track's pictures by their content?
+    virtual bool tellsOtherTrackApart() const { return false; }
+    // After the last learn() and learnOtherTrack().
     virtual void finishLearning() = 0;
     // Nothing learnt: no sample can be told.
     virtual bool empty() const = 0;

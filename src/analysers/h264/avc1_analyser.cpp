@@ -14,10 +14,20 @@ bool AVC1Analyser::accepts() {
 }
 
 bool AVC1Analyser::configurationUsable() {
-    if (m_repairState->m_video->m_avc.spsCount() > 0)
-        return true;
-    FLOG(LogLevel::Notice) << "AVC1 auto heuristic: skipped (missing SPS in avcC)";
-    return false;
+    const H264Config& avc = m_repairState->m_video->m_avc;
+    if (avc.spsCount() == 0) {
+        FLOG(LogLevel::Notice) << "AVC1 auto heuristic: skipped (missing SPS in avcC)";
+        return false;
+    }
+    // Samples are read as units behind 4-byte lengths; with shorter ones
+    // every unit would be misread, and the output's avcC would say so.
+    const unsigned lengthSize = (avc.m_lengthSizeByte & 3u) + 1;
+    if (lengthSize != 4) {
+        FLOG(LogLevel::Warning) << "AVC1 chunk scanner: skipped (the reference's NAL units have " << lengthSize
+                                << "-byte lengths; only 4-byte lengths are read)";
+        return false;
+    }
+    return true;
 }
 
 void AVC1Analyser::logLearnedProfile() {

@@ -33,6 +33,14 @@ std::string HEVCAnalyser::outputCodec() const {
 
 bool HEVCAnalyser::configurationUsable() {
     m_sets = HEVC::ParameterSets();
+    // Samples are read as units behind 4-byte lengths; with shorter ones
+    // every unit would be misread, and the output's hvcC would say so.
+    const unsigned lengthSize = hevcLengthSize(m_repairState->m_video->m_hevc);
+    if (lengthSize != 4) {
+        FLOG(LogLevel::Warning) << "HEVC chunk scanner: skipped (the reference's NAL units have " << lengthSize
+                                << "-byte lengths; only 4-byte lengths are read)";
+        return false;
+    }
     for (const HEVC::ConfigUnit& u : hevcConfigUnits(m_repairState->m_video->m_hevc)) {
         if (u.size < 3)
             continue;
@@ -63,6 +71,9 @@ void HEVCAnalyser::logLearnedProfile() {
     FLOG(LogLevel::Info) << "HEVC reference sample profile classes=" << m_profile.classes().size()
                          << " sample_size=" << minSize << ".." << maxSize << " first_slice=" << minFirst << ".."
                          << maxFirst;
+    if (m_profile.tellsOtherTrackApart())
+        FLOG(LogLevel::Info) << "HEVC pictures of the reference's other video track are told apart by their "
+                                "slices' entry points";
 }
 
 bool HEVCAnalyser::configureCompositionOrder() { return m_compositionOrder.configure(m_sets); }

@@ -2,7 +2,10 @@
 
 #include "bitstream/common/byte_read.h"
 #include "bitstream/h264/sample_units.h"
+#include "bitstream/hevc/bitstream_reader.h"
 #include "bitstream/hevc/nal_unit_type.h"
+#include "bitstream/hevc/pps.h"
+#include "bitstream/hevc/slice.h"
 
 #include <algorithm>
 
@@ -22,7 +25,7 @@ bool payloadClean(const uint8_t* unit, uint32_t length) { return H264::nalPayloa
 void HevcSampleProfile::clear() {
     const HEVC::ParameterSets sets = m_sets;
     *this = HevcSampleProfile();
-    m_sets = sets;
+    setParameterSets(sets);
 }
 
 bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
@@ -32,6 +35,7 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
     bool parameterSets = false, clean = true;
     HEVC::SliceStart first;
     uint8_t firstTid = 0;
+    const uint8_t* firstNal = nullptr;
     while (size - pos >= 6 && units < kMaxUnits) {
         HEVC::UnitCheck u;
         if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
@@ -43,6 +47,7 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
             firstType = u.type;
             firstLength = u.length;
             firstTid = u.temporalIdPlus1;
+            firstNal = nal;
         }
         parameterSets = parameterSets || (u.type >= HEVC::NAL_VPS && u.type <= HEVC::NAL_PPS);
         clean = clean && payloadClean(nal, u.length);
@@ -62,6 +67,11 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
     cls->add(uint32_t(size), firstLength, units);
     cls->maxSlices = std::max(cls->maxSlices, slices);
     m_maxSlices = std::max(m_maxSlices, slices);
+    const int32_t entries = entryPoints(firstNal, firstLength);
+    if (entries >= 0)
+        m_entryPoints.set(size_t(entries));
+    else
+        m_entryPointsUnknown = true;
     m_sliceTypes[family(firstType)].set(first.sliceType);
     m_temporalIds.set(firstTid);
     if (first.ppsId < m_ppsIds.size())
@@ -69,6 +79,54 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
     m_parameterSetsInSamples = m_parameterSetsInSamples || parameterSets;
     m_payloadsClean = m_payloadsClean && clean;
     return true;
+}
+
+void HevcSampleProfile::learnOtherTrack(const uint8_t* data, int64_t size) {
+    uint32_t length = 0;
+    const uint8_t* nal = firstSlice(data, size, length);
+    const int32_t entries = nal ? entryPoints(nal, length) : -1;
+    if (entries >= 0)
+        m_otherEntryPoints.set(size_t(entries));
+}
+
+void HevcSampleProfile::finishLearning() {
+    m_entryPointsTellTracks = !m_entryPointsUnknown && m_entryPoints.any() && m_otherEntryPoints.any() &&
+                              (m_entryPoints & m_otherEntryPoints).none();
+}
+
+const uint8_t* HevcSampleProfile::firstSlice(const uint8_t* data, int64_t size, uint32_t& length) const {
+    int64_t pos = 0;
+    for (uint32_t units = 0; size - pos >= 6 && units < kMaxUnits; ++units) {
+        HEVC::UnitCheck u;
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
+            return nullptr;
+        if (u.slice) {
+            length = u.length;
+            return data + pos + 4;
+        }
+        pos += int64_t(u.length) + 4;
+    }
+    return nullptr;
+}
+
+int32_t HevcSampleProfile::entryPoints(const uint8_t* nal, uint32_t length) const {
+    // The header ends well within this, entry points of a tall picture included.
+    constexpr uint32_t kHeaderBytes = 2048;
+    if (length < 3)
+        return -1;
+    try {
+        HEVC::BitstreamReader r(nal + 2, std::min(length, kHeaderBytes) - 2);
+        HEVC::Slice slice(nal[0] >> 1);
+        slice.parse(r, m_parseSets);
+        const auto pps = m_parseSets.pps.find(slice.slice_pic_parameter_set_id);
+        if (slice.spsId < 0 || pps == m_parseSets.pps.end() ||
+            !(pps->second->tiles_enabled_flag || pps->second->entropy_coding_sync_enabled_flag) ||
+            slice.num_entry_point_offsets >= kEntryPointCounts)
+            return -1;
+        return int32_t(slice.num_entry_point_offsets);
+    } catch (const HEVC::BitstreamError&) {
+        return -1;
+    }
 }
 
 bool HevcSampleProfile::wholeSample(const uint8_t* data, int64_t size) const {
@@ -95,11 +153,28 @@ bool HevcSampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
     if (m_sliceTypes[f].none() || !m_temporalIds.test(nal[1] & 7))
         return false;
     HEVC::SliceStart s;
-    return HEVC::readSliceStart(nal, length, m_sets, s) && s.firstInPicture && m_sliceTypes[f].test(s.sliceType) &&
-           s.ppsId < m_ppsIds.size() && m_ppsIds.test(s.ppsId);
+    if (!HEVC::readSliceStart(nal, length, m_sets, s) || !s.firstInPicture || !m_sliceTypes[f].test(s.sliceType) ||
+        s.ppsId >= m_ppsIds.size() || !m_ppsIds.test(s.ppsId))
+        return false;
+    if (!m_entryPointsTellTracks)
+        return true;
+    const int32_t entries = entryPoints(nal, length);
+    return entries >= 0 && m_entryPoints.test(size_t(entries));
 }
 
-int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded) const {
+bool HevcSampleProfile::otherTrackSliceFits(const uint8_t* nal, uint32_t length) const {
+    HEVC::SliceStart s;
+    if (!HEVC::readSliceStart(nal, length, m_sets, s) || !s.firstInPicture)
+        return false;
+    const int32_t entries = entryPoints(nal, length);
+    return entries >= 0 && m_otherEntryPoints.test(size_t(entries));
+}
+
+int64_t HevcSampleProfile::measureOtherTrackSample(const uint8_t* data, int64_t n) const {
+    return m_entryPointsTellTracks ? measure(data, n, true, true) : 0;
+}
+
+int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded, bool otherTrack) const {
     if (m_classes.empty())
         return 0;
     int64_t pos = 0;
@@ -123,7 +198,7 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded)
             HEVC::SliceStart s;
             const bool read = HEVC::readSliceStart(nal, u.length, m_sets, s);
             if (slices == 0) {
-                if (!read || !firstSliceFits(nal, u.length))
+                if (!read || !(otherTrack ? otherTrackSliceFits(nal, u.length) : firstSliceFits(nal, u.length)))
                     return 0;
                 firstType = u.type;
                 firstHeader = nal[0];

@@ -25,11 +25,19 @@ class HevcSampleProfile : public LearnedSampleCodec {
 public:
     // The parameter sets of the decoder configuration, which slice headers
     // are read against. Kept until the next call.
-    void setParameterSets(const HEVC::ParameterSets& sets) { m_sets = sets; }
+    void setParameterSets(const HEVC::ParameterSets& sets) {
+        m_sets = sets;
+        m_parseSets = sets;
+    }
 
     void clear() override;
     bool learn(const uint8_t* data, int64_t size) override;
-    void finishLearning() override {}
+    // A preview track's pictures, read against the same parameter sets,
+    // differ in how many entry points (rows of coding blocks, tiles) their
+    // first slices name: where none of its counts is one of ours, a picture
+    // that names one of its counts is not ours.
+    void learnOtherTrack(const uint8_t* data, int64_t size) override;
+    void finishLearning() override;
     bool empty() const override { return m_classes.empty(); }
     bool wholeSample(const uint8_t* data, int64_t size) const override;
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override;
@@ -43,6 +51,7 @@ public:
     // The same within bytes known to hold only whole samples: segments may
     // be as short as a still scene codes them.
     int64_t measureBoundedSample(const uint8_t* data, int64_t n) const override;
+    int64_t measureOtherTrackSample(const uint8_t* data, int64_t n) const override;
     int64_t nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const override;
     bool continuesAt(const uint8_t*, int64_t) const override { return true; }
     bool beginsAfterPadding(const uint8_t*, int64_t) const override { return false; }
@@ -59,15 +68,26 @@ public:
 
     const std::vector<HevcSampleClass>& classes() const { return m_classes; }
     uint32_t maxSlices() const { return m_maxSlices; }
+    // Are another video track's pictures told apart by their entry points?
+    bool tellsOtherTrackApart() const override { return m_entryPointsTellTracks; }
     bool parameterSetsInSamples() const { return m_parameterSetsInSamples; }
 
 private:
-    int64_t measure(const uint8_t* data, int64_t n, bool bounded) const;
+    // `otherTrack`: a picture of the reference's other video track.
+    int64_t measure(const uint8_t* data, int64_t n, bool bounded, bool otherTrack = false) const;
+    bool otherTrackSliceFits(const uint8_t* nal, uint32_t length) const;
+    // num_entry_point_offsets of a first slice segment; -1 when its picture
+    // parameter set has neither tiles nor wavefronts or the header does not read.
+    int32_t entryPoints(const uint8_t* nal, uint32_t length) const;
+    // The first slice segment of a sample, or null.
+    const uint8_t* firstSlice(const uint8_t* data, int64_t size, uint32_t& length) const;
     bool unitAt(const uint8_t* data, int64_t n, HEVC::UnitCheck& out, uint32_t minSliceLength) const {
         return HEVC::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples);
     }
 
     HEVC::ParameterSets m_sets;
+    // The same sets for whole slice headers, whose reading marks the active one.
+    mutable HEVC::ParameterSets m_parseSets;
     std::vector<HevcSampleClass> m_classes;
     uint32_t m_maxSlices = 0;
     // What the first slices showed, by family (0: random access, 1: others).
@@ -78,4 +98,10 @@ private:
     // Cleared when a reference unit breaks the NAL byte rules.
     bool m_payloadsClean = true;
     bool m_bytesReachInputEnd = false;
+    // Entry point counts of the first slices of this track and of the
+    // reference's other video tracks.
+    static constexpr size_t kEntryPointCounts = 1024;
+    std::bitset<kEntryPointCounts> m_entryPoints, m_otherEntryPoints;
+    bool m_entryPointsUnknown = false;
+    bool m_entryPointsTellTracks = false;
 };

@@ -3,11 +3,15 @@
 // original, counting only packets whose bytes survived the damage.
 
 #include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 using repairrun::Bytes;
 using repairrun::Outcome;
@@ -48,6 +52,11 @@ std::string decodeErrors(const std::string& file) {
     return testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(file) + " -f null - 2>&1").output;
 }
 
+// What ffprobe has to say about the container (its sample groups included).
+std::string probeWarnings(const std::string& file) {
+    return testsupport::runCommand("ffprobe -v warning -show_packets " + quote(file) + " 2>&1 >/dev/null").output;
+}
+
 }  // namespace
 
 struct Reference {
@@ -83,6 +92,7 @@ TEST_P(HevcAacRepair, FramesAndSoundComeBack) {
         EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
         EXPECT_TRUE(o.video.timed()) << o.video;
         EXPECT_EQ(decodeErrors(o.repaired), "");
+        EXPECT_EQ(probeWarnings(o.repaired), "");
         const std::string description = videoDescription(o.repaired, "hvc1");
         EXPECT_GT(description.size(), 600u);
         EXPECT_NE(description.find("colr"), std::string::npos);
@@ -124,3 +134,78 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(PcmRecording{"pcm24_chunks", "-tag:v hev1 -c:a pcm_s24le -ac 2 -chunk_duration 400000"},
                       PcmRecording{"pcm16le", "-tag:v hvc1 -c:a pcm_s16le -ac 1"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A main and a preview track in one format with the same parameter set ids
+// (a camera's proxy, a motion photo): the first video track and the sound
+// come back whole, the preview's pictures stay out of both. HEVC pictures
+// tell by their slices' entry points; H.264 ones only by their place
+// behind each main picture.
+class TwoVideoTracks : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(TwoVideoTracks, FirstTrackComesBackAlone) {
+    const std::string codec = GetParam();
+    const std::string encode = codec == "hevc"
+                                   ? "-c:v libx265 -preset ultrafast -x265-params log-level=error -tag:v hvc1"
+                                   : "-c:v libx264 -preset ultrafast";
+    auto twoTracks = [&](const std::string& name, const std::string& picture) {
+        return testsupport::fixture(
+            name, "-f lavfi -i " + picture + " -f lavfi -i sine=frequency=440 -t 3 "
+                  "-filter_complex '[0:v]split[a][b];[b]scale=320:180[p]' -map '[a]' -map '[p]' -map 1:a " +
+                      encode + " -c:a aac -b:a 96k");
+    };
+    const std::string original = twoTracks(codec + "_two_video.mp4", "testsrc2=size=640x360:rate=25");
+    const std::string ref =
+        twoTracks(codec + "_two_video_ref.mp4", "testsrc2=size=640x360:rate=25:duration=2,hue=h=120");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.TwoVideoTracks_" + codec, ref, withoutIndex(original), "", original);
+    // Packet checksums of one stream, in decode order (ffmpeg's default
+    // streams: the first video track and the sound).
+    auto sums = [](const std::string& file, int stream) {
+        std::vector<std::string> out;
+        for (const auto& p : repairrun::packets(file))
+            if (p.stream == stream)
+                out.push_back(p.md5);
+        return out;
+    };
+    EXPECT_EQ(sums(original, 0).size(), 75u);
+    EXPECT_TRUE(sums(o.repaired, 0) == sums(original, 0));
+    EXPECT_GT(sums(original, 1).size(), 100u);
+    EXPECT_TRUE(sums(o.repaired, 1) == sums(original, 1));
+    EXPECT_EQ(testmedia::probeStreams(o.repaired).size(), 2u);
+    EXPECT_EQ(decodeErrors(o.repaired), "");
+    EXPECT_NE(o.log.find("skipped video track 2 ("), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ffmpeg, TwoVideoTracks, ::testing::Values("hevc", "h264"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// A reference whose decoder configuration says NAL units carry 2-byte
+// lengths (both codecs allow 1, 2 or 4): the samples cannot be read as the
+// scan reads them, so the repair says so and writes nothing, rather than an
+// output whose configuration misdescribes every sample.
+TEST(ShortNalLengths, ReferenceIsRefusedWithReason) {
+    struct Case {
+        std::string original, box, label;
+        size_t lengthByte;  // offset of lengthSizeMinusOne behind the box type
+    };
+    for (const Case& c : {Case{testmedia::hevcAacMp4(), "hvcC", "HEVC", 21},
+                          Case{testmedia::h264AacMp4(), "avcC", "AVC1", 4}}) {
+        ASSERT_FALSE(c.original.empty());
+        Bytes ref = testsupport::readFile(c.original);
+        const std::string text(ref.begin(), ref.end());
+        const size_t box = text.find(c.box);
+        ASSERT_NE(box, std::string::npos);
+        uint8_t& length = ref[box + 4 + c.lengthByte];
+        length = uint8_t((length & 0xFC) | 1);
+        const std::string test = "HevcRepair.ShortNalLengths" + c.label;
+        const std::string patched = testsupport::writeScratch(test + "Ref", "reference.mp4", ref);
+        const Outcome o = repair(test, patched, withoutIndex(c.original), "", c.original);
+        EXPECT_NE(o.exitCode, 0);
+        EXPECT_NE(o.log.find(c.label + " chunk scanner: skipped (the reference's NAL units have 2-byte lengths"),
+                  std::string::npos)
+            << c.label;
+        struct stat st;
+        EXPECT_NE(stat(o.repaired.c_str(), &st), 0) << c.label;
+    }
+}
