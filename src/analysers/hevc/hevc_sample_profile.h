@@ -60,12 +60,16 @@ public:
     const std::vector<HevcSampleClass>& classes() const { return m_classes; }
     uint32_t maxSlices() const { return m_maxSlices; }
     bool parameterSetsInSamples() const { return m_parameterSetsInSamples; }
+    const HEVC::UnitExtensions& extensions() const { return m_extensions; }
 
 private:
     int64_t measure(const uint8_t* data, int64_t n, bool bounded) const;
     bool unitAt(const uint8_t* data, int64_t n, HEVC::UnitCheck& out, uint32_t minSliceLength) const {
-        return HEVC::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples);
+        return HEVC::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples, m_extensions);
     }
+    // Did the reference's samples carry such an extension unit in front of
+    // their first base-layer slice (`leading`) or behind it?
+    bool extensionFits(const HEVC::UnitCheck& u, bool leading) const;
 
     HEVC::ParameterSets m_sets;
     std::vector<HevcSampleClass> m_classes;
@@ -78,4 +82,8 @@ private:
     // Cleared when a reference unit breaks the NAL byte rules.
     bool m_payloadsClean = true;
     bool m_bytesReachInputEnd = false;
+    // Extension units (unspecified types, upper layers) the reference's
+    // samples carried: all of them, those in front of the first base-layer
+    // slice, and those behind it, which belong to the picture in front.
+    HEVC::UnitExtensions m_extensions, m_leading, m_trailing;
 };
