@@ -32,7 +32,7 @@ constexpr double kShownShare = 0.8;
 
 // The spacing most of the frames are shown at, from the decode durations
 // and composition offsets; 0 when no spacing holds most of them. Slow-motion
-// recorders decode their frames a few ticks apart and show them at the
+// recorders decode most frames a few ticks apart and show them at the
 // playback rate through the composition offsets.
 uint32_t shownSpacing(const MovieTrack& track) {
     if (track.m_compositionOffsets.empty())
@@ -67,8 +67,6 @@ uint32_t shownSpacing(const MovieTrack& track) {
 }  // namespace
 
 uint32_t videoFrameDuration(const MovieTrack& track) {
-    if (const uint32_t spacing = shownSpacing(track))
-        return spacing;
     std::map<uint32_t, uint64_t> framesPerDuration;
     uint64_t frames = 0;
     uint32_t common = track.m_sampleDuration;
@@ -80,6 +78,12 @@ uint32_t videoFrameDuration(const MovieTrack& track) {
     }
     if (common == 0 || frames == 0)
         return common;
+    // Frames shown at a steady spacing that no notable share of the decode
+    // durations has: the decode timeline is packed, the shown one is the rate.
+    const uint32_t spacing = shownSpacing(track);
+    const auto decoded = framesPerDuration.find(spacing);
+    if (spacing && (decoded == framesPerDuration.end() || double(decoded->second) < kMinimumShare * double(frames)))
+        return spacing;
     // Shortest first: the first that qualifies is the period.
     for (const auto& [duration, count] : framesPerDuration) {
         if (duration >= common)
