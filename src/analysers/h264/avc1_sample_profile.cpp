@@ -50,7 +50,8 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
     // Anchors come from the units recorders repeat in front of a picture
     // (delimiters, SEI), never from a slice: a still scene codes many
     // pictures as the same few bytes, which begin no other scene's pictures.
-    const bool leadingSlice = t.firstUnitType == 1 || t.firstUnitType == 5;
+    // A prefix unit stands in front of every slice, not only a picture's first.
+    const bool leadingSlice = t.firstUnitType == 1 || t.firstUnitType == 5 || t.firstUnitType == H264::kPrefixUnit;
     if (!leadingSlice && t.firstUnitLength >= 1 && t.firstUnitLength <= kMaxAnchorUnit &&
         size >= int64_t(t.firstUnitLength) + 4) {
         const size_t keyLength = t.firstUnitType == 9 ? kDelimiterAnchorBytes : size_t(t.firstUnitLength) + 4;
