@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -23,6 +25,44 @@ constexpr double kSteadyShare = 0.5;
 // The share of frames at each end of a jittering clock's durations that its
 // rate is taken without.
 constexpr double kTrimmedShare = 0.1;
+// Frames whose presentation times are looked at, and the share of their
+// spacings one value must hold to be the rate they are shown at.
+constexpr uint64_t kMaxShownFrames = 20000;
+constexpr double kShownShare = 0.8;
+
+// The spacing most of the frames are shown at, from the decode durations
+// and composition offsets; 0 when no spacing holds most of them. Slow-motion
+// recorders decode most frames a few ticks apart and show them at the
+// playback rate through the composition offsets.
+uint32_t shownSpacing(const MovieTrack& track) {
+    if (track.m_compositionOffsets.empty())
+        return 0;
+    std::vector<int64_t> shown;
+    int64_t decode = 0;
+    size_t entry = 0;
+    uint32_t left = 0;
+    for (const TimeToSampleEntry& e : track.m_timeToSample) {
+        for (uint32_t i = 0; i < e.m_sampleCount && shown.size() < kMaxShownFrames; ++i) {
+            while (left == 0 && entry < track.m_compositionOffsets.size())
+                left = track.m_compositionOffsets[entry++].m_sampleCount;
+            if (left == 0)
+                return 0;
+            shown.push_back(decode + int32_t(track.m_compositionOffsets[entry - 1].m_offset));
+            --left;
+            decode += e.m_duration;
+        }
+    }
+    if (shown.size() < 3)
+        return 0;
+    std::sort(shown.begin(), shown.end());
+    std::map<int64_t, uint64_t> spacings;
+    for (size_t i = 1; i < shown.size(); ++i)
+        ++spacings[shown[i] - shown[i - 1]];
+    const auto most = std::max_element(spacings.begin(), spacings.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    const bool held = double(most->second) >= kShownShare * double(shown.size() - 1);
+    return held && most->first > 0 && most->first <= INT32_MAX ? uint32_t(most->first) : 0;
+}
 
 }  // namespace
 
@@ -38,6 +78,12 @@ uint32_t videoFrameDuration(const MovieTrack& track) {
     }
     if (common == 0 || frames == 0)
         return common;
+    // Frames shown at a steady spacing that no notable share of the decode
+    // durations has: the decode timeline is packed, the shown one is the rate.
+    const uint32_t spacing = shownSpacing(track);
+    const auto decoded = framesPerDuration.find(spacing);
+    if (spacing && (decoded == framesPerDuration.end() || double(decoded->second) < kMinimumShare * double(frames)))
+        return spacing;
     // Shortest first: the first that qualifies is the period.
     for (const auto& [duration, count] : framesPerDuration) {
         if (duration >= common)

@@ -10,6 +10,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 using repairrun::Outcome;
 using repairrun::repair;
@@ -137,6 +138,48 @@ TEST(RepairedTiming, ReferenceThatSkipsUnchangedPictures) {
     EXPECT_GE(o.video.percent(), 99.0);
     EXPECT_TRUE(o.video.timed()) << o.video;
     EXPECT_TRUE(o.audio.timed()) << o.audio;
+}
+
+TEST(RepairedTiming, SlowMotionReferenceDecodesFramesTicksApart) {
+    // A slow-motion recorder decodes four frames a tick apart and shows them
+    // at the playback rate through the composition offsets: its commonest
+    // decode duration is one tick, and taking it made the repaired video
+    // hundreds of times too short.
+    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    ASSERT_FALSE(original.empty());
+    Bytes packed = testsupport::readFile(original);
+    const size_t stts = nth(packed, "stts", 0), ctts = nth(packed, "ctts", 0);
+    ASSERT_NE(stts, std::string::npos);
+    ASSERT_NE(ctts, std::string::npos);
+    std::vector<int64_t> shown;
+    int64_t decode = 0;
+    for (uint32_t e = 0, n = be32(&packed[stts + 12]); e < n; ++e)
+        for (uint32_t i = 0; i < be32(&packed[stts + 16 + 8 * e]); ++i, decode += be32(&packed[stts + 20 + 8 * e]))
+            shown.push_back(decode);
+    for (uint32_t e = 0, n = be32(&packed[ctts + 12]), k = 0; e < n; ++e)
+        for (uint32_t i = 0; i < be32(&packed[ctts + 16 + 8 * e]) && k < shown.size(); ++i)
+            shown[k++] += int32_t(be32(&packed[ctts + 20 + 8 * e]));
+    const int64_t period = shown.size() > 1 ? be32(&packed[stts + 20]) : 0;
+    ASSERT_GT(period, 8);
+    std::vector<uint32_t> durations, offsets;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const int64_t packedDecode = int64_t(i / 4) * 4 * period + int64_t(i % 4);
+        durations.insert(durations.end(), {1, uint32_t(i % 4 == 3 ? 4 * period - 3 : 1)});
+        offsets.insert(offsets.end(), {1, uint32_t(shown[i] - packedDecode)});
+    }
+    auto table = [](const char* type, std::vector<uint32_t> entries) {
+        entries.insert(entries.begin(), uint32_t(entries.size() / 2));
+        Bytes payload;
+        for (uint32_t v : entries)
+            testsupport::put32(payload, v);
+        return testsupport::fullAtom(type, 0, 0, payload);
+    };
+    replaceAtom(packed, nth(packed, "ctts", 0), table("ctts", offsets));
+    replaceAtom(packed, nth(packed, "stts", 0), table("stts", durations));
+    const std::string reference = testsupport::writeScratch("RepairedTiming.SlowReference", "slow.mp4", packed);
+    const Outcome o = repair("RepairedTiming.Slow", reference, withoutIndex(original), "", original);
+    EXPECT_GE(o.video.percent(), 99.0);
+    EXPECT_TRUE(o.video.timed()) << o.video;
 }
 
 TEST(RepairedTiming, Mp3At44100LastsAsLong) {

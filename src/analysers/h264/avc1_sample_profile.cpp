@@ -31,8 +31,9 @@ constexpr size_t kMaxAnchors = 16;
 constexpr uint32_t kFastCoverage = 950;
 
 // Units that open an access unit: nothing of the picture before them can
-// follow them (access unit delimiter, SEI, SPS extension).
-bool opensAccessUnit(uint8_t type) { return type == 6 || type == 9 || type == 13; }
+// follow them (access unit delimiter, SEI, SPS extension, and the parameter
+// sets some recorders repeat in their samples).
+bool opensAccessUnit(uint8_t type) { return type == 6 || type == 7 || type == 8 || type == 9 || type == 13; }
 // Units that close one: end of sequence and end of stream.
 bool closesAccessUnit(uint8_t type) { return type == 10 || type == 11; }
 
@@ -41,14 +42,16 @@ bool closesAccessUnit(uint8_t type) { return type == 10 || type == 11; }
 void Avc1SampleProfile::clear() { *this = Avc1SampleProfile(); }
 
 bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
-    const H264::SampleTiling t = H264::tileSample(data, size);
+    const H264::SampleTiling t = H264::tileSample(data, size, H264::kAllExtraUnits);
     if (!t.exact || t.units == 0 || t.firstSliceLength == 0)
         return false;
+    m_extras |= t.extras;
 
     // Anchors come from the units recorders repeat in front of a picture
     // (delimiters, SEI), never from a slice: a still scene codes many
     // pictures as the same few bytes, which begin no other scene's pictures.
-    const bool leadingSlice = t.firstUnitType == 1 || t.firstUnitType == 5;
+    // A prefix unit stands in front of every slice, not only a picture's first.
+    const bool leadingSlice = t.firstUnitType == 1 || t.firstUnitType == 5 || t.firstUnitType == H264::kPrefixUnit;
     if (!leadingSlice && t.firstUnitLength >= 1 && t.firstUnitLength <= kMaxAnchorUnit &&
         size >= int64_t(t.firstUnitLength) + 4) {
         const size_t keyLength = t.firstUnitType == 9 ? kDelimiterAnchorBytes : size_t(t.firstUnitLength) + 4;
@@ -133,9 +136,22 @@ bool Avc1SampleProfile::classFit(uint8_t type, uint32_t firstSlice, uint32_t sli
     return false;
 }
 
-bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, const H264::NalUnitCheck& nal, uint32_t slices) const {
+bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, int64_t n, const H264::NalUnitCheck& nal,
+                                          uint32_t slices) const {
     if (opensAccessUnit(nal.type))
         return true;
+    if (nal.type == H264::kPrefixUnit) {
+        H264::WrappedSlice wrapped;
+        if (H264::wrappedPictureSlice(data + 4, nal.length, wrapped))
+            return true;
+        // A prefix unit stands in front of every base-layer slice: the
+        // slice behind it tells whether a new picture begins.
+        const int64_t next = int64_t(nal.length) + 4;
+        H264::NalUnitCheck slice;
+        if (!H264::nalUnitCheck(data + next, n - next, slice, H264::kMinKnownSliceLength) || !slice.slice)
+            return true;
+        return beginsNextPicture(data + next, n - next, slice, slices);
+    }
     if (!nal.slice)
         return false;
     if (slices >= m_maxSlices)
@@ -151,7 +167,7 @@ bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, const H264::NalUn
 bool Avc1SampleProfile::continuesPicture(const uint8_t* data, int64_t n, uint8_t firstHeader,
                                          const H264::SliceHeaderStart& previous, uint32_t slices,
                                          H264::NalUnitCheck& nal) const {
-    if (slices >= m_maxSlices || !H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength) || !nal.slice)
+    if (slices >= m_maxSlices || !unitAt(data, n, nal, H264::kMinKnownSliceLength) || !nal.slice)
         return false;
     // Every slice of one picture has the same nal_unit_type and nal_ref_idc
     // and names the same parameter set; without arbitrary slice order each
@@ -201,9 +217,21 @@ size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
     return 0;
 }
 
+int64_t Avc1SampleProfile::wrappedSampleAt(const uint8_t* data, int64_t n) const {
+    H264::NalUnitCheck nal;
+    H264::WrappedSlice wrapped;
+    if (!(m_extras & H264::kScalableUnits) || !unitAt(data, n, nal) || nal.type != H264::kPrefixUnit ||
+        !H264::wrappedPictureSlice(data + 4, nal.length, wrapped) ||
+        !firstSliceFits(data + 4 + wrapped.offset, nal.length - wrapped.offset))
+        return 0;
+    return int64_t(nal.length) + 4;
+}
+
 int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     if (m_classes.empty() || n < 5 || !anchorTest(data, n))
         return 0;
+    if (const int64_t wrapped = wrappedSampleAt(data, n))
+        return wrapped;
     int64_t pos = 0;
     uint32_t units = 0, slices = 0;
     uint8_t sliceType = 0;
@@ -221,16 +249,16 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         H264::NalUnitCheck nal;
         // A unit that cannot belong to a sample ends it, unless it is a
         // short slice that carries on the picture begun (see continuesPicture).
-        if (!H264::nalUnitCheck(data + pos, n - pos, nal) &&
+        if (!unitAt(data + pos, n - pos, nal) &&
             !(slices && continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal)) &&
-            !(slices == 0 && H264::nalUnitCheck(data + pos, n - pos, nal, H264::kMinKnownSliceLength) && nal.slice)) {
+            !(slices == 0 && unitAt(data + pos, n - pos, nal, H264::kMinKnownSliceLength) && nal.slice)) {
             // A slice of this picture that runs past the bytes given says
             // nothing of where the sample ends: the picture is not whole here.
             if (slices && !m_bytesReachInputEnd && sliceRunsPast(data + pos, n - pos, firstHeader))
                 return 0;
             return slices ? endHere(pos) : 0;
         }
-        if (slices && !m_fast && beginsNextPicture(data + pos, nal, slices))
+        if (slices && !m_fast && beginsNextPicture(data + pos, n - pos, nal, slices))
             return endHere(pos);
         // The header test first: it reads a few bytes, the payload test the
         // whole unit, and a search meets a "slice" of chance length (up to a
@@ -273,15 +301,17 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
 int64_t Avc1SampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) const {
     if (m_classes.empty())
         return 0;
+    if (const int64_t wrapped = wrappedSampleAt(data, n))
+        return wrapped;
     int64_t pos = 0;
     uint32_t units = 0, slices = 0, firstLength = 0;
     uint8_t firstType = 0, firstHeader = 0;
     H264::SliceHeaderStart last;
     while (n - pos >= 5 && units < kMaxMeasureUnits) {
         H264::NalUnitCheck nal;
-        if (!H264::nalUnitCheck(data + pos, n - pos, nal, H264::kMinKnownSliceLength))
+        if (!unitAt(data + pos, n - pos, nal, H264::kMinKnownSliceLength))
             break;
-        if (slices && beginsNextPicture(data + pos, nal, slices))
+        if (slices && beginsNextPicture(data + pos, n - pos, nal, slices))
             break;
         if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))
             return 0;
@@ -312,11 +342,11 @@ int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, in
     // Short units are starts too: a picture may begin with a short slice
     // (measureSample then asks for a longer one behind it).
     for (int64_t i = from; i <= last; ++i)
-        if (H264::nalUnitCheck(data + i, n - i, nal, H264::kMinKnownSliceLength))
+        if (unitAt(data + i, n - i, nal, H264::kMinKnownSliceLength))
             return i;
     return -1;
 }
 
 int32_t Avc1SampleProfile::parameterSetId(const uint8_t* sample, int64_t size) const {
-    return H264::firstSlicePpsId(sample, size);
+    return H264::firstSlicePpsId(sample, size, m_extras);
 }

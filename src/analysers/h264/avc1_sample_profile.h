@@ -76,10 +76,12 @@ public:
     int32_t parameterSetId(const uint8_t* sample, int64_t size) const override;
 
     bool empty() const override { return m_classes.empty(); }
-    bool wholeSample(const uint8_t* data, int64_t size) const override { return H264::tileSample(data, size).exact; }
+    bool wholeSample(const uint8_t* data, int64_t size) const override {
+        return H264::tileSample(data, size, m_extras).exact;
+    }
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override {
         H264::NalUnitCheck nal;
-        return H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength);
+        return H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength, m_extras);
     }
     bool fast() const { return m_fast; }
     const std::vector<Avc1SampleClass>& classes() const { return m_classes; }
@@ -93,6 +95,9 @@ public:
     uint32_t maxFirstSlice() const { return m_maxFirstSlice; }
     uint32_t maxSlices() const { return m_maxSlices; }
     bool payloadsClean() const { return m_payloadsClean; }
+    // The extra kinds of unit (H264::kScalableUnits...) the reference's
+    // samples carried.
+    uint8_t extraUnits() const { return m_extras; }
 
     // For tests and for callers that learn anchors elsewhere.
     void setFast(bool fast) { m_fast = fast; }
@@ -103,9 +108,10 @@ public:
     void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
 
 private:
-    // Does the unit at `data` (which passed the NAL unit test) begin the
-    // next access unit, given `slices` slices of the current one so far?
-    bool beginsNextPicture(const uint8_t* data, const H264::NalUnitCheck& nal, uint32_t slices) const;
+    // Does the unit at `data` (which passed the NAL unit test, n bytes
+    // available) begin the next access unit, given `slices` slices of the
+    // current one so far?
+    bool beginsNextPicture(const uint8_t* data, int64_t n, const H264::NalUnitCheck& nal, uint32_t slices) const;
     // Is the unit at `data`, which failed the scan's NAL unit test, a slice
     // too short for that test that goes on with the picture whose first
     // slice had the header byte `firstHeader` and whose latest slice began
@@ -115,6 +121,10 @@ private:
     // Does a unit whose header byte is the first slice's, and so most likely
     // another slice of the picture, begin at `data` and run past the `n`
     // bytes given?
+    // Size of the wrapped picture (see H264::wrappedPictureSlice) that
+    // begins at `data` when the reference's samples were such and its first
+    // slice begins as theirs did, or 0. Its length is the sample's.
+    int64_t wrappedSampleAt(const uint8_t* data, int64_t n) const;
     static bool sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader);
     bool continuesPicture(const uint8_t* data, int64_t n, uint8_t firstHeader, const H264::SliceHeaderStart& previous,
                           uint32_t slices, H264::NalUnitCheck& nal) const;
@@ -135,4 +145,11 @@ private:
     // macroblock 0 (arbitrary slice order), so that no sample is held to it.
     bool m_firstSliceAtZero = true;
     bool m_bytesReachInputEnd = false;
+    // The extra kinds of unit the reference's samples carry: only those are
+    // taken as parts of a sample.
+    uint8_t m_extras = 0;
+    bool unitAt(const uint8_t* data, int64_t n, H264::NalUnitCheck& nal,
+                uint32_t minSliceLength = H264::kMinScanSliceLength) const {
+        return H264::nalUnitCheck(data, n, nal, minSliceLength, m_extras);
+    }
 };

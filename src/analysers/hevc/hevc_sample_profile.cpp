@@ -16,6 +16,22 @@ constexpr uint32_t kMaxUnits = 256;
 
 int family(uint8_t type) { return HEVC::isIrap(type) ? 0 : 1; }
 
+// A unit a single-layer stream does not have: Dolby Vision's metadata and
+// enhancement layer, the second view of multi-view video.
+bool isExtension(const HEVC::UnitCheck& u) { return u.layer != 0 || u.type >= 48; }
+
+void merge(HEVC::UnitExtensions& into, const HEVC::UnitExtensions& e) {
+    into.unspecifiedTypes = uint16_t(into.unspecifiedTypes | e.unspecifiedTypes);
+    into.upperLayers = into.upperLayers || e.upperLayers;
+}
+
+void addExtension(HEVC::UnitExtensions& e, const HEVC::UnitCheck& u) {
+    if (u.layer != 0)
+        e.upperLayers = true;
+    else
+        e.unspecifiedTypes = uint16_t(e.unspecifiedTypes | 1u << (u.type - 48));
+}
+
 // HEVC keeps H.264's emulation prevention: no 0x000000, 0x000001 or
 // 0x000002 inside a unit, and no zero last byte.
 bool payloadClean(const uint8_t* unit, uint32_t length) { return H264::nalPayloadClean(unit, length); }
@@ -36,12 +52,15 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
     HEVC::SliceStart first;
     uint8_t firstTid = 0;
     const uint8_t* firstNal = nullptr;
+    HEVC::UnitExtensions leading, trailing;
     while (size - pos >= 6 && units < kMaxUnits) {
         HEVC::UnitCheck u;
-        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true, HEVC::UnitExtensions::all()))
             return false;
         const uint8_t* nal = data + pos + 4;
-        if (u.slice && slices++ == 0) {
+        if (isExtension(u))
+            addExtension(slices ? trailing : leading, u);
+        else if (u.slice && slices++ == 0) {
             if (!HEVC::readSliceStart(nal, u.length, m_sets, first) || !first.firstInPicture)
                 return false;
             firstType = u.type;
@@ -78,6 +97,10 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
         m_ppsIds.set(first.ppsId);
     m_parameterSetsInSamples = m_parameterSetsInSamples || parameterSets;
     m_payloadsClean = m_payloadsClean && clean;
+    merge(m_leading, leading);
+    merge(m_trailing, trailing);
+    merge(m_extensions, leading);
+    merge(m_extensions, trailing);
     return true;
 }
 
@@ -98,9 +121,9 @@ const uint8_t* HevcSampleProfile::firstSlice(const uint8_t* data, int64_t size, 
     int64_t pos = 0;
     for (uint32_t units = 0; size - pos >= 6 && units < kMaxUnits; ++units) {
         HEVC::UnitCheck u;
-        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true, HEVC::UnitExtensions::all()))
             return nullptr;
-        if (u.slice) {
+        if (u.slice && !isExtension(u)) {
             length = u.length;
             return data + pos + 4;
         }
@@ -129,12 +152,17 @@ int32_t HevcSampleProfile::entryPoints(const uint8_t* nal, uint32_t length) cons
     }
 }
 
+bool HevcSampleProfile::extensionFits(const HEVC::UnitCheck& u, bool leading) const {
+    const HEVC::UnitExtensions& e = leading ? m_leading : m_trailing;
+    return u.layer != 0 ? e.upperLayers : e.takes(u.type);
+}
+
 bool HevcSampleProfile::wholeSample(const uint8_t* data, int64_t size) const {
     int64_t pos = 0;
     uint32_t units = 0;
     while (size - pos >= 6 && units < kMaxUnits) {
         HEVC::UnitCheck u;
-        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true))
+        if (!HEVC::unitCheck(data + pos, size - pos, u, HEVC::kMinKnownSliceLength, true, m_extensions))
             return false;
         ++units;
         pos += int64_t(u.length) + 4;
@@ -194,7 +222,16 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded,
             break;
         }
         bool closes = false;
-        if (u.slice) {
+        if (isExtension(u)) {
+            // Behind the base layer's slices, an extension unit the
+            // reference carried there is part of the picture; in front of
+            // them, one it carried there begins it.
+            if (!extensionFits(u, slices == 0)) {
+                if (slices == 0 || bounded)
+                    return 0;
+                break;
+            }
+        } else if (u.slice) {
             HEVC::SliceStart s;
             const bool read = HEVC::readSliceStart(nal, u.length, m_sets, s);
             if (slices == 0) {
@@ -225,7 +262,7 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded,
                 return 0;
             break;
         }
-        if (u.slice) {
+        if (u.slice && !isExtension(u)) {
             ++slices;
             longSlice = longSlice || u.length >= HEVC::kMinScanSliceLength;
         }
@@ -255,7 +292,7 @@ int32_t HevcSampleProfile::parameterSetId(const uint8_t* sample, int64_t size) c
         HEVC::UnitCheck u;
         if (!unitAt(sample + pos, size - pos, u, HEVC::kMinKnownSliceLength))
             return -1;
-        if (u.slice) {
+        if (u.slice && u.layer == 0) {
             HEVC::SliceStart s;
             return HEVC::readSliceStart(sample + pos + 4, u.length, m_sets, s) ? int32_t(s.ppsId) : -1;
         }

@@ -71,6 +71,7 @@ public:
     // Are another video track's pictures told apart by their entry points?
     bool tellsOtherTrackApart() const override { return m_entryPointsTellTracks; }
     bool parameterSetsInSamples() const { return m_parameterSetsInSamples; }
+    const HEVC::UnitExtensions& extensions() const { return m_extensions; }
 
 private:
     // `otherTrack`: a picture of the reference's other video track.
@@ -82,8 +83,11 @@ private:
     // The first slice segment of a sample, or null.
     const uint8_t* firstSlice(const uint8_t* data, int64_t size, uint32_t& length) const;
     bool unitAt(const uint8_t* data, int64_t n, HEVC::UnitCheck& out, uint32_t minSliceLength) const {
-        return HEVC::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples);
+        return HEVC::unitCheck(data, n, out, minSliceLength, m_parameterSetsInSamples, m_extensions);
     }
+    // Did the reference's samples carry such an extension unit in front of
+    // their first base-layer slice (`leading`) or behind it?
+    bool extensionFits(const HEVC::UnitCheck& u, bool leading) const;
 
     HEVC::ParameterSets m_sets;
     // The same sets for whole slice headers, whose reading marks the active one.
@@ -104,4 +108,8 @@ private:
     std::bitset<kEntryPointCounts> m_entryPoints, m_otherEntryPoints;
     bool m_entryPointsUnknown = false;
     bool m_entryPointsTellTracks = false;
+    // Extension units (unspecified types, upper layers) the reference's
+    // samples carried: all of them, those in front of the first base-layer
+    // slice, and those behind it, which belong to the picture in front.
+    HEVC::UnitExtensions m_extensions, m_leading, m_trailing;
 };

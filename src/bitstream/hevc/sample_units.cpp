@@ -22,20 +22,24 @@ constexpr uint32_t kSliceStartBytes = 64;
 
 }  // namespace
 
-bool unitCheck(const uint8_t* data, int64_t n, UnitCheck& out, uint32_t minSliceLength, bool parameterSets) {
+bool unitCheck(const uint8_t* data, int64_t n, UnitCheck& out, uint32_t minSliceLength, bool parameterSets,
+               const UnitExtensions& extensions) {
     if (n < 6)
         return false;
     const uint32_t length = bitstream::readBE32(data);
     if (length < 2 || length > kMaxUnitLength || int64_t(length) + 4 > n)
         return false;
     const uint8_t h0 = data[4], h1 = data[5];
-    // forbidden_zero_bit and the top bit of nuh_layer_id clear; the rest of
-    // the layer id 0 and a temporal id.
-    if ((h0 & 0x81) != 0 || h1 == 0 || h1 > 7)
+    // forbidden_zero_bit clear, layer id 0 unless upper layers are let in,
+    // and a temporal id.
+    const uint8_t layer = uint8_t((h0 & 1) << 5 | h1 >> 3);
+    if ((h0 & 0x80) != 0 || (h1 & 7) == 0 || (layer != 0 && !extensions.upperLayers))
         return false;
     const uint8_t type = h0 >> 1;
     const bool slice = HEVC::isSliceType(type);
-    if (slice) {
+    if (extensions.takes(type)) {
+        // Unspecified: nothing of its syntax is known.
+    } else if (slice) {
         if (length < std::max(minSliceLength, kMinKnownSliceLength))
             return false;
     } else if (type == HEVC::NAL_AUD) {
@@ -55,7 +59,8 @@ bool unitCheck(const uint8_t* data, int64_t n, UnitCheck& out, uint32_t minSlice
     }
     out.length = length;
     out.type = type;
-    out.temporalIdPlus1 = h1;
+    out.temporalIdPlus1 = h1 & 7;
+    out.layer = layer;
     out.slice = slice;
     return true;
 }
