@@ -290,7 +290,10 @@ int ScanDriver::run(const std::string& inputFileName) {
         runAutoDetection(input, state.m_video->m_class, info);
 
     bool noCtts = o.isSet("noctts");
-    if (info.autoDetection && ref.videoTrack() && !referenceHasCompositionOffsets(ref)) {
+    // The camera modes take each picture's offset from its order count, so a
+    // reference without offsets says nothing about the recording's B-frames.
+    const bool cameraOrder = info.sonyRsvMode || info.canonRepiMode;
+    if (info.autoDetection && !cameraOrder && ref.videoTrack() && !referenceHasCompositionOffsets(ref)) {
         noCtts = true;
         FLOG(LogLevel::Notice) << "auto selected no-ctts output candidate";
     }

@@ -170,8 +170,8 @@ Sets hevcSets(const HEVCConfig& c, int nalType) {
         if ((array.m_nalType & 0x3F) != nalType)
             continue;
         for (int n = 0; n < std::min<int>(array.m_nalCount, kMaxHevcNalus); ++n) {
-            const size_t len = std::min<size_t>(array.m_nalLength[n], kMaxHevcNaluBytes);
-            sets.emplace_back(array.m_nal[n], array.m_nal[n] + len);
+            const size_t len = std::min<size_t>(array.m_nalLength[n], array.m_nal[n].size());
+            sets.emplace_back(array.m_nal[n].data(), array.m_nal[n].data() + len);
         }
     }
     return sets;

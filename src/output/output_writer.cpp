@@ -10,6 +10,7 @@
 #include "qt/movie_writer.h"
 #include "reference/audio_frame_duration.h"
 #include "reference/audio_parameters.h"
+#include "reference/config_bytes.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
 
@@ -165,11 +166,13 @@ void create_video_track(RepairState& state) {
                       uint32_t(video.m_rawEsds.size()), &video.m_avc, &video.m_hevc, &video.m_colour);
     // An HEVC recorder's description says more than the parsed fields keep
     // (parameter sets and SEI longer than a stored unit, colour, HDR, Dolby
-    // Vision and layer boxes): the output takes the reference's as it is.
+    // Vision and layer boxes): the output takes the reference's as it is,
+    // unless the parameter sets were rebuilt from the recording itself.
     const ReferenceInfo* reference = referenceMovie(state);
     const MovieTrack* source = reference ? reference->videoTrack() : nullptr;
     if (source && source->m_codec == track->m_codec &&
-        (track->m_codec == makeFourcc("hvc1") || track->m_codec == makeFourcc("hev1")))
+        (track->m_codec == makeFourcc("hvc1") || track->m_codec == makeFourcc("hev1")) &&
+        hevcConfigBytes(source->m_hevc) == hevcConfigBytes(video.m_hevc))
         track->m_descriptionBody = source->m_descriptionBody;
 }
 

@@ -61,7 +61,7 @@ void RawStreamWriter::writeVideoSample(Fourcc codec, const uint8_t* data, size_t
                     const HEVCNalArray& array = hevc->m_arrays[a];
                     const int nalus = std::min<int>(array.m_nalCount, kMaxHevcNalus);
                     for (int n = 0; n < nalus; ++n)
-                        writeNalUnit(array.m_nal[n], std::min<size_t>(array.m_nalLength[n], kMaxHevcNaluBytes));
+                        writeNalUnit(array.m_nal[n].data(), std::min<size_t>(array.m_nalLength[n], array.m_nal[n].size()));
                 }
             }
         }

@@ -100,7 +100,7 @@ SetList hevcSets(const HEVCConfig& c, int nalType) {
         if ((array.m_nalType & 0x3F) != nalType)
             continue;
         for (int n = 0; n < std::min<int>(array.m_nalCount, kMaxHevcNalus); ++n)
-            sets.emplace_back(array.m_nal[n], std::min<size_t>(array.m_nalLength[n], kMaxHevcNaluBytes));
+            sets.emplace_back(array.m_nal[n].data(), std::min<size_t>(array.m_nalLength[n], array.m_nal[n].size()));
     }
     return sets;
 }

@@ -147,8 +147,11 @@ void rwHvcC(MovieFile* f, HEVCConfig* c, uint64_t end) {
                 return;
             const uint64_t next = f->m_position + len;
             if (n < kMaxHevcNalus) {
-                const uint16_t kept = len > kMaxHevcNaluBytes ? kMaxHevcNaluBytes : len;
-                rw(f, array.m_nal[n], kept, "hvcC.nalunit", kTraceAtoms);
+                const uint16_t kept = r ? (len > kMaxHevcNaluBytes ? kMaxHevcNaluBytes : len)
+                                        : uint16_t(std::min<size_t>(len, array.m_nal[n].size()));
+                if (r)
+                    array.m_nal[n].resize(kept);
+                rw(f, array.m_nal[n].data(), kept, "hvcC.nalunit", kTraceAtoms);
                 if (r) {
                     array.m_nalLength[n] = kept;
                     array.m_nalCount = uint16_t(n + 1);

@@ -89,7 +89,7 @@ void dumpTrack(const MovieFile* f, int index) {
         const HEVCNalArray& array = t.m_hevc.m_arrays[a];
         std::printf("        naltype: %02x\n", array.m_nalType);
         for (int n = 0; n < array.m_nalCount && n < kMaxHevcNalus; ++n)
-            std::printf("        nalunit: %s\n", hexBytes(array.m_nal[n], array.m_nalLength[n]));
+            std::printf("        nalunit: %s\n", hexBytes(array.m_nal[n].data(), array.m_nalLength[n]));
     }
     std::printf("           pps:  %s\n", hexBytes(t.m_avc.m_pps[0], t.m_avc.m_ppsLength[0]));
     std::printf("           sps:  %s\n", hexBytes(t.m_avc.m_sps[0], t.m_avc.m_spsLength[0]));

@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 // Four raw bytes in file order held in a 32-bit value, so comparing two of them
 // (or one with makeFourcc("avc1")) compares bytes.
@@ -74,7 +75,9 @@ struct H264Config {
     int ppsCount() const { return m_ppsCount < kMaxParameterSets ? m_ppsCount : kMaxParameterSets; }
 };
 
-// hvcC header fields, then up to 7 arrays of up to 7 NAL units of up to 511 bytes.
+// hvcC header fields, then up to 7 arrays of up to 7 NAL units. A stored
+// record's units are read up to 511 bytes; units built from a stream's own
+// parameter sets are kept whole (an hvcC length is 16 bits).
 constexpr int kMaxHevcArrays = 7;
 constexpr int kMaxHevcNalus = 7;
 constexpr int kMaxHevcNaluBytes = 511;
@@ -82,7 +85,7 @@ struct HEVCNalArray {
     uint8_t m_nalType = 0;  // array_completeness, reserved, NAL_unit_type (low 6 bits)
     uint16_t m_nalCount = 0;
     uint16_t m_nalLength[kMaxHevcNalus] = {};
-    uint8_t m_nal[kMaxHevcNalus][kMaxHevcNaluBytes];  // only the first m_nalLength[i] bytes are defined
+    std::vector<uint8_t> m_nal[kMaxHevcNalus];  // m_nal[i] holds m_nalLength[i] bytes
 };
 struct HEVCConfig {
     uint8_t m_version = 0;                 // configurationVersion

@@ -1,5 +1,7 @@
 #include "reference/config_bytes.h"
 
+#include <algorithm>
+
 namespace {
 
 void put16(std::vector<uint8_t>& out, uint16_t v) {
@@ -51,9 +53,9 @@ std::vector<uint8_t> hevcConfigBytes(const HEVCConfig& c) {
         out.push_back(array.m_nalType);
         put16(out, uint16_t(nalus));
         for (int i = 0; i < nalus; ++i) {
-            const uint16_t n = array.m_nalLength[i] < kMaxHevcNaluBytes ? array.m_nalLength[i] : kMaxHevcNaluBytes;
+            const uint16_t n = uint16_t(std::min<size_t>(array.m_nalLength[i], array.m_nal[i].size()));
             put16(out, n);
-            out.insert(out.end(), array.m_nal[i], array.m_nal[i] + n);
+            out.insert(out.end(), array.m_nal[i].begin(), array.m_nal[i].begin() + n);
         }
     }
     return out;

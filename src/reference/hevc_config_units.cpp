@@ -1,5 +1,7 @@
 #include "reference/hevc_config_units.h"
 
+#include <algorithm>
+
 std::vector<HEVC::ConfigUnit> hevcConfigUnits(const HEVCConfig& config) {
     std::vector<HEVC::ConfigUnit> units;
     const int arrays = config.m_arrayCount < kMaxHevcArrays ? config.m_arrayCount : kMaxHevcArrays;
@@ -7,8 +9,8 @@ std::vector<HEVC::ConfigUnit> hevcConfigUnits(const HEVCConfig& config) {
         const HEVCNalArray& array = config.m_arrays[a];
         const int count = array.m_nalCount < kMaxHevcNalus ? array.m_nalCount : kMaxHevcNalus;
         for (int i = 0; i < count; ++i) {
-            const size_t size = array.m_nalLength[i] < kMaxHevcNaluBytes ? array.m_nalLength[i] : kMaxHevcNaluBytes;
-            units.push_back(HEVC::ConfigUnit{array.m_nalType, array.m_nal[i], size});
+            const size_t size = std::min<size_t>(array.m_nalLength[i], array.m_nal[i].size());
+            units.push_back(HEVC::ConfigUnit{array.m_nalType, array.m_nal[i].data(), size});
         }
     }
     return units;

@@ -49,11 +49,11 @@ TEST(RawStreamWriter, HevcArraysAndMpeg4DecoderInfoGoFirst) {
     hevc->m_arrays[0].m_nalType = 32;
     hevc->m_arrays[0].m_nalCount = 1;
     hevc->m_arrays[0].m_nalLength[0] = 2;
-    hevc->m_arrays[0].m_nal[0][0] = 0x40, hevc->m_arrays[0].m_nal[0][1] = 0x01;
+    hevc->m_arrays[0].m_nal[0] = {0x40, 0x01};
     hevc->m_arrays[1].m_nalType = 33;
     hevc->m_arrays[1].m_nalCount = 1;
     hevc->m_arrays[1].m_nalLength[0] = 1;
-    hevc->m_arrays[1].m_nal[0][0] = 0x42;
+    hevc->m_arrays[1].m_nal[0] = {0x42};
     RawStreamWriter w;
     ASSERT_TRUE(w.open(dir + "/v.hevc"));
     const Bytes sample = lengthPrefixed({{0x26, 0x01}, {}, {0x99}});  // the zero length ends the sample

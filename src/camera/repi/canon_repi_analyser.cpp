@@ -31,6 +31,8 @@ bool CanonRepiAnalyser::check(int64_t, const uint8_t* data, int32_t available) {
 void CanonRepiAnalyser::prepare() {
     m_videoSampleIndex = m_videoChunkCount = m_audioSampleIndex = 0;
     m_audioRecordCount = 0;
+    m_audioSinceVideo = 0;
+    m_sawVideoRecord = false;
     m_repairState->m_layoutMode = 1;
     ReferenceInfo* ref = m_repairState->m_reference.get();
     m_audioTracks = 1;
@@ -47,7 +49,11 @@ bool CanonRepiAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (buffer.available() < int32_t(repi::kHeaderBytes))
         return false;
     switch (repi::recordKind(header, size_t(buffer.available()))) {
-    case repi::Kind::Video: return videoRecord(uint64_t(offset), buffer);
+    case repi::Kind::Video:
+        // A record whose samples are lost still owns the audio behind it.
+        m_sawVideoRecord = true;
+        m_audioSinceVideo = 0;
+        return videoRecord(uint64_t(offset), buffer);
     case repi::Kind::Audio: return audioRecord(uint64_t(offset), buffer);
     case repi::Kind::Timecode:
         m_scanInfo->currentOffset = offset + int64_t(repi::kTimecodeRecordBytes);
@@ -105,6 +111,7 @@ bool CanonRepiAnalyser::audioRecord(uint64_t offset, ScanBuffer& buffer) {
                          << " a_idx=" << m_audioSampleIndex << " track=" << track;
     ++m_audioSampleIndex;
     ++m_audioRecordCount;
+    ++m_audioSinceVideo;
     m_scanInfo->currentOffset = int64_t(pcm + repi::kAudioBlockBytes);
     return true;
 }
@@ -133,11 +140,14 @@ void CanonRepiAnalyser::applyPictureOrder(ScanBuffer& buffer) {
 }
 
 void CanonRepiAnalyser::finish(ScanBuffer& buffer) {
-    // Audio records beyond the last whole video record have no pictures to
-    // go with.
-    const uint64_t limit = uint64_t(m_audioTracks) * m_videoChunkCount;
-    if (m_audioSampleIndex > limit)
-        m_audioSampleIndex -= removeLastAudioSamples(*m_repairState, size_t(m_audioSampleIndex - limit));
+    // Only the audio records behind the last video record's own share have no
+    // pictures to go with. Audio of a record whose video was lost is whole
+    // and stays: the sound is the user's too.
+    const uint64_t surplus = !m_sawVideoRecord ? m_audioSampleIndex
+                             : m_audioSinceVideo > m_audioTracks ? m_audioSinceVideo - m_audioTracks
+                                                                 : 0;
+    if (surplus > 0)
+        m_audioSampleIndex -= removeLastAudioSamples(*m_repairState, size_t(surplus));
     applyPictureOrder(buffer);
     FLOG(LogLevel::Notice) << "CanonRepi Video_Sample Count=" << m_videoSampleIndex;
     FLOG(LogLevel::Notice) << "CanonRepi Video_Chunk Count=" << m_videoChunkCount;

@@ -28,5 +28,8 @@ private:
     uint64_t m_videoChunkCount = 0;
     uint64_t m_audioSampleIndex = 0;
     uint32_t m_audioRecordCount = 0;
+    // Audio records since the last video record header, whole or damaged.
+    uint64_t m_audioSinceVideo = 0;
+    bool m_sawVideoRecord = false;
     uint32_t m_audioTracks = 1;
 };

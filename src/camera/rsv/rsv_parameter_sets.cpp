@@ -15,7 +15,6 @@ namespace {
 constexpr size_t kSideDataHeader = 20;
 constexpr uint32_t kMaxSideDataUnit = 8192;
 constexpr size_t kHevcUnitsPerArray = 7;
-constexpr size_t kHevcUnitCut = 1024;
 
 uint32_t le32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
@@ -175,10 +174,12 @@ bool buildHevcConfig(const ParameterSetLists& lists, HEVCConfig& config) {
         for (const Unit& u : *kinds[a]) {
             if (array.m_nalCount == kHevcUnitsPerArray)
                 break;
-            // The record's slots hold at most kMaxHevcNaluBytes.
-            const size_t n = std::min({u.size(), kHevcUnitCut, size_t(kMaxHevcNaluBytes)});
-            array.m_nalLength[array.m_nalCount] = uint16_t(n);
-            std::memcpy(array.m_nal[array.m_nalCount], u.data(), n);
+            // A unit the 16-bit length cannot describe would not be one the
+            // decoder could be configured with.
+            if (u.size() > 0xFFFF)
+                continue;
+            array.m_nalLength[array.m_nalCount] = uint16_t(u.size());
+            array.m_nal[array.m_nalCount] = u;
             ++array.m_nalCount;
         }
     }

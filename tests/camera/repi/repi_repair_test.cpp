@@ -51,7 +51,7 @@ TEST(RepiRepair, RecoversSamplesAndTrimsSurplusAudio) {
 }
 
 // A video record whose size table is destroyed costs that record's samples
-// only.
+// only; the audio behind it is whole and every block stays.
 TEST(RepiRepair, DamagedRecordCostsOnlyThatRecord) {
     const rsvtest::Encoded video = rsvtest::encode(true);
     const RepiRecording rec = makeRepi(video.units, 6, 0);
@@ -64,6 +64,7 @@ TEST(RepiRepair, DamagedRecordCostsOnlyThatRecord) {
     const Bytes rest = rsvtest::concat(rec.samples, 12);
     expected.insert(expected.end(), rest.begin(), rest.end());
     EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), expected);
+    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), rsvtest::concat(rec.audio));
 }
 
 // With two audio tracks in the reference, audio records alternate between

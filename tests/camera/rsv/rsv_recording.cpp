@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <algorithm>
+#include <string>
 
 namespace rsvtest {
 
@@ -68,11 +69,39 @@ Bytes sideData(const Bytes& unit) {
     return b;
 }
 
+// Scaling lists in the encoder's text format, coefficients spread over the
+// whole range so that each costs one to two bytes in the SPS.
+std::string scalingListFile() {
+    std::string text;
+    uint32_t value = 7;
+    for (const char* size : {"4X4", "8X8", "16X16", "32X32"})
+        for (const char* kind : {"INTRA", "INTER"})
+            for (const char* comp : {"LUMA", "CHROMAU", "CHROMAV"}) {
+                if (std::string(size) == "32X32" && std::string(comp) != "LUMA")
+                    continue;
+                const std::string name = std::string(kind) + size + "_" + comp;
+                text += name + " =\n";
+                for (int i = 0; i < (std::string(size) == "4X4" ? 16 : 64); ++i) {
+                    value = (value * 73 + 41) % 247;
+                    text += std::to_string(4 + value) + (i % 8 == 7 ? ",\n" : ",");
+                }
+                if (std::string(size) == "16X16" || std::string(size) == "32X32")
+                    text += name + "_DC =\n" + std::to_string(4 + value % 200) + ",\n";
+            }
+    const std::string file = testsupport::scratchDir("rsv_scaling_lists") + "/lists.txt";
+    testsupport::writeFile(file, Bytes(text.begin(), text.end()));
+    return file;
+}
+
 }  // namespace
 
-Encoded encode(bool hevc) {
+Encoded encode(bool hevc, bool scalingLists) {
     Encoded e;
-    e.elementary = testsupport::fixture(hevc ? "rsv_video.hevc" : "rsv_video.h264", kSource + videoArgs(hevc) + "-an");
+    std::string args = videoArgs(hevc);
+    if (scalingLists)
+        args.insert(args.find("aud=1") + 5, ":scaling-list=" + scalingListFile());
+    e.elementary = testsupport::fixture(scalingLists ? "rsv_video_lists.hevc" : hevc ? "rsv_video.hevc" : "rsv_video.h264",
+                                        kSource + args + "-an");
     const Bytes stream = testsupport::readFile(e.elementary);
     for (const Bytes& nal : nalUnits(stream)) {
         if (nal.empty())
@@ -82,7 +111,7 @@ Encoded encode(bool hevc) {
             e.units.emplace_back();
         put32(e.units.back(), uint32_t(nal.size()));
         append(e.units.back(), nal);
-        if (!hevc && (nal[0] & 0x1F) == 7 && e.sps.empty())
+        if ((hevc ? ((nal[0] >> 1) & 0x3F) == 33 : (nal[0] & 0x1F) == 7) && e.sps.empty())
             e.sps = nal;
         if (!hevc && (nal[0] & 0x1F) == 8 && e.pps.empty())
             e.pps = nal;

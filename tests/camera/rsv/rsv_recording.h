@@ -13,13 +13,14 @@ namespace rsvtest {
 using Bytes = std::vector<uint8_t>;
 
 // 1 s of 320x240 25 fps test pattern: its access units, length-prefixed,
-// and (H.264) the first SPS and PPS.
+// the first SPS and (H.264) PPS. scalingLists: x265 with its own quantiser
+// scaling lists, which make the SPS longer than 1 KB.
 struct Encoded {
     std::vector<Bytes> units;
     Bytes sps, pps;
     std::string elementary;  // the encoder's own Annex B file
 };
-Encoded encode(bool hevc);
+Encoded encode(bool hevc, bool scalingLists = false);
 
 // A reference movie of the same encoder settings with 16-bit stereo PCM,
 // and the audio block size framend takes from it.

@@ -88,28 +88,54 @@ bool endsWith(const Bytes& b, const Bytes& suffix) {
 struct Case {
     bool hevc;
     Layout layout;
+    bool scalingLists = false;
 };
+
+// The video track's decoder configuration as ffprobe dumps it, in hex.
+std::string extradataHex(const std::string& file) {
+    const CommandResult r = runCommand("ffprobe -v error -select_streams v:0 -show_data -show_entries "
+                                       "stream=extradata -of default=nw=1 " + quote(file));
+    std::string hex;
+    size_t line = 0;
+    while ((line = r.output.find('\n', line)) != std::string::npos) {
+        ++line;
+        // "offset: 4-digit groups  text"
+        if (r.output.size() - line > 50 && r.output[line + 8] == ':')
+            for (char ch : r.output.substr(line + 10, 40))
+                if (ch != ' ')
+                    hex += ch;
+    }
+    return hex;
+}
+
+std::string hexOf(const Bytes& b) {
+    static const char* digits = "0123456789abcdef";
+    std::string s;
+    for (uint8_t v : b)
+        s += {digits[v >> 4], digits[v & 15]};
+    return s;
+}
 
 class RsvRepair : public ::testing::TestWithParam<Case> {};
 
 }  // namespace
 
 // Every access unit and every audio block comes back bit-exact and in order,
-// the configuration comes from the file's parameter sets, and the frames are
-// shown in the encoder's order.
+// the configuration holds the file's parameter sets whole (a 1.6 KB SPS too),
+// and the frames are shown in the encoder's order.
 TEST_P(RsvRepair, RecoversEveryAccessUnitAndAudioBlock) {
     const Case c = GetParam();
     const std::string ref = referenceMovie(c.hevc);
     ASSERT_FALSE(ref.empty());
     const uint32_t block = referenceAudioBlock(ref);
     ASSERT_GT(block, 0u);
-    const Encoded video = encode(c.hevc);
+    const Encoded video = encode(c.hevc, c.scalingLists);
     ASSERT_GT(video.units.size(), 20u);
     const RsvRecording rec = makeRsv(video, c.layout, block);
     const std::string test = std::string("rsv_") + (c.hevc ? "hevc" : "h264") + (c.layout == Layout::Klv ? "_klv" : "_rtmd");
-    // The mode comes from the file name, or from the content with -auto
-    // (whose no-composition-offsets choice needs a reference with B-frames).
-    const bool klv = c.layout == Layout::Klv || !c.hevc;
+    // The mode comes from the file name, or from the content with -auto; the
+    // H.264 reference has no B-frames, the recording has.
+    const bool klv = c.layout == Layout::Klv;
     const Repaired r = repair(test, ref, rec.file, klv ? "clip.RSV" : "clip.bin", klv ? "" : "-auto");
     ASSERT_EQ(r.exitCode, 0) << r.log;
     EXPECT_NE(r.log.find(klv ? "auto selected Sony RSV recovery by input extension"
@@ -118,13 +144,15 @@ TEST_P(RsvRepair, RecoversEveryAccessUnitAndAudioBlock) {
     EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), concat(rec.units));
     EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), concat(rec.audio));
     EXPECT_EQ(decodeErrors(r.output), "");
+    ASSERT_FALSE(video.sps.empty());
+    EXPECT_NE(extradataHex(r.output).find(hexOf(video.sps)), std::string::npos) << "SPS of " << video.sps.size();
     const std::vector<size_t> expected = encoderRanks(video.elementary);
     EXPECT_EQ(expected.size(), rec.units.size());
     EXPECT_EQ(presentationRanks(r.output), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RsvRepair,
-                         ::testing::Values(Case{false, Layout::Klv}, Case{true, Layout::Klv},
+                         ::testing::Values(Case{false, Layout::Klv}, Case{true, Layout::Klv, true},
                                            Case{false, Layout::Rtmd}, Case{true, Layout::Rtmd}),
                          [](const ::testing::TestParamInfo<Case>& i) {
                              return std::string(i.param.hevc ? "Hevc" : "H264") +
