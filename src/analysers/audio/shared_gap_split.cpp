@@ -211,10 +211,12 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
                 continue;
             const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
             // The chain's own end first when another track's frame stopped
-            // it near the expected count, then the expected count, then
+            // it (or the gap ends with it) near the expected count, then the expected count, then
             // shorter chunks.
             std::vector<int64_t> tries;
-            if (k <= want + kChunkSlackFrames && stoppedAt(pos, t))
+            // A chain that fills the rest of the gap exactly is the chunk's
+            // end too: taking fewer would strand frames too short to find.
+            if (k <= want + kChunkSlackFrames && (stoppedAt(pos, t) || chain[size_t(k)] == m_b))
                 tries.push_back(k);
             tries.push_back(std::min(k, want));
             for (int64_t c = std::min(k, want) - 1; c >= 1 && tries.size() < 6; --c)
