@@ -451,6 +451,13 @@ const std::vector<Recording> kRecordings = {
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s16le", true, ""},
+    // Silent 5.1 frames of a few bytes next to mono frames: a mono frame
+    // read under the 5.1 configuration must not pass as one of its frames.
+    {"aac_silent_surround_and_mono", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -g 21",
+     {{"anullsrc=r=48000:cl=5.1", "anoisesrc=r=48000:a=0.2:seed=19,aformat=channel_layouts=5.1"},
+      {"sine=frequency=660:sample_rate=96000,aformat=channel_layouts=mono",
+       "sine=frequency=880:sample_rate=96000,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a:0 192k -b:a:1 96k", false, ""},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},

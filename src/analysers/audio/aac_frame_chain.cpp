@@ -67,6 +67,7 @@ bool AacFrameMeter::restart() {
         close();
         return false;
     }
+    m_channels = channels;
     return true;
 }
 
@@ -75,6 +76,11 @@ uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
     m_used = true;
     NeAACDecDecode(NeAACDecHandle(m_handle), &info, const_cast<unsigned char*>(data), n);
     if (info.error != 0)
+        return 0;
+    // FAAD2 reads whatever elements the bits name: another track's frame
+    // (a mono frame under a 5.1 configuration, read with the wrong band
+    // tables) can pass as one frame of this track, but not with its channels.
+    if (m_channels != 0 && info.channels != m_channels)
         return 0;
     return uint32_t(std::min<unsigned long>(info.bytesconsumed, n));
 }

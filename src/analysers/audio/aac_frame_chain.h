@@ -65,7 +65,7 @@ public:
     // frame yet; false when FAAD2 rejects the configuration.
     bool restart();
     // Bytes the frame at `data` takes, at most `n`; 0 when the decoder
-    // rejects it.
+    // rejects it or it does not carry the configuration's channels.
     uint32_t frameLength(const uint8_t* data, uint32_t n);
 
 private:
@@ -74,6 +74,7 @@ private:
     AacChainConfig m_config;
     void* m_handle = nullptr;
     bool m_used = true;  // has read a frame since it was set up
+    unsigned char m_channels = 0;  // what the configuration decodes to
 };
 
 // Chain of AAC frames over `n` bytes of `data`, which lie at file offset

@@ -169,6 +169,8 @@ std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitT
 std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
+    const auto soundTracks =
+        std::count_if(tracks.begin(), tracks.end(), [](const SplitTrack& t) { return !t.metadata; });
     while (pos < m_b) {
         if (m_b - pos < kMinTail) {
             // A caption chunk (an empty cue is two bytes) or a frame of
@@ -211,10 +213,14 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
                 continue;
             const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
             // The chain's own end first when another track's frame stopped
-            // it near the expected count, then the expected count, then
+            // it (or the gap ends with it) near the expected count, then the expected count, then
             // shorter chunks.
             std::vector<int64_t> tries;
-            if (k <= want + kChunkSlackFrames && stoppedAt(pos, t))
+            // A chain that fills the rest of the gap exactly is the chunk's
+            // end too when no other sound track could have written its last
+            // frames: taking fewer would strand frames too short to find.
+            const bool fills = chain[size_t(k)] == m_b && soundTracks == 1;
+            if (k <= want + kChunkSlackFrames && (stoppedAt(pos, t) || fills))
                 tries.push_back(k);
             tries.push_back(std::min(k, want));
             for (int64_t c = std::min(k, want) - 1; c >= 1 && tries.size() < 6; --c)
