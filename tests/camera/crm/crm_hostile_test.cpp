@@ -4,6 +4,7 @@
 
 #include "camera/crm/crm_marker_search.h"
 #include "camera/crm/crm_recording.h"
+#include "camera/stream_bytes.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,6 +15,8 @@
 
 using namespace crmtest;
 using namespace testsupport;
+
+using cameratest::streamBytes;
 
 namespace {
 
@@ -45,12 +48,6 @@ bool gapsOverlap(const std::string& log) {
         if (chunks[i - 1].first + chunks[i - 1].second > chunks[i].first)
             return true;
     return false;
-}
-
-Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
-    const std::string raw = file + "." + format;
-    runCommand("ffmpeg -nostdin -v error -y -i " + quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
-    return readFile(raw);
 }
 
 void setHeader(Bytes& b, uint64_t at, uint32_t length) {

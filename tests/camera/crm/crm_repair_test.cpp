@@ -2,6 +2,7 @@
 // what ffmpeg reads back from the output against what the generator wrote.
 
 #include "camera/crm/crm_recording.h"
+#include "camera/stream_bytes.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 
 using namespace crmtest;
 using namespace testsupport;
+
+using cameratest::streamBytes;
 
 namespace {
 
@@ -26,13 +29,6 @@ Repaired repair(const std::string& test, const CrmRecording& rec, const Bytes& d
     writeFile(in, damaged);
     const CommandResult r = runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
     return {r.output, r.exitCode, out};
-}
-
-// The packets of one stream, concatenated, as ffmpeg reads them.
-Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
-    const std::string raw = file + "." + format;
-    runCommand("ffmpeg -nostdin -v error -y -i " + quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
-    return readFile(raw);
 }
 
 size_t videoPackets(const std::string& file) {

@@ -2,6 +2,7 @@
 // end by the framend binary and judged by the bytes ffmpeg reads back.
 
 #include "camera/repi/repi_recording.h"
+#include "camera/stream_bytes.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -27,9 +28,7 @@ Repaired repair(const std::string& test, const Bytes& damaged, const std::string
 }
 
 Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
-    const std::string raw = file + "." + format;
-    runCommand("ffmpeg -nostdin -v error -y -ignore_editlist 1 -i " + quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
-    return readFile(raw);
+    return cameratest::streamBytes(file, map, format, true);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // against what the generator wrote.
 
 #include "camera/rsv/rsv_recording.h"
+#include "camera/stream_bytes.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -31,9 +32,7 @@ Repaired repair(const std::string& test, const std::string& ref, const Bytes& da
 }
 
 Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
-    const std::string raw = file + "." + format;
-    runCommand("ffmpeg -nostdin -v error -y -ignore_editlist 1 -i " + quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
-    return readFile(raw);
+    return cameratest::streamBytes(file, map, format, true);
 }
 
 std::vector<long long> numbers(const std::string& text) {
