@@ -15,20 +15,20 @@ Bytes concat(std::initializer_list<const Bytes*> parts) {
     return out;
 }
 
-Bytes sampleTable(const CrmTrackSpec& spec) {
-    const CrmRefTrack& ref = *spec.reference;
+Bytes sampleTable(const CrmTrackPlan& plan) {
+    const CrmRefTrack& ref = *plan.reference;
     Bytes stts = fullBoxPayload();
     appendU32(stts, 1);
-    appendU32(stts, uint32_t(std::min<uint64_t>(spec.sampleCount(), UINT32_MAX)));
+    appendU32(stts, uint32_t(std::min<uint64_t>(plan.sampleCount(), UINT32_MAX)));
     appendU32(stts, std::max<uint32_t>(ref.sampleDelta, 1));
 
     Bytes stscEntries;
     uint32_t entries = 0;
-    for (size_t c = 0; c < spec.samplesPerChunk.size(); ++c) {
-        if (c > 0 && spec.samplesPerChunk[c] == spec.samplesPerChunk[c - 1])
+    for (size_t c = 0; c < plan.samplesPerChunk.size(); ++c) {
+        if (c > 0 && plan.samplesPerChunk[c] == plan.samplesPerChunk[c - 1])
             continue;
         appendU32(stscEntries, uint32_t(c + 1));
-        appendU32(stscEntries, spec.samplesPerChunk[c]);
+        appendU32(stscEntries, plan.samplesPerChunk[c]);
         appendU32(stscEntries, 1);
         ++entries;
     }
@@ -37,32 +37,32 @@ Bytes sampleTable(const CrmTrackSpec& spec) {
     stsc.insert(stsc.end(), stscEntries.begin(), stscEntries.end());
 
     Bytes stsz = fullBoxPayload();
-    const uint64_t count = spec.sampleCount();
-    bool same = spec.uniformSize != 0;
-    uint32_t common = spec.uniformSize;
-    if (!same && !spec.sampleSizes.empty()) {
-        common = spec.sampleSizes[0];
-        same = std::all_of(spec.sampleSizes.begin(), spec.sampleSizes.end(), [&](uint32_t s) { return s == common; });
+    const uint64_t count = plan.sampleCount();
+    bool same = plan.uniformSize != 0;
+    uint32_t common = plan.uniformSize;
+    if (!same && !plan.sampleSizes.empty()) {
+        common = plan.sampleSizes[0];
+        same = std::all_of(plan.sampleSizes.begin(), plan.sampleSizes.end(), [&](uint32_t s) { return s == common; });
     }
     appendU32(stsz, same ? common : 0);
     appendU32(stsz, uint32_t(std::min<uint64_t>(count, UINT32_MAX)));
     if (!same)
-        for (uint32_t s : spec.sampleSizes)
+        for (uint32_t s : plan.sampleSizes)
             appendU32(stsz, s);
     const Bytes sttsBox = makeBox("stts", stts), stscBox = makeBox("stsc", stsc), stszBox = makeBox("stsz", stsz);
     return concat({&ref.stsd, &sttsBox, &stscBox, &stszBox});
 }
 
-Bytes chunkOffsetBox(const CrmTrackSpec& spec, uint64_t mediaOffset) {
+Bytes chunkOffsetBox(const CrmTrackPlan& plan, uint64_t mediaOffset) {
     Bytes co64 = fullBoxPayload();
-    appendU32(co64, uint32_t(spec.chunkOffsets.size()));
-    for (uint64_t o : spec.chunkOffsets)
+    appendU32(co64, uint32_t(plan.chunkOffsets.size()));
+    for (uint64_t o : plan.chunkOffsets)
         appendU64(co64, o + mediaOffset);
     return makeBox("co64", co64);
 }
 
-uint64_t mediaDuration(const CrmTrackSpec& spec) {
-    return spec.sampleCount() * std::max<uint32_t>(spec.reference->sampleDelta, 1);
+uint64_t mediaDuration(const CrmTrackPlan& plan) {
+    return plan.sampleCount() * std::max<uint32_t>(plan.reference->sampleDelta, 1);
 }
 
 }  // namespace
@@ -85,26 +85,26 @@ void setBoxDuration(Bytes& box, uint64_t duration, bool isTrackHeader) {
     }
 }
 
-Bytes buildCrmMoov(const CrmReference& ref, const std::vector<CrmTrackSpec>& specs, uint64_t mediaOffset) {
+Bytes buildCrmMoov(const CrmReference& ref, const std::vector<CrmTrackPlan>& plans, uint64_t mediaOffset) {
     uint64_t movieDuration = 0;
-    if (!specs.empty()) {
-        const uint64_t media = mediaDuration(specs[0]);
-        const uint32_t scale = specs[0].reference->timescale;
+    if (!plans.empty()) {
+        const uint64_t media = mediaDuration(plans[0]);
+        const uint32_t scale = plans[0].reference->timescale;
         movieDuration = scale ? uint64_t((unsigned __int128)media * ref.movieTimescale / scale) : media;
     }
     Bytes moov = ref.moovExtra;
     Bytes mvhd = ref.mvhd;
     setBoxDuration(mvhd, movieDuration, false);
     moov.insert(moov.end(), mvhd.begin(), mvhd.end());
-    for (const CrmTrackSpec& spec : specs) {
-        const CrmRefTrack& r = *spec.reference;
-        Bytes stblPayload = sampleTable(spec);
-        const Bytes co64 = chunkOffsetBox(spec, mediaOffset);
+    for (const CrmTrackPlan& plan : plans) {
+        const CrmRefTrack& r = *plan.reference;
+        Bytes stblPayload = sampleTable(plan);
+        const Bytes co64 = chunkOffsetBox(plan, mediaOffset);
         stblPayload.insert(stblPayload.end(), co64.begin(), co64.end());
         const Bytes stbl = makeBox("stbl", stblPayload);
         const Bytes minf = makeBox("minf", concat({&r.mediaHeader, &r.dinf, &stbl}));
         Bytes mdhd = r.mdhd;
-        setBoxDuration(mdhd, mediaDuration(spec), false);
+        setBoxDuration(mdhd, mediaDuration(plan), false);
         const Bytes mdia = makeBox("mdia", concat({&mdhd, &r.hdlr, &minf}));
         Bytes tkhd = r.tkhd;
         setBoxDuration(tkhd, movieDuration, true);

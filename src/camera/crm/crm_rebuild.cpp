@@ -91,17 +91,17 @@ bool rebuild(const RepairState& state) {
     input.payloadLength = payloadLength;
     input.referenceFile = state.m_referenceFileName;
     input.tailFade = mode.tailFade;
-    const std::vector<CrmTrackSpec> specs = buildCrmTracks(input);
+    const std::vector<CrmTrackPlan> plans = buildCrmTracks(input);
 
     uint64_t appended = 0;
-    for (const CrmTrackSpec& s : specs)
+    for (const CrmTrackPlan& s : plans)
         appended += s.appended.size();
     const uint64_t header = payloadLength + appended + 8 < kLargeMdat ? 8 : 16;
     const uint64_t before = ref.ftyp.size() + ref.preMediaBoxes.size() + header;
     Bytes moov;
     for (int pass = 0; pass < 3; ++pass) {
         const size_t previous = moov.size();
-        moov = buildCrmMoov(ref, specs, before + previous);
+        moov = buildCrmMoov(ref, plans, before + previous);
         if (moov.size() == previous)
             break;
     }
@@ -110,7 +110,7 @@ bool rebuild(const RepairState& state) {
     if (position + 8 <= ref.mediaStart) {
         const uint64_t payload = std::min(ref.mediaStart - position - 8, kMaxFreePayload);
         freeBox = makeBox("free", Bytes(payload, 0));
-        moov = buildCrmMoov(ref, specs, position + freeBox.size());
+        moov = buildCrmMoov(ref, plans, position + freeBox.size());
     }
 
     platform::File out;
@@ -133,7 +133,7 @@ bool rebuild(const RepairState& state) {
     }
     writeAll(out, mdat, "write header failed");
     copyRange(damaged, out, where.start, payloadLength);
-    for (const CrmTrackSpec& s : specs)
+    for (const CrmTrackPlan& s : plans)
         writeAll(out, s.appended, "copy write failed");
     writeAll(out, ref.postMediaBoxes, "write failed");
     if (!out.closeChecked())
@@ -141,7 +141,7 @@ bool rebuild(const RepairState& state) {
 
     FLOG(LogLevel::Notice) << "CanonCRM rebuild complete: video_samples=" << scan.sampleSizes.size()
                            << " video_chunks=" << scan.chunkOffsets.size() << " audio_runs=" << scan.audioRuns.size()
-                           << " tracks=" << specs.size() << " metadata_payload=" << appended;
+                           << " tracks=" << plans.size() << " metadata_payload=" << appended;
     return true;
 }
 

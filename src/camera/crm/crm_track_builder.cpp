@@ -16,7 +16,7 @@ namespace {
 constexpr uint32_t kMaxMetaSample = 16 * 1024 * 1024;
 
 void addMetadataTrack(platform::File& file, const CrmRefTrack& ref, const CrmPayloadScan& scan, uint64_t& appendAt,
-                      CrmTrackSpec& spec) {
+                      CrmTrackPlan& plan) {
     uint64_t nextSample = 0;
     for (size_t c = 0; c < scan.chunkSampleCounts.size(); ++c) {
         if (ref.samplesPerChunk.empty() || ref.chunkOffsets.empty())
@@ -39,12 +39,12 @@ void addMetadataTrack(platform::File& file, const CrmRefTrack& ref, const CrmPay
         }
         if (read.empty())
             return;
-        spec.chunkOffsets.push_back(appendAt);
-        spec.samplesPerChunk.push_back(scan.chunkSampleCounts[c]);
+        plan.chunkOffsets.push_back(appendAt);
+        plan.samplesPerChunk.push_back(scan.chunkSampleCounts[c]);
         for (uint32_t j = 0; j < scan.chunkSampleCounts[c]; ++j) {
             const Bytes& s = read[std::min<size_t>(j, read.size() - 1)];
-            spec.sampleSizes.push_back(uint32_t(s.size()));
-            spec.appended.insert(spec.appended.end(), s.begin(), s.end());
+            plan.sampleSizes.push_back(uint32_t(s.size()));
+            plan.appended.insert(plan.appended.end(), s.begin(), s.end());
             appendAt += s.size();
         }
     }
@@ -52,7 +52,7 @@ void addMetadataTrack(platform::File& file, const CrmRefTrack& ref, const CrmPay
 
 }  // namespace
 
-void splitRunsEvenly(const std::vector<AudioRun>& runs, std::vector<CrmTrackSpec>& audioTracks) {
+void splitRunsEvenly(const std::vector<AudioRun>& runs, std::vector<CrmTrackPlan>& audioTracks) {
     const uint64_t n = audioTracks.size();
     if (n == 0)
         return;
@@ -61,29 +61,29 @@ void splitRunsEvenly(const std::vector<AudioRun>& runs, std::vector<CrmTrackSpec
         if (run.length < n)
             continue;
         for (uint64_t t = 0; t < n; ++t) {
-            CrmTrackSpec& spec = audioTracks[t];
-            const uint32_t frame = std::max<uint32_t>(spec.reference->frameBytes, 1);
+            CrmTrackPlan& plan = audioTracks[t];
+            const uint32_t frame = std::max<uint32_t>(plan.reference->frameBytes, 1);
             if (share % frame != 0 || share / frame > UINT32_MAX)
                 continue;
-            spec.addUniformChunk(run.offset + t * share, uint32_t(share / frame), frame);
+            plan.addUniformChunk(run.offset + t * share, uint32_t(share / frame), frame);
         }
     }
 }
 
-std::vector<CrmTrackSpec> buildCrmTracks(const CrmTrackInput& in) {
+std::vector<CrmTrackPlan> buildCrmTracks(const CrmTrackInput& in) {
     const CrmReference& ref = *in.reference;
     const CrmPayloadScan& scan = *in.scan;
-    std::vector<CrmTrackSpec> specs;
+    std::vector<CrmTrackPlan> plans;
 
-    CrmTrackSpec video;
+    CrmTrackPlan video;
     video.reference = ref.video();
     video.sampleSizes = scan.sampleSizes;
     video.samplesPerChunk = scan.chunkSampleCounts;
     video.chunkOffsets = scan.chunkOffsets;
-    specs.push_back(std::move(video));
+    plans.push_back(std::move(video));
 
     const std::vector<const CrmRefTrack*> audioRefs = ref.audioTracks();
-    std::vector<CrmTrackSpec> audio(audioRefs.size());
+    std::vector<CrmTrackPlan> audio(audioRefs.size());
     for (size_t t = 0; t < audioRefs.size(); ++t)
         audio[t].reference = audioRefs[t];
     uint64_t appendAt = in.payloadLength;
@@ -114,9 +114,9 @@ std::vector<CrmTrackSpec> buildCrmTracks(const CrmTrackInput& in) {
     } else if (in.runs) {
         splitRunsEvenly(*in.runs, audio);
     }
-    for (CrmTrackSpec& a : audio)
+    for (CrmTrackPlan& a : audio)
         if (a.sampleCount() > 0)
-            specs.push_back(std::move(a));
+            plans.push_back(std::move(a));
 
     platform::File file;
     if (!file.open(in.referenceFile, platform::File::Mode::Read))
@@ -124,13 +124,13 @@ std::vector<CrmTrackSpec> buildCrmTracks(const CrmTrackInput& in) {
     for (const CrmRefTrack& t : ref.tracks) {
         if (t.handler != "tmcd" && t.handler != "meta")
             continue;
-        CrmTrackSpec meta;
+        CrmTrackPlan meta;
         meta.reference = &t;
         addMetadataTrack(file, t, scan, appendAt, meta);
         if (!meta.sampleSizes.empty())
-            specs.push_back(std::move(meta));
+            plans.push_back(std::move(meta));
     }
-    return specs;
+    return plans;
 }
 
 }  // namespace crm

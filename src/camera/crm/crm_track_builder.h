@@ -5,7 +5,7 @@
 
 #include "camera/crm/crm_audio_partition.h"
 #include "camera/crm/crm_payload_scan.h"
-#include "camera/crm/crm_track_spec.h"
+#include "camera/crm/crm_track_plan.h"
 
 #include <string>
 #include <vector>
@@ -27,9 +27,9 @@ struct CrmTrackInput {
 };
 
 // Tracks with at least one sample; the video track first.
-std::vector<CrmTrackSpec> buildCrmTracks(const CrmTrackInput& input);
+std::vector<CrmTrackPlan> buildCrmTracks(const CrmTrackInput& input);
 
 // Payload-only audio: each run split evenly over the tracks.
-void splitRunsEvenly(const std::vector<AudioRun>& runs, std::vector<CrmTrackSpec>& audioTracks);
+void splitRunsEvenly(const std::vector<AudioRun>& runs, std::vector<CrmTrackPlan>& audioTracks);
 
 }  // namespace crm

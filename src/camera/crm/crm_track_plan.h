@@ -9,7 +9,7 @@
 
 namespace crm {
 
-struct CrmTrackSpec {
+struct CrmTrackPlan {
     const CrmRefTrack* reference = nullptr;
     // Samples of varying size, or (audio) `uniformCount` samples of
     // `uniformSize` bytes: a PCM track has a sample per frame, too many to
