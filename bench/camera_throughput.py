@@ -13,17 +13,8 @@ import argparse
 import glob
 import os
 import subprocess
-import time
 
-
-def best_of(runs, command):
-    best = None
-    for _ in range(runs):
-        t = time.monotonic()
-        subprocess.run(command, shell=True, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        elapsed = time.monotonic() - t
-        best = elapsed if best is None else min(best, elapsed)
-    return best
+from crm_throughput import best_of
 
 
 def newest(pattern):
