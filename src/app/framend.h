@@ -23,7 +23,7 @@ public:
 
     // Returns the process exit code.
     virtual int run(int argc, char** argv);
-    // Called about once per second by long loops; an embedding may show
+    // Called a few times a second by long loops; an embedding may show
     // progress here or set the cancel flag.
     virtual void onProgress() {}
 

@@ -9,6 +9,8 @@
 #include "app/entropy_map.h"
 #include "app/exit_code.h"
 #include "app/framend.h"
+#include "app/progress_line.h"
+#include "app/run_verdict.h"
 #include "app/scan_loop.h"
 #include "app/scan_range.h"
 #include "camera/crm/crm_rebuild.h"
@@ -161,18 +163,46 @@ void ScanDriver::activateAnalysers(int64_t fileSize) {
     FLOG(LogLevel::Notice) << "analyzers control range skips";
 }
 
+int ScanDriver::fail(int exitCode, const std::string& why) {
+    RunVerdict verdict;
+    verdict.exitCode = exitCode;
+    verdict.failure = why;
+    printVerdict(std::cerr, verdict);
+    return exitCode;
+}
+
+std::string ScanDriver::whyNothingWasFound() {
+    const RepairState& state = m_app.repairState();
+    if (m_app.options().isSet("sim"))
+        return "the reference holds no samples to import";
+    std::string formats;
+    if (!state.m_video->m_codec.empty())
+        formats = "video '" + state.m_video->m_codec + "'";
+    if (!state.m_audio->m_codec.empty())
+        formats += (formats.empty() ? "audio '" : " or audio '") + state.m_audio->m_codec + "'";
+    if (!formats.empty())
+        return "nothing in the input looked like the reference's " + formats +
+               "; the reference must come from the same camera with the same settings";
+    if (state.m_referenceIsInput)
+        return "no reference was given and the input has no readable index to learn the formats from; "
+               "name an intact recording from the same camera with -ref";
+    return "the reference '" + state.m_referenceFileName +
+           "' has no readable video or audio track; name an intact recording from the same camera with -ref";
+}
+
 int ScanDriver::complete() {
     OptionParser& o = m_app.options();
     RepairState& state = m_app.repairState();
+    RunVerdict verdict;
     if (o.isSet("verify"))
-        verifyByReference(state);
+        verdict.verify = verifyByReference(state);
     ClipWriter& clips = m_app.clipWriter();
     clips.finishLastClip();
     ReferenceInfo* ref = state.m_reference.get();
     if (ref && ref->isOpen() && ref->videoSamples().empty() && ref->audioSamples().empty())
         ref->collectSamples();
     if (o.isSet("verout"))
-        verifyOutput(state);
+        verdict.verout = verifyOutput(state);
     FLOG(LogLevel::Info) << "scan end";
     // An atom dump that writes nothing is complete once the dump is logged,
     // like -dump, whatever the analysers beside it found.
@@ -181,18 +211,25 @@ int ScanDriver::complete() {
                           state.m_rawAudioName.empty();
     if (dumpOnly)
         return exit_code::kSuccess;
-    // Scripts tell these outcomes by the exit code; a person reads the line.
+    // Scripts tell the outcome by the exit code; a person reads the verdict.
+    verdict.movies = clips.moviesWritten();
+    for (const RawStreamWriter* raw : {&state.m_rawVideo, &state.m_rawAudio})
+        if (!raw->empty())
+            verdict.rawStreams.emplace_back(raw == &state.m_rawVideo ? state.m_rawVideoName : state.m_rawAudioName,
+                                            raw->bytesWritten());
+    verdict.videoFound = clips.videoRecovered();
+    verdict.audioFound = clips.audioRecovered();
     const bool nothing = clips.samplesRecovered() == 0;
     if (!m_missingAnalyserFor.empty()) {
-        std::cerr << "framend: no analyser in this build for video codec '" << m_missingAnalyserFor << "'; "
-                  << (nothing ? "nothing was recovered" : "no video was recovered") << std::endl;
-        return exit_code::kNoAnalyser;
+        verdict.exitCode = exit_code::kNoAnalyser;
+        verdict.failure = "no analyser in this build for video codec '" + m_missingAnalyserFor + "'; " +
+                          (nothing ? "nothing was recovered" : "no video was recovered");
+    } else if (nothing) {
+        verdict.exitCode = exit_code::kNothingRecovered;
+        verdict.failure = "no samples were found; nothing was recovered: " + whyNothingWasFound();
     }
-    if (nothing) {
-        std::cerr << "framend: no samples were found; nothing was recovered" << std::endl;
-        return exit_code::kNothingRecovered;
-    }
-    return exit_code::kSuccess;
+    printVerdict(std::cerr, verdict);
+    return verdict.exitCode;
 }
 
 int ScanDriver::run(const std::string& inputFileName) {
@@ -209,10 +246,11 @@ int ScanDriver::run(const std::string& inputFileName) {
 
     // Nothing may be opened for writing over the files the repair reads.
     if (!checkOutputNames(state, inputFileName, referenceName))
-        return exit_code::kFailure;
+        return fail(exit_code::kFailure, "an output name is the input or the reference file; nothing was written");
     if (o.isSet("log")) {
         if (!outputNameAllowed(kLogFileName, inputFileName, referenceName))
-            return exit_code::kFailure;
+            return fail(exit_code::kFailure, std::string("the log file ") + kLogFileName +
+                                                 " would overwrite the input or the reference; nothing was written");
         Logger& logger = m_app.logger();
         logger.addSink(new LogFileSink(kLogFileName, true), logger.level());
     }
@@ -222,12 +260,12 @@ int ScanDriver::run(const std::string& inputFileName) {
 
     if (o.isSet("simcorr") &&
         !simcorr::setup(inputFileName, static_cast<uint64_t>(o.getInt64("simcorr", 0)), o.getInt("corrlvl", 5)))
-        return exit_code::kFailure;
+        return fail(exit_code::kFailure, "the simulated damage (-simcorr) could not be set up");
 
     ScanBuffer input;
     if (!input.open(inputFileName)) {
         FLOG(LogLevel::Fatal) << "error opening input file";
-        return exit_code::kFailure;
+        return fail(exit_code::kFailure, "cannot open the input file '" + inputFileName + "'");
     }
     state.m_inputFileName = inputFileName;
     state.m_referenceFileName = referenceName;
@@ -309,6 +347,9 @@ int ScanDriver::run(const std::string& inputFileName) {
         FLOG(LogLevel::Notice) << "Canon CRM output container mode enabled";
         if (crm::rebuildCanonCrm(state)) {
             input.close();
+            RunVerdict verdict;
+            verdict.movies.push_back(o.getString("o"));
+            printVerdict(std::cerr, verdict);
             return exit_code::kSuccess;
         }
         FLOG(LogLevel::Warning) << "Canon CRM output container mode failed; falling back to sample analyser";
@@ -323,7 +364,21 @@ int ScanDriver::run(const std::string& inputFileName) {
 
     createAnalysers();
     activateAnalysers(input.fileSize());
-    runScanLoop(input, info, m_app.activeAnalysers(), [this](double p) { return progress(p); });
+    {
+        const int64_t end = info.stopOffset != 0 ? std::min(info.stopOffset + 1, input.fileSize()) : input.fileSize();
+        std::unique_ptr<ProgressLine> line = ProgressLine::forTerminal(m_app.logger(), info.currentOffset, end);
+        const ClipWriter& clips = m_app.clipWriter();
+        auto draw = [&] {
+            if (line)
+                line->show(info.currentOffset, clips.videoRecovered() + state.videoSampleCount(),
+                           clips.audioRecovered() + state.audioSampleCount());
+        };
+        draw();
+        runScanLoop(input, info, m_app.activeAnalysers(), [&](double percent) {
+            draw();
+            return progress(percent);
+        });
+    }
     input.close();
     return complete();
 }

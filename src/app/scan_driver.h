@@ -17,8 +17,8 @@ public:
     // samples; failure when the input cannot be opened, the simulated damage
     // cannot be set up, or an output name would overwrite the input or the
     // reference; no-analyser when the working video codec has no analyser in
-    // this build; nothing-recovered when no sample was found. The last two
-    // also say so in one line on standard error.
+    // this build; nothing-recovered when no sample was found. The closing
+    // lines on standard error say what was written, or why not.
     int run(const std::string& inputFileName);
 
 private:
@@ -27,6 +27,9 @@ private:
     void createAnalysers();
     void activateAnalysers(int64_t fileSize);
     int complete();
+    // Prints why the run ends early and returns exitCode.
+    int fail(int exitCode, const std::string& why);
+    std::string whyNothingWasFound();
     bool progress(double percent);
 
     Framend& m_app;

@@ -7,6 +7,7 @@
 #include "platform/calendar_time.h"
 
 #include <algorithm>
+#include <chrono>
 #include <iomanip>
 #include <vector>
 
@@ -15,6 +16,8 @@ void logProgress(int64_t offset, double percent) {
 }
 
 namespace {
+
+constexpr std::chrono::milliseconds kProgressInterval{250};
 
 bool pastStop(int64_t stop, int64_t offset) { return stop != 0 && stop < offset; }
 
@@ -25,6 +28,7 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
     for (StreamAnalyser* a : active)
         a->prepare();
     std::time_t t0 = platform::calendarTime();
+    auto lastTick = std::chrono::steady_clock::now();
     const int64_t fileSize = buffer.fileSize();
     int64_t previousWindow = -1;
     std::vector<int32_t> nextCandidate;
@@ -103,15 +107,21 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
         if (!windowDone && probeEnd < limit)
             FLOG(LogLevel::Notice) << "stopped: maxofs reached";
 
-        const std::time_t now = platform::calendarTime();
-        if (platform::secondsBetween(now, t0) >= 1.0) {
+        // The log gets one progress line a second; the caller hears more
+        // often, so that a live display on a terminal moves smoothly.
+        const auto tick = std::chrono::steady_clock::now();
+        if (tick - lastTick >= kProgressInterval) {
+            lastTick = tick;
             const double percent = fileSize > 0 ? double(info.currentOffset) / double(fileSize) * 100.0 : 100.0;
-            logProgress(info.currentOffset, percent);
+            const std::time_t now = platform::calendarTime();
+            if (platform::secondsBetween(now, t0) >= 1.0) {
+                logProgress(info.currentOffset, percent);
+                t0 = now;
+            }
             if (progress && progress(percent)) {
                 FLOG(LogLevel::Notice) << "stopped: user cancel request";
                 break;
             }
-            t0 = now;
         }
     }
     for (StreamAnalyser* a : active)

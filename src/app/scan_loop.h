@@ -10,7 +10,7 @@ class ScanBuffer;
 class StreamAnalyser;
 struct ScanInfo;
 
-// Called about once per second with the percentage reached; returns true when
+// Called a few times a second with the percentage reached; returns true when
 // the user asked to stop.
 using ProgressCallback = std::function<bool(double percent)>;
 

@@ -193,7 +193,11 @@ TEST(QtReconstruction, NothingToRebuildEndsWithExitThree) {
                                       quote(dir + "/out.mp4"),
                                   dir);
     EXPECT_EQ(r.exitCode, 3) << r.log.substr(0, 2000);
-    EXPECT_EQ(r.errors, "framend: no samples were found; nothing was recovered\n");
+    // The reference was readable, so the input is what held nothing like it.
+    EXPECT_NE(r.errors.find("nothing was recovered: nothing in the input looked like the reference's video 'avc1'"),
+              std::string::npos)
+        << r.errors;
+    EXPECT_NE(r.errors.find("(exit code 3)\n"), std::string::npos);
     EXPECT_NE(r.log.find("[INFO] QT reconstruction...\n"), std::string::npos);
     EXPECT_NE(r.log.find("[ERROR] invalid data - cannot reconstruct\n"), std::string::npos);
 }
