@@ -1,6 +1,9 @@
 #include "app/run_verdict.h"
 
+#include "output/repair_state.h"
 #include "qt/movie_reader.h"
+#include "reference/audio_parameters.h"
+#include "reference/video_parameters.h"
 #include "qt/qt_types.h"
 
 #include <cstdio>
@@ -87,4 +90,22 @@ void printVerdict(std::ostream& out, const RunVerdict& v) {
     if (!v.failure.empty())
         out << "framend: " << v.failure << " (exit code " << v.exitCode << ")\n";
     out.flush();
+}
+
+std::string whyNothingWasFound(const RepairState& state, bool imported) {
+    if (imported)
+        return "the reference holds no samples to import";
+    std::string formats;
+    if (!state.m_video->m_codec.empty())
+        formats = "video '" + state.m_video->m_codec + "'";
+    if (!state.m_audio->m_codec.empty())
+        formats += (formats.empty() ? "audio '" : " or audio '") + state.m_audio->m_codec + "'";
+    if (!formats.empty())
+        return "nothing in the input looked like the reference's " + formats +
+               "; the reference must come from the same camera with the same settings";
+    if (state.m_referenceIsInput)
+        return "no reference was given and the input has no readable index to learn the formats from; "
+               "name an intact recording from the same camera with -ref";
+    return "the reference '" + state.m_referenceFileName +
+           "' has no readable video or audio track; name an intact recording from the same camera with -ref";
 }

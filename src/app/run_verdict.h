@@ -6,6 +6,7 @@
 
 #include "output/output_verifier.h"
 #include "output/reference_verifier.h"
+#include "output/repair_state.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,3 +29,7 @@ struct RunVerdict {
 
 // Reads every written movie back and prints the verdict.
 void printVerdict(std::ostream& out, const RunVerdict& verdict);
+
+// Why a run found no sample, in words that point at the likely fix; imported:
+// the samples were to come from the reference's own index (-sim).
+std::string whyNothingWasFound(const RepairState& state, bool imported);

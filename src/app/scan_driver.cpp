@@ -171,25 +171,6 @@ int ScanDriver::fail(int exitCode, const std::string& why) {
     return exitCode;
 }
 
-std::string ScanDriver::whyNothingWasFound() {
-    const RepairState& state = m_app.repairState();
-    if (m_app.options().isSet("sim"))
-        return "the reference holds no samples to import";
-    std::string formats;
-    if (!state.m_video->m_codec.empty())
-        formats = "video '" + state.m_video->m_codec + "'";
-    if (!state.m_audio->m_codec.empty())
-        formats += (formats.empty() ? "audio '" : " or audio '") + state.m_audio->m_codec + "'";
-    if (!formats.empty())
-        return "nothing in the input looked like the reference's " + formats +
-               "; the reference must come from the same camera with the same settings";
-    if (state.m_referenceIsInput)
-        return "no reference was given and the input has no readable index to learn the formats from; "
-               "name an intact recording from the same camera with -ref";
-    return "the reference '" + state.m_referenceFileName +
-           "' has no readable video or audio track; name an intact recording from the same camera with -ref";
-}
-
 int ScanDriver::complete() {
     OptionParser& o = m_app.options();
     RepairState& state = m_app.repairState();
@@ -226,7 +207,7 @@ int ScanDriver::complete() {
                           (nothing ? "nothing was recovered" : "no video was recovered");
     } else if (nothing) {
         verdict.exitCode = exit_code::kNothingRecovered;
-        verdict.failure = "no samples were found; nothing was recovered: " + whyNothingWasFound();
+        verdict.failure = "no samples were found; nothing was recovered: " + whyNothingWasFound(state, o.isSet("sim"));
     }
     printVerdict(std::cerr, verdict);
     return verdict.exitCode;

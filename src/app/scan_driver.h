@@ -29,7 +29,6 @@ private:
     int complete();
     // Prints why the run ends early and returns exitCode.
     int fail(int exitCode, const std::string& why);
-    std::string whyNothingWasFound();
     bool progress(double percent);
 
     Framend& m_app;
