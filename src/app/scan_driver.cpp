@@ -329,7 +329,7 @@ int ScanDriver::run(const std::string& inputFileName) {
         if (crm::rebuildCanonCrm(state)) {
             input.close();
             RunVerdict verdict;
-            verdict.movies.push_back(o.getString("o"));
+            verdict.movies.push_back(state.m_requestedOutputName);
             printVerdict(std::cerr, verdict);
             return exit_code::kSuccess;
         }
