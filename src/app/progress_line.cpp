@@ -2,9 +2,7 @@
 
 #include "log/log_level.h"
 #include "log/logger.h"
-
-#include <sys/ioctl.h>
-#include <unistd.h>
+#include "platform/terminal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,15 +10,6 @@
 namespace {
 
 constexpr const char* kEraseToEnd = "\x1b[K";
-constexpr size_t kDefaultWidth = 80;
-
-size_t terminalWidth(int fd) {
-    winsize ws{};
-    if (::ioctl(fd, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1)
-        return size_t(ws.ws_col);
-    return kDefaultWidth;
-}
-
 std::string clockText(double seconds) {
     const long total = long(seconds + 0.5);
     char buf[32];
@@ -50,11 +39,13 @@ std::string lineText(double percent, double megabytesPerSecond, uint64_t videoFr
 }  // namespace
 
 std::unique_ptr<ProgressLine> ProgressLine::forTerminal(Logger& logger, int64_t start, int64_t end) {
-    if (!::isatty(STDERR_FILENO))
+    if (!platform::standardErrorIsTerminal())
         return nullptr;
     // Log lines only disturb the line when they go to a terminal as well.
-    Logger* sharing = ::isatty(STDOUT_FILENO) ? &logger : nullptr;
-    std::unique_ptr<ProgressLine> line(new ProgressLine(sharing, start, end, terminalWidth(STDERR_FILENO) - 1));
+    Logger* sharing = platform::standardOutputIsTerminal() ? &logger : nullptr;
+    // The last column stays free: a line that fills it wraps on some terminals.
+    std::unique_ptr<ProgressLine> line(
+        new ProgressLine(sharing, start, end, platform::standardErrorColumns() - 1));
     if (sharing)
         sharing->addSink(line.get(), LogLevel::Max);
     return line;
