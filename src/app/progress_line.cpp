@@ -10,6 +10,7 @@
 namespace {
 
 constexpr const char* kEraseToEnd = "\x1b[K";
+
 std::string clockText(double seconds) {
     const long total = long(seconds + 0.5);
     char buf[32];
