@@ -61,13 +61,13 @@ void printVerify(std::ostream& out, const VerifyCounts& v) {
         << " audio blocks found sit where the reference's index has them (repair rate " << rate << ")\n";
 }
 
-void printVerout(std::ostream& out, const OutputVerifyResult& r) {
+void printVerout(std::ostream& out, const OutputVerifyResult& r, const std::string& file) {
     if (!r.checked) {
         out << "framend: -verout: no written movie could be checked\n";
         return;
     }
     const bool passed = r.containerPassed && r.formatPreserved == r.formatCompared && r.timingPassed == r.timingChecks;
-    out << "framend: -verout: " << (passed ? "passed" : "FAILED") << " (" << r.readableSamples << " of "
+    out << "framend: -verout: " << (passed ? "passed" : "FAILED") << " for " << file << " (" << r.readableSamples << " of "
         << r.totalSamples << " samples readable, " << r.formatPreserved << " of " << r.formatCompared
         << " format checks and " << r.timingPassed << " of " << r.timingChecks << " timing checks passed; video "
         << seconds(uint64_t(r.videoMs), 1000) << ", audio " << seconds(uint64_t(r.audioMs), 1000) << ")\n";
@@ -86,7 +86,7 @@ void printVerdict(std::ostream& out, const RunVerdict& v) {
     if (v.verify)
         printVerify(out, *v.verify);
     if (v.verout)
-        printVerout(out, *v.verout);
+        printVerout(out, *v.verout, v.veroutFile);
     if (!v.failure.empty())
         out << "framend: " << v.failure << " (exit code " << v.exitCode << ")\n";
     out.flush();

@@ -23,6 +23,7 @@ struct RunVerdict {
     uint64_t audioFound = 0;                                      // audio blocks the scan found
     std::optional<VerifyCounts> verify;                           // -verify was asked for
     std::optional<OutputVerifyResult> verout;                     // -verout was asked for
+    std::string veroutFile;                                       // the movie -verout read
     // Why nothing (or not everything) came back; empty when the run went well.
     std::string failure;
 };

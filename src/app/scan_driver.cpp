@@ -182,8 +182,10 @@ int ScanDriver::complete() {
     ReferenceInfo* ref = state.m_reference.get();
     if (ref && ref->isOpen() && ref->videoSamples().empty() && ref->audioSamples().empty())
         ref->collectSamples();
-    if (o.isSet("verout"))
+    if (o.isSet("verout")) {
         verdict.verout = verifyOutput(state);
+        verdict.veroutFile = state.m_lastWrittenName;
+    }
     FLOG(LogLevel::Info) << "scan end";
     // An atom dump that writes nothing is complete once the dump is logged,
     // like -dump, whatever the analysers beside it found.
