@@ -47,8 +47,12 @@ std::unique_ptr<ProgressLine> ProgressLine::forTerminal(Logger& logger, int64_t 
     // The last column stays free: a line that fills it wraps on some terminals.
     std::unique_ptr<ProgressLine> line(
         new ProgressLine(sharing, start, end, platform::standardErrorColumns() - 1));
-    if (sharing)
-        sharing->addSink(line.get(), LogLevel::Max);
+    if (sharing) {
+        // Sinks of one level are called in the order they were added: the
+        // wipe comes before every sink, the redraw after those already there.
+        sharing->addSink(&line->m_wipe, LogLevel::Max);
+        sharing->addSink(&line->m_redraw, logger.level());
+    }
     return line;
 }
 
@@ -57,8 +61,10 @@ ProgressLine::ProgressLine(Logger* logger, int64_t start, int64_t end, size_t wi
       m_began(std::chrono::steady_clock::now()) {}
 
 ProgressLine::~ProgressLine() {
-    if (m_logger)
-        m_logger->removeSink(this);
+    if (m_logger) {
+        m_logger->removeSink(&m_wipe);
+        m_logger->removeSink(&m_redraw);
+    }
     wipe();
 }
 
@@ -68,15 +74,20 @@ void ProgressLine::show(int64_t offset, uint64_t videoFrames, uint64_t audioBloc
     const double percent = range > 0 ? 100.0 * double(done) / double(range) : 100.0;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_began).count();
     const double rate = seconds > 0 ? double(done) / seconds : 0.0;
-    const double left = rate > 0 ? double(m_end - m_start - done) / rate : -1.0;
-    std::string line = lineText(percent, rate / 1e6, videoFrames, audioBlocks, left);
-    if (line.size() > m_width)
-        line.resize(m_width);
-    toStandardError("\r" + line + kEraseToEnd);
-    m_shown = true;
+    const double left = rate > 0 ? double(range - done) / rate : -1.0;
+    m_text = lineText(percent, rate / 1e6, videoFrames, audioBlocks, left);
+    if (m_text.size() > m_width)
+        m_text.resize(m_width);
+    m_shown = false;
+    draw();
 }
 
-void ProgressLine::write(int, const std::string&) { wipe(); }
+void ProgressLine::draw() {
+    if (m_shown || m_text.empty())
+        return;
+    toStandardError("\r" + m_text + kEraseToEnd);
+    m_shown = true;
+}
 
 void ProgressLine::wipe() {
     if (!m_shown)
