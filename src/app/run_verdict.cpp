@@ -2,9 +2,9 @@
 
 #include "output/repair_state.h"
 #include "qt/movie_reader.h"
+#include "qt/qt_types.h"
 #include "reference/audio_parameters.h"
 #include "reference/video_parameters.h"
-#include "qt/qt_types.h"
 
 #include <cstdio>
 
