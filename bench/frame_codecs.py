@@ -84,9 +84,9 @@ def describe(cfg):
 
 
 def make_movie(cfg, path, picture, tone, dur):
-    src = "testsrc2" if picture == "testsrc2" else "smptebars"
+    w, h = cfg["size"].split("x")
     cmd = ["ffmpeg", "-nostdin", "-y", "-v", "error",
-           "-f", "lavfi", "-i", f"{src}=s={cfg['size']}:r={cfg['rate']}:d={dur}"]
+           "-f", "lavfi", "-i", hm.video_source(picture, w, h, cfg["rate"], dur)]
     layout = LAYOUTS[cfg["channels"] - 1]
     tracks = cfg["tracks"] if cfg["audio"] else 0
     for t in range(tracks):
@@ -189,7 +189,7 @@ def repair_case(args, i, cfg, rows):
     ref = os.path.join(args.work, f"f{i:02d}.ref.mov")
     try:
         make_movie(cfg, orig, "testsrc2", 440, cfg["dur"])
-        make_movie(cfg, ref, "smptebars", 880, cfg["refdur"])
+        make_movie(cfg, ref, args.refcontent, 880, cfg["refdur"])
     except RuntimeError as e:
         print(f"{i:4d} generation failed: {e}", flush=True)
         return
@@ -218,12 +218,14 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--cases", type=int, default=16)
     ap.add_argument("--work", default="/tmp/frame_codecs")
+    ap.add_argument("--refcontent", default="static", choices=["static", "black", "mandelbrot", "fast"],
+                    help="picture of the reference recordings (same settings, other content)")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     os.makedirs(args.work, exist_ok=True)
     rng = random.Random(args.seed)
     cases = [random_case(rng) for _ in range(args.cases)]
-    print(f"# seed {args.seed}, {len(cases)} cases, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")
+    print(f"# seed {args.seed}, {len(cases)} cases, reference {args.refcontent}, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")
     print(f"{'case':>4} {'variant':7} {'verdict':8} {'rc':>4} {'sec':>5}  rule    per stream: recall, duration error")
     rows = []
     for i, cfg in enumerate(cases):

@@ -7,7 +7,8 @@ fourcc ffmpeg's muxer picks for the size and rate): 1920x1080, 1440x1080 or
 B-frames, open or closed GOP, progressive or interlaced, 16- or 24-bit PCM
 (big or little endian).  MPEG-4 Visual (mpeg4, tag mp4v, in .mp4) with 0-2
 B-frames and AAC or MP3.  ffmpeg's default interleave or camera-like chunks.
-The reference has the same settings but other content and length.
+The reference has the same settings but other content (--refcontent: a slow
+zoom by default, or black, static bars, fast motion) and length.
 
 Damage, judging and verdicts are those of h264_matrix.py (nomoov: cut
 before the moov; trunc60: cut at 60% of the payload; recall by ffmpeg packet
@@ -112,7 +113,7 @@ def repair_case(args, i, cfg, rows, notes):
     ref = os.path.join(args.work, f"c{i:02d}.ref.{ext}")
     try:
         make_movie(cfg, orig, "testsrc2", 440, cfg["dur"])
-        make_movie(cfg, ref, "mandelbrot", "noise", cfg["refdur"])
+        make_movie(cfg, ref, args.refcontent, "noise", cfg["refdur"])
     except RuntimeError as e:
         notes.append(f"case {i}: generation failed: {e}")
         print(f"{i:4d} generation failed: {e}", flush=True)
@@ -143,11 +144,13 @@ def main():
     ap.add_argument("--cases", type=int, default=12)
     ap.add_argument("--small", action="store_true", help="MPEG-2 at small sizes (faster)")
     ap.add_argument("--work", default="/tmp/mpeg_matrix")
+    ap.add_argument("--refcontent", default="mandelbrot", choices=["mandelbrot", "black", "static", "fast"],
+                    help="picture of the reference recordings (same settings, other content)")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     os.makedirs(args.work, exist_ok=True)
     rng = random.Random(args.seed)
-    print(f"# seed {args.seed}, {args.cases} cases, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")
+    print(f"# seed {args.seed}, {args.cases} cases, reference {args.refcontent}, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")
     rows, notes = [], []
     for i in range(args.cases):
         cfg = random_case(rng, args.small)
