@@ -230,3 +230,47 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"mpeg2_bframes", "testsrc2=s=352x288:r=25:d=2", "sine=f=440:r=48000:d=2",
                         "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s16be", "-fps 25 -af twos -ac 2", false}),
     [](const ::testing::TestParamInfo<CommandLineCase>& i) { return std::string(i.param.name); });
+
+// ffmpeg writes no interlaced Motion-JPEG format A: its fields are encoded
+// here as images of their own, each given the APP1 "mjpg" segment the format
+// puts behind the start of image (its next-field offset, the others left
+// 0), and muxed two to a sample. Every frame comes back with both fields.
+TEST(MjpaRepair, TwoFieldFramesComeBackWhole) {
+    const std::string dir = testsupport::scratchDir("MjpaRepair.TwoFieldFramesComeBackWhole_fields");
+    for (const char* field : {"top", "bottom"}) {
+        const auto r = testsupport::runCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc2=s=320x240:r=25:d=2 -vf field=" +
+                                               std::string(field) + " -c:v mjpeg -q:v 5 " +
+                                               quote(dir + "/" + field + "%03d.jpg"));
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+    const auto withApp1 = [](Bytes image, uint32_t nextField) {
+        Bytes app1 = {0xFF, 0xE1, 0x00, 0x2A, 0, 0, 0, 0, 'm', 'j', 'p', 'g'};
+        const uint32_t size = uint32_t(image.size() + 44);
+        for (const uint32_t v : {size, size, nextField, 0u, 0u, 0u, 0u, 0u})
+            testsupport::put32(app1, v);
+        image.insert(image.begin() + 2, app1.begin(), app1.end());
+        return image;
+    };
+    for (int i = 1; i <= 50; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%03d.jpg", i);
+        const Bytes top = testsupport::readFile(dir + "/top" + name);
+        const Bytes bottom = testsupport::readFile(dir + "/bottom" + name);
+        ASSERT_FALSE(top.empty() || bottom.empty());
+        Bytes frame = withApp1(top, uint32_t(top.size() + 44));
+        const Bytes second = withApp1(bottom, 0);
+        frame.insert(frame.end(), second.begin(), second.end());
+        ASSERT_TRUE(testsupport::writeFile(dir + "/frame" + name, frame));
+    }
+    const std::string original = dir + "/mjpa.mov";
+    const auto r = testsupport::runCommand("ffmpeg -nostdin -v error -framerate 25 -i " + quote(dir + "/frame%03d.jpg") +
+                                           " -f lavfi -i sine=f=440:r=48000:d=2 -c:v copy -tag:v mjpa -c:a pcm_s16be " +
+                                           quote(original));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const Outcome o = repair("MjpaRepair.TwoFieldFramesComeBackWhole", original, repairrun::withoutIndex(original));
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.video.alive, 50u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(repairrun::packetCounts(o.repaired)[0], 50u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+}
