@@ -192,6 +192,7 @@ struct CommandLineCase {
     const char* encode;
     const char* options;  // what the user knows of the recording
     bool cut;
+    const char* tag;      // the video fourcc the repaired movie must carry (none: not checked)
 };
 
 void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
@@ -216,19 +217,26 @@ TEST_P(CommandLineRepair, FramesAndPcmComeBack) {
     EXPECT_GT(o.audio.alive, 10u);
     EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
     EXPECT_EQ(decodeErrors(o.repaired), "");
+    if (c.tag) {
+        const auto probed = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
+                                                    "stream=codec_tag_string -of csv=p=0 " + quote(o.repaired));
+        EXPECT_EQ(probed.output, std::string(c.tag) + "\n");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , CommandLineRepair,
     ::testing::Values(
-        CommandLineCase{"dv25_ntsc", "testsrc2=s=720x480:r=30000/1001:d=1", "sine=f=440:r=48000:d=1",
-                        "-c:v dvvideo -pix_fmt yuv411p -ac 2 -c:a pcm_s16le", "-vf 'dvc ' -fps 29.97 -af sowt", false},
+        // -vf names the family; the frames say it is 625-line DV.
+        CommandLineCase{"dv25_pal", "testsrc2=s=720x576:r=25:d=1", "sine=f=440:r=48000:d=1",
+                        "-c:v dvvideo -pix_fmt yuv420p -ac 2 -c:a pcm_s16le", "-vf 'dvc ' -fps 25 -af sowt", false,
+                        "dvcp"},
         // 8-bit PCM, no -vf: the fallback set finds the frames.
         CommandLineCase{"mjpeg_s8_cut", "testsrc2=s=160x120:r=25:d=2", "sine=f=440:r=32000:d=2",
                         "-c:v mjpeg -c:a pcm_s8 -chunk_duration 200000", "-fps 25 -af twos -ar 32000 -ac 1 -ab 8",
-                        true},
+                        true, "jpeg"},
         CommandLineCase{"mpeg2_bframes", "testsrc2=s=352x288:r=25:d=2", "sine=f=440:r=48000:d=2",
-                        "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s16be", "-fps 25 -af twos -ac 2", false}),
+                        "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s16be", "-fps 25 -af twos -ac 2", false, nullptr}),
     [](const ::testing::TestParamInfo<CommandLineCase>& i) { return std::string(i.param.name); });
 
 // ffmpeg writes no interlaced Motion-JPEG format A: its fields are encoded
