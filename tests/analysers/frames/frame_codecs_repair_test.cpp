@@ -237,8 +237,9 @@ INSTANTIATE_TEST_SUITE_P(
         CommandLineCase{"mjpeg_s8_cut", "testsrc2=s=160x120:r=25:d=2", "sine=f=440:r=32000:d=2",
                         "-c:v mjpeg -c:a pcm_s8 -chunk_duration 200000", "-fps 25 -af twos -ar 32000 -ac 1 -ab 8",
                         true, "jpeg"},
-        CommandLineCase{"mpeg2_bframes", "testsrc2=s=352x288:r=25:d=2", "sine=f=440:r=48000:d=2",
-                        "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s16be", "-fps 25 -af twos -ac 2", false, nullptr}),
+        // 24-bit PCM, its sample size from the codec.
+        CommandLineCase{"mpeg2_bframes_in24", "testsrc2=s=352x288:r=25:d=2", "sine=f=440:r=48000:d=2",
+                        "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s24be", "-fps 25 -af in24 -ac 2", false, nullptr}),
     [](const ::testing::TestParamInfo<CommandLineCase>& i) { return std::string(i.param.name); });
 
 // ffmpeg writes no interlaced Motion-JPEG format A: its fields are encoded
