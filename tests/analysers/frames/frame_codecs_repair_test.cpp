@@ -4,6 +4,7 @@
 
 #include "support/atom_builder.h"
 #include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -229,13 +230,15 @@ TEST_P(CommandLineRepair, FramesAndPcmComeBack) {
 INSTANTIATE_TEST_SUITE_P(
     , CommandLineRepair,
     ::testing::Values(
-        // -vf names the family; the frames say it is 625-line DV.
+        // -vf names the family (its fourcc's space left out); the frames
+        // say it is 625-line DV.
         CommandLineCase{"dv25_pal", "testsrc2=s=720x576:r=25:d=1", "sine=f=440:r=48000:d=1",
-                        "-c:v dvvideo -pix_fmt yuv420p -ac 2 -c:a pcm_s16le", "-vf 'dvc ' -fps 25 -af sowt", false,
+                        "-c:v dvvideo -pix_fmt yuv420p -ac 2 -c:a pcm_s16le", "-vf dvc -fps 25 -af sowt", false,
                         "dvcp"},
-        // 8-bit PCM, no -vf: the fallback set finds the frames.
-        CommandLineCase{"mjpeg_s8_cut", "testsrc2=s=160x120:r=25:d=2", "sine=f=440:r=32000:d=2",
-                        "-c:v mjpeg -c:a pcm_s8 -chunk_duration 200000", "-fps 25 -af twos -ar 32000 -ac 1 -ab 8",
+        // 8-bit PCM ('raw ', its sample size from the codec), no -vf: the
+        // fallback set finds the frames.
+        CommandLineCase{"mjpeg_u8_cut", "testsrc2=s=160x120:r=25:d=2", "sine=f=440:r=32000:d=2",
+                        "-c:v mjpeg -c:a pcm_u8 -chunk_duration 200000", "-fps 25 -af raw -ar 32000 -ac 1",
                         true, "jpeg"},
         // 24-bit PCM, its sample size from the codec.
         CommandLineCase{"mpeg2_bframes_in24", "testsrc2=s=352x288:r=25:d=2", "sine=f=440:r=48000:d=2",
@@ -328,4 +331,29 @@ TEST(FrameCodecTracks, GapOfTwoChunksPerTrack) {
     }
     EXPECT_GT(audio, 300u);
     EXPECT_EQ(placed, audio);
+}
+
+// Quiet PCM holds VOP start codes by chance (samples 0 and 438 in a row):
+// without a reference or -vf the fallback set must not take them for
+// MPEG-4 Visual pictures, which would run across the DV frames around them.
+TEST(FallbackSet, VopCodesInSoundAreNoPictures) {
+    const std::string dv = testmedia::dvPcmMov();
+    ASSERT_FALSE(dv.empty());
+    Bytes planted = testsupport::readFile(dv);
+    for (const testmedia::Run& run : testmedia::fileOrderRuns(testmedia::probePackets(dv))) {
+        if (run.stream != 1)
+            continue;
+        for (int64_t at = run.start + 64; at + 16 < run.start + run.bytes; at += 2048) {
+            const uint8_t vop[] = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x00, 0x00, 0x00};
+            std::copy(std::begin(vop), std::end(vop), planted.begin() + at);
+        }
+    }
+    const std::string original =
+        testsupport::writeScratch("FallbackSet.VopCodesInSoundAreNoPictures_orig", "dv.mov", planted);
+    const Outcome o = repair("FallbackSet.VopCodesInSoundAreNoPictures", "", repairrun::withoutIndex(original),
+                             "-fps 29.97 -af sowt -ac 2", original);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(repairrun::packetCounts(o.repaired)[0], o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
 }
