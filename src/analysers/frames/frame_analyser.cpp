@@ -24,6 +24,9 @@ constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
 // looked for: an audio chunk or two.
 constexpr int32_t kMediaDataSearch = 4 * 1024 * 1024;
 
+// Audio samples of the one sound track carry no track word.
+constexpr int32_t kNoTrackWord = -1;
+
 // Where the payload of the media data atom whose header lies in the
 // `kMediaDataSearch` bytes in front of `frame` begins; -1 when none does.
 int64_t mediaDataPayloadBefore(ScanBuffer& buffer, int64_t frame) {
@@ -164,7 +167,7 @@ void FrameAnalyser::fillGap(ScanBuffer& buffer, int64_t a, int64_t b, unsigned f
     const int64_t size = (b - a) - (b - a) % frame;
     if (size <= 0 || size > INT32_MAX)
         return;
-    addAudioSample(*m_repairState, buffer, a, int32_t(size), -1);
+    addAudioSample(*m_repairState, buffer, a, int32_t(size), kNoTrackWord);
     FLOG(LogLevel::Info) << m_label << "pcm at " << std::setw(11) << a << "  size=" << std::setw(10) << size;
 }
 
