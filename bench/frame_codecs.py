@@ -18,6 +18,10 @@ audio packets that lie in gaps such a block reproduces exactly (ProRes: a gap
 of exactly the cycle; JPEG and AIC: a whole number of cycles; DV: any gap
 over 5000 bytes).
 
+--noref repairs without a reference, the recording described on the command
+line instead (-vf, -fps, -fw, -fh, -af, -ar, -ac, -ab), for the DV and Motion
+JPEG cases with no sound or one PCM track; the others are skipped.
+
   bench/frame_codecs.py --framend build/framend --seed 7 --cases 16 --work /tmp/frames
 """
 import argparse
@@ -84,9 +88,9 @@ def describe(cfg):
 
 
 def make_movie(cfg, path, picture, tone, dur):
-    src = "testsrc2" if picture == "testsrc2" else "smptebars"
+    w, h = cfg["size"].split("x")
     cmd = ["ffmpeg", "-nostdin", "-y", "-v", "error",
-           "-f", "lavfi", "-i", f"{src}=s={cfg['size']}:r={cfg['rate']}:d={dur}"]
+           "-f", "lavfi", "-i", hm.video_source(picture, w, h, cfg["rate"], dur)]
     layout = LAYOUTS[cfg["channels"] - 1]
     tracks = cfg["tracks"] if cfg["audio"] else 0
     for t in range(tracks):
@@ -148,6 +152,26 @@ def strip_ftyp(path):
     open(path, "wb").write(bytes(data))
 
 
+# What -af and -ab say of ffmpeg's PCM encoders in .mov.
+PCM_FOURCC = {"pcm_s16le": ("sowt", 16), "pcm_s16be": ("twos", 16), "pcm_s24le": ("in24", 24),
+              "pcm_s24be": ("in24", 24), "pcm_u8": ("raw ", 8), "pcm_s8": ("twos", 8)}
+
+
+def command_line(cfg):
+    """The options that describe the recording without a reference; None
+    when the command line cannot (ProRes, compressed or several sound tracks)."""
+    if cfg["family"] not in ("dv", "mjpeg") or (cfg["audio"] and (cfg["audio"] not in PCM_FOURCC or cfg["tracks"] > 1)):
+        return None
+    w, h = cfg["size"].split("x")
+    num, _, den = cfg["rate"].partition("/")
+    fps = float(num) / float(den or 1)
+    opts = ["-vf", "dvc " if cfg["family"] == "dv" else cfg["tag"], "-fps", f"{fps:.3f}", "-fw", w, "-fh", h]
+    if cfg["audio"]:
+        fourcc, bits = PCM_FOURCC[cfg["audio"]]
+        opts += ["-af", fourcc, "-ar", str(cfg["ar"]), "-ac", str(cfg["channels"]), "-ab", str(bits)]
+    return opts
+
+
 def rule_share(orig, ref):
     """Share of the original's audio packets a one-block-per-gap rule sized
     from the reference's largest audio cycle would reproduce."""
@@ -185,11 +209,15 @@ def rule_recall(family, cycle, orig_runs):
 
 
 def repair_case(args, i, cfg, rows):
+    opts = command_line(cfg) if args.noref else []
+    if opts is None:
+        print(f"{i:4d} skipped: no command-line description without a reference", flush=True)
+        return
     orig = os.path.join(args.work, f"f{i:02d}.orig.mov")
     ref = os.path.join(args.work, f"f{i:02d}.ref.mov")
     try:
         make_movie(cfg, orig, "testsrc2", 440, cfg["dur"])
-        make_movie(cfg, ref, "smptebars", 880, cfg["refdur"])
+        make_movie(cfg, ref, args.refcontent, 880, cfg["refdur"])
     except RuntimeError as e:
         print(f"{i:4d} generation failed: {e}", flush=True)
         return
@@ -201,7 +229,12 @@ def repair_case(args, i, cfg, rows):
         dmg = os.path.join(args.work, f"f{i:02d}.{variant}.mov")
         out = os.path.join(args.work, f"f{i:02d}.{variant}.out.mov")
         cut = hm.damage(orig, dmg, variant)
-        rc, dt, _ = hm.repair(args.framend, dmg, ref, out, float("inf"))
+        if args.noref:
+            if os.path.exists(out):
+                os.remove(out)
+            rc, dt, _ = hm.timed([args.framend, "-i", dmg, "-o", out] + opts)
+        else:
+            rc, dt, _ = hm.repair(args.framend, dmg, ref, out, float("inf"))
         judged = hm.judge(opk, cut, out)
         derr = hm.decode_errors(out) if os.path.exists(out) else 0
         row = hm.Row(i, variant, rc, dt, 0.0, judged, derr, derr_orig)
@@ -218,12 +251,15 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--cases", type=int, default=16)
     ap.add_argument("--work", default="/tmp/frame_codecs")
+    ap.add_argument("--refcontent", default="static", choices=["static", "black", "mandelbrot", "fast"],
+                    help="picture of the reference recordings (same settings, other content)")
+    ap.add_argument("--noref", action="store_true", help="no reference: the recording described on the command line")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     os.makedirs(args.work, exist_ok=True)
     rng = random.Random(args.seed)
     cases = [random_case(rng) for _ in range(args.cases)]
-    print(f"# seed {args.seed}, {len(cases)} cases, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")
+    print(f"# seed {args.seed}, {len(cases)} cases, reference {'none' if args.noref else args.refcontent}, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")
     print(f"{'case':>4} {'variant':7} {'verdict':8} {'rc':>4} {'sec':>5}  rule    per stream: recall, duration error")
     rows = []
     for i, cfg in enumerate(cases):

@@ -30,6 +30,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <string>
 
 namespace {
 
@@ -56,6 +57,14 @@ bool referenceHasCompositionOffsets(const ReferenceInfo& ref) {
     return false;
 }
 
+// A fourcc typed on the command line: the trailing spaces of "raw " or
+// "dvc " are easily left out, and shells drop them unless quoted.
+std::string fourccText(std::string codec) {
+    if (!codec.empty() && codec.size() < 4)
+        codec.resize(4, ' ');
+    return codec;
+}
+
 }  // namespace
 
 bool ScanDriver::progress(double percent) {
@@ -69,12 +78,12 @@ void ScanDriver::prepareWorkingParameters() {
     RepairState& state = m_app.repairState();
     VideoParameters& video = *state.m_video;
     AudioParameters& audio = *state.m_audio;
-    audio.m_codec = o.getString("af", "");
+    audio.m_codec = fourccText(o.getString("af", ""));
     audio.m_audioTracks = static_cast<uint32_t>(std::max(o.getInt("at", 0), 0));
     audio.m_sampleRate = static_cast<uint32_t>(std::max(o.getInt("ar", 0), 0));
     audio.m_channels = static_cast<uint32_t>(std::max(o.getInt("ac", 0), 0));
     audio.m_sampleSize = static_cast<uint32_t>(std::max(o.getInt("ab", 0), 0));
-    video.m_codec = o.getString("vf", "");
+    video.m_codec = fourccText(o.getString("vf", ""));
     if (!video.m_codec.empty())
         video.m_class = videoClassForCodec(video.m_codec, 0);
     video.m_fps = std::max(o.getFloat("fps", 0.0f), 0.0f);

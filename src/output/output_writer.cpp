@@ -33,7 +33,8 @@ const ReferenceInfo* referenceMovie(const RepairState& state) {
 }
 
 bool isUncompressedAudio(const std::string& codec) {
-    return codec == "twos" || codec == "sowt" || codec == "raw " || codec == "lpcm";
+    return codec == "twos" || codec == "sowt" || codec == "raw " || codec == "lpcm" || codec == "in24" ||
+           codec == "in32" || codec == "fl32" || codec == "fl64";
 }
 
 // total x percent / 100 without overflow for any percent the option admits.

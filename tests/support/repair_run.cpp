@@ -197,11 +197,12 @@ Outcome repair(const std::string& test, const std::string& reference, const Byte
     if (original.empty())
         original = reference;
     const std::string dir = testsupport::scratchDir(test);
-    const std::string ext = reference.substr(reference.rfind('.'));
+    const std::string ext = original.substr(original.rfind('.'));
     const std::string input = dir + "/broken" + ext;
     testsupport::writeFile(input, damaged);
-    Outcome out = run("-i " + quote(input) + " -ref " + quote(reference) + " -o " + quote(dir + "/repaired" + ext) +
-                      " " + options, dir);
+    const std::string withReference = reference.empty() ? "" : " -ref " + quote(reference);
+    Outcome out = run("-i " + quote(input) + withReference + " -o " + quote(dir + "/repaired" + ext) + " " + options,
+                      dir);
     // Later clips are numbered; the first keeps the name.
     out.repaired = dir + "/repaired" + ext;
     const auto before = packets(original);

@@ -61,6 +61,8 @@ Outcome run(const std::string& arguments, const std::string& dir);
 // Writes `damaged` into a fresh scratch folder for `test`, runs
 // framend -i <it> -ref <reference> -o repaired<ext> <options> and scores the
 // (first clip of the) result against `original` (the reference when empty).
+// An empty `reference` runs without one (-ref left out), scored against
+// `original`.
 Outcome repair(const std::string& test, const std::string& reference, const Bytes& damaged,
                const std::string& options = "", std::string original = "");
 

@@ -16,6 +16,7 @@
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -502,8 +503,12 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
             Share& share = shares[next];
             // A gap of several chunks per track holds them in turns, whole;
             // a gap of one chunk per track shares out its bytes.
+            // A gap of several of the reference's chunks per track (the
+            // video in front ran that much longer) holds them in turns.
+            const int64_t turns =
+                share.chunk > 0 ? std::max<int64_t>(std::llround(share.quota / double(share.chunk)), 1) : 1;
             int64_t piece = packets ? std::min(share.chunk, end - pos)
-                                    : std::min<int64_t>(int64_t(share.quota + 0.5), end - pos);
+                                    : std::min<int64_t>(int64_t(share.quota / double(turns) + 0.5), end - pos);
             // A recording cut in its last gap, past the first chunk: the
             // tracks' chunks were written whole one after the other, so each
             // takes what it took last time until the bytes run out. (A

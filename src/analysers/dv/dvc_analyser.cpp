@@ -1,6 +1,8 @@
 #include "analysers/dv/dvc_analyser.h"
 
+#include "output/repair_state.h"
 #include "reference/reference_info.h"
+#include "reference/video_parameters.h"
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
@@ -85,5 +87,11 @@ void DVCAnalyser::completeParameters(const FrameHeader& frame) {
         codec = "dv5p";
     else if (frame.size == kSequences625 * kSequenceBytes)
         codec = "dvcp";
+    // "-vf 'dvc '" without a reference names the family; the frames tell
+    // which of its formats the tape holds.
+    VideoParameters& video = *m_repairState->m_video;
+    const ReferenceInfo* ref = reference();
+    if (video.m_codec == "dvc " && !(ref && ref->videoTrack()))
+        video.m_codec = codec;
     fillParameters(codec, "sowt", frame);
 }

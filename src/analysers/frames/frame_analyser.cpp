@@ -24,6 +24,9 @@ constexpr int32_t kTrailingAtomSearch = 4 * 1024 * 1024;
 // looked for: an audio chunk or two.
 constexpr int32_t kMediaDataSearch = 4 * 1024 * 1024;
 
+// Audio samples of the one sound track carry no track word.
+constexpr int32_t kNoTrackWord = -1;
+
 // Where the payload of the media data atom whose header lies in the
 // `kMediaDataSearch` bytes in front of `frame` begins; -1 when none does.
 int64_t mediaDataPayloadBefore(ScanBuffer& buffer, int64_t frame) {
@@ -44,8 +47,8 @@ int64_t mediaDataPayloadBefore(ScanBuffer& buffer, int64_t frame) {
 }  // namespace
 
 FrameAnalyser::FrameAnalyser(RepairState* repairState, ScanInfo* scanInfo, std::string label, std::string frameLog)
-    : AACAnalyser(repairState, scanInfo), m_interleave(repairState, scanInfo, std::move(label)),
-      m_frameLog(std::move(frameLog)) {
+    : AACAnalyser(repairState, scanInfo), m_interleave(repairState, scanInfo, label),
+      m_label(label), m_frameLog(std::move(frameLog)) {
     m_interleave.reset();
 }
 
@@ -59,6 +62,8 @@ void FrameAnalyser::prepare() {
     if (ref && ref->isOpen() && ref->videoSamples().empty())
         ref->collectSamples();
     m_interleave.updateFrameSizeRange();
+    m_commandLinePcm = commandLinePcm(*m_repairState);
+    m_tookFrames = false;
     m_scanInfo->setFrameStart(0);
     m_scanInfo->setFrameEnd(0);
 }
@@ -107,16 +112,17 @@ bool FrameAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (!first) {
         const int64_t gapStart = int64_t(m_scanInfo->frameEnd()) + 1;
         if (offset > gapStart)
-            m_interleave.fillGap(buffer, gapStart, offset);
+            fillGap(buffer, gapStart, offset, AudioInterleave::GapPlain);
     }
     add_video_samples(*m_repairState, buffer, offset, int32_t(frame.size), 0);
     if (!m_frameLog.empty())
         FLOG(LogLevel::Info) << m_frameLog << std::setw(11) << offset << "  size=" << std::setw(10) << frame.size;
     m_interleave.countVideoSample();
+    m_tookFrames = true;
     if (first) {
         const int64_t payload = mediaDataPayloadBefore(buffer, offset);
         if (payload >= 0 && payload < offset)
-            m_interleave.fillGap(buffer, payload, offset, AudioInterleave::GapBehindVideo);
+            fillGap(buffer, payload, offset, AudioInterleave::GapBehindVideo);
     }
     m_scanInfo->setFrameStart(uint64_t(offset));
     m_scanInfo->setFrameEnd(uint64_t(offset + frame.size - 1));
@@ -126,7 +132,9 @@ bool FrameAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
 }
 
 void FrameAnalyser::finish(ScanBuffer& buffer) {
-    if (m_scanInfo->frameEnd() == 0)
+    // In the fallback set every frame codec finishes; the sound behind the
+    // last frame is that of the codec that took the frames.
+    if (m_scanInfo->frameEnd() == 0 || !m_tookFrames)
         return;
     const int64_t from = int64_t(m_scanInfo->frameEnd()) + 1;
     int64_t end = buffer.fileSize();
@@ -143,7 +151,24 @@ void FrameAnalyser::finish(ScanBuffer& buffer) {
             end = std::min(atom.offset, end);
     }
     if (end > from)
-        m_interleave.fillGap(buffer, from, end, AudioInterleave::GapAtEnd);
+        fillGap(buffer, from, end, AudioInterleave::GapAtEnd);
+}
+
+void FrameAnalyser::fillGap(ScanBuffer& buffer, int64_t a, int64_t b, unsigned flags) {
+    if (!m_commandLinePcm) {
+        m_interleave.fillGap(buffer, a, b, flags);
+        return;
+    }
+    if (m_scanInfo->pcmRuns)
+        return;
+    // Frames carry no sound of their own: all that lies between two of them
+    // is the sound of that interval, in whole sample frames.
+    const int64_t frame = m_commandLinePcm->frameBytes();
+    const int64_t size = (b - a) - (b - a) % frame;
+    if (size <= 0 || size > INT32_MAX)
+        return;
+    addAudioSample(*m_repairState, buffer, a, int32_t(size), kNoTrackWord);
+    FLOG(LogLevel::Info) << m_label << "pcm at " << std::setw(11) << a << "  size=" << std::setw(10) << size;
 }
 
 int32_t FrameAnalyser::findByKeyByte(uint8_t key, int32_t keyAt, int64_t offset, const uint8_t* data,

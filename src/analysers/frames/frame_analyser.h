@@ -9,8 +9,10 @@
 
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/audio/audio_interleave.h"
+#include "analysers/frames/command_line_pcm.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // What a codec reads from a frame's own header.
@@ -57,9 +59,16 @@ protected:
                           int32_t available);
 
 private:
+    // The audio of the gap [a, b): the reference's interleave, or the
+    // command line's PCM when there is no reference sound to follow.
+    void fillGap(ScanBuffer& buffer, int64_t a, int64_t b, unsigned flags);
+
     AudioInterleave m_interleave;
+    std::optional<PcmLayout> m_commandLinePcm;
+    std::string m_label;
     std::string m_frameLog;
     // The first frame whose header runs past the end of the input: the
     // recording was cut inside it, so no audio lies behind its start.
     int64_t m_cutFrame = -1;
+    bool m_tookFrames = false;
 };

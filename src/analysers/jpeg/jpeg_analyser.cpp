@@ -61,62 +61,113 @@ int32_t JPEGAnalyser::findCandidate(int64_t offset, const uint8_t* data, int32_t
     return findByKeyByte(kMarker, 0, offset, data, count, available);
 }
 
-FrameHeader JPEGAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {
-    FrameHeader frame;
+namespace {
+
+// Motion-JPEG format A stores both fields of an interlaced frame in one
+// sample, each a whole image whose APP1 segment ("mjpg") tells, among other
+// things, how far behind its start of image the next field begins (0 in
+// the last field).
+constexpr uint8_t kAPP1 = 0xE1;
+constexpr int32_t kMjpgTagAt = 8;         // from the marker: length (2), reserved (4)
+constexpr int32_t kMjpgNextFieldAt = 20;  // tag, field size, padded field size
+constexpr int32_t kMjpgBytes = kMjpgNextFieldAt + 4;
+
+struct Image {
+    int64_t size = 0;       // start through end of image; 0: no image; past the input: cut
+    uint32_t width = 0, height = 0;
+    int64_t nextField = 0;  // from the APP1 mjpg segment; 0: none follows
+};
+
+// The image whose start of image is at `offset`, followed marker segment by
+// marker segment up to its end of image.
+Image readImage(ScanBuffer& buffer, int64_t offset) {
+    Image image;
     const int64_t end = std::min(buffer.fileSize(), offset + kMaxFrameBytes);
     bool sawFrameHeader = false;
+    const int64_t cut = buffer.fileSize() + 1 - offset;
     for (int64_t at = offset + 2; at < end;) {
-        const uint8_t* p = buffer.get(at, 9);
+        const uint8_t* p = buffer.get(at, kMjpgBytes);
         if (buffer.available() < 2) {
             // Cut inside the picture: what is there is reported as too long.
-            frame.size = sawFrameHeader ? buffer.fileSize() + 1 - offset : 0;
-            return frame;
+            image.size = sawFrameHeader ? cut : 0;
+            return image;
         }
         if (p[0] != kMarker)
-            return frame;
+            return image;
         const uint8_t m = p[1];
         if (m == kMarker) {  // fill byte in front of a marker
             ++at;
             continue;
         }
         if (m == kEOI) {
-            frame.size = sawFrameHeader ? at + 2 - offset : 0;
-            return frame;
+            image.size = sawFrameHeader ? at + 2 - offset : 0;
+            return image;
         }
         if (m == kSOI || m == 0x00)
-            return frame;
+            return image;
         if (standalone(m)) {
             at += 2;
             continue;
         }
         if (buffer.available() < 4) {
-            frame.size = sawFrameHeader ? buffer.fileSize() + 1 - offset : 0;
-            return frame;
+            image.size = sawFrameHeader ? cut : 0;
+            return image;
         }
         const uint16_t length = bitstream::readBE16(p + 2);  // Lf, Ls, Lq, ...: counts itself, not the marker
         if (length < 2)
-            return frame;
+            return image;
         if (startOfFrame(m)) {
             if (buffer.available() < 9 || length < 8)
-                return frame;
-            frame.height = bitstream::readBE16(p + 5);  // Y
-            frame.width = bitstream::readBE16(p + 7);   // X
+                return image;
+            image.height = bitstream::readBE16(p + 5);  // Y
+            image.width = bitstream::readBE16(p + 7);   // X
             sawFrameHeader = true;
         }
+        if (m == kAPP1 && length + 2 >= kMjpgBytes && buffer.available() >= kMjpgBytes &&
+            std::memcmp(p + kMjpgTagAt, "mjpg", 4) == 0)
+            image.nextField = bitstream::readBE32(p + kMjpgNextFieldAt);
         at += 2 + length;
         if (m == kSOS) {
             if (!sawFrameHeader)
-                return frame;
+                return image;
             const int64_t marker = nextMarker(buffer, at, end);
             if (marker < 0) {
-                frame.size = end == buffer.fileSize() ? buffer.fileSize() + 1 - offset : 0;
-                return frame;
+                image.size = end == buffer.fileSize() ? cut : 0;
+                return image;
             }
             at = marker;
         }
     }
     if (sawFrameHeader && end == buffer.fileSize())
+        image.size = cut;
+    return image;
+}
+
+}  // namespace
+
+FrameHeader JPEGAnalyser::readFrame(int64_t offset, ScanBuffer& buffer) {
+    FrameHeader frame;
+    const Image first = readImage(buffer, offset);
+    frame.size = first.size;
+    frame.width = first.width;
+    frame.height = first.height;
+    if (first.size <= 0 || offset + first.size > buffer.fileSize() || first.nextField < first.size ||
+        first.nextField > kMaxFrameBytes)
+        return frame;
+    // The second field of the frame, which ends the sample.
+    const int64_t field = offset + first.nextField;
+    const uint8_t* p = buffer.get(field, 3);
+    if (buffer.available() < 3) {
         frame.size = buffer.fileSize() + 1 - offset;
+        return frame;
+    }
+    if (!check(field, p, 3))
+        return frame;
+    const Image second = readImage(buffer, field);
+    if (second.size <= 0)
+        return frame;
+    frame.size = first.nextField + second.size;
+    frame.height = first.height + second.height;
     return frame;
 }
 

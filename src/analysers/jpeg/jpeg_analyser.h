@@ -2,7 +2,8 @@
 // Motion JPEG frames: one JPEG image each, from its start-of-image marker
 // through its end-of-image marker, followed marker segment by marker segment
 // (lengths from the segments themselves) and through the entropy-coded data
-// of each scan.
+// of each scan. An interlaced frame of Motion-JPEG format A is two such
+// images, the first telling where the second begins.
 
 #include "analysers/frames/frame_analyser.h"
 

@@ -1,10 +1,28 @@
 #include "analysers/mpeg4/mp4v_analyser.h"
 
 #include "bitstream/mpeg4_visual/vop_header.h"
+#include "output/repair_state.h"
+#include "reference/video_parameters.h"
+
+namespace {
+
+constexpr uint8_t kFirstVideoObjectLayer = 0x20;
+
+}  // namespace
+
+void MP4VAnalyser::prepare() {
+    m_needLayer = m_repairState->m_video->m_class != videoClass();
+    m_layerSeen = false;
+    PictureRunAnalyser::prepare();
+}
 
 PictureRunAnalyser::Code MP4VAnalyser::classify(const uint8_t* p, int64_t n, Picture& picture) {
     const uint8_t code = p[3];
+    if (code >= kFirstVideoObjectLayer && code <= mpeg4v::kLastVideoObjectLayer)
+        m_layerSeen = true;
     if (code == mpeg4v::kVop) {
+        if (m_needLayer && !m_layerSeen)
+            return Code::Foreign;
         mpeg4v::VopType type;
         if (!mpeg4v::readVopType(p, n, type))
             return Code::Foreign;

@@ -1,6 +1,7 @@
 #include "analysers/picture/trailing_audio.h"
 
 #include "analysers/audio/mpeg_audio_frame.h"
+#include "analysers/frames/command_line_pcm.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
@@ -35,6 +36,8 @@ constexpr int64_t kMinFrameBytes = 5;
 constexpr size_t kFirstByteSamples = 2000;
 // When the reference shows no audio frames, their sizes are unknown.
 constexpr int64_t kDefaultMaxFrame = 2048;
+// The sample rate of a PCM run guessed when none is known.
+constexpr int64_t kGuessedRate = 48000;
 
 bool isPcmCodec(const std::string& codec) {
     static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "lpcm", "raw "};
@@ -46,9 +49,23 @@ bool isPcmCodec(const std::string& codec) {
 void TrailingAudio::prepare() {
     m_kind = Kind::None;
     m_pattern = {};
+    m_runGuess = 0;
     ReferenceInfo* ref = m_repairState->m_reference.get();
-    if (!ref || !ref->audioTrack(0))
+    if (!ref || !ref->audioTrack(0)) {
+        // No reference sound: the command line's PCM, if it names one, in
+        // runs of any length up to a second or so (muxers cut their chunks
+        // by time, a second at most).
+        if (const std::optional<PcmLayout> pcm = commandLinePcm(*m_repairState)) {
+            m_kind = Kind::Pcm;
+            m_pcmChannels = pcm->channels;
+            m_pcmBytes = pcm->bytesPerSample;
+            m_pcmFrame = pcm->frameBytes();
+            m_pcmLittleEndian = pcm->littleEndian;
+            const int64_t rate = m_repairState->m_audio->m_sampleRate;
+            m_runGuess = m_pcmFrame * (rate > 0 ? rate : kGuessedRate);
+        }
         return;
+    }
     if (ref->isOpen() && ref->videoSamples().empty())
         ref->collectSamples();
     const AudioParameters& audio = ref->audio();

@@ -10,6 +10,7 @@
 #include "analysers/audio/frame_chain.h"
 #include "analysers/picture/reference_audio_pattern.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -82,6 +83,8 @@ private:
     // the two frames in front (`before`); smaller is smoother.
     int64_t discontinuity(const uint8_t* before, const uint8_t* data) const;
     int64_t sampleValue(const uint8_t* p) const;
+    // The most bytes behind one picture: the reference's, or a guess.
+    int64_t largestRun() const { return std::max(m_pattern.largestRun(), m_runGuess); }
     // How far the middle of three sample frames at `data` bends away from
     // the line through the other two.
     int64_t curvature(const uint8_t* data) const;
@@ -99,4 +102,5 @@ private:
     int64_t m_pcmFrame = 0;  // bytes of one sample frame (all channels)
     int64_t m_pcmChannels = 0, m_pcmBytes = 0;
     bool m_pcmLittleEndian = false;
+    int64_t m_runGuess = 0;  // without a reference: the longest run the interleave may write
 };

@@ -82,7 +82,7 @@ bool TrailingAudio::pcmBySmoothness(ScanBuffer& input, int64_t from, int64_t end
     // that keep one course, back to the first that breaks it. Where the
     // input cuts the sound, its frames may end anywhere: the alignment
     // whose run reaches furthest back is theirs.
-    const int64_t reach = std::max<int64_t>(m_pattern.largestRun(), m_pcmFrame) * kEndRuns;
+    const int64_t reach = std::max<int64_t>(largestRun(), m_pcmFrame) * kEndRuns;
     const int64_t lo = std::max(from, end - reach);
     if (end - lo < (kSmoothFrames + 1) * m_pcmFrame)
         return false;
@@ -123,7 +123,7 @@ bool TrailingAudio::pcmByCourse(ScanBuffer& input, int64_t from, int64_t end, in
     // picture.
     if (previousEnd < 2 * m_pcmFrame)
         return pcmBySmoothness(input, from, end, whole, out);
-    const int64_t reach = std::max<int64_t>(m_pattern.largestRun(), m_pcmFrame) * kEndRuns;
+    const int64_t reach = std::max<int64_t>(largestRun(), m_pcmFrame) * kEndRuns;
     const int64_t lo = std::max(from, end - reach);
     const int64_t hi = end - 2 * m_pcmFrame;
     if (hi < lo)

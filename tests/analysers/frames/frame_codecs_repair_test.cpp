@@ -4,11 +4,14 @@
 
 #include "support/atom_builder.h"
 #include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
+#include <sstream>
 
 using repairrun::Bytes;
 using repairrun::Outcome;
@@ -183,4 +186,174 @@ TEST(ICODRepair, SyntheticFrames) {
     // "stream, dts, pts, duration, size, md5"
     for (size_t i = 0; i < packets.size(); ++i)
         EXPECT_NE(packets[i].find(" " + std::to_string(sizes[i]) + ", "), std::string::npos) << packets[i];
+}
+
+struct CommandLineCase {
+    const char* name;
+    const char* video;   // lavfi source
+    const char* sound;   // lavfi source
+    const char* encode;
+    const char* options;  // what the user knows of the recording
+    bool cut;
+    const char* tag;      // the video fourcc the repaired movie must carry (none: not checked)
+};
+
+void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
+
+class CommandLineRepair : public ::testing::TestWithParam<CommandLineCase> {};
+
+// No reference: the codec, rate and sound come from the command line (or,
+// without -vf, from the frames the fallback analysers find). Every frame
+// comes back bit-exact and timed by -fps, with the PCM between the frames.
+TEST_P(CommandLineRepair, FramesAndPcmComeBack) {
+    const CommandLineCase& c = GetParam();
+    const std::string original = testsupport::fixture(std::string("noref_") + c.name + ".mov",
+                                                      std::string("-f lavfi -i ") + c.video + " -f lavfi -i " +
+                                                          c.sound + " " + c.encode);
+    ASSERT_FALSE(original.empty());
+    const Bytes damaged = c.cut ? cutInMediaData(original) : repairrun::withoutIndex(original);
+    const Outcome o = repair(std::string("CommandLineRepair.") + c.name, "", damaged, c.options, original);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_GT(o.video.alive, 10u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_TRUE(o.video.timed()) << o.video;
+    EXPECT_GT(o.audio.alive, 10u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    EXPECT_EQ(decodeErrors(o.repaired), "");
+    if (c.tag) {
+        const auto probed = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
+                                                    "stream=codec_tag_string -of csv=p=0 " + quote(o.repaired));
+        EXPECT_EQ(probed.output, std::string(c.tag) + "\n");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , CommandLineRepair,
+    ::testing::Values(
+        // -vf names the family (its fourcc's space left out); the frames
+        // say it is 625-line DV.
+        CommandLineCase{"dv25_pal", "testsrc2=s=720x576:r=25:d=1", "sine=f=440:r=48000:d=1",
+                        "-c:v dvvideo -pix_fmt yuv420p -ac 2 -c:a pcm_s16le", "-vf dvc -fps 25 -af sowt", false,
+                        "dvcp"},
+        // 8-bit PCM ('raw ', its sample size from the codec), no -vf: the
+        // fallback set finds the frames.
+        CommandLineCase{"mjpeg_u8_cut", "testsrc2=s=160x120:r=25:d=2", "sine=f=440:r=32000:d=2",
+                        "-c:v mjpeg -c:a pcm_u8 -chunk_duration 200000", "-fps 25 -af raw -ar 32000 -ac 1",
+                        true, "jpeg"},
+        // 24-bit PCM, its sample size from the codec.
+        CommandLineCase{"mpeg2_bframes_in24", "testsrc2=s=352x288:r=25:d=2", "sine=f=440:r=48000:d=2",
+                        "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s24be", "-fps 25 -af in24 -ac 2", false, nullptr}),
+    [](const ::testing::TestParamInfo<CommandLineCase>& i) { return std::string(i.param.name); });
+
+// ffmpeg writes no interlaced Motion-JPEG format A: its fields are encoded
+// here as images of their own, each given the APP1 "mjpg" segment the format
+// puts behind the start of image (its next-field offset, the others left
+// 0), and muxed two to a sample. Every frame comes back with both fields.
+TEST(MjpaRepair, TwoFieldFramesComeBackWhole) {
+    const std::string dir = testsupport::scratchDir("MjpaRepair.TwoFieldFramesComeBackWhole_fields");
+    for (const char* field : {"top", "bottom"}) {
+        const auto r = testsupport::runCommand("ffmpeg -nostdin -v error -f lavfi -i testsrc2=s=320x240:r=25:d=2 -vf field=" +
+                                               std::string(field) + " -c:v mjpeg -q:v 5 " +
+                                               quote(dir + "/" + field + "%03d.jpg"));
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+    }
+    const auto withApp1 = [](Bytes image, uint32_t nextField) {
+        Bytes app1 = {0xFF, 0xE1, 0x00, 0x2A, 0, 0, 0, 0, 'm', 'j', 'p', 'g'};
+        const uint32_t size = uint32_t(image.size() + 44);
+        for (const uint32_t v : {size, size, nextField, 0u, 0u, 0u, 0u, 0u})
+            testsupport::put32(app1, v);
+        image.insert(image.begin() + 2, app1.begin(), app1.end());
+        return image;
+    };
+    for (int i = 1; i <= 50; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%03d.jpg", i);
+        const Bytes top = testsupport::readFile(dir + "/top" + name);
+        const Bytes bottom = testsupport::readFile(dir + "/bottom" + name);
+        ASSERT_FALSE(top.empty() || bottom.empty());
+        Bytes frame = withApp1(top, uint32_t(top.size() + 44));
+        const Bytes second = withApp1(bottom, 0);
+        frame.insert(frame.end(), second.begin(), second.end());
+        ASSERT_TRUE(testsupport::writeFile(dir + "/frame" + name, frame));
+    }
+    const std::string original = dir + "/mjpa.mov";
+    const auto r = testsupport::runCommand("ffmpeg -nostdin -v error -framerate 25 -i " + quote(dir + "/frame%03d.jpg") +
+                                           " -f lavfi -i sine=f=440:r=48000:d=2 -c:v copy -tag:v mjpa -c:a pcm_s16be " +
+                                           quote(original));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const Outcome o = repair("MjpaRepair.TwoFieldFramesComeBackWhole", original, repairrun::withoutIndex(original));
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.video.alive, 50u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(repairrun::packetCounts(o.repaired)[0], 50u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+}
+
+// Three mono sound tracks in 0.2 s chunks: where the video in front ran
+// twice as long, ffmpeg writes two chunks of each track in turns, a layout
+// the shorter reference never shows. Each track gets its own sound back.
+TEST(FrameCodecTracks, GapOfTwoChunksPerTrack) {
+    const auto make = [](const std::string& name, const std::string& picture, int seconds) {
+        std::string args = "-f lavfi -i " + picture + "=s=160x120:r=15:d=" + std::to_string(seconds);
+        for (int t = 0; t < 3; ++t)
+            args += " -f lavfi -i sine=f=" + std::to_string(440 + 110 * t) + ":r=32000:d=" + std::to_string(seconds);
+        args += " -map 0:v -map 1:a -map 2:a -map 3:a -c:v mjpeg -c:a pcm_s16le -chunk_duration 200000";
+        return testsupport::fixture(name, args);
+    };
+    const std::string original = make("frames_tracks_orig.mov", "testsrc2", 4);
+    const std::string reference = make("frames_tracks_ref.mov", "smptebars", 1);
+    ASSERT_FALSE(original.empty() || reference.empty());
+    const Outcome o = repair("FrameCodecTracks.GapOfTwoChunksPerTrack", reference, repairrun::withoutIndex(original),
+                             "", original);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    // Packets of every track by checksum (framemd5 lines: stream, dts, pts,
+    // duration, size, md5).
+    const auto trackPackets = [](const std::string& file) {
+        std::vector<std::pair<int, std::string>> out;
+        std::istringstream lines(testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(file) +
+                                                         " -map 0 -c copy -f framemd5 -").output);
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line[0] != '#')
+                out.emplace_back(std::atoi(line.c_str()), line.substr(line.rfind(' ') + 1));
+        return out;
+    };
+    std::map<std::string, int> repaired;
+    for (const auto& [stream, md5] : trackPackets(o.repaired))
+        repaired[md5] = stream;
+    size_t audio = 0, placed = 0;
+    for (const auto& [stream, md5] : trackPackets(original)) {
+        if (stream < 1)
+            continue;
+        ++audio;
+        const auto it = repaired.find(md5);
+        placed += it != repaired.end() && it->second == stream;
+    }
+    EXPECT_GT(audio, 300u);
+    EXPECT_EQ(placed, audio);
+}
+
+// Quiet PCM holds VOP start codes by chance (samples 0 and 438 in a row):
+// without a reference or -vf the fallback set must not take them for
+// MPEG-4 Visual pictures, which would run across the DV frames around them.
+TEST(FallbackSet, VopCodesInSoundAreNoPictures) {
+    const std::string dv = testmedia::dvPcmMov();
+    ASSERT_FALSE(dv.empty());
+    Bytes planted = testsupport::readFile(dv);
+    for (const testmedia::Run& run : testmedia::fileOrderRuns(testmedia::probePackets(dv))) {
+        if (run.stream != 1)
+            continue;
+        for (int64_t at = run.start + 64; at + 16 < run.start + run.bytes; at += 2048) {
+            const uint8_t vop[] = {0x00, 0x00, 0x01, 0xB6, 0x10, 0x00, 0x00, 0x00};
+            std::copy(std::begin(vop), std::end(vop), planted.begin() + at);
+        }
+    }
+    const std::string original =
+        testsupport::writeScratch("FallbackSet.VopCodesInSoundAreNoPictures_orig", "dv.mov", planted);
+    const Outcome o = repair("FallbackSet.VopCodesInSoundAreNoPictures", "", repairrun::withoutIndex(original),
+                             "-fps 29.97 -af sowt -ac 2", original);
+    EXPECT_EQ(o.exitCode, 0);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(repairrun::packetCounts(o.repaired)[0], o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
 }
