@@ -191,8 +191,7 @@ def main():
             "sim": [framend, "-i", orig, "-sim", "-o", sim_out, "-v", "1"],
             "repair": [framend, "-i", damaged, "-ref", ref, "-o", rep_out, "-v", "1"],
         }
-        # The scan run finds nothing to recover by design (exit code 3).
-    order = [k for k in commands if k in wanted or k in ("cat", "remux")]
+        order = [k for k in commands if k in wanted or k in ("cat", "remux")]
         subprocess.run(["sh", "-c", f"cat '{orig}' '{damaged}' > /dev/null"], check=True)  # hot cache
         times = {k: [] for k in order}
         rss = {k: 0.0 for k in order}
@@ -203,6 +202,7 @@ def main():
                 for f in (sim_out, rep_out, remux_out):
                     if os.path.exists(f) and k in ("sim", "repair", "remux"):
                         os.unlink(f)
+                # The scan run finds nothing to recover by design (exit code 3).
                 t, r = run_measured(commands[k], (0, 3) if k == "scan" else (0,))
                 times[k].append(t)
                 rss[k] = max(rss[k], r)
