@@ -15,7 +15,9 @@ recording leaves it. For each it measures, in the same run, median of --runs:
   sim       framend -sim: every sample of the intact file written out
   repair    framend repairing the copy with the moov cut off
 
-and prints times, ratios to cat and to remux, and peak RSS (wait4 rusage).
+and prints times, ratios to cat and to remux, CPU time (the writeback of a
+shared disk makes wall times of writing runs jumpy; CPU time is what the
+program itself spends) and peak RSS (wait4 rusage).
 
   bench/speed.py                       # full sizes, cached in /work/data/speedbench
   bench/speed.py --quick               # ~10x smaller files (own cache folder)
@@ -118,14 +120,14 @@ def make_case(work, name, quick):
 
 
 def run_measured(command, quiet_codes=(0,)):
-    """Wall seconds and peak RSS (MiB) of one run; output discarded."""
+    """Wall seconds, CPU seconds (user + system) and peak RSS (MiB) of one run; output discarded."""
     t = time.monotonic()
     proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.monotonic() - t
     if os.waitstatus_to_exitcode(status) not in quiet_codes:
         print(f"warning: exit {os.waitstatus_to_exitcode(status)}: {' '.join(command)}", file=sys.stderr)
-    return elapsed, usage.ru_maxrss / 1024.0
+    return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
 def framemd5(path):
@@ -175,7 +177,8 @@ def main():
     wanted = a.only.split(",")
 
     print(f"framend: {framend}   work: {work}   runs: {a.runs} (median)")
-    print(f"{'case':<11} {'run':<7} {'time s':>8} {'MiB/s':>7} {'x cat':>6} {'x remux':>8} {'RSS MiB':>8}")
+    print(f"{'case':<11} {'run':<7} {'time s':>8} {'MiB/s':>7} {'x cat':>6} {'x remux':>8} {'cpu s':>7}"
+          f" {'cpu x remux':>11} {'RSS MiB':>8}")
     for name in a.cases.split(","):
         orig, ref, damaged = make_case(work, name, a.quick)
         ext = CASES[name][0]
@@ -194,6 +197,7 @@ def main():
         order = [k for k in commands if k in wanted or k in ("cat", "remux")]
         subprocess.run(["sh", "-c", f"cat '{orig}' '{damaged}' > /dev/null"], check=True)  # hot cache
         times = {k: [] for k in order}
+        cpu = {k: [] for k in order}
         rss = {k: 0.0 for k in order}
         # Rounds, not one measurement after the other: a load that comes and
         # goes on a shared machine then touches every row alike.
@@ -203,15 +207,17 @@ def main():
                     if os.path.exists(f) and k in ("sim", "repair", "remux"):
                         os.unlink(f)
                 # The scan run finds nothing to recover by design (exit code 3).
-                t, r = run_measured(commands[k], (0, 3) if k == "scan" else (0,))
+                t, c, r = run_measured(commands[k], (0, 3) if k == "scan" else (0,))
                 times[k].append(t)
+                cpu[k].append(c)
                 rss[k] = max(rss[k], r)
         mib = os.path.getsize(orig) / (1 << 20)
         med = {k: statistics.median(v) for k, v in times.items()}
+        mcpu = {k: statistics.median(v) for k, v in cpu.items()}
         for k in order:
             t = med[k]
             print(f"{name:<11} {k:<7} {t:8.2f} {mib / t:7.0f} {t / med['cat']:6.2f} {t / med['remux']:8.2f}"
-                  f" {(rss[k] if k not in ('cat',) else 0):8.1f}")
+                  f" {mcpu[k]:7.2f} {mcpu[k] / mcpu['remux']:11.2f} {(rss[k] if k not in ('cat',) else 0):8.1f}")
         print(f"{name:<11} size {mib:.0f} MiB, all runs: " +
               "  ".join(f"{k}=" + "/".join(f"{x:.2f}" for x in times[k]) for k in order))
         if a.check:
