@@ -55,6 +55,24 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, SimRoundTrip,
                                            Format{"mpeg2_pcm", mpeg2PcmMov}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(Sim, FramesLargerThanTheReadBufferKeepTheirBytes) {
+    // Lossless noise makes frames of about 5 MB, more than one read of the
+    // writer takes at once: they come through a block of their own, between
+    // sound frames that come through the writer's buffer.
+    const std::string orig = testsupport::fixture(
+        "h264_noise_5mb_frames.mp4",
+        "-f lavfi -i color=gray:size=2048x1152:rate=3:duration=1,noise=alls=100:allf=t "
+        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+        "-c:v libx264 -preset ultrafast -qp 0 -c:a aac -ac 2");
+    ASSERT_FALSE(orig.empty());
+    const std::string out = testsupport::scratchDir("SimLargeFrames") + "/out.mp4";
+    const auto r = runFramend("-i " + quote(orig) + " -sim -o " + quote(out), true);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const auto a = testsupport::framemd5(orig);
+    ASSERT_FALSE(a.empty());
+    EXPECT_EQ(a, testsupport::framemd5(out));
+}
+
 TEST(Sim, HighRatePcmKeepsItsRateAndSound) {
     // 96 kHz does not fit the 16-bit rate of a version-0 sound description;
     // it travels in the version-2 'lpcm' one and must come out unchanged.
