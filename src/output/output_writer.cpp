@@ -6,6 +6,7 @@
 #include "output/sample_run_reader.h"
 #include "output/sample_check.h"
 #include "platform/calendar_time.h"
+#include "platform/file.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -14,6 +15,7 @@
 #include "reference/config_bytes.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
+#include "simcorr/simulated_corruption.h"
 
 #include <algorithm>
 #include <cmath>
@@ -69,10 +71,10 @@ void writeRawVideo(RepairState& state, const uint8_t* data, uint32_t size) {
 }
 
 // Into the track at once, or through the span that writes a run of them.
-void addSample(MovieFile* movie, MovieTrack* track, PayloadSpan* span, const uint8_t* data, uint32_t size,
-               uint32_t compositionOffset) {
+void addSample(MovieFile* movie, MovieTrack* track, PayloadSpan* span, const uint8_t* data, int64_t inputOffset,
+               uint32_t size, uint32_t compositionOffset) {
     if (span)
-        span->add(track, data, size, compositionOffset);
+        span->add(track, data, inputOffset, size, compositionOffset);
     else
         QTAddSamples(movie, track, data, size, compositionOffset);
 }
@@ -81,7 +83,7 @@ void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size,
               PayloadSpan* span) {
     MovieFile* movie = state.m_outputMovie;
     MovieTrack* output = track < movie->m_audioTrackCount ? movie->m_audioTracks[track] : nullptr;
-    addSample(movie, output, span, data, size, 0);
+    addSample(movie, output, span, data, inputOffset, size, 0);
     if (state.m_check)
         checkAudioSample(state, output, track, inputOffset);
 }
@@ -235,13 +237,13 @@ void create_audio_tracks(RepairState& state) {
 
 namespace {
 
-void videoSample(RepairState& state, const uint8_t* data, uint32_t size, int32_t compositionOffset,
-                 PayloadSpan* span) {
+void videoSample(RepairState& state, const uint8_t* data, int64_t inputOffset, uint32_t size,
+                 int32_t compositionOffset, PayloadSpan* span) {
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
     FLOG(LogLevel::Trace) << "dump_video_samples";
-    addSample(movie, movie->m_videoTrack, span, data, size, uint32_t(compositionOffset));
+    addSample(movie, movie->m_videoTrack, span, data, inputOffset, size, uint32_t(compositionOffset));
 }
 
 void audioSample(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset, int32_t audioWord,
@@ -264,12 +266,12 @@ void audioSample(RepairState& state, const uint8_t* data, uint32_t size, int64_t
     uint32_t done = 0;
     for (int t = 0; t < tracks && done < size; ++t) {
         const uint32_t n = chunk == 0 ? size - done : std::min(size - done, chunk);
-        addAudio(state, t, data + done, n, inputOffset + done, span);
+        addAudio(state, t, data ? data + done : nullptr, n, inputOffset + done, span);
         done += n;
     }
 }
 
-void metaSample(RepairState& state, const uint8_t* data, uint32_t size, PayloadSpan* span) {
+void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, uint32_t size, PayloadSpan* span) {
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
@@ -277,13 +279,13 @@ void metaSample(RepairState& state, const uint8_t* data, uint32_t size, PayloadS
     MovieTrack* track = QTGetMetaTrack(movie);
     if (track && !created)
         describeLikeReference(state, *track);
-    addSample(movie, track, span, data, size, 0);
+    addSample(movie, track, span, data, inputOffset, size, 0);
 }
 
 }  // namespace
 
 void dump_video_samples(RepairState& state, const uint8_t* data, uint32_t size, int32_t compositionOffset) {
-    videoSample(state, data, size, compositionOffset, nullptr);
+    videoSample(state, data, -1, size, compositionOffset, nullptr);
 }
 
 void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset,
@@ -292,7 +294,7 @@ void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, 
 }
 
 void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
-    metaSample(state, data, size, nullptr);
+    metaSample(state, data, -1, size, nullptr);
 }
 
 namespace {
@@ -367,8 +369,14 @@ void dumpSamples(RepairState& state) {
     std::time_t lastProgress = platform::calendarTime();
     // Samples that follow each other in the input and in the list are copied
     // with one read and one write; the span is written out before the bytes
-    // it points to are replaced.
-    PayloadSpan span(state.m_outputMovie);
+    // it points to are replaced. When the movie is all the bytes go to, and
+    // they are the file's own (no simulated damage), they go from file to
+    // file without being read here at all.
+    platform::File source;
+    if (state.m_outputMovie && !state.m_rawVideo.isOpen() && !state.m_rawAudio.isOpen() && !state.m_check &&
+        !simcorr::damages(state.m_inputFileName))
+        source.open(state.m_inputFileName, platform::File::Mode::Read);
+    PayloadSpan span(state.m_outputMovie, source.isOpen() ? &source : nullptr);
     const FoundSampleList& samples = state.m_samples;
     for (size_t i = 0; i < samples.size(); ++i) {
         const MediaSample& sample = samples[i];
@@ -383,7 +391,8 @@ void dumpSamples(RepairState& state) {
         // zero-filled block.
         const uint8_t* data = nullptr;
         ByteBlock block;
-        if (!input.holds(sample)) {
+        const bool copied = source.isOpen() && size > 0 && input.wholeInFile(sample);
+        if (!copied && !input.holds(sample)) {
             span.flush();
             if (!input.load(samples, i) && size > 0) {
                 block = input.readBlock(sample);
@@ -394,11 +403,11 @@ void dumpSamples(RepairState& state) {
                 data = block.data();
             }
         }
-        if (!data && input.holds(sample))
+        if (!copied && !data && input.holds(sample))
             data = input.data(sample);
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
-                videoSample(state, data, size, sample.extra, &span);
+                videoSample(state, data, sample.offset, size, sample.extra, &span);
                 ++videoSamples;
                 writeRawVideo(state, data, size);
                 videoWritten += size;
@@ -407,7 +416,7 @@ void dumpSamples(RepairState& state) {
             // Metadata is neither sound nor part of the audio totals. The
             // movie has one metadata track: that of the reference's first.
             if (sample.extra == 0) {
-                metaSample(state, data, size, &span);
+                metaSample(state, data, sample.offset, size, &span);
                 captions.add(videoSeconds(state, videoSamples) - captionLag, sample.offset == metaEnd);
                 metaEnd = sample.offset + size;
             }

@@ -19,6 +19,10 @@ public:
 
     bool open(const std::string& utf8Name);
 
+    // True when the sample lies wholly inside the file.
+    bool wholeInFile(const MediaSample& sample) const {
+        return sample.offset >= 0 && sample.size >= 0 && sample.offset <= m_input.fileSize() - sample.size;
+    }
     // True when samples[i]'s bytes are held (a pointer from data() is still good).
     bool holds(const MediaSample& sample) const;
     // Loads samples[i] and its close followers; false when the sample does

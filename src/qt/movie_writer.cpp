@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file_copy.h"
 #include "qt/atom_codecs.h"
 #include "qt/movie_reader.h"
 
@@ -692,4 +693,13 @@ bool QTWritePayload(MovieFile* f, const uint8_t* data, uint64_t size) {
         done += n;
     }
     return ok;
+}
+
+bool QTCopyPayload(MovieFile* f, platform::File& source, int64_t offset, uint64_t size) {
+    if (!f || f->m_mode != 'w' || !f->m_file.flush())
+        return false;
+    const uint64_t copied = platform::copyRange(source, offset, f->m_file, int64_t(f->m_position), size);
+    f->m_position += copied;
+    // Later writes go through stdio again, behind the copied bytes.
+    return f->m_file.seek(int64_t(f->m_position)) && copied == size;
 }

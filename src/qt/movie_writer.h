@@ -38,5 +38,7 @@ bool QTAddSamples(MovieFile* file, MovieTrack* track, const uint8_t* data, uint3
 // whose payload is (or will be) at `position` exactly as QTAddSamples would,
 // without writing anything.
 bool QTWritePayload(MovieFile* file, const uint8_t* data, uint64_t size);
+// The same for bytes that are in another file: copied by the kernel.
+bool QTCopyPayload(MovieFile* file, platform::File& source, int64_t offset, uint64_t size);
 bool QTAddSampleAt(MovieFile* file, MovieTrack* track, uint64_t position, uint32_t size,
                    uint32_t compositionOffset);
