@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <unistd.h>
+
 using testsupport::quote;
 using testsupport::runFramend;
 
@@ -71,6 +74,19 @@ TEST(Sim, FramesLargerThanTheReadBufferKeepTheirBytes) {
     const auto a = testsupport::framemd5(orig);
     ASSERT_FALSE(a.empty());
     EXPECT_EQ(a, testsupport::framemd5(out));
+}
+
+TEST(Sim, OutputOnAnotherFileSystemKeepsTheBytes) {
+    // The kernel copies sample bytes only within one file system; into a
+    // memory file system they take the program's own way.
+    const std::string orig = testmedia::h264AacMp4();
+    ASSERT_FALSE(orig.empty());
+    const std::string out = "/dev/shm/framend_sim_" + std::to_string(::getpid()) + ".mp4";
+    const auto r = runFramend("-i " + quote(orig) + " -sim -o " + quote(out), true);
+    const auto packets = testsupport::framemd5(out);
+    std::remove(out.c_str());
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(testsupport::framemd5(orig), packets);
 }
 
 TEST(Sim, HighRatePcmKeepsItsRateAndSound) {
