@@ -33,6 +33,7 @@ import statistics
 import struct
 import subprocess
 import sys
+import tempfile
 import time
 
 CLIP_SECONDS = 20
@@ -40,7 +41,11 @@ CHUNK_US = 500000  # camera-like interleave: half a second of each track per chu
 
 
 def ff(*args):
-    subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", *args], check=True)
+    """ffmpeg writing its last argument; the file appears only when complete."""
+    *options, out = args
+    part = os.path.join(os.path.dirname(out), "part." + os.path.basename(out))
+    subprocess.run(["ffmpeg", "-nostdin", "-hide_banner", "-loglevel", "error", "-y", *options, part], check=True)
+    os.replace(part, out)
 
 
 # name: (extension, encode options for video, audio, target MiB full size)
@@ -120,14 +125,19 @@ def make_case(work, name, quick):
 
 
 def run_measured(command, quiet_codes=(0,)):
-    """Wall seconds, CPU seconds (user + system) and peak RSS (MiB) of one run; output discarded."""
-    t = time.monotonic()
-    proc = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, usage = os.wait4(proc.pid, 0)
-    elapsed = time.monotonic() - t
-    if os.waitstatus_to_exitcode(status) not in quiet_codes:
-        print(f"warning: exit {os.waitstatus_to_exitcode(status)}: {' '.join(command)}", file=sys.stderr)
-    return elapsed, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+    """Wall seconds, CPU seconds (user + system) and peak RSS (MiB) of one run; output discarded.
+
+    GNU time starts the command: a child forked from this Python process
+    would count Python's own pages in its peak RSS."""
+    with tempfile.NamedTemporaryFile("r", suffix=".time") as report:
+        t = time.monotonic()
+        proc = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", report.name, *command],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        elapsed = time.monotonic() - t
+        if proc.returncode not in quiet_codes:
+            print(f"warning: exit {proc.returncode}: {' '.join(command)}", file=sys.stderr)
+        fields = report.read().split()[-3:]
+    return elapsed, float(fields[1]) + float(fields[2]), float(fields[0]) / 1024.0
 
 
 def framemd5(path):
