@@ -26,6 +26,9 @@ program itself spends) and peak RSS (wait4 rusage).
       builds with cmp or bench/same_outputs.sh-style packet checksums).
   bench/speed.py --check               # also compare packet checksums of the
                                        # outputs with the original (slow)
+  bench/speed.py --baseline OLD_FRAMEND [--baseline-runs sim,repair]
+      also runs another build in the same rounds (rows "old ..."), and
+      says whether its outputs are byte-identical to this build's.
 """
 import argparse
 import os
@@ -173,10 +176,13 @@ def main():
     ap.add_argument("--only", default="cat,remux,scan,sim,repair", help="comma list of the measurements")
     ap.add_argument("--keep", default=None, help="keep the -sim and repair outputs in this folder")
     ap.add_argument("--check", action="store_true", help="compare the outputs' packet checksums with the original")
+    ap.add_argument("--baseline", default=None, help="another framend measured in the same rounds (rows 'old ...')")
+    ap.add_argument("--baseline-runs", default="scan,sim,repair", help="which runs the baseline repeats")
     a = ap.parse_args()
     work = a.work or ("/work/data/speedbench" + ("-quick" if a.quick else ""))
     os.makedirs(work, exist_ok=True)
     framend = os.path.realpath(a.framend)
+    baseline = os.path.realpath(a.baseline) if a.baseline else None
     scratch = a.keep or os.path.join(work, "out")
     os.makedirs(scratch, exist_ok=True)
     # A codec family whose analyser only looks for start codes: the scan run
@@ -187,7 +193,7 @@ def main():
     wanted = a.only.split(",")
 
     print(f"framend: {framend}   work: {work}   runs: {a.runs} (median)")
-    print(f"{'case':<11} {'run':<7} {'time s':>8} {'MiB/s':>7} {'x cat':>6} {'x remux':>8} {'cpu s':>7}"
+    print(f"{'case':<11} {'run':<10} {'time s':>8} {'MiB/s':>7} {'x cat':>6} {'x remux':>8} {'cpu s':>7}"
           f" {'cpu x remux':>11} {'RSS MiB':>8}")
     for name in a.cases.split(","):
         orig, ref, damaged = make_case(work, name, a.quick)
@@ -204,7 +210,13 @@ def main():
             "sim": [framend, "-i", orig, "-sim", "-o", sim_out, "-v", "1"],
             "repair": [framend, "-i", damaged, "-ref", ref, "-o", rep_out, "-v", "1"],
         }
-        order = [k for k in commands if k in wanted or k in ("cat", "remux")]
+        # The same runs of another build, in the same rounds: what a change gained.
+        if a.baseline:
+            for k in a.baseline_runs.split(","):
+                if k in commands and k in wanted:
+                    commands["old " + k] = [baseline if x == framend else
+                                            x.replace(f".{k}.", f".{k}.old.") for x in commands[k]]
+        order = [k for k in commands if k in wanted or k in ("cat", "remux") or k.startswith("old ")]
         subprocess.run(["sh", "-c", f"cat '{orig}' '{damaged}' > /dev/null"], check=True)  # hot cache
         times = {k: [] for k in order}
         cpu = {k: [] for k in order}
@@ -213,11 +225,11 @@ def main():
         # goes on a shared machine then touches every row alike.
         for _ in range(a.runs):
             for k in order:
-                for f in (sim_out, rep_out, remux_out):
-                    if os.path.exists(f) and k in ("sim", "repair", "remux"):
-                        os.unlink(f)
+                out = commands[k][-3] if k.endswith(("sim", "repair")) else remux_out
+                if k != "scan" and os.path.exists(out):
+                    os.unlink(out)
                 # The scan run finds nothing to recover by design (exit code 3).
-                t, c, r = run_measured(commands[k], (0, 3) if k == "scan" else (0,))
+                t, c, r = run_measured(commands[k], (0, 3) if k.endswith("scan") else (0,))
                 times[k].append(t)
                 cpu[k].append(c)
                 rss[k] = max(rss[k], r)
@@ -226,20 +238,27 @@ def main():
         mcpu = {k: statistics.median(v) for k, v in cpu.items()}
         for k in order:
             t = med[k]
-            print(f"{name:<11} {k:<7} {t:8.2f} {mib / t:7.0f} {t / med['cat']:6.2f} {t / med['remux']:8.2f}"
+            print(f"{name:<11} {k:<10} {t:8.2f} {mib / t:7.0f} {t / med['cat']:6.2f} {t / med['remux']:8.2f}"
                   f" {mcpu[k]:7.2f} {mcpu[k] / mcpu['remux']:11.2f} {(rss[k] if k not in ('cat',) else 0):8.1f}")
         print(f"{name:<11} size {mib:.0f} MiB, all runs: " +
               "  ".join(f"{k}=" + "/".join(f"{x:.2f}" for x in times[k]) for k in order))
         if a.check:
-            for k, out in (("sim", sim_out), ("repair", rep_out)):
-                if os.path.exists(out):
-                    print(f"{name:<11} {k} packets identical to the original's: {same_packets(orig, out)}")
+            for k in ("sim", "repair"):
+                for label in (k, "old " + k):
+                    out = commands[label][-3] if label in commands else ""
+                    if os.path.exists(out):
+                        print(f"{name:<11} {label} packets identical to the original's: {same_packets(orig, out)}")
+        for k in ("sim", "repair"):
+            if "old " + k in commands:
+                new, old = commands[k][-3], commands["old " + k][-3]
+                same = subprocess.run(["cmp", "-s", new, old]).returncode == 0
+                print(f"{name:<11} {k} output {'byte-identical to' if same else 'DIFFERS from'} the baseline's")
         if os.path.exists(remux_out):
             os.unlink(remux_out)
         if not a.keep:
-            for f in (sim_out, rep_out):
-                if os.path.exists(f):
-                    os.unlink(f)
+            for k in ("sim", "repair", "old sim", "old repair"):
+                if k in commands and os.path.exists(commands[k][-3]):
+                    os.unlink(commands[k][-3])
         sys.stdout.flush()
 
 
