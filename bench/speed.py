@@ -242,6 +242,15 @@ def main():
                   f" {mcpu[k]:7.2f} {mcpu[k] / mcpu['remux']:11.2f} {(rss[k] if k not in ('cat',) else 0):8.1f}")
         print(f"{name:<11} size {mib:.0f} MiB, all runs: " +
               "  ".join(f"{k}=" + "/".join(f"{x:.2f}" for x in times[k]) for k in order))
+        # The memory budget: 64 MiB plus 32 bytes per recovered sample.
+        if os.path.exists(rep_out):
+            probe = subprocess.run(["ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                                    "stream=nb_read_packets", "-of", "csv=p=0", rep_out],
+                                   capture_output=True, text=True).stdout.split()
+            samples = sum(int(x) for x in probe if x.strip().isdigit())
+            peak = max((v for k, v in rss.items() if k in ("scan", "sim", "repair")), default=0.0)
+            print(f"{name:<11} {samples} samples recovered: RSS budget {64 + samples * 32 / (1 << 20):.1f} MiB,"
+                  f" peak {peak:.1f} MiB")
         if a.check:
             for k in ("sim", "repair"):
                 for label in (k, "old " + k):
