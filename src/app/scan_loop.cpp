@@ -21,6 +21,21 @@ constexpr std::chrono::milliseconds kProgressInterval{250};
 
 bool pastStop(int64_t stop, int64_t offset) { return stop != 0 && stop < offset; }
 
+// An analyser's last candidate search, in file offsets: no candidate in
+// [from, at), and `at` is its candidate or where the search stopped. It was
+// made over the window that began at windowOffset with windowLength bytes:
+// in that same window every position sees the same bytes and the same
+// number of bytes behind it, so the answer holds for a walk that starts
+// again inside [from, at] until the analyser's own analyse() runs. An
+// analyser that takes a frame restarts the walk just behind it, and the
+// others need not search the rest of the window again each time.
+struct CandidateSearch {
+    int64_t from = -1;
+    int64_t at = -1;
+    int64_t windowOffset = -1;
+    int32_t windowLength = -1;
+};
+
 }  // namespace
 
 void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAnalyser*>& active,
@@ -32,6 +47,7 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
     const int64_t fileSize = buffer.fileSize();
     int64_t previousWindow = -1;
     std::vector<int32_t> nextCandidate;
+    std::vector<CandidateSearch> searches(active.size());
 
     for (;;) {
         int64_t cur = info.currentOffset;
@@ -71,13 +87,21 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
         // until that analyser's analyse() runs; only then is it looked up again.
         std::vector<int32_t>& next = nextCandidate;
         next.assign(active.size(), -1);
+        for (size_t j = 0; j < active.size(); ++j) {
+            const CandidateSearch& s = searches[j];
+            if (s.windowOffset == buffer.windowOffset() && s.windowLength == buffer.windowLength() && s.from <= cur &&
+                cur <= s.at && s.at <= cur + probeEnd)
+                next[j] = int32_t(s.at - cur);
+        }
         bool windowDone = false;
         int32_t i = 0;
         while (i < probeEnd && !windowDone) {
             int32_t fire = probeEnd;
             for (size_t j = 0; j < active.size(); ++j) {
-                if (next[j] < i)
+                if (next[j] < i) {
                     next[j] = i + active[j]->findCandidate(cur + i, data + i, probeEnd - i, avail - i);
+                    searches[j] = {cur + i, cur + next[j], buffer.windowOffset(), buffer.windowLength()};
+                }
                 fire = std::min(fire, next[j]);
             }
             if (fire >= probeEnd)
@@ -90,6 +114,7 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
                     if (!a->check(cur + k, data + k, avail - k))
                         continue;
                     next[j] = -1;
+                    searches[j] = CandidateSearch();
                     const bool consumed = a->analyse(cur + k, buffer);
                     // analyse may have refilled the window: the pointer into it
                     // must be taken again before the next check.

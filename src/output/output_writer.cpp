@@ -1,10 +1,12 @@
 #include "output/output_writer.h"
 
-#include "scan/scan_buffer.h"
 #include "log/logger.h"
 #include "output/caption_timing.h"
+#include "output/payload_span.h"
+#include "output/sample_run_reader.h"
 #include "output/sample_check.h"
 #include "platform/calendar_time.h"
+#include "platform/file.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -13,6 +15,7 @@
 #include "reference/config_bytes.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
+#include "simcorr/simulated_corruption.h"
 
 #include <algorithm>
 #include <cmath>
@@ -21,9 +24,9 @@
 
 namespace {
 
-// The input is read back through a modest buffer: samples are consumed in
-// file order, so a larger window would only cost memory.
-constexpr uint64_t kDumpBufferCapacity = 1 << 20;
+// Samples are read back in runs of at most this many bytes; a recording's
+// chunk of video fits, and each run is written to the movie in one call.
+constexpr size_t kDumpBufferCapacity = 4 << 20;
 // A movie needs some timescale; 600 is QuickTime's classic default and what
 // players assume for a movie without one.
 constexpr uint32_t kFallbackMovieTimescale = 600;
@@ -68,10 +71,20 @@ void writeRawVideo(RepairState& state, const uint8_t* data, uint32_t size) {
     state.m_rawVideo.writeVideoSample(codec, data, size, avc, hevc, esds);
 }
 
-void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size, int64_t inputOffset) {
+// Into the track at once, or through the span that writes a run of them.
+void addSample(MovieFile* movie, MovieTrack* track, PayloadSpan* span, const uint8_t* data, int64_t inputOffset,
+               uint32_t size, uint32_t compositionOffset) {
+    if (span)
+        span->add(track, data, inputOffset, size, compositionOffset);
+    else
+        QTAddSamples(movie, track, data, size, compositionOffset);
+}
+
+void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size, int64_t inputOffset,
+              PayloadSpan* span) {
     MovieFile* movie = state.m_outputMovie;
     MovieTrack* output = track < movie->m_audioTrackCount ? movie->m_audioTracks[track] : nullptr;
-    QTAddSamples(movie, output, data, size, 0);
+    addSample(movie, output, span, data, inputOffset, size, 0);
     if (state.m_check)
         checkAudioSample(state, output, track, inputOffset);
 }
@@ -223,27 +236,30 @@ void create_audio_tracks(RepairState& state) {
     }
 }
 
-void dump_video_samples(RepairState& state, const uint8_t* data, uint32_t size, int32_t compositionOffset) {
+namespace {
+
+void videoSample(RepairState& state, const uint8_t* data, int64_t inputOffset, uint32_t size,
+                 int32_t compositionOffset, PayloadSpan* span) {
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
     FLOG(LogLevel::Trace) << "dump_video_samples";
-    QTAddSamples(movie, movie->m_videoTrack, data, size, uint32_t(compositionOffset));
+    addSample(movie, movie->m_videoTrack, span, data, inputOffset, size, uint32_t(compositionOffset));
 }
 
-void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset,
-                        int32_t audioWord) {
+void audioSample(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset, int32_t audioWord,
+                 PayloadSpan* span) {
     FLOG(LogLevel::Trace) << "dump_audio_samples";
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
     const int tracks = movie->m_audioTrackCount;
     if (tracks < 2) {
-        addAudio(state, 0, data, size, inputOffset);
+        addAudio(state, 0, data, size, inputOffset, span);
         return;
     }
     if (audioWord >= 0 && audioWord < tracks) {
-        addAudio(state, audioWord, data, size, inputOffset);
+        addAudio(state, audioWord, data, size, inputOffset, span);
         return;
     }
     // One interleave cycle: a chunk of each track in turn.
@@ -251,12 +267,12 @@ void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, 
     uint32_t done = 0;
     for (int t = 0; t < tracks && done < size; ++t) {
         const uint32_t n = chunk == 0 ? size - done : std::min(size - done, chunk);
-        addAudio(state, t, data + done, n, inputOffset + done);
+        addAudio(state, t, data ? data + done : nullptr, n, inputOffset + done, span);
         done += n;
     }
 }
 
-void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
+void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, uint32_t size, PayloadSpan* span) {
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
@@ -264,7 +280,22 @@ void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
     MovieTrack* track = QTGetMetaTrack(movie);
     if (track && !created)
         describeLikeReference(state, *track);
-    QTAddSamples(movie, track, data, size, 0);
+    addSample(movie, track, span, data, inputOffset, size, 0);
+}
+
+}  // namespace
+
+void dump_video_samples(RepairState& state, const uint8_t* data, uint32_t size, int32_t compositionOffset) {
+    videoSample(state, data, -1, size, compositionOffset, nullptr);
+}
+
+void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset,
+                        int32_t audioWord) {
+    audioSample(state, data, size, inputOffset, audioWord, nullptr);
+}
+
+void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
+    metaSample(state, data, -1, size, nullptr);
 }
 
 namespace {
@@ -319,8 +350,8 @@ void dumpSamples(RepairState& state) {
     FLOG(LogLevel::Notice) << "dumping total audio size: " << audioLimit;
 
     const bool haveDestination = state.m_outputMovie || state.m_rawVideo.isOpen() || state.m_rawAudio.isOpen();
-    ScanBuffer input;
-    if (haveDestination && !input.open(state.m_inputFileName, kDumpBufferCapacity)) {
+    SampleRunReader input(kDumpBufferCapacity);
+    if (haveDestination && !input.open(state.m_inputFileName)) {
         FLOG(LogLevel::Error) << "dump: cannot read the input file " << state.m_inputFileName;
         return;
     }
@@ -337,7 +368,19 @@ void dumpSamples(RepairState& state) {
                                   : 0;
     bool portionReached = false;
     std::time_t lastProgress = platform::calendarTime();
-    for (const MediaSample& sample : state.m_samples) {
+    // Samples that follow each other in the input and in the list are copied
+    // with one read and one write; the span is written out before the bytes
+    // it points to are replaced. When the movie is all the bytes go to, and
+    // they are the file's own (no simulated damage), they go from file to
+    // file without being read here at all.
+    platform::File source;
+    if (state.m_outputMovie && !state.m_rawVideo.isOpen() && !state.m_rawAudio.isOpen() && !state.m_check &&
+        !simcorr::damages(state.m_inputFileName))
+        source.open(state.m_inputFileName, platform::File::Mode::Read);
+    PayloadSpan span(state.m_outputMovie, source.isOpen() ? &source : nullptr);
+    const FoundSampleList& samples = state.m_samples;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const MediaSample& sample = samples[i];
         if (videoWritten >= videoLimit && audioWritten >= audioLimit) {
             portionReached = true;
             break;
@@ -345,26 +388,27 @@ void dumpSamples(RepairState& state) {
         if (!haveDestination)
             break;
         const uint32_t size = sample.size > 0 ? uint32_t(sample.size) : 0;
-        // Served from the window when it fits; a larger sample, or one the
-        // file ends inside, is read into its own zero-filled block.
+        // A larger sample, or one the file ends inside, is read into its own
+        // zero-filled block.
         const uint8_t* data = nullptr;
         ByteBlock block;
-        if (sample.offset >= 0 && size <= kDumpBufferCapacity) {
-            data = input.get(sample.offset, int32_t(size));
-            if (data && uint32_t(input.available()) < size)
-                data = nullptr;
-        }
-        if (!data && size > 0) {
-            block = input.readBlock(sample.offset, int32_t(size));
-            if (block.capacity() < size) {
-                FLOG(LogLevel::Error) << "dump: cannot hold a sample of " << size << " bytes";
-                continue;
+        const bool copied = source.isOpen() && size > 0 && input.wholeInFile(sample);
+        if (!copied && !input.holds(sample)) {
+            span.flush();
+            if (!input.load(samples, i) && size > 0) {
+                block = input.readBlock(sample);
+                if (block.capacity() < size) {
+                    FLOG(LogLevel::Error) << "dump: cannot hold a sample of " << size << " bytes";
+                    continue;
+                }
+                data = block.data();
             }
-            data = block.data();
         }
+        if (!copied && !data && input.holds(sample))
+            data = input.data(sample);
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
-                dump_video_samples(state, data, size, sample.extra);
+                videoSample(state, data, sample.offset, size, sample.extra, &span);
                 ++videoSamples;
                 writeRawVideo(state, data, size);
                 videoWritten += size;
@@ -373,17 +417,20 @@ void dumpSamples(RepairState& state) {
             // Metadata is neither sound nor part of the audio totals. The
             // movie has one metadata track: that of the reference's first.
             if (sample.extra == 0) {
-                dump_meta_samples(state, data, size);
+                metaSample(state, data, sample.offset, size, &span);
                 captions.add(videoSeconds(state, videoSamples) - captionLag, sample.offset == metaEnd);
                 metaEnd = sample.offset + size;
             }
         } else {
             if (audioWritten >= audioLimit)
                 continue;
-            dump_audio_samples(state, data, size, sample.offset, sample.extra);
+            audioSample(state, data, size, sample.offset, sample.extra, &span);
             state.m_rawAudio.writeRaw(data, size);
             audioWritten += size;
         }
+        // The block goes with this iteration.
+        if (block.capacity() > 0)
+            span.flush();
         if (logEnabled(LogLevel::Info)) {
             const std::time_t now = platform::calendarTime();
             if (platform::secondsBetween(now, lastProgress) >= 1.0) {
@@ -394,6 +441,7 @@ void dumpSamples(RepairState& state) {
             }
         }
     }
+    span.flush();
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);

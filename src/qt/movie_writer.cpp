@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file_copy.h"
 #include "qt/atom_codecs.h"
 #include "qt/movie_reader.h"
 
@@ -597,17 +598,16 @@ void QTCopyCodecConfig(MovieTrack* t, const uint8_t* esds, uint32_t esdsLength, 
     }
 }
 
-bool QTAddSamples(MovieFile* f, MovieTrack* t, const uint8_t* data, uint32_t size, uint32_t compositionOffset) {
+namespace {
+
+// The checks every sample passes before it enters a track.
+bool acceptsSample(const MovieFile* f, const MovieTrack* t, uint32_t size) {
     if (!f) {
         std::printf("QTAddSamples error - memory full\n");
         return false;
     }
     if (!t) {
         std::printf("QTAddSamples error - invalid trk\n");
-        return false;
-    }
-    if (!data) {
-        std::printf("QTAddSamples error: invalid buffer\n");
         return false;
     }
     if (size == 0) {
@@ -618,6 +618,11 @@ bool QTAddSamples(MovieFile* f, MovieTrack* t, const uint8_t* data, uint32_t siz
         std::printf("QTAddSample error: invalid operation\n");
         return false;
     }
+    return true;
+}
+
+// Enters a sample whose payload starts at `position` in the track's tables.
+void recordSample(MovieFile* f, MovieTrack* t, uint64_t position, uint32_t size, uint32_t compositionOffset) {
     // One composition run entry per call, whatever the number of samples in it.
     if (!t->m_compositionOffsets.empty() && t->m_compositionOffsets.back().m_offset == compositionOffset) {
         ++t->m_compositionOffsets.back().m_sampleCount;
@@ -629,10 +634,9 @@ bool QTAddSamples(MovieFile* f, MovieTrack* t, const uint8_t* data, uint32_t siz
     }
     // A payload continues the track's chunk only when nothing else was
     // written since the chunk's last byte.
-    const uint64_t end = f->m_position;
-    if (t->m_chunkOffsets.empty() || t->m_chunkOffsets.back() + t->m_chunkBytes != end) {
+    if (t->m_chunkOffsets.empty() || t->m_chunkOffsets.back() + t->m_chunkBytes != position) {
         closeChunk(t);
-        t->m_chunkOffsets.push_back(end);
+        t->m_chunkOffsets.push_back(position);
     }
     uint32_t count = 1;
     if (t->m_fixedSampleSize)
@@ -641,7 +645,6 @@ bool QTAddSamples(MovieFile* f, MovieTrack* t, const uint8_t* data, uint32_t siz
         t->m_sampleSizes.push_back(size);
     t->m_chunkSamples += count;
     t->m_chunkBytes += size;
-    const bool ok = rw(f, const_cast<uint8_t*>(data), size, "", kTracePayload);
     t->m_sampleCount += count;
     const uint64_t mediaTime = uint64_t(count) * t->m_sampleDuration;
     t->m_mediaDuration += uint32_t(mediaTime);
@@ -654,5 +657,49 @@ bool QTAddSamples(MovieFile* f, MovieTrack* t, const uint8_t* data, uint32_t siz
     t->m_trackDuration += movieTime;
     if (isVideo(*t))
         f->m_movieDuration += movieTime;
+}
+
+}  // namespace
+
+bool QTAddSamples(MovieFile* f, MovieTrack* t, const uint8_t* data, uint32_t size, uint32_t compositionOffset) {
+    if (f && t && !data) {
+        std::printf("QTAddSamples error: invalid buffer\n");
+        return false;
+    }
+    if (!acceptsSample(f, t, size))
+        return false;
+    const uint64_t position = f->m_position;
+    const bool ok = rw(f, const_cast<uint8_t*>(data), size, "", kTracePayload);
+    recordSample(f, t, position, size, compositionOffset);
     return ok;
+}
+
+bool QTAddSampleAt(MovieFile* f, MovieTrack* t, uint64_t position, uint32_t size, uint32_t compositionOffset) {
+    if (!acceptsSample(f, t, size))
+        return false;
+    recordSample(f, t, position, size, compositionOffset);
+    return true;
+}
+
+bool QTWritePayload(MovieFile* f, const uint8_t* data, uint64_t size) {
+    if (!f || f->m_mode != 'w' || (!data && size > 0))
+        return false;
+    // rw moves at most 4 GiB at a time.
+    constexpr uint64_t kPiece = 1u << 30;
+    bool ok = true;
+    for (uint64_t done = 0; done < size && ok;) {
+        const uint32_t n = uint32_t(std::min(kPiece, size - done));
+        ok = rw(f, const_cast<uint8_t*>(data + done), n, "", kTracePayload);
+        done += n;
+    }
+    return ok;
+}
+
+bool QTCopyPayload(MovieFile* f, platform::File& source, int64_t offset, uint64_t size) {
+    if (!f || f->m_mode != 'w' || !f->m_file.flush())
+        return false;
+    const uint64_t copied = platform::copyRange(source, offset, f->m_file, int64_t(f->m_position), size);
+    f->m_position += copied;
+    // Later writes go through stdio again, behind the copied bytes.
+    return f->m_file.seek(int64_t(f->m_position)) && copied == size;
 }

@@ -32,3 +32,13 @@ void QTCopyCodecConfig(MovieTrack* track, const uint8_t* esds, uint32_t esdsLeng
 // writes its payload at the end of the file.
 bool QTAddSamples(MovieFile* file, MovieTrack* track, const uint8_t* data, uint32_t size,
                   uint32_t compositionOffset);
+
+// For a writer that copies the payload of many samples at once: QTWritePayload
+// appends bytes at the end of the file, and QTAddSampleAt enters one sample
+// whose payload is (or will be) at `position` exactly as QTAddSamples would,
+// without writing anything.
+bool QTWritePayload(MovieFile* file, const uint8_t* data, uint64_t size);
+// The same for bytes that are in another file: copied by the kernel.
+bool QTCopyPayload(MovieFile* file, platform::File& source, int64_t offset, uint64_t size);
+bool QTAddSampleAt(MovieFile* file, MovieTrack* track, uint64_t position, uint32_t size,
+                   uint32_t compositionOffset);

@@ -102,8 +102,8 @@ void ReferenceInfo::collectSamples() {
         return;
     collectMovieSamples(*m_movie, m_videoSamples, m_audioSamples);
     m_audio->m_frameFirstBytes.reset();
-    visitReferenceSamples(m_movieParameters.m_fileName, m_audioSamples, m_audioSamples.size(), 1, INT32_MAX,
-                          [this](const uint8_t* data, int64_t) { m_audio->m_frameFirstBytes.set(data[0]); });
+    visitReferenceFirstBytes(m_movieParameters.m_fileName, m_audioSamples,
+                             [this](uint8_t first) { m_audio->m_frameFirstBytes.set(first); });
 }
 
 MovieTrack* ReferenceInfo::videoTrack() const {

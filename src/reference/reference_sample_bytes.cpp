@@ -22,3 +22,22 @@ bool visitReferenceSamples(const std::string& fileName, const std::vector<MediaS
     }
     return true;
 }
+
+bool visitReferenceFirstBytes(const std::string& fileName, const std::vector<MediaSample>& samples,
+                              const std::function<void(uint8_t first)>& visit) {
+    // A sound chunk's frames share one such window.
+    constexpr uint64_t kFirstByteWindow = 16 * 1024;
+    ScanBuffer file;
+    if (!file.open(fileName, kFirstByteWindow))
+        return false;
+    for (const MediaSample& s : samples) {
+        // Only what a whole-sample read would take: in the file, within the window size.
+        if (s.size < 1 || uint64_t(s.size) > kReferenceReadWindow || s.offset < 0 ||
+            s.offset > file.fileSize() - s.size)
+            continue;
+        const uint8_t* data = file.get(s.offset, 1);
+        if (data && file.available() >= 1)
+            visit(data[0]);
+    }
+    return true;
+}

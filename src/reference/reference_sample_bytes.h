@@ -20,3 +20,9 @@ constexpr uint64_t kReferenceReadWindow = 8 * 1024 * 1024;
 bool visitReferenceSamples(const std::string& fileName, const std::vector<MediaSample>& samples, size_t limit,
                            int64_t minSize, int64_t maxSize,
                            const std::function<void(const uint8_t* data, int64_t size)>& visit);
+
+// Calls `visit` with the first byte of each sample visitReferenceSamples
+// would visit whole (every size from 1 byte up), reading only a few KiB at
+// each: a long reference, as -sim uses the input itself, is not read through.
+bool visitReferenceFirstBytes(const std::string& fileName, const std::vector<MediaSample>& samples,
+                              const std::function<void(uint8_t first)>& visit);

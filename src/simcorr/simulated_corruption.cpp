@@ -141,6 +141,10 @@ bool setup(const std::string& inputFileName, uint64_t seed, int level) {
     return true;
 }
 
+bool damages(const std::string& fileName) {
+    return g_state.active && !g_state.blocks.empty() && fileName == g_state.fileName;
+}
+
 void apply(uint8_t* buffer, const std::string& fileName, int64_t fileOffset, size_t count) {
     if (!g_state.active || count == 0 || !buffer || fileOffset < 0 || fileName != g_state.fileName)
         return;

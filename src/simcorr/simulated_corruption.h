@@ -57,6 +57,8 @@ bool setup(const std::string& inputFileName, uint64_t seed, int level);
 // at `fileOffset`. A byte's value depends only on its file position, never on
 // how the reads were split. Does nothing for other files or when inactive.
 void apply(uint8_t* buffer, const std::string& fileName, int64_t fileOffset, size_t count);
+// True when apply() changes some bytes of the named file.
+bool damages(const std::string& fileName);
 
 // Payload of the first top-level mdat atom. Sizes are checked against the
 // file, never trusted: a size smaller than its header or running past the end

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <unistd.h>
+
 using testsupport::quote;
 using testsupport::runFramend;
 
@@ -54,6 +57,37 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, SimRoundTrip,
                                            Format{"prores_pcm", testmedia::proresPcmMov},
                                            Format{"mpeg2_pcm", mpeg2PcmMov}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Sim, FramesLargerThanTheReadBufferKeepTheirBytes) {
+    // Lossless noise makes frames of about 5 MB, more than one read of the
+    // writer takes at once: they come through a block of their own, between
+    // sound frames that come through the writer's buffer.
+    const std::string orig = testsupport::fixture(
+        "h264_noise_5mb_frames.mp4",
+        "-f lavfi -i color=gray:size=2048x1152:rate=3:duration=1,noise=alls=100:allf=t "
+        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+        "-c:v libx264 -preset ultrafast -qp 0 -c:a aac -ac 2");
+    ASSERT_FALSE(orig.empty());
+    const std::string out = testsupport::scratchDir("SimLargeFrames") + "/out.mp4";
+    const auto r = runFramend("-i " + quote(orig) + " -sim -o " + quote(out), true);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const auto a = testsupport::framemd5(orig);
+    ASSERT_FALSE(a.empty());
+    EXPECT_EQ(a, testsupport::framemd5(out));
+}
+
+TEST(Sim, OutputOnAnotherFileSystemKeepsTheBytes) {
+    // The kernel copies sample bytes only within one file system; into a
+    // memory file system they take the program's own way.
+    const std::string orig = testmedia::h264AacMp4();
+    ASSERT_FALSE(orig.empty());
+    const std::string out = "/dev/shm/framend_sim_" + std::to_string(::getpid()) + ".mp4";
+    const auto r = runFramend("-i " + quote(orig) + " -sim -o " + quote(out), true);
+    const auto packets = testsupport::framemd5(out);
+    std::remove(out.c_str());
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(testsupport::framemd5(orig), packets);
+}
 
 TEST(Sim, HighRatePcmKeepsItsRateAndSound) {
     // 96 kHz does not fit the 16-bit rate of a version-0 sound description;
