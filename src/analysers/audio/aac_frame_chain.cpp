@@ -72,6 +72,8 @@ bool AacFrameMeter::restart() {
 }
 
 uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
+    if (m_screen.rejects(data, n))
+        return 0;
     NeAACDecFrameInfo info{};
     m_used = true;
     NeAACDecDecode(NeAACDecHandle(m_handle), &info, const_cast<unsigned char*>(data), n);
