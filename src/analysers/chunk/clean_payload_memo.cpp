@@ -1,0 +1,60 @@
+#include "analysers/chunk/clean_payload_memo.h"
+
+#include "bitstream/h264/sample_units.h"
+
+#include <cstring>
+
+namespace {
+
+// A query further than this beyond what is known starts afresh rather than
+// reading every byte in between.
+constexpr int64_t kMaxBridge = 64 * 1024;
+
+}  // namespace
+
+void CleanPayloadMemo::extend(int64_t last) {
+    // Window positions of m_to and `last`; every byte of a sequence that
+    // begins at or before `last` lies inside the window.
+    int64_t i = m_to - m_offset;
+    while (i <= last) {
+        const void* zero = std::memchr(m_data + i, 0, size_t(last - i + 1));
+        if (!zero) {
+            i = last + 1;
+            break;
+        }
+        i = static_cast<const uint8_t*>(zero) - m_data;
+        if (m_data[i + 1] == 0 && m_data[i + 2] <= 2) {
+            m_to = m_offset + i;
+            m_blocked = true;
+            return;
+        }
+        ++i;
+    }
+    m_to = m_offset + i;
+}
+
+bool CleanPayloadMemo::clean(const uint8_t* unit, uint32_t length) {
+    if (!m_data || length < 3 || unit < m_data || unit - m_data > m_size - int64_t(length))
+        return H264::nalPayloadClean(unit, length);
+    if (unit[length - 1] == 0)
+        return false;
+    const int64_t at = m_offset + (unit - m_data);
+    // The last file offset a sequence inside the unit can begin at.
+    const int64_t last = at + int64_t(length) - 3;
+    const bool known = m_from >= 0 && m_from <= at && at <= m_to;
+    // Reading on from what is known to this unit keeps one stretch for the
+    // searches that follow, unless a sequence in between ends it.
+    const bool bridge = m_from >= 0 && at > m_to && !m_blocked && at - m_to <= kMaxBridge && m_to >= m_offset;
+    if (!known && !bridge) {
+        m_from = m_to = at;
+        m_blocked = false;
+    }
+    if (!m_blocked && m_to <= last)
+        extend(last - m_offset);
+    if (m_blocked && m_to < at) {
+        m_from = m_to = at;
+        m_blocked = false;
+        extend(last - m_offset);
+    }
+    return !(m_blocked && m_to <= last);
+}
