@@ -55,8 +55,9 @@ bool AacFrameMeter::restart() {
     if (!settings)
         return false;
     // The samples themselves are never looked at, only the bytes each frame
-    // consumed.
-    settings->outputFormat = FAAD_FMT_16BIT;
+    // consumed: float output is a plain copy, where 16-bit output rounds
+    // every sample.
+    settings->outputFormat = FAAD_FMT_FLOAT;
     settings->downMatrix = 0;
     NeAACDecSetConfiguration(handle, settings);
     unsigned long rate = 0;

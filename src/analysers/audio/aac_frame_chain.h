@@ -63,7 +63,7 @@ public:
     AacFrameMeter(const AacFrameMeter&) = delete;
     AacFrameMeter& operator=(const AacFrameMeter&) = delete;
 
-    // A decoder with 16-bit output without down-mixing that has read no
+    // A decoder with float output without down-mixing that has read no
     // frame yet; false when FAAD2 rejects the configuration.
     bool restart();
     // Bytes the frame at `data` takes, at most `n`; 0 when the decoder
