@@ -55,8 +55,9 @@ bool AacFrameMeter::restart() {
     if (!settings)
         return false;
     // The samples themselves are never looked at, only the bytes each frame
-    // consumed.
-    settings->outputFormat = FAAD_FMT_16BIT;
+    // consumed: float output is a plain copy, where 16-bit output rounds
+    // every sample.
+    settings->outputFormat = FAAD_FMT_FLOAT;
     settings->downMatrix = 0;
     NeAACDecSetConfiguration(handle, settings);
     unsigned long rate = 0;
@@ -72,6 +73,8 @@ bool AacFrameMeter::restart() {
 }
 
 uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
+    if (m_screen.rejects(data, n))
+        return 0;
     NeAACDecFrameInfo info{};
     m_used = true;
     NeAACDecDecode(NeAACDecHandle(m_handle), &info, const_cast<unsigned char*>(data), n);

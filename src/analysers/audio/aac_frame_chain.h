@@ -4,6 +4,7 @@
 // set up with the reference's AudioSpecificConfig, reports the bytes each
 // frame took.
 
+#include "analysers/audio/aac_frame_screen.h"
 #include "analysers/audio/frame_chain.h"
 
 #include <bitset>
@@ -56,12 +57,13 @@ AacConfigLimits aacConfigLimits(const uint8_t* config, uint32_t size, uint32_t c
 // somewhere new starts with a fresh decoder (restart).
 class AacFrameMeter {
 public:
-    explicit AacFrameMeter(const AacChainConfig& config) : m_config(config) {}
+    explicit AacFrameMeter(const AacChainConfig& config)
+        : m_config(config), m_screen(config.decoderConfig, config.decoderConfigLength) {}
     ~AacFrameMeter() { close(); }
     AacFrameMeter(const AacFrameMeter&) = delete;
     AacFrameMeter& operator=(const AacFrameMeter&) = delete;
 
-    // A decoder with 16-bit output without down-mixing that has read no
+    // A decoder with float output without down-mixing that has read no
     // frame yet; false when FAAD2 rejects the configuration.
     bool restart();
     // Bytes the frame at `data` takes, at most `n`; 0 when the decoder
@@ -72,6 +74,8 @@ private:
     void close();
 
     AacChainConfig m_config;
+    // Bytes it rejects never reach the decoder, which stays unused.
+    AacFrameScreen m_screen;
     void* m_handle = nullptr;
     bool m_used = true;  // has read a frame since it was set up
     unsigned char m_channels = 0;  // what the configuration decodes to

@@ -402,7 +402,9 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     ChunkCandidate chunk;
     const ChunkSearch search(codec(), m_chunkProfiles, gapLimit(), m_label);
     codec().setBytesReachInputEnd(offset + n >= end);
+    codec().setSearchWindow(data, n, offset);
     int64_t skipped = search.search(data, n, range, chunk);
+    codec().setSearchWindow(nullptr, 0, 0);
     // Media data ends at a top-level atom: the recording's index or free
     // space, or, in files joined one behind the other, the next recording.
     // No chunk starts in front of one that lies before the candidate (the

@@ -43,4 +43,12 @@ public:
     virtual bool boundedUnitAt(const uint8_t* data, int64_t n) const = 0;
     // Do the bytes the next measurements get reach the end of the input?
     virtual void setBytesReachInputEnd(bool reach) = 0;
+    // The next measurements read the bytes [data, data + n), which are the
+    // input's from file offset `offset` on; nullptr when they read anything
+    // else. Lets a codec remember what it read of the input across searches.
+    virtual void setSearchWindow(const uint8_t* data, int64_t n, int64_t offset) {
+        (void)data;
+        (void)n;
+        (void)offset;
+    }
 };

@@ -178,7 +178,7 @@ bool Avc1SampleProfile::continuesPicture(const uint8_t* data, int64_t n, uint8_t
         return false;
     if (m_firstSliceAtZero && start.first_mb_in_slice <= previous.first_mb_in_slice)
         return false;
-    return H264::nalPayloadClean(data + 4, nal.length);
+    return m_cleanMemo.clean(data + 4, nal.length);
 }
 
 bool Avc1SampleProfile::sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader) {
@@ -266,7 +266,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         const bool firstSlice = nal.slice && sliceLength == 0;
         if (firstSlice && !firstSliceFits(data + pos + 4, nal.length))
             return 0;
-        if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))
+        if (m_payloadsClean && !m_cleanMemo.clean(data + pos + 4, nal.length))
             return slices ? endHere(pos) : 0;
         ++units;
         if (firstSlice) {
@@ -313,7 +313,7 @@ int64_t Avc1SampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) 
             break;
         if (slices && beginsNextPicture(data + pos, n - pos, nal, slices))
             break;
-        if (m_payloadsClean && !H264::nalPayloadClean(data + pos + 4, nal.length))
+        if (m_payloadsClean && !m_cleanMemo.clean(data + pos + 4, nal.length))
             return 0;
         if (nal.slice) {
             if (slices == 0) {

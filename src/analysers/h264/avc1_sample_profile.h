@@ -6,6 +6,7 @@
 // recorders that begin every frame the same way, which byte prefixes
 // ("anchors") start a sample.
 
+#include "analysers/chunk/clean_payload_memo.h"
 #include "analysers/chunk/sample_class.h"
 #include "analysers/chunk/learned_sample_codec.h"
 #include "bitstream/h264/sample_units.h"
@@ -106,6 +107,9 @@ public:
     // of it are all there is of the last frame; elsewhere a slice that runs
     // past the bytes given only means they were too few.
     void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
+    void setSearchWindow(const uint8_t* data, int64_t n, int64_t offset) override {
+        m_cleanMemo.setWindow(data, n, offset);
+    }
 
 private:
     // Does the unit at `data` (which passed the NAL unit test, n bytes
@@ -145,6 +149,8 @@ private:
     // macroblock 0 (arbitrary slice order), so that no sample is held to it.
     bool m_firstSliceAtZero = true;
     bool m_bytesReachInputEnd = false;
+    // What the payload test already read of the input.
+    mutable CleanPayloadMemo m_cleanMemo;
     // The extra kinds of unit the reference's samples carry: only those are
     // taken as parts of a sample.
     uint8_t m_extras = 0;

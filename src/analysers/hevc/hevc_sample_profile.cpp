@@ -257,7 +257,7 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded,
         } else if (u.type == HEVC::NAL_SEI_SUFFIX || u.type == HEVC::NAL_EOS_NUT || u.type == HEVC::NAL_EOB_NUT) {
             return 0;  // a picture does not begin with these
         }
-        if (m_payloadsClean && !payloadClean(nal, u.length)) {
+        if (m_payloadsClean && !m_cleanMemo.clean(nal, u.length)) {
             if (bounded || slices == 0)
                 return 0;
             break;

@@ -7,6 +7,7 @@
 // Sizes are learnt for the log only: the damaged recording is another scene,
 // and a black or still reference codes its frames in a few bytes.
 
+#include "analysers/chunk/clean_payload_memo.h"
 #include "analysers/chunk/learned_sample_codec.h"
 #include "analysers/chunk/sample_class.h"
 #include "bitstream/hevc/sample_units.h"
@@ -42,6 +43,9 @@ public:
     bool wholeSample(const uint8_t* data, int64_t size) const override;
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override;
     void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
+    void setSearchWindow(const uint8_t* data, int64_t n, int64_t offset) override {
+        m_cleanMemo.setWindow(data, n, offset);
+    }
 
     // A picture: units in front of its first slice segment (delimiter,
     // prefix SEI), its segments (the first says it is one, the others go on
@@ -102,6 +106,8 @@ private:
     // Cleared when a reference unit breaks the NAL byte rules.
     bool m_payloadsClean = true;
     bool m_bytesReachInputEnd = false;
+    // What the payload test already read of the input.
+    mutable CleanPayloadMemo m_cleanMemo;
     // Entry point counts of the first slices of this track and of the
     // reference's other video tracks.
     static constexpr size_t kEntryPointCounts = 1024;
