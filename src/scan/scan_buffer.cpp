@@ -21,15 +21,17 @@ int32_t clampToInt32(size_t n) { return n > size_t(INT32_MAX) ? INT32_MAX : int3
 bool ScanBuffer::open(const std::string& utf8Name, uint64_t capacity) {
     close();
     m_name = utf8Name;
+    const bool opened = m_file.open(utf8Name, platform::File::Mode::Read);
+    m_fileSize = opened ? std::max<int64_t>(m_file.size(), 0) : 0;
     // The window length is an int32, and an empty window could never serve
-    // a byte.
+    // a byte. No window needs to be longer than the file: a small reference
+    // opened several times per run costs a few KB, not a zeroed 8 MB each.
     capacity = std::clamp<uint64_t>(capacity, 1, uint64_t(INT32_MAX));
-    m_buffer.assign(capacity, 0);
-    if (!m_file.open(utf8Name, platform::File::Mode::Read)) {
+    m_buffer.assign(std::min<uint64_t>(capacity, std::max<uint64_t>(uint64_t(m_fileSize), 1)), 0);
+    if (!opened) {
         FLOG(LogLevel::Error) << "ScanBuffer error opening file " << utf8Name;
         return false;
     }
-    m_fileSize = std::max<int64_t>(m_file.size(), 0);
     refill(0);
     return true;
 }
