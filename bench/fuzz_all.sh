@@ -7,13 +7,15 @@
 # ASan/UBSan. The camera modes take their reference and seeds from the test
 # programs' fixtures in build/ (run test_camera once first).
 #
-#   bash bench/fuzz_all.sh [-t SECONDS] [-w WORK] [-b BUILD_FUZZ] [-p] [FAMILY...]
+#   bash bench/fuzz_all.sh [-t SECONDS] [-w WORK] [-b BUILD_FUZZ] [-a OPTIONS] [-p] [FAMILY...]
 #
 # Families: h264_aac hevc_aac prores_pcm mpeg2_pcm mpeg4_aac dv_pcm mjpeg_pcm
 # pcm crm rsv repi (default: all). SECONDS per family, default 600. Each
 # family's corpus grows in WORK/<family>/corpus across runs; what crashes,
 # hangs or leaks lands in WORK/<family>/ as crash-*, timeout-*, leak-*, oom-*.
-# -p only makes the references and seeds (and prints each family's command).
+# -a adds framend options to every family's (e.g. "-v 10 -nfd" for the
+# trace log and new clip detection). -p only makes the references and seeds
+# (and prints each family's command).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,11 +23,13 @@ seconds=600
 work=/tmp/framend_fuzz
 build=build-fuzz
 prepare_only=0
-while getopts "t:w:b:p" opt; do
+extra=""
+while getopts "t:w:b:a:p" opt; do
     case $opt in
         t) seconds=$OPTARG ;;
         w) work=$OPTARG ;;
         b) build=$OPTARG ;;
+        a) extra=$OPTARG ;;
         p) prepare_only=1 ;;
         *) exit 2 ;;
     esac
@@ -137,6 +141,7 @@ prepare() {
             ;;
     esac
     hostile_seeds "$seeds"
+    args="$args $extra"
 }
 
 if [ "${#families[@]}" -gt 0 ] && printf '%s\n' "${families[@]}" | grep -qE '^(rsv|repi)$' &&
@@ -171,6 +176,7 @@ for fam in "${families[@]}"; do
         "$(( ${runs:-0} / (elapsed > 0 ? elapsed : 1) ))" "${cov:-}" "$found" "$verdict")")
     echo "${summary[-1]}"
 done
+[ "$prepare_only" = 1 ] && exit 0
 echo
 echo "family       time       executions  rate  coverage    findings"
 printf '%s\n' "${summary[@]}"
