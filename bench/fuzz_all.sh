@@ -138,6 +138,9 @@ prepare() {
             n=$(stat -c %s "$seeds/no_index")
             head -c $((n / 2)) "$seeds/no_index" >"$seeds/half"
             [ "$n" -gt "$maxlen" ] && head -c "$maxlen" "$seeds/no_index" >"$seeds/no_index_head" && rm "$seeds/no_index"
+            # The index in front and then cut: the run also reads the input's own tables.
+            record "$dir/faststart.$ext" "$w" 660 1 "${enc[@]}" -movflags +faststart || return 1
+            head -c "$maxlen" "$dir/faststart.$ext" >"$seeds/index_first_head"
             ;;
     esac
     hostile_seeds "$seeds"
