@@ -18,7 +18,7 @@ namespace {
 // position, so one table lookup per byte skips almost everything.
 struct SecondLetters {
     bool at[256] = {};
-    constexpr SecondLetters() : at() { at['t'] = at['d'] = at['o'] = true; }
+    constexpr SecondLetters() : at() { at[size_t('t')] = at[size_t('d')] = at[size_t('o')] = true; }
 };
 constexpr SecondLetters kSecondLetters;
 

@@ -7,7 +7,7 @@
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
 
-RepairState::RepairState() : m_video(new VideoParameters()), m_audio(new AudioParameters()) {}
+RepairState::RepairState() : m_video(new VideoParameters), m_audio(new AudioParameters) {}
 
 RepairState::~RepairState() {
     // A run that ends without closing its clip still gets a playable movie.

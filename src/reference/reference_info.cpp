@@ -22,7 +22,7 @@ constexpr uint32_t kDefaultAudioSampleSize = 16;
 
 }  // namespace
 
-ReferenceInfo::ReferenceInfo() : m_video(new VideoParameters()), m_audio(new AudioParameters()) {}
+ReferenceInfo::ReferenceInfo() : m_video(new VideoParameters), m_audio(new AudioParameters) {}
 
 ReferenceInfo::~ReferenceInfo() {
     QTClose(m_movie);

@@ -13,6 +13,8 @@ namespace {
 // Entropy reads go through a bounded scratch buffer in pieces, so a large
 // (or hostile) count never becomes a large allocation.
 constexpr size_t kEntropyChunk = 1 << 20;
+// What a window holds at least, when the file is shorter or not there.
+constexpr uint64_t kSmallestWindow = 64 * 1024;
 
 int32_t clampToInt32(size_t n) { return n > size_t(INT32_MAX) ? INT32_MAX : int32_t(n); }
 
@@ -21,15 +23,18 @@ int32_t clampToInt32(size_t n) { return n > size_t(INT32_MAX) ? INT32_MAX : int3
 bool ScanBuffer::open(const std::string& utf8Name, uint64_t capacity) {
     close();
     m_name = utf8Name;
+    const bool opened = m_file.open(utf8Name, platform::File::Mode::Read);
+    m_fileSize = opened ? std::max<int64_t>(m_file.size(), 0) : 0;
     // The window length is an int32, and an empty window could never serve
-    // a byte.
+    // a byte. No window needs to be much longer than the file: a small
+    // reference opened several times per run costs 64 KB, not a zeroed 8 MB
+    // each time.
     capacity = std::clamp<uint64_t>(capacity, 1, uint64_t(INT32_MAX));
-    m_buffer.assign(capacity, 0);
-    if (!m_file.open(utf8Name, platform::File::Mode::Read)) {
+    m_buffer.assign(std::min<uint64_t>(capacity, std::max<uint64_t>(uint64_t(m_fileSize), kSmallestWindow)), 0);
+    if (!opened) {
         FLOG(LogLevel::Error) << "ScanBuffer error opening file " << utf8Name;
         return false;
     }
-    m_fileSize = std::max<int64_t>(m_file.size(), 0);
     refill(0);
     return true;
 }

@@ -23,7 +23,7 @@ public:
     ScanBuffer& operator=(const ScanBuffer&) = delete;
 
     // Opens the file, measures it, allocates a zero-filled window of
-    // `capacity` bytes and fills it from offset 0. When the file cannot be
+    // `capacity` bytes (no more than a small file needs) and fills it from offset 0. When the file cannot be
     // opened this logs an error and returns false, but the window still
     // exists (all zeros) and the file size is 0, so reads simply return
     // nothing.
