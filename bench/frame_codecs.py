@@ -218,6 +218,8 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--cases", type=int, default=16)
     ap.add_argument("--work", default="/tmp/frame_codecs")
+    ap.add_argument("--judges", action="store_true",
+                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     os.makedirs(args.work, exist_ok=True)
@@ -235,6 +237,9 @@ def main():
                      ("decoder errors", lambda r: r.decerr <= r.decerr_orig), ("exit code 0", lambda r: r.rc == 0)):
         bad = [f"{r.case}/{r.variant}" for r in rows if not ok(r)]
         print(f"{name}: {len(rows) - len(bad)}/{len(rows)} runs pass" + (f"  failing: {' '.join(bad)}" if bad else ""))
+    if args.judges:
+        import judges
+        judges.judge_dir(args.work)
 
 
 if __name__ == "__main__":

@@ -143,6 +143,8 @@ def main():
     ap.add_argument("--cases", type=int, default=12)
     ap.add_argument("--small", action="store_true", help="MPEG-2 at small sizes (faster)")
     ap.add_argument("--work", default="/tmp/mpeg_matrix")
+    ap.add_argument("--judges", action="store_true",
+                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     os.makedirs(args.work, exist_ok=True)
@@ -154,6 +156,9 @@ def main():
         print(f"c{i:02d}: {describe(cfg)}", flush=True)
         repair_case(args, i, cfg, rows, notes)
     hm.summary(rows, notes)
+    if args.judges:
+        import judges
+        judges.judge_dir(args.work)
 
 
 if __name__ == "__main__":
