@@ -9,11 +9,13 @@ Every repaired file (`<name>.<variant>.out*.<ext>`) is read by
   gstreamer  `gst-launch-1.0 filesrc ! qtdemux` with every video and audio
              pad decoded by decodebin into a fakesink: exit code, the
              pipeline's ERROR/WARNING messages, whether EOS arrived (decoded to
-             the end), and the decoders' own complaints (GST_DEBUG level 1)
+             the end), the demuxer's warnings about boxes (qtdemux at
+             GST_DEBUG level 2) and the decoders' own complaints (level 1)
 and the same judges read the intact original next to it (matrix work
 directories: `<name>.orig.<ext>`; a corpus of make_corpus.py: --corpus, the
 case folder's original).  A repaired file fails a judge when it draws more
-complaints than the original did.  Decoder complaints are expected where the
+complaints than the original did (or a demuxer warning the original does not
+draw: ffmpeg's own movies draw some).  Decoder complaints are expected where the
 damage put foreign bytes inside the frames (the corpus's `holes` variant):
 variants matching --damaged-inside only report them.
 
@@ -104,9 +106,9 @@ def gstreamer_judge(path, video, audio):
     for kind, count in (("video", video), ("audio", audio)):
         for i in range(count):
             pipeline += [f"d.{kind}_{i}", "!", "queue", "!", "decodebin", "!", "fakesink"]
-    env = dict(os.environ, GST_DEBUG="*:1", GST_DEBUG_NO_COLOR="1")
+    env = dict(os.environ, GST_DEBUG="*:1,qtdemux:2", GST_DEBUG_NO_COLOR="1")
     rc, out = run(["gst-launch-1.0"] + pipeline, budget(path), env)
-    complaints, decoder = [], []
+    complaints, decoder, demux = [], [], set()
     if rc != 0:
         complaints.append(f"exit {rc}")
     if rc != "TIMEOUT" and "Got EOS" not in out:
@@ -114,10 +116,13 @@ def gstreamer_judge(path, video, audio):
     for line in out.splitlines():
         if line.startswith(("ERROR:", "WARNING:")) or line.startswith("Additional debug info"):
             complaints.append(line.strip())
+        elif " WARN " in line and " qtdemux " in line:
+            # What the demuxer thinks of a box, without the log's time, thread and stream numbers.
+            demux.add(re.sub(r"\d+", "N", line.split(" qtdemux ", 1)[1].strip()))
         elif " ERROR " in line and not GST_NOISE.match(line):
             # A debug-log line: "<time> <pid> <thread> ERROR <category> <where> <message>".
             decoder.append(re.sub(r"^\S+\s+\d+\s+0x[0-9a-f]+\s+", "", line.strip()))
-    return {"rc": rc, "container": complaints, "decoder": decoder}
+    return {"rc": rc, "container": complaints, "decoder": decoder, "demux": sorted(demux)}
 
 
 def judge_file(path):
@@ -145,6 +150,8 @@ def verdict(rep, orig, lenient):
         base = orig.get(judge, {"container": [], "decoder": []}) if orig else {"container": [], "decoder": []}
         if len(res["container"]) > len(base["container"]):
             bad.append(judge)
+        elif set(res.get("demux", [])) - set(base.get("demux", [])):
+            bad.append(judge + ":demux")
         elif not lenient and len(res["decoder"]) > len(base["decoder"]):
             bad.append(judge + ":decode")
     return bad
@@ -183,7 +190,11 @@ def judge_dir(work, corpus=None, damaged_inside="holes", json_out=None, cache=No
             f"{len(r['decoder'])}/{len(base[j]['decoder']) if base else '-'}" for j, r in res.items())
         print(f"{os.path.basename(out):44} {('FAIL:' + ','.join(bad)) if bad else 'ok':22} {counts}", flush=True)
         for j in bad:
-            for line in res[j.split(":")[0]]["container" if ":" not in j else "decoder"][:3]:
+            judge, _, what = j.partition(":")
+            lines = res[judge][{"": "container", "decode": "decoder"}.get(what, what)]
+            if what == "demux":
+                lines = sorted(set(lines) - set(base[judge]["demux"] if base else []))
+            for line in lines[:3]:
                 print(f"    {j}: {line[:200]}")
         records.append({"file": out, "original": orig, "fails": bad, "judges": res})
     print(f"# judges: {len(outputs) - len(failing)}/{len(outputs)} repaired files pass all three"
