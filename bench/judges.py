@@ -108,7 +108,11 @@ def gstreamer_judge(path, video, audio):
     pipeline = ["filesrc", f"location={path}", "!", "qtdemux", "name=d"]
     for kind, count in (("video", video), ("audio", audio)):
         for i in range(count):
-            pipeline += [f"d.{kind}_{i}", "!", "queue", "!", "decodebin", "!", "fakesink"]
+            # Queues bounded by time only: with the default 200 buffers, 1 s and
+            # 10 MB, a 96 kHz PCM track beside the video stalls the preroll even
+            # on ffmpeg's own movies.
+            pipeline += [f"d.{kind}_{i}", "!", "queue", "max-size-buffers=0", "max-size-bytes=0",
+                         "max-size-time=10000000000", "!", "decodebin", "!", "fakesink"]
     env = dict(os.environ, GST_DEBUG="*:1,qtdemux:2", GST_DEBUG_NO_COLOR="1")
     rc, out = run(["gst-launch-1.0"] + pipeline, budget(path), env)
     complaints, decoder, demux = [], [], set()
