@@ -254,6 +254,8 @@ def main():
     ap.add_argument("--refcontent", default="static", choices=["static", "black", "mandelbrot", "fast"],
                     help="picture of the reference recordings (same settings, other content)")
     ap.add_argument("--noref", action="store_true", help="no reference: the recording described on the command line")
+    ap.add_argument("--judges", action="store_true",
+                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     os.makedirs(args.work, exist_ok=True)
@@ -271,6 +273,9 @@ def main():
                      ("decoder errors", lambda r: r.decerr <= r.decerr_orig), ("exit code 0", lambda r: r.rc == 0)):
         bad = [f"{r.case}/{r.variant}" for r in rows if not ok(r)]
         print(f"{name}: {len(rows) - len(bad)}/{len(rows)} runs pass" + (f"  failing: {' '.join(bad)}" if bad else ""))
+    if args.judges:
+        import judges
+        judges.judge_dir(args.work)
 
 
 if __name__ == "__main__":

@@ -693,6 +693,8 @@ def main():
     ap.add_argument("--codec", choices=["h264", "hevc"], default="h264", help="the video codec of the seeded cases")
     ap.add_argument("--refcontent", action="store_true",
                     help="repair fixed recordings with references of other content and length")
+    ap.add_argument("--judges", action="store_true",
+                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     # The binary may be rebuilt under a running bench; the digest printed
@@ -700,6 +702,9 @@ def main():
     print(f"# framend sha256 {binary_digest(args.framend)}")
     (refcontent if args.refcontent else matrix)(args)
     print(f"# framend sha256 {binary_digest(args.framend)} (after)")
+    if args.judges:
+        import judges
+        judges.judge_dir(args.work)
 
 
 if __name__ == "__main__":

@@ -178,6 +178,8 @@ def main():
     ap.add_argument("--refcontent", default="mandelbrot", choices=["mandelbrot", "black", "static", "fast"],
                     help="picture of the reference recordings (same settings, other content)")
     ap.add_argument("--noref", action="store_true", help="no reference: the recording described on the command line")
+    ap.add_argument("--judges", action="store_true",
+                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
     args = ap.parse_args()
     args.framend = os.path.abspath(args.framend)
     os.makedirs(args.work, exist_ok=True)
@@ -189,6 +191,9 @@ def main():
         print(f"c{i:02d}: {describe(cfg)}", flush=True)
         repair_case(args, i, cfg, rows, notes)
     hm.summary(rows, notes)
+    if args.judges:
+        import judges
+        judges.judge_dir(args.work)
 
 
 if __name__ == "__main__":

@@ -213,6 +213,17 @@ void writeAudioDescription(MovieFile* f, const MovieTrack& t) {
     d.m_sampleRate = t.m_audioSampleRate <= 65535 ? double(t.m_audioSampleRate) : 0.0;
     if (t.m_endianness == 0) {
         d.m_sampleSize = t.m_audioSampleSize;
+        if (t.m_codec == makeFourcc(".mp3") && t.m_sampleDuration > 0) {
+            // A version-0 description leaves readers to take the fixed-size
+            // samples for PCM frames (GStreamer then cuts the chunks into
+            // pieces no MPEG parser can read); version 1 says a packet is one
+            // compressed frame of this many samples, of variable size.
+            d.m_version = 1;
+            d.m_sampleSize = 16;
+            d.m_compressionId = 65534;
+            d.m_samplesPerPacket = t.m_sampleDuration;
+            d.m_bytesPerSample = 2;
+        }
         rwAudioDescription(f, &d);
         writeEsds(f, t);
         if (t.m_extraAtom.m_size >= 8) {
