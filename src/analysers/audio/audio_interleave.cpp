@@ -666,9 +666,15 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;
+    // A recorder that writes each chunk's audio in front of its pictures
+    // leaves, where the file was cut, audio whose pictures are lost: nothing
+    // was counted for it, yet it is the recording's sound. One cycle's worth
+    // is taken, as the cut may also have left the start of a picture.
+    const bool orphanedTail =
+        (flags & GapAtEnd) && m_videoSinceAudio == 0 && m_repairState->videoSampleCount() > 0;
     // As with AAC, no video since the last audio means no audio is due (the
     // header in front of a file's first video chunk, say).
-    if (block < 1 || m_videoSinceAudio == 0)
+    if (block < 1 || (m_videoSinceAudio == 0 && !orphanedTail))
         return;
     // PCM has no structure to find: the gap is the audio, taken whole in
     // whole sample frames. A recorder that cuts its audio chunks by time
@@ -680,7 +686,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // the gap's start is only a guess.
     int64_t size = b - a;
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * block);
-    if (!allAudio)
+    if (!allAudio || orphanedTail)
         size = std::min(size, block);
     if (ref->interleaveCycle().sharedGaps()) {
         fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size, (flags & GapAtEnd) != 0);
