@@ -135,6 +135,31 @@ INSTANTIATE_TEST_SUITE_P(
                       PcmRecording{"pcm16le", "-tag:v hvc1 -c:a pcm_s16le -ac 1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// All-intra pictures with PCM in 1.3 s chunks: ffmpeg writes each
+// chunk's sound in front of its pictures, behind a timecode sample at the
+// start of the media data. The file is cut inside the second sound chunk.
+// The timecode's bytes stay out of the sound (as sound they would shift
+// every sample frame of the first chunk), and the sound behind the last
+// pictures comes back although the cut took the pictures it goes with.
+TEST(HevcPcmCut, SoundInFrontOfItsPicturesComesBack) {
+    const std::string original =
+        recording("hevc_pcm_audio_first.mov", "testsrc2", 3,
+                  "-tag:v hev1 -x265-params log-level=error:bframes=0:keyint=1 -c:a pcm_s16be -ac 2 "
+                  "-timecode 01:00:00:00 -chunk_duration 1282000");
+    ASSERT_FALSE(original.empty());
+    std::vector<testmedia::Run> sound;
+    for (const testmedia::Run& r : testmedia::fileOrderRuns(testmedia::probePackets(original)))
+        if (r.stream == 1)
+            sound.push_back(r);
+    ASSERT_GE(sound.size(), 2u);
+    Bytes damaged = withoutIndex(original);
+    damaged.resize(size_t(sound[1].start + sound[1].bytes / 2));
+    const Outcome o = repair("HevcRepair.PcmAudioFirstCut", original, damaged, "", original);
+    EXPECT_GT(o.audio.alive, 80u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+}
+
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
 // come back whole, the preview's pictures stay out of both. HEVC pictures
