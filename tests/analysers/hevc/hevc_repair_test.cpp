@@ -160,6 +160,50 @@ TEST(HevcPcmCut, SoundInFrontOfItsPicturesComesBack) {
     EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
 }
 
+// A phone's clock at 50 fps: every frame a little early or late. In a 2 s
+// reference the most common duration happens to be twice one that several
+// frames have; that is jitter, not a recorder holding frames, and the
+// repaired pictures keep the recording's pace.
+TEST(HevcJitter, JitteringReferenceKeepsThePace) {
+    auto jittering = [](const std::string& name, int seconds) {
+        return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=50 -f lavfi -i sine=frequency=440 -t " +
+                                              std::to_string(seconds) + " " + kHevc +
+                                              "-tag:v hvc1 -vf \"settb=1/1000,setpts='(N+0.4*sin(N))/50/TB'\" "
+                                              "-fps_mode vfr -enc_time_base 1:1000 -frames:v " +
+                                              std::to_string(50 * seconds) + " -c:a aac -b:a 96k");
+    };
+    const std::string original = jittering("hevc_jitter.mp4", 4);
+    const std::string ref = jittering("hevc_jitter_ref.mp4", 2);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.Jitter", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_TRUE(o.video.timed()) << o.video;
+}
+
+// Two mono AAC tracks in ffmpeg's interleave (a frame of each behind every
+// pair of pictures), the file cut inside a frame of the second track that
+// follows one of the first: the first track's last frame is whole, and
+// comes back, although nothing the cut left decodes behind it.
+TEST(HevcTwoAacCut, LastWholeFrameInFrontOfTheCutComesBack) {
+    const std::string original = testsupport::fixture(
+        "hevc_two_mono_aac.mp4", "-f lavfi -i testsrc2=size=320x240:rate=30 -f lavfi -i sine=frequency=440:sample_rate=8000 "
+                                 "-f lavfi -i sine=frequency=660:sample_rate=16000 -t 5 -map 0:v -map 1:a -map 2:a " +
+                                     kHevc + "-tag:v hev1 -c:a aac -ac 1 -b:a 64k");
+    ASSERT_FALSE(original.empty());
+    Bytes damaged = withoutIndex(original);
+    const auto runs = testmedia::fileOrderRuns(testmedia::probePackets(original));
+    size_t at = 2;
+    while (at < runs.size() && !(runs[at].stream == 2 && runs[at - 1].stream == 1 && runs[at - 2].stream == 0 &&
+                                 runs[at].start > int64_t(damaged.size() * 6 / 10)))
+        ++at;
+    ASSERT_LT(at, runs.size());
+    damaged.resize(size_t(runs[at].start + runs[at].bytes / 2));
+    const Outcome o = repair("HevcRepair.TwoAacCut", original, damaged, "", original);
+    EXPECT_GT(o.audio.alive, 20u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+}
+
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
 // come back whole, the preview's pictures stay out of both. HEVC pictures
