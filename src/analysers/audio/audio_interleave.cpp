@@ -43,6 +43,9 @@ constexpr uint64_t kSilentFrameBytesPerChannel = 8;
 // Bytes a gap may hold beyond its frames and the reference's padding and
 // still count as intact; also how close to the gap end a lone frame must end.
 constexpr int64_t kRunEndSlack = 64;
+// Lone frames amid damage passed over in one gap before the search gives up
+// on the rest of it.
+constexpr int64_t kMaxLoneFrames = 4;
 // Below any score a candidate can reach.
 constexpr int64_t kNoScore = -1073741823;
 // Samples per frame when the reference track does not say: AAC's 1024 and
@@ -488,16 +491,23 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // (behind damage inside the gap) anywhere in the rest.
     std::vector<FrameChain> runs;
     int64_t framesSoFar = 0;
+    int64_t loneFrames = 0;
     for (int64_t pos = a; b - pos >= minGap();) {
         FrameChain run;
         if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), mpeg, run))
             break;
-        // A lone frame amid damage is as likely a chance decode as audio;
-        // behind video samples that fill the bytes up to it, it is the
-        // audio of a recorder that writes some behind every picture.
+        // A lone frame amid damage is as likely a chance decode as audio
+        // (inside a picture too small for the chunk search, say, with the
+        // audio behind it); behind video samples that fill the bytes up to
+        // it, it is the audio of a recorder that writes some behind every
+        // picture.
         if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack &&
-            !(m_gapVideo && (flags & GapBehindVideo) == 0 && m_gapVideo->samplesFill(input, pos, run.front())))
-            break;
+            !(m_gapVideo && (flags & GapBehindVideo) == 0 && m_gapVideo->samplesFill(input, pos, run.front()))) {
+            if (++loneFrames > kMaxLoneFrames)
+                break;
+            pos = run.back();
+            continue;
+        }
         framesSoFar += int64_t(frameCount(run));
         pos = run.back();
         runs.push_back(std::move(run));

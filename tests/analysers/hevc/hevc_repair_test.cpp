@@ -204,6 +204,22 @@ TEST(HevcTwoAacCut, LastWholeFrameInFrontOfTheCutComesBack) {
     EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
 }
 
+// Scaling lists make x265's SPS about 1.6 KB long; 'hvc1' keeps it in the
+// hvcC only. Read whole from the reference, it describes the recording's
+// slices; cut, it describes nothing and no picture is found.
+TEST(HevcLongSps, ReferenceParameterSetsAreReadWhole) {
+    const std::string lists = "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" +
+                              testmedia::x265ScalingLists() + " -c:a aac -b:a 96k";
+    const std::string original = recording("hevc_long_sps.mp4", "testsrc2", 2, lists);
+    const std::string ref = recording("hevc_long_sps_ref.mp4", "mandelbrot", 2, lists);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.LongSps", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.alive, 50u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_GE(o.audio.percent(), 97.0) << o.audio;
+}
+
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
 // come back whole, the preview's pictures stay out of both. HEVC pictures
