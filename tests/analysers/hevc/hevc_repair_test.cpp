@@ -220,6 +220,27 @@ TEST(HevcLongSps, ReferenceParameterSetsAreReadWhole) {
     EXPECT_GE(o.audio.percent(), 97.0) << o.audio;
 }
 
+// Two AAC frames behind a picture too small for the chunk search, one in
+// front of it, and AAC decodes one chance frame inside it: the search for
+// the gap's audio passes over the chance frame and finds the picture and
+// both frames behind it (12 s of noisy 640x360 at 25 fps with chirps; the
+// picture is the 29th).
+TEST(HevcAacGap, ChanceFrameInsideASmallPictureIsPassedOver) {
+    const std::string original = testsupport::fixture(
+        "hevc_aac_chirp.mp4",
+        "-filter_threads 1 -f lavfi -i testsrc2=s=640x360:r=25 -f lavfi -i "
+        "'aevalsrc=0.3*sin(2*PI*(821+27*t)*t)+0.05*sin(2*PI*2053*t)|0.3*sin(2*PI*(381+18*t)*t)+0.05*sin(2*PI*2967*t)"
+        ":s=44100:c=stereo' -map 0:v -map 1:a -t 12 -threads 2 -vf noise=alls=8:allf=t:all_seed=5687 "
+        "-c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params "
+        "log-level=error:keyint=25:min-keyint=25:scenecut=0:bframes=3:pools=2:frame-threads=2 -crf 22 "
+        "-pix_fmt yuv420p -c:a aac -b:a 96k");
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("HevcRepair.AacChanceFrame", original, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.alive, 300u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+}
+
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
 // come back whole, the preview's pictures stay out of both. HEVC pictures
