@@ -727,13 +727,14 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     if (m_scanInfo->pcmRuns || m_scanInfo->aacFilter || a >= b)
         return;
+    // Between two pieces of one chunk that the search took apart at a
+    // picture too small for it, the gap is that picture, and no audio (with
+    // or without sound in the recording).
+    if (m_gapVideo && !(flags & (GapStartGuessed | GapBehindVideo)) && m_gapVideo->emitSamplesFilling(input, a, b) > 0)
+        return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();
     if (codec.size() != 4)
-        return;
-    // Between two pieces of one chunk that the search took apart at a
-    // picture too small for it, the gap is that picture, and no audio.
-    if (m_gapVideo && !(flags & (GapStartGuessed | GapBehindVideo)) && m_gapVideo->emitSamplesFilling(input, a, b) > 0)
         return;
     // A gap of one frame of digital silence is a few bytes: the split
     // takes it only where its frames explain it.

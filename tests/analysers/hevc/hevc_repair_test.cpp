@@ -241,6 +241,26 @@ TEST(HevcAacGap, ChanceFrameInsideASmallPictureIsPassedOver) {
     EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
 }
 
+// Without sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes,
+// smaller than any of a test pattern reference, which the chunk search
+// steps over; the bytes it leaves between two pieces of the one chunk are
+// exactly such pictures, and come back.
+TEST(HevcNoSound, PicturesTooSmallForTheSearchComeBack) {
+    auto recordingWithoutSound = [](const std::string& name, const std::string& picture) {
+        return testsupport::fixture(name, "-f lavfi -i " + picture + "=s=192x160:r=50 -t 5 -c:v libx265 -preset ultrafast "
+                                          "-pix_fmt yuv422p10le -x265-params "
+                                          "log-level=error:bframes=3:open-gop=1:keyint=173:slices=4 -tag:v hev1 -an");
+    };
+    const std::string original = recordingWithoutSound("hevc_zoom_silent.mov", "mandelbrot");
+    const std::string ref = recordingWithoutSound("hevc_pattern_silent.mov", "testsrc2");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.NoSoundSmallPictures", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.alive, 250u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(decodeErrors(o.repaired), "");
+}
+
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
 // come back whole, the preview's pictures stay out of both. HEVC pictures
