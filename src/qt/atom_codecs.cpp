@@ -147,8 +147,9 @@ void rwHvcC(MovieFile* f, HEVCConfig* c, uint64_t end) {
                 return;
             const uint64_t next = f->m_position + len;
             if (n < kMaxHevcNalus) {
-                const uint16_t kept = r ? (len > kMaxHevcNaluBytes ? kMaxHevcNaluBytes : len)
-                                        : uint16_t(std::min<size_t>(len, array.m_nal[n].size()));
+                // Kept whole: a parameter set with scaling lists runs to
+                // kilobytes, and a cut one describes no stream.
+                const uint16_t kept = r ? len : uint16_t(std::min<size_t>(len, array.m_nal[n].size()));
                 if (r)
                     array.m_nal[n].resize(kept);
                 rw(f, array.m_nal[n].data(), kept, "hvcC.nalunit", kTraceAtoms);

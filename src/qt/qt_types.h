@@ -75,12 +75,10 @@ struct H264Config {
     int ppsCount() const { return m_ppsCount < kMaxParameterSets ? m_ppsCount : kMaxParameterSets; }
 };
 
-// hvcC header fields, then up to 7 arrays of up to 7 NAL units. A stored
-// record's units are read up to 511 bytes; units built from a stream's own
-// parameter sets are kept whole (an hvcC length is 16 bits).
+// hvcC header fields, then up to 7 arrays of up to 7 NAL units, each kept
+// whole (an hvcC length is 16 bits).
 constexpr int kMaxHevcArrays = 7;
 constexpr int kMaxHevcNalus = 7;
-constexpr int kMaxHevcNaluBytes = 511;
 struct HEVCNalArray {
     uint8_t m_nalType = 0;  // array_completeness, reserved, NAL_unit_type (low 6 bits)
     uint16_t m_nalCount = 0;

@@ -99,6 +99,8 @@ void ReferenceChunkAnalysis::run() {
     uint64_t lastAudioChunk = 0;   // where the last audio chunk starts
     uint32_t cycleSeen = 0;        // bit per track seen since the cycle began
     uint64_t cycleBytes = 0;
+    uint64_t firstChunk = kOpenEnd;  // where the media data's first chunk starts
+    bool leadOfSingles = true;       // only single-chunk tracks so far
 
     for (int owner = nextChunkOwner(walks); owner >= 0;) {
         TrackWalk& walk = walks[size_t(owner)];
@@ -115,6 +117,14 @@ void ReferenceChunkAnalysis::run() {
 
         const uint32_t perChunk = walk.perChunk->samplesPerChunk(chunkNumber);
         const bool isVideo = track.m_handlerType == kVide;
+        const bool mainTrack = isVideo || track.m_handlerType == kSoun;
+        firstChunk = std::min(firstChunk, start);
+        if (!videoChunkSeen && !audioChunkSeen) {
+            if (mainTrack && leadOfSingles && start - firstChunk <= std::numeric_limits<uint32_t>::max())
+                layout.m_mediaDataLead = uint32_t(start - firstChunk);
+            else if (!mainTrack && track.m_chunkOffsets.size() != 1)
+                leadOfSingles = false;
+        }
         uint64_t position = start;
         uint32_t taken = 0;
         uint64_t bytes = 0;

@@ -20,5 +20,9 @@ struct ReferenceChunkLayout {
     uint32_t m_audioChunkSize = 0;        // bytes of the last audio chunk counted
     uint32_t m_audioChunksStopGap = 0;    // first gap after an audio chunk of the current cycle
     uint32_t m_audioChunksSizeAll = 0;    // largest audio bytes of one cycle (one chunk per audio track)
+    // Bytes in front of the first video or sound chunk that belong to tracks
+    // of a single chunk (a timecode track's one sample at the start of the
+    // media data). A recorder of the same settings writes them there too.
+    uint32_t m_mediaDataLead = 0;
     std::string m_fingerprint;            // codec configuration summary
 };

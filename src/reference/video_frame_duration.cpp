@@ -19,6 +19,10 @@ constexpr uint32_t kMaximumMultiple = 16;
 // How far from a whole number of periods the common duration may be
 // (timescales that cannot express the period exactly round each entry).
 constexpr double kMultipleTolerance = 0.01;
+// The share of the frames a period's whole multiples must hold: a recorder
+// that holds frames gives every frame a whole number of periods, while a
+// jittering clock only happens to give a few of its values such a ratio.
+constexpr double kMultiplesShare = 0.8;
 // Below this share the common duration is not the rate but one value of a
 // jittering clock (phones time each frame as it comes).
 constexpr double kSteadyShare = 0.5;
@@ -64,6 +68,25 @@ uint32_t shownSpacing(const MovieTrack& track) {
     return held && most->first > 0 && most->first <= INT32_MAX ? uint32_t(most->first) : 0;
 }
 
+// How many periods `duration` is, when it is a whole number of them (up to
+// kMaximumMultiple); 0 otherwise.
+uint32_t wholeMultiple(uint32_t duration, uint32_t period) {
+    const double multiple = double(duration) / double(period);
+    const double whole = std::round(multiple);
+    return whole >= 1 && whole <= kMaximumMultiple && std::abs(multiple - whole) <= kMultipleTolerance * whole
+               ? uint32_t(whole)
+               : 0;
+}
+
+// The frames whose durations are whole numbers of `period`.
+double framesInMultiples(const std::map<uint32_t, uint64_t>& framesPerDuration, uint32_t period) {
+    double frames = 0;
+    for (const auto& [duration, count] : framesPerDuration)
+        if (wholeMultiple(duration, period) > 0)
+            frames += double(count);
+    return frames;
+}
+
 }  // namespace
 
 uint32_t videoFrameDuration(const MovieTrack& track) {
@@ -90,9 +113,8 @@ uint32_t videoFrameDuration(const MovieTrack& track) {
             break;
         if (count < 2 || double(count) < kMinimumShare * double(frames))
             continue;
-        const double multiple = double(common) / double(duration);
-        const double whole = std::round(multiple);
-        if (whole >= 2 && whole <= kMaximumMultiple && std::abs(multiple - whole) <= kMultipleTolerance * whole)
+        if (wholeMultiple(common, duration) >= 2 &&
+            framesInMultiples(framesPerDuration, duration) >= kMultiplesShare * double(frames))
             return duration;
     }
     const auto held = framesPerDuration.find(common);

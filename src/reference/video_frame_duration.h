@@ -7,9 +7,10 @@
 struct MovieTrack;
 
 // The duration most frames have, unless a shorter one that enough frames
-// have divides it: recorders that skip unchanged pictures (or drop frames in
-// the dark) hold most frames two or three periods, and the period they ran
-// at is the short one. A single long first frame and a short last one do
+// have divides it and nearly every frame lasts a whole number of it:
+// recorders that skip unchanged pictures (or drop frames in the dark) hold
+// most frames two or three periods, and the period they ran at is the short
+// one. A single long first frame and a short last one do
 // not count; where no duration holds half the frames (a jittering clock), the
 // mean of its middle durations is the rate. 0 for a track without timing.
 uint32_t videoFrameDuration(const MovieTrack& track);

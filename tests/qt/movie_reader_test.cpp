@@ -243,7 +243,8 @@ TEST(QtReader, SizesThatLie) {
 
 TEST(QtReader, ParameterSetSlotsNeverOverrun) {
     // avcC with one SPS too long for its slot and 40 PPS: the long SPS is
-    // skipped, 32 PPS are kept; hvcC with 9 arrays of 9 units of 600 bytes.
+    // skipped, 32 PPS are kept; hvcC with 9 arrays of 9 units of 600 bytes:
+    // 7 of each are kept, whole.
     std::vector<Bytes> pps;
     for (int i = 0; i < 40; ++i)
         pps.push_back({0x68, uint8_t(i)});
@@ -270,7 +271,8 @@ TEST(QtReader, ParameterSetSlotsNeverOverrun) {
     EXPECT_EQ(t.m_avc.m_pps[31][1], 31);
     EXPECT_EQ(t.m_hevc.m_arrayCount, 7);
     EXPECT_EQ(t.m_hevc.m_arrays[6].m_nalCount, 7);
-    EXPECT_EQ(t.m_hevc.m_arrays[6].m_nalLength[6], 511);
+    EXPECT_EQ(t.m_hevc.m_arrays[6].m_nalLength[6], 600);
+    EXPECT_EQ(t.m_hevc.m_arrays[6].m_nal[6][599], 6 * 16 + 6);
     // Units past the slots are walked over: the next array's data is intact.
     EXPECT_EQ(t.m_hevc.m_arrays[1].m_nalType & 0x3F, 33);
     EXPECT_EQ(t.m_hevc.m_arrays[1].m_nal[0][0], 16);

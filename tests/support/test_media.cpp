@@ -58,6 +58,30 @@ std::string dvPcmMov() {
 
 std::string mjpegPcmMov() { return movie("mjpeg_pcm.mov", "-c:v mjpeg -c:a pcm_s16le -ac 2"); }
 
+// Scaling lists in the encoder's text format, coefficients spread over the
+// whole range so that each costs one to two bytes in the SPS.
+std::string x265ScalingLists() {
+    std::string text;
+    uint32_t value = 7;
+    for (const char* size : {"4X4", "8X8", "16X16", "32X32"})
+        for (const char* kind : {"INTRA", "INTER"})
+            for (const char* comp : {"LUMA", "CHROMAU", "CHROMAV"}) {
+                if (std::string(size) == "32X32" && std::string(comp) != "LUMA")
+                    continue;
+                const std::string name = std::string(kind) + size + "_" + comp;
+                text += name + " =\n";
+                for (int i = 0; i < (std::string(size) == "4X4" ? 16 : 64); ++i) {
+                    value = (value * 73 + 41) % 247;
+                    text += std::to_string(4 + value) + (i % 8 == 7 ? ",\n" : ",");
+                }
+                if (std::string(size) == "16X16" || std::string(size) == "32X32")
+                    text += name + "_DC =\n" + std::to_string(4 + value % 200) + ",\n";
+            }
+    const std::string file = testsupport::scratchDir("x265_scaling_lists") + "/lists.txt";
+    testsupport::writeFile(file, std::vector<uint8_t>(text.begin(), text.end()));
+    return file;
+}
+
 std::vector<Packet> probePackets(const std::string& file) {
     // csv fields come in ffprobe's own order: stream_index, pts, dts, size, pos.
     const auto r = testsupport::runCommand("ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos "

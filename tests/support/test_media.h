@@ -28,6 +28,9 @@ std::string proresPcmMov();
 std::string dvPcmMov();
 // Motion JPEG with 16-bit PCM, .mov.
 std::string mjpegPcmMov();
+// A file of scaling lists for libx265 (-x265-params scaling-list=FILE)
+// whose coefficients cost one to two bytes each: an SPS of about 1.6 KB.
+std::string x265ScalingLists();
 
 struct Packet {
     int stream = -1;

@@ -43,6 +43,9 @@ constexpr uint64_t kSilentFrameBytesPerChannel = 8;
 // Bytes a gap may hold beyond its frames and the reference's padding and
 // still count as intact; also how close to the gap end a lone frame must end.
 constexpr int64_t kRunEndSlack = 64;
+// Lone frames amid damage passed over in one gap before the search gives up
+// on the rest of it.
+constexpr int64_t kMaxLoneFrames = 4;
 // Below any score a candidate can reach.
 constexpr int64_t kNoScore = -1073741823;
 // Samples per frame when the reference track does not say: AAC's 1024 and
@@ -488,16 +491,23 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // (behind damage inside the gap) anywhere in the rest.
     std::vector<FrameChain> runs;
     int64_t framesSoFar = 0;
+    int64_t loneFrames = 0;
     for (int64_t pos = a; b - pos >= minGap();) {
         FrameChain run;
         if (!resync(input, pos, b, std::max<int64_t>(expected - framesSoFar, 0), !runs.empty(), mpeg, run))
             break;
-        // A lone frame amid damage is as likely a chance decode as audio;
-        // behind video samples that fill the bytes up to it, it is the
-        // audio of a recorder that writes some behind every picture.
+        // A lone frame amid damage is as likely a chance decode as audio
+        // (inside a picture too small for the chunk search, say, with the
+        // audio behind it); behind video samples that fill the bytes up to
+        // it, it is the audio of a recorder that writes some behind every
+        // picture.
         if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack &&
-            !(m_gapVideo && (flags & GapBehindVideo) == 0 && m_gapVideo->samplesFill(input, pos, run.front())))
-            break;
+            !(m_gapVideo && (flags & GapBehindVideo) == 0 && m_gapVideo->samplesFill(input, pos, run.front()))) {
+            if (++loneFrames > kMaxLoneFrames)
+                break;
+            pos = run.back();
+            continue;
+        }
         framesSoFar += int64_t(frameCount(run));
         pos = run.back();
         runs.push_back(std::move(run));
@@ -666,9 +676,15 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;
+    // A recorder that writes each chunk's audio in front of its pictures
+    // leaves, where the file was cut, audio whose pictures are lost: nothing
+    // was counted for it, yet it is the recording's sound. One cycle's worth
+    // is taken, as the cut may also have left the start of a picture.
+    const bool orphanedTail =
+        (flags & GapAtEnd) && m_videoSinceAudio == 0 && m_repairState->videoSampleCount() > 0;
     // As with AAC, no video since the last audio means no audio is due (the
     // header in front of a file's first video chunk, say).
-    if (block < 1 || m_videoSinceAudio == 0)
+    if (block < 1 || (m_videoSinceAudio == 0 && !orphanedTail))
         return;
     // PCM has no structure to find: the gap is the audio, taken whole in
     // whole sample frames. A recorder that cuts its audio chunks by time
@@ -680,7 +696,7 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // the gap's start is only a guess.
     int64_t size = b - a;
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * block);
-    if (!allAudio)
+    if (!allAudio || orphanedTail)
         size = std::min(size, block);
     if (ref->interleaveCycle().sharedGaps()) {
         fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size, (flags & GapAtEnd) != 0);
@@ -711,13 +727,14 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     if (m_scanInfo->pcmRuns || m_scanInfo->aacFilter || a >= b)
         return;
+    // Between two pieces of one chunk that the search took apart at a
+    // picture too small for it, the gap is that picture, and no audio (with
+    // or without sound in the recording).
+    if (m_gapVideo && !(flags & (GapStartGuessed | GapBehindVideo)) && m_gapVideo->emitSamplesFilling(input, a, b) > 0)
+        return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();
     if (codec.size() != 4)
-        return;
-    // Between two pieces of one chunk that the search took apart at a
-    // picture too small for it, the gap is that picture, and no audio.
-    if (m_gapVideo && !(flags & (GapStartGuessed | GapBehindVideo)) && m_gapVideo->emitSamplesFilling(input, a, b) > 0)
         return;
     // A gap of one frame of digital silence is a few bytes: the split
     // takes it only where its frames explain it.

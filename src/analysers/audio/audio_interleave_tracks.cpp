@@ -130,6 +130,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
 
     int64_t covered = a;
     SharedGapSplit splitter(std::move(tracks));
+    splitter.setTailCut((flags & GapAtEnd) != 0);
     std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                : splitter.split(input, a, b, covered);
     if (twinTracks()) {

@@ -96,6 +96,10 @@ int SharedGapSplit::shortTail(int64_t pos) {
 bool SharedGapSplit::followed(int64_t end, int depth) {
     if (m_b - end < kMinTail)
         return true;
+    if (m_tailCut && m_b == m_gapEnd)
+        for (const SplitTrack& t : m_tracks)
+            if (!t.metadata && m_b - end < int64_t(t.maxFrame))
+                return true;
     for (size_t t = 0; t < m_tracks.size(); ++t)
         if (frameCount(chainAt(end, t)) > 0)
             return true;
@@ -114,6 +118,7 @@ void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
     m_data = m_block.data();
     m_a = a;
     m_b = a + m_block.length();
+    m_gapEnd = b;
     m_chains.clear();
 }
 

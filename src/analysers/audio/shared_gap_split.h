@@ -52,6 +52,11 @@ class SharedGapSplit {
 public:
     explicit SharedGapSplit(std::vector<SplitTrack> tracks) : m_tracks(std::move(tracks)) {}
 
+    // The gap runs to the end of the input: its last bytes may be a frame
+    // the cut took the rest of, and the frame in front of them still counts
+    // as followed.
+    void setTailCut(bool cut) { m_tailCut = cut; }
+
     // The frames of [a, b) in file order, as far as they can be followed
     // from a; `covered` is where the last one ends (a when none was found).
     std::vector<SplitFrame> split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
@@ -86,6 +91,8 @@ private:
     std::vector<SplitFrame> restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered);
 
     std::vector<SplitTrack> m_tracks;
+    bool m_tailCut = false;
+    int64_t m_gapEnd = 0;  // b: the bytes read may stop short of it
     ByteBlock m_block;
     const uint8_t* m_data = nullptr;
     int64_t m_a = 0;

@@ -559,8 +559,12 @@ void ChunkVideoAnalyser::passAtom(const TopLevelAtom& atom, ScanBuffer& buffer) 
     const int64_t skip = atom.mediaData ? atom.header : atom.size;
     m_skipUntil = std::min(atom.offset + skip, buffer.fileSize());
     // The next audio gap opens behind the atom: a recording's first audio
-    // may stand in front of its first video chunk.
-    m_scanInfo->setGapStart(uint64_t(m_skipUntil));
+    // may stand in front of its first video chunk. A timecode sample the
+    // reference keeps at the start of its media data is not part of it (as
+    // sound it would shift every sample frame of a PCM chunk).
+    const ReferenceInfo* ref = reference();
+    const int64_t lead = atom.mediaData && ref ? int64_t(ref->layout().m_mediaDataLead) : 0;
+    m_scanInfo->setGapStart(uint64_t(std::min(m_skipUntil + lead, atom.offset + atom.size)));
     // Behind the media data another recording may follow, and new clip
     // detection then writes this one's clip before the scan goes on: its
     // frames get their order counts now.

@@ -135,6 +135,132 @@ INSTANTIATE_TEST_SUITE_P(
                       PcmRecording{"pcm16le", "-tag:v hvc1 -c:a pcm_s16le -ac 1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// All-intra pictures with PCM in 1.3 s chunks: ffmpeg writes each
+// chunk's sound in front of its pictures, behind a timecode sample at the
+// start of the media data. The file is cut inside the second sound chunk.
+// The timecode's bytes stay out of the sound (as sound they would shift
+// every sample frame of the first chunk), and the sound behind the last
+// pictures comes back although the cut took the pictures it goes with.
+TEST(HevcPcmCut, SoundInFrontOfItsPicturesComesBack) {
+    const std::string original =
+        recording("hevc_pcm_audio_first.mov", "testsrc2", 3,
+                  "-tag:v hev1 -x265-params log-level=error:bframes=0:keyint=1 -c:a pcm_s16be -ac 2 "
+                  "-timecode 01:00:00:00 -chunk_duration 1282000");
+    ASSERT_FALSE(original.empty());
+    std::vector<testmedia::Run> sound;
+    for (const testmedia::Run& r : testmedia::fileOrderRuns(testmedia::probePackets(original)))
+        if (r.stream == 1)
+            sound.push_back(r);
+    ASSERT_GE(sound.size(), 2u);
+    Bytes damaged = withoutIndex(original);
+    damaged.resize(size_t(sound[1].start + sound[1].bytes / 2));
+    const Outcome o = repair("HevcRepair.PcmAudioFirstCut", original, damaged, "", original);
+    EXPECT_GT(o.audio.alive, 80u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+}
+
+// A phone's clock at 50 fps: every frame a little early or late. In a 2 s
+// reference the most common duration happens to be twice one that several
+// frames have; that is jitter, not a recorder holding frames, and the
+// repaired pictures keep the recording's pace.
+TEST(HevcJitter, JitteringReferenceKeepsThePace) {
+    auto jittering = [](const std::string& name, int seconds) {
+        return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=50 -f lavfi -i sine=frequency=440 -t " +
+                                              std::to_string(seconds) + " " + kHevc +
+                                              "-tag:v hvc1 -vf \"settb=1/1000,setpts='(N+0.4*sin(N))/50/TB'\" "
+                                              "-fps_mode vfr -enc_time_base 1:1000 -frames:v " +
+                                              std::to_string(50 * seconds) + " -c:a aac -b:a 96k");
+    };
+    const std::string original = jittering("hevc_jitter.mp4", 4);
+    const std::string ref = jittering("hevc_jitter_ref.mp4", 2);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.Jitter", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_TRUE(o.video.timed()) << o.video;
+}
+
+// Two mono AAC tracks in ffmpeg's interleave (a frame of each behind every
+// pair of pictures), the file cut inside a frame of the second track that
+// follows one of the first: the first track's last frame is whole, and
+// comes back, although nothing the cut left decodes behind it.
+TEST(HevcTwoAacCut, LastWholeFrameInFrontOfTheCutComesBack) {
+    const std::string original = testsupport::fixture(
+        "hevc_two_mono_aac.mp4", "-f lavfi -i testsrc2=size=320x240:rate=30 -f lavfi -i sine=frequency=440:sample_rate=8000 "
+                                 "-f lavfi -i sine=frequency=660:sample_rate=16000 -t 5 -map 0:v -map 1:a -map 2:a " +
+                                     kHevc + "-tag:v hev1 -c:a aac -ac 1 -b:a 64k");
+    ASSERT_FALSE(original.empty());
+    Bytes damaged = withoutIndex(original);
+    const auto runs = testmedia::fileOrderRuns(testmedia::probePackets(original));
+    size_t at = 2;
+    while (at < runs.size() && !(runs[at].stream == 2 && runs[at - 1].stream == 1 && runs[at - 2].stream == 0 &&
+                                 runs[at].start > int64_t(damaged.size() * 6 / 10)))
+        ++at;
+    ASSERT_LT(at, runs.size());
+    damaged.resize(size_t(runs[at].start + runs[at].bytes / 2));
+    const Outcome o = repair("HevcRepair.TwoAacCut", original, damaged, "", original);
+    EXPECT_GT(o.audio.alive, 20u);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+}
+
+// Scaling lists make x265's SPS about 1.6 KB long; 'hvc1' keeps it in the
+// hvcC only. Read whole from the reference, it describes the recording's
+// slices; cut, it describes nothing and no picture is found.
+TEST(HevcLongSps, ReferenceParameterSetsAreReadWhole) {
+    const std::string lists = "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" +
+                              testmedia::x265ScalingLists() + " -c:a aac -b:a 96k";
+    const std::string original = recording("hevc_long_sps.mp4", "testsrc2", 2, lists);
+    const std::string ref = recording("hevc_long_sps_ref.mp4", "mandelbrot", 2, lists);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.LongSps", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.alive, 50u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_GE(o.audio.percent(), 97.0) << o.audio;
+}
+
+// Two AAC frames behind a picture too small for the chunk search, one in
+// front of it, and AAC decodes one chance frame inside it: the search for
+// the gap's audio passes over the chance frame and finds the picture and
+// both frames behind it (12 s of noisy 640x360 at 25 fps with chirps; the
+// picture is the 29th).
+TEST(HevcAacGap, ChanceFrameInsideASmallPictureIsPassedOver) {
+    const std::string original = testsupport::fixture(
+        "hevc_aac_chirp.mp4",
+        "-filter_threads 1 -f lavfi -i testsrc2=s=640x360:r=25 -f lavfi -i "
+        "'aevalsrc=0.3*sin(2*PI*(821+27*t)*t)+0.05*sin(2*PI*2053*t)|0.3*sin(2*PI*(381+18*t)*t)+0.05*sin(2*PI*2967*t)"
+        ":s=44100:c=stereo' -map 0:v -map 1:a -t 12 -threads 2 -vf noise=alls=8:allf=t:all_seed=5687 "
+        "-c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params "
+        "log-level=error:keyint=25:min-keyint=25:scenecut=0:bframes=3:pools=2:frame-threads=2 -crf 22 "
+        "-pix_fmt yuv420p -c:a aac -b:a 96k");
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("HevcRepair.AacChanceFrame", original, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.alive, 300u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+}
+
+// Without sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes,
+// smaller than any of a test pattern reference, which the chunk search
+// steps over; the bytes it leaves between two pieces of the one chunk are
+// exactly such pictures, and come back.
+TEST(HevcNoSound, PicturesTooSmallForTheSearchComeBack) {
+    auto recordingWithoutSound = [](const std::string& name, const std::string& picture) {
+        return testsupport::fixture(name, "-f lavfi -i " + picture + "=s=192x160:r=50 -t 5 -c:v libx265 -preset ultrafast "
+                                          "-pix_fmt yuv422p10le -x265-params "
+                                          "log-level=error:bframes=3:open-gop=1:keyint=173:slices=4 -tag:v hev1 -an");
+    };
+    const std::string original = recordingWithoutSound("hevc_zoom_silent.mov", "mandelbrot");
+    const std::string ref = recordingWithoutSound("hevc_pattern_silent.mov", "testsrc2");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    const Outcome o = repair("HevcRepair.NoSoundSmallPictures", ref, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.alive, 250u);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(decodeErrors(o.repaired), "");
+}
+
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
 // come back whole, the preview's pictures stay out of both. HEVC pictures

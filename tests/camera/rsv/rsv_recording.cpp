@@ -2,6 +2,7 @@
 
 #include "reference/reference_info.h"
 #include "reference/reference_chunk_layout.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <algorithm>
@@ -69,37 +70,13 @@ Bytes sideData(const Bytes& unit) {
     return b;
 }
 
-// Scaling lists in the encoder's text format, coefficients spread over the
-// whole range so that each costs one to two bytes in the SPS.
-std::string scalingListFile() {
-    std::string text;
-    uint32_t value = 7;
-    for (const char* size : {"4X4", "8X8", "16X16", "32X32"})
-        for (const char* kind : {"INTRA", "INTER"})
-            for (const char* comp : {"LUMA", "CHROMAU", "CHROMAV"}) {
-                if (std::string(size) == "32X32" && std::string(comp) != "LUMA")
-                    continue;
-                const std::string name = std::string(kind) + size + "_" + comp;
-                text += name + " =\n";
-                for (int i = 0; i < (std::string(size) == "4X4" ? 16 : 64); ++i) {
-                    value = (value * 73 + 41) % 247;
-                    text += std::to_string(4 + value) + (i % 8 == 7 ? ",\n" : ",");
-                }
-                if (std::string(size) == "16X16" || std::string(size) == "32X32")
-                    text += name + "_DC =\n" + std::to_string(4 + value % 200) + ",\n";
-            }
-    const std::string file = testsupport::scratchDir("rsv_scaling_lists") + "/lists.txt";
-    testsupport::writeFile(file, Bytes(text.begin(), text.end()));
-    return file;
-}
-
 }  // namespace
 
 Encoded encode(bool hevc, bool scalingLists) {
     Encoded e;
     std::string args = videoArgs(hevc);
     if (scalingLists)
-        args.insert(args.find("aud=1") + 5, ":scaling-list=" + scalingListFile());
+        args.insert(args.find("aud=1") + 5, ":scaling-list=" + testmedia::x265ScalingLists());
     e.elementary = testsupport::fixture(scalingLists ? "rsv_video_lists.hevc" : hevc ? "rsv_video.hevc" : "rsv_video.h264",
                                         kSource + args + "-an");
     const Bytes stream = testsupport::readFile(e.elementary);
