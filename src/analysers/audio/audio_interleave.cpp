@@ -503,6 +503,23 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         runs.push_back(std::move(run));
     }
 
+    // A run that ran on over such a picture is cut in front of it, and the
+    // audio behind the picture becomes a run of its own.
+    if (m_gapVideo && (flags & GapBehindVideo) == 0) {
+        for (size_t r = 0; r < runs.size(); ++r) {
+            FrameChain after;
+            const int64_t limit = r + 1 < runs.size() ? runs[r + 1].front() : b;
+            const int64_t before = int64_t(frameCount(runs[r]));
+            if (!cutRunAtPicture(input, runs[r], limit, b, mpeg, after))
+                continue;
+            framesSoFar += int64_t(frameCount(runs[r]) + frameCount(after)) - before;
+            FLOG(LogLevel::Info) << m_logLabel << "a run cut at a picture ofs=" << runs[r].back()
+                                 << " audio behind=" << frameCount(after);
+            if (after.size() >= 2)
+                runs.insert(runs.begin() + long(++r), std::move(after));
+        }
+    }
+
     // A run that ends at a picture too small for the chunk search (a frame
     // or two of audio, then the picture) scores below the longer run behind
     // the picture, and is passed over: what the runs leave in front of them
