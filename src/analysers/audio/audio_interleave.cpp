@@ -17,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -507,16 +508,20 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // audio behind the picture becomes a run of its own.
     if (m_gapVideo && (flags & GapBehindVideo) == 0) {
         for (size_t r = 0; r < runs.size(); ++r) {
-            FrameChain after;
+            std::vector<FrameChain> after;
             const int64_t limit = r + 1 < runs.size() ? runs[r + 1].front() : b;
-            const int64_t before = int64_t(frameCount(runs[r]));
+            int64_t change = -int64_t(frameCount(runs[r]));
             if (!cutRunAtPicture(input, runs[r], limit, b, mpeg, after))
                 continue;
-            framesSoFar += int64_t(frameCount(runs[r]) + frameCount(after)) - before;
+            change += int64_t(frameCount(runs[r]));
+            for (const FrameChain& run : after)
+                change += int64_t(frameCount(run));
+            framesSoFar += change;
             FLOG(LogLevel::Info) << m_logLabel << "a run cut at a picture ofs=" << runs[r].back()
-                                 << " audio behind=" << frameCount(after);
-            if (after.size() >= 2)
-                runs.insert(runs.begin() + long(++r), std::move(after));
+                                 << " audio runs behind=" << after.size() << " frames=" << change;
+            runs.insert(runs.begin() + long(r + 1), std::make_move_iterator(after.begin()),
+                        std::make_move_iterator(after.end()));
+            r += after.size();
         }
     }
 
