@@ -17,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -511,6 +512,27 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         framesSoFar += int64_t(frameCount(run));
         pos = run.back();
         runs.push_back(std::move(run));
+    }
+
+    // A run that ran on over such a picture is cut in front of it, and the
+    // audio behind the picture becomes a run of its own.
+    if (m_gapVideo && (flags & GapBehindVideo) == 0) {
+        for (size_t r = 0; r < runs.size(); ++r) {
+            std::vector<FrameChain> after;
+            const int64_t limit = r + 1 < runs.size() ? runs[r + 1].front() : b;
+            int64_t change = -int64_t(frameCount(runs[r]));
+            if (!cutRunAtPicture(input, runs[r], limit, b, mpeg, after))
+                continue;
+            change += int64_t(frameCount(runs[r]));
+            for (const FrameChain& run : after)
+                change += int64_t(frameCount(run));
+            framesSoFar += change;
+            FLOG(LogLevel::Info) << m_logLabel << "a run cut at a picture ofs=" << runs[r].back()
+                                 << " audio runs behind=" << after.size() << " frames=" << change;
+            runs.insert(runs.begin() + long(r + 1), std::make_move_iterator(after.begin()),
+                        std::make_move_iterator(after.end()));
+            r += after.size();
+        }
     }
 
     // A run that ends at a picture too small for the chunk search (a frame

@@ -126,6 +126,23 @@ private:
     // [from, to) (none in front of it, or some): a stretch that the best run
     // of the gap passed over, since pictures cut it short.
     bool audioThenVideo(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run);
+    // Where run `run` of a gap leaves bytes unexplained in front of `limit`
+    // (the next run, or the gap's end `b`), its last frames may be a chance
+    // decode of a picture too small for the chunk search and of the audio
+    // behind it. When whole pictures begin at one of its last frame
+    // boundaries and pictures and audio frames behind them reach `limit`,
+    // the run is cut there and `after` holds the audio runs behind the cut
+    // (audio_interleave_pictures.cpp).
+    bool cutRunAtPicture(ScanBuffer& input, FrameChain& run, int64_t limit, int64_t b, bool mpeg,
+                         std::vector<FrameChain>& after);
+    // The same with the bytes `allowed` in front of `limit` left over;
+    // `depth`: how many further runs may be cut so.
+    bool cutAtPicture(ScanBuffer& input, FrameChain& run, int64_t limit, int64_t allowed, bool mpeg, int depth,
+                      std::vector<FrameChain>& after);
+    // Do pictures from `from` on, then audio runs and pictures in turn, reach
+    // `limit` (but for `allowed` bytes)? The audio runs go to `runs`.
+    bool picturesThenAudio(ScanBuffer& input, int64_t from, int64_t limit, int64_t allowed, bool mpeg, int depth,
+                           std::vector<FrameChain>& runs);
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);

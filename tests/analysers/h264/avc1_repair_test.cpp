@@ -200,6 +200,27 @@ TEST(Avc1Repair, PicturesOfShortSlices) {
     }
 }
 
+TEST(Avc1Repair, TinyPicturesAmidMonoAacStayPictures) {
+    // ffmpeg's plainest clip: a still test pattern gives pictures of a
+    // single slice of 20-30 bytes, too short for the chunk search, each
+    // between two mono AAC frames. Such a picture opens with the zero byte a
+    // mono frame may open with, and the decoder takes it (and some of the
+    // audio behind it, or the next such picture too) for a frame. Every
+    // packet must come back, in order, and decode without errors.
+    for (const std::string format : {"yuv420p", "yuv444p"}) {
+        const std::string original = testsupport::fixture(
+            "avc_tiny_pictures_" + format + ".mp4",
+            "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 "
+            "-c:v libx264 -pix_fmt " + format + " -c:a aac");
+        ASSERT_FALSE(original.empty());
+        const Outcome o = repair("Avc1Repair.TinyPictures", original, withoutIndex(original));
+        EXPECT_EQ(testsupport::framemd5(o.repaired), testsupport::framemd5(original)) << format;
+        const auto decode =
+            testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(o.repaired) + " -f null - 2>&1");
+        EXPECT_EQ(decode.output, "") << format;
+    }
+}
+
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
     // Cut at 60 % of the payload, and a few random blocks inside it, with
     // either interleaving.
