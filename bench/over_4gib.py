@@ -2,8 +2,7 @@
 """Repair of a recording over 4 GiB: time, throughput, peak memory, bit-exactness.
 
 The recording is a 4 s 1080p H.264 + AAC clip's media data written again and
-again behind one 64-bit mdat header (no index), as the big test builds it
-(tests/big/over_4gib_test.cpp, `ctest -C big -L big`).  Each binary repairs
+again behind one 64-bit mdat header (no index).  Each binary repairs
 it with a 2 s reference of the same settings; the row gives wall seconds,
 MB/s of input, peak RSS, whether every packet came back bit-exact (ffmpeg
 packet checksums against the clip's, repeated) and the furthest video packet
