@@ -10,9 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -47,25 +45,13 @@ std::string reference(const Family& f) {
                                                  f.encode);
 }
 
-std::vector<std::string> filesIn(const std::string& dir) {
-    std::vector<std::string> files;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.')
-                files.push_back(e->d_name);
-        ::closedir(d);
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 }  // namespace
 
 TEST(HostileRunCorpus, EveryInputEndsWithADocumentedOutcome) {
     const std::string corpus = std::string(FRAMEND_SOURCE_DIR) + "/tests/app/hostile_runs";
     size_t inputs = 0;
     for (const Family& f : kFamilies) {
-        const std::vector<std::string> files = filesIn(corpus + "/" + f.name);
+        const std::vector<std::string> files = testsupport::filesIn(corpus + "/" + f.name);
         if (files.empty())
             continue;
         const std::string ref = reference(f);

@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 
-#include <algorithm>
 #include <map>
 
 #include "qt/quicktime.h"
@@ -48,14 +46,7 @@ const std::map<std::string, Expected> kExpected = {
 
 TEST(QtHostileCorpus, EveryFileGivesItsKnownResult) {
     const std::string dir = std::string(FRAMEND_SOURCE_DIR) + "/tests/qt/corpus";
-    std::vector<std::string> files;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d))
-            if (e->d_name[0] != '.')
-                files.push_back(e->d_name);
-        ::closedir(d);
-    }
-    std::sort(files.begin(), files.end());
+    const std::vector<std::string> files = testsupport::filesIn(dir);
     ASSERT_EQ(files.size(), kExpected.size()) << "a corpus file without an expectation, or one missing";
     for (const std::string& name : files) {
         SCOPED_TRACE(name);

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
@@ -120,6 +121,16 @@ bool writeFile(const std::string& name, const std::vector<uint8_t>& data) {
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
     return static_cast<bool>(out);
+}
+
+std::vector<std::string> filesIn(const std::string& dir) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+        if (e.is_regular_file(ec) && e.path().filename().string()[0] != '.')
+            files.push_back(e.path().filename().string());
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 }  // namespace testsupport

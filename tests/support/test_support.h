@@ -46,4 +46,7 @@ std::string testNameOf(std::string fileName);
 std::vector<uint8_t> readFile(const std::string& name);
 bool writeFile(const std::string& name, const std::vector<uint8_t>& data);
 
+// The names of the regular files in dir, sorted; none when dir cannot be read.
+std::vector<std::string> filesIn(const std::string& dir);
+
 }  // namespace testsupport
