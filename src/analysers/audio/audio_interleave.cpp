@@ -566,6 +566,10 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     }
 
     if (runs.empty()) {
+        // A gap that holds only a caption chunk is intact: the sound of its
+        // pictures lies in a later gap.
+        if (takeMetadataStretch(input, a, b - a))
+            return;
         // Copies keep later audio in step with the pictures; behind the last
         // of the sound there is nothing left to keep in step, and they would
         // only repeat its last frame.
@@ -595,10 +599,15 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     if (videoBytes > 0 || tailIsVideo)
         expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t slack = endSlack();
-    int64_t unexplained = -videoBytes + runs.front().front() - a;
+    // A caption chunk in front of, between or behind the runs explains its
+    // bytes; taken for damage, it would have the gap padded with copies.
+    auto caption = [&](int64_t from, int64_t to) {
+        return to > from && takeMetadataStretch(input, from, to - from) ? to - from : 0;
+    };
+    int64_t unexplained = -videoBytes + runs.front().front() - a - caption(a, runs.front().front());
     for (size_t r = 1; r < runs.size(); ++r)
-        unexplained += runs[r].front() - runs[r - 1].back();
-    const int64_t tail = tailIsVideo ? 0 : b - runs.back().back();
+        unexplained += runs[r].front() - runs[r - 1].back() - caption(runs[r - 1].back(), runs[r].front());
+    const int64_t tail = tailIsVideo ? 0 : b - runs.back().back() - caption(runs.back().back(), b);
     bool intact = (unexplained <= slack || (flags & GapStartGuessed)) && (tail <= slack || (flags & GapAtEnd));
 
     struct Frame {

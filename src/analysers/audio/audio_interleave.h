@@ -174,6 +174,9 @@ private:
     // the order of the reference's chunks (`fresh`: the recording's first
     // gap with sound).
     void dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd);
+    // A stretch of a gap that one caption chunk fills exactly is taken as
+    // that chunk; false when its structure does not decide.
+    bool takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length);
     // One chunk of timed-metadata track `metaTrack`, as its samples.
     void emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size);
     // Adds the last audio sample again; false when there is none inside the input.

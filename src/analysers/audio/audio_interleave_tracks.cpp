@@ -228,20 +228,8 @@ void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, un
         between.emplace_back(tail, b - tail);
     // A caption or other timed-metadata chunk interrupts the frames: the
     // stretch between two runs that its samples' structure fills exactly.
-    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
-    for (const auto& [at, length] : between) {
-        if (length > kMaxMetadataStretch)
-            continue;
-        const ByteBlock block = input.readBlock(at, int32_t(length));
-        for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
-            const std::vector<int64_t> ends = metadataUnitEnds(metadata[m].codec, metadata[m].boxKeys, block.data(),
-                                                               int64_t(block.length()));
-            if (metadataStructureDecides(metadata[m].codec) && !ends.empty() && ends.back() == length) {
-                emitMetadataChunk(input, int(m), at, length);
-                break;
-            }
-        }
-    }
+    for (const auto& [at, length] : between)
+        takeMetadataStretch(input, at, length);
     if (frames.empty())
         return;
     const bool fresh = std::all_of(states.begin(), states.end(),
@@ -369,6 +357,26 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
     for (const auto& [track, count] : chunks)
         for (int64_t k = 0; k < count && next < sound.size(); ++k)
             sound[next++]->track = int(track);
+}
+
+bool AudioInterleave::takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
+    if (metadata.empty() || length < 1 || length > kMaxMetadataStretch || at + length > input.fileSize())
+        return false;
+    m_metadataChunks.resize(metadata.size(), 0);
+    const ByteBlock block = input.readBlock(at, int32_t(length));
+    for (size_t m = 0; m < metadata.size(); ++m) {
+        if (!metadataStructureDecides(metadata[m].codec))
+            continue;
+        const std::vector<int64_t> ends =
+            metadataUnitEnds(metadata[m].codec, metadata[m].boxKeys, block.data(), int64_t(block.length()));
+        if (!ends.empty() && ends.back() == length) {
+            emitMetadataChunk(input, int(m), at, length);
+            return true;
+        }
+    }
+    return false;
 }
 
 void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size) {
