@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -64,7 +65,29 @@ const uint8_t* ScanBuffer::refill(int64_t offset) {
         m_available = m_lastReadCount = 0;
         return m_buffer.data();
     }
-    const size_t got = readRaw(offset, m_buffer.data(), m_buffer.size());
+    // The scan moves the window forward by less than its length and analysers
+    // sometimes step back a little, so a new window usually shares bytes with
+    // the old one: those move inside the buffer instead of being read again.
+    const int64_t capacity = int64_t(m_buffer.size());
+    const int64_t oldStart = m_windowOffset, oldEnd = m_windowOffset + m_windowLength;
+    size_t got = 0;
+    if (offset > oldStart && offset < oldEnd) {
+        const size_t kept = size_t(oldEnd - offset);
+        std::memmove(m_buffer.data(), m_buffer.data() + (offset - oldStart), kept);
+        got = kept + readRaw(oldEnd, m_buffer.data() + kept, m_buffer.size() - kept);
+    } else if (offset < oldStart && offset + capacity > oldStart && m_windowLength > 0) {
+        const size_t head = size_t(oldStart - offset);
+        const size_t kept = size_t(std::min<int64_t>(oldEnd, offset + capacity) - oldStart);
+        std::memmove(m_buffer.data() + head, m_buffer.data(), kept);
+        const size_t front = readRaw(offset, m_buffer.data(), head);
+        got = front < head ? front : head + kept;
+        // Past the end of the kept bytes, the window goes on with the file
+        // only if the old one reached its capacity.
+        if (front == head && kept == size_t(m_windowLength) && head + kept < m_buffer.size())
+            got += readRaw(oldEnd, m_buffer.data() + head + kept, m_buffer.size() - head - kept);
+    } else {
+        got = readRaw(offset, m_buffer.data(), m_buffer.size());
+    }
     m_windowOffset = offset;
     m_windowLength = m_available = m_lastReadCount = clampToInt32(got);
     return m_buffer.data();
