@@ -38,6 +38,9 @@ bool ScanBuffer::open(const std::string& utf8Name, uint64_t capacity) {
 void ScanBuffer::close() {
     m_file.close();
     std::vector<uint8_t>().swap(m_buffer);
+    std::vector<uint8_t>().swap(m_side);
+    m_sideOffset = 0;
+    m_sideLength = 0;
     m_windowOffset = 0;
     m_fileSize = 0;
     m_lastReadCount = 0;
@@ -91,6 +94,27 @@ const uint8_t* ScanBuffer::refill(int64_t offset) {
     m_windowOffset = offset;
     m_windowLength = m_available = m_lastReadCount = clampToInt32(got);
     return m_buffer.data();
+}
+
+const uint8_t* ScanBuffer::peek(int64_t offset, int32_t minimum) {
+    // Enough for the parameter sets and SEI in front of a picture's first
+    // slice header, and small enough that one read costs little.
+    constexpr int32_t kSideCapacity = 16 * 1024;
+    if (minimum < 0)
+        minimum = 0;
+    if (offset < 0 || minimum > kSideCapacity ||
+        (offset >= m_windowOffset && offset - m_windowOffset <= int64_t(m_windowLength) - minimum))
+        return get(offset, minimum);
+    // The side buffer answers when it holds the bytes, or all the file has.
+    const int64_t sideEnd = m_sideOffset + m_sideLength;
+    if (m_side.empty() || offset < m_sideOffset || offset > sideEnd ||
+        (sideEnd - offset < minimum && sideEnd < m_fileSize)) {
+        m_side.resize(kSideCapacity);
+        m_sideOffset = offset;
+        m_sideLength = clampToInt32(readRaw(offset, m_side.data(), m_side.size()));
+    }
+    m_available = int32_t(m_sideOffset + m_sideLength - offset);
+    return m_side.data() + (offset - m_sideOffset);
 }
 
 ByteBlock ScanBuffer::readBlock(int64_t offset, int32_t n) {

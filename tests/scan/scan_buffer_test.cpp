@@ -286,6 +286,15 @@ TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
     Bytes viaRead(file.size());
     EXPECT_EQ(buf.read(viaRead.data(), 0, viaRead.size()), file.size());
     EXPECT_EQ(viaRead, viaWindow);
+    // Through peeks of a few bytes here and there, which leave the window be.
+    const uint8_t* window = buf.get(0, 100);
+    for (size_t off = 0; off < file.size(); off += 9973) {
+        const int32_t n = int32_t(std::min<size_t>(300, file.size() - off));
+        const uint8_t* p = buf.peek(int64_t(off), n);
+        ASSERT_GE(buf.available(), n) << off;
+        EXPECT_EQ(at(p, size_t(n)), slice(viaWindow, off, size_t(n))) << off;
+    }
+    EXPECT_EQ(buf.get(0, 100), window);
 
     // Entropy reads measure the damaged bytes: compare with the same bytes
     // stored undamaged in a file the overlay does not touch.
