@@ -16,43 +16,27 @@ constexpr int64_t kMaxBridge = 64 * 1024;
 void CleanPayloadMemo::extend(int64_t last) {
     // Window positions from m_to to `last`; every byte of a sequence that
     // begins at or before `last` lies inside the window. Coded pictures hold
-    // a zero byte every few dozen bytes but two in a row seldom, so the test
-    // looks for zero pairs eight bytes at a time (the pairs starting at the
-    // first seven bytes of each word; words overlap by one byte).
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    // a zero byte every few hundred bytes and two in a row seldom, so the
+    // search jumps from zero byte to zero byte (memchr reads many bytes a
+    // step) and looks at what follows each.
     int64_t i = m_to - m_offset;
     while (i <= last) {
-        if (i + 8 > m_size) {
-            if (m_data[i] == 0 && m_data[i + 1] == 0 && m_data[i + 2] <= 2) {
-                m_to = m_offset + i;
-                m_blocked = true;
-                return;
-            }
-            ++i;
+        const void* zero = std::memchr(m_data + i, 0, size_t(last - i + 1));
+        if (!zero)
+            break;
+        const int64_t at = static_cast<const uint8_t*>(zero) - m_data;
+        if (m_data[at + 1] != 0) {
+            i = at + 2;
             continue;
         }
-        uint64_t word;
-        std::memcpy(&word, m_data + i, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        word = __builtin_bswap64(word);
-#endif
-        // The top bit of every zero byte (exact, no false hits), then of
-        // every zero byte that another follows. Bytes in memory order are
-        // the word's bytes from the least significant on (little endian).
-        const uint64_t zeros = ~(((word & kLow7) + kLow7) | word | kLow7);
-        for (uint64_t pairs = zeros & (zeros >> 8); pairs; pairs &= pairs - 1) {
-            const int64_t at = i + __builtin_ctzll(pairs) / 8;
-            if (at > last)
-                break;
-            if (m_data[at + 2] <= 2) {
-                m_to = m_offset + at;
-                m_blocked = true;
-                return;
-            }
+        if (m_data[at + 2] <= 2) {
+            m_to = m_offset + at;
+            m_blocked = true;
+            return;
         }
-        i += 7;
+        i = at + 1;
     }
-    m_to = m_offset + std::min(i, last + 1);
+    m_to = m_offset + last + 1;
 }
 
 bool CleanPayloadMemo::clean(const uint8_t* unit, uint32_t length) {

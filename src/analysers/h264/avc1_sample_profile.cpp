@@ -341,9 +341,16 @@ int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, in
     H264::NalUnitCheck nal;
     // Short units are starts too: a picture may begin with a short slice
     // (measureSample then asks for a longer one behind it).
-    for (int64_t i = from; i <= last; ++i)
+    // A unit's length is below 2^24, so its first byte is zero: only the
+    // zero bytes need the whole test.
+    for (int64_t i = from; i <= last; ++i) {
+        const void* zero = std::memchr(data + i, 0, size_t(last - i + 1));
+        if (!zero)
+            return -1;
+        i = static_cast<const uint8_t*>(zero) - data;
         if (unitAt(data + i, n - i, nal, H264::kMinKnownSliceLength))
             return i;
+    }
     return -1;
 }
 
