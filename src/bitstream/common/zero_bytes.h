@@ -1,0 +1,27 @@
+#pragma once
+// Which of 16 bytes are zero, as a bit mask (bit k for p[k]). Searches for
+// NAL unit boundaries and forbidden byte sequences only care about zero
+// bytes, so they test 16 bytes at once and look closer only at the hits.
+
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace bitstream {
+
+inline uint32_t zeroByteMask16(const uint8_t* p) {
+#if defined(__SSE2__)
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_setzero_si128())));
+#else
+    uint32_t mask = 0;
+    for (int k = 0; k < 16; ++k)
+        mask |= uint32_t(p[k] == 0) << k;
+    return mask;
+#endif
+}
+
+}  // namespace bitstream
