@@ -341,11 +341,13 @@ int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, in
     H264::NalUnitCheck nal;
     // Short units are starts too: a picture may begin with a short slice
     // (measureSample then asks for a longer one behind it).
-    // A unit's length is below 2^24, so its first byte is zero: only the
-    // zero bytes need the whole test, and they are found 16 at a time.
+    // A unit's length is at most 1,500,000 (0x16E360), so it begins with a
+    // zero byte and one of at most 0x16: only such pairs need the whole
+    // test, and they are found 16 at a time.
     int64_t i = from;
-    for (; i + 16 <= n && i <= last; i += 16)
-        for (uint32_t zeros = bitstream::zeroByteMask16(data + i); zeros; zeros &= zeros - 1) {
+    for (; i + 17 <= n && i <= last; i += 16)
+        for (uint32_t zeros = bitstream::zeroByteMask16(data + i) & bitstream::smallByteMask16(data + i + 1, 0x16);
+             zeros; zeros &= zeros - 1) {
             const int64_t at = i + __builtin_ctz(zeros);
             if (at > last)
                 return -1;
