@@ -7,6 +7,7 @@
 #include <array>
 #include <climits>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -42,6 +43,9 @@ bool ScanBuffer::open(const std::string& utf8Name, uint64_t capacity) {
 void ScanBuffer::close() {
     m_file.close();
     std::vector<uint8_t>().swap(m_buffer);
+    std::vector<uint8_t>().swap(m_side);
+    m_sideOffset = 0;
+    m_sideLength = 0;
     m_windowOffset = 0;
     m_fileSize = 0;
     m_lastReadCount = 0;
@@ -69,10 +73,53 @@ const uint8_t* ScanBuffer::refill(int64_t offset) {
         m_available = m_lastReadCount = 0;
         return m_buffer.data();
     }
-    const size_t got = readRaw(offset, m_buffer.data(), m_buffer.size());
+    // The scan moves the window forward by less than its length and analysers
+    // sometimes step back a little, so a new window usually shares bytes with
+    // the old one: those move inside the buffer instead of being read again.
+    const int64_t capacity = int64_t(m_buffer.size());
+    const int64_t oldStart = m_windowOffset, oldEnd = m_windowOffset + m_windowLength;
+    size_t got = 0;
+    if (offset > oldStart && offset < oldEnd) {
+        const size_t kept = size_t(oldEnd - offset);
+        std::memmove(m_buffer.data(), m_buffer.data() + (offset - oldStart), kept);
+        got = kept + readRaw(oldEnd, m_buffer.data() + kept, m_buffer.size() - kept);
+    } else if (offset < oldStart && offset + capacity > oldStart && m_windowLength > 0) {
+        const size_t head = size_t(oldStart - offset);
+        const size_t kept = size_t(std::min<int64_t>(oldEnd, offset + capacity) - oldStart);
+        std::memmove(m_buffer.data() + head, m_buffer.data(), kept);
+        const size_t front = readRaw(offset, m_buffer.data(), head);
+        got = front < head ? front : head + kept;
+        // Past the end of the kept bytes, the window goes on with the file
+        // only if the old one reached its capacity.
+        if (front == head && kept == size_t(m_windowLength) && head + kept < m_buffer.size())
+            got += readRaw(oldEnd, m_buffer.data() + head + kept, m_buffer.size() - head - kept);
+    } else {
+        got = readRaw(offset, m_buffer.data(), m_buffer.size());
+    }
     m_windowOffset = offset;
     m_windowLength = m_available = m_lastReadCount = clampToInt32(got);
     return m_buffer.data();
+}
+
+const uint8_t* ScanBuffer::peek(int64_t offset, int32_t minimum) {
+    // Enough for the parameter sets and SEI in front of a picture's first
+    // slice header, and small enough that one read costs little.
+    constexpr int32_t kSideCapacity = 16 * 1024;
+    if (minimum < 0)
+        minimum = 0;
+    if (offset < 0 || minimum > kSideCapacity ||
+        (offset >= m_windowOffset && offset - m_windowOffset <= int64_t(m_windowLength) - minimum))
+        return get(offset, minimum);
+    // The side buffer answers when it holds the bytes, or all the file has.
+    const int64_t sideEnd = m_sideOffset + m_sideLength;
+    if (m_side.empty() || offset < m_sideOffset || offset > sideEnd ||
+        (sideEnd - offset < minimum && sideEnd < m_fileSize)) {
+        m_side.resize(kSideCapacity);
+        m_sideOffset = offset;
+        m_sideLength = clampToInt32(readRaw(offset, m_side.data(), m_side.size()));
+    }
+    m_available = int32_t(m_sideOffset + m_sideLength - offset);
+    return m_side.data() + (offset - m_sideOffset);
 }
 
 ByteBlock ScanBuffer::readBlock(int64_t offset, int32_t n) {

@@ -48,6 +48,11 @@ public:
         return refill(offset);
     }
     int32_t available() const { return m_available; }
+    // Like get(), for a few bytes that analysers read here and there over the
+    // whole file (a sample's first headers): served from the window when it
+    // holds them, else from a small side buffer that one read fills from
+    // `offset` on. The window stays where it is, so its pointers stay good.
+    const uint8_t* peek(int64_t offset, int32_t minimum);
 
     // `n` bytes read from `offset` into a new zeroed block; length() tells
     // how many came from the file. For data outside the window, or data an
@@ -80,6 +85,9 @@ private:
     platform::File m_file;
     std::string m_name;
     std::vector<uint8_t> m_buffer;
+    std::vector<uint8_t> m_side;  // peek()'s bytes: [m_sideOffset, + m_sideLength)
+    int64_t m_sideOffset = 0;
+    int32_t m_sideLength = 0;
     int64_t m_windowOffset = 0;
     int64_t m_fileSize = 0;
     int32_t m_lastReadCount = 0;

@@ -98,6 +98,9 @@ TEST_F(ScanBufferTest, WindowServesFromMemoryAndRefillsAtRequestedOffset) {
     // Past the window end, and backwards before the window start.
     expectWindow(buf, buf.get(5017, 8), data, 5017, 5017, 1000);
     expectWindow(buf, buf.get(3, 8), data, 3, 3, 1000);
+    // Steps that keep part of the old window (moved, not read again).
+    expectWindow(buf, buf.get(0, 1000), data, 0, 0, 1000);
+    expectWindow(buf, buf.get(999, 2), data, 999, 999, 1000);
     // Walking with overlapping steps sees the file exactly once over.
     EXPECT_EQ(walkWindows(buf, 300), data);
 }
@@ -113,6 +116,8 @@ TEST_F(ScanBufferTest, AvailableStopsAtEndOfFile) {
     EXPECT_EQ(buf.available(), 20);
     // A request the short window cannot satisfy re-reads, still bounded by the file.
     expectWindow(buf, buf.get(10007 - 20, 21), data, 10007 - 20, 10007 - 20, 20);
+    // Back from that short window: the kept tail still ends at the file's end.
+    expectWindow(buf, buf.get(9500, 8), data, 9500, 9500, 507);
     // At and after the end, and before the start: nothing valid.
     for (int64_t offset : {int64_t(10007), int64_t(1) << 30, int64_t(-5), INT64_MAX}) {
         EXPECT_NE(buf.get(offset, offset == INT64_MAX ? INT32_MAX : 1), nullptr) << offset;
@@ -281,6 +286,15 @@ TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {
     Bytes viaRead(file.size());
     EXPECT_EQ(buf.read(viaRead.data(), 0, viaRead.size()), file.size());
     EXPECT_EQ(viaRead, viaWindow);
+    // Through peeks of a few bytes here and there, which leave the window be.
+    const uint8_t* window = buf.get(0, 100);
+    for (size_t off = 0; off < file.size(); off += 9973) {
+        const int32_t n = int32_t(std::min<size_t>(300, file.size() - off));
+        const uint8_t* p = buf.peek(int64_t(off), n);
+        ASSERT_GE(buf.available(), n) << off;
+        EXPECT_EQ(at(p, size_t(n)), slice(viaWindow, off, size_t(n))) << off;
+    }
+    EXPECT_EQ(buf.get(0, 100), window);
 
     // Entropy reads measure the damaged bytes: compare with the same bytes
     // stored undamaged in a file the overlay does not touch.

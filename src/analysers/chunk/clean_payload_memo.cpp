@@ -1,5 +1,6 @@
 #include "analysers/chunk/clean_payload_memo.h"
 
+#include "bitstream/common/zero_bytes.h"
 #include "bitstream/h264/sample_units.h"
 
 #include <algorithm>
@@ -17,12 +18,11 @@ void CleanPayloadMemo::extend(int64_t last) {
     // Window positions from m_to to `last`; every byte of a sequence that
     // begins at or before `last` lies inside the window. Coded pictures hold
     // a zero byte every few dozen bytes but two in a row seldom, so the test
-    // looks for zero pairs eight bytes at a time (the pairs starting at the
-    // first seven bytes of each word; words overlap by one byte).
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    // looks for zero pairs sixteen bytes at a time (the pairs starting at
+    // the first fifteen bytes of each block; blocks overlap by one byte).
     int64_t i = m_to - m_offset;
     while (i <= last) {
-        if (i + 8 > m_size) {
+        if (i + 16 > m_size) {
             if (m_data[i] == 0 && m_data[i + 1] == 0 && m_data[i + 2] <= 2) {
                 m_to = m_offset + i;
                 m_blocked = true;
@@ -31,17 +31,9 @@ void CleanPayloadMemo::extend(int64_t last) {
             ++i;
             continue;
         }
-        uint64_t word;
-        std::memcpy(&word, m_data + i, sizeof word);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-        word = __builtin_bswap64(word);
-#endif
-        // The top bit of every zero byte (exact, no false hits), then of
-        // every zero byte that another follows. Bytes in memory order are
-        // the word's bytes from the least significant on (little endian).
-        const uint64_t zeros = ~(((word & kLow7) + kLow7) | word | kLow7);
-        for (uint64_t pairs = zeros & (zeros >> 8); pairs; pairs &= pairs - 1) {
-            const int64_t at = i + __builtin_ctzll(pairs) / 8;
+        const uint32_t zeros = bitstream::zeroByteMask16(m_data + i);
+        for (uint32_t pairs = zeros & (zeros >> 1) & 0x7FFF; pairs; pairs &= pairs - 1) {
+            const int64_t at = i + __builtin_ctz(pairs);
             if (at > last)
                 break;
             if (m_data[at + 2] <= 2) {
@@ -50,7 +42,7 @@ void CleanPayloadMemo::extend(int64_t last) {
                 return;
             }
         }
-        i += 7;
+        i += 15;
     }
     m_to = m_offset + std::min(i, last + 1);
 }

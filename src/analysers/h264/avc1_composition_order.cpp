@@ -76,7 +76,7 @@ size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& 
     int64_t pos = 0;
     for (int unit = 0; unit < kMaxUnits && sample.size - pos >= 5; ++unit) {
         const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
-        const uint8_t* data = input.get(sample.offset + pos, want);
+        const uint8_t* data = input.peek(sample.offset + pos, want);
         if (!data || input.available() < want)
             break;
         const uint32_t length = bitstream::readBE32(data);

@@ -39,7 +39,7 @@ bool HevcCompositionOrder::readFirstSlice(ScanBuffer& input, const MediaSample& 
     int64_t pos = 0;
     for (int unit = 0; unit < kMaxLeadingUnits && sample.size - pos >= 6; ++unit) {
         const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
-        const uint8_t* data = input.get(sample.offset + pos, want);
+        const uint8_t* data = input.peek(sample.offset + pos, want);
         if (!data || input.available() < want)
             return false;
         const uint32_t length = uint32_t(data[0]) << 24 | uint32_t(data[1]) << 16 | uint32_t(data[2]) << 8 | data[3];

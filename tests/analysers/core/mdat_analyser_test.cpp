@@ -94,3 +94,24 @@ TEST(MDATAnalyser, SplitsAfterThirtySamplesAndFiveSignatures) {
     EXPECT_EQ(log.messages(LogLevel::Info, "nfd at ").size(), 2u);
     EXPECT_EQ(clips.clipSizes, (std::vector<size_t>{30, 30}));
 }
+
+TEST(MDATAnalyser, FindsTheFirstSignatureAtAnyPositionAndNoneCutOff) {
+    RepairState state;
+    ScanInfo info;
+    MDATAnalyser analyser(&state, &info, nullptr);
+    // Near misses all around: first letters, second letters and "stts".
+    const std::string filler = "sttsfxmtcdst-ftyxmdaxstc";
+    for (const char* type : {"ftyp", "mdat", "ctts", "stsc", "stco", "stsz"})
+        for (int32_t at = 0; at < 40; ++at) {
+            std::string bytes;
+            while (bytes.size() < 64)
+                bytes += filler;
+            bytes.replace(size_t(at), 4, type);
+            const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+            EXPECT_EQ(analyser.findCandidate(0, data, 64, 64), at) << type << " at " << at;
+            // Not before the start of the range asked for, nor past its count.
+            EXPECT_EQ(analyser.findCandidate(0, data, at, 64), at) << type << " at " << at;
+            // A signature the available bytes cut off is not one.
+            EXPECT_EQ(analyser.findCandidate(0, data, 64, at + 3), 64) << type << " at " << at;
+        }
+}
