@@ -167,6 +167,9 @@ private:
     void fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // The state of each further sound track, made on the first shared gap.
     void makeOtherTracks();
+    // The tracks a shared gap is split over (this one first), made on the
+    // first gap; marks where the gap began.
+    std::vector<AudioInterleave*> beginSharedGap(int64_t a);
     // Sound tracks of one decoder configuration that a recorder writes a
     // chunk each of per gap: nothing in a frame tells whose it is.
     bool twinTracks() const;

@@ -70,18 +70,23 @@ void AudioInterleave::makeOtherTracks() {
     m_metadataChunks.assign(ref->interleaveCycle().metadataTracks().size(), 0);
 }
 
-void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+std::vector<AudioInterleave*> AudioInterleave::beginSharedGap(int64_t a) {
     if (m_otherTracks.empty() && m_metadataChunks.empty())
         makeOtherTracks();
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
+    std::vector<AudioInterleave*> states{this};
+    for (auto& other : m_otherTracks)
+        states.push_back(other.get());
+    return states;
+}
+
+void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+    const std::vector<AudioInterleave*> states = beginSharedGap(a);
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
     const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
 
-    std::vector<AudioInterleave*> states{this};
-    for (auto& other : m_otherTracks)
-        states.push_back(other.get());
     std::vector<SplitTrack> tracks;
     std::vector<int64_t> expected;
     std::vector<int64_t> tolerances;
@@ -200,15 +205,9 @@ bool AudioInterleave::sharedMpegGaps() const {
 }
 
 void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    if (m_otherTracks.empty() && m_metadataChunks.empty())
-        makeOtherTracks();
-    if (m_scanInfo->gapStart() == 0)
-        m_scanInfo->setGapStart(uint64_t(a));
+    const std::vector<AudioInterleave*> states = beginSharedGap(a);
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
-    std::vector<AudioInterleave*> states{this};
-    for (auto& other : m_otherTracks)
-        states.push_back(other.get());
     const size_t tracks = std::min(states.size(), cycle.size());
 
     std::vector<SplitFrame> frames;
