@@ -247,18 +247,7 @@ def repair_case(args, i, cfg, rows):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--framend", default="build/framend")
-    ap.add_argument("--seed", type=int, default=1)
-    ap.add_argument("--cases", type=int, default=16)
-    ap.add_argument("--work", default="/tmp/frame_codecs")
-    ap.add_argument("--refcontent", default="static", choices=["static", "black", "mandelbrot", "fast"],
-                    help="picture of the reference recordings (same settings, other content)")
-    ap.add_argument("--noref", action="store_true", help="no reference: the recording described on the command line")
-    ap.add_argument("--judges", action="store_true",
-                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
-    args = ap.parse_args()
-    args.framend = os.path.abspath(args.framend)
-    os.makedirs(args.work, exist_ok=True)
+    args = hm.frame_matrix_args(ap, 16, "/tmp/frame_codecs", "static")
     rng = random.Random(args.seed)
     cases = [random_case(rng) for _ in range(args.cases)]
     print(f"# seed {args.seed}, {len(cases)} cases, reference {'none' if args.noref else args.refcontent}, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")

@@ -679,6 +679,23 @@ def refcontent(args):
           + (f"  failing: {' '.join(bad)}" if bad else ""))
 
 
+def frame_matrix_args(ap, cases, work, refcontent):
+    """The options mpeg_matrix.py and frame_codecs.py share; returns the parsed arguments."""
+    ap.add_argument("--framend", default="build/framend")
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--cases", type=int, default=cases)
+    ap.add_argument("--work", default=work)
+    ap.add_argument("--refcontent", default=refcontent, choices=["mandelbrot", "black", "static", "fast"],
+                    help="picture of the reference recordings (same settings, other content)")
+    ap.add_argument("--noref", action="store_true", help="no reference: the recording described on the command line")
+    ap.add_argument("--judges", action="store_true",
+                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
+    args = ap.parse_args()
+    args.framend = os.path.abspath(args.framend)
+    os.makedirs(args.work, exist_ok=True)
+    return args
+
+
 def binary_digest(path):
     return hashlib.sha256(open(path, "rb").read()).hexdigest()[:16]
 

@@ -170,19 +170,8 @@ def repair_case(args, i, cfg, rows, notes):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    ap.add_argument("--framend", default="build/framend")
-    ap.add_argument("--seed", type=int, default=1)
-    ap.add_argument("--cases", type=int, default=12)
     ap.add_argument("--small", action="store_true", help="MPEG-2 at small sizes (faster)")
-    ap.add_argument("--work", default="/tmp/mpeg_matrix")
-    ap.add_argument("--refcontent", default="mandelbrot", choices=["mandelbrot", "black", "static", "fast"],
-                    help="picture of the reference recordings (same settings, other content)")
-    ap.add_argument("--noref", action="store_true", help="no reference: the recording described on the command line")
-    ap.add_argument("--judges", action="store_true",
-                    help="afterwards, judge every repaired file with ffmpeg, mkvmerge and GStreamer (judges.py)")
-    args = ap.parse_args()
-    args.framend = os.path.abspath(args.framend)
-    os.makedirs(args.work, exist_ok=True)
+    args = hm.frame_matrix_args(ap, 12, "/tmp/mpeg_matrix", "mandelbrot")
     rng = random.Random(args.seed)
     print(f"# seed {args.seed}, {args.cases} cases, reference {'none' if args.noref else args.refcontent}, framend {args.framend} sha256 {hm.binary_digest(args.framend)}")
     rows, notes = [], []
