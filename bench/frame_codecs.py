@@ -229,12 +229,7 @@ def repair_case(args, i, cfg, rows):
         dmg = os.path.join(args.work, f"f{i:02d}.{variant}.mov")
         out = os.path.join(args.work, f"f{i:02d}.{variant}.out.mov")
         cut = hm.damage(orig, dmg, variant)
-        if args.noref:
-            if os.path.exists(out):
-                os.remove(out)
-            rc, dt, _ = hm.timed([args.framend, "-i", dmg, "-o", out] + opts)
-        else:
-            rc, dt, _ = hm.repair(args.framend, dmg, ref, out, float("inf"))
+        rc, dt, _ = hm.repair_or_describe(args.framend, dmg, None if args.noref else ref, out, opts)
         judged = hm.judge(opk, cut, out)
         derr = hm.decode_errors(out) if os.path.exists(out) else 0
         row = hm.Row(i, variant, rc, dt, 0.0, judged, derr, derr_orig)

@@ -679,6 +679,16 @@ def refcontent(args):
           + (f"  failing: {' '.join(bad)}" if bad else ""))
 
 
+def repair_or_describe(framend, dmg, ref, out, opts):
+    """Repairs dmg against ref, or, with no reference (ref None), with the recording described by opts."""
+    if ref is not None:
+        return repair(framend, dmg, ref, out, float("inf"))
+    if os.path.exists(out):
+        os.remove(out)
+    rc, dt, err = timed([framend, "-i", dmg, "-o", out] + opts)
+    return rc, dt, err.strip().splitlines()[-1:] if err.strip() else []
+
+
 def frame_matrix_args(ap, cases, work, refcontent):
     """The options mpeg_matrix.py and frame_codecs.py share; returns the parsed arguments."""
     ap.add_argument("--framend", default="build/framend")

@@ -151,13 +151,7 @@ def repair_case(args, i, cfg, rows, notes):
         dmg = os.path.join(args.work, f"c{i:02d}.{variant}.{ext}")
         out = os.path.join(args.work, f"c{i:02d}.{variant}.out.{ext}")
         cut = hm.damage(orig, dmg, variant)
-        if args.noref:
-            if os.path.exists(out):
-                os.remove(out)
-            rc, dt, err = hm.timed([args.framend, "-i", dmg, "-o", out] + opts)
-            tail = err.strip().splitlines()[-1:] if err.strip() else []
-        else:
-            rc, dt, tail = hm.repair(args.framend, dmg, ref, out, float("inf"))
+        rc, dt, tail = hm.repair_or_describe(args.framend, dmg, None if args.noref else ref, out, opts)
         judged = hm.judge(opk, cut, out)
         derr = hm.decode_errors(out) if os.path.exists(out) else 0
         if rc != 0:
