@@ -244,13 +244,22 @@ void ChunkVideoAnalyser::decideInterleavePhase() {
     const MovieTrack* video = ref ? ref->videoTrack() : nullptr;
     if (!movie || !video || video->m_chunkOffsets.empty())
         return;
-    uint64_t others = std::numeric_limits<uint64_t>::max();
+    // The sound tracks decide. A timecode or other one-off chunk written
+    // ahead of the first picture says nothing about the interleave: taking
+    // it as audio first would hold back every gap behind the wrong chunk.
+    uint64_t sound = std::numeric_limits<uint64_t>::max();
+    uint64_t others = sound;
     for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i) {
         const MovieTrack& t = movie->m_tracks[i];
         if (&t == video || t.m_chunkOffsets.empty())
             continue;
-        others = std::min(others, t.m_chunkOffsets[0]);
+        if (t.m_handlerType == makeFourcc("soun"))
+            sound = std::min(sound, t.m_chunkOffsets[0]);
+        else if (t.m_chunkOffsets.size() > 1)
+            others = std::min(others, t.m_chunkOffsets[0]);
     }
+    if (sound != std::numeric_limits<uint64_t>::max())
+        others = sound;
     m_audioBeforeVideo = others != std::numeric_limits<uint64_t>::max() && video->m_chunkOffsets[0] > others;
 }
 

@@ -273,6 +273,28 @@ TEST(Avc1Repair, AudioLostToDamageKeepsTheSoundInStep) {
     EXPECT_LE(std::abs(long(repairedAudio) - long(originalAudio)), 4);
 }
 
+TEST(Avc1Repair, TimecodeAheadOfTheFirstPictureLeavesTheInterleaveAlone) {
+    // A moov-first QuickTime file whose timecode sample is the first chunk of
+    // the media data. It says nothing about whether sound or pictures come
+    // first in each cycle; read as sound first, a third of the pictures and
+    // some sound went missing.
+    // Pictures of testsrc's still parts are a few dozen bytes, too small for
+    // the chunk search: they depend on where the sound is expected.
+    const std::string original = testsupport::fixture(
+        "avc_aac_tmcd.mov",
+        "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 "
+        "-c:v libx264 -g 25 -c:a aac -ac 1 -timecode 01:00:00:00 -movflags +faststart");
+    ASSERT_FALSE(original.empty());
+    auto damaged = testsupport::readFile(original);
+    const size_t moov = testsupport::findType(damaged, "moov");
+    ASSERT_NE(moov, std::string::npos);
+    std::copy_n("free", 4, damaged.begin() + long(moov));
+    const Outcome o = repair("Avc1Repair.Timecode", original, damaged, "", original);
+    EXPECT_EQ(o.video.recovered, 150u);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+}
+
 TEST(Avc1Repair, NoCompositionOffsetsMeansNoCttsAtAll) {
     // -noctts: every frame shown at its decode time, and no ctts box, even
     // though the frames' order counts would give offsets.
