@@ -8,6 +8,7 @@
 
 #include "log/logger.h"
 #include "qt/atom_readers.h"
+#include "qt/fragment_reader.h"
 
 using namespace qt;
 
@@ -165,6 +166,7 @@ MovieFile* QTOpen(const std::string& fileName, uint32_t traceMask, bool parse) {
     if (parse) {
         seekTo(f, 0);
         parseContainer(f, kWholeFile, false);
+        readMovieFragments(f);
     }
     return f;
 }

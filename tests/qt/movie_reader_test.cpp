@@ -303,6 +303,44 @@ TEST(QtReader, TruncatedRealMovieKeepsOnlyWhatIsThere) {
     }
 }
 
+// A fragmented movie keeps its tables in the fragments: read, they give the
+// offsets and sizes ffprobe reports, B-frame offsets included. A fragment
+// whose run claims more samples than its atom or the file could hold adds
+// none of them.
+TEST(QtReader, FragmentedMovieTablesComeFromTheFragments) {
+    const std::string file = testmedia::movie(
+        "h264_aac_fragmented.mp4", "-c:v libx264 -bf 2 -g 25 -c:a aac -movflags +frag_keyframe+empty_moov");
+    ASSERT_FALSE(file.empty());
+    MovieFile* m = QTOpen(file, 0, true);
+    ASSERT_NE(m, nullptr);
+    ASSERT_NE(m->m_videoTrack, nullptr);
+    ASSERT_EQ(m->m_audioTrackCount, 1);
+    const MovieTrack* tracks[2] = {m->m_videoTrack, m->m_audioTracks[0]};
+    uint32_t next[2] = {1, 1};
+    for (const testmedia::Packet& p : testmedia::probePackets(file)) {
+        ASSERT_TRUE(p.stream == 0 || p.stream == 1);
+        const uint32_t n = next[p.stream]++;
+        EXPECT_EQ(QTGetSampleOffset(tracks[p.stream], n), uint64_t(p.pos)) << p.stream << " " << n;
+        EXPECT_EQ(QTGetSampleSize(tracks[p.stream], n), uint64_t(p.size));
+    }
+    EXPECT_EQ(tracks[0]->m_sampleCount, next[0] - 1);
+    EXPECT_EQ(tracks[1]->m_sampleCount, next[1] - 1);
+    EXPECT_FALSE(tracks[0]->m_compositionOffsets.empty());
+    EXPECT_EQ(tracks[1]->m_sampleDuration, 1024u);
+    QTClose(m);
+
+    Bytes bytes = readFile(file);
+    size_t trun = findType(bytes, "trun");
+    ASSERT_NE(trun, std::string::npos);
+    const Bytes huge = u32s({0x7FFFFFFF});
+    std::copy(huge.begin(), huge.end(), bytes.begin() + long(trun) + 8);
+    MovieFile* lying = openBytes("QtReader_LyingRun", bytes);
+    ASSERT_NE(lying, nullptr);
+    qttest::expectTablesWithinFile(lying, bytes.size());
+    EXPECT_LT(lying->m_videoTrack->m_sampleCount, 50u);
+    QTClose(lying);
+}
+
 TEST(QtReader, MillionSampleTableUsesOnlyWhatItNeeds) {
     constexpr uint32_t kSamples = 1000000;
     Bytes stsz = u32s({0, kSamples});

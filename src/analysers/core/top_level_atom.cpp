@@ -16,7 +16,10 @@ constexpr int64_t kMaxFileType = 1024;
 
 // Types a recorder writes at the top level of a movie file.
 bool topLevelType(const uint8_t* t) {
-    static const char* const kTypes[] = {"moov", "mdat", "ftyp", "free", "skip", "wide", "udta", "uuid", "pnot"};
+    // Fragmented recordings add a fragment header in front of each piece of
+    // media data, and segment and random-access indexes.
+    static const char* const kTypes[] = {"moov", "mdat", "ftyp", "free", "skip", "wide", "udta",
+                                         "uuid", "pnot", "moof", "mfra", "sidx", "styp"};
     for (const char* k : kTypes)
         if (std::memcmp(t, k, 4) == 0)
             return true;

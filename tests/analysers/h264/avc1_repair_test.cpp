@@ -295,6 +295,25 @@ TEST(Avc1Repair, TimecodeAheadOfTheFirstPictureLeavesTheInterleaveAlone) {
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
 }
 
+TEST(Avc1Repair, FragmentedRecordingWithAFragmentedReference) {
+    // Browsers, OBS and some phones write fragments: each piece of media data
+    // behind its own fragment header, the sample tables inside those. The
+    // reference's tables come from its fragments, and the headers in the
+    // recording are neither pictures nor sound.
+    const std::string mux = "-movflags +frag_keyframe+empty_moov+separate_moof";
+    const std::string original = movie("avc_aac_fragmented.mp4", kAac, mux);
+    const std::string ref = movie("avc_aac_fragmented_ref.mp4", kAac, mux + " -t 1.2 -vf hflip");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(ref.empty());
+    auto damaged = testsupport::readFile(original);
+    damaged.resize(damaged.size() * 6 / 10);
+    const Outcome o = repair("Avc1Repair.Fragmented", ref, damaged, "", original);
+    EXPECT_GT(o.video.alive, 20u);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    EXPECT_EQ(repairrun::packetCounts(o.repaired)[1], o.audio.alive) << "no sound made of fragment headers";
+}
+
 TEST(Avc1Repair, NoCompositionOffsetsMeansNoCttsAtAll) {
     // -noctts: every frame shown at its decode time, and no ctts box, even
     // though the frames' order counts would give offsets.
