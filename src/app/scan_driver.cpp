@@ -151,8 +151,10 @@ void ScanDriver::createAnalysers() {
     if (choice.videoChosen) {
         if (choice.knownClass)
             FLOG(LogLevel::Notice) << "reference selected video analyser class: " << videoClass;
-        else
+        else {
             FLOG(LogLevel::Notice) << "reference did not select a known video analyser; using fallback analyser set";
+            m_unknownVideoCodec = state.m_video->m_codec;
+        }
     }
 }
 
@@ -216,6 +218,13 @@ int ScanDriver::complete() {
         verdict.exitCode = exit_code::kNoAnalyser;
         verdict.failure = "no analyser in this build for video codec '" + m_missingAnalyserFor + "'; " +
                           (nothing ? "nothing was recovered" : "no video was recovered");
+    } else if (nothing && !m_unknownVideoCodec.empty()) {
+        // The fallback set looked for other codecs' pictures; saying that
+        // nothing looked like this codec's would send the user hunting for
+        // a better reference.
+        verdict.exitCode = exit_code::kNoAnalyser;
+        verdict.failure = "no analyser knows the reference's video codec '" + m_unknownVideoCodec +
+                          "'; nothing was recovered";
     } else if (nothing) {
         verdict.exitCode = exit_code::kNothingRecovered;
         verdict.failure = "no samples were found; nothing was recovered: " + whyNothingWasFound(state, o.isSet("sim"));

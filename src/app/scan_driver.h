@@ -34,4 +34,5 @@ private:
     Framend& m_app;
     // The video codec the run asked for whose analyser this build lacks.
     std::string m_missingAnalyserFor;
+    std::string m_unknownVideoCodec;  // the reference's video codec when no analyser row names it
 };
