@@ -3,6 +3,7 @@
 #include "analysers/aic/icod_analyser.h"
 #include "analysers/audio/aac_analyser.h"
 #include "analysers/audio/pcm_analyser.h"
+#include "analysers/dnxhd/dnxhd_analyser.h"
 #include "analysers/dv/dvc_analyser.h"
 #include "analysers/core/mdat_analyser.h"
 #include "analysers/h264/avc1_analyser.h"
@@ -49,6 +50,8 @@ const AnalyserRow kRows[] = {
     {"JPEGAnalyser", Role::Video, {"jpeg"}, When::None, make<JPEGAnalyser>},
     {"DVCAnalyser", Role::Video, {"dvc "}, When::None, make<DVCAnalyser>},
     {"ProResAnalyser", Role::Video, {"apch", "apcn", "apcs", "apco", "ap4h", "ap4x"}, When::None, make<ProResAnalyser>},
+    // Its frames carry no length: without a reference of its own it finds nothing.
+    {"DNxHDAnalyser", Role::Video, {"AVdn", "AVdh"}, When::OwnClass, make<DNxHDAnalyser>},
     {"AACAnalyser", Role::Audio, {}, When::Aac, make<AACAnalyser>},
 };
 
@@ -72,6 +75,7 @@ bool AnalyserSettings::isOn(AnalyserSwitch s) const {
     case When::CanonRepi: return canonRepi;
     case When::Pcm: return pcm;
     case When::Aac: return aac;
+    case When::OwnClass: return false;
     }
     return false;
 }
@@ -112,7 +116,7 @@ AnalyserChoice AnalyserRegistry::choose(const std::string& videoClass, const Ana
     for (const AnalyserRow& r : kRows) {
         if (r.role == Role::Audio && settings.isOn(r.when))
             choice.rows.push_back(&r);
-        else if (r.role == Role::Video && (!choice.knownClass || &r == choice.videoRow))
+        else if (r.role == Role::Video && ((!choice.knownClass && r.when != When::OwnClass) || &r == choice.videoRow))
             choice.rows.push_back(&standIn(r, settings));
     }
     if (choice.videoRow)

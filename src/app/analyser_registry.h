@@ -31,6 +31,7 @@ enum class AnalyserSwitch {
     CanonRepi,    // takes the place of the video analyser serving the same classes
     Pcm,
     Aac,
+    OwnClass,     // video: by class alone, and never one of the fallback set
 };
 
 // What every factory is given; a factory takes from it what its class needs.

@@ -94,6 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
                   false},
         FrameCase{"dvcpro50_ntsc", "testsrc2=s=720x480:r=30000/1001:d=1",
                   "-c:v dvvideo -pix_fmt yuv422p -c:a pcm_s16le -chunk_duration 200000", true, false},
+        FrameCase{"dnxhr_cut", "testsrc2=s=256x144:r=25:d=1",
+                  "-c:v dnxhd -profile:v dnxhr_lb -pix_fmt yuv422p -c:a pcm_s16le", true, false},
         FrameCase{"mjpeg_u8_noftyp", "testsrc2=s=160x120:r=25:d=1", "-c:v mjpeg -c:a pcm_u8 -chunk_duration 200000",
                   false, true}),
     [](const ::testing::TestParamInfo<FrameCase>& i) { return std::string(i.param.name); });
