@@ -10,7 +10,9 @@ constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
 // Length prefixes are 4 bytes unless the stored configuration says otherwise.
 constexpr int kDefaultLengthSize = 4;
 
-bool isAvc(Fourcc codec) { return codec == makeFourcc("avc1") || codec == makeFourcc("aivx"); }
+bool isAvc(Fourcc codec) {
+    return codec == makeFourcc("avc1") || codec == makeFourcc("aivx") || codec == makeFourcc("avc3");
+}
 bool isHevc(Fourcc codec) { return codec == makeFourcc("hvc1") || codec == makeFourcc("hev1"); }
 
 }  // namespace

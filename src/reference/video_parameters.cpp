@@ -35,7 +35,8 @@ std::string codecText(Fourcc codec) {
 std::string videoClassForCodec(const std::string& codec, uint8_t mpeg4ObjectType) {
     if (codec.size() != 4)
         return codec;
-    if (codec == "aivx")
+    // 'avc3': H.264 whose samples may carry parameter sets of their own.
+    if (codec == "aivx" || codec == "avc3")
         return "avc1";
     if (isMpeg2Codec(codec) || mpeg4ObjectType == kObjectTypeMpeg2Main)
         return "MPG2";

@@ -10,7 +10,7 @@ AVC1Analyser::AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo)
 
 bool AVC1Analyser::accepts() {
     const ReferenceInfo* ref = reference();
-    return !ref || ref->video().m_codec.empty() || ref->video().m_codec == "avc1";
+    return !ref || ref->video().m_codec.empty() || ref->video().m_class == "avc1";
 }
 
 bool AVC1Analyser::configurationUsable() {

@@ -92,7 +92,7 @@ TEST_P(Avc1WithoutIndex, ComesBackWhole) {
 }
 
 // ffmpeg's own interleaving (about one video frame, then one or two AAC
-// frames), camera-like chunks, MPEG audio in 'mp4a' (object type 0x6B) found
+// frames), camera-like chunks, 'avc3' with parameter sets in the samples, MPEG audio in 'mp4a' (object type 0x6B) found
 // between the chunks without any option or by the stand-alone audio
 // analyser, and video alone.
 INSTANTIATE_TEST_SUITE_P(
@@ -100,6 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Whole{"aac", kAac, "", "", 97, "AVC1 chunk scanner enabled"},
                       Whole{"aac_chunk500000", kAac, "-chunk_duration 500000", "", 97, "AVC1 chunk scanner enabled"},
                       Whole{"aac_chunk1000000", kAac, "-chunk_duration 1000000", "", 97, "AVC1 chunk scanner enabled"},
+                      Whole{"aac_avc3_inband", kAac, "-tag:v avc3 -x264-params repeat-headers=1 -chunk_duration 500000",
+                            "", 97, "AVC1 chunk scanner enabled"},
                       Whole{"mp3", kMp3, "", "", 99, "AVC1 chunk scanner enabled"},
                       Whole{"mp3_chunk500000", kMp3, "-chunk_duration 500000", "-aac", 97, "using analyser: AACAnalyser"},
                       Whole{"noaudio", "-an ", "", "", 100, "AVC1 chunk scanner enabled"}),
