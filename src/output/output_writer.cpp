@@ -109,13 +109,15 @@ MovieTrack* addTrackLike(MovieFile* movie, const MovieTrack& source) {
     return track;
 }
 
-// The metadata track takes the reference's description (a 'mebx' track's
-// keys, say), handler and timing, so readers understand its samples.
-void describeLikeReference(const RepairState& state, MovieTrack& track) {
+// A metadata track takes the description (a 'mebx' track's keys, say),
+// handler and timing of the reference's track in the same place, so readers
+// understand its samples.
+void describeLikeReference(const RepairState& state, MovieTrack& track, int index) {
     const ReferenceInfo* reference = referenceMovie(state);
-    if (!reference || reference->interleaveCycle().metadataTracks().empty())
+    const auto& tracks = reference ? reference->interleaveCycle().metadataTracks() : std::vector<InterleaveTrack>();
+    if (index < 0 || size_t(index) >= tracks.size())
         return;
-    const MovieTrack* source = reference->track(reference->interleaveCycle().metadataTracks().front().trackIndex);
+    const MovieTrack* source = reference->track(tracks[size_t(index)].trackIndex);
     if (!source)
         return;
     track.m_handlerType = source->m_handlerType;
@@ -272,14 +274,15 @@ void audioSample(RepairState& state, const uint8_t* data, uint32_t size, int64_t
     }
 }
 
-void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, uint32_t size, PayloadSpan* span) {
+void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, uint32_t size, int index,
+                PayloadSpan* span) {
     MovieFile* movie = state.m_outputMovie;
-    if (!movie)
+    if (!movie || index < 0 || index >= kMaxTracks)
         return;
-    const bool created = movie->m_metaTrack != nullptr;
-    MovieTrack* track = QTGetMetaTrack(movie);
+    const bool created = movie->m_metaTracks[index] != nullptr;
+    MovieTrack* track = QTGetMetaTrack(movie, index);
     if (track && !created)
-        describeLikeReference(state, *track);
+        describeLikeReference(state, *track, index);
     addSample(movie, track, span, data, inputOffset, size, 0);
 }
 
@@ -295,7 +298,7 @@ void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, 
 }
 
 void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
-    metaSample(state, data, -1, size, nullptr);
+    metaSample(state, data, -1, size, 0, nullptr);
 }
 
 namespace {
@@ -307,11 +310,20 @@ double videoSeconds(const RepairState& state, uint64_t samples) {
     return double(samples) * video->m_sampleDuration / video->m_mediaTimescale;
 }
 
+// The reference's first caption track among its metadata tracks; -1: none.
+int captionIndex(const ReferenceInfo& reference) {
+    const auto& tracks = reference.interleaveCycle().metadataTracks();
+    for (size_t i = 0; i < tracks.size() && i < size_t(kMaxTracks); ++i)
+        if (tracks[i].codec == makeFourcc("tx3g") || tracks[i].codec == makeFourcc("text"))
+            return int(i);
+    return -1;
+}
+
 // Only a caption track's samples lack a rhythm of their own; other timed
 // metadata keeps the reference's sample duration.
-void timeCaptions(RepairState& state, const CaptionTiming& captions) {
+void timeCaptions(RepairState& state, const CaptionTiming& captions, int index) {
     MovieFile* movie = state.m_outputMovie;
-    MovieTrack* track = movie ? movie->m_metaTrack : nullptr;
+    MovieTrack* track = movie && index >= 0 ? movie->m_metaTracks[index] : nullptr;
     // A clip dumped in several passes has samples this pass did not see.
     if (!track || (track->m_codec != makeFourcc("tx3g") && track->m_codec != makeFourcc("text")) ||
         track->m_mediaTimescale == 0 || track->m_sampleCount != captions.sampleCount())
@@ -363,9 +375,11 @@ void dumpSamples(RepairState& state) {
     CaptionTiming captions;
     int64_t metaEnd = -1;
     const ReferenceInfo* reference = referenceMovie(state);
-    const double captionLag = reference && !reference->interleaveCycle().metadataTracks().empty()
-                                  ? reference->interleaveCycle().metadataTracks().front().chunkLagSeconds
-                                  : 0;
+    const int captionTrack = reference ? captionIndex(*reference) : -1;
+    const double captionLag =
+        captionTrack >= 0
+            ? reference->interleaveCycle().metadataTracks()[size_t(captionTrack)].chunkLagSeconds
+            : 0;
     bool portionReached = false;
     std::time_t lastProgress = platform::calendarTime();
     // Samples that follow each other in the input and in the list are copied
@@ -414,10 +428,10 @@ void dumpSamples(RepairState& state) {
                 videoWritten += size;
             }
         } else if (sample.kind == SampleKind::Meta) {
-            // Metadata is neither sound nor part of the audio totals. The
-            // movie has one metadata track: that of the reference's first.
-            if (sample.extra == 0) {
-                metaSample(state, data, sample.offset, size, &span);
+            // Metadata is neither sound nor part of the audio totals; each
+            // of the reference's metadata tracks has its own.
+            metaSample(state, data, sample.offset, size, sample.extra, &span);
+            if (sample.extra == captionTrack) {
                 captions.add(videoSeconds(state, videoSamples) - captionLag, sample.offset == metaEnd);
                 metaEnd = sample.offset + size;
             }
@@ -445,7 +459,7 @@ void dumpSamples(RepairState& state) {
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
-    timeCaptions(state, captions);
+    timeCaptions(state, captions, captionTrack);
     FLOG(LogLevel::Notice) << "dump completed";
 }
 

@@ -28,7 +28,8 @@ struct MovieFile {
     MovieTrack m_tracks[kMaxTracks];
     MovieTrack* m_currentTrack = nullptr;  // the track opened by the last tkhd
     MovieTrack* m_videoTrack = nullptr;    // the first 'vide' track
-    MovieTrack* m_metaTrack = nullptr;     // writer's metadata track
+    // Writer: the metadata tracks, by their place among the source's.
+    MovieTrack* m_metaTracks[kMaxTracks] = {};
     int32_t m_audioTrackCount = 0;
     MovieTrack* m_audioTracks[kMaxTracks] = {};  // every 'soun' track, in order
     uint32_t m_layoutMode = 0;      // writer: 1 adds tapt, sgpd and audio edit lists

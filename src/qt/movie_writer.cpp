@@ -579,16 +579,16 @@ MovieTrack* QTAddAudioTrack(MovieFile* f, const std::string& codec, uint32_t sam
     return t;
 }
 
-MovieTrack* QTGetMetaTrack(MovieFile* f) {
-    if (!f)
+MovieTrack* QTGetMetaTrack(MovieFile* f, int index) {
+    if (!f || index < 0 || index >= kMaxTracks)
         return nullptr;
-    if (f->m_metaTrack)
-        return f->m_metaTrack;
+    if (f->m_metaTracks[index])
+        return f->m_metaTracks[index];
     MovieTrack* t = addTrack(f);
     if (!t)
         return nullptr;
     t->m_handlerType = makeFourcc("meta");
-    f->m_metaTrack = t;
+    f->m_metaTracks[index] = t;
     return t;
 }
 

@@ -20,8 +20,10 @@ MovieTrack* QTAddAudioTrack(MovieFile* file, const std::string& codec, uint32_t 
                             uint32_t sampleRate, uint32_t sampleSize, uint32_t channels,
                             uint32_t fixedSampleSize);
 
-// The metadata track, created on first use.
-MovieTrack* QTGetMetaTrack(MovieFile* file);
+// Metadata track `index` (its place among the source's metadata tracks),
+// created on first use; null for an index out of range or when all tracks
+// are in use.
+MovieTrack* QTGetMetaTrack(MovieFile* file, int index = 0);
 
 // Copies a reference track's codec configuration into a new track. Any pointer
 // may be null (nothing copied for it); at most 8191 esds bytes are taken.
