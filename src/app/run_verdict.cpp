@@ -36,7 +36,7 @@ std::string trackLine(const MovieTrack& t) {
         line += ": " + std::to_string(blocks) + " blocks";
     } else {
         line = std::string(fourccText(t.m_handlerType)) + " " + codec + ": " + std::to_string(t.m_sampleCount) +
-               " samples";
+               (t.m_sampleCount == 1 ? " sample" : " samples");
     }
     return line + ", " + seconds(t.m_mediaDuration, t.m_mediaTimescale);
 }

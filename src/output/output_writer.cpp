@@ -2,6 +2,7 @@
 
 #include "log/logger.h"
 #include "output/caption_timing.h"
+#include "output/timecode_track.h"
 #include "output/payload_span.h"
 #include "output/sample_run_reader.h"
 #include "output/sample_check.h"
@@ -459,6 +460,7 @@ void dumpSamples(RepairState& state) {
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
+    addTimecodeTrack(state);
     timeCaptions(state, captions, captionTrack);
     FLOG(LogLevel::Notice) << "dump completed";
 }

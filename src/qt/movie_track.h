@@ -57,4 +57,7 @@ struct MovieTrack {
     // Writer only: the chunk being written.
     uint32_t m_chunkSamples = 0;
     uint32_t m_chunkBytes = 0;
+    // Writer only: the timecode track this track refers to ('tref'/'tmcd'),
+    // 0 for none. Editors read a video track's start timecode through it.
+    uint32_t m_timecodeTrackId = 0;
 };

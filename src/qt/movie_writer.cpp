@@ -329,6 +329,13 @@ void writeTrak(MovieFile* f, MovieTrack& t) {
     writeTkhd(f, t);
     if (f->m_layoutMode == 1 && isVideo(t))
         writeTapt(f, t);
+    if (t.m_timecodeTrackId != 0) {
+        const uint64_t tref = beginAtom(f, "tref");
+        const uint64_t tmcd = beginAtom(f, "tmcd");
+        u32(f, t.m_timecodeTrackId, "tref.trackid");
+        endAtom(f, tmcd, "tmcd");
+        endAtom(f, tref, "tref");
+    }
     if (!t.m_editList.empty()) {
         const uint64_t edts = beginAtom(f, "edts");
         writeTable(f, "elst", [&] { rwElst(f, &t, 0); });

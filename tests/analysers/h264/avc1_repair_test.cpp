@@ -275,26 +275,36 @@ TEST(Avc1Repair, AudioLostToDamageKeepsTheSoundInStep) {
     EXPECT_LE(std::abs(long(repairedAudio) - long(originalAudio)), 4);
 }
 
-TEST(Avc1Repair, TimecodeAheadOfTheFirstPictureLeavesTheInterleaveAlone) {
-    // A moov-first QuickTime file whose timecode sample is the first chunk of
+TEST(Avc1Repair, TimecodeAheadOfTheFirstPicture) {
+    // Moov-first QuickTime files whose timecode sample is the first chunk of
     // the media data. It says nothing about whether sound or pictures come
-    // first in each cycle; read as sound first, a third of the pictures and
-    // some sound went missing.
-    // Pictures of testsrc's still parts are a few dozen bytes, too small for
-    // the chunk search: they depend on where the sound is expected.
-    const std::string original = testsupport::fixture(
-        "avc_aac_tmcd.mov",
-        "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=6 "
-        "-c:v libx264 -g 25 -c:a aac -ac 1 -timecode 01:00:00:00 -movflags +faststart");
+    // first in each cycle (read as sound first, a third of the pictures and
+    // some sound went missing), and the recording's own start timecode comes
+    // back, not the reference's. Pictures of testsrc's still parts are a few
+    // dozen bytes, too small for the chunk search: they depend on where the
+    // sound is expected.
+    auto recording = [](const std::string& name, const char* timecode) {
+        return testsupport::fixture(
+            name, "-f lavfi -i testsrc=size=320x240:rate=25:duration=6 -f lavfi -i "
+                  "sine=frequency=440:sample_rate=48000:duration=6 -c:v libx264 -g 25 -c:a aac -ac 1 -timecode " +
+                      std::string(timecode) + " -movflags +faststart");
+    };
+    const std::string ref = recording("avc_aac_tmcd_ref.mov", "01:00:00:00");
+    const std::string original = recording("avc_aac_tmcd.mov", "02:30:10:05");
+    ASSERT_FALSE(ref.empty());
     ASSERT_FALSE(original.empty());
     auto damaged = testsupport::readFile(original);
     const size_t moov = testsupport::findType(damaged, "moov");
     ASSERT_NE(moov, std::string::npos);
     std::copy_n("free", 4, damaged.begin() + long(moov));
-    const Outcome o = repair("Avc1Repair.Timecode", original, damaged, "", original);
+    const Outcome o = repair("Avc1Repair.Timecode", ref, damaged, "", original);
     EXPECT_EQ(o.video.recovered, 150u);
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
+    const auto timecode = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
+                                                  "stream_tags=timecode -of csv=p=0 " + quote(o.repaired));
+    EXPECT_EQ(timecode.output, "02:30:10:05\n");
 }
 
 TEST(Avc1Repair, FragmentedRecordingWithAFragmentedReference) {

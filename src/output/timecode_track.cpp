@@ -1,0 +1,80 @@
+#include "output/timecode_track.h"
+
+#include "log/logger.h"
+#include "output/repair_state.h"
+#include "platform/file.h"
+#include "qt/movie_reader.h"
+#include "qt/movie_writer.h"
+#include "qt/quicktime.h"
+#include "reference/reference_info.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// A timecode sample is a 32-bit frame number (64-bit in the long form).
+constexpr uint32_t kMaxTimecodeSample = 8;
+
+const MovieTrack* referenceTimecode(const ReferenceInfo& reference) {
+    const MovieFile* movie = reference.movie();
+    const uint32_t lead = reference.layout().m_mediaDataLead;
+    if (!movie || lead == 0 || lead > kMaxTimecodeSample)
+        return nullptr;
+    for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& t = movie->m_tracks[i];
+        if (t.m_handlerType == makeFourcc("tmcd") && t.m_sampleCount == 1 && QTGetSampleSize(&t, 1) == lead &&
+            t.m_mediaTimescale != 0 && t.m_descriptionBody.m_size > 0)
+            return &t;
+    }
+    return nullptr;
+}
+
+// The `size` bytes right behind the input's media data header that ends
+// at `at`: only there is the sample where the reference has it.
+bool readBehindMediaDataHeader(const std::string& input, int64_t at, uint32_t size, uint8_t* out) {
+    platform::File file;
+    uint8_t header[16] = {};
+    if (at < 8 || !file.open(input, platform::File::Mode::Read))
+        return false;
+    const bool plain = file.readAt(at - 8, header, 8) == 8 && std::memcmp(header + 4, "mdat", 4) == 0;
+    const bool large = !plain && at >= 16 && file.readAt(at - 16, header, 16) == 16 &&
+                       std::memcmp(header + 4, "mdat", 4) == 0 && header[0] == 0 && header[1] == 0 &&
+                       header[2] == 0 && header[3] == 1;
+    return (plain || large) && file.readAt(at, out, size) == size;
+}
+
+}  // namespace
+
+void addTimecodeTrack(RepairState& state) {
+    MovieFile* movie = state.m_outputMovie;
+    const ReferenceInfo* reference = state.m_reference && state.m_reference->isOpen() ? state.m_reference.get() : nullptr;
+    const MovieTrack* source = reference ? referenceTimecode(*reference) : nullptr;
+    if (!movie || !source || !movie->m_videoTrack || movie->m_videoTrack->m_mediaTimescale == 0 ||
+        state.m_samples.size() == 0)
+        return;
+    for (int i = 0; i < movie->m_trackCount; ++i)
+        if (movie->m_tracks[i].m_handlerType == makeFourcc("tmcd"))
+            return;  // an earlier pass of this clip wrote it
+    int64_t first = std::numeric_limits<int64_t>::max();
+    for (size_t i = 0; i < state.m_samples.size(); ++i)
+        first = std::min(first, state.m_samples[i].offset);
+    const uint32_t size = reference->layout().m_mediaDataLead;
+    uint8_t sample[kMaxTimecodeSample] = {};
+    if (first < int64_t(size) || !readBehindMediaDataHeader(state.m_inputFileName, first - int64_t(size), size, sample))
+        return;
+    MovieTrack* track = addTrack(movie);
+    if (!track)
+        return;
+    track->m_handlerType = source->m_handlerType;
+    track->m_codec = source->m_codec;
+    track->m_mediaTimescale = source->m_mediaTimescale;
+    track->m_descriptionBody = source->m_descriptionBody;
+    const MovieTrack& video = *movie->m_videoTrack;
+    const uint64_t duration = uint64_t(video.m_mediaDuration) * source->m_mediaTimescale / video.m_mediaTimescale;
+    track->m_sampleDuration = uint32_t(std::min<uint64_t>(std::max<uint64_t>(duration, 1), UINT32_MAX));
+    QTAddSamples(movie, track, sample, size, 0);
+    movie->m_videoTrack->m_timecodeTrackId = track->m_trackId;
+    FLOG(LogLevel::Notice) << "timecode track rebuilt from the sample at " << (first - int64_t(size));
+}
