@@ -3,6 +3,21 @@
 #include <algorithm>
 #include <cmath>
 
+CaptionTiming::CaptionTiming(const FoundSampleList& samples) {
+    // Only a list with metadata has caption chunks to place.
+    if (samples.count(SampleKind::Meta) == 0)
+        return;
+    m_videoOffsets.reserve(size_t(samples.count(SampleKind::Video)));
+    for (const MediaSample& s : samples)
+        if (s.isVideo())
+            m_videoOffsets.push_back(s.offset);
+    std::sort(m_videoOffsets.begin(), m_videoOffsets.end());
+}
+
+uint64_t CaptionTiming::videoBefore(int64_t offset) const {
+    return uint64_t(std::lower_bound(m_videoOffsets.begin(), m_videoOffsets.end(), offset) - m_videoOffsets.begin());
+}
+
 void CaptionTiming::add(double seconds, bool sameChunk) {
     ++m_samples;
     if (sameChunk && !m_chunkSamples.empty()) {

@@ -359,8 +359,7 @@ void dumpSamples(RepairState& state) {
     const uint64_t total = state.m_totalVideoSize + state.m_totalAudioSize;
     uint64_t videoWritten = 0;
     uint64_t audioWritten = 0;
-    uint64_t videoSamples = 0;
-    CaptionTiming captions;
+    CaptionTiming captions(state.m_samples);
     int64_t metaEnd = -1;
     const ReferenceInfo* reference = referenceMovie(state);
     const double captionLag = reference && !reference->interleaveCycle().metadataTracks().empty()
@@ -381,7 +380,9 @@ void dumpSamples(RepairState& state) {
     const FoundSampleList& samples = state.m_samples;
     for (size_t i = 0; i < samples.size(); ++i) {
         const MediaSample& sample = samples[i];
-        if (videoWritten >= videoLimit && audioWritten >= audioLimit) {
+        // The whole recording's caption chunks may follow its last sound.
+        if (videoWritten >= videoLimit && audioWritten >= audioLimit &&
+            (sample.kind != SampleKind::Meta || state.m_savePortion < 100)) {
             portionReached = true;
             break;
         }
@@ -409,7 +410,6 @@ void dumpSamples(RepairState& state) {
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
                 videoSample(state, data, sample.offset, size, sample.extra, &span);
-                ++videoSamples;
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }
@@ -418,7 +418,7 @@ void dumpSamples(RepairState& state) {
             // movie has one metadata track: that of the reference's first.
             if (sample.extra == 0) {
                 metaSample(state, data, sample.offset, size, &span);
-                captions.add(videoSeconds(state, videoSamples) - captionLag, sample.offset == metaEnd);
+                captions.add(videoSeconds(state, captions.videoBefore(sample.offset)) - captionLag, sample.offset == metaEnd);
                 metaEnd = sample.offset + size;
             }
         } else {

@@ -369,7 +369,7 @@ TEST_P(RecordingMatrix, SurvivingPacketsComeBackAtTheirLength) {
 
 // The slice spans the axes with one short recording each: 10-bit,
 // interlaced, open GOP; 4:2:2, all-intra in four slices with 96 kHz AAC in
-// two-second chunks; baseline (CAVLC) with mono AAC in camera-like chunks;
+// two-second chunks; baseline (CAVLC) with mono AAC and captions in camera-like chunks;
 // 24-bit big-endian PCM; MP3 beside a 250-frame GOP; a variable frame rate
 // with a timecode track and no sound; two AAC tracks, one digital silence,
 // with captions in tenth-second chunks; and a reference whose sound is
@@ -389,7 +389,7 @@ const std::vector<Recording> kRecordings = {
     {"baseline_aac_mono", "mp4", "320x240", "-profile:v baseline -pix_fmt yuv420p -g 50",
      {{"anoisesrc=r=44100:a=0.2:seed=3,aformat=channel_layouts=mono",
        "sine=frequency=880:sample_rate=44100,aformat=channel_layouts=mono"}},
-     "-c:a aac -b:a 32k -chunk_duration 1000000", false, ""},
+     "-c:a aac -b:a 32k -chunk_duration 1000000", true, ""},
     {"main_cavlc_pcm24be", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50 -x264-params cabac=0",
      {{"sine=frequency=440:sample_rate=48000", "anoisesrc=r=48000:a=0.2:seed=4"}},
      "-c:a pcm_s24be -ac 2 -chunk_duration 500000", false, ""},
