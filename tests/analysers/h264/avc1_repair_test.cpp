@@ -400,3 +400,21 @@ TEST(Avc1Repair, FramesOfAnotherSceneThanTheReference) {
     }
 }
 
+
+// x264's High, High 10 and High 4:2:2 records end in the chroma format and
+// bit depths; a record cut before them is still readable, but it is no
+// longer the recording's own, and a remux of the repair would pass the loss
+// on.
+TEST(Avc1Repair, HighProfileConfigurationComesBackByteForByte) {
+    auto extradata = [](const std::string& file) {
+        return testsupport::runCommand("ffprobe -v error -select_streams v -show_entries stream=extradata -show_data "
+                                       "-of default=nw=1 " + quote(file)).output;
+    };
+    for (const char* pixFmt : {"yuv420p", "yuv420p10le", "yuv422p"}) {
+        const std::string original = testmedia::movie(std::string("avcc_") + pixFmt + ".mp4",
+                                                      std::string("-c:v libx264 -g 25 -pix_fmt ") + pixFmt + " " + kAac);
+        const Outcome o = repair(std::string("HighAvcc_") + pixFmt, original, withoutIndex(original));
+        ASSERT_EQ(o.exitCode, 0) << pixFmt;
+        EXPECT_EQ(extradata(o.repaired), extradata(original)) << pixFmt;
+    }
+}
