@@ -458,6 +458,12 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=96000,aformat=channel_layouts=mono",
        "sine=frequency=880:sample_rate=96000,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a:0 192k -b:a:1 96k", false, ""},
+    // Digital silence in 5.1 at 32 kHz: frames of 19 bytes, one or two
+    // between two pictures, with a reference of sound. Cut inside a
+    // picture, the two frames in front of it are still lost.
+    {"aac_silent_surround_32k", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -g 1",
+     {{"anullsrc=r=32000:cl=5.1", "anoisesrc=r=32000:a=0.2:seed=20,aformat=channel_layouts=5.1"}},
+     "-c:a aac -b:a 32k", false, "trunc60"},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},
