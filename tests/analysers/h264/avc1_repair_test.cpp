@@ -418,3 +418,18 @@ TEST(Avc1Repair, HighProfileConfigurationComesBackByteForByte) {
         EXPECT_EQ(extradata(o.repaired), extradata(original)) << pixFmt;
     }
 }
+
+// Interlaced with an open GOP, x264 opens every picture with a picture
+// timing SEI and a key picture with a recovery point SEI in front of it.
+// From 300 reference pictures on, those leading units start samples; the
+// second one inside a key picture must not cut off the first.
+TEST(Avc1Repair, KeyPicturesOpenedByTwoSeiKeepBoth) {
+    const std::string original = testsupport::fixture(
+        "interlaced_open_gop_422.mp4",
+        "-f lavfi -i testsrc2=size=192x320:rate=60:duration=6 -c:v libx264 -pix_fmt yuv422p -bf 2 -g 8 "
+        "-flags +ildct+ilme -x264-params interlaced=1:open_gop=1");
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("KeyPicturesOpenedByTwoSei", original, withoutIndex(original));
+    EXPECT_EQ(o.video.alive, 360u);
+    EXPECT_GE(o.video.percent(), 99.0);
+}
