@@ -309,7 +309,7 @@ double videoSeconds(const RepairState& state, uint64_t samples) {
 
 // Only a caption track's samples lack a rhythm of their own; other timed
 // metadata keeps the reference's sample duration.
-void timeCaptions(RepairState& state, const CaptionTiming& captions) {
+void timeCaptions(RepairState& state, const CaptionTiming& captions, const InterleaveTrack* reference) {
     MovieFile* movie = state.m_outputMovie;
     MovieTrack* track = movie ? movie->m_metaTrack : nullptr;
     // A clip dumped in several passes has samples this pass did not see.
@@ -318,7 +318,9 @@ void timeCaptions(RepairState& state, const CaptionTiming& captions) {
         return;
     track->m_timeToSample.clear();
     uint64_t duration = 0;
-    for (const TimeToSampleEntry& e : captions.table(track->m_mediaTimescale, track->m_sampleDuration)) {
+    for (const TimeToSampleEntry& e : captions.table(track->m_mediaTimescale, track->m_sampleDuration,
+                                                             reference ? reference->pauseSeconds : 0,
+                                                             reference ? reference->cueSeconds : 0)) {
         track->m_timeToSample.push_back(e);
         duration += uint64_t(e.m_sampleCount) * e.m_duration;
     }
@@ -362,9 +364,10 @@ void dumpSamples(RepairState& state) {
     CaptionTiming captions(state.m_samples);
     int64_t metaEnd = -1;
     const ReferenceInfo* reference = referenceMovie(state);
-    const double captionLag = reference && !reference->interleaveCycle().metadataTracks().empty()
-                                  ? reference->interleaveCycle().metadataTracks().front().chunkLagSeconds
-                                  : 0;
+    const InterleaveTrack* captionTrack = reference && !reference->interleaveCycle().metadataTracks().empty()
+                                              ? &reference->interleaveCycle().metadataTracks().front()
+                                              : nullptr;
+    const double captionLag = captionTrack ? captionTrack->chunkLagSeconds : 0;
     bool portionReached = false;
     std::time_t lastProgress = platform::calendarTime();
     // Samples that follow each other in the input and in the list are copied
@@ -418,7 +421,8 @@ void dumpSamples(RepairState& state) {
             // movie has one metadata track: that of the reference's first.
             if (sample.extra == 0) {
                 metaSample(state, data, sample.offset, size, &span);
-                captions.add(videoSeconds(state, captions.videoBefore(sample.offset)) - captionLag, sample.offset == metaEnd);
+                const double seconds = videoSeconds(state, captions.videoBefore(sample.offset));
+                captions.add(seconds - captionLag, sample.offset == metaEnd, size <= 2);
                 metaEnd = sample.offset + size;
             }
         } else {
@@ -445,7 +449,7 @@ void dumpSamples(RepairState& state) {
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
-    timeCaptions(state, captions);
+    timeCaptions(state, captions, captionTrack);
     FLOG(LogLevel::Notice) << "dump completed";
 }
 

@@ -27,9 +27,10 @@ constexpr double kMinVideoRecall = 99.0, kMinAudioRecall = 97.0;
 // 1% or one typical packet (a short clip cut mid-frame may keep the partial
 // frame at the cut).
 constexpr double kMaxDurationError = 0.01;
-// Nothing in the file times a caption chunk but where it lies between the
-// others: a cue may show this many seconds off its moment.
-constexpr double kMaxCueShift = 0.5;
+// A caption chunk is timed by the reference's cue and pause lengths, and
+// by where it lies between the others where those drift: a cue may show
+// this many seconds off its moment.
+constexpr double kMaxCueShift = 0.25;
 
 struct Sound {
     const char* original;
