@@ -68,7 +68,8 @@ std::vector<TimeToSampleEntry> CaptionTiming::byLength(uint32_t timescale, doubl
             natural[c] += m_pauses[sample] ? pauseSeconds : cueSeconds;
     std::vector<double> sorted = natural;
     std::sort(sorted.begin(), sorted.end());
-    const double drift = std::max(kMinDriftSeconds, sorted.empty() ? 0.0 : kDriftChunkShare * sorted[sorted.size() / 2]);
+    const double typicalChunk = sorted.empty() ? 0.0 : sorted[sorted.size() / 2];
+    const double drift = std::max(kMinDriftSeconds, kDriftChunkShare * typicalChunk);
     std::vector<double> start(m_chunkStart.size(), 0.0);
     for (size_t c = 1; c < m_chunkStart.size(); ++c) {
         const double next = start[c - 1] + natural[c - 1];

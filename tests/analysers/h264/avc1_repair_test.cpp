@@ -411,8 +411,8 @@ TEST(Avc1Repair, HighProfileConfigurationComesBackByteForByte) {
                                        "-of default=nw=1 " + quote(file)).output;
     };
     for (const char* pixFmt : {"yuv420p", "yuv420p10le", "yuv422p"}) {
-        const std::string original = testmedia::movie(std::string("avcc_") + pixFmt + ".mp4",
-                                                      std::string("-c:v libx264 -g 25 -pix_fmt ") + pixFmt + " " + kAac);
+        const std::string args = std::string("-c:v libx264 -g 25 -pix_fmt ") + pixFmt + " " + kAac;
+        const std::string original = testmedia::movie(std::string("avcc_") + pixFmt + ".mp4", args);
         const Outcome o = repair(std::string("HighAvcc_") + pixFmt, original, withoutIndex(original));
         ASSERT_EQ(o.exitCode, 0) << pixFmt;
         EXPECT_EQ(extradata(o.repaired), extradata(original)) << pixFmt;
