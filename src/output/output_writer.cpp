@@ -322,7 +322,7 @@ int captionIndex(const ReferenceInfo& reference) {
 
 // Only a caption track's samples lack a rhythm of their own; other timed
 // metadata keeps the reference's sample duration.
-void timeCaptions(RepairState& state, const CaptionTiming& captions, int index) {
+void timeCaptions(RepairState& state, const CaptionTiming& captions, int index, const InterleaveTrack* reference) {
     MovieFile* movie = state.m_outputMovie;
     MovieTrack* track = movie && index >= 0 ? movie->m_metaTracks[index] : nullptr;
     // A clip dumped in several passes has samples this pass did not see.
@@ -331,7 +331,9 @@ void timeCaptions(RepairState& state, const CaptionTiming& captions, int index) 
         return;
     track->m_timeToSample.clear();
     uint64_t duration = 0;
-    for (const TimeToSampleEntry& e : captions.table(track->m_mediaTimescale, track->m_sampleDuration)) {
+    for (const TimeToSampleEntry& e : captions.table(track->m_mediaTimescale, track->m_sampleDuration,
+                                                             reference ? reference->pauseSeconds : 0,
+                                                             reference ? reference->cueSeconds : 0)) {
         track->m_timeToSample.push_back(e);
         duration += uint64_t(e.m_sampleCount) * e.m_duration;
     }
@@ -372,15 +374,13 @@ void dumpSamples(RepairState& state) {
     const uint64_t total = state.m_totalVideoSize + state.m_totalAudioSize;
     uint64_t videoWritten = 0;
     uint64_t audioWritten = 0;
-    uint64_t videoSamples = 0;
-    CaptionTiming captions;
+    CaptionTiming captions(state.m_samples);
     int64_t metaEnd = -1;
     const ReferenceInfo* reference = referenceMovie(state);
     const int captionTrack = reference ? captionIndex(*reference) : -1;
-    const double captionLag =
-        captionTrack >= 0
-            ? reference->interleaveCycle().metadataTracks()[size_t(captionTrack)].chunkLagSeconds
-            : 0;
+    const InterleaveTrack* captionReference =
+        captionTrack >= 0 ? &reference->interleaveCycle().metadataTracks()[size_t(captionTrack)] : nullptr;
+    const double captionLag = captionReference ? captionReference->chunkLagSeconds : 0;
     bool portionReached = false;
     std::time_t lastProgress = platform::calendarTime();
     // Samples that follow each other in the input and in the list are copied
@@ -396,7 +396,9 @@ void dumpSamples(RepairState& state) {
     const FoundSampleList& samples = state.m_samples;
     for (size_t i = 0; i < samples.size(); ++i) {
         const MediaSample& sample = samples[i];
-        if (videoWritten >= videoLimit && audioWritten >= audioLimit) {
+        // The whole recording's caption chunks may follow its last sound.
+        if (videoWritten >= videoLimit && audioWritten >= audioLimit &&
+            (sample.kind != SampleKind::Meta || state.m_savePortion < 100)) {
             portionReached = true;
             break;
         }
@@ -424,7 +426,6 @@ void dumpSamples(RepairState& state) {
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
                 videoSample(state, data, sample.offset, size, sample.extra, &span);
-                ++videoSamples;
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }
@@ -433,7 +434,8 @@ void dumpSamples(RepairState& state) {
             // of the reference's metadata tracks has its own.
             metaSample(state, data, sample.offset, size, sample.extra, &span);
             if (sample.extra == captionTrack) {
-                captions.add(videoSeconds(state, videoSamples) - captionLag, sample.offset == metaEnd);
+                const double seconds = videoSeconds(state, captions.videoBefore(sample.offset));
+                captions.add(seconds - captionLag, sample.offset == metaEnd, size <= 2);
                 metaEnd = sample.offset + size;
             }
         } else {
@@ -461,7 +463,7 @@ void dumpSamples(RepairState& state) {
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
     addTimecodeTrack(state);
-    timeCaptions(state, captions, captionTrack);
+    timeCaptions(state, captions, captionTrack, captionReference);
     FLOG(LogLevel::Notice) << "dump completed";
 }
 

@@ -33,6 +33,33 @@ void skipTo(MovieFile* f, uint64_t offset) {
         seekTo(f, offset);
 }
 
+// The four bytes and extension units x264 and others write after the PPS
+// of a High-profile record. A record that ends at its PPS (older writers)
+// has none, and one whose extension units overrun it keeps the bytes it
+// holds, so that it is written back as it was read.
+void rwAvcHighTail(MovieFile* f, H264Config* c, uint64_t end) {
+    const bool r = reading(f);
+    if (r) {
+        if (!H264Config::profileHasHighTail(c->m_profile) || bytesLeft(f, end) < 4)
+            return;
+        c->m_hasHighTail = true;
+    } else if (!c->m_hasHighTail) {
+        return;
+    }
+    if (!rw8(f, &c->m_chromaFormatByte, "avcC.chromafmt", kTraceAtoms) ||
+        !rw8(f, &c->m_bitDepthLumaByte, "avcC.bitdepthluma", kTraceAtoms) ||
+        !rw8(f, &c->m_bitDepthChromaByte, "avcC.bitdepthchroma", kTraceAtoms) ||
+        !rw8(f, &c->m_spsExtCount, "avcC.numspsext", kTraceAtoms))
+        return;
+    if (r) {
+        const uint64_t left = bytesLeft(f, end);
+        if (c->m_spsExtCount == 0 || left > uint64_t(kMaxSpsExtBytes))
+            return;
+        c->m_spsExtBytes = uint16_t(left);
+    }
+    rw(f, c->m_spsExt, c->m_spsExtBytes, "avcC.spsext", kTraceAtoms);
+}
+
 }  // namespace
 
 bool rwFullHeader(MovieFile* f, uint8_t* version, uint32_t* flags, const char* versionLabel,
@@ -98,6 +125,7 @@ void rwAvcC(MovieFile* f, H264Config* c, uint64_t end) {
     }
     if (r)
         c->m_ppsCount = uint8_t(stored);
+    rwAvcHighTail(f, c, end);
 }
 
 void rwHvcC(MovieFile* f, HEVCConfig* c, uint64_t end) {

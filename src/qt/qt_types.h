@@ -51,6 +51,9 @@ struct BrandRecord {
 constexpr int kMaxParameterSets = 32;
 constexpr int kMaxSpsBytes = 8192;
 constexpr int kMaxPpsBytes = 4096;
+// The SPS extension units of a High-profile record, kept whole as stored
+// (count byte excluded); more than this is not a real encoder's.
+constexpr int kMaxSpsExtBytes = 1024;
 struct H264Config {
     uint8_t m_version = 0;           // configurationVersion
     uint8_t m_profile = 0;           // AVCProfileIndication
@@ -63,16 +66,45 @@ struct H264Config {
     uint8_t m_ppsCount = 0;          // numOfPictureParameterSets (as stored)
     uint16_t m_ppsLength[kMaxParameterSets] = {};
     uint8_t m_pps[kMaxParameterSets][kMaxPpsBytes];  // only the first m_ppsLength[i] bytes are defined
+    // The High-profile tail (AVCProfileIndication 100, 110, 122, 144, 244):
+    // chroma format and bit depths with their reserved bits, then the SPS
+    // extension units. Older writers leave it out, and a record read
+    // without it is written without it.
+    bool m_hasHighTail = false;
+    uint8_t m_chromaFormatByte = 0xFD;    // reserved bits + chroma_format
+    uint8_t m_bitDepthLumaByte = 0xF8;    // reserved bits + bit_depth_luma_minus8
+    uint8_t m_bitDepthChromaByte = 0xF8;  // reserved bits + bit_depth_chroma_minus8
+    uint8_t m_spsExtCount = 0;            // numOfSequenceParameterSetExt
+    uint16_t m_spsExtBytes = 0;           // length-prefixed units, as stored
+    uint8_t m_spsExt[kMaxSpsExtBytes];    // only the first m_spsExtBytes bytes are defined
 
     int spsCount() const { return m_spsCountByte & 0x1F; }
     // Empties the record without touching the parameter-set slots, so that a
     // reset costs nothing and unused slots never become resident memory.
     void clear() {
         m_version = m_profile = m_compatibility = m_level = m_lengthSizeByte = m_spsCountByte = m_ppsCount = 0;
+        m_hasHighTail = false;
+        m_chromaFormatByte = 0xFD;
+        m_bitDepthLumaByte = m_bitDepthChromaByte = 0xF8;
+        m_spsExtCount = 0;
+        m_spsExtBytes = 0;
         std::memset(m_spsLength, 0, sizeof m_spsLength);
         std::memset(m_ppsLength, 0, sizeof m_ppsLength);
     }
     int ppsCount() const { return m_ppsCount < kMaxParameterSets ? m_ppsCount : kMaxParameterSets; }
+    // Profiles whose record carries the High-profile tail.
+    static bool profileHasHighTail(uint8_t profile) {
+        return profile == 100 || profile == 110 || profile == 122 || profile == 144 || profile == 244;
+    }
+    // The tail of a record built from a sequence parameter set.
+    void setHighTail(uint32_t chromaFormat, uint32_t bitDepthLumaMinus8, uint32_t bitDepthChromaMinus8) {
+        m_hasHighTail = true;
+        m_chromaFormatByte = uint8_t(0xFC | (chromaFormat & 3));
+        m_bitDepthLumaByte = uint8_t(0xF8 | (bitDepthLumaMinus8 & 7));
+        m_bitDepthChromaByte = uint8_t(0xF8 | (bitDepthChromaMinus8 & 7));
+        m_spsExtCount = 0;
+        m_spsExtBytes = 0;
+    }
 };
 
 // hvcC header fields, then up to 7 arrays of up to 7 NAL units, each kept

@@ -29,6 +29,11 @@ std::vector<uint8_t> avcConfigBytes(const H264Config& c) {
         put16(out, n);
         out.insert(out.end(), c.m_pps[i], c.m_pps[i] + n);
     }
+    if (c.m_hasHighTail) {
+        out.insert(out.end(), {c.m_chromaFormatByte, c.m_bitDepthLumaByte, c.m_bitDepthChromaByte, c.m_spsExtCount});
+        const uint16_t n = c.m_spsExtBytes < kMaxSpsExtBytes ? c.m_spsExtBytes : uint16_t(kMaxSpsExtBytes);
+        out.insert(out.end(), c.m_spsExt, c.m_spsExt + n);
+    }
     return out;
 }
 

@@ -129,6 +129,33 @@ double learnChunkLag(const MovieTrack& video, const MovieTrack& track) {
     return lags[lags.size() / 2];
 }
 
+// The most common duration of the track's empty samples and of the others.
+void learnCueDurations(const MovieTrack& track, InterleaveTrack& t) {
+    if (track.m_mediaTimescale == 0 || track.m_fixedSampleSize != 0)
+        return;
+    std::vector<uint32_t> pauses, cues;
+    size_t sample = 0;
+    for (const TimeToSampleEntry& e : track.m_timeToSample)
+        for (uint32_t n = 0; n < e.m_sampleCount && sample < track.m_sampleSizes.size(); ++n, ++sample)
+            (track.m_sampleSizes[sample] <= 2 ? pauses : cues).push_back(e.m_duration);
+    auto mostCommon = [&](std::vector<uint32_t>& v) {
+        if (v.empty())
+            return 0.0;
+        std::sort(v.begin(), v.end());
+        uint32_t best = v[0];
+        size_t bestRun = 0;
+        for (size_t i = 0, j = 0; i < v.size(); i = j) {
+            while (j < v.size() && v[j] == v[i])
+                ++j;
+            if (j - i > bestRun)
+                bestRun = j - i, best = v[i];
+        }
+        return double(best) / track.m_mediaTimescale;
+    };
+    t.pauseSeconds = mostCommon(pauses);
+    t.cueSeconds = mostCommon(cues);
+}
+
 }  // namespace
 
 // Does each sound track write at most one chunk between two video chunks,
@@ -253,6 +280,8 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
             m_metadata.back().trackIndex = i;
             if (video)
                 m_metadata.back().chunkLagSeconds = learnChunkLag(*video, track);
+            if (track.m_codec == makeFourcc("tx3g") || track.m_codec == makeFourcc("text"))
+                learnCueDurations(track, m_metadata.back());
             if (readable)
                 learnBoxKeys(file, track, m_metadata.back());
         }

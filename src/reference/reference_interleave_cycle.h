@@ -36,6 +36,11 @@ struct InterleaveTrack {
     // chunks). A muxer writes a chunk once the interleave has passed it,
     // so this is the time to take off the video's to place a found chunk.
     double chunkLagSeconds = 0;
+    // Caption tracks: the most common durations of an empty sample (the
+    // pause between two cues, a bare 2-byte length) and of a cue, in
+    // seconds; 0 where the track has none.
+    double pauseSeconds = 0;
+    double cueSeconds = 0;
     // A 'mebx' track's local key ids, as its samples' first boxes carry them
     // (at most kMaxMetadataKeys).
     std::vector<uint32_t> boxKeys;

@@ -41,6 +41,10 @@ constexpr uint64_t kMaxAudioFrame = 4294967295u;
 // An AAC frame of digital silence takes 3-4 bytes a channel; any sound at
 // all, even at the lowest bit rates, takes several times that.
 constexpr uint64_t kSilentFrameBytesPerChannel = 8;
+// The fewest bytes a frame of digital silence takes a channel, and the
+// fewest a gap must hold to be searched for one.
+constexpr int64_t kSilentFrameMinBytesPerChannel = 3;
+constexpr int64_t kMinSilentGap = 6;
 // Bytes a gap may hold beyond its frames and the reference's padding and
 // still count as intact; also how close to the gap end a lone frame must end.
 constexpr int64_t kRunEndSlack = 64;
@@ -186,6 +190,7 @@ int64_t AudioInterleave::resyncScore(const RunTally& run, int64_t j, int64_t exp
 void AudioInterleave::updateFrameSizeRange() {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     m_silentReference = false;
+    m_silentFrameFloor = 0;
     if (!ref || ref->audioSamples().empty()) {
         m_minFrameSize = kMinAudioFrame;
         m_maxFrameSize = kMaxAudioFrame;
@@ -215,6 +220,10 @@ void AudioInterleave::updateFrameSizeRange() {
     const AudioParameters& audio = ref->audio();
     const AacConfigLimits limits =
         aacConfigLimits(audio.m_esds.m_decoderInfo, audio.m_esds.m_decoderInfoLength, audio.m_channels);
+    // A recording of silence made with a reference of sound has frames far
+    // below the reference's; a gap of one of them is still searched.
+    if (limits.channels > 0)
+        m_silentFrameFloor = std::max<int64_t>(kSilentFrameMinBytesPerChannel * limits.channels, kMinSilentGap);
     std::nth_element(sizes.begin(), sizes.begin() + ptrdiff_t(sizes.size() / 2), sizes.end());
     const uint64_t typical = sizes[sizes.size() / 2];
     if (limits.channels == 0 || typical > kSilentFrameBytesPerChannel * limits.channels)
@@ -245,7 +254,8 @@ void AudioInterleave::takeCarry(int64_t k) {
 }
 
 int64_t AudioInterleave::minGap() const {
-    return std::min<int64_t>(kMinGap, int64_t(m_minFrameSize));
+    const int64_t gap = std::min<int64_t>(kMinGap, int64_t(m_minFrameSize));
+    return m_silentFrameFloor > 0 ? std::min(gap, m_silentFrameFloor) : gap;
 }
 
 int64_t AudioInterleave::endSlack() const {

@@ -203,6 +203,9 @@ private:
     // The reference's AAC frames are digital silence: the size window is
     // the configuration's, and their chunk sizes predict nothing.
     bool m_silentReference = false;
+    // The smallest frame the reference's configuration can hold: one of
+    // digital silence. A gap between two pictures may hold just that one.
+    int64_t m_silentFrameFloor = 0;
     int64_t m_lastOffset = 0;
     int64_t m_lastSize = 0;  // 0: no audio sample emitted yet
     // Which sound track of the reference this state follows, and the word

@@ -62,6 +62,10 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
             m_anchorCounts.push_back(SampleAnchor{std::vector<uint8_t>(data, data + keyLength), 1});
         else
             ++it->count;
+        uint32_t leading = 0;
+        for (int64_t pos = 0; pos + 4 <= t.firstSliceOffset; ++leading)
+            pos += int64_t(bitstream::readBE32(data + pos)) + 4;
+        m_maxLeadingUnits = std::max(m_maxLeadingUnits, leading);
     }
 
     for (int64_t pos = 0; pos + 5 <= size && m_payloadsClean;) {
@@ -280,7 +284,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         longSlice = longSlice || (nal.slice && nal.length >= H264::kMinScanSliceLength);
         pos += int64_t(nal.length) + 4;
         if (sliceLength == 0) {
-            if (m_fast && n - pos >= 5 && anchorAt(data + pos, n - pos))
+            if (m_fast && units >= m_maxLeadingUnits && n - pos >= 5 && anchorAt(data + pos, n - pos))
                 return 0;  // the next sample begins before this one had a slice
             continue;
         }

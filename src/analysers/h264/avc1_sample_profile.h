@@ -142,6 +142,11 @@ private:
     uint32_t m_minSize = 0, m_maxSize = 0;
     uint32_t m_minFirstSlice = 0, m_maxFirstSlice = 0;
     uint32_t m_maxSlices = 0;
+    // The most units a sample that opens with a short unit holds in front of
+    // its first slice: x264 opens a key picture with a recovery point SEI
+    // and then the picture timing SEI that opens every other picture, so an
+    // anchor may follow another inside one sample.
+    uint32_t m_maxLeadingUnits = 1;
     // Cleared when a reference sample breaks the NAL byte rules (some
     // recorders pad their units with zeros), so the input is not held to them.
     bool m_payloadsClean = true;

@@ -1,5 +1,6 @@
 #include "camera/rsv/rsv_parameter_sets.h"
 
+#include "bitstream/h264/sequence_parameter_set.h"
 #include "bitstream/hevc/bitstream_reader.h"
 #include "bitstream/hevc/hevc_parser.h"
 #include "bitstream/hevc/sps.h"
@@ -157,6 +158,14 @@ bool buildAvcConfig(const ParameterSetLists& lists, H264Config& config) {
     }
     config.m_spsCountByte = uint8_t(0xE0 | sps);
     config.m_ppsCount = uint8_t(pps);
+    // High profiles describe their chroma format and bit depths after the
+    // PPS, as a muxer writing the camera's own file would.
+    if (H264Config::profileHasHighTail(config.m_profile)) {
+        H264::SequenceParameterSet parsed;
+        std::string problem;
+        if (H264::parseSequenceParameterSet(first.data(), first.size(), parsed, problem) == bitstream::ParseResult::Ok)
+            config.setHighTail(parsed.chroma_format_idc, parsed.bit_depth_luma_minus8, parsed.bit_depth_chroma_minus8);
+    }
     return true;
 }
 

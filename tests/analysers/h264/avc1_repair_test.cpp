@@ -453,3 +453,36 @@ TEST(Avc1Repair, FramesOfAnotherSceneThanTheReference) {
     }
 }
 
+
+// x264's High, High 10 and High 4:2:2 records end in the chroma format and
+// bit depths; a record cut before them is still readable, but it is no
+// longer the recording's own, and a remux of the repair would pass the loss
+// on.
+TEST(Avc1Repair, HighProfileConfigurationComesBackByteForByte) {
+    auto extradata = [](const std::string& file) {
+        return testsupport::runCommand("ffprobe -v error -select_streams v -show_entries stream=extradata -show_data "
+                                       "-of default=nw=1 " + quote(file)).output;
+    };
+    for (const char* pixFmt : {"yuv420p", "yuv420p10le", "yuv422p"}) {
+        const std::string args = std::string("-c:v libx264 -g 25 -pix_fmt ") + pixFmt + " " + kAac;
+        const std::string original = testmedia::movie(std::string("avcc_") + pixFmt + ".mp4", args);
+        const Outcome o = repair(std::string("HighAvcc_") + pixFmt, original, withoutIndex(original));
+        ASSERT_EQ(o.exitCode, 0) << pixFmt;
+        EXPECT_EQ(extradata(o.repaired), extradata(original)) << pixFmt;
+    }
+}
+
+// Interlaced with an open GOP, x264 opens every picture with a picture
+// timing SEI and a key picture with a recovery point SEI in front of it.
+// From 300 reference pictures on, those leading units start samples; the
+// second one inside a key picture must not cut off the first.
+TEST(Avc1Repair, KeyPicturesOpenedByTwoSeiKeepBoth) {
+    const std::string original = testsupport::fixture(
+        "interlaced_open_gop_422.mp4",
+        "-f lavfi -i testsrc2=size=192x320:rate=60:duration=6 -c:v libx264 -pix_fmt yuv422p -bf 2 -g 8 "
+        "-flags +ildct+ilme -x264-params interlaced=1:open_gop=1");
+    ASSERT_FALSE(original.empty());
+    const Outcome o = repair("KeyPicturesOpenedByTwoSei", original, withoutIndex(original));
+    EXPECT_EQ(o.video.alive, 360u);
+    EXPECT_GE(o.video.percent(), 99.0);
+}
