@@ -1,7 +1,7 @@
-// A phone-like recording: mono sound and a timed-metadata track ('mebx',
-// samples of 92 to 218 bytes) whose chunks follow each video chunk, in
-// front of the sound's. The metadata must
-// never be taken for sound, and the repaired movie has the metadata track.
+// A phone-like recording: mono sound and two timed-metadata tracks ('mebx',
+// samples of 92 to 218 bytes), one with a chunk behind each video chunk, in
+// front of the sound's, the other with one behind the sound. The metadata
+// must never be taken for sound, and the repaired movie has both tracks.
 
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <sstream>
@@ -97,13 +98,16 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     MovieTrack* wa = QTAddAudioTrack(w, "mp4a", a.m_sampleDuration, a.m_audioSampleRate, 16, a.m_audioChannels, 0);
     QTCopyCodecConfig(wa, a.m_esds.m_raw, a.m_esds.m_rawLength, nullptr, nullptr, nullptr);
     wa->m_editList = a.m_editList;
-    MovieTrack* wm = QTGetMetaTrack(w);
-    wm->m_codec = makeFourcc("mebx");
-    wm->m_mediaTimescale = 1000;
-    wm->m_sampleDuration = 500;
-    const Bytes keys = mebxKeys();
-    std::memcpy(wm->m_descriptionBody.m_data, keys.data(), keys.size());
-    wm->m_descriptionBody.m_size = uint32_t(keys.size());
+    // Two metadata tracks, as phones write several (one per sensor).
+    MovieTrack* wm[2] = {QTGetMetaTrack(w, 0), QTGetMetaTrack(w, 1)};
+    for (MovieTrack* m : wm) {
+        m->m_codec = makeFourcc("mebx");
+        m->m_mediaTimescale = 1000;
+        m->m_sampleDuration = 500;
+        const Bytes keys = mebxKeys();
+        std::memcpy(m->m_descriptionBody.m_data, keys.data(), keys.size());
+        m->m_descriptionBody.m_size = uint32_t(keys.size());
+    }
 
     uint32_t meta = 0;
     for (size_t i = 0; i < samples.size(); ++i) {
@@ -111,9 +115,10 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
         QTAddSamples(w, s.video ? wv : wa, bytes.data() + s.offset, s.size, s.composition);
         const bool chunkEnds = i + 1 == samples.size() || !samples[i + 1].video ||
                                samples[i + 1].offset != s.offset + s.size;
-        if (s.video && chunkEnds) {
-            const Bytes m = metaSample(meta++);
-            QTAddSamples(w, wm, m.data(), uint32_t(m.size()), 0);
+        const bool soundEnds = !s.video && (i + 1 == samples.size() || samples[i + 1].video);
+        if ((s.video && chunkEnds) || soundEnds) {
+            const Bytes sample = metaSample(meta++);
+            QTAddSamples(w, wm[s.video ? 0 : 1], sample.data(), uint32_t(sample.size()), 0);
         }
     }
     QTClose(w);
@@ -167,12 +172,13 @@ TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
     for (const std::string& md5 : audioAfter)
         EXPECT_EQ(known.count(md5), 1u) << "a repaired audio packet the original does not have";
 
-    // The metadata track, described as the reference's, with its samples.
+    // Each metadata track, described as the reference's, with its samples.
     const auto streams = testmedia::probeStreams(o.repaired);
-    ASSERT_EQ(streams.size(), 3u);
-    EXPECT_EQ(streams[2].at("codec_tag_string"), "mebx");
-    const auto metaBefore = checksums(original, "2");
-    const auto metaAfter = checksums(o.repaired, "2");
-    ASSERT_FALSE(metaBefore.empty());
-    EXPECT_EQ(metaAfter, metaBefore);
+    ASSERT_EQ(streams.size(), 4u);
+    for (const char* stream : {"2", "3"}) {
+        EXPECT_EQ(streams[size_t(std::atoi(stream))].at("codec_tag_string"), "mebx");
+        const auto metaBefore = checksums(original, stream);
+        ASSERT_FALSE(metaBefore.empty());
+        EXPECT_EQ(checksums(o.repaired, stream), metaBefore) << stream;
+    }
 }
