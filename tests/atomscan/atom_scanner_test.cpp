@@ -68,22 +68,6 @@ struct ScanRun {
 
 }  // namespace
 
-TEST(AtomScanner, ClaimsExactlyTheRecognisedTypesAtTheAtomStart) {
-    ScanRun run("AtomScannerTypes", {});
-    AtomScanner& scanner = *run.scanner;
-    for (const char* type : {"ftyp", "mdat", "ctts", "stsc", "stco", "co64", "stsz"}) {
-        Bytes b = atom(type, {});
-        EXPECT_TRUE(scanner.check(0, b.data(), int32_t(b.size()))) << type;
-        // Only 8 bytes are needed and no more are read.
-        EXPECT_TRUE(scanner.check(0, b.data(), 8)) << type;
-        EXPECT_FALSE(scanner.check(0, b.data(), 7)) << type;
-    }
-    for (const char* type : {"moov", "trak", "stts", "stss", "Stsz", "sTsz", "free", "ftyP"}) {
-        Bytes b = atom(type, {});
-        EXPECT_FALSE(scanner.check(0, b.data(), int32_t(b.size()))) << type;
-    }
-}
-
 // The fast skip must answer exactly as check would at every position.
 TEST(AtomScanner, FindCandidateAgreesWithCheckEverywhere) {
     ScanRun run("AtomScannerCandidates", {});
