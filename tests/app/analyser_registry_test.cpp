@@ -1,5 +1,6 @@
-// Which analysers a run gets, in creation order, from the working video class
-// and the mode settings.
+// Which analysers a camera mode or the QT reconstruction gets: the camera's
+// own alone, or no video analyser (the choice by video class is judged by
+// the repairs themselves).
 
 #include "app/analyser_registry.h"
 
@@ -16,41 +17,7 @@ std::vector<std::string> names(const AnalyserChoice& choice) {
 
 using Names = std::vector<std::string>;
 
-const Names kFallback = {"ICODAnalyser", "MPEG2Analyser", "AVC1Analyser", "HEVCAnalyser",
-                         "MP4VAnalyser", "JPEGAnalyser",  "DVCAnalyser",  "ProResAnalyser"};
-
 }  // namespace
-
-TEST(AnalyserRegistry, VideoClassPicksOneAnalyserBetweenTheAudioSwitches) {
-    AnalyserSettings s;
-    AnalyserChoice c = AnalyserRegistry::choose("avc1", s);
-    EXPECT_EQ(names(c), (Names{"MDATAnalyser", "AVC1Analyser"}));
-    EXPECT_TRUE(c.knownClass);
-    EXPECT_EQ(c.videoRow, AnalyserRegistry::find("AVC1Analyser"));
-    s.pcm = s.aac = true;
-    EXPECT_EQ(names(AnalyserRegistry::choose("apcs", s)),
-              (Names{"MDATAnalyser", "PCMAnalyser", "ProResAnalyser", "AACAnalyser"}));
-    EXPECT_EQ(names(AnalyserRegistry::choose("dvc ", s))[2], "DVCAnalyser");
-    s.canonRepi = true;
-    c = AnalyserRegistry::choose("hev1", s);
-    EXPECT_EQ(names(c), (Names{"MDATAnalyser", "PCMAnalyser", "CanonRepiAnalyser", "AACAnalyser"}));
-    EXPECT_EQ(c.videoRow, AnalyserRegistry::find("CanonRepiAnalyser"));
-}
-
-TEST(AnalyserRegistry, UnknownOrNoClassGivesTheFallbackSet) {
-    AnalyserSettings s;
-    for (const char* videoClass : {"", "xyz1", "aivx"}) {
-        const AnalyserChoice c = AnalyserRegistry::choose(videoClass, s);
-        Names expected = kFallback;
-        expected.insert(expected.begin(), "MDATAnalyser");
-        EXPECT_EQ(names(c), expected) << videoClass;
-        EXPECT_FALSE(c.knownClass);
-        EXPECT_TRUE(c.videoChosen);
-        EXPECT_EQ(c.videoRow, nullptr);
-    }
-    s.canonRepi = true;
-    EXPECT_EQ(names(AnalyserRegistry::choose("", s))[4], "CanonRepiAnalyser");
-}
 
 TEST(AnalyserRegistry, CameraModesAndQtReconstructionLeaveOutTheVideoAnalysers) {
     AnalyserSettings s;

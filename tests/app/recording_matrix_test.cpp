@@ -4,7 +4,7 @@
 // of its payload, repaired with a reference of the same settings but other
 // content and length, and judged per track from outside with ffmpeg.
 
-#include "support/atom_builder.h"
+#include "support/repair_run.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -206,32 +206,6 @@ int decoderErrors(const std::string& file) {
     return int(lines("ffmpeg -nostdin -v error -i " + quote(file) + " -map 0:v -map 0:a? -f null - 2>&1").size());
 }
 
-std::vector<uint8_t> damaged(const std::string& file, Damage damage) {
-    std::vector<uint8_t> d = testsupport::readFile(file);
-    size_t mdat = 0, mdatSize = 0;
-    for (size_t at = 0; at + 8 <= d.size();) {
-        uint64_t size = testsupport::be32(&d[at]);
-        size_t header = 8;
-        if (size == 1 && at + 16 <= d.size()) {
-            size = testsupport::be64(&d[at + 8]);
-            header = 16;
-        }
-        const std::string type(d.begin() + long(at) + 4, d.begin() + long(at) + 8);
-        if (type == "mdat") {
-            mdat = at + header;
-            mdatSize = size_t(size) - header;
-        }
-        if (type == "moov") {
-            d.resize(damage == Damage::NoIndex ? at : mdat + mdatSize * 6 / 10);
-            break;
-        }
-        if (size < header)
-            break;
-        at += size;
-    }
-    return d;
-}
-
 // How one original track fared: surviving packets found in the repaired
 // track, and how far the repaired track's length is from what the found
 // packets lasted in the original.
@@ -328,7 +302,7 @@ TEST_P(RecordingMatrix, SurvivingPacketsComeBackAtTheirLength) {
     ASSERT_FALSE(reference.empty());
     const std::string dir = testsupport::scratchDir(std::string("RecordingMatrix_") + rec.name + "_" + nameOf(damage));
     const std::string input = dir + "/damaged." + rec.ext, output = dir + "/repaired." + rec.ext;
-    const std::vector<uint8_t> bytes = damaged(original, damage);
+    const std::vector<uint8_t> bytes = repairrun::withoutIndex(original, damage == Damage::NoIndex ? 1 : 0.6);
     ASSERT_TRUE(testsupport::writeFile(input, bytes));
     const auto run = testsupport::runFramend("-i " + quote(input) + " -ref " + quote(reference) + " -o " + quote(output));
     EXPECT_EQ(run.exitCode, 0);

@@ -1,5 +1,4 @@
 #include "log/log_file_sink.h"
-#include "log/log_stream_sink.h"
 #include "log/logger.h"
 
 #include "support/test_support.h"
@@ -8,7 +7,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace {
 
@@ -91,15 +89,6 @@ TEST(Logger, RemoveUnlinksWithoutDeletingAndClearDeletes) {
     delete kept;
 }
 
-TEST(Logger, StreamSinkFormatsAndFlushesOnRequest) {
-    Logger logger;
-    std::ostringstream out;
-    logger.addSink(new LogStreamSink(&out, false), 50);
-    logger.log(10, "error opening input file");
-    logger.log(40, "b");
-    EXPECT_EQ(out.str(), "[FATAL] error opening input file\n[NOTICE] b\n");
-}
-
 TEST(Logger, FileSinkLinesAreOnDiskAsSoonAsWritten) {
     const std::string dir = testsupport::scratchDir("FileSinkFlush");
     const std::string name = dir + "/log.txt";
@@ -115,13 +104,4 @@ TEST(Logger, FileSinkLinesAreOnDiskAsSoonAsWritten) {
     std::stringstream got;
     got << in.rdbuf();
     EXPECT_EQ(got.str(), "[INFO] first\n");
-}
-
-TEST(Logger, FileSinkOpenFailureNamesTheFile) {
-    try {
-        LogFileSink sink("/nonexistent-dir/x/framend.txt", true);
-        FAIL() << "expected an exception";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Could not open file \"/nonexistent-dir/x/framend.txt\" for logging!");
-    }
 }

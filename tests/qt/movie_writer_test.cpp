@@ -201,22 +201,6 @@ TEST(QtWriter, ErrorsAndLimits) {
               "QTCreate: cannot create file /nonexistent/dir/x.mov\n");
 }
 
-TEST(QtWriter, MetaTrackCreatedOnceWithoutCodec) {
-    const std::string name = outName("QtWriter_Meta");
-    MovieFile* w = QTCreate(name, nullptr, 600, 0);
-    MovieTrack* m = QTGetMetaTrack(w);
-    ASSERT_NE(m, nullptr);
-    EXPECT_EQ(QTGetMetaTrack(w), m);
-    QTAddSamples(w, m, kPayload.data(), 64, 0);
-    ASSERT_TRUE(QTClose(w));
-    MovieFile* r = QTOpen(name, 0, true);
-    EXPECT_EQ(r->m_tracks[0].m_handlerType, makeFourcc("meta"));
-    EXPECT_EQ(r->m_tracks[0].m_codec, 0u);
-    EXPECT_EQ(r->m_tracks[0].m_sampleCount, 1u);
-    EXPECT_EQ(r->m_movieDuration, 0u);
-    QTClose(r);
-}
-
 // A sparse file puts a chunk beyond 4 GiB without writing 4 GiB: the mdat
 // gets a 64-bit size and co64 offsets, read back by the reader and ffprobe.
 TEST(QtWriter, ChunkOffsetsBeyondFourGiB) {

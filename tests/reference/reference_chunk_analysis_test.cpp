@@ -196,13 +196,3 @@ TEST(ReferenceChunkAnalysis, UnreadableFileLeavesZeros) {
     EXPECT_EQ(info->layout().m_audioChunksSizeAll, 0u);
     EXPECT_EQ(info->layout().m_fingerprint, "");
 }
-
-TEST(HexText, CommaSeparatedPairs) {
-    const uint8_t bytes[] = {0x01, 0x02, 0x03};
-    EXPECT_EQ(hexText(bytes, 3), "01,02,03");
-    EXPECT_EQ(hexText(nullptr, 5), "");
-    std::vector<uint8_t> big(600, 0xAB);
-    const std::string t = hexText(big.data(), big.size());
-    EXPECT_EQ(t.size(), 512u * 3 - 1);  // only the first 512 bytes, no trailing comma
-    EXPECT_EQ(t.substr(t.size() - 3), ",AB");
-}

@@ -1,8 +1,6 @@
 #include "qt/movie_file.h"
-#include "qt/movie_reader.h"
 #include "reference/reference_info.h"
 #include "reference/reference_sample_collector.h"
-#include "reference/track_table_cursor.h"
 #include "support/log_capture.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
@@ -85,28 +83,6 @@ TEST(ReferenceSampleCollector, PcmOneSamplePerChunk) {
     // Collecting again starts from empty lists.
     info->collectSamples();
     EXPECT_EQ(info->audioSamples().size(), chunks.size());
-}
-
-// The sequential cursors answer like the library's per-call lookups.
-TEST(TrackTableCursor, AgreesWithLibraryLookups) {
-    for (const std::string& file : {testmedia::h264AacMp4(), testmedia::h264PcmMov()}) {
-        ASSERT_FALSE(file.empty());
-        MovieFile* movie = QTOpen(file, 0, true);
-        ASSERT_NE(movie, nullptr);
-        for (int t = 0; t < movie->m_trackCount; ++t) {
-            const MovieTrack& track = movie->m_tracks[t];
-            SampleOffsetCursor offsets(track);
-            CompositionOffsetCursor composition(track);
-            for (uint32_t n = 0; n <= track.m_sampleCount + 1; ++n) {
-                ASSERT_EQ(offsets.offset(n), QTGetSampleOffset(&track, n)) << file << " track " << t << " " << n;
-                ASSERT_EQ(composition.compositionOffset(n), QTGetCompositionOffset(&track, n)) << n;
-            }
-            SamplesPerChunkCursor chunks(track);
-            for (uint32_t k = 0; k <= track.m_chunkOffsets.size() + 1; ++k)
-                ASSERT_EQ(chunks.samplesPerChunk(k), QTGetSamplesPerChunk(&track, k)) << k;
-        }
-        QTClose(movie);
-    }
 }
 
 // A sample table claiming billions of fixed-size samples in one chunk gives

@@ -3,7 +3,6 @@
 
 #include "scan/scan_buffer.h"
 
-#include "platform/file.h"
 #include "simcorr/simulated_corruption.h"
 #include "support/atom_builder.h"
 #include "support/log_capture.h"
@@ -12,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -219,42 +217,6 @@ TEST_F(ScanBufferTest, EntropyOfKnownDistributions) {
     ASSERT_TRUE(buf.open(write("big.bin", big), 4096));
     EXPECT_NEAR(buf.entropy(0, int32_t(big.size())), 1.0f, 1e-6);
     EXPECT_EQ(buf.lastReadCount(), int32_t(big.size()));
-}
-
-TEST_F(ScanBufferTest, OffsetsBeyond4GiB) {
-    // A sparse file of 4 GiB + 1 MiB with markers below and above 4 GiB:
-    // a 32-bit truncation of an offset would read the wrong marker.
-    constexpr int64_t k4G = int64_t(1) << 32;
-    const std::string path = m_dir + "/large.bin";
-    const Bytes low = pattern(256, 1), high = pattern(256, 2), tail = pattern(100, 3);
-    {
-        platform::File f;
-        ASSERT_TRUE(f.open(path, platform::File::Mode::Write));
-        ASSERT_TRUE(f.seek(123));
-        ASSERT_EQ(f.write(low.data(), low.size()), low.size());
-        ASSERT_TRUE(f.seek(k4G + 123));
-        ASSERT_EQ(f.write(high.data(), high.size()), high.size());
-        ASSERT_TRUE(f.seek(k4G + (1 << 20) - 100));
-        ASSERT_EQ(f.write(tail.data(), tail.size()), tail.size());
-        ASSERT_TRUE(f.closeChecked());
-    }
-    ScanBuffer buf;
-    ASSERT_TRUE(buf.open(path, 64 * 1024));
-    EXPECT_EQ(buf.fileSize(), k4G + (1 << 20));
-
-    const uint8_t* p = buf.get(k4G + 100, 64);
-    EXPECT_EQ(buf.windowOffset(), k4G + 100);
-    EXPECT_EQ(at(p + 23, 256), high);
-    EXPECT_EQ(buf.get(k4G + 123, 256), p + 23);  // served from the window
-
-    EXPECT_EQ(at(buf.readBlock(k4G + 123, 256).data(), 256), high);
-    EXPECT_EQ(at(buf.readBlock(123, 256).data(), 256), low);
-    p = buf.get(k4G + (1 << 20) - 100, 8192);
-    EXPECT_EQ(buf.available(), 100);
-    EXPECT_EQ(at(p, 100), tail);
-    EXPECT_GT(buf.entropy(k4G + 123, 256), 0.8f);
-    buf.close();
-    std::remove(path.c_str());
 }
 
 TEST_F(ScanBufferTest, SimulatedDamageSameThroughEveryReadPath) {

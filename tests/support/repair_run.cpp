@@ -10,14 +10,22 @@
 
 namespace repairrun {
 
-Bytes withoutIndex(const std::string& file) {
+Bytes withoutIndex(const std::string& file, double keep) {
     Bytes d = testsupport::readFile(file);
+    size_t payload = 0, payloadSize = 0;
     for (size_t at = 0; at + 8 <= d.size();) {
         uint64_t size = testsupport::be32(&d[at]);
-        if (size == 1 && at + 16 <= d.size())
+        size_t header = 8;
+        if (size == 1 && at + 16 <= d.size()) {
             size = testsupport::be64(&d[at + 8]);
+            header = 16;
+        }
+        if (std::equal(d.begin() + long(at) + 4, d.begin() + long(at) + 8, "mdat") && size >= header) {
+            payload = at + header;
+            payloadSize = size_t(size) - header;
+        }
         if (std::equal(d.begin() + long(at) + 4, d.begin() + long(at) + 8, "moov")) {
-            d.resize(at);
+            d.resize(keep < 1 ? payload + payloadSize * size_t(keep * 1000 + 0.5) / 1000 : at);
             break;
         }
         if (size < 8)
@@ -25,6 +33,10 @@ Bytes withoutIndex(const std::string& file) {
         at += size;
     }
     return d;
+}
+
+std::string decodeErrors(const std::string& file) {
+    return testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) + " -f null - 2>&1").output;
 }
 
 namespace {

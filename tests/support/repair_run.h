@@ -14,8 +14,12 @@ namespace repairrun {
 using Bytes = std::vector<uint8_t>;
 
 // The movie's bytes in front of its moov: what a recorder leaves when it
-// stops before writing the index.
-Bytes withoutIndex(const std::string& file);
+// stops before writing the index. With keep below 1, only that share of the
+// media data's payload (to a thousandth): a recorder that stopped mid-write.
+Bytes withoutIndex(const std::string& file, double keep = 1);
+
+// ffmpeg's complaints on decoding the whole file; empty for a clean decode.
+std::string decodeErrors(const std::string& file);
 
 // The movie without its leading file type atom, its chunk offsets moved with
 // the data: what still cameras that write no ftyp leave.

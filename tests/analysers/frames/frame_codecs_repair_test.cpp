@@ -25,22 +25,6 @@ std::string recording(const std::string& name, const std::string& video, const s
     return testsupport::fixture(name, "-f lavfi -i " + video + " -f lavfi -i " + audio + " " + encode);
 }
 
-// The movie cut at 60% of its media data, as a recorder that stopped
-// mid-write leaves it.
-Bytes cutInMediaData(const std::string& file) {
-    Bytes d = testsupport::readFile(file);
-    const size_t mdat = testsupport::findType(d, "mdat");
-    const size_t moov = testsupport::findType(d, "moov");
-    if (mdat == std::string::npos || moov == std::string::npos || moov < mdat)
-        return {};
-    d.resize(mdat + 4 + size_t(0.6 * double(moov - mdat - 4)));
-    return d;
-}
-
-std::string decodeErrors(const std::string& file) {
-    return testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(file) + " -f null - 2>&1").output;
-}
-
 }  // namespace
 
 struct FrameCase {
@@ -67,7 +51,7 @@ TEST_P(FrameCodecRepair, FramesAndAudioComeBack) {
         original = testsupport::writeScratch(std::string("FrameCodecRepair.") + c.name + "_orig", "noftyp.mov",
                                              repairrun::withoutFileType(original));
     }
-    const Bytes damaged = c.cut ? cutInMediaData(original) : repairrun::withoutIndex(original);
+    const Bytes damaged = repairrun::withoutIndex(original, c.cut ? 0.6 : 1);
     ASSERT_FALSE(damaged.empty());
     const Outcome o = repair(std::string("FrameCodecRepair.") + c.name, original, damaged);
     EXPECT_EQ(o.exitCode, 0);
@@ -79,7 +63,7 @@ TEST_P(FrameCodecRepair, FramesAndAudioComeBack) {
     if (!c.cut) {
         EXPECT_TRUE(o.audio.timed()) << o.audio;
     }
-    EXPECT_EQ(decodeErrors(o.repaired), "");
+    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
 }
 
 // Chunks of 0.2 s put each cycle's audio in front of its video, the first
@@ -213,7 +197,7 @@ TEST_P(CommandLineRepair, FramesAndPcmComeBack) {
                                                       std::string("-f lavfi -i ") + c.video + " -f lavfi -i " +
                                                           c.sound + " " + c.encode);
     ASSERT_FALSE(original.empty());
-    const Bytes damaged = c.cut ? cutInMediaData(original) : repairrun::withoutIndex(original);
+    const Bytes damaged = repairrun::withoutIndex(original, c.cut ? 0.6 : 1);
     const Outcome o = repair(std::string("CommandLineRepair.") + c.name, "", damaged, c.options, original);
     EXPECT_EQ(o.exitCode, 0);
     EXPECT_GT(o.video.alive, 10u);
@@ -221,7 +205,7 @@ TEST_P(CommandLineRepair, FramesAndPcmComeBack) {
     EXPECT_TRUE(o.video.timed()) << o.video;
     EXPECT_GT(o.audio.alive, 10u);
     EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
-    EXPECT_EQ(decodeErrors(o.repaired), "");
+    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
     if (c.tag) {
         const auto probed = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
                                                     "stream=codec_tag_string -of csv=p=0 " + quote(o.repaired));

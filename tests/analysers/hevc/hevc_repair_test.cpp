@@ -48,10 +48,6 @@ std::string videoDescription(const std::string& file, const std::string& format)
     return s.substr(at - 4, size);
 }
 
-std::string decodeErrors(const std::string& file) {
-    return testsupport::runCommand("ffmpeg -nostdin -v error -i " + quote(file) + " -f null - 2>&1").output;
-}
-
 // What ffprobe has to say about the container (its sample groups included).
 std::string probeWarnings(const std::string& file) {
     return testsupport::runCommand("ffprobe -v warning -show_packets " + quote(file) + " 2>&1 >/dev/null").output;
@@ -91,7 +87,7 @@ TEST_P(HevcAacRepair, FramesAndSoundComeBack) {
         EXPECT_GE(o.audio.percent(), 97.0) << o.audio;
         EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
         EXPECT_TRUE(o.video.timed()) << o.video;
-        EXPECT_EQ(decodeErrors(o.repaired), "");
+        EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
         EXPECT_EQ(probeWarnings(o.repaired), "");
         const std::string description = videoDescription(o.repaired, "hvc1");
         EXPECT_GT(description.size(), 600u);
@@ -124,7 +120,7 @@ TEST_P(HevcPcmRepair, EveryPacketComesBack) {
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
-    EXPECT_EQ(decodeErrors(o.repaired), "");
+    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
 }
 
 // 24-bit PCM ('in24') in camera-like chunks, the hev1 tag; 16-bit
@@ -258,7 +254,7 @@ TEST(HevcNoSound, PicturesTooSmallForTheSearchComeBack) {
     const Outcome o = repair("HevcRepair.NoSoundSmallPictures", ref, withoutIndex(original), "", original);
     EXPECT_EQ(o.video.alive, 250u);
     EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
-    EXPECT_EQ(decodeErrors(o.repaired), "");
+    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
 }
 
 // A main and a preview track in one format with the same parameter set ids
@@ -299,7 +295,7 @@ TEST_P(TwoVideoTracks, FirstTrackComesBackAlone) {
     EXPECT_GT(sums(original, 1).size(), 100u);
     EXPECT_TRUE(sums(o.repaired, 1) == sums(original, 1));
     EXPECT_EQ(testmedia::probeStreams(o.repaired).size(), 2u);
-    EXPECT_EQ(decodeErrors(o.repaired), "");
+    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
     EXPECT_NE(o.log.find("skipped video track 2 ("), std::string::npos);
 }
 

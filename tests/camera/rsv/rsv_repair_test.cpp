@@ -4,6 +4,7 @@
 
 #include "camera/rsv/rsv_recording.h"
 #include "camera/stream_bytes.h"
+#include "support/repair_run.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -73,10 +74,6 @@ std::vector<size_t> presentationRanks(const std::string& file) {
     return ranks;
 }
 
-std::string decodeErrors(const std::string& file) {
-    return runCommand("ffmpeg -nostdin -v error -i " + quote(file) + " -f null - 2>&1").output;
-}
-
 bool startsWith(const Bytes& b, const Bytes& prefix) {
     return b.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), b.begin());
 }
@@ -142,7 +139,7 @@ TEST_P(RsvRepair, RecoversEveryAccessUnitAndAudioBlock) {
               std::string::npos);
     EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), concat(rec.units));
     EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), concat(rec.audio));
-    EXPECT_EQ(decodeErrors(r.output), "");
+    EXPECT_EQ(repairrun::decodeErrors(r.output), "");
     ASSERT_FALSE(video.sps.empty());
     EXPECT_NE(extradataHex(r.output).find(hexOf(video.sps)), std::string::npos) << "SPS of " << video.sps.size();
     const std::vector<size_t> expected = encoderRanks(video.elementary);
