@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -78,7 +79,12 @@ void AacChainPrefetch::work() {
         const int64_t offset = m_offset;
         lock.unlock();
         std::vector<uint32_t> lengths;
-        const bool done = !opened || measure(input, offset, generation, lengths);
+        bool done = true;
+        try {
+            done = !opened || measure(input, offset, generation, lengths);
+        } catch (const std::bad_alloc&) {
+            lengths.clear();  // the gap's resync decodes it itself
+        }
         lock.lock();
         if (done && generation == m_generation) {
             m_lengths.swap(lengths);
