@@ -52,14 +52,9 @@ bool AacChainPrefetch::take(int64_t offset, std::vector<uint32_t>& lengths) {
     return true;
 }
 
-bool AacChainPrefetch::holds(int64_t offset) {
+int64_t AacChainPrefetch::pending() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_offset >= 0 && m_offset == offset;
-}
-
-bool AacChainPrefetch::idle() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_offset < 0;
+    return m_offset;
 }
 
 bool AacChainPrefetch::current(uint64_t generation) {

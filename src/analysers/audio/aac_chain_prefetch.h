@@ -45,9 +45,8 @@ public:
     bool take(int64_t offset, std::vector<uint32_t>& lengths);
     // Whether the last take had to wait for the measure.
     bool lastTakeWaited() const { return m_waited; }
-    // A request for `offset` is pending (measured or not) / none is.
-    bool holds(int64_t offset);
-    bool idle();
+    // The offset of the request not taken yet (measured or not); -1: none.
+    int64_t pending();
 
 private:
     void work();

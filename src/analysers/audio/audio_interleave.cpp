@@ -281,11 +281,12 @@ AacChainPrefetch* AudioInterleave::prefetcher(const ScanBuffer& input) {
     return m_prefetch.get();
 }
 
-void AudioInterleave::prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkEnd) {
-    if (chunkEnd >= input.fileSize())
+void AudioInterleave::prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkStart,
+                                          int64_t chunkEnd) {
+    if (gapStart >= chunkStart || chunkEnd >= input.fileSize())
         return;
     AacChainPrefetch* prefetch = prefetcher(input);
-    if (prefetch && !prefetch->holds(gapStart))
+    if (prefetch && prefetch->pending() != gapStart)
         prefetch->request(chunkEnd);
 }
 
@@ -293,7 +294,12 @@ void AudioInterleave::prefetchGap(const ScanBuffer& input, int64_t offset) {
     if (offset >= input.fileSize())
         return;
     AacChainPrefetch* prefetch = prefetcher(input);
-    if (prefetch && !prefetch->lastTakeWaited() && prefetch->idle())
+    if (!prefetch)
+        return;
+    // A request for another offset is for no gap any more (the chunk
+    // search found no gap in front of the chunk just emitted, say).
+    const int64_t pending = prefetch->pending();
+    if (pending != offset && (pending >= 0 || !prefetch->lastTakeWaited()))
         prefetch->request(offset);
 }
 

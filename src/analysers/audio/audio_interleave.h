@@ -49,11 +49,11 @@ public:
         m_prefetch.reset();
     }
     // AAC frames of gaps can be measured on a second thread while this one
-    // works on. A chunk ending at `chunkEnd` was found, and the gap from
-    // `gapStart` in front of it is filled next: unless that gap is measured
-    // already, the gap behind the chunk is, while this thread decodes the
-    // one in front.
-    void prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkEnd);
+    // works on. A chunk from `chunkStart` to `chunkEnd` was found, and the
+    // gap from `gapStart` in front of it is filled next: unless that gap is
+    // measured already, the gap behind the chunk is, while this thread
+    // decodes the one in front.
+    void prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkStart, int64_t chunkEnd);
     // The chunk in front of the gap from `offset` was emitted: the gap is
     // measured while the chunk behind it is searched, unless the last
     // measure taken was not ready in time (then the gaps are shared as above).

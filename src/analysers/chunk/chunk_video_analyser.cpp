@@ -452,7 +452,7 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     for (const ChunkCandidate::Sample& s : chunk.samples)
         noteParameterSet(s.ppsId);
     if (gapStart > 0)
-        m_interleave.prefetchBehindChunk(buffer, gapStart, chunk.offset + chunk.size);
+        m_interleave.prefetchBehindChunk(buffer, gapStart, chunk.offset, chunk.offset + chunk.size);
     return emitChunk(chunk, buffer);
 }
 
