@@ -74,6 +74,7 @@ bool isLinearPcm(const std::string& codec) {
 }  // namespace
 
 void AudioInterleave::reset() {
+    m_prefetch.reset();  // its measures are of the last scan's gaps
     m_videoSinceAudio = 0;
     m_carry = 0;
     m_minFrameSize = kMinAudioFrame;
