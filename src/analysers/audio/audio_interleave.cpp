@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
+#include <system_error>
 
 namespace {
 
@@ -77,6 +78,7 @@ bool isLinearPcm(const std::string& codec) {
 }  // namespace
 
 void AudioInterleave::reset() {
+    m_prefetch.reset();  // its measures are of the last scan's gaps
     m_videoSinceAudio = 0;
     m_carry = 0;
     m_minFrameSize = kMinAudioFrame;
@@ -273,6 +275,68 @@ bool AudioInterleave::foreignFirstByte(uint8_t firstByte) const {
     return m_firstBytes.any() && !m_firstBytes.test(firstByte);
 }
 
+AacChainPrefetch* AudioInterleave::prefetcher(const ScanBuffer& input) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || ref->audio().m_codec != "mp4a" || m_scanInfo->pcmRuns || m_scanInfo->aacFilter || mpegAudio() ||
+        sharedGaps() || sharedMpegGaps() || !m_aacChain.decoderConfig || m_aacChain.decoderConfigLength == 0)
+        return nullptr;
+    if (m_prefetch && m_prefetch->fileName() != input.name())
+        m_prefetch.reset();
+    if (!m_prefetch) {
+        try {
+            m_prefetch = std::make_unique<AacChainPrefetch>(m_aacChain, input.name());
+        } catch (const std::system_error&) {
+            return nullptr;  // no thread: every gap is decoded here
+        }
+    }
+    return m_prefetch.get();
+}
+
+void AudioInterleave::prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkStart,
+                                          int64_t chunkEnd) {
+    if (gapStart >= chunkStart || chunkEnd >= input.fileSize())
+        return;
+    AacChainPrefetch* prefetch = prefetcher(input);
+    if (prefetch && prefetch->pending() != gapStart)
+        prefetch->request(chunkEnd);
+}
+
+void AudioInterleave::prefetchGap(const ScanBuffer& input, int64_t offset) {
+    if (offset >= input.fileSize())
+        return;
+    AacChainPrefetch* prefetch = prefetcher(input);
+    if (!prefetch)
+        return;
+    // A request for another offset is for no gap any more (the chunk
+    // search found no gap in front of the chunk just emitted, say).
+    const int64_t pending = prefetch->pending();
+    if (pending != offset && (pending >= 0 || !prefetch->lastTakeWaited()))
+        prefetch->request(offset);
+}
+
+namespace {
+
+// Enters the prefetched frames of the run from a gap's first byte into
+// `lengths` (bytes from it), when they settle every frame that run reads
+// of the `got` bytes; false, with `lengths` untouched, when they do not.
+bool enterMeasuredRun(const std::vector<uint32_t>& ahead, int64_t got, std::vector<int32_t>& lengths) {
+    int64_t pos = 0;
+    size_t frames = 0;
+    while (pos < got && frames + 1 < kMaxFrameChainOffsets) {
+        if (frames >= ahead.size() || pos + int64_t(ahead[frames]) > got)
+            return false;
+        pos += int64_t(ahead[frames++]);
+    }
+    pos = 0;
+    for (size_t f = 0; f < frames; ++f) {
+        lengths[size_t(pos)] = int32_t(ahead[f]);
+        pos += int64_t(ahead[f]);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t expected, bool wide,
                                  bool mpeg, FrameChain& out) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -301,10 +365,16 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
         return false;
     }
     std::vector<int32_t> lengths(mpeg ? 0 : size_t(got), -1);
+    std::vector<uint32_t> ahead;
+    const bool prefetched = !mpeg && m_prefetch && m_prefetch->take(from, ahead);
     int starts = 0;
     auto aacRun = [&](int64_t j, FrameChain& chain) {
         chain.assign(1, from + j);
         bool fresh = false;
+        // The first run, measured already by the same fresh decoder: it
+        // counts as the start it would have been.
+        if (j == 0 && prefetched && starts == 0 && enterMeasuredRun(ahead, got, lengths))
+            ++starts;
         for (int64_t pos = j; pos < got && chain.size() < kMaxFrameChainOffsets;) {
             int32_t& length = lengths[size_t(pos)];
             if (length < 0) {

@@ -7,6 +7,7 @@
 // the whole file: drift is padded with copies of the last good frame or
 // trimmed, within a tenth of a second.
 
+#include "analysers/audio/aac_chain_prefetch.h"
 #include "analysers/audio/aac_frame_chain.h"
 #include "analysers/audio/frame_chain.h"
 
@@ -43,7 +44,20 @@ public:
     void reset();
     // The reference's AAC configuration that AAC gaps are decoded with; set
     // before the first gap (its bytes must outlive the gaps).
-    void setAacChain(const AacChainConfig& config) { m_aacChain = config; }
+    void setAacChain(const AacChainConfig& config) {
+        m_aacChain = config;
+        m_prefetch.reset();
+    }
+    // AAC frames of gaps can be measured on a second thread while this one
+    // works on. A chunk from `chunkStart` to `chunkEnd` was found, and the
+    // gap from `gapStart` in front of it is filled next: unless that gap is
+    // measured already, the gap behind the chunk is, while this thread
+    // decodes the one in front.
+    void prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkStart, int64_t chunkEnd);
+    // The chunk in front of the gap from `offset` was emitted: the gap is
+    // measured while the chunk behind it is searched, unless the last
+    // measure taken was not ready in time (then the gaps are shared as above).
+    void prefetchGap(const ScanBuffer& input, int64_t offset);
     // The video analyser that may find whole samples in the stretches a
     // gap's audio leaves unexplained (none: such stretches stay unexplained).
     void setGapVideo(GapVideo* video) { m_gapVideo = video; }
@@ -186,6 +200,9 @@ private:
     bool repeatLast(ScanBuffer& input);
     void emit(ScanBuffer& input, int64_t offset, int64_t size);
     void takeCarry(int64_t k);
+    // The second thread's measures, when this interleave's gaps are AAC
+    // frames that fillFrames decodes; nullptr otherwise.
+    AacChainPrefetch* prefetcher(const ScanBuffer& input);
 
     RepairState* m_repairState;
     ScanInfo* m_scanInfo;
@@ -213,6 +230,7 @@ private:
     int m_track = 0;
     int32_t m_word = -1;
     int64_t m_framesEmitted = 0;
+    std::unique_ptr<AacChainPrefetch> m_prefetch;
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds

@@ -460,6 +460,8 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     }
     for (const ChunkCandidate::Sample& s : chunk.samples)
         noteParameterSet(s.ppsId);
+    if (gapStart > 0)
+        m_interleave.prefetchBehindChunk(buffer, gapStart, chunk.offset, chunk.offset + chunk.size);
     return emitChunk(chunk, buffer);
 }
 
@@ -551,6 +553,7 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
     if (deferredStart >= 0)
         m_interleave.fillGap(buffer, deferredStart, deferredEnd, gapFlags | AudioInterleave::GapBehindVideo);
     completeParameterSets();
+    m_interleave.prefetchGap(buffer, resume);
     m_lastChunkEnd = resume;
     m_scanInfo->setGapStart(uint64_t(resume));
     m_scanInfo->currentOffset = resume;

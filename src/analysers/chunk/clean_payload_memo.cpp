@@ -19,8 +19,23 @@ void CleanPayloadMemo::extend(int64_t last) {
     // begins at or before `last` lies inside the window. Coded pictures hold
     // a zero byte every few dozen bytes but two in a row seldom, so the test
     // looks for zero pairs sixteen bytes at a time (the pairs starting at
-    // the first fifteen bytes of each block; blocks overlap by one byte).
+    // the first fifteen bytes of each block; blocks overlap by one byte),
+    // and sixty-four at a time while the window holds that many.
     int64_t i = m_to - m_offset;
+    while (i <= last && i + 64 <= m_size) {
+        const uint64_t zeros = bitstream::zeroByteMask64(m_data + i);
+        for (uint64_t pairs = zeros & (zeros >> 1) & (~uint64_t(0) >> 1); pairs; pairs &= pairs - 1) {
+            const int64_t at = i + __builtin_ctzll(pairs);
+            if (at > last)
+                break;
+            if (m_data[at + 2] <= 2) {
+                m_to = m_offset + at;
+                m_blocked = true;
+                return;
+            }
+        }
+        i += 63;
+    }
     while (i <= last) {
         if (i + 16 > m_size) {
             if (m_data[i] == 0 && m_data[i + 1] == 0 && m_data[i + 2] <= 2) {
