@@ -116,8 +116,6 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
 bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
     // Recorders write a handful of atoms in front of the media data.
     constexpr int kMaxAtoms = 64;
-    if (at < input.fileSize())
-        return true;  // the movie's own atoms follow
     int64_t pos = 0;
     for (int n = 0; n < kMaxAtoms && pos + 8 <= at; ++n) {
         const uint8_t* h = input.get(pos, 16);
@@ -130,7 +128,7 @@ bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
                 size = size << 8 | h[i];
         }
         if (size == 0)
-            return true;  // runs to the end of the file by definition
+            return at == input.fileSize();  // runs to the end of the file by definition
         if (size < 8 || size > uint64_t(INT64_MAX - pos))
             return false;
         pos += int64_t(size);

@@ -13,9 +13,8 @@ namespace {
 constexpr int64_t kChunkCost = 8;
 // A layout of fewer pieces is preferred where all else is equal.
 constexpr int64_t kPieceCost = 1;
-// Layouts followed in one gap at most: quiet sound reads as an empty caption
-// at nearly every other byte, and no recorder needs more.
-constexpr size_t kMaxStates = 20000;
+// Positions followed in one gap at most; no recorder's layout needs more.
+constexpr size_t kMaxStates = 4096;
 constexpr int64_t kUnreached = INT64_MIN / 4;
 
 }  // namespace
@@ -87,6 +86,15 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
             it = chunkCache.emplace(pos, chunksAt(data, n, pos)).first;
         return it->second;
     };
+    // Quiet sound reads as an empty caption at nearly every other byte: a
+    // chunk that shows nothing is taken only at the gap's ends, where
+    // recorders put their metadata, and only what shows something (text,
+    // boxes) may stand between packets.
+    auto allowed = [&](int64_t pos, const Chunk& c) { return c.worth > 0 || pos == 0 || pos + c.length == n; };
+    auto opens = [&](int64_t pos) {
+        const std::vector<Chunk>& at = chunks(pos);
+        return std::any_of(at.begin(), at.end(), [&](const Chunk& c) { return allowed(pos, c); });
+    };
     auto reach = [&](int64_t pos, bool sound, int64_t score, int64_t from, bool fromSound, int kind) {
         State& s = states[{pos, sound}];
         if (score > s.score)
@@ -108,11 +116,12 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
             continue;
         }
         for (const Chunk& c : chunks(pos))
-            reach(pos + c.length, false, score + c.worth - kChunkCost, pos, behindSound, c.track);
+            if (allowed(pos, c))
+                reach(pos + c.length, false, score + c.worth - kChunkCost, pos, behindSound, c.track);
         if (behindSound)
             continue;
         for (int64_t end = pos + m_granule; end <= n; end += m_granule)
-            if (end == n || !chunks(end).empty())
+            if (end == n || opens(end))
                 reach(end, true, score - kPieceCost, pos, false, -1);
         if (atEnd && (n - pos) % m_granule != 0 && n - pos >= m_frame)
             reach(pos + (n - pos) / m_frame * m_frame, true, score - kPieceCost, pos, false, -1);
