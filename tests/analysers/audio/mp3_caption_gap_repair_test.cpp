@@ -17,7 +17,8 @@ std::string recording(const std::string& name, const char* video, int tone, int 
     return testsupport::fixture(
         name, "-f lavfi -i " + std::string(video) + "=size=320x240:rate=25:duration=" + std::to_string(seconds) +
                   " -f lavfi -i sine=frequency=" + std::to_string(tone) +
-                  ":sample_rate=44100:duration=" + std::to_string(seconds) + " -i " + testsupport::quote(testmedia::captionCues(15)) +
+                  ":sample_rate=44100:duration=" + std::to_string(seconds) +
+                  " -i " + testsupport::quote(testmedia::captionCues(15)) +
                   " -map 0:v -map 1:a -map 2:s -c:v libx264 -pix_fmt yuv420p -g 25 -c:a libmp3lame -ac 1 -b:a 128k "
                   "-c:s mov_text -chunk_duration 1661000 -t " + std::to_string(seconds));
 }
