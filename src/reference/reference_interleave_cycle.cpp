@@ -91,10 +91,11 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
     }
     std::nth_element(perChunk.begin(), perChunk.begin() + ptrdiff_t(perChunk.size() / 2), perChunk.end());
     t.samplesPerChunk = perChunk[perChunk.size() / 2];
+    // One chunk besides the last shows no packet, only itself.
+    chunkBytes.pop_back();
     if (chunkBytes.size() > 1)
-        chunkBytes.pop_back();
-    for (uint32_t bytes : chunkBytes)
-        t.chunkGranuleBytes = std::gcd(t.chunkGranuleBytes, bytes);
+        for (uint32_t bytes : chunkBytes)
+            t.chunkGranuleBytes = std::gcd(t.chunkGranuleBytes, bytes);
     return t;
 }
 
@@ -223,7 +224,9 @@ bool learnChunksShareTime(const MovieFile& movie, const MovieTrack* video) {
         span[c.track] += c.seconds;
     }
     close();
-    return gaps > 0 && 10 * shared >= 9 * gaps;
+    // Without a gap that shows it, a recorder flushing its tracks together
+    // is assumed.
+    return 10 * shared >= 9 * gaps;
 }
 
 // The sound chunks of the first gap that holds any, merged per track run:

@@ -23,8 +23,9 @@ struct InterleaveTrack {
     uint32_t minSampleBytes = 0;  // listed sizes, or the fixed size
     uint32_t maxSampleBytes = 0;
     // The largest size that divides every chunk but the last (that one a
-    // recording's end cuts short): a muxer that cuts its sound into packets
-    // of one size writes chunks of whole packets, and this is the packet.
+    // recording's end cuts short), from two such chunks at least: a muxer
+    // that cuts its sound into packets of one size writes chunks of whole
+    // packets, and this is the packet (0: unknown).
     uint32_t chunkGranuleBytes = 0;
     double sampleSeconds = 0;     // the most common sample duration, in seconds
     // The top seven bits of the track's frames' first bytes. A raw AAC frame

@@ -197,10 +197,20 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     const bool cutShort = !packets && atEnd && largest > 0 &&
                           std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos > largest &&
                           end - pos < whole;
+    // Tracks of equal time go in track order, but at a recording's start in
+    // the order its muxer opens every recording with (the reference's first gap).
+    std::vector<size_t> order;
+    for (const GapChunk& c : started ? std::vector<GapChunk>() : first)
+        for (size_t i = 0; i < audio.size() && i < shares.size(); ++i)
+            if (audio[i].audioIndex == c.audioIndex && std::find(order.begin(), order.end(), i) == order.end())
+                order.push_back(i);
+    for (size_t i = 0; i < shares.size(); ++i)
+        if (std::find(order.begin(), order.end(), i) == order.end())
+            order.push_back(i);
     std::vector<bool> done(shares.size(), false);
     while (pos < end) {
         size_t next = shares.size();
-        for (size_t i = 0; i < shares.size(); ++i)
+        for (size_t i : order)
             if (!done[i] && (next == shares.size() || m_pcmSeconds[i] < m_pcmSeconds[next] - kSameTime))
                 next = i;
         if (next == shares.size())
