@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
+#include <numeric>
 #include <utility>
 
 namespace {
@@ -56,6 +58,7 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
 
     SamplesPerChunkCursor chunks(track);
     std::vector<uint32_t> perChunk;
+    std::vector<uint32_t> chunkBytes;
     uint64_t sample = 1;
     t.minChunkBytes = UINT32_MAX;
     t.minSampleBytes = UINT32_MAX;
@@ -74,6 +77,7 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
         }
         perChunk.push_back(n);
         const uint32_t clipped = uint32_t(std::min<uint64_t>(bytes, UINT32_MAX));
+        chunkBytes.push_back(clipped);
         if (metadata && t.chunkSizes.size() < kMaxMetadataChunkSizes &&
             std::find(t.chunkSizes.begin(), t.chunkSizes.end(), clipped) == t.chunkSizes.end())
             t.chunkSizes.push_back(clipped);
@@ -87,6 +91,11 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
     }
     std::nth_element(perChunk.begin(), perChunk.begin() + ptrdiff_t(perChunk.size() / 2), perChunk.end());
     t.samplesPerChunk = perChunk[perChunk.size() / 2];
+    // One chunk besides the last shows no packet, only itself.
+    chunkBytes.pop_back();
+    if (chunkBytes.size() > 1)
+        for (uint32_t bytes : chunkBytes)
+            t.chunkGranuleBytes = std::gcd(t.chunkGranuleBytes, bytes);
     return t;
 }
 
@@ -193,6 +202,60 @@ bool learnOneChunkPerGap(const MovieFile& movie, const MovieTrack* video) {
 
 namespace {
 
+// Do the sound chunks of one gap last about as long as each other, in
+// nearly all the gaps (but the first) that hold chunks of several tracks?
+bool learnChunksShareTime(const MovieFile& movie, const MovieTrack* video) {
+    // Chunks of one flush differ by a frame or two of rounding, packets of
+    // two rates by their ratio.
+    constexpr double kSameSpan = 1.5;
+    if (!video)
+        return false;
+    struct Chunk {
+        uint64_t offset;
+        int track;  // -1: video
+        double seconds;
+    };
+    std::vector<Chunk> chunks;
+    for (uint64_t offset : video->m_chunkOffsets)
+        chunks.push_back({offset, -1, 0});
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& track = movie.m_tracks[i];
+        if (track.m_handlerType != kSoun || track.m_mediaTimescale == 0)
+            continue;
+        const double sample = double(track.m_sampleDuration) / double(track.m_mediaTimescale);
+        SamplesPerChunkCursor perChunk(track);
+        for (uint32_t c = 1; c <= track.m_chunkOffsets.size(); ++c)
+            chunks.push_back({track.m_chunkOffsets[c - 1], i, perChunk.samplesPerChunk(c) * sample});
+    }
+    std::sort(chunks.begin(), chunks.end(), [](const Chunk& x, const Chunk& y) { return x.offset < y.offset; });
+    size_t gaps = 0, shared = 0, videoChunks = 0;
+    std::map<int, double> span;
+    auto close = [&] {
+        if (span.size() > 1 && videoChunks > 1) {
+            double lo = span.begin()->second, hi = lo;
+            for (const auto& [track, seconds] : span) {
+                lo = std::min(lo, seconds);
+                hi = std::max(hi, seconds);
+            }
+            ++gaps;
+            shared += hi <= kSameSpan * lo ? 1 : 0;
+        }
+        span.clear();
+    };
+    for (const Chunk& c : chunks) {
+        if (c.track < 0) {
+            close();
+            ++videoChunks;
+            continue;
+        }
+        span[c.track] += c.seconds;
+    }
+    close();
+    // Without a gap that shows it, a recorder flushing its tracks together
+    // is assumed.
+    return 10 * shared >= 9 * gaps;
+}
+
 // The sound chunks of the first gap that holds any, merged per track run:
 // in front of the first video chunk, or else between the first two.
 std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* video) {
@@ -255,6 +318,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_audio.clear();
     m_metadata.clear();
     m_oneChunkPerGap = false;
+    m_chunksShareTime = false;
     platform::File file;
     const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
     int audioIndex = 0;
@@ -287,6 +351,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
         }
     }
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
+    m_chunksShareTime = learnChunksShareTime(movie, video);
     if (m_audio.size() > 1)
         m_firstGap = learnFirstGap(movie, video);
 }

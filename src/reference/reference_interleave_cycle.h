@@ -22,6 +22,11 @@ struct InterleaveTrack {
     uint32_t maxChunkBytes = 0;
     uint32_t minSampleBytes = 0;  // listed sizes, or the fixed size
     uint32_t maxSampleBytes = 0;
+    // The largest size that divides every chunk but the last (that one a
+    // recording's end cuts short), from two such chunks at least: a muxer
+    // that cuts its sound into packets of one size writes chunks of whole
+    // packets, and this is the packet (0: unknown).
+    uint32_t chunkGranuleBytes = 0;
     double sampleSeconds = 0;     // the most common sample duration, in seconds
     // The top seven bits of the track's frames' first bytes. A raw AAC frame
     // opens with its first element's type and instance tag (a mono track's
@@ -74,6 +79,11 @@ public:
     // (a recorder flushing all its tracks at once), rather than packets in
     // turns as a muxer interleaving by time does.
     bool oneChunkPerGap() const { return m_oneChunkPerGap; }
+    // The sound chunks of one gap last about as long as each other (a
+    // recorder flushing its tracks together), rather than each track's
+    // packet duration (a muxer interleaving packets of one size by time,
+    // whose packets of a low-rate track last longer).
+    bool chunksShareTime() const { return m_chunksShareTime; }
     // The sound chunks between the reference's first two video chunks (none
     // when timed metadata lies among them). A muxer starts every recording
     // of one setting the same way, and often not in the order it keeps
@@ -84,5 +94,6 @@ private:
     std::vector<InterleaveTrack> m_audio;
     std::vector<InterleaveTrack> m_metadata;
     bool m_oneChunkPerGap = false;
+    bool m_chunksShareTime = false;
     std::vector<GapChunk> m_firstGap;
 };

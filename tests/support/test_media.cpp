@@ -4,7 +4,9 @@
 #include "support/test_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
+#include <unistd.h>
 
 namespace testmedia {
 
@@ -20,6 +22,23 @@ int64_t number(const std::string& s) {
 }
 
 }  // namespace
+
+std::string captionCues(int count) {
+    // Written to a private name and renamed into place, so that test
+    // programs running side by side never read half a file.
+    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/caption_cues" + std::to_string(count) + ".srt";
+    std::string text;
+    for (int n = 0; n < count; ++n) {
+        char cue[96];
+        std::snprintf(cue, sizeof cue, "%d\n00:00:%02d,%03d --> 00:00:%02d,%03d\ncaption %d\n\n", n + 1, n * 400 / 1000,
+                      n * 400 % 1000, (n * 400 + 300) / 1000, (n * 400 + 300) % 1000, n + 1);
+        text += cue;
+    }
+    const std::string tmp = path + "." + std::to_string(::getpid());
+    testsupport::writeFile(tmp, std::vector<uint8_t>(text.begin(), text.end()));
+    std::rename(tmp.c_str(), path.c_str());
+    return path;
+}
 
 std::string movie(const std::string& name, const std::string& encodeArgs) {
     return testsupport::fixture(name,

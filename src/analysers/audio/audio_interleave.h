@@ -10,6 +10,7 @@
 #include "analysers/audio/aac_chain_prefetch.h"
 #include "analysers/audio/aac_frame_chain.h"
 #include "analysers/audio/frame_chain.h"
+#include "analysers/audio/pcm_gap_layout.h"
 
 #include <bitset>
 #include <cstdint>
@@ -162,14 +163,33 @@ private:
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // PCM of several sound tracks, or beside timed metadata, in the `size`
     // bytes from `a`, the last gap of the input when `atEnd`
-    // (audio_interleave_tracks.cpp).
+    // (audio_interleave_pcm.cpp).
     void fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, bool atEnd);
+    // What each sound track of the reference writes of PCM.
+    struct PcmShare {
+        int32_t word = -1;     // the track word its samples carry
+        int64_t frame = 1;     // bytes of one sample frame
+        int64_t chunk = 0;     // bytes of the reference's typical chunk (0: unknown)
+        int64_t packet = 0;    // bytes of the packets its chunks are made of (0: none)
+        double quota = 0;      // bytes of this gap still owed to the track
+        double byteRate = 0;   // bytes per second
+    };
+    std::vector<PcmShare> pcmShares() const;
+    // The gap's timed-metadata chunks and stretches of sound, in file order.
+    std::vector<PcmGapPiece> pcmGapPieces(ScanBuffer& input, int64_t a, int64_t size,
+                                          const std::vector<PcmShare>& shares, bool atEnd) const;
+    // Deals a stretch of sound of several tracks out to them, chunk by chunk;
+    // `recordingEnds`: the stretch is the last of a recording that ended
+    // (rather than one the input's end cut).
+    void dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
+                 bool recordingEnds);
+    // When the tracks not `done` all end if `bytes` more are shared out so.
+    double pcmEndTime(const std::vector<PcmShare>& shares, const std::vector<bool>& done, double bytes) const;
+    // Does the media data end at `at` as its atom says (the recording
+    // ended there), rather than where the input was cut?
+    static bool mediaDataEndsAt(ScanBuffer& input, int64_t at);
     // Whole sample frames of `size` bytes at `offset` as one PCM sample.
     void emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word);
-    // The one timed-metadata chunk inside a PCM gap, as (offset, metadata
-    // track << 32 | length); none when whole frames fill the gap.
-    std::vector<std::pair<int64_t, int64_t>> pcmGapMetadata(ScanBuffer& input, int64_t a, int64_t size, int64_t frame,
-                                                            int64_t chunk) const;
     // Several AAC sound tracks: the gap is split into each track's frames
     // (audio_interleave_tracks.cpp).
     bool sharedGaps() const;

@@ -4,39 +4,21 @@
 // with copies of the last MP3 frame and the sound outlasted the pictures.
 
 #include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <unistd.h>
-#include <vector>
 
 namespace {
-
-// Cues every 0.4 s, written to a private name and renamed into place, so
-// that test programs running side by side never read half a file.
-std::string captions() {
-    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/mp3_caption_cues.srt";
-    std::string text;
-    for (int n = 0; n < 15; ++n) {
-        char cue[96];
-        std::snprintf(cue, sizeof cue, "%d\n00:00:%02d,%03d --> 00:00:%02d,%03d\ncaption %d\n\n", n + 1, n * 400 / 1000,
-                      n * 400 % 1000, (n * 400 + 300) / 1000, (n * 400 + 300) % 1000, n + 1);
-        text += cue;
-    }
-    const std::string tmp = path + "." + std::to_string(::getpid());
-    testsupport::writeFile(tmp, std::vector<uint8_t>(text.begin(), text.end()));
-    std::rename(tmp.c_str(), path.c_str());
-    return path;
-}
 
 std::string recording(const std::string& name, const char* video, int tone, int seconds) {
     return testsupport::fixture(
         name, "-f lavfi -i " + std::string(video) + "=size=320x240:rate=25:duration=" + std::to_string(seconds) +
                   " -f lavfi -i sine=frequency=" + std::to_string(tone) +
-                  ":sample_rate=44100:duration=" + std::to_string(seconds) + " -i " + testsupport::quote(captions()) +
+                  ":sample_rate=44100:duration=" + std::to_string(seconds) +
+                  " -i " + testsupport::quote(testmedia::captionCues(15)) +
                   " -map 0:v -map 1:a -map 2:s -c:v libx264 -pix_fmt yuv420p -g 25 -c:a libmp3lame -ac 1 -b:a 128k "
                   "-c:s mov_text -chunk_duration 1661000 -t " + std::to_string(seconds));
 }

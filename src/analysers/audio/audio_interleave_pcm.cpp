@@ -1,0 +1,261 @@
+// AudioInterleave for linear PCM that shares its gaps: with timed-metadata
+// chunks (captions beside the sound), or with the PCM of further sound
+// tracks. The gap's metadata chunks are found first (pcm_gap_layout.h); the
+// stretches of sound between them go to the sound tracks in the order the
+// recorder wrote them.
+
+#include "analysers/audio/audio_interleave.h"
+
+#include "analysers/core/scan_info.h"
+#include "log/logger.h"
+#include "output/repair_state.h"
+#include "output/sample_collection.h"
+#include "qt/movie_track.h"
+#include "reference/reference_info.h"
+#include "scan/scan_buffer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+// How much longer than the reference's longest a metadata chunk inside PCM
+// may be, at the least: captions differ in length from the reference's.
+constexpr int64_t kMetadataChunkSlack = 256;
+// Sound times closer than this are the same (sums of chunk durations).
+constexpr double kSameTime = 1e-7;
+// One sound track beside timed metadata: its samples carry no track word.
+constexpr int32_t kNoTrackWord = -1;
+
+}  // namespace
+
+std::vector<AudioInterleave::PcmShare> AudioInterleave::pcmShares() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    std::vector<PcmShare> shares;
+    for (const InterleaveTrack& learnt : audio) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!track)
+            return {};
+        PcmShare share;
+        share.word = audio.size() > 1 ? learnt.audioIndex : kNoTrackWord;
+        // A PCM track's samples are its sample frames; the sample size of an
+        // old sound description says 16 bits for 24-bit audio.
+        const bool fixed = learnt.minSampleBytes == learnt.maxSampleBytes && learnt.minSampleBytes > 0;
+        share.frame = fixed ? int64_t(learnt.minSampleBytes)
+                            : std::max<int64_t>(track->m_audioChannels, 1) *
+                                  std::max<int64_t>(track->m_audioSampleSize / 8, 1);
+        share.chunk = fixed ? int64_t(learnt.samplesPerChunk) * learnt.minSampleBytes : 0;
+        if (learnt.chunkGranuleBytes > 0 && learnt.chunkGranuleBytes % share.frame == 0)
+            share.packet = learnt.chunkGranuleBytes;
+        const double rate = double(track->m_audioSampleRate > 0 ? track->m_audioSampleRate : track->m_mediaTimescale);
+        share.byteRate = rate * double(share.frame);
+        shares.push_back(share);
+    }
+    return shares;
+}
+
+std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_t a, int64_t size,
+                                                       const std::vector<PcmShare>& shares, bool atEnd) const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
+    // The tracks' frames and packets in common: what any stretch of their
+    // sound is made of.
+    int64_t frame = 0, packet = shares.front().packet;
+    for (const PcmShare& share : shares) {
+        frame = std::gcd(frame, share.frame);
+        packet = share.packet > 0 && packet > 0 ? std::gcd(packet, share.packet) : 0;
+    }
+    std::vector<PcmGapMetadataTrack> tracks;
+    for (const InterleaveTrack& learnt : metadata)
+        tracks.push_back({learnt.codec, learnt.boxKeys,
+                          std::max<int64_t>(4 * int64_t(learnt.maxChunkBytes), kMetadataChunkSlack)});
+    const std::vector<PcmGapPiece> whole{PcmGapPiece{0, size, -1}};
+    if (metadata.empty() || size > INT32_MAX)
+        return whole;
+    const ByteBlock block = input.readBlock(a, int32_t(size));
+    std::vector<PcmGapPiece> pieces =
+        PcmGapLayout(std::move(tracks), frame, packet).split(block.data(), block.length(), atEnd);
+    // Nothing fills the gap (damage): it is taken for sound, as the
+    // reference's layout says.
+    return pieces.empty() ? whole : pieces;
+}
+
+void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, bool atEnd) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    m_metadataChunks.resize(ref->interleaveCycle().metadataTracks().size(), 0);
+    std::vector<PcmShare> shares = pcmShares();
+    double rates = 0;
+    for (const PcmShare& share : shares)
+        rates += share.byteRate;
+    if (shares.empty() || rates <= 0 || size < 1 || a + size > input.fileSize())
+        return;
+    const std::vector<PcmGapPiece> pieces = pcmGapPieces(input, a, size, shares, atEnd);
+    // The tracks' chunks cover the same stretch of time: each is owed the
+    // gap's sound in proportion to its byte rate.
+    int64_t sound = 0;
+    for (const PcmGapPiece& piece : pieces)
+        sound += piece.metadataTrack < 0 ? piece.size : 0;
+    for (PcmShare& share : shares)
+        share.quota = share.byteRate / rates * double(sound);
+    for (const PcmGapPiece& piece : pieces) {
+        if (piece.metadataTrack >= 0)
+            emitMetadataChunk(input, piece.metadataTrack, a + piece.offset, piece.size);
+        else if (shares.size() == 1)
+            emitPcmPiece(input, a + piece.offset, piece.size, shares.front().frame, kNoTrackWord);
+        else
+            dealPcm(input, a + piece.offset, a + piece.offset + piece.size, shares, atEnd,
+                    atEnd && mediaDataEndsAt(input, a + size));
+    }
+    m_videoSinceAudio = 0;
+    m_carry = 0;
+}
+
+bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
+    // Recorders write a handful of atoms in front of the media data.
+    constexpr int kMaxAtoms = 64;
+    int64_t pos = 0;
+    for (int n = 0; n < kMaxAtoms && pos + 8 <= at; ++n) {
+        const uint8_t* h = input.get(pos, 16);
+        if (input.available() < 8)
+            return false;
+        uint64_t size = uint64_t(h[0]) << 24 | uint64_t(h[1]) << 16 | uint64_t(h[2]) << 8 | h[3];
+        if (size == 1 && input.available() >= 16) {
+            size = 0;
+            for (int i = 8; i < 16; ++i)
+                size = size << 8 | h[i];
+        }
+        if (size == 0)
+            return at == input.fileSize();  // runs to the end of the file by definition
+        if (size < 8 || size > uint64_t(INT64_MAX - pos))
+            return false;
+        pos += int64_t(size);
+    }
+    return pos == at;
+}
+
+double AudioInterleave::pcmEndTime(const std::vector<PcmShare>& shares, const std::vector<bool>& done,
+                                   double bytes) const {
+    std::vector<std::pair<double, double>> tracks;  // time so far, byte rate
+    for (size_t i = 0; i < shares.size(); ++i)
+        if (!done[i])
+            tracks.emplace_back(m_pcmSeconds[i], shares[i].byteRate);
+    std::sort(tracks.begin(), tracks.end());
+    double time = 0, rate = 0;
+    for (const auto& [seconds, byteRate] : tracks) {
+        if (rate > 0 && rate * (seconds - time) >= bytes)
+            break;
+        bytes -= rate * (seconds - time);
+        time = seconds;
+        rate += byteRate;
+    }
+    return rate > 0 ? time + bytes / rate : time;
+}
+
+void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::vector<PcmShare>& shares,
+                              bool atEnd, bool recordingEnds) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    // A muxer interleaving by time writes next the chunk of the track whose
+    // sound is furthest behind (the first track on a tie).
+    m_pcmSeconds.resize(shares.size(), 0);
+    // A recorder that flushes all its tracks at once writes one chunk of
+    // each, of equal length in time: the gap's bytes are shared out. Muxers
+    // that interleave by time write packets in turns, whole, and a track of
+    // a lower rate writes fewer of them.
+    const bool packets = !ref->interleaveCycle().oneChunkPerGap() || !ref->interleaveCycle().chunksShareTime();
+    // The first gap of a recording is laid out as the reference's first
+    // gap, when it is as long: its order follows no rule of the later ones.
+    const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
+    uint64_t firstBytes = 0;
+    for (const GapChunk& c : first)
+        firstBytes += c.bytes;
+    const bool started = std::any_of(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double s) { return s > 0; });
+    if (!started && !first.empty() && firstBytes == uint64_t(end - pos)) {
+        for (const GapChunk& c : first) {
+            size_t i = 0;
+            while (i < audio.size() && audio[i].audioIndex != c.audioIndex)
+                ++i;
+            if (i == audio.size())
+                break;
+            emitPcmPiece(input, pos, int64_t(c.bytes), shares[i].frame, shares[i].word);
+            m_pcmSeconds[i] += double(c.bytes) / shares[i].byteRate;
+            pos += int64_t(c.bytes);
+        }
+    }
+    // Each track's whole chunk: what it took last, or before any the
+    // reference's typical chunk.
+    std::vector<int64_t> chunkOf(shares.size(), 0);
+    int64_t whole = 0, largest = 0;
+    for (size_t i = 0; i < shares.size(); ++i) {
+        chunkOf[i] = i < m_pcmLastPiece.size() && m_pcmLastPiece[i] > 0 ? m_pcmLastPiece[i] : shares[i].chunk;
+        whole += chunkOf[i];
+        largest = std::max(largest, chunkOf[i]);
+    }
+    const bool cutShort = !packets && atEnd && largest > 0 &&
+                          std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos > largest &&
+                          end - pos < whole;
+    // Tracks of equal time go in track order, but at a recording's start in
+    // the order its muxer opens every recording with (the reference's first gap).
+    std::vector<size_t> order;
+    for (const GapChunk& c : started ? std::vector<GapChunk>() : first)
+        for (size_t i = 0; i < audio.size() && i < shares.size(); ++i)
+            if (audio[i].audioIndex == c.audioIndex && std::find(order.begin(), order.end(), i) == order.end())
+                order.push_back(i);
+    for (size_t i = 0; i < shares.size(); ++i)
+        if (std::find(order.begin(), order.end(), i) == order.end())
+            order.push_back(i);
+    std::vector<bool> done(shares.size(), false);
+    while (pos < end) {
+        size_t next = shares.size();
+        for (size_t i : order)
+            if (!done[i] && (next == shares.size() || m_pcmSeconds[i] < m_pcmSeconds[next] - kSameTime))
+                next = i;
+        if (next == shares.size())
+            break;
+        PcmShare& share = shares[next];
+        // A gap of several of the reference's chunks per track (the video in
+        // front ran that much longer) holds them in turns; a gap of one
+        // chunk per track shares out its bytes.
+        const int64_t turns =
+            share.chunk > 0 ? std::max<int64_t>(std::llround(share.quota / double(share.chunk)), 1) : 1;
+        const int64_t packet = share.packet > 0 ? share.packet : share.chunk;
+        int64_t piece = packets ? std::min(packet, end - pos)
+                                : std::min<int64_t>(int64_t(share.quota / double(turns) + 0.5), end - pos);
+        // A recording cut in its last gap, past the first chunk: the tracks'
+        // chunks were written whole one after the other, so each takes what
+        // it took last time until the bytes run out. (A recording that ended
+        // writes short chunks of equal length.)
+        if (cutShort)
+            piece = std::min(chunkOf[next], end - pos);
+        // A recording that ended there: its tracks end together, each with
+        // a last packet as short as that takes.
+        if (packets && recordingEnds) {
+            const double owed = (pcmEndTime(shares, done, double(end - pos)) - m_pcmSeconds[next]) * share.byteRate;
+            piece = std::min<int64_t>(piece, std::llround(owed / double(share.frame)) * share.frame);
+        }
+        piece -= piece % share.frame;
+        if (piece < share.frame) {
+            done[next] = true;
+            continue;
+        }
+        emitPcmPiece(input, pos, piece, share.frame, share.word);
+        if (!atEnd) {
+            m_pcmLastPiece.resize(shares.size(), 0);
+            m_pcmLastPiece[next] = piece;
+        }
+        share.quota -= double(piece);
+        m_pcmSeconds[next] += double(piece) / share.byteRate;
+        pos += piece;
+    }
+}
+
+void AudioInterleave::emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word) {
+    size -= size % std::max<int64_t>(frame, 1);
+    if (size < 1)
+        return;
+    addAudioSample(*m_repairState, input, offset, int32_t(size), word);
+    FLOG(LogLevel::Info) << m_logLabel << "pcm at " << offset << "  size=" << size << "  track=" << word;
+}

@@ -1,0 +1,95 @@
+// Gaps of linear PCM shared with other chunks, judged by ffmpeg's packet
+// checksums against the intact original:
+//  - a caption track beside 16-bit big-endian PCM in camera-like chunks:
+//    the first samples of a PCM chunk read as an empty caption, and were
+//    taken out of the sound, shifting the chunk by two bytes;
+//  - two PCM tracks of different rates in ffmpeg's default interleave:
+//    packets of one size, so a low-rate track writes fewer of them; shared
+//    out by byte rate, no packet of either came back.
+
+#include "support/repair_run.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+std::string recording(const std::string& name, const std::string& video, int seconds, const std::string& sound,
+                      const std::string& encode) {
+    const std::string d = std::to_string(seconds);
+    return testsupport::fixture(name, "-f lavfi -i " + video + "=size=320x240:rate=30:duration=" + d + " " + sound +
+                                          " " + encode + " -t " + d);
+}
+
+// Each sound stream's packet checksums; every one is mapped, not just
+// ffmpeg's pick of one.
+std::map<int, std::multiset<std::string>> soundChecksums(const std::string& file) {
+    const auto r = testsupport::runCommand("ffmpeg -nostdin -v fatal -i " + testsupport::quote(file) +
+                                           " -map 0:a -c copy -f framemd5 -");
+    std::map<int, std::multiset<std::string>> out;
+    std::istringstream in(r.output);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty() && line[0] != '#')
+            out[std::atoi(line.c_str())].insert(line.substr(line.rfind(',') + 1));
+    return out;
+}
+
+}  // namespace
+
+TEST(PcmGapRepair, CaptionChunksBesidePcm) {
+    auto make = [](const std::string& name, const char* video, int tone, int seconds) {
+        return recording(name, video, seconds,
+                         "-f lavfi -i sine=frequency=" + std::to_string(tone) + ":sample_rate=32000 -i " +
+                             testsupport::quote(testmedia::captionCues(15)),
+                         "-map 0:v -map 1:a -map 2:s -c:v libx264 -pix_fmt yuv420p -g 250 -bf 2 -c:a pcm_s16be -ac 2 "
+                         "-c:s mov_text -chunk_duration 580000");
+    };
+    const std::string original = make("pcm_caption_chunks.mov", "testsrc2", 440, 4);
+    const std::string reference = make("pcm_caption_chunks_ref.mov", "testsrc", 880, 3);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(reference.empty());
+    const repairrun::Outcome o =
+        repairrun::repair("PcmGapRepair.Captions", reference, repairrun::withoutIndex(original), "", original);
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+}
+
+TEST(PcmGapRepair, TwoPcmTracksOfDifferentRates) {
+    auto make = [](const std::string& name, const char* video, int tone, int seconds) {
+        const std::string t = std::to_string(tone);
+        return recording(name, video, seconds,
+                         "-f lavfi -i sine=frequency=" + t + ":sample_rate=8000 -f lavfi -i sine=frequency=" + t +
+                             ":sample_rate=32000",
+                         "-map 0:v -map 1:a -map 2:a -c:v libx265 -preset ultrafast -tag:v hvc1 "
+                         "-x265-params log-level=error:bframes=2 -pix_fmt yuv420p -c:a pcm_s16be -ac 2");
+    };
+    const std::string original = make("pcm_two_rates.mov", "testsrc2", 440, 3);
+    const std::string reference = make("pcm_two_rates_ref.mov", "testsrc", 880, 2);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(reference.empty());
+    const repairrun::Outcome o =
+        repairrun::repair("PcmGapRepair.TwoRates", reference, repairrun::withoutIndex(original), "", original);
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    const auto want = soundChecksums(original);
+    const auto got = soundChecksums(o.repaired);
+    ASSERT_EQ(want.size(), 2u);
+    ASSERT_EQ(got.size(), 2u);
+    for (const auto& [stream, sums] : want) {
+        size_t recovered = 0;
+        for (const std::string& md5 : std::set<std::string>(sums.begin(), sums.end()))
+            recovered += std::min(sums.count(md5), got.at(stream).count(md5));
+        EXPECT_EQ(recovered, sums.size()) << "sound stream " << stream;
+    }
+}
