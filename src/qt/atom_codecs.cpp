@@ -340,25 +340,32 @@ void rwStts(MovieFile* f, MovieTrack* t, uint64_t end) {
         return;
     }
     const uint64_t n = entriesThatFit(f, count, end, 8, "stts");
-    // The track's sample duration is the one most samples have, not the
-    // first entry's: variable-frame-rate recordings may hold their first
-    // frame for seconds, and some phones give the first audio frame a longer
-    // duration than every later one.
-    std::unordered_map<uint32_t, uint64_t> samplesPerDuration;
-    uint64_t most = 0;
     for (uint64_t i = 0; i < n; ++i) {
         TimeToSampleEntry e;
         if (!rw32be(f, &e.m_sampleCount, "stts.samplecount", kTraceTables) ||
             !rw32be(f, &e.m_duration, "stts.sampduration", kTraceTables) || !t->m_timeToSample.push_back(e))
             break;
+    }
+    t->m_sampleDuration = typicalSampleDuration(t->m_timeToSample);
+}
+
+uint32_t typicalSampleDuration(const GrowableTable<TimeToSampleEntry>& table) {
+    // The one most samples have, not the first entry's: variable-frame-rate
+    // recordings may hold their first frame for seconds, and some phones
+    // give the first audio frame a longer duration than every later one.
+    std::unordered_map<uint32_t, uint64_t> samplesPerDuration;
+    uint64_t most = 0;
+    uint32_t typical = 0;
+    for (const TimeToSampleEntry& e : table) {
         uint64_t& samples = samplesPerDuration[e.m_duration];
         samples += e.m_sampleCount;
         // Equal counts keep the duration met first.
-        if (samples > most || t->m_sampleDuration == 0) {
+        if (samples > most || typical == 0) {
             most = samples;
-            t->m_sampleDuration = e.m_duration;
+            typical = e.m_duration;
         }
     }
+    return typical;
 }
 
 void rwCtts(MovieFile* f, MovieTrack* t, uint64_t end, bool signedOffsets) {

@@ -42,6 +42,9 @@ void readEsdsDescriptors(MovieFile* f, ESDescriptor* d, uint64_t end);
 void rwStsz(MovieFile* f, MovieTrack* t, uint64_t end);
 void rwStsc(MovieFile* f, MovieTrack* t, uint64_t end);
 void rwStts(MovieFile* f, MovieTrack* t, uint64_t end);
+// The sample duration most of a time-to-sample table's samples have (equal
+// counts: the one met first); 0 for an empty table.
+uint32_t typicalSampleDuration(const GrowableTable<TimeToSampleEntry>& table);
 void rwCtts(MovieFile* f, MovieTrack* t, uint64_t end, bool signedOffsets);
 void rwChunkOffsets(MovieFile* f, MovieTrack* t, uint64_t end, bool offsets64);
 void rwElst(MovieFile* f, MovieTrack* t, uint64_t end);

@@ -210,17 +210,10 @@ void readMoof(MovieFile* f, const AtomHeader& moof, const std::unordered_map<uin
 // The duration most samples have, the media duration when the moov left it
 // empty, and no composition table when every offset is zero.
 void finishTrack(MovieFile* f, MovieTrack* t) {
-    std::unordered_map<uint32_t, uint64_t> samplesPerDuration;
-    uint64_t most = 0, total = 0;
-    for (const TimeToSampleEntry& e : t->m_timeToSample) {
-        uint64_t& samples = samplesPerDuration[e.m_duration];
-        samples += e.m_sampleCount;
+    uint64_t total = 0;
+    for (const TimeToSampleEntry& e : t->m_timeToSample)
         total += uint64_t(e.m_sampleCount) * e.m_duration;
-        if (samples > most) {
-            most = samples;
-            t->m_sampleDuration = e.m_duration;
-        }
-    }
+    t->m_sampleDuration = typicalSampleDuration(t->m_timeToSample);
     if (t->m_mediaDuration == 0)
         t->m_mediaDuration = total > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(total);
     if (t->m_trackDuration == 0 && t->m_mediaTimescale && f->m_movieTimescale) {
