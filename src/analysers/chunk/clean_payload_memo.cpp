@@ -21,6 +21,14 @@ void CleanPayloadMemo::extend(int64_t last) {
     // looks for zero pairs sixteen bytes at a time (the pairs starting at
     // the first fifteen bytes of each block; blocks overlap by one byte),
     // and sixty-four at a time while the window holds that many.
+    // A zero pair followed by a byte of 2 or less ends the clean stretch.
+    const auto endsAt = [&](int64_t at) {
+        if (m_data[at + 2] > 2)
+            return false;
+        m_to = m_offset + at;
+        m_blocked = true;
+        return true;
+    };
     int64_t i = m_to - m_offset;
     while (i <= last && i + 64 <= m_size) {
         const uint64_t zeros = bitstream::zeroByteMask64(m_data + i);
@@ -28,21 +36,15 @@ void CleanPayloadMemo::extend(int64_t last) {
             const int64_t at = i + __builtin_ctzll(pairs);
             if (at > last)
                 break;
-            if (m_data[at + 2] <= 2) {
-                m_to = m_offset + at;
-                m_blocked = true;
+            if (endsAt(at))
                 return;
-            }
         }
         i += 63;
     }
     while (i <= last) {
         if (i + 16 > m_size) {
-            if (m_data[i] == 0 && m_data[i + 1] == 0 && m_data[i + 2] <= 2) {
-                m_to = m_offset + i;
-                m_blocked = true;
+            if (m_data[i] == 0 && m_data[i + 1] == 0 && endsAt(i))
                 return;
-            }
             ++i;
             continue;
         }
@@ -51,11 +53,8 @@ void CleanPayloadMemo::extend(int64_t last) {
             const int64_t at = i + __builtin_ctz(pairs);
             if (at > last)
                 break;
-            if (m_data[at + 2] <= 2) {
-                m_to = m_offset + at;
-                m_blocked = true;
+            if (endsAt(at))
                 return;
-            }
         }
         i += 15;
     }
