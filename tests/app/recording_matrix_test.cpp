@@ -380,6 +380,14 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=44100,aformat=channel_layouts=mono",
        "anoisesrc=r=44100:a=0.2:seed=7,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a:0 128k -b:a:1 64k -chunk_duration 100000", true, ""},
+    // A 5.1 track beside a mono one: a decoder set up for mono takes two
+    // 5.1 frames for one of its own where the chunks meet.
+    {"aac_51_and_mono_chunks", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
+     {{"sine=frequency=330:sample_rate=96000,aformat=channel_layouts=5.1",
+       "anoisesrc=r=96000:a=0.2:seed=15,aformat=channel_layouts=5.1"},
+      {"anoisesrc=r=44100:a=0.2:seed=16,aformat=channel_layouts=mono",
+       "sine=frequency=550:sample_rate=44100,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a:0 256k -b:a:1 32k -chunk_duration 1795000", false, ""},
     {"pcm_two_tracks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
      {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=stereo",
        "anoisesrc=r=48000:a=0.2:seed=8,aformat=channel_layouts=stereo"},

@@ -19,6 +19,10 @@ constexpr int64_t kChunkSlackFrames = 2;
 // How far beyond damage (or into a gap of guessed start) the frames are
 // looked for again.
 constexpr int64_t kRestartSpan = 64 * 1024;
+// A frame more than this many times the largest before it (after a few
+// ordinary ones) may be several frames of another track.
+constexpr uint64_t kOutsizedFrameFactor = 3;
+constexpr size_t kPlainFramesBeforeCheck = 3;
 
 }  // namespace
 
@@ -52,8 +56,35 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t) {
         ++keep;
     }
     chain.resize(keep);
+    keep = firstSpanOfOtherFrames(chain, t);
+    chain.resize(keep);
     at.stopped[t] = pos + n - chain.back() > int64_t(track.maxFrame);
     return chain;
+}
+
+size_t SharedGapSplit::firstSpanOfOtherFrames(const FrameChain& chain, size_t t) {
+    // A decoder set up for a mono track can take two frames of a 5.1 track
+    // as one of its own: its single channel element reads like the other
+    // track's first. A frame far larger than the ones before it is checked:
+    // where another sound track's frames start there and end exactly where
+    // it ends, they are what it is, and this track's run stops in front.
+    uint64_t largest = 0;
+    for (size_t i = 1; i < chain.size(); ++i) {
+        const int64_t start = chain[i - 1], end = chain[i];
+        const uint64_t size = uint64_t(end - start);
+        if (i > kPlainFramesBeforeCheck && size > kOutsizedFrameFactor * largest) {
+            for (size_t u = 0; u < m_tracks.size(); ++u) {
+                if (u == t || m_tracks[u].metadata)
+                    continue;
+                const FrameChain& other = chainAt(start, u);
+                const auto boundary = std::find(other.begin(), other.end(), end);
+                if (boundary != other.end() && boundary - other.begin() >= 2)
+                    return i;
+            }
+        }
+        largest = std::max(largest, size);
+    }
+    return chain.size();
 }
 
 bool SharedGapSplit::stoppedAt(int64_t pos, size_t t) {

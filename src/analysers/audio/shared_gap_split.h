@@ -70,6 +70,9 @@ private:
     // Decoded on first use only: opening a decoder costs more than the
     // frames it decodes here.
     const FrameChain& chainAt(int64_t pos, size_t t);
+    // How many of the chain's offsets to keep: up to the first frame that
+    // is several of another sound track's frames.
+    size_t firstSpanOfOtherFrames(const FrameChain& chain, size_t t);
     bool stoppedAt(int64_t pos, size_t t);
     // The lengths a chunk of metadata track t at `pos` may have, most
     // likely first: those its samples' structure shows, then the sizes of
