@@ -1,5 +1,6 @@
 #include "analysers/h264/avc1_sample_profile.h"
 
+#include "analysers/chunk/marked_start_search.h"
 #include "bitstream/common/byte_read.h"
 #include "bitstream/common/zero_bytes.h"
 #include "bitstream/h264/sample_units.h"
@@ -348,20 +349,11 @@ int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, in
     // A unit's length is at most 1,500,000 (0x16E360), so it begins with a
     // zero byte and one of at most 0x16: only such pairs need the whole
     // test, and they are found 16 at a time.
-    int64_t i = from;
-    for (; i + 17 <= n && i <= last; i += 16)
-        for (uint32_t zeros = bitstream::zeroByteMask16(data + i) & bitstream::smallByteMask16(data + i + 1, 0x16);
-             zeros; zeros &= zeros - 1) {
-            const int64_t at = i + __builtin_ctz(zeros);
-            if (at > last)
-                return -1;
-            if (unitAt(data + at, n - at, nal, H264::kMinKnownSliceLength))
-                return at;
-        }
-    for (; i <= last; ++i)
-        if (unitAt(data + i, n - i, nal, H264::kMinKnownSliceLength))
-            return i;
-    return -1;
+    return firstMarkedStart(
+        data, n, from, last, 17,
+        [](const uint8_t* p) { return bitstream::zeroByteMask16(p) & bitstream::smallByteMask16(p + 1, 0x16); },
+        [](int64_t) { return true; },
+        [&](int64_t at) { return unitAt(data + at, n - at, nal, H264::kMinKnownSliceLength); });
 }
 
 int32_t Avc1SampleProfile::parameterSetId(const uint8_t* sample, int64_t size) const {

@@ -1,5 +1,6 @@
 #include "analysers/hevc/hevc_sample_profile.h"
 
+#include "analysers/chunk/marked_start_search.h"
 #include "bitstream/common/byte_read.h"
 #include "bitstream/common/zero_bytes.h"
 #include "bitstream/h264/sample_units.h"
@@ -282,19 +283,10 @@ int64_t HevcSampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) 
 int64_t HevcSampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const {
     HEVC::UnitCheck u;
     // Only a zero byte can begin a unit's length; they are found 16 at a time.
-    int64_t i = from;
-    for (; i + 16 <= n && i <= last; i += 16)
-        for (uint32_t zeros = bitstream::zeroByteMask16(data + i); zeros; zeros &= zeros - 1) {
-            const int64_t at = i + __builtin_ctz(zeros);
-            if (at > last)
-                return -1;
-            if (unitAt(data + at, n - at, u, HEVC::kMinKnownSliceLength))
-                return at;
-        }
-    for (; i <= last; ++i)
-        if (data[i] == 0 && unitAt(data + i, n - i, u, HEVC::kMinKnownSliceLength))
-            return i;
-    return -1;
+    return firstMarkedStart(
+        data, n, from, last, 16, [](const uint8_t* p) { return bitstream::zeroByteMask16(p); },
+        [&](int64_t at) { return data[at] == 0; },
+        [&](int64_t at) { return unitAt(data + at, n - at, u, HEVC::kMinKnownSliceLength); });
 }
 
 int32_t HevcSampleProfile::parameterSetId(const uint8_t* sample, int64_t size) const {
