@@ -55,6 +55,14 @@ record() {
         -t "$len" "$@" "$out"
 }
 
+# camera_seed FIXTURE CLIP SEED: the newest build/fixtures/*FIXTURE.mov as the
+# reference, and the head of a test program's camera clip as a seed.
+camera_seed() {
+    ref=$(realpath "$(ls -t build/fixtures/*"$1".mov | head -1)") || return 1
+    [ -f "$2" ] || return 1
+    head -c 60000 "$2" >"$seeds/$3"
+}
+
 # The bytes in front of the moov atom: a recording stopped before its index.
 cut_index() {
     python3 - "$1" "$2" <<'EOF'
@@ -117,17 +125,11 @@ prepare() {
             head -c 60000 build/fixtures/crm_border_payload.crm >"$seeds/payload_head" || return 1
             args="-canoncrm" inputext=".crm" ;;
         rsv)
-            ref=$(realpath "$(ls -t build/fixtures/*rsv_ref_h264.mov | head -1)") || return 1
-            local clip=build/scratch/rsv_h264_klv/clip.RSV
-            [ -f "$clip" ] || return 1
-            head -c 60000 "$clip" >"$seeds/rsv_head"
+            camera_seed rsv_ref_h264 build/scratch/rsv_h264_klv/clip.RSV rsv_head || return 1
             head -c 60000 build/scratch/rsv_h264_rtmd/clip.bin >"$seeds/rtmd_head" 2>/dev/null
             args="-sonyrsv" inputext=".RSV" ;;
         repi)
-            ref=$(realpath "$(ls -t build/fixtures/*rsv_ref_hevc.mov | head -1)") || return 1
-            local clip=build/scratch/repi_whole/clip.bin
-            [ -f "$clip" ] || return 1
-            head -c 60000 "$clip" >"$seeds/repi_head"
+            camera_seed rsv_ref_hevc build/scratch/repi_whole/clip.bin repi_head || return 1
             args="-canonrepi" ;;
         *)
             ref=$dir/ref.$ext
