@@ -40,12 +40,7 @@ struct TrackFragment {
 };
 
 bool readFlags(MovieFile* f, uint8_t* version, uint32_t* flags) {
-    uint32_t word = 0;
-    if (!rw32be(f, &word, "frag.flags", kTraceAtoms))
-        return false;
-    *version = uint8_t(word >> 24);
-    *flags = word & 0xFFFFFF;
-    return true;
+    return rwFullHeader(f, version, flags, "frag.version", "frag.flags");
 }
 
 MovieTrack* trackWithId(MovieFile* f, uint32_t id) {
