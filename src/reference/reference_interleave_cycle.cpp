@@ -21,8 +21,10 @@ const Fourcc kVide = makeFourcc("vide");
 const Fourcc kSoun = makeFourcc("soun");
 const Fourcc kHint = makeFourcc("hint");
 
-void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& t) {
-    if (track.m_fixedSampleSize != 0)
+// `anySize`: learnt for a track of one sample size too (timed metadata; PCM
+// sound opens with anything).
+void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& t, bool anySize = false) {
+    if (track.m_fixedSampleSize != 0 && !anySize)
         return;
     SampleOffsetCursor offsets(track);
     for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
@@ -311,6 +313,37 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
     return gap;
 }
 
+// For each timed-metadata track, the one whose chunks start where more than
+// half of its own chunks end.
+void learnTouchingFollowers(const MovieFile& movie, std::vector<InterleaveTrack>& metadata) {
+    std::map<uint64_t, int> starts;  // chunk offset -> metadata track
+    for (size_t m = 0; m < metadata.size(); ++m)
+        for (uint64_t offset : movie.m_tracks[metadata[m].trackIndex].m_chunkOffsets)
+            starts.emplace(offset, int(m));
+    for (size_t m = 0; m < metadata.size(); ++m) {
+        const MovieTrack& track = movie.m_tracks[metadata[m].trackIndex];
+        SamplesPerChunkCursor chunks(track);
+        std::vector<size_t> touching(metadata.size(), 0);
+        size_t counted = 0;
+        uint64_t sample = 1;
+        for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
+            const uint32_t n = chunks.samplesPerChunk(chunk);
+            if (n == 0)
+                break;
+            uint64_t bytes = 0;
+            for (uint32_t k = 0; k < n && sample <= track.m_sampleCount; ++k, ++sample)
+                bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+            ++counted;
+            const auto next = starts.find(track.m_chunkOffsets[chunk - 1] + bytes);
+            if (next != starts.end() && next->second != int(m))
+                ++touching[size_t(next->second)];
+        }
+        for (size_t u = 0; u < metadata.size(); ++u)
+            if (2 * touching[u] > counted)
+                metadata[m].touchingFollower = int(u);
+    }
+}
+
 }  // namespace
 
 void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
@@ -346,10 +379,13 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
                 m_metadata.back().chunkLagSeconds = learnChunkLag(*video, track);
             if (track.m_codec == makeFourcc("tx3g") || track.m_codec == makeFourcc("text"))
                 learnCueDurations(track, m_metadata.back());
-            if (readable)
+            if (readable) {
                 learnBoxKeys(file, track, m_metadata.back());
+                learnHeads(file, track, m_metadata.back(), true);
+            }
         }
     }
+    learnTouchingFollowers(movie, m_metadata);
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
     m_chunksShareTime = learnChunksShareTime(movie, video);
     if (m_audio.size() > 1)

@@ -32,6 +32,7 @@ struct InterleaveTrack {
     // opens with its first element's type and instance tag (a mono track's
     // single channel element, a stereo track's channel pair), which differ
     // between tracks of different layouts even where a decoder takes either.
+    // A metadata track's samples open with their own marks ("GP", "DEVC").
     std::bitset<128> frameHeads;
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
@@ -49,6 +50,11 @@ struct InterleaveTrack {
     // A 'mebx' track's local key ids, as its samples' first boxes carry them
     // (at most kMaxMetadataKeys).
     std::vector<uint32_t> boxKeys;
+    // Timed metadata: the metadata track (its position among them) whose
+    // chunk starts where most of this track's chunks end, or -1. Recorders
+    // that flush several sensors at once write their chunks back to back,
+    // and two such chunks read like one of the first track.
+    int touchingFollower = -1;
 };
 
 constexpr size_t kMaxMetadataKeys = 16;

@@ -123,6 +123,9 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         track.chunkSizes = metadata[m].chunkSizes;
         track.codec = metadata[m].codec;
         track.boxKeys = metadata[m].boxKeys;
+        track.heads = metadata[m].frameHeads;
+        if (metadata[m].touchingFollower >= 0 && size_t(metadata[m].touchingFollower) < m_metadataChunks.size())
+            track.follower = int(states.size()) + metadata[m].touchingFollower;
         track.frameSeconds = metadata[m].sampleSeconds * std::max<uint32_t>(metadata[m].samplesPerChunk, 1);
         track.audioSeconds = double(m_metadataChunks[m]) * track.frameSeconds;
         tracks.push_back(track);

@@ -102,6 +102,11 @@ std::vector<int64_t> textEnds(const uint8_t* data, int64_t n) {
 
 bool metadataStructureDecides(Fourcc codec) { return codec == makeFourcc("tx3g") || codec == makeFourcc("text"); }
 
+bool metadataStructureOpens(Fourcc codec, const std::vector<uint32_t>& keys) {
+    return codec == makeFourcc("gpmd") || (codec == makeFourcc("mebx") && !keys.empty()) ||
+           metadataStructureDecides(codec);
+}
+
 std::vector<int64_t> metadataUnitEnds(Fourcc codec, const std::vector<uint32_t>& keys, const uint8_t* data,
                                       int64_t n) {
     if (codec == makeFourcc("mebx") && !keys.empty())

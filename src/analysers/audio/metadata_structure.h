@@ -16,6 +16,12 @@
 // whether bytes are a caption chunk.
 bool metadataStructureDecides(Fourcc codec);
 
+// Does the structure at least tell whether bytes open a sample: every GoPro
+// sample opens with a KLV entry, every 'mebx' sample with a box of one of
+// the track's keys? Where it does, bytes that open none are no chunk of the
+// track, whatever their length.
+bool metadataStructureOpens(Fourcc codec, const std::vector<uint32_t>& keys);
+
 // The possible chunk lengths at `data` (n bytes available), ascending; empty
 // when the bytes do not open a sample of the codec, or the codec has no
 // structure read here. `keys`: the local key ids of a 'mebx' track.

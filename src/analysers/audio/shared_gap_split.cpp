@@ -94,54 +94,104 @@ bool SharedGapSplit::stoppedAt(int64_t pos, size_t t) {
 
 std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) const {
     const SplitTrack& track = m_tracks[t];
+    if (pos >= m_b || (track.heads.any() && !track.heads.test(m_data[pos - m_a] >> 1)))
+        return {};
     // The largest first: a smaller one would leave part of the chunk to be
     // taken for something else.
     std::vector<int64_t> lengths = metadataUnitEnds(track.codec, track.boxKeys, m_data + (pos - m_a), m_b - pos);
     std::reverse(lengths.begin(), lengths.end());
     if (metadataStructureDecides(track.codec))
         return lengths;
+    if (lengths.empty() && metadataStructureOpens(track.codec, track.boxKeys))
+        return lengths;
+    // A chunk holds at least its first sample.
+    const int64_t firstUnit = lengths.empty() ? 0 : lengths.back();
     for (auto size = track.chunkSizes.rbegin(); size != track.chunkSizes.rend(); ++size)
-        if (*size > 0 && pos + int64_t(*size) <= m_b)
+        if (int64_t(*size) >= std::max<int64_t>(firstUnit, 1) && pos + int64_t(*size) <= m_b &&
+            std::find(lengths.begin(), lengths.end(), int64_t(*size)) == lengths.end())
             lengths.push_back(int64_t(*size));
     return lengths;
 }
 
 int SharedGapSplit::shortTail(int64_t pos) {
     for (size_t t = 0; t < m_tracks.size(); ++t) {
-        if (!m_tracks[t].metadata) {
+        const SplitTrack& track = m_tracks[t];
+        if (!track.metadata) {
             const FrameChain& chain = chainAt(pos, t);
             if (frameCount(chain) == 1 && chain[1] == m_b)
                 return int(t);
             continue;
         }
-        if (!metadataStructureDecides(m_tracks[t].codec))
+        // A metadata chunk of a size the reference's chunks have (a GoPro
+        // descriptor is 16 bytes), or one its structure fills exactly.
+        const std::vector<int64_t> lengths = metadataLengths(pos, t);
+        if (std::find(lengths.begin(), lengths.end(), m_b - pos) == lengths.end())
             continue;
-        const std::vector<int64_t> ends =
-            metadataUnitEnds(m_tracks[t].codec, m_tracks[t].boxKeys, m_data + (pos - m_a), m_b - pos);
-        if (!ends.empty() && ends.back() == m_b - pos)
+        if (metadataStructureDecides(track.codec) ||
+            std::find(track.chunkSizes.begin(), track.chunkSizes.end(), uint32_t(m_b - pos)) != track.chunkSizes.end())
             return int(t);
     }
     return -1;
 }
 
-bool SharedGapSplit::followed(int64_t end, int depth) {
+int SharedGapSplit::followed(int64_t end, int depth) {
+    const auto known = m_follows.find({end, depth});
+    if (known != m_follows.end())
+        return known->second;
+    const int level = followedUncached(end, depth);
+    m_follows[{end, depth}] = level;
+    return level;
+}
+
+int SharedGapSplit::followedUncached(int64_t end, int depth) {
+    if (end == m_b)
+        return kStrong;
     if (m_b - end < kMinTail)
-        return true;
+        return shortTail(end) >= 0 ? kStrong : kWeak;
+    int best = kNone;
     if (m_tailCut && m_b == m_gapEnd)
         for (const SplitTrack& t : m_tracks)
             if (!t.metadata && m_b - end < int64_t(t.maxFrame))
-                return true;
+                best = kWeak;
     for (size_t t = 0; t < m_tracks.size(); ++t)
-        if (frameCount(chainAt(end, t)) > 0)
-            return true;
+        if (!m_tracks[t].metadata && frameCount(chainAt(end, t)) > 0)
+            return kStrong;
     if (depth <= 0)
-        return false;
+        return best;
     for (size_t t = 0; t < m_tracks.size(); ++t)
         if (m_tracks[t].metadata)
-            for (int64_t length : metadataLengths(end, t))
-                if (followed(end + length, depth - 1))
-                    return true;
-    return false;
+            for (int64_t length : metadataLengths(end, t)) {
+                best = std::max(best, std::min<int>(followed(end + length, depth - 1), kStrong));
+                if (best == kStrong)
+                    return best;
+            }
+    return best;
+}
+
+int64_t SharedGapSplit::metadataChoice(int64_t pos, size_t t, int& score) {
+    const SplitTrack& track = m_tracks[t];
+    int64_t chosen = 0;
+    score = kNone;
+    for (int64_t length : metadataLengths(pos, t)) {
+        const int64_t end = pos + length;
+        int level = followed(end);
+        if (level == kNone)
+            continue;
+        if (track.follower >= 0 && level == kStrong)
+            for (int64_t next : metadataLengths(end, size_t(track.follower)))
+                if (followed(end + next) == kStrong) {
+                    level = kWithFollower;
+                    break;
+                }
+        if (level > score) {
+            score = level;
+            chosen = length;
+        }
+        // Only the follower's chunk behind it can make a shorter one better.
+        if (score == kWithFollower || (score == kStrong && track.follower < 0))
+            break;
+    }
+    return chosen;
 }
 
 void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
@@ -151,6 +201,7 @@ void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
     m_b = a + m_block.length();
     m_gapEnd = b;
     m_chains.clear();
+    m_follows.clear();
 }
 
 std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered) {
@@ -227,20 +278,28 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         });
         int chosen = -1;
         int64_t take = 0;
+        int chosenScore = kNone;
         FrameChain chosenChain;
+        // The first track in that order that something surely follows,
+        // unless a metadata chunk that the reference's next chunk follows
+        // is found at all: two metadata chunks back to back read like one.
+        const bool followers = std::any_of(tracks.begin(), tracks.end(), [](const SplitTrack& t) {
+            return t.metadata && t.follower >= 0;
+        });
         for (size_t t : order) {
+            if (chosenScore >= kStrong && (!followers || !tracks[t].metadata))
+                continue;
+            if (chosenScore == kWithFollower)
+                break;
             if (tracks[t].metadata) {
-                for (int64_t length : metadataLengths(pos, t)) {
-                    const int64_t end = pos + length;
-                    if (followed(end)) {
-                        chosen = int(t);
-                        take = 1;
-                        chosenChain = {pos, end};
-                        break;
-                    }
+                int score = kNone;
+                const int64_t length = metadataChoice(pos, t, score);
+                if (score > chosenScore) {
+                    chosen = int(t);
+                    chosenScore = score;
+                    take = 1;
+                    chosenChain = {pos, pos + length};
                 }
-                if (chosen >= 0)
-                    break;
                 continue;
             }
             const FrameChain chain = chainAt(pos, t);
@@ -262,15 +321,16 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             for (int64_t c = std::min(k, want) - 1; c >= 1 && tries.size() < 6; --c)
                 tries.push_back(c);
             for (int64_t c : tries) {
-                if (followed(chain[size_t(c)])) {
+                const int level = followed(chain[size_t(c)]);
+                if (level > chosenScore) {
                     chosen = int(t);
+                    chosenScore = level;
                     take = c;
                     chosenChain = chain;
-                    break;
                 }
+                if (chosenScore >= kStrong)
+                    break;
             }
-            if (chosen >= 0)
-                break;
         }
         if (chosen < 0)
             break;

@@ -21,6 +21,7 @@
 #include <bitset>
 #include <cstdint>
 #include <map>
+#include <utility>
 #include <vector>
 
 class ScanBuffer;
@@ -32,10 +33,14 @@ struct SplitTrack {
     std::vector<uint32_t> chunkSizes;
     Fourcc codec = 0;                // and, where it has one, by the structure of its samples
     std::vector<uint32_t> boxKeys;   // 'mebx' local key ids
+    // Metadata: the track whose chunk the reference mostly writes right
+    // behind this one's (its position in this list), or -1.
+    int follower = -1;
     AacChainConfig config;
     uint64_t minFrame = 0;
     uint64_t maxFrame = 0;
-    // What the top seven bits of a frame's first byte may be (none set: anything).
+    // What the top seven bits of a frame's (or metadata chunk's) first byte
+    // may be (none set: anything).
     std::bitset<128> heads;
     int64_t chunkFrames = 1;  // frames the next chunk of this track is taken to hold
     double audioSeconds = 0;  // audio the track has so far
@@ -81,9 +86,21 @@ private:
     // The track whose one frame or caption chunk fills the short tail from
     // `pos` to the gap's end exactly, or -1.
     int shortTail(int64_t pos);
-    // Something a track writes starts at `end` (or the gap ends there);
-    // `depth` more metadata chunks may stand in between.
-    bool followed(int64_t end, int depth = 1);
+    // How surely something a track writes starts at `end`: kStrong where a
+    // frame or chunk does (or the gap ends there), kWeak where only a tail
+    // too short to tell is left; `depth` more metadata chunks may stand in
+    // between.
+    enum Follow : int { kNone = 0, kWeak = 1, kStrong = 2, kWithFollower = 3 };
+    // A camera writes a descriptor chunk in front of each other chunk, and
+    // a second of telemetry may close a gap: the frames in front of them
+    // are followed across that many metadata chunks.
+    static constexpr int kFollowDepth = 4;
+    int followed(int64_t end, int depth = kFollowDepth);
+    int followedUncached(int64_t end, int depth);
+    // The best length for a chunk of metadata track t at `pos` and how it
+    // is followed (kWithFollower: the chunk the reference writes behind
+    // this track's starts at its end); 0 when there is none.
+    int64_t metadataChoice(int64_t pos, size_t t, int& score);
     void load(ScanBuffer& input, int64_t a, int64_t b);
     // The frames from `pos` on, as far as they can be followed; the tracks'
     // times and chunk counts advance with them.
@@ -108,4 +125,5 @@ private:
         std::vector<bool> stopped;
     };
     std::map<int64_t, Chains> m_chains;
+    std::map<std::pair<int64_t, int>, int> m_follows;  // followed(end, depth), as far as asked
 };

@@ -1,7 +1,9 @@
 // A phone-like recording: mono sound and two timed-metadata tracks ('mebx',
-// samples of 92 to 218 bytes), one with a chunk behind each video chunk, in
-// front of the sound's, the other with one behind the sound. The metadata
-// must never be taken for sound, and the repaired movie has both tracks.
+// samples of 92 to 218 bytes, the same key in both), one with a chunk behind
+// each video chunk, in front of the sound's, the other with one right behind
+// that chunk in two gaps of three (two sensors flushed at once) and behind
+// the sound in the third. The metadata must never be taken for sound, and
+// the repaired movie has both tracks.
 
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -109,16 +111,27 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
         m->m_descriptionBody.m_size = uint32_t(keys.size());
     }
 
-    uint32_t meta = 0;
+    uint32_t meta = 0, gap = 0;
+    auto addMeta = [&](MovieTrack* track) {
+        const Bytes sample = metaSample(meta++);
+        QTAddSamples(w, track, sample.data(), uint32_t(sample.size()), 0);
+    };
     for (size_t i = 0; i < samples.size(); ++i) {
         const Sample& s = samples[i];
         QTAddSamples(w, s.video ? wv : wa, bytes.data() + s.offset, s.size, s.composition);
         const bool chunkEnds = i + 1 == samples.size() || !samples[i + 1].video ||
                                samples[i + 1].offset != s.offset + s.size;
         const bool soundEnds = !s.video && (i + 1 == samples.size() || samples[i + 1].video);
-        if ((s.video && chunkEnds) || soundEnds) {
-            const Bytes sample = metaSample(meta++);
-            QTAddSamples(w, wm[s.video ? 0 : 1], sample.data(), uint32_t(sample.size()), 0);
+        const bool touching = gap % 3 != 2;
+        if (s.video && chunkEnds) {
+            addMeta(wm[0]);
+            if (touching)
+                addMeta(wm[1]);
+        }
+        if (soundEnds) {
+            if (!touching)
+                addMeta(wm[1]);
+            ++gap;
         }
     }
     QTClose(w);
