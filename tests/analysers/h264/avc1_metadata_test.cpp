@@ -2,8 +2,9 @@
 // samples of 92 to 218 bytes, the same key in both), one with a chunk behind
 // each video chunk, in front of the sound's, the other with one right behind
 // that chunk in two gaps of three (two sensors flushed at once) and behind
-// the sound in the third. The metadata must never be taken for sound, and
-// the repaired movie has both tracks.
+// the sound in the third; and, as action cameras write, a 16-byte
+// descriptor ("GP...") in front of each video chunk. The metadata must never
+// be taken for sound, and the repaired movie has all three tracks.
 
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -110,6 +111,10 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
         std::memcpy(m->m_descriptionBody.m_data, keys.data(), keys.size());
         m->m_descriptionBody.m_size = uint32_t(keys.size());
     }
+    MovieTrack* descriptors = QTGetMetaTrack(w, 2);
+    descriptors->m_codec = makeFourcc("fdsc");
+    descriptors->m_mediaTimescale = 1000;
+    descriptors->m_sampleDuration = 500;
 
     uint32_t meta = 0, gap = 0;
     auto addMeta = [&](MovieTrack* track) {
@@ -118,6 +123,12 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     };
     for (size_t i = 0; i < samples.size(); ++i) {
         const Sample& s = samples[i];
+        if (s.video && (i == 0 || !samples[i - 1].video)) {
+            Bytes descriptor{'G', 'P', 0, 3};
+            testsupport::put32(descriptor, s.size);
+            descriptor.resize(16, 0);
+            QTAddSamples(w, descriptors, descriptor.data(), uint32_t(descriptor.size()), 0);
+        }
         QTAddSamples(w, s.video ? wv : wa, bytes.data() + s.offset, s.size, s.composition);
         const bool chunkEnds = i + 1 == samples.size() || !samples[i + 1].video ||
                                samples[i + 1].offset != s.offset + s.size;
@@ -187,11 +198,16 @@ TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
 
     // Each metadata track, described as the reference's, with its samples.
     const auto streams = testmedia::probeStreams(o.repaired);
-    ASSERT_EQ(streams.size(), 4u);
-    for (const char* stream : {"2", "3"}) {
-        EXPECT_EQ(streams[size_t(std::atoi(stream))].at("codec_tag_string"), "mebx");
-        const auto metaBefore = checksums(original, stream);
+    // (The tracks come in the order their first chunks are found.)
+    std::vector<std::string> mebx, fdsc;
+    for (size_t i = 0; i < streams.size(); ++i)
+        (streams[i].at("codec_tag_string") == "mebx" ? mebx : fdsc).push_back(std::to_string(i));
+    ASSERT_EQ(streams.size(), 5u);
+    ASSERT_EQ(mebx.size(), 2u);
+    const std::string repairedIndex[] = {mebx[0], mebx[1], fdsc.back()};
+    for (int stream = 2; stream <= 4; ++stream) {
+        const auto metaBefore = checksums(original, std::to_string(stream));
         ASSERT_FALSE(metaBefore.empty());
-        EXPECT_EQ(checksums(o.repaired, stream), metaBefore) << stream;
+        EXPECT_EQ(checksums(o.repaired, repairedIndex[stream - 2]), metaBefore) << stream;
     }
 }
