@@ -845,6 +845,10 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
         return;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::string codec = ref ? ref->audio().m_codec : std::string();
+    if (metadataOnlyGaps()) {
+        fillMetadataGap(input, a, b, flags);
+        return;
+    }
     if (codec.size() != 4)
         return;
     // A gap of one frame of digital silence is a few bytes: the split

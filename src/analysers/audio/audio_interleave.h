@@ -21,6 +21,7 @@
 
 class GapVideo;
 struct SplitFrame;
+struct SplitTrack;
 class ScanBuffer;
 struct RepairState;
 struct ScanInfo;
@@ -194,6 +195,13 @@ private:
     // (audio_interleave_tracks.cpp).
     bool sharedGaps() const;
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // The reference's timed-metadata tracks as the split sees them, behind
+    // the sound tracks already in `tracks`.
+    void addMetadataSplitTracks(std::vector<SplitTrack>& tracks) const;
+    // A recording without sound whose gaps hold timed metadata only
+    // (captions beside the pictures): each gap is split into its chunks.
+    bool metadataOnlyGaps() const;
+    void fillMetadataGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // Several MPEG audio tracks: the gap's frames go to the track whose rate
     // and channels their headers give, or, where the tracks share them, in
     // turns as the muxer wrote them (audio_interleave_tracks.cpp).

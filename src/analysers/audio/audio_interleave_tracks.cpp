@@ -80,7 +80,6 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     const std::vector<AudioInterleave*> states = beginSharedGap(a);
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
-    const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
 
     std::vector<SplitTrack> tracks;
     std::vector<int64_t> expected;
@@ -117,19 +116,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         tracks.push_back(track);
     }
 
-    for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
-        SplitTrack track;
-        track.metadata = true;
-        track.chunkSizes = metadata[m].chunkSizes;
-        track.codec = metadata[m].codec;
-        track.boxKeys = metadata[m].boxKeys;
-        track.heads = metadata[m].frameHeads;
-        if (metadata[m].touchingFollower >= 0 && size_t(metadata[m].touchingFollower) < m_metadataChunks.size())
-            track.follower = int(states.size()) + metadata[m].touchingFollower;
-        track.frameSeconds = metadata[m].sampleSeconds * std::max<uint32_t>(metadata[m].samplesPerChunk, 1);
-        track.audioSeconds = double(m_metadataChunks[m]) * track.frameSeconds;
-        tracks.push_back(track);
-    }
+    addMetadataSplitTracks(tracks);
 
     int64_t covered = a;
     SharedGapSplit splitter(std::move(tracks));
@@ -187,6 +174,42 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         if (intact)
             state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
     }
+}
+
+void AudioInterleave::addMetadataSplitTracks(std::vector<SplitTrack>& tracks) const {
+    const std::vector<InterleaveTrack>& metadata = m_repairState->m_reference->interleaveCycle().metadataTracks();
+    const int first = int(tracks.size());
+    for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
+        SplitTrack track;
+        track.metadata = true;
+        track.chunkSizes = metadata[m].chunkSizes;
+        track.codec = metadata[m].codec;
+        track.boxKeys = metadata[m].boxKeys;
+        track.heads = metadata[m].frameHeads;
+        if (metadata[m].touchingFollower >= 0 && size_t(metadata[m].touchingFollower) < m_metadataChunks.size())
+            track.follower = first + metadata[m].touchingFollower;
+        track.frameSeconds = metadata[m].sampleSeconds * std::max<uint32_t>(metadata[m].samplesPerChunk, 1);
+        track.audioSeconds = double(m_metadataChunks[m]) * track.frameSeconds;
+        tracks.push_back(track);
+    }
+}
+
+bool AudioInterleave::metadataOnlyGaps() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    return ref && ref->interleaveCycle().audioTracks().empty() && !ref->interleaveCycle().metadataTracks().empty();
+}
+
+void AudioInterleave::fillMetadataGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+    m_metadataChunks.resize(m_repairState->m_reference->interleaveCycle().metadataTracks().size(), 0);
+    std::vector<SplitTrack> tracks;
+    addMetadataSplitTracks(tracks);
+    int64_t covered = a;
+    SharedGapSplit splitter(std::move(tracks));
+    splitter.setTailCut((flags & GapAtEnd) != 0);
+    const std::vector<SplitFrame> chunks = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
+                                                                     : splitter.split(input, a, b, covered);
+    for (const SplitFrame& c : chunks)
+        emitMetadataChunk(input, c.track, c.offset, c.size);
 }
 
 bool AudioInterleave::sharedMpegGaps() const {
