@@ -2,6 +2,7 @@
 
 #include "log/logger.h"
 #include "output/caption_timing.h"
+#include "output/leading_edits.h"
 #include "output/timecode_track.h"
 #include "output/payload_span.h"
 #include "output/sample_run_reader.h"
@@ -187,6 +188,8 @@ void create_video_track(RepairState& state) {
     // unless the parameter sets were rebuilt from the recording itself.
     const ReferenceInfo* reference = referenceMovie(state);
     const MovieTrack* source = reference ? reference->videoTrack() : nullptr;
+    if (source)
+        copyLeadingEmptyEdits(*source, reference->movieParameters().m_timescale, movie->m_movieTimescale, *track);
     if (source && source->m_codec == track->m_codec &&
         (track->m_codec == makeFourcc("hvc1") || track->m_codec == makeFourcc("hev1")) &&
         hevcConfigBytes(source->m_hevc) == hevcConfigBytes(video.m_hevc))
@@ -226,14 +229,23 @@ void create_audio_tracks(RepairState& state) {
             track->m_endianness = source->m_endianness;
             track->m_lpcmFlags = source->m_lpcmFlags;
             track->m_extraAtom = source->m_extraAtom;
-            // Keep the reference's start of presentation: AAC encoders put
-            // priming samples in front that an edit list skips.
-            if (!source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 && track->m_editList.empty()) {
-                EditListEntry e;
-                e.m_trackDuration = 0;  // filled with the movie's length when the movie is closed
-                e.m_mediaTime = source->m_editList[0].m_mediaTime;
-                e.m_mediaRate = 1.0;
-                track->m_editList.push_back(e);
+            // Keep the reference's start of presentation: the delay its
+            // empty edits give the sound, and the priming samples AAC
+            // encoders put in front that an edit list skips.
+            if (track->m_editList.empty()) {
+                const int delays = copyLeadingEmptyEdits(*source, reference->movieParameters().m_timescale,
+                                                         movie->m_movieTimescale, *track);
+                size_t first = 0;
+                while (first < source->m_editList.size() && source->m_editList[first].m_mediaTime == -1)
+                    ++first;
+                const int32_t start = first < source->m_editList.size() ? source->m_editList[first].m_mediaTime : 0;
+                if (start > 0 || delays > 0) {
+                    EditListEntry e;
+                    e.m_trackDuration = 0;  // filled with the movie's length when the movie is closed
+                    e.m_mediaTime = std::max(start, 0);
+                    e.m_mediaRate = 1.0;
+                    track->m_editList.push_back(e);
+                }
             }
         }
     }

@@ -415,9 +415,11 @@ int64_t earliestPresentation(const MovieTrack& t) {
 }
 
 void appendEditIfNone(MovieFile* f, MovieTrack* t) {
-    // A list the caller filled (for example copied from a source movie) is kept.
-    if (!t->m_editList.empty())
-        return;
+    // A list the caller filled (for example copied from a source movie) is
+    // kept; behind empty edits alone (a delayed start) the media is shown.
+    for (const EditListEntry& e : t->m_editList)
+        if (e.m_mediaTime != -1)
+            return;
     EditListEntry e;
     e.m_trackDuration = f->m_movieDuration;
     // Start the presentation at the first picture shown. An edit from media
@@ -475,9 +477,16 @@ bool completeMovie(MovieFile* f) {
     const uint32_t movieDuration = f->m_movieDuration;
     for (int i = 0; i < f->m_trackCount; ++i) {
         const MovieTrack& t = f->m_tracks[i];
+        // The movie lasts as long as its longest track with the empty edits
+        // that delay it.
+        uint64_t presented = 0;
         for (EditListEntry& e : f->m_tracks[i].m_editList) {
-            if (e.m_trackDuration != 0)
+            if (e.m_trackDuration != 0) {
+                presented += e.m_trackDuration;
+                f->m_movieDuration = uint32_t(std::min<uint64_t>(std::max<uint64_t>(f->m_movieDuration, presented),
+                                                                 0xFFFFFFFFu));
                 continue;
+            }
             uint64_t duration = movieDuration ? movieDuration : t.m_trackDuration;
             if (t.m_mediaTimescale && e.m_mediaTime >= 0) {
                 const uint64_t skipped = uint64_t(e.m_mediaTime) * f->m_movieTimescale / t.m_mediaTimescale;
@@ -492,7 +501,9 @@ bool completeMovie(MovieFile* f) {
                     duration = own;
             }
             e.m_trackDuration = uint32_t(std::min<uint64_t>(duration, 0xFFFFFFFFu));
-            f->m_movieDuration = std::max(f->m_movieDuration, e.m_trackDuration);
+            presented += e.m_trackDuration;
+            f->m_movieDuration =
+                uint32_t(std::min<uint64_t>(std::max<uint64_t>(f->m_movieDuration, presented), 0xFFFFFFFFu));
         }
     }
     patchSize(f, f->m_mdatHeaderOffset, true, "mdat.exsize");

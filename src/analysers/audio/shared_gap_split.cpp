@@ -122,13 +122,10 @@ int SharedGapSplit::shortTail(int64_t pos) {
                 return int(t);
             continue;
         }
-        // A metadata chunk of a size the reference's chunks have (a GoPro
-        // descriptor is 16 bytes), or one its structure fills exactly.
+        // A metadata chunk that its structure fills exactly, or of a size
+        // the reference's chunks have (a GoPro descriptor is 16 bytes).
         const std::vector<int64_t> lengths = metadataLengths(pos, t);
-        if (std::find(lengths.begin(), lengths.end(), m_b - pos) == lengths.end())
-            continue;
-        if (metadataStructureDecides(track.codec) ||
-            std::find(track.chunkSizes.begin(), track.chunkSizes.end(), uint32_t(m_b - pos)) != track.chunkSizes.end())
+        if (std::find(lengths.begin(), lengths.end(), m_b - pos) != lengths.end())
             return int(t);
     }
     return -1;
