@@ -106,20 +106,25 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
     return lengths;
 }
 
-int SharedGapSplit::shortTail(int64_t pos) {
+int SharedGapSplit::shortTail(int64_t pos, std::vector<int64_t>& ends) {
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         if (!m_tracks[t].metadata) {
             const FrameChain& chain = chainAt(pos, t);
-            if (frameCount(chain) == 1 && chain[1] == m_b)
+            const auto last = chain.empty() ? chain.end() : std::find(chain.begin() + 1, chain.end(), m_b);
+            if (last != chain.end()) {
+                ends.assign(chain.begin() + 1, last + 1);
                 return int(t);
+            }
             continue;
         }
         if (!metadataStructureDecides(m_tracks[t].codec))
             continue;
-        const std::vector<int64_t> ends =
+        const std::vector<int64_t> units =
             metadataUnitEnds(m_tracks[t].codec, m_tracks[t].boxKeys, m_data + (pos - m_a), m_b - pos);
-        if (!ends.empty() && ends.back() == m_b - pos)
+        if (!units.empty() && units.back() == m_b - pos) {
+            ends.assign(1, m_b);
             return int(t);
+        }
     }
     return -1;
 }
@@ -209,14 +214,15 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         std::count_if(tracks.begin(), tracks.end(), [](const SplitTrack& t) { return !t.metadata; });
     while (pos < m_b) {
         if (m_b - pos < kMinTail) {
-            // A caption chunk (an empty cue is two bytes) or a frame of
-            // digital silence (a few bytes) often closes the gap in front
-            // of a video chunk; they must fill the tail exactly.
-            const int t = shortTail(pos);
-            if (t >= 0) {
-                frames.push_back(SplitFrame{t, pos, m_b - pos});
+            // A caption chunk (an empty cue is two bytes) or frames of
+            // digital silence (a few bytes each) often close the gap in
+            // front of a video chunk; they must fill the tail exactly.
+            std::vector<int64_t> ends;
+            const int t = shortTail(pos, ends);
+            for (size_t f = 0; t >= 0 && f < ends.size(); ++f) {
+                frames.push_back(SplitFrame{t, pos, ends[f] - pos});
                 tracks[size_t(t)].audioSeconds += tracks[size_t(t)].frameSeconds;
-                pos = m_b;
+                pos = ends[f];
             }
             break;
         }

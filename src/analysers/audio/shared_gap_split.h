@@ -78,9 +78,9 @@ private:
     // likely first: those its samples' structure shows, then the sizes of
     // the reference's chunks.
     std::vector<int64_t> metadataLengths(int64_t pos, size_t t) const;
-    // The track whose one frame or caption chunk fills the short tail from
-    // `pos` to the gap's end exactly, or -1.
-    int shortTail(int64_t pos);
+    // The track whose frames or caption chunk fill the short tail from
+    // `pos` to the gap's end exactly, or -1; `ends` gets where each ends.
+    int shortTail(int64_t pos, std::vector<int64_t>& ends);
     // Something a track writes starts at `end` (or the gap ends there);
     // `depth` more metadata chunks may stand in between.
     bool followed(int64_t end, int depth = 1);

@@ -259,7 +259,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
             !(slices == 0 && unitAt(data + pos, n - pos, nal, H264::kMinKnownSliceLength) && nal.slice)) {
             // A slice of this picture that runs past the bytes given says
             // nothing of where the sample ends: the picture is not whole here.
-            if (slices && !m_bytesReachInputEnd && sliceRunsPast(data + pos, n - pos, firstHeader))
+            if (slices && sliceRunsPast(data + pos, n - pos, firstHeader))
                 return 0;
             return slices ? endHere(pos) : 0;
         }

@@ -102,11 +102,6 @@ public:
 
     // For tests and for callers that learn anchors elsewhere.
     void setFast(bool fast) { m_fast = fast; }
-    // Do the bytes the next measurements get reach the end of the input? A
-    // slice cut there ends the recording, and the picture's slices in front
-    // of it are all there is of the last frame; elsewhere a slice that runs
-    // past the bytes given only means they were too few.
-    void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
     void setSearchWindow(const uint8_t* data, int64_t n, int64_t offset) override {
         m_cleanMemo.setWindow(data, n, offset);
     }
@@ -153,7 +148,6 @@ private:
     // Cleared when a reference sample's first slice does not start at
     // macroblock 0 (arbitrary slice order), so that no sample is held to it.
     bool m_firstSliceAtZero = true;
-    bool m_bytesReachInputEnd = false;
     // What the payload test already read of the input.
     mutable CleanPayloadMemo m_cleanMemo;
     // The extra kinds of unit the reference's samples carry: only those are

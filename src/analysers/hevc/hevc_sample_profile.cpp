@@ -218,8 +218,8 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded,
         if (!unitAt(data + pos, n - pos, u, HEVC::kMinKnownSliceLength)) {
             // A segment of this picture that runs past the bytes given says
             // nothing of where the sample ends: the picture is not whole here.
-            if (slices && !bounded && !m_bytesReachInputEnd && n - pos >= 6 && nal[0] == firstHeader &&
-                int64_t(bitstream::readBE32(data + pos)) + 4 > n)
+            if (slices && !bounded && n - pos >= 6 && nal[0] == firstHeader &&
+                int64_t(bitstream::readBE32(data + pos)) + 4 > n - pos)
                 return 0;
             break;
         }
