@@ -117,14 +117,14 @@ private:
     // as `previous`? A slice over a still part of the picture codes its
     // macroblocks as skipped in a few bytes, and a picture cut into several
     // slices has such slices wherever the scene does not move. Fills `nal`.
-    // Does a unit whose header byte is the first slice's, and so most likely
-    // another slice of the picture, begin at `data` and run past the `n`
-    // bytes given?
     // Size of the wrapped picture (see H264::wrappedPictureSlice) that
     // begins at `data` when the reference's samples were such and its first
     // slice begins as theirs did, or 0. Its length is the sample's.
     int64_t wrappedSampleAt(const uint8_t* data, int64_t n) const;
-    static bool sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader);
+    // Does another slice of the picture (the first slice's header byte, a
+    // header that goes on from the `previous` slice's) begin at `data` and
+    // run past the `n` bytes given?
+    bool sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader, const H264::SliceHeaderStart& previous) const;
     bool continuesPicture(const uint8_t* data, int64_t n, uint8_t firstHeader, const H264::SliceHeaderStart& previous,
                           uint32_t slices, H264::NalUnitCheck& nal) const;
 
