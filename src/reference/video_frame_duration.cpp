@@ -87,6 +87,40 @@ double framesInMultiples(const std::map<uint32_t, uint64_t>& framesPerDuration, 
     return frames;
 }
 
+// The rate of a jittering clock: the least-squares slope of the middle
+// frames' decode times over their numbers. A held first frame or a late one
+// at either end falls outside them; unlike the median it is not stuck on
+// one of the whole ticks the clock rounds to, and unlike the mean of the
+// durations it does not carry how early or late the first and last of them
+// happened to come (over a short reference that is a few tenths of a percent).
+double middleRate(const MovieTrack& track, uint64_t frames) {
+    const uint64_t skip = uint64_t(kTrimmedShare * double(frames));
+    std::vector<double> times;
+    double decode = 0;
+    uint64_t index = 0;
+    for (const TimeToSampleEntry& e : track.m_timeToSample) {
+        if (e.m_duration == 0)
+            continue;
+        for (uint32_t i = 0; i < e.m_sampleCount && index < frames - skip; ++i, ++index) {
+            if (index >= skip)
+                times.push_back(decode);
+            decode += e.m_duration;
+        }
+    }
+    if (times.size() < 2)
+        return 0;
+    const double n = double(times.size()), meanIndex = (n - 1) / 2;
+    double meanTime = 0;
+    for (double t : times)
+        meanTime += t / n;
+    double covariance = 0, variance = 0;
+    for (size_t i = 0; i < times.size(); ++i) {
+        covariance += (double(i) - meanIndex) * (times[i] - meanTime);
+        variance += (double(i) - meanIndex) * (double(i) - meanIndex);
+    }
+    return covariance / variance;
+}
+
 }  // namespace
 
 uint32_t videoFrameDuration(const MovieTrack& track) {
@@ -120,18 +154,6 @@ uint32_t videoFrameDuration(const MovieTrack& track) {
     const auto held = framesPerDuration.find(common);
     if (held == framesPerDuration.end() || double(held->second) >= kSteadyShare * double(frames))
         return common;
-    // The mean of the middle frames: a held first frame or a late one at
-    // either end falls outside it, and unlike the median it is not stuck on
-    // one of the whole ticks the clock rounds to.
-    const double skip = kTrimmedShare * double(frames);
-    double seen = 0, kept = 0, ticks = 0;
-    for (const auto& [duration, count] : framesPerDuration) {
-        const double from = std::max(seen, skip), to = std::min(seen + double(count), double(frames) - skip);
-        if (to > from) {
-            kept += to - from;
-            ticks += (to - from) * double(duration);
-        }
-        seen += double(count);
-    }
-    return kept > 0 ? uint32_t(std::lround(ticks / kept)) : common;
+    const double rate = middleRate(track, frames);
+    return rate > 0 ? uint32_t(std::lround(rate)) : common;
 }

@@ -12,5 +12,5 @@ struct MovieTrack;
 // most frames two or three periods, and the period they ran at is the short
 // one. A single long first frame and a short last one do
 // not count; where no duration holds half the frames (a jittering clock), the
-// mean of its middle durations is the rate. 0 for a track without timing.
+// pace of its middle frames' decode times is the rate. 0 for a track without timing.
 uint32_t videoFrameDuration(const MovieTrack& track);

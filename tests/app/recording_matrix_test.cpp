@@ -446,7 +446,18 @@ const std::vector<Recording> kRecordings = {
     // picture, the two frames in front of it are still lost.
     {"aac_silent_surround_32k", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -g 1",
      {{"anullsrc=r=32000:cl=5.1", "anoisesrc=r=32000:a=0.2:seed=20,aformat=channel_layouts=5.1"}},
-     "-c:a aac -b:a 32k", false, "trunc60"},
+     "-c:a aac -b:a 32k", false, ""},
+    // Cut inside a picture's later slices: its whole slices are no frame,
+    // and the rest of it is no sound.
+    {"slices_pcm_cut_picture", "mov", "704x480", "-profile:v main -pix_fmt yuv420p -bf 0 -g 1 -x264-params slices=4",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=mono",
+       "anoisesrc=r=48000:a=0.2:seed=21,aformat=channel_layouts=mono"}},
+     "-c:a pcm_s16le -chunk_duration 1000000", false, ""},
+    // Digital silence in chunks of a quarter second beside captions: the
+    // first gap holds two frames, an empty cue and three frames of 6 bytes.
+    {"aac_silent_captions_chunks", "mp4", "208x560", "-profile:v baseline -pix_fmt yuv420p -g 1",
+     {{"anullsrc=r=22050:cl=stereo", "anoisesrc=r=22050:a=0.2:seed=22,aformat=channel_layouts=stereo"}},
+     "-c:a aac -b:a 192k -chunk_duration 270000", true, ""},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},

@@ -113,20 +113,25 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
     return lengths;
 }
 
-int SharedGapSplit::shortTail(int64_t pos) {
+int SharedGapSplit::shortTail(int64_t pos, std::vector<int64_t>& ends) {
     for (size_t t = 0; t < m_tracks.size(); ++t) {
         const SplitTrack& track = m_tracks[t];
         if (!track.metadata) {
             const FrameChain& chain = chainAt(pos, t);
-            if (frameCount(chain) == 1 && chain[1] == m_b)
+            const auto last = chain.empty() ? chain.end() : std::find(chain.begin() + 1, chain.end(), m_b);
+            if (last != chain.end()) {
+                ends.assign(chain.begin() + 1, last + 1);
                 return int(t);
+            }
             continue;
         }
         // A metadata chunk that its structure fills exactly, or of a size
         // the reference's chunks have (a GoPro descriptor is 16 bytes).
         const std::vector<int64_t> lengths = metadataLengths(pos, t);
-        if (std::find(lengths.begin(), lengths.end(), m_b - pos) != lengths.end())
+        if (std::find(lengths.begin(), lengths.end(), m_b - pos) != lengths.end()) {
+            ends.assign(1, m_b);
             return int(t);
+        }
     }
     return -1;
 }
@@ -143,8 +148,10 @@ int SharedGapSplit::followed(int64_t end, int depth) {
 int SharedGapSplit::followedUncached(int64_t end, int depth) {
     if (end == m_b)
         return kStrong;
-    if (m_b - end < kMinTail)
-        return shortTail(end) >= 0 ? kStrong : kWeak;
+    if (m_b - end < kMinTail) {
+        std::vector<int64_t> ends;
+        return shortTail(end, ends) >= 0 ? kStrong : kWeak;
+    }
     int best = kNone;
     if (m_tailCut && m_b == m_gapEnd)
         for (const SplitTrack& t : m_tracks)
@@ -257,14 +264,15 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         std::count_if(tracks.begin(), tracks.end(), [](const SplitTrack& t) { return !t.metadata; });
     while (pos < m_b) {
         if (m_b - pos < kMinTail) {
-            // A caption chunk (an empty cue is two bytes) or a frame of
-            // digital silence (a few bytes) often closes the gap in front
-            // of a video chunk; they must fill the tail exactly.
-            const int t = shortTail(pos);
-            if (t >= 0) {
-                frames.push_back(SplitFrame{t, pos, m_b - pos});
+            // A caption chunk (an empty cue is two bytes) or frames of
+            // digital silence (a few bytes each) often close the gap in
+            // front of a video chunk; they must fill the tail exactly.
+            std::vector<int64_t> ends;
+            const int t = shortTail(pos, ends);
+            for (size_t f = 0; t >= 0 && f < ends.size(); ++f) {
+                frames.push_back(SplitFrame{t, pos, ends[f] - pos});
                 tracks[size_t(t)].audioSeconds += tracks[size_t(t)].frameSeconds;
-                pos = m_b;
+                pos = ends[f];
             }
             break;
         }

@@ -83,9 +83,9 @@ private:
     // likely first: those its samples' structure shows, then the sizes of
     // the reference's chunks.
     std::vector<int64_t> metadataLengths(int64_t pos, size_t t) const;
-    // The track whose one frame or caption chunk fills the short tail from
-    // `pos` to the gap's end exactly, or -1.
-    int shortTail(int64_t pos);
+    // The track whose frames or caption chunk fill the short tail from
+    // `pos` to the gap's end exactly, or -1; `ends` gets where each ends.
+    int shortTail(int64_t pos, std::vector<int64_t>& ends);
     // How surely something a track writes starts at `end`: kStrong where a
     // frame or chunk does (or the gap ends there), kWeak where only a tail
     // too short to tell is left; `depth` more metadata chunks may stand in

@@ -3,6 +3,7 @@
 
 #include "analysers/chunk/bounded_samples.h"
 #include "analysers/chunk/chunk_search.h"
+#include "analysers/chunk/cut_picture.h"
 #include "analysers/core/top_level_atom.h"
 #include "bitstream/common/byte_read.h"
 #include "scan/scan_buffer.h"
@@ -410,7 +411,6 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
 
     ChunkCandidate chunk;
     const ChunkSearch search(codec(), m_chunkProfiles, gapLimit(), m_label);
-    codec().setBytesReachInputEnd(offset + n >= end);
     codec().setSearchWindow(data, n, offset);
     int64_t skipped = search.search(data, n, range, chunk);
     codec().setSearchWindow(nullptr, 0, 0);
@@ -599,8 +599,33 @@ void ChunkVideoAnalyser::finish(ScanBuffer& buffer) {
     // survived, free space, user data): they are not audio.
     end = nextTopLevelAtom(buffer, int64_t(m_scanInfo->gapStart()), end);
     const int64_t start = passOtherTrackSamples(buffer, int64_t(m_scanInfo->gapStart()), end);
-    m_interleave.fillGap(buffer, start, end, AudioInterleave::GapAtEnd);
+    m_interleave.fillGap(buffer, start, cutPictureAtEnd(buffer, start, end), AudioInterleave::GapAtEnd);
     applyCompositionOrder(buffer);
+}
+
+int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, int64_t end) {
+    // A picture the cut left is the last thing in the input; it is looked
+    // for this far in front of the end.
+    constexpr int64_t kSearch = 4 * 1024 * 1024;
+    // A cut unit may declare this much more than the reference's largest
+    // picture (another scene, another bit rate), and at least kMinBound.
+    constexpr int64_t kSizeFactor = 4;
+    constexpr int64_t kMinBound = 1024 * 1024;
+    const ReferenceInfo* ref = reference();
+    if (end != buffer.fileSize() || end <= from || !ref)
+        return end;
+    int64_t largest = 0;
+    for (const MediaSample& s : ref->videoSamples())
+        largest = std::max<int64_t>(largest, s.size);
+    const int64_t at = std::max(from, end - kSearch);
+    ByteBlock block = buffer.readBlock(at, int32_t(end - at));
+    if (block.length() != end - at)
+        return end;
+    const int64_t cut =
+        at + cutPictureStart(codec(), block.data(), block.length(), std::max(kSizeFactor * largest, kMinBound));
+    if (cut < end)
+        FLOG(LogLevel::Info) << m_label << " picture cut by the end of the input at " << cut << " len=" << end - cut;
+    return cut;
 }
 
 void ChunkVideoAnalyser::applyCompositionOrder(ScanBuffer& buffer) {

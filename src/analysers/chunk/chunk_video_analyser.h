@@ -86,6 +86,10 @@ private:
     // The scan has reached a top-level atom: the audio in front of it is
     // taken and the atom (or a media data atom's header) passed over.
     void passAtom(const TopLevelAtom& atom, ScanBuffer& buffer);
+    // Where the picture that the cut of the input left unfinished begins in
+    // the last gap [from, end): `end` when the gap holds none (or ends at an
+    // atom rather than at the end of the input).
+    int64_t cutPictureAtEnd(ScanBuffer& buffer, int64_t from, int64_t end);
     // Composition offsets of the collected frames from their picture order counts.
     void applyCompositionOrder(ScanBuffer& buffer);
     // Pictures whose slices are all too short for the chunk search, found

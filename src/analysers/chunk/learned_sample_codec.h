@@ -41,8 +41,6 @@ public:
     // Could a unit of a sample, however short, begin at `data` (n bytes)?
     // The cheap test in front of fitting samples between known bounds.
     virtual bool boundedUnitAt(const uint8_t* data, int64_t n) const = 0;
-    // Do the bytes the next measurements get reach the end of the input?
-    virtual void setBytesReachInputEnd(bool reach) = 0;
     // The next measurements read the bytes [data, data + n), which are the
     // input's from file offset `offset` on; nullptr when they read anything
     // else. Lets a codec remember what it read of the input across searches.

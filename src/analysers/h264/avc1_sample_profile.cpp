@@ -186,12 +186,20 @@ bool Avc1SampleProfile::continuesPicture(const uint8_t* data, int64_t n, uint8_t
     return m_cleanMemo.clean(data + 4, nal.length);
 }
 
-bool Avc1SampleProfile::sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader) {
+bool Avc1SampleProfile::sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader,
+                                      const H264::SliceHeaderStart& previous) const {
     constexpr uint32_t kMaxSliceLength = 1499999;
     if (n < 5 || data[4] != firstHeader)
         return false;
     const uint32_t length = bitstream::readBE32(data);
-    return length <= kMaxSliceLength && int64_t(length) + 4 > n;
+    if (length > kMaxSliceLength || int64_t(length) + 4 <= n)
+        return false;
+    // Its header must read as the picture's next slice: sound behind the
+    // picture begins with such a byte now and then.
+    H264::SliceHeaderStart start;
+    return H264::readSliceHeaderStart(data + 4, size_t(n - 4), start) &&
+           start.pic_parameter_set_id == previous.pic_parameter_set_id &&
+           (!m_firstSliceAtZero || start.first_mb_in_slice > previous.first_mb_in_slice);
 }
 
 bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
@@ -259,7 +267,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
             !(slices == 0 && unitAt(data + pos, n - pos, nal, H264::kMinKnownSliceLength) && nal.slice)) {
             // A slice of this picture that runs past the bytes given says
             // nothing of where the sample ends: the picture is not whole here.
-            if (slices && !m_bytesReachInputEnd && sliceRunsPast(data + pos, n - pos, firstHeader))
+            if (slices && sliceRunsPast(data + pos, n - pos, firstHeader, last))
                 return 0;
             return slices ? endHere(pos) : 0;
         }

@@ -102,11 +102,6 @@ public:
 
     // For tests and for callers that learn anchors elsewhere.
     void setFast(bool fast) { m_fast = fast; }
-    // Do the bytes the next measurements get reach the end of the input? A
-    // slice cut there ends the recording, and the picture's slices in front
-    // of it are all there is of the last frame; elsewhere a slice that runs
-    // past the bytes given only means they were too few.
-    void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
     void setSearchWindow(const uint8_t* data, int64_t n, int64_t offset) override {
         m_cleanMemo.setWindow(data, n, offset);
     }
@@ -122,14 +117,14 @@ private:
     // as `previous`? A slice over a still part of the picture codes its
     // macroblocks as skipped in a few bytes, and a picture cut into several
     // slices has such slices wherever the scene does not move. Fills `nal`.
-    // Does a unit whose header byte is the first slice's, and so most likely
-    // another slice of the picture, begin at `data` and run past the `n`
-    // bytes given?
     // Size of the wrapped picture (see H264::wrappedPictureSlice) that
     // begins at `data` when the reference's samples were such and its first
     // slice begins as theirs did, or 0. Its length is the sample's.
     int64_t wrappedSampleAt(const uint8_t* data, int64_t n) const;
-    static bool sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader);
+    // Does another slice of the picture (the first slice's header byte, a
+    // header that goes on from the `previous` slice's) begin at `data` and
+    // run past the `n` bytes given?
+    bool sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader, const H264::SliceHeaderStart& previous) const;
     bool continuesPicture(const uint8_t* data, int64_t n, uint8_t firstHeader, const H264::SliceHeaderStart& previous,
                           uint32_t slices, H264::NalUnitCheck& nal) const;
 
@@ -153,7 +148,6 @@ private:
     // Cleared when a reference sample's first slice does not start at
     // macroblock 0 (arbitrary slice order), so that no sample is held to it.
     bool m_firstSliceAtZero = true;
-    bool m_bytesReachInputEnd = false;
     // What the payload test already read of the input.
     mutable CleanPayloadMemo m_cleanMemo;
     // The extra kinds of unit the reference's samples carry: only those are

@@ -209,17 +209,18 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded,
         return 0;
     int64_t pos = 0;
     uint32_t units = 0, slices = 0, firstPps = 0;
-    uint8_t firstType = 0, firstHeader = 0;
+    uint8_t firstType = 0, firstHeader = 0, firstLayerAndTemporalId = 0;
     bool longSlice = bounded;
     auto endHere = [&](int64_t end) { return slices > 0 && longSlice && slices <= m_maxSlices ? end : 0; };
     while (n - pos >= 6 && units < kMaxUnits) {
         HEVC::UnitCheck u;
         const uint8_t* nal = data + pos + 4;
         if (!unitAt(data + pos, n - pos, u, HEVC::kMinKnownSliceLength)) {
-            // A segment of this picture that runs past the bytes given says
-            // nothing of where the sample ends: the picture is not whole here.
-            if (slices && !bounded && !m_bytesReachInputEnd && n - pos >= 6 && nal[0] == firstHeader &&
-                int64_t(bitstream::readBE32(data + pos)) + 4 > n)
+            // A segment of this picture (its whole header the first one's)
+            // that runs past the bytes given says nothing of where the
+            // sample ends: the picture is not whole here.
+            if (slices && !bounded && n - pos >= 6 && nal[0] == firstHeader && nal[1] == firstLayerAndTemporalId &&
+                int64_t(bitstream::readBE32(data + pos)) + 4 > n - pos)
                 return 0;
             break;
         }
@@ -241,6 +242,7 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded,
                     return 0;
                 firstType = u.type;
                 firstHeader = nal[0];
+                firstLayerAndTemporalId = nal[1];
                 firstPps = s.ppsId;
             } else if (read && s.firstInPicture) {
                 break;  // the next picture

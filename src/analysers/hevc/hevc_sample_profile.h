@@ -42,7 +42,6 @@ public:
     bool empty() const override { return m_classes.empty(); }
     bool wholeSample(const uint8_t* data, int64_t size) const override;
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override;
-    void setBytesReachInputEnd(bool reach) override { m_bytesReachInputEnd = reach; }
     void setSearchWindow(const uint8_t* data, int64_t n, int64_t offset) override {
         m_cleanMemo.setWindow(data, n, offset);
     }
@@ -105,7 +104,6 @@ private:
     bool m_parameterSetsInSamples = false;
     // Cleared when a reference unit breaks the NAL byte rules.
     bool m_payloadsClean = true;
-    bool m_bytesReachInputEnd = false;
     // What the payload test already read of the input.
     mutable CleanPayloadMemo m_cleanMemo;
     // Entry point counts of the first slices of this track and of the

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,29 @@ TEST(HevcPcmCut, SoundInFrontOfItsPicturesComesBack) {
     EXPECT_GT(o.audio.alive, 80u);
     EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
     EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+}
+
+// Four slices per picture, cut inside the last slice of a picture: its
+// whole slices are no frame, and the rest of it is no sound (as PCM it
+// would lengthen the sound track by its bytes).
+TEST(HevcPcmCut, PictureCutInItsLastSliceLeavesNoTrace) {
+    const std::string original =
+        recording("hevc_slices_pcm_cut.mov", "testsrc2", 3,
+                  "-tag:v hvc1 -x265-params log-level=error:bframes=0:keyint=1:slices=4 -c:a pcm_s16le -ac 1 "
+                  "-chunk_duration 1000000");
+    ASSERT_FALSE(original.empty());
+    Bytes damaged = withoutIndex(original);
+    const auto packets = testmedia::probePackets(original);
+    const auto picture = std::find_if(packets.begin(), packets.end(), [&](const testmedia::Packet& p) {
+        return p.stream == 0 && p.pos > int64_t(damaged.size() * 6 / 10);
+    });
+    ASSERT_NE(picture, packets.end());
+    damaged.resize(size_t(picture->pos + picture->size * 7 / 8));
+    const Outcome o = repair("HevcRepair.SlicesPcmCut", original, damaged, "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    EXPECT_EQ(repairrun::packetCounts(o.repaired),
+              (std::map<int, size_t>{{0, size_t(o.video.alive)}, {1, size_t(o.audio.alive)}}));
 }
 
 // A phone's clock at 50 fps: every frame a little early or late. In a 2 s

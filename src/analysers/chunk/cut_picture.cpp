@@ -1,0 +1,53 @@
+#include "analysers/chunk/cut_picture.h"
+
+#include "bitstream/common/byte_read.h"
+
+#include <vector>
+
+namespace {
+
+// A length field and a unit header; fewer bytes of the cut unit tell nothing.
+constexpr int64_t kMinCutUnitBytes = 8;
+// Units of one picture: slices, parameter sets, messages.
+constexpr int kMaxUnits = 256;
+
+// Where the unit that runs past the end begins, when whole units lead to it
+// from `p`; -1 otherwise.
+int64_t cutUnitFrom(const uint8_t* data, int64_t n, int64_t p, int64_t maxUnit) {
+    int64_t q = p;
+    for (int units = 0; units < kMaxUnits && n - q >= 4; ++units) {
+        const int64_t length = bitstream::readBE32(data + q);
+        if (length < 2 || length > maxUnit)
+            return -1;
+        if (q + 4 + length > n)
+            return n - q >= kMinCutUnitBytes ? q : -1;
+        q += 4 + length;
+    }
+    return -1;
+}
+
+}  // namespace
+
+int64_t cutPictureStart(const LearnedSampleCodec& codec, const uint8_t* data, int64_t n, int64_t maxUnit) {
+    std::vector<uint8_t> picture;
+    for (int64_t p = 0; n - p >= kMinCutUnitBytes; ++p) {
+        // Lengths below 16 MiB begin with a zero byte.
+        if (data[p] != 0)
+            continue;
+        const int64_t cut = cutUnitFrom(data, n, p, maxUnit);
+        if (cut < 0)
+            continue;
+        // The picture as if its last unit ended with the input: the codec's
+        // own test of a whole picture decides.
+        picture.assign(data + p, data + n);
+        const uint32_t left = uint32_t(n - cut - 4);
+        uint8_t* field = picture.data() + (cut - p);
+        field[0] = uint8_t(left >> 24);
+        field[1] = uint8_t(left >> 16);
+        field[2] = uint8_t(left >> 8);
+        field[3] = uint8_t(left);
+        if (codec.measureBoundedSample(picture.data(), int64_t(picture.size())) == int64_t(picture.size()))
+            return p;
+    }
+    return n;
+}
