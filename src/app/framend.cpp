@@ -8,6 +8,7 @@
 #include "analysers/core/stream_analyser.h"
 #include "log/log_console_sink.h"
 #include "output/repair_state.h"
+#include "platform/terminal.h"
 #include "qt/qt_dump_command.h"
 
 #include <iostream>
@@ -68,7 +69,7 @@ int Framend::run(int argc, char** argv) {
         return exit_code::kSuccess;
     }
     m_logger.setLevel(level);
-    m_logger.addSink(new LogConsoleSink(), level);
+    m_logger.addSink(new LogConsoleSink(!platform::standardOutputIsTerminal()), level);
     ScanDriver driver(*this);
     return driver.run(m_options.getString("i", ""));
 }

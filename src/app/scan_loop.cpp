@@ -143,6 +143,8 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
                 logProgress(info.currentOffset, percent);
                 t0 = now;
             }
+            if (Logger* logger = Logger::instance())
+                logger->flush();
             if (progress && progress(percent)) {
                 FLOG(LogLevel::Notice) << "stopped: user cancel request";
                 break;
@@ -151,4 +153,7 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
     }
     for (StreamAnalyser* a : active)
         a->finish(buffer);
+    // What the scan logged is out before the output is written.
+    if (Logger* logger = Logger::instance())
+        logger->flush();
 }

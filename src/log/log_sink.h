@@ -6,6 +6,8 @@
 class LogSink {
 public:
     virtual void write(int level, const std::string& message) = 0;
+    // Hands on what a sink has collected; most write every line at once.
+    virtual void flush() {}
     virtual ~LogSink() = default;
 
 protected:

@@ -52,3 +52,8 @@ void Logger::log(int level, const std::string& message) {
         e.second->write(level, message);
     }
 }
+
+void Logger::flush() {
+    for (auto& e : m_sinks)
+        e.second->flush();
+}

@@ -28,6 +28,9 @@ public:
     void clearSinks();
 
     void log(int level, const std::string& message);
+    // Every sink writes out the lines it has collected (before a long
+    // stretch without any, say).
+    void flush();
 
     int level() const { return m_level; }
     void setLevel(int level) { m_level = level; }

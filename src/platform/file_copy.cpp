@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <unistd.h>
-#include <vector>
 
 namespace platform {
 
@@ -16,18 +16,22 @@ constexpr uint64_t kKernelPiece = 64u << 20;
 constexpr size_t kBufferedPiece = 1u << 20;
 
 uint64_t copyBuffered(int in, int64_t fromOffset, int out, int64_t toOffset, uint64_t count) {
-    std::vector<uint8_t> buffer(size_t(std::min<uint64_t>(count, kBufferedPiece)));
+    // Called for every run of samples: a buffer zeroed first would cost
+    // as much as the copy itself, so it is left uninitialised (pread fills
+    // what pwrite sends).
+    const size_t capacity = size_t(std::min<uint64_t>(count, kBufferedPiece));
+    const std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
     uint64_t done = 0;
     while (done < count) {
-        const size_t want = size_t(std::min<uint64_t>(count - done, buffer.size()));
-        const ssize_t got = ::pread(in, buffer.data(), want, off_t(fromOffset + int64_t(done)));
+        const size_t want = size_t(std::min<uint64_t>(count - done, capacity));
+        const ssize_t got = ::pread(in, buffer.get(), want, off_t(fromOffset + int64_t(done)));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
         size_t written = 0;
         while (written < size_t(got)) {
-            const ssize_t w = ::pwrite(out, buffer.data() + written, size_t(got) - written,
+            const ssize_t w = ::pwrite(out, buffer.get() + written, size_t(got) - written,
                                        off_t(toOffset + int64_t(done + written)));
             if (w < 0 && errno == EINTR)
                 continue;

@@ -103,8 +103,10 @@ const uint8_t* ScanBuffer::refill(int64_t offset) {
 
 const uint8_t* ScanBuffer::peek(int64_t offset, int32_t minimum) {
     // Enough for the parameter sets and SEI in front of a picture's first
-    // slice header, and small enough that one read costs little.
-    constexpr int32_t kSideCapacity = 16 * 1024;
+    // slice header, and small enough that one read costs little: the
+    // composition order reads a few hundred bytes of every picture, and a
+    // larger piece would read the file a sixth time over for them.
+    constexpr int32_t kSideCapacity = 4 * 1024;
     if (minimum < 0)
         minimum = 0;
     if (offset < 0 || minimum > kSideCapacity ||
@@ -122,20 +124,34 @@ const uint8_t* ScanBuffer::peek(int64_t offset, int32_t minimum) {
     return m_side.data() + (offset - m_sideOffset);
 }
 
+size_t ScanBuffer::readCopy(int64_t offset, uint8_t* destination, size_t n) {
+    // The analysers mostly ask for bytes the scan's window holds already (the
+    // gap in front of the chunk just found, say): those are copied from it
+    // rather than read from the file a second time.
+    if (destination && n > 0 && offset >= m_windowOffset && offset < m_fileSize) {
+        const uint64_t wanted = std::min<uint64_t>(n, uint64_t(m_fileSize - offset));
+        if (uint64_t(offset - m_windowOffset) + wanted <= uint64_t(m_windowLength)) {
+            std::memcpy(destination, m_buffer.data() + (offset - m_windowOffset), size_t(wanted));
+            return size_t(wanted);
+        }
+    }
+    return readRaw(offset, destination, n);
+}
+
 ByteBlock ScanBuffer::readBlock(int64_t offset, int32_t n) {
     if (n <= 0) {
         m_lastReadCount = 0;
         return ByteBlock();
     }
     ByteBlock block(static_cast<size_t>(n));
-    const size_t got = readRaw(offset, block.data(), block.capacity());
+    const size_t got = readCopy(offset, block.data(), block.capacity());
     m_lastReadCount = clampToInt32(got);
     block.setLength(m_lastReadCount);
     return block;
 }
 
 size_t ScanBuffer::read(void* destination, int64_t offset, size_t n) {
-    const size_t got = readRaw(offset, static_cast<uint8_t*>(destination), n);
+    const size_t got = readCopy(offset, static_cast<uint8_t*>(destination), n);
     m_lastReadCount = clampToInt32(got);
     return got;
 }

@@ -81,6 +81,8 @@ private:
     // The one path to the file: reads at most up to the size measured at
     // open and applies the simulated corruption to what it read.
     size_t readRaw(int64_t offset, uint8_t* destination, size_t n);
+    // readRaw for readers outside the window: from the window when it holds the bytes.
+    size_t readCopy(int64_t offset, uint8_t* destination, size_t n);
 
     platform::File m_file;
     std::string m_name;

@@ -35,6 +35,7 @@ void AacChainPrefetch::request(int64_t offset) {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_generation;
         m_offset = offset;
+        m_requestFoundBusy = m_measuring;
     }
     m_changed.notify_all();
 }
@@ -44,7 +45,7 @@ bool AacChainPrefetch::take(int64_t offset, std::vector<uint32_t>& lengths) {
     if (m_offset < 0 || m_offset != offset)
         return false;
     const uint64_t generation = m_generation;
-    m_waited = m_answered != generation;
+    m_waited = m_answered != generation && m_requestFoundBusy;
     m_changed.wait(lock, [&] { return m_answered == generation; });
     // Used up: a later gap at the same offset asks again.
     m_offset = -1;
@@ -72,6 +73,7 @@ void AacChainPrefetch::work() {
             return;
         const uint64_t generation = m_generation;
         const int64_t offset = m_offset;
+        m_measuring = true;
         lock.unlock();
         std::vector<uint32_t> lengths;
         bool done = true;
@@ -81,6 +83,7 @@ void AacChainPrefetch::work() {
             lengths.clear();  // the gap's resync decodes it itself
         }
         lock.lock();
+        m_measuring = false;
         if (done && generation == m_generation) {
             m_lengths.swap(lengths);
             m_answered = generation;

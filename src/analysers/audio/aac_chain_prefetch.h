@@ -43,7 +43,9 @@ public:
     // frame the decoder rejects or whose length could depend on what lies
     // behind the bytes read.
     bool take(int64_t offset, std::vector<uint32_t>& lengths);
-    // Whether the last take had to wait for the measure.
+    // Whether the last take had to wait for a worker that was still busy
+    // with an earlier request when its own came: the worker falls behind.
+    // A wait for a request that simply came late says nothing of that.
     bool lastTakeWaited() const { return m_waited; }
     // The offset of the request not taken yet (measured or not); -1: none.
     int64_t pending();
@@ -64,6 +66,8 @@ private:
     int64_t m_offset = -1;
     uint64_t m_answered = 0;
     std::vector<uint32_t> m_lengths;
+    bool m_measuring = false;     // the worker is at a measure
+    bool m_requestFoundBusy = false;  // it was when the pending request came
     bool m_stop = false;
     bool m_waited = false;  // the taking thread's own
     std::thread m_thread;  // last: started once everything else is set up

@@ -89,7 +89,7 @@ uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
 }
 
 int64_t aacFrameChain(const AacChainConfig& config, const uint8_t* data, int32_t n, int64_t offset,
-                      FrameChain& chain) {
+                      FrameChain& chain, size_t maxFrames) {
     chain.clear();
     AacFrameMeter meter(config);
     if (!meter.restart()) {
@@ -99,7 +99,8 @@ int64_t aacFrameChain(const AacChainConfig& config, const uint8_t* data, int32_t
     const bool cut = config.firstBytes.any();
     chain.push_back(offset);
     int32_t pos = 0;
-    while (pos < n && chain.size() < kMaxFrameChainOffsets) {
+    const size_t maxOffsets = std::min(kMaxFrameChainOffsets, maxFrames + 1);
+    while (pos < n && chain.size() < maxOffsets) {
         if (chain.size() > 1 && cut && !config.firstBytes.test(data[pos]))
             break;
         const uint32_t length = meter.frameLength(data + pos, uint32_t(n - pos));

@@ -84,9 +84,11 @@ private:
 // Chain of AAC frames over `n` bytes of `data`, which lie at file offset
 // `offset`. A new decoder is opened and closed for every chain, so no state
 // leaks from one candidate run to the next. Returns the bytes covered, or -1
-// (logged) when the decoder cannot be set up with the configuration.
+// (logged) when the decoder cannot be set up with the configuration. With
+// `maxFrames` the chain stops after that many frames: the same first frames
+// as the whole chain's, decoded over the same bytes.
 int64_t aacFrameChain(const AacChainConfig& config, const uint8_t* data, int32_t n, int64_t offset,
-                      FrameChain& chain);
+                      FrameChain& chain, size_t maxFrames = kMaxFrameChainOffsets);
 
 // The same over the input: reads min(count, kMaxFrameChainRead) bytes at
 // `offset`.

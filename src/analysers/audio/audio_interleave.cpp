@@ -360,13 +360,15 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     // candidate runs that fall into step with each other share the rest of
     // their frames, so trying many starts costs little more than one run.
     AacFrameMeter meter(m_aacChain);
-    if (!mpeg && !meter.restart()) {
+    std::vector<uint32_t> ahead;
+    const bool prefetched = !mpeg && m_prefetch && m_prefetch->take(from, ahead);
+    // Frames the worker measured show that the configuration sets a decoder
+    // up: this one is opened when a run needs it (most gaps need none).
+    if (!mpeg && (!prefetched || ahead.empty()) && !meter.restart()) {
         FLOG(LogLevel::Error) << "NeAACDecInit2 error";
         return false;
     }
     std::vector<int32_t> lengths(mpeg ? 0 : size_t(got), -1);
-    std::vector<uint32_t> ahead;
-    const bool prefetched = !mpeg && m_prefetch && m_prefetch->take(from, ahead);
     int starts = 0;
     auto aacRun = [&](int64_t j, FrameChain& chain) {
         chain.assign(1, from + j);

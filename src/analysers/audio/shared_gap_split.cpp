@@ -26,26 +26,34 @@ constexpr size_t kPlainFramesBeforeCheck = 3;
 
 }  // namespace
 
-const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t) {
+const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) {
     Chains& at = m_chains[pos];
     if (at.chain.empty()) {
         at.chain.resize(m_tracks.size());
-        at.done.assign(m_tracks.size(), false);
+        at.decodedFor.assign(m_tracks.size(), 0);
+        at.whole.assign(m_tracks.size(), false);
         at.stopped.assign(m_tracks.size(), false);
     }
     FrameChain& chain = at.chain[t];
-    if (at.done[t])
+    if (at.whole[t] || at.decodedFor[t] >= frames)
         return chain;
-    at.done[t] = true;
     const SplitTrack& track = m_tracks[t];
-    if (track.metadata)
-        return chain;
-    const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
-    const int64_t n = std::min(m_b - pos, limit);
-    if (n <= 0 || aacFrameChain(track.config, m_data + (pos - m_a), int32_t(n), pos, chain) < 0) {
-        chain.clear();
+    if (track.metadata) {
+        at.whole[t] = true;
         return chain;
     }
+    // Asked again, it decodes at least twice as far: a chain followed
+    // further and further costs a few times its length in all.
+    const size_t cap = std::min(std::max(frames, 2 * at.decodedFor[t]), kMaxFrameChainOffsets);
+    at.decodedFor[t] = cap;
+    const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
+    const int64_t n = std::min(m_b - pos, limit);
+    if (n <= 0 || aacFrameChain(track.config, m_data + (pos - m_a), int32_t(n), pos, chain, cap) < 0) {
+        chain.clear();
+        at.whole[t] = true;
+        return chain;
+    }
+    const size_t decoded = chain.size();
     size_t keep = 1;
     while (keep < chain.size()) {
         const uint64_t size = uint64_t(chain[keep] - chain[keep - 1]);
@@ -58,8 +66,19 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t) {
     chain.resize(keep);
     keep = firstSpanOfOtherFrames(chain, t);
     chain.resize(keep);
-    at.stopped[t] = pos + n - chain.back() > int64_t(track.maxFrame);
+    // A chain the cap stopped may go on; one that ended or was cut is whole.
+    at.whole[t] = decoded <= cap || chain.size() < decoded;
+    at.stopped[t] = at.whole[t] && pos + n - chain.back() > int64_t(track.maxFrame);
     return chain;
+}
+
+const FrameChain& SharedGapSplit::chainReaching(int64_t pos, size_t t, int64_t end) {
+    constexpr size_t kFirstFrames = 8;
+    for (size_t frames = kFirstFrames;; frames *= 2) {
+        const FrameChain& chain = chainAt(pos, t, frames);
+        if (m_chains[pos].whole[t] || (!chain.empty() && chain.back() >= end))
+            return chain;
+    }
 }
 
 size_t SharedGapSplit::firstSpanOfOtherFrames(const FrameChain& chain, size_t t) {
@@ -76,7 +95,7 @@ size_t SharedGapSplit::firstSpanOfOtherFrames(const FrameChain& chain, size_t t)
             for (size_t u = 0; u < m_tracks.size(); ++u) {
                 if (u == t || m_tracks[u].metadata)
                     continue;
-                const FrameChain& other = chainAt(start, u);
+                const FrameChain& other = chainReaching(start, u, end);
                 const auto boundary = std::find(other.begin(), other.end(), end);
                 if (boundary != other.end() && boundary - other.begin() >= 2)
                     return i;
@@ -115,9 +134,8 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
 
 int SharedGapSplit::shortTail(int64_t pos, std::vector<int64_t>& ends) {
     for (size_t t = 0; t < m_tracks.size(); ++t) {
-        const SplitTrack& track = m_tracks[t];
-        if (!track.metadata) {
-            const FrameChain& chain = chainAt(pos, t);
+        if (!m_tracks[t].metadata) {
+            const FrameChain& chain = chainReaching(pos, t, m_b);
             const auto last = chain.empty() ? chain.end() : std::find(chain.begin() + 1, chain.end(), m_b);
             if (last != chain.end()) {
                 ends.assign(chain.begin() + 1, last + 1);
@@ -158,7 +176,7 @@ int SharedGapSplit::followedUncached(int64_t end, int depth) {
             if (!t.metadata && m_b - end < int64_t(t.maxFrame))
                 best = kWeak;
     for (size_t t = 0; t < m_tracks.size(); ++t)
-        if (!m_tracks[t].metadata && frameCount(chainAt(end, t)) > 0)
+        if (!m_tracks[t].metadata && frameCount(chainAt(end, t, 1)) > 0)
             return kStrong;
     if (depth <= 0)
         return best;
@@ -307,11 +325,12 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
                 }
                 continue;
             }
-            const FrameChain chain = chainAt(pos, t);
+            const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
+            // Past want + kChunkSlackFrames frames only the first want count.
+            const FrameChain chain = chainAt(pos, t, size_t(want + kChunkSlackFrames + 1));
             const int64_t k = int64_t(frameCount(chain));
             if (k < 1)
                 continue;
-            const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
             // The chain's own end first when another track's frame stopped
             // it (or the gap ends with it) near the expected count, then the expected count, then
             // shorter chunks.

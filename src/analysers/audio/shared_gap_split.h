@@ -71,10 +71,16 @@ public:
     std::vector<SplitFrame> splitGuessedStart(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
 
 private:
-    // Track t's chain at `pos`, cut at its first frame of implausible size.
-    // Decoded on first use only: opening a decoder costs more than the
-    // frames it decodes here.
-    const FrameChain& chainAt(int64_t pos, size_t t);
+    // Track t's chain at `pos`, cut at its first frame of implausible size:
+    // its first `frames` frames at least, all of them when it has fewer.
+    // Decoded on first use only (opening a decoder costs more than the
+    // frames it decodes here), and only as far as asked: where a track's
+    // chunks are taken a frame at a time, a whole chain at every frame
+    // would cost the square of its length.
+    const FrameChain& chainAt(int64_t pos, size_t t, size_t frames = kMaxFrameChainOffsets);
+    // Track t's chain at `pos` as far as offset `end` (all of it when it
+    // ends in front).
+    const FrameChain& chainReaching(int64_t pos, size_t t, int64_t end);
     // How many of the chain's offsets to keep: up to the first frame that
     // is several of another sound track's frames.
     size_t firstSpanOfOtherFrames(const FrameChain& chain, size_t t);
@@ -119,7 +125,10 @@ private:
     int64_t m_b = 0;
     struct Chains {
         std::vector<FrameChain> chain;
-        std::vector<bool> done;
+        // The frames the chain was decoded for (0: not yet), and whether it
+        // holds all of its frames.
+        std::vector<size_t> decodedFor;
+        std::vector<bool> whole;
         // The chain ended on a frame its track does not take, well before
         // the bytes it was given ran out.
         std::vector<bool> stopped;

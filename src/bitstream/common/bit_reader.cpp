@@ -46,7 +46,7 @@ uint32_t BitReader::readSlow(unsigned n) {
     return v;
 }
 
-uint32_t BitReader::readBits(unsigned n) {
+uint32_t BitReader::readBitsAnyWhere(unsigned n) {
     if (n == 0)
         return 0;
     if (n > 32) {
@@ -84,6 +84,20 @@ void BitReader::skipBits(uint64_t n) {
 
 uint32_t BitReader::readUE() {
     unsigned zeros = 0;
+    // The usual short code has its one bit in the current byte: its leading
+    // zeros are counted at once.
+    if (m_pos < m_size) {
+        const unsigned avail = 8 - m_bit;
+        const uint32_t rest = uint32_t(m_data[m_pos]) & ((1u << avail) - 1u);
+        if (rest != 0) {
+            const unsigned highest = 31u - unsigned(__builtin_clz(rest));  // bit index of the one
+            zeros = avail - 1u - highest;
+            readBits(zeros + 1u);
+            if (zeros == 0)
+                return 0;
+            return ((1u << zeros) - 1u) + readBits(zeros);
+        }
+    }
     while (readBits(1) == 0) {
         if (m_pos >= m_size && m_overRead) {
             return 0;  // ran out of data; the over-read is recorded

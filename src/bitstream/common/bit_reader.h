@@ -28,7 +28,17 @@ public:
     void init(const uint8_t* data, size_t size, Emulation mode = Emulation::Keep);
 
     // n from 0 to 32; n > 32 marks the reader invalid and yields 0.
-    uint32_t readBits(unsigned n);
+    uint32_t readBits(unsigned n) {
+        // Slice headers are mostly flags and short codes: bits that the
+        // current byte holds, with no byte step behind them, are read here.
+        const unsigned avail = 8 - m_bit;
+        if (n != 0 && n < avail && m_pos < m_size) {
+            m_bit += n;
+            m_consumed += n;
+            return (uint32_t(m_data[m_pos]) >> (avail - n)) & ((1u << n) - 1u);
+        }
+        return readBitsAnyWhere(n);
+    }
     uint32_t readBit() { return readBits(1); }
     bool readFlag() { return readBits(1) != 0; }
     uint32_t peekBits(unsigned n) const;
@@ -63,6 +73,7 @@ public:
 
 private:
     void stepByte();
+    uint32_t readBitsAnyWhere(unsigned n);
     uint32_t readSlow(unsigned n);
 
     const uint8_t* m_data = nullptr;
