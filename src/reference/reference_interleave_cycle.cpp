@@ -197,6 +197,12 @@ bool learnOneChunkPerGap(const MovieFile& movie, const MovieTrack* video) {
         repeated = repeated || std::find(seen.begin(), seen.end(), track) != seen.end();
         seen.push_back(track);
     }
+    // The sound behind the last video chunk is the tracks' last flush: a
+    // short reference may have no other gap to show how they are written.
+    if (!seen.empty() && gapsSeen > 0) {
+        ++gaps;
+        single += repeated ? 0 : 1;
+    }
     return gaps > 0 && 10 * single >= 9 * gaps;
 }
 
@@ -270,6 +276,7 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
         int audioIndex;  // -1: another track
         uint64_t bytes;
         uint64_t samples;
+        bool last;
     };
     std::vector<Piece> pieces;
     int audioIndex = 0;
@@ -290,7 +297,7 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
                 bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
             const uint64_t offset = track.m_chunkOffsets[chunk - 1];
             if (offset < to)
-                pieces.push_back({offset, index, bytes, n});
+                pieces.push_back({offset, index, bytes, n, chunk == track.m_chunkOffsets.size()});
         }
     }
     std::sort(pieces.begin(), pieces.end(), [](const Piece& x, const Piece& y) { return x.offset < y.offset; });
@@ -304,8 +311,9 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
         if (!gap.empty() && gap.back().audioIndex == p.audioIndex) {
             gap.back().bytes += p.bytes;
             gap.back().samples += p.samples;
+            gap.back().open = p.last;
         } else {
-            gap.push_back({p.audioIndex, p.bytes, p.samples});
+            gap.push_back({p.audioIndex, p.bytes, p.samples, p.last});
         }
     }
     return gap;

@@ -59,6 +59,9 @@ struct GapChunk {
     int audioIndex = -1;
     uint64_t bytes = 0;
     uint64_t samples = 0;
+    // The track's last chunk in the reference: where the reference ended,
+    // not where the chunk would have, so it tells nothing of its length.
+    bool open = false;
 };
 
 constexpr size_t kMaxMetadataChunkSizes = 32;

@@ -92,6 +92,8 @@ void AudioInterleave::reset() {
     m_metadataChunks.clear();
     m_pcmSeconds.clear();
     m_pcmLastPiece.clear();
+    m_pcmChunkFrames = 0;
+    m_pcmChunksNoted = 0;
     m_twinChunkFrames.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;

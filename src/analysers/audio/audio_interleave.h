@@ -183,6 +183,21 @@ private:
     // (rather than one the input's end cut).
     void dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
                  bool recordingEnds);
+    // The recording's first gap with sound, laid out as the reference's
+    // (`packets`: only when exactly as long); returns the chunks taken.
+    size_t pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool packets,
+                       bool atEnd);
+    // The sound frames of the packets the tracks' chunks are made of (0:
+    // not known yet).
+    int64_t pcmPacketFrames(const std::vector<PcmShare>& shares) const;
+    // Chunks closed together: whole packets of each track from `pos` to
+    // `end`, in the order the tracks fell behind; false when no packet
+    // counts fill the stretch.
+    bool dealPcmPackets(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                        const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf);
+    // Emits `piece` bytes at `pos` as a chunk of sound track `track`.
+    void takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece, size_t track, std::vector<PcmShare>& shares,
+                      bool atEnd);
     // When the tracks not `done` all end if `bytes` more are shared out so.
     double pcmEndTime(const std::vector<PcmShare>& shares, const std::vector<bool>& done, double bytes) const;
     // Does the media data end at `at` as its atom says (the recording
@@ -255,5 +270,7 @@ private:
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
     std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
+    int64_t m_pcmChunkFrames = 0;           // the sound frames every whole chunk so far holds a multiple of
+    int m_pcmChunksNoted = 0;
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

@@ -1,0 +1,24 @@
+#pragma once
+// How much of a stretch of PCM each sound track wrote, where every track
+// writes its chunks in whole packets (a sample count the muxer cuts all its
+// sound into) and the tracks' chunks of one gap end at about the same time:
+// a recorder or chunking muxer closes every track's chunk at the same
+// moment, give or take a packet. Of the packet counts that fill the stretch
+// exactly, the one whose tracks end closest together wins; a track whose
+// last chunk ran ahead of the others may write nothing.
+
+#include <cstdint>
+#include <vector>
+
+struct PcmChunkTrack {
+    double seconds = 0;   // sound the track has so far
+    double byteRate = 0;  // bytes per second
+    int64_t packet = 0;   // bytes of one packet
+};
+
+class PcmChunkFill {
+public:
+    // Bytes per track, in the tracks' order; empty when no packet counts
+    // fill `bytes` exactly.
+    static std::vector<int64_t> split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes);
+};
