@@ -807,7 +807,11 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // holds more than audio (a chunk the search missed, damage): only one
     // cycle's worth is taken there, as in front of the first chunk, where
     // the gap's start is only a guess.
+    if ((flags & GapAtEnd) && !(flags & GapStartGuessed))
+        b = pcmEndAtCut(input, a, b);
     int64_t size = b - a;
+    if (size < 1)
+        return;
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * block);
     if (!allAudio || orphanedTail)
         size = std::min(size, block);

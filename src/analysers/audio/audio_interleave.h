@@ -161,6 +161,10 @@ private:
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // Where the sound of the input's last gap [a, b) ends: in front of the
+    // picture the cut left there, and within one chunk per sound track of
+    // the reference's sizes (audio_interleave_pcm.cpp).
+    int64_t pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b);
     // PCM of several sound tracks, or beside timed metadata, in the `size`
     // bytes from `a`, the last gap of the input when `atEnd`
     // (audio_interleave_pcm.cpp).

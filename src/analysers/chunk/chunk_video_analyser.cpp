@@ -361,6 +361,22 @@ bool ChunkVideoAnalyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to
     return tileStretch(input, from, to, block, sizes);
 }
 
+int64_t ChunkVideoAnalyser::pictureStart(ScanBuffer& input, int64_t from, int64_t to, int64_t step) {
+    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize() || step < 1)
+        return to;
+    const ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
+    const int64_t n = block.length();
+    for (int64_t p = 0; p < n;) {
+        const int64_t start = codec().nextPlausibleStart(block.data(), n, p, n - 1);
+        if (start < 0)
+            break;
+        if (start % step == 0 && codec().continuesAt(block.data() + start, n - start))
+            return from + start;
+        p = start + 1;
+    }
+    return to;
+}
+
 int64_t ChunkVideoAnalyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) {
     ByteBlock block;
     std::vector<int32_t> sizes;
