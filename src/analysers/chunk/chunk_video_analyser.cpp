@@ -366,11 +366,17 @@ int64_t ChunkVideoAnalyser::pictureStart(ScanBuffer& input, int64_t from, int64_
         return to;
     const ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
     const int64_t n = block.length();
+    // A picture the input's end cut off has units that run on past it: the
+    // bytes are tested as if they went on (zeros begin no unit).
+    std::vector<uint8_t> bytes(block.data(), block.data() + n);
+    if (from + n == input.fileSize())
+        bytes.resize(size_t(n + kMaxStretch), 0);
+    const int64_t size = int64_t(bytes.size());
     for (int64_t p = 0; p < n;) {
-        const int64_t start = codec().nextPlausibleStart(block.data(), n, p, n - 1);
+        const int64_t start = codec().nextPlausibleStart(bytes.data(), size, p, n - 1);
         if (start < 0)
             break;
-        if (start % step == 0 && codec().continuesAt(block.data() + start, n - start))
+        if (start % step == 0 && codec().continuesAt(bytes.data() + start, size - start))
             return from + start;
         p = start + 1;
     }
