@@ -94,6 +94,7 @@ void AudioInterleave::reset() {
     m_pcmLastPiece.clear();
     m_pcmChunkFrames = 0;
     m_pcmChunksNoted = 0;
+    m_pcmGapSizes.clear();
     m_twinChunkFrames.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
@@ -815,6 +816,8 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * block);
     if (!allAudio || orphanedTail)
         size = std::min(size, block);
+    else if (!(flags & GapAtEnd))
+        notePcmGap(size);
     if (ref->interleaveCycle().sharedGaps()) {
         fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size, (flags & GapAtEnd) != 0);
         return;

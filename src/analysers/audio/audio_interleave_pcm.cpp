@@ -121,35 +121,26 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
 }
 
 int64_t AudioInterleave::pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b) {
-    // Recorders cut chunks by time: a chunk may be somewhat longer than the
-    // reference's longest.
-    constexpr int64_t kChunkSlack = 10;
-    const ReferenceInfo* ref = m_repairState->m_reference.get();
-    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
-    const std::vector<PcmShare> shares = pcmShares();
-    if (audio.empty() || shares.size() != audio.size())
+    if (!m_gapVideo)
         return b;
-    int64_t longest = 0, shortest = INT64_MAX, frame = 0;
-    for (size_t i = 0; i < audio.size(); ++i) {
-        longest += int64_t(audio[i].maxChunkBytes);
-        shortest = std::min<int64_t>(shortest, audio[i].minChunkBytes);
-        frame = std::gcd(frame, shares[i].frame);
-    }
-    const int64_t limit = longest + longest / kChunkSlack;
-    if (m_gapVideo) {
-        // A picture the cut left in front of the sound's place is no sound.
-        if (m_gapVideo->pictureStart(input, a, b, b - a) == a)
-            return a;
-        // Behind the sound, one begins on the sound's frame grid, past the
-        // reference's shortest chunk (a chance start in the sound's first
-        // bytes would cut it).
-        const int64_t from = a + (std::max<int64_t>(shortest, frame) + frame - 1) / frame * frame;
-        const int64_t to = longest > 0 ? std::min(b, a + limit) : b;
-        const int64_t picture = from < to ? m_gapVideo->pictureStart(input, from, to, frame) : to;
-        if (picture < to)
-            b = picture;
-    }
-    return longest > 0 ? std::min(b, a + limit) : b;
+    // A picture the cut left where the sound would begin is no sound.
+    if (m_gapVideo->pictureStart(input, a, b, b - a) == a)
+        return a;
+    // Nor is one that begins where the sound of an earlier gap would have
+    // ended: the recorder's chunks repeat their lengths. (Anywhere else, a
+    // chance match in the sound would cut it short.)
+    for (int64_t size : m_pcmGapSizes)
+        if (size < b - a && m_gapVideo->pictureStart(input, a + size, b, b - a - size) == a + size)
+            return a + size;
+    return b;
+}
+
+void AudioInterleave::notePcmGap(int64_t size) {
+    // Recorders write chunks of a few lengths.
+    constexpr size_t kMaxGapSizes = 32;
+    auto at = std::lower_bound(m_pcmGapSizes.begin(), m_pcmGapSizes.end(), size);
+    if (m_pcmGapSizes.size() < kMaxGapSizes && (at == m_pcmGapSizes.end() || *at != size))
+        m_pcmGapSizes.insert(at, size);
 }
 
 bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
