@@ -93,6 +93,13 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
     t.samplesPerChunk = perChunk[perChunk.size() / 2];
     // One chunk besides the last shows no packet, only itself.
     chunkBytes.pop_back();
+    // A recording's first chunk follows no rule of the later ones.
+    if (!metadata && !chunkBytes.empty())
+        for (uint32_t bytes : std::vector<uint32_t>(chunkBytes.begin() + 1, chunkBytes.end()))
+            if (t.wholeChunkSizes.size() < kMaxMetadataChunkSizes &&
+                std::find(t.wholeChunkSizes.begin(), t.wholeChunkSizes.end(), bytes) == t.wholeChunkSizes.end())
+                t.wholeChunkSizes.push_back(bytes);
+    std::sort(t.wholeChunkSizes.begin(), t.wholeChunkSizes.end());
     if (chunkBytes.size() > 1)
         for (uint32_t bytes : chunkBytes)
             t.chunkGranuleBytes = std::gcd(t.chunkGranuleBytes, bytes);

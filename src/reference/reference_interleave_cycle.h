@@ -36,6 +36,10 @@ struct InterleaveTrack {
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
     std::vector<uint32_t> chunkSizes;
+    // Sound: the sizes of its chunks but the first and the last (the
+    // recording's start and the reference's end make those), at most
+    // kMaxMetadataChunkSizes, ascending.
+    std::vector<uint32_t> wholeChunkSizes;
     // Timed metadata: how far the video in front of one of the track's
     // chunks runs past the chunk's first sample (the median over its
     // chunks). A muxer writes a chunk once the interleave has passed it,

@@ -95,6 +95,7 @@ void AudioInterleave::reset() {
     m_pcmChunkFrames = 0;
     m_pcmChunksNoted = 0;
     m_pcmGapSizes.clear();
+    m_pcmChunkSizes.clear();
     m_twinChunkFrames.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;

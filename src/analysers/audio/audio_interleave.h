@@ -189,12 +189,17 @@ private:
     void dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
                  bool recordingEnds);
     // The recording's first gap with sound, laid out as the reference's
-    // (`packets`: only when exactly as long); returns the chunks taken.
-    size_t pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool packets,
-                       bool atEnd);
+    // (`whole`: only when exactly as long); moves `pos` past what it took.
+    void pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool whole,
+                     bool atEnd);
     // The sound frames of the packets the tracks' chunks are made of (0:
     // not known yet).
     int64_t pcmPacketFrames(const std::vector<PcmShare>& shares) const;
+    // Chunks of the lengths each track wrote before (and the reference's),
+    // in the order the tracks fell behind, filling `pos` to `end` exactly;
+    // false when none do.
+    bool dealPcmTurns(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                      const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf);
     // Chunks closed together: whole packets of each track from `pos` to
     // `end`, in the order the tracks fell behind; false when no packet
     // counts fill the stretch.
@@ -277,6 +282,7 @@ private:
     std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
     int64_t m_pcmChunkFrames = 0;           // the sound frames every whole chunk so far holds a multiple of
     int m_pcmChunksNoted = 0;
+    std::vector<std::vector<int64_t>> m_pcmChunkSizes;  // whole chunk lengths of each sound track
     std::vector<int64_t> m_pcmGapSizes;     // lengths of whole gaps of sound, ascending
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

@@ -31,6 +31,8 @@ constexpr int64_t kMetadataChunkSlack = 256;
 constexpr double kSameTime = 1e-7;
 // One sound track beside timed metadata: its samples carry no track word.
 constexpr int32_t kNoTrackWord = -1;
+// Chunk lengths kept per sound track: a muxer writes a few.
+constexpr size_t kMaxChunkSizes = 16;
 
 }  // namespace
 
@@ -208,11 +210,15 @@ void AudioInterleave::takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece
     // Only a gap between two video chunks holds whole chunks.
     m_pcmLastPiece.resize(shares.size(), 0);
     m_pcmLastPiece[track] = piece;
+    m_pcmChunkSizes.resize(shares.size());
+    std::vector<int64_t>& sizes = m_pcmChunkSizes[track];
+    if (sizes.size() < kMaxChunkSizes && std::find(sizes.begin(), sizes.end(), piece) == sizes.end())
+        sizes.push_back(piece);
     m_pcmChunkFrames = std::gcd(m_pcmChunkFrames, piece / share.frame);
     ++m_pcmChunksNoted;
 }
 
-size_t AudioInterleave::pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+void AudioInterleave::pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
                                     bool whole, bool atEnd) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
@@ -225,8 +231,7 @@ size_t AudioInterleave::pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end
     // the chunk the bytes end in (or the one the reference's end cut short)
     // taking the rest; packets fill it in turns.
     if (first.empty() || (whole && firstBytes != uint64_t(end - pos)))
-        return 0;
-    size_t taken = 0;
+        return;
     for (const GapChunk& c : first) {
         size_t i = 0;
         while (i < audio.size() && audio[i].audioIndex != c.audioIndex)
@@ -239,9 +244,34 @@ size_t AudioInterleave::pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end
             break;
         takePcmChunk(input, pos, piece, i, shares, atEnd);
         pos += piece;
-        ++taken;
     }
-    return taken;
+}
+
+bool AudioInterleave::dealPcmTurns(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                   const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    // Each track's chunk lengths: those it wrote here so far and the
+    // reference's, the nearest its last chunk tried first.
+    std::vector<PcmChunkTrack> tracks;
+    std::vector<std::vector<int64_t>> sizes(shares.size());
+    for (size_t i = 0; i < shares.size() && i < audio.size(); ++i) {
+        tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, 0});
+        if (i < m_pcmChunkSizes.size())
+            sizes[i] = m_pcmChunkSizes[i];
+        for (uint32_t bytes : audio[i].wholeChunkSizes)
+            if (std::find(sizes[i].begin(), sizes[i].end(), int64_t(bytes)) == sizes[i].end())
+                sizes[i].push_back(bytes);
+        std::stable_sort(sizes[i].begin(), sizes[i].end(), [&](int64_t x, int64_t y) {
+            return std::llabs(x - chunkOf[i]) < std::llabs(y - chunkOf[i]);
+        });
+    }
+    const std::vector<PcmChunkTurn> turns = PcmChunkFill::inTurns(tracks, sizes, order, end - pos);
+    for (const PcmChunkTurn& turn : turns) {
+        takePcmChunk(input, pos, turn.bytes, turn.track, shares, false);
+        pos += turn.bytes;
+    }
+    return !turns.empty();
 }
 
 bool AudioInterleave::dealPcmPackets(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
@@ -322,9 +352,12 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     for (size_t i = 0; i < shares.size(); ++i)
         if (std::find(order.begin(), order.end(), i) == order.end())
             order.push_back(i);
-    // Chunks closed together by a recorder or a chunking muxer: whole
-    // packets of each track, ending at about the same time.
-    if (!packets && !atEnd && pos < end && dealPcmPackets(input, pos, end, shares, order, chunkOf))
+    // Chunks of the lengths each track writes, in the order they fell
+    // behind; else chunks closed together: whole packets of each track,
+    // ending at about the same time.
+    if (!packets && !atEnd && pos < end &&
+        (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
+         dealPcmPackets(input, pos, end, shares, order, chunkOf)))
         return;
     std::vector<bool> done(shares.size(), false);
     while (pos < end) {

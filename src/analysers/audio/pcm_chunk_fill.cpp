@@ -32,7 +32,60 @@ double commonEnd(const std::vector<PcmChunkTrack>& tracks, double bytes) {
     return rate > 0 ? time + bytes / rate : time;
 }
 
+// Chunks one gap holds at most, and layouts tried at most: a gap holds a
+// few chunks per track.
+constexpr size_t kMaxTurns = 12;
+constexpr int kMaxTries = 20000;
+// Start times closer than this are the same (sums of chunk durations).
+constexpr double kSameTime = 1e-7;
+
+struct TurnSearch {
+    const std::vector<PcmChunkTrack>& tracks;
+    const std::vector<std::vector<int64_t>>& sizes;
+    const std::vector<size_t>& order;
+    std::vector<double> seconds;
+    std::vector<PcmChunkTurn> turns;
+    int tries = 0;
+
+    bool fill(int64_t left) {
+        if (left == 0)
+            return true;
+        if (turns.size() >= kMaxTurns || ++tries > kMaxTries)
+            return false;
+        size_t next = tracks.size();
+        for (size_t i : order)
+            if (next == tracks.size() || seconds[i] < seconds[next] - kSameTime)
+                next = i;
+        for (int64_t size : sizes[next]) {
+            if (size < 1 || size > left)
+                continue;
+            const double before = seconds[next];
+            seconds[next] += double(size) / tracks[next].byteRate;
+            turns.push_back({next, size});
+            if (fill(left - size))
+                return true;
+            turns.pop_back();
+            seconds[next] = before;
+        }
+        return false;
+    }
+};
+
 }  // namespace
+
+std::vector<PcmChunkTurn> PcmChunkFill::inTurns(const std::vector<PcmChunkTrack>& tracks,
+                                                const std::vector<std::vector<int64_t>>& sizes,
+                                                const std::vector<size_t>& order, int64_t bytes) {
+    if (tracks.empty() || sizes.size() != tracks.size() || order.size() != tracks.size() || bytes < 1)
+        return {};
+    for (const PcmChunkTrack& t : tracks)
+        if (t.byteRate <= 0)
+            return {};
+    TurnSearch search{tracks, sizes, order, {}, {}, 0};
+    for (const PcmChunkTrack& t : tracks)
+        search.seconds.push_back(t.seconds);
+    return search.fill(bytes) ? search.turns : std::vector<PcmChunkTurn>();
+}
 
 std::vector<int64_t> PcmChunkFill::split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes) {
     if (tracks.empty() || tracks.size() > kMaxTracks || bytes < 1)

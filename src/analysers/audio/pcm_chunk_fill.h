@@ -7,6 +7,7 @@
 // exactly, the one whose tracks end closest together wins; a track whose
 // last chunk ran ahead of the others may write nothing.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -16,8 +17,21 @@ struct PcmChunkTrack {
     int64_t packet = 0;   // bytes of one packet
 };
 
+// One chunk of a stretch laid out in turns.
+struct PcmChunkTurn {
+    size_t track = 0;
+    int64_t bytes = 0;
+};
+
 class PcmChunkFill {
 public:
+    // A muxer that cuts each track into chunks of its own length writes
+    // next the chunk of the track furthest behind (the first in `order` on
+    // a tie). The chunks that fill `bytes` exactly so, each of one of its
+    // track's `sizes` (the likeliest first); empty when none do.
+    static std::vector<PcmChunkTurn> inTurns(const std::vector<PcmChunkTrack>& tracks,
+                                             const std::vector<std::vector<int64_t>>& sizes,
+                                             const std::vector<size_t>& order, int64_t bytes);
     // Bytes per track, in the tracks' order; empty when no packet counts
     // fill `bytes` exactly.
     static std::vector<int64_t> split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes);

@@ -372,8 +372,9 @@ int64_t ChunkVideoAnalyser::pictureStart(ScanBuffer& input, int64_t from, int64_
     if (from + n == input.fileSize())
         bytes.resize(size_t(n + kMaxStretch), 0);
     const int64_t size = int64_t(bytes.size());
-    for (int64_t p = 0; p < n;) {
-        const int64_t start = codec().nextPlausibleStart(bytes.data(), size, p, n - 1);
+    const int64_t last = (n - 1) / step * step;
+    for (int64_t p = 0; p <= last;) {
+        const int64_t start = codec().nextPlausibleStart(bytes.data(), size, p, last);
         if (start < 0)
             break;
         if (start % step == 0 && codec().continuesAt(bytes.data() + start, size - start))
