@@ -94,11 +94,10 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
     // One chunk besides the last shows no packet, only itself.
     chunkBytes.pop_back();
     // A recording's first chunk follows no rule of the later ones.
-    if (!metadata && !chunkBytes.empty())
-        for (uint32_t bytes : std::vector<uint32_t>(chunkBytes.begin() + 1, chunkBytes.end()))
-            if (t.wholeChunkSizes.size() < kMaxMetadataChunkSizes &&
-                std::find(t.wholeChunkSizes.begin(), t.wholeChunkSizes.end(), bytes) == t.wholeChunkSizes.end())
-                t.wholeChunkSizes.push_back(bytes);
+    for (size_t i = 1; !metadata && i < chunkBytes.size(); ++i)
+        if (t.wholeChunkSizes.size() < kMaxMetadataChunkSizes &&
+            std::find(t.wholeChunkSizes.begin(), t.wholeChunkSizes.end(), chunkBytes[i]) == t.wholeChunkSizes.end())
+            t.wholeChunkSizes.push_back(chunkBytes[i]);
     std::sort(t.wholeChunkSizes.begin(), t.wholeChunkSizes.end());
     if (chunkBytes.size() > 1)
         for (uint32_t bytes : chunkBytes)

@@ -1,11 +1,14 @@
 #pragma once
-// How much of a stretch of PCM each sound track wrote, where every track
-// writes its chunks in whole packets (a sample count the muxer cuts all its
-// sound into) and the tracks' chunks of one gap end at about the same time:
-// a recorder or chunking muxer closes every track's chunk at the same
-// moment, give or take a packet. Of the packet counts that fill the stretch
-// exactly, the one whose tracks end closest together wins; a track whose
-// last chunk ran ahead of the others may write nothing.
+// Which sound track wrote which part of a stretch of PCM between two video
+// chunks. PCM has no structure that tells, so the layouts that fill the
+// stretch exactly are weighed by how muxers write:
+//  - in turns: each track's chunks have a few lengths of its own, and the
+//    track whose sound is furthest behind writes next;
+//  - closed together: every track writes its chunks in whole packets (a
+//    sample count the muxer cuts all its sound into) and the tracks' chunks
+//    of one gap end at about the same time, give or take a packet. Of the
+//    packet counts that fill the stretch, the one whose tracks end closest
+//    together wins; a track whose last chunk ran ahead may write nothing.
 
 #include <cstddef>
 #include <cstdint>
