@@ -95,6 +95,12 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
     t.samplesPerChunk = perChunk[perChunk.size() / 2];
     // One chunk besides the last shows no packet, only itself.
     chunkBytes.pop_back();
+    // A recording's first chunk follows no rule of the later ones.
+    for (size_t i = 1; !metadata && i < chunkBytes.size(); ++i)
+        if (t.wholeChunkSizes.size() < kMaxMetadataChunkSizes &&
+            std::find(t.wholeChunkSizes.begin(), t.wholeChunkSizes.end(), chunkBytes[i]) == t.wholeChunkSizes.end())
+            t.wholeChunkSizes.push_back(chunkBytes[i]);
+    std::sort(t.wholeChunkSizes.begin(), t.wholeChunkSizes.end());
     if (chunkBytes.size() > 1)
         for (uint32_t bytes : chunkBytes)
             t.chunkGranuleBytes = std::gcd(t.chunkGranuleBytes, bytes);
@@ -199,6 +205,12 @@ bool learnOneChunkPerGap(const MovieFile& movie, const MovieTrack* video) {
         repeated = repeated || std::find(seen.begin(), seen.end(), track) != seen.end();
         seen.push_back(track);
     }
+    // The sound behind the last video chunk is the tracks' last flush: a
+    // short reference may have no other gap to show how they are written.
+    if (!seen.empty() && gapsSeen > 0) {
+        ++gaps;
+        single += repeated ? 0 : 1;
+    }
     return gaps > 0 && 10 * single >= 9 * gaps;
 }
 
@@ -272,6 +284,7 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
         int audioIndex;  // -1: another track
         uint64_t bytes;
         uint64_t samples;
+        bool last;
     };
     std::vector<Piece> pieces;
     int audioIndex = 0;
@@ -292,7 +305,7 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
                 bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
             const uint64_t offset = track.m_chunkOffsets[chunk - 1];
             if (offset < to)
-                pieces.push_back({offset, index, bytes, n});
+                pieces.push_back({offset, index, bytes, n, chunk == track.m_chunkOffsets.size()});
         }
     }
     std::sort(pieces.begin(), pieces.end(), [](const Piece& x, const Piece& y) { return x.offset < y.offset; });
@@ -306,8 +319,9 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
         if (!gap.empty() && gap.back().audioIndex == p.audioIndex) {
             gap.back().bytes += p.bytes;
             gap.back().samples += p.samples;
+            gap.back().open = p.last;
         } else {
-            gap.push_back({p.audioIndex, p.bytes, p.samples});
+            gap.push_back({p.audioIndex, p.bytes, p.samples, p.last});
         }
     }
     return gap;

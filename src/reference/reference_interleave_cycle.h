@@ -37,6 +37,10 @@ struct InterleaveTrack {
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
     std::vector<uint32_t> chunkSizes;
+    // Sound: the sizes of its chunks but the first and the last (the
+    // recording's start and the reference's end make those), at most
+    // kMaxMetadataChunkSizes, ascending.
+    std::vector<uint32_t> wholeChunkSizes;
     // Timed metadata: how far the video in front of one of the track's
     // chunks runs past the chunk's first sample (the median over its
     // chunks). A muxer writes a chunk once the interleave has passed it,
@@ -65,6 +69,9 @@ struct GapChunk {
     int audioIndex = -1;
     uint64_t bytes = 0;
     uint64_t samples = 0;
+    // The track's last chunk in the reference: where the reference ended,
+    // not where the chunk would have, so it tells nothing of its length.
+    bool open = false;
 };
 
 constexpr size_t kMaxMetadataChunkSizes = 32;

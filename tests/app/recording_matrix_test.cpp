@@ -430,6 +430,15 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=22050:a=0.2:seed=16,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
      "-c:a libmp3lame -b:a 96k", true, ""},
+    // Two PCM rates in camera chunks, the low rate's first chunk twice as
+    // long; a reference so short that only its last flush shows one chunk
+    // per track between the pictures, and whose low-rate chunk its end cut.
+    {"pcm_two_rates_camera_chunks", "mov", "320x240", "-profile:v baseline -pix_fmt yuv420p -g 5",
+     {{"sine=frequency=440:sample_rate=8000,aformat=channel_layouts=mono",
+       "anoisesrc=r=8000:a=0.2:seed=21,aformat=channel_layouts=mono"},
+      {"sine=frequency=660:sample_rate=48000,aformat=channel_layouts=stereo",
+       "anoisesrc=r=48000:a=0.2:seed=22,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s16le -chunk_duration 1181000", false, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

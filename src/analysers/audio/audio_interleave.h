@@ -162,6 +162,11 @@ private:
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // Where the sound of the input's last gap [a, b) ends: in front of the
+    // picture the cut left there (audio_interleave_pcm.cpp).
+    int64_t pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b);
+    // The sound of a whole gap was `size` bytes long.
+    void notePcmGap(int64_t size);
     // PCM of several sound tracks, or beside timed metadata, in the `size`
     // bytes from `a`, the last gap of the input when `atEnd`
     // (audio_interleave_pcm.cpp).
@@ -184,6 +189,26 @@ private:
     // (rather than one the input's end cut).
     void dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
                  bool recordingEnds);
+    // The recording's first gap with sound, laid out as the reference's
+    // (`whole`: only when exactly as long); moves `pos` past what it took.
+    void pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool whole,
+                     bool atEnd);
+    // The sound frames of the packets the tracks' chunks are made of (0:
+    // not known yet).
+    int64_t pcmPacketFrames(const std::vector<PcmShare>& shares) const;
+    // Chunks of the lengths each track wrote before (and the reference's),
+    // in the order the tracks fell behind, filling `pos` to `end` exactly;
+    // false when none do.
+    bool dealPcmTurns(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                      const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf);
+    // Chunks closed together: whole packets of each track from `pos` to
+    // `end`, in the order the tracks fell behind; false when no packet
+    // counts fill the stretch.
+    bool dealPcmPackets(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                        const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf);
+    // Emits `piece` bytes at `pos` as a chunk of sound track `track`.
+    void takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece, size_t track, std::vector<PcmShare>& shares,
+                      bool atEnd);
     // When the tracks not `done` all end if `bytes` more are shared out so.
     double pcmEndTime(const std::vector<PcmShare>& shares, const std::vector<bool>& done, double bytes) const;
     // Does the media data end at `at` as its atom says (the recording
@@ -263,5 +288,9 @@ private:
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
     std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
+    int64_t m_pcmChunkFrames = 0;           // the sound frames every whole chunk so far holds a multiple of
+    int m_pcmChunksNoted = 0;
+    std::vector<std::vector<int64_t>> m_pcmChunkSizes;  // whole chunk lengths of each sound track
+    std::vector<int64_t> m_pcmGapSizes;     // lengths of whole gaps of sound, ascending
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

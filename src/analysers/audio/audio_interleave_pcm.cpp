@@ -6,6 +6,9 @@
 
 #include "analysers/audio/audio_interleave.h"
 
+#include "analysers/audio/pcm_chunk_fill.h"
+#include "analysers/chunk/gap_video.h"
+
 #include "analysers/core/scan_info.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
@@ -28,6 +31,8 @@ constexpr int64_t kMetadataChunkSlack = 256;
 constexpr double kSameTime = 1e-7;
 // One sound track beside timed metadata: its samples carry no track word.
 constexpr int32_t kNoTrackWord = -1;
+// Chunk lengths kept per sound track: a muxer writes a few.
+constexpr size_t kMaxChunkSizes = 16;
 
 }  // namespace
 
@@ -68,6 +73,10 @@ std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_
         frame = std::gcd(frame, share.frame);
         packet = share.packet > 0 && packet > 0 ? std::gcd(packet, share.packet) : 0;
     }
+    // Packets the chunks laid out so far show serve where the reference's
+    // do not.
+    if (packet == 0)
+        packet = pcmPacketFrames(shares) * frame;
     std::vector<PcmGapMetadataTrack> tracks;
     for (const InterleaveTrack& learnt : metadata)
         tracks.push_back({learnt.codec, learnt.boxKeys,
@@ -113,6 +122,29 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
     m_carry = 0;
 }
 
+int64_t AudioInterleave::pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b) {
+    if (!m_gapVideo)
+        return b;
+    // A picture the cut left where the sound would begin is no sound.
+    if (m_gapVideo->pictureStart(input, a, b, b - a) == a)
+        return a;
+    // Nor is one that begins where the sound of an earlier gap would have
+    // ended: the recorder's chunks repeat their lengths. (Anywhere else, a
+    // chance match in the sound would cut it short.)
+    for (int64_t size : m_pcmGapSizes)
+        if (size < b - a && m_gapVideo->pictureStart(input, a + size, b, b - a - size) == a + size)
+            return a + size;
+    return b;
+}
+
+void AudioInterleave::notePcmGap(int64_t size) {
+    // Recorders write chunks of a few lengths.
+    constexpr size_t kMaxGapSizes = 32;
+    auto at = std::lower_bound(m_pcmGapSizes.begin(), m_pcmGapSizes.end(), size);
+    if (m_pcmGapSizes.size() < kMaxGapSizes && (at == m_pcmGapSizes.end() || *at != size))
+        m_pcmGapSizes.insert(at, size);
+}
+
 bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
     // Recorders write a handful of atoms in front of the media data.
     constexpr int kMaxAtoms = 64;
@@ -154,6 +186,133 @@ double AudioInterleave::pcmEndTime(const std::vector<PcmShare>& shares, const st
     return rate > 0 ? time + bytes / rate : time;
 }
 
+int64_t AudioInterleave::pcmPacketFrames(const std::vector<PcmShare>& shares) const {
+    // The reference's packets, each known from two chunks at least, and the
+    // chunks laid out so far: the muxer's packet divides them all.
+    int64_t frames = m_pcmChunkFrames;
+    int known = m_pcmChunksNoted;
+    for (const PcmShare& share : shares)
+        if (share.packet > 0) {
+            frames = std::gcd(frames, share.packet / share.frame);
+            known += 2;
+        }
+    return known >= 2 ? frames : 0;
+}
+
+void AudioInterleave::takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece, size_t track,
+                                   std::vector<PcmShare>& shares, bool atEnd) {
+    PcmShare& share = shares[track];
+    emitPcmPiece(input, pos, piece, share.frame, share.word);
+    share.quota -= double(piece);
+    m_pcmSeconds[track] += double(piece) / share.byteRate;
+    if (atEnd)
+        return;
+    // Only a gap between two video chunks holds whole chunks.
+    m_pcmLastPiece.resize(shares.size(), 0);
+    m_pcmLastPiece[track] = piece;
+    m_pcmChunkSizes.resize(shares.size());
+    std::vector<int64_t>& sizes = m_pcmChunkSizes[track];
+    if (sizes.size() < kMaxChunkSizes && std::find(sizes.begin(), sizes.end(), piece) == sizes.end())
+        sizes.push_back(piece);
+    m_pcmChunkFrames = std::gcd(m_pcmChunkFrames, piece / share.frame);
+    ++m_pcmChunksNoted;
+}
+
+void AudioInterleave::pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                    bool whole, bool atEnd) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
+    uint64_t firstBytes = 0;
+    for (const GapChunk& c : first)
+        firstBytes += c.bytes;
+    // As long as the reference's, it is laid out as that one. Recorded in
+    // chunks, another one holds the reference's chunks as far as they go,
+    // the chunk the bytes end in (or the one the reference's end cut short)
+    // taking the rest; packets fill it in turns.
+    if (first.empty() || (whole && firstBytes != uint64_t(end - pos)))
+        return;
+    for (const GapChunk& c : first) {
+        size_t i = 0;
+        while (i < audio.size() && audio[i].audioIndex != c.audioIndex)
+            ++i;
+        if (i == audio.size() || i >= shares.size() || pos >= end)
+            break;
+        int64_t piece = c.open || c.bytes >= uint64_t(end - pos) ? end - pos : int64_t(c.bytes);
+        piece -= piece % shares[i].frame;
+        if (piece < shares[i].frame)
+            break;
+        takePcmChunk(input, pos, piece, i, shares, atEnd);
+        pos += piece;
+    }
+}
+
+bool AudioInterleave::dealPcmTurns(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                   const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
+    // Each track's chunk lengths: those it wrote here so far and the
+    // reference's, the nearest its last chunk tried first.
+    std::vector<PcmChunkTrack> tracks;
+    std::vector<std::vector<int64_t>> sizes(shares.size());
+    for (size_t i = 0; i < shares.size() && i < audio.size(); ++i) {
+        tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, 0});
+        if (i < m_pcmChunkSizes.size())
+            sizes[i] = m_pcmChunkSizes[i];
+        for (uint32_t bytes : audio[i].wholeChunkSizes)
+            if (std::find(sizes[i].begin(), sizes[i].end(), int64_t(bytes)) == sizes[i].end())
+                sizes[i].push_back(bytes);
+        std::stable_sort(sizes[i].begin(), sizes[i].end(), [&](int64_t x, int64_t y) {
+            return std::llabs(x - chunkOf[i]) < std::llabs(y - chunkOf[i]);
+        });
+    }
+    const std::vector<PcmChunkTurn> turns = PcmChunkFill::inTurns(tracks, sizes, order, end - pos);
+    for (const PcmChunkTurn& turn : turns) {
+        takePcmChunk(input, pos, turn.bytes, turn.track, shares, false);
+        pos += turn.bytes;
+    }
+    return !turns.empty();
+}
+
+bool AudioInterleave::dealPcmPackets(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                     const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf) {
+    const int64_t packetFrames = pcmPacketFrames(shares);
+    if (packetFrames < 1)
+        return false;
+    std::vector<PcmChunkTrack> tracks;
+    for (size_t i = 0; i < shares.size(); ++i)
+        tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, packetFrames * shares[i].frame});
+    const std::vector<int64_t> amounts = PcmChunkFill::split(tracks, end - pos);
+    if (amounts.empty())
+        return false;
+    // A track that wrote several of its chunks here (the video in front ran
+    // that much longer) wrote them in turns with the others, each about as
+    // long as its last whole chunk.
+    std::vector<std::vector<int64_t>> pieces(shares.size());
+    for (size_t i = 0; i < shares.size(); ++i) {
+        const int64_t packet = tracks[i].packet, packets = amounts[i] / packet;
+        const int64_t turns = chunkOf[i] > 0 ? std::clamp<int64_t>(std::llround(double(amounts[i]) / double(chunkOf[i])), 1,
+                                                                  std::max<int64_t>(packets, 1))
+                                             : 1;
+        for (int64_t t = 0; t < turns && packets > 0; ++t)
+            pieces[i].push_back((packets / turns + (t < packets % turns ? 1 : 0)) * packet);
+        std::reverse(pieces[i].begin(), pieces[i].end());
+    }
+    // The track furthest behind writes next.
+    for (;;) {
+        size_t next = shares.size();
+        for (size_t i : order)
+            if (!pieces[i].empty() && (next == shares.size() || m_pcmSeconds[i] < m_pcmSeconds[next] - kSameTime))
+                next = i;
+        if (next == shares.size())
+            break;
+        takePcmChunk(input, pos, pieces[next].back(), next, shares, false);
+        pos += pieces[next].back();
+        pieces[next].pop_back();
+    }
+    return true;
+}
+
 void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::vector<PcmShare>& shares,
                               bool atEnd, bool recordingEnds) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -167,24 +326,11 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // a lower rate writes fewer of them.
     const bool packets = !ref->interleaveCycle().oneChunkPerGap() || !ref->interleaveCycle().chunksShareTime();
     // The first gap of a recording is laid out as the reference's first
-    // gap, when it is as long: its order follows no rule of the later ones.
+    // gap: its order follows no rule of the later ones.
     const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
-    uint64_t firstBytes = 0;
-    for (const GapChunk& c : first)
-        firstBytes += c.bytes;
     const bool started = std::any_of(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double s) { return s > 0; });
-    if (!started && !first.empty() && firstBytes == uint64_t(end - pos)) {
-        for (const GapChunk& c : first) {
-            size_t i = 0;
-            while (i < audio.size() && audio[i].audioIndex != c.audioIndex)
-                ++i;
-            if (i == audio.size())
-                break;
-            emitPcmPiece(input, pos, int64_t(c.bytes), shares[i].frame, shares[i].word);
-            m_pcmSeconds[i] += double(c.bytes) / shares[i].byteRate;
-            pos += int64_t(c.bytes);
-        }
-    }
+    if (!started)
+        pcmFirstGap(input, pos, end, shares, packets, atEnd);
     // Each track's whole chunk: what it took last, or before any the
     // reference's typical chunk.
     std::vector<int64_t> chunkOf(shares.size(), 0);
@@ -194,9 +340,8 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         whole += chunkOf[i];
         largest = std::max(largest, chunkOf[i]);
     }
-    const bool cutShort = !packets && atEnd && largest > 0 &&
-                          std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos > largest &&
-                          end - pos < whole;
+    const bool cutShort = !packets && atEnd && !recordingEnds && largest > 0 &&
+                          std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos < whole;
     // Tracks of equal time go in track order, but at a recording's start in
     // the order its muxer opens every recording with (the reference's first gap).
     std::vector<size_t> order;
@@ -207,6 +352,13 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     for (size_t i = 0; i < shares.size(); ++i)
         if (std::find(order.begin(), order.end(), i) == order.end())
             order.push_back(i);
+    // Chunks of the lengths each track writes, in the order they fell
+    // behind; else chunks closed together: whole packets of each track,
+    // ending at about the same time.
+    if (!packets && !atEnd && pos < end &&
+        (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
+         dealPcmPackets(input, pos, end, shares, order, chunkOf)))
+        return;
     std::vector<bool> done(shares.size(), false);
     while (pos < end) {
         size_t next = shares.size();
@@ -224,30 +376,25 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         const int64_t packet = share.packet > 0 ? share.packet : share.chunk;
         int64_t piece = packets ? std::min(packet, end - pos)
                                 : std::min<int64_t>(int64_t(share.quota / double(turns) + 0.5), end - pos);
-        // A recording cut in its last gap, past the first chunk: the tracks'
-        // chunks were written whole one after the other, so each takes what
-        // it took last time until the bytes run out. (A recording that ended
-        // writes short chunks of equal length.)
+        // A recording cut in its last gap: the tracks' chunks were written
+        // whole one after the other, so each takes what it took last time
+        // until the bytes run out. (A recording that ended writes short
+        // chunks of equal length.)
         if (cutShort)
             piece = std::min(chunkOf[next], end - pos);
         // A recording that ended there: its tracks end together, each with
-        // a last packet as short as that takes.
-        if (packets && recordingEnds) {
+        // a last chunk or packet as short as that takes.
+        if (recordingEnds) {
             const double owed = (pcmEndTime(shares, done, double(end - pos)) - m_pcmSeconds[next]) * share.byteRate;
-            piece = std::min<int64_t>(piece, std::llround(owed / double(share.frame)) * share.frame);
+            const int64_t last = std::llround(owed / double(share.frame)) * share.frame;
+            piece = packets ? std::min<int64_t>(piece, last) : std::min<int64_t>(last, end - pos);
         }
         piece -= piece % share.frame;
         if (piece < share.frame) {
             done[next] = true;
             continue;
         }
-        emitPcmPiece(input, pos, piece, share.frame, share.word);
-        if (!atEnd) {
-            m_pcmLastPiece.resize(shares.size(), 0);
-            m_pcmLastPiece[next] = piece;
-        }
-        share.quota -= double(piece);
-        m_pcmSeconds[next] += double(piece) / share.byteRate;
+        takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
     }
 }

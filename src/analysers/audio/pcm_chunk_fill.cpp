@@ -1,0 +1,142 @@
+#include "analysers/audio/pcm_chunk_fill.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Packets tried either side of a track's even share of the stretch: the
+// tracks' chunks differ from it by a packet or two of rounding, and a
+// track a whole chunk ahead writes none.
+constexpr int64_t kPacketsAround = 8;
+// Tracks a stretch is shared by at most; no recorder writes more sound tracks.
+constexpr size_t kMaxTracks = 4;
+
+// When the tracks all end if `bytes` are shared out so that they do.
+double commonEnd(const std::vector<PcmChunkTrack>& tracks, double bytes) {
+    std::vector<const PcmChunkTrack*> order;
+    for (const PcmChunkTrack& t : tracks)
+        order.push_back(&t);
+    std::sort(order.begin(), order.end(), [](const PcmChunkTrack* x, const PcmChunkTrack* y) {
+        return x->seconds < y->seconds;
+    });
+    double time = order.front()->seconds, rate = 0;
+    for (const PcmChunkTrack* t : order) {
+        if (rate > 0 && rate * (t->seconds - time) >= bytes)
+            break;
+        bytes -= rate * (t->seconds - time);
+        time = t->seconds;
+        rate += t->byteRate;
+    }
+    return rate > 0 ? time + bytes / rate : time;
+}
+
+// Chunks one gap holds at most, and layouts tried at most: a gap holds a
+// few chunks per track.
+constexpr size_t kMaxTurns = 12;
+constexpr int kMaxTries = 20000;
+// Start times closer than this are the same (sums of chunk durations).
+constexpr double kSameTime = 1e-7;
+
+struct TurnSearch {
+    const std::vector<PcmChunkTrack>& tracks;
+    const std::vector<std::vector<int64_t>>& sizes;
+    const std::vector<size_t>& order;
+    std::vector<double> seconds;
+    std::vector<PcmChunkTurn> turns;
+    int tries = 0;
+
+    bool fill(int64_t left) {
+        if (left == 0)
+            return true;
+        if (turns.size() >= kMaxTurns || ++tries > kMaxTries)
+            return false;
+        size_t next = tracks.size();
+        for (size_t i : order)
+            if (next == tracks.size() || seconds[i] < seconds[next] - kSameTime)
+                next = i;
+        for (int64_t size : sizes[next]) {
+            if (size < 1 || size > left)
+                continue;
+            const double before = seconds[next];
+            seconds[next] += double(size) / tracks[next].byteRate;
+            turns.push_back({next, size});
+            if (fill(left - size))
+                return true;
+            turns.pop_back();
+            seconds[next] = before;
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+std::vector<PcmChunkTurn> PcmChunkFill::inTurns(const std::vector<PcmChunkTrack>& tracks,
+                                                const std::vector<std::vector<int64_t>>& sizes,
+                                                const std::vector<size_t>& order, int64_t bytes) {
+    if (tracks.empty() || sizes.size() != tracks.size() || order.size() != tracks.size() || bytes < 1)
+        return {};
+    for (const PcmChunkTrack& t : tracks)
+        if (t.byteRate <= 0)
+            return {};
+    TurnSearch search{tracks, sizes, order, {}, {}, 0};
+    for (const PcmChunkTrack& t : tracks)
+        search.seconds.push_back(t.seconds);
+    return search.fill(bytes) ? search.turns : std::vector<PcmChunkTurn>();
+}
+
+std::vector<int64_t> PcmChunkFill::split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes) {
+    if (tracks.empty() || tracks.size() > kMaxTracks || bytes < 1)
+        return {};
+    for (const PcmChunkTrack& t : tracks)
+        if (t.packet < 1 || t.byteRate <= 0)
+            return {};
+    const double end = commonEnd(tracks, double(bytes));
+    const size_t k = tracks.size();
+    // Every track but the last tries packet counts around its share; the
+    // last takes what is left, when that is whole packets.
+    std::vector<int64_t> low(k), count(k), best;
+    for (size_t i = 0; i + 1 < k; ++i) {
+        const double share = std::max(0.0, (end - tracks[i].seconds) * tracks[i].byteRate) / double(tracks[i].packet);
+        low[i] = std::max<int64_t>(0, std::llround(share) - kPacketsAround);
+        count[i] = low[i];
+    }
+    double bestSpread = std::numeric_limits<double>::max(), bestMiss = bestSpread;
+    for (;;) {
+        int64_t used = 0;
+        for (size_t i = 0; i + 1 < k; ++i)
+            used += count[i] * tracks[i].packet;
+        const int64_t left = bytes - used;
+        if (left >= 0 && left % tracks[k - 1].packet == 0) {
+            count[k - 1] = left / tracks[k - 1].packet;
+            double lo = std::numeric_limits<double>::max(), hi = -lo, miss = 0;
+            for (size_t i = 0; i < k; ++i) {
+                const double ends = tracks[i].seconds + double(count[i] * tracks[i].packet) / tracks[i].byteRate;
+                lo = std::min(lo, ends);
+                hi = std::max(hi, ends);
+                miss += std::fabs(ends - end);
+            }
+            // Closest together first; of equal spreads, closest to the
+            // even share.
+            if (hi - lo < bestSpread - 1e-9 || (hi - lo < bestSpread + 1e-9 && miss < bestMiss)) {
+                bestSpread = hi - lo;
+                bestMiss = miss;
+                best.assign(k, 0);
+                for (size_t i = 0; i < k; ++i)
+                    best[i] = count[i] * tracks[i].packet;
+            }
+        }
+        // The next combination of the counts tried.
+        size_t i = 0;
+        while (i + 1 < k && count[i] == low[i] + 2 * kPacketsAround) {
+            count[i] = low[i];
+            ++i;
+        }
+        if (i + 1 >= k)
+            break;
+        ++count[i];
+    }
+    return best;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// Which sound track wrote which part of a stretch of PCM between two video
+// chunks. PCM has no structure that tells, so the layouts that fill the
+// stretch exactly are weighed by how muxers write:
+//  - in turns: each track's chunks have a few lengths of its own, and the
+//    track whose sound is furthest behind writes next;
+//  - closed together: every track writes its chunks in whole packets (a
+//    sample count the muxer cuts all its sound into) and the tracks' chunks
+//    of one gap end at about the same time, give or take a packet. Of the
+//    packet counts that fill the stretch, the one whose tracks end closest
+//    together wins; a track whose last chunk ran ahead may write nothing.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct PcmChunkTrack {
+    double seconds = 0;   // sound the track has so far
+    double byteRate = 0;  // bytes per second
+    int64_t packet = 0;   // bytes of one packet
+};
+
+// One chunk of a stretch laid out in turns.
+struct PcmChunkTurn {
+    size_t track = 0;
+    int64_t bytes = 0;
+};
+
+class PcmChunkFill {
+public:
+    // A muxer that cuts each track into chunks of its own length writes
+    // next the chunk of the track furthest behind (the first in `order` on
+    // a tie). The chunks that fill `bytes` exactly so, each of one of its
+    // track's `sizes` (the likeliest first); empty when none do.
+    static std::vector<PcmChunkTurn> inTurns(const std::vector<PcmChunkTrack>& tracks,
+                                             const std::vector<std::vector<int64_t>>& sizes,
+                                             const std::vector<size_t>& order, int64_t bytes);
+    // Bytes per track, in the tracks' order; empty when no packet counts
+    // fill `bytes` exactly.
+    static std::vector<int64_t> split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes);
+};
