@@ -226,4 +226,34 @@ Outcome repair(const std::string& test, const std::string& reference, const Byte
     return out;
 }
 
+void expectRepaired(const Case& c) {
+    const std::string original = testsupport::fixture(c.original.file, c.original.args);
+    const std::string reference =
+        c.reference.file.empty() ? original : testsupport::fixture(c.reference.file, c.reference.args);
+    ASSERT_FALSE(original.empty()) << c.original.file;
+    ASSERT_FALSE(reference.empty()) << c.reference.file;
+    const Outcome o = repair(c.name, reference, withoutIndex(original, c.keep), c.options, original);
+    EXPECT_EQ(o.exitCode, 0) << o.log;
+    if (c.videoPackets) {
+        EXPECT_EQ(o.video.alive, c.videoPackets);
+    }
+    EXPECT_GE(o.video.percent(), c.minVideo) << o.video;
+    EXPECT_GE(o.audio.percent(), c.minAudio) << o.audio;
+    if (c.checks & Order) {
+        EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    }
+    if (c.checks & Counts) {
+        EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));
+    }
+    if (c.checks & Clean) {
+        EXPECT_EQ(decodeErrors(o.repaired), "");
+    }
+    if (c.checks & Timed) {
+        EXPECT_TRUE(o.video.timed()) << o.video;
+    }
+    if (c.checks & Identical) {
+        EXPECT_EQ(testsupport::framemd5(o.repaired), testsupport::framemd5(original));
+    }
+}
+
 }  // namespace repairrun

@@ -40,11 +40,14 @@ std::string captionCues(int count) {
     return path;
 }
 
+std::string movieArgs(const std::string& encodeArgs) {
+    return "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
+           "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 " +
+           encodeArgs;
+}
+
 std::string movie(const std::string& name, const std::string& encodeArgs) {
-    return testsupport::fixture(name,
-                                "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
-                                "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 " +
-                                    encodeArgs);
+    return testsupport::fixture(name, movieArgs(encodeArgs));
 }
 
 std::string h264AacMp4() { return movie("h264_aac.mp4", kH264 + "-c:a aac -ac 2" + kChunks); }

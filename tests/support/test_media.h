@@ -12,6 +12,8 @@ namespace testmedia {
 // 2 s of 320x240 25 fps test pattern plus a 48 kHz tone, encoded with the
 // given arguments (everything after the two lavfi inputs).
 std::string movie(const std::string& name, const std::string& encodeArgs);
+// The ffmpeg arguments movie() uses.
+std::string movieArgs(const std::string& encodeArgs);
 
 // H.264 with GOP 25 and B-frames (so composition offsets), chunks of about
 // 0.5 s, and:
