@@ -106,6 +106,21 @@ std::vector<double> timeBases(const std::string& file) {
 
 }  // namespace
 
+std::vector<std::string> checksums(const std::string& file, int stream) {
+    std::vector<std::string> out;
+    for (const Packet& p : packets(file))
+        if (p.stream == stream)
+            out.push_back(p.md5);
+    return out;
+}
+
+std::vector<std::string> mappedChecksums(const std::string& file, int stream) {
+    std::vector<std::string> out;
+    for (const std::string& line : testsupport::framemd5(file, "", "-map 0:" + std::to_string(stream)))
+        out.push_back(line.substr(line.find_first_not_of(' ', line.rfind(',') + 1)));
+    return out;
+}
+
 std::map<int, size_t> packetCounts(const std::string& file) {
     std::map<int, size_t> n;
     for (const Packet& p : packets(file))

@@ -32,14 +32,12 @@ std::string recording(const std::string& name, const std::string& video, int sec
 // Each sound stream's packet checksums; every one is mapped, not just
 // ffmpeg's pick of one.
 std::map<int, std::multiset<std::string>> soundChecksums(const std::string& file) {
-    const auto r = testsupport::runCommand("ffmpeg -nostdin -v fatal -i " + testsupport::quote(file) +
-                                           " -map 0:a -c copy -f framemd5 -");
     std::map<int, std::multiset<std::string>> out;
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty() && line[0] != '#')
-            out[std::atoi(line.c_str())].insert(line.substr(line.rfind(',') + 1));
+    for (int stream : {1, 2}) {
+        const auto sums = repairrun::mappedChecksums(file, stream);
+        if (!sums.empty())
+            out[stream].insert(sums.begin(), sums.end());
+    }
     return out;
 }
 
