@@ -266,6 +266,12 @@ void expectRepaired(const Case& c) {
     if (c.checks & Timed) {
         EXPECT_TRUE(o.video.timed()) << o.video;
     }
+    if (c.checks & SoundTimed) {
+        EXPECT_TRUE(o.audio.timed()) << o.audio;
+    }
+    if (c.checks & SoundExact) {
+        EXPECT_EQ(checksums(o.repaired, 1), checksums(original, 1));
+    }
     if (c.checks & Identical) {
         EXPECT_EQ(testsupport::framemd5(o.repaired), testsupport::framemd5(original));
     }

@@ -91,6 +91,8 @@ enum Check : unsigned {
     Clean = 4,       // ffmpeg decodes the repair without a complaint
     Timed = 8,       // the video lasts what its recovered packets lasted
     Identical = 16,  // packet for packet the original, timestamps included
+    SoundTimed = 32, // the sound lasts what its recovered packets lasted
+    SoundExact = 64, // the sound's packets are the original's, in order
 };
 
 // One regression: a recording loses its index (and, with keep below 1, the

@@ -23,10 +23,14 @@ int64_t number(const std::string& s) {
 
 }  // namespace
 
+std::string captionCuesPath(int count) {
+    return std::string(FRAMEND_FIXTURE_DIR) + "/caption_cues" + std::to_string(count) + ".srt";
+}
+
 std::string captionCues(int count) {
     // Written to a private name and renamed into place, so that test
     // programs running side by side never read half a file.
-    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/caption_cues" + std::to_string(count) + ".srt";
+    const std::string path = captionCuesPath(count);
     std::string text;
     for (int n = 0; n < count; ++n) {
         char cue[96];

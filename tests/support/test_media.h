@@ -33,6 +33,8 @@ std::string mjpegPcmMov();
 // A subtitle file of `count` cues, one every 0.4 s for 0.3 s ("caption N"),
 // for ffmpeg to mux as a timed-text track (-c:s mov_text).
 std::string captionCues(int count);
+// Where captionCues(count) puts its file.
+std::string captionCuesPath(int count);
 // A file of scaling lists for libx265 (-x265-params scaling-list=FILE)
 // whose coefficients cost one to two bytes each: an SPS of about 1.6 KB.
 std::string x265ScalingLists();
