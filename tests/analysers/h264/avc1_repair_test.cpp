@@ -389,16 +389,6 @@ TEST(Avc1Repair, VariableFrameRateReferenceGivesTheTypicalFrameDuration) {
     EXPECT_GE(o.video.percent(), 99.0);
     EXPECT_NE(o.log.find("video fps         : 25"), std::string::npos);
     EXPECT_NEAR(streamDuration(o.repaired, "v"), streamDuration(original, "v"), 0.05);
-
-    // A phone's clock: every frame a little early or late. The durations
-    // most often seen are the extremes of the jitter, not the rate.
-    const std::string jitter = movie("avc_aac_jitter.mp4", kAac,
-                                     "-vf \"settb=1/1000,setpts='(N+0.4*sin(N))/25/TB'\" -fps_mode vfr "
-                                     "-enc_time_base 1:1000");
-    ASSERT_FALSE(jitter.empty());
-    const Outcome j = repair("Avc1Repair.Jitter", jitter, withoutIndex(original), "", original);
-    EXPECT_GE(j.video.percent(), 99.0);
-    EXPECT_NEAR(streamDuration(j.repaired, "v"), streamDuration(original, "v"), 0.05);
 }
 
 // x264's High, High 10 and High 4:2:2 records end in the chroma format and
