@@ -115,52 +115,6 @@ TEST(H264SampleUnits, RealSamplesTileAndInBandParameterSetsDoNot) {
     EXPECT_FALSE(tileSample(withSets[0].data(), int64_t(withSets[0].size())).exact);
 }
 
-TEST(H264PictureOrderCount, OrdersRealPicturesAsTheirTimestamps) {
-    const PocFixture f = pocFixture();
-    ASSERT_FALSE(f.raw.path.empty()) << "ffmpeg could not make the fixture";
-    SequenceParameterSet sps;
-    PictureParameterSet pps;
-    std::string problem;
-    for (const auto& n : f.raw.nals) {
-        const uint8_t* p = f.raw.data(n);
-        if (nalType(p[0]) == SPS) {
-            ASSERT_EQ(parseSequenceParameterSet(p, n.size, sps, problem), bitstream::ParseResult::Ok) << problem;
-        } else if (nalType(p[0]) == PPS) {
-            ASSERT_EQ(parsePictureParameterSet(p, n.size, pps, problem), bitstream::ParseResult::Ok) << problem;
-        }
-    }
-    ASSERT_TRUE(PictureOrderCount::followed(sps));
-    const SliceContext context = SliceContext::from(sps, pps);
-
-    // (IDR period, order count) per picture in decode order.
-    std::vector<std::pair<int, int64_t>> shown;
-    PictureOrderCount order(sps);
-    int period = -1;
-    for (const auto& s : bitstest::lengthPrefixedSamples(f.raw, false)) {
-        const SampleTiling t = tileSample(s.data(), int64_t(s.size()));
-        ASSERT_GT(t.firstSliceLength, 0u);
-        const uint8_t* slice = s.data() + t.firstSliceOffset + 4;
-        bitstream::BitReader r(slice + 1, t.firstSliceLength - 1, bitstream::Emulation::Drop);
-        SliceHeader sh;
-        ASSERT_EQ(parseSliceHeader(r, t.firstSliceType, context, sh, problem), bitstream::ParseResult::Ok) << problem;
-        const bool idr = t.firstSliceType == CODED_SLICE_IDR;
-        period += idr;
-        shown.emplace_back(period, order.next(idr, (slice[0] & 0x60) != 0, sh));
-    }
-    const auto probe = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries packet=pts -of csv=p=0 " +
-                                               testsupport::quote(f.mp4));
-    ASSERT_EQ(probe.exitCode, 0);
-    std::vector<int64_t> pts;
-    std::istringstream lines(probe.output);
-    for (int64_t v; lines >> v;)
-        pts.push_back(v);
-    ASSERT_EQ(pts.size(), shown.size());
-    EXPECT_EQ(period, 1);
-    for (size_t a = 0; a < pts.size(); ++a)
-        for (size_t b = a + 1; b < pts.size(); ++b)
-            EXPECT_EQ(shown[a] < shown[b], pts[a] < pts[b]) << "pictures " << a << " and " << b;
-}
-
 TEST(H264PictureOrderCount, FollowsTheLsbAcrossItsWrap) {
     // MaxPicOrderCntLsb 16: reference pictures at 0, 6, 12; lsb 2 of a
     // non-reference picture then is 18, but it moves no base: lsb 10 behind

@@ -182,17 +182,6 @@ TEST(RepairedTiming, SlowMotionReferenceDecodesFramesTicksApart) {
     EXPECT_TRUE(o.video.timed()) << o.video;
 }
 
-TEST(RepairedTiming, Mp3At44100LastsAsLong) {
-    // MPEG audio frames hold 1152 samples, and at 44.1 kHz their sizes vary
-    // (417 and 418 bytes): timed like AAC frames, the sound lost 11%.
-    const std::string original = recording("timing_mp3_44100.mp4", "44100", 2, "-c:a libmp3lame -ac 2 -b:a 128k");
-    ASSERT_FALSE(original.empty());
-    const Outcome o = repair("RepairedTiming.Mp3", original, withoutIndex(original));
-    EXPECT_GE(o.audio.percent(), 97.0);
-    EXPECT_TRUE(o.audio.timed()) << o.audio;
-    expectEveryAudioPacketLasts(o.repaired, 1152.0 / 44100);
-}
-
 TEST(RepairedTiming, Version1MovieAndMediaHeaders) {
     // Recorders that stamp 64-bit times write mvhd and mdhd in version 1:
     // creation and modification times of 8 bytes in front of the timescale,

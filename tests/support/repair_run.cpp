@@ -106,6 +106,21 @@ std::vector<double> timeBases(const std::string& file) {
 
 }  // namespace
 
+std::vector<std::string> checksums(const std::string& file, int stream) {
+    std::vector<std::string> out;
+    for (const Packet& p : packets(file))
+        if (p.stream == stream)
+            out.push_back(p.md5);
+    return out;
+}
+
+std::vector<std::string> mappedChecksums(const std::string& file, int stream) {
+    std::vector<std::string> out;
+    for (const std::string& line : testsupport::framemd5(file, "", "-map 0:" + std::to_string(stream)))
+        out.push_back(line.substr(line.find_first_not_of(' ', line.rfind(',') + 1)));
+    return out;
+}
+
 std::map<int, size_t> packetCounts(const std::string& file) {
     std::map<int, size_t> n;
     for (const Packet& p : packets(file))
@@ -224,6 +239,42 @@ Outcome repair(const std::string& test, const std::string& reference, const Byte
     out.video = recall(ofStream(before, 0), surviving(probed, bytes, damaged, 0), ofStream(fixed, 0));
     out.audio = recall(ofStream(before, 1), surviving(probed, bytes, damaged, 1), ofStream(fixed, 1));
     return out;
+}
+
+void expectRepaired(const Case& c) {
+    const std::string original = testsupport::fixture(c.original.file, c.original.args);
+    const std::string reference =
+        c.reference.file.empty() ? original : testsupport::fixture(c.reference.file, c.reference.args);
+    ASSERT_FALSE(original.empty()) << c.original.file;
+    ASSERT_FALSE(reference.empty()) << c.reference.file;
+    const Outcome o = repair(c.name, reference, withoutIndex(original, c.keep), c.options, original);
+    EXPECT_EQ(o.exitCode, 0) << o.log;
+    if (c.videoPackets) {
+        EXPECT_EQ(o.video.alive, c.videoPackets);
+    }
+    EXPECT_GE(o.video.percent(), c.minVideo) << o.video;
+    EXPECT_GE(o.audio.percent(), c.minAudio) << o.audio;
+    if (c.checks & Order) {
+        EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    }
+    if (c.checks & Counts) {
+        EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));
+    }
+    if (c.checks & Clean) {
+        EXPECT_EQ(decodeErrors(o.repaired), "");
+    }
+    if (c.checks & Timed) {
+        EXPECT_TRUE(o.video.timed()) << o.video;
+    }
+    if (c.checks & SoundTimed) {
+        EXPECT_TRUE(o.audio.timed()) << o.audio;
+    }
+    if (c.checks & SoundExact) {
+        EXPECT_EQ(checksums(o.repaired, 1), checksums(original, 1));
+    }
+    if (c.checks & Identical) {
+        EXPECT_EQ(testsupport::framemd5(o.repaired), testsupport::framemd5(original));
+    }
 }
 
 }  // namespace repairrun

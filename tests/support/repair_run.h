@@ -3,10 +3,13 @@
 // more), framend repairs it with an intact reference, and ffmpeg's packet
 // checksums tell how much of what survived the damage came back.
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace repairrun {
@@ -36,6 +39,11 @@ struct Packet {
     std::string md5;
 };
 std::vector<Packet> packets(const std::string& file);
+// The md5s of one stream's packets in decode order: from packets(), and with
+// the stream mapped on its own (edit lists kept), for streams ffmpeg would
+// not pick by default (a second sound track).
+std::vector<std::string> checksums(const std::string& file, int stream);
+std::vector<std::string> mappedChecksums(const std::string& file, int stream);
 // How many packets each stream of the file holds.
 std::map<int, size_t> packetCounts(const std::string& file);
 
@@ -69,5 +77,47 @@ Outcome run(const std::string& arguments, const std::string& dir);
 // `original`.
 Outcome repair(const std::string& test, const std::string& reference, const Bytes& damaged,
                const std::string& options = "", std::string original = "");
+
+// A movie ffmpeg makes for a test: its fixture name and the ffmpeg arguments
+// (inputs included).
+struct Recording {
+    std::string file, args;
+};
+
+// What a case checks beyond the share of surviving packets that come back.
+enum Check : unsigned {
+    Order = 1,       // recovered pictures keep their presentation order
+    Counts = 2,      // as many packets per stream as the original: nothing else came in
+    Clean = 4,       // ffmpeg decodes the repair without a complaint
+    Timed = 8,       // the video lasts what its recovered packets lasted
+    Identical = 16,  // packet for packet the original, timestamps included
+    SoundTimed = 32, // the sound lasts what its recovered packets lasted
+    SoundExact = 64, // the sound's packets are the original's, in order
+};
+
+// One regression: a recording loses its index (and, with keep below 1, the
+// end of its media data), is repaired with a reference and judged.
+struct Case {
+    std::string name;
+    Recording original;
+    Recording reference;  // no file: the recording is its own reference
+    unsigned checks;
+    size_t videoPackets;         // surviving video packets, when not 0
+    double minVideo, minAudio;  // percent of the surviving packets
+    double keep;
+    std::string options;
+    Case(std::string name, Recording original, Recording reference = {}, unsigned checks = 0,
+         size_t videoPackets = 0, double minVideo = 100, double minAudio = 100, double keep = 1,
+         std::string options = "")
+        : name(std::move(name)), original(std::move(original)), reference(std::move(reference)), checks(checks),
+          videoPackets(videoPackets), minVideo(minVideo), minAudio(minAudio), keep(keep), options(std::move(options)) {}
+};
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+inline std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
+
+// Makes, damages, repairs and judges one case.
+void expectRepaired(const Case& c);
+
+class Cases : public ::testing::TestWithParam<Case> {};
 
 }  // namespace repairrun

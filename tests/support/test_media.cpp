@@ -23,10 +23,14 @@ int64_t number(const std::string& s) {
 
 }  // namespace
 
+std::string captionCuesPath(int count) {
+    return std::string(FRAMEND_FIXTURE_DIR) + "/caption_cues" + std::to_string(count) + ".srt";
+}
+
 std::string captionCues(int count) {
     // Written to a private name and renamed into place, so that test
     // programs running side by side never read half a file.
-    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/caption_cues" + std::to_string(count) + ".srt";
+    const std::string path = captionCuesPath(count);
     std::string text;
     for (int n = 0; n < count; ++n) {
         char cue[96];
@@ -40,11 +44,14 @@ std::string captionCues(int count) {
     return path;
 }
 
+std::string movieArgs(const std::string& encodeArgs) {
+    return "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
+           "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 " +
+           encodeArgs;
+}
+
 std::string movie(const std::string& name, const std::string& encodeArgs) {
-    return testsupport::fixture(name,
-                                "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 "
-                                "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 " +
-                                    encodeArgs);
+    return testsupport::fixture(name, movieArgs(encodeArgs));
 }
 
 std::string h264AacMp4() { return movie("h264_aac.mp4", kH264 + "-c:a aac -ac 2" + kChunks); }

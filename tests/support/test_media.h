@@ -12,6 +12,8 @@ namespace testmedia {
 // 2 s of 320x240 25 fps test pattern plus a 48 kHz tone, encoded with the
 // given arguments (everything after the two lavfi inputs).
 std::string movie(const std::string& name, const std::string& encodeArgs);
+// The ffmpeg arguments movie() uses.
+std::string movieArgs(const std::string& encodeArgs);
 
 // H.264 with GOP 25 and B-frames (so composition offsets), chunks of about
 // 0.5 s, and:
@@ -31,6 +33,8 @@ std::string mjpegPcmMov();
 // A subtitle file of `count` cues, one every 0.4 s for 0.3 s ("caption N"),
 // for ffmpeg to mux as a timed-text track (-c:s mov_text).
 std::string captionCues(int count);
+// Where captionCues(count) puts its file.
+std::string captionCuesPath(int count);
 // A file of scaling lists for libx265 (-x265-params scaling-list=FILE)
 // whose coefficients cost one to two bytes each: an SPS of about 1.6 KB.
 std::string x265ScalingLists();

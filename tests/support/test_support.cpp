@@ -92,10 +92,10 @@ std::string writeScratch(const std::string& testName, const std::string& fileNam
     return path;
 }
 
-std::vector<std::string> framemd5(const std::string& file, const std::string& inputArgs) {
+std::vector<std::string> framemd5(const std::string& file, const std::string& inputArgs, const std::string& outputArgs) {
     // Damaged inputs make the parser complain about every packet; only the lines count.
-    const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel fatal " + inputArgs + " -i " + quote(file) +
-                              " -c copy -f framemd5 -");
+    const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel fatal " + inputArgs + " -i " + quote(file) + " " +
+                              outputArgs + " -c copy -f framemd5 -");
     std::vector<std::string> lines;
     std::istringstream in(r.output);
     std::string line;

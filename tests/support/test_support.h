@@ -37,8 +37,10 @@ std::string writeScratch(const std::string& testName, const std::string& fileNam
                          const std::vector<uint8_t>& bytes);
 
 // Packet checksums per stream: "stream_index, dts, pts, duration, size, md5"
-// lines; inputArgs are ffmpeg options for the input (such as -ignore_editlist 1).
-std::vector<std::string> framemd5(const std::string& file, const std::string& inputArgs = "");
+// lines; inputArgs are ffmpeg options for the input (such as -ignore_editlist 1),
+// outputArgs for the output (such as -map 0:1).
+std::vector<std::string> framemd5(const std::string& file, const std::string& inputArgs = "",
+                                  const std::string& outputArgs = "");
 
 // A fixture file name as a GoogleTest parameter name (letters, digits, '_').
 std::string testNameOf(std::string fileName);

@@ -1,8 +1,6 @@
 // Gaps of linear PCM shared with other chunks, judged by ffmpeg's packet
 // checksums against the intact original:
-//  - a caption track beside 16-bit big-endian PCM in camera-like chunks:
-//    the first samples of a PCM chunk read as an empty caption, and were
-//    taken out of the sound, shifting the chunk by two bytes;
+//  - caption tracks beside PCM or MP3 in camera-like chunks;
 //  - two PCM tracks of different rates in ffmpeg's default interleave:
 //    packets of one size, so a low-rate track writes fewer of them; shared
 //    out by byte rate, no packet of either came back.
@@ -32,38 +30,68 @@ std::string recording(const std::string& name, const std::string& video, int sec
 // Each sound stream's packet checksums; every one is mapped, not just
 // ffmpeg's pick of one.
 std::map<int, std::multiset<std::string>> soundChecksums(const std::string& file) {
-    const auto r = testsupport::runCommand("ffmpeg -nostdin -v fatal -i " + testsupport::quote(file) +
-                                           " -map 0:a -c copy -f framemd5 -");
     std::map<int, std::multiset<std::string>> out;
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty() && line[0] != '#')
-            out[std::atoi(line.c_str())].insert(line.substr(line.rfind(',') + 1));
+    for (int stream : {1, 2}) {
+        const auto sums = repairrun::mappedChecksums(file, stream);
+        if (!sums.empty())
+            out[stream].insert(sums.begin(), sums.end());
+    }
     return out;
 }
 
 }  // namespace
 
-TEST(PcmGapRepair, CaptionChunksBesidePcm) {
-    auto make = [](const std::string& name, const char* video, int tone, int seconds) {
-        return recording(name, video, seconds,
-                         "-f lavfi -i sine=frequency=" + std::to_string(tone) + ":sample_rate=32000 -i " +
-                             testsupport::quote(testmedia::captionCues(15)),
-                         "-map 0:v -map 1:a -map 2:s -c:v libx264 -pix_fmt yuv420p -g 250 -bf 2 -c:a pcm_s16be -ac 2 "
-                         "-c:s mov_text -chunk_duration 580000");
-    };
-    const std::string original = make("pcm_caption_chunks.mov", "testsrc2", 440, 4);
-    const std::string reference = make("pcm_caption_chunks_ref.mov", "testsrc", 880, 3);
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(reference.empty());
-    const repairrun::Outcome o =
-        repairrun::repair("PcmGapRepair.Captions", reference, repairrun::withoutIndex(original), "", original);
-    ASSERT_EQ(o.exitCode, 0) << o.errors;
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
-    EXPECT_TRUE(o.audio.timed()) << o.audio;
+namespace {
+
+// A recording with captions from testmedia::captionCues(15).
+repairrun::Recording withCaptions(const std::string& name, const std::string& video, int seconds, int rate,
+                                  const std::string& tone, const std::string& encode) {
+    const std::string d = std::to_string(seconds);
+    return {name, "-f lavfi -i " + video + "=size=320x240:rate=" + std::to_string(rate) + ":duration=" + d +
+                      " -f lavfi -i sine=frequency=" + tone + " -i " +
+                      testsupport::quote(testmedia::captionCuesPath(15)) + " " + encode + " -t " + d};
 }
+
+const std::string kPcmCaptions = "-map 0:v -map 1:a -map 2:s -c:v libx264 -pix_fmt yuv420p -g 250 -bf 2 "
+                                 "-c:a pcm_s16be -ac 2 -c:s mov_text -chunk_duration 580000";
+const std::string kMp3Captions = "-map 0:v -map 1:a -map 2:s -c:v libx264 -pix_fmt yuv420p -g 25 -c:a libmp3lame "
+                                 "-ac 1 -b:a 128k -c:s mov_text -chunk_duration 1661000";
+
+}  // namespace
+
+class CaptionGapRecordings : public repairrun::Cases {};
+
+TEST_P(CaptionGapRecordings, ComeBack) {
+    ASSERT_FALSE(testmedia::captionCues(15).empty());
+    repairrun::expectRepaired(GetParam());
+}
+
+using repairrun::Counts;
+using repairrun::SoundTimed;
+
+// pcm: a caption track beside 16-bit big-endian PCM in camera-like chunks:
+// the first samples of a PCM chunk read as an empty caption, and were
+// taken out of the sound, shifting the chunk by two bytes.
+//
+// mp3: one MP3 track beside a caption track, in camera-like chunks of
+// 1.66 s: some gaps between the video chunks hold a caption chunk alone,
+// others audio with captions behind it. Taken for damage, such a gap was
+// padded with copies of the last MP3 frame and the sound outlasted the
+// pictures. No sound packet made up, and the captions back as well.
+INSTANTIATE_TEST_SUITE_P(
+    Captions, CaptionGapRecordings,
+    ::testing::Values(
+        repairrun::Case{"pcm_caption_chunks",
+                        withCaptions("pcm_caption_chunks.mov", "testsrc2", 4, 30, "440:sample_rate=32000", kPcmCaptions),
+                        withCaptions("pcm_caption_chunks_ref.mov", "testsrc", 3, 30, "880:sample_rate=32000", kPcmCaptions),
+                        SoundTimed},
+        repairrun::Case{"mp3_caption_chunks",
+                        withCaptions("mp3_caption_chunks.mp4", "testsrc2", 6, 25, "440:sample_rate=44100:duration=6",
+                                     kMp3Captions),
+                        withCaptions("mp3_caption_chunks_ref.mp4", "testsrc", 2, 25, "880:sample_rate=44100:duration=2",
+                                     kMp3Captions),
+                        SoundTimed | Counts, 0, 0}),
+    repairrun::caseName);
 
 TEST(PcmGapRepair, TwoPcmTracksOfDifferentRates) {
     auto make = [](const std::string& name, const char* video, int tone, int seconds) {

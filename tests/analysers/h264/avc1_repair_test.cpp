@@ -106,34 +106,51 @@ INSTANTIATE_TEST_SUITE_P(
                       Whole{"noaudio", "-an ", "", "", 100, "AVC1 chunk scanner enabled"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-struct MovRecording {
-    const char* name;
-    const char* settings;   // audio and muxing, after the video settings
-    const char* reference;  // the same settings with another scene or length; empty: the recording itself
-};
+using repairrun::Case;
+using repairrun::Clean;
+using repairrun::Counts;
+using repairrun::Order;
+using repairrun::Recording;
 
-void PrintTo(const MovRecording& r, std::ostream* os) { *os << r.name; }
+namespace {
 
-class Avc1MovWithoutIndex : public ::testing::TestWithParam<MovRecording> {};
-
-// QuickTime recordings whose every packet must come back bit-exact.
-TEST_P(Avc1MovWithoutIndex, EveryPacketComesBack) {
-    const MovRecording& r = GetParam();
-    const std::string original = movie(std::string("avc_mov_") + r.name + ".mov", r.settings);
-    const std::string ref =
-        *r.reference ? movie(std::string("avc_mov_") + r.name + "_ref.mov", r.reference) : original;
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(ref.empty());
-    const Outcome o = repair(std::string("Avc1Repair.Mov_") + r.name, ref, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.alive, 50u);
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
-    // And nothing else: no audio made of other bytes, none twice.
-    EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
-    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
+Recording avc(const std::string& file, const std::string& settings) {
+    return {file, testmedia::movieArgs(kVideo + settings)};
 }
 
+// A testsrc2 (or other scene) recording with a tone and AAC.
+Recording aac(const std::string& file, const std::string& scene, int seconds, int tone, int rate,
+                         const std::string& video) {
+    return {file, "-f lavfi -i " + scene + "=size=320x240:rate=25 -f lavfi -i sine=frequency=" + std::to_string(tone) +
+                      ":sample_rate=" + std::to_string(rate) + " -t " + std::to_string(seconds) + video};
+}
+
+const Recording kMp3Lookalike{
+    "avc_mp3_lookalike.mov",
+    "-f lavfi -i testsrc2=s=720x688:r=24:d=6 -f lavfi -i sine=f=550:r=44100:d=6,aformat=channel_layouts=stereo "
+    "-map 0:v -map 1:a -c:v libx264 -preset veryfast -pix_fmt yuv420p -profile:v high -bf 2 -g 130 "
+    "-c:a libmp3lame -b:a 128k -t 6"};
+const std::string kShortSlices =
+    "-f lavfi -i testsrc=size=224x208:rate=24 -f lavfi -i sine=f=440:r=32000:d=4 -map 0:v -map 1:a "
+    "-c:v libx264 -profile:v high -pix_fmt yuv420p -bf 3 -g 48 -x264-params slices=3 -c:a aac -ac 1 -b:a 64k -t 4 ";
+const std::string kTinyPictures =
+    "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 "
+    "-c:v libx264 -pix_fmt ";
+const std::string kOpenGop = " -c:v libx264 -bf 2 -g 50 -x264-params open_gop=1 -c:a aac -ac 2";
+const std::string kBf3 = " -c:v libx264 -bf 3 -c:a aac -ac 2";
+std::string still(const std::string& scene) {
+    return "-f lavfi -i " + scene + "=size=320x240:rate=25:duration=3 -f lavfi -i sine=frequency=300:sample_rate=48000 "
+           "-t 3 " + kVideo + kAac;
+}
+
+}  // namespace
+
+class Avc1Recordings : public repairrun::Cases {};
+
+TEST_P(Avc1Recordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
+
+// QuickTime recordings whose every packet must come back bit-exact, and
+// nothing else: no audio made of other bytes, none twice.
 // Four slices per picture: a slice over a still part of the picture is a
 // few bytes, and the frame goes on behind it. 16-bit big-endian PCM
 // ('twos') in ffmpeg's own interleave (24-bit 'in24' is a case of the
@@ -144,79 +161,99 @@ TEST_P(Avc1MovWithoutIndex, EveryPacketComesBack) {
 // bottom field first) with an open GOP of three B-frames and four slices:
 // the frames are shown in the order their fields' order counts say, which
 // a reference of another scene and length does not share.
-INSTANTIATE_TEST_SUITE_P(
-    Ffmpeg, Avc1MovWithoutIndex,
-    ::testing::Values(
-        MovRecording{"slices4_pcm", "-c:a pcm_s16le -ac 1 -ar 44100 -x264-params slices=4 -chunk_duration 226000", ""},
-        MovRecording{"pcm16be", "-c:a pcm_s16be -ac 2", ""},
-        MovRecording{"mp3", "-c:a libmp3lame -ac 2 -b:a 128k -chunk_duration 700000", ""},
-        MovRecording{"pcm_long_chunks", "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000",
-                     "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000 -t 1"},
-        MovRecording{"large_frames", "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 "
-                                     "-vf scale=640:360,noise=alls=30:allf=t",
-                     "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 -vf scale=640:360"},
-        MovRecording{"interlaced_bff",
-                     "-flags +ildct+ilme -bf 3 -x264-params interlaced=1:bff=1:open_gop=1:slices=4 -c:a pcm_s16le -ac 1",
-                     "-flags +ildct+ilme -bf 3 -x264-params interlaced=1:bff=1:open_gop=1:slices=4 -c:a pcm_s16le -ac 1 "
-                     "-t 1.2 -vf hflip"}),
-    [](const auto& info) { return std::string(info.param.name); });
+//
+// mp3_lookalike: this recording's MP3 holds, 18 bytes into a frame, bytes
+// that pass for a whole one-slice picture; the frames around it say it is
+// sound.
+//
+// short_slices: a small test pattern in three slices per picture, whose top
+// third stands still: most pictures begin with a slice of fewer than 32
+// bytes, many are nothing but such slices. With QuickTime's audio behind
+// every frame they lie between audio frames; in half-second chunks (audio
+// first) they begin, end and split chunks. Nothing else comes back: no
+// audio copied in for a picture, no picture twice.
+//
+// tiny_pictures: ffmpeg's plainest clip: a still test pattern gives pictures
+// of a single slice of 20-30 bytes, too short for the chunk search, each
+// between two mono AAC frames. Such a picture opens with the zero byte a
+// mono frame may open with, and the decoder takes it (and some of the audio
+// behind it, or the next such picture too) for a frame. Every packet must
+// come back, in order, and decode without errors.
+//
+// open_gop: an open GOP starts each later group with an I picture that is no
+// IDR. A reference shorter than one group shows only its first IDR; the I
+// pictures of the recording must come back all the same.
+//
+// audio_tails: in this recording the last bytes of one AAC frame read
+// 00 00 00 06 6B, a 6-byte "end of stream" unit in front of the next frame.
+// Taken as part of the frame, it shifted the frame and cut the audio before
+// it. And its last AAC frame is 7 bytes, far below any frame the reference
+// shows, yet it is the end of the sound.
+//
+// still_reference: a reference shot with the lens cap on (black, lavfi's
+// color default), or of a still picture, codes its P and B frames in a few
+// bytes. The recorder's settings are what count; what the reference shows
+// must not change what comes back.
+//
+// other_scene: same encoder settings, but a noisy scene: every frame of the
+// damaged movie is larger than any of the reference, and the reference's
+// frames must not decide where the damaged movie's frames end; and the other
+// way round. The encoder placed its B-frames by content, so the reference's
+// composition offsets do not fit; the frames' order counts do.
+//
+// two_sei: interlaced with an open GOP, x264 opens every picture with a
+// picture timing SEI and a key picture with a recovery point SEI in front of
+// it. From 300 reference pictures on, those leading units start samples; the
+// second one inside a key picture must not cut off the first.
+const std::vector<Case> kAvc1Cases = {
+    {"avc_mov_slices4_pcm",
+     avc("avc_mov_slices4_pcm.mov", "-c:a pcm_s16le -ac 1 -ar 44100 -x264-params slices=4 -chunk_duration 226000"),
+     {}, Order | Counts | Clean, 50},
+    {"avc_mov_pcm16be", avc("avc_mov_pcm16be.mov", "-c:a pcm_s16be -ac 2"), {}, Order | Counts | Clean, 50},
+    {"avc_mov_mp3", avc("avc_mov_mp3.mov", "-c:a libmp3lame -ac 2 -b:a 128k -chunk_duration 700000"), {},
+     Order | Counts | Clean, 50},
+    {"avc_mov_pcm_long_chunks", avc("avc_mov_pcm_long_chunks.mov", "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000"),
+     avc("avc_mov_pcm_long_chunks_ref.mov", "-c:a pcm_s16le -ac 1 -ar 44100 -chunk_duration 703000 -t 1"),
+     Order | Counts | Clean, 50},
+    {"avc_mov_large_frames",
+     avc("avc_mov_large_frames.mov", "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 "
+                                     "-vf scale=640:360,noise=alls=30:allf=t"),
+     avc("avc_mov_large_frames_ref.mov", "-preset ultrafast -x264-params slices=3 -an -chunk_duration 1000000 "
+                                         "-vf scale=640:360"),
+     Order | Counts | Clean, 50},
+    {"avc_mov_interlaced_bff",
+     avc("avc_mov_interlaced_bff.mov",
+         "-flags +ildct+ilme -bf 3 -x264-params interlaced=1:bff=1:open_gop=1:slices=4 -c:a pcm_s16le -ac 1"),
+     avc("avc_mov_interlaced_bff_ref.mov",
+         "-flags +ildct+ilme -bf 3 -x264-params interlaced=1:bff=1:open_gop=1:slices=4 -c:a pcm_s16le -ac 1 "
+         "-t 1.2 -vf hflip"),
+     Order | Counts | Clean, 50},
+    {"avc_mp3_lookalike", kMp3Lookalike, {}, Clean},
+    {"avc_short_slices", {"avc_short_slices.mov", kShortSlices}, {}, Order | Counts, 96},
+    {"avc_short_slices_chunks", {"avc_short_slices_chunks.mov", kShortSlices + "-chunk_duration 500000"}, {},
+     Order | Counts, 96},
+    {"avc_tiny_pictures_yuv420p", {"avc_tiny_pictures_yuv420p.mp4", kTinyPictures + "yuv420p -c:a aac"}, {},
+     repairrun::Identical | Clean},
+    {"avc_tiny_pictures_yuv444p", {"avc_tiny_pictures_yuv444p.mp4", kTinyPictures + "yuv444p -c:a aac"}, {},
+     repairrun::Identical | Clean},
+    {"avc_open_gop", aac("avc_aac_open_gop.mp4", "testsrc2", 6, 440, 48000, kOpenGop),
+     aac("avc_aac_open_gop_ref.mp4", "mandelbrot", 1, 440, 48000, kOpenGop)},
+    {"avc_audio_tails", aac("avc_aac_bf3.mp4", "testsrc2", 6, 500, 44100, kBf3),
+     aac("avc_aac_bf3_ref.mp4", "testsrc2", 3, 700, 44100, kBf3)},
+    {"avc_still_reference_color", avc("avc_aac.mp4", kAac), {"avc_aac_color.mp4", still("color")}, Order, 0, 100, 97},
+    {"avc_still_reference_smptebars", avc("avc_aac.mp4", kAac), {"avc_aac_smptebars.mp4", still("smptebars")}, Order,
+     0, 100, 97},
+    {"avc_other_scene", avc("avc_aac_noisy.mp4", kAac + std::string("-vf noise=alls=30:allf=t")), avc("avc_aac.mp4", kAac),
+     Order | Clean, 0, 100, 97},
+    {"avc_other_scene_back", avc("avc_aac.mp4", kAac), avc("avc_aac_noisy.mp4", kAac + std::string("-vf noise=alls=30:allf=t")),
+     Order | Clean, 0, 100, 97},
+    {"avc_two_sei",
+     {"interlaced_open_gop_422.mp4", "-f lavfi -i testsrc2=size=192x320:rate=60:duration=6 -c:v libx264 -pix_fmt "
+                                     "yuv422p -bf 2 -g 8 -flags +ildct+ilme -x264-params interlaced=1:open_gop=1"},
+     {}, 0, 360, 99},
+};
 
-TEST(Avc1Repair, SliceLookalikeInsideMp3IsSound) {
-    // This recording's MP3 holds, 18 bytes into a frame, bytes that pass
-    // for a whole one-slice picture; the frames around it say it is sound.
-    const std::string original = testsupport::fixture(
-        "avc_mp3_lookalike.mov",
-        "-f lavfi -i testsrc2=s=720x688:r=24:d=6 -f lavfi -i sine=f=550:r=44100:d=6,aformat=channel_layouts=stereo "
-        "-map 0:v -map 1:a -c:v libx264 -preset veryfast -pix_fmt yuv420p -profile:v high -bf 2 -g 130 "
-        "-c:a libmp3lame -b:a 128k -t 6");
-    ASSERT_FALSE(original.empty());
-    const Outcome o = repair("Avc1Repair.Mp3Lookalike", original, withoutIndex(original));
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
-    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
-}
-
-TEST(Avc1Repair, PicturesOfShortSlices) {
-    // A small test pattern in three slices per picture, whose top third
-    // stands still: most pictures begin with a slice of fewer than 32 bytes,
-    // many are nothing but such slices. With QuickTime's audio behind every
-    // frame they lie between audio frames; in half-second chunks (audio
-    // first) they begin, end and split chunks.
-    for (const std::string mux : {"", "-chunk_duration 500000"}) {
-        const std::string original = testsupport::fixture(
-            mux.empty() ? "avc_short_slices.mov" : "avc_short_slices_chunks.mov",
-            "-f lavfi -i testsrc=size=224x208:rate=24 -f lavfi -i sine=f=440:r=32000:d=4 -map 0:v -map 1:a "
-            "-c:v libx264 -profile:v high -pix_fmt yuv420p -bf 3 -g 48 -x264-params slices=3 "
-            "-c:a aac -ac 1 -b:a 64k -t 4 " + mux);
-        ASSERT_FALSE(original.empty());
-        const Outcome o = repair("Avc1Repair.ShortSlices", original, withoutIndex(original));
-        EXPECT_EQ(o.video.alive, 96u) << mux;
-        EXPECT_EQ(o.video.recovered, o.video.alive) << mux;
-        EXPECT_EQ(o.audio.recovered, o.audio.alive) << mux;
-        EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered) << mux;
-        // And nothing else: no audio copied in for a picture, no picture twice.
-        EXPECT_EQ(repairrun::packets(o.repaired).size(), repairrun::packets(original).size()) << mux;
-    }
-}
-
-TEST(Avc1Repair, TinyPicturesAmidMonoAacStayPictures) {
-    // ffmpeg's plainest clip: a still test pattern gives pictures of a
-    // single slice of 20-30 bytes, too short for the chunk search, each
-    // between two mono AAC frames. Such a picture opens with the zero byte a
-    // mono frame may open with, and the decoder takes it (and some of the
-    // audio behind it, or the next such picture too) for a frame. Every
-    // packet must come back, in order, and decode without errors.
-    for (const std::string format : {"yuv420p", "yuv444p"}) {
-        const std::string original = testsupport::fixture(
-            "avc_tiny_pictures_" + format + ".mp4",
-            "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 "
-            "-c:v libx264 -pix_fmt " + format + " -c:a aac");
-        ASSERT_FALSE(original.empty());
-        const Outcome o = repair("Avc1Repair.TinyPictures", original, withoutIndex(original));
-        EXPECT_EQ(testsupport::framemd5(o.repaired), testsupport::framemd5(original)) << format;
-        EXPECT_EQ(repairrun::decodeErrors(o.repaired), "") << format;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Ffmpeg, Avc1Recordings, ::testing::ValuesIn(kAvc1Cases), repairrun::caseName);
 
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
     // Cut at 60 % of the payload, and a few random blocks inside it, with
@@ -352,99 +389,7 @@ TEST(Avc1Repair, VariableFrameRateReferenceGivesTheTypicalFrameDuration) {
     EXPECT_GE(o.video.percent(), 99.0);
     EXPECT_NE(o.log.find("video fps         : 25"), std::string::npos);
     EXPECT_NEAR(streamDuration(o.repaired, "v"), streamDuration(original, "v"), 0.05);
-
-    // A phone's clock: every frame a little early or late. The durations
-    // most often seen are the extremes of the jitter, not the rate.
-    const std::string jitter = movie("avc_aac_jitter.mp4", kAac,
-                                     "-vf \"settb=1/1000,setpts='(N+0.4*sin(N))/25/TB'\" -fps_mode vfr "
-                                     "-enc_time_base 1:1000");
-    ASSERT_FALSE(jitter.empty());
-    const Outcome j = repair("Avc1Repair.Jitter", jitter, withoutIndex(original), "", original);
-    EXPECT_GE(j.video.percent(), 99.0);
-    EXPECT_NEAR(streamDuration(j.repaired, "v"), streamDuration(original, "v"), 0.05);
 }
-
-TEST(Avc1Repair, OpenGopKeyframesOfAShortReference) {
-    // An open GOP starts each later group with an I picture that is no IDR.
-    // A reference shorter than one group shows only its first IDR; the I
-    // pictures of the recording must come back all the same.
-    auto make = [](const std::string& name, const char* source, int seconds) {
-        return testsupport::fixture(name, std::string("-f lavfi -i ") + source +
-                                              "=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 "
-                                              "-t " + std::to_string(seconds) +
-                                              " -c:v libx264 -bf 2 -g 50 -x264-params open_gop=1 -c:a aac -ac 2");
-    };
-    const std::string original = make("avc_aac_open_gop.mp4", "testsrc2", 6);
-    const std::string ref = make("avc_aac_open_gop_ref.mp4", "mandelbrot", 1);
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(ref.empty());
-    const Outcome o = repair("Avc1Repair.OpenGop", ref, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
-}
-
-TEST(Avc1Repair, AudioTailsStayAudio) {
-    // In this recording the last bytes of one AAC frame read 00 00 00 06 6B,
-    // a 6-byte "end of stream" unit in front of the next frame. Taken as
-    // part of the frame, it shifted the frame and cut the audio before it.
-    // And its last AAC frame is 7 bytes, far below any frame the reference
-    // shows, yet it is the end of the sound.
-    auto make = [](const std::string& name, int tone, int seconds) {
-        return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=" +
-                                              std::to_string(tone) + ":sample_rate=44100 -t " +
-                                              std::to_string(seconds) + " -c:v libx264 -bf 3 -c:a aac -ac 2");
-    };
-    const std::string original = make("avc_aac_bf3.mp4", 500, 6), ref = make("avc_aac_bf3_ref.mp4", 700, 3);
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(ref.empty());
-    const Outcome o = repair("Avc1Repair.AudioTail", ref, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
-}
-
-TEST(Avc1Repair, ReferenceOfADarkOrStillSceneServesAsWell) {
-    // A reference shot with the lens cap on (black, lavfi's color default),
-    // or of a still picture, codes its P and B frames in a few bytes. The
-    // recorder's settings are what count; what the reference shows must not
-    // change what comes back.
-    const std::string original = movie("avc_aac.mp4", kAac);
-    ASSERT_FALSE(original.empty());
-    for (const std::string scene : {"color", "smptebars"}) {
-        const std::string ref = testsupport::fixture(
-            "avc_aac_" + scene + ".mp4",
-            "-f lavfi -i " + scene + "=size=320x240:rate=25:duration=3 -f lavfi -i sine=frequency=300:sample_rate=48000 "
-            "-t 3 " + kVideo + kAac);
-        ASSERT_FALSE(ref.empty()) << scene;
-        const Outcome o = repair("Avc1Repair.StillReference", ref, withoutIndex(original), "", original);
-        EXPECT_EQ(o.video.recovered, o.video.alive) << scene;
-        EXPECT_GE(o.audio.percent(), 97.0) << scene;
-        EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered) << scene;
-    }
-}
-
-TEST(Avc1Repair, FramesOfAnotherSceneThanTheReference) {
-    // Same encoder settings, but a noisy scene: every frame of the damaged
-    // movie is larger than any of the reference, and the reference's frames
-    // must not decide where the damaged movie's frames end.
-    const std::string ref = movie("avc_aac.mp4", kAac);
-    const std::string noisy = movie("avc_aac_noisy.mp4", kAac, "-vf noise=alls=30:allf=t");
-    ASSERT_FALSE(ref.empty());
-    ASSERT_FALSE(noisy.empty());
-    const Outcome o = repair("Avc1Repair.OtherScene", ref, withoutIndex(noisy), "", noisy);
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_GE(o.audio.percent(), 97.0);
-    // And the other way round: frames much smaller than the reference's.
-    const Outcome back = repair("Avc1Repair.OtherSceneBack", noisy, withoutIndex(ref), "", ref);
-    EXPECT_EQ(back.video.recovered, back.video.alive);
-    EXPECT_GE(back.audio.percent(), 97.0);
-    // The encoder placed its B-frames by content, so the reference's
-    // composition offsets do not fit; the frames' order counts do.
-    EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
-    EXPECT_EQ(back.video.inPresentationOrder, back.video.recovered);
-    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
-    EXPECT_EQ(repairrun::decodeErrors(back.repaired), "");
-}
-
 
 // x264's High, High 10 and High 4:2:2 records end in the chroma format and
 // bit depths; a record cut before them is still readable, but it is no
@@ -464,17 +409,3 @@ TEST(Avc1Repair, HighProfileConfigurationComesBackByteForByte) {
     }
 }
 
-// Interlaced with an open GOP, x264 opens every picture with a picture
-// timing SEI and a key picture with a recovery point SEI in front of it.
-// From 300 reference pictures on, those leading units start samples; the
-// second one inside a key picture must not cut off the first.
-TEST(Avc1Repair, KeyPicturesOpenedByTwoSeiKeepBoth) {
-    const std::string original = testsupport::fixture(
-        "interlaced_open_gop_422.mp4",
-        "-f lavfi -i testsrc2=size=192x320:rate=60:duration=6 -c:v libx264 -pix_fmt yuv422p -bf 2 -g 8 "
-        "-flags +ildct+ilme -x264-params interlaced=1:open_gop=1");
-    ASSERT_FALSE(original.empty());
-    const Outcome o = repair("KeyPicturesOpenedByTwoSei", original, withoutIndex(original));
-    EXPECT_EQ(o.video.alive, 360u);
-    EXPECT_GE(o.video.percent(), 99.0);
-}

@@ -34,15 +34,8 @@ std::string twoToneMovie(const std::string& name, int seconds, int low, int high
 // Packet checksums of one stream; every stream is mapped, not just ffmpeg's
 // pick of one per kind.
 std::multiset<std::string> checksums(const std::string& file, int stream) {
-    const auto r = testsupport::runCommand("ffmpeg -nostdin -v fatal -i " + quote(file) + " -map 0:" +
-                                           std::to_string(stream) + " -c copy -f framemd5 -");
-    std::multiset<std::string> out;
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty() && line[0] != '#')
-            out.insert(line.substr(line.rfind(',') + 1));
-    return out;
+    const auto sums = repairrun::mappedChecksums(file, stream);
+    return {sums.begin(), sums.end()};
 }
 
 struct Layout {

@@ -29,12 +29,17 @@ const std::string kHevc =
     "-c:v libx265 -preset ultrafast -pix_fmt yuv420p -x265-params "
     "log-level=error:bframes=3:b-pyramid=1:open-gop=1:keyint=30:slices=2 ";
 
+repairrun::Recording x265(const std::string& file, const std::string& picture, double seconds,
+                          const std::string& settings) {
+    const std::string source = picture + (picture.find('=') == std::string::npos ? "=" : ":");
+    return {file, "-f lavfi -i " + source + "size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
+                      std::to_string(seconds) + " " + kHevc + settings};
+}
+
 std::string recording(const std::string& name, const std::string& picture, double seconds,
                       const std::string& settings) {
-    const std::string source = picture + (picture.find('=') == std::string::npos ? "=" : ":");
-    return testsupport::fixture(name, "-f lavfi -i " + source + "size=320x240:rate=25 -f lavfi -i "
-                                      "sine=frequency=440:sample_rate=48000 -t " + std::to_string(seconds) + " " +
-                                          kHevc + settings);
+    const repairrun::Recording r = x265(name, picture, seconds, settings);
+    return testsupport::fixture(r.file, r.args);
 }
 
 // The first sample description entry of the video track, as stored.
@@ -102,37 +107,6 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, HevcAacRepair,
                          ::testing::Values(Reference{"scene", "mandelbrot", 2}, Reference{"black", "color=black", 1.5}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-struct PcmRecording {
-    const char* name;
-    const char* settings;
-};
-
-void PrintTo(const PcmRecording& r, std::ostream* os) { *os << r.name; }
-
-class HevcPcmRepair : public ::testing::TestWithParam<PcmRecording> {};
-
-// HEVC with PCM in QuickTime: every packet comes back and nothing else.
-TEST_P(HevcPcmRepair, EveryPacketComesBack) {
-    const PcmRecording& r = GetParam();
-    const std::string original = recording(std::string("hevc_") + r.name + ".mov", "testsrc2", 2, r.settings);
-    ASSERT_FALSE(original.empty());
-    const Outcome o = repair(std::string("HevcRepair.") + r.name, original, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.alive, 50u);
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
-    EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
-    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
-}
-
-// 24-bit PCM ('in24') in camera-like chunks, the hev1 tag; 16-bit
-// little-endian ('sowt') in ffmpeg's own interleave.
-INSTANTIATE_TEST_SUITE_P(
-    Ffmpeg, HevcPcmRepair,
-    ::testing::Values(PcmRecording{"pcm24_chunks", "-tag:v hev1 -c:a pcm_s24le -ac 2 -chunk_duration 400000"},
-                      PcmRecording{"pcm16le", "-tag:v hvc1 -c:a pcm_s16le -ac 1"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
 // All-intra pictures with PCM in 1.3 s chunks: ffmpeg writes each
 // chunk's sound in front of its pictures, behind a timecode sample at the
 // start of the media data. The file is cut inside the second sound chunk.
@@ -181,27 +155,6 @@ TEST(HevcPcmCut, PictureCutInItsLastSliceLeavesNoTrace) {
               (std::map<int, size_t>{{0, size_t(o.video.alive)}, {1, size_t(o.audio.alive)}}));
 }
 
-// A phone's clock at 50 fps: every frame a little early or late. In a 2 s
-// reference the most common duration happens to be twice one that several
-// frames have; that is jitter, not a recorder holding frames, and the
-// repaired pictures keep the recording's pace.
-TEST(HevcJitter, JitteringReferenceKeepsThePace) {
-    auto jittering = [](const std::string& name, int seconds) {
-        return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=50 -f lavfi -i sine=frequency=440 -t " +
-                                              std::to_string(seconds) + " " + kHevc +
-                                              "-tag:v hvc1 -vf \"settb=1/1000,setpts='(N+0.4*sin(N))/50/TB'\" "
-                                              "-fps_mode vfr -enc_time_base 1:1000 -frames:v " +
-                                              std::to_string(50 * seconds) + " -c:a aac -b:a 96k");
-    };
-    const std::string original = jittering("hevc_jitter.mp4", 4);
-    const std::string ref = jittering("hevc_jitter_ref.mp4", 2);
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(ref.empty());
-    const Outcome o = repair("HevcRepair.Jitter", ref, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_TRUE(o.video.timed()) << o.video;
-}
-
 // Two mono AAC tracks in ffmpeg's interleave (a frame of each behind every
 // pair of pictures), the file cut inside a frame of the second track that
 // follows one of the first: the first track's last frame is whole, and
@@ -225,62 +178,84 @@ TEST(HevcTwoAacCut, LastWholeFrameInFrontOfTheCutComesBack) {
     EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
 }
 
-// Scaling lists make x265's SPS about 1.6 KB long; 'hvc1' keeps it in the
-// hvcC only. Read whole from the reference, it describes the recording's
-// slices; cut, it describes nothing and no picture is found.
-TEST(HevcLongSps, ReferenceParameterSetsAreReadWhole) {
-    const std::string lists = "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" +
-                              testmedia::x265ScalingLists() + " -c:a aac -b:a 96k";
-    const std::string original = recording("hevc_long_sps.mp4", "testsrc2", 2, lists);
-    const std::string ref = recording("hevc_long_sps_ref.mp4", "mandelbrot", 2, lists);
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(ref.empty());
-    const Outcome o = repair("HevcRepair.LongSps", ref, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.alive, 50u);
-    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
-    EXPECT_GE(o.audio.percent(), 97.0) << o.audio;
+class HevcRecordings : public repairrun::Cases {};
+
+TEST_P(HevcRecordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
+
+namespace {
+
+repairrun::Recording jittering(const std::string& file, int seconds) {
+    return {file, "-f lavfi -i testsrc2=size=320x240:rate=50 -f lavfi -i sine=frequency=440 -t " +
+                      std::to_string(seconds) + " " + kHevc +
+                      "-tag:v hvc1 -vf \"settb=1/1000,setpts='(N+0.4*sin(N))/50/TB'\" -fps_mode vfr "
+                      "-enc_time_base 1:1000 -frames:v " + std::to_string(50 * seconds) + " -c:a aac -b:a 96k"};
 }
 
-// Two AAC frames behind a picture too small for the chunk search, one in
-// front of it, and AAC decodes one chance frame inside it: the search for
-// the gap's audio passes over the chance frame and finds the picture and
-// both frames behind it (12 s of noisy 640x360 at 25 fps with chirps; the
-// picture is the 29th).
-TEST(HevcAacGap, ChanceFrameInsideASmallPictureIsPassedOver) {
-    const std::string original = testsupport::fixture(
-        "hevc_aac_chirp.mp4",
-        "-filter_threads 1 -f lavfi -i testsrc2=s=640x360:r=25 -f lavfi -i "
-        "'aevalsrc=0.3*sin(2*PI*(821+27*t)*t)+0.05*sin(2*PI*2053*t)|0.3*sin(2*PI*(381+18*t)*t)+0.05*sin(2*PI*2967*t)"
-        ":s=44100:c=stereo' -map 0:v -map 1:a -t 12 -threads 2 -vf noise=alls=8:allf=t:all_seed=5687 "
-        "-c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params "
-        "log-level=error:keyint=25:min-keyint=25:scenecut=0:bframes=3:pools=2:frame-threads=2 -crf 22 "
-        "-pix_fmt yuv420p -c:a aac -b:a 96k");
-    ASSERT_FALSE(original.empty());
-    const Outcome o = repair("HevcRepair.AacChanceFrame", original, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.alive, 300u);
-    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
-    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+repairrun::Recording silent(const std::string& file, const std::string& picture) {
+    return {file, "-f lavfi -i " + picture + "=s=192x160:r=50 -t 5 -c:v libx265 -preset ultrafast -pix_fmt yuv422p10le "
+                  "-x265-params log-level=error:bframes=3:open-gop=1:keyint=173:slices=4 -tag:v hev1 -an"};
 }
 
-// Without sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes,
-// smaller than any of a test pattern reference, which the chunk search
-// steps over; the bytes it leaves between two pieces of the one chunk are
-// exactly such pictures, and come back.
-TEST(HevcNoSound, PicturesTooSmallForTheSearchComeBack) {
-    auto recordingWithoutSound = [](const std::string& name, const std::string& picture) {
-        return testsupport::fixture(name, "-f lavfi -i " + picture + "=s=192x160:r=50 -t 5 -c:v libx265 -preset ultrafast "
-                                          "-pix_fmt yuv422p10le -x265-params "
-                                          "log-level=error:bframes=3:open-gop=1:keyint=173:slices=4 -tag:v hev1 -an");
-    };
-    const std::string original = recordingWithoutSound("hevc_zoom_silent.mov", "mandelbrot");
-    const std::string ref = recordingWithoutSound("hevc_pattern_silent.mov", "testsrc2");
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(ref.empty());
-    const Outcome o = repair("HevcRepair.NoSoundSmallPictures", ref, withoutIndex(original), "", original);
-    EXPECT_EQ(o.video.alive, 250u);
-    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
-    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
+std::string longSps() {
+    return "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" + testmedia::x265ScalingLists() +
+           " -c:a aac -b:a 96k";
 }
+
+}  // namespace
+
+using repairrun::Clean;
+using repairrun::Counts;
+using repairrun::Order;
+
+// HEVC with PCM in QuickTime: every packet comes back and nothing else.
+// 24-bit PCM ('in24') in camera-like chunks, the hev1 tag; 16-bit
+// little-endian ('sowt') in ffmpeg's own interleave.
+//
+// jitter: a phone's clock at 50 fps: every frame a little early or late. In
+// a 2 s reference the most common duration happens to be twice one that
+// several frames have; that is jitter, not a recorder holding frames, and
+// the repaired pictures keep the recording's pace.
+//
+// long_sps: scaling lists make x265's SPS about 1.6 KB long; 'hvc1' keeps it
+// in the hvcC only. Read whole from the reference, it describes the
+// recording's slices; cut, it describes nothing and no picture is found.
+//
+// chance_frame: two AAC frames behind a picture too small for the chunk
+// search, one in front of it, and AAC decodes one chance frame inside it:
+// the search for the gap's audio passes over the chance frame and finds the
+// picture and both frames behind it (12 s of noisy 640x360 at 25 fps with
+// chirps; the picture is the 29th).
+//
+// no_sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes, smaller
+// than any of a test pattern reference, which the chunk search steps over;
+// the bytes it leaves between two pieces of the one chunk are exactly such
+// pictures, and come back.
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, HevcRecordings,
+    ::testing::Values(
+        repairrun::Case{"hevc_pcm24_chunks",
+                        x265("hevc_pcm24_chunks.mov", "testsrc2", 2,
+                             "-tag:v hev1 -c:a pcm_s24le -ac 2 -chunk_duration 400000"),
+                        {}, Order | Counts | Clean, 50},
+        repairrun::Case{"hevc_pcm16le", x265("hevc_pcm16le.mov", "testsrc2", 2, "-tag:v hvc1 -c:a pcm_s16le -ac 1"), {},
+                        Order | Counts | Clean, 50},
+        repairrun::Case{"hevc_jitter", jittering("hevc_jitter.mp4", 4), jittering("hevc_jitter_ref.mp4", 2),
+                        repairrun::Timed, 0, 100, 0},
+        repairrun::Case{"hevc_long_sps", x265("hevc_long_sps.mp4", "testsrc2", 2, longSps()),
+                        x265("hevc_long_sps_ref.mp4", "mandelbrot", 2, longSps()), 0, 50, 100, 97},
+        repairrun::Case{
+            "hevc_chance_frame",
+            {"hevc_aac_chirp.mp4",
+             "-filter_threads 1 -f lavfi -i testsrc2=s=640x360:r=25 -f lavfi -i "
+             "'aevalsrc=0.3*sin(2*PI*(821+27*t)*t)+0.05*sin(2*PI*2053*t)|0.3*sin(2*PI*(381+18*t)*t)+0.05*sin(2*PI*2967*t)"
+             ":s=44100:c=stereo' -map 0:v -map 1:a -t 12 -threads 2 -vf noise=alls=8:allf=t:all_seed=5687 "
+             "-c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params "
+             "log-level=error:keyint=25:min-keyint=25:scenecut=0:bframes=3:pools=2:frame-threads=2 -crf 22 "
+             "-pix_fmt yuv420p -c:a aac -b:a 96k"},
+            {}, 0, 300},
+        repairrun::Case{"hevc_no_sound", silent("hevc_zoom_silent.mov", "mandelbrot"),
+                        silent("hevc_pattern_silent.mov", "testsrc2"), Clean, 250}),
+    repairrun::caseName);
 
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
@@ -306,15 +281,9 @@ TEST_P(TwoVideoTracks, FirstTrackComesBackAlone) {
     ASSERT_FALSE(original.empty());
     ASSERT_FALSE(ref.empty());
     const Outcome o = repair("HevcRepair.TwoVideoTracks_" + codec, ref, withoutIndex(original), "", original);
-    // Packet checksums of one stream, in decode order (ffmpeg's default
-    // streams: the first video track and the sound).
-    auto sums = [](const std::string& file, int stream) {
-        std::vector<std::string> out;
-        for (const auto& p : repairrun::packets(file))
-            if (p.stream == stream)
-                out.push_back(p.md5);
-        return out;
-    };
+    // Packet checksums of ffmpeg's default streams: the first video track
+    // and the sound.
+    const auto sums = repairrun::checksums;
     EXPECT_EQ(sums(original, 0).size(), 75u);
     EXPECT_TRUE(sums(o.repaired, 0) == sums(original, 0));
     EXPECT_GT(sums(original, 1).size(), 100u);

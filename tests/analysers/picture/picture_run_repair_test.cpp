@@ -29,13 +29,6 @@ std::string make(const Recording& r, const char* picture, const char* sound, int
                                     ":sample_rate=48000 -t " + std::to_string(seconds) + " " + r.settings);
 }
 
-std::map<int, size_t> packetCounts(const std::string& file) {
-    std::map<int, size_t> n;
-    for (const repairrun::Packet& p : repairrun::packets(file))
-        ++n[p.stream];
-    return n;
-}
-
 }  // namespace
 
 class PictureRunRepair : public ::testing::TestWithParam<Recording> {};
@@ -63,7 +56,7 @@ TEST_P(PictureRunRepair, EveryPacketComesBack) {
     // With the whole payload there: no picture or audio made of other bytes.
     const repairrun::Outcome o =
         repairrun::repair(std::string("PictureRunRepair.") + r.name + "_count", ref, whole, "", original);
-    EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));
+    EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
 }
 
 // MPEG-2 with PCM (ffmpeg's interleave; interlaced closed GOPs in
