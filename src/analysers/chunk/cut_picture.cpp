@@ -2,6 +2,7 @@
 
 #include "bitstream/common/byte_read.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -29,7 +30,10 @@ int64_t cutUnitFrom(const uint8_t* data, int64_t n, int64_t p, int64_t maxUnit) 
 }  // namespace
 
 int64_t cutPictureStart(const LearnedSampleCodec& codec, const uint8_t* data, int64_t n, int64_t maxUnit) {
-    std::vector<uint8_t> picture;
+    // One copy whose cut length field is set for each candidate and put
+    // back after: copying the rest of the input per candidate would cost
+    // the square of the tail searched.
+    std::vector<uint8_t> bytes;
     for (int64_t p = 0; n - p >= kMinCutUnitBytes; ++p) {
         // Lengths below 16 MiB begin with a zero byte.
         if (data[p] != 0)
@@ -37,16 +41,19 @@ int64_t cutPictureStart(const LearnedSampleCodec& codec, const uint8_t* data, in
         const int64_t cut = cutUnitFrom(data, n, p, maxUnit);
         if (cut < 0)
             continue;
+        if (bytes.empty())
+            bytes.assign(data, data + n);
         // The picture as if its last unit ended with the input: the codec's
         // own test of a whole picture decides.
-        picture.assign(data + p, data + n);
         const uint32_t left = uint32_t(n - cut - 4);
-        uint8_t* field = picture.data() + (cut - p);
+        uint8_t* field = bytes.data() + cut;
         field[0] = uint8_t(left >> 24);
         field[1] = uint8_t(left >> 16);
         field[2] = uint8_t(left >> 8);
         field[3] = uint8_t(left);
-        if (codec.measureBoundedSample(picture.data(), int64_t(picture.size())) == int64_t(picture.size()))
+        const bool whole = codec.measureBoundedSample(bytes.data() + p, n - p) == n - p;
+        std::copy(data + cut, data + cut + 4, field);
+        if (whole)
             return p;
     }
     return n;
