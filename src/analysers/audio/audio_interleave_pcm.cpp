@@ -170,20 +170,11 @@ bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
 
 double AudioInterleave::pcmEndTime(const std::vector<PcmShare>& shares, const std::vector<bool>& done,
                                    double bytes) const {
-    std::vector<std::pair<double, double>> tracks;  // time so far, byte rate
+    std::vector<PcmChunkTrack> tracks;
     for (size_t i = 0; i < shares.size(); ++i)
         if (!done[i])
-            tracks.emplace_back(m_pcmSeconds[i], shares[i].byteRate);
-    std::sort(tracks.begin(), tracks.end());
-    double time = 0, rate = 0;
-    for (const auto& [seconds, byteRate] : tracks) {
-        if (rate > 0 && rate * (seconds - time) >= bytes)
-            break;
-        bytes -= rate * (seconds - time);
-        time = seconds;
-        rate += byteRate;
-    }
-    return rate > 0 ? time + bytes / rate : time;
+            tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, 0});
+    return PcmChunkFill::commonEnd(tracks, bytes);
 }
 
 int64_t AudioInterleave::pcmPacketFrames(const std::vector<PcmShare>& shares) const {

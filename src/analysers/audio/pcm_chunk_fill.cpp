@@ -13,25 +13,6 @@ constexpr int64_t kPacketsAround = 8;
 // Tracks a stretch is shared by at most; no recorder writes more sound tracks.
 constexpr size_t kMaxTracks = 4;
 
-// When the tracks all end if `bytes` are shared out so that they do.
-double commonEnd(const std::vector<PcmChunkTrack>& tracks, double bytes) {
-    std::vector<const PcmChunkTrack*> order;
-    for (const PcmChunkTrack& t : tracks)
-        order.push_back(&t);
-    std::sort(order.begin(), order.end(), [](const PcmChunkTrack* x, const PcmChunkTrack* y) {
-        return x->seconds < y->seconds;
-    });
-    double time = order.front()->seconds, rate = 0;
-    for (const PcmChunkTrack* t : order) {
-        if (rate > 0 && rate * (t->seconds - time) >= bytes)
-            break;
-        bytes -= rate * (t->seconds - time);
-        time = t->seconds;
-        rate += t->byteRate;
-    }
-    return rate > 0 ? time + bytes / rate : time;
-}
-
 // Chunks one gap holds at most, and layouts tried at most: a gap holds a
 // few chunks per track.
 constexpr size_t kMaxTurns = 12;
@@ -72,6 +53,24 @@ struct TurnSearch {
 };
 
 }  // namespace
+
+double PcmChunkFill::commonEnd(const std::vector<PcmChunkTrack>& tracks, double bytes) {
+    std::vector<const PcmChunkTrack*> order;
+    for (const PcmChunkTrack& t : tracks)
+        order.push_back(&t);
+    std::sort(order.begin(), order.end(), [](const PcmChunkTrack* x, const PcmChunkTrack* y) {
+        return x->seconds < y->seconds;
+    });
+    double time = order.empty() ? 0 : order.front()->seconds, rate = 0;
+    for (const PcmChunkTrack* t : order) {
+        if (rate > 0 && rate * (t->seconds - time) >= bytes)
+            break;
+        bytes -= rate * (t->seconds - time);
+        time = t->seconds;
+        rate += t->byteRate;
+    }
+    return rate > 0 ? time + bytes / rate : time;
+}
 
 std::vector<PcmChunkTurn> PcmChunkFill::inTurns(const std::vector<PcmChunkTrack>& tracks,
                                                 const std::vector<std::vector<int64_t>>& sizes,

@@ -28,6 +28,9 @@ struct PcmChunkTurn {
 
 class PcmChunkFill {
 public:
+    // When the tracks all end if `bytes` are shared out so that they do:
+    // the ones furthest behind catch up first.
+    static double commonEnd(const std::vector<PcmChunkTrack>& tracks, double bytes);
     // A muxer that cuts each track into chunks of its own length writes
     // next the chunk of the track furthest behind (the first in `order` on
     // a tie). The chunks that fill `bytes` exactly so, each of one of its
