@@ -3,6 +3,7 @@
 #include "log/logger.h"
 #include "output/caption_timing.h"
 #include "output/leading_edits.h"
+#include "output/sound_tail.h"
 #include "output/timecode_track.h"
 #include "output/payload_span.h"
 #include "output/sample_run_reader.h"
@@ -475,6 +476,7 @@ void dumpSamples(RepairState& state) {
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
     addTimecodeTrack(state);
+    trimSoundTails(state);
     timeCaptions(state, captions, captionTrack, captionReference);
     FLOG(LogLevel::Notice) << "dump completed";
 }
