@@ -29,18 +29,21 @@ uint32_t lastSampleDuration(const MovieTrack& track) {
 }
 
 // How far in media units the reference's single shown edit ends before the
-// start of its last sample (negative: inside it); false when the edit shows
-// all of the media or leaves out more than an encoder's remainder.
+// start of its last frame (negative: inside it); false when the edit shows
+// all of the frames or leaves out more than an encoder's remainder.
 bool referenceEnd(const MovieTrack& source, uint32_t movieTimescale, double& beforeLast) {
     const size_t shown = firstShownEdit(source);
     if (shown + 1 != source.m_editList.size() || movieTimescale == 0 || source.m_mediaTimescale == 0)
         return false;
     const EditListEntry& e = source.m_editList[shown];
     const double end = double(e.m_mediaTime) + double(e.m_trackDuration) * source.m_mediaTimescale / movieTimescale;
+    // The last sample may be stored shorter than a frame (the edit's end);
+    // the repaired one lasts a whole frame.
     const double frame = std::max<uint32_t>(source.m_sampleDuration, 1);
-    if (end + 0.5 >= double(source.m_mediaDuration) || double(source.m_mediaDuration) - end >= kMaxTailFrames * frame)
+    const double wholeEnd = double(source.m_mediaDuration) - double(lastSampleDuration(source)) + frame;
+    if (end + 0.5 >= wholeEnd || wholeEnd - end >= kMaxTailFrames * frame)
         return false;
-    beforeLast = double(source.m_mediaDuration) - double(lastSampleDuration(source)) - end;
+    beforeLast = wholeEnd - frame - end;
     return true;
 }
 
