@@ -31,9 +31,23 @@ uint32_t lastSampleDuration(const MovieTrack& track) {
 // How far in media units the reference's single shown edit ends before the
 // start of its last frame (negative: inside it); false when the edit shows
 // all of the frames or leaves out more than an encoder's remainder.
-bool referenceEnd(const MovieTrack& source, uint32_t movieTimescale, double& beforeLast) {
+// Movie units a track is presented for: its edits, or all of it.
+uint64_t presented(const MovieTrack& track) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < track.m_editList.size(); ++i)
+        sum += track.m_editList[i].m_trackDuration;
+    return track.m_editList.empty() ? track.m_trackDuration : sum;
+}
+
+bool referenceEnd(const MovieTrack& source, const MovieTrack* pictures, uint32_t movieTimescale, double& beforeLast) {
     const size_t shown = firstShownEdit(source);
     if (shown + 1 != source.m_editList.size() || movieTimescale == 0 || source.m_mediaTimescale == 0)
+        return false;
+    // Sound that stops with the pictures (a muxer cutting both at one
+    // time) ends with the repaired pictures; the movie's length does that.
+    const uint64_t sound = presented(source);
+    if (pictures &&
+        std::max(sound, presented(*pictures)) - std::min(sound, presented(*pictures)) <= 1)
         return false;
     const EditListEntry& e = source.m_editList[shown];
     const double end = double(e.m_mediaTime) + double(e.m_trackDuration) * source.m_mediaTimescale / movieTimescale;
@@ -85,7 +99,7 @@ void trimSoundTails(RepairState& state) {
         const MovieTrack* source = reference->audioTrack(i);
         double beforeLast = 0;
         if (!track || !source || track->m_mediaTimescale != source->m_mediaTimescale ||
-            !referenceEnd(*source, reference->movieParameters().m_timescale, beforeLast))
+            !referenceEnd(*source, reference->videoTrack(), reference->movieParameters().m_timescale, beforeLast))
             continue;
         // The last frames of a cut recording are sound, not the encoder's remainder.
         if (!extent.whole() && (movie->m_audioTrackCount != 1 || !soundEndedBeforeCut(state, *source, extent)))
