@@ -46,8 +46,7 @@ bool referenceEnd(const MovieTrack& source, const MovieTrack* pictures, uint32_t
     // Sound that stops with the pictures (a muxer cutting both at one
     // time) ends with the repaired pictures; the movie's length does that.
     const uint64_t sound = presented(source);
-    if (pictures &&
-        std::max(sound, presented(*pictures)) - std::min(sound, presented(*pictures)) <= 1)
+    if (pictures && sound == presented(*pictures))
         return false;
     const EditListEntry& e = source.m_editList[shown];
     const double end = double(e.m_mediaTime) + double(e.m_trackDuration) * source.m_mediaTimescale / movieTimescale;
