@@ -3,6 +3,8 @@
 #include "log/logger.h"
 #include "output/caption_timing.h"
 #include "output/leading_edits.h"
+#include "output/sound_tail.h"
+#include "output/trailing_chunks.h"
 #include "output/timecode_track.h"
 #include "output/payload_span.h"
 #include "output/sample_run_reader.h"
@@ -299,6 +301,49 @@ void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, ui
     addSample(movie, track, span, data, inputOffset, size, 0);
 }
 
+// The metadata the recorder wrote behind its last picture and sound. A
+// track of one chunk gets a slot behind the interleaved ones.
+void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>& samples) {
+    MovieFile* movie = state.m_outputMovie;
+    const ReferenceInfo* reference = referenceMovie(state);
+    if (!movie || !reference)
+        return;
+    platform::File input;
+    if (samples.empty() || !input.open(state.m_inputFileName, platform::File::Mode::Read))
+        return;
+    const int interleaved = int(reference->interleaveCycle().metadataTracks().size());
+    std::vector<const MovieTrack*> single;
+    std::vector<uint8_t> data;
+    for (const TrailingSample& s : samples) {
+        data.resize(s.size);
+        if (input.readAt(s.offset, data.data(), s.size) != s.size)
+            return;
+        if (s.metadataIndex >= 0) {
+            metaSample(state, data.data(), s.offset, s.size, s.metadataIndex, nullptr);
+            continue;
+        }
+        const auto known = std::find(single.begin(), single.end(), s.source);
+        const int slot = interleaved + int(known - single.begin());
+        if (known == single.end())
+            single.push_back(s.source);
+        if (slot >= kMaxTracks)
+            continue;
+        const bool created = movie->m_metaTracks[slot] != nullptr;
+        MovieTrack* track = QTGetMetaTrack(movie, slot);
+        if (!track)
+            continue;
+        if (!created) {
+            track->m_handlerType = s.source->m_handlerType;
+            track->m_codec = s.source->m_codec;
+            track->m_mediaTimescale = s.source->m_mediaTimescale;
+            track->m_sampleDuration = s.source->m_sampleDuration;
+            track->m_descriptionBody = s.source->m_descriptionBody;
+        }
+        addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
+    }
+    FLOG(LogLevel::Notice) << "metadata behind the last picture and sound: " << samples.size() << " samples";
+}
+
 }  // namespace
 
 void dump_video_samples(RepairState& state, const uint8_t* data, uint32_t size, int32_t compositionOffset) {
@@ -406,8 +451,12 @@ void dumpSamples(RepairState& state) {
         source.open(state.m_inputFileName, platform::File::Mode::Read);
     PayloadSpan span(state.m_outputMovie, source.isOpen() ? &source : nullptr);
     const FoundSampleList& samples = state.m_samples;
+    int64_t trailingFrom = -1;
+    const std::vector<TrailingSample> trailing = trailingSamples(state, trailingFrom);
     for (size_t i = 0; i < samples.size(); ++i) {
         const MediaSample& sample = samples[i];
+        if (sample.kind == SampleKind::Meta && trailingFrom >= 0 && sample.offset >= trailingFrom)
+            continue;
         // The whole recording's caption chunks may follow its last sound.
         if (videoWritten >= videoLimit && audioWritten >= audioLimit &&
             (sample.kind != SampleKind::Meta || state.m_savePortion < 100)) {
@@ -471,10 +520,12 @@ void dumpSamples(RepairState& state) {
         }
     }
     span.flush();
+    writeTrailingSamples(state, trailing);
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
     addTimecodeTrack(state);
+    trimSoundTails(state);
     timeCaptions(state, captions, captionTrack, captionReference);
     FLOG(LogLevel::Notice) << "dump completed";
 }

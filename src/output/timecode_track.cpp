@@ -1,6 +1,7 @@
 #include "output/timecode_track.h"
 
 #include "log/logger.h"
+#include "output/media_data_extent.h"
 #include "output/repair_state.h"
 #include "platform/file.h"
 #include "qt/movie_reader.h"
@@ -17,15 +18,29 @@ namespace {
 // A timecode sample is a 32-bit frame number (64-bit in the long form).
 constexpr uint32_t kMaxTimecodeSample = 8;
 
-const MovieTrack* referenceTimecode(const ReferenceInfo& reference) {
+bool isTimecode(const MovieTrack& t) {
+    return t.m_handlerType == makeFourcc("tmcd") && t.m_sampleCount == 1 && t.m_mediaTimescale != 0 &&
+           t.m_descriptionBody.m_size > 0 && t.m_chunkOffsets.size() == 1 && QTGetSampleSize(&t, 1) > 0 &&
+           QTGetSampleSize(&t, 1) <= kMaxTimecodeSample;
+}
+
+// The reference's timecode track with where its sample stands: in front of
+// the first chunk, or (some recorders write it when they stop) as the last
+// bytes of the media data.
+const MovieTrack* referenceTimecode(const ReferenceInfo& reference, const std::string& referenceFile, bool& atEnd) {
     const MovieFile* movie = reference.movie();
-    const uint32_t lead = reference.layout().m_mediaDataLead;
-    if (!movie || lead == 0 || lead > kMaxTimecodeSample)
+    if (!movie)
         return nullptr;
+    const uint32_t lead = reference.layout().m_mediaDataLead;
     for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i) {
         const MovieTrack& t = movie->m_tracks[i];
-        if (t.m_handlerType == makeFourcc("tmcd") && t.m_sampleCount == 1 && QTGetSampleSize(&t, 1) == lead &&
-            t.m_mediaTimescale != 0 && t.m_descriptionBody.m_size > 0)
+        if (!isTimecode(t))
+            continue;
+        const uint32_t size = QTGetSampleSize(&t, 1);
+        MediaDataExtent extent;
+        atEnd = findMediaDataExtent(referenceFile, int64_t(t.m_chunkOffsets[0]), extent) &&
+                extent.end == int64_t(t.m_chunkOffsets[0]) + size;
+        if (atEnd || lead == size)
             return &t;
     }
     return nullptr;
@@ -50,20 +65,39 @@ bool readBehindMediaDataHeader(const std::string& input, int64_t at, uint32_t si
 void addTimecodeTrack(RepairState& state) {
     MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = state.m_reference && state.m_reference->isOpen() ? state.m_reference.get() : nullptr;
-    const MovieTrack* source = reference ? referenceTimecode(*reference) : nullptr;
+    bool atEnd = false;
+    const MovieTrack* source = reference ? referenceTimecode(*reference, state.m_referenceFileName, atEnd) : nullptr;
     if (!movie || !source || !movie->m_videoTrack || movie->m_videoTrack->m_mediaTimescale == 0 ||
         state.m_samples.size() == 0)
         return;
     for (int i = 0; i < movie->m_trackCount; ++i)
         if (movie->m_tracks[i].m_handlerType == makeFourcc("tmcd"))
             return;  // an earlier pass of this clip wrote it
-    int64_t first = std::numeric_limits<int64_t>::max();
-    for (size_t i = 0; i < state.m_samples.size(); ++i)
-        first = std::min(first, state.m_samples[i].offset);
-    const uint32_t size = reference->layout().m_mediaDataLead;
+    const uint32_t size = QTGetSampleSize(source, 1);
     uint8_t sample[kMaxTimecodeSample] = {};
-    if (first < int64_t(size) || !readBehindMediaDataHeader(state.m_inputFileName, first - int64_t(size), size, sample))
-        return;
+    int64_t at = -1;
+    if (atEnd) {
+        // Only where the input's media data ends right behind the last
+        // sample found, by the timecode's size, are those bytes the timecode.
+        int64_t last = 0;
+        for (size_t i = 0; i < state.m_samples.size(); ++i)
+            last = std::max(last, state.m_samples[i].offset + state.m_samples[i].size);
+        MediaDataExtent extent;
+        platform::File file;
+        if (last == 0 || !findMediaDataExtent(state.m_inputFileName, last - 1, extent) || !extent.whole() ||
+            extent.end != last + int64_t(size) || !file.open(state.m_inputFileName, platform::File::Mode::Read) ||
+            file.readAt(last, sample, size) != size)
+            return;
+        at = last;
+    } else {
+        int64_t first = std::numeric_limits<int64_t>::max();
+        for (size_t i = 0; i < state.m_samples.size(); ++i)
+            first = std::min(first, state.m_samples[i].offset);
+        if (first < int64_t(size) ||
+            !readBehindMediaDataHeader(state.m_inputFileName, first - int64_t(size), size, sample))
+            return;
+        at = first - int64_t(size);
+    }
     MovieTrack* track = addTrack(movie);
     if (!track)
         return;
@@ -76,5 +110,5 @@ void addTimecodeTrack(RepairState& state) {
     track->m_sampleDuration = uint32_t(std::min<uint64_t>(std::max<uint64_t>(duration, 1), UINT32_MAX));
     QTAddSamples(movie, track, sample, size, 0);
     movie->m_videoTrack->m_timecodeTrackId = track->m_trackId;
-    FLOG(LogLevel::Notice) << "timecode track rebuilt from the sample at " << (first - int64_t(size));
+    FLOG(LogLevel::Notice) << "timecode track rebuilt from the sample at " << at;
 }

@@ -1,13 +1,16 @@
 #pragma once
 // A QuickTime timecode track ('tmcd') holds one sample, the number of the
 // recording's first frame, and ffmpeg and many cameras write it in front of
-// the first chunk of the media data. The recording's own sample stands at
-// the same place, so the repaired movie gets its own start timecode back.
+// the first chunk of the media data; some recorders write it when they stop,
+// as the media data's last bytes. The recording's own sample stands at the
+// same place, so the repaired movie gets its own start timecode back.
 
 struct RepairState;
 
 // Adds a timecode track like the reference's, with the input's sample, when
 // the reference has one in front of its first chunk and the input shows a
-// media data header right in front of those bytes. Call once the video is
+// media data header right in front of those bytes, or the reference's ends
+// its media data and the input's media data, whole, ends that many bytes
+// behind the last sample found. Call once the video is
 // written: the sample lasts the whole movie. Does nothing otherwise.
 void addTimecodeTrack(RepairState& state);

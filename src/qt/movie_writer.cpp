@@ -477,6 +477,11 @@ bool completeMovie(MovieFile* f) {
     const uint32_t movieDuration = f->m_movieDuration;
     for (int i = 0; i < f->m_trackCount; ++i) {
         const MovieTrack& t = f->m_tracks[i];
+        // Sound without edits plays all of its media: the movie lasts at
+        // least that long, or players stop it at the video's end.
+        // (Metadata keeps the length the video gives.)
+        if (t.m_editList.empty() && isSound(t))
+            f->m_movieDuration = std::max(f->m_movieDuration, t.m_trackDuration);
         // The movie lasts as long as its longest track with the empty edits
         // that delay it.
         uint64_t presented = 0;

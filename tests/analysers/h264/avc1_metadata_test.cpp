@@ -3,8 +3,10 @@
 // each video chunk, in front of the sound's, the other with one right behind
 // that chunk in two gaps of three (two sensors flushed at once) and behind
 // the sound in the third; and, as action cameras write, a 16-byte
-// descriptor ("GP...") in front of each video chunk. The metadata must never
-// be taken for sound, and the repaired movie has all three tracks.
+// descriptor ("GP...") in front of each video chunk; and, as Apple's writers
+// add when they stop, a track of one sample as the media data's last bytes.
+// The metadata must never be taken for sound, and the repaired movie has all
+// four tracks.
 
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -111,6 +113,11 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
         std::memcpy(m->m_descriptionBody.m_data, keys.data(), keys.size());
         m->m_descriptionBody.m_size = uint32_t(keys.size());
     }
+    MovieTrack* closing = QTGetMetaTrack(w, 3);
+    closing->m_codec = makeFourcc("mebx");
+    closing->m_mediaTimescale = 1000;
+    closing->m_sampleDuration = 3000;
+    closing->m_descriptionBody = wm[0]->m_descriptionBody;
     MovieTrack* descriptors = QTGetMetaTrack(w, 2);
     descriptors->m_codec = makeFourcc("fdsc");
     descriptors->m_mediaTimescale = 1000;
@@ -145,6 +152,13 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
             ++gap;
         }
     }
+    // The closing sample has one size in every recording, its content not.
+    Bytes last;
+    testsupport::put32(last, 24);
+    testsupport::put32(last, 1);
+    const Bytes readings = metaSample(meta);
+    last.insert(last.end(), readings.end() - 16, readings.end());
+    QTAddSamples(w, closing, last.data(), uint32_t(last.size()), 0);
     QTClose(w);
     QTClose(in);
     return out;
@@ -202,10 +216,10 @@ TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
     std::vector<std::string> mebx, fdsc;
     for (size_t i = 0; i < streams.size(); ++i)
         (streams[i].at("codec_tag_string") == "mebx" ? mebx : fdsc).push_back(std::to_string(i));
-    ASSERT_EQ(streams.size(), 5u);
-    ASSERT_EQ(mebx.size(), 2u);
-    const std::string repairedIndex[] = {mebx[0], mebx[1], fdsc.back()};
-    for (int stream = 2; stream <= 4; ++stream) {
+    ASSERT_EQ(streams.size(), 6u);
+    ASSERT_EQ(mebx.size(), 3u);
+    const std::string repairedIndex[] = {mebx[0], mebx[1], mebx[2], fdsc.back()};
+    for (int stream = 2; stream <= 5; ++stream) {
         const auto metaBefore = checksums(original, std::to_string(stream));
         ASSERT_FALSE(metaBefore.empty());
         EXPECT_EQ(checksums(o.repaired, repairedIndex[stream - 2]), metaBefore) << stream;

@@ -1,0 +1,124 @@
+#include "output/sound_tail.h"
+
+#include "log/logger.h"
+#include "output/media_data_extent.h"
+#include "output/repair_state.h"
+#include "qt/movie_file.h"
+#include "reference/reference_info.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Frames an encoder can owe its last packet and the padding behind it;
+// anything longer is an edit the user made, not the encoder's remainder.
+constexpr double kMaxTailFrames = 3;
+
+size_t firstShownEdit(const MovieTrack& track) {
+    size_t i = 0;
+    while (i < track.m_editList.size() && track.m_editList[i].m_mediaTime == -1)
+        ++i;
+    return i;
+}
+
+uint32_t lastSampleDuration(const MovieTrack& track) {
+    return track.m_timeToSample.empty() ? track.m_sampleDuration
+                                        : track.m_timeToSample[track.m_timeToSample.size() - 1].m_duration;
+}
+
+// How far in media units the reference's single shown edit ends before the
+// start of its last frame (negative: inside it); false when the edit shows
+// all of the frames or leaves out more than an encoder's remainder.
+// Movie units a track is presented for: its edits, or all of it.
+uint64_t presented(const MovieTrack& track) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < track.m_editList.size(); ++i)
+        sum += track.m_editList[i].m_trackDuration;
+    return track.m_editList.empty() ? track.m_trackDuration : sum;
+}
+
+bool referenceEnd(const MovieTrack& source, const MovieTrack* pictures, uint32_t movieTimescale, double& beforeLast) {
+    const size_t shown = firstShownEdit(source);
+    if (shown + 1 != source.m_editList.size() || movieTimescale == 0 || source.m_mediaTimescale == 0)
+        return false;
+    // Sound that stops with the pictures (a muxer cutting both at one
+    // time) ends with the repaired pictures; the movie's length does that.
+    const uint64_t sound = presented(source);
+    if (pictures && sound == presented(*pictures))
+        return false;
+    const EditListEntry& e = source.m_editList[shown];
+    const double end = double(e.m_mediaTime) + double(e.m_trackDuration) * source.m_mediaTimescale / movieTimescale;
+    // The last sample may be stored shorter than a frame (the edit's end);
+    // the repaired one lasts a whole frame.
+    const double frame = std::max<uint32_t>(source.m_sampleDuration, 1);
+    const double wholeEnd = double(source.m_mediaDuration) - double(lastSampleDuration(source)) + frame;
+    if (end + 0.5 >= wholeEnd || wholeEnd - end >= kMaxTailFrames * frame)
+        return false;
+    beforeLast = wholeEnd - frame - end;
+    return true;
+}
+
+// Bytes the reference writes from one chunk of `source` to its next; 0 for
+// a track in one chunk.
+uint64_t widestChunkStride(const MovieTrack& source) {
+    uint64_t widest = 0;
+    for (size_t i = 1; i < source.m_chunkOffsets.size(); ++i)
+        if (source.m_chunkOffsets[i] > source.m_chunkOffsets[i - 1])
+            widest = std::max(widest, source.m_chunkOffsets[i] - source.m_chunkOffsets[i - 1]);
+    return widest;
+}
+
+// In a cut recording: true when the only sound track ended well before the cut.
+bool soundEndedBeforeCut(const RepairState& state, const MovieTrack& source, const MediaDataExtent& extent) {
+    int64_t soundEnd = -1;
+    for (size_t i = 0; i < state.m_samples.size(); ++i)
+        if (state.m_samples[i].isAudio())
+            soundEnd = std::max(soundEnd, state.m_samples[i].offset + state.m_samples[i].size);
+    const int64_t cut = std::min(extent.end, extent.fileSize);
+    return soundEnd > 0 && cut > soundEnd && uint64_t(cut - soundEnd) > 2 * widestChunkStride(source);
+}
+
+}  // namespace
+
+void trimSoundTails(RepairState& state) {
+    MovieFile* movie = state.m_outputMovie;
+    const ReferenceInfo* reference = state.m_reference && state.m_reference->isOpen() ? state.m_reference.get() : nullptr;
+    if (!movie || !reference || movie->m_movieTimescale == 0 || state.m_samples.size() == 0)
+        return;
+    int64_t last = -1;
+    for (size_t i = 0; i < state.m_samples.size(); ++i)
+        last = std::max(last, state.m_samples[i].offset);
+    MediaDataExtent extent;
+    if (!findMediaDataExtent(state.m_inputFileName, last, extent))
+        return;
+    for (int i = 0; i < movie->m_audioTrackCount; ++i) {
+        MovieTrack* track = movie->m_audioTracks[i];
+        const MovieTrack* source = reference->audioTrack(i);
+        double beforeLast = 0;
+        if (!track || !source || track->m_mediaTimescale != source->m_mediaTimescale ||
+            !referenceEnd(*source, reference->videoTrack(), reference->movieParameters().m_timescale, beforeLast))
+            continue;
+        // The last frames of a cut recording are sound, not the encoder's remainder.
+        if (!extent.whole() && (movie->m_audioTrackCount != 1 || !soundEndedBeforeCut(state, *source, extent)))
+            continue;
+        const size_t shown = firstShownEdit(*track);
+        const double start =
+            shown < track->m_editList.size() ? double(std::max(track->m_editList[shown].m_mediaTime, 0)) : 0;
+        const double end = double(track->m_mediaDuration) - double(lastSampleDuration(*track)) - beforeLast;
+        if (end <= start)
+            continue;
+        const double units = std::floor((end - start) * movie->m_movieTimescale / track->m_mediaTimescale + 0.5);
+        EditListEntry e;
+        e.m_trackDuration = uint32_t(std::min<double>(units, std::numeric_limits<uint32_t>::max()));
+        e.m_mediaTime = int32_t(start);
+        e.m_mediaRate = 1.0;
+        if (shown < track->m_editList.size())
+            track->m_editList[shown] = e;
+        else if (!track->m_editList.push_back(e))
+            continue;
+        FLOG(LogLevel::Notice) << "sound track " << i + 1 << " ends its edit at media time " << int64_t(end)
+                               << ", as the reference ends before its encoder's last frames";
+    }
+}

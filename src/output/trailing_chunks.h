@@ -1,0 +1,28 @@
+#pragma once
+// Recorders that stop write their last metadata (Apple's one-sample 'mebx'
+// tracks, a sensor's last reading) behind the last picture and sound, as
+// the media data's last bytes. Between two pictures no such chunk stands,
+// so the gap search never meets them. Where the input's media data ends as
+// many bytes behind its last picture or sound as the reference's does, the
+// bytes there are laid out like the reference's.
+
+#include <cstdint>
+#include <vector>
+
+struct RepairState;
+struct MovieTrack;
+
+struct TrailingSample {
+    int64_t offset = 0;  // in the input
+    uint32_t size = 0;
+    const MovieTrack* source = nullptr;  // the reference's track
+    int metadataIndex = -1;  // among the reference's interleaved metadata tracks; -1: a track of one chunk
+};
+
+// The samples of the reference's metadata chunks behind its last video or
+// sound chunk, placed in the input behind its last video or sound sample
+// (`from`: that sample's end; -1 when nothing is placed). Metadata found
+// there by the gap search gives way: it reads chunks back to back as one.
+// Empty unless the input's media data is whole and ends exactly as far
+// behind; timecode tracks are left to their own rebuilding.
+std::vector<TrailingSample> trailingSamples(const RepairState& state, int64_t& from);

@@ -1,0 +1,52 @@
+// The end of the sound. Phones end the sound track's edit before the
+// encoder's last frames; the repaired track played them (up to 7% too
+// long on a one-second clip). A sound track without edits longer than the
+// pictures: the movie stopped with the pictures.
+
+#include "support/repair_run.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+double formatSeconds(const std::string& file) {
+    const auto r = testsupport::runCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
+                                           testsupport::quote(file));
+    return std::stod(r.output);
+}
+
+}  // namespace
+
+TEST(SoundTailRepair, EndsWhereTheReferenceEndsItsSound) {
+    // The sound stops 0.3 s before the pictures, mid-frame.
+    const std::string original = testsupport::fixture(
+        "sound_tail.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=4 -f lavfi -i "
+                          "sine=frequency=440:sample_rate=48000:duration=3.7 -c:v libx264 -pix_fmt yuv420p -g 25 "
+                          "-c:a aac -ac 1");
+    ASSERT_FALSE(original.empty());
+    const repairrun::Outcome o =
+        repairrun::repair("SoundTailRepair.Edit", original, repairrun::withoutIndex(original));
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    const auto before = testmedia::probeStreams(original);
+    const auto after = testmedia::probeStreams(o.repaired);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_NEAR(std::stod(after[1].at("duration")), std::stod(before[1].at("duration")), 0.0005);
+}
+
+TEST(SoundTailRepair, MovieLastsAsLongAsSoundWithoutEdits) {
+    const std::string original = testsupport::fixture(
+        "sound_no_edits.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -f lavfi -i "
+                              "sine=frequency=440:sample_rate=48000:duration=3 -c:v libx264 -pix_fmt yuv420p "
+                              "-c:a aac -ac 1 -use_editlist 0");
+    ASSERT_FALSE(original.empty());
+    const repairrun::Outcome o =
+        repairrun::repair("SoundTailRepair.NoEdits", original, repairrun::withoutIndex(original));
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    EXPECT_GT(formatSeconds(o.repaired), 2.9);
+}
