@@ -28,9 +28,6 @@ uint32_t lastSampleDuration(const MovieTrack& track) {
                                         : track.m_timeToSample[track.m_timeToSample.size() - 1].m_duration;
 }
 
-// How far in media units the reference's single shown edit ends before the
-// start of its last frame (negative: inside it); false when the edit shows
-// all of the frames or leaves out more than an encoder's remainder.
 // Movie units a track is presented for: its edits, or all of it.
 uint64_t presented(const MovieTrack& track) {
     uint64_t sum = 0;
@@ -39,6 +36,9 @@ uint64_t presented(const MovieTrack& track) {
     return track.m_editList.empty() ? track.m_trackDuration : sum;
 }
 
+// How far in media units the reference's single shown edit ends before the
+// start of its last frame (negative: inside it); false when the edit shows
+// all of the frames or leaves out more than an encoder's remainder.
 bool referenceEnd(const MovieTrack& source, const MovieTrack* pictures, uint32_t movieTimescale, double& beforeLast) {
     const size_t shown = firstShownEdit(source);
     if (shown + 1 != source.m_editList.size() || movieTimescale == 0 || source.m_mediaTimescale == 0)
