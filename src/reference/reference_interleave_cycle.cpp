@@ -270,6 +270,39 @@ bool learnChunksShareTime(const MovieFile& movie, const MovieTrack* video) {
     return 10 * shared >= 9 * gaps;
 }
 
+// The most sound bytes the movie holds between two video chunks (or in
+// front of the first, or behind the last).
+uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video) {
+    if (!video)
+        return 0;
+    std::vector<std::pair<uint64_t, uint64_t>> chunks;  // offset, sound bytes (video: UINT64_MAX)
+    for (uint64_t offset : video->m_chunkOffsets)
+        chunks.emplace_back(offset, UINT64_MAX);
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& track = movie.m_tracks[i];
+        if (track.m_handlerType != kSoun)
+            continue;
+        SamplesPerChunkCursor perChunk(track);
+        uint64_t sample = 1;
+        for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
+            const uint32_t n = perChunk.samplesPerChunk(chunk);
+            if (n == 0)
+                break;
+            uint64_t bytes = 0;
+            for (uint32_t k = 0; k < n && sample <= track.m_sampleCount; ++k, ++sample)
+                bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+            chunks.emplace_back(track.m_chunkOffsets[chunk - 1], bytes);
+        }
+    }
+    std::sort(chunks.begin(), chunks.end());
+    uint64_t largest = 0, run = 0;
+    for (const auto& [offset, bytes] : chunks) {
+        run = bytes == UINT64_MAX ? 0 : run + bytes;
+        largest = std::max(largest, run);
+    }
+    return largest;
+}
+
 // The sound chunks of the first gap that holds any, merged per track run:
 // in front of the first video chunk, or else between the first two.
 std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* video) {
@@ -366,6 +399,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_metadata.clear();
     m_oneChunkPerGap = false;
     m_chunksShareTime = false;
+    m_largestSoundGap = 0;
     platform::File file;
     const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
     int audioIndex = 0;
@@ -402,6 +436,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     learnTouchingFollowers(movie, m_metadata);
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
     m_chunksShareTime = learnChunksShareTime(movie, video);
+    m_largestSoundGap = learnLargestSoundGap(movie, video);
     if (m_audio.size() > 1)
         m_firstGap = learnFirstGap(movie, video);
 }

@@ -102,11 +102,15 @@ public:
     // of one setting the same way, and often not in the order it keeps
     // later: ffmpeg's chunked interleave opens with A2 A1 A2.
     const std::vector<GapChunk>& firstGap() const { return m_firstGap; }
+    // The most sound bytes between two of the reference's video chunks: a
+    // muxer interleaving by time writes many chunks of each track there.
+    uint64_t largestSoundGap() const { return m_largestSoundGap; }
 
 private:
     std::vector<InterleaveTrack> m_audio;
     std::vector<InterleaveTrack> m_metadata;
     bool m_oneChunkPerGap = false;
     bool m_chunksShareTime = false;
+    uint64_t m_largestSoundGap = 0;
     std::vector<GapChunk> m_firstGap;
 };

@@ -394,6 +394,14 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=32000,aformat=channel_layouts=mono",
        "anoisesrc=r=32000:a=0.2:seed=9,aformat=channel_layouts=mono"}},
      "-c:a pcm_s16le", false, ""},
+    // Two 96 kHz tracks in ffmpeg's default interleave: a gap holds eight
+    // packets or more, each a chunk of its own.
+    {"pcm_twin_96k_default", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 3 -g 50",
+     {{"sine=frequency=440:sample_rate=96000,aformat=channel_layouts=mono",
+       "anoisesrc=r=96000:a=0.2:seed=8,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=96000:a=0.2:seed=9,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=96000,aformat=channel_layouts=mono"}},
+     "-c:a pcm_s16le", false, ""},
     // Two sound tracks of one format in camera chunks: only the order of the
     // first gap (A2 A1) and the chunk sizes tell them apart.
     {"pcm_twin_camera_chunks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",

@@ -816,7 +816,14 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     int64_t size = b - a;
     if (size < 1)
         return;
-    const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * block);
+    // Several sound tracks interleaved by time write many chunks of each
+    // between two pictures: as many bytes as the reference's largest such
+    // gap are still one gap's sound.
+    const int64_t gapBound =
+        ref->interleaveCycle().sharedGaps()
+            ? std::max<int64_t>(block, int64_t(std::min<uint64_t>(ref->interleaveCycle().largestSoundGap(), INT32_MAX)))
+            : block;
+    const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * gapBound);
     if (!allAudio || orphanedTail)
         size = std::min(size, block);
     else if (!(flags & GapAtEnd))

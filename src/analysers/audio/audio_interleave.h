@@ -206,6 +206,11 @@ private:
     // counts fill the stretch.
     bool dealPcmPackets(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
                         const std::vector<size_t>& order, const std::vector<int64_t>& chunkOf);
+    // A recording's last flush, in front of its last pictures: the tracks
+    // end together on short last packets, so spans of equal length would
+    // cut sample frames. Where ending together gives every track whole
+    // frames and equal spans do not, the quotas of `bytes` are so.
+    void pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const;
     // Emits `piece` bytes at `pos` as a chunk of sound track `track`.
     void takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece, size_t track, std::vector<PcmShare>& shares,
                       bool atEnd);

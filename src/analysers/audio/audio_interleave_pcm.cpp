@@ -350,6 +350,8 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
          dealPcmPackets(input, pos, end, shares, order, chunkOf)))
         return;
+    if (!packets && !atEnd && started && pos < end)
+        pcmQuotasEndingTogether(shares, end - pos);
     std::vector<bool> done(shares.size(), false);
     while (pos < end) {
         size_t next = shares.size();
@@ -388,6 +390,32 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
     }
+}
+
+void AudioInterleave::pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const {
+    // Sample frames this close to whole are whole (sums of chunk durations).
+    constexpr double kWholeFrame = 1e-3;
+    auto whole = [](double frames) { return std::fabs(frames - std::round(frames)) < kWholeFrame; };
+    double quotas = 0;
+    for (const PcmShare& share : shares)
+        quotas += share.quota;
+    // Only quotas of just these bytes are weighed (no metadata chunk or
+    // first-gap chunk took a part).
+    if (std::fabs(quotas - double(bytes)) > 1 || m_pcmSeconds.size() < shares.size())
+        return;
+    const double end = pcmEndTime(shares, std::vector<bool>(shares.size(), false), double(bytes));
+    std::vector<int64_t> owed;
+    bool even = true, together = true;
+    for (size_t i = 0; i < shares.size(); ++i) {
+        const double frames = (end - m_pcmSeconds[i]) * shares[i].byteRate / double(shares[i].frame);
+        even = even && whole(shares[i].quota / double(shares[i].frame));
+        together = together && frames >= 1 && whole(frames);
+        owed.push_back(std::llround(frames) * shares[i].frame);
+    }
+    if (even || !together)
+        return;
+    for (size_t i = 0; i < shares.size(); ++i)
+        shares[i].quota = double(owed[i]);
 }
 
 void AudioInterleave::emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word) {
