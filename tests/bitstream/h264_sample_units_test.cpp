@@ -1,12 +1,10 @@
 // H.264 samples as a movie stores them (length-prefixed NAL units), picture
-// order counts and PPS id rewriting, checked on real x264 output with ffmpeg
+// order counts, checked on real x264 output with ffmpeg
 // and ffprobe as the outside judges.
 
 #include "bitstream/common/bit_reader.h"
 #include "bitstream/h264/nal_unit_type.h"
 #include "bitstream/h264/picture_order_count.h"
-#include "bitstream/h264/picture_parameter_set.h"
-#include "bitstream/h264/pps_id_rewrite.h"
 #include "bitstream/h264/sample_units.h"
 #include "bitstream/h264/sequence_parameter_set.h"
 #include "bitstream/h264/slice_header.h"
@@ -138,35 +136,4 @@ TEST(H264PictureOrderCount, FollowsTheLsbAcrossItsWrap) {
     EXPECT_EQ(next(false, false, 14), 14);
     // An IDR picture starts over.
     EXPECT_EQ(next(true, true, 4), 4);
-}
-
-TEST(H264PpsIdRewrite, CloneOfARealPpsParsesAsTheSourceUnderTheNewId) {
-    const PocFixture f = pocFixture();
-    ASSERT_FALSE(f.raw.path.empty()) << "ffmpeg could not make the fixture";
-    const uint8_t* source = nullptr;
-    size_t size = 0;
-    for (const auto& n : f.raw.nals)
-        if (!source && nalType(f.raw.data(n)[0]) == PPS)
-            source = f.raw.data(n), size = n.size;
-    ASSERT_NE(source, nullptr);
-    PictureParameterSet original;
-    std::string problem;
-    ASSERT_EQ(parsePictureParameterSet(source, size, original, problem), bitstream::ParseResult::Ok);
-    for (uint32_t id : {3u, 200u}) {
-        Bytes clone;
-        ASSERT_TRUE(clonePpsWithId(source, size, id, clone));
-        PictureParameterSet parsed;
-        ASSERT_EQ(parsePictureParameterSet(clone.data(), clone.size(), parsed, problem), bitstream::ParseResult::Ok)
-            << problem;
-        EXPECT_EQ(clone[0], source[0]);
-        EXPECT_EQ(parsed.pic_parameter_set_id, id);
-        EXPECT_EQ(parsed.seq_parameter_set_id, original.seq_parameter_set_id);
-        EXPECT_EQ(parsed.entropy_coding_mode_flag, original.entropy_coding_mode_flag);
-        EXPECT_EQ(parsed.num_ref_idx_l0_default_active_minus1, original.num_ref_idx_l0_default_active_minus1);
-        EXPECT_EQ(parsed.weighted_bipred_idc, original.weighted_bipred_idc);
-        EXPECT_EQ(parsed.pic_init_qp_minus26, original.pic_init_qp_minus26);
-        EXPECT_EQ(parsed.deblocking_filter_control_present_flag, original.deblocking_filter_control_present_flag);
-        EXPECT_EQ(parsed.transform_8x8_mode_flag, original.transform_8x8_mode_flag);
-        EXPECT_EQ(parsed.second_chroma_qp_index_offset, original.second_chroma_qp_index_offset);
-    }
 }

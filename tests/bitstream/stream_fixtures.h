@@ -1,10 +1,8 @@
 #pragma once
 // Real encoder output for the bitstream tests: raw Annex B streams made by
-// ffmpeg (x264, x265), split into NAL units and access units, plus what
-// ffprobe and ffmpeg's trace_headers filter say about them.
+// ffmpeg (x264, x265), split into NAL units and access units.
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,40 +41,5 @@ void forEachPrefix(const Stream& s, F&& f) {
 // starts at each access unit delimiter), parameter sets left out unless
 // keepParameterSets, each unit behind a 4-byte big-endian length.
 std::vector<std::vector<uint8_t>> lengthPrefixedSamples(const Stream& s, bool hevc, bool keepParameterSets = false);
-
-// Syntax elements per slice from ffmpeg's trace_headers filter, in decoding
-// order: each map holds the first value of each element name inside that
-// slice header. sliceStart is the element that opens a slice header.
-std::vector<std::map<std::string, int64_t>> traceSlices(const std::string& path, const std::string& sliceStart);
-
-// What a sequence parameter set says about the picture, in the terms ffprobe
-// reports, for codec-independent comparison.
-struct PictureFacts {
-    uint32_t width = 0, height = 0;
-    int level = 0;
-    double frameRate = 0;
-    unsigned primaries = 2, transfer = 2, matrix = 2;
-    bool signalTypePresent = false, fullRange = false;
-};
-
-// The facts of an H.264 or HEVC sequence parameter set (both name their
-// VUI fields alike); the level is where the codecs differ.
-template <typename Sps>
-PictureFacts factsOf(const Sps& sps, int level) {
-    PictureFacts facts;
-    facts.width = sps.width();
-    facts.height = sps.height();
-    facts.level = level;
-    facts.frameRate = sps.frameRate();
-    facts.primaries = sps.vui.colour_primaries;
-    facts.transfer = sps.vui.transfer_characteristics;
-    facts.matrix = sps.vui.matrix_coefficients;
-    facts.signalTypePresent = sps.vui.video_signal_type_present_flag;
-    facts.fullRange = sps.vui.video_full_range_flag;
-    return facts;
-}
-
-// Expects ffprobe's width, height, level, r_frame_rate and colour fields.
-void expectMatchesProbe(const PictureFacts& facts, std::map<std::string, std::string> probe);
 
 }  // namespace bitstest

@@ -25,43 +25,6 @@ std::vector<testmedia::Packet> streamPackets(const std::string& file, int stream
 
 }  // namespace
 
-// Video: every packet ffprobe sees, at its position and size, with pts - dts
-// as the composition offset (B-frames make them non-zero).
-TEST(ReferenceSampleCollector, VideoAndAacMatchFfprobe) {
-    const std::string file = testmedia::h264AacMp4();
-    ASSERT_FALSE(file.empty());
-    auto info = ReferenceInfo::build(file, false);
-    ASSERT_TRUE(info->isOpen());
-    LogCapture log(LogLevel::Info);
-    info->collectSamples();
-    const auto video = streamPackets(file, 0);
-    const auto audio = streamPackets(file, 1);
-    ASSERT_EQ(info->videoSamples().size(), video.size());
-    ASSERT_EQ(info->audioSamples().size(), audio.size());
-    bool reordered = false;
-    for (size_t i = 0; i < video.size(); ++i) {
-        const MediaSample& s = info->videoSamples()[i];
-        EXPECT_EQ(s.offset, video[i].pos) << i;
-        EXPECT_EQ(s.size, video[i].size) << i;
-        EXPECT_EQ(s.kind, SampleKind::Video);
-        EXPECT_EQ(s.extra, video[i].pts - video[i].dts) << i;
-        reordered |= s.extra != 0;
-    }
-    EXPECT_TRUE(reordered);
-    for (size_t i = 0; i < audio.size(); ++i) {
-        EXPECT_EQ(info->audioSamples()[i].offset, audio[i].pos) << i;
-        EXPECT_EQ(info->audioSamples()[i].size, audio[i].size) << i;
-        EXPECT_EQ(info->audioSamples()[i].kind, SampleKind::Audio);
-    }
-    EXPECT_EQ(log.messages(LogLevel::Info, "QT video sample ").size(), 30u);
-    EXPECT_EQ(log.messages(LogLevel::Info, "QT audio sample ").size(), 30u);
-    EXPECT_EQ(log.messages(LogLevel::Info, "QT video sample ")[0],
-              "QT video sample " + std::to_string(video[0].pos) + " size " + std::to_string(video[0].size) +
-                  " compofs " + std::to_string(video[0].pts - video[0].dts));
-    EXPECT_TRUE(log.has(LogLevel::Notice,
-                        "---------reffile collect samples complete (output may be incomplete!)----------"));
-}
-
 // Fixed-size PCM: one sample per chunk covering the whole chunk.
 TEST(ReferenceSampleCollector, PcmOneSamplePerChunk) {
     const std::string file = testmedia::h264PcmMov();
