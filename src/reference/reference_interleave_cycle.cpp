@@ -270,6 +270,26 @@ bool learnChunksShareTime(const MovieFile& movie, const MovieTrack* video) {
     return 10 * shared >= 9 * gaps;
 }
 
+// Calls f(chunk number from 1, file offset, bytes, samples) for each chunk
+// of `track` its sample table fills. Equal samples (PCM: hours of them) are
+// counted, not walked.
+template <typename F>
+void forEachChunk(const MovieTrack& track, F f) {
+    SamplesPerChunkCursor perChunk(track);
+    uint64_t sample = 1;
+    for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
+        const uint32_t n = perChunk.samplesPerChunk(chunk);
+        if (n == 0)
+            break;
+        const uint64_t taken = std::min<uint64_t>(n, uint64_t(track.m_sampleCount) - sample + 1);
+        uint64_t bytes = taken * track.m_fixedSampleSize;
+        for (uint64_t k = 0; !track.m_fixedSampleSize && k < taken; ++k)
+            bytes += QTGetSampleSize(&track, uint32_t(sample + k));
+        sample += taken;
+        f(chunk, track.m_chunkOffsets[chunk - 1], bytes, n);
+    }
+}
+
 // The most sound bytes the movie holds between two video chunks (or in
 // front of the first, or behind the last).
 uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video) {
@@ -282,17 +302,9 @@ uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video) {
         const MovieTrack& track = movie.m_tracks[i];
         if (track.m_handlerType != kSoun)
             continue;
-        SamplesPerChunkCursor perChunk(track);
-        uint64_t sample = 1;
-        for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
-            const uint32_t n = perChunk.samplesPerChunk(chunk);
-            if (n == 0)
-                break;
-            uint64_t bytes = 0;
-            for (uint32_t k = 0; k < n && sample <= track.m_sampleCount; ++k, ++sample)
-                bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
-            chunks.emplace_back(track.m_chunkOffsets[chunk - 1], bytes);
-        }
+        forEachChunk(track, [&](uint32_t, uint64_t offset, uint64_t bytes, uint32_t) {
+            chunks.emplace_back(offset, bytes);
+        });
     }
     std::sort(chunks.begin(), chunks.end());
     uint64_t largest = 0, run = 0;
@@ -327,19 +339,10 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
         // A track of one chunk (a timecode) takes no part in the interleave.
         if (&track == video || track.m_handlerType == kHint || (index < 0 && track.m_chunkOffsets.size() < 2))
             continue;
-        SamplesPerChunkCursor chunks(track);
-        uint64_t sample = 1;
-        for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
-            const uint32_t n = chunks.samplesPerChunk(chunk);
-            if (n == 0)
-                break;
-            uint64_t bytes = 0;
-            for (uint32_t k = 0; k < n && sample <= track.m_sampleCount; ++k, ++sample)
-                bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
-            const uint64_t offset = track.m_chunkOffsets[chunk - 1];
+        forEachChunk(track, [&](uint32_t chunk, uint64_t offset, uint64_t bytes, uint32_t n) {
             if (offset < to)
                 pieces.push_back({offset, index, bytes, n, chunk == track.m_chunkOffsets.size()});
-        }
+        });
     }
     std::sort(pieces.begin(), pieces.end(), [](const Piece& x, const Piece& y) { return x.offset < y.offset; });
     const bool soundFirst = std::any_of(pieces.begin(), pieces.end(),
