@@ -350,8 +350,10 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
     for (const Piece& p : pieces) {
         if (soundFirst ? p.offset > from : p.offset < from)
             continue;
+        // Captions or other metadata between the sound chunks take no part
+        // in the sound's order.
         if (p.audioIndex < 0)
-            return {};
+            continue;
         if (!gap.empty() && gap.back().audioIndex == p.audioIndex) {
             gap.back().bytes += p.bytes;
             gap.back().samples += p.samples;
