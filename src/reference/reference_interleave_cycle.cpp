@@ -374,22 +374,14 @@ void learnTouchingFollowers(const MovieFile& movie, std::vector<InterleaveTrack>
             starts.emplace(offset, int(m));
     for (size_t m = 0; m < metadata.size(); ++m) {
         const MovieTrack& track = movie.m_tracks[metadata[m].trackIndex];
-        SamplesPerChunkCursor chunks(track);
         std::vector<size_t> touching(metadata.size(), 0);
         size_t counted = 0;
-        uint64_t sample = 1;
-        for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
-            const uint32_t n = chunks.samplesPerChunk(chunk);
-            if (n == 0)
-                break;
-            uint64_t bytes = 0;
-            for (uint32_t k = 0; k < n && sample <= track.m_sampleCount; ++k, ++sample)
-                bytes += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+        forEachChunk(track, [&](uint32_t, uint64_t offset, uint64_t bytes, uint32_t) {
             ++counted;
-            const auto next = starts.find(track.m_chunkOffsets[chunk - 1] + bytes);
+            const auto next = starts.find(offset + bytes);
             if (next != starts.end() && next->second != int(m))
                 ++touching[size_t(next->second)];
-        }
+        });
         for (size_t u = 0; u < metadata.size(); ++u)
             if (2 * touching[u] > counted)
                 metadata[m].touchingFollower = int(u);
