@@ -19,17 +19,26 @@ double formatSeconds(const std::string& file) {
     return std::stod(r.output);
 }
 
+// A 320x240 H.264 clip with mono AAC (made into `original`), repaired from
+// itself without its index.
+repairrun::Outcome repairedWithoutIndex(const std::string& name, const std::string& sources, const std::string& extra,
+                                        std::string& original) {
+    original = testsupport::fixture(name, sources + " -c:v libx264 -pix_fmt yuv420p -c:a aac -ac 1 " + extra);
+    if (original.empty())
+        return {};
+    return repairrun::repair("SoundTailRepair." + name, original, repairrun::withoutIndex(original));
+}
+
 }  // namespace
 
 TEST(SoundTailRepair, EndsWhereTheReferenceEndsItsSound) {
     // The sound stops 0.3 s before the pictures, mid-frame.
-    const std::string original = testsupport::fixture(
-        "sound_tail.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=4 -f lavfi -i "
-                          "sine=frequency=440:sample_rate=48000:duration=3.7 -c:v libx264 -pix_fmt yuv420p -g 25 "
-                          "-c:a aac -ac 1");
+    std::string original;
+    const repairrun::Outcome o = repairedWithoutIndex(
+        "sound_tail.mov",
+        "-f lavfi -i testsrc2=size=320x240:rate=25:duration=4 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=3.7",
+        "-g 25", original);
     ASSERT_FALSE(original.empty());
-    const repairrun::Outcome o =
-        repairrun::repair("SoundTailRepair.Edit", original, repairrun::withoutIndex(original));
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     const auto before = testmedia::probeStreams(original);
@@ -39,13 +48,12 @@ TEST(SoundTailRepair, EndsWhereTheReferenceEndsItsSound) {
 }
 
 TEST(SoundTailRepair, MovieLastsAsLongAsSoundWithoutEdits) {
-    const std::string original = testsupport::fixture(
-        "sound_no_edits.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -f lavfi -i "
-                              "sine=frequency=440:sample_rate=48000:duration=3 -c:v libx264 -pix_fmt yuv420p "
-                              "-c:a aac -ac 1 -use_editlist 0");
+    std::string original;
+    const repairrun::Outcome o = repairedWithoutIndex(
+        "sound_no_edits.mp4",
+        "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=3",
+        "-use_editlist 0", original);
     ASSERT_FALSE(original.empty());
-    const repairrun::Outcome o =
-        repairrun::repair("SoundTailRepair.NoEdits", original, repairrun::withoutIndex(original));
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     EXPECT_GT(formatSeconds(o.repaired), 2.9);
