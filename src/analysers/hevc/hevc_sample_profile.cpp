@@ -218,9 +218,11 @@ int64_t HevcSampleProfile::measure(const uint8_t* data, int64_t n, bool bounded,
         if (!unitAt(data + pos, n - pos, u, HEVC::kMinKnownSliceLength)) {
             // A segment of this picture (its whole header the first one's)
             // that runs past the bytes given says nothing of where the
-            // sample ends: the picture is not whole here.
+            // sample ends: the picture is not whole here. One whose first
+            // bit opens a picture is the next picture cut off, and this one
+            // ends in front of it.
             if (slices && !bounded && n - pos >= 6 && nal[0] == firstHeader && nal[1] == firstLayerAndTemporalId &&
-                int64_t(bitstream::readBE32(data + pos)) + 4 > n - pos)
+                int64_t(bitstream::readBE32(data + pos)) + 4 > n - pos && !(n - pos >= 7 && (nal[2] & 0x80)))
                 return 0;
             break;
         }

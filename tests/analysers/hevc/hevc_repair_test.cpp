@@ -158,24 +158,35 @@ TEST(HevcPcmCut, PictureCutInItsLastSliceLeavesNoTrace) {
 // Two mono AAC tracks in ffmpeg's interleave (a frame of each behind every
 // pair of pictures), the file cut inside a frame of the second track that
 // follows one of the first: the first track's last frame is whole, and
-// comes back, although nothing the cut left decodes behind it.
+// comes back, although nothing the cut left decodes behind it. Cut inside
+// the first slice of a pair's second picture: the first comes back.
 TEST(HevcTwoAacCut, LastWholeFrameInFrontOfTheCutComesBack) {
     const std::string original = testsupport::fixture(
         "hevc_two_mono_aac.mp4", "-f lavfi -i testsrc2=size=320x240:rate=30 -f lavfi -i sine=frequency=440:sample_rate=8000 "
                                  "-f lavfi -i sine=frequency=660:sample_rate=16000 -t 5 -map 0:v -map 1:a -map 2:a " +
                                      kHevc + "-tag:v hev1 -c:a aac -ac 1 -b:a 64k");
     ASSERT_FALSE(original.empty());
-    Bytes damaged = withoutIndex(original);
-    const auto runs = testmedia::fileOrderRuns(testmedia::probePackets(original));
+    const Bytes whole = withoutIndex(original);
+    const auto packets = testmedia::probePackets(original);
+    const auto runs = testmedia::fileOrderRuns(packets);
     size_t at = 2;
     while (at < runs.size() && !(runs[at].stream == 2 && runs[at - 1].stream == 1 && runs[at - 2].stream == 0 &&
-                                 runs[at].start > int64_t(damaged.size() * 6 / 10)))
+                                 runs[at].start > int64_t(whole.size() * 6 / 10)))
         ++at;
     ASSERT_LT(at, runs.size());
-    damaged.resize(size_t(runs[at].start + runs[at].bytes / 2));
-    const Outcome o = repair("HevcRepair.TwoAacCut", original, damaged, "", original);
-    EXPECT_GT(o.audio.alive, 20u);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    const auto pair = std::find_if(packets.begin(), packets.end(), [&](const testmedia::Packet& p) {
+        return p.stream == 0 && p.pos == runs[at - 2].start;
+    });
+    ASSERT_LT(pair + 1, packets.end());
+    ASSERT_EQ((pair + 1)->stream, 0);
+    for (const int64_t cut : {runs[at].start + runs[at].bytes / 2, (pair + 1)->pos + 60}) {
+        SCOPED_TRACE(cut);
+        const Bytes damaged(whole.begin(), whole.begin() + cut);
+        const Outcome o = repair("HevcRepair.TwoAacCut", original, damaged, "", original);
+        EXPECT_GT(o.audio.alive, 20u);
+        EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+        EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    }
 }
 
 class HevcRecordings : public repairrun::Cases {};
