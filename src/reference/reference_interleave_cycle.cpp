@@ -319,11 +319,13 @@ uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video) {
 // in front of the first video chunk, or else between the first two.
 std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* video) {
     std::vector<GapChunk> gap;
-    if (!video || video->m_chunkOffsets.size() < 2)
+    if (!video || video->m_chunkOffsets.empty())
         return gap;
     std::vector<uint64_t> videoChunks(video->m_chunkOffsets.begin(), video->m_chunkOffsets.end());
     std::sort(videoChunks.begin(), videoChunks.end());
-    const uint64_t from = videoChunks[0], to = videoChunks[1];
+    // A reference shorter than two chunks of video still shows the sound in
+    // front of its first: that is the gap to learn from, and only that.
+    const uint64_t from = videoChunks[0], to = videoChunks.size() > 1 ? videoChunks[1] : from;
     struct Piece {
         uint64_t offset;
         int audioIndex;  // -1: another track

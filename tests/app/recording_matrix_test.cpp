@@ -410,20 +410,24 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=48000:a=0.2:seed=12,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
      "-c:a pcm_s24be -chunk_duration 1244000", false, ""},
+    // The recording stops two thirds into a cycle (its last chunks are
+    // shorter, not cut), and the cut at 60% falls into the first chunk of
+    // the second gap.
     {"aac_twin_camera_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
      {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=mono",
        "anoisesrc=r=48000:a=0.2:seed=13,aformat=channel_layouts=mono"},
       {"anoisesrc=r=48000:a=0.2:seed=14,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
-     "-c:a aac -b:a 96k -chunk_duration 1244000", false, ""},
+     "-c:a aac -b:a 96k -chunk_duration 1500000", false, ""},
     // The same with captions: a caption chunk in the first gap must not hide
-    // the order (A2 A1) in which that gap opens.
+    // the order (A2 A1) in which that gap opens, which the reference shows
+    // in front of its only chunk of video.
     {"aac_twin_captions_camera_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
      {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=mono",
        "anoisesrc=r=48000:a=0.2:seed=13,aformat=channel_layouts=mono"},
       {"anoisesrc=r=48000:a=0.2:seed=14,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
-     "-c:a aac -b:a 96k -chunk_duration 1244000", true, ""},
+     "-c:a aac -b:a 96k -chunk_duration 1700000", true, ""},
     // An encoder clock of milliseconds: AAC frames of 10.67 ms last 11, 11
     // and 10 ms in the tables, on the second sound track too.
     {"aac_two_rates_ms_clock", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50 -fps_mode vfr -enc_time_base 1:1000",

@@ -88,27 +88,40 @@ uint32_t AacFrameMeter::frameLength(const uint8_t* data, uint32_t n) {
     return uint32_t(std::min<unsigned long>(info.bytesconsumed, n));
 }
 
+bool AacChainDecoder::extend(size_t maxFrames) {
+    if (!m_opened) {
+        if (!m_meter.restart()) {
+            FLOG(LogLevel::Error) << "NeAACDecInit2 error";
+            m_ended = true;
+            return false;
+        }
+        m_opened = true;
+    }
+    const bool cut = m_config.firstBytes.any();
+    const size_t maxOffsets = std::min(kMaxFrameChainOffsets, maxFrames + 1);
+    while (!m_ended && m_chain.size() < maxOffsets) {
+        if (m_pos >= m_n || (m_chain.size() > 1 && cut && !m_config.firstBytes.test(m_data[m_pos]))) {
+            m_ended = true;
+            break;
+        }
+        const uint32_t length = m_meter.frameLength(m_data + m_pos, uint32_t(m_n - m_pos));
+        if (length == 0) {
+            m_ended = true;
+            break;
+        }
+        m_pos += int32_t(length);
+        m_chain.push_back(m_chain.front() + m_pos);
+    }
+    return true;
+}
+
 int64_t aacFrameChain(const AacChainConfig& config, const uint8_t* data, int32_t n, int64_t offset,
                       FrameChain& chain, size_t maxFrames) {
     chain.clear();
-    AacFrameMeter meter(config);
-    if (!meter.restart()) {
-        FLOG(LogLevel::Error) << "NeAACDecInit2 error";
+    AacChainDecoder run(config, data, n, offset);
+    if (!run.extend(maxFrames))
         return -1;
-    }
-    const bool cut = config.firstBytes.any();
-    chain.push_back(offset);
-    int32_t pos = 0;
-    const size_t maxOffsets = std::min(kMaxFrameChainOffsets, maxFrames + 1);
-    while (pos < n && chain.size() < maxOffsets) {
-        if (chain.size() > 1 && cut && !config.firstBytes.test(data[pos]))
-            break;
-        const uint32_t length = meter.frameLength(data + pos, uint32_t(n - pos));
-        if (length == 0)
-            break;
-        pos += int32_t(length);
-        chain.push_back(offset + pos);
-    }
+    chain = run.chain();
     return chainBytes(chain);
 }
 

@@ -81,6 +81,36 @@ private:
     unsigned char m_channels = 0;  // what the configuration decodes to
 };
 
+// A chain of AAC frames over `n` bytes of `data` (at file offset `offset`),
+// decoded as far as asked and taken on later where it stopped, by the decoder
+// that read its frames so far: asked for more, it decodes only the frames it
+// has not, and they are those a fresh decode of the whole run gives. Opening
+// a decoder builds its transform tables, which costs more than the few frames
+// a chain is mostly asked for. `data` must outlive it.
+class AacChainDecoder {
+public:
+    AacChainDecoder(const AacChainConfig& config, const uint8_t* data, int32_t n, int64_t offset)
+        : m_config(config), m_meter(config), m_data(data), m_n(n), m_chain{offset} {}
+
+    // Decodes on until the chain holds `maxFrames` frames or the run ends;
+    // false (logged) when the decoder cannot be set up with the configuration.
+    bool extend(size_t maxFrames);
+    const FrameChain& chain() const { return m_chain; }
+    // The run ended (bytes that are no frame, or the end of the data): no
+    // call of extend adds a frame.
+    bool ended() const { return m_ended; }
+
+private:
+    AacChainConfig m_config;
+    AacFrameMeter m_meter;
+    const uint8_t* m_data;
+    int32_t m_n;
+    int32_t m_pos = 0;
+    FrameChain m_chain;
+    bool m_opened = false;
+    bool m_ended = false;
+};
+
 // Chain of AAC frames over `n` bytes of `data`, which lie at file offset
 // `offset`. A new decoder is opened and closed for every chain, so no state
 // leaks from one candidate run to the next. Returns the bytes covered, or -1

@@ -247,8 +247,9 @@ private:
     bool twinTracks() const;
     // Deals the gap's sound frames out to such tracks in whole chunks, in
     // the order of the reference's chunks (`fresh`: the recording's first
-    // gap with sound).
-    void dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd);
+    // gap with sound; `partLeft`: bytes behind its last frame that no frame
+    // explains).
+    void dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd, bool partLeft);
     // A stretch of a gap that one caption chunk fills exactly is taken as
     // that chunk; false when its structure does not decide.
     bool takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length);

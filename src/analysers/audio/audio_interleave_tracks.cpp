@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -126,7 +127,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     if (twinTracks()) {
         const bool fresh = std::all_of(states.begin(), states.end(),
                                        [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
-        dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0);
+        dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0, covered < b);
     }
     int64_t explained = 0;
     for (const SplitFrame& f : frames)
@@ -286,7 +287,7 @@ void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, un
     } else if (ref->interleaveCycle().oneChunkPerGap()) {
         for (SplitFrame& f : frames)
             f.track = 0;
-        dealTwinChunks(frames, tracks, fresh, (flags & GapAtEnd) != 0);
+        dealTwinChunks(frames, tracks, fresh, (flags & GapAtEnd) != 0, tail < b);
     } else {
         // A muxer interleaving by time writes next the frame of the track
         // furthest behind, the first track on a tie.
@@ -327,7 +328,8 @@ bool AudioInterleave::twinTracks() const {
     return true;
 }
 
-void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd) {
+void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd,
+                                     bool partLeft) {
     std::vector<SplitFrame*> sound;
     for (SplitFrame& f : frames)
         if (size_t(f.track) < tracks)
@@ -350,19 +352,25 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
                 if (cycle[i].audioIndex == c.audioIndex)
                     chunks.emplace_back(i, int64_t(c.samples));
     } else {
-        int64_t whole = 0, largest = 0;
-        const bool known = m_twinChunkFrames.size() == tracks;
-        for (size_t i = 0; known && i < tracks; ++i) {
-            whole += m_twinChunkFrames[i];
-            largest = std::max(largest, m_twinChunkFrames[i]);
+        // The chunks of the last whole gap; before one was seen, those the
+        // reference's chunks mostly hold.
+        std::vector<int64_t> chunkFrames = m_twinChunkFrames;
+        if (chunkFrames.size() != tracks) {
+            chunkFrames.assign(tracks, 0);
+            for (size_t i = 0; i < tracks && i < cycle.size(); ++i)
+                chunkFrames[i] = int64_t(cycle[i].samplesPerChunk);
         }
-        // A recording cut past its gap's first chunk: whole chunks as last
-        // time until the frames run out. Otherwise the tracks' chunks span
-        // the same time: equal shares, in track order.
-        const bool cutShort = atEnd && known && n > largest && n < whole;
+        const int64_t whole = std::accumulate(chunkFrames.begin(), chunkFrames.end(), int64_t(0));
+        // A recording cut inside its last gap: whole chunks as last time
+        // until the frames run out. The cut leaves part of a frame behind
+        // the last whole one; where the frames fill the input to its end the
+        // recording stopped there instead, and its last chunks are shorter
+        // than a full cycle's. Otherwise the tracks' chunks span the same
+        // time: equal shares, in track order.
+        const bool cutShort = atEnd && partLeft && n < whole;
         int64_t left = n;
         for (size_t i = 0; i < tracks; ++i) {
-            const int64_t share = cutShort ? std::min(m_twinChunkFrames[i], left)
+            const int64_t share = cutShort ? std::min(chunkFrames[i], left)
                                            : n / int64_t(tracks) + (int64_t(i) < n % int64_t(tracks) ? 1 : 0);
             chunks.emplace_back(i, share);
             left -= share;

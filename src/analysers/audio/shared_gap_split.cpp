@@ -23,6 +23,9 @@ constexpr int64_t kRestartSpan = 64 * 1024;
 // ordinary ones) may be several frames of another track.
 constexpr uint64_t kOutsizedFrameFactor = 3;
 constexpr size_t kPlainFramesBeforeCheck = 3;
+// Decoders of unfinished chains kept at once: enough for the chains begun
+// while the frames a chunk may end at are tried, for every track.
+constexpr size_t kKeptDecoders = 32;
 
 }  // namespace
 
@@ -33,6 +36,7 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) 
         at.decodedFor.assign(m_tracks.size(), 0);
         at.whole.assign(m_tracks.size(), false);
         at.stopped.assign(m_tracks.size(), false);
+        at.decoders.resize(m_tracks.size());
     }
     FrameChain& chain = at.chain[t];
     if (at.whole[t] || at.decodedFor[t] >= frames)
@@ -48,11 +52,20 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) 
     at.decodedFor[t] = cap;
     const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
     const int64_t n = std::min(m_b - pos, limit);
-    if (n <= 0 || aacFrameChain(track.config, m_data + (pos - m_a), int32_t(n), pos, chain, cap) < 0) {
+    std::unique_ptr<AacChainDecoder>& decoder = at.decoders[t];
+    if (n > 0 && !decoder) {
+        decoder = std::make_unique<AacChainDecoder>(track.config, m_data + (pos - m_a), int32_t(n), pos);
+        m_keptDecoders.emplace_back(pos, t);
+        if (m_keptDecoders.size() > kKeptDecoders)
+            dropDecoder(m_keptDecoders.front().first, m_keptDecoders.front().second);
+    }
+    if (n <= 0 || !decoder->extend(cap)) {
+        dropDecoder(pos, t);
         chain.clear();
         at.whole[t] = true;
         return chain;
     }
+    chain = decoder->chain();
     const size_t decoded = chain.size();
     size_t keep = 1;
     while (keep < chain.size()) {
@@ -69,7 +82,17 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) 
     // A chain the cap stopped may go on; one that ended or was cut is whole.
     at.whole[t] = decoded <= cap || chain.size() < decoded;
     at.stopped[t] = at.whole[t] && pos + n - chain.back() > int64_t(track.maxFrame);
+    if (at.whole[t])
+        dropDecoder(pos, t);
     return chain;
+}
+
+void SharedGapSplit::dropDecoder(int64_t pos, size_t t) {
+    const auto kept = std::find(m_keptDecoders.begin(), m_keptDecoders.end(), std::make_pair(pos, t));
+    if (kept == m_keptDecoders.end())
+        return;
+    m_keptDecoders.erase(kept);
+    m_chains[pos].decoders[t].reset();
 }
 
 const FrameChain& SharedGapSplit::chainReaching(int64_t pos, size_t t, int64_t end) {
@@ -223,6 +246,7 @@ void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
     m_b = a + m_block.length();
     m_gapEnd = b;
     m_chains.clear();
+    m_keptDecoders.clear();
     m_follows.clear();
 }
 

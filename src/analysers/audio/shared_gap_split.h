@@ -20,7 +20,9 @@
 
 #include <bitset>
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -76,11 +78,15 @@ private:
     // Decoded on first use only (opening a decoder costs more than the
     // frames it decodes here), and only as far as asked: where a track's
     // chunks are taken a frame at a time, a whole chain at every frame
-    // would cost the square of its length.
+    // would cost the square of its length. Asked for more, the chain's
+    // decoder goes on where it stopped while it is among the last few
+    // kept.
     const FrameChain& chainAt(int64_t pos, size_t t, size_t frames = kMaxFrameChainOffsets);
     // Track t's chain at `pos` as far as offset `end` (all of it when it
     // ends in front).
     const FrameChain& chainReaching(int64_t pos, size_t t, int64_t end);
+    // Frees the decoder kept for track t's chain at `pos`, if any.
+    void dropDecoder(int64_t pos, size_t t);
     // How many of the chain's offsets to keep: up to the first frame that
     // is several of another sound track's frames.
     size_t firstSpanOfOtherFrames(const FrameChain& chain, size_t t);
@@ -132,7 +138,13 @@ private:
         // The chain ended on a frame its track does not take, well before
         // the bytes it was given ran out.
         std::vector<bool> stopped;
+        // The decoder of a chain that may go on, while it is kept.
+        std::vector<std::unique_ptr<AacChainDecoder>> decoders;
     };
     std::map<int64_t, Chains> m_chains;
+    // The chains whose decoders are kept, the oldest first: a decoder holds
+    // buffers for every channel, and a chain is mostly taken on soon after
+    // it was begun or not at all.
+    std::deque<std::pair<int64_t, size_t>> m_keptDecoders;
     std::map<std::pair<int64_t, int>, int> m_follows;  // followed(end, depth), as far as asked
 };
