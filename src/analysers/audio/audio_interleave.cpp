@@ -301,15 +301,19 @@ void AudioInterleave::prefetchBehindChunk(const ScanBuffer& input, int64_t gapSt
     if (gapStart >= chunkStart || chunkEnd >= input.fileSize())
         return;
     AacChainPrefetch* prefetch = prefetcher(input);
-    if (prefetch && prefetch->pending() != gapStart)
+    if (!prefetch)
+        return;
+    if (prefetch->pending() != gapStart)
         prefetch->request(chunkEnd);
+    else
+        prefetch->expectNext(chunkEnd);
 }
 
 void AudioInterleave::prefetchGap(const ScanBuffer& input, int64_t offset) {
     if (offset >= input.fileSize())
         return;
     AacChainPrefetch* prefetch = prefetcher(input);
-    if (!prefetch)
+    if (!prefetch || prefetch->expects(offset))
         return;
     // A request for another offset is for no gap any more (the chunk
     // search found no gap in front of the chunk just emitted, say).

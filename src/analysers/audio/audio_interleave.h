@@ -52,9 +52,10 @@ public:
     }
     // AAC frames of gaps can be measured on a second thread while this one
     // works on. A chunk from `chunkStart` to `chunkEnd` was found, and the
-    // gap from `gapStart` in front of it is filled next: unless that gap is
-    // measured already, the gap behind the chunk is, while this thread
-    // decodes the one in front.
+    // gap from `gapStart` in front of it is filled next: unless the worker
+    // measures that gap already, it measures the gap behind the chunk while
+    // this thread decodes the one in front; if it does, this thread measures
+    // the gap behind while it waits for the one in front.
     void prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkStart, int64_t chunkEnd);
     // The chunk in front of the gap from `offset` was emitted: the gap is
     // measured while the chunk behind it is searched, unless the last
