@@ -4,6 +4,7 @@
 #include "output/caption_timing.h"
 #include "output/leading_edits.h"
 #include "output/sound_tail.h"
+#include "output/single_chunk_tracks.h"
 #include "output/trailing_chunks.h"
 #include "output/timecode_track.h"
 #include "output/payload_span.h"
@@ -520,11 +521,19 @@ void dumpSamples(RepairState& state) {
         }
     }
     span.flush();
-    writeTrailingSamples(state, trailing);
+    // One-sample tracks between two chunks: a timecode has its own track
+    // rules, the others are written as those behind the last chunk.
+    std::vector<TrailingSample> placed = singleChunkSamples(state);
+    const auto timecodes = std::stable_partition(placed.begin(), placed.end(), [](const TrailingSample& s) {
+        return s.source->m_handlerType != makeFourcc("tmcd");
+    });
+    std::vector<TrailingSample> metadata(placed.begin(), timecodes);
+    metadata.insert(metadata.begin(), trailing.begin(), trailing.end());
+    writeTrailingSamples(state, metadata);
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
-    addTimecodeTrack(state);
+    addTimecodeTrack(state, timecodes == placed.end() ? nullptr : &*timecodes);
     trimSoundTails(state);
     timeCaptions(state, captions, captionTrack, captionReference);
     FLOG(LogLevel::Notice) << "dump completed";
