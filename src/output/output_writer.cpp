@@ -302,8 +302,9 @@ void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, ui
     addSample(movie, track, span, data, inputOffset, size, 0);
 }
 
-// The metadata the recorder wrote behind its last picture and sound. A
-// track of one chunk gets a slot behind the interleaved ones.
+// The metadata the recorder wrote behind its last picture and sound, and
+// one-sample tracks between two chunks. A track of one chunk gets a slot
+// behind the interleaved ones.
 void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>& samples) {
     MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = referenceMovie(state);
@@ -342,7 +343,7 @@ void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>&
         }
         addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
     }
-    FLOG(LogLevel::Notice) << "metadata behind the last picture and sound: " << samples.size() << " samples";
+    FLOG(LogLevel::Notice) << "metadata of tracks outside the interleave: " << samples.size() << " samples";
 }
 
 }  // namespace
