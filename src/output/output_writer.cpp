@@ -4,6 +4,7 @@
 #include "output/caption_timing.h"
 #include "output/leading_edits.h"
 #include "output/sound_tail.h"
+#include "output/single_chunk_tracks.h"
 #include "output/trailing_chunks.h"
 #include "output/timecode_track.h"
 #include "output/payload_span.h"
@@ -301,8 +302,9 @@ void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, ui
     addSample(movie, track, span, data, inputOffset, size, 0);
 }
 
-// The metadata the recorder wrote behind its last picture and sound. A
-// track of one chunk gets a slot behind the interleaved ones.
+// The metadata the recorder wrote behind its last picture and sound, and
+// one-sample tracks between two chunks. A track of one chunk gets a slot
+// behind the interleaved ones.
 void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>& samples) {
     MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = referenceMovie(state);
@@ -341,7 +343,7 @@ void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>&
         }
         addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
     }
-    FLOG(LogLevel::Notice) << "metadata behind the last picture and sound: " << samples.size() << " samples";
+    FLOG(LogLevel::Notice) << "metadata of tracks outside the interleave: " << samples.size() << " samples";
 }
 
 }  // namespace
@@ -520,11 +522,19 @@ void dumpSamples(RepairState& state) {
         }
     }
     span.flush();
-    writeTrailingSamples(state, trailing);
+    // One-sample tracks between two chunks: a timecode has its own track
+    // rules, the others are written as those behind the last chunk.
+    std::vector<TrailingSample> placed = singleChunkSamples(state);
+    const auto timecodes = std::stable_partition(placed.begin(), placed.end(), [](const TrailingSample& s) {
+        return s.source->m_handlerType != makeFourcc("tmcd");
+    });
+    std::vector<TrailingSample> metadata(placed.begin(), timecodes);
+    metadata.insert(metadata.begin(), trailing.begin(), trailing.end());
+    writeTrailingSamples(state, metadata);
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
     preserveReferenceTiming(state);
-    addTimecodeTrack(state);
+    addTimecodeTrack(state, timecodes == placed.end() ? nullptr : &*timecodes);
     trimSoundTails(state);
     timeCaptions(state, captions, captionTrack, captionReference);
     FLOG(LogLevel::Notice) << "dump completed";

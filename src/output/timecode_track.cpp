@@ -3,6 +3,7 @@
 #include "log/logger.h"
 #include "output/media_data_extent.h"
 #include "output/repair_state.h"
+#include "output/trailing_chunks.h"
 #include "platform/file.h"
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -62,11 +63,14 @@ bool readBehindMediaDataHeader(const std::string& input, int64_t at, uint32_t si
 
 }  // namespace
 
-void addTimecodeTrack(RepairState& state) {
+void addTimecodeTrack(RepairState& state, const TrailingSample* placed) {
     MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = state.m_reference && state.m_reference->isOpen() ? state.m_reference.get() : nullptr;
     bool atEnd = false;
     const MovieTrack* source = reference ? referenceTimecode(*reference, state.m_referenceFileName, atEnd) : nullptr;
+    const bool between = !source && placed && isTimecode(*placed->source);
+    if (between)
+        source = placed->source;
     if (!movie || !source || !movie->m_videoTrack || movie->m_videoTrack->m_mediaTimescale == 0 ||
         state.m_samples.size() == 0)
         return;
@@ -76,7 +80,13 @@ void addTimecodeTrack(RepairState& state) {
     const uint32_t size = QTGetSampleSize(source, 1);
     uint8_t sample[kMaxTimecodeSample] = {};
     int64_t at = -1;
-    if (atEnd) {
+    if (between) {
+        platform::File file;
+        if (placed->size != size || !file.open(state.m_inputFileName, platform::File::Mode::Read) ||
+            file.readAt(placed->offset, sample, size) != size)
+            return;
+        at = placed->offset;
+    } else if (atEnd) {
         // Only where the input's media data ends right behind the last
         // sample found, by the timecode's size, are those bytes the timecode.
         int64_t last = 0;

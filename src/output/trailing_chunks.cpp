@@ -10,14 +10,6 @@
 
 namespace {
 
-struct RefChunk {
-    uint64_t offset = 0;
-    uint64_t bytes = 0;
-    uint32_t firstSample = 0;  // 1-based
-    uint32_t samples = 0;
-    int track = -1;
-};
-
 // Every chunk of `t` with its samples, from the sample-to-chunk table.
 void chunksOf(const MovieTrack& t, int index, std::vector<RefChunk>& out) {
     uint32_t sample = 1;
@@ -45,6 +37,14 @@ bool isPictureOrSound(const MovieTrack& t) {
 
 }  // namespace
 
+std::vector<RefChunk> referenceChunks(const MovieFile& movie) {
+    std::vector<RefChunk> chunks;
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i)
+        chunksOf(movie.m_tracks[i], i, chunks);
+    std::sort(chunks.begin(), chunks.end(), [](const RefChunk& a, const RefChunk& b) { return a.offset < b.offset; });
+    return chunks;
+}
+
 std::vector<TrailingSample> trailingSamples(const RepairState& state, int64_t& from) {
     std::vector<TrailingSample> out;
     from = -1;
@@ -52,10 +52,7 @@ std::vector<TrailingSample> trailingSamples(const RepairState& state, int64_t& f
     const MovieFile* movie = reference ? reference->movie() : nullptr;
     if (!movie || state.m_samples.size() == 0)
         return out;
-    std::vector<RefChunk> chunks;
-    for (int i = 0; i < movie->m_trackCount && i < kMaxTracks; ++i)
-        chunksOf(movie->m_tracks[i], i, chunks);
-    std::sort(chunks.begin(), chunks.end(), [](const RefChunk& a, const RefChunk& b) { return a.offset < b.offset; });
+    const std::vector<RefChunk> chunks = referenceChunks(*movie);
     size_t lastMedia = chunks.size();
     for (size_t i = 0; i < chunks.size(); ++i)
         if (isPictureOrSound(movie->m_tracks[chunks[i].track]))

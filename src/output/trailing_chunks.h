@@ -10,6 +10,7 @@
 #include <vector>
 
 struct RepairState;
+struct MovieFile;
 struct MovieTrack;
 
 struct TrailingSample {
@@ -18,6 +19,17 @@ struct TrailingSample {
     const MovieTrack* source = nullptr;  // the reference's track
     int metadataIndex = -1;  // among the reference's interleaved metadata tracks; -1: a track of one chunk
 };
+
+// One chunk of a reference track.
+struct RefChunk {
+    uint64_t offset = 0;
+    uint64_t bytes = 0;
+    uint32_t firstSample = 0;  // 1-based
+    uint32_t samples = 0;
+    int track = -1;
+};
+// Every chunk of every track of `movie`, in file order.
+std::vector<RefChunk> referenceChunks(const MovieFile& movie);
 
 // The samples of the reference's metadata chunks behind its last video or
 // sound chunk, placed in the input behind its last video or sound sample

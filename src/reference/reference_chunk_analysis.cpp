@@ -22,6 +22,8 @@ constexpr uint64_t kOpenEnd = uint64_t(std::numeric_limits<int64_t>::max());
 constexpr size_t kChunkEdgeBytes = 8;
 constexpr size_t kSampleHeadBytes = 32;
 constexpr size_t kSampleTailBytes = 8;
+// More than this in front of the first chunk is not a few left-out frames.
+constexpr uint64_t kMaxUnlistedLead = 65536;
 
 const Fourcc kVide = makeFourcc("vide");
 const Fourcc kSoun = makeFourcc("soun");
@@ -118,6 +120,9 @@ void ReferenceChunkAnalysis::run() {
         const uint32_t perChunk = walk.perChunk->samplesPerChunk(chunkNumber);
         const bool isVideo = track.m_handlerType == kVide;
         const bool mainTrack = isVideo || track.m_handlerType == kSoun;
+        if (firstChunk == kOpenEnd && mainTrack && movie->m_mdatOffset > 0 && start > movie->m_mdatOffset &&
+            start - movie->m_mdatOffset <= kMaxUnlistedLead)
+            layout.m_mediaDataUnlisted = uint32_t(start - movie->m_mdatOffset);
         firstChunk = std::min(firstChunk, start);
         if (!videoChunkSeen && !audioChunkSeen) {
             if (mainTrack && leadOfSingles && start - firstChunk <= std::numeric_limits<uint32_t>::max())

@@ -24,5 +24,8 @@ struct ReferenceChunkLayout {
     // of a single chunk (a timecode track's one sample at the start of the
     // media data). A recorder of the same settings writes them there too.
     uint32_t m_mediaDataLead = 0;
+    // Bytes at the start of the media data in front of every chunk, that
+    // no track lists (an encoder's first frames the writer left out).
+    uint32_t m_mediaDataUnlisted = 0;
     std::string m_fingerprint;            // codec configuration summary
 };

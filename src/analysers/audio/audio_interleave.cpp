@@ -85,6 +85,7 @@ void AudioInterleave::reset() {
     m_maxFrameSize = kMaxAudioFrame;
     m_firstBytes.reset();
     m_silentReference = false;
+    m_mediaDataStart = -1;
     m_lastOffset = 0;
     m_lastSize = 0;
     m_framesEmitted = 0;
@@ -571,6 +572,28 @@ bool AudioInterleave::audioThenVideo(ScanBuffer& input, int64_t from, int64_t to
     return true;
 }
 
+void AudioInterleave::dropUnlistedLead(int64_t a, std::vector<FrameChain>& runs) const {
+    // Some writers leave an encoder's first frames in the media data but
+    // out of the track: the reference shows how many bytes they take. Only
+    // where the input's frames from the media data's start end exactly
+    // there are they the same left-out frames; sound of another length is
+    // the recording's own.
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const int64_t unlisted = ref ? int64_t(ref->layout().m_mediaDataUnlisted) : 0;
+    if (unlisted == 0 || a != m_mediaDataStart || runs.empty() || runs.front().front() != a)
+        return;
+    FrameChain& run = runs.front();
+    const auto end = std::find(run.begin(), run.end(), a + unlisted);
+    if (end == run.end())
+        return;
+    FLOG(LogLevel::Info) << m_logLabel << "a frames left out in front of the first chunk="
+                         << (end - run.begin()) << " bytes=" << unlisted;
+    if (end + 1 == run.end())
+        runs.erase(runs.begin());
+    else
+        run.erase(run.begin(), end);
+}
+
 void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg) {
     if (m_scanInfo->gapStart() == 0)
         m_scanInfo->setGapStart(uint64_t(a));
@@ -603,6 +626,8 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         pos = run.back();
         runs.push_back(std::move(run));
     }
+
+    dropUnlistedLead(a, runs);
 
     // A run that ran on over such a picture is cut in front of it, and the
     // audio behind the picture becomes a run of its own.

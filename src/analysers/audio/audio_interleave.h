@@ -64,6 +64,8 @@ public:
     // The video analyser that may find whole samples in the stretches a
     // gap's audio leaves unexplained (none: such stretches stay unexplained).
     void setGapVideo(GapVideo* video) { m_gapVideo = video; }
+    // The gap from `offset` opens at the start of the input's media data.
+    void setMediaDataStart(int64_t offset) { m_mediaDataStart = offset; }
     // One more video sample emitted since the last audio.
     void countVideoSample() {
         ++m_videoSinceAudio;
@@ -256,6 +258,9 @@ private:
     bool takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length);
     // One chunk of timed-metadata track `metaTrack`, as its samples.
     void emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size);
+    // The frames of a run from the media data's start that fill the bytes
+    // the reference's tables leave out in front of its first chunk.
+    void dropUnlistedLead(int64_t a, std::vector<FrameChain>& runs) const;
     // Adds the last audio sample again; false when there is none inside the input.
     bool repeatLast(ScanBuffer& input);
     void emit(ScanBuffer& input, int64_t offset, int64_t size);
@@ -283,6 +288,7 @@ private:
     // The smallest frame the reference's configuration can hold: one of
     // digital silence. A gap between two pictures may hold just that one.
     int64_t m_silentFrameFloor = 0;
+    int64_t m_mediaDataStart = -1;
     int64_t m_lastOffset = 0;
     int64_t m_lastSize = 0;  // 0: no audio sample emitted yet
     // Which sound track of the reference this state follows, and the word

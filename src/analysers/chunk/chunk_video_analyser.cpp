@@ -600,6 +600,8 @@ void ChunkVideoAnalyser::passAtom(const TopLevelAtom& atom, ScanBuffer& buffer) 
     const ReferenceInfo* ref = reference();
     const int64_t lead = atom.mediaData && ref ? int64_t(ref->layout().m_mediaDataLead) : 0;
     m_scanInfo->setGapStart(uint64_t(std::min(m_skipUntil + lead, atom.offset + atom.size)));
+    if (atom.mediaData)
+        m_interleave.setMediaDataStart(int64_t(m_scanInfo->gapStart()));
     // Behind the media data another recording may follow, and new clip
     // detection then writes this one's clip before the scan goes on: its
     // frames get their order counts now.

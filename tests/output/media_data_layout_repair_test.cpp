@@ -1,0 +1,102 @@
+// Bytes a recorder writes in the media data beside the chunks of its
+// picture and sound tracks. Some writers leave the encoder's first sound
+// frames in front of the first chunk but out of every table: the repair
+// took them as sound, and the track lasted that much longer. Action cameras
+// write the timecode sample between two chunks in the middle of the media
+// data: the timecode was rebuilt only from the media data's ends, so the
+// repaired movie had none.
+
+#include "support/atom_builder.h"
+#include "support/repair_run.h"
+#include "support/test_media.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+
+namespace {
+
+using testsupport::be32;
+
+void setBe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
+}
+
+// Every chunk offset of the movie (its moov behind the media data) mapped.
+void moveChunkOffsets(repairrun::Bytes& d, size_t mediaDataEnd, const std::function<uint32_t(uint32_t)>& to) {
+    for (size_t i = testsupport::findType(d, "stco", mediaDataEnd); i != std::string::npos && i + 12 <= d.size();
+         i = testsupport::findType(d, "stco", i + 4))
+        for (uint32_t k = 0, n = be32(&d[i + 8]); k < n && i + 16 + 4 * k <= d.size(); ++k)
+            setBe32(&d[i + 12 + 4 * k], to(be32(&d[i + 12 + 4 * k])));
+}
+
+std::string recording(const std::string& name, const std::string& extra) {
+    return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i sine="
+                                      "frequency=440:sample_rate=48000:duration=3 -c:v libx264 -g 25 -c:a aac -ac 1 " +
+                                          extra);
+}
+
+// Copies of the recording's first three sound frames written at the start
+// of its media data, outside the tables.
+std::string withUnlistedFrames() {
+    const std::string made = recording("unlisted_frames.mp4", "");
+    if (made.empty())
+        return "";
+    repairrun::Bytes d = testsupport::readFile(made), frames;
+    int taken = 0;
+    for (const testmedia::Packet& p : testmedia::probePackets(made))
+        if (p.stream == 1 && taken++ < 3)
+            frames.insert(frames.end(), d.begin() + long(p.pos), d.begin() + long(p.pos + p.size));
+    const size_t mdat = testsupport::findType(d, "mdat") - 4, n = frames.size();
+    moveChunkOffsets(d, mdat + be32(&d[mdat]), [n](uint32_t v) { return uint32_t(v + n); });
+    setBe32(&d[mdat], be32(&d[mdat]) + uint32_t(n));
+    d.insert(d.begin() + long(mdat + 8), frames.begin(), frames.end());
+    return testsupport::writeScratch("MediaDataLayout.unlisted", "unlisted.mp4", d);
+}
+
+// The timecode sample (the media data's first bytes) moved in front of the
+// chunk halfway through the file.
+std::string timecodeBetweenChunks(const std::string& name, const char* timecode) {
+    const std::string made = recording(name, "-timecode " + std::string(timecode));
+    const std::vector<testmedia::Run> runs = testmedia::fileOrderRuns(testmedia::probePackets(made));
+    if (runs.size() < 4)
+        return "";
+    repairrun::Bytes d = testsupport::readFile(made);
+    const size_t mdat = testsupport::findType(d, "mdat") - 4, start = mdat + 8;
+    const size_t to = size_t(runs[runs.size() / 2].start);
+    moveChunkOffsets(d, mdat + be32(&d[mdat]), [&](uint32_t v) { return v == start ? uint32_t(to - 4) : v < to ? v - 4 : v; });
+    std::rotate(d.begin() + long(start), d.begin() + long(start) + 4, d.begin() + long(to));
+    return testsupport::writeScratch("MediaDataLayout." + name, name, d);
+}
+
+}  // namespace
+
+TEST(MediaDataLayout, LeavesOutSoundFramesNoTableLists) {
+    const std::string original = withUnlistedFrames();
+    ASSERT_FALSE(original.empty());
+    const repairrun::Outcome o = repairrun::repair("MediaDataLayout", original, repairrun::withoutIndex(original));
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(repairrun::checksums(o.repaired, 1), repairrun::checksums(original, 1));
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+}
+
+TEST(MediaDataLayout, RebuildsTheTimecodeBetweenTwoChunks) {
+    const std::string reference = timecodeBetweenChunks("tmcd_mid_ref.mov", "01:00:00:00");
+    const std::string original = timecodeBetweenChunks("tmcd_mid.mov", "02:30:10:05");
+    ASSERT_FALSE(reference.empty() || original.empty());
+    const auto tags = [](const std::string& file) {
+        return testsupport::runCommand("ffprobe -v error -show_entries stream=codec_tag_string:stream_tags=timecode "
+                                       "-of csv=p=0 " + testsupport::quote(file)).output;
+    };
+    ASSERT_EQ(tags(original), "avc1,02:30:10:05\nmp4a\ntmcd,02:30:10:05\n");
+    const repairrun::Outcome o =
+        repairrun::repair("MediaDataLayout", reference, repairrun::withoutIndex(original), "", original);
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    EXPECT_EQ(tags(o.repaired), tags(original));
+}
