@@ -7,6 +7,7 @@
 #include "output/trailing_chunks.h"
 #include "output/timecode_track.h"
 #include "output/payload_span.h"
+#include "output/picture_durations.h"
 #include "output/sample_run_reader.h"
 #include "output/sample_check.h"
 #include "platform/calendar_time.h"
@@ -523,6 +524,7 @@ void dumpSamples(RepairState& state) {
     writeTrailingSamples(state, trailing);
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
+    applyPictureDurations(state);
     preserveReferenceTiming(state);
     addTimecodeTrack(state);
     trimSoundTails(state);
