@@ -57,13 +57,15 @@ std::vector<TrailingSample> trailingSamples(const RepairState& state, int64_t& f
         chunksOf(movie->m_tracks[i], i, chunks);
     std::sort(chunks.begin(), chunks.end(), [](const RefChunk& a, const RefChunk& b) { return a.offset < b.offset; });
     // The scan finds the pictures of the first video track and the sound;
-    // another video track's chunk (a motion photo's still) trails like
+    // another video track of one chunk (a motion photo's still) trails like
     // metadata.
     const MovieTrack* pictures = reference->videoTrack();
     size_t lastMedia = chunks.size();
     for (size_t i = 0; i < chunks.size(); ++i) {
         const MovieTrack& t = movie->m_tracks[chunks[i].track];
-        if (isPictureOrSound(t) && (!pictures || &t == pictures || t.m_handlerType != makeFourcc("vide")))
+        const bool still = pictures && &t != pictures && t.m_handlerType == makeFourcc("vide") &&
+                           t.m_chunkOffsets.size() == 1;
+        if (isPictureOrSound(t) && !still)
             lastMedia = i;
     }
     if (lastMedia + 1 >= chunks.size())

@@ -48,8 +48,9 @@ std::vector<int64_t> stretchPlaces(const std::vector<OrderedPicture>& pictures, 
 // Slots left empty behind the last pictures decoded belong to pictures the
 // end of the input cut off, not to a longer showing of the pictures found:
 // above the earliest slot of the pictures decoded within the stream's
-// reorder depth of its end, the slots are closed up.
-void closeSlotsAtTheEnd(std::vector<int64_t>& shown, std::vector<int64_t>& decoded) {
+// reorder depth of its end, the pictures are decoded one frame apart. They
+// are still shown in their own slots.
+void closeDecodeSlotsAtTheEnd(const std::vector<int64_t>& shown, std::vector<int64_t>& decoded) {
     const size_t n = shown.size();
     int64_t depth = 0;
     for (size_t k = 0; k < n; ++k) {
@@ -62,10 +63,6 @@ void closeSlotsAtTheEnd(std::vector<int64_t>& shown, std::vector<int64_t>& decod
     for (size_t k = n - 1 - size_t(depth); k < n; ++k)
         from = std::min(from, shown[k]);
     const size_t first = size_t(std::upper_bound(decoded.begin(), decoded.end(), from) - decoded.begin());
-    for (size_t k = 0; k < n; ++k)
-        if (shown[k] > from)
-            shown[k] = from + 1 + (std::lower_bound(decoded.begin(), decoded.end(), shown[k]) - decoded.begin()) -
-                       int64_t(first);
     for (size_t r = first; r < n; ++r)
         decoded[r] = from + 1 + int64_t(r - first);
 }
@@ -100,7 +97,7 @@ size_t applyPresentationOrder(const std::vector<OrderedPicture>& pictures, Found
     // decoded before it.
     std::vector<int64_t> decoded(shown);
     std::sort(decoded.begin(), decoded.end());
-    closeSlotsAtTheEnd(shown, decoded);
+    closeDecodeSlotsAtTheEnd(shown, decoded);
     int64_t delay = std::min(declaredDelay, kMaxReorder);
     for (size_t k = 0; k < n; ++k)
         if (counted[k])
