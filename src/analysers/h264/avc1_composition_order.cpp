@@ -147,12 +147,16 @@ size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& 
             break;
         const int64_t unitStart = pos + 4;
         pos += int64_t(length) + 4;
-        int got = readUnit(data + 4, std::min<size_t>(length, size_t(want - 4)));
-        if (got == 0 && (data[4] & 0x1F) != 1 && (data[4] & 0x1F) != 5) {
-            // No unit holds three bytes 00 00 01 (emulation prevention rules
-            // them out), so where one does, a recorder has put start-code
-            // delimited units inside it (a scalable-video prefix unit
-            // followed by the SEI and slices of the picture).
+        const size_t head = std::min<size_t>(length, size_t(want - 4));
+        int got = readUnit(data + 4, head);
+        // No unit holds three bytes 00 00 01 (emulation prevention rules
+        // them out), so where one does, a recorder has put start-code
+        // delimited units inside it (a scalable-video prefix unit followed
+        // by the SEI and slices of the picture). The first start code comes
+        // right behind the short prefix unit; other units are not searched.
+        static constexpr uint8_t kStartCode[] = {0, 0, 1};
+        if (got == 0 && (data[4] & 0x1F) != 1 && (data[4] & 0x1F) != 5 &&
+            std::search(data + 4, data + 4 + head, kStartCode, kStartCode + 3) != data + 4 + head) {
             got = readEmbedded(input, sample.offset + unitStart, length, readUnit);
         }
         if (got < 0)
