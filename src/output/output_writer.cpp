@@ -8,6 +8,7 @@
 #include "output/trailing_chunks.h"
 #include "output/timecode_track.h"
 #include "output/payload_span.h"
+#include "output/picture_durations.h"
 #include "output/sample_run_reader.h"
 #include "output/sample_check.h"
 #include "platform/calendar_time.h"
@@ -340,6 +341,8 @@ void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>&
             track->m_mediaTimescale = s.source->m_mediaTimescale;
             track->m_sampleDuration = s.source->m_sampleDuration;
             track->m_descriptionBody = s.source->m_descriptionBody;
+            track->m_width = s.source->m_width;
+            track->m_height = s.source->m_height;
         }
         addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
     }
@@ -457,7 +460,7 @@ void dumpSamples(RepairState& state) {
     const std::vector<TrailingSample> trailing = trailingSamples(state, trailingFrom);
     for (size_t i = 0; i < samples.size(); ++i) {
         const MediaSample& sample = samples[i];
-        if (sample.kind == SampleKind::Meta && trailingFrom >= 0 && sample.offset >= trailingFrom)
+        if (trailingFrom >= 0 && sample.offset >= trailingFrom)
             continue;
         // The whole recording's caption chunks may follow its last sound.
         if (videoWritten >= videoLimit && audioWritten >= audioLimit &&
@@ -533,6 +536,7 @@ void dumpSamples(RepairState& state) {
     writeTrailingSamples(state, metadata);
     if (portionReached)
         FLOG(LogLevel::Notice) << "save portion reached";
+    applyPictureDurations(state);
     preserveReferenceTiming(state);
     addTimecodeTrack(state, timecodes == placed.end() ? nullptr : &*timecodes);
     trimSoundTails(state);

@@ -53,10 +53,18 @@ std::vector<TrailingSample> trailingSamples(const RepairState& state, int64_t& f
     if (!movie || state.m_samples.size() == 0)
         return out;
     const std::vector<RefChunk> chunks = referenceChunks(*movie);
+    // The scan finds the pictures of the first video track and the sound;
+    // another video track of one chunk (a motion photo's still) trails like
+    // metadata.
+    const MovieTrack* pictures = reference->videoTrack();
     size_t lastMedia = chunks.size();
-    for (size_t i = 0; i < chunks.size(); ++i)
-        if (isPictureOrSound(movie->m_tracks[chunks[i].track]))
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const MovieTrack& t = movie->m_tracks[chunks[i].track];
+        const bool still = pictures && &t != pictures && t.m_handlerType == makeFourcc("vide") &&
+                           t.m_chunkOffsets.size() == 1;
+        if (isPictureOrSound(t) && !still)
             lastMedia = i;
+    }
     if (lastMedia + 1 >= chunks.size())
         return out;
     // Behind the last picture or sound chunk, metadata chunks back to back
@@ -75,13 +83,27 @@ std::vector<TrailingSample> trailingSamples(const RepairState& state, int64_t& f
     if (!findMediaDataExtent(state.m_referenceFileName, int64_t(tailStart), referenceExtent) ||
         referenceExtent.end != int64_t(at))
         return out;
-    int64_t inputTail = -1;
+    int64_t found = -1;
     for (size_t i = 0; i < state.m_samples.size(); ++i)
         if (state.m_samples[i].isVideo() || state.m_samples[i].isAudio())
-            inputTail = std::max(inputTail, state.m_samples[i].offset + state.m_samples[i].size);
+            found = std::max(found, state.m_samples[i].offset + state.m_samples[i].size);
     MediaDataExtent extent;
-    if (inputTail <= 0 || !findMediaDataExtent(state.m_inputFileName, inputTail - 1, extent) || !extent.whole() ||
-        extent.end != inputTail + int64_t(at - tailStart))
+    if (found <= 0 || !findMediaDataExtent(state.m_inputFileName, found - 1, extent) || !extent.whole())
+        return out;
+    // The scan may have taken a trailing picture chunk for its own: its
+    // samples lie wholly behind the last sample that ends where the tail
+    // begins, and give way.
+    const int64_t inputTail = extent.end - int64_t(at - tailStart);
+    bool ends = false;
+    for (size_t i = 0; i < state.m_samples.size(); ++i) {
+        const MediaSample& s = state.m_samples[i];
+        if (!s.isVideo() && !s.isAudio())
+            continue;
+        if (s.offset < inputTail && s.offset + s.size > inputTail)
+            return out;
+        ends = ends || s.offset + s.size == inputTail;
+    }
+    if (!ends)
         return out;
     from = inputTail;
     const auto& interleaved = reference->interleaveCycle().metadataTracks();

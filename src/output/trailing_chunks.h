@@ -31,10 +31,12 @@ struct RefChunk {
 // Every chunk of every track of `movie`, in file order.
 std::vector<RefChunk> referenceChunks(const MovieFile& movie);
 
-// The samples of the reference's metadata chunks behind its last video or
-// sound chunk, placed in the input behind its last video or sound sample
-// (`from`: that sample's end; -1 when nothing is placed). Metadata found
-// there by the gap search gives way: it reads chunks back to back as one.
-// Empty unless the input's media data is whole and ends exactly as far
-// behind; timecode tracks are left to their own rebuilding.
+// The samples of the reference's metadata chunks (and chunks of a second
+// video track) behind its last chunk of the first video track or sound,
+// placed in the input behind the video or sound sample that ends as far in
+// front of its media data's end (`from`: that sample's end; -1 when nothing
+// is placed). Whatever the scan found there gives way: the gap search reads
+// metadata chunks back to back as one, the chunk search a still as a
+// picture. Empty unless the input's media data is whole; timecode tracks
+// are left to their own rebuilding.
 std::vector<TrailingSample> trailingSamples(const RepairState& state, int64_t& from);

@@ -19,6 +19,9 @@ struct MediaSample {
     // Video: composition offset (0 when composition offsets are off).
     // Audio: whatever the reporting analyser passed (-1 from PCM and AAC).
     int32_t extra = 0;
+    // Video: how long the picture is shown, in media units; 0 = the track's
+    // typical frame duration.
+    int32_t duration = 0;
 
     bool isVideo() const { return kind == SampleKind::Video; }
     bool isAudio() const { return kind == SampleKind::Audio; }
@@ -30,7 +33,8 @@ struct MediaSample {
 // (The sample tables read from files grow in fixed steps instead, because
 // their counts come from untrusted input; this list only grows by what the
 // scan really found.) A sample's kind never changes once it is in the list,
-// which keeps the counts right; its composition offset may be rewritten.
+// which keeps the counts right; its composition offset and duration may be
+// rewritten.
 class FoundSampleList {
 public:
     FoundSampleList() = default;
@@ -63,6 +67,7 @@ public:
     std::vector<MediaSample>::const_iterator begin() const { return m_samples.begin(); }
     std::vector<MediaSample>::const_iterator end() const { return m_samples.end(); }
     void setExtra(size_t i, int32_t extra) { m_samples[i].extra = extra; }
+    void setDuration(size_t i, int32_t duration) { m_samples[i].duration = duration; }
     // Removes the last sample of the kind (copied to `removed` when given);
     // false when there is none.
     bool removeLast(SampleKind kind, MediaSample* removed = nullptr) {

@@ -28,8 +28,10 @@ enum class CountSpacing {
 // all readable and plausible (no picture shown more than 16 places from its
 // decode position) to (shown - decoded + delay) * frameDuration, where the
 // delay is the larger of `declaredDelay` and what keeps every offset
-// non-negative. Other stretches keep their offsets. Returns how many samples
-// were rewritten.
+// non-negative. Other stretches keep their offsets. Where regular counts
+// leave places empty (a variable frame rate, lost pictures), every picture
+// gets its duration: the k-th decoded lasts from the k-th place shown to
+// the next one. Returns how many samples were rewritten.
 size_t applyPresentationOrder(const std::vector<OrderedPicture>& pictures, FoundSampleList& samples,
                               int64_t frameDuration, int64_t declaredDelay,
                               CountSpacing spacing = CountSpacing::Rank);

@@ -27,6 +27,47 @@ constexpr int kMaxUnits = 256;
 // further than that from its place in decode order; a stretch that says
 // otherwise holds a damaged order count and keeps its offsets.
 constexpr int64_t kMaxReorder = 16;
+// How far into a unit embedded start codes are looked for: the SEI in front
+// of a picture's first slice takes well under this (an encoder's settings
+// string, some hundred bytes), and the input's side buffer holds this much.
+constexpr int64_t kEmbeddedScan = 4 * 1024;
+
+// Walks the start-code delimited units inside one unit of `length` bytes at
+// `offset` (the first kEmbeddedScan bytes of it), handing each unit's first
+// bytes to `readUnit` until it reports a picture (1) or a stop (-1).
+template <typename ReadUnit>
+int readEmbedded(ScanBuffer& input, int64_t offset, uint32_t length, ReadUnit&& readUnit) {
+    const int32_t span = int32_t(std::min<int64_t>(length, kEmbeddedScan));
+    const uint8_t* data = input.peek(offset, span);
+    if (!data || input.available() < span)
+        return 0;
+    for (int32_t i = 0; i + 3 < span; ++i) {
+        if (data[i] != 0 || data[i + 1] != 0 || data[i + 2] != 1)
+            continue;
+        const int32_t at = i + 3;
+        // A unit cut by the scan limit is read from the input again in full.
+        const int32_t n = std::min<int32_t>(span - at, kHeaderBytes);
+        const uint8_t* unit = data + at;
+        std::vector<uint8_t> copy;
+        if (n < kHeaderBytes && int64_t(at) + n < int64_t(length)) {
+            const int32_t whole = int32_t(std::min<int64_t>(int64_t(length) - at, kHeaderBytes));
+            const uint8_t* more = input.peek(offset + at, whole);
+            if (!more || input.available() < whole)
+                return 0;
+            copy.assign(more, more + whole);
+            unit = copy.data();
+        }
+        const int got = readUnit(unit, size_t(copy.empty() ? n : int32_t(copy.size())));
+        if (got != 0)
+            return got;
+        // peek() may have moved the window; the walk goes on from a fresh view.
+        data = input.peek(offset, span);
+        if (!data || input.available() < span)
+            return 0;
+        i = at;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -73,6 +114,28 @@ bool Avc1CompositionOrder::configure(const H264Config& avc) {
 
 size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& sample, Coded (&out)[2]) const {
     size_t pictures = 0;
+    // One unit's first bytes: 1 = a picture was read, 0 = not a slice, -1 = stop.
+    auto readUnit = [&](const uint8_t* unit, size_t n) -> int {
+        const uint8_t type = unit[0] & 0x1F;
+        if (type != 1 && type != 5)
+            return 0;
+        H264::SliceHeaderStart start;
+        if (!H264::readSliceHeaderStart(unit, n, start) || !m_present[start.pic_parameter_set_id])
+            return -1;
+        // Further slices of the picture already read.
+        if (pictures > 0 && start.first_mb_in_slice != 0)
+            return 0;
+        bitstream::BitReader r(unit + 1, n - 1, bitstream::Emulation::Drop);
+        Coded& c = out[pictures];
+        std::string problem;
+        if (H264::parseSliceHeader(r, type, m_contexts[start.pic_parameter_set_id], c.header, problem) ==
+            bitstream::ParseResult::Malformed)
+            return -1;
+        c.idr = type == 5;
+        c.reference = (unit[0] & 0x60) != 0;
+        ++pictures;
+        return 1;
+    };
     int64_t pos = 0;
     for (int unit = 0; unit < kMaxUnits && sample.size - pos >= 5; ++unit) {
         const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
@@ -80,33 +143,31 @@ size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& 
         if (!data || input.available() < want)
             break;
         const uint32_t length = bitstream::readBE32(data);
-        const uint8_t type = data[4] & 0x1F;
         if (length == 0 || int64_t(length) + 4 > sample.size - pos)
             break;
+        const int64_t unitStart = pos + 4;
         pos += int64_t(length) + 4;
-        if (type != 1 && type != 5) {
+        const size_t head = std::min<size_t>(length, size_t(want - 4));
+        int got = readUnit(data + 4, head);
+        // No unit holds three bytes 00 00 01 (emulation prevention rules
+        // them out), so where one does, a recorder has put start-code
+        // delimited units inside it (a scalable-video prefix unit followed
+        // by the SEI and slices of the picture). The first start code comes
+        // right behind the short prefix unit; other units are not searched.
+        static constexpr uint8_t kStartCode[] = {0, 0, 1};
+        if (got == 0 && (data[4] & 0x1F) != 1 && (data[4] & 0x1F) != 5 &&
+            std::search(data + 4, data + 4 + head, kStartCode, kStartCode + 3) != data + 4 + head) {
+            got = readEmbedded(input, sample.offset + unitStart, length, readUnit);
+        }
+        if (got < 0)
+            break;
+        if (got == 0) {
             if (pictures == 0 && unit + 1 >= kMaxLeadingUnits)
                 break;
             continue;
         }
-        H264::SliceHeaderStart start;
-        const size_t n = std::min<size_t>(length, size_t(want - 4));
-        if (!H264::readSliceHeaderStart(data + 4, n, start) || !m_present[start.pic_parameter_set_id])
-            break;
-        // Further slices of the picture already read.
-        if (pictures > 0 && start.first_mb_in_slice != 0)
-            continue;
-        bitstream::BitReader r(data + 5, n - 1, bitstream::Emulation::Drop);
-        Coded& c = out[pictures];
-        std::string problem;
-        if (H264::parseSliceHeader(r, type, m_contexts[start.pic_parameter_set_id], c.header, problem) ==
-            bitstream::ParseResult::Malformed)
-            break;
-        c.idr = type == 5;
-        c.reference = (data[4] & 0x60) != 0;
-        ++pictures;
         // A frame is the whole sample; a field may have its pair behind it.
-        if (!c.header.field_pic_flag || pictures == 2)
+        if (!out[pictures - 1].header.field_pic_flag || pictures == 2)
             break;
     }
     return pictures;

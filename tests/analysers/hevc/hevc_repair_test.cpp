@@ -202,6 +202,16 @@ repairrun::Recording jittering(const std::string& file, int seconds) {
                       "-enc_time_base 1:1000 -frames:v " + std::to_string(50 * seconds) + " -c:a aac -b:a 96k"};
 }
 
+// A recorder that drops pictures now and then: every fourth of the first
+// dozen (B pictures no other refers to) is left out as the movie is written,
+// so the pictures around each gap are shown twice as long and the order
+// counts skip one.
+repairrun::Recording thinned(const std::string& file) {
+    return {file, "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440 -t 2 -c:v libx265 "
+                  "-preset ultrafast -pix_fmt yuv420p -x265-params log-level=error:bframes=3:b-adapt=0:b-pyramid=0:"
+                  "keyint=50 -tag:v hvc1 -bsf:v \"noise=drop=eq(n\\,2)+eq(n\\,6)+eq(n\\,10)\" -c:a aac"};
+}
+
 repairrun::Recording silent(const std::string& file, const std::string& picture) {
     return {file, "-f lavfi -i " + picture + "=s=192x160:r=50 -t 5 -c:v libx265 -preset ultrafast -pix_fmt yuv422p10le "
                   "-x265-params log-level=error:bframes=3:open-gop=1:keyint=173:slices=4 -tag:v hev1 -an"};
@@ -237,6 +247,10 @@ using repairrun::Order;
 // picture and both frames behind it (12 s of noisy 640x360 at 25 fps with
 // chirps; the picture is the 29th).
 //
+// thinned: pictures left out by the recorder keep their time in the repair,
+// with the index lost and with the end cut off too (whose lost pictures
+// lengthen none).
+//
 // no_sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes, smaller
 // than any of a test pattern reference, which the chunk search steps over;
 // the bytes it leaves between two pieces of the one chunk are exactly such
@@ -264,6 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
              "log-level=error:keyint=25:min-keyint=25:scenecut=0:bframes=3:pools=2:frame-threads=2 -crf 22 "
              "-pix_fmt yuv420p -c:a aac -b:a 96k"},
             {}, 0, 300},
+        repairrun::Case{"hevc_thinned", thinned("hevc_thinned.mp4"), {}, Counts | Clean | repairrun::Timed, 47},
+        repairrun::Case{"hevc_thinned_cut", thinned("hevc_thinned.mp4"), {}, Clean | repairrun::Timed, 0, 100, 97, 0.6},
         repairrun::Case{"hevc_no_sound", silent("hevc_zoom_silent.mov", "mandelbrot"),
                         silent("hevc_pattern_silent.mov", "testsrc2"), Clean, 250}),
     repairrun::caseName);
