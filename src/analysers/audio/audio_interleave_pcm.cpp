@@ -333,6 +333,21 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     }
     const bool cutShort = !packets && atEnd && !recordingEnds && largest > 0 &&
                           std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos < whole;
+    // Cut short, the chunks the cut left whole closed with the others: a
+    // track whose last chunk missed a packet to the recorder's chunk period
+    // writes one more this time.
+    if (cutShort) {
+        std::vector<PcmChunkTrack> tracks;
+        std::vector<std::vector<int64_t>> sizes(shares.size());
+        for (size_t i = 0; i < shares.size(); ++i) {
+            tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, 0});
+            if (i < m_pcmChunkSizes.size())
+                sizes[i] = m_pcmChunkSizes[i];
+            if (i < audio.size())
+                sizes[i].insert(sizes[i].end(), audio[i].wholeChunkSizes.begin(), audio[i].wholeChunkSizes.end());
+        }
+        chunkOf = PcmChunkFill::closingTogether(tracks, sizes, chunkOf);
+    }
     // Tracks of equal time go in track order, but at a recording's start in
     // the order its muxer opens every recording with (the reference's first gap).
     std::vector<size_t> order;

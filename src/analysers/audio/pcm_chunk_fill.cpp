@@ -86,6 +86,29 @@ std::vector<PcmChunkTurn> PcmChunkFill::inTurns(const std::vector<PcmChunkTrack>
     return search.fill(bytes) ? search.turns : std::vector<PcmChunkTurn>();
 }
 
+std::vector<int64_t> PcmChunkFill::closingTogether(const std::vector<PcmChunkTrack>& tracks,
+                                                  const std::vector<std::vector<int64_t>>& sizes,
+                                                  const std::vector<int64_t>& last) {
+    if (sizes.size() != tracks.size() || last.size() != tracks.size())
+        return last;
+    double end = 0;
+    for (size_t i = 0; i < tracks.size(); ++i)
+        if (tracks[i].byteRate > 0)
+            end = std::max(end, tracks[i].seconds + double(last[i]) / tracks[i].byteRate);
+    std::vector<int64_t> chunks = last;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        if (tracks[i].byteRate <= 0)
+            continue;
+        auto miss = [&](int64_t bytes) {
+            return std::fabs(tracks[i].seconds + double(bytes) / tracks[i].byteRate - end);
+        };
+        for (int64_t bytes : sizes[i])
+            if (bytes > 0 && miss(bytes) < miss(chunks[i]) - kSameTime)
+                chunks[i] = bytes;
+    }
+    return chunks;
+}
+
 std::vector<int64_t> PcmChunkFill::split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes) {
     if (tracks.empty() || tracks.size() > kMaxTracks || bytes < 1)
         return {};

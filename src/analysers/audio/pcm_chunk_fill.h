@@ -38,6 +38,13 @@ public:
     static std::vector<PcmChunkTurn> inTurns(const std::vector<PcmChunkTrack>& tracks,
                                              const std::vector<std::vector<int64_t>>& sizes,
                                              const std::vector<size_t>& order, int64_t bytes);
+    // The chunk each track writes next in a gap whose chunks close
+    // together: of its `sizes`, the one ending nearest to where the last
+    // track to end does with a chunk as long as its `last` (a track's chunks
+    // differ by a packet where the recorder's chunk period cuts one).
+    static std::vector<int64_t> closingTogether(const std::vector<PcmChunkTrack>& tracks,
+                                                const std::vector<std::vector<int64_t>>& sizes,
+                                                const std::vector<int64_t>& last);
     // Bytes per track, in the tracks' order; empty when no packet counts
     // fill `bytes` exactly.
     static std::vector<int64_t> split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes);
