@@ -432,6 +432,15 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=96000:a=0.2:seed=18,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=96000,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a 64k", false, ""},
+    // The same clock with two PCM rates in the default interleave: packets
+    // less than half a millisecond apart follow each other in the order of
+    // their rounded times.
+    {"pcm_two_rates_ms_clock", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50 -fps_mode vfr -enc_time_base 1:1000",
+     {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=mono",
+       "anoisesrc=r=96000:a=0.2:seed=25,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=44100:a=0.2:seed=26,aformat=channel_layouts=stereo",
+       "sine=frequency=660:sample_rate=44100,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s16le", false, ""},
     // Cut between a chunk of video and the sound of its time: the sound
     // ends before the movie, and an encoder's priming is skipped.
     {"mp3_two_rates_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",

@@ -367,11 +367,21 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         return;
     if (!packets && !atEnd && started && pos < end)
         pcmQuotasEndingTogether(shares, end - pos);
+    // On an encoder clock of milliseconds the muxer saw each packet's time
+    // rounded to one: tracks less than half of one apart may go either way.
+    const bool milliseconds = packets && ref->interleaveCycle().millisecondOrder();
+    auto clock = [&](size_t i) {
+        if (!milliseconds)
+            return m_pcmSeconds[i];
+        const double rate = shares[i].byteRate / double(shares[i].frame);
+        const double ms = std::round(m_pcmSeconds[i] * 1000);
+        return std::round(ms * rate / 1000) / rate;
+    };
     std::vector<bool> done(shares.size(), false);
     while (pos < end) {
         size_t next = shares.size();
         for (size_t i : order)
-            if (!done[i] && (next == shares.size() || m_pcmSeconds[i] < m_pcmSeconds[next] - kSameTime))
+            if (!done[i] && (next == shares.size() || clock(i) < clock(next) - kSameTime))
                 next = i;
         if (next == shares.size())
             break;
