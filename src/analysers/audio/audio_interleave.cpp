@@ -94,7 +94,6 @@ void AudioInterleave::reset() {
     m_pcmLastPiece.clear();
     m_pcmChunkFrames = 0;
     m_pcmChunksNoted = 0;
-    m_pcmGapSizes.clear();
     m_pcmChunkSizes.clear();
     m_twinChunkFrames.clear();
     if (m_track == 0)
@@ -811,8 +810,6 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // holds more than audio (a chunk the search missed, damage): only one
     // cycle's worth is taken there, as in front of the first chunk, where
     // the gap's start is only a guess.
-    if ((flags & GapAtEnd) && !(flags & GapStartGuessed))
-        b = pcmEndAtCut(input, a, b);
     int64_t size = b - a;
     if (size < 1)
         return;
@@ -826,8 +823,6 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * gapBound);
     if (!allAudio || orphanedTail)
         size = std::min(size, block);
-    else if (!(flags & GapAtEnd))
-        notePcmGap(size);
     if (ref->interleaveCycle().sharedGaps()) {
         fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size, (flags & GapAtEnd) != 0);
         return;

@@ -162,11 +162,6 @@ private:
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
-    // Where the sound of the input's last gap [a, b) ends: in front of the
-    // picture the cut left there (audio_interleave_pcm.cpp).
-    int64_t pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b);
-    // The sound of a whole gap was `size` bytes long.
-    void notePcmGap(int64_t size);
     // PCM of several sound tracks, or beside timed metadata, in the `size`
     // bytes from `a`, the last gap of the input when `atEnd`
     // (audio_interleave_pcm.cpp).
@@ -296,6 +291,5 @@ private:
     int64_t m_pcmChunkFrames = 0;           // the sound frames every whole chunk so far holds a multiple of
     int m_pcmChunksNoted = 0;
     std::vector<std::vector<int64_t>> m_pcmChunkSizes;  // whole chunk lengths of each sound track
-    std::vector<int64_t> m_pcmGapSizes;     // lengths of whole gaps of sound, ascending
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

@@ -122,29 +122,6 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
     m_carry = 0;
 }
 
-int64_t AudioInterleave::pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b) {
-    if (!m_gapVideo)
-        return b;
-    // A picture the cut left where the sound would begin is no sound.
-    if (m_gapVideo->pictureStart(input, a, b, b - a) == a)
-        return a;
-    // Nor is one that begins where the sound of an earlier gap would have
-    // ended: the recorder's chunks repeat their lengths. (Anywhere else, a
-    // chance match in the sound would cut it short.)
-    for (int64_t size : m_pcmGapSizes)
-        if (size < b - a && m_gapVideo->pictureStart(input, a + size, b, b - a - size) == a + size)
-            return a + size;
-    return b;
-}
-
-void AudioInterleave::notePcmGap(int64_t size) {
-    // Recorders write chunks of a few lengths.
-    constexpr size_t kMaxGapSizes = 32;
-    auto at = std::lower_bound(m_pcmGapSizes.begin(), m_pcmGapSizes.end(), size);
-    if (m_pcmGapSizes.size() < kMaxGapSizes && (at == m_pcmGapSizes.end() || *at != size))
-        m_pcmGapSizes.insert(at, size);
-}
-
 bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
     // Recorders write a handful of atoms in front of the media data.
     constexpr int kMaxAtoms = 64;

@@ -362,29 +362,6 @@ bool ChunkVideoAnalyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to
     return tileStretch(input, from, to, block, sizes);
 }
 
-int64_t ChunkVideoAnalyser::pictureStart(ScanBuffer& input, int64_t from, int64_t to, int64_t step) {
-    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize() || step < 1)
-        return to;
-    const ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
-    const int64_t n = block.length();
-    // A picture the input's end cut off has units that run on past it: the
-    // bytes are tested as if they went on (zeros begin no unit).
-    std::vector<uint8_t> bytes(block.data(), block.data() + n);
-    if (from + n == input.fileSize())
-        bytes.resize(size_t(n + kMaxStretch), 0);
-    const int64_t size = int64_t(bytes.size());
-    const int64_t last = (n - 1) / step * step;
-    for (int64_t p = 0; p <= last;) {
-        const int64_t start = codec().nextPlausibleStart(bytes.data(), size, p, last);
-        if (start < 0)
-            break;
-        if (start % step == 0 && codec().continuesAt(bytes.data() + start, size - start))
-            return from + start;
-        p = start + 1;
-    }
-    return to;
-}
-
 int64_t ChunkVideoAnalyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) {
     ByteBlock block;
     std::vector<int32_t> sizes;
