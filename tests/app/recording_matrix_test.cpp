@@ -473,6 +473,15 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=24,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s24le -chunk_duration 1435000", false, ""},
+    // 6 kHz beside 96 kHz in the default interleave: the low rate's sound
+    // ends on a short packet in a gap of the high rate's whole ones, in
+    // front of the last picture.
+    {"pcm24_low_rate_ends_first", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 0 -g 50",
+     {{"anoisesrc=r=6000:a=0.2:seed=27,aformat=channel_layouts=mono",
+       "sine=frequency=330:sample_rate=6000,aformat=channel_layouts=mono"},
+      {"sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo",
+       "anoisesrc=r=96000:a=0.2:seed=28,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s24be", false, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

@@ -91,6 +91,7 @@ void AudioInterleave::reset() {
     m_otherTracks.clear();
     m_metadataChunks.clear();
     m_pcmSeconds.clear();
+    m_pcmEnded.clear();
     m_pcmLastPiece.clear();
     m_pcmChunkFrames = 0;
     m_pcmChunksNoted = 0;

@@ -206,6 +206,11 @@ private:
     // cut sample frames. Where ending together gives every track whole
     // frames and equal spans do not, the quotas of `bytes` are so.
     void pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const;
+    // Packets in time order where one track's sound ends in the gap on a
+    // short last packet; false when the gap is whole packets or no such
+    // layout fills it.
+    bool dealPcmEnding(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                       const std::vector<size_t>& order);
     // Emits `piece` bytes at `pos` as a chunk of sound track `track`.
     void takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece, size_t track, std::vector<PcmShare>& shares,
                       bool atEnd);
@@ -287,6 +292,7 @@ private:
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
+    std::vector<bool> m_pcmEnded;           // sound tracks whose last packet was met
     std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
     int64_t m_pcmChunkFrames = 0;           // the sound frames every whole chunk so far holds a multiple of
     int m_pcmChunksNoted = 0;

@@ -354,7 +354,11 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         const double ms = std::round(m_pcmSeconds[i] * 1000);
         return std::round(ms * rate / 1000) / rate;
     };
-    std::vector<bool> done(shares.size(), false);
+    m_pcmEnded.resize(shares.size(), false);
+    if (packets && !atEnd && pos < end && dealPcmEnding(input, pos, end, shares, order))
+        return;
+    // A track whose sound ended writes nothing more.
+    std::vector<bool> done = m_pcmEnded;
     while (pos < end) {
         size_t next = shares.size();
         for (size_t i : order)
@@ -392,6 +396,40 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
     }
+}
+
+bool AudioInterleave::dealPcmEnding(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                    const std::vector<size_t>& order) {
+    // Packets of the tracks still writing: a gap that is no whole number of
+    // them holds one track's last.
+    std::vector<size_t> live;
+    int64_t packets = 0;
+    for (size_t i : order)
+        if (!m_pcmEnded[i] && shares[i].packet > 0) {
+            live.push_back(i);
+            packets = std::gcd(packets, shares[i].packet);
+        }
+    if (live.size() < 2 || live.size() != size_t(std::count(m_pcmEnded.begin(), m_pcmEnded.end(), false)) ||
+        (end - pos) % packets == 0)
+        return false;
+    std::vector<PcmChunkTrack> tracks;
+    std::vector<int64_t> frames;
+    std::vector<size_t> rank;
+    for (size_t n = 0; n < live.size(); ++n) {
+        tracks.push_back({m_pcmSeconds[live[n]], shares[live[n]].byteRate, shares[live[n]].packet});
+        frames.push_back(shares[live[n]].frame);
+        rank.push_back(n);
+    }
+    size_t ended = 0;
+    const std::vector<PcmChunkTurn> turns = PcmChunkFill::endingIn(tracks, frames, rank, end - pos, ended);
+    if (turns.empty())
+        return false;
+    for (const PcmChunkTurn& turn : turns) {
+        takePcmChunk(input, pos, turn.bytes, live[turn.track], shares, false);
+        pos += turn.bytes;
+    }
+    m_pcmEnded[live[ended]] = true;
+    return true;
 }
 
 void AudioInterleave::pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const {

@@ -45,6 +45,15 @@ public:
     static std::vector<int64_t> closingTogether(const std::vector<PcmChunkTrack>& tracks,
                                                 const std::vector<std::vector<int64_t>>& sizes,
                                                 const std::vector<int64_t>& last);
+    // A stretch of whole packets, in time order, but for one track whose
+    // sound ends in it with a short last packet (a recording's tracks end
+    // together, on packets of their own lengths). The packets that fill
+    // `bytes` exactly so, none of the other tracks' running past the
+    // ending track's end (the nearest to it first); `ended` gets that
+    // track. Empty when no layout does.
+    static std::vector<PcmChunkTurn> endingIn(const std::vector<PcmChunkTrack>& tracks,
+                                              const std::vector<int64_t>& frames, const std::vector<size_t>& order,
+                                              int64_t bytes, size_t& ended);
     // Bytes per track, in the tracks' order; empty when no packet counts
     // fill `bytes` exactly.
     static std::vector<int64_t> split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes);
