@@ -206,6 +206,11 @@ private:
     // cut sample frames. Where ending together gives every track whole
     // frames and equal spans do not, the quotas of `bytes` are so.
     void pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const;
+    // A picture too small for the chunk search between the packets of a gap
+    // that is no whole number of them: the packets in front of it and the
+    // picture are emitted and `pos` moved behind it.
+    void pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                          const std::vector<size_t>& order);
     // Packets in time order where one track's sound ends in the gap on a
     // short last packet; false when the gap is whole packets or no such
     // layout fills it.

@@ -355,6 +355,8 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         return std::round(ms * rate / 1000) / rate;
     };
     m_pcmEnded.resize(shares.size(), false);
+    if (packets && !atEnd && pos < end)
+        pcmAroundPicture(input, pos, end, shares, order);
     if (packets && !atEnd && pos < end && dealPcmEnding(input, pos, end, shares, order))
         return;
     // A track whose sound ended writes nothing more.
@@ -395,6 +397,50 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         }
         takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
+    }
+}
+
+void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                       const std::vector<size_t>& order) {
+    // Whole packets a picture may lie behind, and lengths tried for it.
+    constexpr size_t kMaxPackets = 64;
+    constexpr int64_t kMaxPackedLengths = 4;
+    int64_t packets = 0;
+    for (size_t i = 0; i < shares.size(); ++i)
+        if (!m_pcmEnded[i])
+            packets = std::gcd(packets, shares[i].packet);
+    if (!m_gapVideo || packets < 1 || (end - pos) % packets == 0)
+        return;
+    // The packets in time order, each track's whole; a picture of a few
+    // bytes (a still scene's) lies between two of them, and no sound track
+    // writes a part of a packet.
+    std::vector<double> seconds = m_pcmSeconds;
+    std::vector<size_t> sequence;
+    int64_t at = pos;
+    for (size_t n = 0; n <= kMaxPackets && at < end; ++n) {
+        for (int64_t k = 0; k < kMaxPackedLengths; ++k) {
+            const int64_t length = (end - pos) % packets + k * packets;
+            if (at + length > end || (end - at - length) % packets != 0)
+                break;
+            if (!m_gapVideo->samplesFill(input, at, at + length))
+                continue;
+            for (size_t track : sequence) {
+                takePcmChunk(input, pos, shares[track].packet, track, shares, false);
+                pos += shares[track].packet;
+            }
+            m_gapVideo->emitSamplesFilling(input, at, at + length);
+            pos = at + length;
+            return;
+        }
+        size_t next = shares.size();
+        for (size_t i : order)
+            if (!m_pcmEnded[i] && (next == shares.size() || seconds[i] < seconds[next] - kSameTime))
+                next = i;
+        if (next == shares.size() || at + shares[next].packet > end)
+            return;
+        sequence.push_back(next);
+        seconds[next] += double(shares[next].packet) / shares[next].byteRate;
+        at += shares[next].packet;
     }
 }
 
