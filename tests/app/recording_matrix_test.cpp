@@ -464,14 +464,15 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=48000,aformat=channel_layouts=stereo",
        "anoisesrc=r=48000:a=0.2:seed=22,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s16le -chunk_duration 1181000", false, ""},
-    // 24-bit mono at 32 kHz beside 96 kHz stereo in camera chunks, cut in
-    // the high rate's chunk: the low rate's chunk in front of it is a
+    // 24-bit mono at 32 kHz beside 96 kHz stereo in camera chunks. The
+    // stereo noise begins chance "pictures" that cut its packets; cut in
+    // the high rate's chunk, the low rate's chunk in front of it is a
     // packet longer than the one before.
     {"pcm24_two_rates_cut_chunk", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
-     {{"anoisesrc=r=32000:a=0.2:seed=23,aformat=channel_layouts=mono",
-       "sine=frequency=440:sample_rate=32000,aformat=channel_layouts=mono"},
-      {"sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo",
-       "anoisesrc=r=96000:a=0.2:seed=24,aformat=channel_layouts=stereo"}},
+     {{"sine=frequency=440:sample_rate=32000,aformat=channel_layouts=mono",
+       "anoisesrc=r=32000:a=0.2:seed=8,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=96000:a=0.2:seed=9,aformat=channel_layouts=stereo",
+       "sine=frequency=660:sample_rate=96000,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s24le -chunk_duration 1435000", false, ""},
     // 6 kHz beside 96 kHz in the default interleave: the low rate's sound
     // ends on a short packet in a gap of the high rate's whole ones, in

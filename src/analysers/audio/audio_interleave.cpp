@@ -14,6 +14,7 @@
 #include "reference/video_parameters.h"
 
 #include <algorithm>
+#include <numeric>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -788,6 +789,23 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // of its own pictures.)
     if (intact)
         m_carry = std::clamp(m_carry, -1.0, 1.0);
+}
+
+bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush) const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || !isLinearPcm(ref->audio().m_codec) || m_repairState->videoSampleCount() == 0 || at <= from)
+        return false;
+    const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
+    if (!cycle.oneChunkPerGap() || !cycle.chunksShareTime() || !cycle.metadataTracks().empty())
+        return false;
+    int64_t packets = 0, shortest = 0;
+    for (const PcmShare& share : pcmShares()) {
+        packets = std::gcd(packets, share.packet > 0 && !lastFlush ? share.packet : share.frame);
+        shortest = shortest == 0 ? share.chunk : std::min(shortest, share.chunk);
+    }
+    for (const InterleaveTrack& t : cycle.audioTracks())
+        shortest = std::min<int64_t>(shortest, t.minChunkBytes);
+    return packets > 1 && shortest > 0 && at - from >= shortest && (at - from) % packets != 0;
 }
 
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {

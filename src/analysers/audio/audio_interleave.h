@@ -114,6 +114,13 @@ public:
     // they look like: frames carry their own length, and no picture data
     // continues a run of them.
     bool mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const;
+    // With PCM that the reference writes one chunk per track between two
+    // video chunks, each of whole packets: are the bytes from `from` (behind
+    // a video chunk) to `at` at least a chunk long, yet no whole number of
+    // packets (of sample frames, in the recording's last flush, whose last
+    // packets are short, when `lastFlush`)? Then a "picture" at `at` is a
+    // chance match inside the sound.
+    bool pcmCutByChance(int64_t from, int64_t at, bool lastFlush) const;
 
 private:
     // The best run of audio frames starting in [from, from + span) and

@@ -458,6 +458,19 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside MPEG audio";
         return false;
     }
+    // Shorter than any of the reference's chunks, behind sound that it cuts
+    // out of its packets: a chance match in the sound.
+    // Within a cycle of the end it may stand behind the last flush.
+    uint32_t fewest = UINT32_MAX;
+    for (const ChunkProfile& p : m_chunkProfiles)
+        fewest = std::min(fewest, p.samples);
+    const bool lastFlush = chunk.offset + chunk.size + g2 >= end;
+    if (gapStart > 0 && chunk.samples.size() < fewest &&
+        m_interleave.pcmCutByChance(gapStart, chunk.offset, lastFlush)) {
+        m_skipUntil = chunk.offset + 1;
+        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " cuts a sound packet";
+        return false;
+    }
     for (const ChunkCandidate::Sample& s : chunk.samples)
         noteParameterSet(s.ppsId);
     if (gapStart > 0)
@@ -621,8 +634,12 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     ByteBlock block = buffer.readBlock(at, int32_t(end - at));
     if (block.length() != end - at)
         return end;
-    const int64_t cut =
-        at + cutPictureStart(codec(), block.data(), block.length(), std::max(kSizeFactor * largest, kMinBound));
+    // Behind sound that it would cut out of its packets, a "picture" is a
+    // chance match inside the sound: the search goes on behind it.
+    int64_t cut = at;
+    do {
+        cut += cutPictureStart(codec(), block.data() + (cut - at), end - cut, std::max(kSizeFactor * largest, kMinBound));
+    } while (cut < end && m_interleave.pcmCutByChance(from, cut, false) && ++cut < end);
     if (cut < end)
         FLOG(LogLevel::Info) << m_label << " picture cut by the end of the input at " << cut << " len=" << end - cut;
     return cut;
