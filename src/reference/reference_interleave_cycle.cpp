@@ -367,6 +367,51 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
     return gap;
 }
 
+// Did the muxer order the sound chunks by times on a clock of milliseconds?
+// An encoder clock of milliseconds gives each packet a time rounded to one,
+// which the muxer turns back into the track's own ticks: chunks of two
+// tracks less than half a millisecond apart then follow each other in an
+// order their true times contradict. Yes when the file order contradicts
+// the true times and never the rounded ones (equal times: the lower track
+// first).
+bool learnMillisecondOrder(const MovieFile& movie) {
+    struct Start {
+        uint64_t offset;
+        int track;
+        int64_t ticks;  // the chunk's first sample, in the track's timescale
+        int64_t scale;
+    };
+    std::vector<Start> starts;
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& track = movie.m_tracks[i];
+        if (track.m_handlerType != kSoun || track.m_mediaTimescale == 0)
+            continue;
+        int64_t samples = 0;
+        forEachChunk(track, [&](uint32_t, uint64_t offset, uint64_t, uint32_t n) {
+            starts.push_back({offset, i, samples * int64_t(track.m_sampleDuration), int64_t(track.m_mediaTimescale)});
+            samples += n;
+        });
+    }
+    std::sort(starts.begin(), starts.end(), [](const Start& x, const Start& y) { return x.offset < y.offset; });
+    auto onMilliseconds = [](const Start& s) {
+        const int64_t ms = (2 * s.ticks * 1000 + s.scale) / (2 * s.scale);
+        return Start{s.offset, s.track, (2 * ms * s.scale + 1000) / 2000, s.scale};
+    };
+    // Does b, written right behind a, come no earlier?
+    auto inOrder = [](const Start& a, const Start& b) {
+        const int64_t x = a.ticks * b.scale, y = b.ticks * a.scale;
+        return x < y || (x == y && a.track < b.track);
+    };
+    size_t exact = 0, rounded = 0;
+    for (size_t k = 1; k < starts.size(); ++k) {
+        if (starts[k - 1].track == starts[k].track)
+            continue;
+        exact += inOrder(starts[k - 1], starts[k]) ? 0 : 1;
+        rounded += inOrder(onMilliseconds(starts[k - 1]), onMilliseconds(starts[k])) ? 0 : 1;
+    }
+    return exact > 0 && rounded == 0;
+}
+
 // For each timed-metadata track, the one whose chunks start where more than
 // half of its own chunks end.
 void learnTouchingFollowers(const MovieFile& movie, std::vector<InterleaveTrack>& metadata) {
@@ -399,6 +444,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_oneChunkPerGap = false;
     m_chunksShareTime = false;
     m_largestSoundGap = 0;
+    m_millisecondOrder = false;
     platform::File file;
     const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
     int audioIndex = 0;
@@ -436,6 +482,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
     m_chunksShareTime = learnChunksShareTime(movie, video);
     m_largestSoundGap = learnLargestSoundGap(movie, video);
+    m_millisecondOrder = m_audio.size() > 1 && learnMillisecondOrder(movie);
     if (m_audio.size() > 1)
         m_firstGap = learnFirstGap(movie, video);
 }

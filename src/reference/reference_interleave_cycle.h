@@ -105,6 +105,9 @@ public:
     // The most sound bytes between two of the reference's video chunks: a
     // muxer interleaving by time writes many chunks of each track there.
     uint64_t largestSoundGap() const { return m_largestSoundGap; }
+    // The muxer ordered the sound tracks' packets by times rounded to
+    // milliseconds (an encoder clock of milliseconds), not by their own.
+    bool millisecondOrder() const { return m_millisecondOrder; }
 
 private:
     std::vector<InterleaveTrack> m_audio;
@@ -112,5 +115,6 @@ private:
     bool m_oneChunkPerGap = false;
     bool m_chunksShareTime = false;
     uint64_t m_largestSoundGap = 0;
+    bool m_millisecondOrder = false;
     std::vector<GapChunk> m_firstGap;
 };

@@ -436,6 +436,15 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=96000:a=0.2:seed=18,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=96000,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a 64k", false, ""},
+    // The same clock with two PCM rates in the default interleave: packets
+    // less than half a millisecond apart follow each other in the order of
+    // their rounded times.
+    {"pcm_two_rates_ms_clock", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50 -fps_mode vfr -enc_time_base 1:1000",
+     {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=mono",
+       "anoisesrc=r=96000:a=0.2:seed=25,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=44100:a=0.2:seed=26,aformat=channel_layouts=stereo",
+       "sine=frequency=660:sample_rate=44100,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s16le", false, ""},
     // Cut between a chunk of video and the sound of its time: the sound
     // ends before the movie, and an encoder's priming is skipped.
     {"mp3_two_rates_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
@@ -459,6 +468,25 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=48000,aformat=channel_layouts=stereo",
        "anoisesrc=r=48000:a=0.2:seed=22,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s16le -chunk_duration 1181000", false, ""},
+    // 24-bit mono at 32 kHz beside 96 kHz stereo in camera chunks. The
+    // stereo noise begins chance "pictures" that cut its packets; cut in
+    // the high rate's chunk, the low rate's chunk in front of it is a
+    // packet longer than the one before.
+    {"pcm24_two_rates_cut_chunk", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=32000,aformat=channel_layouts=mono",
+       "anoisesrc=r=32000:a=0.2:seed=8,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=96000:a=0.2:seed=9,aformat=channel_layouts=stereo",
+       "sine=frequency=660:sample_rate=96000,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s24le -chunk_duration 1435000", false, ""},
+    // 6 kHz beside 96 kHz in the default interleave: the low rate's sound
+    // ends on a short packet in a gap of the high rate's whole ones, in
+    // front of the last picture.
+    {"pcm24_low_rate_ends_first", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 0 -g 50",
+     {{"anoisesrc=r=6000:a=0.2:seed=27,aformat=channel_layouts=mono",
+       "sine=frequency=330:sample_rate=6000,aformat=channel_layouts=mono"},
+      {"sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo",
+       "anoisesrc=r=96000:a=0.2:seed=28,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s24be", false, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

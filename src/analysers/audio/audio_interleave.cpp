@@ -14,6 +14,7 @@
 #include "reference/video_parameters.h"
 
 #include <algorithm>
+#include <numeric>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -92,10 +93,10 @@ void AudioInterleave::reset() {
     m_otherTracks.clear();
     m_metadataChunks.clear();
     m_pcmSeconds.clear();
+    m_pcmEnded.clear();
     m_pcmLastPiece.clear();
     m_pcmChunkFrames = 0;
     m_pcmChunksNoted = 0;
-    m_pcmGapSizes.clear();
     m_pcmChunkSizes.clear();
     m_twinChunkFrames.clear();
     if (m_track == 0)
@@ -819,6 +820,23 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         m_carry = std::clamp(m_carry, -1.0, 1.0);
 }
 
+bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush) const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || !isLinearPcm(ref->audio().m_codec) || m_repairState->videoSampleCount() == 0 || at <= from)
+        return false;
+    const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
+    if (!cycle.oneChunkPerGap() || !cycle.chunksShareTime() || !cycle.metadataTracks().empty())
+        return false;
+    int64_t packets = 0, shortest = 0;
+    for (const PcmShare& share : pcmShares()) {
+        packets = std::gcd(packets, share.packet > 0 && !lastFlush ? share.packet : share.frame);
+        shortest = shortest == 0 ? share.chunk : std::min(shortest, share.chunk);
+    }
+    for (const InterleaveTrack& t : cycle.audioTracks())
+        shortest = std::min<int64_t>(shortest, t.minChunkBytes);
+    return packets > 1 && shortest > 0 && at - from >= shortest && (at - from) % packets != 0;
+}
+
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;
@@ -840,8 +858,6 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // holds more than audio (a chunk the search missed, damage): only one
     // cycle's worth is taken there, as in front of the first chunk, where
     // the gap's start is only a guess.
-    if ((flags & GapAtEnd) && !(flags & GapStartGuessed))
-        b = pcmEndAtCut(input, a, b);
     int64_t size = b - a;
     if (size < 1)
         return;
@@ -855,8 +871,6 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * gapBound);
     if (!allAudio || orphanedTail)
         size = std::min(size, block);
-    else if (!(flags & GapAtEnd))
-        notePcmGap(size);
     if (ref->interleaveCycle().sharedGaps()) {
         fillSharedPcm(input, (flags & GapStartGuessed) ? b - size : a, size, (flags & GapAtEnd) != 0);
         return;

@@ -117,6 +117,13 @@ public:
     // they look like: frames carry their own length, and no picture data
     // continues a run of them.
     bool mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const;
+    // With PCM that the reference writes one chunk per track between two
+    // video chunks, each of whole packets: are the bytes from `from` (behind
+    // a video chunk) to `at` at least a chunk long, yet no whole number of
+    // packets (of sample frames, in the recording's last flush, whose last
+    // packets are short, when `lastFlush`)? Then a "picture" at `at` is a
+    // chance match inside the sound.
+    bool pcmCutByChance(int64_t from, int64_t at, bool lastFlush) const;
 
 private:
     // The best run of audio frames starting in [from, from + span) and
@@ -165,11 +172,6 @@ private:
     // The gap's audio frames, AAC or MPEG audio.
     void fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsigned flags, bool mpeg);
     void fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
-    // Where the sound of the input's last gap [a, b) ends: in front of the
-    // picture the cut left there (audio_interleave_pcm.cpp).
-    int64_t pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b);
-    // The sound of a whole gap was `size` bytes long.
-    void notePcmGap(int64_t size);
     // PCM of several sound tracks, or beside timed metadata, in the `size`
     // bytes from `a`, the last gap of the input when `atEnd`
     // (audio_interleave_pcm.cpp).
@@ -214,6 +216,16 @@ private:
     // cut sample frames. Where ending together gives every track whole
     // frames and equal spans do not, the quotas of `bytes` are so.
     void pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const;
+    // A picture too small for the chunk search between the packets of a gap
+    // that is no whole number of them: the packets in front of it and the
+    // picture are emitted and `pos` moved behind it.
+    void pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                          const std::vector<size_t>& order);
+    // Packets in time order where one track's sound ends in the gap on a
+    // short last packet; false when the gap is whole packets or no such
+    // layout fills it.
+    bool dealPcmEnding(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                       const std::vector<size_t>& order);
     // Emits `piece` bytes at `pos` as a chunk of sound track `track`.
     void takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece, size_t track, std::vector<PcmShare>& shares,
                       bool atEnd);
@@ -300,10 +312,10 @@ private:
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
+    std::vector<bool> m_pcmEnded;           // sound tracks whose last packet was met
     std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk
     int64_t m_pcmChunkFrames = 0;           // the sound frames every whole chunk so far holds a multiple of
     int m_pcmChunksNoted = 0;
     std::vector<std::vector<int64_t>> m_pcmChunkSizes;  // whole chunk lengths of each sound track
-    std::vector<int64_t> m_pcmGapSizes;     // lengths of whole gaps of sound, ascending
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

@@ -122,29 +122,6 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
     m_carry = 0;
 }
 
-int64_t AudioInterleave::pcmEndAtCut(ScanBuffer& input, int64_t a, int64_t b) {
-    if (!m_gapVideo)
-        return b;
-    // A picture the cut left where the sound would begin is no sound.
-    if (m_gapVideo->pictureStart(input, a, b, b - a) == a)
-        return a;
-    // Nor is one that begins where the sound of an earlier gap would have
-    // ended: the recorder's chunks repeat their lengths. (Anywhere else, a
-    // chance match in the sound would cut it short.)
-    for (int64_t size : m_pcmGapSizes)
-        if (size < b - a && m_gapVideo->pictureStart(input, a + size, b, b - a - size) == a + size)
-            return a + size;
-    return b;
-}
-
-void AudioInterleave::notePcmGap(int64_t size) {
-    // Recorders write chunks of a few lengths.
-    constexpr size_t kMaxGapSizes = 32;
-    auto at = std::lower_bound(m_pcmGapSizes.begin(), m_pcmGapSizes.end(), size);
-    if (m_pcmGapSizes.size() < kMaxGapSizes && (at == m_pcmGapSizes.end() || *at != size))
-        m_pcmGapSizes.insert(at, size);
-}
-
 bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
     // Recorders write a handful of atoms in front of the media data.
     constexpr int kMaxAtoms = 64;
@@ -333,6 +310,21 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     }
     const bool cutShort = !packets && atEnd && !recordingEnds && largest > 0 &&
                           std::find(chunkOf.begin(), chunkOf.end(), 0) == chunkOf.end() && end - pos < whole;
+    // Cut short, the chunks the cut left whole closed with the others: a
+    // track whose last chunk missed a packet to the recorder's chunk period
+    // writes one more this time.
+    if (cutShort) {
+        std::vector<PcmChunkTrack> tracks;
+        std::vector<std::vector<int64_t>> sizes(shares.size());
+        for (size_t i = 0; i < shares.size(); ++i) {
+            tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, 0});
+            if (i < m_pcmChunkSizes.size())
+                sizes[i] = m_pcmChunkSizes[i];
+            if (i < audio.size())
+                sizes[i].insert(sizes[i].end(), audio[i].wholeChunkSizes.begin(), audio[i].wholeChunkSizes.end());
+        }
+        chunkOf = PcmChunkFill::closingTogether(tracks, sizes, chunkOf);
+    }
     // Tracks of equal time go in track order, but at a recording's start in
     // the order its muxer opens every recording with (the reference's first gap).
     std::vector<size_t> order;
@@ -352,11 +344,27 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         return;
     if (!packets && !atEnd && started && pos < end)
         pcmQuotasEndingTogether(shares, end - pos);
-    std::vector<bool> done(shares.size(), false);
+    // On an encoder clock of milliseconds the muxer saw each packet's time
+    // rounded to one: tracks less than half of one apart may go either way.
+    const bool milliseconds = packets && ref->interleaveCycle().millisecondOrder();
+    auto clock = [&](size_t i) {
+        if (!milliseconds)
+            return m_pcmSeconds[i];
+        const double rate = shares[i].byteRate / double(shares[i].frame);
+        const double ms = std::round(m_pcmSeconds[i] * 1000);
+        return std::round(ms * rate / 1000) / rate;
+    };
+    m_pcmEnded.resize(shares.size(), false);
+    if (packets && !atEnd && pos < end)
+        pcmAroundPicture(input, pos, end, shares, order);
+    if (packets && !atEnd && pos < end && dealPcmEnding(input, pos, end, shares, order))
+        return;
+    // A track whose sound ended writes nothing more.
+    std::vector<bool> done = m_pcmEnded;
     while (pos < end) {
         size_t next = shares.size();
         for (size_t i : order)
-            if (!done[i] && (next == shares.size() || m_pcmSeconds[i] < m_pcmSeconds[next] - kSameTime))
+            if (!done[i] && (next == shares.size() || clock(i) < clock(next) - kSameTime))
                 next = i;
         if (next == shares.size())
             break;
@@ -390,6 +398,84 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
     }
+}
+
+void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                       const std::vector<size_t>& order) {
+    // Whole packets a picture may lie behind, and lengths tried for it.
+    constexpr size_t kMaxPackets = 64;
+    constexpr int64_t kMaxPackedLengths = 4;
+    int64_t packets = 0;
+    for (size_t i = 0; i < shares.size(); ++i)
+        if (!m_pcmEnded[i])
+            packets = std::gcd(packets, shares[i].packet);
+    if (!m_gapVideo || packets < 1 || (end - pos) % packets == 0)
+        return;
+    // The packets in time order, each track's whole; a picture of a few
+    // bytes (a still scene's) lies between two of them, and no sound track
+    // writes a part of a packet.
+    std::vector<double> seconds = m_pcmSeconds;
+    std::vector<size_t> sequence;
+    int64_t at = pos;
+    for (size_t n = 0; n <= kMaxPackets && at < end; ++n) {
+        for (int64_t k = 0; k < kMaxPackedLengths; ++k) {
+            const int64_t length = (end - pos) % packets + k * packets;
+            if (at + length > end || (end - at - length) % packets != 0)
+                break;
+            if (!m_gapVideo->samplesFill(input, at, at + length))
+                continue;
+            for (size_t track : sequence) {
+                takePcmChunk(input, pos, shares[track].packet, track, shares, false);
+                pos += shares[track].packet;
+            }
+            m_gapVideo->emitSamplesFilling(input, at, at + length);
+            pos = at + length;
+            return;
+        }
+        size_t next = shares.size();
+        for (size_t i : order)
+            if (!m_pcmEnded[i] && (next == shares.size() || seconds[i] < seconds[next] - kSameTime))
+                next = i;
+        if (next == shares.size() || at + shares[next].packet > end)
+            return;
+        sequence.push_back(next);
+        seconds[next] += double(shares[next].packet) / shares[next].byteRate;
+        at += shares[next].packet;
+    }
+}
+
+bool AudioInterleave::dealPcmEnding(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                    const std::vector<size_t>& order) {
+    // Packets of the tracks still writing: a gap that is no whole number of
+    // them holds one track's last.
+    std::vector<size_t> live;
+    int64_t packets = 0;
+    for (size_t i : order)
+        if (!m_pcmEnded[i] && shares[i].packet > 0) {
+            live.push_back(i);
+            packets = std::gcd(packets, shares[i].packet);
+        }
+    if (live.size() < 2 || live.size() != size_t(std::count(m_pcmEnded.begin(), m_pcmEnded.end(), false)) ||
+        (end - pos) % packets == 0)
+        return false;
+    std::vector<PcmChunkTrack> tracks;
+    std::vector<int64_t> frames;
+    std::vector<size_t> rank;
+    for (size_t n = 0; n < live.size(); ++n) {
+        tracks.push_back({m_pcmSeconds[live[n]], shares[live[n]].byteRate, shares[live[n]].packet});
+        frames.push_back(shares[live[n]].frame);
+        rank.push_back(n);
+    }
+    size_t ended = 0;
+    const std::vector<PcmChunkTurn> turns = PcmChunkFill::endingIn(tracks, frames, rank, end - pos, ended);
+    if (turns.empty())
+        return false;
+    for (const PcmChunkTurn& turn : turns) {
+        takePcmChunk(input, pos, turn.bytes, live[turn.track], shares, false);
+        pos += turn.bytes;
+    }
+    m_pcmEnded[live[ended]] = true;
+    return true;
 }
 
 void AudioInterleave::pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const {

@@ -86,6 +86,111 @@ std::vector<PcmChunkTurn> PcmChunkFill::inTurns(const std::vector<PcmChunkTrack>
     return search.fill(bytes) ? search.turns : std::vector<PcmChunkTurn>();
 }
 
+std::vector<PcmChunkTurn> PcmChunkFill::endingIn(const std::vector<PcmChunkTrack>& tracks,
+                                                  const std::vector<int64_t>& frames, const std::vector<size_t>& order,
+                                                  int64_t bytes, size_t& ended) {
+    // Packets a gap of the default interleave holds at most.
+    constexpr size_t kMaxPackets = 256;
+    const size_t k = tracks.size();
+    if (k < 2 || frames.size() != k || order.size() != k || bytes < 1)
+        return {};
+    for (size_t i = 0; i < k; ++i)
+        if (tracks[i].packet < 1 || tracks[i].byteRate <= 0 || frames[i] < 1)
+            return {};
+    std::vector<PcmChunkTurn> best;
+    double bestLead = std::numeric_limits<double>::max();
+    // The track furthest behind of those in `live` writes next.
+    auto nextOf = [&](const std::vector<double>& seconds, const std::vector<bool>& live) {
+        size_t next = k;
+        for (size_t i : order)
+            if (live[i] && (next == k || seconds[i] < seconds[next] - kSameTime))
+                next = i;
+        return next;
+    };
+    for (size_t ender = 0; ender < k; ++ender) {
+        // The ending track's packets in front of its last one.
+        for (size_t before = 0; before < kMaxPackets; ++before) {
+            std::vector<double> seconds;
+            for (const PcmChunkTrack& t : tracks)
+                seconds.push_back(t.seconds);
+            std::vector<bool> live(k, true);
+            std::vector<PcmChunkTurn> turns;
+            int64_t left = bytes;
+            size_t taken = 0;
+            bool reached = false;
+            while (left > 0 && turns.size() < kMaxPackets) {
+                const size_t next = nextOf(seconds, live);
+                if (next == ender && taken == before) {
+                    reached = true;
+                    break;
+                }
+                if (tracks[next].packet > left)
+                    break;
+                turns.push_back({next, tracks[next].packet});
+                seconds[next] += double(tracks[next].packet) / tracks[next].byteRate;
+                left -= tracks[next].packet;
+                taken += next == ender ? 1 : 0;
+            }
+            if (!reached)
+                break;
+            // The last packet, then the others' whole packets in time order
+            // up to the gap's end: each count of those is a layout.
+            const size_t at = turns.size();
+            live[ender] = false;
+            std::vector<PcmChunkTurn> after;
+            std::vector<double> afterSeconds = seconds;
+            int64_t rest = 0;
+            for (;;) {
+                const int64_t last = left - rest;
+                if (last > 0 && last < tracks[ender].packet && last % frames[ender] == 0) {
+                    const double end = seconds[ender] + double(last) / tracks[ender].byteRate;
+                    double latest = 0;
+                    for (size_t i = 0; i < k; ++i)
+                        if (i != ender)
+                            latest = std::max(latest, afterSeconds[i]);
+                    if (latest <= end + kSameTime && end - latest < bestLead) {
+                        bestLead = end - latest;
+                        best.assign(turns.begin(), turns.begin() + long(at));
+                        best.push_back({ender, last});
+                        best.insert(best.end(), after.begin(), after.end());
+                        ended = ender;
+                    }
+                }
+                const size_t next = nextOf(afterSeconds, live);
+                if (next == k || rest + tracks[next].packet >= left || after.size() >= kMaxPackets)
+                    break;
+                after.push_back({next, tracks[next].packet});
+                afterSeconds[next] += double(tracks[next].packet) / tracks[next].byteRate;
+                rest += tracks[next].packet;
+            }
+        }
+    }
+    return best;
+}
+
+std::vector<int64_t> PcmChunkFill::closingTogether(const std::vector<PcmChunkTrack>& tracks,
+                                                  const std::vector<std::vector<int64_t>>& sizes,
+                                                  const std::vector<int64_t>& last) {
+    if (sizes.size() != tracks.size() || last.size() != tracks.size())
+        return last;
+    double end = 0;
+    for (size_t i = 0; i < tracks.size(); ++i)
+        if (tracks[i].byteRate > 0)
+            end = std::max(end, tracks[i].seconds + double(last[i]) / tracks[i].byteRate);
+    std::vector<int64_t> chunks = last;
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        if (tracks[i].byteRate <= 0)
+            continue;
+        auto miss = [&](int64_t bytes) {
+            return std::fabs(tracks[i].seconds + double(bytes) / tracks[i].byteRate - end);
+        };
+        for (int64_t bytes : sizes[i])
+            if (bytes > 0 && miss(bytes) < miss(chunks[i]) - kSameTime)
+                chunks[i] = bytes;
+    }
+    return chunks;
+}
+
 std::vector<int64_t> PcmChunkFill::split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes) {
     if (tracks.empty() || tracks.size() > kMaxTracks || bytes < 1)
         return {};

@@ -38,6 +38,22 @@ public:
     static std::vector<PcmChunkTurn> inTurns(const std::vector<PcmChunkTrack>& tracks,
                                              const std::vector<std::vector<int64_t>>& sizes,
                                              const std::vector<size_t>& order, int64_t bytes);
+    // The chunk each track writes next in a gap whose chunks close
+    // together: of its `sizes`, the one ending nearest to where the last
+    // track to end does with a chunk as long as its `last` (a track's chunks
+    // differ by a packet where the recorder's chunk period cuts one).
+    static std::vector<int64_t> closingTogether(const std::vector<PcmChunkTrack>& tracks,
+                                                const std::vector<std::vector<int64_t>>& sizes,
+                                                const std::vector<int64_t>& last);
+    // A stretch of whole packets, in time order, but for one track whose
+    // sound ends in it with a short last packet (a recording's tracks end
+    // together, on packets of their own lengths). The packets that fill
+    // `bytes` exactly so, none of the other tracks' running past the
+    // ending track's end (the nearest to it first); `ended` gets that
+    // track. Empty when no layout does.
+    static std::vector<PcmChunkTurn> endingIn(const std::vector<PcmChunkTrack>& tracks,
+                                              const std::vector<int64_t>& frames, const std::vector<size_t>& order,
+                                              int64_t bytes, size_t& ended);
     // Bytes per track, in the tracks' order; empty when no packet counts
     // fill `bytes` exactly.
     static std::vector<int64_t> split(const std::vector<PcmChunkTrack>& tracks, int64_t bytes);

@@ -362,29 +362,6 @@ bool ChunkVideoAnalyser::samplesFill(ScanBuffer& input, int64_t from, int64_t to
     return tileStretch(input, from, to, block, sizes);
 }
 
-int64_t ChunkVideoAnalyser::pictureStart(ScanBuffer& input, int64_t from, int64_t to, int64_t step) {
-    if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize() || step < 1)
-        return to;
-    const ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
-    const int64_t n = block.length();
-    // A picture the input's end cut off has units that run on past it: the
-    // bytes are tested as if they went on (zeros begin no unit).
-    std::vector<uint8_t> bytes(block.data(), block.data() + n);
-    if (from + n == input.fileSize())
-        bytes.resize(size_t(n + kMaxStretch), 0);
-    const int64_t size = int64_t(bytes.size());
-    const int64_t last = (n - 1) / step * step;
-    for (int64_t p = 0; p <= last;) {
-        const int64_t start = codec().nextPlausibleStart(bytes.data(), size, p, last);
-        if (start < 0)
-            break;
-        if (start % step == 0 && codec().continuesAt(bytes.data() + start, size - start))
-            return from + start;
-        p = start + 1;
-    }
-    return to;
-}
-
 int64_t ChunkVideoAnalyser::emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) {
     ByteBlock block;
     std::vector<int32_t> sizes;
@@ -479,6 +456,19 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     if (gapStart > 0 && m_interleave.mpegAudioSpans(buffer, gapStart, chunk.offset)) {
         m_skipUntil = chunk.offset + 1;
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside MPEG audio";
+        return false;
+    }
+    // Shorter than any of the reference's chunks, behind sound that it cuts
+    // out of its packets: a chance match in the sound.
+    // Within a cycle of the end it may stand behind the last flush.
+    uint32_t fewest = UINT32_MAX;
+    for (const ChunkProfile& p : m_chunkProfiles)
+        fewest = std::min(fewest, p.samples);
+    const bool lastFlush = chunk.offset + chunk.size + g2 >= end;
+    if (gapStart > 0 && chunk.samples.size() < fewest &&
+        m_interleave.pcmCutByChance(gapStart, chunk.offset, lastFlush)) {
+        m_skipUntil = chunk.offset + 1;
+        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " cuts a sound packet";
         return false;
     }
     for (const ChunkCandidate::Sample& s : chunk.samples)
@@ -646,8 +636,12 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     ByteBlock block = buffer.readBlock(at, int32_t(end - at));
     if (block.length() != end - at)
         return end;
-    const int64_t cut =
-        at + cutPictureStart(codec(), block.data(), block.length(), std::max(kSizeFactor * largest, kMinBound));
+    // Behind sound that it would cut out of its packets, a "picture" is a
+    // chance match inside the sound: the search goes on behind it.
+    int64_t cut = at;
+    do {
+        cut += cutPictureStart(codec(), block.data() + (cut - at), end - cut, std::max(kSizeFactor * largest, kMinBound));
+    } while (cut < end && m_interleave.pcmCutByChance(from, cut, false) && ++cut < end);
     if (cut < end)
         FLOG(LogLevel::Info) << m_label << " picture cut by the end of the input at " << cut << " len=" << end - cut;
     return cut;

@@ -97,7 +97,6 @@ private:
     bool samplesFill(ScanBuffer& input, int64_t from, int64_t to) override;
     int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) override;
     int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) override;
-    int64_t pictureStart(ScanBuffer& input, int64_t from, int64_t to, int64_t step) override;
     // Where the whole samples that end exactly at `to` begin, at the earliest,
     // within the last bytes of [from, to); `to` when none do.
     int64_t trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to);

@@ -22,8 +22,4 @@ public:
     // and returns how many; 0 (and nothing emitted) when the bytes are not
     // whole samples from end to end.
     virtual int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) = 0;
-    // The first of the positions from, from + step, ... before `to` where
-    // bytes begin as the recorder's pictures do, whole or cut off by `to`;
-    // `to` when none does. Emits nothing.
-    virtual int64_t pictureStart(ScanBuffer& input, int64_t from, int64_t to, int64_t step) = 0;
 };

@@ -251,6 +251,11 @@ using repairrun::Order;
 // with the index lost and with the end cut off too (whose lost pictures
 // lengthen none).
 //
+// pcm24_two_rates_still: 8 kHz mono beside 96 kHz stereo in ffmpeg's
+// interleave behind a slow zoom at 60 fps: its second picture is 37 bytes
+// between two packets of one gap, and comes back (the sound's packets are
+// judged by the recording matrix).
+//
 // no_sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes, smaller
 // than any of a test pattern reference, which the chunk search steps over;
 // the bytes it leaves between two pieces of the one chunk are exactly such
@@ -281,7 +286,14 @@ INSTANTIATE_TEST_SUITE_P(
         repairrun::Case{"hevc_thinned", thinned("hevc_thinned.mp4"), {}, Counts | Clean | repairrun::Timed, 47},
         repairrun::Case{"hevc_thinned_cut", thinned("hevc_thinned.mp4"), {}, Clean | repairrun::Timed, 0, 100, 97, 0.6},
         repairrun::Case{"hevc_no_sound", silent("hevc_zoom_silent.mov", "mandelbrot"),
-                        silent("hevc_pattern_silent.mov", "testsrc2"), Clean, 250}),
+                        silent("hevc_pattern_silent.mov", "testsrc2"), Clean, 250},
+        repairrun::Case{"hevc_pcm24_two_rates_still",
+                        {"hevc_pcm24_two_rates_still.mov",
+                         "-f lavfi -i mandelbrot=s=272x192:r=60:maxiter=64 -f lavfi -i sine=frequency=330:sample_rate=8000 "
+                         "-f lavfi -i 'sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo' "
+                         "-map 0:v -map 1:a -map 2:a -t 3 -c:v libx265 -preset ultrafast -pix_fmt yuv420p -tag:v hvc1 "
+                         "-x265-params bframes=0:open-gop=0:keyint=34:slices=2:log-level=error -c:a pcm_s24be"},
+                        {}, Clean, 180, 100, 0}),
     repairrun::caseName);
 
 // A main and a preview track in one format with the same parameter set ids
