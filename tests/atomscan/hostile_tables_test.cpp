@@ -2,14 +2,13 @@
 // past the end of the file, tables that point into each other. Every run
 // must end in order, and never rebuild more than the file holds.
 
+#include "platform/file.h"
 #include "support/atom_builder.h"
 #include "support/repair_run.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace testsupport;
 
@@ -29,11 +28,6 @@ Bytes movieWith(const Bytes& tables) {
 
 constexpr uint32_t kMedia = 28;  // first payload byte: 20-byte ftyp, 8-byte mdat header
 
-int64_t fileSize(const std::string& name) {
-    struct stat st {};
-    return ::stat(name.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;
-}
-
 struct Verdict {
     int exitCode = -1;
     std::string log;
@@ -49,7 +43,7 @@ Verdict runHostile(const std::string& test, const Bytes& input) {
     EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << test << " exit " << r.exitCode << "\n" << r.errors;
     EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos) << test;
     if (r.exitCode == 0) {
-        EXPECT_LE(fileSize(out), 2 * int64_t(input.size()) + 65536) << test;
+        EXPECT_LE(platform::fileSize(out), 2 * int64_t(input.size()) + 65536) << test;
     }
     const auto dump = repairrun::run("-i " + quote(in) + " -atomdump", dir);
     EXPECT_EQ(dump.exitCode, 0) << test << "\n" << dump.errors;

@@ -279,30 +279,6 @@ TEST(QtReader, ParameterSetSlotsNeverOverrun) {
     QTClose(m);
 }
 
-// A recording cut short: whatever part of the index survives is read, and
-// nothing beyond what is there.
-TEST(QtReader, TruncatedRealMovieKeepsOnlyWhatIsThere) {
-    const std::string file = testmedia::h264AacMp4();
-    ASSERT_FALSE(file.empty());
-    const auto bytes = readFile(file);
-    MovieFile* whole = QTOpen(file, 0, true);
-    ASSERT_NE(whole, nullptr);
-    const uint64_t moov = whole->m_moovOffset;
-    const std::string full = qttest::summary(whole);
-    QTClose(whole);
-    for (size_t cut : {size_t(7), size_t(40), size_t(moov) - 1, bytes.size() - 2000, bytes.size() - 700}) {
-        SCOPED_TRACE(cut);
-        MovieFile* m = openBytes("QtReader_Truncated", Bytes(bytes.begin(), bytes.begin() + long(cut)));
-        ASSERT_NE(m, nullptr);
-        qttest::expectTablesWithinFile(m, cut);
-        if (cut < moov)
-            EXPECT_EQ(m->m_trackCount, 0);
-        else
-            EXPECT_NE(qttest::summary(m), full);
-        QTClose(m);
-    }
-}
-
 // A fragmented movie keeps its tables in the fragments: read, they give the
 // offsets and sizes ffprobe reports, B-frame offsets included. A fragment
 // whose run claims more samples than its atom or the file could hold adds

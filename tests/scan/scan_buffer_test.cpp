@@ -6,6 +6,7 @@
 #include "simcorr/simulated_corruption.h"
 #include "support/atom_builder.h"
 #include "support/log_capture.h"
+#include "support/repair_run.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
 
@@ -18,17 +19,7 @@ using namespace testsupport;
 
 // Bytes that differ from their neighbours and repeat only rarely, so a
 // read from the wrong offset shows.
-Bytes pattern(size_t n, uint32_t salt = 0) {
-    Bytes b(n);
-    uint32_t x = 0x12345678u ^ salt;
-    for (size_t i = 0; i < n; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        b[i] = uint8_t(x);
-    }
-    return b;
-}
+Bytes pattern(size_t n) { return repairrun::noise(n, 0x12345678u); }
 
 Bytes slice(const Bytes& b, size_t offset, size_t n) { return Bytes(b.begin() + offset, b.begin() + offset + n); }
 Bytes at(const uint8_t* p, size_t n) { return Bytes(p, p + n); }

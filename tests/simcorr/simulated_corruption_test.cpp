@@ -6,6 +6,7 @@
 #include "platform/file.h"
 #include "support/atom_builder.h"
 #include "support/log_capture.h"
+#include "support/repair_run.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +17,6 @@
 namespace {
 
 using namespace testsupport;
-
-Bytes pattern(size_t n) {
-    Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = uint8_t(i * 7 + (i >> 9));
-    return b;
-}
 
 class SimCorr : public ::testing::Test {
 protected:
@@ -40,7 +34,7 @@ protected:
 
     // A small movie-like file: ftyp, free, mdat with `payload` bytes, moov.
     std::string movie(const std::string& name, size_t payload) {
-        return write(name, concat({atom("ftyp", Bytes(12, 'f')), atom("free", Bytes(3)), atom("mdat", pattern(payload)),
+        return write(name, concat({atom("ftyp", Bytes(12, 'f')), atom("free", Bytes(3)), atom("mdat", repairrun::noise(payload, 7)),
                                 atom("moov", Bytes(40, 'm'))}));
     }
 

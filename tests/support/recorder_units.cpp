@@ -4,6 +4,9 @@
 
 namespace recorderunits {
 
+namespace {
+
+// A byte stream with the units `plant` returns, each behind a 4-byte start code.
 Bytes plantUnits(const Bytes& stream, const Planter& plant) {
     Bytes out;
     out.reserve(stream.size() + stream.size() / 8);
@@ -24,6 +27,8 @@ Bytes plantUnits(const Bytes& stream, const Planter& plant) {
     out.insert(out.end(), tail.begin(), tail.end());
     return out;
 }
+
+}  // namespace
 
 std::string plantedRecording(const std::string& test, const std::string& name, const std::string& picture,
                              const std::string& encode, const std::string& format, const Planter& plant,

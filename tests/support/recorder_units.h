@@ -18,9 +18,6 @@ using Bytes = std::vector<uint8_t>;
 // null asks for units to append behind the last.
 using Planter = std::function<Bytes(const uint8_t* nal, size_t index)>;
 
-// A byte stream with the units `plant` returns, each behind a 4-byte start code.
-Bytes plantUnits(const Bytes& stream, const Planter& plant);
-
 // Encodes 2 s of the lavfi `picture` at 320x240 25 fps with `encode` into
 // the raw `format` ("h264", "hevc"), plants units, and muxes the stream
 // with 2 s of AAC using `mux` into `name` in a scratch folder of `test`.

@@ -93,6 +93,8 @@ enum Check : unsigned {
     Identical = 16,  // packet for packet the original, timestamps included
     SoundTimed = 32, // the sound lasts what its recovered packets lasted
     SoundExact = 64, // the sound's packets are the original's, in order
+    NoFileType = 128,  // the recording also lost its leading ftyp (and is its own reference)
+    NoReference = 256, // repaired without -ref: what the options say is all there is
 };
 
 // One regression: a recording loses its index (and, with keep below 1, the
@@ -115,8 +117,8 @@ struct Case {
 inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 inline std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }
 
-// Makes, damages, repairs and judges one case.
-void expectRepaired(const Case& c);
+// Makes, damages, repairs and judges one case; the outcome, for checks of its own.
+Outcome expectRepaired(const Case& c);
 
 class Cases : public ::testing::TestWithParam<Case> {};
 

@@ -45,7 +45,7 @@ CommandResult runFramend(const std::string& arguments, bool mergeStderr) {
     return runCommand(std::string(FRAMEND_BINARY) + " " + arguments, mergeStderr);
 }
 
-bool haveFfmpeg() {
+static bool haveFfmpeg() {
     static const bool have = runCommand("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null").exitCode == 0;
     return have;
 }

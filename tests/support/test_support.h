@@ -22,8 +22,6 @@ CommandResult runFramend(const std::string& arguments, bool mergeStderr = false)
 
 std::string quote(const std::string& s);
 
-bool haveFfmpeg();
-
 // A movie made by ffmpeg from the given encoding arguments (everything after
 // the inputs; the lavfi test sources are added by the caller in ffmpegArgs).
 // Cached by name and recipe in the fixture folder; made atomically, so parallel test

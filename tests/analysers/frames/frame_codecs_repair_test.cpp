@@ -17,79 +17,85 @@ using repairrun::Bytes;
 using repairrun::Outcome;
 using repairrun::repair;
 using testsupport::quote;
+using repairrun::Case;
+using repairrun::Clean;
+using repairrun::NoReference;
+using repairrun::SoundTimed;
+using repairrun::Timed;
 
 namespace {
 
-std::string recording(const std::string& name, const std::string& video, const std::string& audio,
-                      const std::string& encode) {
-    return testsupport::fixture(name, "-f lavfi -i " + video + " -f lavfi -i " + audio + " " + encode);
+repairrun::Recording frames(const std::string& name, const std::string& video, const std::string& sound,
+                            const std::string& encode) {
+    return {name, "-f lavfi -i " + video + " -f lavfi -i " + sound + " " + encode};
 }
+
+const std::string k51 = "sine=f=440:r=48000:d=1,aformat=channel_layouts=5.1";
 
 }  // namespace
 
-struct FrameCase {
-    const char* name;
-    const char* video;  // lavfi source
-    const char* encode;
-    bool cut;           // cut inside the media data rather than before the index
-    bool noFileType;    // the recording has no ftyp atom
-};
-
-void PrintTo(const FrameCase& c, std::ostream* os) { *os << c.name; }
-
-class FrameCodecRepair : public ::testing::TestWithParam<FrameCase> {};
+class FrameCodecRecordings : public repairrun::Cases {};
 
 // Every frame that survived comes back bit-exact, with every surviving audio
-// packet, and the result decodes cleanly.
-TEST_P(FrameCodecRepair, FramesAndAudioComeBack) {
-    const FrameCase& c = GetParam();
-    std::string original =
-        recording(std::string("frames_") + c.name + ".mov", c.video,
-                  "sine=f=440:r=48000:d=1,aformat=channel_layouts=5.1", c.encode);
-    ASSERT_FALSE(original.empty());
-    if (c.noFileType) {
-        original = testsupport::writeScratch(std::string("FrameCodecRepair.") + c.name + "_orig", "noftyp.mov",
-                                             repairrun::withoutFileType(original));
+// packet, and the result decodes cleanly; a cut leaves part of a last
+// chunk, which lengthens the sound a little, so only whole ones are timed.
+// Without a reference (noref_) the codec, rate and sound come from the
+// command line (or, without -vf, from the frames the fallback analysers
+// find), and the frames are timed by -fps; the fourcc the repaired movie
+// carries is checked where the options leave it to the frames.
+TEST_P(FrameCodecRecordings, ComeBack) {
+    const repairrun::Outcome o = repairrun::expectRepaired(GetParam());
+    const std::map<std::string, std::string> tags = {{"noref_dv25_pal", "dvcp"}, {"noref_mjpeg_u8_cut", "jpeg"}};
+    if (tags.count(GetParam().name)) {
+        const auto probed = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
+                                                    "stream=codec_tag_string -of csv=p=0 " + quote(o.repaired));
+        EXPECT_EQ(probed.output, tags.at(GetParam().name) + "\n");
     }
-    const Bytes damaged = repairrun::withoutIndex(original, c.cut ? 0.6 : 1);
-    ASSERT_FALSE(damaged.empty());
-    const Outcome o = repair(std::string("FrameCodecRepair.") + c.name, original, damaged);
-    EXPECT_EQ(o.exitCode, 0);
-    EXPECT_GT(o.video.alive, 10u);
-    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
-    EXPECT_GT(o.audio.alive, 10u);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
-    // A cut leaves part of a last chunk, which lengthens the sound a little.
-    if (!c.cut) {
-        EXPECT_TRUE(o.audio.timed()) << o.audio;
-    }
-    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
 }
 
 // Chunks of 0.2 s put each cycle's audio in front of its video, the first
 // cycle's too; ffmpeg's own interleave puts the audio behind the frame,
-// one or two PCM packets at a time.
+// one or two PCM packets at a time. With no reference: -vf names the family
+// (its fourcc's space left out) and the frames say it is 625-line DV; 8-bit
+// PCM ('raw ', its sample size from the codec) with no -vf, the fallback set
+// finding the frames; 24-bit PCM, its sample size from the codec.
 INSTANTIATE_TEST_SUITE_P(
-    , FrameCodecRepair,
+    , FrameCodecRecordings,
     ::testing::Values(
-        FrameCase{"prores_cut", "testsrc2=s=160x120:r=25:d=1",
-                  "-c:v prores_ks -profile:v 2 -c:a pcm_s24le -chunk_duration 200000", true, false},
-        FrameCase{"dv25_pal", "testsrc2=s=720x576:r=25:d=1", "-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16be", false,
-                  false},
-        FrameCase{"dvcpro50_ntsc", "testsrc2=s=720x480:r=30000/1001:d=1",
-                  "-c:v dvvideo -pix_fmt yuv422p -c:a pcm_s16le -chunk_duration 200000", true, false},
-        FrameCase{"dnxhr_cut", "testsrc2=s=256x144:r=25:d=1",
-                  "-c:v dnxhd -profile:v dnxhr_lb -pix_fmt yuv422p -c:a pcm_s16le", true, false},
-        FrameCase{"mjpeg_u8_noftyp", "testsrc2=s=160x120:r=25:d=1", "-c:v mjpeg -c:a pcm_u8 -chunk_duration 200000",
-                  false, true}),
-    [](const ::testing::TestParamInfo<FrameCase>& i) { return std::string(i.param.name); });
+        Case{"frames_prores_cut", frames("frames_prores_cut.mov", "testsrc2=s=160x120:r=25:d=1", k51,
+                                         "-c:v prores_ks -profile:v 2 -c:a pcm_s24le -chunk_duration 200000"),
+             {}, Clean, 0, 100, 100, 0.6},
+        Case{"frames_dv25_pal", frames("frames_dv25_pal.mov", "testsrc2=s=720x576:r=25:d=1", k51,
+                                       "-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16be"),
+             {}, Clean | SoundTimed},
+        Case{"frames_dvcpro50_ntsc", frames("frames_dvcpro50_ntsc.mov", "testsrc2=s=720x480:r=30000/1001:d=1", k51,
+                                            "-c:v dvvideo -pix_fmt yuv422p -c:a pcm_s16le -chunk_duration 200000"),
+             {}, Clean, 0, 100, 100, 0.6},
+        Case{"frames_dnxhr_cut", frames("frames_dnxhr_cut.mov", "testsrc2=s=256x144:r=25:d=1", k51,
+                                        "-c:v dnxhd -profile:v dnxhr_lb -pix_fmt yuv422p -c:a pcm_s16le"),
+             {}, Clean, 0, 100, 100, 0.6},
+        Case{"frames_mjpeg_u8_noftyp", frames("frames_mjpeg_u8_noftyp.mov", "testsrc2=s=160x120:r=25:d=1", k51,
+                                              "-c:v mjpeg -c:a pcm_u8 -chunk_duration 200000"),
+             {}, Clean | SoundTimed | repairrun::NoFileType},
+        Case{"noref_dv25_pal", frames("noref_dv25_pal.mov", "testsrc2=s=720x576:r=25:d=1", "sine=f=440:r=48000:d=1",
+                                      "-c:v dvvideo -pix_fmt yuv420p -ac 2 -c:a pcm_s16le"),
+             {}, Clean | Timed | NoReference, 0, 100, 100, 1, "-vf dvc -fps 25 -af sowt"},
+        Case{"noref_mjpeg_u8_cut", frames("noref_mjpeg_u8_cut.mov", "testsrc2=s=160x120:r=25:d=2",
+                                          "sine=f=440:r=32000:d=2", "-c:v mjpeg -c:a pcm_u8 -chunk_duration 200000"),
+             {}, Clean | Timed | NoReference, 0, 100, 100, 0.6, "-fps 25 -af raw -ar 32000 -ac 1"},
+        Case{"noref_mpeg2_bframes_in24", frames("noref_mpeg2_bframes_in24.mov", "testsrc2=s=352x288:r=25:d=2",
+                                                "sine=f=440:r=48000:d=2",
+                                                "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s24be"),
+             {}, Clean | Timed | NoReference, 0, 100, 100, 1, "-fps 25 -af in24 -ac 2"}),
+    repairrun::caseName);
 
 // A size field of zero would keep the scan where it is, and one of 4 GB
 // would throw it past everything; either is no frame, and the frames around
 // it still come back.
 TEST(ProResRepair, ZeroAndHugeFrameSizes) {
-    const std::string original = recording("frames_prores_sizes.mov", "testsrc2=s=160x120:r=25:d=1",
-                                           "sine=f=440:r=48000:d=1", "-c:v prores_ks -profile:v 0 -c:a pcm_s16le");
+    const std::string original = testsupport::fixture(
+        "frames_prores_sizes.mov", "-f lavfi -i testsrc2=s=160x120:r=25:d=1 -f lavfi -i sine=f=440:r=48000:d=1 "
+                                   "-c:v prores_ks -profile:v 0 -c:a pcm_s16le");
     Bytes d = repairrun::withoutIndex(original);
     size_t tag = testsupport::findType(d, "icpf");
     for (int frame = 0; frame < 6 && tag != std::string::npos; ++frame) {
@@ -173,63 +179,6 @@ TEST(ICODRepair, SyntheticFrames) {
     for (size_t i = 0; i < packets.size(); ++i)
         EXPECT_NE(packets[i].find(" " + std::to_string(sizes[i]) + ", "), std::string::npos) << packets[i];
 }
-
-struct CommandLineCase {
-    const char* name;
-    const char* video;   // lavfi source
-    const char* sound;   // lavfi source
-    const char* encode;
-    const char* options;  // what the user knows of the recording
-    bool cut;
-    const char* tag;      // the video fourcc the repaired movie must carry (none: not checked)
-};
-
-void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
-
-class CommandLineRepair : public ::testing::TestWithParam<CommandLineCase> {};
-
-// No reference: the codec, rate and sound come from the command line (or,
-// without -vf, from the frames the fallback analysers find). Every frame
-// comes back bit-exact and timed by -fps, with the PCM between the frames.
-TEST_P(CommandLineRepair, FramesAndPcmComeBack) {
-    const CommandLineCase& c = GetParam();
-    const std::string original = testsupport::fixture(std::string("noref_") + c.name + ".mov",
-                                                      std::string("-f lavfi -i ") + c.video + " -f lavfi -i " +
-                                                          c.sound + " " + c.encode);
-    ASSERT_FALSE(original.empty());
-    const Bytes damaged = repairrun::withoutIndex(original, c.cut ? 0.6 : 1);
-    const Outcome o = repair(std::string("CommandLineRepair.") + c.name, "", damaged, c.options, original);
-    EXPECT_EQ(o.exitCode, 0);
-    EXPECT_GT(o.video.alive, 10u);
-    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
-    EXPECT_TRUE(o.video.timed()) << o.video;
-    EXPECT_GT(o.audio.alive, 10u);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
-    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
-    if (c.tag) {
-        const auto probed = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
-                                                    "stream=codec_tag_string -of csv=p=0 " + quote(o.repaired));
-        EXPECT_EQ(probed.output, std::string(c.tag) + "\n");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    , CommandLineRepair,
-    ::testing::Values(
-        // -vf names the family (its fourcc's space left out); the frames
-        // say it is 625-line DV.
-        CommandLineCase{"dv25_pal", "testsrc2=s=720x576:r=25:d=1", "sine=f=440:r=48000:d=1",
-                        "-c:v dvvideo -pix_fmt yuv420p -ac 2 -c:a pcm_s16le", "-vf dvc -fps 25 -af sowt", false,
-                        "dvcp"},
-        // 8-bit PCM ('raw ', its sample size from the codec), no -vf: the
-        // fallback set finds the frames.
-        CommandLineCase{"mjpeg_u8_cut", "testsrc2=s=160x120:r=25:d=2", "sine=f=440:r=32000:d=2",
-                        "-c:v mjpeg -c:a pcm_u8 -chunk_duration 200000", "-fps 25 -af raw -ar 32000 -ac 1",
-                        true, "jpeg"},
-        // 24-bit PCM, its sample size from the codec.
-        CommandLineCase{"mpeg2_bframes_in24", "testsrc2=s=352x288:r=25:d=2", "sine=f=440:r=48000:d=2",
-                        "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s24be", "-fps 25 -af in24 -ac 2", false, nullptr}),
-    [](const ::testing::TestParamInfo<CommandLineCase>& i) { return std::string(i.param.name); });
 
 // ffmpeg writes no interlaced Motion-JPEG format A: its fields are encoded
 // here as images of their own, each given the APP1 "mjpg" segment the format

@@ -18,15 +18,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
 using testsupport::Bytes;
-using testsupport::quote;
 
 namespace {
 
@@ -83,19 +80,7 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     for (uint32_t n = 1; n <= a.m_sampleCount; ++n)
         samples.push_back({QTGetSampleOffset(&a, n), QTGetSampleSize(&a, n), false, 0});
     std::sort(samples.begin(), samples.end(), [](const Sample& x, const Sample& y) { return x.offset < y.offset; });
-    std::vector<uint8_t> bytes;
-    {
-        std::FILE* f = std::fopen(source.c_str(), "rb");
-        if (!f)
-            return "";
-        std::fseek(f, 0, SEEK_END);
-        bytes.resize(size_t(std::ftell(f)));
-        std::fseek(f, 0, SEEK_SET);
-        const size_t got = std::fread(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
-        if (got != bytes.size())
-            return "";
-    }
+    const Bytes bytes = testsupport::readFile(source);
 
     MovieFile* w = QTCreate(out, &in->m_brand, in->m_movieTimescale, 0);
     MovieTrack* wv = QTAddVideoTrack(w, "avc1", v.m_mediaTimescale, QTGetFrameRate(&v), v.m_width, v.m_height);
@@ -164,19 +149,12 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     return out;
 }
 
-std::vector<std::string> lines(const std::string& text) {
+// Packet checksums of the streams `map` selects ("a", "2").
+std::vector<std::string> checksums(const std::string& file, const std::string& map) {
     std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty() && line[0] != '#')
-            out.push_back(line.substr(line.rfind(',') + 1));
+    for (const std::string& line : testsupport::framemd5(file, "", "-map 0:" + map))
+        out.push_back(line.substr(line.rfind(' ') + 1));
     return out;
-}
-
-std::vector<std::string> checksums(const std::string& file, const std::string& stream) {
-    return lines(testsupport::runCommand("ffmpeg -nostdin -v fatal -i " + quote(file) + " -map 0:" + stream +
-                                         " -c copy -f framemd5 -")
-                     .output);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 // checksums.
 
 #include "analysers/h264/avc1_sample_profile.h"
+#include "support/nal_builder.h"
 #include "support/recorder_units.h"
 #include "support/repair_run.h"
 #include "support/test_support.h"
@@ -62,22 +63,14 @@ TEST(Avc1RecorderUnits, WrappedPicturesAreMeasuredWhole) {
     // The stream's units in byte-stream form, cut into pictures at each slice.
     std::vector<Bytes> pictures;
     Bytes pending;
-    const Bytes stream = testsupport::readFile(raw);
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 < stream.size(); ++i)
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1)
-            starts.push_back(i + 3);
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : stream.size();
-        while (end > starts[k] && stream[end - 1] == 0)
-            --end;
-        const uint8_t type = stream[starts[k]] & 0x1F;
+    for (const Bytes& unit : testsupport::annexBUnits(testsupport::readFile(raw))) {
+        const uint8_t type = unit.empty() ? 0 : unit[0] & 0x1F;
         if (type == 7 || type == 8)
             continue;  // kept in the decoder configuration
         pending.insert(pending.end(), {0, 0, 0, 1});
-        pending.insert(pending.end(), stream.begin() + long(starts[k]), stream.begin() + long(end));
+        pending.insert(pending.end(), unit.begin(), unit.end());
         if (type == 1 || type == 5) {
-            Bytes sample = {0, 0, 0, 0, uint8_t((stream[starts[k]] & 0x60) | 14), 0x80, 0x80, 0x07};
+            Bytes sample = {0, 0, 0, 0, uint8_t((unit[0] & 0x60) | 14), 0x80, 0x80, 0x07};
             sample.insert(sample.end(), pending.begin(), pending.end());
             const uint32_t length = uint32_t(sample.size() - 4);
             for (int b = 0; b < 4; ++b)

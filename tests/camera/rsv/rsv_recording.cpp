@@ -2,6 +2,8 @@
 
 #include "reference/reference_info.h"
 #include "reference/reference_chunk_layout.h"
+#include "support/atom_builder.h"
+#include "support/nal_builder.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
 
@@ -12,35 +14,14 @@ namespace rsvtest {
 
 namespace {
 
+using testsupport::put32;
+
 const std::string kSource = "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 ";
 const std::string kTone = "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 ";
 
 std::string videoArgs(bool hevc) {
     return hevc ? "-c:v libx265 -preset ultrafast -pix_fmt yuv420p -x265-params log-level=error:aud=1 "
                 : "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -x264-params aud=1:bframes=2 ";
-}
-
-// NAL units of an Annex B stream (start codes removed).
-std::vector<Bytes> nalUnits(const Bytes& s) {
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 <= s.size(); ++i)
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) {
-            starts.push_back(i + 3);
-            i += 2;
-        }
-    std::vector<Bytes> units;
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : s.size();
-        while (end > starts[k] && s[end - 1] == 0)
-            --end;
-        units.emplace_back(s.begin() + long(starts[k]), s.begin() + long(end));
-    }
-    return units;
-}
-
-void put32(Bytes& b, uint32_t v) {
-    for (int s = 24; s >= 0; s -= 8)
-        b.push_back(uint8_t(v >> s));
 }
 
 void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
@@ -80,7 +61,7 @@ Encoded encode(bool hevc, bool scalingLists) {
     e.elementary = testsupport::fixture(scalingLists ? "rsv_video_lists.hevc" : hevc ? "rsv_video.hevc" : "rsv_video.h264",
                                         kSource + args + "-an");
     const Bytes stream = testsupport::readFile(e.elementary);
-    for (const Bytes& nal : nalUnits(stream)) {
+    for (const Bytes& nal : testsupport::annexBUnits(stream)) {
         if (nal.empty())
             continue;
         const bool delimiter = hevc ? ((nal[0] >> 1) & 0x3F) == 35 : (nal[0] & 0x1F) == 9;
