@@ -77,7 +77,8 @@ std::string timecodeBetweenChunks(const std::string& name, const char* timecode)
 TEST(MediaDataLayout, LeavesOutSoundFramesNoTableLists) {
     const std::string original = withUnlistedFrames();
     ASSERT_FALSE(original.empty());
-    const repairrun::Outcome o = repairrun::repair("MediaDataLayout", original, repairrun::withoutIndex(original));
+    const repairrun::Outcome o =
+        repairrun::repair("MediaDataLayout.UnlistedFrames", original, repairrun::withoutIndex(original));
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(repairrun::checksums(o.repaired, 1), repairrun::checksums(original, 1));
@@ -94,7 +95,7 @@ TEST(MediaDataLayout, RebuildsTheTimecodeBetweenTwoChunks) {
     };
     ASSERT_EQ(tags(original), "avc1,02:30:10:05\nmp4a\ntmcd,02:30:10:05\n");
     const repairrun::Outcome o =
-        repairrun::repair("MediaDataLayout", reference, repairrun::withoutIndex(original), "", original);
+        repairrun::repair("MediaDataLayout.TimecodeBetweenChunks", reference, repairrun::withoutIndex(original), "", original);
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
