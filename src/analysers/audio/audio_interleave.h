@@ -242,9 +242,14 @@ private:
     // The tracks a shared gap is split over (this one first), made on the
     // first gap; marks where the gap began.
     std::vector<AudioInterleave*> beginSharedGap(int64_t a);
-    // Sound tracks of one decoder configuration that a recorder writes a
-    // chunk each of per gap: nothing in a frame tells whose it is.
+    // Sound tracks of one decoder configuration (or of rates that decode
+    // alike) that a recorder writes a chunk each of per gap: nothing in a
+    // frame tells whose it is.
     bool twinTracks() const;
+    // n frames of one gap shared among the first `tracks` sound tracks by
+    // the time each frame of theirs lasts: chunks written together span
+    // about the same time.
+    std::vector<int64_t> timeShares(int64_t n, size_t tracks) const;
     // Deals the gap's sound frames out to such tracks in whole chunks, in
     // the order of the reference's chunks (`fresh`: the recording's first
     // gap with sound; `partLeft`: bytes behind its last frame that no frame

@@ -8,6 +8,7 @@
 #include "analysers/audio/shared_gap_split.h"
 #include "analysers/core/scan_info.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
+#include "bitstream/mpeg4_audio/aac_config_alike.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -319,13 +320,40 @@ bool AudioInterleave::twinTracks() const {
     const MovieTrack* first = ref->audioTrack(cycle.audioTracks().front().audioIndex);
     for (const InterleaveTrack& learnt : cycle.audioTracks()) {
         const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        // Tracks at 44.1 and 48 kHz of one layout decode each other's
+        // frames just as well: only their chunks' order tells them apart.
         if (!first || !track || track->m_audioChannels != first->m_audioChannels ||
-            track->m_esds.m_decoderInfoLength != first->m_esds.m_decoderInfoLength ||
-            !std::equal(track->m_esds.m_decoderInfo, track->m_esds.m_decoderInfo + track->m_esds.m_decoderInfoLength,
-                        first->m_esds.m_decoderInfo))
+            !bitstream::aacConfigsDecodeAlike(track->m_esds.m_decoderInfo, track->m_esds.m_decoderInfoLength,
+                                              first->m_esds.m_decoderInfo, first->m_esds.m_decoderInfoLength))
             return false;
     }
     return true;
+}
+
+std::vector<int64_t> AudioInterleave::timeShares(int64_t n, size_t tracks) const {
+    const std::vector<InterleaveTrack>& cycle = m_repairState->m_reference->interleaveCycle().audioTracks();
+    std::vector<double> rate(tracks, 1.0);
+    for (size_t i = 0; i < tracks && i < cycle.size(); ++i)
+        if (cycle[i].sampleSeconds > 0)
+            rate[i] = 1.0 / cycle[i].sampleSeconds;
+    const double total = std::accumulate(rate.begin(), rate.end(), 0.0);
+    // Whole frames each; what rounding down leaves goes to the largest
+    // remainders, the first track on a tie (for tracks of one rate, the
+    // first n % tracks take one more).
+    std::vector<int64_t> shares(tracks);
+    std::vector<std::pair<double, size_t>> remainders;
+    int64_t given = 0;
+    for (size_t i = 0; i < tracks; ++i) {
+        const double exact = double(n) * rate[i] / total;
+        shares[i] = int64_t(std::floor(exact + 1e-9));
+        given += shares[i];
+        remainders.emplace_back(exact - double(shares[i]), i);
+    }
+    std::stable_sort(remainders.begin(), remainders.end(),
+                     [](const auto& x, const auto& y) { return x.first > y.first + 1e-9; });
+    for (size_t k = 0; given < n && k < remainders.size(); ++k, ++given)
+        ++shares[remainders[k].second];
+    return shares;
 }
 
 void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd,
@@ -366,12 +394,12 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
         // the last whole one; where the frames fill the input to its end the
         // recording stopped there instead, and its last chunks are shorter
         // than a full cycle's. Otherwise the tracks' chunks span the same
-        // time: equal shares, in track order.
+        // time: shares by the tracks' frames per second, in track order.
         const bool cutShort = atEnd && partLeft && n < whole;
+        const std::vector<int64_t> shares = timeShares(n, tracks);
         int64_t left = n;
         for (size_t i = 0; i < tracks; ++i) {
-            const int64_t share = cutShort ? std::min(chunkFrames[i], left)
-                                           : n / int64_t(tracks) + (int64_t(i) < n % int64_t(tracks) ? 1 : 0);
+            const int64_t share = cutShort ? std::min(chunkFrames[i], left) : shares[i];
             chunks.emplace_back(i, share);
             left -= share;
         }
