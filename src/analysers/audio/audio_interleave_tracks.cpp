@@ -330,27 +330,52 @@ bool AudioInterleave::twinTracks() const {
     return true;
 }
 
-std::vector<int64_t> AudioInterleave::timeShares(int64_t n, size_t tracks) const {
+std::vector<double> AudioInterleave::twinSeconds(size_t tracks) const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    std::vector<double> seconds(tracks, 0.0);
+    for (size_t i = 0; i < tracks && i < cycle.size(); ++i) {
+        const AudioInterleave* state = i == 0 ? this : m_otherTracks[i - 1].get();
+        const MovieTrack* source = ref->audioTrack(cycle[i].audioIndex);
+        // Muxers order chunks by decode time, and an encoder's priming
+        // frames (what the edit list skips) start a track before zero.
+        double priming = 0;
+        if (source && !source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 &&
+            source->m_mediaTimescale > 0)
+            priming = double(source->m_editList[0].m_mediaTime) / source->m_mediaTimescale;
+        seconds[i] = double(state->m_framesEmitted) * cycle[i].sampleSeconds - priming;
+    }
+    return seconds;
+}
+
+std::vector<int64_t> AudioInterleave::timeShares(int64_t n, const std::vector<double>& seconds) const {
     const std::vector<InterleaveTrack>& cycle = m_repairState->m_reference->interleaveCycle().audioTracks();
+    const size_t tracks = seconds.size();
+    // Frames per second of each track.
     std::vector<double> rate(tracks, 1.0);
     for (size_t i = 0; i < tracks && i < cycle.size(); ++i)
         if (cycle[i].sampleSeconds > 0)
             rate[i] = 1.0 / cycle[i].sampleSeconds;
-    const double total = std::accumulate(rate.begin(), rate.end(), 0.0);
+    // The moment the gap's chunks all reach: n frames make up what each
+    // track is behind it.
+    double rates = 0, owed = 0;
+    for (size_t i = 0; i < tracks; ++i)
+        rates += rate[i], owed += seconds[i] * rate[i];
+    const double end = (double(n) + owed) / rates;
     // Whole frames each; what rounding down leaves goes to the largest
-    // remainders, the first track on a tie (for tracks of one rate, the
-    // first n % tracks take one more).
+    // remainders, the first track on a tie (for tracks of one rate and
+    // time, the first n % tracks take one more).
     std::vector<int64_t> shares(tracks);
     std::vector<std::pair<double, size_t>> remainders;
     int64_t given = 0;
     for (size_t i = 0; i < tracks; ++i) {
-        const double exact = double(n) * rate[i] / total;
-        shares[i] = int64_t(std::floor(exact + 1e-9));
+        const double exact = std::clamp((end - seconds[i]) * rate[i], 0.0, double(n - given));
+        shares[i] = int64_t(std::floor(exact + 1e-6));
         given += shares[i];
         remainders.emplace_back(exact - double(shares[i]), i);
     }
     std::stable_sort(remainders.begin(), remainders.end(),
-                     [](const auto& x, const auto& y) { return x.first > y.first + 1e-9; });
+                     [](const auto& x, const auto& y) { return x.first > y.first + 1e-6; });
     for (size_t k = 0; given < n && k < remainders.size(); ++k, ++given)
         ++shares[remainders[k].second];
     return shares;
@@ -393,12 +418,18 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
         // until the frames run out. The cut leaves part of a frame behind
         // the last whole one; where the frames fill the input to its end the
         // recording stopped there instead, and its last chunks are shorter
-        // than a full cycle's. Otherwise the tracks' chunks span the same
-        // time: shares by the tracks' frames per second, in track order.
+        // than a full cycle's. Otherwise the tracks' chunks reach the same
+        // time. A chunk goes where its first frame's time puts it: the
+        // track furthest behind first, the first track on a tie.
         const bool cutShort = atEnd && partLeft && n < whole;
-        const std::vector<int64_t> shares = timeShares(n, tracks);
+        const std::vector<double> seconds = twinSeconds(tracks);
+        const std::vector<int64_t> shares = timeShares(n, seconds);
+        std::vector<size_t> order(tracks);
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t x, size_t y) { return seconds[x] < seconds[y] - 1e-6; });
         int64_t left = n;
-        for (size_t i = 0; i < tracks; ++i) {
+        for (size_t i : order) {
             const int64_t share = cutShort ? std::min(chunkFrames[i], left) : shares[i];
             chunks.emplace_back(i, share);
             left -= share;
