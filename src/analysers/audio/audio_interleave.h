@@ -257,9 +257,15 @@ private:
     // The tracks a shared gap is split over (this one first), made on the
     // first gap; marks where the gap began.
     std::vector<AudioInterleave*> beginSharedGap(int64_t a);
-    // Sound tracks of one decoder configuration that a recorder writes a
-    // chunk each of per gap: nothing in a frame tells whose it is.
+    // Sound tracks of one decoder configuration (or of rates that decode
+    // alike) that a recorder writes a chunk each of per gap: nothing in a
+    // frame tells whose it is.
     bool twinTracks() const;
+    // The decode time each of the first `tracks` sound tracks has reached.
+    std::vector<double> twinSeconds(size_t tracks) const;
+    // n frames of one gap shared among the tracks at these times so that
+    // all reach about the same time: a recorder flushes its tracks together.
+    std::vector<int64_t> timeShares(int64_t n, const std::vector<double>& seconds) const;
     // Deals the gap's sound frames out to such tracks in whole chunks, in
     // the order of the reference's chunks (`fresh`: the recording's first
     // gap with sound; `partLeft`: bytes behind its last frame that no frame

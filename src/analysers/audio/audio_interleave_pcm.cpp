@@ -77,6 +77,16 @@ std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_
     // do not.
     if (packet == 0)
         packet = pcmPacketFrames(shares) * frame;
+    // Before any track shows its packet in two chunks, tracks of one frame
+    // size that a muxer cut into packets of one length show it together:
+    // every chunk of the reference is made of them.
+    if (packet == 0 && std::all_of(shares.begin(), shares.end(), [&](const PcmShare& s) { return s.frame == frame; })) {
+        int64_t common = 0;
+        for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks())
+            common = std::gcd(common, std::gcd(int64_t(learnt.minChunkBytes), int64_t(learnt.maxChunkBytes)));
+        if (shares.size() > 1 && common > frame && common % frame == 0)
+            packet = common;
+    }
     std::vector<PcmGapMetadataTrack> tracks;
     for (const InterleaveTrack& learnt : metadata)
         tracks.push_back({learnt.codec, learnt.boxKeys,
@@ -191,9 +201,14 @@ void AudioInterleave::pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, 
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& audio = ref->interleaveCycle().audioTracks();
     const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
+    // A caption chunk among the sound parts the gap: the stretch in front
+    // of it is as long as the reference's first few chunks.
     uint64_t firstBytes = 0;
-    for (const GapChunk& c : first)
+    for (const GapChunk& c : first) {
         firstBytes += c.bytes;
+        if (whole && !c.open && firstBytes == uint64_t(end - pos))
+            break;
+    }
     // As long as the reference's, it is laid out as that one. Recorded in
     // chunks, another one holds the reference's chunks as far as they go,
     // the chunk the bytes end in (or the one the reference's end cut short)

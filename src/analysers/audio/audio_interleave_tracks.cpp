@@ -8,6 +8,7 @@
 #include "analysers/audio/shared_gap_split.h"
 #include "analysers/core/scan_info.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
+#include "bitstream/mpeg4_audio/aac_config_alike.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -319,13 +320,65 @@ bool AudioInterleave::twinTracks() const {
     const MovieTrack* first = ref->audioTrack(cycle.audioTracks().front().audioIndex);
     for (const InterleaveTrack& learnt : cycle.audioTracks()) {
         const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        // Tracks at 44.1 and 48 kHz of one layout decode each other's
+        // frames just as well: only their chunks' order tells them apart.
         if (!first || !track || track->m_audioChannels != first->m_audioChannels ||
-            track->m_esds.m_decoderInfoLength != first->m_esds.m_decoderInfoLength ||
-            !std::equal(track->m_esds.m_decoderInfo, track->m_esds.m_decoderInfo + track->m_esds.m_decoderInfoLength,
-                        first->m_esds.m_decoderInfo))
+            !bitstream::aacConfigsDecodeAlike(track->m_esds.m_decoderInfo, track->m_esds.m_decoderInfoLength,
+                                              first->m_esds.m_decoderInfo, first->m_esds.m_decoderInfoLength))
             return false;
     }
     return true;
+}
+
+std::vector<double> AudioInterleave::twinSeconds(size_t tracks) const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
+    std::vector<double> seconds(tracks, 0.0);
+    for (size_t i = 0; i < tracks && i < cycle.size(); ++i) {
+        const AudioInterleave* state = i == 0 ? this : m_otherTracks[i - 1].get();
+        const MovieTrack* source = ref->audioTrack(cycle[i].audioIndex);
+        // Muxers order chunks by decode time, and an encoder's priming
+        // frames (what the edit list skips) start a track before zero.
+        double priming = 0;
+        if (source && !source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 &&
+            source->m_mediaTimescale > 0)
+            priming = double(source->m_editList[0].m_mediaTime) / source->m_mediaTimescale;
+        seconds[i] = double(state->m_framesEmitted) * cycle[i].sampleSeconds - priming;
+    }
+    return seconds;
+}
+
+std::vector<int64_t> AudioInterleave::timeShares(int64_t n, const std::vector<double>& seconds) const {
+    const std::vector<InterleaveTrack>& cycle = m_repairState->m_reference->interleaveCycle().audioTracks();
+    const size_t tracks = seconds.size();
+    // Frames per second of each track.
+    std::vector<double> rate(tracks, 1.0);
+    for (size_t i = 0; i < tracks && i < cycle.size(); ++i)
+        if (cycle[i].sampleSeconds > 0)
+            rate[i] = 1.0 / cycle[i].sampleSeconds;
+    // The moment the gap's chunks all reach: n frames make up what each
+    // track is behind it.
+    double rates = 0, owed = 0;
+    for (size_t i = 0; i < tracks; ++i)
+        rates += rate[i], owed += seconds[i] * rate[i];
+    const double end = (double(n) + owed) / rates;
+    // Whole frames each; what rounding down leaves goes to the largest
+    // remainders, the first track on a tie (for tracks of one rate and
+    // time, the first n % tracks take one more).
+    std::vector<int64_t> shares(tracks);
+    std::vector<std::pair<double, size_t>> remainders;
+    int64_t given = 0;
+    for (size_t i = 0; i < tracks; ++i) {
+        const double exact = std::clamp((end - seconds[i]) * rate[i], 0.0, double(n - given));
+        shares[i] = int64_t(std::floor(exact + 1e-6));
+        given += shares[i];
+        remainders.emplace_back(exact - double(shares[i]), i);
+    }
+    std::stable_sort(remainders.begin(), remainders.end(),
+                     [](const auto& x, const auto& y) { return x.first > y.first + 1e-6; });
+    for (size_t k = 0; given < n && k < remainders.size(); ++k, ++given)
+        ++shares[remainders[k].second];
+    return shares;
 }
 
 void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tracks, bool fresh, bool atEnd,
@@ -365,13 +418,19 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
         // until the frames run out. The cut leaves part of a frame behind
         // the last whole one; where the frames fill the input to its end the
         // recording stopped there instead, and its last chunks are shorter
-        // than a full cycle's. Otherwise the tracks' chunks span the same
-        // time: equal shares, in track order.
+        // than a full cycle's. Otherwise the tracks' chunks reach the same
+        // time. A chunk goes where its first frame's time puts it: the
+        // track furthest behind first, the first track on a tie.
         const bool cutShort = atEnd && partLeft && n < whole;
+        const std::vector<double> seconds = twinSeconds(tracks);
+        const std::vector<int64_t> shares = timeShares(n, seconds);
+        std::vector<size_t> order(tracks);
+        std::iota(order.begin(), order.end(), size_t(0));
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t x, size_t y) { return seconds[x] < seconds[y] - 1e-6; });
         int64_t left = n;
-        for (size_t i = 0; i < tracks; ++i) {
-            const int64_t share = cutShort ? std::min(chunkFrames[i], left)
-                                           : n / int64_t(tracks) + (int64_t(i) < n % int64_t(tracks) ? 1 : 0);
+        for (size_t i : order) {
+            const int64_t share = cutShort ? std::min(chunkFrames[i], left) : shares[i];
             chunks.emplace_back(i, share);
             left -= share;
         }
