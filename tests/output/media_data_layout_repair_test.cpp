@@ -58,18 +58,19 @@ std::string withUnlistedFrames() {
 }
 
 // The timecode sample (the media data's first bytes) moved in front of the
-// chunk halfway through the file.
-std::string timecodeBetweenChunks(const std::string& name, const char* timecode) {
+// chunk halfway through the file, or behind the last chunk.
+std::string timecodeMoved(const std::string& name, const char* timecode, bool toEnd) {
     const std::string made = recording(name, "-timecode " + std::string(timecode));
     const std::vector<testmedia::Run> runs = testmedia::fileOrderRuns(testmedia::probePackets(made));
     if (runs.size() < 4)
         return "";
     repairrun::Bytes d = testsupport::readFile(made);
-    const size_t mdat = testsupport::findType(d, "mdat") - 4, start = mdat + 8;
-    const size_t to = size_t(runs[runs.size() / 2].start);
-    moveChunkOffsets(d, mdat + be32(&d[mdat]), [&](uint32_t v) { return v == start ? uint32_t(to - 4) : v < to ? v - 4 : v; });
+    const size_t mdat = testsupport::findType(d, "mdat") - 4, start = mdat + 8, end = mdat + be32(&d[mdat]);
+    const size_t to = toEnd ? end : size_t(runs[runs.size() / 2].start);
+    moveChunkOffsets(d, end, [&](uint32_t v) { return v == start ? uint32_t(to - 4) : v < to ? v - 4 : v; });
     std::rotate(d.begin() + long(start), d.begin() + long(start) + 4, d.begin() + long(to));
-    return testsupport::writeScratch("MediaDataLayout." + name, name, d);
+    const std::string moved = (toEnd ? "end_" : "mid_") + name;
+    return testsupport::writeScratch("MediaDataLayout." + moved, moved, d);
 }
 
 }  // namespace
@@ -85,19 +86,24 @@ TEST(MediaDataLayout, LeavesOutSoundFramesNoTableLists) {
     EXPECT_TRUE(o.audio.timed()) << o.audio;
 }
 
-TEST(MediaDataLayout, RebuildsTheTimecodeBetweenTwoChunks) {
-    const std::string reference = timecodeBetweenChunks("tmcd_mid_ref.mov", "01:00:00:00");
-    const std::string original = timecodeBetweenChunks("tmcd_mid.mov", "02:30:10:05");
-    ASSERT_FALSE(reference.empty() || original.empty());
+// Some recorders write the timecode sample when they stop, as the last bytes
+// of the media data.
+TEST(MediaDataLayout, RebuildsTheTimecodeBetweenTwoChunksOrBehindTheLast) {
     const auto tags = [](const std::string& file) {
         return testsupport::runCommand("ffprobe -v error -show_entries stream=codec_tag_string:stream_tags=timecode "
                                        "-of csv=p=0 " + testsupport::quote(file)).output;
     };
-    ASSERT_EQ(tags(original), "avc1,02:30:10:05\nmp4a\ntmcd,02:30:10:05\n");
-    const repairrun::Outcome o =
-        repairrun::repair("MediaDataLayout.TimecodeBetweenChunks", reference, repairrun::withoutIndex(original), "", original);
-    ASSERT_EQ(o.exitCode, 0) << o.errors;
-    EXPECT_EQ(o.video.recovered, o.video.alive);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
-    EXPECT_EQ(tags(o.repaired), tags(original));
+    for (const bool toEnd : {false, true}) {
+        SCOPED_TRACE(toEnd ? "behind the last chunk" : "between two chunks");
+        const std::string reference = timecodeMoved("tmcd_ref.mov", "01:00:00:00", toEnd);
+        const std::string original = timecodeMoved("tmcd.mov", "02:30:10:05", toEnd);
+        ASSERT_FALSE(reference.empty() || original.empty());
+        ASSERT_EQ(tags(original), "avc1,02:30:10:05\nmp4a\ntmcd,02:30:10:05\n");
+        const repairrun::Outcome o = repairrun::repair(std::string("MediaDataLayout.Timecode") + (toEnd ? "End" : "Mid"),
+                                                       reference, repairrun::withoutIndex(original), "", original);
+        ASSERT_EQ(o.exitCode, 0) << o.errors;
+        EXPECT_EQ(o.video.recovered, o.video.alive);
+        EXPECT_EQ(o.audio.recovered, o.audio.alive);
+        EXPECT_EQ(tags(o.repaired), tags(original));
+    }
 }
