@@ -488,6 +488,13 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=28,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s24be", false, ""},
+    // 24-bit stereo noise in ffmpeg's default interleave, a picture a chunk:
+    // the noise begins chance "pictures" less than a packet behind the last
+    // picture.
+    {"pcm24_noise_default_interleave", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
+     {{"anoisesrc=r=44100:a=0.5:seed=33,aformat=channel_layouts=stereo",
+       "sine=frequency=440:sample_rate=44100,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s24le", false, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

@@ -820,7 +820,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         m_carry = std::clamp(m_carry, -1.0, 1.0);
 }
 
-bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush) const {
+bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush, bool anyLength) const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!ref || !isLinearPcm(ref->audio().m_codec) || m_repairState->videoSampleCount() == 0 || at <= from)
         return false;
@@ -834,7 +834,7 @@ bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush) c
     }
     for (const InterleaveTrack& t : cycle.audioTracks())
         shortest = std::min<int64_t>(shortest, t.minChunkBytes);
-    return packets > 1 && shortest > 0 && at - from >= shortest && (at - from) % packets != 0;
+    return packets > 1 && shortest > 0 && (anyLength || at - from >= shortest) && (at - from) % packets != 0;
 }
 
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {

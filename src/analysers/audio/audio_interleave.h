@@ -122,8 +122,9 @@ public:
     // a video chunk) to `at` at least a chunk long, yet no whole number of
     // packets (of sample frames, in the recording's last flush, whose last
     // packets are short, when `lastFlush`)? Then a "picture" at `at` is a
-    // chance match inside the sound.
-    bool pcmCutByChance(int64_t from, int64_t at, bool lastFlush) const;
+    // chance match inside the sound. `anyLength`: so are shorter bytes, where
+    // every picture stands behind whole packets.
+    bool pcmCutByChance(int64_t from, int64_t at, bool lastFlush, bool anyLength) const;
 
 private:
     // The best run of audio frames starting in [from, from + span) and

@@ -461,12 +461,16 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     // Shorter than any of the reference's chunks, behind sound that it cuts
     // out of its packets: a chance match in the sound.
     // Within a cycle of the end it may stand behind the last flush.
+    // Where the reference writes pictures one by one (a muxer interleaving
+    // by time), every picture stands behind whole packets, however little
+    // sound lies in front of it.
     uint32_t fewest = UINT32_MAX;
     for (const ChunkProfile& p : m_chunkProfiles)
         fewest = std::min(fewest, p.samples);
     const bool lastFlush = chunk.offset + chunk.size + g2 >= end;
-    if (gapStart > 0 && chunk.samples.size() < fewest &&
-        m_interleave.pcmCutByChance(gapStart, chunk.offset, lastFlush)) {
+    const bool lonePictures = fewest == 1 && chunk.samples.size() == 1;
+    if (gapStart > 0 && (chunk.samples.size() < fewest || lonePictures) &&
+        m_interleave.pcmCutByChance(gapStart, chunk.offset, lastFlush, lonePictures)) {
         m_skipUntil = chunk.offset + 1;
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " cuts a sound packet";
         return false;
@@ -641,7 +645,7 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     int64_t cut = at;
     do {
         cut += cutPictureStart(codec(), block.data() + (cut - at), end - cut, std::max(kSizeFactor * largest, kMinBound));
-    } while (cut < end && m_interleave.pcmCutByChance(from, cut, false) && ++cut < end);
+    } while (cut < end && m_interleave.pcmCutByChance(from, cut, false, false) && ++cut < end);
     if (cut < end)
         FLOG(LogLevel::Info) << m_label << " picture cut by the end of the input at " << cut << " len=" << end - cut;
     return cut;
