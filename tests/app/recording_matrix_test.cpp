@@ -488,8 +488,10 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=28,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s24be", false, ""},
-    // Two 24-bit rates beside captions in camera chunks: a caption chunk
-    // lies between the sound chunks of a gap.
+    // Two 24-bit stereo rates beside captions in camera chunks: packets of
+    // the two are as long, so a gap fills as well with one more of one
+    // and one less of the other; the first cue lies in front of the first
+    // pictures.
     {"pcm_two_rates_captions_chunks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 0 -g 50",
      {{"sine=frequency=440:sample_rate=32000,aformat=channel_layouts=stereo",
        "anoisesrc=r=32000:a=0.2:seed=29,aformat=channel_layouts=stereo"},
