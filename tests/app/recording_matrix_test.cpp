@@ -495,6 +495,16 @@ const std::vector<Recording> kRecordings = {
      {{"anoisesrc=r=44100:a=0.5:seed=33,aformat=channel_layouts=stereo",
        "sine=frequency=440:sample_rate=44100,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s24le", false, ""},
+    // Two 24-bit stereo rates beside captions in camera chunks: packets of
+    // the two are as long, so a gap fills as well with one more of one
+    // and one less of the other; the first cue lies in front of the first
+    // pictures.
+    {"pcm_two_rates_captions_chunks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 0 -g 50",
+     {{"sine=frequency=440:sample_rate=32000,aformat=channel_layouts=stereo",
+       "anoisesrc=r=32000:a=0.2:seed=29,aformat=channel_layouts=stereo"},
+      {"anoisesrc=r=16000:a=0.2:seed=30,aformat=channel_layouts=stereo",
+       "sine=frequency=660:sample_rate=16000,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s24be -chunk_duration 565000", true, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

@@ -848,8 +848,14 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
         (flags & GapAtEnd) && m_videoSinceAudio == 0 && m_repairState->videoSampleCount() > 0;
     // As with AAC, no video since the last audio means no audio is due (the
     // header in front of a file's first video chunk, say).
-    if (block < 1 || (m_videoSinceAudio == 0 && !orphanedTail))
+    if (block < 1 || (m_videoSinceAudio == 0 && !orphanedTail)) {
+        // In front of the first pictures a muxer may still have written a
+        // caption chunk (a cue at the recording's start): that chunk's own
+        // structure tells it from a header.
+        if (block > 0 && m_repairState->videoSampleCount() == 0 && !(flags & GapStartGuessed))
+            takeMetadataStretch(input, a, b - a);
         return;
+    }
     // PCM has no structure to find: the gap is the audio, taken whole in
     // whole sample frames. A recorder that cuts its audio chunks by time
     // leaves gaps somewhat smaller or larger than the reference's largest

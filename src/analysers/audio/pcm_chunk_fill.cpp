@@ -27,10 +27,22 @@ struct TurnSearch {
     std::vector<double> seconds;
     std::vector<PcmChunkTurn> turns;
     int tries = 0;
+    // Of the layouts that fill the stretch, the one whose tracks end
+    // closest together in time (the likeliest first on a tie): one packet
+    // more of one track and one less of another often fill it as well,
+    // but the muxer cut each track's chunks by the same clock.
+    std::vector<PcmChunkTurn> best;
+    double bestSpread = std::numeric_limits<double>::max();
 
     bool fill(int64_t left) {
-        if (left == 0)
-            return true;
+        if (left == 0) {
+            const auto [low, high] = std::minmax_element(seconds.begin(), seconds.end());
+            if (*high - *low < bestSpread - kSameTime) {
+                bestSpread = *high - *low;
+                best = turns;
+            }
+            return bestSpread < kSameTime;
+        }
         if (turns.size() >= kMaxTurns || ++tries > kMaxTries)
             return false;
         size_t next = tracks.size();
@@ -80,10 +92,11 @@ std::vector<PcmChunkTurn> PcmChunkFill::inTurns(const std::vector<PcmChunkTrack>
     for (const PcmChunkTrack& t : tracks)
         if (t.byteRate <= 0)
             return {};
-    TurnSearch search{tracks, sizes, order, {}, {}, 0};
+    TurnSearch search{tracks, sizes, order, {}, {}, 0, {}, std::numeric_limits<double>::max()};
     for (const PcmChunkTrack& t : tracks)
         search.seconds.push_back(t.seconds);
-    return search.fill(bytes) ? search.turns : std::vector<PcmChunkTurn>();
+    search.fill(bytes);
+    return search.best;
 }
 
 std::vector<PcmChunkTurn> PcmChunkFill::endingIn(const std::vector<PcmChunkTrack>& tracks,
