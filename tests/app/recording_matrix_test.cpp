@@ -533,6 +533,14 @@ const std::vector<Recording> kRecordings = {
     {"aac_silent_captions_chunks", "mp4", "208x560", "-profile:v baseline -pix_fmt yuv420p -g 1",
      {{"anullsrc=r=22050:cl=stereo", "anoisesrc=r=22050:a=0.2:seed=22,aformat=channel_layouts=stereo"}},
      "-c:a aac -b:a 192k -chunk_duration 270000", true, ""},
+    // Silent 48 kHz 5.1 beside a 96 kHz 5.1 tone, interleaved frame by
+    // frame in time order: a silent frame decodes with either track's
+    // settings, so only whose turn it is tells its track.
+    {"aac_silent_surround_two_rates", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
+     {{"anullsrc=r=48000:cl=5.1", "anoisesrc=r=48000:a=0.2:seed=23,aformat=channel_layouts=5.1"},
+      {"sine=frequency=440:sample_rate=96000,aformat=channel_layouts=5.1",
+       "sine=frequency=880:sample_rate=96000,aformat=channel_layouts=5.1"}},
+     "-c:a aac -b:a:0 320k -b:a:1 64k", false, ""},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},

@@ -202,6 +202,8 @@ private:
     // The sound frames of the packets the tracks' chunks are made of (0:
     // not known yet).
     int64_t pcmPacketFrames(const std::vector<PcmShare>& shares) const;
+    // A piece of the only sound track's PCM, noted as a chunk where it is one.
+    void emitSinglePcmChunk(ScanBuffer& input, int64_t pos, int64_t size, int64_t frame, bool atEnd);
     // Chunks of the lengths each track wrote before (and the reference's),
     // in the order the tracks fell behind, filling `pos` to `end` exactly;
     // false when none do.

@@ -87,6 +87,14 @@ std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_
         if (shares.size() > 1 && common > frame && common % frame == 0)
             packet = common;
     }
+    // One sound track: the reference's largest chunk (one of several, so
+    // not one the recording's end cut short) is whole packets too.
+    const InterleaveTrack& first = ref->interleaveCycle().audioTracks().front();
+    if (packet == 0 && shares.size() == 1 && m_pcmChunksNoted > 0 && first.maxChunkBytes > first.minChunkBytes &&
+        first.maxChunkBytes % frame == 0) {
+        const int64_t frames = std::gcd(m_pcmChunkFrames, int64_t(first.maxChunkBytes) / frame);
+        packet = frames > 1 ? frames * frame : 0;
+    }
     std::vector<PcmGapMetadataTrack> tracks;
     for (const InterleaveTrack& learnt : metadata)
         tracks.push_back({learnt.codec, learnt.boxKeys,
@@ -123,7 +131,7 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
         if (piece.metadataTrack >= 0)
             emitMetadataChunk(input, piece.metadataTrack, a + piece.offset, piece.size);
         else if (shares.size() == 1)
-            emitPcmPiece(input, a + piece.offset, piece.size, shares.front().frame, kNoTrackWord);
+            emitSinglePcmChunk(input, a + piece.offset, piece.size, shares.front().frame, atEnd);
         else
             dealPcm(input, a + piece.offset, a + piece.offset + piece.size, shares, atEnd,
                     atEnd && mediaDataEndsAt(input, a + size));
@@ -162,6 +170,16 @@ double AudioInterleave::pcmEndTime(const std::vector<PcmShare>& shares, const st
         if (!done[i])
             tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, 0});
     return PcmChunkFill::commonEnd(tracks, bytes);
+}
+
+void AudioInterleave::emitSinglePcmChunk(ScanBuffer& input, int64_t pos, int64_t size, int64_t frame, bool atEnd) {
+    emitPcmPiece(input, pos, size, frame, kNoTrackWord);
+    // Only a gap between two video chunks holds whole chunks: they show
+    // the packets the muxer cut the sound into.
+    if (atEnd || size % frame != 0)
+        return;
+    m_pcmChunkFrames = std::gcd(m_pcmChunkFrames, size / frame);
+    ++m_pcmChunksNoted;
 }
 
 int64_t AudioInterleave::pcmPacketFrames(const std::vector<PcmShare>& shares) const {

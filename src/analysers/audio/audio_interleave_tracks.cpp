@@ -117,6 +117,14 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds - priming;
         tracks.push_back(track);
     }
+    // A muxer that writes the frame furthest behind in time next leaves
+    // chunks no longer than another track's frame.
+    for (size_t i = 0; i < tracks.size() && tracks.size() > 1; ++i) {
+        const double chunkSeconds = std::max<uint32_t>(cycle[i].samplesPerChunk, 1) * tracks[i].frameSeconds;
+        tracks[i].byTime = std::all_of(tracks.begin(), tracks.end(), [&](const SplitTrack& other) {
+            return &other == &tracks[i] || chunkSeconds <= other.frameSeconds * (1 + 1e-6);
+        });
+    }
 
     addMetadataSplitTracks(tracks);
 

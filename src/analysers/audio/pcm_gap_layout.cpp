@@ -58,15 +58,24 @@ std::vector<PcmGapPiece> PcmGapLayout::split(const uint8_t* data, int64_t n, boo
         longest = std::max(longest, t.longestChunk);
     // Only packets larger than any metadata chunk tell a chunk by the bytes
     // it leaves: smaller ones would let any stretch pass for one.
+    // A packet known from a few chunks' sizes only may be a multiple of
+    // the muxer's: the whole numbers of packets that divide it are tried
+    // next, the largest first.
     if (m_granule > m_frame && m_granule % m_frame == 0 && m_granule > longest) {
-        std::vector<PcmGapPiece> pieces = splitByPackets(data, n, atEnd);
-        if (!pieces.empty())
-            return pieces;
+        const int64_t frames = m_granule / m_frame;
+        for (int64_t parts = 1; parts <= frames && m_granule / parts > longest; ++parts) {
+            if (frames % parts != 0)
+                continue;
+            std::vector<PcmGapPiece> pieces = splitByPackets(data, n, atEnd, m_granule / parts);
+            if (!pieces.empty())
+                return pieces;
+        }
     }
     return splitAtEnds(data, n, atEnd);
 }
 
-std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64_t n, bool atEnd) const {
+std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64_t n, bool atEnd,
+                                                       int64_t granule) const {
     // Every layout in order of position: a stretch of sound runs whole
     // packets up to the gap's end or to where a metadata chunk begins, and
     // a metadata chunk runs to one of its samples' ends. Each position is
@@ -120,10 +129,10 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
                 reach(pos + c.length, false, score + c.worth - kChunkCost, pos, behindSound, c.track);
         if (behindSound)
             continue;
-        for (int64_t end = pos + m_granule; end <= n; end += m_granule)
+        for (int64_t end = pos + granule; end <= n; end += granule)
             if (end == n || opens(end))
                 reach(end, true, score - kPieceCost, pos, false, -1);
-        if (atEnd && (n - pos) % m_granule != 0 && n - pos >= m_frame)
+        if (atEnd && (n - pos) % granule != 0 && n - pos >= m_frame)
             reach(pos + (n - pos) / m_frame * m_frame, true, score - kPieceCost, pos, false, -1);
     }
     if (best.first < 0)

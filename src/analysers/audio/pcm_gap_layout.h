@@ -48,7 +48,7 @@ private:
     };
     // The chunks of metadata that may begin at `pos`.
     std::vector<Chunk> chunksAt(const uint8_t* data, int64_t n, int64_t pos) const;
-    std::vector<PcmGapPiece> splitByPackets(const uint8_t* data, int64_t n, bool atEnd) const;
+    std::vector<PcmGapPiece> splitByPackets(const uint8_t* data, int64_t n, bool atEnd, int64_t granule) const;
     std::vector<PcmGapPiece> splitAtEnds(const uint8_t* data, int64_t n, bool atEnd) const;
 
     std::vector<PcmGapMetadataTrack> m_tracks;

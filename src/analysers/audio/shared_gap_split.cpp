@@ -4,6 +4,7 @@
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace {
@@ -26,6 +27,11 @@ constexpr size_t kPlainFramesBeforeCheck = 3;
 // Decoders of unfinished chains kept at once: enough for the chains begun
 // while the frames a chunk may end at are tried, for every track.
 constexpr size_t kKeptDecoders = 32;
+
+// Sound times are sums of frame durations of different rates (two frames of
+// 1024 at 48 kHz against four at 96 kHz): compared on a microsecond grid so
+// that rounding does not break a tie the muxer saw.
+int64_t microseconds(double seconds) { return std::llround(seconds * 1e6); }
 
 }  // namespace
 
@@ -299,6 +305,29 @@ std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitT
     return {};
 }
 
+int64_t SharedGapSplit::framesInTurn(const std::vector<SplitTrack>& tracks, size_t t) {
+    const SplitTrack& track = tracks[t];
+    if (!track.byTime)
+        return kMaxFrameChainOffsets;
+    // The muxer writes the frame of the track furthest behind next: this
+    // track's run stops where another sound track is behind it. A silent
+    // frame of the other track decodes with this track's settings too, so
+    // only the times tell it is not this track's.
+    int64_t frames = 1;
+    for (;; ++frames) {
+        const int64_t at = microseconds(track.audioSeconds + double(frames) * track.frameSeconds);
+        for (size_t u = 0; u < tracks.size(); ++u) {
+            if (u == t || tracks[u].metadata)
+                continue;
+            const int64_t other = microseconds(tracks[u].audioSeconds);
+            if (other < at || (other == at && u < t))
+                return frames;
+        }
+        if (size_t(frames) >= kMaxFrameChainOffsets)
+            return frames;
+    }
+}
+
 std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
@@ -318,10 +347,11 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             }
             break;
         }
-        // The track furthest behind first; equal times keep the track order.
+        // The track furthest behind first; equal times keep the track order,
+        // as a muxer writes the lower stream first on a tie.
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-            return tracks[x].audioSeconds < tracks[y].audioSeconds;
+            return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
         });
         int chosen = -1;
         int64_t take = 0;
@@ -352,7 +382,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
             // Past want + kChunkSlackFrames frames only the first want count.
             const FrameChain chain = chainAt(pos, t, size_t(want + kChunkSlackFrames + 1));
-            const int64_t k = int64_t(frameCount(chain));
+            const int64_t k = std::min(int64_t(frameCount(chain)), framesInTurn(tracks, t));
             if (k < 1)
                 continue;
             // The chain's own end first when another track's frame stopped

@@ -47,6 +47,9 @@ struct SplitTrack {
     int64_t chunkFrames = 1;  // frames the next chunk of this track is taken to hold
     double audioSeconds = 0;  // audio the track has so far
     double frameSeconds = 0;
+    // The muxer interleaves the tracks frame by frame in time order (its
+    // chunks are runs of frames no longer than another track's frame).
+    bool byTime = false;
 };
 
 struct SplitFrame {
@@ -116,6 +119,9 @@ private:
     void load(ScanBuffer& input, int64_t a, int64_t b);
     // The frames from `pos` on, as far as they can be followed; the tracks'
     // times and chunk counts advance with them.
+    // How many frames track t may write before another sound track is
+    // behind it, for a track whose frames go in time order.
+    static int64_t framesInTurn(const std::vector<SplitTrack>& tracks, size_t t);
     std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered);
     // The frames from the first position at or after `from` (within
     // kRestartSpan) from which they reach the end of the gap; none when
