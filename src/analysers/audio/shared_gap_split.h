@@ -117,11 +117,11 @@ private:
     // this track's starts at its end); 0 when there is none.
     int64_t metadataChoice(int64_t pos, size_t t, int& score);
     void load(ScanBuffer& input, int64_t a, int64_t b);
-    // The frames from `pos` on, as far as they can be followed; the tracks'
-    // times and chunk counts advance with them.
     // How many frames track t may write before another sound track is
     // behind it, for a track whose frames go in time order.
     static int64_t framesInTurn(const std::vector<SplitTrack>& tracks, size_t t);
+    // The frames from `pos` on, as far as they can be followed; the tracks'
+    // times and chunk counts advance with them.
     std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered);
     // The frames from the first position at or after `from` (within
     // kRestartSpan) from which they reach the end of the gap; none when
