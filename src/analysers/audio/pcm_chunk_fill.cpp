@@ -70,7 +70,7 @@ struct TurnSearch {
         if (packet < 1 || sizes[t].empty())
             return lengths;
         const int64_t longest = *std::max_element(sizes[t].begin(), sizes[t].end());
-        if (cut[t] && left % packet == 0 && left <= longest)
+        if (cut[t] && turns.back().track != t && left % packet == 0 && left <= longest)
             lengths.push_back(left);
         const bool wroteHere = std::any_of(turns.begin(), turns.end(), [&](const PcmChunkTurn& c) { return c.track == t; });
         double ahead = seconds[t];
