@@ -257,7 +257,7 @@ bool AudioInterleave::dealPcmTurns(ScanBuffer& input, int64_t& pos, int64_t end,
     std::vector<PcmChunkTrack> tracks;
     std::vector<std::vector<int64_t>> sizes(shares.size());
     for (size_t i = 0; i < shares.size() && i < audio.size(); ++i) {
-        tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, 0});
+        tracks.push_back({m_pcmSeconds[i], shares[i].byteRate, shares[i].packet});
         if (i < m_pcmChunkSizes.size())
             sizes[i] = m_pcmChunkSizes[i];
         for (uint32_t bytes : audio[i].wholeChunkSizes)
@@ -269,7 +269,8 @@ bool AudioInterleave::dealPcmTurns(ScanBuffer& input, int64_t& pos, int64_t end,
     }
     const std::vector<PcmChunkTurn> turns = PcmChunkFill::inTurns(tracks, sizes, order, end - pos);
     for (const PcmChunkTurn& turn : turns) {
-        takePcmChunk(input, pos, turn.bytes, turn.track, shares, false);
+        // A chunk cut short tells nothing of the lengths the track writes.
+        takePcmChunk(input, pos, turn.bytes, turn.track, shares, !turn.whole);
         pos += turn.bytes;
     }
     return !turns.empty();

@@ -33,15 +33,23 @@ struct TurnSearch {
     // but the muxer cut each track's chunks by the same clock.
     std::vector<PcmChunkTurn> best;
     double bestSpread = std::numeric_limits<double>::max();
+    // Chunks of the best layout that are no length the track wrote before:
+    // a layout of the tracks' own lengths wins over one that cuts chunks.
+    size_t bestCut = kMaxTurns;
+    // The track's chunk was cut short where another's began.
+    std::vector<bool> cut;
 
     bool fill(int64_t left) {
         if (left == 0) {
             const auto [low, high] = std::minmax_element(seconds.begin(), seconds.end());
-            if (*high - *low < bestSpread - kSameTime) {
+            const size_t cutChunks =
+                size_t(std::count_if(turns.begin(), turns.end(), [](const PcmChunkTurn& t) { return !t.whole; }));
+            if (cutChunks < bestCut || (cutChunks == bestCut && *high - *low < bestSpread - kSameTime)) {
+                bestCut = cutChunks;
                 bestSpread = *high - *low;
                 best = turns;
             }
-            return bestSpread < kSameTime;
+            return bestCut == 0 && bestSpread < kSameTime;
         }
         if (turns.size() >= kMaxTurns || ++tries > kMaxTries)
             return false;
@@ -49,18 +57,48 @@ struct TurnSearch {
         for (size_t i : order)
             if (next == tracks.size() || seconds[i] < seconds[next] - kSameTime)
                 next = i;
-        for (int64_t size : sizes[next]) {
+        const size_t own = sizes[next].size();
+        const std::vector<int64_t> lengths = candidates(next, left);
+        for (size_t n = 0; n < lengths.size(); ++n) {
+            const int64_t size = lengths[n];
             if (size < 1 || size > left)
                 continue;
             const double before = seconds[next];
+            const bool wasCut = cut[next];
             seconds[next] += double(size) / tracks[next].byteRate;
-            turns.push_back({next, size});
+            cut[next] = cut[next] || (n >= own && size < left);
+            turns.push_back({next, size, n < own});
             if (fill(left - size))
                 return true;
             turns.pop_back();
             seconds[next] = before;
+            cut[next] = wasCut;
         }
         return false;
+    }
+
+    // The lengths tried for track t's next chunk: its own, then two a
+    // muxer that cuts a track's chunk where another's begins writes. A
+    // track behind the others writes up to about where the one ahead
+    // stands, that one its whole chunk, and the first track's chunk goes
+    // on until the video's: the gap's last chunk is what is left.
+    std::vector<int64_t> candidates(size_t t, int64_t left) const {
+        std::vector<int64_t> lengths = sizes[t];
+        const int64_t packet = tracks[t].packet;
+        if (packet < 1 || sizes[t].empty())
+            return lengths;
+        const int64_t longest = *std::max_element(sizes[t].begin(), sizes[t].end());
+        if (cut[t] && turns.back().track != t && left % packet == 0 && left <= longest)
+            lengths.push_back(left);
+        const bool wroteHere = std::any_of(turns.begin(), turns.end(), [&](const PcmChunkTurn& c) { return c.track == t; });
+        double ahead = seconds[t];
+        for (size_t i = 0; i < tracks.size(); ++i)
+            ahead = std::max(ahead, seconds[i]);
+        const double packetSeconds = double(packet) / tracks[t].byteRate;
+        const int64_t reach = int64_t(std::ceil((ahead - seconds[t]) / packetSeconds - kSameTime)) * packet;
+        if (!wroteHere && reach > 0 && reach < longest)
+            lengths.push_back(reach);
+        return lengths;
     }
 };
 
@@ -92,7 +130,8 @@ std::vector<PcmChunkTurn> PcmChunkFill::inTurns(const std::vector<PcmChunkTrack>
     for (const PcmChunkTrack& t : tracks)
         if (t.byteRate <= 0)
             return {};
-    TurnSearch search{tracks, sizes, order, {}, {}, 0, {}, std::numeric_limits<double>::max()};
+    TurnSearch search{tracks, sizes, order, {}, {}, 0, {}, std::numeric_limits<double>::max(), kMaxTurns,
+                      std::vector<bool>(tracks.size(), false)};
     for (const PcmChunkTrack& t : tracks)
         search.seconds.push_back(t.seconds);
     search.fill(bytes);

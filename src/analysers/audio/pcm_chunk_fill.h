@@ -24,6 +24,7 @@ struct PcmChunkTrack {
 struct PcmChunkTurn {
     size_t track = 0;
     int64_t bytes = 0;
+    bool whole = true;  // false: cut short where another track's chunk began
 };
 
 class PcmChunkFill {
