@@ -32,6 +32,15 @@ constexpr uint64_t kMaxFrameBytesPerChannel = 768;
 // A timed-metadata chunk between two runs of MPEG audio frames is looked
 // for in stretches up to this long: captions and telemetry are small.
 constexpr int64_t kMaxMetadataStretch = 65536;
+
+// Muxers order chunks by decode time, and an encoder's priming frames (what
+// the edit list skips) start a track this many seconds before zero.
+double primingSeconds(const MovieTrack* track) {
+    if (!track || track->m_editList.empty() || track->m_editList[0].m_mediaTime <= 0 || track->m_mediaTimescale == 0)
+        return 0;
+    return double(track->m_editList[0].m_mediaTime) / track->m_mediaTimescale;
+}
+
 // One sound track beside timed metadata: its samples carry no track word.
 constexpr int32_t kNoTrackWord = -1;
 
@@ -109,12 +118,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
                                                     : int64_t(learnt.samplesPerChunk);
         track.frameSeconds =
             timing.rateKnown ? timing.samplesPerFrame / timing.audioRate : learnt.sampleSeconds;
-        // Muxers order chunks by decode time, and an encoder's priming
-        // frames (what the edit list skips) start a track before zero.
-        double priming = 0;
-        if (!source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 && source->m_mediaTimescale > 0)
-            priming = double(source->m_editList[0].m_mediaTime) / source->m_mediaTimescale;
-        track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds - priming;
+        track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds - primingSeconds(source);
         tracks.push_back(track);
     }
     // A muxer that writes the frame furthest behind in time next leaves
@@ -345,13 +349,7 @@ std::vector<double> AudioInterleave::twinSeconds(size_t tracks) const {
     for (size_t i = 0; i < tracks && i < cycle.size(); ++i) {
         const AudioInterleave* state = i == 0 ? this : m_otherTracks[i - 1].get();
         const MovieTrack* source = ref->audioTrack(cycle[i].audioIndex);
-        // Muxers order chunks by decode time, and an encoder's priming
-        // frames (what the edit list skips) start a track before zero.
-        double priming = 0;
-        if (source && !source->m_editList.empty() && source->m_editList[0].m_mediaTime > 0 &&
-            source->m_mediaTimescale > 0)
-            priming = double(source->m_editList[0].m_mediaTime) / source->m_mediaTimescale;
-        seconds[i] = double(state->m_framesEmitted) * cycle[i].sampleSeconds - priming;
+        seconds[i] = double(state->m_framesEmitted) * cycle[i].sampleSeconds - primingSeconds(source);
     }
     return seconds;
 }
