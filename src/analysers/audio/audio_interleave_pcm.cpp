@@ -384,7 +384,7 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // Chunks of the lengths each track writes, in the order they fell
     // behind; else chunks closed together: whole packets of each track,
     // ending at about the same time.
-    if (started && !recordingEnds && pos < end && dealPcmBySound(input, pos, end, shares, atEnd))
+    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd && !recordingEnds))
         return;
     if (!packets && !atEnd && pos < end &&
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
@@ -577,11 +577,16 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
                                      bool atEnd) {
     // Blocks of the packets' common length: every run boundary lies
     // between two of them.
+    // Each track's packet: the reference's, or what the chunks laid out so
+    // far are all made of.
+    const int64_t laidOut = pcmPacketFrames(shares);
+    std::vector<int64_t> packets;
     int64_t block = 0;
     for (const PcmShare& share : shares) {
-        if (share.packet < 1 || !share.format.usable())
+        packets.push_back(share.packet > 0 ? share.packet : laidOut * share.frame);
+        if (packets.back() < 1 || !share.format.usable())
             return false;
-        block = std::gcd(block, share.packet);
+        block = std::gcd(block, packets.back());
     }
     if (block < kLeastBlock || m_pcmProfiles.size() != shares.size() || end - pos > INT32_MAX)
         return false;
@@ -597,11 +602,10 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     if (int64_t(bytes.length()) < end - pos)
         return false;
     std::vector<std::vector<double>> costs(shares.size(), std::vector<double>(size_t(blocks)));
-    std::vector<int64_t> packets;
     for (size_t i = 0; i < shares.size(); ++i) {
         for (int64_t k = 0; k < blocks; ++k)
             costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + k * block, block);
-        packets.push_back(shares[i].packet / block);
+        packets[i] /= block;
     }
     const std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);
     if (runs.empty())
