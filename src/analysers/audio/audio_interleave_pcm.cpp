@@ -384,7 +384,7 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // Chunks of the lengths each track writes, in the order they fell
     // behind; else chunks closed together: whole packets of each track,
     // ending at about the same time.
-    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd && !recordingEnds))
+    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd, recordingEnds))
         return;
     if (!packets && !atEnd && pos < end &&
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
@@ -574,16 +574,20 @@ void AudioInterleave::learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piec
 }
 
 bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
-                                     bool atEnd) {
+                                     bool atEnd, bool recordingEnds) {
+    // Where the recording ended, the tracks' last packets are short; else
+    // where the input ends, it was cut.
+    const bool cut = atEnd && !recordingEnds;
     // Blocks of the packets' common length: every run boundary lies
     // between two of them.
-    // Each track's packet: the reference's, or what the chunks laid out so
-    // far are all made of.
+    // Each track's packet: what the reference's chunks and those laid out
+    // so far are all made of (the reference's alone may be a multiple of
+    // the muxer's packet).
     const int64_t laidOut = pcmPacketFrames(shares);
     std::vector<int64_t> packets;
     int64_t block = 0;
     for (const PcmShare& share : shares) {
-        packets.push_back(share.packet > 0 ? share.packet : laidOut * share.frame);
+        packets.push_back(std::gcd(std::max<int64_t>(share.packet, 0), laidOut * share.frame));
         if (packets.back() < 1 || !share.format.usable())
             return false;
         block = std::gcd(block, packets.back());
@@ -596,7 +600,7 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     // A cut input's last run stops on its frame grid; else the stretch is
     // whole blocks.
     const int64_t blocks = (end - pos) / block, rest = (end - pos) % block;
-    if (blocks < 1 || (rest != 0 && !atEnd))
+    if (blocks < 1 || (rest != 0 && !cut))
         return false;
     const ByteBlock bytes = input.readBlock(pos, int32_t(end - pos));
     if (int64_t(bytes.length()) < end - pos)
@@ -605,8 +609,9 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     for (size_t i = 0; i < shares.size(); ++i) {
         for (int64_t k = 0; k < blocks; ++k)
             costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + k * block, block);
-        packets[i] /= block;
+        packets[i] = recordingEnds ? 1 : packets[i] / block;
     }
+
     const std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);
     if (runs.empty())
         return false;
@@ -620,7 +625,7 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
         const bool last = r + 1 == runs.size();
         if (last)
             piece += rest - rest % shares[runs[r].track].frame;
-        takePcmChunk(input, pos, piece, runs[r].track, shares, (last && atEnd) || runsOf[runs[r].track] > 1);
+        takePcmChunk(input, pos, piece, runs[r].track, shares, atEnd || runsOf[runs[r].track] > 1);
         pos += piece;
     }
     FLOG(LogLevel::Debug) << m_logLabel << "pcm gap of " << runs.size() << " runs told by their sound";
