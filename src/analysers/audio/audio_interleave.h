@@ -231,9 +231,8 @@ private:
     // layout fills it.
     bool dealPcmEnding(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
                        const std::vector<size_t>& order);
-    // The stretch read as runs of whole packets of each track where the
-    // tracks' sounds tell them apart (any length where the recording ended
-    // on short packets); false (nothing taken) where they do not.
+    // The stretch read as runs of each track where the tracks' sounds tell
+    // them apart; false (nothing taken) where they do not.
     bool dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
                         bool recordingEnds);
     // Learns what track `track`'s sound is like from `piece` bytes at `pos`.

@@ -592,6 +592,18 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
             return false;
         block = std::gcd(block, packets.back());
     }
+    // Packets known from chunk sizes alone may be several of the muxer's:
+    // the blocks are the smallest whole share of them that holds whole
+    // frames of every track and is long enough to weigh, so that a run may
+    // end between two of them.
+    int64_t frames = 1;
+    for (const PcmShare& share : shares)
+        frames = std::lcm(frames, share.frame);
+    for (int64_t parts = block / kLeastBlock; parts > 1; --parts)
+        if (block % parts == 0 && (block / parts) % frames == 0) {
+            block /= parts;
+            break;
+        }
     if (block < kLeastBlock || m_pcmProfiles.size() != shares.size() || end - pos > INT32_MAX)
         return false;
     for (size_t i = 0; i < shares.size(); ++i)
@@ -609,7 +621,10 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     for (size_t i = 0; i < shares.size(); ++i) {
         for (int64_t k = 0; k < blocks; ++k)
             costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + k * block, block);
-        packets[i] = recordingEnds ? 1 : packets[i] / block;
+        // A packet known from chunk sizes may be several of the muxer's,
+        // and a recording that ended did so on short ones: a run may end
+        // at any block, as its sound says.
+        packets[i] = 1;
     }
 
     const std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);

@@ -11,7 +11,7 @@ constexpr double kTold = 0.3;
 // Share of the blocks that must be told, and of those the runs must agree
 // with, for the sound to decide the layout.
 constexpr double kToldShare = 0.8;
-constexpr double kAgreedShare = 0.9;
+constexpr double kAgreedShare = 0.97;
 // What a change of track costs: a block or two that sounds like the other
 // track (a quiet moment) does not split a chunk.
 constexpr double kChangeCost = 2.0;
