@@ -11,6 +11,7 @@
 #include "analysers/audio/aac_frame_chain.h"
 #include "analysers/audio/frame_chain.h"
 #include "analysers/audio/pcm_gap_layout.h"
+#include "analysers/audio/pcm_continuity_split.h"
 #include "analysers/audio/pcm_sound_profile.h"
 
 #include <bitset>
@@ -336,5 +337,6 @@ private:
     int m_pcmChunksNoted = 0;
     std::vector<std::vector<int64_t>> m_pcmChunkSizes;  // whole chunk lengths of each sound track
     std::vector<PcmSoundProfile> m_pcmProfiles;          // what each sound track's PCM sounded like so far
+    std::vector<PcmTrackTail> m_pcmTails;                // where each sound track's PCM left off
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

@@ -567,10 +567,26 @@ void AudioInterleave::learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piec
         for (const PcmShare& share : shares)
             m_pcmProfiles.emplace_back(share.format);
     }
-    if (m_pcmProfiles[track].frames() >= kEnoughFrames || piece > INT32_MAX)
+    if (m_pcmTails.size() < shares.size())
+        m_pcmTails.assign(shares.size(), PcmTrackTail());
+    PcmTrackTail& tail = m_pcmTails[track];
+    tail.format = shares[track].format;
+    const int64_t frame = shares[track].frame;
+    if (piece >= 2 * frame && tail.format.usable()) {
+        const ByteBlock last = input.readBlock(pos + piece - piece % frame - 2 * frame, int32_t(2 * frame));
+        if (int64_t(last.length()) == 2 * frame) {
+            tail.known = true;
+            tail.before = PcmContinuitySplit::firstValue(last.data(), tail.format);
+            tail.last = PcmContinuitySplit::firstValue(last.data() + frame, tail.format);
+        }
+    }
+    if (m_pcmProfiles[track].frames() >= kEnoughFrames || piece > INT32_MAX) {
+        tail.bend = m_pcmProfiles[track].bend();
         return;
+    }
     const ByteBlock block = input.readBlock(pos, int32_t(piece));
     m_pcmProfiles[track].learn(block.data(), int64_t(block.length()));
+    tail.bend = m_pcmProfiles[track].bend();
 }
 
 bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
@@ -627,7 +643,14 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
         packets[i] = 1;
     }
 
-    const std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);
+    std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);
+    // Tracks whose sounds read alike may still each carry on their own.
+    if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
+        const size_t behind = size_t(std::min_element(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double x, double y) {
+                                         return x < y - kSameTime;
+                                     }) - m_pcmSeconds.begin());
+        runs = PcmContinuitySplit::split(bytes.data(), blocks * block, block, m_pcmTails, behind);
+    }
     if (runs.empty())
         return false;
     // A track's run is one of its chunks only where the track has no other

@@ -41,6 +41,8 @@ void PcmSoundSums::add(const PcmSoundSums& other) {
     level += other.level;
     steps += other.steps;
     spread += other.spread;
+    bends += other.bends;
+    bendCount += other.bendCount;
     samples += other.samples;
     stepCount += other.stepCount;
     frames += other.frames;
@@ -55,6 +57,7 @@ PcmSoundSums PcmSoundProfile::measure(const uint8_t* data, int64_t n) const {
     // The previous frame's first two channels; further channels count
     // towards the loudness only.
     double previous[2] = {0, 0};
+    double earlier = 0;  // the first channel's value before the previous frame's
     for (int64_t at = 0; at + frameBytes <= n; at += frameBytes) {
         double x[2] = {0, 0};
         for (int c = 0; c < channels; ++c) {
@@ -72,6 +75,11 @@ PcmSoundSums PcmSoundProfile::measure(const uint8_t* data, int64_t n) const {
             }
         if (channels >= 2)
             s.spread += std::fabs(x[0] - x[1]);
+        if (s.frames >= 2) {
+            s.bends += std::fabs(x[0] - 2 * previous[0] + earlier);
+            ++s.bendCount;
+        }
+        earlier = previous[0];
         ++s.frames;
         previous[0] = x[0];
         previous[1] = x[1];

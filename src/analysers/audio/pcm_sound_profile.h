@@ -14,7 +14,8 @@ struct PcmSoundSums {
     double level = 0;   // sum of |x| over every sample
     double steps = 0;   // sum of |x[n] - x[n-1]| within each channel
     double spread = 0;  // sum of |first channel - second channel| over frames
-    int64_t samples = 0, stepCount = 0, frames = 0;
+    double bends = 0;   // sum of |x[n] - 2 x[n-1] + x[n-2]| on the first channel
+    int64_t samples = 0, stepCount = 0, frames = 0, bendCount = 0;
 
     void add(const PcmSoundSums& other);
 };
@@ -29,6 +30,9 @@ public:
     void learn(const uint8_t* data, int64_t n) { m_sums.add(measure(data, n)); }
     // Sample frames learnt so far.
     int64_t frames() const { return m_sums.frames; }
+    // How far the first channel's values typically bend from a straight
+    // line through the two before them (0: not known).
+    double bend() const { return m_sums.bendCount > 0 ? m_sums.bends / double(m_sums.bendCount) : 0; }
     // How unlike this track's sound the `n` bytes at `data` are: 0 for
     // sound just like it, about 1 for each feature off by a factor of e.
     double distance(const uint8_t* data, int64_t n) const;
