@@ -98,15 +98,19 @@ std::vector<PcmContentRun> PcmContinuitySplit::split(const uint8_t* data, int64_
         }
     }
     // A tone repeats: where it carries on as well from either track's
-    // last value, the track furthest behind writes first.
+    // last value, the track furthest behind writes first, in as few runs
+    // as carry the sound on.
     std::vector<PcmContentRun> layout;
+    bool tied = false;
     for (std::vector<PcmContentRun>& runs : smooth)
         if (runs.front().track == first) {
-            if (!layout.empty())
-                return {};
-            layout = std::move(runs);
+            tied = !layout.empty() && runs.size() == layout.size() ? true : tied;
+            if (layout.empty() || runs.size() < layout.size()) {
+                tied = false;
+                layout = std::move(runs);
+            }
         }
-    if (unclear)
+    if (unclear || tied)
         return {};
     return layout;
 }
