@@ -98,19 +98,15 @@ std::vector<PcmContentRun> PcmContinuitySplit::split(const uint8_t* data, int64_
         }
     }
     // A tone repeats: where it carries on as well from either track's
-    // last value, the track furthest behind writes first, in as few runs
-    // as carry the sound on.
+    // last value, the track furthest behind writes first.
     std::vector<PcmContentRun> layout;
-    bool tied = false;
     for (std::vector<PcmContentRun>& runs : smooth)
         if (runs.front().track == first) {
-            tied = !layout.empty() && runs.size() == layout.size() ? true : tied;
-            if (layout.empty() || runs.size() < layout.size()) {
-                tied = false;
-                layout = std::move(runs);
-            }
+            if (!layout.empty())
+                return {};
+            layout = std::move(runs);
         }
-    if (unclear || tied)
+    if (unclear)
         return {};
     return layout;
 }
