@@ -4,7 +4,7 @@
 // moves little from one sample to the next, so a run of a track begins
 // where that track's sound left off, and the bytes where one track's run
 // ends and the other's begins jump. Where the two tracks sound alike by
-// their features (the same tone at twice the rate at twice the rate), this
+// their features (a tone, and its octave at twice the sample rate), this
 // still tells them; white noise carries on from nothing, and then the
 // caller falls back to timing.
 
