@@ -110,27 +110,44 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
 double learnChunkLag(const MovieTrack& video, const MovieTrack& track) {
     if (video.m_mediaTimescale == 0 || track.m_mediaTimescale == 0 || video.m_chunkOffsets.empty())
         return 0;
-    // Video samples written up to the end of each video chunk.
-    std::vector<std::pair<uint64_t, uint64_t>> written;
+    // The decoding time the video has reached at the end of each video
+    // chunk, on the movie's clock: a frame held at the start (a first
+    // frame lasting seconds) puts the video's later frames that much later
+    // in the media, and the movie's edit skips it.
+    std::vector<std::pair<uint64_t, double>> written;
     SamplesPerChunkCursor videoChunks(video);
-    uint64_t samples = 0;
+    int64_t start = 0;
+    for (const EditListEntry& edit : video.m_editList)
+        if (edit.m_mediaTime >= 0) {
+            start = edit.m_mediaTime;
+            break;
+        }
+    uint64_t time = 0;
+    size_t videoEntry = 0;
+    uint32_t videoLeft = video.m_timeToSample.empty() ? 0 : video.m_timeToSample[0].m_sampleCount;
     for (uint32_t chunk = 1; chunk <= video.m_chunkOffsets.size(); ++chunk) {
-        samples += videoChunks.samplesPerChunk(chunk);
-        written.emplace_back(video.m_chunkOffsets[chunk - 1], samples);
+        for (uint32_t n = videoChunks.samplesPerChunk(chunk); n > 0 && videoEntry < video.m_timeToSample.size(); --n) {
+            while (videoLeft == 0 && ++videoEntry < video.m_timeToSample.size())
+                videoLeft = video.m_timeToSample[videoEntry].m_sampleCount;
+            if (videoEntry >= video.m_timeToSample.size())
+                break;
+            time += video.m_timeToSample[videoEntry].m_duration;
+            --videoLeft;
+        }
+        written.emplace_back(video.m_chunkOffsets[chunk - 1], double(int64_t(time) - start) / video.m_mediaTimescale);
     }
     std::sort(written.begin(), written.end());
-    const double videoFrame = double(video.m_sampleDuration) / video.m_mediaTimescale;
 
     std::vector<double> lags;
     SamplesPerChunkCursor chunks(track);
     size_t entry = 0;
     uint32_t leftInEntry = track.m_timeToSample.empty() ? 0 : track.m_timeToSample[0].m_sampleCount;
-    uint64_t time = 0;
+    time = 0;
     for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && entry < track.m_timeToSample.size(); ++chunk) {
         const uint64_t offset = track.m_chunkOffsets[chunk - 1];
-        auto before = std::lower_bound(written.begin(), written.end(), std::make_pair(offset, uint64_t(0)));
-        const uint64_t videoBefore = before == written.begin() ? 0 : std::prev(before)->second;
-        lags.push_back(double(videoBefore) * videoFrame - double(time) / track.m_mediaTimescale);
+        auto before = std::lower_bound(written.begin(), written.end(), std::make_pair(offset, -1e300));
+        const double videoBefore = before == written.begin() ? 0 : std::max(0.0, std::prev(before)->second);
+        lags.push_back(videoBefore - double(time) / track.m_mediaTimescale);
         for (uint32_t n = chunks.samplesPerChunk(chunk); n > 0 && entry < track.m_timeToSample.size(); --n) {
             while (leftInEntry == 0 && ++entry < track.m_timeToSample.size())
                 leftInEntry = track.m_timeToSample[entry].m_sampleCount;

@@ -544,6 +544,17 @@ const std::vector<Recording> kRecordings = {
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},
+    // 96 kHz mono beside 8 kHz stereo in camera chunks: the low rate's
+    // chunk lies between two of the high rate's in one gap, in front of
+    // one in the next and behind it in the last; no rule of time says
+    // which, only the sound of the two tells which bytes are whose.
+    {"pcm_two_rates_order_by_sound", "mov", "576x176",
+     "-profile:v baseline -pix_fmt yuv420p -g 205 -r 30 -x264-params slices=2",
+     {{"anoisesrc=r=96000:a=0.2:seed=41,aformat=channel_layouts=mono",
+       "sine=frequency=440:sample_rate=96000,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=8000:a=0.2:seed=42,aformat=channel_layouts=stereo",
+       "sine=frequency=660:sample_rate=8000,aformat=channel_layouts=stereo"}},
+     "-c:a pcm_s16le -chunk_duration 800000", false, ""},
 };
 
 std::vector<Case> cases(bool pending) {

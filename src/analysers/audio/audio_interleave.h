@@ -11,6 +11,8 @@
 #include "analysers/audio/aac_frame_chain.h"
 #include "analysers/audio/frame_chain.h"
 #include "analysers/audio/pcm_gap_layout.h"
+#include "analysers/audio/pcm_continuity_split.h"
+#include "analysers/audio/pcm_sound_profile.h"
 
 #include <bitset>
 #include <cstdint>
@@ -185,6 +187,7 @@ private:
         int64_t packet = 0;    // bytes of the packets its chunks are made of (0: none)
         double quota = 0;      // bytes of this gap still owed to the track
         double byteRate = 0;   // bytes per second
+        PcmFormat format;      // how its samples read
     };
     std::vector<PcmShare> pcmShares() const;
     // The gap's timed-metadata chunks and stretches of sound, in file order.
@@ -229,6 +232,13 @@ private:
     // layout fills it.
     bool dealPcmEnding(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
                        const std::vector<size_t>& order);
+    // The stretch read as runs of each track where the tracks' sounds tell
+    // them apart; false (nothing taken) where they do not.
+    bool dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
+                        bool recordingEnds);
+    // Learns what track `track`'s sound is like from `piece` bytes at `pos`.
+    void learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piece, size_t track,
+                       const std::vector<PcmShare>& shares);
     // Emits `piece` bytes at `pos` as a chunk of sound track `track`.
     void takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece, size_t track, std::vector<PcmShare>& shares,
                       bool atEnd);
@@ -326,5 +336,7 @@ private:
     int64_t m_pcmChunkFrames = 0;           // the sound frames every whole chunk so far holds a multiple of
     int m_pcmChunksNoted = 0;
     std::vector<std::vector<int64_t>> m_pcmChunkSizes;  // whole chunk lengths of each sound track
+    std::vector<PcmSoundProfile> m_pcmProfiles;          // what each sound track's PCM sounded like so far
+    std::vector<PcmTrackTail> m_pcmTails;                // where each sound track's PCM left off
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
 };

@@ -7,6 +7,7 @@
 #include "analysers/audio/audio_interleave.h"
 
 #include "analysers/audio/pcm_chunk_fill.h"
+#include "analysers/audio/pcm_content_split.h"
 #include "analysers/chunk/gap_video.h"
 
 #include "analysers/core/scan_info.h"
@@ -33,6 +34,13 @@ constexpr double kSameTime = 1e-7;
 constexpr int32_t kNoTrackWord = -1;
 // Chunk lengths kept per sound track: a muxer writes a few.
 constexpr size_t kMaxChunkSizes = 16;
+// Sample frames of a track's sound learnt before the sound may tell the
+// tracks apart, and after which it has been heard enough.
+constexpr int64_t kHeardFrames = 4096;
+constexpr int64_t kEnoughFrames = int64_t(1) << 20;
+// The least bytes a block of sound is weighed in: fewer samples tell too
+// little.
+constexpr int64_t kLeastBlock = 1024;
 
 }  // namespace
 
@@ -55,6 +63,9 @@ std::vector<AudioInterleave::PcmShare> AudioInterleave::pcmShares() const {
         share.chunk = fixed ? int64_t(learnt.samplesPerChunk) * learnt.minSampleBytes : 0;
         if (learnt.chunkGranuleBytes > 0 && learnt.chunkGranuleBytes % share.frame == 0)
             share.packet = learnt.chunkGranuleBytes;
+        share.format.channels = std::max<int>(track->m_audioChannels, 1);
+        share.format.bitsPerSample = int(share.frame / share.format.channels * 8);
+        share.format.littleEndian = pcmLittleEndian(*track);
         const double rate = double(track->m_audioSampleRate > 0 ? track->m_audioSampleRate : track->m_mediaTimescale);
         share.byteRate = rate * double(share.frame);
         shares.push_back(share);
@@ -201,6 +212,7 @@ void AudioInterleave::takePcmChunk(ScanBuffer& input, int64_t pos, int64_t piece
     emitPcmPiece(input, pos, piece, share.frame, share.word);
     share.quota -= double(piece);
     m_pcmSeconds[track] += double(piece) / share.byteRate;
+    learnPcmSound(input, pos, piece, track, shares);
     if (atEnd)
         return;
     // Only a gap between two video chunks holds whole chunks.
@@ -372,6 +384,8 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // Chunks of the lengths each track writes, in the order they fell
     // behind; else chunks closed together: whole packets of each track,
     // ending at about the same time.
+    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd, recordingEnds))
+        return;
     if (!packets && !atEnd && pos < end &&
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
          dealPcmPackets(input, pos, end, shares, order, chunkOf)))
@@ -544,4 +558,114 @@ void AudioInterleave::emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t si
         return;
     addAudioSample(*m_repairState, input, offset, int32_t(size), word);
     FLOG(LogLevel::Info) << m_logLabel << "pcm at " << offset << "  size=" << size << "  track=" << word;
+}
+
+void AudioInterleave::learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piece, size_t track,
+                                    const std::vector<PcmShare>& shares) {
+    if (m_pcmProfiles.size() < shares.size()) {
+        m_pcmProfiles.clear();
+        for (const PcmShare& share : shares)
+            m_pcmProfiles.emplace_back(share.format);
+    }
+    if (m_pcmTails.size() < shares.size())
+        m_pcmTails.assign(shares.size(), PcmTrackTail());
+    PcmTrackTail& tail = m_pcmTails[track];
+    tail.format = shares[track].format;
+    const int64_t frame = shares[track].frame;
+    if (piece >= 2 * frame && tail.format.usable()) {
+        const ByteBlock last = input.readBlock(pos + piece - piece % frame - 2 * frame, int32_t(2 * frame));
+        if (int64_t(last.length()) == 2 * frame) {
+            tail.known = true;
+            tail.before = PcmContinuitySplit::firstValue(last.data(), tail.format);
+            tail.last = PcmContinuitySplit::firstValue(last.data() + frame, tail.format);
+        }
+    }
+    if (m_pcmProfiles[track].frames() >= kEnoughFrames || piece > INT32_MAX) {
+        tail.bend = m_pcmProfiles[track].bend();
+        return;
+    }
+    const ByteBlock block = input.readBlock(pos, int32_t(piece));
+    m_pcmProfiles[track].learn(block.data(), int64_t(block.length()));
+    tail.bend = m_pcmProfiles[track].bend();
+}
+
+bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                                     bool atEnd, bool recordingEnds) {
+    // Where the recording ended, the tracks' last packets are short; else
+    // where the input ends, it was cut.
+    const bool cut = atEnd && !recordingEnds;
+    // Blocks of the packets' common length: every run boundary lies
+    // between two of them.
+    // Each track's packet: what the reference's chunks and those laid out
+    // so far are all made of (the reference's alone may be a multiple of
+    // the muxer's packet).
+    const int64_t laidOut = pcmPacketFrames(shares);
+    std::vector<int64_t> packets;
+    int64_t block = 0;
+    for (const PcmShare& share : shares) {
+        packets.push_back(std::gcd(std::max<int64_t>(share.packet, 0), laidOut * share.frame));
+        if (packets.back() < 1 || !share.format.usable())
+            return false;
+        block = std::gcd(block, packets.back());
+    }
+    // Packets known from chunk sizes alone may be several of the muxer's:
+    // the blocks are the smallest whole share of them that holds whole
+    // frames of every track and is long enough to weigh, so that a run may
+    // end between two of them.
+    int64_t frames = 1;
+    for (const PcmShare& share : shares)
+        frames = std::lcm(frames, share.frame);
+    for (int64_t parts = block / kLeastBlock; parts > 1; --parts)
+        if (block % parts == 0 && (block / parts) % frames == 0) {
+            block /= parts;
+            break;
+        }
+    if (block < kLeastBlock || m_pcmProfiles.size() != shares.size() || end - pos > INT32_MAX)
+        return false;
+    for (size_t i = 0; i < shares.size(); ++i)
+        if (m_pcmProfiles[i].frames() < kHeardFrames || (i < m_pcmEnded.size() && m_pcmEnded[i]))
+            return false;
+    // A cut input's last run stops on its frame grid; else the stretch is
+    // whole blocks.
+    const int64_t blocks = (end - pos) / block, rest = (end - pos) % block;
+    if (blocks < 1 || (rest != 0 && !cut))
+        return false;
+    const ByteBlock bytes = input.readBlock(pos, int32_t(end - pos));
+    if (int64_t(bytes.length()) < end - pos)
+        return false;
+    std::vector<std::vector<double>> costs(shares.size(), std::vector<double>(size_t(blocks)));
+    for (size_t i = 0; i < shares.size(); ++i) {
+        for (int64_t k = 0; k < blocks; ++k)
+            costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + k * block, block);
+        // A packet known from chunk sizes may be several of the muxer's,
+        // and a recording that ended did so on short ones: a run may end
+        // at any block, as its sound says.
+        packets[i] = 1;
+    }
+
+    std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);
+    // Tracks whose sounds read alike may still each carry on their own.
+    if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
+        const size_t behind = size_t(std::min_element(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double x, double y) {
+                                         return x < y - kSameTime;
+                                     }) - m_pcmSeconds.begin());
+        runs = PcmContinuitySplit::split(bytes.data(), blocks * block, block, m_pcmTails, behind);
+    }
+    if (runs.empty())
+        return false;
+    // A track's run is one of its chunks only where the track has no other
+    // run in the stretch: another track's chunk cut it.
+    std::vector<int> runsOf(shares.size(), 0);
+    for (const PcmContentRun& run : runs)
+        ++runsOf[run.track];
+    for (size_t r = 0; r < runs.size(); ++r) {
+        int64_t piece = runs[r].blocks * block;
+        const bool last = r + 1 == runs.size();
+        if (last)
+            piece += rest - rest % shares[runs[r].track].frame;
+        takePcmChunk(input, pos, piece, runs[r].track, shares, atEnd || runsOf[runs[r].track] > 1);
+        pos += piece;
+    }
+    FLOG(LogLevel::Debug) << m_logLabel << "pcm gap of " << runs.size() << " runs told by their sound";
+    return true;
 }

@@ -63,6 +63,20 @@ bool startsLikeSound(const uint8_t* data, int32_t available, const PcmFormat& f,
 
 }  // namespace
 
+bool pcmLittleEndian(const MovieTrack& track) {
+    // 'sowt' is little-endian and 'twos' big-endian by name; 'in24' says
+    // little-endian with an enda of 1, and version-2 'lpcm' carries a
+    // big-endian flag.
+    const std::string codec = fourccString(track.m_codec);
+    if (codec == "twos")
+        return false;
+    if (codec == "in24")
+        return track.m_endianness == 1;
+    if (codec == "lpcm")
+        return (track.m_lpcmFlags & 2) == 0;
+    return true;
+}
+
 PCMAnalyser::PCMAnalyser(RepairState* repairState, ScanInfo* scanInfo) : StreamAnalyser(repairState, scanInfo) {}
 
 bool PCMAnalyser::referencePlacesSound() const {
@@ -81,15 +95,11 @@ PcmFormat PCMAnalyser::format() const {
     const ReferenceInfo* ref = m_repairState ? m_repairState->m_reference.get() : nullptr;
     const MovieTrack* track = ref && ref->isOpen() ? ref->audioTrack(0) : nullptr;
     const std::string codec = track ? fourccString(track->m_codec) : (audio ? audio->m_codec : std::string());
-    // 'sowt' is little-endian and 'twos' big-endian by name; 'in24' says
-    // little-endian with an enda of 1, and version-2 'lpcm' carries a
-    // big-endian flag. Without a reference, little-endian as 'sowt' writes.
-    if (codec == "twos")
-        f.littleEndian = false;
-    else if (codec == "in24")
-        f.littleEndian = track && track->m_endianness == 1;
-    else if (codec == "lpcm" && track)
-        f.littleEndian = (track->m_lpcmFlags & 2) == 0;
+    // Without a reference, little-endian as 'sowt' writes.
+    if (track)
+        f.littleEndian = pcmLittleEndian(*track);
+    else
+        f.littleEndian = codec != "twos" && codec != "in24";
     f.chunkFrames = kDefaultChunkFrames;
     if (track && track->m_sampleToChunk.size() > 0 && track->m_sampleToChunk[0].m_samplesPerChunk > 0)
         f.chunkFrames = track->m_sampleToChunk[0].m_samplesPerChunk;

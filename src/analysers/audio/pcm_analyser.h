@@ -24,6 +24,10 @@ struct PcmFormat {
     bool usable() const { return (bitsPerSample == 16 || bitsPerSample == 24) && channels >= 1; }
 };
 
+struct MovieTrack;
+// Are a sound track's samples little-endian, as its sample description says?
+bool pcmLittleEndian(const MovieTrack& track);
+
 // A run of sound-like sample frames from a start position.
 struct PcmRun {
     int64_t frames = 0;       // frames that continue the sound

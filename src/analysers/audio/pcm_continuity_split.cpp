@@ -1,0 +1,112 @@
+#include "analysers/audio/pcm_continuity_split.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// A value within this many typical bends of where the two before it point
+// carries the sound on; what lies further is counted as a jump.
+constexpr double kCarriesOn = 8;
+// The best layout's jumps must stay under this (in bends past the
+// allowance), and every other layout's reach this: a wrong boundary in a
+// tone jumps hundreds of bends.
+constexpr double kSmooth = 8;
+constexpr double kJumpy = 64;
+// Grid positions of one stretch weighed at most (pairs of them are tried).
+constexpr int64_t kMaxCells = 1024;
+
+double valueAt(const uint8_t* p, const PcmFormat& f) { return PcmContinuitySplit::firstValue(p, f); }
+
+}  // namespace
+
+double PcmContinuitySplit::firstValue(const uint8_t* p, const PcmFormat& f) {
+    int32_t v;
+    if (f.bitsPerSample == 16) {
+        const uint16_t u = f.littleEndian ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
+        v = int16_t(u);
+    } else {
+        const uint32_t u = f.littleEndian ? uint32_t(p[0] | p[1] << 8 | p[2] << 16) : uint32_t(p[0] << 16 | p[1] << 8 | p[2]);
+        v = int32_t(u << 8) >> 8;
+    }
+    return double(v) / double(int64_t(1) << (f.bitsPerSample - 1));
+}
+
+namespace {
+
+// How far past the allowance the frame at `at` lies from where `last` and
+// `before` point, in typical bends of the track.
+double jump(const uint8_t* data, int64_t at, const PcmTrackTail& tail, double last, double before) {
+    const double next = valueAt(data + at, tail.format);
+    return std::max(0.0, std::fabs(next - (2 * last - before)) / tail.bend - kCarriesOn);
+}
+
+}  // namespace
+
+std::vector<PcmContentRun> PcmContinuitySplit::split(const uint8_t* data, int64_t n, int64_t grid,
+                                                     const std::vector<PcmTrackTail>& tails, size_t first) {
+    if (tails.size() != 2 || grid < 1 || n < grid || n / grid > kMaxCells)
+        return {};
+    for (const PcmTrackTail& t : tails)
+        if (!t.known || t.bend <= 0 || !t.format.usable() || grid % t.format.frameBytes() != 0)
+            return {};
+    const int64_t cells = n / grid;
+    // The two values in front of grid position k, read as track t.
+    auto tailAt = [&](size_t t, int64_t k, double& last, double& before) {
+        const int64_t fb = tails[t].format.frameBytes();
+        last = valueAt(data + k * grid - fb, tails[t].format);
+        before = valueAt(data + k * grid - 2 * fb, tails[t].format);
+    };
+    // inner[t][k]: the jumps at grid positions 1..k-1 read as track t's
+    // sound carrying on, summed.
+    std::vector<std::vector<double>> inner(2, std::vector<double>(size_t(cells) + 1, 0));
+    for (size_t t = 0; t < 2; ++t)
+        for (int64_t k = 1; k <= cells; ++k) {
+            double j = 0;
+            if (k > 1) {
+                double last = 0, before = 0;
+                tailAt(t, k - 1, last, before);
+                j = jump(data, (k - 1) * grid, tails[t], last, before);
+            }
+            inner[t][size_t(k)] = inner[t][size_t(k - 1)] + j;
+        }
+    auto within = [&](size_t t, int64_t from, int64_t to) { return inner[t][size_t(to)] - inner[t][size_t(from + 1)]; };
+    // The layouts that carry both tracks on; every other must jump.
+    std::vector<std::vector<PcmContentRun>> smooth;
+    bool unclear = false;
+    auto weigh = [&](double cost, std::vector<PcmContentRun> runs) {
+        if (cost <= kSmooth)
+            smooth.push_back(std::move(runs));
+        else if (cost < kJumpy)
+            unclear = true;
+    };
+    for (size_t a = 0; a < 2; ++a) {
+        const size_t b = 1 - a;
+        const double startA = jump(data, 0, tails[a], tails[a].last, tails[a].before);
+        weigh(startA + within(a, 0, cells), {{a, cells}});
+        for (int64_t x = 1; x < cells; ++x) {
+            const double headA = startA + within(a, 0, x);
+            const double startB = jump(data, x * grid, tails[b], tails[b].last, tails[b].before);
+            weigh(headA + startB + within(b, x, cells), {{a, x}, {b, cells - x}});
+            double last = 0, before = 0;
+            tailAt(a, x, last, before);
+            for (int64_t y = x + 1; y < cells; ++y)
+                weigh(headA + startB + within(b, x, y) + jump(data, y * grid, tails[a], last, before) +
+                          within(a, y, cells),
+                      {{a, x}, {b, y - x}, {a, cells - y}});
+        }
+    }
+    // A tone repeats: where it carries on as well from either track's
+    // last value, the track furthest behind writes first.
+    std::vector<PcmContentRun> layout;
+    for (std::vector<PcmContentRun>& runs : smooth)
+        if (runs.front().track == first) {
+            if (!layout.empty())
+                return {};
+            layout = std::move(runs);
+        }
+    if (unclear)
+        return {};
+    return layout;
+}
