@@ -46,7 +46,7 @@ constexpr uint64_t kSilentFrameBytesPerChannel = 8;
 // The fewest bytes a frame of digital silence takes a channel, and the
 // fewest a gap must hold to be searched for one.
 constexpr int64_t kSilentFrameMinBytesPerChannel = 3;
-constexpr int64_t kMinSilentGap = 6;
+constexpr int64_t kMinSilentGap = 4;
 // Bytes a gap may hold beyond its frames and the reference's padding and
 // still count as intact; also how close to the gap end a lone frame must end.
 constexpr int64_t kRunEndSlack = 64;
