@@ -541,6 +541,11 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=440:sample_rate=96000,aformat=channel_layouts=5.1",
        "sine=frequency=880:sample_rate=96000,aformat=channel_layouts=5.1"}},
      "-c:a aac -b:a:0 320k -b:a:1 64k", false, ""},
+    // Silent mono AAC at ffmpeg's interleave: one frame of 4 bytes between
+    // two pictures, or such a frame and a cue in one gap.
+    {"aac_silent_mono_captions", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 3 -g 50",
+     {{"anullsrc=r=16000:cl=mono", "anoisesrc=r=16000:a=0.2:seed=24,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a 64k", true, ""},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},
