@@ -175,9 +175,23 @@ std::vector<int64_t> SharedGapSplit::pieceEnds(int64_t pos, size_t t) {
     return ends;
 }
 
-std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos) {
+std::vector<size_t> SharedGapSplit::tailOrder(const std::vector<SplitTrack>& tracks) {
+    std::vector<size_t> order;
+    for (size_t t = 0; t < tracks.size(); ++t)
+        if (!tracks[t].metadata)
+            order.push_back(t);
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
+    });
+    for (size_t t = 0; t < tracks.size(); ++t)
+        if (tracks[t].metadata)
+            order.push_back(t);
+    return order;
+}
+
+std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos, const std::vector<size_t>& order) {
     std::vector<SplitFrame> pieces;
-    for (size_t t = 0; t < m_tracks.size(); ++t) {
+    for (size_t t : order) {
         if (!m_tracks[t].metadata) {
             const FrameChain& chain = chainReaching(pos, t, m_b);
             const auto last = chain.empty() ? chain.end() : std::find(chain.begin() + 1, chain.end(), m_b);
@@ -196,20 +210,21 @@ std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos) {
     }
     // Two chunks of different tracks, each a few bytes: a frame of digital
     // silence in front of or behind a caption cue.
-    tailPieces(pos, kTailPieces, pieces);
+    tailPieces(pos, kTailPieces, order, pieces);
     return pieces;
 }
 
-bool SharedGapSplit::tailPieces(int64_t pos, int pieces, std::vector<SplitFrame>& out) {
+bool SharedGapSplit::tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order,
+                                std::vector<SplitFrame>& out) {
     if (pos == m_b)
         return true;
     if (pieces <= 0)
         return false;
-    for (size_t t = 0; t < m_tracks.size(); ++t) {
+    for (size_t t : order) {
         const std::vector<int64_t> ends = pieceEnds(pos, t);
         for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
             std::vector<SplitFrame> rest;
-            if (*end > m_b || !tailPieces(*end, pieces - 1, rest))
+            if (*end > m_b || !tailPieces(*end, pieces - 1, order, rest))
                 continue;
             if (m_tracks[t].metadata) {
                 out.push_back(SplitFrame{int(t), pos, *end - pos});
@@ -238,7 +253,7 @@ int SharedGapSplit::followedUncached(int64_t end, int depth) {
     if (end == m_b)
         return kStrong;
     if (m_b - end < kMinTail) {
-        return shortTail(end).empty() ? kWeak : kStrong;
+        return shortTail(end, tailOrder(m_tracks)).empty() ? kWeak : kStrong;
     }
     int best = kNone;
     if (m_tailCut && m_b == m_gapEnd)
@@ -379,7 +394,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             // A caption chunk (an empty cue is two bytes) or frames of
             // digital silence (a few bytes each) often close the gap in
             // front of a video chunk; they must fill the tail exactly.
-            for (const SplitFrame& piece : shortTail(pos)) {
+            for (const SplitFrame& piece : shortTail(pos, tailOrder(tracks))) {
                 frames.push_back(piece);
                 tracks[size_t(piece.track)].audioSeconds += tracks[size_t(piece.track)].frameSeconds;
                 pos = piece.offset + piece.size;
