@@ -341,9 +341,10 @@ TEST_P(RecordingMatrix, SurvivingPacketsComeBackAtTheirLength) {
         EXPECT_LE(v.durationError, 1.0 + 1e-6) << track << ": length off by this many times the allowed error";
         // A frame of one sound track given to another (a frame both
         // tracks' decoders take) is a wrong sound, whatever the counts say.
-        for (size_t other = 1; best && !before[i].video && other < before.size(); ++other)
+        for (size_t other = 1; best && !before[i].video && other < before.size(); ++other) {
             if (other != i)
                 EXPECT_EQ(foreign(*best, before[i], before[other]), 0u) << track << ": packets of audio track " << other;
+        }
     }
     EXPECT_LE(decoderErrors(output), decoderErrors(original));
     if (!rec.captions)
@@ -574,6 +575,15 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=32000:a=0.2:seed=26,aformat=channel_layouts=stereo",
        "sine=frequency=660:sample_rate=32000,aformat=channel_layouts=stereo"}},
      "-c:a aac -b:a:0 32k -b:a:1 96k", false, ""},
+    // Two mono tracks at 16 and 22.05 kHz: the last gap closes with the
+    // 22 kHz track's final frame of a few bytes, which decodes with the
+    // other's settings too.
+    {"aac_two_mono_rates_short_last_frame", "mp4", "800x336", "-profile:v high -pix_fmt yuv420p -bf 1 -g 3",
+     {{"sine=frequency=330:sample_rate=16000,aformat=channel_layouts=mono",
+       "anoisesrc=r=16000:a=0.2:seed=27,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=22050:a=0.2:seed=28,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a:0 128k -b:a:1 64k", false, ""},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},
