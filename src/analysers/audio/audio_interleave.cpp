@@ -9,6 +9,7 @@
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
 #include "qt/movie_track.h"
+#include "reference/audio_frame_duration.h"
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
@@ -46,7 +47,7 @@ constexpr uint64_t kSilentFrameBytesPerChannel = 8;
 // The fewest bytes a frame of digital silence takes a channel, and the
 // fewest a gap must hold to be searched for one.
 constexpr int64_t kSilentFrameMinBytesPerChannel = 3;
-constexpr int64_t kMinSilentGap = 6;
+constexpr int64_t kMinSilentGap = 4;
 // Bytes a gap may hold beyond its frames and the reference's padding and
 // still count as intact; also how close to the gap end a lone frame must end.
 constexpr int64_t kRunEndSlack = 64;
@@ -109,8 +110,12 @@ InterleaveTiming AudioInterleave::timing() const {
     const MovieTrack* audioTrack = ref ? ref->audioTrack(m_track) : nullptr;
     const AudioParameters& audio = *m_repairState->m_audio;
     const VideoParameters& video = *m_repairState->m_video;
-    if (m_track > 0 && audioTrack)
-        t.audioRate = audioTrack->m_audioSampleRate > 0 ? audioTrack->m_audioSampleRate : audioTrack->m_mediaTimescale;
+    // A sound description holds the rate in 16 bits: a track above 65535 Hz
+    // (AAC at 88.2 or 96 kHz) writes 0 there, and only its media timescale
+    // tells the rate; the working parameters then hold a mere default.
+    const bool described = audioTrack && audioTrack->m_audioSampleRate > 0;
+    if (audioTrack && (m_track > 0 || (!described && audioTrack->m_mediaTimescale > 0)))
+        t.audioRate = described ? audioTrack->m_audioSampleRate : audioTrack->m_mediaTimescale;
     else if (audio.m_sampleRate > 0)
         t.audioRate = audio.m_sampleRate;
     else if (audioTrack)
@@ -119,7 +124,11 @@ InterleaveTiming AudioInterleave::timing() const {
     const std::string& codec = ref && !ref->audio().m_codec.empty() ? ref->audio().m_codec : audio.m_codec;
     if (codec == "mp4a" || codec == ".mp3") {
         const double fallback = mpegAudio() ? kMpegFrameSamples : kAacFrameSamples;
-        t.samplesPerFrame = audioTrack && audioTrack->m_sampleDuration > 0 ? audioTrack->m_sampleDuration : fallback;
+        // What a frame holds, never one table entry: a muxer on a
+        // millisecond clock gives 96 kHz frames 1056 and 960 ticks in turn.
+        const uint32_t frame =
+            audioTrack && t.audioRate > 0 ? audioFrameDuration(*audioTrack, uint32_t(t.audioRate)) : 0;
+        t.samplesPerFrame = frame > 0 ? frame : fallback;
     } else {
         t.samplesPerFrame = 1;
     }

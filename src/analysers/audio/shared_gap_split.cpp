@@ -161,26 +161,83 @@ std::vector<int64_t> SharedGapSplit::metadataLengths(int64_t pos, size_t t) cons
     return lengths;
 }
 
-int SharedGapSplit::shortTail(int64_t pos, std::vector<int64_t>& ends) {
-    for (size_t t = 0; t < m_tracks.size(); ++t) {
+std::vector<int64_t> SharedGapSplit::pieceEnds(int64_t pos, size_t t) {
+    if (m_tracks[t].metadata) {
+        std::vector<int64_t> ends;
+        for (int64_t length : metadataLengths(pos, t))
+            ends.push_back(pos + length);
+        return ends;
+    }
+    const FrameChain& chain = chainReaching(pos, t, m_b);
+    std::vector<int64_t> ends;
+    for (size_t f = 1; f < chain.size() && chain[f] <= m_b; ++f)
+        ends.push_back(chain[f]);
+    return ends;
+}
+
+std::vector<size_t> SharedGapSplit::tailOrder(const std::vector<SplitTrack>& tracks) {
+    std::vector<size_t> order;
+    for (size_t t = 0; t < tracks.size(); ++t)
+        if (!tracks[t].metadata)
+            order.push_back(t);
+    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
+    });
+    for (size_t t = 0; t < tracks.size(); ++t)
+        if (tracks[t].metadata)
+            order.push_back(t);
+    return order;
+}
+
+std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos, const std::vector<size_t>& order) {
+    std::vector<SplitFrame> pieces;
+    for (size_t t : order) {
         if (!m_tracks[t].metadata) {
             const FrameChain& chain = chainReaching(pos, t, m_b);
             const auto last = chain.empty() ? chain.end() : std::find(chain.begin() + 1, chain.end(), m_b);
             if (last != chain.end()) {
-                ends.assign(chain.begin() + 1, last + 1);
-                return int(t);
+                for (auto f = chain.begin(); f != last; ++f)
+                    pieces.push_back(SplitFrame{int(t), *f, *(f + 1) - *f});
+                return pieces;
             }
             continue;
         }
         // A metadata chunk that its structure fills exactly, or of a size
         // the reference's chunks have (a GoPro descriptor is 16 bytes).
         const std::vector<int64_t> lengths = metadataLengths(pos, t);
-        if (std::find(lengths.begin(), lengths.end(), m_b - pos) != lengths.end()) {
-            ends.assign(1, m_b);
-            return int(t);
+        if (std::find(lengths.begin(), lengths.end(), m_b - pos) != lengths.end())
+            return {SplitFrame{int(t), pos, m_b - pos}};
+    }
+    // Two chunks of different tracks, each a few bytes: a frame of digital
+    // silence in front of or behind a caption cue.
+    tailPieces(pos, kTailPieces, order, pieces);
+    return pieces;
+}
+
+bool SharedGapSplit::tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order,
+                                std::vector<SplitFrame>& out) {
+    if (pos == m_b)
+        return true;
+    if (pieces <= 0)
+        return false;
+    for (size_t t : order) {
+        const std::vector<int64_t> ends = pieceEnds(pos, t);
+        for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
+            std::vector<SplitFrame> rest;
+            if (*end > m_b || !tailPieces(*end, pieces - 1, order, rest))
+                continue;
+            if (m_tracks[t].metadata) {
+                out.push_back(SplitFrame{int(t), pos, *end - pos});
+            } else {
+                const FrameChain& chain = chainReaching(pos, t, m_b);
+                for (size_t f = 0; f + 1 < chain.size() && chain[f] < *end; ++f)
+                    out.push_back(SplitFrame{int(t), chain[f], chain[f + 1] - chain[f]});
+            }
+            out.insert(out.end(), rest.begin(), rest.end());
+            return true;
         }
     }
-    return -1;
+    return false;
 }
 
 int SharedGapSplit::followed(int64_t end, int depth) {
@@ -196,8 +253,7 @@ int SharedGapSplit::followedUncached(int64_t end, int depth) {
     if (end == m_b)
         return kStrong;
     if (m_b - end < kMinTail) {
-        std::vector<int64_t> ends;
-        return shortTail(end, ends) >= 0 ? kStrong : kWeak;
+        return shortTail(end, tailOrder(m_tracks)).empty() ? kWeak : kStrong;
     }
     int best = kNone;
     if (m_tailCut && m_b == m_gapEnd)
@@ -338,12 +394,10 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             // A caption chunk (an empty cue is two bytes) or frames of
             // digital silence (a few bytes each) often close the gap in
             // front of a video chunk; they must fill the tail exactly.
-            std::vector<int64_t> ends;
-            const int t = shortTail(pos, ends);
-            for (size_t f = 0; t >= 0 && f < ends.size(); ++f) {
-                frames.push_back(SplitFrame{t, pos, ends[f] - pos});
-                tracks[size_t(t)].audioSeconds += tracks[size_t(t)].frameSeconds;
-                pos = ends[f];
+            for (const SplitFrame& piece : shortTail(pos, tailOrder(tracks))) {
+                frames.push_back(piece);
+                tracks[size_t(piece.track)].audioSeconds += tracks[size_t(piece.track)].frameSeconds;
+                pos = piece.offset + piece.size;
             }
             break;
         }

@@ -98,9 +98,21 @@ private:
     // likely first: those its samples' structure shows, then the sizes of
     // the reference's chunks.
     std::vector<int64_t> metadataLengths(int64_t pos, size_t t) const;
-    // The track whose frames or caption chunk fill the short tail from
-    // `pos` to the gap's end exactly, or -1; `ends` gets where each ends.
-    int shortTail(int64_t pos, std::vector<int64_t>& ends);
+    // The frames and caption chunks that fill the short tail from `pos` to
+    // the gap's end exactly, in file order (none: nothing fills it). One
+    // track's frames or chunk alone first; else up to kTailPieces runs of
+    // them, one track's each (a silent frame, then a cue).
+    // `order`: the tracks to try, the first that fills it wins.
+    std::vector<SplitFrame> shortTail(int64_t pos, const std::vector<size_t>& order);
+    static constexpr int kTailPieces = 3;
+    bool tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order, std::vector<SplitFrame>& out);
+    // The sound tracks, the one furthest behind in time first (a frame of
+    // digital silence decodes with any track's settings: only whose turn
+    // it is tells its track), then the metadata tracks.
+    static std::vector<size_t> tailOrder(const std::vector<SplitTrack>& tracks);
+    // The piece of track t at `pos`: where its frames may end (every frame
+    // boundary of its chain up to the gap's end) or its metadata chunk.
+    std::vector<int64_t> pieceEnds(int64_t pos, size_t t);
     // How surely something a track writes starts at `end`: kStrong where a
     // frame or chunk does (or the gap ends there), kWeak where only a tail
     // too short to tell is left; `depth` more metadata chunks may stand in
