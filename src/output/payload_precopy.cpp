@@ -71,6 +71,7 @@ void PayloadPrecopy::follow(const FoundSampleList& samples) {
 
 MovieFile* PayloadPrecopy::take(const FoundSampleList& samples, PrecopiedRun& run) {
     run = PrecopiedRun();
+    follow(samples);  // what the scan's end added
     // The final list decides how far the copy goes: samples may have been
     // taken back since the scan offered their bytes. Its payload agrees with
     // the pieces followed up to the first piece that differs.
