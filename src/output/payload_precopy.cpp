@@ -106,7 +106,7 @@ MovieFile* PayloadPrecopy::take(const FoundSampleList& samples, PrecopiedRun& ru
         m_thread.join();
     MovieFile* movie = m_movie;
     m_movie = nullptr;
-    if (!movie || m_failed || !m_output.closeChecked())
+    if (!movie || !m_output.closeChecked())
         return movie;
     // Pieces once followed never change; the copier went through them in order.
     for (const Piece& p : m_pieces) {
@@ -155,10 +155,10 @@ void PayloadPrecopy::work() {
         const uint64_t done = platform::copyRange(m_input, from, m_output, to, count);
         lock.lock();
         m_copied += done;
-        if (done < count) {
-            m_failed = true;
+        // A sample the input ends inside, or a failed write: what was copied
+        // before stays good, the writer copies the rest itself.
+        if (done < count)
             return;
-        }
         if (m_copied >= m_plan.front().output + m_plan.front().length)
             m_plan.pop_front();
     }

@@ -71,7 +71,6 @@ private:
     bool m_last = false;  // the target will not grow any more
     bool m_stop = false;  // copy nothing more
     uint64_t m_copied = 0;  // payload bytes in place from the start
-    bool m_failed = false;
 
     std::thread m_thread;  // last: started once everything else is set up
 };
