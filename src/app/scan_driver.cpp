@@ -17,6 +17,7 @@
 #include "log/log_file_sink.h"
 #include "log/logger.h"
 #include "output/output_verifier.h"
+#include "output/output_writer.h"
 #include "output/reference_verifier.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -375,10 +376,16 @@ int ScanDriver::run(const std::string& inputFileName) {
                            clips.audioRecovered() + state.audioSampleCount());
         };
         draw();
-        runScanLoop(input, info, m_app.activeAnalysers(), [&](double percent) {
-            draw();
-            return progress(percent);
-        });
+        // Each clip of a split recording is a movie of its own; the payload
+        // copy follows the scan for a run of one clip only.
+        state.m_precopyAllowed = !info.newClipDetection;
+        runScanLoop(
+            input, info, m_app.activeAnalysers(),
+            [&](double percent) {
+                draw();
+                return progress(percent);
+            },
+            [&state] { precopyPayload(state); });
     }
     input.close();
     return complete();

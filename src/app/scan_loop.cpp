@@ -39,7 +39,7 @@ struct CandidateSearch {
 }  // namespace
 
 void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAnalyser*>& active,
-                 const ProgressCallback& progress) {
+                 const ProgressCallback& progress, const std::function<void()>& afterWindow) {
     for (StreamAnalyser* a : active)
         a->prepare();
     std::time_t t0 = platform::calendarTime();
@@ -131,6 +131,8 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
         }
         if (!windowDone && probeEnd < limit)
             FLOG(LogLevel::Notice) << "stopped: maxofs reached";
+        if (afterWindow)
+            afterWindow();
 
         // The log gets one progress line a second; the caller hears more
         // often, so that a live display on a terminal moves smoothly.

@@ -21,9 +21,9 @@ constexpr int32_t kWindowTail = 32;       // windows this small are not probed
 
 // Runs prepare, the windows from info.currentOffset, and finish on every
 // active analyser. The stop offset and the cancel request end the scan
-// normally.
+// normally. `afterWindow` (may be empty) is called behind every window.
 void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAnalyser*>& active,
-                 const ProgressCallback& progress);
+                 const ProgressCallback& progress, const std::function<void()>& afterWindow = {});
 
 // "progress ofs=" line at NOTICE; shared with the entropy map.
 void logProgress(int64_t offset, double percent);

@@ -7,6 +7,7 @@
 #include "output/single_chunk_tracks.h"
 #include "output/trailing_chunks.h"
 #include "output/timecode_track.h"
+#include "output/payload_precopy.h"
 #include "output/payload_span.h"
 #include "output/picture_durations.h"
 #include "output/sample_run_reader.h"
@@ -136,21 +137,57 @@ void describeLikeReference(const RepairState& state, MovieTrack& track, int inde
 
 }  // namespace
 
-void ensure_created(RepairState& state) {
-    if (state.m_outputBase.empty() || state.m_outputName.empty() || state.m_outputMovie)
-        return;
-    FLOG(LogLevel::Debug) << "ensure_created";
+namespace {
+
+// The clip's movie file with its header, nothing more; null when the name is
+// not set, not allowed or the file cannot be created.
+MovieFile* createMovieFile(const RepairState& state) {
+    if (state.m_outputBase.empty() || state.m_outputName.empty())
+        return nullptr;
     // Clip names are made up during the run; none of them may hit an input.
     if (!outputNameAllowed(state.m_outputName, state.m_inputFileName, state.m_referenceFileName))
-        return;
+        return nullptr;
     const ReferenceInfo* reference = state.m_reference.get();
     const BrandRecord* brand = reference ? &reference->movieParameters().m_brand : nullptr;
     uint32_t timescale = reference ? reference->movieParameters().m_timescale : 0;
     if (timescale == 0)
         timescale = kFallbackMovieTimescale;
-    MovieFile* movie = QTCreate(state.m_outputName, brand, timescale, 0);
+    return QTCreate(state.m_outputName, brand, timescale, 0);
+}
+
+// The movie the copier filled during the scan when it is this clip's; the
+// copier is done with either way.
+MovieFile* takePrecopiedMovie(RepairState& state, PrecopiedRun& run) {
+    run = PrecopiedRun();
+    if (!state.m_precopy)
+        return nullptr;
+    MovieFile* movie = state.m_precopy->movieName() == state.m_outputName
+                           ? state.m_precopy->take(state.m_samples, run)
+                           : nullptr;
+    state.m_precopy.reset();
+    uint64_t bytes = 0;
+    for (const PrecopiedRun::Piece& p : run.pieces)
+        bytes += p.length;
+    FLOG(LogLevel::Debug) << "payload in place from the scan: " << bytes << " bytes in " << run.pieces.size()
+                          << " pieces";
+    return movie;
+}
+
+}  // namespace
+
+void ensure_created(RepairState& state, PrecopiedRun* precopied) {
+    if (state.m_outputBase.empty() || state.m_outputName.empty() || state.m_outputMovie)
+        return;
+    FLOG(LogLevel::Debug) << "ensure_created";
+    PrecopiedRun run;
+    MovieFile* movie = takePrecopiedMovie(state, run);
+    if (!movie)
+        movie = createMovieFile(state);
     if (!movie)
         return;
+    if (precopied)
+        *precopied = run;
+    const ReferenceInfo* reference = state.m_reference.get();
     state.m_outputMovie = movie;
     state.m_lastWrittenName = state.m_outputName;
     movie->m_layoutMode = state.m_layoutMode;
@@ -406,13 +443,36 @@ void timeCaptions(RepairState& state, const CaptionTiming& captions, int index, 
 
 }  // namespace
 
+void precopyPayload(RepairState& state) {
+    if (state.m_precopy) {
+        state.m_precopy->follow(state.m_samples);
+        return;
+    }
+    if (!state.m_precopyAllowed || state.m_samples.empty())
+        return;
+    // Only when the writer would copy every sample's bytes from the input
+    // into one movie: what it does otherwise (raw streams, checks, damage
+    // simulated on the bytes read, part of the samples) is not a copy.
+    state.m_precopyAllowed = false;
+    if (state.m_outputMovie || !state.m_rawVideoName.empty() || !state.m_rawAudioName.empty() || state.m_check ||
+        state.m_savePortion < 100 || simcorr::damages(state.m_inputFileName))
+        return;
+    MovieFile* movie = createMovieFile(state);
+    if (!movie)
+        return;
+    state.m_precopy = std::make_unique<PayloadPrecopy>(movie, state.m_inputFileName);
+    state.m_precopy->follow(state.m_samples);
+}
+
 void dumpSamples(RepairState& state) {
     if (state.m_samples.empty()) {
+        state.m_precopy.reset();
         FLOG(LogLevel::Notice) << "nothing to dump";
         return;
     }
     FLOG(LogLevel::Notice) << "dumping " << state.m_savePortion << "% of " << state.m_outputName << "...";
-    ensure_created(state);
+    PrecopiedRun precopied;
+    ensure_created(state, &precopied);
     // A movie of an earlier dump of this clip already has its tracks.
     if (state.m_outputMovie && state.m_outputMovie->m_trackCount == 0) {
         create_video_track(state);
@@ -454,7 +514,7 @@ void dumpSamples(RepairState& state) {
     if (state.m_outputMovie && !state.m_rawVideo.isOpen() && !state.m_rawAudio.isOpen() && !state.m_check &&
         !simcorr::damages(state.m_inputFileName))
         source.open(state.m_inputFileName, platform::File::Mode::Read);
-    PayloadSpan span(state.m_outputMovie, source.isOpen() ? &source : nullptr);
+    PayloadSpan span(state.m_outputMovie, source.isOpen() ? &source : nullptr, precopied);
     const FoundSampleList& samples = state.m_samples;
     int64_t trailingFrom = -1;
     const std::vector<TrailingSample> trailing = trailingSamples(state, trailingFrom);

@@ -9,9 +9,12 @@
 #include <cstdint>
 
 struct MovieTrack;
+struct PrecopiedRun;
 
-// Creates the clip's movie when an output name is set and none is open.
-void ensure_created(RepairState& state);
+// Creates the clip's movie when an output name is set and none is open: the
+// one the copier filled during the scan when it is this clip's, with the run
+// of payload bytes in place stored in `precopied` (when given).
+void ensure_created(RepairState& state, PrecopiedRun* precopied = nullptr);
 // Adds the video track from the working video parameters (open movie only).
 void create_video_track(RepairState& state);
 // Adds one audio track per working audio track (open movie only).
@@ -24,6 +27,11 @@ void dump_video_samples(RepairState& state, const uint8_t* data, uint32_t size, 
 void dump_audio_samples(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset,
                         int32_t audioWord);
 void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size);
+
+// Called by the scan between windows: starts copying the payload into the
+// clip's movie once the first sample is found (when the run allows it, see
+// RepairState::m_precopyAllowed), and lets the copier follow the samples.
+void precopyPayload(RepairState& state);
 
 // The whole run over the found samples: movie and tracks created, samples
 // copied (up to the save portion), raw streams written, reference timing

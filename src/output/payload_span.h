@@ -5,6 +5,7 @@
 // are copied from the input by the kernel and never read by the program.
 
 #include <cstdint>
+#include <vector>
 
 struct MovieFile;
 struct MovieTrack;
@@ -13,10 +14,27 @@ namespace platform {
 class File;
 }
 
+// Input bytes already copied into the movie: each piece's `length` bytes
+// at file offset `output` are the input's at `input`.
+struct PrecopiedRun {
+    struct Piece {
+        int64_t input = 0;
+        uint64_t output = 0;
+        uint64_t length = 0;
+    };
+    std::vector<Piece> pieces;  // by output offset, none overlapping
+
+    // How many of the `size` bytes that go to `position` from the input at
+    // `inputOffset` are in place already, counted from the first.
+    uint64_t covers(uint64_t position, int64_t inputOffset, uint64_t size) const;
+};
+
 class PayloadSpan {
 public:
-    // `source` (may be null) is the input the samples' offsets refer to.
-    PayloadSpan(MovieFile* movie, platform::File* source) : m_movie(movie), m_source(source) {}
+    // `source` (may be null) is the input the samples' offsets refer to;
+    // copies from it skip what `precopied` already put in place.
+    PayloadSpan(MovieFile* movie, platform::File* source, const PrecopiedRun& precopied = PrecopiedRun())
+        : m_movie(movie), m_source(source), m_precopied(precopied) {}
     ~PayloadSpan() { flush(); }
     PayloadSpan(const PayloadSpan&) = delete;
     PayloadSpan& operator=(const PayloadSpan&) = delete;
@@ -33,6 +51,7 @@ public:
 private:
     MovieFile* m_movie;
     platform::File* m_source;
+    PrecopiedRun m_precopied;
     const uint8_t* m_start = nullptr;  // null: the kept bytes are the source's
     int64_t m_sourceStart = 0;
     uint64_t m_length = 0;

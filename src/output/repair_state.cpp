@@ -1,6 +1,7 @@
 #include "output/repair_state.h"
 
 #include "log/logger.h"
+#include "output/payload_precopy.h"
 #include "platform/file.h"
 #include "qt/movie_reader.h"
 #include "reference/audio_parameters.h"
@@ -10,6 +11,7 @@
 RepairState::RepairState() : m_video(new VideoParameters), m_audio(new AudioParameters) {}
 
 RepairState::~RepairState() {
+    m_precopy.reset();
     // A run that ends without closing its clip still gets a playable movie.
     QTClose(m_outputMovie);
     m_outputMovie = nullptr;

@@ -14,6 +14,7 @@
 #include <vector>
 
 struct MovieFile;
+class PayloadPrecopy;
 class ReferenceInfo;
 struct VideoParameters;
 struct AudioParameters;
@@ -53,6 +54,11 @@ struct RepairState {
     std::string m_outputName;       // the current clip's file
     std::string m_lastWrittenName;  // the last movie actually created (for -verout)
     MovieFile* m_outputMovie = nullptr;  // owned; released with QTClose
+    // The scan may start copying the payload into the clip's movie before
+    // the writer runs (payload_precopy.h): the driver allows it for a run
+    // of one clip; the copier lives until the clip's movie is created.
+    bool m_precopyAllowed = false;
+    std::unique_ptr<PayloadPrecopy> m_precopy;
 
     // Raw elementary streams (-ov, -oa); opened on first write.
     std::string m_rawVideoName;

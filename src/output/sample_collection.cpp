@@ -2,6 +2,7 @@
 
 #include "scan/scan_buffer.h"
 #include "log/logger.h"
+#include "output/payload_precopy.h"
 #include "platform/file.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
@@ -88,6 +89,7 @@ void printTotals(const RepairState& state) {
 
 void reset_clip(RepairState& state, bool startNewList) {
     FLOG(LogLevel::Debug) << "reset_clip";
+    state.m_precopy.reset();
     if (state.m_outputMovie) {
         printTotals(state);
         QTClose(state.m_outputMovie);

@@ -104,6 +104,12 @@ size_t File::write(const void* src, size_t count) {
 
 bool File::flush() { return m_file && std::fflush(m_file) == 0; }
 
+bool File::truncate(int64_t size) {
+    return flush() && size >= 0 && ::ftruncate(::fileno(m_file), off_t(size)) == 0;
+}
+
+bool removeFile(const std::string& utf8Name) { return ::unlink(utf8Name.c_str()) == 0; }
+
 int64_t fileSize(const std::string& utf8Name) {
     struct stat st {};
     if (utf8Name.empty() || ::stat(utf8Name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))

@@ -38,6 +38,8 @@ public:
     size_t readAt(int64_t offset, void* dest, size_t count);
     size_t write(const void* src, size_t count);
     bool flush();
+    // Cuts the file to `size` bytes (after a flush); false on failure.
+    bool truncate(int64_t size);
 
     std::FILE* handle() const { return m_file; }
     const std::string& name() const { return m_name; }
@@ -52,6 +54,8 @@ private:
 int64_t fileSize(const std::string& utf8Name);
 bool isRegularFile(const std::string& utf8Name);
 bool pathExists(const std::string& utf8Name);
+// Deletes a file; false when it could not be deleted.
+bool removeFile(const std::string& utf8Name);
 
 // True when both names refer to the same existing file (same device and
 // inode), so "out.mov" and "./dir/../out.mov" or a hard link are caught.

@@ -519,7 +519,12 @@ bool completeMovie(MovieFile* f) {
     for (int i = 0; i < f->m_trackCount; ++i)
         writeTrak(f, f->m_tracks[i]);
     endAtom(f, moov, "moov");
-    const bool ok = f->m_file.tell() >= 0 && uint64_t(f->m_file.tell()) == f->m_position;
+    bool ok = f->m_file.tell() >= 0 && uint64_t(f->m_file.tell()) == f->m_position;
+    // Payload copied ahead of the writer may reach past the moov's end;
+    // nothing may remain behind the movie.
+    const int64_t size = f->m_file.size();
+    if (ok && size > int64_t(f->m_position))
+        ok = f->m_file.truncate(int64_t(f->m_position));
     return f->m_file.closeChecked() && ok;
 }
 
@@ -727,6 +732,13 @@ bool QTWritePayload(MovieFile* f, const uint8_t* data, uint64_t size) {
         done += n;
     }
     return ok;
+}
+
+bool QTSkipPayload(MovieFile* f, uint64_t size) {
+    if (!f || f->m_mode != 'w' || !f->m_file.flush())
+        return false;
+    f->m_position += size;
+    return f->m_file.seek(int64_t(f->m_position));
 }
 
 bool QTCopyPayload(MovieFile* f, platform::File& source, int64_t offset, uint64_t size) {

@@ -42,5 +42,8 @@ bool QTAddSamples(MovieFile* file, MovieTrack* track, const uint8_t* data, uint3
 bool QTWritePayload(MovieFile* file, const uint8_t* data, uint64_t size);
 // The same for bytes that are in another file: copied by the kernel.
 bool QTCopyPayload(MovieFile* file, platform::File& source, int64_t offset, uint64_t size);
+// Moves the end of the file past `size` payload bytes another writer has
+// already put in place there.
+bool QTSkipPayload(MovieFile* file, uint64_t size);
 bool QTAddSampleAt(MovieFile* file, MovieTrack* track, uint64_t position, uint32_t size,
                    uint32_t compositionOffset);
