@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 namespace repairrun {
@@ -36,7 +37,9 @@ Bytes withoutIndex(const std::string& file, double keep) {
 }
 
 std::string decodeErrors(const std::string& file) {
-    return testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) + " -f null - 2>&1").output;
+    const std::string text =
+        testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) + " -f null - 2>&1").output;
+    return std::regex_replace(text, std::regex("0x[0-9a-f]+"), "");
 }
 
 namespace {
