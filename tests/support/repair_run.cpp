@@ -58,12 +58,10 @@ void shiftChunkOffsets(Bytes& d, size_t at, size_t end, uint64_t delta) {
             const size_t count = std::min<size_t>(testsupport::be32(&d[at + 12]), (size - 16) / width);
             for (size_t k = 0; k < count; ++k) {
                 uint8_t* p = &d[at + 16 + k * width];
-                if (width == 8) {
+                if (width == 8)
                     testsupport::setBe64(p, testsupport::be64(p) - delta);
-                } else {
-                    const uint32_t v = testsupport::be32(p) - uint32_t(delta);
-                    p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
-                }
+                else
+                    testsupport::setBe32(p, testsupport::be32(p) - uint32_t(delta));
             }
         }
         at += size;

@@ -99,9 +99,8 @@ std::string wrapped(const std::string& test, const std::string& picture) {
         int64_t longCodes = 6 + 4 * int64_t(units.size()) - 8 - 3 * int64_t(units.size());
         if (!delimiter || longCodes < 0 || longCodes > int64_t(units.size()))
             return "";
-        const uint32_t length = uint32_t(p.size - 4);
-        Bytes wrapped = {uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length),
-                         0x6E, 0x80, 0x80, 0x07};
+        Bytes wrapped = {0, 0, 0, 0, 0x6E, 0x80, 0x80, 0x07};
+        testsupport::setBe32(wrapped.data(), uint32_t(p.size - 4));
         for (const auto& [at, size] : units) {
             if (longCodes-- > 0)
                 wrapped.push_back(0);
