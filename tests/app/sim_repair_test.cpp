@@ -35,7 +35,7 @@ std::string noiseFrames() {
 }
 
 std::string probe(const std::string& file, const std::string& entries) {
-    return testsupport::runCommand("ffprobe -v error -show_entries " + entries + " -of csv=p=0 " + quote(file)).output;
+    return testsupport::ffprobe(file, "-show_entries " + entries + " -of csv=p=0");
 }
 
 class SimRoundTrip : public ::testing::TestWithParam<Format> {};

@@ -127,9 +127,7 @@ Bytes nestedTables() {
         const size_t at = start + i * 24;
         const Bytes head = fullAtom(types[i], 0, 0, u32s({0, 0x3FFFFFFF}));
         std::copy(head.begin(), head.end(), file.begin() + long(at));
-        const uint32_t size = uint32_t(file.size() - at);
-        file[at] = uint8_t(size >> 24), file[at + 1] = uint8_t(size >> 16), file[at + 2] = uint8_t(size >> 8),
-        file[at + 3] = uint8_t(size);
+        setBe32(&file[at], uint32_t(file.size() - at));
     }
     return file;
 }
@@ -184,9 +182,7 @@ TEST(HostileTables, RandomTablesInNoise) {
         const Bytes plan = repairrun::noise(600, seed + 1000);
         for (size_t i = 0; i + 5 < plan.size(); i += 5) {
             const size_t at = (size_t(plan[i]) << 8 | plan[i + 1]) % (b.size() - 16);
-            const uint32_t size = plan[i + 2] < 128 ? plan[i + 3] : be32(&plan[i + 1]);
-            b[at] = uint8_t(size >> 24), b[at + 1] = uint8_t(size >> 16), b[at + 2] = uint8_t(size >> 8),
-            b[at + 3] = uint8_t(size);
+            setBe32(&b[at], plan[i + 2] < 128 ? plan[i + 3] : be32(&plan[i + 1]));
             std::copy(types[plan[i + 4] % 7], types[plan[i + 4] % 7] + 4, b.begin() + long(at + 4));
             b[at + 8] = plan[i + 3] & 1;  // version 0 or 1
         }

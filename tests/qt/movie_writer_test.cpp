@@ -132,9 +132,8 @@ TEST(QtWriter, ChunkOffsetsBeyondFourGiB) {
     ASSERT_EQ(r->m_file.readAt(int64_t(QTGetSampleOffset(&t, 2)), &byte, 1), 1u);
     EXPECT_EQ(byte, 0x22);
     QTClose(r);
-    const auto packets = testsupport::runCommand("ffprobe -v error -show_entries packet=pos -of csv=p=0 " +
-                                                 testsupport::quote(name));
-    EXPECT_NE(packets.output.find(std::to_string(kFar)), std::string::npos) << packets.output;
+    const std::string packets = testsupport::ffprobe(name, "-show_entries packet=pos -of csv=p=0");
+    EXPECT_NE(packets.find(std::to_string(kFar)), std::string::npos) << packets;
     std::remove(name.c_str());
 }
 

@@ -40,6 +40,11 @@ uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) <
 
 uint64_t be64(const uint8_t* p) { return uint64_t(be32(p)) << 32 | be32(p + 4); }
 
+void setBe32(uint8_t* p, uint32_t v) {
+    for (int i = 3; i >= 0; --i, v >>= 8)
+        p[i] = uint8_t(v);
+}
+
 void setBe64(uint8_t* p, uint64_t v) {
     for (int i = 7; i >= 0; --i, v >>= 8)
         p[i] = uint8_t(v);

@@ -22,6 +22,7 @@ Bytes concat(std::initializer_list<Bytes> parts);
 
 uint32_t be32(const uint8_t* p);
 uint64_t be64(const uint8_t* p);
+void setBe32(uint8_t* p, uint32_t v);
 void setBe64(uint8_t* p, uint64_t v);
 
 // size + type + payload; a claimed size replaces the true one.

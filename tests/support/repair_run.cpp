@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 #include <sstream>
 
 namespace repairrun {
@@ -36,7 +37,9 @@ Bytes withoutIndex(const std::string& file, double keep) {
 }
 
 std::string decodeErrors(const std::string& file) {
-    return testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) + " -f null - 2>&1").output;
+    const std::string text =
+        testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) + " -f null - 2>&1").output;
+    return std::regex_replace(text, std::regex("0x[0-9a-f]+"), "");
 }
 
 namespace {
@@ -55,12 +58,10 @@ void shiftChunkOffsets(Bytes& d, size_t at, size_t end, uint64_t delta) {
             const size_t count = std::min<size_t>(testsupport::be32(&d[at + 12]), (size - 16) / width);
             for (size_t k = 0; k < count; ++k) {
                 uint8_t* p = &d[at + 16 + k * width];
-                if (width == 8) {
+                if (width == 8)
                     testsupport::setBe64(p, testsupport::be64(p) - delta);
-                } else {
-                    const uint32_t v = testsupport::be32(p) - uint32_t(delta);
-                    p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
-                }
+                else
+                    testsupport::setBe32(p, testsupport::be32(p) - uint32_t(delta));
             }
         }
         at += size;

@@ -21,7 +21,8 @@ using Bytes = std::vector<uint8_t>;
 // media data's payload (to a thousandth): a recorder that stopped mid-write.
 Bytes withoutIndex(const std::string& file, double keep = 1);
 
-// ffmpeg's complaints on decoding the whole file; empty for a clean decode.
+// ffmpeg's complaints on decoding the whole file, without the addresses that
+// change from run to run; empty for a clean decode.
 std::string decodeErrors(const std::string& file);
 
 // The movie without its leading file type atom, its chunk offsets moved with

@@ -15,6 +15,10 @@
 
 namespace testsupport {
 
+std::string ffprobe(const std::string& file, const std::string& args) {
+    return runCommand("ffprobe -v error " + args + " " + quote(file)).output;
+}
+
 std::string quote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {

@@ -22,6 +22,9 @@ CommandResult runFramend(const std::string& arguments, bool mergeStderr = false)
 
 std::string quote(const std::string& s);
 
+// What `ffprobe -v error <args> <file>` prints on standard output.
+std::string ffprobe(const std::string& file, const std::string& args);
+
 // A movie made by ffmpeg from the given encoding arguments (everything after
 // the inputs; the lavfi test sources are added by the caller in ffmpegArgs).
 // Cached by name and recipe in the fixture folder; made atomically, so parallel test

@@ -47,9 +47,8 @@ TEST_P(FrameCodecRecordings, ComeBack) {
     const repairrun::Outcome o = repairrun::expectRepaired(GetParam());
     const std::map<std::string, std::string> tags = {{"noref_dv25_pal", "dvcp"}, {"noref_mjpeg_u8_cut", "jpeg"}};
     if (tags.count(GetParam().name)) {
-        const auto probed = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
-                                                    "stream=codec_tag_string -of csv=p=0 " + quote(o.repaired));
-        EXPECT_EQ(probed.output, tags.at(GetParam().name) + "\n");
+        EXPECT_EQ(testsupport::ffprobe(o.repaired, "-select_streams v -show_entries stream=codec_tag_string -of csv=p=0"),
+                  tags.at(GetParam().name) + "\n");
     }
 }
 

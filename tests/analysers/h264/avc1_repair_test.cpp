@@ -30,9 +30,8 @@ std::string movie(const std::string& name, const std::string& audio, const std::
 }
 
 double streamDuration(const std::string& file, const char* type) {
-    const auto r = testsupport::runCommand(std::string("ffprobe -v error -select_streams ") + type +
-                                           " -show_entries stream=duration -of csv=p=0 " + quote(file));
-    return std::atof(r.output.c_str());
+    return std::atof(testsupport::ffprobe(file, std::string("-select_streams ") + type +
+                                                    " -show_entries stream=duration -of csv=p=0").c_str());
 }
 
 // A few blocks of random bytes inside the media payload.
@@ -77,9 +76,7 @@ TEST_P(Avc1WithoutIndex, ComesBackWhole) {
     EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
     // Only the streams the original has: no empty sound track, which would
     // have no channels and nothing to play.
-    auto types = [](const std::string& f) {
-        return testsupport::runCommand("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " + quote(f)).output;
-    };
+    auto types = [](const std::string& f) { return testsupport::ffprobe(f, "-show_entries stream=codec_type -of csv=p=0"); };
     EXPECT_EQ(types(o.repaired), types(ref));
     if (types(ref) != "video\n") {
         // The reference block is printed once the chunk layout is known.
@@ -334,9 +331,8 @@ TEST(Avc1Repair, TimecodeAheadOfTheFirstPicture) {
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
-    const auto timecode = testsupport::runCommand("ffprobe -v error -select_streams v -show_entries "
-                                                  "stream_tags=timecode -of csv=p=0 " + quote(o.repaired));
-    EXPECT_EQ(timecode.output, "02:30:10:05\n");
+    EXPECT_EQ(testsupport::ffprobe(o.repaired, "-select_streams v -show_entries stream_tags=timecode -of csv=p=0"),
+              "02:30:10:05\n");
 }
 
 TEST(Avc1Repair, FragmentedRecordingWithAFragmentedReference) {
@@ -397,8 +393,7 @@ TEST(Avc1Repair, VariableFrameRateReferenceGivesTheTypicalFrameDuration) {
 // on.
 TEST(Avc1Repair, HighProfileConfigurationComesBackByteForByte) {
     auto extradata = [](const std::string& file) {
-        return testsupport::runCommand("ffprobe -v error -select_streams v -show_entries stream=extradata -show_data "
-                                       "-of default=nw=1 " + quote(file)).output;
+        return testsupport::ffprobe(file, "-select_streams v -show_entries stream=extradata -show_data -of default=nw=1");
     };
     for (const char* pixFmt : {"yuv420p", "yuv420p10le", "yuv422p"}) {
         const std::string args = std::string("-c:v libx264 -g 25 -pix_fmt ") + pixFmt + " " + kAac;

@@ -3,6 +3,7 @@
 // original, counting only packets whose bytes survived the damage.
 
 #include "platform/file.h"
+#include "support/atom_builder.h"
 #include "support/repair_run.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
@@ -49,9 +50,7 @@ std::string videoDescription(const std::string& file, const std::string& format)
     const size_t at = stsd == std::string::npos ? stsd : s.find(format, stsd);
     if (at == std::string::npos || at < 4)
         return "";
-    const size_t size = size_t(uint8_t(s[at - 4])) << 24 | size_t(uint8_t(s[at - 3])) << 16 |
-                        size_t(uint8_t(s[at - 2])) << 8 | uint8_t(s[at - 1]);
-    return s.substr(at - 4, size);
+    return s.substr(at - 4, testsupport::be32(&d[at - 4]));
 }
 
 // What ffprobe has to say about the container (its sample groups included).

@@ -53,10 +53,9 @@ TEST(CrmRepair, WrappedRecordingComesBackExactly) {
     EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes());
     for (size_t t = 0; t < rec.audio.size(); ++t)
         EXPECT_EQ(streamBytes(r.output, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t)) << "track " << t;
-    const CommandResult probe =
-        runCommand("ffprobe -v error -show_entries stream=codec_tag_string,nb_frames -of csv=p=0 " + quote(r.output));
+    const std::string probe = testsupport::ffprobe(r.output, "-show_entries stream=codec_tag_string,nb_frames -of csv=p=0");
     for (const char* stream : {"CRAW,12", "in24,23040\nin24,23040", "mett,12", "tmcd,12"})
-        EXPECT_TRUE(contains(probe.output, stream)) << probe.output;
+        EXPECT_TRUE(contains(probe, stream)) << probe;
 }
 
 // The recording stops inside a video sample: every whole sample comes back,

@@ -53,8 +53,8 @@ std::vector<long long> numbers(const std::string& text) {
 // The encoder's order: for each access unit of the elementary stream, in
 // decode order, its place among the frames ffmpeg's decoder shows.
 std::vector<size_t> encoderRanks(const std::string& elementary) {
-    const std::vector<long long> shownPositions = numbers(
-        runCommand("ffprobe -v error -show_entries frame=pkt_pos -of csv=p=0 " + quote(elementary)).output);
+    const std::vector<long long> shownPositions =
+        numbers(testsupport::ffprobe(elementary, "-show_entries frame=pkt_pos -of csv=p=0"));
     std::vector<long long> decodePositions = shownPositions;
     std::sort(decodePositions.begin(), decodePositions.end());
     std::vector<size_t> ranks;
@@ -65,9 +65,8 @@ std::vector<size_t> encoderRanks(const std::string& elementary) {
 
 // For each video packet in decode order, its place in presentation order.
 std::vector<size_t> presentationRanks(const std::string& file) {
-    const CommandResult r = runCommand("ffprobe -v error -ignore_editlist 1 -select_streams v:0 -show_entries "
-                                       "packet=pts -of csv=p=0 " + quote(file));
-    const std::vector<long long> pts = numbers(r.output);
+    const std::vector<long long> pts =
+        numbers(testsupport::ffprobe(file, "-ignore_editlist 1 -select_streams v:0 -show_entries packet=pts -of csv=p=0"));
     std::vector<size_t> ranks;
     for (long long p : pts)
         ranks.push_back(size_t(std::count_if(pts.begin(), pts.end(), [p](long long q) { return q < p; })));
