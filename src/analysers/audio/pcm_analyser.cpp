@@ -29,15 +29,6 @@ constexpr int64_t kDefaultChunkFrames = 5000;
 // Audio samples of this analyser carry no track word.
 constexpr int32_t kAudioWordNone = -1;
 
-int32_t sampleAt(const uint8_t* p, const PcmFormat& f) {
-    if (f.bitsPerSample == 16) {
-        const uint16_t v = f.littleEndian ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
-        return int16_t(v);
-    }
-    const uint32_t v = f.littleEndian ? uint32_t(p[0] | p[1] << 8 | p[2] << 16) : uint32_t(p[0] << 16 | p[1] << 8 | p[2]);
-    return int32_t(v << 8) >> 8;
-}
-
 double fullScale(const PcmFormat& f) { return double(int64_t(1) << (f.bitsPerSample - 1)); }
 
 // Do the frames at `data` continue the sound whose last values were
@@ -49,10 +40,10 @@ bool startsLikeSound(const uint8_t* data, int32_t available, const PcmFormat& f,
     int32_t left = previous[0], right = previous[1];
     for (int i = 0; i < kProbeFrames && (i + 1) * fs <= available; ++i) {
         const uint8_t* frame = data + i * fs;
-        const int32_t s = sampleAt(frame, f);
+        const int32_t s = f.sampleAt(frame);
         if (std::abs(s - left) >= limit)
             return false;
-        const int32_t r = f.channels >= 2 ? sampleAt(frame + bytes, f) : right;
+        const int32_t r = f.channels >= 2 ? f.sampleAt(frame + bytes) : right;
         if (std::abs(r - right) >= limit)
             return false;
         left = s;
@@ -157,8 +148,8 @@ PcmRun PCMAnalyser::measureRun(ScanBuffer& buffer, int64_t offset, const PcmForm
         if (buffer.available() < block)
             return run;
         for (int32_t i = 0; i + fs <= block && run.frames < wanted; i += fs, pos += fs) {
-            const int32_t s = sampleAt(data + i, f);
-            const int32_t r = f.channels >= 2 ? sampleAt(data + i + bytes, f) : right;
+            const int32_t s = f.sampleAt(data + i);
+            const int32_t r = f.channels >= 2 ? f.sampleAt(data + i + bytes) : right;
             run.lastDiff = s - left;
             run.lastDiff2 = r - right;
             unchanged = s == left ? unchanged + 1 : 0;
@@ -169,7 +160,7 @@ PcmRun PCMAnalyser::measureRun(ScanBuffer& buffer, int64_t offset, const PcmForm
                 int64_t end = pos + fs;
                 for (;;) {
                     const uint8_t* next = buffer.get(end, fs);
-                    if (buffer.available() < fs || sampleAt(next, f) != s)
+                    if (buffer.available() < fs || f.sampleAt(next) != s)
                         break;
                     end += fs;
                 }

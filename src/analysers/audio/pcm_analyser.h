@@ -22,6 +22,15 @@ struct PcmFormat {
     // for 16 bits).
     int32_t jumpLimit() const { return int32_t(((int64_t(4) << (bitsPerSample - 1)) + 9) / 10); }
     bool usable() const { return (bitsPerSample == 16 || bitsPerSample == 24) && channels >= 1; }
+    // The signed value of the sample whose bytes start at `p`.
+    int32_t sampleAt(const uint8_t* p) const {
+        if (bitsPerSample == 16) {
+            const uint16_t v = littleEndian ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
+            return int16_t(v);
+        }
+        const uint32_t v = littleEndian ? uint32_t(p[0] | p[1] << 8 | p[2] << 16) : uint32_t(p[0] << 16 | p[1] << 8 | p[2]);
+        return int32_t(v << 8) >> 8;
+    }
 };
 
 struct MovieTrack;

@@ -22,15 +22,7 @@ double valueAt(const uint8_t* p, const PcmFormat& f) { return PcmContinuitySplit
 }  // namespace
 
 double PcmContinuitySplit::firstValue(const uint8_t* p, const PcmFormat& f) {
-    int32_t v;
-    if (f.bitsPerSample == 16) {
-        const uint16_t u = f.littleEndian ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
-        v = int16_t(u);
-    } else {
-        const uint32_t u = f.littleEndian ? uint32_t(p[0] | p[1] << 8 | p[2] << 16) : uint32_t(p[0] << 16 | p[1] << 8 | p[2]);
-        v = int32_t(u << 8) >> 8;
-    }
-    return double(v) / double(int64_t(1) << (f.bitsPerSample - 1));
+    return double(f.sampleAt(p)) / double(int64_t(1) << (f.bitsPerSample - 1));
 }
 
 namespace {

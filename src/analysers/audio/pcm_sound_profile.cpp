@@ -13,15 +13,6 @@ constexpr double kQuiet = 1e-5;
 // Loudness counts for less than the ratios: a track gets louder and softer.
 constexpr double kLevelWeight = 0.25;
 
-int32_t sampleAt(const uint8_t* p, const PcmFormat& f) {
-    if (f.bitsPerSample == 16) {
-        const uint16_t v = f.littleEndian ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
-        return int16_t(v);
-    }
-    const uint32_t v = f.littleEndian ? uint32_t(p[0] | p[1] << 8 | p[2] << 16) : uint32_t(p[0] << 16 | p[1] << 8 | p[2]);
-    return int32_t(v << 8) >> 8;
-}
-
 struct Features {
     double steps, spread, level;
 };
@@ -61,7 +52,7 @@ PcmSoundSums PcmSoundProfile::measure(const uint8_t* data, int64_t n) const {
     for (int64_t at = 0; at + frameBytes <= n; at += frameBytes) {
         double x[2] = {0, 0};
         for (int c = 0; c < channels; ++c) {
-            const double v = double(sampleAt(data + at + c * bytes, m_format)) * scale;
+            const double v = double(m_format.sampleAt(data + at + c * bytes)) * scale;
             s.level += std::fabs(v);
             ++s.samples;
             if (c < 2)
