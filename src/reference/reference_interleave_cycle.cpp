@@ -122,40 +122,23 @@ double learnChunkLag(const MovieTrack& video, const MovieTrack& track) {
             start = edit.m_mediaTime;
             break;
         }
-    uint64_t time = 0;
-    size_t videoEntry = 0;
-    uint32_t videoLeft = video.m_timeToSample.empty() ? 0 : video.m_timeToSample[0].m_sampleCount;
+    DecodeTimeCursor videoClock(video);
     for (uint32_t chunk = 1; chunk <= video.m_chunkOffsets.size(); ++chunk) {
-        for (uint32_t n = videoChunks.samplesPerChunk(chunk); n > 0 && videoEntry < video.m_timeToSample.size(); --n) {
-            while (videoLeft == 0 && ++videoEntry < video.m_timeToSample.size())
-                videoLeft = video.m_timeToSample[videoEntry].m_sampleCount;
-            if (videoEntry >= video.m_timeToSample.size())
-                break;
-            time += video.m_timeToSample[videoEntry].m_duration;
-            --videoLeft;
-        }
-        written.emplace_back(video.m_chunkOffsets[chunk - 1], double(int64_t(time) - start) / video.m_mediaTimescale);
+        videoClock.advance(videoChunks.samplesPerChunk(chunk));
+        written.emplace_back(video.m_chunkOffsets[chunk - 1],
+                             double(int64_t(videoClock.time()) - start) / video.m_mediaTimescale);
     }
     std::sort(written.begin(), written.end());
 
     std::vector<double> lags;
     SamplesPerChunkCursor chunks(track);
-    size_t entry = 0;
-    uint32_t leftInEntry = track.m_timeToSample.empty() ? 0 : track.m_timeToSample[0].m_sampleCount;
-    time = 0;
-    for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && entry < track.m_timeToSample.size(); ++chunk) {
+    DecodeTimeCursor clock(track);
+    for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && !clock.done(); ++chunk) {
         const uint64_t offset = track.m_chunkOffsets[chunk - 1];
         auto before = std::lower_bound(written.begin(), written.end(), std::make_pair(offset, -1e300));
         const double videoBefore = before == written.begin() ? 0 : std::max(0.0, std::prev(before)->second);
-        lags.push_back(videoBefore - double(time) / track.m_mediaTimescale);
-        for (uint32_t n = chunks.samplesPerChunk(chunk); n > 0 && entry < track.m_timeToSample.size(); --n) {
-            while (leftInEntry == 0 && ++entry < track.m_timeToSample.size())
-                leftInEntry = track.m_timeToSample[entry].m_sampleCount;
-            if (entry >= track.m_timeToSample.size())
-                break;
-            time += track.m_timeToSample[entry].m_duration;
-            --leftInEntry;
-        }
+        lags.push_back(videoBefore - double(clock.time()) / track.m_mediaTimescale);
+        clock.advance(chunks.samplesPerChunk(chunk));
     }
     if (lags.empty())
         return 0;

@@ -78,3 +78,20 @@ uint32_t CompositionOffsetCursor::compositionOffset(uint32_t sample) {
     }
     return ctts[m_entry].m_offset;
 }
+
+DecodeTimeCursor::DecodeTimeCursor(const MovieTrack& track)
+    : m_track(track), m_left(track.m_timeToSample.empty() ? 0 : track.m_timeToSample[0].m_sampleCount) {}
+
+bool DecodeTimeCursor::done() const { return m_entry >= m_track.m_timeToSample.size(); }
+
+void DecodeTimeCursor::advance(uint32_t samples) {
+    const auto& table = m_track.m_timeToSample;
+    for (; samples > 0 && m_entry < table.size(); --samples) {
+        while (m_left == 0 && ++m_entry < table.size())
+            m_left = table[m_entry].m_sampleCount;
+        if (m_entry >= table.size())
+            break;
+        m_time += table[m_entry].m_duration;
+        --m_left;
+    }
+}

@@ -51,3 +51,21 @@ private:
     uint64_t m_reached = 0;  // running total of sample counts up to and including m_entry
     bool m_started = false;
 };
+
+// The decoding time reached after the first samples of a track, walked
+// forward a number of samples at a time.
+class DecodeTimeCursor {
+public:
+    explicit DecodeTimeCursor(const MovieTrack& track);
+    // Moves on by `samples` samples, or to the table's end.
+    void advance(uint32_t samples);
+    uint64_t time() const { return m_time; }
+    // True once the table holds no further sample.
+    bool done() const;
+
+private:
+    const MovieTrack& m_track;
+    size_t m_entry = 0;
+    uint32_t m_left = 0;  // samples left in m_entry
+    uint64_t m_time = 0;
+};
