@@ -24,13 +24,13 @@ struct PcmTrackTail {
 
 class PcmContinuitySplit {
 public:
+    // The first channel's value of the frame at `frame`, full scale 1.
+    static double firstValue(const uint8_t* frame, const PcmFormat& f);
     // The `n` bytes at `data` as one run of a track, or one of each, or a
     // run of one with the other's whole run inside it, each run a whole
     // number of `grid` bytes, beginning with track `first` (the one whose
     // sound is furthest behind); empty unless exactly one such layout
     // carries both tracks on and every other jumps.
-    // The first channel's value of the frame at `frame`, full scale 1.
-    static double firstValue(const uint8_t* frame, const PcmFormat& f);
     static std::vector<PcmContentRun> split(const uint8_t* data, int64_t n, int64_t grid,
                                             const std::vector<PcmTrackTail>& tails, size_t first);
 };
