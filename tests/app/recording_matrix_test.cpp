@@ -449,6 +449,14 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=48000:a=0.2:seed=14,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a 96k -chunk_duration 1700000", true, ""},
+    // ffmpeg's default interleave writes the sound in front of its video; the
+    // test pattern's still corner gives pictures of a few dozen bytes, alone
+    // or in pairs between two AAC frames.
+    {"tiny_pictures_amid_aac", "mov", "864x176",
+     "-profile:v high10 -pix_fmt yuv420p10le -bf 1 -g 21 -vf crop=128:64:in_w-128:in_h-64",
+     {{"sine=frequency=550:sample_rate=16000,aformat=channel_layouts=stereo",
+       "anoisesrc=r=16000:a=0.2:seed=43,aformat=channel_layouts=stereo"}},
+     "-c:a aac -b:a 32k", false, ""},
     // An encoder clock of milliseconds: AAC frames of 10.67 ms last 11, 11
     // and 10 ms in the tables, on the second sound track too.
     {"aac_two_rates_ms_clock", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50 -fps_mode vfr -enc_time_base 1:1000",

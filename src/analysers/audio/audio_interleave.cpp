@@ -624,9 +624,10 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         // (inside a picture too small for the chunk search, say, with the
         // audio behind it); behind video samples that fill the bytes up to
         // it, it is the audio of a recorder that writes some behind every
-        // picture.
+        // picture (behind the chunk that follows the gap too: the pictures
+        // went out ahead of it).
         if (!runs.empty() && frameCount(run) < 2 && b - run.back() > kRunEndSlack &&
-            !(m_gapVideo && (flags & GapBehindVideo) == 0 && m_gapVideo->samplesFill(input, pos, run.front()))) {
+            !(m_gapVideo && m_gapVideo->samplesFill(input, pos, run.front()))) {
             if (++loneFrames > kMaxLoneFrames)
                 break;
             pos = run.back();

@@ -85,6 +85,12 @@ public:
     };
     // Emits the audio of the gap [a, b).
     void fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags = GapPlain);
+    // Emits the pictures too small for the chunk search that stand between
+    // two runs of audio frames in the gap [a, b), whose audio begins at `a`,
+    // and returns how many. Where the audio is written in front of its video,
+    // the gap is filled only behind the chunk that follows it, too late for
+    // them to keep their place among the pictures.
+    int64_t emitPicturesAmidAudio(ScanBuffer& input, int64_t a, int64_t b);
 
     uint32_t videoSinceAudio() const { return m_videoSinceAudio; }
     double carry() const { return m_carry; }

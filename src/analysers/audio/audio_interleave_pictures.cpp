@@ -1,6 +1,10 @@
 #include "analysers/audio/audio_interleave.h"
 
 #include "analysers/chunk/gap_video.h"
+#include "analysers/core/scan_info.h"
+#include "output/repair_state.h"
+#include "reference/audio_parameters.h"
+#include "reference/reference_info.h"
 
 #include <algorithm>
 #include <iterator>
@@ -75,4 +79,22 @@ bool AudioInterleave::picturesThenAudio(ScanBuffer& input, int64_t from, int64_t
         runs.insert(runs.end(), std::make_move_iterator(rest.begin()), std::make_move_iterator(rest.end()));
         return true;
     }
+}
+
+int64_t AudioInterleave::emitPicturesAmidAudio(ScanBuffer& input, int64_t a, int64_t b) {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const bool mpeg = mpegAudio();
+    if (!m_gapVideo || !ref || (ref->audio().m_codec != "mp4a" && !mpeg) || m_scanInfo->pcmRuns ||
+        m_scanInfo->aacFilter || metadataOnlyGaps() || sharedGaps() || sharedMpegGaps() || b - a < minGap())
+        return 0;
+    std::vector<FrameChain> runs;
+    if (!picturesThenAudio(input, a, b, std::min(endSlack(), b - a - 1), mpeg, kMaxNestedCuts, runs) ||
+        runs.size() < 2 || runs.front().front() != a)
+        return 0;
+    int64_t emitted = 0;
+    for (size_t r = 1; r < runs.size(); ++r) {
+        if (runs[r].front() > runs[r - 1].back())
+            emitted += m_gapVideo->emitSamplesFilling(input, runs[r - 1].back(), runs[r].front());
+    }
+    return emitted;
 }

@@ -310,6 +310,23 @@ int64_t ChunkVideoAnalyser::trailingSamplesStart(ScanBuffer& input, int64_t from
     return to;
 }
 
+bool ChunkVideoAnalyser::sampleInside(ScanBuffer& input, int64_t from, int64_t to) {
+    // Only a gap with a picture strictly inside is worth decoding its audio
+    // twice for.
+    if (!m_scannerEnabled || from < 0 || to - from > kMaxStretch || to > input.fileSize())
+        return false;
+    ByteBlock block = input.readBlock(from, int32_t(to - from));
+    const int64_t n = block.length();
+    for (int64_t p = 1; p + 5 < n; ++p) {
+        if (!codec().boundedUnitAt(block.data() + p, n - p))
+            continue;
+        const int64_t size = leadingBoundedSamples(codec(), block.data() + p, n - p, kMaxStretchSamples);
+        if (size > 0 && p + size < n)
+            return true;
+    }
+    return false;
+}
+
 bool ChunkVideoAnalyser::tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block,
                                std::vector<int32_t>& sizes) {
     if (!m_scannerEnabled || from < 0 || to <= from || to - from > kMaxStretch || to > input.fileSize())
@@ -534,9 +551,12 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
                 if (m_audioBeforeVideo && previousEnd < sampleOffset) {
                     deferredStart = previousEnd;
                     deferredEnd = sampleOffset;
-                    // And those in front of this chunk, behind the audio.
+                    // And those in front of this chunk, behind the audio,
+                    // after any amid the audio (in file order).
                     if (gapFlags == AudioInterleave::GapPlain) {
                         const int64_t trailing = trailingSamplesStart(buffer, previousEnd, sampleOffset);
+                        if (sampleInside(buffer, previousEnd, trailing))
+                            m_interleave.emitPicturesAmidAudio(buffer, previousEnd, trailing);
                         if (trailing < sampleOffset && emitSamplesFilling(buffer, trailing, sampleOffset) > 0)
                             deferredEnd = trailing;
                     }

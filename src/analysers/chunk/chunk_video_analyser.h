@@ -100,6 +100,8 @@ private:
     // Where the whole samples that end exactly at `to` begin, at the earliest,
     // within the last bytes of [from, to); `to` when none do.
     int64_t trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to);
+    // Does a whole video sample begin and end strictly inside [from, to)?
+    bool sampleInside(ScanBuffer& input, int64_t from, int64_t to);
     // The sizes of the samples that fill [from, to) exactly, read into `block`.
     bool tileStretch(ScanBuffer& input, int64_t from, int64_t to, ByteBlock& block, std::vector<int32_t>& sizes);
     // Where the pictures of the reference's other video track that follow
