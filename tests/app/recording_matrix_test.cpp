@@ -533,6 +533,25 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=16000:a=0.2:seed=30,aformat=channel_layouts=stereo",
        "sine=frequency=660:sample_rate=16000,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s24be -chunk_duration 565000", true, ""},
+    // Two 24-bit rates in the default interleave, a packet of each between
+    // two pictures: behind the last picture the recording's end holds two
+    // whole packets of each track and a short one, in turns.
+    {"pcm24_two_rates_last_gap_turns", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 3 -g 50",
+     {{"anoisesrc=r=24000:a=0.2:seed=31,aformat=channel_layouts=stereo",
+       "sine=frequency=440:sample_rate=24000,aformat=channel_layouts=stereo"},
+      {"anoisesrc=r=22050:a=0.2:seed=32,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
+     "-c:a pcm_s24le", false, ""},
+    // 88.2 and 11.025 kHz AAC in camera chunks: the first chunks hold what
+    // the muxer's chunk length takes from each track's first frame (168
+    // and 21 frames), more than the first chunk of video lasts, and the
+    // low rate's frames decode the high rate's.
+    {"aac_two_rates_first_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=440:sample_rate=88200,aformat=channel_layouts=mono",
+       "anoisesrc=r=88200:a=0.2:seed=34,aformat=channel_layouts=mono"},
+      {"sine=frequency=660:sample_rate=11025,aformat=channel_layouts=mono",
+       "anoisesrc=r=11025:a=0.2:seed=35,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a:0 192k -b:a:1 64k -chunk_duration 1957000", false, ""},
     {"pcm_captions", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=96000,aformat=channel_layouts=stereo",
        "anoisesrc=r=96000:a=0.2:seed=10,aformat=channel_layouts=stereo"}},

@@ -259,6 +259,9 @@ private:
     // (audio_interleave_tracks.cpp).
     bool sharedGaps() const;
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // The frames of the track's chunk in the reference's first gap (0: none
+    // there, or the reference ended inside it).
+    int64_t firstGapFrames(int audioIndex) const;
     // The reference's timed-metadata tracks as the split sees them, behind
     // the sound tracks already in `tracks`.
     void addMetadataSplitTracks(std::vector<SplitTrack>& tracks) const;

@@ -432,11 +432,15 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         if (cutShort)
             piece = std::min(chunkOf[next], end - pos);
         // A recording that ended there: its tracks end together, each with
-        // a last chunk or packet as short as that takes.
+        // a last chunk or packet as short as that takes. A track whose
+        // chunks are single packets may owe several: they went in turns
+        // with the others', the one furthest behind first.
         if (recordingEnds) {
             const double owed = (pcmEndTime(shares, done, double(end - pos)) - m_pcmSeconds[next]) * share.byteRate;
             const int64_t last = std::llround(owed / double(share.frame)) * share.frame;
-            piece = packets ? std::min<int64_t>(piece, last) : std::min<int64_t>(last, end - pos);
+            const bool singlePackets = share.packet > 0 && chunkOf[next] == share.packet;
+            piece = packets || singlePackets ? std::min<int64_t>(singlePackets ? share.packet : piece, last)
+                                             : std::min<int64_t>(last, end - pos);
         }
         piece -= piece % share.frame;
         if (piece < share.frame) {

@@ -95,6 +95,8 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     std::vector<SplitTrack> tracks;
     std::vector<int64_t> expected;
     std::vector<int64_t> tolerances;
+    const bool fresh =
+        std::all_of(states.begin(), states.end(), [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
     for (size_t i = 0; i < states.size() && i < cycle.size(); ++i) {
         const AudioInterleave& state = *states[i];
         const InterleaveTrack& learnt = cycle[i];
@@ -113,7 +115,12 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         tolerances.push_back(tolerance(timing));
         // Recorders that write a run of frames per chunk put the interval's
         // audio in one chunk; ffmpeg's one frame per chunk alternates.
+        // A recording's first chunks hold what the reference's first ones
+        // do: the muxer closes them after as much sound, counted from each
+        // track's first frame, which the video's time does not tell.
+        const int64_t opening = fresh ? firstGapFrames(learnt.audioIndex) : 0;
         track.chunkFrames = learnt.samplesPerChunk <= 1 ? 1
+                            : opening > 0           ? opening
                             : expected.back() > 0   ? expected.back()
                                                     : int64_t(learnt.samplesPerChunk);
         track.frameSeconds =
@@ -138,8 +145,6 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                : splitter.split(input, a, b, covered);
     if (twinTracks()) {
-        const bool fresh = std::all_of(states.begin(), states.end(),
-                                       [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
         dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0, covered < b);
     }
     int64_t explained = 0;
@@ -188,6 +193,13 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         if (intact)
             state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
     }
+}
+
+int64_t AudioInterleave::firstGapFrames(int audioIndex) const {
+    for (const GapChunk& c : m_repairState->m_reference->interleaveCycle().firstGap())
+        if (c.audioIndex == audioIndex)
+            return c.open ? 0 : int64_t(c.samples);
+    return 0;
 }
 
 void AudioInterleave::addMetadataSplitTracks(std::vector<SplitTrack>& tracks) const {
