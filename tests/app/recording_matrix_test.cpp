@@ -488,6 +488,15 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=22050:a=0.2:seed=16,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
      "-c:a libmp3lame -b:a 96k", true, ""},
+    // Two tones of near pitch (their features do not tell them apart) in
+    // camera chunks with a timecode: the 550 Hz tone at 32 kHz repeats every
+    // five blocks, so A1's bytes somewhere carry A2's sound on by chance.
+    {"pcm_two_tones_camera_chunks", "mov", "912x160", "-profile:v high10 -pix_fmt yuv420p10le -bf 2 -g 50",
+     {{"sine=frequency=550:sample_rate=32000,aformat=channel_layouts=mono",
+       "sine=frequency=550:sample_rate=32000,aformat=channel_layouts=mono"},
+      {"sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
+     "-c:a pcm_s16be -chunk_duration 319000 -timecode 01:00:00:00", false, ""},
     // Two PCM rates in camera chunks, the low rate's first chunk twice as
     // long; a reference so short that only its last flush shows one chunk
     // per track between the pictures, and whose low-rate chunk its end cut.

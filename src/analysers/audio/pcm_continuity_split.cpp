@@ -64,14 +64,21 @@ std::vector<PcmContentRun> PcmContinuitySplit::split(const uint8_t* data, int64_
             inner[t][size_t(k)] = inner[t][size_t(k - 1)] + j;
         }
     auto within = [&](size_t t, int64_t from, int64_t to) { return inner[t][size_t(to)] - inner[t][size_t(from + 1)]; };
-    // The layouts that carry both tracks on; every other must jump.
-    std::vector<std::vector<PcmContentRun>> smooth;
-    bool unclear = false;
+    // A tone repeats: where it carries on as well from either track's last
+    // value, the track furthest behind writes first, so only the layouts
+    // that begin with it are weighed. Those of one run or two, then those
+    // with a run inside another: the ones that carry both tracks on, and
+    // whether any neither does nor clearly jumps.
+    std::vector<std::vector<PcmContentRun>> smooth[2];
+    bool unclear[2] = {false, false};
     auto weigh = [&](double cost, std::vector<PcmContentRun> runs) {
+        if (runs.front().track != first)
+            return;
+        const size_t count = runs.size() < 3 ? 0 : 1;
         if (cost <= kSmooth)
-            smooth.push_back(std::move(runs));
+            smooth[count].push_back(std::move(runs));
         else if (cost < kJumpy)
-            unclear = true;
+            unclear[count] = true;
     };
     for (size_t a = 0; a < 2; ++a) {
         const size_t b = 1 - a;
@@ -89,16 +96,15 @@ std::vector<PcmContentRun> PcmContinuitySplit::split(const uint8_t* data, int64_
                       {{a, x}, {b, y - x}, {a, cells - y}});
         }
     }
-    // A tone repeats: where it carries on as well from either track's
-    // last value, the track furthest behind writes first.
-    std::vector<PcmContentRun> layout;
-    for (std::vector<PcmContentRun>& runs : smooth)
-        if (runs.front().track == first) {
-            if (!layout.empty())
-                return {};
-            layout = std::move(runs);
-        }
-    if (unclear)
-        return {};
-    return layout;
+    // In a tone, each place a run may end is one more chance that the
+    // other track's bytes happen to carry a sound on (a tone repeats every
+    // few blocks), and a run inside another has many: it is believed only
+    // where no layout of one run or two fits.
+    for (size_t count = 0; count < 2; ++count) {
+        if (unclear[count] || smooth[count].size() > 1)
+            return {};
+        if (smooth[count].size() == 1)
+            return std::move(smooth[count].front());
+    }
+    return {};
 }

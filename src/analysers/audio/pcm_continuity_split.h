@@ -29,8 +29,10 @@ public:
     // The `n` bytes at `data` as one run of a track, or one of each, or a
     // run of one with the other's whole run inside it, each run a whole
     // number of `grid` bytes, beginning with track `first` (the one whose
-    // sound is furthest behind); empty unless exactly one such layout
-    // carries both tracks on and every other jumps.
+    // sound is furthest behind): the only layout of one run or two that
+    // carries both tracks on, else the only one with a run inside another;
+    // empty where two of a kind do, or where one of that kind or a simpler
+    // neither carries on nor clearly jumps.
     static std::vector<PcmContentRun> split(const uint8_t* data, int64_t n, int64_t grid,
                                             const std::vector<PcmTrackTail>& tails, size_t first);
 };
