@@ -94,6 +94,12 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
     else
         m_entryPointsUnknown = true;
     m_sliceTypes[family(firstType)].set(first.sliceType);
+    // An encoder that predicts from two pictures predicts from one as well:
+    // a recording that ends inside a group of pictures (or was cut off
+    // early) ends with a P picture the reference, all B pictures between
+    // its key frames, never showed.
+    if (first.sliceType == HEVC::SLICE_B)
+        m_sliceTypes[family(firstType)].set(HEVC::SLICE_P);
     m_temporalIds.set(firstTid);
     if (first.ppsId < m_ppsIds.size())
         m_ppsIds.set(first.ppsId);

@@ -215,6 +215,14 @@ repairrun::Recording silent(const std::string& file, const std::string& picture)
                   "-x265-params log-level=error:bframes=3:open-gop=1:keyint=173:slices=4 -tag:v hev1 -an"};
 }
 
+// Groups of three pictures (a key frame and two B pictures): a 3 s
+// recording ends on a P picture and a B one, a 2 s reference on a whole group.
+repairrun::Recording shortGroups(const std::string& file, int seconds) {
+    return {file, "-f lavfi -i testsrc2=s=192x160:r=50 -t " + std::to_string(seconds) +
+                      " -c:v libx265 -preset ultrafast -pix_fmt yuv420p -x265-params "
+                      "log-level=error:bframes=4:b-pyramid=1:open-gop=1:keyint=3 -tag:v hvc1 -an"};
+}
+
 std::string longSps() {
     return "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" + testmedia::x265ScalingLists() +
            " -c:a aac -b:a 96k";
@@ -248,6 +256,9 @@ using repairrun::Order;
 // thinned: pictures left out by the recorder keep their time in the repair,
 // with the index lost and with the end cut off too (whose lost pictures
 // lengthen none).
+//
+// ends_on_p: a reference with nothing but B pictures between its key
+// frames; the recording's last P picture comes back all the same.
 //
 // pcm24_two_rates_still: 8 kHz mono beside 96 kHz stereo in ffmpeg's
 // interleave behind a slow zoom at 60 fps: its second picture is 37 bytes
@@ -285,6 +296,8 @@ INSTANTIATE_TEST_SUITE_P(
         repairrun::Case{"hevc_thinned_cut", thinned("hevc_thinned.mp4"), {}, Clean | repairrun::Timed, 0, 100, 97, 0.6},
         repairrun::Case{"hevc_no_sound", silent("hevc_zoom_silent.mov", "mandelbrot"),
                         silent("hevc_pattern_silent.mov", "testsrc2"), Clean, 250},
+        repairrun::Case{"hevc_ends_on_p", shortGroups("hevc_short_groups.mov", 3),
+                        shortGroups("hevc_short_groups_ref.mov", 2), Clean, 150},
         repairrun::Case{"hevc_pcm24_two_rates_still",
                         {"hevc_pcm24_two_rates_still.mov",
                          "-f lavfi -i mandelbrot=s=272x192:r=60:maxiter=64 -f lavfi -i sine=frequency=330:sample_rate=8000 "
