@@ -497,6 +497,15 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono"}},
      "-c:a pcm_s16be -chunk_duration 319000 -timecode 01:00:00:00", false, ""},
+    // Two mono tracks of one rate at 8 and 24 kb/s in the default
+    // interleave: only a frame's bitrate tells whose it is, and the last
+    // gap alternates the tracks frame by frame.
+    {"mp3_twin_bitrates", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{"sine=frequency=550:sample_rate=12000,aformat=channel_layouts=mono",
+       "sine=frequency=550:sample_rate=12000,aformat=channel_layouts=mono"},
+      {"anoisesrc=r=12000:a=0.2:seed=31,aformat=channel_layouts=mono",
+       "anoisesrc=r=12000:a=0.2:seed=31,aformat=channel_layouts=mono"}},
+     "-c:a libmp3lame -b:a:0 8k -b:a:1 24k", false, ""},
     // Two PCM rates in camera chunks, the low rate's first chunk twice as
     // long; a reference so short that only its last flush shows one chunk
     // per track between the pictures, and whose low-rate chunk its end cut.

@@ -283,6 +283,10 @@ private:
     // alike) that a recorder writes a chunk each of per gap: nothing in a
     // frame tells whose it is.
     bool twinTracks() const;
+    // MPEG audio twins of different bitrates: gives each frame the track
+    // whose reference frame lengths hold its length; false (frames
+    // untouched) where the lengths do not tell every frame's track.
+    bool framesNameTracks(std::vector<SplitFrame>& frames, size_t tracks) const;
     // The decode time each of the first `tracks` sound tracks has reached.
     std::vector<double> twinSeconds(size_t tracks) const;
     // n frames of one gap shared among the tracks at these times so that

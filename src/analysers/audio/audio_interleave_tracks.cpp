@@ -299,7 +299,9 @@ void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, un
         for (size_t i = 0; i < tracks; ++i)
             format[i].second = std::max<uint32_t>(ref->audioTrack(cycle[i].audioIndex)->m_audioChannels, 1);
     const bool twins = anyAlike();
-    if (!twins) {
+    if (twins && framesNameTracks(frames, tracks)) {
+        // Each frame went to the track its length names.
+    } else if (!twins) {
         for (SplitFrame& f : frames) {
             const uint8_t* header = input.get(f.offset, 4);
             const std::optional<bitstream::MpegAudioHeader> h =
@@ -334,6 +336,34 @@ void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, un
     for (size_t i = 0; i < tracks; ++i)
         if (found[i] > 0 || states[i]->m_videoSinceAudio > 0)
             states[i]->takeCarry(found[i]);
+}
+
+bool AudioInterleave::framesNameTracks(std::vector<SplitFrame>& frames, size_t tracks) const {
+    // Tracks of one rate and layout but of different bitrates: a frame's
+    // length follows from its header's bitrate index, so where the
+    // reference's tracks' frame lengths do not overlap, a frame's length
+    // names its track whatever order the muxer wrote the frames in.
+    const std::vector<InterleaveTrack>& cycle = m_repairState->m_reference->interleaveCycle().audioTracks();
+    for (size_t i = 0; i < tracks; ++i) {
+        if (cycle[i].minSampleBytes == 0)
+            return false;
+        for (size_t j = i + 1; j < tracks; ++j)
+            if (cycle[i].minSampleBytes <= cycle[j].maxSampleBytes && cycle[j].minSampleBytes <= cycle[i].maxSampleBytes)
+                return false;
+    }
+    std::vector<int> owner(frames.size(), -1);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        for (size_t i = 0; i < tracks; ++i)
+            if (uint64_t(frames[k].size) >= cycle[i].minSampleBytes && uint64_t(frames[k].size) <= cycle[i].maxSampleBytes)
+                owner[k] = int(i);
+        // A frame of a length no track writes: damage, or a variable
+        // bitrate the reference did not show; the order must decide.
+        if (owner[k] < 0)
+            return false;
+    }
+    for (size_t k = 0; k < frames.size(); ++k)
+        frames[k].track = owner[k];
+    return true;
 }
 
 bool AudioInterleave::twinTracks() const {
