@@ -92,6 +92,13 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
     H264::SliceHeaderStart start;
     if (H264::readSliceHeaderStart(slice, t.firstSliceLength, start)) {
         cls->sliceTypes.set(start.slice_type);
+        // An encoder that predicts from two pictures predicts from one as
+        // well: a recording that ends inside a group of pictures closes it
+        // with a P picture where the reference, nothing but B pictures
+        // between its key frames, never showed one. Its header byte must
+        // still be one the reference's pictures of this type had.
+        if (start.slice_type % 5 == H264::SLICE_B)
+            cls->sliceTypes.set(start.slice_type - H264::SLICE_B + H264::SLICE_P);
         if (start.first_mb_in_slice != 0)
             m_firstSliceAtZero = false;
     }
