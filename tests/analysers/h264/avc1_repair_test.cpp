@@ -134,6 +134,12 @@ const std::string kTinyPictures =
     "-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 "
     "-c:v libx264 -pix_fmt ";
 const std::string kOpenGop = " -c:v libx264 -bf 2 -g 50 -x264-params open_gop=1 -c:a aac -ac 2";
+// Groups of a key frame and two B pictures, no more, no fewer: a 6 s
+// recording closes its last group with a P picture, a 4 s reference ends on
+// a whole group and shows none.
+const std::string kShortGroups =
+    " -c:v libx264 -pix_fmt yuv420p -x264-params keyint=3:min-keyint=3:bframes=2:open-gop=1:scenecut=0:b-adapt=0 "
+    "-c:a aac -ac 2 -chunk_duration 1000000";
 const std::string kBf3 = " -c:v libx264 -bf 3 -c:a aac -ac 2";
 std::string still(const std::string& scene) {
     return "-f lavfi -i " + scene + "=size=320x240:rate=25:duration=3 -f lavfi -i sine=frequency=300:sample_rate=48000 "
@@ -180,6 +186,9 @@ TEST_P(Avc1Recordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
 // open_gop: an open GOP starts each later group with an I picture that is no
 // IDR. A reference shorter than one group shows only its first IDR; the I
 // pictures of the recording must come back all the same.
+//
+// ends_on_p: a reference with nothing but B pictures between its key
+// frames; the recording's last P picture comes back all the same.
 //
 // audio_tails: in this recording the last bytes of one AAC frame read
 // 00 00 00 06 6B, a 6-byte "end of stream" unit in front of the next frame.
@@ -235,6 +244,8 @@ const std::vector<Case> kAvc1Cases = {
      repairrun::Identical | Clean},
     {"avc_open_gop", aac("avc_aac_open_gop.mp4", "testsrc2", 6, 440, 48000, kOpenGop),
      aac("avc_aac_open_gop_ref.mp4", "mandelbrot", 1, 440, 48000, kOpenGop)},
+    {"avc_ends_on_p", aac("avc_aac_short_groups.mp4", "testsrc2", 6, 440, 48000, kShortGroups),
+     aac("avc_aac_short_groups_ref.mp4", "mandelbrot", 4, 440, 48000, kShortGroups), Clean, 150},
     {"avc_audio_tails", aac("avc_aac_bf3.mp4", "testsrc2", 6, 500, 44100, kBf3),
      aac("avc_aac_bf3_ref.mp4", "testsrc2", 3, 700, 44100, kBf3)},
     {"avc_still_reference_color", avc("avc_aac.mp4", kAac), {"avc_aac_color.mp4", still("color")}, Order, 0, 100, 97},
