@@ -111,8 +111,11 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         track.maxFrame = std::max<uint64_t>({2 * uint64_t(learnt.maxSampleBytes), track.minFrame,
                                              kMaxFrameBytesPerChannel * std::max<uint64_t>(source->m_audioChannels, 1)});
         track.heads = learnt.frameHeads;
+        track.typicalMinFrame = learnt.minSampleBytes;
+        track.typicalMaxFrame = learnt.maxSampleBytes;
         expected.push_back(expectedFrames(state.m_videoSinceAudio, timing, state.m_carry));
         tolerances.push_back(tolerance(timing));
+        track.toleranceFrames = tolerances.back();
         // Recorders that write a run of frames per chunk put the interval's
         // audio in one chunk; ffmpeg's one frame per chunk alternates.
         // A recording's first chunks hold what the reference's first ones
