@@ -482,9 +482,10 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             const bool fills = chain[size_t(k)] == m_b && soundTracks == 1;
             // Near the expected count, the frames' sizes may tell where the
             // chunk ends where the decoders do not (silence between tracks).
+            // A recording that stops ends its tracks' last chunks early.
             const bool ended = m_chains[pos].whole[t] && k == int64_t(frameCount(chain));
             const int64_t named = endNamedBySizes(chain, k, t, ended);
-            if (named >= 1 && std::abs(named - want) <= sizeSlack)
+            if (named >= 1 && named <= want + sizeSlack && (m_tailCut || named >= want - sizeSlack))
                 tries.push_back(named);
             if (k <= want + kChunkSlackFrames && (stoppedAt(pos, t) || fills))
                 tries.push_back(k);
