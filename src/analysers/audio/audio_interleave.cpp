@@ -39,6 +39,9 @@ constexpr int64_t kResyncRunBytes = 1 << 20;
 // otherwise cost a set-up at nearly every byte).
 constexpr int kResyncStartBudget = 256;
 // Frames smaller than this are never real AAC frames of a recorder.
+// Frames whose sizes show what a track's sound is like lately: about a
+// second of the common rates.
+constexpr size_t kRecentSizes = 32;
 constexpr uint64_t kMinAudioFrame = 20;
 constexpr uint64_t kMaxAudioFrame = 4294967295u;
 // An AAC frame of digital silence takes 3-4 bytes a channel; any sound at
@@ -100,6 +103,7 @@ void AudioInterleave::reset() {
     m_pcmChunksNoted = 0;
     m_pcmChunkSizes.clear();
     m_twinChunkFrames.clear();
+    m_recentSizes.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
 }
@@ -255,6 +259,9 @@ void AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
     ++m_framesEmitted;
     m_lastOffset = offset;
     m_lastSize = size;
+    m_recentSizes.push_back(size);
+    if (m_recentSizes.size() > kRecentSizes)
+        m_recentSizes.pop_front();
 }
 
 bool AudioInterleave::repeatLast(ScanBuffer& input) {

@@ -25,8 +25,8 @@ constexpr int64_t kRestartSpan = 64 * 1024;
 // ordinary ones) may be several frames of another track.
 constexpr uint64_t kOutsizedFrameFactor = 3;
 constexpr size_t kPlainFramesBeforeCheck = 3;
-// How far a frame's size may stray from the reference's frames of its
-// track: an encoder's frames vary with the sound by about this much.
+// How far a frame's size may stray from the track's last frames: an
+// encoder's frames vary with the sound by about this much.
 constexpr uint64_t kTypicalSizeFactor = 2;
 // Decoders of unfinished chains kept at once: enough for the chains begun
 // while the frames a chunk may end at are tried, for every track.

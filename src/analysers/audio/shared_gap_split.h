@@ -41,9 +41,9 @@ struct SplitTrack {
     AacChainConfig config;
     uint64_t minFrame = 0;
     uint64_t maxFrame = 0;
-    // The sizes the reference's frames of the track span (0: unknown). A
-    // frame of digital silence decodes with any track's settings; where one
-    // track's sound makes frames many times another's, the size tells.
+    // The sizes of the track's frames found last (0: unknown). A frame of
+    // digital silence decodes with any track's settings; where one track's
+    // sound makes frames many times another's, the size tells.
     uint64_t typicalMinFrame = 0;
     uint64_t typicalMaxFrame = 0;
     // What the top seven bits of a frame's (or metadata chunk's) first byte
