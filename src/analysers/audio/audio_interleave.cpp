@@ -38,10 +38,10 @@ constexpr int64_t kResyncRunBytes = 1 << 20;
 // this many starts in rank order (a damaged stretch of video data would
 // otherwise cost a set-up at nearly every byte).
 constexpr int kResyncStartBudget = 256;
-// Frames smaller than this are never real AAC frames of a recorder.
 // Frames whose sizes show what a track's sound is like lately: about a
 // second of the common rates.
 constexpr size_t kRecentSizes = 32;
+// Frames smaller than this are never real AAC frames of a recorder.
 constexpr uint64_t kMinAudioFrame = 20;
 constexpr uint64_t kMaxAudioFrame = 4294967295u;
 // An AAC frame of digital silence takes 3-4 bytes a channel; any sound at

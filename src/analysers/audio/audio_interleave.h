@@ -15,8 +15,8 @@
 #include "analysers/audio/pcm_sound_profile.h"
 
 #include <bitset>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>

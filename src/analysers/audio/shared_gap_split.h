@@ -138,8 +138,8 @@ private:
     // How many frames track t may write before another sound track is
     // behind it, for a track whose frames go in time order.
     static int64_t framesInTurn(const std::vector<SplitTrack>& tracks, size_t t);
-    // The one sound track whose reference frames come near `size` (-1: none,
-    // or several).
+    // The one sound track whose last frames come near `size` (-1: none, or
+    // several).
     int sizeOwner(int64_t size) const;
     // Where the sizes of the first k frames of track t's chain say its chunk
     // ends: in front of the first frame only another track's could be, or,
