@@ -630,6 +630,15 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=22050:a=0.2:seed=28,aformat=channel_layouts=mono",
        "sine=frequency=660:sample_rate=22050,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a:0 128k -b:a:1 64k", false, ""},
+    // Silent 44.1 kHz 5.1 beside a 16 kHz 5.1 tone in camera chunks, with
+    // a reference of sound on both: a silent frame decodes with either
+    // track's settings, so where the count the video expects ends one
+    // track's chunk early, the other took the rest.
+    {"aac_silent_surround_beside_tone_chunks", "mov", "240x224", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
+     {{"anullsrc=r=44100:cl=5.1", "anoisesrc=r=44100:a=0.2:seed=51,aformat=channel_layouts=5.1"},
+      {"sine=frequency=660:sample_rate=16000,aformat=channel_layouts=5.1",
+       "anoisesrc=r=16000:a=0.2:seed=52,aformat=channel_layouts=5.1"}},
+     "-c:a aac -b:a:0 64k -b:a:1 32k -chunk_duration 433000", false, ""},
     {"aac_silent_reference", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=440:sample_rate=48000", "anullsrc=r=48000:cl=stereo"}},
      "-c:a aac -b:a 128k -ac 2 -chunk_duration 500000", false, ""},

@@ -38,6 +38,9 @@ constexpr int64_t kResyncRunBytes = 1 << 20;
 // this many starts in rank order (a damaged stretch of video data would
 // otherwise cost a set-up at nearly every byte).
 constexpr int kResyncStartBudget = 256;
+// Frames whose sizes show what a track's sound is like lately: about a
+// second of the common rates.
+constexpr size_t kRecentSizes = 32;
 // Frames smaller than this are never real AAC frames of a recorder.
 constexpr uint64_t kMinAudioFrame = 20;
 constexpr uint64_t kMaxAudioFrame = 4294967295u;
@@ -100,6 +103,7 @@ void AudioInterleave::reset() {
     m_pcmChunksNoted = 0;
     m_pcmChunkSizes.clear();
     m_twinChunkFrames.clear();
+    m_recentSizes.clear();
     if (m_track == 0)
         m_word = kAudioWordNone;
 }
@@ -255,6 +259,9 @@ void AudioInterleave::emit(ScanBuffer& input, int64_t offset, int64_t size) {
     ++m_framesEmitted;
     m_lastOffset = offset;
     m_lastSize = size;
+    m_recentSizes.push_back(size);
+    if (m_recentSizes.size() > kRecentSizes)
+        m_recentSizes.pop_front();
 }
 
 bool AudioInterleave::repeatLast(ScanBuffer& input) {

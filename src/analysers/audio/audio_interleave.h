@@ -16,6 +16,7 @@
 
 #include <bitset>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <utility>
@@ -352,4 +353,8 @@ private:
     std::vector<PcmSoundProfile> m_pcmProfiles;          // what each sound track's PCM sounded like so far
     std::vector<PcmTrackTail> m_pcmTails;                // where each sound track's PCM left off
     std::vector<int64_t> m_twinChunkFrames; // frames of each twin track's last whole chunk
+    // The sizes of the last frames emitted, oldest first: where two sound
+    // tracks' decoders both take a frame (digital silence), what each
+    // track's sound made of its frames lately tells whose it is.
+    std::deque<int64_t> m_recentSizes;
 };

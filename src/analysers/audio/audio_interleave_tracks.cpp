@@ -41,6 +41,10 @@ double primingSeconds(const MovieTrack* track) {
     return double(track->m_editList[0].m_mediaTime) / track->m_mediaTimescale;
 }
 
+// Frames a track must have found before their sizes tell its frames from
+// another track's.
+constexpr size_t kSizesToTell = 3;
+
 // One sound track beside timed metadata: its samples carry no track word.
 constexpr int32_t kNoTrackWord = -1;
 
@@ -111,8 +115,14 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         track.maxFrame = std::max<uint64_t>({2 * uint64_t(learnt.maxSampleBytes), track.minFrame,
                                              kMaxFrameBytesPerChannel * std::max<uint64_t>(source->m_audioChannels, 1)});
         track.heads = learnt.frameHeads;
+        if (state.m_recentSizes.size() >= kSizesToTell) {
+            const auto [least, most] = std::minmax_element(state.m_recentSizes.begin(), state.m_recentSizes.end());
+            track.typicalMinFrame = uint64_t(*least);
+            track.typicalMaxFrame = uint64_t(*most);
+        }
         expected.push_back(expectedFrames(state.m_videoSinceAudio, timing, state.m_carry));
         tolerances.push_back(tolerance(timing));
+        track.toleranceFrames = tolerances.back();
         // Recorders that write a run of frames per chunk put the interval's
         // audio in one chunk; ffmpeg's one frame per chunk alternates.
         // A recording's first chunks hold what the reference's first ones

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <numeric>
 
 namespace {
@@ -24,6 +25,9 @@ constexpr int64_t kRestartSpan = 64 * 1024;
 // ordinary ones) may be several frames of another track.
 constexpr uint64_t kOutsizedFrameFactor = 3;
 constexpr size_t kPlainFramesBeforeCheck = 3;
+// How far a frame's size may stray from the track's last frames: an
+// encoder's frames vary with the sound by about this much.
+constexpr uint64_t kTypicalSizeFactor = 2;
 // Decoders of unfinished chains kept at once: enough for the chains begun
 // while the frames a chunk may end at are tried, for every track.
 constexpr size_t kKeptDecoders = 32;
@@ -384,6 +388,32 @@ int64_t SharedGapSplit::framesInTurn(const std::vector<SplitTrack>& tracks, size
     }
 }
 
+int SharedGapSplit::sizeOwner(int64_t size) const {
+    int owner = -1;
+    for (size_t t = 0; t < m_tracks.size(); ++t) {
+        const SplitTrack& track = m_tracks[t];
+        if (track.metadata || track.typicalMinFrame == 0 ||
+            uint64_t(size) * kTypicalSizeFactor < track.typicalMinFrame ||
+            uint64_t(size) > track.typicalMaxFrame * kTypicalSizeFactor)
+            continue;
+        if (owner >= 0)
+            return -1;
+        owner = int(t);
+    }
+    return owner;
+}
+
+int64_t SharedGapSplit::endNamedBySizes(const FrameChain& chain, int64_t k, size_t t, bool ended) const {
+    bool own = true;
+    for (int64_t f = 0; f < k; ++f) {
+        const int owner = sizeOwner(chain[size_t(f + 1)] - chain[size_t(f)]);
+        if (owner >= 0 && size_t(owner) != t)
+            return f;
+        own = own && owner == int(t);
+    }
+    return own && (ended || chain[size_t(k)] == m_b) ? k : -1;
+}
+
 std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
@@ -434,8 +464,11 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
                 continue;
             }
             const int64_t want = std::max<int64_t>(tracks[t].chunkFrames, 1);
-            // Past want + kChunkSlackFrames frames only the first want count.
-            const FrameChain chain = chainAt(pos, t, size_t(want + kChunkSlackFrames + 1));
+            // Past want + kChunkSlackFrames frames only the first want count,
+            // but where the sizes tell the chunk's end it may lie as far as
+            // the track's tolerance; one frame more shows whether it ends.
+            const int64_t sizeSlack = std::max(kChunkSlackFrames, tracks[t].toleranceFrames);
+            const FrameChain chain = chainAt(pos, t, size_t(want + sizeSlack + 2));
             const int64_t k = std::min(int64_t(frameCount(chain)), framesInTurn(tracks, t));
             if (k < 1)
                 continue;
@@ -447,6 +480,13 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             // end too when no other sound track could have written its last
             // frames: taking fewer would strand frames too short to find.
             const bool fills = chain[size_t(k)] == m_b && soundTracks == 1;
+            // Near the expected count, the frames' sizes may tell where the
+            // chunk ends where the decoders do not (silence between tracks).
+            // A recording that stops ends its tracks' last chunks early.
+            const bool ended = m_chains[pos].whole[t] && k == int64_t(frameCount(chain));
+            const int64_t named = endNamedBySizes(chain, k, t, ended);
+            if (named >= 1 && named <= want + sizeSlack && (m_tailCut || named >= want - sizeSlack))
+                tries.push_back(named);
             if (k <= want + kChunkSlackFrames && (stoppedAt(pos, t) || fills))
                 tries.push_back(k);
             tries.push_back(std::min(k, want));

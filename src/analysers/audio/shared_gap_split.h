@@ -41,10 +41,16 @@ struct SplitTrack {
     AacChainConfig config;
     uint64_t minFrame = 0;
     uint64_t maxFrame = 0;
+    // The sizes of the track's frames found last (0: unknown). A frame of
+    // digital silence decodes with any track's settings; where one track's
+    // sound makes frames many times another's, the size tells.
+    uint64_t typicalMinFrame = 0;
+    uint64_t typicalMaxFrame = 0;
     // What the top seven bits of a frame's (or metadata chunk's) first byte
     // may be (none set: anything).
     std::bitset<128> heads;
     int64_t chunkFrames = 1;  // frames the next chunk of this track is taken to hold
+    int64_t toleranceFrames = 0;  // how far off that may be (a tenth of a second)
     double audioSeconds = 0;  // audio the track has so far
     double frameSeconds = 0;
     // The muxer interleaves the tracks frame by frame in time order (its
@@ -132,6 +138,15 @@ private:
     // How many frames track t may write before another sound track is
     // behind it, for a track whose frames go in time order.
     static int64_t framesInTurn(const std::vector<SplitTrack>& tracks, size_t t);
+    // The one sound track whose last frames come near `size` (-1: none, or
+    // several).
+    int sizeOwner(int64_t size) const;
+    // Where the sizes of the first k frames of track t's chain say its chunk
+    // ends: in front of the first frame only another track's could be, or,
+    // where all k are frames only this track's could be, behind them when
+    // the chain reaches the gap's end or `ended` there (its decoder took no
+    // more); -1 when they do not say.
+    int64_t endNamedBySizes(const FrameChain& chain, int64_t k, size_t t, bool ended) const;
     // The frames from `pos` on, as far as they can be followed; the tracks'
     // times and chunk counts advance with them.
     std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered);
