@@ -196,6 +196,13 @@ private:
         PcmFormat format;      // how its samples read
     };
     std::vector<PcmShare> pcmShares() const;
+    // The packet every sound chunk of the reference is made of, where the
+    // tracks' frames are of one size (0: none shows).
+    int64_t pcmCommonPacket(const std::vector<PcmShare>& shares) const;
+    // A reference that ended inside the first chunk of every sound track
+    // shows none of their lengths: the sound of one of its closed video
+    // chunks' time instead (0 where the reference shows chunk lengths).
+    int64_t pcmOpenChunksBytes() const;
     // The gap's timed-metadata chunks and stretches of sound, in file order.
     std::vector<PcmGapPiece> pcmGapPieces(ScanBuffer& input, int64_t a, int64_t size,
                                           const std::vector<PcmShare>& shares, bool atEnd) const;
@@ -242,6 +249,8 @@ private:
     // them apart; false (nothing taken) where they do not.
     bool dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
                         bool recordingEnds);
+    bool dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                               const std::vector<size_t>& order, bool atEnd);
     // Learns what track `track`'s sound is like from `piece` bytes at `pos`.
     void learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piece, size_t track,
                        const std::vector<PcmShare>& shares);

@@ -8,6 +8,7 @@
 
 #include "analysers/audio/pcm_chunk_fill.h"
 #include "analysers/audio/pcm_content_split.h"
+#include "analysers/audio/closed_chunk_seconds.h"
 #include "analysers/chunk/gap_video.h"
 
 #include "analysers/core/scan_info.h"
@@ -73,6 +74,35 @@ std::vector<AudioInterleave::PcmShare> AudioInterleave::pcmShares() const {
     return shares;
 }
 
+int64_t AudioInterleave::pcmCommonPacket(const std::vector<PcmShare>& shares) const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    int64_t frame = 0;
+    for (const PcmShare& share : shares)
+        frame = std::gcd(frame, share.frame);
+    if (shares.size() < 2 || !std::all_of(shares.begin(), shares.end(), [&](const PcmShare& s) { return s.frame == frame; }))
+        return 0;
+    int64_t common = 0;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks())
+        common = std::gcd(common, std::gcd(int64_t(learnt.minChunkBytes), int64_t(learnt.maxChunkBytes)));
+    return common > frame && common % frame == 0 ? common : 0;
+}
+
+int64_t AudioInterleave::pcmOpenChunksBytes() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const MovieTrack* video = ref->videoTrack();
+    if (!video || ref->interleaveCycle().audioTracks().empty())
+        return 0;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!track || track->m_chunkOffsets.size() != 1)
+            return 0;
+    }
+    double rates = 0;
+    for (const PcmShare& share : pcmShares())
+        rates += share.byteRate;
+    return std::llround(closedChunkSeconds(*video) * rates);
+}
+
 std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_t a, int64_t size,
                                                        const std::vector<PcmShare>& shares, bool atEnd) const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
@@ -91,13 +121,8 @@ std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_
     // Before any track shows its packet in two chunks, tracks of one frame
     // size that a muxer cut into packets of one length show it together:
     // every chunk of the reference is made of them.
-    if (packet == 0 && std::all_of(shares.begin(), shares.end(), [&](const PcmShare& s) { return s.frame == frame; })) {
-        int64_t common = 0;
-        for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks())
-            common = std::gcd(common, std::gcd(int64_t(learnt.minChunkBytes), int64_t(learnt.maxChunkBytes)));
-        if (shares.size() > 1 && common > frame && common % frame == 0)
-            packet = common;
-    }
+    if (packet == 0)
+        packet = pcmCommonPacket(shares);
     // One sound track: the reference's largest chunk (one of several, so
     // not one the recording's end cut short) is whole packets too.
     const InterleaveTrack& first = ref->interleaveCycle().audioTracks().front();
@@ -343,6 +368,7 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // gap: its order follows no rule of the later ones.
     const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
     const bool started = std::any_of(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double s) { return s > 0; });
+    const int64_t gapStart = pos;
     if (!started)
         pcmFirstGap(input, pos, end, shares, packets, atEnd);
     // Each track's whole chunk: what it took last, or before any the
@@ -385,6 +411,8 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // behind; else chunks closed together: whole packets of each track,
     // ending at about the same time.
     if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd, recordingEnds))
+        return;
+    if (!started && pos == gapStart && pos < end && dealPcmOpeningBySound(input, pos, end, shares, order, atEnd))
         return;
     if (!packets && !atEnd && pos < end &&
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
@@ -450,6 +478,35 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
     }
+}
+
+bool AudioInterleave::dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end,
+                                            std::vector<PcmShare>& shares, const std::vector<size_t>& order,
+                                            bool atEnd) {
+    // Two tracks whose first gap is not laid out as the reference's (its
+    // chunks were cut short by its end, or the recorder's chunks are
+    // longer): the track the muxer opens with wrote the gap's first bytes
+    // and the other its last, so their sounds are heard there. The rest is
+    // told by sound only where both are heard well apart.
+    if (shares.size() != 2 || order.size() != 2 || !m_pcmProfiles.empty())
+        return false;
+    const size_t opening = order[0], closing = order[1];
+    const int64_t head = kHeardFrames * shares[opening].frame, tail = kHeardFrames * shares[closing].frame;
+    if (end - pos < 4 * std::max(head, tail))
+        return false;
+    for (const PcmShare& share : shares)
+        m_pcmProfiles.emplace_back(share.format);
+    const ByteBlock first = input.readBlock(pos, int32_t(head));
+    const int64_t last = end - tail - (end - tail - pos) % shares[closing].frame;
+    const ByteBlock second = input.readBlock(last, int32_t(tail));
+    if (int64_t(first.length()) == head && int64_t(second.length()) == tail) {
+        m_pcmProfiles[opening].learn(first.data(), head);
+        m_pcmProfiles[closing].learn(second.data(), tail);
+        if (dealPcmBySound(input, pos, end, shares, atEnd, false))
+            return true;
+    }
+    m_pcmProfiles.clear();
+    return false;
 }
 
 void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
@@ -603,11 +660,13 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     // Each track's packet: what the reference's chunks and those laid out
     // so far are all made of (the reference's alone may be a multiple of
     // the muxer's packet).
-    const int64_t laidOut = pcmPacketFrames(shares);
+    // Before any chunk is laid out, the packet every chunk of the reference
+    // is made of.
+    const int64_t laidOut = pcmPacketFrames(shares), common = laidOut > 0 ? 0 : pcmCommonPacket(shares);
     std::vector<int64_t> packets;
     int64_t block = 0;
     for (const PcmShare& share : shares) {
-        packets.push_back(std::gcd(std::max<int64_t>(share.packet, 0), laidOut * share.frame));
+        packets.push_back(std::gcd(std::max<int64_t>(share.packet, 0), laidOut > 0 ? laidOut * share.frame : common));
         if (packets.back() < 1 || !share.format.usable())
             return false;
         block = std::gcd(block, packets.back());
