@@ -196,9 +196,6 @@ private:
         PcmFormat format;      // how its samples read
     };
     std::vector<PcmShare> pcmShares() const;
-    // The packet every sound chunk of the reference is made of, where the
-    // tracks' frames are of one size (0: none shows).
-    int64_t pcmCommonPacket(const std::vector<PcmShare>& shares) const;
     // A reference that ended inside the first chunk of every sound track
     // shows none of their lengths: the sound of one of its closed video
     // chunks' time instead (0 where the reference shows chunk lengths).
@@ -248,7 +245,9 @@ private:
     // The stretch read as runs of each track where the tracks' sounds tell
     // them apart; false (nothing taken) where they do not.
     bool dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
-                        bool recordingEnds);
+                        bool recordingEnds, int64_t openingBlock);
+    // The first gap, when the reference's does not lay it out, told by the
+    // sounds at its two ends (the track the muxer opens with and the other).
     bool dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
                                const std::vector<size_t>& order, bool atEnd);
     // Learns what track `track`'s sound is like from `piece` bytes at `pos`.

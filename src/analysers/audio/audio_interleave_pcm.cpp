@@ -42,6 +42,8 @@ constexpr int64_t kEnoughFrames = int64_t(1) << 20;
 // The least bytes a block of sound is weighed in: fewer samples tell too
 // little.
 constexpr int64_t kLeastBlock = 1024;
+// Sample frames of a block of the opening gap, which no known packet cuts.
+constexpr int64_t kOpeningBlockFrames = 512;
 
 }  // namespace
 
@@ -72,19 +74,6 @@ std::vector<AudioInterleave::PcmShare> AudioInterleave::pcmShares() const {
         shares.push_back(share);
     }
     return shares;
-}
-
-int64_t AudioInterleave::pcmCommonPacket(const std::vector<PcmShare>& shares) const {
-    const ReferenceInfo* ref = m_repairState->m_reference.get();
-    int64_t frame = 0;
-    for (const PcmShare& share : shares)
-        frame = std::gcd(frame, share.frame);
-    if (shares.size() < 2 || !std::all_of(shares.begin(), shares.end(), [&](const PcmShare& s) { return s.frame == frame; }))
-        return 0;
-    int64_t common = 0;
-    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks())
-        common = std::gcd(common, std::gcd(int64_t(learnt.minChunkBytes), int64_t(learnt.maxChunkBytes)));
-    return common > frame && common % frame == 0 ? common : 0;
 }
 
 int64_t AudioInterleave::pcmOpenChunksBytes() const {
@@ -121,8 +110,13 @@ std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_
     // Before any track shows its packet in two chunks, tracks of one frame
     // size that a muxer cut into packets of one length show it together:
     // every chunk of the reference is made of them.
-    if (packet == 0)
-        packet = pcmCommonPacket(shares);
+    if (packet == 0 && std::all_of(shares.begin(), shares.end(), [&](const PcmShare& s) { return s.frame == frame; })) {
+        int64_t common = 0;
+        for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks())
+            common = std::gcd(common, std::gcd(int64_t(learnt.minChunkBytes), int64_t(learnt.maxChunkBytes)));
+        if (shares.size() > 1 && common > frame && common % frame == 0)
+            packet = common;
+    }
     // One sound track: the reference's largest chunk (one of several, so
     // not one the recording's end cut short) is whole packets too.
     const InterleaveTrack& first = ref->interleaveCycle().audioTracks().front();
@@ -410,7 +404,7 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // Chunks of the lengths each track writes, in the order they fell
     // behind; else chunks closed together: whole packets of each track,
     // ending at about the same time.
-    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd, recordingEnds))
+    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd, recordingEnds, 0))
         return;
     if (!started && pos == gapStart && pos < end && dealPcmOpeningBySound(input, pos, end, shares, order, atEnd))
         return;
@@ -502,7 +496,10 @@ bool AudioInterleave::dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int
     if (int64_t(first.length()) == head && int64_t(second.length()) == tail) {
         m_pcmProfiles[opening].learn(first.data(), head);
         m_pcmProfiles[closing].learn(second.data(), tail);
-        if (dealPcmBySound(input, pos, end, shares, atEnd, false))
+        // Blocks of half the packet muxers commonly cut PCM into, in whole
+        // frames of both tracks: where one of their chunks ends, a block
+        // does.
+        if (dealPcmBySound(input, pos, end, shares, atEnd, false, kOpeningBlockFrames * std::lcm(shares[0].frame, shares[1].frame)))
             return true;
     }
     m_pcmProfiles.clear();
@@ -651,25 +648,25 @@ void AudioInterleave::learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piec
 }
 
 bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
-                                     bool atEnd, bool recordingEnds) {
+                                     bool atEnd, bool recordingEnds, int64_t openingBlock) {
     // Where the recording ended, the tracks' last packets are short; else
-    // where the input ends, it was cut.
-    const bool cut = atEnd && !recordingEnds;
+    // where the input ends, it was cut. The stretch in front of the first
+    // pictures has no known packets; its last run takes the part block.
+    const bool cut = (atEnd && !recordingEnds) || openingBlock > 0;
     // Blocks of the packets' common length: every run boundary lies
     // between two of them.
     // Each track's packet: what the reference's chunks and those laid out
     // so far are all made of (the reference's alone may be a multiple of
     // the muxer's packet).
-    // Before any chunk is laid out, the packet every chunk of the reference
-    // is made of.
-    const int64_t laidOut = pcmPacketFrames(shares), common = laidOut > 0 ? 0 : pcmCommonPacket(shares);
+    const int64_t laidOut = pcmPacketFrames(shares);
     std::vector<int64_t> packets;
-    int64_t block = 0;
+    int64_t block = openingBlock;
     for (const PcmShare& share : shares) {
-        packets.push_back(std::gcd(std::max<int64_t>(share.packet, 0), laidOut > 0 ? laidOut * share.frame : common));
-        if (packets.back() < 1 || !share.format.usable())
+        packets.push_back(std::gcd(std::max<int64_t>(share.packet, 0), laidOut * share.frame));
+        if ((packets.back() < 1 && openingBlock < 1) || !share.format.usable())
             return false;
-        block = std::gcd(block, packets.back());
+        if (openingBlock < 1)
+            block = std::gcd(block, packets.back());
     }
     // Packets known from chunk sizes alone may be several of the muxer's:
     // the blocks are the smallest whole share of them that holds whole
@@ -678,7 +675,7 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     int64_t frames = 1;
     for (const PcmShare& share : shares)
         frames = std::lcm(frames, share.frame);
-    for (int64_t parts = block / kLeastBlock; parts > 1; --parts)
+    for (int64_t parts = block / kLeastBlock; parts > 1 && openingBlock < 1; --parts)
         if (block % parts == 0 && (block / parts) % frames == 0) {
             block /= parts;
             break;
