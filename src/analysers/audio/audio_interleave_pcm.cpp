@@ -6,9 +6,9 @@
 
 #include "analysers/audio/audio_interleave.h"
 
+#include "analysers/audio/closed_chunk_seconds.h"
 #include "analysers/audio/pcm_chunk_fill.h"
 #include "analysers/audio/pcm_content_split.h"
-#include "analysers/audio/closed_chunk_seconds.h"
 #include "analysers/chunk/gap_video.h"
 
 #include "analysers/core/scan_info.h"
@@ -499,7 +499,8 @@ bool AudioInterleave::dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int
         // Blocks of half the packet muxers commonly cut PCM into, in whole
         // frames of both tracks: where one of their chunks ends, a block
         // does.
-        if (dealPcmBySound(input, pos, end, shares, atEnd, false, kOpeningBlockFrames * std::lcm(shares[0].frame, shares[1].frame)))
+        const int64_t block = kOpeningBlockFrames * std::lcm(shares[0].frame, shares[1].frame);
+        if (dealPcmBySound(input, pos, end, shares, atEnd, false, block))
             return true;
     }
     m_pcmProfiles.clear();
