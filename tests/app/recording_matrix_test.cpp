@@ -653,6 +653,16 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=8000:a=0.2:seed=42,aformat=channel_layouts=stereo",
        "sine=frequency=660:sample_rate=8000,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s16le -chunk_duration 800000", false, ""},
+    // Two mono tones in camera chunks behind a reference whose sound stops
+    // after a second: each of its sound tracks wrote one chunk that its end
+    // cut short, which shows neither how long the recorder's chunks are nor
+    // how the first gap is laid out; the sounds at the gap's two ends do.
+    {"pcm_two_tones_reference_one_chunk", "mov", "368x272", "-profile:v main -pix_fmt yuv420p -bf 2 -g 30",
+     {{"sine=frequency=330:sample_rate=96000,aformat=channel_layouts=mono",
+       "anoisesrc=d=0.6:r=96000:a=0.2:seed=43,aformat=channel_layouts=mono"},
+      {"sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono",
+       "anoisesrc=d=0.6:r=48000:a=0.2:seed=44,aformat=channel_layouts=mono"}},
+     "-c:a pcm_s16le -chunk_duration 1422000", false, ""},
 };
 
 std::vector<Case> cases(bool pending) {

@@ -889,7 +889,8 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     // gap are still one gap's sound.
     const int64_t gapBound =
         ref->interleaveCycle().sharedGaps()
-            ? std::max<int64_t>(block, int64_t(std::min<uint64_t>(ref->interleaveCycle().largestSoundGap(), INT32_MAX)))
+            ? std::max({block, int64_t(std::min<uint64_t>(ref->interleaveCycle().largestSoundGap(), INT32_MAX)),
+                        std::min<int64_t>(pcmOpenChunksBytes(), INT32_MAX)})
             : block;
     const bool allAudio = !(flags & GapStartGuessed) && ((flags & GapAtEnd) || size <= kPcmGapCycles * gapBound);
     if (!allAudio || orphanedTail)

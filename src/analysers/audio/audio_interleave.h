@@ -197,6 +197,10 @@ private:
         PcmFormat format;      // how its samples read
     };
     std::vector<PcmShare> pcmShares() const;
+    // A reference that ended inside the first chunk of every sound track
+    // shows none of their lengths: the sound of one of its closed video
+    // chunks' time instead (0 where the reference shows chunk lengths).
+    int64_t pcmOpenChunksBytes() const;
     // The gap's timed-metadata chunks and stretches of sound, in file order.
     std::vector<PcmGapPiece> pcmGapPieces(ScanBuffer& input, int64_t a, int64_t size,
                                           const std::vector<PcmShare>& shares, bool atEnd) const;
@@ -242,7 +246,11 @@ private:
     // The stretch read as runs of each track where the tracks' sounds tell
     // them apart; false (nothing taken) where they do not.
     bool dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
-                        bool recordingEnds);
+                        bool recordingEnds, int64_t openingBlock);
+    // The first gap, when the reference's does not lay it out, told by the
+    // sounds at its two ends (the track the muxer opens with and the other).
+    bool dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
+                               const std::vector<size_t>& order, bool atEnd);
     // Learns what track `track`'s sound is like from `piece` bytes at `pos`.
     void learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piece, size_t track,
                        const std::vector<PcmShare>& shares);

@@ -6,6 +6,7 @@
 
 #include "analysers/audio/audio_interleave.h"
 
+#include "analysers/audio/closed_chunk_seconds.h"
 #include "analysers/audio/pcm_chunk_fill.h"
 #include "analysers/audio/pcm_content_split.h"
 #include "analysers/chunk/gap_video.h"
@@ -41,6 +42,8 @@ constexpr int64_t kEnoughFrames = int64_t(1) << 20;
 // The least bytes a block of sound is weighed in: fewer samples tell too
 // little.
 constexpr int64_t kLeastBlock = 1024;
+// Sample frames of a block of the opening gap, which no known packet cuts.
+constexpr int64_t kOpeningBlockFrames = 512;
 
 }  // namespace
 
@@ -71,6 +74,22 @@ std::vector<AudioInterleave::PcmShare> AudioInterleave::pcmShares() const {
         shares.push_back(share);
     }
     return shares;
+}
+
+int64_t AudioInterleave::pcmOpenChunksBytes() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const MovieTrack* video = ref->videoTrack();
+    if (!video || ref->interleaveCycle().audioTracks().empty())
+        return 0;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (!track || track->m_chunkOffsets.size() != 1)
+            return 0;
+    }
+    double rates = 0;
+    for (const PcmShare& share : pcmShares())
+        rates += share.byteRate;
+    return std::llround(closedChunkSeconds(*video) * rates);
 }
 
 std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_t a, int64_t size,
@@ -343,6 +362,7 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // gap: its order follows no rule of the later ones.
     const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
     const bool started = std::any_of(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double s) { return s > 0; });
+    const int64_t gapStart = pos;
     if (!started)
         pcmFirstGap(input, pos, end, shares, packets, atEnd);
     // Each track's whole chunk: what it took last, or before any the
@@ -384,7 +404,9 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // Chunks of the lengths each track writes, in the order they fell
     // behind; else chunks closed together: whole packets of each track,
     // ending at about the same time.
-    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd, recordingEnds))
+    if (started && pos < end && dealPcmBySound(input, pos, end, shares, atEnd, recordingEnds, 0))
+        return;
+    if (!started && pos == gapStart && pos < end && dealPcmOpeningBySound(input, pos, end, shares, order, atEnd))
         return;
     if (!packets && !atEnd && pos < end &&
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
@@ -450,6 +472,39 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
     }
+}
+
+bool AudioInterleave::dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end,
+                                            std::vector<PcmShare>& shares, const std::vector<size_t>& order,
+                                            bool atEnd) {
+    // Two tracks whose first gap is not laid out as the reference's (its
+    // chunks were cut short by its end, or the recorder's chunks are
+    // longer): the track the muxer opens with wrote the gap's first bytes
+    // and the other its last, so their sounds are heard there. The rest is
+    // told by sound only where both are heard well apart.
+    if (shares.size() != 2 || order.size() != 2 || !m_pcmProfiles.empty())
+        return false;
+    const size_t opening = order[0], closing = order[1];
+    const int64_t head = kHeardFrames * shares[opening].frame, tail = kHeardFrames * shares[closing].frame;
+    if (end - pos < 4 * std::max(head, tail))
+        return false;
+    for (const PcmShare& share : shares)
+        m_pcmProfiles.emplace_back(share.format);
+    const ByteBlock first = input.readBlock(pos, int32_t(head));
+    const int64_t last = end - tail - (end - tail - pos) % shares[closing].frame;
+    const ByteBlock second = input.readBlock(last, int32_t(tail));
+    if (int64_t(first.length()) == head && int64_t(second.length()) == tail) {
+        m_pcmProfiles[opening].learn(first.data(), head);
+        m_pcmProfiles[closing].learn(second.data(), tail);
+        // Blocks of half the packet muxers commonly cut PCM into, in whole
+        // frames of both tracks: where one of their chunks ends, a block
+        // does.
+        const int64_t block = kOpeningBlockFrames * std::lcm(shares[0].frame, shares[1].frame);
+        if (dealPcmBySound(input, pos, end, shares, atEnd, false, block))
+            return true;
+    }
+    m_pcmProfiles.clear();
+    return false;
 }
 
 void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
@@ -594,10 +649,11 @@ void AudioInterleave::learnPcmSound(ScanBuffer& input, int64_t pos, int64_t piec
 }
 
 bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
-                                     bool atEnd, bool recordingEnds) {
+                                     bool atEnd, bool recordingEnds, int64_t openingBlock) {
     // Where the recording ended, the tracks' last packets are short; else
-    // where the input ends, it was cut.
-    const bool cut = atEnd && !recordingEnds;
+    // where the input ends, it was cut. The stretch in front of the first
+    // pictures has no known packets; its last run takes the part block.
+    const bool cut = (atEnd && !recordingEnds) || openingBlock > 0;
     // Blocks of the packets' common length: every run boundary lies
     // between two of them.
     // Each track's packet: what the reference's chunks and those laid out
@@ -605,12 +661,13 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     // the muxer's packet).
     const int64_t laidOut = pcmPacketFrames(shares);
     std::vector<int64_t> packets;
-    int64_t block = 0;
+    int64_t block = openingBlock;
     for (const PcmShare& share : shares) {
         packets.push_back(std::gcd(std::max<int64_t>(share.packet, 0), laidOut * share.frame));
-        if (packets.back() < 1 || !share.format.usable())
+        if ((packets.back() < 1 && openingBlock < 1) || !share.format.usable())
             return false;
-        block = std::gcd(block, packets.back());
+        if (openingBlock < 1)
+            block = std::gcd(block, packets.back());
     }
     // Packets known from chunk sizes alone may be several of the muxer's:
     // the blocks are the smallest whole share of them that holds whole
@@ -619,7 +676,7 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     int64_t frames = 1;
     for (const PcmShare& share : shares)
         frames = std::lcm(frames, share.frame);
-    for (int64_t parts = block / kLeastBlock; parts > 1; --parts)
+    for (int64_t parts = block / kLeastBlock; parts > 1 && openingBlock < 1; --parts)
         if (block % parts == 0 && (block / parts) % frames == 0) {
             block /= parts;
             break;
