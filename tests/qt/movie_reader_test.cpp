@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "qt/quicktime.h"
 #include "qt_test_util.h"
 #include "support/atom_builder.h"
@@ -74,14 +72,9 @@ Bytes soundTrak(const Bytes& stsd, const Bytes& tables) {
     return atom("trak", concat({tkhd(1), atom("mdia", concat({hdlr("soun"), atom("minf", atom("stbl", concat({stsd, tables})))}))}));
 }
 
-struct Closer {
-    void operator()(MovieFile* m) const { QTClose(m); }
-};
-using Movie = std::unique_ptr<MovieFile, Closer>;
+using qttest::Movie;
 
-Movie openBytes(const std::string& test, const Bytes& bytes) {
-    return Movie(QTOpen(writeScratch(test, "movie.mov", bytes), 0, true));
-}
+Movie openBytes(const std::string& test, const Bytes& bytes) { return qttest::open(writeScratch(test, "movie.mov", bytes)); }
 
 TEST(QtReader, AtomWalkRules) {
     const struct {
@@ -285,7 +278,7 @@ TEST(QtReader, ParameterSetSlotsNeverOverrun) {
 TEST(QtReader, FragmentedMovieTablesComeFromTheFragments) {
     const std::string file = testmedia::movie(
         "h264_aac_fragmented.mp4", "-c:v libx264 -bf 2 -g 25 -c:a aac -movflags +frag_keyframe+empty_moov");
-    const Movie m(QTOpen(file, 0, true));
+    const Movie m = qttest::open(file);
     ASSERT_NE(m, nullptr);
     ASSERT_NE(m->m_videoTrack, nullptr);
     ASSERT_EQ(m->m_audioTrackCount, 1);
