@@ -274,6 +274,18 @@ Outcome expectRepaired(const Case& c) {
     if (c.checks & SoundExact) {
         EXPECT_EQ(checksums(o.repaired, 1), checksums(original, 1));
     }
+    if (c.checks & TracksExact) {
+        const auto streams = testmedia::probeStreams(original);
+        for (size_t s = 1; s < streams.size(); ++s) {
+            if (streams[s].at("codec_type") != "audio")
+                continue;
+            auto want = mappedChecksums(original, int(s)), got = mappedChecksums(o.repaired, int(s));
+            std::sort(want.begin(), want.end());
+            std::sort(got.begin(), got.end());
+            EXPECT_FALSE(want.empty()) << "sound stream " << s;
+            EXPECT_TRUE(std::includes(got.begin(), got.end(), want.begin(), want.end())) << "sound stream " << s;
+        }
+    }
     if (c.checks & Identical) {
         EXPECT_EQ(testsupport::framemd5(o.repaired), testsupport::framemd5(original));
     }
