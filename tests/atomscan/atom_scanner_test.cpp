@@ -93,7 +93,6 @@ TEST(AtomScanner, FtypFurtherThan1024BytesMovesTheFileStart) {
 // would start a track of its own and the samples would come twice.
 TEST(AtomScanner, TableOfferedTwiceIsRecordedOnce) {
     const std::string reference = testmedia::h264AacMp4();
-    ASSERT_FALSE(reference.empty());
     const uint32_t media = uint32_t(ftyp().size() + 8);
     const Bytes file = concat({ftyp(), atom("mdat", repairrun::noise(600, 3)),
                                fullAtom("stsz", 0, 0, u32s({0, 3, 100, 200, 300})),
@@ -127,7 +126,6 @@ TEST(AtomScanner, TableOfferedTwiceIsRecordedOnce) {
 // without QT reconstruction the same tables are only dumped.
 TEST(AtomScanner, SecondTableOfAKindStartsTheReferencesNextTrack) {
     const std::string reference = testmedia::h264AacMp4();
-    ASSERT_FALSE(reference.empty());
     const uint32_t media = uint32_t(ftyp().size() + 8);
     const Bytes file = concat({ftyp(), atom("mdat", repairrun::noise(200, 1)),
                                fullAtom("stsz", 0, 0, u32s({0, 2, 100, 50})), fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})),

@@ -135,7 +135,6 @@ Bytes nestedTables() {
 }  // namespace
 
 TEST(HostileTables, EveryLieEndsInOrder) {
-    ASSERT_FALSE(reference().empty());
     const HostileCase cases[] = {
         // Counts beyond the atom are cut to what it holds.
         {"HostileCounts",
@@ -175,7 +174,6 @@ TEST(HostileTables, EveryLieEndsInOrder) {
 
 // Noise with table atoms of random content planted all over it.
 TEST(HostileTables, RandomTablesInNoise) {
-    ASSERT_FALSE(reference().empty());
     const char* types[] = {"ftyp", "mdat", "ctts", "stsc", "stco", "co64", "stsz"};
     for (uint32_t seed = 1; seed <= 12; ++seed) {
         Bytes b = repairrun::noise(60000, seed);

@@ -43,8 +43,7 @@ std::string fixture(const Case& c) {
 }
 
 std::vector<uint8_t> load(const Case& c) {
-    const std::string path = fixture(c);
-    return path.empty() ? std::vector<uint8_t>{} : testsupport::readFile(path);
+    return testsupport::readFile(fixture(c));
 }
 
 // One ffprobe section per line ("packet|size=417|pos=0"), as key -> value.
@@ -80,7 +79,6 @@ class MpegAudioStream : public ::testing::TestWithParam<Case> {};
 TEST_P(MpegAudioStream, EveryFrameHeaderMatchesFfprobe) {
     const Case& c = GetParam();
     const std::string path = fixture(c);
-    ASSERT_FALSE(path.empty()) << "ffmpeg could not make " << c.name;
     const std::vector<uint8_t> bytes = testsupport::readFile(path);
     const auto streams = probe("stream=codec_name,sample_rate,channels,bit_rate,time_base", path);
     ASSERT_EQ(streams.size(), 1u);

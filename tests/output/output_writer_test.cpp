@@ -34,7 +34,6 @@ uint64_t videoBytes(const std::string& file) {
 
 TEST(OutputWriter, SavePortionStopsHalfway) {
     const std::string source = h264AacMp4();
-    ASSERT_FALSE(source.empty());
     LogCapture log(LogLevel::Notice);
     const std::string out = testsupport::scratchDir("OutputWriterSave") + "/half.mp4";
     auto state = stateFromReference(source, out);
@@ -64,7 +63,6 @@ TEST(OutputWriter, RawVideoStreamIsAnnexBThatDecodes) {
         int firstNalType;  // the stream starts with this parameter set
     };
     for (const Case& c : {Case{h264AacMp4(), "h264", 7}, Case{hevcAacMp4(), "hevc", 32}}) {
-        ASSERT_FALSE(c.source.empty()) << "ffmpeg fixture";
         SCOPED_TRACE(c.source);
         LogCapture log(LogLevel::Notice);
         const std::string dir = testsupport::scratchDir("OutputWriterRaw");

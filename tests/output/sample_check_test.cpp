@@ -15,7 +15,6 @@ using namespace outtest;
 
 TEST(SampleCheck, MismatchesAreReportedWithoutBlockingOnStdin) {
     const std::string source = h264AacMp4();
-    ASSERT_FALSE(source.empty());
     // Whatever the test runner's stdin is, the pause sees no terminal.
     ASSERT_NE(std::freopen("/dev/null", "r", stdin), nullptr);
     const std::string dir = testsupport::scratchDir("SampleCheck");

@@ -24,8 +24,6 @@ double formatSeconds(const std::string& file) {
 repairrun::Outcome repairedWithoutIndex(const std::string& name, const std::string& sources, const std::string& extra,
                                         std::string& original) {
     original = testsupport::fixture(name, sources + " -c:v libx264 -pix_fmt yuv420p -c:a aac -ac 1 " + extra);
-    if (original.empty())
-        return {};
     return repairrun::repair("SoundTailRepair." + name, original, repairrun::withoutIndex(original));
 }
 
@@ -38,7 +36,6 @@ TEST(SoundTailRepair, EndsWhereTheReferenceEndsItsSound) {
         "sound_tail.mov",
         "-f lavfi -i testsrc2=size=320x240:rate=25:duration=4 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=3.7",
         "-g 25", original);
-    ASSERT_FALSE(original.empty());
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     const auto before = testmedia::probeStreams(original);
@@ -53,7 +50,6 @@ TEST(SoundTailRepair, MovieLastsAsLongAsSoundWithoutEdits) {
         "sound_no_edits.mp4",
         "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=3",
         "-use_editlist 0", original);
-    ASSERT_FALSE(original.empty());
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     EXPECT_GT(formatSeconds(o.repaired), 2.9);

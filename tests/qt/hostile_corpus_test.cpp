@@ -55,20 +55,19 @@ TEST(QtHostileCorpus, EveryFileGivesItsKnownResult) {
         const std::string path = dir + "/" + name;
         for (uint32_t traceMask : {0u, 255u}) {
             testing::internal::CaptureStdout();
-            MovieFile* m = QTOpen(path, traceMask, true);
+            const qttest::Movie m = qttest::open(path, traceMask);
             const std::string printed = testing::internal::GetCapturedStdout();
             ASSERT_NE(m, nullptr);
-            EXPECT_EQ(qttest::summary(m), e.found);
-            qttest::expectTablesWithinFile(m, testsupport::readFile(path).size());
+            EXPECT_EQ(qttest::summary(m.get()), e.found);
+            qttest::expectTablesWithinFile(m.get(), testsupport::readFile(path).size());
             if (traceMask == 0) {
                 EXPECT_EQ(printed, e.printed);
             }
             testing::internal::CaptureStdout();
-            QTDump(m);
+            QTDump(m.get());
             // At most 22 lines per table: a dump that loops or lists a
             // lying count in full is far longer.
             EXPECT_LT(testing::internal::GetCapturedStdout().size(), 64u * 1024);
-            QTClose(m);
         }
     }
 }

@@ -33,7 +33,6 @@ class MovieVsFfmpeg : public ::testing::TestWithParam<Case> {};
 
 TEST_P(MovieVsFfmpeg, CopyKeepsPacketsAndTimestamps) {
     const std::string src = GetParam().make();
-    ASSERT_FALSE(src.empty());
     const std::string dst = testsupport::scratchDir(std::string("roundtrip_") + GetParam().name) + "/copy" +
                             src.substr(src.rfind('.'));
     ASSERT_TRUE(qttest::copyMovie(src, dst));
@@ -42,12 +41,11 @@ TEST_P(MovieVsFfmpeg, CopyKeepsPacketsAndTimestamps) {
     EXPECT_EQ(testsupport::framemd5(dst), expected);
     // The copy keeps the raw description; the picture size repairs declare
     // is the reader's.
-    MovieFile* movie = QTOpen(src, 0, true);
+    const qttest::Movie movie = qttest::open(src);
     ASSERT_TRUE(movie && movie->m_videoTrack);
     const auto video = testmedia::probeStreams(src).at(size_t(movie->m_videoTrack - movie->m_tracks));
     EXPECT_EQ(std::to_string(movie->m_videoTrack->m_width) + "x" + std::to_string(movie->m_videoTrack->m_height),
               video.at("width") + "x" + video.at("height"));
-    QTClose(movie);
     const auto probe = testsupport::runCommand("ffprobe -v error -show_streams " + testsupport::quote(dst), true);
     EXPECT_EQ(probe.exitCode, 0);
     EXPECT_EQ(probe.output.find("rror"), std::string::npos) << probe.output.substr(0, 2000);
@@ -59,7 +57,6 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, MovieVsFfmpeg, ::testing::ValuesIn(kCases),
 // The dump command prints what the reader found.
 TEST(QtDumpCommand, PrintsTheMovie) {
     const std::string file = testmedia::h264AacMp4();
-    ASSERT_FALSE(file.empty());
     const auto dump = testsupport::runFramend("-i " + testsupport::quote(file) + " -dump");
     EXPECT_EQ(dump.exitCode, 0);
     EXPECT_NE(dump.output.find("---------------- QTDump -------------\n"), std::string::npos);

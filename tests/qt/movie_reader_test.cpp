@@ -72,9 +72,9 @@ Bytes soundTrak(const Bytes& stsd, const Bytes& tables) {
     return atom("trak", concat({tkhd(1), atom("mdia", concat({hdlr("soun"), atom("minf", atom("stbl", concat({stsd, tables})))}))}));
 }
 
-MovieFile* openBytes(const std::string& test, const Bytes& bytes) {
-    return QTOpen(writeScratch(test, "movie.mov", bytes), 0, true);
-}
+using qttest::Movie;
+
+Movie openBytes(const std::string& test, const Bytes& bytes) { return qttest::open(writeScratch(test, "movie.mov", bytes)); }
 
 TEST(QtReader, AtomWalkRules) {
     const struct {
@@ -94,17 +94,16 @@ TEST(QtReader, AtomWalkRules) {
          "mdat 0 moov 8 ts 111 tracks 1 | - - n=0 0/0/0/0"},
     };
     for (const auto& c : cases) {
-        MovieFile* m = openBytes("QtReader_Walk", c.bytes);
+        const Movie m = openBytes("QtReader_Walk", c.bytes);
         ASSERT_NE(m, nullptr);
-        EXPECT_EQ(qttest::summary(m), c.found) << c.what;
+        EXPECT_EQ(qttest::summary(m.get()), c.found) << c.what;
         EXPECT_EQ(m->m_brand.m_majorBrand, 0u) << c.what;
-        QTClose(m);
     }
 }
 
 TEST(QtReader, LpcmVersionTwoEndianness) {
     for (uint32_t flags : {12u, 14u}) {
-        MovieFile* m = openBytes("QtReader_Lpcm", atom("moov", soundTrak(stsdSound("lpcm", 2, 2, 24, flags), {})));
+        const Movie m = openBytes("QtReader_Lpcm", atom("moov", soundTrak(stsdSound("lpcm", 2, 2, 24, flags), {})));
         ASSERT_NE(m, nullptr);
         ASSERT_EQ(m->m_audioTrackCount, 1);
         const MovieTrack* t = m->m_audioTracks[0];
@@ -113,14 +112,13 @@ TEST(QtReader, LpcmVersionTwoEndianness) {
         EXPECT_EQ(t->m_audioChannels, 2);
         EXPECT_EQ(t->m_audioSampleSize, 24);
         EXPECT_EQ(t->m_audioSampleRate, 48000);
-        QTClose(m);
     }
 }
 
 TEST(QtReader, FixedSampleSizeOneBecomesFrameSize) {
     const auto tables = concat({fullAtom("stsz", 0, 0, u32s({1, 96000})), fullAtom("stsc", 0, 0, u32s({1, 1, 48000, 1})),
                                 fullAtom("stco", 0, 0, u32s({2, 1000, 300000}))});
-    MovieFile* m = openBytes("QtReader_FixedOne", atom("moov", soundTrak(stsdSound("sowt", 0, 2, 16), tables)));
+    const Movie m = openBytes("QtReader_FixedOne", atom("moov", soundTrak(stsdSound("sowt", 0, 2, 16), tables)));
     ASSERT_NE(m, nullptr);
     const MovieTrack* t = m->m_audioTracks[0];
     EXPECT_EQ(t->m_fixedSampleSize, 4u);
@@ -131,7 +129,6 @@ TEST(QtReader, FixedSampleSizeOneBecomesFrameSize) {
     EXPECT_EQ(QTGetSampleOffset(t, 48001), 300000u);
     EXPECT_EQ(QTGetSampleOffset(t, 48002), 300004u);
     EXPECT_EQ(QTGetSampleOffset(t, 96001), 0u);  // past the last chunk
-    QTClose(m);
 }
 
 // Lookups resume where the previous one stopped; in any order they must give
@@ -171,16 +168,15 @@ TEST(QtReader, DumpListsStopAfterTwentyTwoEntries) {
     Bytes sizes = u32s({0, 22});
     for (uint32_t i = 1; i <= 22; ++i)
         put32(sizes, i * 10);
-    MovieFile* m = openBytes("QtReader_Dump22", atom("moov", soundTrak(stsdSound("sowt", 0, 1, 16), fullAtom("stsz", 0, 0, sizes))));
+    const Movie m = openBytes("QtReader_Dump22", atom("moov", soundTrak(stsdSound("sowt", 0, 1, 16), fullAtom("stsz", 0, 0, sizes))));
     ASSERT_NE(m, nullptr);
     testing::internal::CaptureStdout();
-    QTDump(m);
+    QTDump(m.get());
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("     samplesize:    sample              22, size               220\n...\n     chunkcount: 0\n"),
               std::string::npos)
         << out;
     EXPECT_NE(out.find("    trackcount: 1\n"), std::string::npos);
-    QTClose(m);
 }
 
 TEST(QtReader, SampleDurationIsTheOneMostSamplesHave) {
@@ -196,11 +192,10 @@ TEST(QtReader, SampleDurationIsTheOneMostSamplesHave) {
         {u32s({1, 0, 700}), 700},           // no samples at all: the only duration there is
     };
     for (const auto& c : cases) {
-        MovieFile* m = openBytes("QtReader_SttsMost",
+        const Movie m = openBytes("QtReader_SttsMost",
                                  atom("moov", soundTrak(stsdSound("sowt", 0, 1, 16), fullAtom("stts", 0, 0, c.stts))));
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(m->m_tracks[0].m_sampleDuration, c.duration);
-        QTClose(m);
     }
 }
 
@@ -230,15 +225,13 @@ TEST(QtReader, SizesThatLie) {
         {"three bytes", {0, 0, 0}, "mdat 0 moov 0 ts 0 tracks 0"},
     };
     for (const auto& c : cases) {
-        MovieFile* m = openBytes("QtReader_Lies", c.bytes);
+        const Movie m = openBytes("QtReader_Lies", c.bytes);
         ASSERT_NE(m, nullptr);
-        EXPECT_EQ(qttest::summary(m), c.found) << c.what;
-        QTClose(m);
+        EXPECT_EQ(qttest::summary(m.get()), c.found) << c.what;
     }
-    MovieFile* m = openBytes("QtReader_Lies", truncated);
+    const Movie m = openBytes("QtReader_Lies", truncated);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->m_audioTracks[0]->m_audioSampleSize, 0);
-    QTClose(m);
 }
 
 TEST(QtReader, ParameterSetSlotsNeverOverrun) {
@@ -261,7 +254,7 @@ TEST(QtReader, ParameterSetSlotsNeverOverrun) {
     entry[8 + 7] = 1;  // data reference index
     const auto stsd = fullAtom("stsd", 0, 0, concat({u32s({1}), entry, atom("avcC", avcc), atom("hvcC", hvcC(arrays))}));
     const auto trak = atom("trak", concat({tkhd(1), atom("mdia", concat({hdlr("vide"), atom("minf", atom("stbl", stsd))}))}));
-    MovieFile* m = openBytes("QtReader_Slots", atom("moov", trak));
+    const Movie m = openBytes("QtReader_Slots", atom("moov", trak));
     ASSERT_NE(m, nullptr);
     ASSERT_NE(m->m_videoTrack, nullptr);
     const MovieTrack& t = *m->m_videoTrack;
@@ -276,7 +269,6 @@ TEST(QtReader, ParameterSetSlotsNeverOverrun) {
     // Units past the slots are walked over: the next array's data is intact.
     EXPECT_EQ(t.m_hevc.m_arrays[1].m_nalType & 0x3F, 33);
     EXPECT_EQ(t.m_hevc.m_arrays[1].m_nal[0][0], 16);
-    QTClose(m);
 }
 
 // A fragmented movie keeps its tables in the fragments: read, they give the
@@ -286,8 +278,7 @@ TEST(QtReader, ParameterSetSlotsNeverOverrun) {
 TEST(QtReader, FragmentedMovieTablesComeFromTheFragments) {
     const std::string file = testmedia::movie(
         "h264_aac_fragmented.mp4", "-c:v libx264 -bf 2 -g 25 -c:a aac -movflags +frag_keyframe+empty_moov");
-    ASSERT_FALSE(file.empty());
-    MovieFile* m = QTOpen(file, 0, true);
+    const Movie m = qttest::open(file);
     ASSERT_NE(m, nullptr);
     ASSERT_NE(m->m_videoTrack, nullptr);
     ASSERT_EQ(m->m_audioTrackCount, 1);
@@ -303,18 +294,16 @@ TEST(QtReader, FragmentedMovieTablesComeFromTheFragments) {
     EXPECT_EQ(tracks[1]->m_sampleCount, next[1] - 1);
     EXPECT_FALSE(tracks[0]->m_compositionOffsets.empty());
     EXPECT_EQ(tracks[1]->m_sampleDuration, 1024u);
-    QTClose(m);
 
     Bytes bytes = readFile(file);
     size_t trun = findType(bytes, "trun");
     ASSERT_NE(trun, std::string::npos);
     const Bytes huge = u32s({0x7FFFFFFF});
     std::copy(huge.begin(), huge.end(), bytes.begin() + long(trun) + 8);
-    MovieFile* lying = openBytes("QtReader_LyingRun", bytes);
+    const Movie lying = openBytes("QtReader_LyingRun", bytes);
     ASSERT_NE(lying, nullptr);
-    qttest::expectTablesWithinFile(lying, bytes.size());
+    qttest::expectTablesWithinFile(lying.get(), bytes.size());
     EXPECT_LT(lying->m_videoTrack->m_sampleCount, 50u);
-    QTClose(lying);
 }
 
 TEST(QtReader, MillionSampleTableUsesOnlyWhatItNeeds) {
@@ -323,14 +312,13 @@ TEST(QtReader, MillionSampleTableUsesOnlyWhatItNeeds) {
     stsz.reserve(stsz.size() + kSamples * 4);
     for (uint32_t i = 0; i < kSamples; ++i)
         put32(stsz, 100 + i % 7);
-    MovieFile* m = openBytes("QtReader_Million",
+    const Movie m = openBytes("QtReader_Million",
                              atom("moov", soundTrak(stsdSound("sowt", 0, 1, 16), fullAtom("stsz", 0, 0, stsz))));
     ASSERT_NE(m, nullptr);
     const MovieTrack& t = m->m_tracks[0];
     EXPECT_EQ(t.m_sampleSizes.size(), kSamples);
     EXPECT_LT(t.m_sampleSizes.capacity(), kSamples + kTableGrowStep + 1);
     EXPECT_EQ(QTGetSampleSize(&t, kSamples), 100u + (kSamples - 1) % 7);
-    QTClose(m);
 }
 
 TEST(QtReader, OpenFailurePrintsMessage) {

@@ -22,15 +22,17 @@ struct ChunkRef {
 
 }  // namespace
 
+void Closer::operator()(MovieFile* m) const { QTClose(m); }
+
+Movie open(const std::string& file, uint32_t traceMask) { return Movie(QTOpen(file, traceMask, true)); }
+
 bool copyMovie(const std::string& srcName, const std::string& dstName) {
-    MovieFile* src = QTOpen(srcName, 0, true);
+    const Movie src = open(srcName);
     if (!src)
         return false;
     MovieFile* dst = QTCreate(dstName, &src->m_brand, src->m_movieTimescale, 0);
-    if (!dst) {
-        QTClose(src);
+    if (!dst)
         return false;
-    }
     MovieTrack* out[kMaxTracks] = {};
     std::vector<ChunkRef> chunks;
     for (int i = 0; i < src->m_trackCount; ++i) {
@@ -81,7 +83,6 @@ bool copyMovie(const std::string& srcName, const std::string& dstName) {
         }
     }
     ok = QTClose(dst) && ok;
-    QTClose(src);
     return ok;
 }
 

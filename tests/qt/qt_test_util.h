@@ -3,11 +3,19 @@
 // and writer.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 struct MovieFile;
 
 namespace qttest {
+
+// A movie opened for reading, closed when the handle goes.
+struct Closer {
+    void operator()(MovieFile* m) const;
+};
+using Movie = std::unique_ptr<MovieFile, Closer>;
+Movie open(const std::string& file, uint32_t traceMask = 0);
 
 // What the reader found, in one line: mdat and moov offsets, movie
 // timescale, and per track handler, codec, sample count and table lengths

@@ -28,7 +28,6 @@ std::vector<testmedia::Packet> streamPackets(const std::string& file, int stream
 // Fixed-size PCM: one sample per chunk covering the whole chunk.
 TEST(ReferenceSampleCollector, PcmOneSamplePerChunk) {
     const std::string file = testmedia::h264PcmMov();
-    ASSERT_FALSE(file.empty());
     auto info = ReferenceInfo::build(file, false);
     ASSERT_TRUE(info->isOpen());
     LogCapture quiet(LogLevel::Warning);

@@ -96,6 +96,7 @@ enum Check : unsigned {
     SoundExact = 64, // the sound's packets are the original's, in order
     NoFileType = 128,  // the recording also lost its leading ftyp (and is its own reference)
     NoReference = 256, // repaired without -ref: what the options say is all there is
+    TracksExact = 512, // every sound track, each mapped on its own, gets all its packets back
 };
 
 // One regression: a recording loses its index (and, with keep below 1, the

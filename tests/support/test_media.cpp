@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 #include <unistd.h>
 
 namespace testmedia {
@@ -158,10 +159,12 @@ std::string patchedCopy(const std::string& source, const std::string& name, cons
     std::vector<uint8_t> data = testsupport::readFile(source);
     const size_t found = testsupport::findType(data, fourcc.c_str());
     if (found == std::string::npos || found + relative + bytes.size() > data.size())
-        return "";
+        throw std::runtime_error("no room for the patch at " + fourcc + " in " + source);
     std::copy(bytes.begin(), bytes.end(), data.begin() + long(found + relative));
     const std::string path = testsupport::scratchDir("patched_" + name) + "/" + name;
-    return testsupport::writeFile(path, data) ? path : "";
+    if (!testsupport::writeFile(path, data))
+        throw std::runtime_error("cannot write " + path);
+    return path;
 }
 
 }  // namespace testmedia

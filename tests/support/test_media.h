@@ -62,7 +62,8 @@ std::vector<Run> fileOrderRuns(std::vector<Packet> packets);
 std::vector<std::map<std::string, std::string>> probeStreams(const std::string& file);
 
 // Copies a file into the scratch folder and overwrites bytes at the offset
-// relative to the first occurrence of the fourcc. Empty on failure.
+// relative to the first occurrence of the fourcc. Throws (failing the test)
+// when the fourcc or room for the bytes is missing.
 std::string patchedCopy(const std::string& source, const std::string& name, const std::string& fourcc,
                         size_t relative, const std::vector<uint8_t>& bytes);
 

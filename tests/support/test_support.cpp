@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 
 namespace testsupport {
 
@@ -66,7 +67,7 @@ std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
     if (::stat(path.c_str(), &st) == 0 && st.st_size > 0)
         return path;
     if (!haveFfmpeg())
-        return "";
+        throw std::runtime_error("no ffmpeg and ffprobe to make " + name);
     // The extension picks the muxer, so keep it on the temporary name.
     const auto dot = name.rfind('.');
     const std::string ext = dot == std::string::npos ? "" : name.substr(dot);
@@ -74,10 +75,10 @@ std::string fixture(const std::string& name, const std::string& ffmpegArgs) {
     const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel error -y " + ffmpegArgs + " " + quote(tmp), true);
     if (r.exitCode != 0) {
         std::remove(tmp.c_str());
-        return "";
+        throw std::runtime_error("ffmpeg could not make " + name + ": " + r.output);
     }
     if (std::rename(tmp.c_str(), path.c_str()) != 0)
-        return "";
+        throw std::runtime_error("cannot keep fixture " + path);
     return path;
 }
 

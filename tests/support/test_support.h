@@ -28,7 +28,8 @@ std::string ffprobe(const std::string& file, const std::string& args);
 // A movie made by ffmpeg from the given encoding arguments (everything after
 // the inputs; the lavfi test sources are added by the caller in ffmpegArgs).
 // Cached by name and recipe in the fixture folder; made atomically, so parallel test
-// programs can ask for the same one. Returns an empty string on failure.
+// programs can ask for the same one. Throws when it cannot be made (no ffmpeg,
+// a recipe ffmpeg refuses): GoogleTest fails the test there and stops it.
 std::string fixture(const std::string& name, const std::string& ffmpegArgs);
 
 // A fresh scratch folder for one test (under the build folder).

@@ -36,8 +36,6 @@ std::vector<std::string> captionChecksums(const std::string& file) {
 TEST(CaptionOnlyGapRepair, CaptionsComeBackWithoutSound) {
     const std::string original = recording("caption_only.mov", "testsrc2", 6);
     const std::string reference = recording("caption_only_ref.mov", "testsrc", 3);
-    ASSERT_FALSE(original.empty());
-    ASSERT_FALSE(reference.empty());
     const repairrun::Outcome o =
         repairrun::repair("CaptionOnlyGapRepair", reference, repairrun::withoutIndex(original), "", original);
     ASSERT_EQ(o.exitCode, 0) << o.errors;

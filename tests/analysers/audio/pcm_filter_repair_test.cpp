@@ -38,7 +38,6 @@ std::string rawSound(const std::string& movie) {
 
 TEST(PcmFilter, ChunksWhereTheReferencePlacesSound) {
     const std::string original = toneThenSilence();
-    ASSERT_FALSE(original.empty());
     const repairrun::Bytes damaged = repairrun::withoutIndex(original);
     const repairrun::Outcome o =
         repairrun::repair("PcmFilter.Chunks", testmedia::h264PcmMov(), damaged, "-pcm", original);
@@ -58,7 +57,6 @@ TEST(PcmFilter, ChunksWhereTheReferencePlacesSound) {
 
 TEST(PcmFilter, RunsOfSoundWithoutALayout) {
     const std::string original = toneThenSilence();
-    ASSERT_FALSE(original.empty());
     const repairrun::Outcome o = repairrun::repair("PcmFilter.Runs", testmedia::h264OnlyMov(),
                                                    repairrun::withoutIndex(original),
                                                    "-pcm -af sowt -ac 2 -ab 16 -ar 48000", original);

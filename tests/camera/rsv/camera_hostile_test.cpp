@@ -42,7 +42,6 @@ Bytes hostile(uint32_t seed) {
 
 TEST(CameraHostile, SprinkledStructuresNeverCrashOrHang) {
     const std::string ref = rsvtest::referenceMovie(true);
-    ASSERT_FALSE(ref.empty());
     for (const char* flags : {"-sonyrsv", "-canonrepi"}) {
         const std::string dir = scratchDir(std::string("camera_hostile") + flags);
         const std::string in = dir + "/noise.bin", out = dir + "/out.mov";
