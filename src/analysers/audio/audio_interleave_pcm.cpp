@@ -338,7 +338,7 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // each, of equal length in time: the gap's bytes are shared out. Muxers
     // that interleave by time write packets in turns, whole, and a track of
     // a lower rate writes fewer of them.
-    const bool packets = !ref->interleaveCycle().oneChunkPerGap() || !ref->interleaveCycle().chunksShareTime();
+    const bool packets = !pcmWrittenInChunks(shares);
     // The first gap of a recording is laid out as the reference's first
     // gap: its order follows no rule of the later ones.
     const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
@@ -450,6 +450,39 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         takePcmChunk(input, pos, piece, next, shares, atEnd);
         pos += piece;
     }
+}
+
+bool AudioInterleave::pcmWrittenInChunks(const std::vector<PcmShare>& shares) const {
+    // Runs of one track longer than this many of the longest packet of any
+    // track: a muxer interleaving packets by time writes one track's packets
+    // only until another track's next packet is due.
+    constexpr double kChunkRunPackets = 4;
+    const ReferenceInterleaveCycle& cycle = m_repairState->m_reference->interleaveCycle();
+    if (cycle.oneChunkPerGap() && cycle.chunksShareTime())
+        return true;
+    // A reference whose sound all lies in its first gap (its video in one
+    // or two chunks) shows no later gap to tell how they are written; its
+    // first gap does, where the tracks' packets are known.
+    const std::vector<InterleaveTrack>& audio = cycle.audioTracks();
+    int64_t packetFrames = 0;
+    for (const PcmShare& share : shares)
+        if (share.packet > 0)
+            packetFrames = std::gcd(packetFrames, share.packet / share.frame);
+    double longestPacket = 0;
+    for (const PcmShare& share : shares)
+        longestPacket = std::max(longestPacket, double(packetFrames * share.frame) / share.byteRate);
+    std::vector<bool> ended(shares.size(), false), longRun(shares.size(), false);
+    for (const GapChunk& c : cycle.firstGap()) {
+        size_t i = 0;
+        while (i < audio.size() && i < shares.size() && audio[i].audioIndex != c.audioIndex)
+            ++i;
+        if (i == audio.size() || i == shares.size())
+            return false;
+        ended[i] = ended[i] || c.open;
+        longRun[i] = longRun[i] || (!c.open && double(c.bytes) / shares[i].byteRate > kChunkRunPackets * longestPacket);
+    }
+    auto all = [](const std::vector<bool>& v) { return std::all_of(v.begin(), v.end(), [](bool b) { return b; }); };
+    return packetFrames > 0 && !shares.empty() && all(ended) && all(longRun);
 }
 
 void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
