@@ -7,6 +7,7 @@
 #include "analysers/audio/audio_interleave.h"
 
 #include "analysers/audio/pcm_chunk_fill.h"
+#include "analysers/audio/metadata_structure.h"
 #include "analysers/audio/pcm_content_split.h"
 #include "analysers/chunk/gap_video.h"
 
@@ -130,7 +131,14 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
         rates += share.byteRate;
     if (shares.empty() || rates <= 0 || size < 1 || a + size > input.fileSize())
         return;
-    const std::vector<PcmGapPiece> pieces = pcmGapPieces(input, a, size, shares, atEnd);
+    std::vector<PcmGapPiece> pieces = pcmGapPieces(input, a, size, shares, atEnd);
+    const bool recordingEnds = atEnd && mediaDataEndsAt(input, a + size);
+    if (recordingEnds) {
+        int64_t frame = 0;
+        for (const PcmShare& share : shares)
+            frame = std::gcd(frame, share.frame);
+        splitClosingCaption(input, a, frame, pieces);
+    }
     // The tracks' chunks cover the same stretch of time: each is owed the
     // gap's sound in proportion to its byte rate.
     int64_t sound = 0;
@@ -144,11 +152,40 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
         else if (shares.size() == 1)
             emitSinglePcmChunk(input, a + piece.offset, piece.size, shares.front().frame, atEnd);
         else
-            dealPcm(input, a + piece.offset, a + piece.offset + piece.size, shares, atEnd,
-                    atEnd && mediaDataEndsAt(input, a + size));
+            dealPcm(input, a + piece.offset, a + piece.offset + piece.size, shares, atEnd, recordingEnds);
     }
     m_videoSinceAudio = 0;
     m_carry = 0;
+}
+
+void AudioInterleave::splitClosingCaption(ScanBuffer& input, int64_t a, int64_t frame,
+                                          std::vector<PcmGapPiece>& pieces) const {
+    // An empty caption sample: a 16-bit length of none.
+    constexpr int64_t kEmptyCaption = 2;
+    const std::vector<InterleaveTrack>& metadata = m_repairState->m_reference->interleaveCycle().metadataTracks();
+    // A caption track that marks its pauses with empty samples closes its
+    // last cue with one where the other tracks run on.
+    size_t track = 0;
+    while (track < metadata.size() &&
+           !(metadataStructureDecides(metadata[track].codec) && metadata[track].pauseSeconds > 0))
+        ++track;
+    if (pieces.empty() || track == metadata.size() || frame < 1)
+        return;
+    PcmGapPiece& sound = pieces.back();
+    const int64_t kept = sound.size - kEmptyCaption;
+    if (sound.metadataTrack >= 0 || kept < frame || kept % frame != 0)
+        return;
+    // Digital silence reads as empty captions throughout: only sound that
+    // is heard in its last frame shows where it stops.
+    const ByteBlock block = input.readBlock(a + sound.offset + kept - frame, int32_t(frame + kEmptyCaption));
+    if (block.length() != int32_t(frame + kEmptyCaption))
+        return;
+    const uint8_t* bytes = block.data();
+    const bool heard = std::any_of(bytes, bytes + frame, [](uint8_t b) { return b != 0; });
+    if (!heard || bytes[frame] != 0 || bytes[frame + 1] != 0)
+        return;
+    sound.size = kept;
+    pieces.push_back({sound.offset + kept, kEmptyCaption, int(track)});
 }
 
 bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
