@@ -307,6 +307,32 @@ INSTANTIATE_TEST_SUITE_P(
                         {}, Clean, 180, 100, 0}),
     repairrun::caseName);
 
+// Two 24-bit stereo PCM tracks, 8 and 48 kHz, in chunks of 1.8 s, and a
+// reference whose first picture is held 2 s: all of its sound lies in its
+// first gap, in runs of whole chunks. Each gap of the recording holds a
+// chunk of each track, and every packet of both comes back to its own.
+TEST(HevcTwoPcm, HeldReferenceTellsChunksFromPackets) {
+    auto record = [](const std::string& file, const std::string& picture, const std::string& low,
+                     const std::string& high, const std::string& filter) {
+        return repairrun::Recording{
+            file, "-f lavfi -i " + picture + ":size=160x96 -f lavfi -i '" + low +
+                      ",aformat=channel_layouts=stereo' -f lavfi -i '" + high +
+                      ",aformat=channel_layouts=stereo' -map 0:v -map 1:a -map 2:a -t 4 " + filter +
+                      "-c:v libx265 -preset ultrafast -pix_fmt yuv420p -tag:v hev1 -x265-params "
+                      "log-level=error:bframes=1:keyint=11:slices=2 -c:a pcm_s24le -chunk_duration 1804000"};
+    };
+    const repairrun::Case c{
+        "hevc_two_pcm24_held_reference",
+        record("hevc_two_pcm24_rates.mov", "testsrc2=r=60", "anoisesrc=r=8000:a=0.2:seed=5",
+               "sine=frequency=660:sample_rate=48000", ""),
+        record("hevc_two_pcm24_rates_held_ref.mov", "mandelbrot=maxiter=64:r=60", "sine=frequency=440:sample_rate=8000",
+               "anoisesrc=r=48000:a=0.2:seed=6", "-vf \"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr "),
+        repairrun::Counts | repairrun::SoundExact | repairrun::SoundTimed};
+    const Outcome o = repairrun::expectRepaired(c);
+    EXPECT_EQ(repairrun::checksums(o.repaired, 2),
+              repairrun::checksums(testsupport::fixture(c.original.file, c.original.args), 2));
+}
+
 // A main and a preview track in one format with the same parameter set ids
 // (a camera's proxy, a motion photo): the first video track and the sound
 // come back whole, the preview's pictures stay out of both. HEVC pictures
