@@ -507,6 +507,9 @@ bool AudioInterleave::pcmWrittenInChunks(const std::vector<PcmShare>& shares) co
             packetFrames = std::gcd(packetFrames, share.packet / share.frame);
     double longestPacket = 0;
     for (const PcmShare& share : shares)
+        if (share.byteRate <= 0)
+            return false;
+    for (const PcmShare& share : shares)
         longestPacket = std::max(longestPacket, double(packetFrames * share.frame) / share.byteRate);
     std::vector<bool> ended(shares.size(), false), longRun(shares.size(), false);
     for (const GapChunk& c : cycle.firstGap()) {
