@@ -6,8 +6,8 @@
 
 #include "analysers/audio/audio_interleave.h"
 
-#include "analysers/audio/pcm_chunk_fill.h"
 #include "analysers/audio/metadata_structure.h"
+#include "analysers/audio/pcm_chunk_fill.h"
 #include "analysers/audio/pcm_content_split.h"
 #include "analysers/chunk/gap_video.h"
 
@@ -506,11 +506,11 @@ bool AudioInterleave::pcmWrittenInChunks(const std::vector<PcmShare>& shares) co
         if (share.packet > 0)
             packetFrames = std::gcd(packetFrames, share.packet / share.frame);
     double longestPacket = 0;
-    for (const PcmShare& share : shares)
+    for (const PcmShare& share : shares) {
         if (share.byteRate <= 0)
             return false;
-    for (const PcmShare& share : shares)
         longestPacket = std::max(longestPacket, double(packetFrames * share.frame) / share.byteRate);
+    }
     std::vector<bool> ended(shares.size(), false), longRun(shares.size(), false);
     for (const GapChunk& c : cycle.firstGap()) {
         size_t i = 0;
