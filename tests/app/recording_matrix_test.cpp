@@ -661,6 +661,11 @@ const std::vector<Recording> kRecordings = {
       {"sine=frequency=660:sample_rate=48000,aformat=channel_layouts=mono",
        "anoisesrc=d=0.6:r=48000:a=0.2:seed=44,aformat=channel_layouts=mono"}},
      "-c:a pcm_s16le -chunk_duration 1422000", false, ""},
+    // Mono 16-bit PCM beside captions: the media data ends with the empty
+    // caption sample that closes the last cue, right behind the sound's
+    // last packet, and one frame long.
+    {"pcm_mono_closing_caption", "mov", "160x96", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
+     {{"sine=frequency=550:sample_rate=8000", "anoisesrc=r=8000:a=0.2:seed=43"}}, "-c:a pcm_s16be", true, ""},
 };
 
 std::vector<Case> cases(bool pending) {

@@ -209,6 +209,13 @@ private:
     // (rather than one the input's end cut).
     void dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
                  bool recordingEnds);
+    // At the end of a recording's media data, the empty caption sample a
+    // muxer closes its caption track with, taken off the sound in front.
+    void splitClosingCaption(ScanBuffer& input, int64_t a, int64_t frame, std::vector<PcmGapPiece>& pieces) const;
+    // The recorder writes each track's sound in chunks of its own, one
+    // after the other, rather than packets in turns as a muxer interleaving
+    // them by time does.
+    bool pcmWrittenInChunks(const std::vector<PcmShare>& shares) const;
     // The recording's first gap with sound, laid out as the reference's
     // (`whole`: only when exactly as long); moves `pos` past what it took.
     void pcmFirstGap(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool whole,

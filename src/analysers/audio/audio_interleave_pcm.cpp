@@ -7,6 +7,7 @@
 #include "analysers/audio/audio_interleave.h"
 
 #include "analysers/audio/closed_chunk_seconds.h"
+#include "analysers/audio/metadata_structure.h"
 #include "analysers/audio/pcm_chunk_fill.h"
 #include "analysers/audio/pcm_content_split.h"
 #include "analysers/chunk/gap_video.h"
@@ -149,7 +150,14 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
         rates += share.byteRate;
     if (shares.empty() || rates <= 0 || size < 1 || a + size > input.fileSize())
         return;
-    const std::vector<PcmGapPiece> pieces = pcmGapPieces(input, a, size, shares, atEnd);
+    std::vector<PcmGapPiece> pieces = pcmGapPieces(input, a, size, shares, atEnd);
+    const bool recordingEnds = atEnd && mediaDataEndsAt(input, a + size);
+    if (recordingEnds) {
+        int64_t frame = 0;
+        for (const PcmShare& share : shares)
+            frame = std::gcd(frame, share.frame);
+        splitClosingCaption(input, a, frame, pieces);
+    }
     // The tracks' chunks cover the same stretch of time: each is owed the
     // gap's sound in proportion to its byte rate.
     int64_t sound = 0;
@@ -163,11 +171,40 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
         else if (shares.size() == 1)
             emitSinglePcmChunk(input, a + piece.offset, piece.size, shares.front().frame, atEnd);
         else
-            dealPcm(input, a + piece.offset, a + piece.offset + piece.size, shares, atEnd,
-                    atEnd && mediaDataEndsAt(input, a + size));
+            dealPcm(input, a + piece.offset, a + piece.offset + piece.size, shares, atEnd, recordingEnds);
     }
     m_videoSinceAudio = 0;
     m_carry = 0;
+}
+
+void AudioInterleave::splitClosingCaption(ScanBuffer& input, int64_t a, int64_t frame,
+                                          std::vector<PcmGapPiece>& pieces) const {
+    // An empty caption sample: a 16-bit length of none.
+    constexpr int64_t kEmptyCaption = 2;
+    const std::vector<InterleaveTrack>& metadata = m_repairState->m_reference->interleaveCycle().metadataTracks();
+    // A caption track that marks its pauses with empty samples closes its
+    // last cue with one where the other tracks run on.
+    size_t track = 0;
+    while (track < metadata.size() &&
+           !(metadataStructureDecides(metadata[track].codec) && metadata[track].pauseSeconds > 0))
+        ++track;
+    if (pieces.empty() || track == metadata.size() || frame < 1)
+        return;
+    PcmGapPiece& sound = pieces.back();
+    const int64_t kept = sound.size - kEmptyCaption;
+    if (sound.metadataTrack >= 0 || kept < frame || kept % frame != 0)
+        return;
+    // Digital silence reads as empty captions throughout: only sound that
+    // is heard in its last frame shows where it stops.
+    const ByteBlock block = input.readBlock(a + sound.offset + kept - frame, int32_t(frame + kEmptyCaption));
+    if (block.length() != int32_t(frame + kEmptyCaption))
+        return;
+    const uint8_t* bytes = block.data();
+    const bool heard = std::any_of(bytes, bytes + frame, [](uint8_t b) { return b != 0; });
+    if (!heard || bytes[frame] != 0 || bytes[frame + 1] != 0)
+        return;
+    sound.size = kept;
+    pieces.push_back({sound.offset + kept, kEmptyCaption, int(track)});
 }
 
 bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
@@ -357,7 +394,7 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
     // each, of equal length in time: the gap's bytes are shared out. Muxers
     // that interleave by time write packets in turns, whole, and a track of
     // a lower rate writes fewer of them.
-    const bool packets = !ref->interleaveCycle().oneChunkPerGap() || !ref->interleaveCycle().chunksShareTime();
+    const bool packets = !pcmWrittenInChunks(shares);
     // The first gap of a recording is laid out as the reference's first
     // gap: its order follows no rule of the later ones.
     const std::vector<GapChunk>& first = ref->interleaveCycle().firstGap();
@@ -505,6 +542,42 @@ bool AudioInterleave::dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int
     }
     m_pcmProfiles.clear();
     return false;
+}
+
+bool AudioInterleave::pcmWrittenInChunks(const std::vector<PcmShare>& shares) const {
+    // Runs of one track longer than this many of the longest packet of any
+    // track: a muxer interleaving packets by time writes one track's packets
+    // only until another track's next packet is due.
+    constexpr double kChunkRunPackets = 4;
+    const ReferenceInterleaveCycle& cycle = m_repairState->m_reference->interleaveCycle();
+    if (cycle.oneChunkPerGap() && cycle.chunksShareTime())
+        return true;
+    // A reference whose sound all lies in its first gap (its video in one
+    // or two chunks) shows no later gap to tell how they are written; its
+    // first gap does, where the tracks' packets are known.
+    const std::vector<InterleaveTrack>& audio = cycle.audioTracks();
+    int64_t packetFrames = 0;
+    for (const PcmShare& share : shares)
+        if (share.packet > 0)
+            packetFrames = std::gcd(packetFrames, share.packet / share.frame);
+    double longestPacket = 0;
+    for (const PcmShare& share : shares) {
+        if (share.byteRate <= 0)
+            return false;
+        longestPacket = std::max(longestPacket, double(packetFrames * share.frame) / share.byteRate);
+    }
+    std::vector<bool> ended(shares.size(), false), longRun(shares.size(), false);
+    for (const GapChunk& c : cycle.firstGap()) {
+        size_t i = 0;
+        while (i < audio.size() && i < shares.size() && audio[i].audioIndex != c.audioIndex)
+            ++i;
+        if (i == audio.size() || i == shares.size())
+            return false;
+        ended[i] = ended[i] || c.open;
+        longRun[i] = longRun[i] || (!c.open && double(c.bytes) / shares[i].byteRate > kChunkRunPackets * longestPacket);
+    }
+    auto all = [](const std::vector<bool>& v) { return std::all_of(v.begin(), v.end(), [](bool b) { return b; }); };
+    return packetFrames > 0 && !shares.empty() && all(ended) && all(longRun);
 }
 
 void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,

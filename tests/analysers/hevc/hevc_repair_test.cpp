@@ -215,6 +215,16 @@ repairrun::Recording shortGroups(const std::string& file, int seconds) {
                       "log-level=error:bframes=4:b-pyramid=1:open-gop=1:keyint=3 -tag:v hvc1 -an"};
 }
 
+// Two 24-bit stereo PCM tracks, 8 and 48 kHz, in chunks of 1.8 s.
+repairrun::Recording twoPcmRates(const std::string& file, const std::string& picture, const std::string& low,
+                                 const std::string& high, const std::string& filter) {
+    return {file, "-f lavfi -i " + picture + ":s=160x96 -f lavfi -i '" + low +
+                      ",aformat=channel_layouts=stereo' -f lavfi -i '" + high +
+                      ",aformat=channel_layouts=stereo' -map 0:v -map 1:a -map 2:a -t 4 " + filter +
+                      "-c:v libx265 -preset ultrafast -pix_fmt yuv420p -tag:v hev1 -x265-params "
+                      "log-level=error:bframes=1:keyint=11:slices=2 -c:a pcm_s24le -chunk_duration 1804000"};
+}
+
 std::string longSps() {
     return "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" + testmedia::x265ScalingLists() +
            " -c:a aac -b:a 96k";
@@ -252,6 +262,10 @@ std::string longSps() {
 // interleave behind a slow zoom at 60 fps: its second picture is 37 bytes
 // between two packets of one gap, and comes back (the sound's packets are
 // judged by the recording matrix).
+//
+// pcm24_two_rates_held_ref: the reference's first picture is held 2 s, so
+// all of its sound lies in its first gap, in runs of whole chunks; each gap
+// of the recording holds one chunk of each track, not packets in turns.
 //
 // no_sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes, smaller
 // than any of a test pattern reference, which the chunk search steps over;
@@ -292,7 +306,14 @@ INSTANTIATE_TEST_SUITE_P(
                          "-f lavfi -i 'sine=frequency=661.7:sample_rate=96000,aformat=channel_layouts=stereo' "
                          "-map 0:v -map 1:a -map 2:a -t 3 -c:v libx265 -preset ultrafast -pix_fmt yuv420p -tag:v hvc1 "
                          "-x265-params bframes=0:open-gop=0:keyint=34:slices=2:log-level=error -c:a pcm_s24be"},
-                        {}, Clean, 180, 100, 0}),
+                        {}, Clean, 180, 100, 0},
+        repairrun::Case{"hevc_pcm24_two_rates_held_ref",
+                        twoPcmRates("hevc_two_pcm24_rates.mov", "testsrc2=r=60", "anoisesrc=r=8000:a=0.2:seed=5",
+                                    "sine=frequency=660:sample_rate=48000", ""),
+                        twoPcmRates("hevc_two_pcm24_rates_held_ref.mov", "mandelbrot=r=60:maxiter=64",
+                                    "sine=frequency=440:sample_rate=8000", "anoisesrc=r=48000:a=0.2:seed=6",
+                                    "-vf \"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr "),
+                        Counts | repairrun::SoundExact | repairrun::SoundTimed}),
     repairrun::caseName);
 
 // A main and a preview track in one format with the same parameter set ids
