@@ -494,24 +494,41 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
             sound[next++]->track = int(track);
 }
 
-bool AudioInterleave::takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length) {
+int AudioInterleave::metadataStretchTrack(ScanBuffer& input, int64_t at, int64_t length) const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
     if (metadata.empty() || length < 1 || length > kMaxMetadataStretch || at + length > input.fileSize())
-        return false;
-    m_metadataChunks.resize(metadata.size(), 0);
+        return -1;
     const ByteBlock block = input.readBlock(at, int32_t(length));
     for (size_t m = 0; m < metadata.size(); ++m) {
         if (!metadataStructureDecides(metadata[m].codec))
             continue;
         const std::vector<int64_t> ends =
             metadataUnitEnds(metadata[m].codec, metadata[m].boxKeys, block.data(), int64_t(block.length()));
-        if (!ends.empty() && ends.back() == length) {
-            emitMetadataChunk(input, int(m), at, length);
-            return true;
-        }
+        if (!ends.empty() && ends.back() == length)
+            return int(m);
     }
-    return false;
+    return -1;
+}
+
+bool AudioInterleave::takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length) {
+    const int track = metadataStretchTrack(input, at, length);
+    if (track < 0)
+        return false;
+    m_metadataChunks.resize(m_repairState->m_reference->interleaveCycle().metadataTracks().size(), 0);
+    emitMetadataChunk(input, track, at, length);
+    return true;
+}
+
+bool AudioInterleave::audioThenCaption(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run) {
+    if (to - from < minGap() || m_repairState->m_reference->interleaveCycle().metadataTracks().empty())
+        return false;
+    FrameChain found;
+    if (!resync(input, from, to, 0, false, mpeg, found) || found.front() != from || found.back() >= to ||
+        metadataStretchTrack(input, found.back(), to - found.back()) < 0)
+        return false;
+    run = std::move(found);
+    return true;
 }
 
 void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size) {
