@@ -644,6 +644,12 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=8000:a=0.2:seed=42,aformat=channel_layouts=stereo",
        "sine=frequency=660:sample_rate=8000,aformat=channel_layouts=stereo"}},
      "-c:a pcm_s16le -chunk_duration 800000", false, ""},
+    // Silent mono MP3 in camera chunks beside captions: the recording opens
+    // with one frame, an empty cue and the rest of the chunk's frames, and
+    // a cue stands alone between two video chunks.
+    {"mp3_silent_mono_captions_chunks", "mov", "832x192", "-profile:v high422 -pix_fmt yuv422p -bf 2 -g 8",
+     {{"anullsrc=r=32000:cl=mono", "anoisesrc=r=32000:a=0.2:seed=43,aformat=channel_layouts=mono"}},
+     "-c:a libmp3lame -b:a 64k -chunk_duration 283000", true, ""},
 };
 
 std::vector<Case> cases(bool pending) {

@@ -948,8 +948,13 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
         fillSharedGap(input, a, b, flags);
         return;
     }
-    if (b - a < minGap())
+    if (b - a < minGap()) {
+        // A caption chunk between two video chunks is smaller than any
+        // audio frame.
+        if (!(flags & GapStartGuessed))
+            takeMetadataStretch(input, a, b - a);
         return;
+    }
     if (sharedMpegGaps())
         fillSharedMpeg(input, a, b, flags);
     else if (mpegAudio())
