@@ -666,6 +666,18 @@ const std::vector<Recording> kRecordings = {
     // last packet, and one frame long.
     {"pcm_mono_closing_caption", "mov", "160x96", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=8000", "anoisesrc=r=8000:a=0.2:seed=43"}}, "-c:a pcm_s16be", true, ""},
+    // Silent mono MP3 in camera chunks beside captions: the recording opens
+    // with one frame, an empty cue and the rest of the chunk's frames, and
+    // a cue stands alone between two video chunks.
+    {"mp3_silent_mono_captions_chunks", "mov", "832x192", "-profile:v high422 -pix_fmt yuv422p -bf 2 -g 8",
+     {{"anullsrc=r=32000:cl=mono", "anoisesrc=r=32000:a=0.2:seed=43,aformat=channel_layouts=mono"}},
+     "-c:a libmp3lame -b:a 64k -chunk_duration 283000", true, ""},
+    // No sound, captions at ffmpeg's interleave, the pattern slowed so that
+    // some pictures repeat: a B picture of a few dozen bytes, too small for
+    // the chunk search, right behind a cue.
+    {"high10_cavlc_captions_no_sound", "mov", "800x144",
+     "-profile:v high10 -pix_fmt yuv420p10le -bf 3 -g 221 -vf setpts=1.2*PTS -r 30 -x264-params cabac=0", {}, "",
+     true, ""},
 };
 
 std::vector<Case> cases(bool pending) {

@@ -645,6 +645,19 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         runs.push_back(std::move(run));
     }
 
+    // A muxer may write a caption chunk amid one audio chunk: the frames in
+    // front of it make a shorter run than those behind, and the search
+    // keeps only the longer one.
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const int64_t from = r == 0 ? a : runs[r - 1].back();
+        FrameChain run;
+        if ((r > 0 || !(flags & GapStartGuessed)) && audioThenCaption(input, from, runs[r].front(), mpeg, run)) {
+            framesSoFar += int64_t(frameCount(run));
+            runs.insert(runs.begin() + long(r), std::move(run));
+            ++r;
+        }
+    }
+
     dropUnlistedLead(a, runs);
 
     // A run that ran on over such a picture is cut in front of it, and the
@@ -943,8 +956,13 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
         fillSharedGap(input, a, b, flags);
         return;
     }
-    if (b - a < minGap())
+    if (b - a < minGap()) {
+        // A caption chunk between two video chunks is smaller than any
+        // audio frame.
+        if (!(flags & GapStartGuessed))
+            takeMetadataStretch(input, a, b - a);
         return;
+    }
     if (sharedMpegGaps())
         fillSharedMpeg(input, a, b, flags);
     else if (mpegAudio())

@@ -316,6 +316,16 @@ private:
     // A stretch of a gap that one caption chunk fills exactly is taken as
     // that chunk; false when its structure does not decide.
     bool takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length);
+    // The caption track whose one chunk fills the stretch exactly, or -1.
+    int metadataStretchTrack(ScanBuffer& input, int64_t at, int64_t length) const;
+    // An audio run from `from` that one caption chunk ending at `to`
+    // follows: a run of a frame or two that the gap's search passed over
+    // for the longer run behind the caption.
+    bool audioThenCaption(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run);
+    // A gap of a recording without sound that one caption chunk and
+    // pictures too small for the chunk search fill exactly, in either
+    // order: both are taken.
+    bool captionBesidePictures(ScanBuffer& input, int64_t a, int64_t b);
     // One chunk of timed-metadata track `metaTrack`, as its samples.
     void emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size);
     // The frames of a run from the media data's start that fill the bytes

@@ -6,6 +6,7 @@
 
 #include "analysers/audio/metadata_structure.h"
 #include "analysers/audio/shared_gap_split.h"
+#include "analysers/chunk/gap_video.h"
 #include "analysers/core/scan_info.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "bitstream/mpeg4_audio/aac_config_alike.h"
@@ -244,6 +245,8 @@ void AudioInterleave::fillMetadataGap(ScanBuffer& input, int64_t a, int64_t b, u
     splitter.setTailCut((flags & GapAtEnd) != 0);
     const std::vector<SplitFrame> chunks = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                      : splitter.split(input, a, b, covered);
+    if (chunks.empty() && !(flags & GapStartGuessed) && captionBesidePictures(input, a, b))
+        return;
     for (const SplitFrame& c : chunks)
         emitMetadataChunk(input, c.track, c.offset, c.size);
 }
@@ -504,24 +507,67 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
             sound[next++]->track = int(track);
 }
 
-bool AudioInterleave::takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length) {
+int AudioInterleave::metadataStretchTrack(ScanBuffer& input, int64_t at, int64_t length) const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& metadata = ref->interleaveCycle().metadataTracks();
     if (metadata.empty() || length < 1 || length > kMaxMetadataStretch || at + length > input.fileSize())
-        return false;
-    m_metadataChunks.resize(metadata.size(), 0);
+        return -1;
     const ByteBlock block = input.readBlock(at, int32_t(length));
     for (size_t m = 0; m < metadata.size(); ++m) {
         if (!metadataStructureDecides(metadata[m].codec))
             continue;
         const std::vector<int64_t> ends =
             metadataUnitEnds(metadata[m].codec, metadata[m].boxKeys, block.data(), int64_t(block.length()));
-        if (!ends.empty() && ends.back() == length) {
-            emitMetadataChunk(input, int(m), at, length);
+        if (!ends.empty() && ends.back() == length)
+            return int(m);
+    }
+    return -1;
+}
+
+bool AudioInterleave::takeMetadataStretch(ScanBuffer& input, int64_t at, int64_t length) {
+    const int track = metadataStretchTrack(input, at, length);
+    if (track < 0)
+        return false;
+    m_metadataChunks.resize(m_repairState->m_reference->interleaveCycle().metadataTracks().size(), 0);
+    emitMetadataChunk(input, track, at, length);
+    return true;
+}
+
+bool AudioInterleave::captionBesidePictures(ScanBuffer& input, int64_t a, int64_t b) {
+    if (!m_gapVideo || b - a > kMaxMetadataStretch)
+        return false;
+    const std::vector<InterleaveTrack>& metadata = m_repairState->m_reference->interleaveCycle().metadataTracks();
+    const ByteBlock block = input.readBlock(a, int32_t(b - a));
+    // The caption chunk first, then the pictures the chunk search passed
+    // over for their size...
+    for (size_t m = 0; m < metadata.size(); ++m) {
+        if (!metadataStructureDecides(metadata[m].codec))
+            continue;
+        for (int64_t end : metadataUnitEnds(metadata[m].codec, metadata[m].boxKeys, block.data(), block.length())) {
+            if (end >= b - a || !m_gapVideo->samplesFill(input, a + end, b))
+                continue;
+            emitMetadataChunk(input, int(m), a, end);
+            m_gapVideo->emitSamplesFilling(input, a + end, b);
             return true;
         }
     }
-    return false;
+    // ...or the pictures first.
+    const int64_t pictures = m_gapVideo->samplesFrom(input, a, b);
+    if (pictures <= 0 || pictures >= b - a || metadataStretchTrack(input, a + pictures, b - a - pictures) < 0)
+        return false;
+    m_gapVideo->emitSamplesFilling(input, a, a + pictures);
+    return takeMetadataStretch(input, a + pictures, b - a - pictures);
+}
+
+bool AudioInterleave::audioThenCaption(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run) {
+    if (to - from < minGap() || m_repairState->m_reference->interleaveCycle().metadataTracks().empty())
+        return false;
+    FrameChain found;
+    if (!resync(input, from, to, 0, false, mpeg, found) || found.front() != from || found.back() >= to ||
+        metadataStretchTrack(input, found.back(), to - found.back()) < 0)
+        return false;
+    run = std::move(found);
+    return true;
 }
 
 void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_t offset, int64_t size) {
