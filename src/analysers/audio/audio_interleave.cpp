@@ -886,6 +886,14 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
             takeMetadataStretch(input, a, b - a);
         return;
     }
+    // The sound on either side of a picture amid the packets is the gap's.
+    int64_t at = 0, length = 0;
+    if (!(flags & (GapStartGuessed | GapAtEnd)) && pictureAmidPcm(input, a, b, at, length)) {
+        fillPcm(input, a, at, flags);
+        m_gapVideo->emitSamplesFilling(input, at, at + length);
+        fillPcm(input, at + length, b, flags);
+        return;
+    }
     // PCM has no structure to find: the gap is the audio, taken whole in
     // whole sample frames. A recorder that cuts its audio chunks by time
     // leaves gaps somewhat smaller or larger than the reference's largest

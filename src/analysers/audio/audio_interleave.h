@@ -134,6 +134,11 @@ public:
     // chance match inside the sound. `anyLength`: so are shorter bytes, where
     // every picture stands behind whole packets.
     bool pcmCutByChance(int64_t from, int64_t at, bool lastFlush, bool anyLength) const;
+    // With PCM of one track: do the bytes from `a` to `b`, no whole number
+    // of packets, hold whole packets on either side of video samples too
+    // small for the chunk search (a still scene's picture between two
+    // packets)? Then those samples fill [at, at + length).
+    bool pictureAmidPcm(ScanBuffer& input, int64_t a, int64_t b, int64_t& at, int64_t& length);
 
 private:
     // The best run of audio frames starting in [from, from + span) and

@@ -624,6 +624,30 @@ void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t 
     }
 }
 
+bool AudioInterleave::pictureAmidPcm(ScanBuffer& input, int64_t a, int64_t b, int64_t& at, int64_t& length) {
+    // Whole packets a picture may lie behind, and lengths tried for it.
+    constexpr int64_t kMaxPackets = 64;
+    constexpr int64_t kMaxPackedLengths = 4;
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!m_gapVideo || !ref || sharedGaps() || ref->interleaveCycle().audioTracks().size() != 1)
+        return false;
+    int64_t packets = 0;
+    for (const PcmShare& share : pcmShares())
+        packets = std::gcd(packets, share.packet);
+    if (packets < 2 || b - a <= packets || (b - a) % packets == 0)
+        return false;
+    for (at = a; at < b && at - a <= kMaxPackets * packets; at += packets) {
+        for (int64_t k = 0; k < kMaxPackedLengths; ++k) {
+            length = (b - a) % packets + k * packets;
+            if (at + length > b)
+                break;
+            if (m_gapVideo->samplesFill(input, at, at + length))
+                return true;
+        }
+    }
+    return false;
+}
+
 bool AudioInterleave::dealPcmEnding(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
                                     const std::vector<size_t>& order) {
     // Packets of the tracks still writing: a gap that is no whole number of

@@ -486,8 +486,10 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         fewest = std::min(fewest, p.samples);
     const bool lastFlush = chunk.offset + chunk.size + g2 >= end;
     const bool lonePictures = fewest == 1 && chunk.samples.size() == 1;
+    int64_t amidAt = 0, amidLength = 0;
     if (gapStart > 0 && (chunk.samples.size() < fewest || lonePictures) &&
-        m_interleave.pcmCutByChance(gapStart, chunk.offset, lastFlush, lonePictures)) {
+        m_interleave.pcmCutByChance(gapStart, chunk.offset, lastFlush, lonePictures) &&
+        !m_interleave.pictureAmidPcm(buffer, gapStart, chunk.offset, amidAt, amidLength)) {
         m_skipUntil = chunk.offset + 1;
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " cuts a sound packet";
         return false;

@@ -271,6 +271,11 @@ std::string longSps() {
 // than any of a test pattern reference, which the chunk search steps over;
 // the bytes it leaves between two pieces of the one chunk are exactly such
 // pictures, and come back.
+//
+// zoom_pcm: the same zoom in groups of three with four slices to a picture:
+// B pictures of 74 bytes, none of their slices long enough for the chunk
+// search, lie alone between two mono PCM packets; they come back, and so
+// do the packets on either side.
 INSTANTIATE_TEST_SUITE_P(
     Ffmpeg, HevcRecordings,
     ::testing::Values(
@@ -313,7 +318,14 @@ INSTANTIATE_TEST_SUITE_P(
                         twoPcmRates("hevc_two_pcm24_rates_held_ref.mov", "mandelbrot=r=60:maxiter=64",
                                     "sine=frequency=440:sample_rate=8000", "anoisesrc=r=48000:a=0.2:seed=6",
                                     "-vf \"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr "),
-                        Counts | repairrun::SoundExact | repairrun::SoundTimed}),
+                        Counts | repairrun::SoundExact | repairrun::SoundTimed},
+        repairrun::Case{"hevc_zoom_pcm",
+                        {"hevc_zoom_pcm16le.mov",
+                         "-f lavfi -i mandelbrot=s=448x240:r=50:maxiter=64 -f lavfi -i sine=f=330:r=44100 "
+                         "-map 0:v -map 1:a -t 3 -c:v libx265 -preset ultrafast -pix_fmt yuv420p -tag:v hev1 "
+                         "-x265-params bframes=1:b-pyramid=1:open-gop=1:keyint=3:slices=4:log-level=error "
+                         "-c:a pcm_s16le"},
+                        {}, Counts | Clean, 150}),
     repairrun::caseName);
 
 // A main and a preview track in one format with the same parameter set ids
