@@ -666,6 +666,11 @@ const std::vector<Recording> kRecordings = {
     // last packet, and one frame long.
     {"pcm_mono_closing_caption", "mov", "160x96", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
      {{"sine=frequency=550:sample_rate=8000", "anoisesrc=r=8000:a=0.2:seed=43"}}, "-c:a pcm_s16be", true, ""},
+    // The same in digital silence, in camera chunks: two zero bytes of
+    // sound read as the empty caption does, and only the reference, whose
+    // media data ends with one too, tells that the recording's does.
+    {"pcm_mono_silent_closing_caption", "mov", "160x96", "-profile:v baseline -pix_fmt yuv420p",
+     {{"anullsrc=r=8000:cl=mono", "anullsrc=r=8000:cl=mono"}}, "-c:a pcm_s16le -chunk_duration 1865000", true, ""},
 };
 
 std::vector<Case> cases(bool pending) {
