@@ -435,6 +435,24 @@ void learnTouchingFollowers(const MovieFile& movie, std::vector<InterleaveTrack>
     }
 }
 
+// Is the track's last sample an empty caption (a bare 2-byte length) that
+// lies behind the last chunk of every other track?
+bool learnClosesMediaData(const MovieFile& movie, int trackIndex) {
+    const MovieTrack& track = movie.m_tracks[trackIndex];
+    if (track.m_fixedSampleSize != 0 || track.m_sampleCount == 0 ||
+        track.m_sampleSizes.size() != track.m_sampleCount || track.m_sampleSizes.back() != 2)
+        return false;
+    SampleOffsetCursor offsets(track);
+    const uint64_t last = offsets.offset(track.m_sampleCount);
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i) {
+        const MovieTrack& other = movie.m_tracks[i];
+        if (i != trackIndex && other.m_sampleCount > 0 && !other.m_chunkOffsets.empty() &&
+            other.m_chunkOffsets.back() >= last)
+            return false;
+    }
+    return last > 0;
+}
+
 }  // namespace
 
 void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
@@ -470,8 +488,10 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
             m_metadata.back().trackIndex = i;
             if (video)
                 m_metadata.back().chunkLagSeconds = learnChunkLag(*video, track);
-            if (track.m_codec == makeFourcc("tx3g") || track.m_codec == makeFourcc("text"))
+            if (track.m_codec == makeFourcc("tx3g") || track.m_codec == makeFourcc("text")) {
                 learnCueDurations(track, m_metadata.back());
+                m_metadata.back().closesMediaData = learnClosesMediaData(movie, i);
+            }
             if (readable) {
                 learnBoxKeys(file, track, m_metadata.back());
                 learnHeads(file, track, m_metadata.back(), true);

@@ -51,6 +51,10 @@ struct InterleaveTrack {
     // seconds; 0 where the track has none.
     double pauseSeconds = 0;
     double cueSeconds = 0;
+    // Caption tracks: the last sample is an empty one lying behind every
+    // other track's chunks, where the muxer closed the last cue as the
+    // media data ended. A recording of the same muxer ends the same way.
+    bool closesMediaData = false;
     // A 'mebx' track's local key ids, as its samples' first boxes carry them
     // (at most kMaxMetadataKeys).
     std::vector<uint32_t> boxKeys;

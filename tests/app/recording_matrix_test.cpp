@@ -678,6 +678,11 @@ const std::vector<Recording> kRecordings = {
     {"high10_cavlc_captions_no_sound", "mov", "800x144",
      "-profile:v high10 -pix_fmt yuv420p10le -bf 3 -g 221 -vf setpts=1.2*PTS -r 30 -x264-params cabac=0", {}, "",
      true, ""},
+    // The same in digital silence, in camera chunks: two zero bytes of
+    // sound read as the empty caption does, and only the reference, whose
+    // media data ends with one too, tells that the recording's does.
+    {"pcm_mono_silent_closing_caption", "mov", "160x96", "-profile:v baseline -pix_fmt yuv420p",
+     {{"anullsrc=r=8000:cl=mono", "anullsrc=r=8000:cl=mono"}}, "-c:a pcm_s16le -chunk_duration 1865000", true, ""},
 };
 
 std::vector<Case> cases(bool pending) {

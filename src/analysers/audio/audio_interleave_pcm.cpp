@@ -194,14 +194,15 @@ void AudioInterleave::splitClosingCaption(ScanBuffer& input, int64_t a, int64_t 
     const int64_t kept = sound.size - kEmptyCaption;
     if (sound.metadataTrack >= 0 || kept < frame || kept % frame != 0)
         return;
-    // Digital silence reads as empty captions throughout: only sound that
-    // is heard in its last frame shows where it stops.
+    // Digital silence reads as empty captions throughout: sound that is
+    // heard in its last frame shows where it stops, and where it is not, a
+    // reference whose media data closed the same way does.
     const ByteBlock block = input.readBlock(a + sound.offset + kept - frame, int32_t(frame + kEmptyCaption));
     if (block.length() != int32_t(frame + kEmptyCaption))
         return;
     const uint8_t* bytes = block.data();
     const bool heard = std::any_of(bytes, bytes + frame, [](uint8_t b) { return b != 0; });
-    if (!heard || bytes[frame] != 0 || bytes[frame + 1] != 0)
+    if (!(heard || metadata[track].closesMediaData) || bytes[frame] != 0 || bytes[frame + 1] != 0)
         return;
     sound.size = kept;
     pieces.push_back({sound.offset + kept, kEmptyCaption, int(track)});
