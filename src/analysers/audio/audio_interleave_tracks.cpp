@@ -27,6 +27,9 @@ namespace {
 // The smallest AAC frame: digital silence encodes to frames of a few
 // bytes whatever the reference's sound made its frames.
 constexpr uint64_t kMinFrame = 4;
+// The share of a gap's frames whose bands must name their track before
+// the bands deal the gap out.
+constexpr int64_t kNamedShareNum = 3, kNamedShareDen = 4;
 // Bytes a gap may leave unexplained at its end and still count as intact.
 constexpr int64_t kEndSlack = 64;
 // An AAC decoder's input buffer holds 6144 bits per channel: no frame is longer.
@@ -405,25 +408,35 @@ bool AudioInterleave::bandsNameChunks(ScanBuffer& input, std::vector<SplitFrame>
     const std::vector<InterleaveTrack>& cycle = m_repairState->m_reference->interleaveCycle().audioTracks();
     if (tracks > cycle.size())
         return false;
-    for (size_t i = 0; i < tracks; ++i)
+    // Only encoders whose band counts never meet in the reference tell
+    // their frames apart; and where many frames do not say, a whole chunk
+    // of them could hide among another track's.
+    for (size_t i = 0; i < tracks; ++i) {
         if (cycle[i].longWindowBands.none())
             return false;
+        for (size_t j = i + 1; j < tracks; ++j)
+            if ((cycle[i].longWindowBands & cycle[j].longWindowBands).any())
+                return false;
+    }
     std::vector<int> owner(frames.size(), -1);
     int current = -1;
+    int64_t sound = 0, named = 0;
     for (size_t k = 0; k < frames.size(); ++k) {
         if (size_t(frames[k].track) >= tracks)
             continue;
+        ++sound;
         const uint8_t* head = input.get(frames[k].offset, 4);
         const int bands = input.available() >= 4 ? bitstream::aacLongWindowBands(head, 4) : -1;
-        int named = -1;
         for (size_t i = 0; bands >= 0 && i < tracks; ++i)
             if (cycle[i].longWindowBands.test(size_t(bands)))
-                named = named < 0 ? int(i) : -2;
-        owner[k] = named >= 0 ? named : -1;
-        if (current < 0 && named >= 0)
-            current = named;
+                owner[k] = int(i);
+        if (owner[k] >= 0) {
+            ++named;
+            if (current < 0)
+                current = owner[k];
+        }
     }
-    if (current < 0)
+    if (current < 0 || named * kNamedShareDen < sound * kNamedShareNum)
         return false;
     // Frames that do not say (an encoder's first frames, short windows)
     // go with the run they are in; between two tracks' runs they leave the
