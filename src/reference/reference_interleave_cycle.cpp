@@ -1,5 +1,6 @@
 #include "reference/reference_interleave_cycle.h"
 
+#include "bitstream/mpeg4_audio/aac_frame_bands.h"
 #include "qt/movie_file.h"
 #include "platform/file.h"
 #include "qt/movie_reader.h"
@@ -33,6 +34,21 @@ void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& 
         if (offset == 0 || offset > uint64_t(INT64_MAX) || file.readAt(int64_t(offset), &head, 1) != 1)
             break;
         t.frameHeads.set(head >> 1);
+    }
+}
+
+void learnLongWindowBands(platform::File& file, const MovieTrack& track, InterleaveTrack& t) {
+    if (track.m_codec != makeFourcc("mp4a"))
+        return;
+    SampleOffsetCursor offsets(track);
+    for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
+        const uint64_t offset = offsets.offset(n);
+        uint8_t head[4];
+        if (offset == 0 || offset > uint64_t(INT64_MAX) || file.readAt(int64_t(offset), head, 4) != 4)
+            break;
+        const int bands = bitstream::aacLongWindowBands(head, sizeof head);
+        if (bands >= 0)
+            t.longWindowBands.set(size_t(bands));
     }
 }
 
@@ -479,8 +495,10 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
         if (sound) {
             m_audio.push_back(learnTrack(track, index, false));
             m_audio.back().trackIndex = i;
-            if (readable)
+            if (readable) {
                 learnHeads(file, track, m_audio.back());
+                learnLongWindowBands(file, track, m_audio.back());
+            }
         } else if (track.m_handlerType != kHint && track.m_chunkOffsets.size() > 1) {
             // A track of one chunk (a timecode track's single sample) takes
             // no part in the interleave.

@@ -34,6 +34,11 @@ struct InterleaveTrack {
     // between tracks of different layouts even where a decoder takes either.
     // A metadata track's samples open with their own marks ("GP", "DEVC").
     std::bitset<128> frameHeads;
+    // AAC: the scale factor bands its frames' first channel codes in a long
+    // window (the encoder's cutoff, fixed by its rate and bit rate). Tracks of
+    // one channel layout, whose frames decode with either's settings, differ
+    // here where their rates or bit rates do.
+    std::bitset<64> longWindowBands;
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
     std::vector<uint32_t> chunkSizes;

@@ -683,6 +683,16 @@ const std::vector<Recording> kRecordings = {
     // media data ends with one too, tells that the recording's does.
     {"pcm_mono_silent_closing_caption", "mov", "160x96", "-profile:v baseline -pix_fmt yuv420p",
      {{"anullsrc=r=8000:cl=mono", "anullsrc=r=8000:cl=mono"}}, "-c:a pcm_s16le -chunk_duration 1865000", true, ""},
+    // 5.1 noise at 44.1 and 48 kHz in camera chunks, a tone in the
+    // reference: each decoder takes the other track's frames, and the two
+    // chunks of a gap come in either order, as their first frames' times,
+    // less than a frame apart, fall.
+    {"aac_51_two_rates_either_order", "mov", "320x160", "-profile:v main -pix_fmt yuv420p -bf 2 -g 65",
+     {{"anoisesrc=r=44100:a=0.2:seed=51,aformat=channel_layouts=5.1",
+       "sine=frequency=880:sample_rate=44100,aformat=channel_layouts=5.1"},
+      {"anoisesrc=r=48000:a=0.2:seed=52,aformat=channel_layouts=5.1",
+       "sine=frequency=880:sample_rate=48000,aformat=channel_layouts=5.1"}},
+     "-c:a aac -b:a:0 64k -b:a:1 96k -chunk_duration 659000", false, ""},
 };
 
 std::vector<Case> cases(bool pending) {

@@ -10,6 +10,7 @@
 #include "analysers/core/scan_info.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "bitstream/mpeg4_audio/aac_config_alike.h"
+#include "bitstream/mpeg4_audio/aac_frame_bands.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
@@ -26,6 +27,9 @@ namespace {
 // The smallest AAC frame: digital silence encodes to frames of a few
 // bytes whatever the reference's sound made its frames.
 constexpr uint64_t kMinFrame = 4;
+// The share of a gap's frames whose bands must name their track before
+// the bands deal the gap out.
+constexpr int64_t kNamedShareNum = 3, kNamedShareDen = 4;
 // Bytes a gap may leave unexplained at its end and still count as intact.
 constexpr int64_t kEndSlack = 64;
 // An AAC decoder's input buffer holds 6144 bits per channel: no frame is longer.
@@ -155,9 +159,8 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     splitter.setTailCut((flags & GapAtEnd) != 0);
     std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
                                                                : splitter.split(input, a, b, covered);
-    if (twinTracks()) {
+    if (twinTracks() && !bandsNameChunks(input, frames, states.size(), !fresh && !(flags & GapAtEnd)))
         dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0, covered < b);
-    }
     int64_t explained = 0;
     for (const SplitFrame& f : frames)
         explained += f.size;
@@ -394,6 +397,73 @@ bool AudioInterleave::twinTracks() const {
                                               first->m_esds.m_decoderInfo, first->m_esds.m_decoderInfoLength))
             return false;
     }
+    return true;
+}
+
+bool AudioInterleave::bandsNameChunks(ScanBuffer& input, std::vector<SplitFrame>& frames, size_t tracks,
+                                      bool wholeGap) {
+    // A muxer orders two tracks' chunks by their first frames' times, which
+    // differ by less than a frame: counted times cannot tell which comes
+    // first, nor where one ends. The bands a frame codes can.
+    const std::vector<InterleaveTrack>& cycle = m_repairState->m_reference->interleaveCycle().audioTracks();
+    if (tracks > cycle.size())
+        return false;
+    // Only encoders whose band counts never meet in the reference tell
+    // their frames apart; and where many frames do not say, a whole chunk
+    // of them could hide among another track's.
+    for (size_t i = 0; i < tracks; ++i) {
+        if (cycle[i].longWindowBands.none())
+            return false;
+        for (size_t j = i + 1; j < tracks; ++j)
+            if ((cycle[i].longWindowBands & cycle[j].longWindowBands).any())
+                return false;
+    }
+    std::vector<int> owner(frames.size(), -1);
+    int current = -1;
+    int64_t sound = 0, named = 0;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        if (size_t(frames[k].track) >= tracks)
+            continue;
+        ++sound;
+        const uint8_t* head = input.get(frames[k].offset, 4);
+        const int bands = input.available() >= 4 ? bitstream::aacLongWindowBands(head, 4) : -1;
+        for (size_t i = 0; bands >= 0 && i < tracks; ++i)
+            if (cycle[i].longWindowBands.test(size_t(bands)))
+                owner[k] = int(i);
+        if (owner[k] >= 0) {
+            ++named;
+            if (current < 0)
+                current = owner[k];
+        }
+    }
+    if (current < 0 || named * kNamedShareDen < sound * kNamedShareNum)
+        return false;
+    // Frames that do not say (an encoder's first frames, short windows)
+    // go with the run they are in; between two tracks' runs they leave the
+    // border unknown.
+    std::vector<bool> seen(tracks, false);
+    seen[size_t(current)] = true;
+    bool lastNamed = true;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        if (size_t(frames[k].track) >= tracks)
+            continue;
+        if (owner[k] >= 0 && owner[k] != current) {
+            if (seen[size_t(owner[k])] || !lastNamed)
+                return false;
+            current = owner[k];
+            seen[size_t(current)] = true;
+        }
+        lastNamed = owner[k] >= 0;
+        owner[k] = current;
+    }
+    std::vector<int64_t> counts(tracks, 0);
+    for (size_t k = 0; k < frames.size(); ++k)
+        if (size_t(frames[k].track) < tracks) {
+            frames[k].track = owner[k];
+            ++counts[size_t(owner[k])];
+        }
+    if (wholeGap)
+        m_twinChunkFrames = counts;
     return true;
 }
 
