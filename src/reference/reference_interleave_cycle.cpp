@@ -23,28 +23,25 @@ const Fourcc kSoun = makeFourcc("soun");
 const Fourcc kHint = makeFourcc("hint");
 
 // `anySize`: learnt for a track of one sample size too (timed metadata; PCM
-// sound opens with anything).
+// sound opens with anything). An AAC track's frames also show, in their
+// first bytes, the bands their encoder codes.
 void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& t, bool anySize = false) {
-    if (track.m_fixedSampleSize != 0 && !anySize)
+    const bool heads = track.m_fixedSampleSize == 0 || anySize;
+    const bool aac = track.m_codec == makeFourcc("mp4a");
+    if (!heads && !aac)
         return;
     SampleOffsetCursor offsets(track);
     for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
         const uint64_t offset = offsets.offset(n);
-        uint8_t head = 0;
-        if (offset == 0 || offset > uint64_t(INT64_MAX) || file.readAt(int64_t(offset), &head, 1) != 1)
+        uint8_t head[4] = {};
+        const int64_t got = offset == 0 || offset > uint64_t(INT64_MAX) ? 0 : file.readAt(int64_t(offset), head, 4);
+        if (got < 1)
             break;
-        t.frameHeads.set(head >> 1);
-    }
-}
-
-void learnLongWindowBands(platform::File& file, const MovieTrack& track, InterleaveTrack& t) {
-    if (track.m_codec != makeFourcc("mp4a"))
-        return;
-    SampleOffsetCursor offsets(track);
-    for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
-        const uint64_t offset = offsets.offset(n);
-        uint8_t head[4];
-        if (offset == 0 || offset > uint64_t(INT64_MAX) || file.readAt(int64_t(offset), head, 4) != 4)
+        if (heads)
+            t.frameHeads.set(head[0] >> 1);
+        if (!aac)
+            continue;
+        if (got != 4)
             break;
         const int bands = bitstream::aacLongWindowBands(head, sizeof head);
         if (bands >= 0)
@@ -495,10 +492,8 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
         if (sound) {
             m_audio.push_back(learnTrack(track, index, false));
             m_audio.back().trackIndex = i;
-            if (readable) {
+            if (readable)
                 learnHeads(file, track, m_audio.back());
-                learnLongWindowBands(file, track, m_audio.back());
-            }
         } else if (track.m_handlerType != kHint && track.m_chunkOffsets.size() > 1) {
             // A track of one chunk (a timecode track's single sample) takes
             // no part in the interleave.
