@@ -7,7 +7,9 @@
 void AudioParameters::takeFromTrack(const MovieTrack& track) {
     m_codec = track.m_codec == 0 ? std::string() : fourccString(track.m_codec);
     m_channels = track.m_audioChannels;
-    m_sampleRate = track.m_audioSampleRate;
+    // A sound description holds the rate in 16 bits: above 65535 Hz (AAC at
+    // 88.2 or 96 kHz) it says 0, and the media timescale is the rate.
+    m_sampleRate = track.m_audioSampleRate > 0 ? track.m_audioSampleRate : track.m_mediaTimescale;
     m_sampleSize = track.m_audioSampleSize;
     copyRawEsds(track.m_esds, m_rawEsds);
     m_esds = track.m_esds;

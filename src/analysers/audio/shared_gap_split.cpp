@@ -447,7 +447,12 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         const bool followers = std::any_of(tracks.begin(), tracks.end(), [](const SplitTrack& t) {
             return t.metadata && t.follower >= 0;
         });
-        for (size_t t : order) {
+        // Tracks whose first frame here is of a size only another sound
+        // track's frames come near go behind the others.
+        std::vector<size_t> queue = order;
+        std::vector<bool> sentBack(tracks.size(), false);
+        for (size_t q = 0; q < queue.size(); ++q) {
+            const size_t t = queue[q];
             if (chosenScore >= kStrong && (!followers || !tracks[t].metadata))
                 continue;
             if (chosenScore == kWithFollower)
@@ -485,6 +490,15 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             // A recording that stops ends its tracks' last chunks early.
             const bool ended = m_chains[pos].whole[t] && k == int64_t(frameCount(chain));
             const int64_t named = endNamedBySizes(chain, k, t, ended);
+            // A decoder set up for one mono track often takes a few frames
+            // of another mono track at a different rate: where the sizes
+            // say the frame is the other track's, that track is asked
+            // first, and this one only when nothing follows the other's.
+            if (named == 0 && !sentBack[t]) {
+                sentBack[t] = true;
+                queue.push_back(t);
+                continue;
+            }
             if (named >= 1 && named <= want + sizeSlack && (m_tailCut || named >= want - sizeSlack))
                 tries.push_back(named);
             if (k <= want + kChunkSlackFrames && (stoppedAt(pos, t) || fills))
