@@ -245,6 +245,10 @@ private:
     // cut sample frames. Where ending together gives every track whole
     // frames and equal spans do not, the quotas of `bytes` are so.
     void pcmQuotasEndingTogether(std::vector<PcmShare>& shares, int64_t bytes) const;
+    // Bytes of whole video samples from `at` (the `remainder` of a part
+    // packet, or that and a few packets more) behind which whole packets of
+    // `packets` bytes run on to `end`; 0 where none fill such a stretch.
+    int64_t picturesBeforePackets(ScanBuffer& input, int64_t at, int64_t end, int64_t remainder, int64_t packets);
     // A picture too small for the chunk search between the packets of a gap
     // that is no whole number of them: the packets in front of it and the
     // picture are emitted and `pos` moved behind it.

@@ -583,9 +583,8 @@ bool AudioInterleave::pcmWrittenInChunks(const std::vector<PcmShare>& shares) co
 
 void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,
                                        const std::vector<size_t>& order) {
-    // Whole packets a picture may lie behind, and lengths tried for it.
+    // Whole packets a picture may lie behind.
     constexpr size_t kMaxPackets = 64;
-    constexpr int64_t kMaxPackedLengths = 4;
     int64_t packets = 0;
     for (size_t i = 0; i < shares.size(); ++i)
         if (!m_pcmEnded[i])
@@ -599,12 +598,7 @@ void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t 
     std::vector<size_t> sequence;
     int64_t at = pos;
     for (size_t n = 0; n <= kMaxPackets && at < end; ++n) {
-        for (int64_t k = 0; k < kMaxPackedLengths; ++k) {
-            const int64_t length = (end - pos) % packets + k * packets;
-            if (at + length > end || (end - at - length) % packets != 0)
-                break;
-            if (!m_gapVideo->samplesFill(input, at, at + length))
-                continue;
+        if (const int64_t length = picturesBeforePackets(input, at, end, (end - pos) % packets, packets)) {
             for (size_t track : sequence) {
                 takePcmChunk(input, pos, shares[track].packet, track, shares, false);
                 pos += shares[track].packet;
@@ -625,10 +619,24 @@ void AudioInterleave::pcmAroundPicture(ScanBuffer& input, int64_t& pos, int64_t 
     }
 }
 
-bool AudioInterleave::pictureAmidPcm(ScanBuffer& input, int64_t a, int64_t b, int64_t& at, int64_t& length) {
-    // Whole packets a picture may lie behind, and lengths tried for it.
-    constexpr int64_t kMaxPackets = 64;
+int64_t AudioInterleave::picturesBeforePackets(ScanBuffer& input, int64_t at, int64_t end, int64_t remainder,
+                                               int64_t packets) {
+    // Lengths tried: the part packet the gap holds, and a few whole
+    // packets' worth of pictures more.
     constexpr int64_t kMaxPackedLengths = 4;
+    for (int64_t k = 0; k < kMaxPackedLengths; ++k) {
+        const int64_t length = remainder + k * packets;
+        if (at + length > end)
+            break;
+        if (m_gapVideo->samplesFill(input, at, at + length))
+            return length;
+    }
+    return 0;
+}
+
+bool AudioInterleave::pictureAmidPcm(ScanBuffer& input, int64_t a, int64_t b, int64_t& at, int64_t& length) {
+    // Whole packets a picture may lie behind.
+    constexpr int64_t kMaxPackets = 64;
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!m_gapVideo || !ref || sharedGaps() || ref->interleaveCycle().audioTracks().size() != 1)
         return false;
@@ -637,15 +645,9 @@ bool AudioInterleave::pictureAmidPcm(ScanBuffer& input, int64_t a, int64_t b, in
         packets = std::gcd(packets, share.packet);
     if (packets < 2 || b - a <= packets || (b - a) % packets == 0)
         return false;
-    for (at = a; at < b && at - a <= kMaxPackets * packets; at += packets) {
-        for (int64_t k = 0; k < kMaxPackedLengths; ++k) {
-            length = (b - a) % packets + k * packets;
-            if (at + length > b)
-                break;
-            if (m_gapVideo->samplesFill(input, at, at + length))
-                return true;
-        }
-    }
+    for (at = a; at < b && at - a <= kMaxPackets * packets; at += packets)
+        if ((length = picturesBeforePackets(input, at, b, (b - a) % packets, packets)) > 0)
+            return true;
     return false;
 }
 
