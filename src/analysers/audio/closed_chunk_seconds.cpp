@@ -1,21 +1,16 @@
 #include "analysers/audio/closed_chunk_seconds.h"
 
 #include "qt/movie_track.h"
+#include "reference/track_table_cursor.h"
 
 #include <algorithm>
 
 double closedChunkSeconds(const MovieTrack& track) {
     if (track.m_mediaTimescale == 0 || track.m_sampleDuration == 0)
         return 0;
-    // Samples per chunk as the sample-to-chunk table gives them (chunks
-    // counted from 1).
+    SamplesPerChunkCursor perChunk(track);
     uint32_t longest = 0;
-    size_t entry = 0;
-    for (size_t c = 0; c + 1 < track.m_chunkOffsets.size(); ++c) {
-        while (entry + 1 < track.m_sampleToChunk.size() && track.m_sampleToChunk[entry + 1].m_firstChunk <= c + 1)
-            ++entry;
-        if (entry < track.m_sampleToChunk.size())
-            longest = std::max(longest, track.m_sampleToChunk[entry].m_samplesPerChunk);
-    }
+    for (size_t c = 1; c < track.m_chunkOffsets.size(); ++c)
+        longest = std::max(longest, perChunk.samplesPerChunk(uint32_t(c)));
     return double(longest) * double(track.m_sampleDuration) / double(track.m_mediaTimescale);
 }
