@@ -18,6 +18,9 @@ constexpr uint64_t kCopyPiece = 8 << 20;
 // the scan as it would without the copier; the pieces stay a small part of
 // the memory the sample list takes.
 constexpr size_t kMaxPieces = 1 << 16;
+// The copier has the file system set aside this much of the output ahead of
+// its copies at a time (never more than the input holds).
+constexpr int64_t kReserveStep = 64 << 20;
 
 // Appends a sample's bytes to the payload `pieces` make; `end` is its length.
 void extend(std::vector<PrecopiedRun::Piece>& pieces, uint64_t& end, const MediaSample& s) {
@@ -38,8 +41,11 @@ PayloadPrecopy::PayloadPrecopy(MovieFile* movie, const std::string& inputName)
     // Files of its own: the copier shares no file position with the writer
     // or the scan.
     if (m_input.open(inputName, platform::File::Mode::Read) &&
-        m_output.open(m_movieName, platform::File::Mode::Update))
+        m_output.open(m_movieName, platform::File::Mode::Update)) {
+        m_reserved = int64_t(m_outputStart);
+        m_reserveLimit = int64_t(m_outputStart) + std::max<int64_t>(0, m_input.size());
         m_thread = std::thread(&PayloadPrecopy::work, this);
+    }
 }
 
 PayloadPrecopy::~PayloadPrecopy() {
@@ -106,6 +112,7 @@ MovieFile* PayloadPrecopy::take(const FoundSampleList& samples, PrecopiedRun& ru
         m_thread.join();
     MovieFile* movie = m_movie;
     m_movie = nullptr;
+    releaseReserve();
     if (!movie || !m_output.closeChecked())
         return movie;
     // Pieces once followed never change; the copier went through them in order.
@@ -152,6 +159,7 @@ void PayloadPrecopy::work() {
         const uint64_t count = std::min({p.output + p.length - m_copied, m_target - m_copied, kCopyPiece});
         const int64_t to = int64_t(m_outputStart + m_copied);
         lock.unlock();
+        reserve(to + int64_t(count));
         const uint64_t done = platform::copyRange(m_input, from, m_output, to, count);
         lock.lock();
         m_copied += done;
@@ -161,5 +169,27 @@ void PayloadPrecopy::work() {
             return;
         if (m_copied >= m_plan.front().output + m_plan.front().length)
             m_plan.pop_front();
+    }
+}
+
+void PayloadPrecopy::reserve(int64_t end) {
+    if (end <= m_reserved || m_reserved >= m_reserveLimit)
+        return;
+    const int64_t stop = std::min(std::max(end, m_reserved + kReserveStep), m_reserveLimit);
+    if (m_output.reserve(m_reserved, stop - m_reserved)) {
+        m_reserved = stop;
+        return;
+    }
+    // Not supported, or the disk is full: a full disk may have kept part of
+    // the request, which must not take space the movie's own writes need.
+    releaseReserve();
+    m_reserveLimit = m_reserved;
+}
+
+void PayloadPrecopy::releaseReserve() {
+    if (m_reserved > int64_t(m_outputStart)) {
+        const int64_t size = m_output.size();
+        if (size >= 0)
+            m_output.truncate(size);
     }
 }

@@ -49,12 +49,20 @@ private:
 
     void offer(uint64_t end, bool last);
     void work();
+    // Reserves the output's blocks up to at least file offset `end`.
+    void reserve(int64_t end);
+    // Gives back the blocks reserved past the output's end.
+    void releaseReserve();
 
     MovieFile* m_movie;
     std::string m_movieName;
     platform::File m_input;
     platform::File m_output;
     uint64_t m_outputStart;
+    // The copier's: output blocks are reserved up to m_reserved, and never
+    // past m_reserveLimit.
+    int64_t m_reserved = 0;
+    int64_t m_reserveLimit = 0;
 
     // The scan's side: the payload the samples looked at so far make.
     size_t m_checked = 0;

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -103,6 +104,17 @@ size_t File::write(const void* src, size_t count) {
 }
 
 bool File::flush() { return m_file && std::fflush(m_file) == 0; }
+
+bool File::reserve(int64_t offset, int64_t length) {
+#ifdef FALLOC_FL_KEEP_SIZE
+    return m_file && offset >= 0 && length > 0 &&
+           ::fallocate(::fileno(m_file), FALLOC_FL_KEEP_SIZE, off_t(offset), off_t(length)) == 0;
+#else
+    (void)offset;
+    (void)length;
+    return false;
+#endif
+}
 
 bool File::truncate(int64_t size) {
     return flush() && size >= 0 && ::ftruncate(::fileno(m_file), off_t(size)) == 0;

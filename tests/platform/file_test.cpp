@@ -68,3 +68,26 @@ TEST(PlatformFile, SameFileSeesThroughPathSpellings) {
     EXPECT_TRUE(platform::sameFile(dir + "/new.mov", dir + "/./new.mov"));
     EXPECT_FALSE(platform::sameFile("", a));
 }
+
+// The output's blocks are set aside ahead of the copies: the file must keep
+// the size its writes give it (a reserve that grew it would leave zeros
+// behind the movie's index), and cutting it to that size must give back
+// what was set aside beyond.
+TEST(PlatformFile, ReserveKeepsTheSizeAndTruncateGivesItBack) {
+    const std::string name = testsupport::scratchDir("PlatformReserve") + "/reserved.bin";
+    File w;
+    ASSERT_TRUE(w.open(name, File::Mode::Write));
+    const std::string block(1 << 20, 'r');
+    ASSERT_EQ(w.write(block.data(), block.size()), block.size());
+    ASSERT_TRUE(w.flush());
+    if (!w.reserve(0, 16 << 20))
+        GTEST_SKIP() << "this file system sets no blocks aside";
+    EXPECT_EQ(w.size(), int64_t(block.size()));
+    ASSERT_TRUE(w.truncate(w.size()));
+    ASSERT_TRUE(w.closeChecked());
+    struct stat st {};
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, int64_t(block.size()));
+    EXPECT_LE(int64_t(st.st_blocks) * 512, int64_t(block.size()) + (64 << 10));
+    ::unlink(name.c_str());
+}
