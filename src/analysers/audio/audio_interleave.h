@@ -60,6 +60,8 @@ public:
     // this thread decodes the one in front; if it does, this thread measures
     // the gap behind while it waits for the one in front.
     void prefetchBehindChunk(const ScanBuffer& input, int64_t gapStart, int64_t chunkStart, int64_t chunkEnd);
+    // Whether gaps are measured ahead at all (AAC sound on its own).
+    bool prefetches(const ScanBuffer& input) { return prefetcher(input) != nullptr; }
     // The chunk in front of the gap from `offset` was emitted: the gap is
     // measured while the chunk behind it is searched, unless the last
     // measure taken was not ready in time (then the gaps are shared as above).

@@ -496,9 +496,30 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     }
     for (const ChunkCandidate::Sample& s : chunk.samples)
         noteParameterSet(s.ppsId);
-    if (gapStart > 0)
-        m_interleave.prefetchBehindChunk(buffer, gapStart, chunk.offset, chunk.offset + chunk.size);
+    if (gapStart > 0 && m_interleave.prefetches(buffer))
+        m_interleave.prefetchBehindChunk(buffer, gapStart, chunk.offset,
+                                         samplesRunEnd(buffer, chunk.offset + chunk.size));
     return emitChunk(chunk, buffer);
+}
+
+int64_t ChunkVideoAnalyser::samplesRunEnd(ScanBuffer& input, int64_t from) {
+    // Only the bytes the window holds: moving it would move where the scan's
+    // next window starts.
+    const int64_t held = input.windowOffset() + input.windowLength() - from;
+    if (from < input.windowOffset() || held < kMinSearchRead)
+        return from;
+    const uint8_t* data = input.get(from, int32_t(held));
+    LearnedSampleCodec& samples = codec();
+    samples.setSearchWindow(data, held, from);
+    int64_t pos = 0;
+    while (pos < held && samples.continuesAt(data + pos, held - pos)) {
+        const int64_t size = samples.measureSample(data + pos, held - pos);
+        if (size <= 0 || size > held - pos)
+            break;
+        pos += size;
+    }
+    samples.setSearchWindow(nullptr, 0, 0);
+    return from + pos;
 }
 
 bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer) {

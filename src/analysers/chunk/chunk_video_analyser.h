@@ -111,6 +111,13 @@ private:
     // The other track's run of pictures that begins where our last chunk
     // ended, by its place alone; true when it was passed over.
     bool passOtherTrackRun(ScanBuffer& input, int64_t from, int64_t to);
+    // Where the samples that follow one another from `from` on end, as far
+    // as the window already read holds them (`from` when none begins there).
+    // A candidate ends where its search's read did, so a recorder's chunk
+    // larger than the reference's is found in parts, and the gap behind it
+    // opens only behind the last: a guess for the gap measured ahead, never
+    // used for what is recovered.
+    int64_t samplesRunEnd(ScanBuffer& input, int64_t from);
     // Video samples in the found list.
     uint64_t videoSamplesCollected() const;
     int32_t referenceCompositionOffset(uint64_t index) const;
