@@ -31,6 +31,7 @@ program itself spends) and peak RSS (wait4 rusage).
       says whether its outputs are byte-identical to this build's.
 """
 import argparse
+import hashlib
 import os
 import statistics
 import struct
@@ -166,6 +167,26 @@ def same_packets(orig, out):
     return ", ".join(parts)
 
 
+def file_digest(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            h.update(block)
+    return h.hexdigest()
+
+
+def recovered_samples(framend, damaged, ref):
+    """Packets in a repair of `damaged`, made apart from the measured runs."""
+    with tempfile.TemporaryDirectory(dir=os.path.dirname(damaged)) as scratch:
+        out = os.path.join(scratch, "count" + os.path.splitext(damaged)[1])
+        subprocess.run([framend, "-i", damaged, "-ref", ref, "-o", out, "-v", "1"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        probe = subprocess.run(["ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                                "stream=nb_read_packets", "-of", "csv=p=0", out],
+                               capture_output=True, text=True).stdout.split()
+    return sum(int(x) for x in probe if x.strip().isdigit())
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--framend", default="build/framend")
@@ -221,18 +242,30 @@ def main():
         times = {k: [] for k in order}
         cpu = {k: [] for k in order}
         rss = {k: 0.0 for k in order}
+        digests = {}
         # Rounds, not one measurement after the other: a load that comes and
         # goes on a shared machine then touches every row alike.
-        for _ in range(a.runs):
+        for round_ in range(a.runs):
             for k in order:
                 out = commands[k][-3] if k.endswith(("sim", "repair")) else remux_out
                 if k != "scan" and os.path.exists(out):
                     os.unlink(out)
+                # Every run starts with nothing waiting to be written back:
+                # gigabytes of an earlier run's output still in the page
+                # cache would slow down the writes of whichever run came next.
+                subprocess.run(["sync"], check=True)
                 # The scan run finds nothing to recover by design (exit code 3).
                 t, c, r = run_measured(commands[k], (0, 3) if k.endswith("scan") else (0,))
                 times[k].append(t)
                 cpu[k].append(c)
                 rss[k] = max(rss[k], r)
+                if k != "scan" and os.path.exists(out):
+                    if round_ == a.runs - 1 and k.endswith(("sim", "repair")):
+                        digests[k] = file_digest(out)
+                    # Deleted at once (its dirty pages are dropped, not
+                    # written), unless asked to keep the last round's.
+                    if not (a.keep and round_ == a.runs - 1 and k != "remux"):
+                        os.unlink(out)
         mib = os.path.getsize(orig) / (1 << 20)
         med = {k: statistics.median(v) for k, v in times.items()}
         mcpu = {k: statistics.median(v) for k, v in cpu.items()}
@@ -243,31 +276,24 @@ def main():
         print(f"{name:<11} size {mib:.0f} MiB, all runs: " +
               "  ".join(f"{k}=" + "/".join(f"{x:.2f}" for x in times[k]) for k in order))
         # The memory budget: 64 MiB plus 32 bytes per recovered sample.
-        if os.path.exists(rep_out):
-            probe = subprocess.run(["ffprobe", "-v", "error", "-count_packets", "-show_entries",
-                                    "stream=nb_read_packets", "-of", "csv=p=0", rep_out],
-                                   capture_output=True, text=True).stdout.split()
-            samples = sum(int(x) for x in probe if x.strip().isdigit())
+        if "repair" in order:
+            samples = recovered_samples(framend, damaged, ref)
             peak = max((v for k, v in rss.items() if k in ("scan", "sim", "repair")), default=0.0)
             print(f"{name:<11} {samples} samples recovered: RSS budget {64 + samples * 32 / (1 << 20):.1f} MiB,"
                   f" peak {peak:.1f} MiB")
         if a.check:
             for k in ("sim", "repair"):
                 for label in (k, "old " + k):
-                    out = commands[label][-3] if label in commands else ""
-                    if os.path.exists(out):
+                    if label in order:
+                        out = os.path.join(scratch, f"{name}.check.{ext}")
+                        subprocess.run(commands[label][:-1] + [out], stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
                         print(f"{name:<11} {label} packets identical to the original's: {same_packets(orig, out)}")
+                        os.unlink(out)
         for k in ("sim", "repair"):
-            if "old " + k in commands:
-                new, old = commands[k][-3], commands["old " + k][-3]
-                same = subprocess.run(["cmp", "-s", new, old]).returncode == 0
+            if "old " + k in digests and k in digests:
+                same = digests[k] == digests["old " + k]
                 print(f"{name:<11} {k} output {'byte-identical to' if same else 'DIFFERS from'} the baseline's")
-        if os.path.exists(remux_out):
-            os.unlink(remux_out)
-        if not a.keep:
-            for k in ("sim", "repair", "old sim", "old repair"):
-                if k in commands and os.path.exists(commands[k][-3]):
-                    os.unlink(commands[k][-3])
         sys.stdout.flush()
 
 
