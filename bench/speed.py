@@ -17,7 +17,9 @@ recording leaves it. For each it measures, in the same run, median of --runs:
 
 and prints times, ratios to cat and to remux, CPU time (the writeback of a
 shared disk makes wall times of writing runs jumpy; CPU time is what the
-program itself spends) and peak RSS (wait4 rusage).
+program itself spends) and peak RSS (wait4 rusage). Every run starts after a
+sync, and each output is deleted as soon as it is measured (its pages are
+dropped, not written back), so no run pays for the writes of the one before.
 
   bench/speed.py                       # full sizes, cached in /work/data/speedbench
   bench/speed.py --quick               # ~10x smaller files (own cache folder)
