@@ -318,9 +318,10 @@ private:
     // rates): gives each of the gap's frames the track whose reference
     // frames code as many bands, a frame that does not say the track of the
     // frames around it; false (frames untouched) where the tracks' band
-    // counts meet, few frames say, a track would get two chunks, or frames
-    // that do not say lie between two tracks' chunks. `wholeGap`: the gap's chunks are whole
-    // ones, to be kept for a gap the input's end cuts.
+    // counts meet, few frames say, a track would come back for a single
+    // frame, or frames that do not say lie between two tracks' chunks.
+    // `wholeGap`: the gap's chunks are whole ones, to be kept for a gap the
+    // input's end cuts.
     bool bandsNameChunks(ScanBuffer& input, std::vector<SplitFrame>& frames, size_t tracks, bool wholeGap);
     // The decode time each of the first `tracks` sound tracks has reached.
     std::vector<double> twinSeconds(size_t tracks) const;

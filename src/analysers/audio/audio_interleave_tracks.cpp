@@ -419,6 +419,13 @@ bool AudioInterleave::bandsNameChunks(ScanBuffer& input, std::vector<SplitFrame>
                 return false;
     }
     std::vector<int> owner(frames.size(), -1);
+    // Whether the sound frame behind frame k names track `track` too.
+    auto nextSoundNamed = [&](size_t k, int track) {
+        for (size_t n = k + 1; n < frames.size(); ++n)
+            if (size_t(frames[n].track) < tracks)
+                return owner[n] == track;
+        return false;
+    };
     int current = -1;
     int64_t sound = 0, named = 0;
     for (size_t k = 0; k < frames.size(); ++k) {
@@ -440,7 +447,10 @@ bool AudioInterleave::bandsNameChunks(ScanBuffer& input, std::vector<SplitFrame>
         return false;
     // Frames that do not say (an encoder's first frames, short windows)
     // go with the run they are in; between two tracks' runs they leave the
-    // border unknown.
+    // border unknown. A track comes back in one gap where ffmpeg's
+    // interleaver closes a short chunk of it in front of another track's
+    // (when the sound stops before the pictures); that takes its next
+    // sound frame saying so too, as one stray frame could not.
     std::vector<bool> seen(tracks, false);
     seen[size_t(current)] = true;
     bool lastNamed = true;
@@ -448,7 +458,7 @@ bool AudioInterleave::bandsNameChunks(ScanBuffer& input, std::vector<SplitFrame>
         if (size_t(frames[k].track) >= tracks)
             continue;
         if (owner[k] >= 0 && owner[k] != current) {
-            if (seen[size_t(owner[k])] || !lastNamed)
+            if (!lastNamed || (seen[size_t(owner[k])] && !nextSoundNamed(k, owner[k])))
                 return false;
             current = owner[k];
             seen[size_t(current)] = true;

@@ -225,6 +225,22 @@ repairrun::Recording twoPcmRates(const std::string& file, const std::string& pic
                       "log-level=error:bframes=1:keyint=11:slices=2 -c:a pcm_s24le -chunk_duration 1804000"};
 }
 
+// Two stereo AAC tracks at 88.2 and 96 kHz on a clock of milliseconds: the
+// sound stops a second before the pictures, and ffmpeg writes two frames
+// of the first track, the second's last chunk, then the first's in one gap.
+repairrun::Recording aacRatesStoppingEarly(const std::string& file, const std::string& picture, int seed,
+                                           const std::string& seconds) {
+    auto noise = [&](const char* rate, int n) {
+        return " -f lavfi -i anoisesrc=r=" + std::string(rate) + ":a=0.2:seed=" + std::to_string(seed + n) +
+               ",aformat=channel_layouts=stereo";
+    };
+    return {file, "-f lavfi -i " + picture + "=s=320x240:r=50" + noise("88200", 0) + noise("96000", 1) +
+                      " -map 0:v -map 1:a -map 2:a -vf \"settb=1/1000,setpts='(N+0.4*sin(N))/50/TB'\" "
+                      "-fps_mode vfr -enc_time_base 1:1000 -c:v libx265 -preset ultrafast -pix_fmt yuv420p "
+                      "-tag:v hvc1 -x265-params log-level=error:bframes=0:keyint=83 -c:a aac -b:a:0 256k "
+                      "-b:a:1 128k -chunk_duration 712000 -t " + seconds};
+}
+
 std::string longSps() {
     return "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" + testmedia::x265ScalingLists() +
            " -c:a aac -b:a 96k";
@@ -319,6 +335,10 @@ INSTANTIATE_TEST_SUITE_P(
                                     "sine=frequency=440:sample_rate=8000", "anoisesrc=r=48000:a=0.2:seed=6",
                                     "-vf \"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr "),
                         Counts | repairrun::SoundExact | repairrun::SoundTimed},
+        repairrun::Case{"hevc_aac_rates_stopping_early",
+                        aacRatesStoppingEarly("hevc_aac_rates_stop.mov", "testsrc2", 41, "7"),
+                        aacRatesStoppingEarly("hevc_aac_rates_stop_ref.mov", "mandelbrot", 43, "5"),
+                        Counts | repairrun::SoundExact | repairrun::TracksExact},
         repairrun::Case{"hevc_zoom_pcm",
                         {"hevc_zoom_pcm16le.mov",
                          "-f lavfi -i mandelbrot=s=448x240:r=50:maxiter=64 -f lavfi -i sine=f=330:r=44100 "
