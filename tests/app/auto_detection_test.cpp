@@ -19,10 +19,8 @@ void put(std::vector<uint8_t>& d, size_t at, const std::vector<uint8_t>& bytes) 
 std::vector<uint8_t> text(const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); }
 
 ScanInfo detect(const std::string& test, const std::vector<uint8_t>& data, const std::string& videoClass) {
-    const std::string name = testsupport::scratchDir(test) + "/in.bin";
-    testsupport::writeFile(name, data);
     ScanBuffer buffer;
-    EXPECT_TRUE(buffer.open(name));
+    EXPECT_TRUE(buffer.open(testsupport::writeScratch(test, "in.bin", data)));
     ScanInfo info;
     runAutoDetection(buffer, videoClass, info);
     return info;

@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,10 +28,9 @@ std::string recording(const std::string& name, const char* video, const char* fi
 
 // The start of every non-empty cue, in seconds, as ffmpeg reads them.
 std::vector<double> cueStarts(const std::string& file) {
-    std::istringstream in(testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) +
-                                                  " -map 0:s -f srt -").output);
     std::vector<double> starts;
-    for (std::string line; std::getline(in, line);) {
+    for (const std::string& line : testsupport::lines(
+             testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) + " -map 0:s -f srt -").output)) {
         int h = 0, m = 0, s = 0, ms = 0;
         if (line.find("-->") != std::string::npos && std::sscanf(line.c_str(), "%d:%d:%d,%d", &h, &m, &s, &ms) == 4)
             starts.push_back(h * 3600 + m * 60 + s + ms / 1000.0);

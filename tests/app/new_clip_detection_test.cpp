@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <sstream>
 #include <vector>
 
 using testsupport::quote;
@@ -60,12 +59,10 @@ TEST_P(NewClipDetection, TwoConcatenatedRecordingsBecomeTwoClips) {
     // The first split: detection, the driver writing the clip and printing
     // the parameters, the next clip, then the detection's own reset.
     std::vector<std::string> order;
-    std::istringstream log(r.output);
-    std::string line;
-    while (std::getline(log, line) && order.size() < 6)
+    for (const std::string& line : testsupport::lines(r.output))
         for (const char* start : {"[INFO] nfd at ", "[NOTICE] dump completed", "[NOTICE] video class",
                                   "[INFO] next clip: ", "[DEBUG] ScanInfo::reset", "[INFO] nfd reset 0"})
-            if (line.rfind(start, 0) == 0 && (!order.empty() || line.rfind("[INFO] nfd at ", 0) == 0))
+            if (order.size() < 6 && line.rfind(start, 0) == 0 && (!order.empty() || line.rfind("[INFO] nfd at ", 0) == 0))
                 order.push_back(start);
     EXPECT_EQ(order, (std::vector<std::string>{"[INFO] nfd at ", "[NOTICE] dump completed", "[NOTICE] video class",
                                                "[INFO] next clip: ", "[DEBUG] ScanInfo::reset",

@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <map>
 #include <set>
-#include <sstream>
 
 #include <unistd.h>
 
@@ -112,20 +111,11 @@ int64_t number(const std::string& s) {
     return std::stoll(s);
 }
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    std::string f;
-    while (std::getline(in, f, ','))
-        out.push_back(f.substr(std::min(f.find_first_not_of(' '), f.size())));
-    return out;
-}
+using testsupport::fields;
 
 std::vector<std::string> lines(const std::string& command) {
     std::vector<std::string> out;
-    std::istringstream in(testsupport::runCommand(command).output);
-    std::string line;
-    while (std::getline(in, line))
+    for (const std::string& line : testsupport::lines(testsupport::runCommand(command).output))
         if (!line.empty() && line[0] != '#')
             out.push_back(line);
     return out;

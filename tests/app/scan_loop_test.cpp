@@ -162,10 +162,7 @@ TEST(ScanLoop, CancelStopsTheScan) {
     ScanBuffer buffer;
     const int64_t size = 100000;
     ASSERT_TRUE(buffer.open(makeInput("ScanLoopCancel", size)));
-    ProbeAnalyser probe(&info, size);
     // A slow analyser makes the one-second progress step come round.
-    probe.fireAt = 10;
-    probe.consume = false;
     struct Slow : ProbeAnalyser {
         using ProbeAnalyser::ProbeAnalyser;
         bool analyse(int64_t o, ScanBuffer& b) override {

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 using testsupport::quote;
 
@@ -17,9 +16,8 @@ namespace {
 // The log without the once-a-second progress lines, whose number depends on
 // how fast the machine is.
 std::string withoutProgressLines(const std::string& log) {
-    std::istringstream in(log);
-    std::string line, kept;
-    while (std::getline(in, line))
+    std::string kept;
+    for (const std::string& line : testsupport::lines(log))
         if (line.find("] progress ofs=") == std::string::npos)
             kept += line + "\n";
     return kept;

@@ -11,26 +11,7 @@ namespace atomtest {
 namespace {
 
 using testsupport::be32;
-using testsupport::be64;
-
-bool isContainer(const std::string& type) {
-    return type == "moov" || type == "trak" || type == "mdia" || type == "minf" || type == "stbl";
-}
-
-void walk(const Bytes& f, size_t begin, size_t end, std::vector<AtomSpan>& out) {
-    for (size_t at = begin; at + 8 <= end;) {
-        uint64_t size = be32(&f[at]);
-        if (size == 1 && at + 16 <= end)
-            size = be64(&f[at + 8]);
-        if (size < 8 || size > end - at)
-            break;
-        const std::string type(f.begin() + long(at) + 4, f.begin() + long(at) + 8);
-        out.push_back({type, at, size_t(size)});
-        if (isContainer(type))
-            walk(f, at + 8, at + size, out);
-        at += size;
-    }
-}
+using testsupport::isContainer;
 
 // The atoms of [begin, end) again, with stco turned into co64 inside the
 // containers.
@@ -63,12 +44,6 @@ Bytes rewriteLevel(const Bytes& f, size_t begin, size_t end, uint64_t shift) {
 }
 
 }  // namespace
-
-std::vector<AtomSpan> atomTree(const Bytes& file) {
-    std::vector<AtomSpan> out;
-    walk(file, 0, file.size(), out);
-    return out;
-}
 
 Bytes withoutHeaders(Bytes file, Fill fill) {
     const Bytes noise = repairrun::noise(file.size(), 777);
@@ -111,19 +86,10 @@ uint64_t writeBeyond4GiB(const Bytes& movie, const std::string& name, bool damag
 }
 
 StreamMatch compareStream(const std::string& original, const std::string& repaired, int stream) {
-    std::vector<repairrun::Packet> a, b;
-    for (const auto& p : repairrun::packets(original))
-        if (p.stream == stream)
-            a.push_back(p);
-    for (const auto& p : repairrun::packets(repaired))
-        if (p.stream == stream)
-            b.push_back(p);
-    StreamMatch m;
-    m.original = a.size();
-    m.repaired = b.size();
+    const auto a = repairrun::checksums(original, stream), b = repairrun::checksums(repaired, stream);
+    StreamMatch m{a.size(), b.size(), 0};
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        if (a[i].md5 == b[i].md5)
-            ++m.matched;
+        m.matched += a[i] == b[i];
     return m;
 }
 

@@ -2,7 +2,8 @@
 // Controlled damage and rewrites of ffmpeg-made movies for the atom scanner's
 // tests, and packet-by-packet comparison of a repair with the original.
 
-#include <cstddef>
+#include "support/atom_builder.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,15 +11,8 @@
 namespace atomtest {
 
 using Bytes = std::vector<uint8_t>;
-
-// One atom met in the walk of the movie's container tree.
-struct AtomSpan {
-    std::string type;
-    size_t start = 0;
-    size_t size = 0;
-};
-// Every atom of the file, descending into moov, trak, mdia, minf and stbl.
-std::vector<AtomSpan> atomTree(const Bytes& file);
+using testsupport::AtomSpan;
+using testsupport::atomTree;
 
 // Overwrites the movie and track headers (mvhd, tkhd, mdhd, hdlr, stsd),
 // their own size and type included, with zeros or with noise: only the

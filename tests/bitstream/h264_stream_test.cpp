@@ -16,10 +16,7 @@ using namespace H264;
 
 namespace {
 
-struct Fixture {
-    const char* name;
-    const char* args;
-};
+using bitstest::Fixture;
 
 // 8-bit High with B-frames and four slices per picture; 10-bit High 10 with a
 // picture size that needs cropping and a fractional rate.

@@ -16,10 +16,7 @@ using namespace HEVC;
 
 namespace {
 
-struct Fixture {
-    const char* name;
-    const char* args;
-};
+using bitstest::Fixture;
 
 // Main with B-frames, two slices per picture, the version SEI and MD5
 // picture hashes; 4:2:2 10-bit (range extension) with HRD timing SEI and

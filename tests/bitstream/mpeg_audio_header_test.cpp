@@ -8,7 +8,6 @@
 
 #include <cstdio>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,16 +47,10 @@ std::vector<uint8_t> load(const Case& c) {
 
 // One ffprobe section per line ("packet|size=417|pos=0"), as key -> value.
 std::vector<std::map<std::string, std::string>> probe(const std::string& entries, const std::string& path) {
-    const auto r = testsupport::runCommand("ffprobe -v error -show_entries " + entries + " -of compact " +
-                                           testsupport::quote(path));
     std::vector<std::map<std::string, std::string>> sections;
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line : testsupport::lines(testsupport::ffprobe(path, "-show_entries " + entries + " -of compact"))) {
         std::map<std::string, std::string> m;
-        std::istringstream fields(line);
-        std::string field;
-        while (std::getline(fields, field, '|')) {
+        for (const std::string& field : testsupport::fields(line, '|')) {
             const auto eq = field.find('=');
             if (eq != std::string::npos)
                 m[field.substr(0, eq)] = field.substr(eq + 1);

@@ -9,6 +9,12 @@
 
 namespace bitstest {
 
+// A stream ffmpeg makes: its fixture name and recipe.
+struct Fixture {
+    const char* name;
+    const char* args;
+};
+
 struct Stream {
     std::string path;
     std::vector<uint8_t> bytes;

@@ -2,13 +2,15 @@
 
 namespace cameratest {
 
-std::vector<uint8_t> streamBytes(const std::string& file, const std::string& map, const char* format,
-                               bool ignoreEditList) {
-    using testsupport::quote;
-    const std::string raw = file + "." + format;
-    testsupport::runCommand(std::string("ffmpeg -nostdin -v error -y ") + (ignoreEditList ? "-ignore_editlist 1 " : "") +
-                            "-i " + quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
-    return testsupport::readFile(raw);
+using testsupport::quote;
+
+Repaired repair(const std::string& test, const std::string& ref, const std::vector<uint8_t>& damaged,
+                const std::string& inName, const std::string& flags) {
+    const std::string dir = testsupport::scratchDir(test);
+    const std::string in = dir + "/" + inName, out = dir + "/out.mov";
+    testsupport::writeFile(in, damaged);
+    const auto r = testsupport::runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
+    return {r.output, r.exitCode, out};
 }
 
 }  // namespace cameratest

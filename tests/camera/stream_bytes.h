@@ -1,18 +1,25 @@
 #pragma once
-// What ffmpeg reads back from a repaired camera recording: the packets of one
-// stream, concatenated, to hold against what a generator wrote.
+// Running the binary on a camera recording; what ffmpeg reads back from the
+// repaired movie (streamBytes) is held against what a generator wrote.
 
 #include "support/test_support.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace cameratest {
 
-// `map` selects the stream ("0:a:1"), `format` is the raw muxer ("data",
-// "s24be"). With `ignoreEditList` the packets an edit list hides count too.
-std::vector<uint8_t> streamBytes(const std::string& file, const std::string& map, const char* format,
-                               bool ignoreEditList = false);
+using testsupport::streamBytes;
+
+struct Repaired {
+    std::string log;  // standard output and error
+    int exitCode = -1;
+    std::string output;
+};
+
+// Writes `damaged` as `inName` into a fresh scratch folder for `test` and runs
+// framend -i <it> -ref <ref> -o out.mov <flags>.
+Repaired repair(const std::string& test, const std::string& ref, const std::vector<uint8_t>& damaged,
+                const std::string& inName, const std::string& flags);
 
 }  // namespace cameratest

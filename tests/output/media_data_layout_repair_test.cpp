@@ -14,24 +14,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
 
 namespace {
 
 using testsupport::be32;
-
-void setBe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v >> 24), p[1] = uint8_t(v >> 16), p[2] = uint8_t(v >> 8), p[3] = uint8_t(v);
-}
-
-// Every chunk offset of the movie (its moov behind the media data) mapped.
-void moveChunkOffsets(repairrun::Bytes& d, size_t mediaDataEnd, const std::function<uint32_t(uint32_t)>& to) {
-    for (size_t i = testsupport::findType(d, "stco", mediaDataEnd); i != std::string::npos && i + 12 <= d.size();
-         i = testsupport::findType(d, "stco", i + 4))
-        for (uint32_t k = 0, n = be32(&d[i + 8]); k < n && i + 16 + 4 * k <= d.size(); ++k)
-            setBe32(&d[i + 12 + 4 * k], to(be32(&d[i + 12 + 4 * k])));
-}
+using testsupport::mapChunkOffsets;
 
 std::string recording(const std::string& name, const std::string& extra) {
     return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i sine="
@@ -49,8 +37,8 @@ std::string withUnlistedFrames() {
         if (p.stream == 1 && taken++ < 3)
             frames.insert(frames.end(), d.begin() + long(p.pos), d.begin() + long(p.pos + p.size));
     const size_t mdat = testsupport::findType(d, "mdat") - 4, n = frames.size();
-    moveChunkOffsets(d, mdat + be32(&d[mdat]), [n](uint32_t v) { return uint32_t(v + n); });
-    setBe32(&d[mdat], be32(&d[mdat]) + uint32_t(n));
+    mapChunkOffsets(d, [n](uint64_t v) { return v + n; });
+    testsupport::setBe32(&d[mdat], be32(&d[mdat]) + uint32_t(n));
     d.insert(d.begin() + long(mdat + 8), frames.begin(), frames.end());
     return testsupport::writeScratch("MediaDataLayout.unlisted", "unlisted.mp4", d);
 }
@@ -65,7 +53,7 @@ std::string timecodeMoved(const std::string& name, const char* timecode, bool to
     repairrun::Bytes d = testsupport::readFile(made);
     const size_t mdat = testsupport::findType(d, "mdat") - 4, start = mdat + 8, end = mdat + be32(&d[mdat]);
     const size_t to = toEnd ? end : size_t(runs[runs.size() / 2].start);
-    moveChunkOffsets(d, end, [&](uint32_t v) { return v == start ? uint32_t(to - 4) : v < to ? v - 4 : v; });
+    mapChunkOffsets(d, [&](uint64_t v) { return v == start ? to - 4 : v < to ? v - 4 : v; });
     std::rotate(d.begin() + long(start), d.begin() + long(start) + 4, d.begin() + long(to));
     const std::string moved = (toEnd ? "end_" : "mid_") + name;
     return testsupport::writeScratch("MediaDataLayout." + moved, moved, d);
@@ -88,8 +76,7 @@ TEST(MediaDataLayout, LeavesOutSoundFramesNoTableLists) {
 // of the media data.
 TEST(MediaDataLayout, RebuildsTheTimecodeBetweenTwoChunksOrBehindTheLast) {
     const auto tags = [](const std::string& file) {
-        return testsupport::runCommand("ffprobe -v error -show_entries stream=codec_tag_string:stream_tags=timecode "
-                                       "-of csv=p=0 " + testsupport::quote(file)).output;
+        return testsupport::ffprobe(file, "-show_entries stream=codec_tag_string:stream_tags=timecode -of csv=p=0");
     };
     for (const bool toEnd : {false, true}) {
         SCOPED_TRACE(toEnd ? "behind the last chunk" : "between two chunks");

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 using namespace outtest;
 

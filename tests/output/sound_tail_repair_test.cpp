@@ -13,12 +13,6 @@
 
 namespace {
 
-double formatSeconds(const std::string& file) {
-    const auto r = testsupport::runCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " +
-                                           testsupport::quote(file));
-    return std::stod(r.output);
-}
-
 // A 320x240 H.264 clip with mono AAC (made into `original`), repaired from
 // itself without its index.
 repairrun::Outcome repairedWithoutIndex(const std::string& name, const std::string& sources, const std::string& extra,
@@ -52,5 +46,5 @@ TEST(SoundTailRepair, MovieLastsAsLongAsSoundWithoutEdits) {
         "-use_editlist 0", original);
     ASSERT_EQ(o.exitCode, 0) << o.errors;
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
-    EXPECT_GT(formatSeconds(o.repaired), 2.9);
+    EXPECT_GT(std::stod(testsupport::ffprobe(o.repaired, "-show_entries format=duration -of csv=p=0")), 2.9);
 }

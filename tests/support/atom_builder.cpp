@@ -78,4 +78,44 @@ size_t findType(const Bytes& bytes, const char* type, size_t from) {
     return it == bytes.end() ? std::string::npos : size_t(it - bytes.begin());
 }
 
+bool isContainer(const std::string& type) {
+    return type == "moov" || type == "trak" || type == "mdia" || type == "minf" || type == "stbl";
+}
+
+namespace {
+
+void walk(const Bytes& f, size_t begin, size_t end, std::vector<AtomSpan>& out) {
+    for (size_t at = begin; at + 8 <= end;) {
+        uint64_t size = be32(&f[at]);
+        if (size == 1 && at + 16 <= end)
+            size = be64(&f[at + 8]);
+        if (size < 8 || size > end - at)
+            break;
+        const std::string type(f.begin() + long(at) + 4, f.begin() + long(at) + 8);
+        out.push_back({type, at, size_t(size)});
+        if (isContainer(type))
+            walk(f, at + 8, at + size, out);
+        at += size;
+    }
+}
+
+}  // namespace
+
+std::vector<AtomSpan> atomTree(const Bytes& file) {
+    std::vector<AtomSpan> out;
+    walk(file, 0, file.size(), out);
+    return out;
+}
+
+void mapChunkOffsets(Bytes& file, const std::function<uint64_t(uint64_t)>& to) {
+    for (const AtomSpan& a : atomTree(file)) {
+        if ((a.type != "stco" && a.type != "co64") || a.size < 16)
+            continue;
+        const size_t width = a.type == "co64" ? 8 : 4;
+        const size_t count = std::min<size_t>(be32(&file[a.start + 12]), (a.size - 16) / width);
+        for (uint8_t* p = &file[a.start + 16]; p < &file[a.start + 16] + count * width; p += width)
+            width == 8 ? setBe64(p, to(be64(p))) : setBe32(p, uint32_t(to(be32(p))));
+    }
+}
+
 }  // namespace testsupport

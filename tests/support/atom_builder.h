@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -34,5 +35,19 @@ Bytes fullAtom(const char* type, uint8_t version, uint32_t flags, const Bytes& p
 
 // Offset of the first occurrence of the fourcc at or after `from`, or npos.
 size_t findType(const Bytes& bytes, const char* type, size_t from = 0);
+
+// moov, trak, mdia, minf and stbl: the atoms a walk of the index descends into.
+bool isContainer(const std::string& type);
+// One atom met in the walk of the movie's container tree.
+struct AtomSpan {
+    std::string type;
+    size_t start = 0;
+    size_t size = 0;
+};
+// Every atom of the file, containers in front of their children; the walk
+// of a level stops at a size that does not fit it.
+std::vector<AtomSpan> atomTree(const Bytes& file);
+// Every chunk offset of the file (stco and co64) replaced by to(offset).
+void mapChunkOffsets(Bytes& file, const std::function<uint64_t(uint64_t)>& to);
 
 }  // namespace testsupport

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <regex>
-#include <sstream>
 
 namespace repairrun {
 
@@ -42,41 +41,13 @@ std::string decodeErrors(const std::string& file) {
     return std::regex_replace(text, std::regex("0x[0-9a-f]+"), "");
 }
 
-namespace {
-
-// Moves every chunk offset inside [at, end) down by `delta`.
-void shiftChunkOffsets(Bytes& d, size_t at, size_t end, uint64_t delta) {
-    while (at + 8 <= end) {
-        const size_t size = testsupport::be32(&d[at]);
-        if (size < 8 || at + size > end)
-            return;
-        const std::string type(d.begin() + long(at) + 4, d.begin() + long(at) + 8);
-        if (type == "moov" || type == "trak" || type == "mdia" || type == "minf" || type == "stbl") {
-            shiftChunkOffsets(d, at + 8, at + size, delta);
-        } else if ((type == "stco" || type == "co64") && size >= 16) {
-            const size_t width = type == "co64" ? 8 : 4;
-            const size_t count = std::min<size_t>(testsupport::be32(&d[at + 12]), (size - 16) / width);
-            for (size_t k = 0; k < count; ++k) {
-                uint8_t* p = &d[at + 16 + k * width];
-                if (width == 8)
-                    testsupport::setBe64(p, testsupport::be64(p) - delta);
-                else
-                    testsupport::setBe32(p, testsupport::be32(p) - uint32_t(delta));
-            }
-        }
-        at += size;
-    }
-}
-
-}  // namespace
-
 Bytes withoutFileType(const std::string& file) {
     Bytes d = testsupport::readFile(file);
     if (d.size() < 8 || !std::equal(d.begin() + 4, d.begin() + 8, "ftyp"))
         return d;
     const size_t n = testsupport::be32(d.data());
     d.erase(d.begin(), d.begin() + long(std::min(n, d.size())));
-    shiftChunkOffsets(d, 0, d.size(), n);
+    testsupport::mapChunkOffsets(d, [n](uint64_t v) { return v - n; });
     return d;
 }
 
@@ -94,10 +65,7 @@ namespace {
 // Seconds per tick of each stream.
 std::vector<double> timeBases(const std::string& file) {
     std::vector<double> out;
-    std::istringstream in(testsupport::runCommand("ffprobe -v error -show_entries stream=time_base -of csv=p=0 " +
-                                                  testsupport::quote(file)).output);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line : testsupport::lines(testsupport::ffprobe(file, "-show_entries stream=time_base -of csv=p=0"))) {
         const size_t slash = line.find('/');
         const double den = slash == std::string::npos ? 0 : std::atof(line.c_str() + slash + 1);
         out.push_back(den > 0 ? std::atof(line.c_str()) / den : 0);
@@ -115,9 +83,9 @@ std::vector<std::string> checksums(const std::string& file, int stream) {
     return out;
 }
 
-std::vector<std::string> mappedChecksums(const std::string& file, int stream) {
+std::vector<std::string> mappedChecksums(const std::string& file, const std::string& map) {
     std::vector<std::string> out;
-    for (const std::string& line : testsupport::framemd5(file, "", "-map 0:" + std::to_string(stream)))
+    for (const std::string& line : testsupport::framemd5(file, "", "-map 0:" + map))
         out.push_back(line.substr(line.find_first_not_of(' ', line.rfind(',') + 1)));
     return out;
 }
@@ -134,11 +102,7 @@ std::vector<Packet> packets(const std::string& file) {
     const std::vector<double> tick = timeBases(file);
     auto tickOf = [&](int stream) { return stream >= 0 && size_t(stream) < tick.size() ? tick[size_t(stream)] : 0.0; };
     for (const std::string& line : testsupport::framemd5(file, "-ignore_editlist 1")) {
-        std::vector<std::string> f;
-        std::istringstream ls(line);
-        std::string part;
-        while (std::getline(ls, part, ','))
-            f.push_back(part.substr(std::min(part.find_first_not_of(' '), part.size())));
+        const std::vector<std::string> f = testsupport::fields(line);
         if (f.size() < 6)
             continue;
         const int stream = std::atoi(f[0].c_str());
@@ -279,7 +243,7 @@ Outcome expectRepaired(const Case& c) {
         for (size_t s = 1; s < streams.size(); ++s) {
             if (streams[s].at("codec_type") != "audio")
                 continue;
-            auto want = mappedChecksums(original, int(s)), got = mappedChecksums(o.repaired, int(s));
+            auto want = mappedChecksums(original, std::to_string(s)), got = mappedChecksums(o.repaired, std::to_string(s));
             std::sort(want.begin(), want.end());
             std::sort(got.begin(), got.end());
             EXPECT_FALSE(want.empty()) << "sound stream " << s;

@@ -41,10 +41,10 @@ struct Packet {
 };
 std::vector<Packet> packets(const std::string& file);
 // The md5s of one stream's packets in decode order: from packets(), and with
-// the stream mapped on its own (edit lists kept), for streams ffmpeg would
-// not pick by default (a second sound track).
+// the streams `map` selects mapped on their own (edit lists kept: "2", "a",
+// "s"), for streams ffmpeg would not pick by default (a second sound track).
 std::vector<std::string> checksums(const std::string& file, int stream);
-std::vector<std::string> mappedChecksums(const std::string& file, int stream);
+std::vector<std::string> mappedChecksums(const std::string& file, const std::string& map);
 // How many packets each stream of the file holds.
 std::map<int, size_t> packetCounts(const std::string& file);
 

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -111,16 +110,11 @@ std::string x265ScalingLists() {
 
 std::vector<Packet> probePackets(const std::string& file) {
     // csv fields come in ffprobe's own order: stream_index, pts, dts, size, pos.
-    const auto r = testsupport::runCommand("ffprobe -v error -show_entries packet=stream_index,pts,dts,size,pos "
-                                           "-of csv=p=0 " + testsupport::quote(file));
     std::vector<Packet> packets;
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string v[5];
-        for (std::string& field : v)
-            std::getline(fields, field, ',');
+    for (const std::string& line :
+         testsupport::lines(testsupport::ffprobe(file, "-show_entries packet=stream_index,pts,dts,size,pos -of csv=p=0"))) {
+        std::vector<std::string> v = testsupport::fields(line);
+        v.resize(5);
         if (!v[0].empty())
             packets.push_back(Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[3]), number(v[4])});
     }
@@ -140,11 +134,8 @@ std::vector<Run> fileOrderRuns(std::vector<Packet> packets) {
 }
 
 std::vector<std::map<std::string, std::string>> probeStreams(const std::string& file) {
-    const auto r = testsupport::runCommand("ffprobe -v error -show_streams " + testsupport::quote(file));
     std::vector<std::map<std::string, std::string>> streams;
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line)) {
+    for (const std::string& line : testsupport::lines(testsupport::ffprobe(file, "-show_streams"))) {
         if (line == "[STREAM]")
             streams.emplace_back();
         const auto eq = line.find('=');

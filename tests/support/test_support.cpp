@@ -101,13 +101,35 @@ std::vector<std::string> framemd5(const std::string& file, const std::string& in
     // Damaged inputs make the parser complain about every packet; only the lines count.
     const auto r = runCommand("ffmpeg -nostdin -hide_banner -loglevel fatal " + inputArgs + " -i " + quote(file) + " " +
                               outputArgs + " -c copy -f framemd5 -");
-    std::vector<std::string> lines;
-    std::istringstream in(r.output);
-    std::string line;
-    while (std::getline(in, line))
+    std::vector<std::string> out;
+    for (const std::string& line : lines(r.output))
         if (!line.empty() && line[0] != '#')
-            lines.push_back(line);
-    return lines;
+            out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+std::vector<std::string> fields(const std::string& line, char separator) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    for (std::string f; std::getline(in, f, separator);)
+        out.push_back(f.substr(std::min(f.find_first_not_of(' '), f.size())));
+    return out;
+}
+
+std::vector<uint8_t> streamBytes(const std::string& file, const std::string& map, const char* format,
+                                 bool ignoreEditList) {
+    const std::string raw = file + "." + format;
+    runCommand(std::string("ffmpeg -nostdin -v error -y ") + (ignoreEditList ? "-ignore_editlist 1 " : "") + "-i " +
+               quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
+    return readFile(raw);
 }
 
 std::string testNameOf(std::string fileName) {

@@ -44,9 +44,19 @@ std::string writeScratch(const std::string& testName, const std::string& fileNam
 std::vector<std::string> framemd5(const std::string& file, const std::string& inputArgs = "",
                                   const std::string& outputArgs = "");
 
+// The packets of the streams `map` selects ("0:a:1"), concatenated as the raw
+// muxer `format` writes them ("data", "s24be"); with `ignoreEditList` the
+// packets an edit list hides count too.
+std::vector<uint8_t> streamBytes(const std::string& file, const std::string& map, const char* format,
+                                 bool ignoreEditList = false);
 // A fixture file name as a GoogleTest parameter name (letters, digits, '_').
 std::string testNameOf(std::string fileName);
 
+// The text's lines, without their ends.
+std::vector<std::string> lines(const std::string& text);
+// A line's fields between the separators, leading blanks dropped (a
+// trailing empty field is none).
+std::vector<std::string> fields(const std::string& line, char separator = ',');
 std::vector<uint8_t> readFile(const std::string& name);
 bool writeFile(const std::string& name, const std::vector<uint8_t>& data);
 

@@ -27,10 +27,7 @@ std::string toneThenSilence() {
 }
 
 std::string rawSound(const std::string& movie) {
-    const std::string raw = movie + ".raw";
-    testsupport::runCommand("ffmpeg -v error -y -i " + testsupport::quote(movie) + " -map 0:a -c copy -f s16le " +
-                            testsupport::quote(raw));
-    const std::vector<uint8_t> bytes = testsupport::readFile(raw);
+    const std::vector<uint8_t> bytes = testsupport::streamBytes(movie, "0:a", "s16le");
     return std::string(bytes.begin(), bytes.end());
 }
 

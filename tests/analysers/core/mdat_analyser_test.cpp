@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 using namespace outtest;
 
@@ -73,8 +72,7 @@ TEST(MDATAnalyser, SplitsAfterThirtySamplesAndFiveSignatures) {
     EXPECT_TRUE(log.has(LogLevel::Info, "nfd reset 0"));
     // "nfd at" before the driver writes the clip, "nfd reset" after it started the next.
     std::vector<std::string> order;
-    std::istringstream lines(log.text());
-    for (std::string line; std::getline(lines, line);)
+    for (const std::string& line : testsupport::lines(log.text()))
         for (const char* prefix : {"nfd at ", "next clip: ", "ScanInfo::reset", "nfd reset "})
             if (line.find("] " + std::string(prefix)) != std::string::npos)
                 order.push_back(prefix);

@@ -11,7 +11,6 @@
 
 #include <map>
 #include <random>
-#include <sstream>
 
 using namespace repairrun;
 using testsupport::quote;

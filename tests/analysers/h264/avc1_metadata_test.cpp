@@ -149,13 +149,7 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     return out;
 }
 
-// Packet checksums of the streams `map` selects ("a", "2").
-std::vector<std::string> checksums(const std::string& file, const std::string& map) {
-    std::vector<std::string> out;
-    for (const std::string& line : testsupport::framemd5(file, "", "-map 0:" + map))
-        out.push_back(line.substr(line.rfind(' ') + 1));
-    return out;
-}
+using repairrun::mappedChecksums;
 
 }  // namespace
 
@@ -179,9 +173,9 @@ TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
 
     // No metadata byte in the sound: every repaired audio packet is one of
     // the original's.
-    const auto audioBefore = checksums(original, "a");
+    const auto audioBefore = mappedChecksums(original, "a");
     const std::set<std::string> known(audioBefore.begin(), audioBefore.end());
-    const auto audioAfter = checksums(o.repaired, "a");
+    const auto audioAfter = mappedChecksums(o.repaired, "a");
     EXPECT_GE(audioAfter.size(), audioBefore.size() * 97 / 100);
     for (const std::string& md5 : audioAfter)
         EXPECT_EQ(known.count(md5), 1u) << "a repaired audio packet the original does not have";
@@ -196,8 +190,8 @@ TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
     ASSERT_EQ(mebx.size(), 3u);
     const std::string repairedIndex[] = {mebx[0], mebx[1], mebx[2], fdsc.back()};
     for (int stream = 2; stream <= 5; ++stream) {
-        const auto metaBefore = checksums(original, std::to_string(stream));
+        const auto metaBefore = mappedChecksums(original, std::to_string(stream));
         ASSERT_FALSE(metaBefore.empty());
-        EXPECT_EQ(checksums(o.repaired, repairedIndex[stream - 2]), metaBefore) << stream;
+        EXPECT_EQ(mappedChecksums(o.repaired, repairedIndex[stream - 2]), metaBefore) << stream;
     }
 }

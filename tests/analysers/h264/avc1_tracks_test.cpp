@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <sstream>
 #include <string>
 
 using testsupport::quote;
@@ -34,7 +33,7 @@ std::string twoToneMovie(const std::string& name, int seconds, int low, int high
 // Packet checksums of one stream; every stream is mapped, not just ffmpeg's
 // pick of one per kind.
 std::multiset<std::string> checksums(const std::string& file, int stream) {
-    const auto sums = repairrun::mappedChecksums(file, stream);
+    const auto sums = repairrun::mappedChecksums(file, std::to_string(stream));
     return {sums.begin(), sums.end()};
 }
 

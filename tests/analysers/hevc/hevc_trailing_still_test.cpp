@@ -19,7 +19,7 @@ TEST(HevcTrailingStill, ComesBackAsItsOwnTrack) {
     const repairrun::Outcome o =
         repairrun::repair("HevcTrailingStill.Repair", original, repairrun::withoutIndex(original));
     EXPECT_EQ(o.exitCode, 0) << o.log;
-    EXPECT_EQ(repairrun::mappedChecksums(o.repaired, 0), repairrun::mappedChecksums(original, 0));
-    EXPECT_EQ(repairrun::mappedChecksums(o.repaired, 1), repairrun::mappedChecksums(original, 1));
+    EXPECT_EQ(repairrun::mappedChecksums(o.repaired, "0"), repairrun::mappedChecksums(original, "0"));
+    EXPECT_EQ(repairrun::mappedChecksums(o.repaired, "1"), repairrun::mappedChecksums(original, "1"));
     EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
 }

@@ -10,7 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 namespace {

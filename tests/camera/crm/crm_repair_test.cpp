@@ -16,19 +16,11 @@ using cameratest::streamBytes;
 
 namespace {
 
-struct Repaired {
-    std::string log;
-    int exitCode = -1;
-    std::string output;
-};
+using cameratest::Repaired;
 
+// The generator's own movie is the reference.
 Repaired repair(const std::string& test, const CrmRecording& rec, const Bytes& damaged, const std::string& flags) {
-    const std::string dir = scratchDir(test);
-    const std::string ref = dir + "/ref.mov", in = dir + "/damaged.crm", out = dir + "/out.mov";
-    writeFile(ref, rec.file);
-    writeFile(in, damaged);
-    const CommandResult r = runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
-    return {r.output, r.exitCode, out};
+    return cameratest::repair(test, writeScratch(test + "_ref", "ref.mov", rec.file), damaged, "damaged.crm", flags);
 }
 
 size_t videoPackets(const std::string& file) {

@@ -1,7 +1,6 @@
 #include "camera/repi/repi_recording.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace repitest {
 

@@ -12,23 +12,11 @@ using namespace testsupport;
 
 namespace {
 
-struct Repaired {
-    std::string log;
-    int exitCode = -1;
-    std::string output;
-};
+using cameratest::Repaired;
 
 Repaired repair(const std::string& test, const Bytes& damaged, const std::string& flags,
                 std::string ref = rsvtest::referenceMovie(true)) {
-    const std::string dir = scratchDir(test);
-    const std::string in = dir + "/clip.bin", out = dir + "/out.mov";
-    writeFile(in, damaged);
-    const CommandResult r = runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
-    return {r.output, r.exitCode, out};
-}
-
-Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
-    return cameratest::streamBytes(file, map, format, true);
+    return cameratest::repair(test, ref, damaged, "clip.bin", flags);
 }
 
 }  // namespace
@@ -42,8 +30,8 @@ TEST(RepiRepair, RecoversSamplesAndTrimsSurplusAudio) {
         const Repaired r = repair("repi_whole", rec.file, flags);
         ASSERT_EQ(r.exitCode, 0) << r.log;
         EXPECT_NE(r.log.find("using analyser: CanonRepiAnalyser"), std::string::npos) << flags;
-        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rsvtest::concat(rec.samples)) << flags;
-        EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), rsvtest::concat(rec.audio, 0, rec.videoRecords.size()))
+        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data", true), rsvtest::concat(rec.samples)) << flags;
+        EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le", true), rsvtest::concat(rec.audio, 0, rec.videoRecords.size()))
             << flags;
         EXPECT_EQ(runCommand("ffmpeg -nostdin -v error -i " + quote(r.output) + " -f null - 2>&1").output, "") << flags;
     }
@@ -62,8 +50,8 @@ TEST(RepiRepair, DamagedRecordCostsOnlyThatRecord) {
     Bytes expected = rsvtest::concat(rec.samples, 0, 6);
     const Bytes rest = rsvtest::concat(rec.samples, 12);
     expected.insert(expected.end(), rest.begin(), rest.end());
-    EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), expected);
-    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), rsvtest::concat(rec.audio));
+    EXPECT_EQ(streamBytes(r.output, "0:v:0", "data", true), expected);
+    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le", true), rsvtest::concat(rec.audio));
 }
 
 // With two audio tracks in the reference, audio records alternate between
@@ -80,6 +68,6 @@ TEST(RepiRepair, AudioRecordsAlternateBetweenTwoTracks) {
     std::vector<Bytes> even, odd;
     for (size_t i = 0; i < rec.audio.size(); ++i)
         (i % 2 ? odd : even).push_back(rec.audio[i]);
-    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), rsvtest::concat(even));
-    EXPECT_EQ(streamBytes(r.output, "0:a:1", "s16le"), rsvtest::concat(odd));
+    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le", true), rsvtest::concat(even));
+    EXPECT_EQ(streamBytes(r.output, "0:a:1", "s16le", true), rsvtest::concat(odd));
 }

@@ -3,6 +3,7 @@
 // repi record heads with wild counts and sizes) never crash or hang a repair.
 
 #include "camera/rsv/rsv_recording.h"
+#include "camera/stream_bytes.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -43,14 +44,10 @@ Bytes hostile(uint32_t seed) {
 TEST(CameraHostile, SprinkledStructuresNeverCrashOrHang) {
     const std::string ref = rsvtest::referenceMovie(true);
     for (const char* flags : {"-sonyrsv", "-canonrepi"}) {
-        const std::string dir = scratchDir(std::string("camera_hostile") + flags);
-        const std::string in = dir + "/noise.bin", out = dir + "/out.mov";
-        writeFile(in, hostile(11));
-        const CommandResult r =
-            runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
+        const auto r = cameratest::repair(std::string("camera_hostile") + flags, ref, hostile(11), "noise.bin", flags);
         // A finished run: something recovered (0) or nothing found (3).
         EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3)
-            << flags << " exit " << r.exitCode << "\n" << r.output.substr(r.output.size() > 4000 ? r.output.size() - 4000 : 0);
-        EXPECT_NE(r.output.find("scan end"), std::string::npos) << flags;
+            << flags << " exit " << r.exitCode << "\n" << r.log.substr(r.log.size() > 4000 ? r.log.size() - 4000 : 0);
+        EXPECT_NE(r.log.find("scan end"), std::string::npos) << flags;
     }
 }

@@ -17,36 +17,14 @@ using namespace testsupport;
 
 namespace {
 
-struct Repaired {
-    std::string log;
-    int exitCode = -1;
-    std::string output;
-};
-
-Repaired repair(const std::string& test, const std::string& ref, const Bytes& damaged, const std::string& name,
-                const std::string& flags) {
-    const std::string dir = scratchDir(test);
-    const std::string in = dir + "/" + name, out = dir + "/out.mov";
-    writeFile(in, damaged);
-    const CommandResult r = runFramend("-i " + quote(in) + " -ref " + quote(ref) + " -o " + quote(out) + " " + flags, true);
-    return {r.output, r.exitCode, out};
-}
-
-Bytes streamBytes(const std::string& file, const std::string& map, const char* format) {
-    return cameratest::streamBytes(file, map, format, true);
-}
+using cameratest::Repaired;
+using cameratest::repair;
 
 std::vector<long long> numbers(const std::string& text) {
     std::vector<long long> out;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > at)
-            out.push_back(std::stoll(text.substr(at, end - at)));
-        at = end + 1;
-    }
+    for (const std::string& line : lines(text))
+        if (!line.empty())
+            out.push_back(std::stoll(line));
     return out;
 }
 
@@ -135,8 +113,8 @@ TEST_P(RsvRepair, RecoversEveryAccessUnitAndAudioBlock) {
     EXPECT_NE(r.log.find(klv ? "auto selected Sony RSV recovery by input extension"
                              : "auto selected Sony RSV rtmd recovery candidate"),
               std::string::npos);
-    EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), concat(rec.units));
-    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le"), concat(rec.audio));
+    EXPECT_EQ(streamBytes(r.output, "0:v:0", "data", true), concat(rec.units));
+    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le", true), concat(rec.audio));
     EXPECT_EQ(repairrun::decodeErrors(r.output), "");
     ASSERT_FALSE(video.sps.empty());
     EXPECT_NE(extradataHex(r.output).find(hexOf(video.sps)), std::string::npos) << "SPS of " << video.sps.size();
@@ -170,10 +148,10 @@ TEST(RsvDamage, DamageInsideOneGroupCostsOnlyThatGroup) {
             damaged[k] = uint8_t(gen());
     const Repaired r = repair("rsv_damage", ref, damaged, "damaged.bin", "-sonyrsv");
     ASSERT_EQ(r.exitCode, 0) << r.log;
-    const Bytes v = streamBytes(r.output, "0:v:0", "data");
+    const Bytes v = streamBytes(r.output, "0:v:0", "data", true);
     EXPECT_TRUE(startsWith(v, concat(rec.units, 0, rec.firstUnit[2])));
     EXPECT_TRUE(endsWith(v, concat(rec.units, rec.firstUnit[3])));
-    const Bytes a = streamBytes(r.output, "0:a:0", "s16le");
+    const Bytes a = streamBytes(r.output, "0:a:0", "s16le", true);
     EXPECT_TRUE(startsWith(a, concat(rec.audio, 0, 2)));
     EXPECT_TRUE(endsWith(a, concat(rec.audio, 3)));
 }
