@@ -417,6 +417,10 @@ int64_t SharedGapSplit::endNamedBySizes(const FrameChain& chain, int64_t k, size
 std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
+    // The order of one step, with the tracks sent behind the others; kept
+    // across steps so that a step allocates nothing.
+    std::vector<size_t> queue;
+    std::vector<bool> sentBack;
     const auto soundTracks =
         std::count_if(tracks.begin(), tracks.end(), [](const SplitTrack& t) { return !t.metadata; });
     while (pos < m_b) {
@@ -449,8 +453,8 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         });
         // Tracks whose first frame here is of a size only another sound
         // track's frames come near go behind the others.
-        std::vector<size_t> queue = order;
-        std::vector<bool> sentBack(tracks.size(), false);
+        queue.assign(order.begin(), order.end());
+        sentBack.assign(tracks.size(), false);
         for (size_t q = 0; q < queue.size(); ++q) {
             const size_t t = queue[q];
             if (chosenScore >= kStrong && (!followers || !tracks[t].metadata))
