@@ -24,20 +24,62 @@ AacChainPrefetch::~AacChainPrefetch() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stop = true;
-        ++m_generation;
     }
     m_changed.notify_all();
     m_thread.join();
 }
 
+AacChainPrefetch::Run* AacChainPrefetch::find(int64_t offset) {
+    for (Run& run : m_runs)
+        if (run.offset == offset)
+            return &run;
+    return nullptr;
+}
+
+AacChainPrefetch::Run* AacChainPrefetch::findId(uint64_t id) {
+    for (Run& run : m_runs)
+        if (run.id == id)
+            return &run;
+    return nullptr;
+}
+
+AacChainPrefetch::Run& AacChainPrefetch::add(int64_t offset) {
+    if (Run* run = find(offset))
+        return *run;
+    if (m_runs.size() >= kMaxRuns) {
+        for (auto it = m_runs.begin(); it != m_runs.end(); ++it) {
+            if (it->state != State::Measuring) {
+                m_runs.erase(it);
+                break;
+            }
+        }
+    }
+    Run& run = m_runs.emplace_back();
+    run.offset = offset;
+    run.id = ++m_lastId;
+    run.foundBusy = m_workerId != 0;
+    return run;
+}
+
+AacChainPrefetch::Run* AacChainPrefetch::nextWaiting() {
+    Run* first = nullptr;
+    for (Run& run : m_runs) {
+        if (run.state != State::Waiting)
+            continue;
+        if (run.requested)
+            return &run;
+        if (!first)
+            first = &run;
+    }
+    return first;
+}
+
 void AacChainPrefetch::request(int64_t offset) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (offset == m_nextOffset)
-            return;  // the expected run: measured or being measured already
-        ++m_generation;
-        m_offset = offset;
-        m_requestFoundBusy = m_measuring;
+        for (Run& run : m_runs)
+            run.requested = false;
+        add(offset).requested = true;
     }
     m_changed.notify_all();
 }
@@ -45,114 +87,89 @@ void AacChainPrefetch::request(int64_t offset) {
 void AacChainPrefetch::expectNext(int64_t offset) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (offset == m_nextOffset || offset == m_offset)
-            return;
-        ++m_nextGeneration;
-        m_nextOffset = offset;
-        m_nextState = NextState::Waiting;
-        m_nextLengths.clear();
+        add(offset);
     }
     m_changed.notify_all();
 }
 
 bool AacChainPrefetch::expects(int64_t offset) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return offset >= 0 && offset == m_nextOffset;
-}
-
-bool AacChainPrefetch::take(int64_t offset, std::vector<uint32_t>& lengths) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (offset >= 0 && offset == m_nextOffset) {
-        // Not begun yet (the worker is busy): measured here.
-        if (m_nextState == NextState::Waiting)
-            measureNextHere(lock);
-        m_changed.wait(lock, [&] { return m_nextState == NextState::Done; });
-        lengths.swap(m_nextLengths);
-        ++m_nextGeneration;
-        m_nextOffset = -1;
-        m_nextLengths.clear();
-        m_waited = false;
-        return true;
-    }
-    if (m_offset < 0 || m_offset != offset)
-        return false;
-    const uint64_t generation = m_generation;
-    m_waited = m_answered != generation && m_requestFoundBusy;
-    if (m_answered != generation && m_nextOffset >= 0 && m_nextState == NextState::Waiting)
-        measureNextHere(lock);
-    m_changed.wait(lock, [&] { return m_answered == generation; });
-    // Used up: a later gap at the same offset asks again.
-    m_offset = -1;
-    lengths.swap(m_lengths);
-    return true;
+    return offset >= 0 && find(offset) != nullptr;
 }
 
 int64_t AacChainPrefetch::pending() {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_offset;
+    for (const Run& run : m_runs)
+        if (run.requested)
+            return run.offset;
+    return -1;
 }
 
-bool AacChainPrefetch::current(const uint64_t* watched, uint64_t value) {
-    if (!watched)
+bool AacChainPrefetch::take(int64_t offset, std::vector<uint32_t>& lengths) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    Run* run = offset >= 0 ? find(offset) : nullptr;
+    if (!run)
+        return false;
+    const uint64_t id = run->id;
+    m_waited = run->state != State::Done && run->foundBusy;
+    if (run->state == State::Waiting) {
+        measureHere(lock, *run, lengths);
+    } else {
+        // While the worker measures this run, the taker measures the next
+        // one waiting instead of idling.
+        if (run->state == State::Measuring)
+            if (Run* other = nextWaiting()) {
+                std::vector<uint32_t> measured;
+                const uint64_t otherId = other->id;
+                measureHere(lock, *other, measured);
+                if (Run* again = findId(otherId)) {
+                    again->lengths.swap(measured);
+                    again->state = State::Done;
+                }
+            }
+        m_changed.wait(lock, [&] {
+            const Run* r = findId(id);
+            return !r || r->state == State::Done;
+        });
+        run = findId(id);
+        if (!run)
+            return false;
+        lengths.swap(run->lengths);
+    }
+    // Used up, and the runs in front of it are behind the scan.
+    for (auto it = m_runs.begin(); it != m_runs.end();) {
+        if (it->id == id || (it->offset < offset && it->state != State::Measuring))
+            it = m_runs.erase(it);
+        else
+            ++it;
+    }
+    return true;
+}
+
+bool AacChainPrefetch::wanted(uint64_t id) {
+    if (id == 0)
         return true;
     std::lock_guard<std::mutex> lock(m_mutex);
-    return *watched == value && !m_stop;
+    return !m_stop && findId(id) != nullptr;
 }
 
-void AacChainPrefetch::measureNextHere(std::unique_lock<std::mutex>& lock) {
-    const int64_t offset = m_nextOffset;
-    m_nextState = NextState::Measuring;
+void AacChainPrefetch::measureHere(std::unique_lock<std::mutex>& lock, Run& run, std::vector<uint32_t>& lengths) {
+    const int64_t offset = run.offset;
+    run.state = State::Measuring;
     lock.unlock();
     if (!m_takerInput && !m_takerInputFailed) {
         m_takerInput = std::make_unique<ScanBuffer>();
         m_takerInputFailed = !m_takerInput->open(m_fileName, kReaderCapacity);
     }
-    std::vector<uint32_t> lengths;
+    lengths.clear();
     if (!m_takerInputFailed) {
         try {
-            measure(*m_takerInput, offset, nullptr, 0, lengths);
+            measure(*m_takerInput, offset, 0, lengths);
         } catch (const std::bad_alloc&) {
             lengths.clear();  // the gap's resync decodes it itself
         }
     }
     lock.lock();
-    // Only this thread replaces the expected run, so it is still this one.
-    m_nextLengths.swap(lengths);
-    m_nextState = NextState::Done;
-}
-
-bool AacChainPrefetch::workOnce(std::unique_lock<std::mutex>& lock, ScanBuffer& input, bool opened) {
-    const bool request = m_offset >= 0 && m_answered != m_generation;
-    if (!request && (m_nextOffset < 0 || m_nextState != NextState::Waiting))
-        return false;
-    const uint64_t* watched = request ? &m_generation : &m_nextGeneration;
-    const uint64_t value = *watched;
-    const int64_t offset = request ? m_offset : m_nextOffset;
-    if (request)
-        m_measuring = true;
-    else
-        m_nextState = NextState::Measuring;
-    lock.unlock();
-    std::vector<uint32_t> lengths;
-    bool done = true;
-    try {
-        done = !opened || measure(input, offset, watched, value, lengths);
-    } catch (const std::bad_alloc&) {
-        lengths.clear();  // the gap's resync decodes it itself
-    }
-    lock.lock();
-    if (request) {
-        m_measuring = false;
-        if (done && value == m_generation) {
-            m_lengths.swap(lengths);
-            m_answered = value;
-        }
-    } else if (done && value == m_nextGeneration) {
-        m_nextLengths.swap(lengths);
-        m_nextState = NextState::Done;
-    }
-    m_changed.notify_all();
-    return true;
 }
 
 void AacChainPrefetch::work() {
@@ -162,16 +179,39 @@ void AacChainPrefetch::work() {
     for (;;) {
         if (m_stop)
             return;
-        if (!workOnce(lock, input, opened))
+        Run* run = nextWaiting();
+        if (!run) {
             m_changed.wait(lock);
+            continue;
+        }
+        run->state = State::Measuring;
+        const uint64_t id = run->id;
+        const int64_t offset = run->offset;
+        m_workerId = id;
+        lock.unlock();
+        std::vector<uint32_t> lengths;
+        bool done = true;
+        try {
+            done = !opened || measure(input, offset, id, lengths);
+        } catch (const std::bad_alloc&) {
+            lengths.clear();  // the gap's resync decodes it itself
+        }
+        lock.lock();
+        m_workerId = 0;
+        // A run dropped while it was measured is gone.
+        if (Run* again = findId(id)) {
+            if (done)
+                again->lengths.swap(lengths);
+            again->state = State::Done;
+        }
+        m_changed.notify_all();
     }
 }
 
-bool AacChainPrefetch::measure(ScanBuffer& input, int64_t offset, const uint64_t* watched, uint64_t value,
-                               std::vector<uint32_t>& lengths) {
+bool AacChainPrefetch::measure(ScanBuffer& input, int64_t offset, uint64_t id, std::vector<uint32_t>& lengths) {
     AacFrameMeter meter(m_config);
     if (!meter.restart())
-        return current(watched, value);
+        return wanted(id);
     const int64_t fileSize = input.fileSize();
     std::vector<uint8_t> bytes;  // the input from `offset` on
     int64_t pos = offset;
@@ -196,8 +236,8 @@ bool AacChainPrefetch::measure(ScanBuffer& input, int64_t offset, const uint64_t
             break;
         lengths.push_back(length);
         pos += length;
-        if ((lengths.size() & 15) == 0 && !current(watched, value))
+        if ((lengths.size() & 15) == 0 && !wanted(id))
             return false;
     }
-    return current(watched, value);
+    return wanted(id);
 }

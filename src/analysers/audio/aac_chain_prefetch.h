@@ -14,16 +14,20 @@
 //
 // The decoder costs more than the search for a chunk, so one request at a
 // time would keep the scan waiting at every gap. The start of the gap behind
-// the awaited one is known as soon as the chunk in front of it is found: that
-// gap is measured by whichever thread is free first, the worker once it is
-// done with its request, or a take that would otherwise wait for the worker.
-// Either thread measures a run the same way, so which one did it never
-// changes the result.
+// the awaited one is known as soon as the chunk in front of it is found, and
+// a recorder's chunk found in parts may bring the guess of one more: such
+// runs queue behind the request and are measured in the order they came, by
+// whichever thread is free first, the worker once it is done with what it
+// measures, or a take that would otherwise wait for the worker. A measured
+// run is kept until it is taken or has grown stale, so a gap asked for
+// again is not measured twice. Either thread measures a run the same way,
+// so which one did it never changes the result.
 
 #include "analysers/audio/aac_frame_chain.h"
 
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,63 +46,69 @@ public:
     AacChainPrefetch& operator=(const AacChainPrefetch&) = delete;
 
     const std::string& fileName() const { return m_fileName; }
-    // Starts measuring the run of frames from file offset `offset`,
-    // dropping any earlier request.
+    // Starts measuring the run from file offset `offset` before any other:
+    // the scan waits for it next. An earlier request becomes an ordinary
+    // expected run.
     void request(int64_t offset);
     // The lengths of the frames the run from `offset` takes one after the
     // other, as a fresh decoder measures each with the rest of the input
     // behind it, waiting for the measure to finish; false when `offset` is
-    // neither the requested start (the request stays) nor an expected run
-    // measured or being measured by the worker. The run ends at the first
-    // frame the decoder rejects or whose length could depend on what lies
-    // behind the bytes read.
+    // neither requested nor expected (the others stay). The run ends at the
+    // first frame the decoder rejects or whose length could depend on what
+    // lies behind the bytes read. Runs from earlier offsets are dropped: the
+    // scan has passed them.
     bool take(int64_t offset, std::vector<uint32_t>& lengths);
-    // Whether the last take had to wait for a worker that was still busy
-    // with an earlier request when its own came: the worker falls behind.
-    // A wait for a request that simply came late says nothing of that.
+    // Whether the last take found its run not measured yet, and the worker
+    // busy with another when that run came: the worker falls behind. A run
+    // that simply came late says nothing of that.
     bool lastTakeWaited() const { return m_waited; }
     // The offset of the request not taken yet (measured or not); -1: none.
     int64_t pending();
-    // The gap behind the requested one opens at `offset`: it is measured by
-    // the worker when it is free, or by a take that has to wait for it.
+    // A gap behind the requested one opens at `offset`: it is measured after
+    // the request and the runs expected before it.
     void expectNext(int64_t offset);
-    // Whether the run from `offset` is the expected one (measured, being
-    // measured or waiting): no request for it is needed.
+    // Whether the run from `offset` is requested or expected (measured,
+    // being measured or waiting): no request for it is needed.
     bool expects(int64_t offset);
 
 private:
-    enum class NextState { Waiting, Measuring, Done };
+    enum class State { Waiting, Measuring, Done };
+    struct Run {
+        int64_t offset = -1;
+        uint64_t id = 0;  // tells a measure whether its run is still wanted
+        State state = State::Waiting;
+        bool requested = false;
+        bool foundBusy = false;  // the worker was measuring another when it came
+        std::vector<uint32_t> lengths;
+    };
+    // Few runs are ever ahead of the scan: a gap, the one behind it, and a
+    // guess or two that the chunk search proves wrong.
+    static constexpr size_t kMaxRuns = 6;
 
     void work();
-    // False when `watched` moved away from `value` or the end came
-    // (checked now and then); a null `watched` is never interrupted.
-    bool measure(ScanBuffer& input, int64_t offset, const uint64_t* watched, uint64_t value,
-                 std::vector<uint32_t>& lengths);
-    bool current(const uint64_t* watched, uint64_t value);
-    // Measures the expected run on the taking thread.
-    void measureNextHere(std::unique_lock<std::mutex>& lock);
-    // Measures the request (or the expected run) on the worker; false when
-    // neither waits.
-    bool workOnce(std::unique_lock<std::mutex>& lock, ScanBuffer& input, bool opened);
+    // False when the run `id` was dropped or the end came (checked now and
+    // then); id 0 is never interrupted.
+    bool measure(ScanBuffer& input, int64_t offset, uint64_t id, std::vector<uint32_t>& lengths);
+    bool wanted(uint64_t id);
+    Run* find(int64_t offset);
+    Run* findId(uint64_t id);
+    // Adds a waiting run for `offset` (or returns the one there), making
+    // room by dropping the oldest run no thread is measuring.
+    Run& add(int64_t offset);
+    // The run the worker takes up next: the request first, then the others
+    // in the order they came; null when none waits.
+    Run* nextWaiting();
+    // Measures a waiting run on the taking thread into `lengths`.
+    void measureHere(std::unique_lock<std::mutex>& lock, Run& run, std::vector<uint32_t>& lengths);
 
     AacChainConfig m_config;
     std::string m_fileName;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    // Guarded by m_mutex: each request gets the next generation; the worker
-    // answers the one it measured.
-    uint64_t m_generation = 0;
-    int64_t m_offset = -1;
-    uint64_t m_answered = 0;
-    std::vector<uint32_t> m_lengths;
-    bool m_measuring = false;     // the worker is at a measure of a request
-    bool m_requestFoundBusy = false;  // it was when the pending request came
-    // Guarded by m_mutex: the expected run; each new one gets the next
-    // generation (-1: none).
-    int64_t m_nextOffset = -1;
-    uint64_t m_nextGeneration = 0;
-    NextState m_nextState = NextState::Waiting;
-    std::vector<uint32_t> m_nextLengths;
+    // Guarded by m_mutex.
+    std::deque<Run> m_runs;  // in the order they came
+    uint64_t m_lastId = 0;
+    uint64_t m_workerId = 0;  // the run the worker measures; 0: none
     bool m_stop = false;
     bool m_waited = false;  // the taking thread's own
     // The taking thread's own reader, opened when it first measures.

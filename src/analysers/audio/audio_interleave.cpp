@@ -321,7 +321,7 @@ void AudioInterleave::prefetchBehindChunk(const ScanBuffer& input, int64_t gapSt
     AacChainPrefetch* prefetch = prefetcher(input);
     if (!prefetch)
         return;
-    if (prefetch->pending() != gapStart)
+    if (prefetch->pending() != gapStart && !prefetch->expects(gapStart))
         prefetch->request(chunkEnd);
     else
         prefetch->expectNext(chunkEnd);

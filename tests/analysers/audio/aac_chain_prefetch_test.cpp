@@ -1,8 +1,8 @@
 // The measures taken on the second thread stand in for the decoder's own:
 // from a frame start of a real AAC track they must give the frame sizes the
 // movie's index records, and a gap starting elsewhere must find nothing
-// there nor cost the pending measure. The gap expected behind the requested
-// one is measured by whichever thread is free first, with the same result.
+// there nor cost the pending measure. The gaps expected behind the requested
+// one are measured by whichever thread is free first, with the same result.
 
 #include "analysers/audio/aac_chain_prefetch.h"
 
@@ -38,13 +38,23 @@ TEST(AacChainPrefetch, MeasuresTheFramesTheIndexRecords) {
         EXPECT_EQ(int64_t(lengths[k - 3]), int64_t(frames[k].size)) << "frame " << k;
     EXPECT_FALSE(prefetch.take(frames[3].offset, lengths));  // used up
 
+    // Runs queue behind the request; taking one drops those in front of
+    // it, which the scan has passed.
     prefetch.request(frames[5].offset);
     prefetch.expectNext(frames[9].offset);
+    prefetch.expectNext(frames[12].offset);
+    prefetch.expectNext(frames[15].offset);
     EXPECT_TRUE(prefetch.expects(frames[9].offset));
+    EXPECT_EQ(prefetch.pending(), frames[5].offset);
     ASSERT_TRUE(prefetch.take(frames[5].offset, lengths));
-    std::vector<uint32_t> next;
-    ASSERT_TRUE(prefetch.take(frames[9].offset, next));
-    ASSERT_GE(next.size(), frames.size() - 9);
-    for (size_t k = 9; k < frames.size(); ++k)
-        EXPECT_EQ(int64_t(next[k - 9]), int64_t(frames[k].size)) << "frame " << k;
+    EXPECT_EQ(prefetch.pending(), -1);
+    for (size_t first : {12u, 15u}) {
+        std::vector<uint32_t> next;
+        ASSERT_TRUE(prefetch.take(frames[first].offset, next));
+        ASSERT_GE(next.size(), frames.size() - first);
+        for (size_t k = first; k < frames.size(); ++k)
+            EXPECT_EQ(int64_t(next[k - first]), int64_t(frames[k].size)) << "frame " << k;
+    }
+    EXPECT_FALSE(prefetch.expects(frames[9].offset));
+    EXPECT_FALSE(prefetch.take(frames[9].offset, lengths));
 }
