@@ -97,6 +97,22 @@ size_t File::readAt(int64_t offset, void* dest, size_t count) {
     return read(dest, count);
 }
 
+size_t File::pread(int64_t offset, void* dest, size_t count) {
+    if (!m_file || offset < 0 || count == 0)
+        return 0;
+    const int fd = ::fileno(m_file);
+    size_t got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, static_cast<char*>(dest) + got, count - got, off_t(offset) + off_t(got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        got += size_t(n);
+    }
+    return got;
+}
+
 size_t File::write(const void* src, size_t count) {
     if (!m_file || count == 0)
         return 0;

@@ -36,6 +36,11 @@ public:
     size_t read(void* dest, size_t count);
     // Seek and read in one call; returns the number of bytes read.
     size_t readAt(int64_t offset, void* dest, size_t count);
+    // Like readAt, in one system call per read and without the stdio
+    // buffer, but the position read() and write() use is left alone: for
+    // readers that only ever read at offsets, where a seek and a buffered
+    // read would be two or three calls and a copy.
+    size_t pread(int64_t offset, void* dest, size_t count);
     size_t write(const void* src, size_t count);
     bool flush();
     // Cuts the file to `size` bytes (after a flush); false on failure.

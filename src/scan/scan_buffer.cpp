@@ -57,7 +57,7 @@ size_t ScanBuffer::readRaw(int64_t offset, uint8_t* destination, size_t n) {
     if (offset < 0 || offset >= m_fileSize || n == 0 || !destination)
         return 0;
     n = size_t(std::min<uint64_t>(n, uint64_t(m_fileSize - offset)));
-    const size_t got = m_file.readAt(offset, destination, n);
+    const size_t got = m_file.pread(offset, destination, n);
     simcorr::apply(destination, m_name, offset, got);
     return got;
 }

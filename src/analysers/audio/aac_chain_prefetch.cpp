@@ -216,8 +216,10 @@ bool AacChainPrefetch::measure(ScanBuffer& input, int64_t offset, uint64_t id, s
     std::vector<uint8_t> bytes;  // the input from `offset` on
     int64_t pos = offset;
     while (lengths.size() + 1 < kMaxFrameChainOffsets && pos < fileSize) {
-        const int64_t want = std::min(pos + kLookahead, fileSize) - offset;
-        if (int64_t(bytes.size()) < want) {
+        // Topped up some dozens of frames at a time, not frame by frame.
+        const int64_t need = std::min(pos + kLookahead, fileSize) - offset;
+        const int64_t want = std::min(pos + kLookahead + kLookahead / 4, fileSize) - offset;
+        if (int64_t(bytes.size()) < need) {
             const size_t had = bytes.size();
             bytes.resize(size_t(want));
             const size_t got = input.read(bytes.data() + had, offset + int64_t(had), bytes.size() - had);
