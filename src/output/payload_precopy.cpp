@@ -1,6 +1,7 @@
 #include "output/payload_precopy.h"
 
 #include "platform/file_copy.h"
+#include "platform/thread_priority.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 
@@ -147,6 +148,9 @@ void PayloadPrecopy::offer(uint64_t end, bool last) {
 }
 
 void PayloadPrecopy::work() {
+    // The copy only has to be done when the scan is; until then the scan,
+    // whose end is the repair's, goes first.
+    platform::yieldToOtherThreads();
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_changed.wait(lock, [this] {
