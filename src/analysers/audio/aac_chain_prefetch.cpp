@@ -136,9 +136,10 @@ bool AacChainPrefetch::take(int64_t offset, std::vector<uint32_t>& lengths) {
             return false;
         lengths.swap(run->lengths);
     }
-    // Used up, and the runs in front of it are behind the scan.
+    // Used up, and the runs in front of it are behind the scan: a measure
+    // of one of them on the worker stops at its next check.
     for (auto it = m_runs.begin(); it != m_runs.end();) {
-        if (it->id == id || (it->offset < offset && it->state != State::Measuring))
+        if (it->id == id || it->offset < offset)
             it = m_runs.erase(it);
         else
             ++it;
