@@ -109,6 +109,14 @@ MovieFile* PayloadPrecopy::take(const FoundSampleList& samples, PrecopiedRun& ru
         agrees(pieces.front());
     m_stopped = true;
     offer(agreed, true);
+    {
+        // What the copier has not reached by now the writer copies itself:
+        // the copier yields to the scan, and to any other program on a busy
+        // machine, while the writer copies at the program's own priority.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_changed.notify_one();
     if (m_thread.joinable())
         m_thread.join();
     MovieFile* movie = m_movie;
