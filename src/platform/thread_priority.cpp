@@ -1,5 +1,6 @@
 #include "platform/thread_priority.h"
 
+#include <cerrno>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -12,7 +13,10 @@ void yieldToOtherThreads() {
     // against the scan's, so a core the two share goes mostly to the scan.
     constexpr int kNice = 10;
     const id_t self = id_t(::syscall(SYS_gettid));
-    (void)::setpriority(PRIO_PROCESS, self, ::getpriority(PRIO_PROCESS, self) + kNice);
+    errno = 0;
+    const int now = ::getpriority(PRIO_PROCESS, self);  // -1 is a valid value
+    if (errno == 0)
+        (void)::setpriority(PRIO_PROCESS, self, now + kNice);
 #endif
 }
 
