@@ -445,6 +445,8 @@ void timeCaptions(RepairState& state, const CaptionTiming& captions, int index, 
 
 void precopyPayload(RepairState& state) {
     if (state.m_precopy) {
+        if (state.m_scanHasHelper)
+            state.m_precopy->giveWayToScan();
         state.m_precopy->follow(state.m_samples);
         return;
     }
@@ -461,6 +463,8 @@ void precopyPayload(RepairState& state) {
     if (!movie)
         return;
     state.m_precopy = std::make_unique<PayloadPrecopy>(movie, state.m_inputFileName);
+    if (state.m_scanHasHelper)
+        state.m_precopy->giveWayToScan();
     state.m_precopy->follow(state.m_samples);
 }
 

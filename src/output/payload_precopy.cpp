@@ -110,11 +110,11 @@ MovieFile* PayloadPrecopy::take(const FoundSampleList& samples, PrecopiedRun& ru
     m_stopped = true;
     offer(agreed, true);
     {
-        // What the copier has not reached by now the writer copies itself:
-        // the copier yields to the scan, and to any other program on a busy
-        // machine, while the writer copies at the program's own priority.
+        // A copier that gave way to the scan gives way to any other program
+        // on a busy machine too: what it has not reached by now the writer
+        // copies itself, at the program's own priority.
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_stop = true;
+        m_stop = m_yielded;
     }
     m_changed.notify_one();
     if (m_thread.joinable())
@@ -155,12 +155,23 @@ void PayloadPrecopy::offer(uint64_t end, bool last) {
     m_changed.notify_one();
 }
 
+void PayloadPrecopy::giveWayToScan() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_giveWay = true;
+}
+
 void PayloadPrecopy::work() {
     // The copy only has to be done when the scan is; until then the scan,
-    // whose end is the repair's, goes first.
-    platform::yieldToOtherThreads();
+    // whose end is the repair's, goes first where the cores are too few for
+    // all three threads. With the copier alone beside the scan, lowering it
+    // would only hand its core to the kernel's writeback.
+    const unsigned cores = std::thread::hardware_concurrency();
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
+        if (m_giveWay && !m_yielded && cores < 3) {
+            platform::yieldToOtherThreads();
+            m_yielded = true;
+        }
         m_changed.wait(lock, [this] {
             return m_stop || m_last || m_target - std::min(m_copied, m_target) >= kOfferStep;
         });

@@ -34,6 +34,12 @@ public:
 
     const std::string& movieName() const { return m_movieName; }
 
+    // The scan keeps two threads busy: where they and the copier would share
+    // two cores, the copier yields to them from its next piece on and
+    // catches up while they wait (whatever is left at the end, the writer
+    // copies at full priority).
+    void giveWayToScan();
+
     // Looks at the samples appended since the last call and lets the copier
     // copy their bytes. A list whose bytes jump about too often is not
     // followed any further.
@@ -78,6 +84,8 @@ private:
     uint64_t m_target = 0;
     bool m_last = false;  // the target will not grow any more
     bool m_stop = false;  // copy nothing more
+    bool m_giveWay = false;  // giveWayToScan() was called
+    bool m_yielded = false;  // and the copier lowered its priority
     uint64_t m_copied = 0;  // payload bytes in place from the start
 
     std::thread m_thread;  // last: started once everything else is set up

@@ -59,6 +59,9 @@ struct RepairState {
     // of one clip; the copier lives until the clip's movie is created.
     bool m_precopyAllowed = false;
     std::unique_ptr<PayloadPrecopy> m_precopy;
+    // Set by an analyser that keeps a thread of its own busy beside the
+    // scan: the copier then gives way to the two where cores are few.
+    bool m_scanHasHelper = false;
 
     // Raw elementary streams (-ov, -oa); opened on first write.
     std::string m_rawVideoName;

@@ -307,6 +307,7 @@ AacChainPrefetch* AudioInterleave::prefetcher(const ScanBuffer& input) {
     if (!m_prefetch) {
         try {
             m_prefetch = std::make_unique<AacChainPrefetch>(m_aacChain, input.name());
+            m_repairState->m_scanHasHelper = true;
         } catch (const std::system_error&) {
             return nullptr;  // no thread: every gap is decoded here
         }
