@@ -444,25 +444,21 @@ void timeCaptions(RepairState& state, const CaptionTiming& captions, int index, 
 }  // namespace
 
 void precopyPayload(RepairState& state) {
-    if (state.m_precopy) {
-        if (state.m_scanHasHelper)
-            state.m_precopy->giveWayToScan();
-        state.m_precopy->follow(state.m_samples);
-        return;
+    if (!state.m_precopy) {
+        if (!state.m_precopyAllowed || state.m_samples.empty())
+            return;
+        // Only when the writer would copy every sample's bytes from the input
+        // into one movie: what it does otherwise (raw streams, checks, damage
+        // simulated on the bytes read, part of the samples) is not a copy.
+        state.m_precopyAllowed = false;
+        if (state.m_outputMovie || !state.m_rawVideoName.empty() || !state.m_rawAudioName.empty() || state.m_check ||
+            state.m_savePortion < 100 || simcorr::damages(state.m_inputFileName))
+            return;
+        MovieFile* movie = createMovieFile(state);
+        if (!movie)
+            return;
+        state.m_precopy = std::make_unique<PayloadPrecopy>(movie, state.m_inputFileName);
     }
-    if (!state.m_precopyAllowed || state.m_samples.empty())
-        return;
-    // Only when the writer would copy every sample's bytes from the input
-    // into one movie: what it does otherwise (raw streams, checks, damage
-    // simulated on the bytes read, part of the samples) is not a copy.
-    state.m_precopyAllowed = false;
-    if (state.m_outputMovie || !state.m_rawVideoName.empty() || !state.m_rawAudioName.empty() || state.m_check ||
-        state.m_savePortion < 100 || simcorr::damages(state.m_inputFileName))
-        return;
-    MovieFile* movie = createMovieFile(state);
-    if (!movie)
-        return;
-    state.m_precopy = std::make_unique<PayloadPrecopy>(movie, state.m_inputFileName);
     if (state.m_scanHasHelper)
         state.m_precopy->giveWayToScan();
     state.m_precopy->follow(state.m_samples);
