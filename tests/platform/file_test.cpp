@@ -91,3 +91,23 @@ TEST(PlatformFile, ReserveKeepsTheSizeAndTruncateGivesItBack) {
     EXPECT_LE(int64_t(st.st_blocks) * 512, int64_t(block.size()) + (64 << 10));
     ::unlink(name.c_str());
 }
+
+TEST(PlatformFile, PreadLeavesThePositionAlone) {
+    const std::string name = testsupport::scratchDir("PlatformPread") + "/data.bin";
+    {
+        File w;
+        ASSERT_TRUE(w.open(name, File::Mode::Write));
+        ASSERT_EQ(w.write("0123456789", 10), 10u);
+        ASSERT_TRUE(w.closeChecked());
+    }
+    File f;
+    ASSERT_TRUE(f.open(name, File::Mode::Read));
+    char b[8] = {};
+    ASSERT_EQ(f.read(b, 2), 2u);
+    EXPECT_EQ(f.pread(6, b, 8), 4u);  // up to the end only
+    EXPECT_EQ(std::string(b, 4), "6789");
+    EXPECT_EQ(f.pread(10, b, 1), 0u);
+    EXPECT_EQ(f.pread(-1, b, 1), 0u);
+    ASSERT_EQ(f.read(b, 3), 3u);  // the stream goes on where it was
+    EXPECT_EQ(std::string(b, 3), "234");
+}
