@@ -301,10 +301,10 @@ int64_t ChunkVideoAnalyser::trailingSamplesStart(ScanBuffer& input, int64_t from
     if (n != to - start)
         return to;
     std::vector<int32_t> sizes;
-    for (int64_t p = 0; p + 5 < n; ++p) {
-        if (!codec().boundedUnitAt(block.data() + p, n - p))
-            continue;
-        if (tileBoundedSamples(codec(), block.data() + p, n - p, kMaxStretchSamples, sizes))
+    const LearnedSampleCodec& samples = codec();
+    for (int64_t p = samples.nextBoundedUnit(block.data(), n, 0); p + 5 < n;
+         p = samples.nextBoundedUnit(block.data(), n, p + 1)) {
+        if (tileBoundedSamples(samples, block.data() + p, n - p, kMaxStretchSamples, sizes))
             return start + p;
     }
     return to;
@@ -317,10 +317,10 @@ bool ChunkVideoAnalyser::sampleInside(ScanBuffer& input, int64_t from, int64_t t
         return false;
     ByteBlock block = input.readBlock(from, int32_t(to - from));
     const int64_t n = block.length();
-    for (int64_t p = 1; p + 5 < n; ++p) {
-        if (!codec().boundedUnitAt(block.data() + p, n - p))
-            continue;
-        const int64_t size = leadingBoundedSamples(codec(), block.data() + p, n - p, kMaxStretchSamples);
+    const LearnedSampleCodec& samples = codec();
+    for (int64_t p = samples.nextBoundedUnit(block.data(), n, 1); p + 5 < n;
+         p = samples.nextBoundedUnit(block.data(), n, p + 1)) {
+        const int64_t size = leadingBoundedSamples(samples, block.data() + p, n - p, kMaxStretchSamples);
         if (size > 0 && p + size < n)
             return true;
     }

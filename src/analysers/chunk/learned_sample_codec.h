@@ -4,7 +4,9 @@
 // reference's samples and then hands it to the chunk search.
 
 #include "analysers/chunk/sample_codec.h"
+#include "bitstream/common/byte_read.h"
 
+#include <algorithm>
 #include <cstdint>
 
 class LearnedSampleCodec : public SampleCodec {
@@ -41,6 +43,15 @@ public:
     // Could a unit of a sample, however short, begin at `data` (n bytes)?
     // The cheap test in front of fitting samples between known bounds.
     virtual bool boundedUnitAt(const uint8_t* data, int64_t n) const = 0;
+    // The first position from `from` on at which boundedUnitAt() holds for
+    // the bytes from there to `n`, or `n`: the search of a gap, position by
+    // position, in one call.
+    virtual int64_t nextBoundedUnit(const uint8_t* data, int64_t n, int64_t from) const {
+        for (int64_t p = std::max<int64_t>(from, 0); p < n; ++p)
+            if (boundedUnitAt(data + p, n - p))
+                return p;
+        return n;
+    }
     // The next measurements read the bytes [data, data + n), which are the
     // input's from file offset `offset` on; nullptr when they read anything
     // else. Lets a codec remember what it read of the input across searches.
@@ -50,3 +61,17 @@ public:
         (void)offset;
     }
 };
+
+// nextBoundedUnit() for codecs whose units begin with a four-byte big-endian
+// length that boundedUnitAt() (`test`) requires to be non-zero and to fit
+// the bytes: nearly every position of sound or other media fails that at
+// once, without the unit test proper.
+template <class Test>
+int64_t nextLengthPrefixedUnit(const uint8_t* data, int64_t n, int64_t from, Test&& test) {
+    for (int64_t p = std::max<int64_t>(from, 0); p + 4 <= n; ++p) {
+        const uint32_t length = bitstream::readBE32(data + p);
+        if (length != 0 && int64_t(length) + 4 <= n - p && test(data + p, n - p))
+            return p;
+    }
+    return n;
+}

@@ -84,6 +84,11 @@ public:
         H264::NalUnitCheck nal;
         return H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength, m_extras);
     }
+    int64_t nextBoundedUnit(const uint8_t* data, int64_t n, int64_t from) const override {
+        return nextLengthPrefixedUnit(data, n, from, [this](const uint8_t* d, int64_t m) {
+            return Avc1SampleProfile::boundedUnitAt(d, m);
+        });
+    }
     bool fast() const { return m_fast; }
     const std::vector<Avc1SampleClass>& classes() const { return m_classes; }
     const std::vector<SampleAnchor>& anchors() const { return m_anchors; }

@@ -42,6 +42,11 @@ public:
     bool empty() const override { return m_classes.empty(); }
     bool wholeSample(const uint8_t* data, int64_t size) const override;
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override;
+    int64_t nextBoundedUnit(const uint8_t* data, int64_t n, int64_t from) const override {
+        return nextLengthPrefixedUnit(data, n, from, [this](const uint8_t* d, int64_t m) {
+            return HevcSampleProfile::boundedUnitAt(d, m);
+        });
+    }
     void setSearchWindow(const uint8_t* data, int64_t n, int64_t offset) override {
         m_cleanMemo.setWindow(data, n, offset);
     }
