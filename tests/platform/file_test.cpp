@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -94,12 +96,8 @@ TEST(PlatformFile, ReserveKeepsTheSizeAndTruncateGivesItBack) {
 
 TEST(PlatformFile, PreadLeavesThePositionAlone) {
     const std::string name = testsupport::scratchDir("PlatformPread") + "/data.bin";
-    {
-        File w;
-        ASSERT_TRUE(w.open(name, File::Mode::Write));
-        ASSERT_EQ(w.write("0123456789", 10), 10u);
-        ASSERT_TRUE(w.closeChecked());
-    }
+    const std::string digits = "0123456789";
+    ASSERT_TRUE(testsupport::writeFile(name, std::vector<uint8_t>(digits.begin(), digits.end())));
     File f;
     ASSERT_TRUE(f.open(name, File::Mode::Read));
     char b[8] = {};
