@@ -163,13 +163,8 @@ void AacChainPrefetch::measureHere(std::unique_lock<std::mutex>& lock, Run& run,
         m_takerInputFailed = !m_takerInput->open(m_fileName, kReaderCapacity);
     }
     lengths.clear();
-    if (!m_takerInputFailed) {
-        try {
-            measure(*m_takerInput, offset, 0, lengths);
-        } catch (const std::bad_alloc&) {
-            lengths.clear();  // the gap's resync decodes it itself
-        }
-    }
+    if (!m_takerInputFailed)
+        measure(*m_takerInput, offset, 0, lengths);
     lock.lock();
 }
 
@@ -191,12 +186,7 @@ void AacChainPrefetch::work() {
         m_workerId = id;
         lock.unlock();
         std::vector<uint32_t> lengths;
-        bool done = true;
-        try {
-            done = !opened || measure(input, offset, id, lengths);
-        } catch (const std::bad_alloc&) {
-            lengths.clear();  // the gap's resync decodes it itself
-        }
+        const bool done = !opened || measure(input, offset, id, lengths);
         lock.lock();
         m_workerId = 0;
         // A run dropped while it was measured is gone.
@@ -210,6 +200,15 @@ void AacChainPrefetch::work() {
 }
 
 bool AacChainPrefetch::measure(ScanBuffer& input, int64_t offset, uint64_t id, std::vector<uint32_t>& lengths) {
+    try {
+        return measureRun(input, offset, id, lengths);
+    } catch (const std::bad_alloc&) {
+        lengths.clear();  // the gap's resync decodes it itself
+        return wanted(id);
+    }
+}
+
+bool AacChainPrefetch::measureRun(ScanBuffer& input, int64_t offset, uint64_t id, std::vector<uint32_t>& lengths) {
     AacFrameMeter meter(m_config);
     if (!meter.restart())
         return wanted(id);

@@ -87,8 +87,10 @@ private:
 
     void work();
     // False when the run `id` was dropped or the end came (checked now and
-    // then); id 0 is never interrupted.
+    // then); id 0 is never interrupted. Out of memory, the run is answered
+    // empty (the gap's resync decodes it itself).
     bool measure(ScanBuffer& input, int64_t offset, uint64_t id, std::vector<uint32_t>& lengths);
+    bool measureRun(ScanBuffer& input, int64_t offset, uint64_t id, std::vector<uint32_t>& lengths);
     bool wanted(uint64_t id);
     Run* find(int64_t offset);
     Run* findId(uint64_t id);
