@@ -48,6 +48,13 @@ public:
         return refill(offset);
     }
     int32_t available() const { return m_available; }
+    // The window's bytes [offset, offset + n), or nullptr when it does not
+    // hold them all. Reads nothing and changes nothing.
+    const uint8_t* held(int64_t offset, int32_t n) const {
+        if (n < 0 || offset < m_windowOffset || offset - m_windowOffset > int64_t(m_windowLength) - n)
+            return nullptr;
+        return m_buffer.data() + (offset - m_windowOffset);
+    }
     // Like get(), for a few bytes that analysers read here and there over the
     // whole file (a sample's first headers): served from the window when it
     // holds them, else from a small side buffer that one read fills from

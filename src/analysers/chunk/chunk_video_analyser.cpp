@@ -389,6 +389,8 @@ int64_t ChunkVideoAnalyser::emitSamplesFilling(ScanBuffer& input, int64_t from, 
         noteParameterSet(codec().parameterSetId(block.data() + (offset - from), size));
         const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
         add_video_samples(*m_repairState, input, offset, size, compositionOffset);
+        if (!m_scanInfo->noCompositionOffsets)
+            noteEmittedSample(input, offset, size);
         FLOG(LogLevel::Info) << m_label << " Gap_Sample ofs=" << offset << "  size=" << size
                              << "  compofs= " << compositionOffset;
         m_interleave.countVideoSample();
@@ -604,6 +606,8 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
         }
         const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
         add_video_samples(*m_repairState, buffer, sampleOffset, s.size, compositionOffset);
+        if (!m_scanInfo->noCompositionOffsets)
+            noteEmittedSample(buffer, sampleOffset, s.size);
         FLOG(LogLevel::Info) << m_label << " Chunk_Sample ofs=" << sampleOffset << "  size=" << s.size
                              << "  chunk_ofs=" << chunk.offset << "  compofs= " << compositionOffset;
         m_interleave.countVideoSample();

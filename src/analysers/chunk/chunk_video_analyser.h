@@ -67,6 +67,11 @@ protected:
     virtual size_t rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) = 0;
     // A sample about to be emitted names this parameter set (-1: unknown).
     virtual void noteParameterSet(int32_t id) { (void)id; }
+    // A sample was just emitted, while the scan's window may still hold its
+    // bytes: what the composition order reads of it can be read now.
+    virtual void noteEmittedSample(const ScanBuffer& input, int64_t offset, int32_t size) {
+        (void)input, (void)offset, (void)size;
+    }
     // After samples were emitted: the output's configuration must hold
     // every parameter set they name.
     virtual void completeParameterSets() {}

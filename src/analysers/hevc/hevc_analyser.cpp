@@ -82,6 +82,10 @@ size_t HEVCAnalyser::rewriteCompositionOffsets(ScanBuffer& input, FoundSampleLis
     return m_compositionOrder.apply(input, samples, frameDuration);
 }
 
+void HEVCAnalyser::noteEmittedSample(const ScanBuffer& input, int64_t offset, int32_t size) {
+    m_compositionOrder.remember(input, offset, size);
+}
+
 void HEVCAnalyser::finish(ScanBuffer& buffer) {
     ChunkVideoAnalyser::finish(buffer);
     FLOG(LogLevel::Info) << "HEVC chunk scan finish";

@@ -29,6 +29,7 @@ private:
     std::string outputCodec() const override;
     bool configureCompositionOrder() override;
     size_t rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) override;
+    void noteEmittedSample(const ScanBuffer& input, int64_t offset, int32_t size) override;
 
     HevcSampleProfile m_profile;
     HevcCompositionOrder m_compositionOrder;

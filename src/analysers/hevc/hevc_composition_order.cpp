@@ -24,6 +24,9 @@ constexpr int64_t kMaxReorder = 16;
 bool HevcCompositionOrder::configure(const HEVC::ParameterSets& sets) {
     m_sets = sets;
     m_ready = false;
+    // Readings made with other parameter sets.
+    m_remembered.clear();
+    m_rememberedSorted = true;
     if (sets.sps.empty() || sets.pps.empty())
         return false;
     const HEVC::SPS& sps = *sets.sps.begin()->second;
@@ -34,35 +37,83 @@ bool HevcCompositionOrder::configure(const HEVC::ParameterSets& sets) {
     return true;
 }
 
-bool HevcCompositionOrder::readFirstSlice(ScanBuffer& input, const MediaSample& sample, uint8_t& type,
-                                          uint8_t& temporalId, uint32_t& pocLsb) const {
+template <class Bytes>
+HevcCompositionOrder::Read HevcCompositionOrder::readFirstSlice(Bytes bytes, int64_t offset, int64_t size,
+                                                                FirstSlice& out) const {
     int64_t pos = 0;
-    for (int unit = 0; unit < kMaxLeadingUnits && sample.size - pos >= 6; ++unit) {
-        const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
-        const uint8_t* data = input.peek(sample.offset + pos, want);
-        if (!data || input.available() < want)
-            return false;
+    for (int unit = 0; unit < kMaxLeadingUnits && size - pos >= 6; ++unit) {
+        const int32_t want = int32_t(std::min<int64_t>(size - pos, kHeaderBytes));
+        const uint8_t* data = bytes(offset + pos, want);
+        if (!data)
+            return Read::NotHeld;
         const uint32_t length = uint32_t(data[0]) << 24 | uint32_t(data[1]) << 16 | uint32_t(data[2]) << 8 | data[3];
-        if (length < 2 || int64_t(length) + 4 > sample.size - pos)
-            return false;
-        type = data[4] >> 1;
-        if (HEVC::isSliceType(type)) {
+        if (length < 2 || int64_t(length) + 4 > size - pos)
+            return Read::Unreadable;
+        out.type = data[4] >> 1;
+        if (HEVC::isSliceType(out.type)) {
             HEVC::SliceStart s;
             const uint32_t n = std::min<uint32_t>(length, uint32_t(want - 4));
             if (!HEVC::readSliceStart(data + 4, n, m_sets, s) || !s.firstInPicture)
-                return false;
-            temporalId = uint8_t((data[5] & 7) - 1);
-            pocLsb = s.pocLsb;
-            return true;
+                return Read::Unreadable;
+            out.temporalId = uint8_t((data[5] & 7) - 1);
+            out.pocLsb = s.pocLsb;
+            return Read::Done;
         }
         pos += int64_t(length) + 4;
     }
-    return false;
+    return Read::Unreadable;
 }
 
-size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const {
+void HevcCompositionOrder::remember(const ScanBuffer& input, int64_t offset, int32_t size) {
+    if (!m_ready || size <= 0)
+        return;
+    FirstSlice slice;
+    const Read read = readFirstSlice([&](int64_t at, int32_t n) { return input.held(at, n); }, offset, size, slice);
+    if (read == Read::NotHeld || slice.pocLsb > 0xFFFF)
+        return;
+    if (!m_remembered.empty()) {
+        const Remembered& last = m_remembered.back();
+        m_rememberedSorted = m_rememberedSorted && (last.offset < offset || (last.offset == offset && last.size <= size));
+    }
+    Remembered r{};
+    r.offset = offset;
+    r.size = size;
+    r.readable = read == Read::Done;
+    if (r.readable) {
+        r.type = slice.type & 0x7F;
+        r.temporalId = slice.temporalId;
+        r.pocLsb = uint16_t(slice.pocLsb);
+    }
+    m_remembered.push_back(r);
+}
+
+bool HevcCompositionOrder::firstSlice(ScanBuffer& input, const MediaSample& sample, FirstSlice& out) {
+    const auto before = [](const Remembered& r, const MediaSample& s) {
+        return r.offset < s.offset || (r.offset == s.offset && r.size < s.size);
+    };
+    const auto it = std::lower_bound(m_remembered.begin(), m_remembered.end(), sample, before);
+    if (it != m_remembered.end() && it->offset == sample.offset && it->size == sample.size) {
+        out.type = it->type;
+        out.temporalId = it->temporalId;
+        out.pocLsb = it->pocLsb;
+        return it->readable;
+    }
+    const auto fromFile = [&](int64_t at, int32_t n) -> const uint8_t* {
+        const uint8_t* data = input.peek(at, n);
+        return data && input.available() >= n ? data : nullptr;
+    };
+    return readFirstSlice(fromFile, sample.offset, sample.size, out) == Read::Done;
+}
+
+size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) {
     if (!m_ready || frameDuration <= 0)
         return 0;
+    if (!m_rememberedSorted) {
+        std::sort(m_remembered.begin(), m_remembered.end(), [](const Remembered& a, const Remembered& b) {
+            return a.offset < b.offset || (a.offset == b.offset && a.size < b.size);
+        });
+        m_rememberedSorted = true;
+    }
     std::vector<OrderedPicture> pictures;
     // The previous TemporalId 0 picture that is no leading or sub-layer
     // non-reference picture gives the order count's high part.
@@ -74,10 +125,11 @@ size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
             continue;
         OrderedPicture p;
         p.index = i;
-        uint8_t type = 0, tid = 0;
-        uint32_t lsb = 0;
-        p.readable = readFirstSlice(input, samples[i], type, tid, lsb);
+        FirstSlice slice;
+        p.readable = firstSlice(input, samples[i], slice);
         if (p.readable) {
+            const uint8_t type = slice.type, tid = slice.temporalId;
+            const uint32_t lsb = slice.pocLsb;
             // IDR and BLA pictures, and a CRA picture that begins the
             // stream, start the count again.
             const bool resets = HEVC::isIdr(type) || (type >= HEVC::NAL_BLA_W_LP && type <= HEVC::NAL_BLA_N_LP) ||

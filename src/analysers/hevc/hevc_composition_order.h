@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class ScanBuffer;
 
@@ -24,12 +25,39 @@ public:
     // order counts, one stretch between IDR or BLA pictures at a time. A
     // stretch with a sample whose first slice cannot be read keeps the
     // offsets it has. Returns the number of samples rewritten.
-    size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const;
+    size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration);
+
+    // Reads the first slice of a sample just found while the scan's window
+    // still holds its bytes, so that apply() need not read the file again
+    // at every picture (one small read per picture, all of them at the end
+    // of the scan, when nothing else runs beside it).
+    void remember(const ScanBuffer& input, int64_t offset, int32_t size);
 
 private:
-    // The first slice segment of the sample: its type, temporal id and order count lsb.
-    bool readFirstSlice(ScanBuffer& input, const MediaSample& sample, uint8_t& type, uint8_t& temporalId,
-                        uint32_t& pocLsb) const;
+    // What the first slice segment of a sample says.
+    struct FirstSlice {
+        uint8_t type = 0, temporalId = 0;
+        uint32_t pocLsb = 0;
+    };
+    enum class Read { Done, Unreadable, NotHeld };
+    // A reading kept by remember(), by the sample's file offset and size. An
+    // order count lsb has at most 16 bits, so each takes 16 bytes.
+    struct Remembered {
+        int64_t offset;
+        int32_t size;
+        uint16_t pocLsb;
+        uint8_t type : 7;
+        uint8_t readable : 1;
+        uint8_t temporalId;
+    };
+
+    // Reads the first slice of the sample [offset, offset + size) through
+    // `bytes(at, n)`, which gives n bytes from file offset `at`, or nullptr
+    // when it does not hold them (NotHeld).
+    template <class Bytes>
+    Read readFirstSlice(Bytes bytes, int64_t offset, int64_t size, FirstSlice& out) const;
+    // The sample's first slice: remembered, or read now.
+    bool firstSlice(ScanBuffer& input, const MediaSample& sample, FirstSlice& out);
 
     bool m_ready = false;
     HEVC::ParameterSets m_sets;
@@ -37,4 +65,6 @@ private:
     // Pictures the decoder holds back before showing the first one, as the
     // SPS declares it; players and muxers start the timeline that late.
     int64_t m_declaredDelay = 0;
+    std::vector<Remembered> m_remembered;
+    bool m_rememberedSorted = true;
 };
