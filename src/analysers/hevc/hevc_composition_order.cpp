@@ -7,6 +7,7 @@
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -73,7 +74,7 @@ void HevcCompositionOrder::remember(const ScanBuffer& input, int64_t offset, int
         return;
     if (!m_remembered.empty()) {
         const Remembered& last = m_remembered.back();
-        m_rememberedSorted = m_rememberedSorted && (last.offset < offset || (last.offset == offset && last.size <= size));
+        m_rememberedSorted = m_rememberedSorted && std::tie(last.offset, last.size) <= std::tie(offset, size);
     }
     Remembered r{};
     r.offset = offset;
@@ -89,7 +90,7 @@ void HevcCompositionOrder::remember(const ScanBuffer& input, int64_t offset, int
 
 bool HevcCompositionOrder::firstSlice(ScanBuffer& input, const MediaSample& sample, FirstSlice& out) {
     const auto before = [](const Remembered& r, const MediaSample& s) {
-        return r.offset < s.offset || (r.offset == s.offset && r.size < s.size);
+        return std::tie(r.offset, r.size) < std::tie(s.offset, s.size);
     };
     const auto it = std::lower_bound(m_remembered.begin(), m_remembered.end(), sample, before);
     if (it != m_remembered.end() && it->offset == sample.offset && it->size == sample.size) {
@@ -110,7 +111,7 @@ size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         return 0;
     if (!m_rememberedSorted) {
         std::sort(m_remembered.begin(), m_remembered.end(), [](const Remembered& a, const Remembered& b) {
-            return a.offset < b.offset || (a.offset == b.offset && a.size < b.size);
+            return std::tie(a.offset, a.size) < std::tie(b.offset, b.size);
         });
         m_rememberedSorted = true;
     }
