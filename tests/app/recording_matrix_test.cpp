@@ -5,6 +5,7 @@
 // content and length, and judged per track from outside with ffmpeg.
 
 #include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +15,6 @@
 #include <cstdio>
 #include <map>
 #include <set>
-
-#include <unistd.h>
 
 using testsupport::quote;
 
@@ -65,27 +64,6 @@ bool isPending(const Case& c) {
     return pending == "both" || pending == nameOf(std::get<1>(c));
 }
 
-// Cues every 0.4 s, written to a private name and renamed into place so that
-// test programs running side by side never read half a file. Their lengths
-// vary, so that some chunks of a cue and the pause before it are whole
-// frames of 16-bit stereo PCM long.
-std::string captions() {
-    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/matrix_captions_varied.srt";
-    auto clock = [](int ms) {
-        char t[16];
-        std::snprintf(t, sizeof t, "00:00:%02d,%03d", ms / 1000, ms % 1000);
-        return std::string(t);
-    };
-    std::string text;
-    for (int n = 0; n < 12; ++n)
-        text += std::to_string(n + 1) + "\n" + clock(n * 400) + " --> " + clock(n * 400 + 300) + "\ncaption " +
-                std::string(size_t(n % 4), '.') + std::to_string(n + 1) + "\n\n";
-    const std::string tmp = path + "." + std::to_string(::getpid());
-    testsupport::writeFile(tmp, std::vector<uint8_t>(text.begin(), text.end()));
-    std::rename(tmp.c_str(), path.c_str());
-    return path;
-}
-
 std::string record(const Recording& r, bool original) {
     std::string args = "-f lavfi -i " + std::string(original ? "testsrc2" : "mandelbrot") + "=size=" + r.size +
                        ":rate=25" + (original ? "" : ":maxiter=64");
@@ -96,7 +74,7 @@ std::string record(const Recording& r, bool original) {
         maps += " -map " + std::to_string(input++) + ":a";
     }
     if (r.captions) {
-        args += " -i " + quote(captions());
+        args += " -i " + quote(testmedia::captionCues(12, true));
         maps += " -map " + std::to_string(input) + ":s -c:s mov_text";
     }
     return testsupport::fixture(std::string("matrix_") + r.name + (original ? "" : "_ref") + "." + r.ext,
@@ -355,14 +333,9 @@ TEST_P(RecordingMatrix, SurvivingPacketsComeBackAtTheirLength) {
     }
 }
 
-// The slice spans the axes with one short recording each: 10-bit,
-// interlaced, open GOP; 4:2:2, all-intra in four slices with 96 kHz AAC in
-// two-second chunks; baseline (CAVLC) with mono AAC and captions in camera-like chunks;
-// 24-bit big-endian PCM; MP3 beside a 250-frame GOP; a variable frame rate
-// with a timecode track and no sound; two AAC tracks, one digital silence,
-// with captions in tenth-second chunks; and a reference whose sound is
-// digital silence (its AAC frames are a few identical bytes) for a recording
-// with sound.
+// One short recording per axis: bit depth, interlacing, chroma, entropy coder,
+// GOP length, frame rate, PCM depth, MP3, several tracks, captions, chunking;
+// and a reference whose sound is digital silence for a recording with sound.
 const std::vector<Recording> kRecordings = {
     {"high10_interlaced", "mp4", "320x224",
      "-profile:v high10 -pix_fmt yuv420p10le -bf 3 -g 120 -flags +ildct+ilme -x264-params "
@@ -698,6 +671,31 @@ const std::vector<Recording> kRecordings = {
       {"anoisesrc=r=88200:a=0.2:seed=63,aformat=channel_layouts=mono",
        "anoisesrc=r=88200:a=0.2:seed=64,aformat=channel_layouts=mono"}},
      "-c:a aac -b:a:0 96k -b:a:1 48k -chunk_duration 454000", false, ""},
+    // A camera's main and commentary microphones, frame by frame in turns
+    // (of one setting, only the order tells them apart) or in half-second
+    // chunks; one muted (AAC frames of a few bytes), in the reference the other.
+    {"aac_two_mics_alternating", "mp4", "320x240", "-pix_fmt yuv420p -g 25",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=stereo",
+       "sine=frequency=330:sample_rate=48000,aformat=channel_layouts=stereo"},
+      {"sine=frequency=880:sample_rate=44100,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=44100,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a 96k", false, ""},
+    {"aac_two_mics_alternating_muted", "mp4", "320x240", "-pix_fmt yuv420p -g 25",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=stereo", "anullsrc=r=48000:cl=stereo"},
+      {"anullsrc=r=44100:cl=mono", "sine=frequency=660:sample_rate=44100,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a 96k", false, ""},
+    {"aac_two_mics_alternating_same", "mp4", "320x240", "-pix_fmt yuv420p -g 25",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=stereo",
+       "sine=frequency=330:sample_rate=48000,aformat=channel_layouts=stereo"},
+      {"sine=frequency=880:sample_rate=48000,aformat=channel_layouts=stereo",
+       "sine=frequency=660:sample_rate=48000,aformat=channel_layouts=stereo"}},
+     "-c:a aac -b:a 96k", false, ""},
+    {"aac_two_mics_half_second_chunks", "mov", "320x240", "-pix_fmt yuv420p -g 25",
+     {{"sine=frequency=440:sample_rate=48000,aformat=channel_layouts=stereo",
+       "sine=frequency=330:sample_rate=48000,aformat=channel_layouts=stereo"},
+      {"sine=frequency=880:sample_rate=44100,aformat=channel_layouts=mono",
+       "sine=frequency=660:sample_rate=44100,aformat=channel_layouts=mono"}},
+     "-c:a aac -b:a 96k -chunk_duration 500000", false, ""},
 };
 
 std::vector<Case> cases(bool pending) {
