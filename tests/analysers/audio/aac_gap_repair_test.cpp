@@ -38,14 +38,10 @@ class AacBetweenChunks : public repairrun::Cases {};
 
 TEST_P(AacBetweenChunks, EveryFrameComesBackOnce) { repairrun::expectRepaired(GetParam()); }
 
-// Camera-like chunks of mono sound, whose frames' first byte follows the
-// loudness; 5.1 (every frame opens with the centre channel), once with an
-// encoder's first frame smaller than any of the reference's, once with a
-// first audio chunk longer than any of the reference's, so that its sound
-// starts before where it is looked for; 96 kHz in two-second chunks;
-// digital silence (6-byte frames, the audio of a frame or two between video
-// frames); the encoder's first frame in front of the first video chunk
-// (24 fps baseline).
+// Mono frames whose first byte follows the loudness; 5.1 (every frame opens
+// with the centre channel), with a first frame smaller, or a first chunk
+// longer, than any of the reference's; 96 kHz in two-second chunks; digital
+// silence (6-byte frames); the first frame in front of the first video chunk.
 INSTANTIATE_TEST_SUITE_P(
     Recordings, AacBetweenChunks,
     ::testing::Values(
