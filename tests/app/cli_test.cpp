@@ -15,10 +15,6 @@ TEST(Cli, NoArgumentsPrintsUsageAndSucceeds) {
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.output.rfind("framend - parse (broken) .mov/.mp4 file", 0), 0u);
     EXPECT_NE(r.output.find("\ngeneral parameters\n"), std::string::npos);
-    EXPECT_NE(r.output.find("\nexample usage\n  framend -i broken.mp4 -o repaired.mp4 -fps 29.97\n\nsupported codecs\n"),
-              std::string::npos);
-    EXPECT_NE(r.output.find("  Encode to mp4: ffmpeg -i repaired.mp4 -f mp4 -b 9000k -ab 128 -ar 44100 -y output.mp4\n\n"),
-              std::string::npos);
 }
 
 TEST(Cli, ParseErrorsExitWithOneAndPrintOneLine) {

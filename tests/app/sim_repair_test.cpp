@@ -96,17 +96,6 @@ TEST(Sim, HighRatePcmKeepsItsRateAndSound) {
     EXPECT_EQ(sound(orig), sound(out));
 }
 
-TEST(Sim, SecondFileAsReference) {
-    const std::string orig = testmedia::h264AacMp4();
-    const std::string dir = testsupport::scratchDir("SimSecondRef");
-    const std::string copy = dir + "/copy.mp4";
-    testsupport::writeFile(copy, testsupport::readFile(orig));
-    const auto r = runFramend("-i " + quote(copy) + " -ref " + quote(orig) + " -sim -o " + quote(dir + "/out.mp4"), true);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(r.output.find("using input file as reference!"), std::string::npos);
-    EXPECT_EQ(testsupport::framemd5(orig), testsupport::framemd5(dir + "/out.mp4"));
-}
-
 TEST(Sim, OutputNameThatIsTheInputIsRefused) {
     const std::string orig = testmedia::h264AacMp4();
     const auto before = testsupport::readFile(orig);

@@ -35,17 +35,12 @@ TEST(AtomDump, DamagedMovieShowsMarkersAndTablesWithTenEntriesEach) {
     EXPECT_NE(log.find("[NOTICE] using analyser: AtomScanner\n"), std::string::npos);
     EXPECT_NE(log.find("[INFO] ftyp found at          0 - QT Filetype - "), std::string::npos);
     EXPECT_NE(log.find("[INFO] mdat found at "), std::string::npos);
-    EXPECT_NE(log.find(" - QT Movie Data - "), std::string::npos);
     // Two tracks: video (with composition offsets) and audio.
     EXPECT_EQ(count(log, "[INFO] stsz        found at "), 2u);
-    EXPECT_EQ(count(log, " - QT Sample Size - "), 2u);
     EXPECT_EQ(count(log, "[INFO] stsc [1] found at "), 1u);
     EXPECT_EQ(count(log, "[INFO] stsc [2] found at "), 1u);
-    EXPECT_EQ(count(log, " - QT Sample Sample-to-chunk - "), 2u);
     EXPECT_EQ(count(log, "[INFO] stco        found at "), 2u);
-    EXPECT_EQ(count(log, " - QT Sample Chunk offset - "), 2u);
     EXPECT_EQ(count(log, "[INFO] ctts        found at "), 1u);
-    EXPECT_EQ(count(log, " - QT Composition offset list - "), 1u);
     EXPECT_EQ(count(log, "[INFO] stsz version 0, uniform size 0, entries "), 2u);
     EXPECT_EQ(count(log, "[INFO] ctts entries "), 1u);
     // 50 video frames and about 95 AAC frames: ten shown each, then "[...]".

@@ -321,10 +321,4 @@ TEST(QtReader, MillionSampleTableUsesOnlyWhatItNeeds) {
     EXPECT_EQ(QTGetSampleSize(&t, kSamples), 100u + (kSamples - 1) % 7);
 }
 
-TEST(QtReader, OpenFailurePrintsMessage) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(QTOpen("/nonexistent/x.mov", 0, true), nullptr);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "QTOpen: cannot open file: /nonexistent/x.mov\n");
-}
-
 }  // namespace

@@ -83,40 +83,6 @@ TEST(ReferenceInfo, UnreadableReferenceGivesDefaultsOnlyWhenAsked) {
     EXPECT_TRUE(defaults->videoSamples().empty());
 }
 
-TEST(ReferenceInfo, PrintLines) {
-    const std::string file = testmedia::h264AacMp4();
-    auto info = load(file);
-    info->analyseChunks();
-    LogCapture log(LogLevel::Notice);
-    testing::internal::CaptureStdout();
-    info->print();
-    testing::internal::GetCapturedStdout();
-    const ReferenceChunkLayout& l = info->layout();
-    const std::vector<std::string> expected = {
-        "video class       : avc1",
-        "video codec       : avc1",
-        "video fps         : 25",
-        "video frame width : 320",
-        "video frame height: 240",
-        "video time scale  : " + std::to_string(info->video().m_timescale),
-        "audio codec       : mp4a",
-        "audio channels    : 2",
-        "audio sample rate : 48000",
-        "audio sample size : 16",
-        "audio tracks      : 1",
-        "fingerprint: " + l.m_fingerprint,
-        "video sample size max   : " + std::to_string(l.m_videoSampleSizeMax),
-        "video sample size min   : " + std::to_string(l.m_videoSampleSizeMin),
-        "video samples per chunk : " + std::to_string(l.m_videoSamplesPerChunk),
-        "video chunks stop gap   : " + std::to_string(l.m_videoChunksStopGap),
-        "audio samples per chunk : " + std::to_string(l.m_audioSamplesPerChunk),
-        "audio chunks stop gap   : " + std::to_string(l.m_audioChunksStopGap),
-        "audio chunks size all   : " + std::to_string(l.m_audioChunksSizeAll),
-        "audio data start        : " + std::to_string(info->audio().m_audioDataStart),
-    };
-    EXPECT_EQ(log.messages(LogLevel::Notice), expected);
-}
-
 // What the command line or the input set stays; the rest comes from the
 // reference, and frames are timed by the merged timescale and rate.
 TEST(MediaParameters, MergeFillsOnlyUnsetFields) {

@@ -6,7 +6,6 @@
 #include "reference/video_parameters.h"
 #include "support/test_support.h"
 
-
 namespace outtest {
 
 std::unique_ptr<RepairState> stateFromReference(const std::string& reference, const std::string& output) {
@@ -22,15 +21,6 @@ std::unique_ptr<RepairState> stateFromReference(const std::string& reference, co
     setOutputNames(*state, output, "", "");
     reset_clip(*state, true);
     return state;
-}
-
-std::string clipName(const std::string& output, int clip) {
-    // The first clip keeps the given name; later ones are numbered.
-    if (clip == 0)
-        return output;
-    std::string base, extension;
-    splitOutputName(output, base, extension);
-    return base + "_" + std::to_string(clip) + "." + extension;
 }
 
 }  // namespace outtest

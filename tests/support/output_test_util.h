@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the tests above the output layer: a repair state set up from an
-// intact reference, and clip names.
+// intact reference.
 
 #include "output/repair_state.h"
 #include "support/log_capture.h"
@@ -22,8 +22,5 @@ using testsupport::LogCapture;
 // and reference the given file, the first clip named after `output` (which
 // may be empty: no movie output).
 std::unique_ptr<RepairState> stateFromReference(const std::string& reference, const std::string& output);
-
-// The file the given clip of -o `output` is written to.
-std::string clipName(const std::string& output, int clip);
 
 }  // namespace outtest

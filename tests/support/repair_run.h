@@ -9,7 +9,6 @@
 #include <map>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace repairrun {
@@ -104,17 +103,12 @@ enum Check : unsigned {
 struct Case {
     std::string name;
     Recording original;
-    Recording reference;  // no file: the recording is its own reference
-    unsigned checks;
-    size_t videoPackets;         // surviving video packets, when not 0
-    double minVideo, minAudio;  // percent of the surviving packets
-    double keep;
-    std::string options;
-    Case(std::string name, Recording original, Recording reference = {}, unsigned checks = 0,
-         size_t videoPackets = 0, double minVideo = 100, double minAudio = 100, double keep = 1,
-         std::string options = "")
-        : name(std::move(name)), original(std::move(original)), reference(std::move(reference)), checks(checks),
-          videoPackets(videoPackets), minVideo(minVideo), minAudio(minAudio), keep(keep), options(std::move(options)) {}
+    Recording reference = {};  // no file: the recording is its own reference
+    unsigned checks = 0;
+    size_t videoPackets = 0;                // surviving video packets, when not 0
+    double minVideo = 100, minAudio = 100;  // percent of the surviving packets
+    double keep = 1;
+    std::string options = "";
 };
 inline void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 inline std::string caseName(const ::testing::TestParamInfo<Case>& info) { return info.param.name; }

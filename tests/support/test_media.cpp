@@ -23,19 +23,21 @@ int64_t number(const std::string& s) {
 
 }  // namespace
 
-std::string captionCuesPath(int count) {
-    return std::string(FRAMEND_FIXTURE_DIR) + "/caption_cues" + std::to_string(count) + ".srt";
+std::string captionCuesPath(int count, bool varied) {
+    return std::string(FRAMEND_FIXTURE_DIR) + "/caption_cues" + std::to_string(count) + (varied ? "_varied" : "") +
+           ".srt";
 }
 
-std::string captionCues(int count) {
+std::string captionCues(int count, bool varied) {
     // Written to a private name and renamed into place, so that test
     // programs running side by side never read half a file.
-    const std::string path = captionCuesPath(count);
+    const std::string path = captionCuesPath(count, varied);
     std::string text;
     for (int n = 0; n < count; ++n) {
         char cue[96];
-        std::snprintf(cue, sizeof cue, "%d\n00:00:%02d,%03d --> 00:00:%02d,%03d\ncaption %d\n\n", n + 1, n * 400 / 1000,
-                      n * 400 % 1000, (n * 400 + 300) / 1000, (n * 400 + 300) % 1000, n + 1);
+        std::snprintf(cue, sizeof cue, "%d\n00:00:%02d,%03d --> 00:00:%02d,%03d\ncaption %s%d\n\n", n + 1, n * 400 / 1000,
+                      n * 400 % 1000, (n * 400 + 300) / 1000, (n * 400 + 300) % 1000, varied ? &"..."[3 - n % 4] : "",
+                      n + 1);
         text += cue;
     }
     const std::string tmp = path + "." + std::to_string(::getpid());

@@ -30,11 +30,13 @@ std::string proresPcmMov();
 std::string dvPcmMov();
 // Motion JPEG with 16-bit PCM, .mov.
 std::string mjpegPcmMov();
-// A subtitle file of `count` cues, one every 0.4 s for 0.3 s ("caption N"),
-// for ffmpeg to mux as a timed-text track (-c:s mov_text).
-std::string captionCues(int count);
-// Where captionCues(count) puts its file.
-std::string captionCuesPath(int count);
+// A subtitle file of `count` cues, one every 0.4 s for 0.3 s ("caption N";
+// `varied`: with 0 to 3 dots in front of N, so that some cue chunks and the
+// pauses before them are whole PCM frames long), for ffmpeg to mux as a
+// timed-text track (-c:s mov_text).
+std::string captionCues(int count, bool varied = false);
+// Where captionCues(count, varied) puts its file.
+std::string captionCuesPath(int count, bool varied = false);
 // A file of scaling lists for libx265 (-x265-params scaling-list=FILE)
 // whose coefficients cost one to two bytes each: an SPS of about 1.6 KB.
 std::string x265ScalingLists();

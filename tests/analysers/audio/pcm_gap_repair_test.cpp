@@ -1,9 +1,7 @@
-// Gaps of linear PCM shared with other chunks, judged by ffmpeg's packet
-// checksums against the intact original:
-//  - caption tracks beside PCM or MP3 in camera-like chunks;
-//  - two PCM tracks of different rates in ffmpeg's default interleave:
-//    packets of one size, so a low-rate track writes fewer of them; shared
-//    out by byte rate, no packet of either came back.
+// Gaps shared with other chunks, judged by ffmpeg's packet checksums: caption
+// tracks beside PCM or MP3 in camera-like chunks; two PCM rates in ffmpeg's
+// interleave, whose packets are of one size (shared out by byte rate, no packet
+// of either came back).
 
 #include "support/repair_run.h"
 #include "support/test_media.h"
@@ -50,17 +48,9 @@ TEST_P(PcmGapRecordings, ComeBack) {
 using repairrun::Counts;
 using repairrun::SoundTimed;
 
-// pcm: a caption track beside 16-bit big-endian PCM in camera-like chunks:
-// the first samples of a PCM chunk read as an empty caption, and were
-// taken out of the sound, shifting the chunk by two bytes.
-//
-// mp3: one MP3 track beside a caption track, in camera-like chunks of
-// 1.66 s: some gaps between the video chunks hold a caption chunk alone,
-// others audio with captions behind it. Taken for damage, such a gap was
-// padded with copies of the last MP3 frame and the sound outlasted the
-// pictures. No sound packet made up, and the captions back as well.
-//
-// two_rates: every packet of each track comes back in its own track.
+// pcm: a PCM chunk's first samples read as an empty caption, and were taken
+// out of the sound. mp3: a gap holding a caption chunk alone was taken for
+// damage and padded with copies of the last MP3 frame.
 INSTANTIATE_TEST_SUITE_P(
     Ffmpeg, PcmGapRecordings,
     ::testing::Values(

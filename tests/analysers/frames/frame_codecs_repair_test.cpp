@@ -36,13 +36,10 @@ repairrun::Recording threeTracks(const std::string& name, const std::string& pic
 
 class FrameCodecRecordings : public repairrun::Cases {};
 
-// Every frame that survived comes back bit-exact, with every surviving audio
-// packet, and the result decodes cleanly; a cut leaves part of a last
-// chunk, which lengthens the sound a little, so only whole ones are timed.
-// Without a reference (noref_) the codec, rate and sound come from the
-// command line (or, without -vf, from the frames the fallback analysers
-// find), and the frames are timed by -fps; the fourcc the repaired movie
-// carries is checked where the options leave it to the frames.
+// Every surviving frame and audio packet comes back bit-exact and decodes
+// cleanly (a cut's part of a last chunk lengthens the sound, so only whole ones
+// are timed). Without a reference (noref_) the command line and the frames the
+// fallback analysers find say what the movie is, down to its fourcc.
 TEST_P(FrameCodecRecordings, ComeBack) {
     const repairrun::Outcome o = repairrun::expectRepaired(GetParam());
     const std::map<std::string, std::string> tags = {{"noref_dv25_pal", "dvcp"}, {"noref_mjpeg_u8_cut", "jpeg"}};
@@ -52,16 +49,11 @@ TEST_P(FrameCodecRecordings, ComeBack) {
     }
 }
 
-// Chunks of 0.2 s put each cycle's audio in front of its video, the first
-// cycle's too; ffmpeg's own interleave puts the audio behind the frame,
-// one or two PCM packets at a time. With no reference: -vf names the family
-// (its fourcc's space left out) and the frames say it is 625-line DV; 8-bit
-// PCM ('raw ', its sample size from the codec) with no -vf, the fallback set
-// finding the frames; 24-bit PCM, its sample size from the codec.
-//
-// three_tracks: where the video in front ran twice as long, ffmpeg writes
-// two chunks of each track in turns, a layout the shorter reference never
-// shows. Each track gets its own sound back.
+// Chunks of 0.2 s put each cycle's audio in front of its video; ffmpeg's own
+// interleave puts one or two PCM packets behind each frame. noref: -vf names
+// the family and the frames say 625-line DV; 8-bit PCM ('raw ') without -vf;
+// 24-bit PCM. three_tracks: where the video in front ran twice as long, two
+// chunks of each track come in turns, which the shorter reference never shows.
 INSTANTIATE_TEST_SUITE_P(
     , FrameCodecRecordings,
     ::testing::Values(

@@ -1,12 +1,8 @@
-// A phone-like recording: mono sound and two timed-metadata tracks ('mebx',
-// samples of 92 to 218 bytes, the same key in both), one with a chunk behind
-// each video chunk, in front of the sound's, the other with one right behind
-// that chunk in two gaps of three (two sensors flushed at once) and behind
-// the sound in the third; and, as action cameras write, a 16-byte
-// descriptor ("GP...") in front of each video chunk; and, as Apple's writers
-// add when they stop, a track of one sample as the media data's last bytes.
-// The metadata must never be taken for sound, and the repaired movie has all
-// four tracks.
+// A phone-like recording: mono sound, two 'mebx' sensor tracks (one chunk
+// behind each video chunk; the other's right behind it in two gaps of three,
+// behind the sound in the third), an action camera's 16-byte descriptor in
+// front of each video chunk, and Apple's closing one-sample track. The
+// metadata is never taken for sound, and comes back in its own tracks.
 
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"

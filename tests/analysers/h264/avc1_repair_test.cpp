@@ -150,74 +150,31 @@ class Avc1Recordings : public repairrun::Cases {};
 
 TEST_P(Avc1Recordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
 
-// QuickTime recordings whose every packet must come back bit-exact, and
-// nothing else: no audio made of other bytes, none twice.
-// Four slices per picture: a slice over a still part of the picture is a
-// few bytes, and the frame goes on behind it. 16-bit big-endian PCM
-// ('twos') in ffmpeg's own interleave (24-bit 'in24' is a case of the
-// recording matrix). Constant-bitrate MP3 ('.mp3'), whose one sample size is a
-// frame's, not a PCM byte's. PCM chunks of the recording larger than any
-// of a shorter reference. Pictures of three slices, larger than the search
-// reads at once, against a reference of small ones. Interlaced (MBAFF,
-// bottom field first) with an open GOP of three B-frames and four slices:
-// the frames are shown in the order their fields' order counts say, which
-// a reference of another scene and length does not share.
-//
-// mp3_lookalike: this recording's MP3 holds, 18 bytes into a frame, bytes
-// that pass for a whole one-slice picture; the frames around it say it is
-// sound.
-//
-// short_slices: a small test pattern in three slices per picture, whose top
-// third stands still: most pictures begin with a slice of fewer than 32
-// bytes, many are nothing but such slices. With QuickTime's audio behind
-// every frame they lie between audio frames; in half-second chunks (audio
-// first) they begin, end and split chunks. Nothing else comes back: no
-// audio copied in for a picture, no picture twice.
-//
-// tiny_pictures: ffmpeg's plainest clip: a still test pattern gives pictures
-// of a single slice of 20-30 bytes, too short for the chunk search, each
-// between two mono AAC frames. Such a picture opens with the zero byte a
-// mono frame may open with, and the decoder takes it (and some of the audio
-// behind it, or the next such picture too) for a frame. Every packet must
-// come back, in order, and decode without errors.
-//
-// open_gop: an open GOP starts each later group with an I picture that is no
-// IDR. A reference shorter than one group shows only its first IDR; the I
-// pictures of the recording must come back all the same.
-//
-// ends_on_p: a reference with nothing but B pictures between its key
-// frames; the recording's last P picture comes back all the same.
-//
-// audio_tails: in this recording the last bytes of one AAC frame read
-// 00 00 00 06 6B, a 6-byte "end of stream" unit in front of the next frame.
-// Taken as part of the frame, it shifted the frame and cut the audio before
-// it. And its last AAC frame is 7 bytes, far below any frame the reference
-// shows, yet it is the end of the sound.
-//
-// still_reference: a reference shot with the lens cap on (black, lavfi's
-// color default), or of a still picture, codes its P and B frames in a few
-// bytes. The recorder's settings are what count; what the reference shows
-// must not change what comes back.
-//
-// other_scene: same encoder settings, but a noisy scene: every frame of the
-// damaged movie is larger than any of the reference, and the reference's
-// frames must not decide where the damaged movie's frames end; and the other
-// way round. The encoder placed its B-frames by content, so the reference's
-// composition offsets do not fit; the frames' order counts do.
-//
-// two_sei: interlaced with an open GOP, x264 opens every picture with a
-// picture timing SEI and a key picture with a recovery point SEI in front of
-// it. From 300 reference pictures on, those leading units start samples; the
-// second one inside a key picture must not cut off the first.
-//
-// pcm_cut_picture: cut inside a picture of the last video chunk: the chunk
-// search takes the pictures in front of the cut, and the cut-off picture
-// behind them was taken as the last chunk of sound, making the sound track
-// longer than its packets by a twentieth of a second.
-//
-// vfr_reference: the reference's first frame is held for two seconds: its
-// first timing entry is not the recorder's frame rate, and taking it would
-// stretch the repaired video many times over.
+// mov_*: QuickTime recordings whose every packet must come back bit-exact,
+// and nothing else. Four slices: a slice over a still part is a few bytes and
+// the frame goes on behind it; 'twos' PCM in ffmpeg's interleave; MP3, whose
+// one sample size is a frame's; PCM chunks larger than any of a shorter
+// reference; pictures larger than one search read against small ones; MBAFF
+// bottom field first, shown in the order its fields' counts say.
+// mp3_lookalike: 18 bytes into an MP3 frame lie bytes that pass for a whole
+// one-slice picture; the frames around it say it is sound.
+// short_slices: most pictures begin with (or are nothing but) slices of
+// fewer than 32 bytes, between audio frames or splitting chunks.
+// tiny_pictures: single slices of 20-30 bytes between mono AAC frames, which
+// may open with the zero byte a mono frame opens with.
+// open_gop: a reference shorter than one group shows only its first IDR.
+// ends_on_p: a reference with nothing but B pictures between key frames.
+// audio_tails: an AAC frame ends in 00 00 00 06 6B (an "end of stream" unit
+// once taken as part of it), and the last frame is 7 bytes.
+// still_reference: a black or still reference codes its P and B frames in a
+// few bytes; what it shows must not change what comes back.
+// other_scene: every frame larger (or smaller) than any of the reference's,
+// whose composition offsets do not fit; the frames' order counts do.
+// two_sei: picture timing and recovery point SEIs both lead key pictures; the
+// second must not cut off the first.
+// pcm_cut_picture: the cut-off picture behind the last video chunk was taken
+// as sound, lengthening the sound track.
+// vfr_reference: the reference's first frame is held for two seconds.
 const std::vector<Case> kAvc1Cases = {
     {"avc_mov_slices4_pcm",
      avc("avc_mov_slices4_pcm.mov", "-c:a pcm_s16le -ac 1 -ar 44100 -x264-params slices=4 -chunk_duration 226000"),

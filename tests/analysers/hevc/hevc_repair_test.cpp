@@ -248,50 +248,22 @@ std::string longSps() {
 
 }  // namespace
 
-// HEVC with PCM in QuickTime: every packet comes back and nothing else.
-// 24-bit PCM ('in24') in camera-like chunks, the hev1 tag; 16-bit
-// little-endian ('sowt') in ffmpeg's own interleave.
-//
-// jitter: a phone's clock at 50 fps: every frame a little early or late. In
-// a 2 s reference the most common duration happens to be twice one that
-// several frames have; that is jitter, not a recorder holding frames, and
-// the repaired pictures keep the recording's pace.
-//
-// long_sps: scaling lists make x265's SPS about 1.6 KB long; 'hvc1' keeps it
-// in the hvcC only. Read whole from the reference, it describes the
-// recording's slices; cut, it describes nothing and no picture is found.
-//
-// chance_frame: two AAC frames behind a picture too small for the chunk
-// search, one in front of it, and AAC decodes one chance frame inside it:
-// the search for the gap's audio passes over the chance frame and finds the
-// picture and both frames behind it (12 s of noisy 640x360 at 25 fps with
-// chirps; the picture is the 29th).
-//
-// thinned: pictures left out by the recorder keep their time in the repair,
-// with the index lost and with the end cut off too (whose lost pictures
-// lengthen none).
-//
-// ends_on_p: a reference with nothing but B pictures between its key
-// frames; the recording's last P picture comes back all the same.
-//
-// pcm24_two_rates_still: 8 kHz mono beside 96 kHz stereo in ffmpeg's
-// interleave behind a slow zoom at 60 fps: its second picture is 37 bytes
-// between two packets of one gap, and comes back (the sound's packets are
-// judged by the recording matrix).
-//
-// pcm24_two_rates_held_ref: the reference's first picture is held 2 s, so
-// all of its sound lies in its first gap, in runs of whole chunks; each gap
-// of the recording holds one chunk of each track, not packets in turns.
-//
-// no_sound: a slow zoom at 50 fps gives B pictures of 60-odd bytes, smaller
-// than any of a test pattern reference, which the chunk search steps over;
-// the bytes it leaves between two pieces of the one chunk are exactly such
-// pictures, and come back.
-//
-// zoom_pcm: the same zoom in groups of three with four slices to a picture:
-// B pictures of 74 bytes, none of their slices long enough for the chunk
-// search, lie alone between two mono PCM packets; they come back, and so
-// do the packets on either side.
+// pcm*: every packet comes back and nothing else ('in24' in camera chunks,
+// 'sowt' in ffmpeg's interleave).
+// jitter: a phone's 50 fps clock; in the 2 s reference the commonest duration
+// happens to be twice one several frames have, which is jitter, not held frames.
+// long_sps: x265's scaling lists make a 1.6 KB SPS, kept in the hvcC only; cut,
+// it describes nothing and no picture is found.
+// chance_frame: AAC decodes a chance frame inside a picture too small for the
+// chunk search (the 29th); the gap's search must pass over it.
+// thinned: pictures the recorder left out keep their time, also when cut.
+// ends_on_p: a reference with nothing but B pictures between its key frames.
+// pcm24_two_rates_still: the second picture is 37 bytes between two packets.
+// pcm24_two_rates_held_ref: the reference's first picture is held 2 s, so all
+// its sound lies in its first gap; the recording's gaps hold a chunk of each.
+// no_sound: a slow zoom's B pictures of 60-odd bytes, which the chunk search
+// steps over, lie between two pieces of one chunk.
+// zoom_pcm: B pictures of 74 bytes in four slices alone between mono PCM packets.
 INSTANTIATE_TEST_SUITE_P(
     Ffmpeg, HevcRecordings,
     ::testing::Values(

@@ -20,18 +20,11 @@ using cameratest::streamBytes;
 
 namespace {
 
-struct Outcome {
-    std::string log;
-    int exitCode = -1;
-    std::string output;
-};
+using cameratest::Repaired;
 
-Outcome run(const std::string& dir, const std::string& ref, const std::string& in, const std::string& flags) {
-    const std::string out = dir + "/out.mov";
-    // A hang shows as the timeout's exit code.
-    const CommandResult r = runCommand("timeout 120 " + quote(FRAMEND_BINARY) + " -i " + quote(in) + " -ref " + quote(ref) +
-                                       " -o " + quote(out) + " " + flags, true);
-    return {r.output, r.exitCode, out};
+// The generator's own movie is the reference.
+Repaired run(const std::string& test, const std::string& ref, const Bytes& damaged, const std::string& flags) {
+    return cameratest::repair(test, ref, damaged, "damaged.crm", flags);
 }
 
 // The analyser's audio runs, as logged; none may overlap another.
@@ -57,15 +50,6 @@ void setHeader(Bytes& b, uint64_t at, uint32_t length) {
         b[at + 4 + size_t(i)] = uint8_t(length >> (24 - 8 * i));
 }
 
-// Written into the build folder once and rewritten only when the generator
-// changed: over 8 MiB, and the same every time.
-std::string cached(const std::string& name, const Bytes& bytes) {
-    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/crm_border_" + name;
-    if (readFile(path) != bytes)
-        writeFile(path, bytes);
-    return path;
-}
-
 }  // namespace
 
 // A marker inside audio whose length is 0, or whose sample would end beyond
@@ -77,9 +61,7 @@ TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
     CrmRecordingOptions o;
     o.metadataInRuns = false;
     const CrmRecording rec = makeCrmRecording(o);
-    const std::string dir = scratchDir("crm_fake_marker");
-    const std::string ref = dir + "/ref.mov", in = dir + "/damaged.crm";
-    writeFile(ref, rec.file);
+    const std::string ref = writeScratch("crm_fake_marker_ref", "ref.mov", rec.file);
     for (uint32_t length : {0u, 0xFFFFFFFFu, 199999128u, 199999129u}) {
         Bytes p = rec.payload;
         setHeader(p, rec.audioChunkOffsets[0] + 1008, length);
@@ -87,8 +69,7 @@ TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
         std::copy(p.begin() + long(rec.audioChunkOffsets[0] + 1008), p.begin() + long(rec.audioChunkOffsets[0] + 1016),
                   expected.begin() + 1008);
         for (const Bytes& damaged : {p, withMediaHeader(p)}) {
-            writeFile(in, damaged);
-            const Outcome r = run(dir, ref, in, "-canoncrm");
+            const Repaired r = run("crm_fake_marker", ref, damaged, "-canoncrm");
             ASSERT_EQ(r.exitCode, 0) << r.log;
             EXPECT_FALSE(gapsOverlap(r.log)) << length << "\n" << r.log;
             EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << length;
@@ -132,14 +113,10 @@ TEST(CrmHostile, DamagedInputsNeverCrashHangOrRecordAGapTwice) {
     cases.push_back({"empty", {}});
     cases.push_back({"header only", Bytes(rec.payload.begin(), rec.payload.begin() + 8)});
 
-    const std::string dir = scratchDir("crm_hostile");
-    const std::string ref = dir + "/ref.mov";
-    writeFile(ref, rec.file);
+    const std::string ref = writeScratch("crm_hostile_ref", "ref.mov", rec.file);
     for (const Case& c : cases) {
         for (const char* flags : {"-canoncrm", "-canoncrm -auto"}) {
-            const std::string in = dir + "/damaged.crm";
-            writeFile(in, c.damaged);
-            const Outcome r = run(dir, ref, in, flags);
+            const Repaired r = run("crm_hostile", ref, c.damaged, flags);
             EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << c.name << " " << flags << " exit " << r.exitCode << "\n" << r.log;
             EXPECT_FALSE(gapsOverlap(r.log)) << c.name << "\n" << r.log;
         }
@@ -157,18 +134,16 @@ TEST(CrmHostile, MarkerAcrossTheSearchBlockBorder) {
     const CrmRecording rec = makeCrmRecording(o);
     ASSERT_EQ(rec.chunkOffsets[1], chunk0End + crm::kMarkerSearchBlock - 2);
 
-    const std::string ref = cached("ref.mov", rec.file);
-    const std::string bare = cached("payload.crm", rec.payload);
-    const std::string wrap = cached("wrapped.mov", wrapped(rec.payload));
+    const std::string ref = writeScratch("crm_border_ref", "ref.mov", rec.file);
+    const std::string bare = writeScratch("crm_border_payload", "payload.crm", rec.payload);
     platform::File f;
     ASSERT_TRUE(f.open(bare, platform::File::Mode::Read));
     EXPECT_EQ(crm::findCrmSample(f, chunk0End, rec.payload.size()), rec.chunkOffsets[1]);
 
-    const std::string dir = scratchDir("crm_border");
-    for (const std::string& in : {bare, wrap}) {
-        const Outcome r = run(dir, ref, in, "-canoncrm");
+    for (const Bytes& in : {rec.payload, wrapped(rec.payload)}) {
+        const Repaired r = run("crm_border", ref, in, "-canoncrm");
         ASSERT_EQ(r.exitCode, 0) << r.log;
-        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << in;
+        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << in.size();
         EXPECT_FALSE(gapsOverlap(r.log));
     }
 }
