@@ -109,8 +109,7 @@ const uint8_t* ScanBuffer::peek(int64_t offset, int32_t minimum) {
     constexpr int32_t kSideCapacity = 4 * 1024;
     if (minimum < 0)
         minimum = 0;
-    if (offset < 0 || minimum > kSideCapacity ||
-        (offset >= m_windowOffset && offset - m_windowOffset <= int64_t(m_windowLength) - minimum))
+    if (offset < 0 || minimum > kSideCapacity || held(offset, minimum))
         return get(offset, minimum);
     // The side buffer answers when it holds the bytes, or all the file has.
     const int64_t sideEnd = m_sideOffset + m_sideLength;

@@ -40,10 +40,9 @@ public:
             minimum = 0;
         // The scan loop calls this once per window and analysers call it
         // often, so the common case is two comparisons and no call.
-        if (offset >= m_windowOffset && offset - m_windowOffset <= int64_t(m_windowLength) - minimum) {
-            const int32_t rel = int32_t(offset - m_windowOffset);
-            m_available = m_windowLength - rel;
-            return m_buffer.data() + rel;
+        if (const uint8_t* data = held(offset, minimum)) {
+            m_available = m_windowLength - int32_t(offset - m_windowOffset);
+            return data;
         }
         return refill(offset);
     }

@@ -388,9 +388,7 @@ int64_t ChunkVideoAnalyser::emitSamplesFilling(ScanBuffer& input, int64_t from, 
     for (const int32_t size : sizes) {
         noteParameterSet(codec().parameterSetId(block.data() + (offset - from), size));
         const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
-        add_video_samples(*m_repairState, input, offset, size, compositionOffset);
-        if (!m_scanInfo->noCompositionOffsets)
-            noteEmittedSample(input, offset, size);
+        addVideoSample(input, offset, size, compositionOffset);
         FLOG(LogLevel::Info) << m_label << " Gap_Sample ofs=" << offset << "  size=" << size
                              << "  compofs= " << compositionOffset;
         m_interleave.countVideoSample();
@@ -605,9 +603,7 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
             }
         }
         const int32_t compositionOffset = referenceCompositionOffset(videoSamplesCollected());
-        add_video_samples(*m_repairState, buffer, sampleOffset, s.size, compositionOffset);
-        if (!m_scanInfo->noCompositionOffsets)
-            noteEmittedSample(buffer, sampleOffset, s.size);
+        addVideoSample(buffer, sampleOffset, s.size, compositionOffset);
         FLOG(LogLevel::Info) << m_label << " Chunk_Sample ofs=" << sampleOffset << "  size=" << s.size
                              << "  chunk_ofs=" << chunk.offset << "  compofs= " << compositionOffset;
         m_interleave.countVideoSample();
@@ -623,6 +619,12 @@ bool ChunkVideoAnalyser::emitChunk(const ChunkCandidate& chunk, ScanBuffer& buff
     m_scanInfo->currentOffset = resume;
     m_skipUntil = resume;
     return true;
+}
+
+void ChunkVideoAnalyser::addVideoSample(ScanBuffer& input, int64_t offset, int32_t size, int32_t compositionOffset) {
+    add_video_samples(*m_repairState, input, offset, size, compositionOffset);
+    if (!m_scanInfo->noCompositionOffsets)
+        noteEmittedSample(input, offset, size);
 }
 
 void ChunkVideoAnalyser::passAtom(const TopLevelAtom& atom, ScanBuffer& buffer) {

@@ -88,6 +88,9 @@ private:
     // Says which of the reference's video tracks are not repaired.
     void noteSkippedVideoTracks() const;
     bool emitChunk(const ChunkCandidate& chunk, ScanBuffer& buffer);
+    // Adds a found picture to the samples and lets the codec read what the
+    // composition order will want of it while the window holds it.
+    void addVideoSample(ScanBuffer& input, int64_t offset, int32_t size, int32_t compositionOffset);
     // The scan has reached a top-level atom: the audio in front of it is
     // taken and the atom (or a media data atom's header) passed over.
     void passAtom(const TopLevelAtom& atom, ScanBuffer& buffer);

@@ -87,15 +87,17 @@ bool atomAt(const uint8_t* data, int64_t n, int64_t dataOffset, int64_t fileSize
 }
 
 // The first letters of the types above; most bytes stop here.
-bool typeInitial(uint8_t c) { return c == 'm' || c == 'f' || c == 's' || c == 'w' || c == 'u' || c == 'p'; }
+constexpr char kTypeInitials[] = {'m', 'f', 's', 'w', 'u', 'p'};
+
+bool typeInitial(uint8_t c) { return std::memchr(kTypeInitials, c, sizeof kTypeInitials) != nullptr; }
 
 #if defined(__SSE2__)
 // Which of the 16 bytes at p are type initials (bit k for p[k]). The gaps
 // searched are audio, where about one byte in forty is one.
 uint32_t typeInitialMask16(const uint8_t* p) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    __m128i hit = _mm_cmpeq_epi8(bytes, _mm_set1_epi8('m'));
-    for (const char c : {'f', 's', 'w', 'u', 'p'})
+    __m128i hit = _mm_setzero_si128();
+    for (const char c : kTypeInitials)
         hit = _mm_or_si128(hit, _mm_cmpeq_epi8(bytes, _mm_set1_epi8(c)));
     return uint32_t(_mm_movemask_epi8(hit));
 }
