@@ -30,10 +30,7 @@ Bytes hdlr(const char* subtype) {
     Bytes p;
     putType(p, "mhlr");
     putType(p, subtype);
-    put32(p, 0);
-    put32(p, 0);
-    put32(p, 0);
-    put16(p, 0);
+    p.resize(p.size() + 14, 0);  // manufacturer, flags, mask, empty name
     return fullAtom("hdlr", 0, 0, p);
 }
 
@@ -63,8 +60,7 @@ Bytes stsdSound(const char* codec, uint16_t version, uint16_t channels, uint16_t
         put32(e, bits / 8 * channels);
         put32(e, 1);
     }
-    const Bytes size = u32s({uint32_t(e.size())});
-    std::copy(size.begin(), size.end(), e.begin());
+    setBe32(e.data(), uint32_t(e.size()));
     return fullAtom("stsd", 0, 0, concat({u32s({1}), e}));
 }
 

@@ -4,6 +4,7 @@
 #include "camera/crm/crm_audio_repair.h"
 #include "camera/crm/crm_audio_tidy.h"
 #include "camera/crm/pcm24.h"
+#include "support/repair_run.h"
 
 #include <gtest/gtest.h>
 
@@ -96,10 +97,7 @@ TEST(CrmAudioRepair, OnlyASteppedSpliceIsSmoothed) {
 }
 
 TEST(CrmAudioRepair, NoisyFirstChunkIsMutedAToneIsNot) {
-    Bytes noise(36000);
-    uint32_t seed = 7;
-    for (uint8_t& v : noise)
-        v = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+    Bytes noise = repairrun::noise(36000, 7);
     EXPECT_TRUE(muteNoisyFirstChunk(noise, 2));
     EXPECT_EQ(noise, Bytes(36000, 0));
     Bytes loud = tone(6000, 2, 8000000, 100);

@@ -80,52 +80,27 @@ Bytes trak(uint32_t id, const TrackTables& t) {
                                 atom("mdia", concat({mdhd, hdlr, atom("minf", concat({t.mediaHeader, atom("dinf", dref), stbl}))}))}));
 }
 
+// Each entry: six reserved bytes and data reference 1, then its format's fields.
 Bytes videoEntry() {
-    Bytes p(6, 0);
-    put16(p, 1);
-    p.resize(p.size() + 16, 0);
-    put16(p, 640);
-    put16(p, 360);
-    put32(p, 0x480000);
-    put32(p, 0x480000);
-    put32(p, 0);
-    put16(p, 1);
-    p.resize(p.size() + 32, 0);
-    put16(p, 24);
-    put16(p, 0xFFFF);
-    return atom("CRAW", p);
+    // Version, vendor, qualities; 640x360 at 72 dpi; one frame per sample; no
+    // compressor name; depth 24; no colour table.
+    return atom("CRAW", concat({Bytes(6, 0), {0, 1}, Bytes(16, 0), {0x02, 0x80, 0x01, 0x68},
+                                u32s({0x480000, 0x480000, 0}), {0, 1}, Bytes(32, 0), {0, 24, 0xFF, 0xFF}}));
 }
 
 Bytes soundEntry(uint32_t channels) {
-    Bytes p(6, 0);
-    put16(p, 1);
-    p.resize(p.size() + 8, 0);  // version, revision, vendor
-    put16(p, uint16_t(channels));
-    put16(p, 24);
-    put16(p, 0);
-    put16(p, 0);
-    put32(p, kAudioRate << 16);
-    return atom("in24", p);
+    // Version, revision, vendor; channels, 24 bits, compression id, packet size; rate.
+    return atom("in24", concat({Bytes(6, 0), {0, 1}, Bytes(8, 0), {0, uint8_t(channels), 0, 24, 0, 0, 0, 0},
+                                u32s({kAudioRate << 16})}));
 }
 
 Bytes timecodeEntry() {
-    Bytes p(6, 0);
-    put16(p, 1);
-    for (uint32_t v : {0u, 0u, kVideoScale, kVideoDelta})
-        put32(p, v);
-    p.push_back(25);
-    p.push_back(0);
-    return atom("tmcd", p);
+    return atom("tmcd", concat({Bytes(6, 0), {0, 1}, u32s({0, 0, kVideoScale, kVideoDelta}), {25, 0}}));
 }
 
 Bytes metadataEntry() {
-    Bytes p(6, 0);
-    put16(p, 1);
-    p.push_back(0);
     const std::string mime = "application/octet-stream";
-    p.insert(p.end(), mime.begin(), mime.end());
-    p.push_back(0);
-    return atom("mett", p);
+    return atom("mett", concat({Bytes(6, 0), {0, 1, 0}, Bytes(mime.begin(), mime.end()), {0}}));
 }
 
 // Quiet tones, different per track and channel, continuous over chunks.
