@@ -577,6 +577,12 @@ const std::vector<Recording> kRecordings = {
      {{noise(48000, 61, "mono"), noise(48000, 62, "mono")},
       {noise(88200, 63, "mono"), noise(88200, 64, "mono")}},
      "-c:a aac -b:a:0 96k -b:a:1 48k -chunk_duration 454000", false},
+    // Mono AAC at 44.1 and 32 kHz in camera chunks, in either order: the
+    // 32 kHz decoder reads the other track's frames as its own (their bands
+    // end below the top band, which 32 kHz splits), but not the other way.
+    {"aac_32k_beside_44k_mono_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{sine(440, 44100, "mono"), noise(44100, 65, "mono")},
+      {noise(32000, 66, "mono"), sine(660, 32000, "mono")}}, "-c:a aac -b:a 64k -chunk_duration 700000", false},
     // A camera's main and commentary microphones, frame by frame in turns
     // (of one setting, only the order tells them apart) or in half-second
     // chunks; one muted (AAC frames of a few bytes), in the reference the other.

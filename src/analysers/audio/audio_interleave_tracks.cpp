@@ -388,13 +388,24 @@ bool AudioInterleave::twinTracks() const {
     if (!cycle.oneChunkPerGap() || cycle.audioTracks().size() < 2)
         return false;
     const MovieTrack* first = ref->audioTrack(cycle.audioTracks().front().audioIndex);
+    // The fewest bands a track's frames code at most, in the reference: a
+    // track at 32 kHz and one at 48 take each other's frames below the top.
+    int codedBands = bitstream::kCodedBandsUnknown;
+    for (const InterleaveTrack& learnt : cycle.audioTracks()) {
+        int most = int(learnt.longWindowBands.size()) - 1;
+        while (most >= 0 && !learnt.longWindowBands.test(size_t(most)))
+            --most;
+        if (most >= 0)
+            codedBands = std::min(codedBands, most);
+    }
     for (const InterleaveTrack& learnt : cycle.audioTracks()) {
         const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
         // Tracks at 44.1 and 48 kHz of one layout decode each other's
         // frames just as well: only their chunks' order tells them apart.
         if (!first || !track || track->m_audioChannels != first->m_audioChannels ||
             !bitstream::aacConfigsDecodeAlike(track->m_esds.m_decoderInfo, track->m_esds.m_decoderInfoLength,
-                                              first->m_esds.m_decoderInfo, first->m_esds.m_decoderInfoLength))
+                                              first->m_esds.m_decoderInfo, first->m_esds.m_decoderInfoLength,
+                                              codedBands))
             return false;
     }
     return true;
