@@ -433,7 +433,7 @@ def decode_errors(path):
     return len([line for line in err.splitlines() if line.strip()])
 
 
-Judged = collections.namedtuple("Judged", "label recovered alive duration_error duration_ok")
+Judged = collections.namedtuple("Judged", "label recovered alive duration_error duration_ok foreign", defaults=(0,))
 
 
 def judge_stream(label, orig, rep, cut):
@@ -473,8 +473,13 @@ def judge(orig, cut, out):
                 match[a] = b
                 used.add(b)
         for k, a in enumerate(mine):
-            res.append(judge_stream(label + (str(k + 1) if kind == "audio" else ""), orig[a],
-                                    rep.get(match.get(a)), cut))
+            j = judge_stream(label + (str(k + 1) if kind == "audio" else ""), orig[a], rep.get(match.get(a)), cut)
+            # Packets only another original track holds: frames dealt to the
+            # wrong track, which recall and duration may not show.
+            own = set(p[2] for p in orig[a].packets)
+            others = set(p[2] for b in mine if b != a for p in orig[b].packets) - own
+            got = rep.get(match.get(a))
+            res.append(j._replace(foreign=sum(1 for p in got.packets if p[2] in others) if got else 0))
     return res
 
 
@@ -490,7 +495,7 @@ def fmt(j):
     if j.alive == 0:
         return f"{j.label} n/a"
     d = "  -  " if j.duration_error is None else f"{100 * j.duration_error:4.1f}%"
-    return f"{j.label} {100.0 * j.recovered / j.alive:6.2f}% {j.recovered}/{j.alive} d{d}"
+    return f"{j.label} {100.0 * j.recovered / j.alive:6.2f}% {j.recovered}/{j.alive} d{d}" + (f" f{j.foreign}" if j.foreign else "")
 
 
 def timed(cmd):
@@ -563,9 +568,11 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
 
 
 def verdict(row):
-    """ok, or the letters of the failed checks: r recall, d duration, e decoder errors, x exit code, t time."""
+    """ok, or the letters of the failed checks: r recall, d duration, f another track's packets, e decoder
+    errors, x exit code, t time."""
     bad = "".join(c for c, failed in (("r", not all(passes_recall(j) for j in row.judged)),
                                       ("d", not all(passes_duration(j) for j in row.judged)),
+                                      ("f", any(j.foreign for j in row.judged)),
                                       ("e", row.decerr > row.decerr_orig), ("x", row.rc != 0),
                                       ("t", row.ratio > MAX_TIME_RATIO)) if failed)
     return "FAIL:" + bad if bad else "ok"
@@ -578,6 +585,7 @@ def summary(rows, notes):
     checks = [
         ("1 recall (>= 99% video, >= 97% each audio track)", lambda r: all(passes_recall(j) for j in r.judged)),
         ("1 duration (each track within 1% or one packet)", lambda r: all(passes_duration(j) for j in r.judged)),
+        ("1 tracks kept apart (no packet only another track holds)", lambda r: not any(j.foreign for j in r.judged)),
         ("1 decoder errors (none beyond the original's)", lambda r: r.decerr <= r.decerr_orig),
         ("1 exit code 0", lambda r: r.rc == 0),
         ("5 speed (<= 3x an ffmpeg remux)", lambda r: r.ratio <= MAX_TIME_RATIO),
