@@ -583,6 +583,12 @@ const std::vector<Recording> kRecordings = {
     {"aac_32k_beside_44k_mono_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
      {{sine(440, 44100, "mono"), noise(44100, 65, "mono")},
       {noise(32000, 66, "mono"), sine(660, 32000, "mono")}}, "-c:a aac -b:a 64k -chunk_duration 700000", false},
+    // Mono AAC at 22.05 and 24 kHz (one band table) in 0.6 s chunks: the
+    // interleaver puts a video chunk between the two chunks of a round, so
+    // some gaps hold one track's chunk alone.
+    {"aac_twin_rates_single_chunk_gaps", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 2 -g 50",
+     {{noise(22050, 67, "mono"), noise(22050, 68, "mono")},
+      {noise(24000, 69, "mono"), noise(24000, 70, "mono")}}, "-c:a aac -b:a 48k -chunk_duration 600000", false},
     // A camera's main and commentary microphones, frame by frame in turns
     // (of one setting, only the order tells them apart) or in half-second
     // chunks; one muted (AAC frames of a few bytes), in the reference the other.

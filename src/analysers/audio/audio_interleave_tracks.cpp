@@ -580,16 +580,29 @@ void AudioInterleave::dealTwinChunks(std::vector<SplitFrame>& frames, size_t tra
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(),
                          [&](size_t x, size_t y) { return seconds[x] < seconds[y] - 1e-6; });
-        int64_t left = n;
-        for (size_t i : order) {
-            const int64_t share = cutShort ? std::min(chunkFrames[i], left) : shares[i];
-            chunks.emplace_back(i, share);
-            left -= share;
-        }
-        if (!atEnd && !fresh) {
-            m_twinChunkFrames.assign(tracks, 0);
-            for (const auto& [track, count] : chunks)
-                m_twinChunkFrames[track] = count;
+        // ffmpeg's interleaver may put a video chunk between two tracks'
+        // chunks of one round: a gap whose frames make about one chunk of
+        // the track furthest behind, far fewer than a round, is its alone.
+        const size_t behind = order.front();
+        const int64_t own = behind < cycle.size() ? int64_t(cycle[behind].samplesPerChunk) : 0;
+        int64_t others = 0;
+        for (size_t i = 0; i < tracks && i < cycle.size(); ++i)
+            others += i == behind ? 0 : int64_t(cycle[i].samplesPerChunk);
+        const int64_t slack = 1 + own / 16;
+        if (!fresh && !atEnd && own > 1 && std::abs(n - own) <= slack && n + slack < own + others / 2) {
+            chunks.emplace_back(behind, n);
+        } else {
+            int64_t left = n;
+            for (size_t i : order) {
+                const int64_t share = cutShort ? std::min(chunkFrames[i], left) : shares[i];
+                chunks.emplace_back(i, share);
+                left -= share;
+            }
+            if (!atEnd && !fresh) {
+                m_twinChunkFrames.assign(tracks, 0);
+                for (const auto& [track, count] : chunks)
+                    m_twinChunkFrames[track] = count;
+            }
         }
     }
     size_t next = 0;
