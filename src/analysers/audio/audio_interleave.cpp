@@ -583,11 +583,33 @@ bool AudioInterleave::audioThenVideo(ScanBuffer& input, int64_t from, int64_t to
         return false;
     FrameChain found;
     if (!resync(input, start, to, 0, false, mpeg, found) || found.front() != start || found.back() >= to)
-        return false;
+        return !mpeg && quietRunBeforeVideo(input, start, to, run);
     if (!m_gapVideo->samplesFill(input, found.back(), to))
         return false;
     run = std::move(found);
     return true;
+}
+
+bool AudioInterleave::quietRunBeforeVideo(ScanBuffer& input, int64_t from, int64_t to, FrameChain& run) {
+    if (m_silentFrameFloor <= 0 || !m_gapVideo)
+        return false;
+    FrameChain chain;
+    if (aacFrameChain(m_aacChain, input, from, to - from, chain) <= 0)
+        return false;
+    size_t frames = 0;
+    while (frames + 1 < chain.size()) {
+        const int64_t size = chain[frames + 1] - chain[frames];
+        if (size < m_silentFrameFloor || uint64_t(size) >= m_minFrameSize || chain[frames + 1] >= to)
+            break;
+        ++frames;
+    }
+    for (; frames > 0; --frames) {
+        if (m_gapVideo->samplesFill(input, chain[frames], to)) {
+            run.assign(chain.begin(), chain.begin() + ptrdiff_t(frames) + 1);
+            return true;
+        }
+    }
+    return false;
 }
 
 void AudioInterleave::dropUnlistedLead(int64_t a, std::vector<FrameChain>& runs) const {

@@ -169,6 +169,12 @@ private:
     // [from, to) (none in front of it, or some): a stretch that the best run
     // of the gap passed over, since pictures cut it short.
     bool audioThenVideo(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run);
+    // Digital silence recorded beside a reference of sound: AAC frames from
+    // `from` on, each at least a silent frame's size but smaller than any
+    // the reference shows, up to where whole video samples fill the rest of
+    // [from, to). Such frames are no evidence of audio on their own; the
+    // pictures behind them are.
+    bool quietRunBeforeVideo(ScanBuffer& input, int64_t from, int64_t to, FrameChain& run);
     // Where run `run` of a gap leaves bytes unexplained in front of `limit`
     // (the next run, or the gap's end `b`), its last frames may be a chance
     // decode of a picture too small for the chunk search and of the audio

@@ -179,6 +179,23 @@ TEST(HevcTwoAacCut, LastWholeFrameInFrontOfTheCutComesBack) {
     }
 }
 
+// Digital silence (frames of 6 bytes) beside a reference of sound, in
+// ffmpeg's interleave at 50 fps: behind each key picture a gap holds a
+// frame, a B picture of 66 bytes in four slices and another frame. The
+// frames are smaller than any of the reference's, so only the picture
+// behind them makes them audio. (The first second of an x265 recording that
+// came out this way once; x265 does not always size its pictures alike.)
+TEST(HevcSilentAac, FramesAroundTinyPicturesComeBack) {
+    const std::string media = std::string(FRAMEND_SOURCE_DIR) + "/tests/analysers/hevc/media/";
+    const std::string original = media + "silent_aac_tiny_pictures.mp4";
+    const Outcome o = repair("HevcRepair.SilentAacTinyPictures", media + "silent_aac_tiny_pictures_ref.mp4",
+                             withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(o.video.inPresentationOrder, o.video.alive) << o.video;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    EXPECT_TRUE(o.audio.timed()) << o.audio;
+}
+
 class HevcRecordings : public repairrun::Cases {};
 
 TEST_P(HevcRecordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
