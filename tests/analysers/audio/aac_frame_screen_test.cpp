@@ -81,7 +81,7 @@ TEST_P(AacScreen, RejectsOnlyWhatTheDecoderRejects) {
     const Sound& s = GetParam();
     const std::string adts = testsupport::fixture(
         std::string("screen_") + s.name + ".aac",
-        "-f lavfi -i anoisesrc=d=2:a=0.3:r=" + std::to_string(s.rate) + " -c:a aac -ac " +
+        "-f lavfi -i anoisesrc=d=2:a=0.3:seed=13:r=" + std::to_string(s.rate) + " -c:a aac -ac " +
             std::to_string(s.channels) + " -b:a " + std::to_string(s.kbps) + "k");
     RawAac aac = fromAdts(testsupport::readFile(adts));
     ASSERT_GT(aac.frameStarts.size(), 10u);
