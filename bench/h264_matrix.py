@@ -23,6 +23,9 @@ repaired track holding most of its packets):
   recall    surviving packets back bit-exact: >= 99% video, >= 97% each audio track
   duration  each repaired track lasts what its recovered packets last in the
             original, within 1% (or one typical packet, for short clips)
+  apart     no sound track holds a packet that only another original track
+            holds (a few frames per gap dealt to the wrong track can pass
+            recall and duration)
   decerr    ffmpeg reports no more decoder errors than on the original
   speed     the repair takes at most 3 times an ffmpeg stream-copy remux of the
             intact original, measured in the same run
