@@ -589,6 +589,15 @@ const std::vector<Recording> kRecordings = {
     {"aac_twin_rates_single_chunk_gaps", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 2 -g 50",
      {{noise(22050, 67, "mono"), noise(22050, 68, "mono")},
       {noise(24000, 69, "mono"), noise(24000, 70, "mono")}}, "-c:a aac -b:a 48k -chunk_duration 600000", false},
+    // MP3 beside AAC, frame by frame in turns and in camera chunks: an MPEG
+    // audio frame opens with its sync word, an AAC frame with an element id,
+    // so each frame tells its codec (both tracks were lost or mixed up).
+    {"mp3_beside_aac", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{noise(44100, 71), sine(440, 44100)}, {sine(660, 48000), noise(48000, 72)}},
+     "-c:a:0 libmp3lame -b:a:0 128k -c:a:1 aac -b:a:1 96k", false},
+    {"aac_beside_mp3_mono_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 2 -g 50",
+     {{noise(48000, 73, "mono"), sine(550, 48000, "mono")}, {sine(770, 32000, "mono"), noise(32000, 74, "mono")}},
+     "-c:a:0 aac -b:a:0 64k -c:a:1 libmp3lame -b:a:1 64k -chunk_duration 500000", false},
     // A camera's main and commentary microphones, frame by frame in turns
     // (of one setting, only the order tells them apart) or in half-second
     // chunks; one muted (AAC frames of a few bytes), in the reference the other.

@@ -155,7 +155,6 @@ bool AudioInterleave::mpegAudio() const {
 
 bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const {
     // Room for the frame that runs across `at`: the longest MPEG audio frame.
-    constexpr int64_t kMaxMpegFrameBytes = 2881;
     if (from < 0 || at <= from || !mpegAudio())
         return false;
     FrameChain chain;

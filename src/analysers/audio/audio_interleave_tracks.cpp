@@ -53,19 +53,49 @@ constexpr size_t kSizesToTell = 3;
 // One sound track beside timed metadata: its samples carry no track word.
 constexpr int32_t kNoTrackWord = -1;
 
+bool isMpegAudioTrack(const MovieTrack& track) {
+    return track.m_codec == makeFourcc(".mp3") ||
+           (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track.m_esds.m_objectType));
+}
+
+// What the frames of the reference's i-th sound track in the interleave
+// share: its rate, and its channels where another MPEG audio track has that
+// rate too (an MP4 sound description says 2 channels for mono, so the count
+// is trusted only where the rate cannot tell).
+MpegTrackFormat mpegTrackFormat(const ReferenceInfo& ref, size_t i) {
+    const std::vector<InterleaveTrack>& cycle = ref.interleaveCycle().audioTracks();
+    const MovieTrack* track = ref.audioTrack(cycle[i].audioIndex);
+    MpegTrackFormat format;
+    format.sampleRate = int32_t(track->m_audioSampleRate);
+    for (size_t j = 0; j < cycle.size(); ++j) {
+        const MovieTrack* other = ref.audioTrack(cycle[j].audioIndex);
+        if (j != i && other && isMpegAudioTrack(*other) && other->m_audioSampleRate == track->m_audioSampleRate)
+            format.channels = int(std::max<uint32_t>(track->m_audioChannels, 1));
+    }
+    return format;
+}
+
 }  // namespace
 
 bool AudioInterleave::sharedGaps() const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!ref || !ref->interleaveCycle().sharedGaps())
         return false;
+    // MPEG audio tracks beside AAC ones are split with them (their headers
+    // give their frames); MPEG audio tracks on their own have a split of
+    // their own.
+    bool aac = false;
     for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
         const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
-        if (!track || track->m_codec != makeFourcc("mp4a") || track->m_esds.m_decoderInfoLength == 0 ||
-            bitstream::isMpegAudioObjectType(track->m_esds.m_objectType))
+        if (!track)
             return false;
+        if (isMpegAudioTrack(*track))
+            continue;
+        if (track->m_codec != makeFourcc("mp4a") || track->m_esds.m_decoderInfoLength == 0)
+            return false;
+        aac = true;
     }
-    return true;
+    return aac;
 }
 
 void AudioInterleave::makeOtherTracks() {
@@ -112,13 +142,20 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         const MovieTrack* source = ref->audioTrack(learnt.audioIndex);
         const InterleaveTiming timing = state.timing();
         SplitTrack track;
-        track.config.decoderConfig = source->m_esds.m_decoderInfo;
-        track.config.decoderConfigLength = source->m_esds.m_decoderInfoLength;
         track.minFrame = kMinFrame;
-        // A decoder's input buffer bounds a frame whatever the reference's
-        // sound: a silent reference's frames are a few bytes.
-        track.maxFrame = std::max<uint64_t>({2 * uint64_t(learnt.maxSampleBytes), track.minFrame,
-                                             kMaxFrameBytesPerChannel * std::max<uint64_t>(source->m_audioChannels, 1)});
+        if (isMpegAudioTrack(*source)) {
+            track.mpeg = true;
+            track.mpegFormat = mpegTrackFormat(*ref, i);
+            track.maxFrame = kMaxMpegFrameBytes;
+        } else {
+            track.config.decoderConfig = source->m_esds.m_decoderInfo;
+            track.config.decoderConfigLength = source->m_esds.m_decoderInfoLength;
+            // A decoder's input buffer bounds a frame whatever the reference's
+            // sound: a silent reference's frames are a few bytes.
+            track.maxFrame =
+                std::max<uint64_t>({2 * uint64_t(learnt.maxSampleBytes), track.minFrame,
+                                    kMaxFrameBytesPerChannel * std::max<uint64_t>(source->m_audioChannels, 1)});
+        }
         track.heads = learnt.frameHeads;
         if (state.m_recentSizes.size() >= kSizesToTell) {
             const auto [least, most] = std::minmax_element(state.m_recentSizes.begin(), state.m_recentSizes.end());
@@ -260,8 +297,7 @@ bool AudioInterleave::sharedMpegGaps() const {
         return false;
     for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
         const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
-        if (!track || !(track->m_codec == makeFourcc(".mp3") ||
-                        (track->m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track->m_esds.m_objectType))))
+        if (!track || !isMpegAudioTrack(*track))
             return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -22,6 +23,23 @@ int64_t mp3FrameChain(const uint8_t* data, int32_t n, int64_t offset, FrameChain
         if (length < kMinMpegFrameLength || length > n - pos)
             break;
         pos += length;
+        chain.push_back(offset + pos);
+    }
+    return chainBytes(chain);
+}
+
+int64_t mpegTrackChain(const uint8_t* data, int32_t n, int64_t offset, const MpegTrackFormat& format,
+                       size_t maxOffsets, FrameChain& chain) {
+    chain.assign(1, offset);
+    maxOffsets = std::min(maxOffsets, kMaxFrameChainOffsets);
+    int32_t pos = 0;
+    while (n - pos >= 4 && chain.size() < maxOffsets) {
+        const std::optional<bitstream::MpegAudioHeader> header = bitstream::parseMpegAudioHeader(data + pos);
+        if (!header || header->m_frameLength < kMinMpegFrameLength || header->m_frameLength > n - pos ||
+            (format.sampleRate > 0 && header->m_sampleRate != format.sampleRate) ||
+            (format.channels > 0 && header->m_channels != format.channels))
+            break;
+        pos += header->m_frameLength;
         chain.push_back(offset + pos);
     }
     return chainBytes(chain);

@@ -62,20 +62,30 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) 
     at.decodedFor[t] = cap;
     const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
     const int64_t n = std::min(m_b - pos, limit);
-    std::unique_ptr<AacChainDecoder>& decoder = at.decoders[t];
-    if (n > 0 && !decoder) {
-        decoder = std::make_unique<AacChainDecoder>(track.config, m_data + (pos - m_a), int32_t(n), pos);
-        m_keptDecoders.emplace_back(pos, t);
-        if (m_keptDecoders.size() > kKeptDecoders)
-            dropDecoder(m_keptDecoders.front().first, m_keptDecoders.front().second);
-    }
-    if (n <= 0 || !decoder->extend(cap)) {
+    if (n <= 0) {
         dropDecoder(pos, t);
         chain.clear();
         at.whole[t] = true;
         return chain;
     }
-    chain = decoder->chain();
+    if (track.mpeg) {
+        mpegTrackChain(m_data + (pos - m_a), int32_t(n), pos, track.mpegFormat, cap + 1, chain);
+    } else {
+        std::unique_ptr<AacChainDecoder>& decoder = at.decoders[t];
+        if (!decoder) {
+            decoder = std::make_unique<AacChainDecoder>(track.config, m_data + (pos - m_a), int32_t(n), pos);
+            m_keptDecoders.emplace_back(pos, t);
+            if (m_keptDecoders.size() > kKeptDecoders)
+                dropDecoder(m_keptDecoders.front().first, m_keptDecoders.front().second);
+        }
+        if (!decoder->extend(cap)) {
+            dropDecoder(pos, t);
+            chain.clear();
+            at.whole[t] = true;
+            return chain;
+        }
+        chain = decoder->chain();
+    }
     const size_t decoded = chain.size();
     size_t keep = 1;
     while (keep < chain.size()) {

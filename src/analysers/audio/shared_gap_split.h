@@ -3,6 +3,7 @@
 // holds chunks of each of them, one after the other: ffmpeg writes one frame
 // per chunk and alternates, cameras write a run of frames per track. This
 // splits such a gap into frames and tells which track each frame belongs to.
+// An MPEG audio track beside AAC ones follows its frames by their headers.
 //
 // A frame belongs to a track whose decoder configuration decodes it into a
 // frame of that track's sizes, and whose next frame (or the end of the gap)
@@ -15,6 +16,7 @@
 // reference shows, and by what follows them.
 
 #include "analysers/audio/aac_frame_chain.h"
+#include "analysers/audio/mpeg_audio_frame.h"
 #include "qt/qt_types.h"
 #include "scan/byte_block.h"
 
@@ -39,6 +41,10 @@ struct SplitTrack {
     // behind this one's (its position in this list), or -1.
     int follower = -1;
     AacChainConfig config;
+    // MPEG audio beside AAC: its headers give each frame's length and its
+    // format tells its frames from another MPEG track's.
+    bool mpeg = false;
+    MpegTrackFormat mpegFormat;
     uint64_t minFrame = 0;
     uint64_t maxFrame = 0;
     // The sizes of the track's frames found last (0: unknown). A frame of
