@@ -7,7 +7,7 @@ high / high10 / high422, CAVLC or CABAC, 0-3 B-frames, open or closed GOP of
 frame rate (or a reference whose first frame is held 2 s); no audio, or one
 or two tracks of AAC (8-96 kHz, mono / stereo / 5.1, 32-320 kb/s, a tone,
 noise or digital silence), MP3 or 16/24-bit PCM
-(little and big endian); .mp4 or .mov; ffmpeg's default interleave or
+(little and big endian), or MP3 beside AAC; .mp4 or .mov; ffmpeg's default interleave or
 camera-like chunks of 0.1-2 s; optionally a timed metadata track.  ffmpeg
 5.1 muxes no free-form data stream into mp4/mov (a gpmd-tagged data stream is
 refused: "incompatible with output codec id 0"), so the metadata tracks are
@@ -233,6 +233,12 @@ def random_case(rng):
         if rng.random() < 0.25:
             second = random_track(rng, codec)
             second["content"] = rng.choice([660, "noise"])
+            # A third of them of the other compressed codec (MP3 beside AAC),
+            # drawn apart so that a seed's other settings stay what they were.
+            side = random.Random(repr(sorted(audio[0].items())) + repr(sorted(second.items())))
+            if codec in ("aac", "mp3") and side.random() < 1 / 3:
+                second = random_track(side, "mp3" if codec == "aac" else "aac")
+                second["content"] = side.choice([660, "noise"])
             audio.append(second)
     gop_kind = rng.random()
     cfg = {
