@@ -4,6 +4,43 @@
 
 Logger* Logger::s_instance = nullptr;
 
+namespace {
+
+struct ThreadLogStream {
+    std::ostringstream text;
+    bool inUse = false;
+};
+thread_local ThreadLogStream t_logStream;
+
+}  // namespace
+
+LogLine::LogLine(int level) : m_level(level) {
+    if (!t_logStream.inUse) {
+        t_logStream.inUse = true;
+        m_text = &t_logStream.text;
+    } else {
+        m_own = std::make_unique<std::ostringstream>();
+        m_text = m_own.get();
+    }
+}
+
+LogLine::~LogLine() {
+    if (Logger* l = Logger::instance())
+        l->log(m_level, m_text->str());
+    if (m_own)
+        return;
+    // The next line starts as a new stream would: empty, with the default
+    // format (a line may have asked for hex or a precision).
+    std::ostringstream& text = t_logStream.text;
+    text.str(std::string());
+    text.clear();
+    text.flags(std::ios_base::dec | std::ios_base::skipws);
+    text.precision(6);
+    text.width(0);
+    text.fill(' ');
+    t_logStream.inUse = false;
+}
+
 namespace LogLevel {
 const char* name(int level) {
     static const char* const names[] = {"NONE", "FATAL", "ERROR", "WARNING", "NOTICE", "INFO", "DEBUG", "TRACE"};

@@ -6,6 +6,7 @@
 #include "log/log_level.h"
 #include "log/log_sink.h"
 
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -48,18 +49,22 @@ inline bool logEnabled(int level) {
 }
 
 // Collects one message and hands it to the logger when it goes out of scope.
+// A repair logs a line per sample at the default level: each thread keeps
+// one string stream for its lines (setting one up costs more than the line),
+// and a line composed while another is (a value whose computation logs)
+// gets a stream of its own.
 class LogLine {
 public:
-    explicit LogLine(int level) : m_level(level) {}
-    ~LogLine() {
-        if (Logger* l = Logger::instance())
-            l->log(m_level, m_text.str());
-    }
-    std::ostringstream& stream() { return m_text; }
+    explicit LogLine(int level);
+    ~LogLine();
+    LogLine(const LogLine&) = delete;
+    LogLine& operator=(const LogLine&) = delete;
+    std::ostringstream& stream() { return *m_text; }
 
 private:
     int m_level;
-    std::ostringstream m_text;
+    std::ostringstream* m_text;
+    std::unique_ptr<std::ostringstream> m_own;  // when the thread's stream is in use
 };
 
 // Turns the streamed expression into void so that FLOG can be a conditional

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iomanip>
 #include <sstream>
 
 namespace {
@@ -66,6 +67,23 @@ TEST(Logger, GatesCompositionByItsOwnLevel) {
     FLOG(LogLevel::Error) << expensive() << ' ' << 42;
     EXPECT_EQ(composed, 1);
     EXPECT_EQ(lines, (std::vector<std::string>{"20:text 42"}));
+}
+
+// Lines share a stream per thread: none sees another's text or format, not
+// even a line composed while another is.
+TEST(Logger, EachLineStartsAfresh) {
+    Logger logger;
+    std::vector<std::string> lines;
+    logger.addSink(new RecordingSink(&lines), 70);
+    auto logsToo = [] {
+        FLOG(LogLevel::Info) << "inner " << 255;
+        return 7;
+    };
+    FLOG(LogLevel::Info) << std::hex << std::setw(4) << std::setfill('0') << 255 << std::fixed
+                         << std::setprecision(1) << 2.25;
+    FLOG(LogLevel::Info) << "outer " << logsToo() << ' ' << 255 << ' ' << 2.25;
+    FLOG(LogLevel::Info) << 10 << ' ' << 0.5;
+    EXPECT_EQ(lines, (std::vector<std::string>{"50:00ff2.2", "50:inner 255", "50:outer 7 255 2.25", "50:10 0.5"}));
 }
 
 TEST(Logger, RemoveUnlinksWithoutDeletingAndClearDeletes) {
