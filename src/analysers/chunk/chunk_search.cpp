@@ -17,6 +17,8 @@ constexpr int64_t kMinSampleBytes = 5;
 constexpr int64_t kMinSearchWindow = 1 << 20;
 constexpr int64_t kMaxSearchWindow = 128 * 1024 * 1024;
 constexpr int64_t kSearchReadSlack = 256;
+// The length in front of each unit of a length-prefixed sample.
+constexpr int64_t kLengthPrefix = 4;
 
 }  // namespace
 
@@ -117,6 +119,20 @@ bool ChunkSearch::validate(const uint8_t* data, int64_t n, ChunkCandidate& out) 
     return false;
 }
 
+bool ChunkSearch::splitsFirstSample(const uint8_t* outerData, const ChunkCandidate& outer, const uint8_t* innerData,
+                                    const ChunkCandidate& inner, int64_t shift) const {
+    // A length prefix read up to three bytes early (the tail of an audio
+    // frame ending in zeros, then the true prefix's first byte) makes one
+    // long unit of what is a picture's slices: the start that finds them
+    // separately is the picture's own.
+    if (shift >= kLengthPrefix || inner.samples.size() != outer.samples.size())
+        return false;
+    const ChunkCandidate::Sample& a = outer.samples.front();
+    const ChunkCandidate::Sample& b = inner.samples.front();
+    const uint32_t outerUnits = m_codec.unitCount(outerData + a.start, a.size);
+    return outerUnits > 0 && m_codec.unitCount(innerData + b.start, b.size) > outerUnits;
+}
+
 int64_t ChunkSearch::search(const uint8_t* data, int64_t n, int64_t range, ChunkCandidate& out) const {
     if (range < kSearchTail)
         return -1;
@@ -139,7 +155,7 @@ int64_t ChunkSearch::search(const uint8_t* data, int64_t n, int64_t range, Chunk
                     break;
                 if (!validate(data + j, n - j, inner))
                     continue;
-                if (inner.samples.size() > out.samples.size()) {
+                if (inner.samples.size() > out.samples.size() || splitsFirstSample(data + i, out, data + j, inner, j - i)) {
                     out = inner;
                     i = j;
                     break;

@@ -62,6 +62,11 @@ private:
     // `samples` samples from `data`; with `allowShort` fewer will do.
     bool validateProfile(const uint8_t* data, int64_t n, uint32_t samples, bool allowShort,
                          ChunkCandidate& out) const;
+    // Of two candidates of as many samples, `shift` bytes apart: does the
+    // inner one's first sample hold more units than the outer one's, which
+    // begins less than a length prefix in front of it?
+    bool splitsFirstSample(const uint8_t* outerData, const ChunkCandidate& outer, const uint8_t* innerData,
+                           const ChunkCandidate& inner, int64_t shift) const;
 
     const SampleCodec& m_codec;
     const std::vector<ChunkProfile>& m_chunks;

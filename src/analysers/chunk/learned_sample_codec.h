@@ -60,6 +60,16 @@ public:
         (void)n;
         (void)offset;
     }
+    // Samples are runs of units behind four-byte big-endian lengths.
+    uint32_t unitCount(const uint8_t* sample, int64_t size) const override {
+        uint32_t units = 0;
+        int64_t pos = 0;
+        while (size - pos >= 4) {
+            pos += 4 + int64_t(bitstream::readBE32(sample + pos));
+            ++units;
+        }
+        return pos == size ? units : 0;
+    }
 };
 
 // nextBoundedUnit() for codecs whose units begin with a four-byte big-endian

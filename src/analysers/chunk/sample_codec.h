@@ -35,6 +35,14 @@ public:
         (void)n;
         return 0;
     }
+    // How many units the `size`-byte sample at `sample` holds, for codecs
+    // whose samples are runs of length-prefixed units; 0 when its samples
+    // are not, or the lengths do not walk to the sample's end.
+    virtual uint32_t unitCount(const uint8_t* sample, int64_t size) const {
+        (void)sample;
+        (void)size;
+        return 0;
+    }
     // The parameter set the sample's first picture data names, or -1 when
     // it cannot be read or the codec has none to name.
     virtual int32_t parameterSetId(const uint8_t* sample, int64_t size) const = 0;
