@@ -1,6 +1,7 @@
 #include "reference/reference_interleave_cycle.h"
 
 #include "bitstream/mpeg4_audio/aac_frame_bands.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "qt/movie_file.h"
 #include "platform/file.h"
 #include "qt/movie_reader.h"
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -27,8 +29,10 @@ const Fourcc kHint = makeFourcc("hint");
 // first bytes, the bands their encoder codes.
 void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& t, bool anySize = false) {
     const bool heads = track.m_fixedSampleSize == 0 || anySize;
-    const bool aac = track.m_codec == makeFourcc("mp4a");
-    if (!heads && !aac)
+    const bool mpeg = track.m_codec == makeFourcc(".mp3") ||
+                      (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track.m_esds.m_objectType));
+    const bool aac = track.m_codec == makeFourcc("mp4a") && !mpeg;
+    if (!heads && !aac && !mpeg)
         return;
     SampleOffsetCursor offsets(track);
     for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
@@ -39,6 +43,12 @@ void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& 
             break;
         if (heads)
             t.frameHeads.set(head[0] >> 1);
+        if (mpeg && got == 4 && t.mpegSampleRate == 0) {
+            if (const std::optional<bitstream::MpegAudioHeader> h = bitstream::parseMpegAudioHeader(head)) {
+                t.mpegSampleRate = h->m_sampleRate;
+                t.mpegChannels = h->m_channels;
+            }
+        }
         if (!aac)
             continue;
         if (got != 4)

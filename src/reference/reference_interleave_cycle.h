@@ -39,6 +39,10 @@ struct InterleaveTrack {
     // one channel layout, whose frames decode with either's settings, differ
     // here where their rates or bit rates do.
     std::bitset<64> longWindowBands;
+    // MPEG audio: the rate and channels its first frame's header gives (0:
+    // unknown). An MP4 sound description says 2 channels for mono.
+    int32_t mpegSampleRate = 0;
+    int mpegChannels = 0;
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
     std::vector<uint32_t> chunkSizes;

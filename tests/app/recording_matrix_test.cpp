@@ -598,6 +598,18 @@ const std::vector<Recording> kRecordings = {
     {"aac_beside_mp3_mono_chunks", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 2 -g 50",
      {{noise(48000, 73, "mono"), sine(550, 48000, "mono")}, {sine(770, 32000, "mono"), noise(32000, 74, "mono")}},
      "-c:a:0 aac -b:a:0 64k -c:a:1 libmp3lame -b:a:1 64k -chunk_duration 500000", false},
+    // Two MP3 tracks of one rate beside AAC: a mono one (its sample
+    // description says 2 channels, its headers say 1) and a stereo one, and
+    // twins whose longer frames (1152 samples against 1024) still go in
+    // turns by time.
+    {"mp3_mono_and_stereo_beside_aac", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{noise(44100, 75, "mono"), sine(440, 44100, "mono")}, {sine(660, 44100), noise(44100, 76)},
+      {noise(48000, 77), sine(550, 48000)}},
+     "-c:a:0 libmp3lame -b:a:0 64k -c:a:1 libmp3lame -b:a:1 128k -c:a:2 aac -b:a:2 96k", false},
+    {"mp3_twins_beside_aac", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
+     {{noise(44100, 78), sine(440, 44100)}, {noise(44100, 79), sine(660, 44100)},
+      {noise(48000, 80, "mono"), sine(550, 48000, "mono")}},
+     "-c:a:0 libmp3lame -b:a:0 128k -c:a:1 libmp3lame -b:a:1 128k -c:a:2 aac -b:a:2 64k", false},
     // A camera's main and commentary microphones, frame by frame in turns
     // (of one setting, only the order tells them apart) or in half-second
     // chunks; one muted (AAC frames of a few bytes), in the reference the other.

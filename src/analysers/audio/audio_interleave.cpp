@@ -154,12 +154,54 @@ bool AudioInterleave::mpegAudio() const {
 }
 
 bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const {
-    // Room for the frame that runs across `at`: the longest MPEG audio frame.
-    if (from < 0 || at <= from || !mpegAudio())
+    if (from < 0 || at <= from)
         return false;
+    // Room for the frame that runs across `at`: the longest MPEG audio frame.
+    const int64_t want = at - from + kMaxMpegFrameBytes;
     FrameChain chain;
-    mp3FrameChain(input, from, at - from + kMaxMpegFrameBytes, chain);
-    return frameCount(chain) >= 2 && chain.back() > at;
+    if (mpegAudio() && !soundOfOtherCodecs()) {
+        mp3FrameChain(input, from, want, chain);
+        return frameCount(chain) >= 2 && chain.back() > at;
+    }
+    if (!soundOfOtherCodecs())
+        return false;
+    // Beside another codec's frames the MPEG run may begin anywhere in the
+    // gap: behind the other track's frames. Its frames are of a rate the
+    // reference's MPEG tracks have (a chance sync word inside a frame rarely
+    // names that rate twice in a row).
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    std::vector<int32_t> rates;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks())
+        if (learnt.mpegSampleRate > 0 && std::find(rates.begin(), rates.end(), learnt.mpegSampleRate) == rates.end())
+            rates.push_back(learnt.mpegSampleRate);
+    const ByteBlock block = input.readBlock(from, int32_t(std::min<int64_t>(want, kMaxFrameChainRead)));
+    const uint8_t* data = block.data();
+    const int64_t n = block.length();
+    for (int64_t p = 0; p < std::min(at - from, n); ++p) {
+        if (data[p] != 0xFF)
+            continue;
+        for (const int32_t rate : rates) {
+            MpegTrackFormat format;
+            format.sampleRate = rate;
+            mpegTrackChain(data + p, int32_t(n - p), from + p, format, kMaxFrameChainOffsets, chain);
+            if (frameCount(chain) >= 2 && chain.back() > at)
+                return true;
+        }
+    }
+    return false;
+}
+
+bool AudioInterleave::soundOfOtherCodecs() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref)
+        return false;
+    bool mpeg = false, other = false;
+    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+        const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+        if (track)
+            (isMpegAudioTrack(*track) ? mpeg : other) = true;
+    }
+    return mpeg && other;
 }
 
 int64_t AudioInterleave::expectedFrames(uint32_t videoSamples, const InterleaveTiming& t, double carry) {

@@ -127,7 +127,11 @@ public:
     // `from` run across `at`? Then the bytes at `at` are sound, whatever
     // they look like: frames carry their own length, and no picture data
     // continues a run of them.
+    // Beside sound of other codecs (MP3 and AAC tracks), a run of MPEG audio
+    // frames from anywhere in the gap counts.
     bool mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const;
+    // Does the reference hold MPEG audio tracks beside tracks of other codecs?
+    bool soundOfOtherCodecs() const;
     // With PCM that the reference writes one chunk per track between two
     // video chunks, each of whole packets: are the bytes from `from` (behind
     // a video chunk) to `at` at least a chunk long, yet no whole number of

@@ -53,25 +53,16 @@ constexpr size_t kSizesToTell = 3;
 // One sound track beside timed metadata: its samples carry no track word.
 constexpr int32_t kNoTrackWord = -1;
 
-bool isMpegAudioTrack(const MovieTrack& track) {
-    return track.m_codec == makeFourcc(".mp3") ||
-           (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track.m_esds.m_objectType));
-}
-
 // What the frames of the reference's i-th sound track in the interleave
-// share: its rate, and its channels where another MPEG audio track has that
-// rate too (an MP4 sound description says 2 channels for mono, so the count
-// is trusted only where the rate cannot tell).
-MpegTrackFormat mpegTrackFormat(const ReferenceInfo& ref, size_t i) {
-    const std::vector<InterleaveTrack>& cycle = ref.interleaveCycle().audioTracks();
-    const MovieTrack* track = ref.audioTrack(cycle[i].audioIndex);
+// share, as its first frame's header gives it: its rate, and its channels
+// where another MPEG audio track has that rate too. Nothing where the
+// reference's frames did not say (their turns must tell the tracks apart).
+MpegTrackFormat mpegTrackFormat(const std::vector<InterleaveTrack>& cycle, size_t i) {
     MpegTrackFormat format;
-    format.sampleRate = int32_t(track->m_audioSampleRate);
-    for (size_t j = 0; j < cycle.size(); ++j) {
-        const MovieTrack* other = ref.audioTrack(cycle[j].audioIndex);
-        if (j != i && other && isMpegAudioTrack(*other) && other->m_audioSampleRate == track->m_audioSampleRate)
-            format.channels = int(std::max<uint32_t>(track->m_audioChannels, 1));
-    }
+    format.sampleRate = cycle[i].mpegSampleRate;
+    for (size_t j = 0; j < cycle.size(); ++j)
+        if (j != i && cycle[j].mpegSampleRate == cycle[i].mpegSampleRate && cycle[j].mpegChannels != cycle[i].mpegChannels)
+            format.channels = cycle[i].mpegChannels;
     return format;
 }
 
@@ -145,7 +136,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         track.minFrame = kMinFrame;
         if (isMpegAudioTrack(*source)) {
             track.mpeg = true;
-            track.mpegFormat = mpegTrackFormat(*ref, i);
+            track.mpegFormat = mpegTrackFormat(cycle, i);
             track.maxFrame = kMaxMpegFrameBytes;
         } else {
             track.config.decoderConfig = source->m_esds.m_decoderInfo;
@@ -181,12 +172,14 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         tracks.push_back(track);
     }
     // A muxer that writes the frame furthest behind in time next leaves
-    // chunks no longer than another track's frame.
+    // chunks no longer than another track's frame, or of one frame where
+    // the track's frames are the longer ones.
     for (size_t i = 0; i < tracks.size() && tracks.size() > 1; ++i) {
         const double chunkSeconds = std::max<uint32_t>(cycle[i].samplesPerChunk, 1) * tracks[i].frameSeconds;
-        tracks[i].byTime = std::all_of(tracks.begin(), tracks.end(), [&](const SplitTrack& other) {
-            return &other == &tracks[i] || chunkSeconds <= other.frameSeconds * (1 + 1e-6);
-        });
+        tracks[i].byTime = cycle[i].samplesPerChunk == 1 ||
+                           std::all_of(tracks.begin(), tracks.end(), [&](const SplitTrack& other) {
+                               return &other == &tracks[i] || chunkSeconds <= other.frameSeconds * (1 + 1e-6);
+                           });
     }
 
     addMetadataSplitTracks(tracks);

@@ -1,6 +1,7 @@
 #include "analysers/audio/mpeg_audio_frame.h"
 
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
+#include "qt/movie_track.h"
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
@@ -14,18 +15,13 @@ constexpr int32_t kMinMpegFrameLength = 5;
 
 }  // namespace
 
+bool isMpegAudioTrack(const MovieTrack& track) {
+    return track.m_codec == makeFourcc(".mp3") ||
+           (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track.m_esds.m_objectType));
+}
+
 int64_t mp3FrameChain(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) {
-    chain.clear();
-    chain.push_back(offset);
-    int32_t pos = 0;
-    while (n - pos >= 4 && chain.size() < kMaxFrameChainOffsets) {
-        const int32_t length = bitstream::mpegAudioFrameLength(data + pos);
-        if (length < kMinMpegFrameLength || length > n - pos)
-            break;
-        pos += length;
-        chain.push_back(offset + pos);
-    }
-    return chainBytes(chain);
+    return mpegTrackChain(data, n, offset, MpegTrackFormat{}, kMaxFrameChainOffsets, chain);
 }
 
 int64_t mpegTrackChain(const uint8_t* data, int32_t n, int64_t offset, const MpegTrackFormat& format,
