@@ -606,8 +606,8 @@ const std::vector<Recording> kRecordings = {
      {{noise(44100, 75, "mono"), sine(440, 44100, "mono")}, {sine(660, 44100), noise(44100, 76)},
       {noise(48000, 77), sine(550, 48000)}},
      "-c:a:0 libmp3lame -b:a:0 64k -c:a:1 libmp3lame -b:a:1 128k -c:a:2 aac -b:a:2 96k", false},
-    {"mp3_twins_beside_aac", "mp4", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
-     {{noise(44100, 78), sine(440, 44100)}, {noise(44100, 79), sine(660, 44100)},
+    {"mp3_twins_beside_aac", "mp4", "320x240", "-pix_fmt yuv420p -g 30",
+     {{noise(44100, 78, "stereo"), sine(440, 44100, "stereo")}, {noise(44100, 79, "stereo"), sine(660, 44100, "stereo")},
       {noise(48000, 80, "mono"), sine(550, 48000, "mono")}},
      "-c:a:0 libmp3lame -b:a:0 128k -c:a:1 libmp3lame -b:a:1 128k -c:a:2 aac -b:a:2 64k", false},
     // A camera's main and commentary microphones, frame by frame in turns
