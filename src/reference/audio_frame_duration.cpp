@@ -1,6 +1,7 @@
 #include "reference/audio_frame_duration.h"
 
 #include "bitstream/mpeg4_audio/aac_frame_length.h"
+#include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "qt/movie_track.h"
 #include "qt/qt_types.h"
 
@@ -30,8 +31,24 @@ uint32_t audioFrameDuration(const MovieTrack& track, uint32_t timescale) {
     }
     const uint32_t duration = track.m_sampleDuration;
     const uint32_t source = track.m_mediaTimescale;
-    if (duration == 0 || timescale == 0 || source == 0 || source == timescale)
-        return duration;
-    const uint64_t converted = (uint64_t(duration) * timescale + source / 2) / source;
-    return converted > UINT32_MAX ? 0 : uint32_t(converted);
+    uint64_t converted = duration;
+    if (duration != 0 && timescale != 0 && source != 0 && source != timescale)
+        converted = (uint64_t(duration) * timescale + source / 2) / source;
+    if (converted > UINT32_MAX)
+        return 0;
+    // MPEG audio frames hold 1152, 576 or 384 samples. A muxer on a
+    // millisecond clock writes 1147 most often for 1152 at 44.1 kHz (and
+    // 1190 now and then to catch up): the frame the common entry is within
+    // 1% of is the frame.
+    const bool mpeg = track.m_codec == makeFourcc(".mp3") ||
+                      (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(object));
+    if (mpeg && converted != 0 && timescale != 0 && track.m_audioSampleRate != 0) {
+        for (const uint64_t samples : {1152u, 576u, 384u}) {
+            const uint64_t exact = (samples * timescale + track.m_audioSampleRate / 2) / track.m_audioSampleRate;
+            const uint64_t off = converted > exact ? converted - exact : exact - converted;
+            if (off * 100 <= exact && exact <= UINT32_MAX)
+                return uint32_t(exact);
+        }
+    }
+    return uint32_t(converted);
 }
