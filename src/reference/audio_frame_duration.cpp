@@ -14,6 +14,11 @@ constexpr uint8_t kObjectTypeMpeg2AacSsr = 0x68;
 
 }  // namespace
 
+bool isMpegAudioTrack(const MovieTrack& track) {
+    return track.m_codec == makeFourcc(".mp3") ||
+           (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track.m_esds.m_objectType));
+}
+
 uint32_t audioFrameDuration(const MovieTrack& track, uint32_t timescale) {
     const ESDescriptor& esds = track.m_esds;
     const uint8_t object = esds.m_objectType;
@@ -40,9 +45,7 @@ uint32_t audioFrameDuration(const MovieTrack& track, uint32_t timescale) {
     // millisecond clock writes 1147 most often for 1152 at 44.1 kHz (and
     // 1190 now and then to catch up): the frame the common entry is within
     // 1% of is the frame.
-    const bool mpeg = track.m_codec == makeFourcc(".mp3") ||
-                      (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(object));
-    if (mpeg && converted != 0 && timescale != 0 && track.m_audioSampleRate != 0) {
+    if (isMpegAudioTrack(track) && converted != 0 && timescale != 0 && track.m_audioSampleRate != 0) {
         for (const uint64_t samples : {1152u, 576u, 384u}) {
             const uint64_t exact = (samples * timescale + track.m_audioSampleRate / 2) / track.m_audioSampleRate;
             const uint64_t off = converted > exact ? converted - exact : exact - converted;

@@ -2,6 +2,7 @@
 
 #include "bitstream/mpeg4_audio/aac_frame_bands.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
+#include "reference/audio_frame_duration.h"
 #include "qt/movie_file.h"
 #include "platform/file.h"
 #include "qt/movie_reader.h"
@@ -29,8 +30,7 @@ const Fourcc kHint = makeFourcc("hint");
 // first bytes, the bands their encoder codes.
 void learnHeads(platform::File& file, const MovieTrack& track, InterleaveTrack& t, bool anySize = false) {
     const bool heads = track.m_fixedSampleSize == 0 || anySize;
-    const bool mpeg = track.m_codec == makeFourcc(".mp3") ||
-                      (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track.m_esds.m_objectType));
+    const bool mpeg = isMpegAudioTrack(track);
     const bool aac = track.m_codec == makeFourcc("mp4a") && !mpeg;
     if (!heads && !aac && !mpeg)
         return;

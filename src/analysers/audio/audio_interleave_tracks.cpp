@@ -15,6 +15,7 @@
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
 #include "qt/movie_track.h"
+#include "reference/audio_frame_duration.h"
 #include "reference/reference_info.h"
 #include "scan/scan_buffer.h"
 

@@ -1,7 +1,6 @@
 #include "analysers/audio/mpeg_audio_frame.h"
 
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
-#include "qt/movie_track.h"
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
@@ -14,11 +13,6 @@ namespace {
 constexpr int32_t kMinMpegFrameLength = 5;
 
 }  // namespace
-
-bool isMpegAudioTrack(const MovieTrack& track) {
-    return track.m_codec == makeFourcc(".mp3") ||
-           (track.m_codec == makeFourcc("mp4a") && bitstream::isMpegAudioObjectType(track.m_esds.m_objectType));
-}
 
 int64_t mp3FrameChain(const uint8_t* data, int32_t n, int64_t offset, FrameChain& chain) {
     return mpegTrackChain(data, n, offset, MpegTrackFormat{}, kMaxFrameChainOffsets, chain);

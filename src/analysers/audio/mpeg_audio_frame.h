@@ -9,11 +9,6 @@
 #include <cstdint>
 
 class ScanBuffer;
-struct MovieTrack;
-
-// Does the track hold MPEG audio (MP3 and its kin), stored as '.mp3' or as
-// 'mp4a' with an MPEG-1/2 audio object type?
-bool isMpegAudioTrack(const MovieTrack& track);
 
 // The longest MPEG audio frame: layer II at 160 kbit/s and 8 kHz, padded.
 constexpr int64_t kMaxMpegFrameBytes = 2881;
