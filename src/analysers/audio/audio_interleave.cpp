@@ -24,6 +24,8 @@
 
 namespace {
 
+// The shortest video sample: one length field and a slice of a few bytes.
+constexpr int64_t kMinVideoStretch = 6;
 // Gaps this short cannot hold an audio frame worth finding, unless the
 // reference's own frames are that small (digital silence).
 constexpr int64_t kMinGap = 33;
@@ -591,18 +593,28 @@ int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int
 }
 
 int64_t AudioInterleave::videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
-                                          const std::vector<FrameChain>& runs, bool& tailExplained) {
-    // The shortest sample: one length field and a slice of a few bytes.
-    constexpr int64_t kMinVideoStretch = 6;
+                                          const std::vector<FrameChain>& runs, bool& tailExplained,
+                                          std::vector<std::pair<int64_t, int64_t>>& picturesInFront) {
     tailExplained = false;
+    picturesInFront.clear();
     if (!m_gapVideo || runs.empty() || (flags & GapBehindVideo))
         return 0;
     int64_t explained = 0;
     auto fill = [&](int64_t from, int64_t to) {
-        if (to - from < kMinVideoStretch || m_gapVideo->emitSamplesFilling(input, from, to) == 0)
+        if (to - from < kMinVideoStretch)
             return false;
-        explained += to - from;
-        return true;
+        if (m_gapVideo->emitSamplesFilling(input, from, to) > 0) {
+            explained += to - from;
+            return true;
+        }
+        // Pictures, then a caption chunk: the caption is taken with the
+        // gap's other captions, in file order.
+        const int64_t pictures = picturesBeforeCaption(input, from, to);
+        if (pictures > 0 && m_gapVideo->emitSamplesFilling(input, from, from + pictures) > 0) {
+            explained += pictures;
+            picturesInFront.emplace_back(from, pictures);
+        }
+        return false;
     };
     // A guessed gap start says nothing of where the audio begins.
     if (!(flags & GapStartGuessed))
@@ -612,6 +624,15 @@ int64_t AudioInterleave::videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t 
     const int64_t inFront = explained;
     tailExplained = fill(runs.back().back(), b);
     return inFront;
+}
+
+int64_t AudioInterleave::picturesBeforeCaption(ScanBuffer& input, int64_t from, int64_t to) const {
+    if (!m_gapVideo || m_repairState->m_reference->interleaveCycle().metadataTracks().empty())
+        return 0;
+    const int64_t pictures = m_gapVideo->samplesFrom(input, from, to);
+    if (pictures < kMinVideoStretch || pictures >= to - from)
+        return 0;
+    return metadataStretchTrack(input, from + pictures, to - from - pictures) >= 0 ? pictures : 0;
 }
 
 bool AudioInterleave::audioThenVideo(ScanBuffer& input, int64_t from, int64_t to, bool mpeg, FrameChain& run) {
@@ -625,7 +646,7 @@ bool AudioInterleave::audioThenVideo(ScanBuffer& input, int64_t from, int64_t to
     FrameChain found;
     if (!resync(input, start, to, 0, false, mpeg, found) || found.front() != start || found.back() >= to)
         return !mpeg && quietRunBeforeVideo(input, start, to, run);
-    if (!m_gapVideo->samplesFill(input, found.back(), to))
+    if (!m_gapVideo->samplesFill(input, found.back(), to) && picturesBeforeCaption(input, found.back(), to) == 0)
         return false;
     run = std::move(found);
     return true;
@@ -805,19 +826,29 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // emitted now, ahead of the chunk behind the gap, and their interval's
     // audio is this gap's too.
     bool tailIsVideo = false;
-    const int64_t videoBytes = videoBetweenRuns(input, a, b, flags, runs, tailIsVideo);
+    std::vector<std::pair<int64_t, int64_t>> picturesInFront;
+    const int64_t videoBytes = videoBetweenRuns(input, a, b, flags, runs, tailIsVideo, picturesInFront);
     if (videoBytes > 0 || tailIsVideo)
         expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t slack = endSlack();
     // A caption chunk in front of, between or behind the runs explains its
     // bytes; taken for damage, it would have the gap padded with copies.
+    // Pictures emitted in front of it leave it the rest of its stretch.
+    auto pictures = [&](int64_t from) {
+        for (const auto& [at, bytes] : picturesInFront)
+            if (at == from)
+                return bytes;
+        return int64_t(0);
+    };
     auto caption = [&](int64_t from, int64_t to) {
+        from += pictures(from);
         return to > from && takeMetadataStretch(input, from, to - from) ? to - from : 0;
     };
     int64_t unexplained = -videoBytes + runs.front().front() - a - caption(a, runs.front().front());
     for (size_t r = 1; r < runs.size(); ++r)
         unexplained += runs[r].front() - runs[r - 1].back() - caption(runs[r - 1].back(), runs[r].front());
-    const int64_t tail = tailIsVideo ? 0 : b - runs.back().back() - caption(runs.back().back(), b);
+    const int64_t tail =
+        tailIsVideo ? 0 : b - runs.back().back() - pictures(runs.back().back()) - caption(runs.back().back(), b);
     bool intact = (unexplained <= slack || (flags & GapStartGuessed)) && (tail <= slack || (flags & GapAtEnd));
 
     struct Frame {

@@ -167,8 +167,14 @@ private:
     // runs of frames (and between the runs and the gap's known ends);
     // returns the bytes they explain in front of the last run, and sets
     // `tailExplained` when samples fill the rest of the gap behind it.
+    // Pictures in front of a caption chunk that fills the rest of a stretch
+    // are emitted too: `picturesInFront` lists (stretch start, their bytes).
     int64_t videoBetweenRuns(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
-                             const std::vector<FrameChain>& runs, bool& tailExplained);
+                             const std::vector<FrameChain>& runs, bool& tailExplained,
+                             std::vector<std::pair<int64_t, int64_t>>& picturesInFront);
+    // The bytes of whole pictures in front of one caption chunk that fills
+    // the rest of [from, to); 0 when the stretch is not that.
+    int64_t picturesBeforeCaption(ScanBuffer& input, int64_t from, int64_t to) const;
     // An audio run between whole video samples that fill the rest of
     // [from, to) (none in front of it, or some): a stretch that the best run
     // of the gap passed over, since pictures cut it short.

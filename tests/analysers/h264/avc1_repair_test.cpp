@@ -311,6 +311,20 @@ TEST(Avc1Repair, TimecodeAheadOfTheFirstPicture) {
               "02:30:10:05\n");
 }
 
+// ffmpeg's interleave at 24 fps with MP3 and captions: the first gap holds
+// an MP3 frame, a 72-byte B picture (too small for the chunk search), the
+// first cue and two more frames. The frame, the picture and the cue were lost
+// with the stretch. (The first second of a recording that came out this way.)
+TEST(Avc1Repair, FrameThenTinyPictureThenCueComeBack) {
+    const std::string media = std::string(FRAMEND_SOURCE_DIR) + "/tests/analysers/h264/media/";
+    const std::string original = media + "mp3_tiny_picture_cue.mov";
+    const Outcome o =
+        repair("Avc1Repair.TinyPictureThenCue", media + "mp3_tiny_picture_cue_ref.mov", withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive) << o.audio;
+    EXPECT_EQ(repairrun::packetCounts(o.repaired), repairrun::packetCounts(original));
+}
+
 TEST(Avc1Repair, FragmentedRecordingWithAFragmentedReference) {
     // Browsers, OBS and some phones write fragments: each piece of media data
     // behind its own fragment header, the sample tables inside those. The
