@@ -161,12 +161,12 @@ bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at
     // Room for the frame that runs across `at`: the longest MPEG audio frame.
     const int64_t want = at - from + kMaxMpegFrameBytes;
     FrameChain chain;
-    if (mpegAudio() && !soundOfOtherCodecs()) {
+    if (!soundOfOtherCodecs()) {
+        if (!mpegAudio())
+            return false;
         mp3FrameChain(input, from, want, chain);
         return frameCount(chain) >= 2 && chain.back() > at;
     }
-    if (!soundOfOtherCodecs())
-        return false;
     // Beside another codec's frames the MPEG run may begin anywhere in the
     // gap: behind the other track's frames. Its frames are of a rate the
     // reference's MPEG tracks have (a chance sync word inside a frame rarely
