@@ -46,6 +46,7 @@ slowly and fast moving content, 2 s to 60 s long, and compares each with the
 reference of matching content.  Generated media stays in --work.
 """
 import argparse
+import bisect
 import collections
 import fractions
 import hashlib
@@ -442,7 +443,28 @@ def decode_errors(path):
     return len([line for line in err.splitlines() if line.strip()])
 
 
-Judged = collections.namedtuple("Judged", "label recovered alive duration_error duration_ok foreign", defaults=(0,))
+Judged = collections.namedtuple("Judged", "label recovered alive duration_error duration_ok foreign disorder",
+                                defaults=(0, 0))
+
+
+def disorder(orig_md5s, rep_md5s):
+    """Packets of a repaired track out of the original's order: each one is
+    matched to the first original packet of its checksum behind the last one
+    matched (digital silence repeats a checksum); those with none behind it
+    count. Packets the original track does not hold are left to recall."""
+    where = collections.defaultdict(list)
+    for i, m in enumerate(orig_md5s):
+        where[m].append(i)
+    last, bad = -1, 0
+    for m in rep_md5s:
+        if m not in where:
+            continue
+        k = bisect.bisect_right(where[m], last)
+        if k < len(where[m]):
+            last = where[m][k]
+        else:
+            bad += 1
+    return bad
 
 
 def judge_stream(label, orig, rep, cut):
@@ -488,7 +510,9 @@ def judge(orig, cut, out):
             own = set(p[2] for p in orig[a].packets)
             others = set(p[2] for b in mine if b != a for p in orig[b].packets) - own
             got = rep.get(match.get(a))
-            res.append(j._replace(foreign=sum(1 for p in got.packets if p[2] in others) if got else 0))
+            res.append(j._replace(foreign=sum(1 for p in got.packets if p[2] in others) if got else 0,
+                                  disorder=disorder([p[2] for p in orig[a].packets], [p[2] for p in got.packets])
+                                  if got else 0))
     return res
 
 
@@ -504,7 +528,8 @@ def fmt(j):
     if j.alive == 0:
         return f"{j.label} n/a"
     d = "  -  " if j.duration_error is None else f"{100 * j.duration_error:4.1f}%"
-    return f"{j.label} {100.0 * j.recovered / j.alive:6.2f}% {j.recovered}/{j.alive} d{d}" + (f" f{j.foreign}" if j.foreign else "")
+    return (f"{j.label} {100.0 * j.recovered / j.alive:6.2f}% {j.recovered}/{j.alive} d{d}"
+            + (f" f{j.foreign}" if j.foreign else "") + (f" o{j.disorder}" if j.disorder else ""))
 
 
 def timed(cmd):
@@ -577,11 +602,12 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
 
 
 def verdict(row):
-    """ok, or the letters of the failed checks: r recall, d duration, f another track's packets, e decoder
-    errors, x exit code, t time."""
+    """ok, or the letters of the failed checks: r recall, d duration, f another track's packets, o packets
+    out of order, e decoder errors, x exit code, t time."""
     bad = "".join(c for c, failed in (("r", not all(passes_recall(j) for j in row.judged)),
                                       ("d", not all(passes_duration(j) for j in row.judged)),
                                       ("f", any(j.foreign for j in row.judged)),
+                                      ("o", any(j.disorder for j in row.judged)),
                                       ("e", row.decerr > row.decerr_orig), ("x", row.rc != 0),
                                       ("t", row.ratio > MAX_TIME_RATIO)) if failed)
     return "FAIL:" + bad if bad else "ok"
@@ -595,6 +621,7 @@ def summary(rows, notes):
         ("1 recall (>= 99% video, >= 97% each audio track)", lambda r: all(passes_recall(j) for j in r.judged)),
         ("1 duration (each track within 1% or one packet)", lambda r: all(passes_duration(j) for j in r.judged)),
         ("1 tracks kept apart (no packet only another track holds)", lambda r: not any(j.foreign for j in r.judged)),
+        ("1 packets in order (each track's in the original's order)", lambda r: not any(j.disorder for j in r.judged)),
         ("1 decoder errors (none beyond the original's)", lambda r: r.decerr <= r.decerr_orig),
         ("1 exit code 0", lambda r: r.rc == 0),
         ("5 speed (<= 3x an ffmpeg remux)", lambda r: r.ratio <= MAX_TIME_RATIO),
