@@ -482,6 +482,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_firstGap.clear();
     m_audio.clear();
     m_metadata.clear();
+    m_singleSamples.clear();
     m_oneChunkPerGap = false;
     m_chunksShareTime = false;
     m_largestSoundGap = 0;
@@ -504,6 +505,14 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
             m_audio.back().trackIndex = i;
             if (readable)
                 learnHeads(file, track, m_audio.back());
+        } else if (track.m_handlerType != kHint && track.m_chunkOffsets.size() == 1 && track.m_sampleCount == 1) {
+            if (video && !video->m_chunkOffsets.empty() && track.m_chunkOffsets[0] > video->m_chunkOffsets[0] &&
+                track.m_chunkOffsets[0] < video->m_chunkOffsets[video->m_chunkOffsets.size() - 1]) {
+                m_singleSamples.push_back(learnTrack(track, -1, true));
+                m_singleSamples.back().trackIndex = i;
+                if (readable)
+                    learnHeads(file, track, m_singleSamples.back(), true);
+            }
         } else if (track.m_handlerType != kHint && track.m_chunkOffsets.size() > 1) {
             // A track of one chunk (a timecode track's single sample) takes
             // no part in the interleave.

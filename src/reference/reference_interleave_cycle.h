@@ -98,6 +98,10 @@ public:
     // Timed-metadata tracks ('mebx', 'gpmd', 'tmcd', ...) whose chunks lie
     // between the others.
     const std::vector<InterleaveTrack>& metadataTracks() const { return m_metadata; }
+    // Tracks of one sample in one chunk (a timecode) that the recorder
+    // writes between the picture chunks, not at an end of the media data
+    // (chunkSizes holds the sample's size).
+    const std::vector<InterleaveTrack>& singleSampleTracks() const { return m_singleSamples; }
     // The gaps between video chunks hold more than one sound track's chunks,
     // or metadata chunks besides the sound.
     bool sharedGaps() const { return m_audio.size() > 1 || (!m_audio.empty() && !m_metadata.empty()); }
@@ -125,6 +129,7 @@ public:
 private:
     std::vector<InterleaveTrack> m_audio;
     std::vector<InterleaveTrack> m_metadata;
+    std::vector<InterleaveTrack> m_singleSamples;
     bool m_oneChunkPerGap = false;
     bool m_chunksShareTime = false;
     uint64_t m_largestSoundGap = 0;

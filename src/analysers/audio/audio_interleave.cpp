@@ -98,6 +98,8 @@ void AudioInterleave::reset() {
     m_framesEmitted = 0;
     m_otherTracks.clear();
     m_metadataChunks.clear();
+    m_singleSamplesPassed.clear();
+    m_splitSingles.clear();
     m_pcmSeconds.clear();
     m_pcmEnded.clear();
     m_pcmLastPiece.clear();

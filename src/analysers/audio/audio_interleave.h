@@ -306,8 +306,13 @@ private:
     // there, or the reference ended inside it).
     int64_t firstGapFrames(int audioIndex) const;
     // The reference's timed-metadata tracks as the split sees them, behind
-    // the sound tracks already in `tracks`.
-    void addMetadataSplitTracks(std::vector<SplitTrack>& tracks) const;
+    // the sound tracks already in `tracks`, then its one-sample tracks
+    // between chunks whose sample was not passed yet.
+    void addMetadataSplitTracks(std::vector<SplitTrack>& tracks);
+    // A piece the split gave the metadata track `meta` (counted behind the
+    // sound tracks, as addMetadataSplitTracks lists them): a metadata chunk,
+    // or a one-sample track's sample, which the output places itself.
+    void emitSplitMetadata(ScanBuffer& input, int meta, int64_t offset, int64_t size);
     // A recording without sound whose gaps hold timed metadata only
     // (captions beside the pictures): each gap is split into its chunks.
     bool metadataOnlyGaps() const;
@@ -405,6 +410,9 @@ private:
     std::unique_ptr<AacChainPrefetch> m_prefetch;
     std::vector<std::unique_ptr<AudioInterleave>> m_otherTracks;
     std::vector<int64_t> m_metadataChunks;  // chunks found per timed-metadata track
+    // Per one-sample track between chunks: its sample was passed in a gap.
+    std::vector<bool> m_singleSamplesPassed;
+    std::vector<size_t> m_splitSingles;  // the one-sample tracks of the last split, in its order
     std::vector<double> m_pcmSeconds;       // PCM emitted per sound track, in seconds
     std::vector<bool> m_pcmEnded;           // sound tracks whose last packet was met
     std::vector<int64_t> m_pcmLastPiece;    // bytes of each sound track's last whole chunk

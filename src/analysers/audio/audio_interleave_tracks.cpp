@@ -212,7 +212,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     std::vector<int64_t> found(states.size(), 0);
     for (const SplitFrame& f : frames) {
         if (size_t(f.track) >= states.size()) {
-            emitMetadataChunk(input, f.track - int(states.size()), f.offset, f.size);
+            emitSplitMetadata(input, f.track - int(states.size()), f.offset, f.size);
             continue;
         }
         states[size_t(f.track)]->emit(input, f.offset, f.size);
@@ -247,7 +247,7 @@ int64_t AudioInterleave::firstGapFrames(int audioIndex) const {
     return 0;
 }
 
-void AudioInterleave::addMetadataSplitTracks(std::vector<SplitTrack>& tracks) const {
+void AudioInterleave::addMetadataSplitTracks(std::vector<SplitTrack>& tracks) {
     const std::vector<InterleaveTrack>& metadata = m_repairState->m_reference->interleaveCycle().metadataTracks();
     const int first = int(tracks.size());
     for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
@@ -263,6 +263,35 @@ void AudioInterleave::addMetadataSplitTracks(std::vector<SplitTrack>& tracks) co
         track.audioSeconds = double(m_metadataChunks[m]) * track.frameSeconds;
         tracks.push_back(track);
     }
+    // A timecode's one sample between two chunks (a camera writes it in the
+    // first gap, behind a descriptor chunk): what stands in front of it is
+    // followed across it. The output places the sample by itself.
+    const std::vector<InterleaveTrack>& single = m_repairState->m_reference->interleaveCycle().singleSampleTracks();
+    m_singleSamplesPassed.resize(single.size(), false);
+    m_splitSingles.clear();
+    for (size_t k = 0; k < single.size(); ++k) {
+        if (m_singleSamplesPassed[k])
+            continue;
+        SplitTrack track;
+        track.metadata = true;
+        track.chunkSizes = single[k].chunkSizes;
+        track.codec = single[k].codec;
+        track.heads = single[k].frameHeads;
+        tracks.push_back(track);
+        m_splitSingles.push_back(k);
+    }
+}
+
+void AudioInterleave::emitSplitMetadata(ScanBuffer& input, int meta, int64_t offset, int64_t size) {
+    const size_t interleaved = m_repairState->m_reference->interleaveCycle().metadataTracks().size();
+    if (meta < 0 || size_t(meta) < interleaved) {
+        emitMetadataChunk(input, meta, offset, size);
+        return;
+    }
+    if (size_t(meta) - interleaved >= m_splitSingles.size())
+        return;
+    m_singleSamplesPassed[m_splitSingles[size_t(meta) - interleaved]] = true;
+    FLOG(LogLevel::Info) << m_logLabel << "m one-sample track's sample passed at " << offset << "  size=" << size;
 }
 
 bool AudioInterleave::metadataOnlyGaps() const {
@@ -282,7 +311,7 @@ void AudioInterleave::fillMetadataGap(ScanBuffer& input, int64_t a, int64_t b, u
     if (chunks.empty() && !(flags & GapStartGuessed) && captionBesidePictures(input, a, b))
         return;
     for (const SplitFrame& c : chunks)
-        emitMetadataChunk(input, c.track, c.offset, c.size);
+        emitSplitMetadata(input, c.track, c.offset, c.size);
 }
 
 bool AudioInterleave::sharedMpegGaps() const {

@@ -63,7 +63,9 @@ struct Sample {
 
 // Rewrites an ffmpeg H.264+AAC movie with the project's writer, a metadata
 // chunk behind every video chunk; the chunks otherwise stay as ffmpeg cut them.
-std::string withMetadataTrack(const std::string& source, const std::string& name) {
+// `timecode`: a timecode track's one sample (its frame count) between two
+// descriptors behind the first sound, as an action camera writes it.
+std::string withMetadataTrack(const std::string& source, const std::string& name, uint32_t timecode = 0) {
     const std::string out = testsupport::scratchDir("Avc1Metadata." + name) + "/" + name;
     MovieFile* in = QTOpen(source, 0, true);
     if (!in || !in->m_videoTrack || in->m_audioTrackCount != 1)
@@ -103,6 +105,21 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     descriptors->m_codec = makeFourcc("fdsc");
     descriptors->m_mediaTimescale = 1000;
     descriptors->m_sampleDuration = 500;
+    MovieTrack* clock = timecode ? QTGetMetaTrack(w, 4) : nullptr;
+    if (clock) {
+        clock->m_handlerType = makeFourcc("tmcd");
+        clock->m_codec = makeFourcc("tmcd");
+        clock->m_mediaTimescale = 25;
+        clock->m_sampleDuration = 75;
+        // reserved, flags, timescale 25, frame duration 1, 25 frames, reserved
+        Bytes body(8, 0);
+        testsupport::put32(body, 25);
+        testsupport::put32(body, 1);
+        body.push_back(25);
+        body.push_back(0);
+        std::memcpy(clock->m_descriptionBody.m_data, body.data(), body.size());
+        clock->m_descriptionBody.m_size = uint32_t(body.size());
+    }
 
     uint32_t meta = 0, gap = 0;
     auto addMeta = [&](MovieTrack* track) {
@@ -116,6 +133,13 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
             testsupport::put32(descriptor, s.size);
             descriptor.resize(16, 0);
             QTAddSamples(w, descriptors, descriptor.data(), uint32_t(descriptor.size()), 0);
+            if (clock && i > 0 && clock->m_sampleCount == 0) {
+                Bytes frames;
+                testsupport::put32(frames, timecode);
+                QTAddSamples(w, clock, frames.data(), uint32_t(frames.size()), 0);
+                descriptor[3] = 4;
+                QTAddSamples(w, descriptors, descriptor.data(), uint32_t(descriptor.size()), 0);
+            }
         }
         QTAddSamples(w, s.video ? wv : wa, bytes.data() + s.offset, s.size, s.composition);
         const bool chunkEnds = i + 1 == samples.size() || !samples[i + 1].video ||
@@ -190,4 +214,36 @@ TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
         ASSERT_FALSE(metaBefore.empty());
         EXPECT_EQ(mappedChecksums(o.repaired, repairedIndex[stream - 2]), metaBefore) << stream;
     }
+}
+
+// An action camera writes its timecode's one sample in the first gap,
+// between two descriptors: the first descriptor was lost (nothing the gap's
+// split knew followed it), and the timecode must still come back, the
+// recording's own.
+TEST(Avc1Metadata, DescriptorInFrontOfTheTimecodeSampleComesBack) {
+    const std::string mux = "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 1 -b:a 64k";
+    const std::string refSource = testsupport::fixture(
+        "meta_ref_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -f lavfi -i "
+                            "sine=frequency=330:sample_rate=48000:duration=2 " + mux);
+    const std::string source = testsupport::fixture(
+        "meta_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i "
+                        "sine=frequency=550:sample_rate=48000:duration=3 " + mux);
+    const std::string ref = withMetadataTrack(refSource, "ref_tc.mov", 90000);
+    const std::string original = withMetadataTrack(source, "original_tc.mov", 1234567);
+    ASSERT_FALSE(ref.empty());
+    ASSERT_FALSE(original.empty());
+    const auto o = repairrun::repair("Avc1Metadata.Timecode", ref, repairrun::withoutIndex(original), "", original);
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    const auto streams = testmedia::probeStreams(o.repaired);
+    std::string fdsc, tmcd;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        if (streams[i].at("codec_tag_string") == "fdsc")
+            fdsc = std::to_string(i);
+        if (streams[i].at("codec_tag_string") == "tmcd")
+            tmcd = std::to_string(i);
+    }
+    ASSERT_FALSE(fdsc.empty());
+    EXPECT_EQ(mappedChecksums(o.repaired, fdsc), mappedChecksums(original, "5"));
+    ASSERT_FALSE(tmcd.empty());
+    EXPECT_EQ(mappedChecksums(o.repaired, tmcd), mappedChecksums(original, "6"));
 }
