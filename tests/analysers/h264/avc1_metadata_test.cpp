@@ -17,6 +17,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 using testsupport::Bytes;
@@ -169,18 +170,21 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     return out;
 }
 
+// The ffmpeg recordings (reference, then original) the metadata is added to.
+std::pair<std::string, std::string> ffmpegSources() {
+    const std::string mux = "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 1 -b:a 64k";
+    return {testsupport::fixture("meta_ref_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -f lavfi -i "
+                                                     "sine=frequency=330:sample_rate=48000:duration=2 " + mux),
+            testsupport::fixture("meta_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i "
+                                                 "sine=frequency=550:sample_rate=48000:duration=3 " + mux)};
+}
+
 using repairrun::mappedChecksums;
 
 }  // namespace
 
 TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
-    const std::string mux = "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 1 -b:a 64k";
-    const std::string refSource = testsupport::fixture(
-        "meta_ref_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -f lavfi -i "
-                            "sine=frequency=330:sample_rate=48000:duration=2 " + mux);
-    const std::string source = testsupport::fixture(
-        "meta_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i "
-                        "sine=frequency=550:sample_rate=48000:duration=3 " + mux);
+    const auto [refSource, source] = ffmpegSources();
     const std::string ref = withMetadataTrack(refSource, "ref.mov");
     const std::string original = withMetadataTrack(source, "original.mov");
     ASSERT_FALSE(ref.empty());
@@ -221,13 +225,7 @@ TEST(Avc1Metadata, MetadataChunksStayOutOfTheSoundAndKeepTheirTrack) {
 // split knew followed it), and the timecode must still come back, the
 // recording's own.
 TEST(Avc1Metadata, DescriptorInFrontOfTheTimecodeSampleComesBack) {
-    const std::string mux = "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 1 -b:a 64k";
-    const std::string refSource = testsupport::fixture(
-        "meta_ref_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -f lavfi -i "
-                            "sine=frequency=330:sample_rate=48000:duration=2 " + mux);
-    const std::string source = testsupport::fixture(
-        "meta_src.mov", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=3 -f lavfi -i "
-                        "sine=frequency=550:sample_rate=48000:duration=3 " + mux);
+    const auto [refSource, source] = ffmpegSources();
     const std::string ref = withMetadataTrack(refSource, "ref_tc.mov", 90000);
     const std::string original = withMetadataTrack(source, "original_tc.mov", 1234567);
     ASSERT_FALSE(ref.empty());
