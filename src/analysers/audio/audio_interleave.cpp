@@ -173,20 +173,19 @@ bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at
     // gap: behind the other track's frames. Its frames are of a rate the
     // reference's MPEG tracks have (a chance sync word inside a frame rarely
     // names that rate twice in a row).
-    const ReferenceInfo* ref = m_repairState->m_reference.get();
-    std::vector<int32_t> rates;
-    for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks())
-        if (learnt.mpegSampleRate > 0 && std::find(rates.begin(), rates.end(), learnt.mpegSampleRate) == rates.end())
-            rates.push_back(learnt.mpegSampleRate);
+    const std::vector<InterleaveTrack>& tracks = m_repairState->m_reference->interleaveCycle().audioTracks();
     const ByteBlock block = input.readBlock(from, int32_t(std::min<int64_t>(want, kMaxFrameChainRead)));
     const uint8_t* data = block.data();
     const int64_t n = block.length();
     for (int64_t p = 0; p < std::min(at - from, n); ++p) {
         if (data[p] != 0xFF)
             continue;
-        for (const int32_t rate : rates) {
+        for (auto t = tracks.begin(); t != tracks.end(); ++t) {
+            const auto sameRate = [&](const InterleaveTrack& u) { return u.mpegSampleRate == t->mpegSampleRate; };
+            if (t->mpegSampleRate <= 0 || std::any_of(tracks.begin(), t, sameRate))
+                continue;  // not MPEG audio, or its rate was tried
             MpegTrackFormat format;
-            format.sampleRate = rate;
+            format.sampleRate = t->mpegSampleRate;
             mpegTrackChain(data + p, int32_t(n - p), from + p, format, kMaxFrameChainOffsets, chain);
             if (frameCount(chain) >= 2 && chain.back() > at)
                 return true;
