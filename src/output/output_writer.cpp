@@ -19,6 +19,7 @@
 #include "qt/movie_writer.h"
 #include "reference/audio_frame_duration.h"
 #include "reference/audio_parameters.h"
+#include "reference/sound_codecs.h"
 #include "reference/config_bytes.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
@@ -40,11 +41,6 @@ constexpr uint32_t kFallbackMovieTimescale = 600;
 
 const ReferenceInfo* referenceMovie(const RepairState& state) {
     return state.m_reference && state.m_reference->isOpen() ? state.m_reference.get() : nullptr;
-}
-
-bool isUncompressedAudio(const std::string& codec) {
-    return codec == "twos" || codec == "sowt" || codec == "raw " || codec == "lpcm" || codec == "in24" ||
-           codec == "in32" || codec == "fl32" || codec == "fl64";
 }
 
 // total x percent / 100 without overflow for any percent the option admits.
@@ -246,7 +242,7 @@ void create_audio_tracks(RepairState& state) {
     if (audio.m_codec.empty())
         return;
     const ReferenceInfo* reference = state.m_reference.get();
-    if ((!reference || !reference->audioTrack(0)) && isUncompressedAudio(audio.m_codec)) {
+    if ((!reference || !reference->audioTrack(0)) && isLinearPcmCodec(audio.m_codec)) {
         // One sample is one sample frame: every channel's value, or the sound
         // would last as many times too long as it has channels.
         state.m_audioSampleDuration = 1;

@@ -4,6 +4,7 @@
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "reference/reference_info.h"
+#include "reference/sound_codecs.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -42,7 +43,7 @@ struct Runs {
 
 bool isSingle(const MovieTrack& t) {
     return t.m_chunkOffsets.size() == 1 && t.m_sampleCount == 1 && t.m_handlerType != makeFourcc("vide") &&
-           t.m_handlerType != makeFourcc("soun");
+           t.m_handlerType != makeFourcc("soun") && t.m_handlerType != kSetAsideSoundHandler;
 }
 
 }  // namespace

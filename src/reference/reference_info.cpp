@@ -7,6 +7,7 @@
 #include "reference/reference_chunk_analysis.h"
 #include "reference/reference_sample_bytes.h"
 #include "reference/reference_sample_collector.h"
+#include "reference/sound_codecs.h"
 
 #include <climits>
 
@@ -48,7 +49,31 @@ std::unique_ptr<ReferenceInfo> ReferenceInfo::build(const std::string& fileName,
     return info;
 }
 
+void ReferenceInfo::setAsideUnrecoverableSound() {
+    // Such a track's chunks are left where they lie, as bytes no track
+    // explains: taken for a track of its own, they would be filled with
+    // another track's frames, and the output would carry a track its
+    // players cannot read.
+    MovieFile& movie = *m_movie;
+    int kept = 0;
+    for (int i = 0; i < movie.m_audioTrackCount && i < kMaxTracks; ++i) {
+        MovieTrack* track = movie.m_audioTracks[i];
+        if (!track || isRecoverableSoundTrack(*track)) {
+            movie.m_audioTracks[kept++] = track;
+            continue;
+        }
+        FLOG(LogLevel::Warning) << "reference sound track " << track->m_trackId << " ('"
+                                << fourccText(track->m_codec)
+                                << "'): its codec's frames cannot be found, the track is left out";
+        track->m_handlerType = kSetAsideSoundHandler;
+    }
+    for (int i = kept; i < movie.m_audioTrackCount && i < kMaxTracks; ++i)
+        movie.m_audioTracks[i] = nullptr;
+    movie.m_audioTrackCount = kept;
+}
+
 void ReferenceInfo::takeFromMovie() {
+    setAsideUnrecoverableSound();
     MovieFile& movie = *m_movie;
     if (MovieTrack* audio = audioTrack(0))
         m_audio->takeFromTrack(*audio);

@@ -81,6 +81,9 @@ public:
 
 private:
     void takeFromMovie();
+    // Sound tracks of codecs the scan cannot find leave the movie's list
+    // of sound tracks.
+    void setAsideUnrecoverableSound();
     void deriveHevcColour();
 
     MovieFile* m_movie = nullptr;  // owned; released with QTClose

@@ -3,6 +3,7 @@
 #include "bitstream/mpeg4_audio/aac_frame_bands.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
 #include "reference/audio_frame_duration.h"
+#include "reference/sound_codecs.h"
 #include "qt/movie_file.h"
 #include "platform/file.h"
 #include "qt/movie_reader.h"
@@ -486,6 +487,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_oneChunkPerGap = false;
     m_chunksShareTime = false;
     m_largestSoundGap = 0;
+    m_setAsideChunkBytes = 0;
     m_millisecondOrder = false;
     platform::File file;
     const bool readable = file.open(movie.m_fileName, platform::File::Mode::Read);
@@ -500,7 +502,9 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
         const int index = sound ? audioIndex++ : -1;
         if (track.m_handlerType == kVide || track.m_sampleCount == 0 || track.m_chunkOffsets.empty())
             continue;
-        if (sound) {
+        if (track.m_handlerType == kSetAsideSoundHandler) {
+            m_setAsideChunkBytes += learnTrack(track, -1, false).maxChunkBytes;
+        } else if (sound) {
             m_audio.push_back(learnTrack(track, index, false));
             m_audio.back().trackIndex = i;
             if (readable)

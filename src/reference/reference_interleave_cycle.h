@@ -122,6 +122,10 @@ public:
     // The most sound bytes between two of the reference's video chunks: a
     // muxer interleaving by time writes many chunks of each track there.
     uint64_t largestSoundGap() const { return m_largestSoundGap; }
+    // The largest chunk of the sound tracks set aside (their codecs' frames
+    // cannot be found), summed over them: bytes between the found sound
+    // and pictures that no more than this are those tracks' chunks.
+    uint64_t setAsideChunkBytes() const { return m_setAsideChunkBytes; }
     // The muxer ordered the sound tracks' packets by times rounded to
     // milliseconds (an encoder clock of milliseconds), not by their own.
     bool millisecondOrder() const { return m_millisecondOrder; }
@@ -133,6 +137,7 @@ private:
     bool m_oneChunkPerGap = false;
     bool m_chunksShareTime = false;
     uint64_t m_largestSoundGap = 0;
+    uint64_t m_setAsideChunkBytes = 0;
     bool m_millisecondOrder = false;
     std::vector<GapChunk> m_firstGap;
 };

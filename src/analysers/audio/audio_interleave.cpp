@@ -8,6 +8,7 @@
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
+#include "reference/sound_codecs.h"
 #include "qt/movie_track.h"
 #include "reference/audio_frame_duration.h"
 #include "reference/audio_parameters.h"
@@ -69,18 +70,6 @@ constexpr double kMpegFrameSamples = 1152;
 constexpr int64_t kPcmGapCycles = 2;
 // Audio samples of the interleave carry no track word.
 constexpr int32_t kAudioWordNone = -1;
-
-// QuickTime's sample descriptions of linear PCM: 16-bit big- and
-// little-endian, 24- and 32-bit integers, 32- and 64-bit floats, and the
-// generic ones whose format flags say the rest. All are cut into chunks of
-// whole sample frames without any framing of their own.
-bool isLinearPcm(const std::string& codec) {
-    static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "fl32", "fl64", "lpcm", "raw "};
-    for (const char* c : kCodecs)
-        if (codec == c)
-            return true;
-    return false;
-}
 
 }  // namespace
 
@@ -417,6 +406,10 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     int64_t span = std::min(n, kResyncSpan);
     if (g3 > 0)
         span = std::min(std::max(g3 + kResyncStopGapSlack, std::min(n, kResyncSpan)), n);
+    // A chunk of a sound track set aside (its codec cannot be followed) may
+    // stand in front of the frames.
+    if (const int64_t setAside = setAsideSound())
+        span = std::min(std::max(span, setAside + kResyncSpan), n);
     if (wide)
         span = std::min(n, kResyncRunBytes);
 
@@ -554,12 +547,14 @@ bool AudioInterleave::resync(ScanBuffer& input, int64_t from, int64_t b, int64_t
     return true;
 }
 
-int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames) {
+int64_t AudioInterleave::extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames, int64_t floor) {
     if (frames <= 0 || run.empty() || m_maxFrameSize > uint64_t(kResyncSpan) * 4)
         return 0;
     const int64_t lo = std::max<int64_t>(int64_t(m_minFrameSize), 1);
     const int64_t hi = int64_t(m_maxFrameSize);
-    const int64_t blockStart = std::max<int64_t>(run.front() - frames * hi, 0);
+    // One read of at most a run's bytes serves every frame.
+    const int64_t blockStart =
+        std::max({run.front() - std::min(frames, kResyncRunBytes / hi) * hi, floor, int64_t(0)});
     ByteBlock block = input.readBlock(blockStart, int32_t(run.front() - blockStart));
     const int64_t got = block.length();
     AacFrameMeter meter(m_aacChain);
@@ -731,6 +726,23 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         runs.push_back(std::move(run));
     }
 
+    // Beside a sound track set aside, a lone frame with other bytes on
+    // either side is a chance decode of that track's data, where the
+    // reference writes runs of frames (ffmpeg alternates single ones).
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const std::vector<InterleaveTrack>& learnt = ref->interleaveCycle().audioTracks();
+    if (setAsideSound() > 0 && !learnt.empty() && learnt.front().samplesPerChunk > 1) {
+        for (size_t r = 0; r < runs.size();) {
+            const int64_t next = r + 1 < runs.size() ? runs[r + 1].front() : b;
+            if (frameCount(runs[r]) < 2 && runs[r].front() != a && next - runs[r].back() > endSlack()) {
+                framesSoFar -= int64_t(frameCount(runs[r]));
+                runs.erase(runs.begin() + long(r));
+            } else {
+                ++r;
+            }
+        }
+    }
+
     // A muxer may write a caption chunk amid one audio chunk: the frames in
     // front of it make a shorter run than those behind, and the search
     // keeps only the longer one.
@@ -745,6 +757,21 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     }
 
     dropUnlistedLead(a, runs);
+
+    // A chunk of a sound track set aside (its codec cannot be followed) in
+    // front of the frames hides their start from the search, which gives
+    // up after so many tries; they end where the gap does, and are followed
+    // back from there.
+    if (!mpeg && setAsideSound() && !(flags & GapAtEnd) && (runs.empty() || b - runs.back().back() > endSlack())) {
+        FrameChain run{b};
+        const int64_t after = runs.empty() ? a : runs.back().back();
+        if (extendBackwards(input, run, b - after, after) >= 2) {
+            FLOG(LogLevel::Info) << m_logLabel << "a frames behind other sound ofs=" << run.front()
+                                 << " samples=" << frameCount(run);
+            framesSoFar += int64_t(frameCount(run));
+            runs.push_back(std::move(run));
+        }
+    }
 
     // A run that ran on over such a picture is cut in front of it, and the
     // audio behind the picture becomes a run of its own.
@@ -802,6 +829,9 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         // pictures lies in a later gap.
         if (takeMetadataStretch(input, a, b - a))
             return;
+        // So is a gap that holds a chunk of a sound track set aside.
+        if (setAsideSound() > 0 && b - a <= setAsideSound() + endSlack())
+            return;
         // Copies keep later audio in step with the pictures; behind the last
         // of the sound there is nothing left to keep in step, and they would
         // only repeat its last frame.
@@ -845,11 +875,19 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         from += pictures(from);
         return to > from && takeMetadataStretch(input, from, to - from) ? to - from : 0;
     };
-    int64_t unexplained = -videoBytes + runs.front().front() - a - caption(a, runs.front().front());
+    // A sound track whose codec the repair cannot follow writes its chunks
+    // into the gaps too: a stretch no longer than they are is theirs, not
+    // damage that the gap's frames must be padded for.
+    const int64_t setAside = setAsideSound();
+    auto otherSound = [&](int64_t bytes) { return setAside > 0 && bytes <= setAside + slack ? bytes : 0; };
+    auto residue = [&](int64_t from, int64_t to) {
+        const int64_t left = to - from - caption(from, to);
+        return left - otherSound(left);
+    };
+    int64_t unexplained = -videoBytes + residue(a, runs.front().front());
     for (size_t r = 1; r < runs.size(); ++r)
-        unexplained += runs[r].front() - runs[r - 1].back() - caption(runs[r - 1].back(), runs[r].front());
-    const int64_t tail =
-        tailIsVideo ? 0 : b - runs.back().back() - pictures(runs.back().back()) - caption(runs.back().back(), b);
+        unexplained += residue(runs[r - 1].back(), runs[r].front());
+    const int64_t tail = tailIsVideo ? 0 : residue(runs.back().back() + pictures(runs.back().back()), b);
     bool intact = (unexplained <= slack || (flags & GapStartGuessed)) && (tail <= slack || (flags & GapAtEnd));
 
     struct Frame {
@@ -948,7 +986,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
 
 bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush, bool anyLength) const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
-    if (!ref || !isLinearPcm(ref->audio().m_codec) || m_repairState->videoSampleCount() == 0 || at <= from)
+    if (!ref || !isLinearPcmCodec(ref->audio().m_codec) || m_repairState->videoSampleCount() == 0 || at <= from)
         return false;
     const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
     if (!cycle.oneChunkPerGap() || !cycle.chunksShareTime() || !cycle.metadataTracks().empty())
@@ -1038,6 +1076,11 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     m_carry = 0;
 }
 
+int64_t AudioInterleave::setAsideSound() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    return ref ? int64_t(std::min<uint64_t>(ref->interleaveCycle().setAsideChunkBytes(), INT32_MAX)) : 0;
+}
+
 void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     if (m_scanInfo->pcmRuns || m_scanInfo->aacFilter || a >= b)
         return;
@@ -1073,6 +1116,6 @@ void AudioInterleave::fillGap(ScanBuffer& input, int64_t a, int64_t b, unsigned 
         fillFrames(input, a, b, flags, true);
     else if (codec == "mp4a")
         fillFrames(input, a, b, flags, false);
-    else if (isLinearPcm(codec))
+    else if (isLinearPcmCodec(codec))
         fillPcm(input, a, b, flags);
 }

@@ -156,13 +156,16 @@ private:
     int64_t minGap() const;
     // Bytes around a gap's audio that the reference's padding explains.
     int64_t endSlack() const;
+    // The largest chunks of the reference's sound tracks that were set
+    // aside (codecs whose frames cannot be found), summed; 0 for none.
+    int64_t setAsideSound() const;
     // Is the size one the reference's frames come near?
     bool plausibleSize(uint64_t size) const;
     // Does a frame begin with a byte the reference's frames never begin with?
     bool foreignFirstByte(uint8_t firstByte) const;
     // Adds to the front of an AAC run up to `frames` frames that end where
-    // it starts; returns how many.
-    int64_t extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames);
+    // it starts, none of them in front of `floor`; returns how many.
+    int64_t extendBackwards(ScanBuffer& input, FrameChain& run, int64_t frames, int64_t floor = 0);
     // Emits the video samples that fill the stretches between the gap's
     // runs of frames (and between the runs and the gap's known ends);
     // returns the bytes they explain in front of the last run, and sets

@@ -232,6 +232,45 @@ const std::vector<Case> kAvc1Cases = {
 
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, Avc1Recordings, ::testing::ValuesIn(kAvc1Cases), repairrun::caseName);
 
+TEST(Avc1Repair, SoundOfACodecItCannotFollowIsLeftOut) {
+    // AC-3, Apple Lossless or Opus chunks between the AAC ones, one packet
+    // per chunk (ffmpeg's interleave) or half a second's (a camera's): the
+    // AAC track comes back, and the track whose frames cannot be found is
+    // not written (as an Apple Lossless track without its decoder's
+    // settings, it made ffprobe refuse the whole movie). A camera's chunk
+    // of the other track in front of the AAC frames hid them; standing
+    // alone between two video chunks, it had the gap padded with copies.
+    // In ffmpeg's interleave a gap holds one AAC frame and one of the
+    // other's: a frame or two may be taken for the other's, and the gap
+    // padded for it.
+    struct Other {
+        const char* name;
+        const char* ext;
+        const char* codec;
+        const char* mux;
+        double minVideo, minAac;
+        bool timed;
+    };
+    for (const Other& other : {Other{"ac3", "mp4", "ac3", "", 100, 95, false}, Other{"alac", "mov", "alac", "", 100, 95, false},
+                               Other{"alac_chunks", "mov", "alac", "-chunk_duration 500000", 100, 100, true},
+                               Other{"opus_chunks", "mp4", "libopus", "-chunk_duration 500000", 100, 100, true}}) {
+        SCOPED_TRACE(other.name);
+        const std::string file = testsupport::fixture(
+            std::string("avc_aac_beside_") + other.name + "." + other.ext,
+            "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 "
+            "-f lavfi -i anoisesrc=r=48000:a=0.2:seed=3 -map 0:v -map 1:a -map 2:a -c:v libx264 -pix_fmt yuv420p "
+            "-g 30 -c:a:0 aac -c:a:1 " + std::string(other.codec) + " " + other.mux + " -t 4");
+        const repairrun::Outcome o =
+            repairrun::repair(std::string("aac_beside_") + other.name, file, repairrun::withoutIndex(file));
+        EXPECT_EQ(o.exitCode, 0);
+        EXPECT_GE(o.video.percent(), other.minVideo) << o.video;
+        EXPECT_GE(o.audio.percent(), other.minAac) << o.audio;
+        EXPECT_TRUE(o.audio.timed() || !other.timed) << o.audio;
+        EXPECT_EQ(testsupport::ffprobe(o.repaired, "-show_entries stream=codec_name -of csv=p=0"), "h264\naac\n");
+        EXPECT_NE(o.log.find("the track is left out"), std::string::npos);
+    }
+}
+
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
     // Cut at 60 % of the payload, and a few random blocks inside it, with
     // either interleaving.
