@@ -15,15 +15,10 @@
 
 using atomtest::Bytes;
 using atomtest::Fill;
+using atomtest::faststartMp4;
 using testsupport::quote;
 
 namespace {
-
-// H.264 with B-frames (so ctts) and AAC, index in front of the media data.
-std::string faststartMp4() {
-    return testmedia::movie("atomscan_faststart.mp4",
-                            "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 2 -movflags +faststart");
-}
 
 struct Rebuilt {
     repairrun::Outcome run;

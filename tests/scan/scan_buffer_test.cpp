@@ -7,11 +7,9 @@
 #include "support/atom_builder.h"
 #include "support/log_capture.h"
 #include "support/repair_run.h"
-#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-
 
 namespace {
 

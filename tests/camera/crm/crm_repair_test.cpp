@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 using namespace crmtest;
 using namespace testsupport;
 
