@@ -60,8 +60,10 @@ TEST(AutoDetection, CrmPayloadLengthMustFitTheFile) {
     EXPECT_FALSE(findCrmPayload(d.data(), int64_t(d.size()), int64_t(1) << 30));
 }
 
-TEST(AutoDetection, CrmOnlyForTheCrawClassAndFallsBackToQtReconstruction) {
-    std::vector<uint8_t> d(4096, 0);
+// A crx file type alone: the rebuild from the tables for the CRAW class only;
+// a second crx file type beyond the first megabyte is a wrapped recording.
+TEST(AutoDetection, CrmFileTypeByClassAndWrappedFromOneMiB) {
+    std::vector<uint8_t> d(0x100000 + 4096, 0);
     put(d, 0, {0, 0, 0, 24});
     put(d, 4, text("ftypcrx "));
     ScanInfo other = detect("AutoCrmOther", d, "avc1");
@@ -70,16 +72,10 @@ TEST(AutoDetection, CrmOnlyForTheCrawClassAndFallsBackToQtReconstruction) {
     ScanInfo craw = detect("AutoCrmCraw", d, "CRAW");
     EXPECT_FALSE(craw.canonCrmMode);
     EXPECT_TRUE(craw.qtReconstruction);
-}
-
-TEST(AutoDetection, CrmWrappedContainerIsSearchedFromOneMiB) {
-    std::vector<uint8_t> d(0x100000 + 4096, 0);
-    put(d, 0, {0, 0, 0, 24});
-    put(d, 4, text("ftypcrx "));
     put(d, 0x100000 + 100, {0, 0, 0, 0x18});
     put(d, 0x100000 + 104, text("ftypcrx "));
-    ScanInfo info = detect("AutoCrmWrapped", d, "CRAW");
-    EXPECT_TRUE(info.canonCrmMode);
-    EXPECT_TRUE(info.canonCrmWrapped);
-    EXPECT_FALSE(info.qtReconstruction);
+    ScanInfo wrapped = detect("AutoCrmWrapped", d, "CRAW");
+    EXPECT_TRUE(wrapped.canonCrmMode);
+    EXPECT_TRUE(wrapped.canonCrmWrapped);
+    EXPECT_FALSE(wrapped.qtReconstruction);
 }

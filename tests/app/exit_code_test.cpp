@@ -21,9 +21,10 @@ TEST(ExitCode, HostileInputsThatHoldNothingAreThree) {
     const std::string out = " -o " + quote(dir + "/out.mov");
     for (const char* name : {"empty.mov", "lies.mov", "noise.mp4"}) {
         const std::string in = dir + "/" + name;
-        // Without -o as well: the code tells what was found, not what was written.
+        // Without -o as well, and with a dump: the code tells what was found, not
+        // what was written.
         for (const std::string& extra : {out, std::string(), out + " -ref " + quote(in) + " -sim",
-                                         out + " -auto -nfd -aac -entropy 64"}) {
+                                         out + " -auto -nfd -aac -entropy 64", out + " -atomdump"}) {
             const auto r = repairrun::run("-i " + quote(in) + extra + " -verout", dir);
             EXPECT_EQ(r.exitCode, 3) << name << extra << "\n" << r.log.substr(0, 2000);
             EXPECT_NE(r.errors.find("framend: no samples were found; nothing was recovered: "), std::string::npos)

@@ -120,12 +120,6 @@ TEST(ScanLoop, StopOffsetEndsTheScanAfterProbingUpToIt) {
     EXPECT_NE(log.text().find("[NOTICE] stopped: maxofs reached\n"), std::string::npos);
 }
 
-TEST(ScanLoop, StartAtTheEndProbesNothing) {
-    ProbeRun run("ScanLoopEnd", 100000, 100, 100);
-    EXPECT_EQ(run.probe.maxOffset, -1);
-    EXPECT_EQ(run.probe.finished, 1);
-}
-
 TEST(ScanLoop, ConsumingAnalyserRestartsAtItsOffsetWithFreshWindowData) {
     ProbeRun run("ScanLoopConsume", 12 * 1000 * 1000, 0, 0, [](ProbeAnalyser& p) { p.fireAt = 4000; });
     EXPECT_EQ(run.probe.analyses, 1);

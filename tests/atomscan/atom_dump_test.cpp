@@ -57,12 +57,3 @@ TEST(AtomDump, DamagedMovieShowsMarkersAndTablesWithTenEntriesEach) {
     // Nothing was rebuilt.
     EXPECT_EQ(log.find("QT reconstruction"), std::string::npos);
 }
-
-// A dump alone ends with exit 0 on anything (HostileTables runs it on noise);
-// with an output named, the code says what was found.
-TEST(AtomDump, DumpOfANoiseFileWithAnOutputEndsWithExitThree) {
-    const std::string dir = testsupport::scratchDir("AtomDumpNoise");
-    testsupport::writeFile(dir + "/noise.mp4", repairrun::noise(100000, 77));
-    const auto written = repairrun::run("-i " + quote(dir + "/noise.mp4") + " -atomdump -o " + quote(dir + "/o.mp4"), dir);
-    EXPECT_EQ(written.exitCode, 3) << written.log.substr(0, 2000);
-}

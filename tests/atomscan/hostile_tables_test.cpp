@@ -2,10 +2,11 @@
 // past the end of the file, tables that point into each other. Every run
 // must end in order, and never rebuild more than the file holds.
 
+#include "movie_surgery.h"
+
 #include "platform/file.h"
 #include "support/atom_builder.h"
 #include "support/repair_run.h"
-#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,11 +14,6 @@
 using namespace testsupport;
 
 namespace {
-
-std::string reference() {
-    return testmedia::movie("atomscan_faststart.mp4",
-                            "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 2 -movflags +faststart");
-}
 
 Bytes ftyp() { return atom("ftyp", concat({Bytes{'i', 's', 'o', 'm'}, u32s({0x200}), Bytes{'i', 's', 'o', 'm'}})); }
 
@@ -39,7 +35,7 @@ Verdict runHostile(const std::string& test, const Bytes& input) {
     const std::string dir = scratchDir(test);
     const std::string in = dir + "/in.mp4", out = dir + "/out.mp4";
     writeFile(in, input);
-    const auto r = repairrun::run("-i " + quote(in) + " -ref " + quote(reference()) + " -qtrc -o " + quote(out), dir);
+    const auto r = repairrun::run("-i " + quote(in) + " -ref " + quote(atomtest::faststartMp4()) + " -qtrc -o " + quote(out), dir);
     EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << test << " exit " << r.exitCode << "\n" << r.errors;
     EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos) << test;
     if (r.exitCode == 0) {

@@ -2,6 +2,7 @@
 
 #include "support/atom_builder.h"
 #include "support/repair_run.h"
+#include "support/test_media.h"
 
 #include <algorithm>
 #include <fstream>
@@ -44,6 +45,11 @@ Bytes rewriteLevel(const Bytes& f, size_t begin, size_t end, uint64_t shift) {
 }
 
 }  // namespace
+
+std::string faststartMp4() {
+    return testmedia::movie("atomscan_faststart.mp4",
+                            "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 2 -movflags +faststart");
+}
 
 Bytes withoutHeaders(Bytes file, Fill fill) {
     const Bytes noise = repairrun::noise(file.size(), 777);

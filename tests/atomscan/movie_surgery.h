@@ -14,6 +14,9 @@ using Bytes = std::vector<uint8_t>;
 using testsupport::AtomSpan;
 using testsupport::atomTree;
 
+// H.264 with B-frames (so ctts) and AAC, index in front of the media data.
+std::string faststartMp4();
+
 // Overwrites the movie and track headers (mvhd, tkhd, mdhd, hdlr, stsd),
 // their own size and type included, with zeros or with noise: only the
 // sample tables survive.

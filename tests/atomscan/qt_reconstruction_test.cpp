@@ -15,15 +15,10 @@
 
 using atomtest::Bytes;
 using atomtest::Fill;
+using atomtest::faststartMp4;
 using testsupport::quote;
 
 namespace {
-
-// H.264 with B-frames (so ctts) and AAC, index in front of the media data.
-std::string faststartMp4() {
-    return testmedia::movie("atomscan_faststart.mp4",
-                            "-c:v libx264 -pix_fmt yuv420p -g 25 -c:a aac -ac 2 -movflags +faststart");
-}
 
 struct Rebuilt {
     repairrun::Outcome run;
@@ -148,31 +143,18 @@ TEST(QtReconstruction, MediaBeyond4GiBComesBackFromCo64) {
 // the working video class is CRAW and no Canon CRM payload is found.
 TEST(QtReconstruction, AutoDetectionOnCrawRebuildsFromTheTables) {
     const std::string movie = faststartMp4();
-    const std::string dir = testsupport::scratchDir("QtrcAutoCraw");
-    const std::string input = dir + "/broken.mp4";
-    testsupport::writeFile(input, atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero));
-    const auto r = repairrun::run("-i " + quote(input) + " -ref " + quote(movie) + " -vf CRAW -auto -o " +
-                                      quote(dir + "/out.mov"),
-                                  dir);
+    const auto r = repairrun::repair("QtrcAutoCraw", movie,
+                                     atomtest::withoutHeaders(testsupport::readFile(movie), Fill::Zero), "-vf CRAW -auto");
     EXPECT_EQ(r.exitCode, 0) << r.errors;
     EXPECT_NE(r.log.find("[NOTICE] auto selected QT reconstruction candidate\n"), std::string::npos);
     EXPECT_NE(r.log.find("[NOTICE] using analyser: AtomScanner\n"), std::string::npos);
     EXPECT_EQ(r.log.find("AVC1Analyser"), std::string::npos);
-    int64_t videoBytes = 0;
-    for (const auto& p : testmedia::probePackets(movie))
-        if (p.stream == 0)
-            videoBytes += p.size;
-    EXPECT_NE(r.log.find("[NOTICE] dumping total video size: " + std::to_string(videoBytes) + "\n"),
-              std::string::npos);
+    EXPECT_GT(r.video.alive, 40u);
+    EXPECT_EQ(r.video.recovered, r.video.alive) << r.video;
 }
 
 TEST(QtReconstruction, NothingToRebuildEndsWithExitThree) {
-    const std::string dir = testsupport::scratchDir("QtrcNothing");
-    const std::string movie = faststartMp4();
-    testsupport::writeFile(dir + "/noise.mp4", repairrun::noise(200000, 99));
-    const auto r = repairrun::run("-i " + quote(dir + "/noise.mp4") + " -ref " + quote(movie) + " -qtrc -o " +
-                                      quote(dir + "/out.mp4"),
-                                  dir);
+    const auto r = repairrun::repair("QtrcNothing", faststartMp4(), repairrun::noise(200000, 99), "-qtrc");
     EXPECT_EQ(r.exitCode, 3) << r.log.substr(0, 2000);
     // The reference was readable, so the input is what held nothing like it.
     EXPECT_NE(r.errors.find("nothing was recovered: nothing in the input looked like the reference's video 'avc1'"),

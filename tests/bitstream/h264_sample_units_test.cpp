@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 using namespace H264;
 
 namespace {

@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 namespace {
 
 using testsupport::Bytes;

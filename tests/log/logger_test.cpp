@@ -30,13 +30,6 @@ private:
 
 }  // namespace
 
-TEST(Logger, LevelNamesByTens) {
-    EXPECT_STREQ(LogLevel::name(45), "NOTICE");
-    EXPECT_STREQ(LogLevel::name(79), "TRACE");
-    EXPECT_STREQ(LogLevel::name(500), "TRACE");  // clamped, never out of the table
-    EXPECT_STREQ(LogLevel::name(-3), "NONE");
-}
-
 // A message reaches every sink whose level is at or above its own.
 TEST(Logger, SinksFilterByTheirOwnLevel) {
     Logger logger;

@@ -4,6 +4,7 @@
 
 #include "support/atom_builder.h"
 #include "support/repair_run.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -20,12 +21,9 @@ using testsupport::be32;
 
 namespace {
 
-std::string recording(const std::string& name, const std::string& audio, int seconds = 2,
-                      const std::string& extra = "") {
-    const std::string t = std::to_string(seconds);
-    return testsupport::fixture(name, "-f lavfi -i testsrc2=size=320x240:rate=25:duration=" + t +
-                                          " -f lavfi -i sine=frequency=440:sample_rate=" + audio + ":duration=" + t +
-                                          " -c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p " + extra);
+// 2 s of H.264 with B-frames and stereo AAC at 48 kHz, each test's original.
+std::string recording() {
+    return testmedia::movie("timing_aac.mp4", "-c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p -c:a aac -ac 2");
 }
 
 // Replaces the atom at `at` (32-bit sizes) by `replacement` and corrects the
@@ -68,7 +66,7 @@ TEST(RepairedTiming, PhoneAudioTableDoesNotTimeTheAacFrames) {
     // 1024); taken for every frame, the sound ran 1.6 times too long. The
     // frame length is the decoder configuration's: with its frameLengthFlag
     // set, 960.
-    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    const std::string original = recording();
     Bytes phone = testsupport::readFile(original);
     const size_t stts = nth(phone, "stts", 1);
     ASSERT_NE(stts, std::string::npos);
@@ -106,7 +104,7 @@ TEST(RepairedTiming, ReferenceThatSkipsUnchangedPictures) {
     // picture that changes every other frame) holds most frames two periods:
     // its rate is the short duration, and taking the common one made the
     // repaired video twice as long.
-    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    const std::string original = recording();
     const std::string reference = testsupport::fixture(
         "timing_mpdecimate.mp4",
         "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
@@ -123,7 +121,7 @@ TEST(RepairedTiming, SlowMotionReferenceDecodesFramesTicksApart) {
     // at the playback rate through the composition offsets: its commonest
     // decode duration is one tick, and taking it made the repaired video
     // hundreds of times too short.
-    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    const std::string original = recording();
     Bytes packed = testsupport::readFile(original);
     const size_t stts = nth(packed, "stts", 0), ctts = nth(packed, "ctts", 0);
     ASSERT_NE(stts, std::string::npos);
@@ -164,7 +162,7 @@ TEST(RepairedTiming, Version1MovieAndMediaHeaders) {
     // creation and modification times of 8 bytes in front of the timescale,
     // and a duration of 8 bytes. The reference's timescales are read from
     // there.
-    const std::string original = recording("timing_aac.mp4", "48000", 2, "-c:a aac -ac 2");
+    const std::string original = recording();
     Bytes v1 = testsupport::readFile(original);
     constexpr uint64_t kCreated = 3800000000u;  // seconds since 1904: in 2024
     const std::pair<const char*, int> headers[] = {{"mvhd", 0}, {"mdhd", 0}, {"mdhd", 1}};

@@ -42,11 +42,6 @@ TEST(SampleCollection, SizesMustBeBelowTheInputSize) {
     EXPECT_TRUE(log.has(LogLevel::Error, "add_video_samples: invalid size (-5)"));
     EXPECT_TRUE(log.has(LogLevel::Error, "addAudioSample: invalid size (1000)"));
     EXPECT_EQ(log.messages(LogLevel::Debug, "add_video_samples").size(), 3u);
-
-    // -noctts stores every video sample without its composition offset.
-    state.m_ignoreCompositionOffsets = true;
-    add_video_samples(state, reader, 30, 10, 1001);
-    EXPECT_EQ(state.m_samples[2].extra, 0);
 }
 
 // Trimming surplus audio removes audio entries from the end only, whatever

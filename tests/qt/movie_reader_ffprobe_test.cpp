@@ -16,13 +16,11 @@ struct Case {
     std::string (*make)();
 };
 
-// AVC with ctts and esds audio; HEVC; ProRes with 16-bit PCM (sowt) and
-// with big-endian PCM (twos) and the moov first; MPEG-2 with 24-bit PCM (in24,
-// wave and enda) and with 96 kHz PCM (version 2 lpcm description).
+// ProRes with big-endian PCM (twos) and the moov first; MPEG-2 with 24-bit
+// PCM (in24, wave and enda) and with 96 kHz PCM (version 2 lpcm
+// description). AVC with ctts and esds audio, HEVC and ProRes with sowt go
+// through the writer in SimRoundTrip, judged by the same checksums.
 const Case kCases[] = {
-    {"h264_aac", testmedia::h264AacMp4},
-    {"hevc_aac", testmedia::hevcAacMp4},
-    {"prores_sowt", testmedia::proresPcmMov},
     {"prores_twos_faststart",
      [] { return testmedia::movie("prores_twos.mov", "-c:v prores -profile:v 0 -c:a pcm_s16be -movflags +faststart"); }},
     {"mpeg2_in24", [] { return testmedia::movie("mpeg2_in24.mov", "-c:v mpeg2video -c:a pcm_s24le"); }},

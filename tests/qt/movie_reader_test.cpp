@@ -72,31 +72,6 @@ using qttest::Movie;
 
 Movie openBytes(const std::string& test, const Bytes& bytes) { return qttest::open(writeScratch(test, "movie.mov", bytes)); }
 
-TEST(QtReader, AtomWalkRules) {
-    const struct {
-        const char* what;
-        Bytes bytes;
-        const char* found;
-    } cases[] = {
-        // A second mdat after mdat and moov ends the walk: the ftyp behind it is never read.
-        {"second mdat", concat({atom("mdat", {1, 2, 3, 4}), atom("moov", mvhd(600, 1200)), atom("mdat", {5}),
-                                atom("ftyp", u32s({0x71742020, 0}))}),
-         "mdat 8 moov 20 ts 600 tracks 0"},
-        {"extended size", concat({atom64("free", Bytes(24, 0xEE)), atom("moov", mvhd(90000, 5))}),
-         "mdat 0 moov 48 ts 90000 tracks 0"},
-        // meta's first child starts 12 bytes in; the atom after meta is read
-        // once, as meta's sibling.
-        {"meta", atom("moov", concat({atom("meta", concat({u32s({0}), mvhd(111, 1)})), tkhd(7)})),
-         "mdat 0 moov 8 ts 111 tracks 1 | - - n=0 0/0/0/0"},
-    };
-    for (const auto& c : cases) {
-        const Movie m = openBytes("QtReader_Walk", c.bytes);
-        ASSERT_NE(m, nullptr);
-        EXPECT_EQ(qttest::summary(m.get()), c.found) << c.what;
-        EXPECT_EQ(m->m_brand.m_majorBrand, 0u) << c.what;
-    }
-}
-
 TEST(QtReader, LpcmVersionTwoEndianness) {
     for (uint32_t flags : {12u, 14u}) {
         const Movie m = openBytes("QtReader_Lpcm", atom("moov", soundTrak(stsdSound("lpcm", 2, 2, 24, flags), {})));
@@ -195,9 +170,9 @@ TEST(QtReader, SampleDurationIsTheOneMostSamplesHave) {
     }
 }
 
-// Hostile input (more in the corpus, which also holds tables whose counts
-// exceed their atom): the walk ends or skips cleanly.
-TEST(QtReader, SizesThatLie) {
+// The walk's rules, and hostile input (more in the corpus, which also holds
+// tables whose counts exceed their atom): the walk ends or skips cleanly.
+TEST(QtReader, AtomWalkRulesAndSizesThatLie) {
     const Bytes moov = atom("moov", mvhd(25, 1));
     Bytes truncated = atom("moov", soundTrak(stsdSound("lpcm", 2, 2, 24, 12), {}));
     truncated.resize(truncated.size() - 30);
@@ -206,6 +181,16 @@ TEST(QtReader, SizesThatLie) {
         Bytes bytes;
         const char* found;
     } cases[] = {
+        // A second mdat after mdat and moov ends the walk: the ftyp behind it is never read.
+        {"second mdat", concat({atom("mdat", {1, 2, 3, 4}), atom("moov", mvhd(600, 1200)), atom("mdat", {5}),
+                                atom("ftyp", u32s({0x71742020, 0}))}),
+         "mdat 8 moov 20 ts 600 tracks 0"},
+        {"extended size", concat({atom64("free", Bytes(24, 0xEE)), atom("moov", mvhd(90000, 5))}),
+         "mdat 0 moov 48 ts 90000 tracks 0"},
+        // meta's first child starts 12 bytes in; the atom after meta is read
+        // once, as meta's sibling.
+        {"meta", atom("moov", concat({atom("meta", concat({u32s({0}), mvhd(111, 1)})), tkhd(7)})),
+         "mdat 0 moov 8 ts 111 tracks 1 | - - n=0 0/0/0/0"},
         // Size 0 ends the level: the moov after it is not walked.
         {"size 0", concat({atom("free", {}), u32s({0}), moov}), "mdat 0 moov 0 ts 0 tracks 0"},
         {"extended size 0", concat({atom64("free", {}, 0), moov}), "mdat 0 moov 0 ts 0 tracks 0"},
@@ -221,9 +206,10 @@ TEST(QtReader, SizesThatLie) {
         {"three bytes", {0, 0, 0}, "mdat 0 moov 0 ts 0 tracks 0"},
     };
     for (const auto& c : cases) {
-        const Movie m = openBytes("QtReader_Lies", c.bytes);
+        const Movie m = openBytes("QtReader_Walk", c.bytes);
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(qttest::summary(m.get()), c.found) << c.what;
+        EXPECT_EQ(m->m_brand.m_majorBrand, 0u) << c.what;
     }
     const Movie m = openBytes("QtReader_Lies", truncated);
     ASSERT_NE(m, nullptr);

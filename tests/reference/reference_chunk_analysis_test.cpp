@@ -161,16 +161,6 @@ TEST(ReferenceChunkAnalysis, AacInMp4AndFingerprint) {
     EXPECT_EQ(avcc.substr(9, 2), hexText(&levelByte, 1));
 }
 
-TEST(ReferenceChunkAnalysis, VideoOnlyUsesDefaultCycleSize) {
-    const std::string file = testmedia::h264OnlyMov();
-    LogCapture log(LogLevel::Notice);
-    auto info = analysed(file);
-    EXPECT_EQ(info->layout().m_audioChunksSizeAll, 96200u);
-    EXPECT_EQ(info->layout().m_audioSamplesPerChunk, 0u);
-    EXPECT_EQ(info->audio().m_audioDataStart, 0);
-    EXPECT_GT(info->layout().m_videoSamplesPerChunk, 0u);
-}
-
 TEST(ReferenceChunkAnalysis, UnreadableFileLeavesZeros) {
     const std::string source = testmedia::h264OnlyMov();
     const std::string dir = testsupport::scratchDir("reference_gone");

@@ -7,11 +7,9 @@
 #include "support/atom_builder.h"
 #include "support/log_capture.h"
 #include "support/repair_run.h"
-#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
-
 
 namespace {
 
@@ -120,15 +118,12 @@ TEST_F(ScanBufferTest, BlockAndDirectReads) {
     ScanBuffer buf;
     ASSERT_TRUE(buf.open(write("in.bin", data), 1000));
 
-    ByteBlock b = buf.readBlock(1234, 100);
-    EXPECT_EQ(b.length(), 100);
-    EXPECT_EQ(buf.lastReadCount(), 100);
-    EXPECT_EQ(at(b.data(), 100), slice(data, 1234, 100));
+    // Reads inside the file are held against the window's bytes by
+    // SimulatedDamageSameThroughEveryReadPath; here their ends.
+    // Crossing the end: the valid part is short, the rest of the block is zero.
+    ByteBlock b = buf.readBlock(4990, 64);
     // Block reads leave the window alone.
     EXPECT_EQ(buf.windowOffset(), 0);
-
-    // Crossing the end: the valid part is short, the rest of the block is zero.
-    b = buf.readBlock(4990, 64);
     EXPECT_EQ(b.length(), 10);
     EXPECT_EQ(b.capacity(), 64u);
     EXPECT_EQ(at(b.data(), 10), slice(data, 4990, 10));

@@ -207,11 +207,13 @@ Outcome repair(const std::string& test, const std::string& reference, const Byte
 }
 
 Outcome expectRepaired(const Case& c) {
-    std::string original = testsupport::fixture(c.original.file, c.original.args);
+    const auto made = [](const Recording& r) {
+        return r.args.empty() ? std::string(FRAMEND_SOURCE_DIR) + "/tests/" + r.file : testsupport::fixture(r.file, r.args);
+    };
+    std::string original = made(c.original);
     if (c.checks & NoFileType)
         original = testsupport::writeScratch(c.name + "_orig", "noftyp.mov", withoutFileType(original));
-    const std::string reference =
-        c.reference.file.empty() ? original : testsupport::fixture(c.reference.file, c.reference.args);
+    const std::string reference = c.reference.file.empty() ? original : made(c.reference);
     const Outcome o = repair(c.name, c.checks & NoReference ? "" : reference, withoutIndex(original, c.keep),
                              c.options, original);
     EXPECT_EQ(o.exitCode, 0) << o.log;

@@ -79,9 +79,10 @@ Outcome repair(const std::string& test, const std::string& reference, const Byte
                const std::string& options = "", std::string original = "");
 
 // A movie ffmpeg makes for a test: its fixture name and the ffmpeg arguments
-// (inputs included).
+// (inputs included); without arguments, a movie kept under tests/ (a
+// recording ffmpeg does not make the same way each time).
 struct Recording {
-    std::string file, args;
+    std::string file, args = "";
 };
 
 // What a case checks beyond the share of surviving packets that come back.

@@ -4,12 +4,10 @@
 // order, no more and no fewer).
 
 #include "support/repair_run.h"
-#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 

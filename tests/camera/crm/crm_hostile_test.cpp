@@ -54,7 +54,7 @@ void setHeader(Bytes& b, uint64_t at, uint32_t length) {
 
 // A marker inside audio whose length is 0, or whose sample would end beyond
 // the file (one of them near the 200 MB cap): the audio around it is still
-// audio, in both the rebuild and the analyser.
+// audio, in both the rebuild and the analyser, and every sample comes back.
 TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
     // Runs of audio alone, so that the analyser splits the gap in front of a
     // fake marker over the tracks if it takes one.
@@ -68,9 +68,21 @@ TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
         Bytes expected = rec.audioBytes(0);
         std::copy(p.begin() + long(rec.audioChunkOffsets[0] + 1008), p.begin() + long(rec.audioChunkOffsets[0] + 1016),
                   expected.begin() + 1008);
-        for (const Bytes& damaged : {p, withMediaHeader(p)}) {
-            const Repaired r = run("crm_fake_marker", ref, damaged, "-canoncrm");
+        for (const bool boxed : {false, true}) {
+            // A bare payload has no box to start from: the rebuild gives up
+            // and the analyser recovers the samples, each run split evenly
+            // over the tracks. With a file type box in front the rebuild
+            // takes it, leaving the audio in place.
+            const Repaired r = run("crm_fake_marker", ref, boxed ? withMediaHeader(p) : p, "-canoncrm");
             ASSERT_EQ(r.exitCode, 0) << r.log;
+            const std::vector<std::string> path =
+                boxed ? std::vector<std::string>{"CanonCRM rebuild complete: video_samples=12 video_chunks=4 audio_runs=4"}
+                      : std::vector<std::string>{"[WARNING] CanonCRM rebuild failed: invalid box",
+                                                 "[WARNING] Canon CRM output container mode failed; falling back to "
+                                                 "sample analyser"};
+            for (const std::string& line : path)
+                EXPECT_NE(r.log.find(line), std::string::npos) << line << "\n" << r.log;
+            EXPECT_EQ(framemd5(r.output, "", "-map 0:v").size(), 12u);
             EXPECT_FALSE(gapsOverlap(r.log)) << length << "\n" << r.log;
             EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << length;
             EXPECT_EQ(streamBytes(r.output, "0:a:0", "s24be"), expected) << length << "\n" << r.log;

@@ -7,7 +7,6 @@
 #include "support/atom_builder.h"
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace crmtest {

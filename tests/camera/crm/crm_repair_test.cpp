@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-
 using namespace crmtest;
 using namespace testsupport;
 
@@ -92,27 +90,6 @@ TEST(CrmRepair, LeadingDamageDropsThePartialChunk) {
         EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes(3));
         for (size_t t = 0; t < rec.audio.size(); ++t)
             EXPECT_EQ(streamBytes(r.output, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t, 1)) << flags;
-    }
-}
-
-// A bare payload has no box to start from: the rebuild gives up and the
-// analyser recovers the samples, each run split evenly over the tracks.
-// With a file type box in front the rebuild takes it, leaving the audio in place.
-TEST(CrmRepair, PayloadOnlyInputs) {
-    CrmRecordingOptions o;
-    o.metadataInRuns = false;
-    const CrmRecording rec = makeCrmRecording(o);
-    const Repaired bare = repair("crm_bare", rec, rec.payload, "-canoncrm");
-    EXPECT_TRUE(contains(bare.log, "[WARNING] CanonCRM rebuild failed: invalid box")) << bare.log;
-    EXPECT_TRUE(contains(bare.log, "[WARNING] Canon CRM output container mode failed; falling back to sample analyser"));
-    const Repaired boxed = repair("crm_boxed", rec, withMediaHeader(rec.payload), "-canoncrm");
-    EXPECT_TRUE(contains(boxed.log, "CanonCRM rebuild complete: video_samples=12 video_chunks=4 audio_runs=4")) << boxed.log;
-    for (const Repaired* r : {&bare, &boxed}) {
-        ASSERT_EQ(r->exitCode, 0) << r->log;
-        EXPECT_EQ(videoPackets(r->output), 12u);
-        EXPECT_EQ(streamBytes(r->output, "0:v:0", "data"), rec.videoBytes());
-        for (size_t t = 0; t < rec.audio.size(); ++t)
-            EXPECT_EQ(streamBytes(r->output, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t)) << r->log;
     }
 }
 

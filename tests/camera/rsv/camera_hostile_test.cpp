@@ -4,13 +4,10 @@
 
 #include "camera/rsv/rsv_recording.h"
 #include "camera/stream_bytes.h"
-#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <random>
-
-using namespace testsupport;
 
 namespace {
 
