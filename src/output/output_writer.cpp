@@ -19,9 +19,9 @@
 #include "qt/movie_writer.h"
 #include "reference/audio_frame_duration.h"
 #include "reference/audio_parameters.h"
-#include "reference/sound_codecs.h"
 #include "reference/config_bytes.h"
 #include "reference/reference_info.h"
+#include "reference/sound_codecs.h"
 #include "reference/video_parameters.h"
 #include "simcorr/simulated_corruption.h"
 

@@ -8,11 +8,11 @@
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "output/sample_collection.h"
-#include "reference/sound_codecs.h"
 #include "qt/movie_track.h"
 #include "reference/audio_frame_duration.h"
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
+#include "reference/sound_codecs.h"
 #include "reference/video_parameters.h"
 
 #include <algorithm>
@@ -729,9 +729,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // Beside a sound track set aside, a lone frame with other bytes on
     // either side is a chance decode of that track's data, where the
     // reference writes runs of frames (ffmpeg alternates single ones).
-    const ReferenceInfo* ref = m_repairState->m_reference.get();
-    const std::vector<InterleaveTrack>& learnt = ref->interleaveCycle().audioTracks();
-    if (setAsideSound() > 0 && !learnt.empty() && learnt.front().samplesPerChunk > 1) {
+    if (setAsideSound() > 0 && writesRunsOfFrames()) {
         for (size_t r = 0; r < runs.size();) {
             const int64_t next = r + 1 < runs.size() ? runs[r + 1].front() : b;
             if (frameCount(runs[r]) < 2 && runs[r].front() != a && next - runs[r].back() > endSlack()) {
@@ -1074,6 +1072,13 @@ void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned 
     FLOG(LogLevel::Info) << m_logLabel << "pcm at " << a << "  size=" << size << "  gap=" << (b - a);
     m_videoSinceAudio = 0;
     m_carry = 0;
+}
+
+bool AudioInterleave::writesRunsOfFrames() const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || ref->interleaveCycle().audioTracks().empty())
+        return false;
+    return ref->interleaveCycle().audioTracks().front().samplesPerChunk > 1;
 }
 
 int64_t AudioInterleave::setAsideSound() const {

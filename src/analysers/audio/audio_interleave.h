@@ -159,6 +159,9 @@ private:
     // The largest chunks of the reference's sound tracks that were set
     // aside (codecs whose frames cannot be found), summed; 0 for none.
     int64_t setAsideSound() const;
+    // Does the reference write its sound a run of frames per chunk (not
+    // ffmpeg's one frame at a time)?
+    bool writesRunsOfFrames() const;
     // Is the size one the reference's frames come near?
     bool plausibleSize(uint64_t size) const;
     // Does a frame begin with a byte the reference's frames never begin with?
