@@ -64,15 +64,20 @@ void learnBoxKeys(platform::File& file, const MovieTrack& track, InterleaveTrack
     if (track.m_codec != makeFourcc("mebx"))
         return;
     SampleOffsetCursor offsets(track);
-    for (uint32_t n = 1; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
+    bool single = true;
+    uint32_t n = 1;
+    for (; n <= track.m_sampleCount && n <= kHeadSamples; ++n) {
         const uint64_t offset = offsets.offset(n);
         uint8_t box[8];
         if (offset == 0 || offset > uint64_t(INT64_MAX) || file.readAt(int64_t(offset), box, 8) != 8)
             break;
+        const uint32_t size = uint32_t(box[0]) << 24 | uint32_t(box[1]) << 16 | uint32_t(box[2]) << 8 | box[3];
         const uint32_t key = uint32_t(box[4]) << 24 | uint32_t(box[5]) << 16 | uint32_t(box[6]) << 8 | box[7];
+        single = single && size == (track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, n));
         if (std::find(t.boxKeys.begin(), t.boxKeys.end(), key) == t.boxKeys.end() && t.boxKeys.size() < kMaxMetadataKeys)
             t.boxKeys.push_back(key);
     }
+    t.oneBoxPerSample = single && n > 1;
 }
 
 InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadata) {

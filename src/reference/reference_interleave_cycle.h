@@ -67,6 +67,9 @@ struct InterleaveTrack {
     // A 'mebx' track's local key ids, as its samples' first boxes carry them
     // (at most kMaxMetadataKeys).
     std::vector<uint32_t> boxKeys;
+    // Each of those samples is one box (a sensor's reading, or an empty
+    // box for none): a chunk of them parts where its boxes do.
+    bool oneBoxPerSample = false;
     // Timed metadata: the metadata track (its position among them) whose
     // chunk starts where most of this track's chunks end, or -1. Recorders
     // that flush several sensors at once write their chunks back to back,

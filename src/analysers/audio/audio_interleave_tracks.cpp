@@ -738,8 +738,9 @@ void AudioInterleave::emitMetadataChunk(ScanBuffer& input, int metaTrack, int64_
         m_repairState->m_reference->interleaveCycle().metadataTracks()[size_t(metaTrack)];
     ++m_metadataChunks[size_t(metaTrack)];
     // Caption samples show where they part: a chunk taken whole would be
-    // read as its first sample, and the captions behind it lost.
-    if (metadataStructureDecides(learnt.codec)) {
+    // read as its first sample, and the captions behind it lost. So do
+    // sensor samples of one box each.
+    if (metadataStructureDecides(learnt.codec) || learnt.oneBoxPerSample) {
         const ByteBlock block = input.readBlock(offset, int32_t(size));
         const std::vector<int64_t> ends =
             metadataUnitEnds(learnt.codec, learnt.boxKeys, block.data(), int64_t(block.length()));

@@ -148,6 +148,13 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
         const bool touching = gap % 3 != 2;
         if (s.video && chunkEnds) {
             addMeta(wm[0]);
+            // Now and then a reading and an empty one (a box of key 0, as
+            // a phone writes where its sensor had nothing) flushed at once:
+            // a chunk of two samples, each one box.
+            if (gap % 4 == 1) {
+                const Bytes empty{0, 0, 0, 8, 0, 0, 0, 0};
+                QTAddSamples(w, wm[0], empty.data(), uint32_t(empty.size()), 0);
+            }
             if (touching)
                 addMeta(wm[1]);
         }
