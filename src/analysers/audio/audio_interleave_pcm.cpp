@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <numeric>
 
@@ -786,33 +787,71 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     for (size_t i = 0; i < shares.size(); ++i)
         if (m_pcmProfiles[i].frames() < kHeardFrames || (i < m_pcmEnded.size() && m_pcmEnded[i]))
             return false;
-    // A cut input's last run stops on its frame grid; else the stretch is
-    // whole blocks.
+    // A cut input's last run stops on its frame grid. Between two video
+    // chunks a part block is the short last packet of a track whose sound
+    // ended there; else the stretch is whole blocks.
     const int64_t blocks = (end - pos) / block, rest = (end - pos) % block;
-    if (blocks < 1 || (rest != 0 && !cut))
+    const bool ending = rest != 0 && !cut && !atEnd;
+    if (blocks < 1 || (rest != 0 && !cut && !ending))
         return false;
     const ByteBlock bytes = input.readBlock(pos, int32_t(end - pos));
     if (int64_t(bytes.length()) < end - pos)
         return false;
-    std::vector<std::vector<double>> costs(shares.size(), std::vector<double>(size_t(blocks)));
-    for (size_t i = 0; i < shares.size(); ++i) {
-        for (int64_t k = 0; k < blocks; ++k)
-            costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + k * block, block);
-        // A packet known from chunk sizes may be several of the muxer's,
-        // and a recording that ended did so on short ones: a run may end
-        // at any block, as its sound says.
-        packets[i] = 1;
+    // A packet known from chunk sizes may be several of the muxer's, and a
+    // recording that ended did so on short ones: a run may end at any
+    // block, as its sound says.
+    const std::vector<int64_t> anyBlock(shares.size(), 1);
+    // The runs told for the blocks that start `offset` bytes into the stretch.
+    auto weigh = [&](int64_t offset) {
+        std::vector<std::vector<double>> costs(shares.size(), std::vector<double>(size_t(blocks)));
+        for (size_t i = 0; i < shares.size(); ++i)
+            for (int64_t k = 0; k < blocks; ++k)
+                costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + offset + k * block, block);
+        return PcmContentSplit::split(costs, anyBlock);
+    };
+    std::vector<int64_t> pieces;
+    std::vector<PcmContentRun> runs = weigh(0);
+    if (ending) {
+        // The run of the track that ended holds the part block at its end.
+        // It is the stretch's first or its last run: the blocks are weighed
+        // from the stretch's end too, and of the two layouts the one whose
+        // run boundaries sound cleanest wins (the other's cut through the
+        // part block mixes the tracks' sounds on one side of a boundary).
+        std::vector<PcmContentRun> fromEnd = weigh(rest);
+        const std::vector<int64_t> front = pcmRunPieces(runs, block, rest, false);
+        const std::vector<int64_t> back = pcmRunPieces(fromEnd, block, rest, true);
+        const double frontMiss = pcmBoundaryMiss(bytes.data(), runs, front, block);
+        const double backMiss = pcmBoundaryMiss(bytes.data(), fromEnd, back, block);
+        FLOG(LogLevel::Debug) << m_logLabel << "pcm part block of " << rest << ": boundaries from the start miss "
+                              << frontMiss << ", from the end " << backMiss;
+        if (backMiss < frontMiss) {
+            runs = std::move(fromEnd);
+            pieces = back;
+        } else {
+            pieces = front;
+        }
+        if (runs.empty())
+            return false;
+    } else {
+        // Tracks whose sounds read alike may still each carry on their own.
+        if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
+            const size_t behind =
+                size_t(std::min_element(m_pcmSeconds.begin(), m_pcmSeconds.end(),
+                                        [](double x, double y) { return x < y - kSameTime; }) -
+                       m_pcmSeconds.begin());
+            runs = PcmContinuitySplit::split(bytes.data(), blocks * block, block, m_pcmTails, behind);
+        }
+        if (runs.empty())
+            return false;
+        pieces = pcmRunPieces(runs, block, rest, false);
+        pieces.back() -= rest % shares[runs.back().track].frame;
     }
-
-    std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);
-    // Tracks whose sounds read alike may still each carry on their own.
-    if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
-        const size_t behind = size_t(std::min_element(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double x, double y) {
-                                         return x < y - kSameTime;
-                                     }) - m_pcmSeconds.begin());
-        runs = PcmContinuitySplit::split(bytes.data(), blocks * block, block, m_pcmTails, behind);
-    }
-    if (runs.empty())
+    // The track whose run holds the part block: its last packet is short.
+    size_t ender = shares.size();
+    for (size_t r = 0; r < runs.size() && ending; ++r)
+        if (pieces[r] % block != 0)
+            ender = runs[r].track;
+    if (ending && (ender == shares.size() || rest % shares[ender].frame != 0))
         return false;
     // A track's run is one of its chunks only where the track has no other
     // run in the stretch: another track's chunk cut it.
@@ -820,13 +859,46 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     for (const PcmContentRun& run : runs)
         ++runsOf[run.track];
     for (size_t r = 0; r < runs.size(); ++r) {
-        int64_t piece = runs[r].blocks * block;
-        const bool last = r + 1 == runs.size();
-        if (last)
-            piece += rest - rest % shares[runs[r].track].frame;
-        takePcmChunk(input, pos, piece, runs[r].track, shares, atEnd || runsOf[runs[r].track] > 1);
+        const int64_t piece = pieces[r];
+        // A chunk that holds a short last packet tells nothing of the
+        // lengths the track writes.
+        takePcmChunk(input, pos, piece, runs[r].track, shares,
+                     atEnd || runsOf[runs[r].track] > 1 || runs[r].track == ender);
         pos += piece;
+    }
+    if (ending) {
+        // Its sound is over: the track writes nothing more.
+        m_pcmEnded.resize(shares.size(), false);
+        m_pcmEnded[ender] = true;
     }
     FLOG(LogLevel::Debug) << m_logLabel << "pcm gap of " << runs.size() << " runs told by their sound";
     return true;
+}
+
+std::vector<int64_t> AudioInterleave::pcmRunPieces(const std::vector<PcmContentRun>& runs, int64_t block,
+                                                   int64_t rest, bool restFirst) {
+    std::vector<int64_t> pieces;
+    for (const PcmContentRun& run : runs)
+        pieces.push_back(run.blocks * block);
+    if (!pieces.empty())
+        (restFirst ? pieces.front() : pieces.back()) += rest;
+    return pieces;
+}
+
+double AudioInterleave::pcmBoundaryMiss(const uint8_t* data, const std::vector<PcmContentRun>& runs,
+                                        const std::vector<int64_t>& pieces, int64_t block) const {
+    if (runs.empty() || pieces.size() != runs.size())
+        return std::numeric_limits<double>::max();
+    // A block either side of each boundary, read as the track whose run it
+    // closes or opens.
+    double miss = 0;
+    int64_t at = 0;
+    for (size_t r = 0; r + 1 < runs.size(); ++r) {
+        at += pieces[r];
+        if (at < block || pieces[r + 1] < block)
+            return std::numeric_limits<double>::max();
+        miss += m_pcmProfiles[runs[r].track].distance(data + at - block, block) +
+                m_pcmProfiles[runs[r + 1].track].distance(data + at, block);
+    }
+    return miss;
 }
