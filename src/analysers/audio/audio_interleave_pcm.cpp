@@ -159,13 +159,17 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
             frame = std::gcd(frame, share.frame);
         splitClosingCaption(input, a, frame, pieces);
     }
-    // The tracks' chunks cover the same stretch of time: each is owed the
-    // gap's sound in proportion to its byte rate.
+    // The tracks' chunks cover the same stretch of time: each whose sound
+    // has not ended is owed the gap's sound in proportion to its byte rate.
     int64_t sound = 0;
     for (const PcmGapPiece& piece : pieces)
         sound += piece.metadataTrack < 0 ? piece.size : 0;
-    for (PcmShare& share : shares)
-        share.quota = share.byteRate / rates * double(sound);
+    auto ended = [&](size_t i) { return i < m_pcmEnded.size() && m_pcmEnded[i]; };
+    double liveRates = 0;
+    for (size_t i = 0; i < shares.size(); ++i)
+        liveRates += ended(i) ? 0 : shares[i].byteRate;
+    for (size_t i = 0; i < shares.size(); ++i)
+        shares[i].quota = ended(i) || liveRates <= 0 ? 0 : shares[i].byteRate / liveRates * double(sound);
     for (const PcmGapPiece& piece : pieces) {
         if (piece.metadataTrack >= 0)
             emitMetadataChunk(input, piece.metadataTrack, a + piece.offset, piece.size);
@@ -447,11 +451,14 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         return;
     if (!started && pos == gapStart && pos < end && dealPcmOpeningBySound(input, pos, end, shares, order, atEnd))
         return;
-    if (!packets && !atEnd && pos < end &&
+    // Those lay out every track; once one's sound has ended, the others
+    // share the gap by their quotas alone.
+    const bool allLive = std::find(m_pcmEnded.begin(), m_pcmEnded.end(), true) == m_pcmEnded.end();
+    if (!packets && !atEnd && allLive && pos < end &&
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
          dealPcmPackets(input, pos, end, shares, order, chunkOf)))
         return;
-    if (!packets && !atEnd && started && pos < end)
+    if (!packets && !atEnd && allLive && started && pos < end)
         pcmQuotasEndingTogether(shares, end - pos);
     // On an encoder clock of milliseconds the muxer saw each packet's time
     // rounded to one: tracks less than half of one apart may go either way.
