@@ -46,6 +46,10 @@ constexpr int64_t kEnoughFrames = int64_t(1) << 20;
 constexpr int64_t kLeastBlock = 1024;
 // Sample frames of a block of the opening gap, which no known packet cuts.
 constexpr int64_t kOpeningBlockFrames = 512;
+// The least bytes of a track's short last packet whose sound is weighed.
+constexpr int64_t kLeastPart = 256;
+// What a layout that does not hold misses by.
+constexpr double kNoLayout = std::numeric_limits<double>::max();
 
 }  // namespace
 
@@ -818,27 +822,60 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     };
     std::vector<int64_t> pieces;
     std::vector<PcmContentRun> runs = weigh(0);
+    // The track whose run holds the part block: its last packet is short.
+    size_t ender = shares.size();
     if (ending) {
-        // The run of the track that ended holds the part block at its end.
-        // It is the stretch's first or its last run: the blocks are weighed
-        // from the stretch's end too, and of the two layouts the one whose
-        // run boundaries sound cleanest wins (the other's cut through the
-        // part block mixes the tracks' sounds on one side of a boundary).
+        // The run of the track that ended holds the part block. It is the
+        // stretch's first or its last run: the blocks are weighed from the
+        // stretch's end too. A layout holds only where every other run is
+        // whole packets of its track (a packet known from chunk sizes alone
+        // may be several of the muxer's, and then a part block tells
+        // nothing), the ender writes nothing behind its run, and the part
+        // sounds like the ender. Of two that hold, the one whose run
+        // boundaries sound cleanest wins: the other's cut through the part
+        // block mixes the tracks' sounds on one side of a boundary.
+        auto enderOf = [&](const std::vector<PcmContentRun>& layout, const std::vector<int64_t>& lengths,
+                           bool restFirst) {
+            if (layout.empty())
+                return shares.size();
+            const size_t r = restFirst ? 0 : layout.size() - 1, track = layout[r].track;
+            if (rest % shares[track].frame != 0)
+                return shares.size();
+            for (size_t k = 0; k < layout.size(); ++k) {
+                if (k != r && layout[k].track == track && k > r)
+                    return shares.size();
+                if (k != r && lengths[k] % packets[layout[k].track] != 0)
+                    return shares.size();
+            }
+            const uint8_t* part = bytes.data() + (restFirst ? 0 : end - pos - rest);
+            if (rest >= kLeastPart) {
+                const double own = m_pcmProfiles[track].distance(part, rest);
+                for (size_t i = 0; i < shares.size(); ++i)
+                    if (i != track && m_pcmProfiles[i].distance(part, rest) < own)
+                        return shares.size();
+            }
+            return track;
+        };
         std::vector<PcmContentRun> fromEnd = weigh(rest);
         const std::vector<int64_t> front = pcmRunPieces(runs, block, rest, false);
         const std::vector<int64_t> back = pcmRunPieces(fromEnd, block, rest, true);
-        const double frontMiss = pcmBoundaryMiss(bytes.data(), runs, front, block);
-        const double backMiss = pcmBoundaryMiss(bytes.data(), fromEnd, back, block);
-        FLOG(LogLevel::Debug) << m_logLabel << "pcm part block of " << rest << ": boundaries from the start miss "
-                              << frontMiss << ", from the end " << backMiss;
+        const size_t frontEnder = enderOf(runs, front, false), backEnder = enderOf(fromEnd, back, true);
+        const double frontMiss =
+            frontEnder < shares.size() ? pcmBoundaryMiss(bytes.data(), runs, front, block) : kNoLayout;
+        const double backMiss =
+            backEnder < shares.size() ? pcmBoundaryMiss(bytes.data(), fromEnd, back, block) : kNoLayout;
+        FLOG(LogLevel::Debug) << m_logLabel << "pcm part block of " << rest << " (blocks of " << block
+                              << "): boundaries from the start miss " << frontMiss << ", from the end " << backMiss;
+        if (frontMiss >= kNoLayout && backMiss >= kNoLayout)
+            return false;
         if (backMiss < frontMiss) {
             runs = std::move(fromEnd);
             pieces = back;
+            ender = backEnder;
         } else {
             pieces = front;
+            ender = frontEnder;
         }
-        if (runs.empty())
-            return false;
     } else {
         // Tracks whose sounds read alike may still each carry on their own.
         if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
@@ -853,13 +890,6 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
         pieces = pcmRunPieces(runs, block, rest, false);
         pieces.back() -= rest % shares[runs.back().track].frame;
     }
-    // The track whose run holds the part block: its last packet is short.
-    size_t ender = shares.size();
-    for (size_t r = 0; r < runs.size() && ending; ++r)
-        if (pieces[r] % block != 0)
-            ender = runs[r].track;
-    if (ending && (ender == shares.size() || rest % shares[ender].frame != 0))
-        return false;
     // A track's run is one of its chunks only where the track has no other
     // run in the stretch: another track's chunk cut it.
     std::vector<int> runsOf(shares.size(), 0);
