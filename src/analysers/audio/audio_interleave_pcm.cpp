@@ -22,8 +22,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <limits>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -842,7 +842,7 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
             if (rest % shares[track].frame != 0)
                 return shares.size();
             for (size_t k = 0; k < layout.size(); ++k) {
-                if (k != r && layout[k].track == track && k > r)
+                if (k > r && layout[k].track == track)
                     return shares.size();
                 if (k != r && lengths[k] % packets[layout[k].track] != 0)
                     return shares.size();
@@ -925,7 +925,7 @@ std::vector<int64_t> AudioInterleave::pcmRunPieces(const std::vector<PcmContentR
 double AudioInterleave::pcmBoundaryMiss(const uint8_t* data, const std::vector<PcmContentRun>& runs,
                                         const std::vector<int64_t>& pieces, int64_t block) const {
     if (runs.empty() || pieces.size() != runs.size())
-        return std::numeric_limits<double>::max();
+        return kNoLayout;
     // A block either side of each boundary, read as the track whose run it
     // closes or opens.
     double miss = 0;
@@ -933,7 +933,7 @@ double AudioInterleave::pcmBoundaryMiss(const uint8_t* data, const std::vector<P
     for (size_t r = 0; r + 1 < runs.size(); ++r) {
         at += pieces[r];
         if (at < block || pieces[r + 1] < block)
-            return std::numeric_limits<double>::max();
+            return kNoLayout;
         miss += m_pcmProfiles[runs[r].track].distance(data + at - block, block) +
                 m_pcmProfiles[runs[r + 1].track].distance(data + at, block);
     }
