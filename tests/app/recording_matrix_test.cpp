@@ -441,6 +441,13 @@ const std::vector<Recording> kRecordings = {
     {"pcm24_low_rate_ends_first", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 0 -g 50",
      {{noise(6000, 27, "mono"), sine(330, 6000, "mono")},
       {sine(661.7, 96000, "stereo"), noise(96000, 28, "stereo")}}, "-c:a pcm_s24be", false},
+    // 96 and 8 kHz 24-bit mono in camera chunks: the low rate's sound ends
+    // on a short packet at the head of the last gap between two pictures,
+    // in front of the high rate's last chunk, so the gap is no whole number
+    // of packets and only the sound tells where the two meet.
+    {"pcm24_low_rate_ends_in_chunks", "mov", "272x192", "-profile:v main -pix_fmt yuv420p -bf 0 -g 20",
+     {{sine(330, 96000, "mono"), noise(96000, 81, "mono")},
+      {sine(660, 8000, "mono"), noise(8000, 82, "mono")}}, "-c:a pcm_s24be -chunk_duration 400000", false},
     // 24-bit stereo noise in ffmpeg's default interleave, a picture a chunk:
     // the noise begins chance "pictures" less than a packet behind the last
     // picture.

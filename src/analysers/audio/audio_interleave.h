@@ -287,6 +287,15 @@ private:
     // them apart; false (nothing taken) where they do not.
     bool dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares, bool atEnd,
                         bool recordingEnds, int64_t openingBlock);
+    // The bytes of each of `runs` of whole blocks, the part block `rest`
+    // added to the first run (`restFirst`) or to the last.
+    static std::vector<int64_t> pcmRunPieces(const std::vector<PcmContentRun>& runs, int64_t block, int64_t rest,
+                                             bool restFirst);
+    // How unlike its run's track the block either side of each boundary
+    // between `runs` (of `pieces` bytes, from `data`) sounds; the largest
+    // double where a run is shorter than a block or none are given.
+    double pcmBoundaryMiss(const uint8_t* data, const std::vector<PcmContentRun>& runs,
+                           const std::vector<int64_t>& pieces, int64_t block) const;
     // The first gap, when the reference's does not lay it out, told by the
     // sounds at its two ends (the track the muxer opens with and the other).
     bool dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,

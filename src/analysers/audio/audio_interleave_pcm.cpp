@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace {
@@ -45,6 +46,10 @@ constexpr int64_t kEnoughFrames = int64_t(1) << 20;
 constexpr int64_t kLeastBlock = 1024;
 // Sample frames of a block of the opening gap, which no known packet cuts.
 constexpr int64_t kOpeningBlockFrames = 512;
+// The least bytes of a track's short last packet whose sound is weighed.
+constexpr int64_t kLeastPart = 256;
+// What a layout that does not hold misses by.
+constexpr double kNoLayout = std::numeric_limits<double>::max();
 
 }  // namespace
 
@@ -158,13 +163,17 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
             frame = std::gcd(frame, share.frame);
         splitClosingCaption(input, a, frame, pieces);
     }
-    // The tracks' chunks cover the same stretch of time: each is owed the
-    // gap's sound in proportion to its byte rate.
+    // The tracks' chunks cover the same stretch of time: each whose sound
+    // has not ended is owed the gap's sound in proportion to its byte rate.
     int64_t sound = 0;
     for (const PcmGapPiece& piece : pieces)
         sound += piece.metadataTrack < 0 ? piece.size : 0;
-    for (PcmShare& share : shares)
-        share.quota = share.byteRate / rates * double(sound);
+    auto ended = [&](size_t i) { return i < m_pcmEnded.size() && m_pcmEnded[i]; };
+    double liveRates = 0;
+    for (size_t i = 0; i < shares.size(); ++i)
+        liveRates += ended(i) ? 0 : shares[i].byteRate;
+    for (size_t i = 0; i < shares.size(); ++i)
+        shares[i].quota = ended(i) || liveRates <= 0 ? 0 : shares[i].byteRate / liveRates * double(sound);
     for (const PcmGapPiece& piece : pieces) {
         if (piece.metadataTrack >= 0)
             emitMetadataChunk(input, piece.metadataTrack, a + piece.offset, piece.size);
@@ -446,11 +455,14 @@ void AudioInterleave::dealPcm(ScanBuffer& input, int64_t pos, int64_t end, std::
         return;
     if (!started && pos == gapStart && pos < end && dealPcmOpeningBySound(input, pos, end, shares, order, atEnd))
         return;
-    if (!packets && !atEnd && pos < end &&
+    // Those lay out every track; once one's sound has ended, the others
+    // share the gap by their quotas alone.
+    const bool allLive = std::find(m_pcmEnded.begin(), m_pcmEnded.end(), true) == m_pcmEnded.end();
+    if (!packets && !atEnd && allLive && pos < end &&
         (dealPcmTurns(input, pos, end, shares, order, chunkOf) ||
          dealPcmPackets(input, pos, end, shares, order, chunkOf)))
         return;
-    if (!packets && !atEnd && started && pos < end)
+    if (!packets && !atEnd && allLive && started && pos < end)
         pcmQuotasEndingTogether(shares, end - pos);
     // On an encoder clock of milliseconds the muxer saw each packet's time
     // rounded to one: tracks less than half of one apart may go either way.
@@ -786,47 +798,144 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     for (size_t i = 0; i < shares.size(); ++i)
         if (m_pcmProfiles[i].frames() < kHeardFrames || (i < m_pcmEnded.size() && m_pcmEnded[i]))
             return false;
-    // A cut input's last run stops on its frame grid; else the stretch is
-    // whole blocks.
+    // A cut input's last run stops on its frame grid. Between two video
+    // chunks a part block is the short last packet of a track whose sound
+    // ended there; else the stretch is whole blocks.
     const int64_t blocks = (end - pos) / block, rest = (end - pos) % block;
-    if (blocks < 1 || (rest != 0 && !cut))
+    const bool ending = rest != 0 && !cut && !atEnd;
+    if (blocks < 1 || (rest != 0 && !cut && !ending))
         return false;
     const ByteBlock bytes = input.readBlock(pos, int32_t(end - pos));
     if (int64_t(bytes.length()) < end - pos)
         return false;
-    std::vector<std::vector<double>> costs(shares.size(), std::vector<double>(size_t(blocks)));
-    for (size_t i = 0; i < shares.size(); ++i) {
-        for (int64_t k = 0; k < blocks; ++k)
-            costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + k * block, block);
-        // A packet known from chunk sizes may be several of the muxer's,
-        // and a recording that ended did so on short ones: a run may end
-        // at any block, as its sound says.
-        packets[i] = 1;
+    // A packet known from chunk sizes may be several of the muxer's, and a
+    // recording that ended did so on short ones: a run may end at any
+    // block, as its sound says.
+    const std::vector<int64_t> anyBlock(shares.size(), 1);
+    // The runs told for the blocks that start `offset` bytes into the stretch.
+    auto weigh = [&](int64_t offset) {
+        std::vector<std::vector<double>> costs(shares.size(), std::vector<double>(size_t(blocks)));
+        for (size_t i = 0; i < shares.size(); ++i)
+            for (int64_t k = 0; k < blocks; ++k)
+                costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + offset + k * block, block);
+        return PcmContentSplit::split(costs, anyBlock);
+    };
+    std::vector<int64_t> pieces;
+    std::vector<PcmContentRun> runs = weigh(0);
+    // The track whose run holds the part block: its last packet is short.
+    size_t ender = shares.size();
+    if (ending) {
+        // The run of the track that ended holds the part block. It is the
+        // stretch's first or its last run: the blocks are weighed from the
+        // stretch's end too. A layout holds only where every other run is
+        // whole packets of its track (a packet known from chunk sizes alone
+        // may be several of the muxer's, and then a part block tells
+        // nothing), the ender writes nothing behind its run, and the part
+        // sounds like the ender. Of two that hold, the one whose run
+        // boundaries sound cleanest wins: the other's cut through the part
+        // block mixes the tracks' sounds on one side of a boundary.
+        auto enderOf = [&](const std::vector<PcmContentRun>& layout, const std::vector<int64_t>& lengths,
+                           bool restFirst) {
+            if (layout.empty())
+                return shares.size();
+            const size_t r = restFirst ? 0 : layout.size() - 1, track = layout[r].track;
+            if (rest % shares[track].frame != 0)
+                return shares.size();
+            for (size_t k = 0; k < layout.size(); ++k) {
+                if (k > r && layout[k].track == track)
+                    return shares.size();
+                if (k != r && lengths[k] % packets[layout[k].track] != 0)
+                    return shares.size();
+            }
+            const uint8_t* part = bytes.data() + (restFirst ? 0 : end - pos - rest);
+            if (rest >= kLeastPart) {
+                const double own = m_pcmProfiles[track].distance(part, rest);
+                for (size_t i = 0; i < shares.size(); ++i)
+                    if (i != track && m_pcmProfiles[i].distance(part, rest) < own)
+                        return shares.size();
+            }
+            return track;
+        };
+        std::vector<PcmContentRun> fromEnd = weigh(rest);
+        const std::vector<int64_t> front = pcmRunPieces(runs, block, rest, false);
+        const std::vector<int64_t> back = pcmRunPieces(fromEnd, block, rest, true);
+        const size_t frontEnder = enderOf(runs, front, false), backEnder = enderOf(fromEnd, back, true);
+        const double frontMiss =
+            frontEnder < shares.size() ? pcmBoundaryMiss(bytes.data(), runs, front, block) : kNoLayout;
+        const double backMiss =
+            backEnder < shares.size() ? pcmBoundaryMiss(bytes.data(), fromEnd, back, block) : kNoLayout;
+        FLOG(LogLevel::Debug) << m_logLabel << "pcm part block of " << rest << " (blocks of " << block
+                              << "): boundaries from the start miss " << frontMiss << ", from the end " << backMiss;
+        if (frontMiss >= kNoLayout && backMiss >= kNoLayout)
+            return false;
+        if (backMiss < frontMiss) {
+            runs = std::move(fromEnd);
+            pieces = back;
+            ender = backEnder;
+        } else {
+            pieces = front;
+            ender = frontEnder;
+        }
+    } else {
+        // Tracks whose sounds read alike may still each carry on their own.
+        if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
+            const size_t behind =
+                size_t(std::min_element(m_pcmSeconds.begin(), m_pcmSeconds.end(),
+                                        [](double x, double y) { return x < y - kSameTime; }) -
+                       m_pcmSeconds.begin());
+            runs = PcmContinuitySplit::split(bytes.data(), blocks * block, block, m_pcmTails, behind);
+        }
+        if (runs.empty())
+            return false;
+        pieces = pcmRunPieces(runs, block, rest, false);
+        pieces.back() -= rest % shares[runs.back().track].frame;
     }
-
-    std::vector<PcmContentRun> runs = PcmContentSplit::split(costs, packets);
-    // Tracks whose sounds read alike may still each carry on their own.
-    if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
-        const size_t behind = size_t(std::min_element(m_pcmSeconds.begin(), m_pcmSeconds.end(), [](double x, double y) {
-                                         return x < y - kSameTime;
-                                     }) - m_pcmSeconds.begin());
-        runs = PcmContinuitySplit::split(bytes.data(), blocks * block, block, m_pcmTails, behind);
-    }
-    if (runs.empty())
-        return false;
     // A track's run is one of its chunks only where the track has no other
     // run in the stretch: another track's chunk cut it.
     std::vector<int> runsOf(shares.size(), 0);
     for (const PcmContentRun& run : runs)
         ++runsOf[run.track];
     for (size_t r = 0; r < runs.size(); ++r) {
-        int64_t piece = runs[r].blocks * block;
-        const bool last = r + 1 == runs.size();
-        if (last)
-            piece += rest - rest % shares[runs[r].track].frame;
-        takePcmChunk(input, pos, piece, runs[r].track, shares, atEnd || runsOf[runs[r].track] > 1);
+        const int64_t piece = pieces[r];
+        // A chunk that holds a short last packet tells nothing of the
+        // lengths the track writes.
+        takePcmChunk(input, pos, piece, runs[r].track, shares,
+                     atEnd || runsOf[runs[r].track] > 1 || runs[r].track == ender);
         pos += piece;
+    }
+    if (ending) {
+        // Its sound is over: the track writes nothing more.
+        m_pcmEnded.resize(shares.size(), false);
+        m_pcmEnded[ender] = true;
     }
     FLOG(LogLevel::Debug) << m_logLabel << "pcm gap of " << runs.size() << " runs told by their sound";
     return true;
+}
+
+std::vector<int64_t> AudioInterleave::pcmRunPieces(const std::vector<PcmContentRun>& runs, int64_t block,
+                                                   int64_t rest, bool restFirst) {
+    std::vector<int64_t> pieces;
+    for (const PcmContentRun& run : runs)
+        pieces.push_back(run.blocks * block);
+    if (!pieces.empty())
+        (restFirst ? pieces.front() : pieces.back()) += rest;
+    return pieces;
+}
+
+double AudioInterleave::pcmBoundaryMiss(const uint8_t* data, const std::vector<PcmContentRun>& runs,
+                                        const std::vector<int64_t>& pieces, int64_t block) const {
+    if (runs.empty() || pieces.size() != runs.size())
+        return kNoLayout;
+    // A block either side of each boundary, read as the track whose run it
+    // closes or opens.
+    double miss = 0;
+    int64_t at = 0;
+    for (size_t r = 0; r + 1 < runs.size(); ++r) {
+        at += pieces[r];
+        if (at < block || pieces[r + 1] < block)
+            return kNoLayout;
+        miss += m_pcmProfiles[runs[r].track].distance(data + at - block, block) +
+                m_pcmProfiles[runs[r + 1].track].distance(data + at, block);
+    }
+    return miss;
 }
