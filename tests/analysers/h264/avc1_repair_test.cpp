@@ -60,7 +60,8 @@ void PrintTo(const Whole& w, std::ostream* os) { *os << w.name; }
 class Avc1WithoutIndex : public ::testing::TestWithParam<Whole> {};
 
 // A movie that lost only its index comes back whole: every frame in
-// presentation order, the audio, a clean decode, streams of equal length.
+// presentation order, the audio, a clean decode, streams of equal length,
+// the original's sync samples.
 TEST_P(Avc1WithoutIndex, ComesBackWhole) {
     const Whole& w = GetParam();
     const std::string ref = movie(std::string("avc_") + w.name + ".mp4", w.audio, w.mux);
@@ -69,6 +70,8 @@ TEST_P(Avc1WithoutIndex, ComesBackWhole) {
     EXPECT_GE(o.video.percent(), 99.0);
     EXPECT_GE(o.audio.percent(), w.minAudio);
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    // Its IDR picture is the one random-access point, as in the original.
+    EXPECT_EQ(o.video.syncAgreed, o.video.recovered);
     EXPECT_NE(o.log.find(w.line), std::string::npos) << w.line;
     EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
     // Only the streams the original has: no empty sound track, which would
@@ -162,7 +165,8 @@ TEST_P(Avc1Recordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
 // fewer than 32 bytes, between audio frames or splitting chunks.
 // tiny_pictures: single slices of 20-30 bytes between mono AAC frames, which
 // may open with the zero byte a mono frame opens with.
-// open_gop: a reference shorter than one group shows only its first IDR.
+// open_gop: a reference shorter than one group shows only its first IDR; the
+// I pictures behind a recovery point SEI are sync samples, as in the original.
 // ends_on_p: a reference with nothing but B pictures between key frames.
 // audio_tails: an AAC frame ends in 00 00 00 06 6B (an "end of stream" unit
 // once taken as part of it), and the last frame is 7 bytes.
@@ -207,7 +211,7 @@ const std::vector<Case> kAvc1Cases = {
     {"avc_tiny_pictures_yuv444p", {"avc_tiny_pictures_yuv444p.mp4", kTinyPictures + "yuv444p -c:a aac"}, {},
      repairrun::Identical | Clean},
     {"avc_open_gop", aac("avc_aac_open_gop.mp4", "testsrc2", 6, 440, 48000, kOpenGop),
-     aac("avc_aac_open_gop_ref.mp4", "mandelbrot", 1, 440, 48000, kOpenGop)},
+     aac("avc_aac_open_gop_ref.mp4", "mandelbrot", 1, 440, 48000, kOpenGop), repairrun::Sync},
     {"avc_ends_on_p", aac("avc_aac_short_groups.mp4", "testsrc2", 6, 440, 48000, kShortGroups),
      aac("avc_aac_short_groups_ref.mp4", "mandelbrot", 4, 440, 48000, kShortGroups), Clean, 150},
     {"avc_audio_tails", aac("avc_aac_bf3.mp4", "testsrc2", 6, 500, 44100, kBf3),
