@@ -175,7 +175,7 @@ TEST_P(Avc1Recordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
 // other_scene: every frame larger (or smaller) than any of the reference's,
 // whose composition offsets do not fit; the frames' order counts do.
 // two_sei: picture timing and recovery point SEIs both lead key pictures; the
-// second must not cut off the first.
+// second must not cut off the first, nor hide the key picture.
 // pcm_cut_picture: the cut-off picture behind the last video chunk was taken
 // as sound, lengthening the sound track.
 // vfr_reference: the reference's first frame is held for two seconds.
@@ -226,7 +226,7 @@ const std::vector<Case> kAvc1Cases = {
     {"avc_two_sei",
      {"interlaced_open_gop_422.mp4", "-f lavfi -i testsrc2=size=192x320:rate=60:duration=6 -c:v libx264 -pix_fmt "
                                      "yuv422p -bf 2 -g 8 -flags +ildct+ilme -x264-params interlaced=1:open_gop=1"},
-     {}, 0, 360, 99},
+     {}, repairrun::Sync, 360, 99},
     {"avc_pcm_cut_picture", pcmChunks("pcm_cut_picture.mov", "testsrc2", 440, 4),
      pcmChunks("pcm_cut_picture_ref.mov", "mandelbrot", 880, 3), repairrun::SoundTimed, 0, 100, 100, 0.6},
     {"avc_vfr_reference", avc("avc_aac.mp4", kAac),
