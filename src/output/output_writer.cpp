@@ -75,12 +75,14 @@ void writeRawVideo(RepairState& state, const uint8_t* data, uint32_t size) {
 }
 
 // Into the track at once, or through the span that writes a run of them.
-void addSample(MovieFile* movie, MovieTrack* track, PayloadSpan* span, const uint8_t* data, int64_t inputOffset,
+// False when the track did not take the sample.
+bool addSample(MovieFile* movie, MovieTrack* track, PayloadSpan* span, const uint8_t* data, int64_t inputOffset,
                uint32_t size, uint32_t compositionOffset) {
     if (span)
-        span->add(track, data, inputOffset, size, compositionOffset);
-    else
-        QTAddSamples(movie, track, data, size, compositionOffset);
+        return span->add(track, data, inputOffset, size, compositionOffset);
+    const uint32_t before = track ? track->m_sampleCount : 0;
+    QTAddSamples(movie, track, data, size, compositionOffset);
+    return track && track->m_sampleCount > before;
 }
 
 void addAudio(RepairState& state, int track, const uint8_t* data, uint32_t size, int64_t inputOffset,
@@ -290,13 +292,16 @@ void create_audio_tracks(RepairState& state) {
 
 namespace {
 
+// `sync`: what the analyser that found the picture said of it.
 void videoSample(RepairState& state, const uint8_t* data, int64_t inputOffset, uint32_t size,
-                 int32_t compositionOffset, PayloadSpan* span) {
+                 int32_t compositionOffset, PayloadSpan* span, SyncState sync = SyncState::Unknown) {
     MovieFile* movie = state.m_outputMovie;
     if (!movie)
         return;
     FLOG(LogLevel::Trace) << "dump_video_samples";
-    addSample(movie, movie->m_videoTrack, span, data, inputOffset, size, uint32_t(compositionOffset));
+    if (addSample(movie, movie->m_videoTrack, span, data, inputOffset, size, uint32_t(compositionOffset)) &&
+        sync != SyncState::Unknown)
+        QTMarkLastSampleSync(movie->m_videoTrack, sync == SyncState::Sync);
 }
 
 void audioSample(RepairState& state, const uint8_t* data, uint32_t size, int64_t inputOffset, int32_t audioWord,
@@ -547,7 +552,7 @@ void dumpSamples(RepairState& state) {
             data = input.data(sample);
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
-                videoSample(state, data, sample.offset, size, sample.extra, &span);
+                videoSample(state, data, sample.offset, size, sample.extra, &span, sample.sync);
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }

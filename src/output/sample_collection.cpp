@@ -133,9 +133,23 @@ void importReferenceSamples(RepairState& state) {
     }
     const size_t videoCount = reference ? reference->videoSamples().size() : 0;
     FLOG(LogLevel::Notice) << "importing video samples: " << videoCount;
+    // The reference's sync sample table says which of its pictures are
+    // random-access points (no table: all of them, as for any other track
+    // whose pictures nobody looked at).
+    const MovieTrack* track = reference ? reference->videoTrack() : nullptr;
+    const bool syncKnown = track && track->m_syncKnown;
+    size_t nextSync = 0;
+    uint32_t number = 0;
     if (reference)
-        for (const MediaSample& s : reference->videoSamples())
-            appendVideo(state, bound, s.offset, s.size, s.extra);
+        for (const MediaSample& s : reference->videoSamples()) {
+            ++number;
+            if (!appendVideo(state, bound, s.offset, s.size, s.extra) || !syncKnown)
+                continue;
+            while (nextSync < track->m_syncSamples.size() && track->m_syncSamples[nextSync] < number)
+                ++nextSync;
+            const bool sync = nextSync < track->m_syncSamples.size() && track->m_syncSamples[nextSync] == number;
+            state.m_samples.setSync(state.m_samples.size() - 1, sync ? SyncState::Sync : SyncState::NotSync);
+        }
     const size_t audioCount = reference ? reference->audioSamples().size() : 0;
     FLOG(LogLevel::Notice) << "importing audio samples: " << audioCount;
     if (reference)

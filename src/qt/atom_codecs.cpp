@@ -304,6 +304,25 @@ void rwStsz(MovieFile* f, MovieTrack* t, uint64_t end) {
     t->m_sampleCount = uint32_t(t->m_sampleSizes.size());
 }
 
+void rwStss(MovieFile* f, MovieTrack* t, uint64_t end) {
+    const bool r = reading(f);
+    uint32_t count = uint32_t(t->m_syncSamples.size());
+    if (!rw32be(f, &count, "stss.entries", kTraceAtoms))
+        return;
+    if (!r) {
+        for (uint32_t& number : t->m_syncSamples)
+            rw32be(f, &number, "stss.sample", kTraceTables);
+        return;
+    }
+    t->m_syncKnown = true;
+    const uint64_t n = entriesThatFit(f, count, end, 4, "stss");
+    for (uint64_t i = 0; i < n; ++i) {
+        uint32_t number = 0;
+        if (!rw32be(f, &number, "stss.sample", kTraceTables) || !t->m_syncSamples.push_back(number))
+            break;
+    }
+}
+
 void rwStsc(MovieFile* f, MovieTrack* t, uint64_t end) {
     const bool r = reading(f);
     uint32_t count = uint32_t(t->m_sampleToChunk.size());

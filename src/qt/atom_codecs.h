@@ -46,6 +46,8 @@ void rwStts(MovieFile* f, MovieTrack* t, uint64_t end);
 // counts: the one met first); 0 for an empty table.
 uint32_t typicalSampleDuration(const GrowableTable<TimeToSampleEntry>& table);
 void rwCtts(MovieFile* f, MovieTrack* t, uint64_t end, bool signedOffsets);
+// Sync sample numbers; the reader also sets m_syncKnown.
+void rwStss(MovieFile* f, MovieTrack* t, uint64_t end);
 void rwChunkOffsets(MovieFile* f, MovieTrack* t, uint64_t end, bool offsets64);
 void rwElst(MovieFile* f, MovieTrack* t, uint64_t end);
 

@@ -284,6 +284,12 @@ void readStts(MovieFile* f, const AtomHeader& atom) {
         rwStts(f, f->m_currentTrack, atom.m_end);
 }
 
+void readStss(MovieFile* f, const AtomHeader& atom) {
+    uint8_t version = 0;
+    if (f->m_currentTrack && readFullHeader(f, atom, &version) && version == 0)
+        rwStss(f, f->m_currentTrack, atom.m_end);
+}
+
 void readCtts(MovieFile* f, const AtomHeader& atom) {
     uint8_t version = 0;
     if (f->m_currentTrack && readFullHeader(f, atom, &version) && version <= 1)
@@ -400,7 +406,7 @@ struct HandlerEntry {
     AtomHandler m_handler;
 };
 
-// The reader's dispatch table; a linear scan of 24 entries costs nothing next
+// The reader's dispatch table; a linear scan of 25 entries costs nothing next
 // to the file reads of each atom.
 const HandlerEntry kHandlers[] = {
     {makeFourcc("xml "), readXml}, {makeFourcc("ftyp"), readFtyp}, {makeFourcc("mvhd"), readMvhd},
@@ -408,6 +414,7 @@ const HandlerEntry kHandlers[] = {
     {makeFourcc("dinf"), readDinf}, {makeFourcc("stsd"), readStsd}, {makeFourcc("stco"), readStco},
     {makeFourcc("co64"), readCo64}, {makeFourcc("stsz"), readStsz}, {makeFourcc("stsc"), readStsc},
     {makeFourcc("stts"), readStts}, {makeFourcc("ctts"), readCtts}, {makeFourcc("elst"), readElst},
+    {makeFourcc("stss"), readStss},
     {makeFourcc("esds"), readEsds}, {makeFourcc("avcC"), readAvcC}, {makeFourcc("hvcC"), readHvcC},
     {makeFourcc("colr"), readColr}, {makeFourcc("pasp"), readPasp}, {makeFourcc("clap"), readClap},
     {makeFourcc("frma"), readFrma}, {makeFourcc("enda"), readEnda}, {makeFourcc("udta"), readUdta},

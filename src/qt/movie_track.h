@@ -43,6 +43,12 @@ struct MovieTrack {
     GrowableTable<TimeToSampleEntry> m_timeToSample;
     GrowableTable<CompositionOffsetEntry> m_compositionOffsets;
     GrowableTable<EditListEntry> m_editList;
+    // stss: the numbers (from 1, ascending) of the samples a decoder may
+    // start at. Only meaningful with m_syncKnown: a movie without the table
+    // declares every sample one, which is what a track whose pictures were
+    // never looked at keeps.
+    GrowableTable<uint32_t> m_syncSamples;
+    bool m_syncKnown = false;
 
     // Where the last lookups ended, so that walking a track's samples in order
     // costs one step per sample instead of a walk from the table start.

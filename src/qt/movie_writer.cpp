@@ -306,6 +306,11 @@ void writeStbl(MovieFile* f, MovieTrack& t) {
     const uint64_t a = beginAtom(f, "stbl");
     writeStsd(f, t);
     writeTable(f, "stts", [&] { rwStts(f, &t, 0); });
+    // Without the table every sample is a sync sample, which is right for
+    // intra-only pictures and for a track whose pictures all are; and
+    // without one listed sample players would not seek at all.
+    if (t.m_syncKnown && !t.m_syncSamples.empty() && t.m_syncSamples.size() < t.m_sampleCount)
+        writeTable(f, "stss", [&] { rwStss(f, &t, 0); });
     if (isVideo(t)) {
         if (f->m_layoutMode == 1) {
             writeSgpd(f, "tscl", 20);
@@ -748,4 +753,12 @@ bool QTCopyPayload(MovieFile* f, platform::File& source, int64_t offset, uint64_
     f->m_position += copied;
     // Later writes go through stdio again, behind the copied bytes.
     return f->m_file.seek(int64_t(f->m_position)) && copied == size;
+}
+
+void QTMarkLastSampleSync(MovieTrack* t, bool sync) {
+    if (!t || t->m_sampleCount == 0)
+        return;
+    t->m_syncKnown = true;
+    if (sync && (t->m_syncSamples.empty() || t->m_syncSamples.back() < t->m_sampleCount))
+        t->m_syncSamples.push_back(t->m_sampleCount);
 }

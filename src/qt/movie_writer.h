@@ -47,3 +47,9 @@ bool QTCopyPayload(MovieFile* file, platform::File& source, int64_t offset, uint
 bool QTSkipPayload(MovieFile* file, uint64_t size);
 bool QTAddSampleAt(MovieFile* file, MovieTrack* track, uint64_t position, uint32_t size,
                    uint32_t compositionOffset);
+
+// Says whether the sample added to the track last is a sync sample (a
+// random-access point). A track told this of any of its samples gets a sync
+// sample table listing those that are, unless every sample is one; samples
+// nobody told it about count as none.
+void QTMarkLastSampleSync(MovieTrack* track, bool sync);

@@ -60,7 +60,7 @@ void collectAudio(const MovieTrack& track, std::vector<MediaSample>& audio) {
             if (offset == 0 || offset > uint64_t(std::numeric_limits<int64_t>::max()) ||
                 bytes > uint64_t(std::numeric_limits<int32_t>::max()))
                 return;
-            audio.push_back(MediaSample{int64_t(offset), int32_t(bytes), SampleKind::Audio, 0});
+            audio.push_back(MediaSample{int64_t(offset), int32_t(bytes), SampleKind::Audio});
             logAudio(audio);
             sample += perChunk;
             continue;
@@ -71,7 +71,7 @@ void collectAudio(const MovieTrack& track, std::vector<MediaSample>& audio) {
             const uint64_t offset = offsets.offset(uint32_t(sample));
             if (offset == 0 || offset > uint64_t(std::numeric_limits<int64_t>::max()))
                 return;
-            audio.push_back(MediaSample{int64_t(offset), int32_t(QTGetSampleSize(&track, uint32_t(sample))), SampleKind::Audio, 0});
+            audio.push_back(MediaSample{int64_t(offset), int32_t(QTGetSampleSize(&track, uint32_t(sample))), SampleKind::Audio});
             logAudio(audio);
         }
     }
@@ -97,7 +97,7 @@ std::vector<MediaSample> collectTrackSamples(const MovieTrack& track, size_t lim
         const uint64_t offset = offsets.offset(n);
         if (offset == 0 || offset > uint64_t(std::numeric_limits<int64_t>::max()))
             break;
-        samples.push_back(MediaSample{int64_t(offset), int32_t(QTGetSampleSize(&track, n)), SampleKind::Video, 0});
+        samples.push_back(MediaSample{int64_t(offset), int32_t(QTGetSampleSize(&track, n)), SampleKind::Video});
     }
     return samples;
 }

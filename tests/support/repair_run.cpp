@@ -143,7 +143,42 @@ std::vector<bool> surviving(const std::vector<testmedia::Packet>& probed, const 
     return out;
 }
 
-Recall recall(const std::vector<Packet>& original, const std::vector<bool>& alive, const std::vector<Packet>& repaired) {
+// Whether each sample of the first track of the handler is a sync sample,
+// from its stss (none: every one is).
+std::vector<bool> syncSamples(const std::string& file, const char* handler) {
+    const Bytes d = testsupport::readFile(file);
+    size_t samples = 0;
+    std::vector<uint32_t> listed;
+    bool wanted = false, done = false, table = false;
+    for (const testsupport::AtomSpan& a : testsupport::atomTree(d)) {
+        if (a.type == "trak") {
+            done = done || wanted;
+            wanted = false;
+        } else if (done) {
+            continue;
+        } else if (a.type == "hdlr" && a.size >= 20) {
+            // A QuickTime track's data handler ('alis') follows its media handler.
+            wanted = wanted || std::equal(d.begin() + long(a.start) + 16, d.begin() + long(a.start) + 20, handler);
+        } else if (a.type == "stsz" && a.size >= 20 && wanted) {
+            samples = testsupport::be32(&d[a.start + 16]);
+        } else if (a.type == "stss" && a.size >= 16 && wanted) {
+            table = true;
+            const size_t count = std::min<size_t>(testsupport::be32(&d[a.start + 12]), (a.size - 16) / 4);
+            for (size_t i = 0; i < count; ++i)
+                listed.push_back(testsupport::be32(&d[a.start + 16 + 4 * i]));
+        }
+    }
+    std::vector<bool> out(samples, !table);
+    for (const uint32_t n : listed)
+        if (n >= 1 && n <= samples)
+            out[n - 1] = true;
+    return out;
+}
+
+bool syncAt(const std::vector<bool>& sync, size_t i) { return i >= sync.size() || sync[i]; }
+
+Recall recall(const std::vector<Packet>& original, const std::vector<bool>& alive, const std::vector<Packet>& repaired,
+              const std::vector<bool>& originalSync = {}, const std::vector<bool>& repairedSync = {}) {
     Recall r;
     size_t j = 0;
     for (size_t i = 0; i < original.size(); ++i) {
@@ -156,6 +191,8 @@ Recall recall(const std::vector<Packet>& original, const std::vector<bool>& aliv
         if (k == repaired.size())
             continue;
         ++r.recovered;
+        r.syncs += syncAt(originalSync, i);
+        r.syncAgreed += syncAt(originalSync, i) == syncAt(repairedSync, k);
         r.lasted += original[i].seconds;
         if (repaired[k].pts - repaired[k].dts == original[i].pts - original[i].dts)
             ++r.inPresentationOrder;
@@ -201,7 +238,8 @@ Outcome repair(const std::string& test, const std::string& reference, const Byte
     const auto fixed = packets(out.repaired);
     const auto probed = testmedia::probePackets(original);
     const Bytes bytes = testsupport::readFile(original);
-    out.video = recall(ofStream(before, 0), surviving(probed, bytes, damaged, 0), ofStream(fixed, 0));
+    out.video = recall(ofStream(before, 0), surviving(probed, bytes, damaged, 0), ofStream(fixed, 0),
+                       syncSamples(original, "vide"), syncSamples(out.repaired, "vide"));
     out.audio = recall(ofStream(before, 1), surviving(probed, bytes, damaged, 1), ofStream(fixed, 1));
     return out;
 }
@@ -224,6 +262,9 @@ Outcome expectRepaired(const Case& c) {
     EXPECT_GE(o.audio.percent(), c.minAudio) << o.audio;
     if (c.checks & Order) {
         EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    }
+    if (c.checks & Sync) {
+        EXPECT_EQ(o.video.syncAgreed, o.video.recovered) << o.video.syncs << " sync samples in the original";
     }
     if (c.checks & Counts) {
         EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));

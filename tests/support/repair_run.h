@@ -50,6 +50,9 @@ std::map<int, size_t> packetCounts(const std::string& file);
 // Surviving original packets of one stream found in the repaired one, in order.
 struct Recall {
     size_t alive = 0, recovered = 0, inPresentationOrder = 0;
+    // Recovered packets the movie's sync sample tables (not a parser) call
+    // random-access points in the original, and those both movies agree on.
+    size_t syncs = 0, syncAgreed = 0;
     double lasted = 0;    // seconds the recovered packets last in the original
     double repaired = 0;  // seconds the repaired stream lasts
     double percent() const { return alive ? 100.0 * double(recovered) / double(alive) : 100.0; }
@@ -97,6 +100,7 @@ enum Check : unsigned {
     NoFileType = 128,  // the recording also lost its leading ftyp (and is its own reference)
     NoReference = 256, // repaired without -ref: what the options say is all there is
     TracksExact = 512, // every sound track, each mapped on its own, gets all its packets back
+    Sync = 1024,       // the recovered pictures are sync samples where they were in the original
 };
 
 // One regression: a recording loses its index (and, with keep below 1, the

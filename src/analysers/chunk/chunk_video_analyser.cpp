@@ -703,11 +703,11 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
 void ChunkVideoAnalyser::applyCompositionOrder(ScanBuffer& buffer) {
     // The frames' own order counts, where they can be read, say when each is
     // shown; the reference's offsets stand only where they cannot. With
-    // composition offsets switched off (-noctts) the frames keep offset 0.
-    if (m_scanInfo->noCompositionOffsets)
-        return;
+    // composition offsets switched off (-noctts) the frames keep offset 0,
+    // but the same reading still tells the random-access pictures.
+    const bool offsets = !m_scanInfo->noCompositionOffsets;
     const double duration = m_interleave.timing().frameDuration;
     const size_t rewritten =
-        rewriteCompositionOffsets(buffer, m_repairState->m_samples, int64_t(std::llround(duration)));
+        rewriteCompositionOffsets(buffer, m_repairState->m_samples, int64_t(std::llround(duration)), offsets);
     FLOG(LogLevel::Info) << m_label << " composition offsets from picture order counts: " << rewritten << " samples";
 }

@@ -6,6 +6,7 @@
 #include "bitstream/common/byte_read.h"
 #include "bitstream/h264/picture_order_count.h"
 #include "bitstream/h264/picture_parameter_set.h"
+#include "bitstream/h264/recovery_point.h"
 #include "bitstream/h264/sequence_parameter_set.h"
 #include "qt/qt_types.h"
 
@@ -114,9 +115,12 @@ bool Avc1CompositionOrder::configure(const H264Config& avc) {
 
 size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& sample, Coded (&out)[2]) const {
     size_t pictures = 0;
+    bool recoveryPoint = false;
     // One unit's first bytes: 1 = a picture was read, 0 = not a slice, -1 = stop.
     auto readUnit = [&](const uint8_t* unit, size_t n) -> int {
         const uint8_t type = unit[0] & 0x1F;
+        if (pictures == 0 && H264::announcesRecoveryPoint(unit, n))
+            recoveryPoint = true;
         if (type != 1 && type != 5)
             return 0;
         H264::SliceHeaderStart start;
@@ -133,6 +137,7 @@ size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& 
             return -1;
         c.idr = type == 5;
         c.reference = (unit[0] & 0x60) != 0;
+        c.recoveryPoint = pictures == 0 && recoveryPoint;
         ++pictures;
         return 1;
     };
@@ -173,7 +178,8 @@ size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& 
     return pictures;
 }
 
-size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const {
+size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                                   bool rewriteOffsets) const {
     if (!m_ready || frameDuration <= 0)
         return 0;
     std::vector<OrderedPicture> pictures;
@@ -191,8 +197,12 @@ size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         // A field pair is shown from its earlier field.
         if (n == 2)
             p.poc = std::min(p.poc, orderCount.next(coded[1].idr, coded[1].reference, coded[1].header));
+        const bool sync = p.readable && (coded[0].idr || coded[0].recoveryPoint);
+        samples.setSync(i, sync ? SyncState::Sync : SyncState::NotSync);
         pictures.push_back(p);
     }
 
+    if (!rewriteOffsets)
+        return 0;
     return applyPresentationOrder(pictures, samples, frameDuration, m_declaredDelay);
 }

@@ -26,13 +26,21 @@ public:
     // (decode order, `frameDuration` media units each) from their picture
     // order counts, one stretch between IDR pictures at a time. A stretch
     // with a sample whose first slice cannot be read keeps the offsets it
-    // has. Returns the number of samples rewritten.
-    size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) const;
+    // has. Returns the number of samples rewritten (0 without
+    // `rewriteOffsets`). Either way every video sample's sync state is set
+    // from the same reading: a sync sample holds an IDR picture, or an
+    // I picture announced by a recovery point SEI (as x264 opens an open
+    // group of pictures, and ffmpeg's muxer lists it as a key frame); one
+    // whose first slice cannot be read is no sync sample.
+    size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                 bool rewriteOffsets = true) const;
 
 private:
     // One picture of a sample: a frame, or one field of a field pair.
     struct Coded {
         bool idr = false, reference = false;
+        // A recovery point SEI stands in front of the picture.
+        bool recoveryPoint = false;
         H264::SliceHeader header;
     };
     // The pictures of the sample, from the first slice of each: one frame,

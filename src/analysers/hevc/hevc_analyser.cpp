@@ -78,8 +78,9 @@ void HEVCAnalyser::logLearnedProfile() {
 
 bool HEVCAnalyser::configureCompositionOrder() { return m_compositionOrder.configure(m_sets); }
 
-size_t HEVCAnalyser::rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) {
-    return m_compositionOrder.apply(input, samples, frameDuration);
+size_t HEVCAnalyser::rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                                     bool rewriteOffsets) {
+    return m_compositionOrder.apply(input, samples, frameDuration, rewriteOffsets);
 }
 
 void HEVCAnalyser::noteEmittedSample(const ScanBuffer& input, int64_t offset, int32_t size) {

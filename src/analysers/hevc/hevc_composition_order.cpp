@@ -106,7 +106,8 @@ bool HevcCompositionOrder::firstSlice(ScanBuffer& input, const MediaSample& samp
     return readFirstSlice(fromFile, sample.offset, sample.size, out) == Read::Done;
 }
 
-size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration) {
+size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                                   bool rewriteOffsets) {
     if (!m_ready || frameDuration <= 0)
         return 0;
     if (!m_rememberedSorted) {
@@ -128,6 +129,8 @@ size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         p.index = i;
         FirstSlice slice;
         p.readable = firstSlice(input, samples[i], slice);
+        const bool sync = p.readable && HEVC::isIrap(slice.type);
+        samples.setSync(i, sync ? SyncState::Sync : SyncState::NotSync);
         if (p.readable) {
             const uint8_t type = slice.type, tid = slice.temporalId;
             const uint32_t lsb = slice.pocLsb;
@@ -158,6 +161,8 @@ size_t HevcCompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         pictures.push_back(p);
     }
 
+    if (!rewriteOffsets)
+        return 0;
     // Recorders count HEVC pictures one by one: a picture whose neighbours
     // were cut off still says where it is shown.
     return applyPresentationOrder(pictures, samples, frameDuration, m_declaredDelay, CountSpacing::Regular);

@@ -24,8 +24,12 @@ public:
     // (decode order, `frameDuration` media units each) from their picture
     // order counts, one stretch between IDR or BLA pictures at a time. A
     // stretch with a sample whose first slice cannot be read keeps the
-    // offsets it has. Returns the number of samples rewritten.
-    size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration);
+    // offsets it has. Returns the number of samples rewritten (0 without
+    // `rewriteOffsets`). Either way every video sample's sync state is set
+    // from the same reading: a sync sample's first slice is an IRAP picture
+    // (BLA, IDR or CRA, as ffmpeg's muxer marks them); one whose first
+    // slice cannot be read is no sync sample.
+    size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration, bool rewriteOffsets = true);
 
     // Reads the first slice of a sample just found while the scan's window
     // still holds its bytes, so that apply() need not read the file again

@@ -2,6 +2,7 @@
 
 #include "bitstream/mpeg2/mpeg2_headers.h"
 #include "output/repair_state.h"
+#include "reference/reference_info.h"
 #include "reference/video_parameters.h"
 
 #include <algorithm>
@@ -10,6 +11,10 @@ void MPEG2Analyser::prepare() {
     m_groupPending = false;
     m_lastSliceRow = 0;
     m_sequenceSeen = false;
+    m_groupClosed = false;
+    const ReferenceInfo* reference = m_repairState->m_reference.get();
+    m_quickTime = reference && reference->isOpen() &&
+                  reference->movieParameters().m_brand.m_majorBrand == makeFourcc("qt  ");
     PictureRunAnalyser::prepare();
 }
 
@@ -41,6 +46,8 @@ PictureRunAnalyser::Code MPEG2Analyser::classify(const uint8_t* p, int64_t n, Pi
     }
     if (code == mpeg2::kGroupOfPictures) {
         m_groupPending = true;
+        // closed_gop follows the 25 bits of the time code.
+        m_groupClosed = n > 7 && (p[7] & 0x40) != 0;
         return Code::OpensPicture;
     }
     // Pictures count from the first sequence header on: without one no
@@ -55,6 +62,12 @@ PictureRunAnalyser::Code MPEG2Analyser::classify(const uint8_t* p, int64_t n, Pi
     m_lastSliceRow = 0;
     picture.order = header.temporalReference;
     picture.type = uint8_t(header.type);
+    // ffmpeg's MP4 muxer lists every I picture as a sync sample; its
+    // QuickTime muxer only one that opens a closed group or is shown first
+    // in its group (the others it calls partial sync samples): the B
+    // pictures behind an open group's I picture need the group in front.
+    picture.randomAccess = header.type == mpeg2::PictureType::Intra &&
+                           (!m_quickTime || header.temporalReference == 0 || (m_groupPending && m_groupClosed));
     m_groupPending = false;
     return Code::Picture;
 }

@@ -2,7 +2,7 @@
 // Finds MPEG-2 video (XDCAM, HDV and other "MPG2" recordings): each picture
 // with the sequence and group headers in front of it, and the audio the
 // recorder wrote behind it. Composition offsets come from the temporal
-// references.
+// references; I pictures are the random-access points.
 
 #include "analysers/picture/picture_run_analyser.h"
 
@@ -22,6 +22,10 @@ protected:
 
 private:
     bool m_groupPending = false;  // a group of pictures header since the last picture
+    bool m_groupClosed = false;   // that header's closed_gop flag
+    // The reference is a QuickTime movie: there an I picture is a sync
+    // sample only when no picture of the group in front is shown after it.
+    bool m_quickTime = false;
     uint8_t m_lastSliceRow = 0;   // the row of the current picture's last slice
     bool m_sequenceSeen = false;  // a sequence header of the recording's size was met
 };

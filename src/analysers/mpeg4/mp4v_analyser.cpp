@@ -28,6 +28,8 @@ PictureRunAnalyser::Code MP4VAnalyser::classify(const uint8_t* p, int64_t n, Pic
             return Code::Foreign;
         picture.type = uint8_t(type);
         picture.groupStart = type == mpeg4v::VopType::Intra;
+        // ffmpeg's muxer lists every I-VOP as a sync sample.
+        picture.randomAccess = picture.groupStart;
         return Code::Picture;
     }
     if (mpeg4v::opensPicture(code))

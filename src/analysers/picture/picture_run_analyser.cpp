@@ -239,10 +239,19 @@ void PictureRunAnalyser::finish(ScanBuffer& buffer) {
                                  << " dropped: the input may end inside it";
         m_pictureStart = -1;
     }
-    applyCompositionOffsets();
+    applyPictureOrder();
 }
 
-void PictureRunAnalyser::applyCompositionOffsets() {
+void PictureRunAnalyser::applyPictureOrder() {
+    FoundSampleList& samples = m_repairState->m_samples;
+    // New clip detection may have written and emptied the list since.
+    const auto place = [&](size_t k) {
+        const auto [i, offset] = m_sampleIndex[k];
+        return i < samples.size() && samples[i].isVideo() && samples[i].offset == offset ? i : SIZE_MAX;
+    };
+    for (size_t k = 0; k < m_emitted.size(); ++k)
+        if (const size_t i = place(k); i != SIZE_MAX)
+            samples.setSync(i, m_emitted[k].randomAccess ? SyncState::Sync : SyncState::NotSync);
     if (m_scanInfo->noCompositionOffsets || m_repairState->m_ignoreCompositionOffsets || m_emitted.empty())
         return;
     std::vector<int64_t> display(m_emitted.size(), 0);
@@ -253,11 +262,9 @@ void PictureRunAnalyser::applyCompositionOffsets() {
     for (size_t k = 0; k < display.size(); ++k)
         delay = std::max(delay, int64_t(k) - display[k]);
     const int64_t duration = std::max<int64_t>(m_repairState->m_video->m_sampleDuration, 1);
-    FoundSampleList& samples = m_repairState->m_samples;
     for (size_t k = 0; k < display.size(); ++k) {
-        // New clip detection may have written and emptied the list since.
-        const auto [i, offset] = m_sampleIndex[k];
-        if (i >= samples.size() || !samples[i].isVideo() || samples[i].offset != offset)
+        const size_t i = place(k);
+        if (i == SIZE_MAX)
             continue;
         const int64_t composition = (display[k] - int64_t(k) + delay) * duration;
         if (composition >= 0 && composition <= INT32_MAX)

@@ -6,7 +6,8 @@
 // picture is emitted when the next one is met; the last one at the end of
 // the input when the audio behind it, or the end of the media data, shows
 // that it is whole. Composition offsets follow from the display order that
-// the codec's headers tell, once all pictures are known.
+// the codec's headers tell, once all pictures are known; each picture's sync
+// state from what its header says.
 
 #include "analysers/core/stream_analyser.h"
 #include "analysers/picture/trailing_audio.h"
@@ -38,6 +39,7 @@ protected:
         bool groupStart = false;  // a group of pictures (or an intra picture) begins here
         uint32_t order = 0;       // the codec's display-order field
         uint8_t type = 0;         // the codec's picture type
+        bool randomAccess = false;  // a decoder may start here: the output lists it as a sync sample
     };
     // `p` holds `n` bytes from the start code prefix on. For a picture, fills
     // `picture` from its header.
@@ -66,7 +68,8 @@ private:
     int64_t takeLeadingAudio(ScanBuffer& buffer, const std::vector<int64_t>& starts);
     bool audioTakenElsewhere() const;
     void emitPicture(ScanBuffer& buffer, int64_t offset, int64_t size, const FrameChain& audio);
-    void applyCompositionOffsets();
+    // Composition offsets (unless switched off) and sync states of the emitted pictures.
+    void applyPictureOrder();
 
     std::string m_label;
     TrailingAudio m_audio;

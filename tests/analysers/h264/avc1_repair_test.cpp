@@ -59,7 +59,8 @@ void PrintTo(const Whole& w, std::ostream* os) { *os << w.name; }
 class Avc1WithoutIndex : public ::testing::TestWithParam<Whole> {};
 
 // A movie that lost only its index comes back whole: every frame in
-// presentation order, the audio, a clean decode, streams of equal length.
+// presentation order, the audio, a clean decode, streams of equal length,
+// the original's sync samples.
 TEST_P(Avc1WithoutIndex, ComesBackWhole) {
     const Whole& w = GetParam();
     const std::string ref = movie(std::string("avc_") + w.name + ".mp4", w.audio, w.mux);
@@ -68,6 +69,8 @@ TEST_P(Avc1WithoutIndex, ComesBackWhole) {
     EXPECT_GE(o.video.percent(), 99.0);
     EXPECT_GE(o.audio.percent(), w.minAudio);
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+    // Its IDR picture is the one random-access point, as in the original.
+    EXPECT_EQ(o.video.syncAgreed, o.video.recovered);
     EXPECT_NE(o.log.find(w.line), std::string::npos) << w.line;
     EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
     // Only the streams the original has: no empty sound track, which would
@@ -161,7 +164,8 @@ TEST_P(Avc1Recordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
 // fewer than 32 bytes, between audio frames or splitting chunks.
 // tiny_pictures: single slices of 20-30 bytes between mono AAC frames, which
 // may open with the zero byte a mono frame opens with.
-// open_gop: a reference shorter than one group shows only its first IDR.
+// open_gop: a reference shorter than one group shows only its first IDR; the
+// I pictures behind a recovery point SEI are sync samples, as in the original.
 // ends_on_p: a reference with nothing but B pictures between key frames.
 // audio_tails: an AAC frame ends in 00 00 00 06 6B (an "end of stream" unit
 // once taken as part of it), and the last frame is 7 bytes.
@@ -170,7 +174,7 @@ TEST_P(Avc1Recordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
 // other_scene: every frame larger (or smaller) than any of the reference's,
 // whose composition offsets do not fit; the frames' order counts do.
 // two_sei: picture timing and recovery point SEIs both lead key pictures; the
-// second must not cut off the first.
+// second must not cut off the first, nor hide the key picture.
 // pcm_cut_picture: the cut-off picture behind the last video chunk was taken
 // as sound, lengthening the sound track.
 // vfr_reference: the reference's first frame is held for two seconds.
@@ -211,7 +215,7 @@ const std::vector<Case> kAvc1Cases = {
     {"avc_tiny_pictures_yuv444p", {"avc_tiny_pictures_yuv444p.mp4", kTinyPictures + "yuv444p -c:a aac"}, {},
      repairrun::Identical | Clean},
     {"avc_open_gop", aac("avc_aac_open_gop.mp4", "testsrc2", 6, 440, 48000, kOpenGop),
-     aac("avc_aac_open_gop_ref.mp4", "mandelbrot", 1, 440, 48000, kOpenGop)},
+     aac("avc_aac_open_gop_ref.mp4", "mandelbrot", 1, 440, 48000, kOpenGop), repairrun::Sync},
     {"avc_ends_on_p", aac("avc_aac_short_groups.mp4", "testsrc2", 6, 440, 48000, kShortGroups),
      aac("avc_aac_short_groups_ref.mp4", "mandelbrot", 4, 440, 48000, kShortGroups), Clean, 150},
     {"avc_audio_tails", aac("avc_aac_bf3.mp4", "testsrc2", 6, 500, 44100, kBf3),
@@ -226,7 +230,7 @@ const std::vector<Case> kAvc1Cases = {
     {"avc_two_sei",
      {"interlaced_open_gop_422.mp4", "-f lavfi -i testsrc2=size=192x320:rate=60:duration=6 -c:v libx264 -pix_fmt "
                                      "yuv422p -bf 2 -g 8 -flags +ildct+ilme -x264-params interlaced=1:open_gop=1"},
-     {}, 0, 360, 99},
+     {}, repairrun::Sync, 360, 99},
     {"avc_pcm_cut_picture", pcmChunks("pcm_cut_picture.mov", "testsrc2", 440, 4),
      pcmChunks("pcm_cut_picture_ref.mov", "mandelbrot", 880, 3), repairrun::SoundTimed, 0, 100, 100, 0.6},
     {"avc_vfr_reference", avc("avc_aac.mp4", kAac),

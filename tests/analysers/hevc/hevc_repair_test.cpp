@@ -68,9 +68,9 @@ void PrintTo(const Reference& r, std::ostream* os) { *os << r.name; }
 class HevcAacRepair : public ::testing::TestWithParam<Reference> {};
 
 // A camera-like HEVC + AAC recording whose index was lost, or cut at 60%:
-// the frames in presentation order, the sound, a clean decode; the output's
-// video description is the reference's, byte for byte (x265 puts a 2 KB
-// SEI in its hvcC; HLG colour in a colr box). A black reference of other length does as well as one
+// the frames in presentation order with the original's sync samples, the
+// sound, a clean decode; the output's video description is the reference's,
+// byte for byte (x265 puts a 2 KB SEI in its hvcC; HLG colour in a colr box). A black reference of other length does as well as one
 // of another scene: only the recorder's settings count.
 TEST_P(HevcAacRepair, FramesAndSoundComeBack) {
     const Reference& r = GetParam();
@@ -86,6 +86,9 @@ TEST_P(HevcAacRepair, FramesAndSoundComeBack) {
         EXPECT_GE(o.video.percent(), 99.0) << o.video;
         EXPECT_GE(o.audio.percent(), 97.0) << o.audio;
         EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
+        // The IDR and CRA pictures, and no others, are sync samples.
+        EXPECT_GE(o.video.syncs, 2u);
+        EXPECT_EQ(o.video.syncAgreed, o.video.recovered);
         EXPECT_TRUE(o.video.timed()) << o.video;
         EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
         EXPECT_EQ(probeWarnings(o.repaired), "");

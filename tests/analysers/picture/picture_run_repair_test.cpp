@@ -49,8 +49,8 @@ std::vector<Case> cases() {
     for (const Settings& r : kRecordings) {
         const auto original = make(r, "testsrc2", "sine=frequency=440", 3, ""),
                    ref = make(r, "mandelbrot", "anoisesrc=amplitude=0.2:seed=14", 1, "_ref");
-        out.push_back({std::string(r.name) + "_nomoov", original, ref, Order | Counts | Clean});
-        out.push_back({std::string(r.name) + "_cut60", original, ref, Order | Clean, 0, 100, 100, 0.6});
+        out.push_back({std::string(r.name) + "_nomoov", original, ref, Order | Counts | Clean | Sync});
+        out.push_back({std::string(r.name) + "_cut60", original, ref, Order | Clean | Sync, 0, 100, 100, 0.6});
     }
     return out;
 }
