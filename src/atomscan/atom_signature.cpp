@@ -70,4 +70,3 @@ const char* scannedAtomName(ScannedAtom kind) { return entry(kind).name; }
 
 const char* scannedAtomType(ScannedAtom kind) { return entry(kind).type; }
 
-bool isSampleTable(ScannedAtom kind) { return kind != ScannedAtom::Ftyp && kind != ScannedAtom::Mdat; }

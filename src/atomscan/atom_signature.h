@@ -27,4 +27,3 @@ bool readAtomSignature(const uint8_t* data, int64_t available, AtomSignature* si
 const char* scannedAtomName(ScannedAtom kind);
 // The four characters of the type.
 const char* scannedAtomType(ScannedAtom kind);
-bool isSampleTable(ScannedAtom kind);

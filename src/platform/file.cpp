@@ -145,13 +145,6 @@ int64_t fileSize(const std::string& utf8Name) {
     return static_cast<int64_t>(st.st_size);
 }
 
-bool isRegularFile(const std::string& utf8Name) { return fileSize(utf8Name) >= 0; }
-
-bool pathExists(const std::string& utf8Name) {
-    struct stat st {};
-    return !utf8Name.empty() && ::stat(utf8Name.c_str(), &st) == 0;
-}
-
 static std::string absoluteName(const std::string& name) {
     if (!name.empty() && name[0] == '/')
         return name;

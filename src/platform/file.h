@@ -65,8 +65,6 @@ private:
 // Size of a named regular file, or -1 when it cannot be examined or is not a
 // regular file.
 int64_t fileSize(const std::string& utf8Name);
-bool isRegularFile(const std::string& utf8Name);
-bool pathExists(const std::string& utf8Name);
 // Deletes a file; false when it could not be deleted.
 bool removeFile(const std::string& utf8Name);
 

@@ -15,10 +15,6 @@ const char* fourccText(Fourcc fourcc) {
     return s_text;
 }
 
-bool fourccEquals(Fourcc fourcc, const std::string& text) {
-    return text.size() == 4 && std::memcmp(&fourcc, text.data(), 4) == 0;
-}
-
 std::string fourccString(Fourcc fourcc) {
     char s[4];
     std::memcpy(s, &fourcc, 4);

@@ -30,8 +30,6 @@ constexpr Fourcc makeFourcc(const char (&s)[5]) {
 Fourcc fourccFromText(const std::string& text);
 // "%c%c%c%c" into one shared static buffer: valid until the next call.
 const char* fourccText(Fourcc fourcc);
-// True only when the text is exactly four characters equal to the fourcc.
-bool fourccEquals(Fourcc fourcc, const std::string& text);
 // The fourcc as a four-character string (no shared buffer).
 std::string fourccString(Fourcc fourcc);
 

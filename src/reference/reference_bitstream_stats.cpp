@@ -44,10 +44,6 @@ void ReferenceBitstreamStats::printNalSequences() const {
     m_impl->h264.printSequences();
 }
 
-const H264::NalData& ReferenceBitstreamStats::nalData() const {
-    return m_impl->h264;
-}
-
 const HEVC::HevcUtils& ReferenceBitstreamStats::hevcUtils() const {
     return m_impl->hevc;
 }

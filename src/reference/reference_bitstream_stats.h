@@ -31,8 +31,6 @@ public:
     // empty line on standard output.
     void printNalSequences() const;
 
-    // The H.264 NAL-sequence record.
-    const H264::NalData& nalData() const;
     // The HEVC sequence record.
     const HEVC::HevcUtils& hevcUtils() const;
 

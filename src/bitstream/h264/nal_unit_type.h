@@ -27,7 +27,4 @@ enum NalUnitType : uint8_t {
 inline uint8_t nalType(uint8_t header) { return header & 0x1F; }
 inline bool isSlice(uint8_t type) { return type >= CODED_SLICE_NON_IDR && type <= CODED_SLICE_IDR; }
 
-// "CODED_SLICE_IDR" etc., or nullptr for values without a name.
-const char* nalUnitTypeName(uint8_t type);
-
 }  // namespace H264

@@ -135,12 +135,4 @@ ParseResult parsePictureParameterSet(const uint8_t* nal, size_t size, PicturePar
     return parsePictureParameterSet(r, pps, problem, sps);
 }
 
-int64_t ppsIdOf(const uint8_t* nal, size_t size) {
-    if (!nal || size < 2)
-        return -1;
-    BitReader r(nal + 1, size - 1, bitstream::Emulation::Drop);
-    const uint32_t id = r.readUE();
-    return r.ok() ? id : -1;
-}
-
 }  // namespace H264

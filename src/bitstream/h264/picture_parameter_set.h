@@ -42,7 +42,4 @@ bitstream::ParseResult parsePictureParameterSet(bitstream::BitReader& r, Picture
 bitstream::ParseResult parsePictureParameterSet(const uint8_t* nal, size_t size, PictureParameterSet& pps,
                                                 std::string& problem, const SequenceParameterSet* sps = nullptr);
 
-// The first ue(v) behind the header: pic_parameter_set_id, or -1 when it cannot be read.
-int64_t ppsIdOf(const uint8_t* nal, size_t size);
-
 }  // namespace H264

@@ -86,8 +86,4 @@ void HevcParser::addConsumer(Consumer* consumer) {
         m_consumers.push_back(consumer);
 }
 
-void HevcParser::releaseConsumer(Consumer* consumer) {
-    m_consumers.erase(std::remove(m_consumers.begin(), m_consumers.end(), consumer), m_consumers.end());
-}
-
 }  // namespace HEVC

@@ -40,7 +40,6 @@ public:
     // Parses every NAL unit of an Annex B buffer that starts at fileOffset.
     virtual void process(const uint8_t* data, size_t size, int64_t fileOffset);
     virtual void addConsumer(Consumer* consumer);  // not owned
-    virtual void releaseConsumer(Consumer* consumer);
 
     ParameterSets& parameterSets() { return m_maps; }
 
