@@ -466,6 +466,29 @@ void learnTouchingFollowers(const MovieFile& movie, std::vector<InterleaveTrack>
 
 // Is the track's last sample an empty caption (a bare 2-byte length) that
 // lies behind the last chunk of every other track?
+bool learnEndsAtPictures(const MovieTrack& track, const MovieTrack* video) {
+    if (!video || video->m_chunkOffsets.empty() || track.m_chunkOffsets.empty())
+        return false;
+    std::vector<uint64_t> pictures(video->m_chunkOffsets.begin(), video->m_chunkOffsets.end());
+    std::sort(pictures.begin(), pictures.end());
+    SamplesPerChunkCursor chunks(track);
+    uint64_t sample = 1;
+    for (uint32_t chunk = 1; chunk <= track.m_chunkOffsets.size() && sample <= track.m_sampleCount; ++chunk) {
+        const uint32_t n = chunks.samplesPerChunk(chunk);
+        if (n == 0)
+            return false;
+        uint64_t end = track.m_chunkOffsets[chunk - 1];
+        for (uint32_t i = 0; i < n && sample <= track.m_sampleCount; ++i, ++sample)
+            end += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+        // The closing empty cue lies behind everything.
+        if (sample > track.m_sampleCount && chunk == track.m_chunkOffsets.size())
+            break;
+        if (!std::binary_search(pictures.begin(), pictures.end(), end))
+            return false;
+    }
+    return true;
+}
+
 bool learnClosesMediaData(const MovieFile& movie, int trackIndex) {
     const MovieTrack& track = movie.m_tracks[trackIndex];
     if (track.m_fixedSampleSize != 0 || track.m_sampleCount == 0 ||
@@ -532,6 +555,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
             if (track.m_codec == makeFourcc("tx3g") || track.m_codec == makeFourcc("text")) {
                 learnCueDurations(track, m_metadata.back());
                 m_metadata.back().closesMediaData = learnClosesMediaData(movie, i);
+                m_metadata.back().endsAtPictures = learnEndsAtPictures(track, video);
             }
             if (readable) {
                 learnBoxKeys(file, track, m_metadata.back());

@@ -64,6 +64,9 @@ struct InterleaveTrack {
     // other track's chunks, where the muxer closed the last cue as the
     // media data ended. A recording of the same muxer ends the same way.
     bool closesMediaData = false;
+    // Caption tracks: every chunk ends where a video chunk begins (the
+    // muxer writes the cues due in front of the pictures they belong to).
+    bool endsAtPictures = false;
     // A 'mebx' track's local key ids, as its samples' first boxes carry them
     // (at most kMaxMetadataKeys).
     std::vector<uint32_t> boxKeys;

@@ -448,6 +448,12 @@ const std::vector<Recording> kRecordings = {
     {"pcm24_low_rate_ends_in_chunks", "mov", "272x192", "-profile:v main -pix_fmt yuv420p -bf 0 -g 20",
      {{sine(330, 96000, "mono"), noise(96000, 81, "mono")},
       {sine(660, 8000, "mono"), noise(8000, 82, "mono")}}, "-c:a pcm_s24be -chunk_duration 400000", false},
+    // 24-bit noise of two rates in 1.37 s chunks, a caption chunk in front
+    // of some video chunks: the noise begins chance "pictures" amid a sound
+    // packet, which the captions' bytes no longer excuse.
+    {"pcm24_noise_captions_camera_chunks", "mov", "224x544", "-profile:v high -pix_fmt yuv420p -bf 3 -g 189",
+     {{noise(32000, 31, "stereo"), noise(32000, 32, "stereo")}, {noise(96000, 33, "mono"), noise(96000, 34, "mono")}},
+     "-c:a pcm_s24le -chunk_duration 1370000", true},
     // 24-bit stereo noise in ffmpeg's default interleave, a picture a chunk:
     // the noise begins chance "pictures" less than a packet behind the last
     // picture.

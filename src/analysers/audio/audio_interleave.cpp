@@ -1,5 +1,6 @@
 #include "analysers/audio/audio_interleave.h"
 
+#include "analysers/audio/metadata_structure.h"
 #include "analysers/audio/mpeg_audio_frame.h"
 #include "analysers/chunk/gap_video.h"
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
@@ -982,13 +983,19 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         m_carry = std::clamp(m_carry, -1.0, 1.0);
 }
 
-bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush, bool anyLength) const {
+bool AudioInterleave::pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at, bool lastFlush,
+                                     bool anyLength) const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!ref || !isLinearPcmCodec(ref->audio().m_codec) || m_repairState->videoSampleCount() == 0 || at <= from)
         return false;
     const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
-    if (!cycle.oneChunkPerGap() || !cycle.chunksShareTime() || !cycle.metadataTracks().empty())
+    if (!cycle.oneChunkPerGap() || !cycle.chunksShareTime())
         return false;
+    // Other metadata, or captions amid the sound, may stand anywhere in the
+    // gap and shift a picture by any number of bytes.
+    for (const InterleaveTrack& m : cycle.metadataTracks())
+        if (!metadataStructureDecides(m.codec) || !m.endsAtPictures)
+            return false;
     int64_t packets = 0, shortest = 0;
     for (const PcmShare& share : pcmShares()) {
         packets = std::gcd(packets, share.packet > 0 && !lastFlush ? share.packet : share.frame);
@@ -996,7 +1003,21 @@ bool AudioInterleave::pcmCutByChance(int64_t from, int64_t at, bool lastFlush, b
     }
     for (const InterleaveTrack& t : cycle.audioTracks())
         shortest = std::min<int64_t>(shortest, t.minChunkBytes);
-    return packets > 1 && shortest > 0 && (anyLength || at - from >= shortest) && (at - from) % packets != 0;
+    if (packets <= 1 || shortest <= 0 || (!anyLength && at - from < shortest) || (at - from) % packets == 0)
+        return false;
+    // A caption chunk in front of a picture: its samples end right there.
+    constexpr int64_t kMaxCaptionChunk = 64 * 1024;
+    for (int64_t bytes = (at - from) % packets; !cycle.metadataTracks().empty() && bytes <= at - from &&
+                                                 bytes <= kMaxCaptionChunk;
+         bytes += packets) {
+        const ByteBlock block = input.readBlock(at - bytes, int32_t(bytes));
+        for (const InterleaveTrack& m : cycle.metadataTracks()) {
+            const std::vector<int64_t> ends = metadataUnitEnds(m.codec, m.boxKeys, block.data(), block.length());
+            if (!ends.empty() && ends.back() == bytes)
+                return false;
+        }
+    }
+    return true;
 }
 
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {

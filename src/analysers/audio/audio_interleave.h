@@ -139,7 +139,9 @@ public:
     // packets are short, when `lastFlush`)? Then a "picture" at `at` is a
     // chance match inside the sound. `anyLength`: so are shorter bytes, where
     // every picture stands behind whole packets.
-    bool pcmCutByChance(int64_t from, int64_t at, bool lastFlush, bool anyLength) const;
+    // Caption chunks that the reference writes right in front of pictures
+    // are allowed for: their samples end at a real picture.
+    bool pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at, bool lastFlush, bool anyLength) const;
     // With PCM of one track: do the bytes from `a` to `b`, no whole number
     // of packets, hold whole packets on either side of video samples too
     // small for the chunk search (a still scene's picture between two

@@ -488,7 +488,7 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     const bool lonePictures = fewest == 1 && chunk.samples.size() == 1;
     int64_t amidAt = 0, amidLength = 0;
     if (gapStart > 0 && (chunk.samples.size() < fewest || lonePictures) &&
-        m_interleave.pcmCutByChance(gapStart, chunk.offset, lastFlush, lonePictures) &&
+        m_interleave.pcmCutByChance(buffer, gapStart, chunk.offset, lastFlush, lonePictures) &&
         !m_interleave.pictureAmidPcm(buffer, gapStart, chunk.offset, amidAt, amidLength)) {
         m_skipUntil = chunk.offset + 1;
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " cuts a sound packet";
@@ -694,7 +694,7 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     int64_t cut = at;
     do {
         cut += cutPictureStart(codec(), block.data() + (cut - at), end - cut, std::max(kSizeFactor * largest, kMinBound));
-    } while (cut < end && m_interleave.pcmCutByChance(from, cut, false, false) && ++cut < end);
+    } while (cut < end && m_interleave.pcmCutByChance(buffer, from, cut, false, false) && ++cut < end);
     if (cut < end)
         FLOG(LogLevel::Info) << m_label << " picture cut by the end of the input at " << cut << " len=" << end - cut;
     return cut;
