@@ -27,6 +27,16 @@ uint64_t entriesThatFit(const MovieFile* f, uint32_t claimed, uint64_t end, uint
     return claimed;
 }
 
+// Reads up to `n` 32-bit entries into `table`; a short read or a full
+// table ends it.
+void readWords(MovieFile* f, GrowableTable<uint32_t>& table, uint64_t n, const char* label) {
+    for (uint64_t i = 0; i < n; ++i) {
+        uint32_t word = 0;
+        if (!rw32be(f, &word, label, kTraceTables) || !table.push_back(word))
+            break;
+    }
+}
+
 // Skips forward when reading; the writer never needs it.
 void skipTo(MovieFile* f, uint64_t offset) {
     if (reading(f) && f->m_position != offset)
@@ -294,12 +304,7 @@ void rwStsz(MovieFile* f, MovieTrack* t, uint64_t end) {
         t->m_sampleCount = count;
         return;
     }
-    const uint64_t n = entriesThatFit(f, count, end, 4, "stsz");
-    for (uint64_t i = 0; i < n; ++i) {
-        uint32_t size = 0;
-        if (!rw32be(f, &size, "stsz.size", kTraceTables) || !t->m_sampleSizes.push_back(size))
-            break;
-    }
+    readWords(f, t->m_sampleSizes, entriesThatFit(f, count, end, 4, "stsz"), "stsz.size");
     // Only sizes really present count as samples.
     t->m_sampleCount = uint32_t(t->m_sampleSizes.size());
 }
@@ -315,12 +320,7 @@ void rwStss(MovieFile* f, MovieTrack* t, uint64_t end) {
         return;
     }
     t->m_syncKnown = true;
-    const uint64_t n = entriesThatFit(f, count, end, 4, "stss");
-    for (uint64_t i = 0; i < n; ++i) {
-        uint32_t number = 0;
-        if (!rw32be(f, &number, "stss.sample", kTraceTables) || !t->m_syncSamples.push_back(number))
-            break;
-    }
+    readWords(f, t->m_syncSamples, entriesThatFit(f, count, end, 4, "stss"), "stss.sample");
 }
 
 void rwStsc(MovieFile* f, MovieTrack* t, uint64_t end) {
