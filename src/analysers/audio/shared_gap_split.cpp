@@ -46,7 +46,6 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) 
         at.decodedFor.assign(m_tracks.size(), 0);
         at.whole.assign(m_tracks.size(), false);
         at.stopped.assign(m_tracks.size(), false);
-        at.decoders.resize(m_tracks.size());
     }
     FrameChain& chain = at.chain[t];
     if (at.whole[t] || at.decodedFor[t] >= frames)
@@ -63,28 +62,16 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) 
     const int64_t limit = (track.chunkFrames + kChainSpareFrames) * int64_t(std::max<uint64_t>(track.maxFrame, 1));
     const int64_t n = std::min(m_b - pos, limit);
     if (n <= 0) {
-        dropDecoder(pos, t);
         chain.clear();
         at.whole[t] = true;
         return chain;
     }
     if (track.mpeg) {
         mpegTrackChain(m_data + (pos - m_a), int32_t(n), pos, track.mpegFormat, cap + 1, chain);
-    } else {
-        std::unique_ptr<AacChainDecoder>& decoder = at.decoders[t];
-        if (!decoder) {
-            decoder = std::make_unique<AacChainDecoder>(track.config, m_data + (pos - m_a), int32_t(n), pos);
-            m_keptDecoders.emplace_back(pos, t);
-            if (m_keptDecoders.size() > kKeptDecoders)
-                dropDecoder(m_keptDecoders.front().first, m_keptDecoders.front().second);
-        }
-        if (!decoder->extend(cap)) {
-            dropDecoder(pos, t);
-            chain.clear();
-            at.whole[t] = true;
-            return chain;
-        }
-        chain = decoder->chain();
+    } else if (!measuredChain(pos, t, int32_t(n), cap, chain)) {
+        chain.clear();
+        at.whole[t] = true;
+        return chain;
     }
     const size_t decoded = chain.size();
     size_t keep = 1;
@@ -102,17 +89,69 @@ const FrameChain& SharedGapSplit::chainAt(int64_t pos, size_t t, size_t frames) 
     // A chain the cap stopped may go on; one that ended or was cut is whole.
     at.whole[t] = decoded <= cap || chain.size() < decoded;
     at.stopped[t] = at.whole[t] && pos + n - chain.back() > int64_t(track.maxFrame);
-    if (at.whole[t])
-        dropDecoder(pos, t);
     return chain;
 }
 
-void SharedGapSplit::dropDecoder(int64_t pos, size_t t) {
-    const auto kept = std::find(m_keptDecoders.begin(), m_keptDecoders.end(), std::make_pair(pos, t));
-    if (kept == m_keptDecoders.end())
+bool SharedGapSplit::measuredChain(int64_t pos, size_t t, int32_t n, size_t frames, FrameChain& chain) {
+    const int64_t dataEnd = pos + n;
+    size_t r = m_runs.size(), first = 0;
+    const auto known = m_runBoundaries.find({t, dataEnd, pos});
+    if (known != m_runBoundaries.end()) {
+        const DecodedRun& run = m_runs[known->second.first];
+        const size_t index = known->second.second;
+        const FrameChain& offsets = run.decoder ? run.decoder->chain() : run.offsets;
+        const bool ended = run.decoder ? run.decoder->ended() : run.ended;
+        const size_t wanted = index + frames + 1;
+        // A fresh decoder takes its first frame whatever the byte it opens
+        // with, so only a run that took the frame at `pos` (or began there)
+        // tells what one would take from there.
+        const bool taken = index + 1 < offsets.size() || index == 0;
+        const bool served = ended || wanted <= offsets.size();
+        const bool extendable = run.decoder && wanted <= kMaxFrameChainOffsets;
+        if (taken && (served || extendable)) {
+            r = known->second.first;
+            first = index;
+        }
+    }
+    const bool fresh = r == m_runs.size();
+    if (fresh) {
+        DecodedRun run;
+        run.dataEnd = dataEnd;
+        run.decoder = std::make_unique<AacChainDecoder>(m_tracks[t].config, m_data + (pos - m_a), n, pos);
+        m_runs.push_back(std::move(run));
+        m_keptDecoders.push_back(r);
+        if (m_keptDecoders.size() > kKeptDecoders)
+            freeDecoder(m_keptDecoders.front());
+    }
+    DecodedRun& run = m_runs[r];
+    if (run.decoder) {
+        const size_t before = fresh ? 0 : run.decoder->chain().size();
+        if (!run.decoder->extend(first + frames)) {
+            freeDecoder(r);
+            return false;
+        }
+        const FrameChain& offsets = run.decoder->chain();
+        for (size_t i = before; i < offsets.size(); ++i)
+            m_runBoundaries[{t, dataEnd, offsets[i]}] = {r, i};
+        if (run.decoder->ended())
+            freeDecoder(r);
+    }
+    const FrameChain& offsets = run.decoder ? run.decoder->chain() : run.offsets;
+    const size_t last = std::min(offsets.size(), first + frames + 1);
+    chain.assign(offsets.begin() + std::ptrdiff_t(first), offsets.begin() + std::ptrdiff_t(last));
+    return true;
+}
+
+void SharedGapSplit::freeDecoder(size_t r) {
+    DecodedRun& run = m_runs[r];
+    if (!run.decoder)
         return;
-    m_keptDecoders.erase(kept);
-    m_chains[pos].decoders[t].reset();
+    run.offsets = run.decoder->chain();
+    run.ended = run.decoder->ended();
+    run.decoder.reset();
+    const auto kept = std::find(m_keptDecoders.begin(), m_keptDecoders.end(), r);
+    if (kept != m_keptDecoders.end())
+        m_keptDecoders.erase(kept);
 }
 
 const FrameChain& SharedGapSplit::chainReaching(int64_t pos, size_t t, int64_t end) {
@@ -322,6 +361,8 @@ void SharedGapSplit::load(ScanBuffer& input, int64_t a, int64_t b) {
     m_b = a + m_block.length();
     m_gapEnd = b;
     m_chains.clear();
+    m_runs.clear();
+    m_runBoundaries.clear();
     m_keptDecoders.clear();
     m_follows.clear();
 }

@@ -25,6 +25,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -100,8 +101,12 @@ private:
     // Track t's chain at `pos` as far as offset `end` (all of it when it
     // ends in front).
     const FrameChain& chainReaching(int64_t pos, size_t t, int64_t end);
-    // Frees the decoder kept for track t's chain at `pos`, if any.
-    void dropDecoder(int64_t pos, size_t t);
+    // The first `frames` frames (all when it has fewer) that a fresh decoder
+    // of sound track t finds in the `n` bytes from `pos`, into `chain`;
+    // false when the decoder cannot be set up.
+    bool measuredChain(int64_t pos, size_t t, int32_t n, size_t frames, FrameChain& chain);
+    // Frees the decoder of run r, keeping what it measured.
+    void freeDecoder(size_t r);
     // How many of the chain's offsets to keep: up to the first frame that
     // is several of another sound track's frames.
     size_t firstSpanOfOtherFrames(const FrameChain& chain, size_t t);
@@ -177,13 +182,28 @@ private:
         // The chain ended on a frame its track does not take, well before
         // the bytes it was given ran out.
         std::vector<bool> stopped;
-        // The decoder of a chain that may go on, while it is kept.
-        std::vector<std::unique_ptr<AacChainDecoder>> decoders;
     };
     std::map<int64_t, Chains> m_chains;
-    // The chains whose decoders are kept, the oldest first: a decoder holds
-    // buffers for every channel, and a chain is mostly taken on soon after
-    // it was begun or not at all.
-    std::deque<std::pair<int64_t, size_t>> m_keptDecoders;
+    // What one decoder of a sound track measured from where it began. A
+    // frame's length follows from its own bits, and every frame a decoder
+    // takes carries the channel elements of its first, so a fresh decoder
+    // set on one of the run's frame boundaries takes the very frames the run
+    // took behind it, given bytes that end where the run's do. A chain that
+    // starts on such a boundary goes on from the run instead of decoding
+    // them again: a gap interleaved a frame at a time asks for a chain at
+    // every frame, which would cost the square of the gap's frames.
+    struct DecodedRun {
+        int64_t dataEnd = 0;
+        std::unique_ptr<AacChainDecoder> decoder;  // while it is kept
+        FrameChain offsets;  // the decoder's chain, once it is freed
+        bool ended = false;  // (once it is freed) no frame follows the last
+    };
+    std::vector<DecodedRun> m_runs;
+    // (track, data end, frame boundary) -> (run, index of the boundary in it)
+    std::map<std::tuple<size_t, int64_t, int64_t>, std::pair<size_t, size_t>> m_runBoundaries;
+    // The runs whose decoders are kept, the oldest first: a decoder holds
+    // buffers for every channel, and a run is mostly taken on soon after it
+    // was begun or not at all.
+    std::deque<size_t> m_keptDecoders;
     std::map<std::pair<int64_t, int>, int> m_follows;  // followed(end, depth), as far as asked
 };
