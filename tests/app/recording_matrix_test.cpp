@@ -422,6 +422,14 @@ const std::vector<Recording> kRecordings = {
     {"mp3_twin_bitrates", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
      {{sine(550, 12000, "mono"), sine(550, 12000, "mono")},
       {noise(12000, 31, "mono"), noise(12000, 31, "mono")}}, "-c:a libmp3lame -b:a:0 8k -b:a:1 24k", false},
+    // Two mono AAC rates in camera chunks, the low rate's last chunk cut
+    // short by the end: the other track, behind in time, has a decoder that
+    // takes that chunk's last frame too, but a recorder closes a chunk only
+    // at its length.
+    {"aac_two_rates_short_last_chunk", "mov", "320x240", "-profile:v baseline -pix_fmt yuv420p -g 25",
+     {{sine(330, 8000, "mono"), noise(8000, 17, "mono")},
+      {noise(16000, 18, "mono"), sine(550, 16000, "mono")}},
+     "-c:a aac -b:a:0 48k -b:a:1 64k -chunk_duration 1700000", false},
     // Two PCM rates in camera chunks, the low rate's first chunk twice as
     // long; a reference so short that only its last flush shows one chunk
     // per track between the pictures, and whose low-rate chunk its end cut.

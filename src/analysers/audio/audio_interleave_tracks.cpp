@@ -167,6 +167,7 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
                             : opening > 0           ? opening
                             : expected.back() > 0   ? expected.back()
                                                     : int64_t(learnt.samplesPerChunk);
+        track.referenceChunkFrames = int64_t(learnt.samplesPerChunk);
         track.frameSeconds =
             timing.rateKnown ? timing.samplesPerFrame / timing.audioRate : learnt.sampleSeconds;
         track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds - primingSeconds(source);

@@ -228,12 +228,14 @@ std::vector<int64_t> SharedGapSplit::pieceEnds(int64_t pos, size_t t) {
     return ends;
 }
 
-std::vector<size_t> SharedGapSplit::tailOrder(const std::vector<SplitTrack>& tracks) {
+std::vector<size_t> SharedGapSplit::tailOrder(const std::vector<SplitTrack>& tracks, int going) {
     std::vector<size_t> order;
     for (size_t t = 0; t < tracks.size(); ++t)
         if (!tracks[t].metadata)
             order.push_back(t);
     std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+        if ((int(x) == going) != (int(y) == going))
+            return int(x) == going;
         return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
     });
     for (size_t t = 0; t < tracks.size(); ++t)
@@ -416,6 +418,10 @@ std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitT
     return {};
 }
 
+bool SharedGapSplit::chunkGoesOn(const SplitTrack& track, int64_t frames) {
+    return !track.metadata && !track.byTime && frames + track.toleranceFrames < track.referenceChunkFrames;
+}
+
 int64_t SharedGapSplit::framesInTurn(const std::vector<SplitTrack>& tracks, size_t t) {
     const SplitTrack& track = tracks[t];
     if (!track.byTime)
@@ -474,12 +480,17 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
     std::vector<bool> sentBack;
     const auto soundTracks =
         std::count_if(tracks.begin(), tracks.end(), [](const SplitTrack& t) { return !t.metadata; });
+    // The track whose chunk the last frames began or went on, and how many
+    // frames that chunk holds so far.
+    int going = -1;
+    int64_t goingFrames = 0;
     while (pos < m_b) {
+        const int first = going >= 0 && chunkGoesOn(tracks[size_t(going)], goingFrames) ? going : -1;
         if (m_b - pos < kMinTail) {
             // A caption chunk (an empty cue is two bytes) or frames of
             // digital silence (a few bytes each) often close the gap in
             // front of a video chunk; they must fill the tail exactly.
-            for (const SplitFrame& piece : shortTail(pos, tailOrder(tracks))) {
+            for (const SplitFrame& piece : shortTail(pos, tailOrder(tracks, first))) {
                 frames.push_back(piece);
                 tracks[size_t(piece.track)].audioSeconds += tracks[size_t(piece.track)].frameSeconds;
                 pos = piece.offset + piece.size;
@@ -490,6 +501,8 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         // as a muxer writes the lower stream first on a tie.
         std::iota(order.begin(), order.end(), size_t(0));
         std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
+            if ((int(x) == first) != (int(y) == first))
+                return int(x) == first;
             return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
         });
         int chosen = -1;
@@ -578,6 +591,8 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         const FrameChain& chain = chosenChain;
         for (int64_t f = 0; f < take; ++f)
             frames.push_back(SplitFrame{chosen, chain[size_t(f)], chain[size_t(f + 1)] - chain[size_t(f)]});
+        goingFrames = chosen == going ? goingFrames + take : take;
+        going = chosen;
         SplitTrack& track = tracks[size_t(chosen)];
         track.audioSeconds += double(take) * track.frameSeconds;
         track.chunkFrames = std::max<int64_t>(track.chunkFrames - take, 1);

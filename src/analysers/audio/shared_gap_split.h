@@ -57,6 +57,10 @@ struct SplitTrack {
     // may be (none set: anything).
     std::bitset<128> heads;
     int64_t chunkFrames = 1;  // frames the next chunk of this track is taken to hold
+    // What the reference's chunks of the track hold (median; 0: unknown).
+    // A recorder that writes a run of frames per chunk ends a chunk early
+    // only where the recording ends.
+    int64_t referenceChunkFrames = 0;
     int64_t toleranceFrames = 0;  // how far off that may be (a tenth of a second)
     double audioSeconds = 0;  // audio the track has so far
     double frameSeconds = 0;
@@ -125,8 +129,14 @@ private:
     bool tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order, std::vector<SplitFrame>& out);
     // The sound tracks, the one furthest behind in time first (a frame of
     // digital silence decodes with any track's settings: only whose turn
-    // it is tells its track), then the metadata tracks.
-    static std::vector<size_t> tailOrder(const std::vector<SplitTrack>& tracks);
+    // it is tells its track), then the metadata tracks; but `going` (-1:
+    // none), a track whose chunk is under way, first of all.
+    static std::vector<size_t> tailOrder(const std::vector<SplitTrack>& tracks, int going = -1);
+    // Whether the chunk of track t that holds `frames` frames so far goes on
+    // at the next frame its decoder takes: a recorder that writes runs of
+    // frames closes a chunk at the reference's length, not where another
+    // track falls behind in time.
+    static bool chunkGoesOn(const SplitTrack& track, int64_t frames);
     // The piece of track t at `pos`: where its frames may end (every frame
     // boundary of its chain up to the gap's end) or its metadata chunk.
     std::vector<int64_t> pieceEnds(int64_t pos, size_t t);
