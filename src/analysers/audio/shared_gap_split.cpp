@@ -228,16 +228,19 @@ std::vector<int64_t> SharedGapSplit::pieceEnds(int64_t pos, size_t t) {
     return ends;
 }
 
+bool SharedGapSplit::comesFirst(const std::vector<SplitTrack>& tracks, int going, size_t x, size_t y) {
+    if ((int(x) == going) != (int(y) == going))
+        return int(x) == going;
+    return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
+}
+
 std::vector<size_t> SharedGapSplit::tailOrder(const std::vector<SplitTrack>& tracks, int going) {
     std::vector<size_t> order;
     for (size_t t = 0; t < tracks.size(); ++t)
         if (!tracks[t].metadata)
             order.push_back(t);
-    std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-        if ((int(x) == going) != (int(y) == going))
-            return int(x) == going;
-        return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
-    });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t x, size_t y) { return comesFirst(tracks, going, x, y); });
     for (size_t t = 0; t < tracks.size(); ++t)
         if (tracks[t].metadata)
             order.push_back(t);
@@ -497,14 +500,12 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             }
             break;
         }
-        // The track furthest behind first; equal times keep the track order,
-        // as a muxer writes the lower stream first on a tie.
+        // A chunk under way first, then the track furthest behind; equal
+        // times keep the track order, as a muxer writes the lower stream
+        // first on a tie.
         std::iota(order.begin(), order.end(), size_t(0));
-        std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) {
-            if ((int(x) == first) != (int(y) == first))
-                return int(x) == first;
-            return microseconds(tracks[x].audioSeconds) < microseconds(tracks[y].audioSeconds);
-        });
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t x, size_t y) { return comesFirst(tracks, first, x, y); });
         int chosen = -1;
         int64_t take = 0;
         int chosenScore = kNone;

@@ -132,6 +132,8 @@ private:
     // it is tells its track), then the metadata tracks; but `going` (-1:
     // none), a track whose chunk is under way, first of all.
     static std::vector<size_t> tailOrder(const std::vector<SplitTrack>& tracks, int going = -1);
+    // Whether track x goes before track y in that order.
+    static bool comesFirst(const std::vector<SplitTrack>& tracks, int going, size_t x, size_t y);
     // Whether the chunk of track t that holds `frames` frames so far goes on
     // at the next frame its decoder takes: a recorder that writes runs of
     // frames closes a chunk at the reference's length, not where another
