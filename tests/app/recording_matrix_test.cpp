@@ -422,6 +422,13 @@ const std::vector<Recording> kRecordings = {
     {"mp3_twin_bitrates", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",
      {{sine(550, 12000, "mono"), sine(550, 12000, "mono")},
       {noise(12000, 31, "mono"), noise(12000, 31, "mono")}}, "-c:a libmp3lame -b:a:0 8k -b:a:1 24k", false},
+    // Digital silence in stereo beside mono at twice the rate: the first gap
+    // opens with the mono track, as the reference's does, and a stereo
+    // decoder takes the encoder's first mono frame too.
+    {"aac_silent_stereo_beside_mono_96k", "mp4", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50",
+     {{"anullsrc=r=48000:cl=stereo", noise(48000, 19, "stereo")},
+      {sine(660, 96000, "mono"), noise(96000, 20, "mono")}},
+     "-c:a aac -b:a 256k -chunk_duration 1000000", false},
     // Two mono AAC rates in camera chunks, the low rate's last chunk cut
     // short by the end: the other track, behind in time, has a decoder that
     // takes that chunk's last frame too, but a recorder closes a chunk only

@@ -322,6 +322,9 @@ private:
     // The frames of the track's chunk in the reference's first gap (0: none
     // there, or the reference ended inside it).
     int64_t firstGapFrames(int audioIndex) const;
+    // Where the track's first chunk stands among the reference's first
+    // gap's sound chunks; -1: not there.
+    int openingRank(int audioIndex) const;
     // The reference's timed-metadata tracks as the split sees them, behind
     // the sound tracks already in `tracks`, then its one-sample tracks
     // between chunks whose sample was not passed yet.

@@ -168,6 +168,8 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
                             : expected.back() > 0   ? expected.back()
                                                     : int64_t(learnt.samplesPerChunk);
         track.referenceChunkFrames = int64_t(learnt.samplesPerChunk);
+        if (fresh)
+            track.openingRank = openingRank(learnt.audioIndex);
         track.frameSeconds =
             timing.rateKnown ? timing.samplesPerFrame / timing.audioRate : learnt.sampleSeconds;
         track.audioSeconds = double(state.m_framesEmitted) * track.frameSeconds - primingSeconds(source);
@@ -239,6 +241,14 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         if (intact)
             state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
     }
+}
+
+int AudioInterleave::openingRank(int audioIndex) const {
+    const std::vector<GapChunk>& opening = m_repairState->m_reference->interleaveCycle().firstGap();
+    for (size_t k = 0; k < opening.size(); ++k)
+        if (opening[k].audioIndex == audioIndex)
+            return int(k);
+    return -1;
 }
 
 int64_t AudioInterleave::firstGapFrames(int audioIndex) const {

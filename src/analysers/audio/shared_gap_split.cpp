@@ -378,7 +378,7 @@ std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int6
         return {};
     load(input, a, b);
     std::vector<SplitTrack> tracks = m_tracks;
-    std::vector<SplitFrame> frames = splitFrom(a, tracks, covered);
+    std::vector<SplitFrame> frames = splitFrom(a, tracks, covered, true);
     // Damage inside the gap stops the frames; behind it they go on from
     // the first position whose frames reach the gap's end.
     if (m_b - covered >= kMinTail) {
@@ -399,10 +399,11 @@ std::vector<SplitFrame> SharedGapSplit::splitGuessedStart(ScanBuffer& input, int
         return {};
     load(input, a, b);
     std::vector<SplitTrack> tracks = m_tracks;
-    return restart(a, tracks, covered);
+    return restart(a, tracks, covered, true);
 }
 
-std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered) {
+std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered,
+                                               bool opening) {
     std::bitset<128> heads;
     for (const SplitTrack& t : tracks)
         heads |= t.heads;
@@ -411,7 +412,7 @@ std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitT
             continue;
         std::vector<SplitTrack> attempt = tracks;
         int64_t end = pos;
-        std::vector<SplitFrame> frames = splitFrom(pos, attempt, end);
+        std::vector<SplitFrame> frames = splitFrom(pos, attempt, end, opening);
         if (frames.size() >= 2 && m_b - end < kMinTail) {
             covered = end;
             tracks = attempt;
@@ -474,7 +475,8 @@ int64_t SharedGapSplit::endNamedBySizes(const FrameChain& chain, int64_t k, size
     return own && (ended || chain[size_t(k)] == m_b) ? k : -1;
 }
 
-std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered) {
+std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered,
+                                                 bool opening) {
     std::vector<SplitFrame> frames;
     std::vector<size_t> order(tracks.size());
     // The order of one step, with the tracks sent behind the others; kept
@@ -487,8 +489,13 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
     // frames that chunk holds so far.
     int going = -1;
     int64_t goingFrames = 0;
+    int opener = -1;
+    for (size_t t = 0; opening && t < tracks.size(); ++t)
+        if (!tracks[t].metadata && tracks[t].openingRank >= 0 &&
+            (opener < 0 || tracks[t].openingRank < tracks[size_t(opener)].openingRank))
+            opener = int(t);
     while (pos < m_b) {
-        const int first = going >= 0 && chunkGoesOn(tracks[size_t(going)], goingFrames) ? going : -1;
+        const int first = going >= 0 ? (chunkGoesOn(tracks[size_t(going)], goingFrames) ? going : -1) : opener;
         if (m_b - pos < kMinTail) {
             // A caption chunk (an empty cue is two bytes) or frames of
             // digital silence (a few bytes each) often close the gap in

@@ -61,6 +61,10 @@ struct SplitTrack {
     // A recorder that writes a run of frames per chunk ends a chunk early
     // only where the recording ends.
     int64_t referenceChunkFrames = 0;
+    // In a recording's first gap: where the track's first chunk stands
+    // among the reference's first gap's chunks (-1: not there, or not the
+    // first gap). A muxer opens every recording of one setting the same way.
+    int openingRank = -1;
     int64_t toleranceFrames = 0;  // how far off that may be (a tenth of a second)
     double audioSeconds = 0;  // audio the track has so far
     double frameSeconds = 0;
@@ -171,12 +175,16 @@ private:
     // more); -1 when they do not say.
     int64_t endNamedBySizes(const FrameChain& chain, int64_t k, size_t t, bool ended) const;
     // The frames from `pos` on, as far as they can be followed; the tracks'
-    // times and chunk counts advance with them.
-    std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered);
+    // times and chunk counts advance with them. `opening`: `pos` is where
+    // the gap's chunks begin (not a place behind damage), so the track that
+    // opens the reference's first gap goes first.
+    std::vector<SplitFrame> splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered,
+                                      bool opening = false);
     // The frames from the first position at or after `from` (within
     // kRestartSpan) from which they reach the end of the gap; none when
     // there is no such position.
-    std::vector<SplitFrame> restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered);
+    std::vector<SplitFrame> restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered,
+                                    bool opening = false);
 
     std::vector<SplitTrack> m_tracks;
     bool m_tailCut = false;
