@@ -10,7 +10,8 @@
 
 namespace {
 
-std::string outName(const std::string& test) { return testsupport::scratchDir(test) + "/out.mov"; }
+// Not ASCII: the names reach the file system as they are given.
+std::string outName(const std::string& test) { return testsupport::scratchDir(test) + "/Überlänge 映画.mov"; }
 
 const std::vector<uint8_t> kPayload(8192, 0x5A);
 
