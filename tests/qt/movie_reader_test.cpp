@@ -150,6 +150,14 @@ TEST(QtReader, DumpListsStopAfterTwentyTwoEntries) {
     EXPECT_NE(out.find("    trackcount: 1\n"), std::string::npos);
 }
 
+// The dump command prints what the reader found.
+TEST(QtDumpCommand, PrintsTheMovie) {
+    const auto dump = runFramend("-i " + quote(testmedia::h264AacMp4()) + " -dump");
+    EXPECT_EQ(dump.exitCode, 0);
+    EXPECT_NE(dump.output.find("---------------- QTDump -------------\n"), std::string::npos);
+    EXPECT_NE(dump.output.find("    trackcount: 2\n"), std::string::npos);
+}
+
 TEST(QtReader, SampleDurationIsTheOneMostSamplesHave) {
     // A first frame held for two seconds (variable frame rate) and a longer
     // first audio frame (some phones) must not decide the track's duration.
