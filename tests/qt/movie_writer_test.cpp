@@ -123,6 +123,7 @@ TEST(QtWriter, ChunkOffsetsBeyondFourGiB) {
     ASSERT_TRUE(QTAddSamples(w, v, second.data(), uint32_t(second.size()), 0));
     ASSERT_TRUE(QTClose(w));
 
+    EXPECT_GT(platform::fileSize(name), int64_t(kFar));
     MovieFile* r = QTOpen(name, 0, true);
     ASSERT_NE(r, nullptr);
     const MovieTrack& t = *r->m_videoTrack;
