@@ -111,14 +111,15 @@ std::string x265ScalingLists() {
 }
 
 std::vector<Packet> probePackets(const std::string& file) {
-    // csv fields come in ffprobe's own order: stream_index, pts, dts, size, pos.
+    // csv fields come in ffprobe's own order: stream_index, pts, dts, duration, size, pos.
     std::vector<Packet> packets;
-    for (const std::string& line :
-         testsupport::lines(testsupport::ffprobe(file, "-show_entries packet=stream_index,pts,dts,size,pos -of csv=p=0"))) {
+    for (const std::string& line : testsupport::lines(
+             testsupport::ffprobe(file, "-show_entries packet=stream_index,pts,dts,duration,size,pos -of csv=p=0"))) {
         std::vector<std::string> v = testsupport::fields(line);
-        v.resize(5);
+        v.resize(6);
         if (!v[0].empty())
-            packets.push_back(Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[3]), number(v[4])});
+            packets.push_back(
+                Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[4]), number(v[5]), number(v[3])});
     }
     return packets;
 }

@@ -47,6 +47,7 @@ struct Packet {
     int64_t dts = 0;
     int64_t size = 0;
     int64_t pos = -1;
+    int64_t duration = 0;
 };
 // ffprobe's packets in demux order.
 std::vector<Packet> probePackets(const std::string& file);
