@@ -138,7 +138,6 @@ CrmRecording makeCrmRecording(const CrmRecordingOptions& o) {
         sound.back().uniformSize = 1;
     }
     r.audio.resize(o.audioTracks);
-    std::vector<std::pair<TrackTables*, uint64_t>> separateOffsets;
     for (uint32_t c = 0; c < o.chunks; ++c) {
         r.chunkOffsets.push_back(r.payload.size());
         video.offsets.push_back(r.payload.size());
