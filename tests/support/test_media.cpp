@@ -110,6 +110,24 @@ std::string x265ScalingLists() {
     return file;
 }
 
+std::vector<Cue> shownCues(const std::string& file) {
+    std::vector<Cue> out;
+    bool text = false;
+    const std::string srt = testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) +
+                                                    " -map 0:s -f srt -").output;
+    for (const std::string& line : testsupport::lines(srt)) {
+        int h = 0, m = 0, s = 0, ms = 0;
+        if (std::sscanf(line.c_str(), "%d:%d:%d,%d -->", &h, &m, &s, &ms) == 4) {
+            out.push_back({h * 3600.0 + m * 60.0 + s + ms / 1000.0, ""});
+            text = true;
+        } else if (text && !line.empty()) {
+            out.back().text = line;
+            text = false;
+        }
+    }
+    return out;
+}
+
 std::vector<Packet> probePackets(const std::string& file) {
     // csv fields come in ffprobe's own order: stream_index, pts, dts, duration, size, pos.
     std::vector<Packet> packets;

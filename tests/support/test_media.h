@@ -41,6 +41,14 @@ std::string captionCuesPath(int count, bool varied = false);
 // whose coefficients cost one to two bytes each: an SPS of about 1.6 KB.
 std::string x265ScalingLists();
 
+// The caption track's cues as a player shows them: when each starts, in
+// seconds, and its text.
+struct Cue {
+    double start = 0;
+    std::string text;
+};
+std::vector<Cue> shownCues(const std::string& file);
+
 struct Packet {
     int stream = -1;
     int64_t pts = 0;
