@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "qt/quicktime.h"
-#include "support/atom_builder.h"
 #include "support/test_support.h"
 
 namespace {
