@@ -15,23 +15,14 @@ using namespace testsupport;
 namespace {
 
 Bytes mvhd(uint32_t timescale, uint32_t duration) {
-    Bytes p = u32s({0, 0, timescale, duration});
-    p.resize(96, 0);
-    return fullAtom("mvhd", 0, 0, p);
+    return fullAtom("mvhd", 0, 0, concat({u32s({0, 0, timescale, duration}), Bytes(80, 0)}));
 }
 
-Bytes tkhd(uint32_t id) {
-    Bytes p = u32s({0, 0, id, 0, 250});
-    p.resize(84, 0);
-    return fullAtom("tkhd", 0, 0xF, p);
-}
+Bytes tkhd(uint32_t id) { return fullAtom("tkhd", 0, 0xF, concat({u32s({0, 0, id, 0, 250}), Bytes(64, 0)})); }
 
+// Component type and subtype; manufacturer, flags, mask, empty name.
 Bytes hdlr(const char* subtype) {
-    Bytes p;
-    putType(p, "mhlr");
-    putType(p, subtype);
-    p.resize(p.size() + 14, 0);  // manufacturer, flags, mask, empty name
-    return fullAtom("hdlr", 0, 0, p);
+    return fullAtom("hdlr", 0, 0, concat({Bytes{'m', 'h', 'l', 'r'}, Bytes(subtype, subtype + 4), Bytes(14, 0)}));
 }
 
 // A sound sample description entry of the given version: reserved bytes and
