@@ -26,14 +26,12 @@ protected:
     }
 };
 
-std::optional<std::pair<uint64_t, uint64_t>> mdatOf(const std::string& path) {
-    const auto r = simcorr::findMdat(path);
-    if (!r)
-        return std::nullopt;
-    return std::make_pair(r->start, r->end);
-}
-
 using Range = std::pair<uint64_t, uint64_t>;
+
+std::optional<Range> mdatOf(const std::string& path) {
+    const auto r = simcorr::findMdat(path);
+    return r ? std::optional<Range>(Range(r->start, r->end)) : std::nullopt;
+}
 
 }  // namespace
 

@@ -186,10 +186,9 @@ TEST(MjpaRepair, TwoFieldFramesComeBackWhole) {
         ASSERT_EQ(r.exitCode, 0) << r.output;
     }
     const auto withApp1 = [](Bytes image, uint32_t nextField) {
-        Bytes app1 = {0xFF, 0xE1, 0x00, 0x2A, 0, 0, 0, 0, 'm', 'j', 'p', 'g'};
         const uint32_t size = uint32_t(image.size() + 44);
-        for (const uint32_t v : {size, size, nextField, 0u, 0u, 0u, 0u, 0u})
-            testsupport::put32(app1, v);
+        const Bytes app1 = testsupport::concat({{0xFF, 0xE1, 0x00, 0x2A, 0, 0, 0, 0, 'm', 'j', 'p', 'g'},
+                                                testsupport::u32s({size, size, nextField, 0, 0, 0, 0, 0})});
         image.insert(image.begin() + 2, app1.begin(), app1.end());
         return image;
     };

@@ -39,11 +39,10 @@ bool gapsOverlap(const std::string& log) {
     return false;
 }
 
+// A sample's marker and its length field.
 void setHeader(Bytes& b, uint64_t at, uint32_t length) {
-    const uint8_t marker[4] = {0xFF, 0x11, 0x00, 0x10};
-    std::copy(marker, marker + 4, b.begin() + long(at));
-    for (int i = 0; i < 4; ++i)
-        b[at + 4 + size_t(i)] = uint8_t(length >> (24 - 8 * i));
+    const Bytes header = concat({{0xFF, 0x11, 0x00, 0x10}, u32s({length})});
+    std::copy(header.begin(), header.end(), b.begin() + long(at));
 }
 
 }  // namespace
