@@ -59,9 +59,8 @@ TEST(PlatformFile, ReserveKeepsTheSizeAndTruncateGivesItBack) {
 }
 
 TEST(PlatformFile, PreadLeavesThePositionAlone) {
-    const std::string name = testsupport::scratchDir("PlatformPread") + "/data.bin";
     const std::string digits = "0123456789";
-    ASSERT_TRUE(testsupport::writeFile(name, std::vector<uint8_t>(digits.begin(), digits.end())));
+    const std::string name = testsupport::writeScratch("PlatformPread", "data.bin", {digits.begin(), digits.end()});
     File f;
     ASSERT_TRUE(f.open(name, File::Mode::Read));
     char b[8] = {};
