@@ -160,12 +160,7 @@ TEST_F(ScanBufferTest, EntropyOfKnownDistributions) {
     for (size_t i = 0; i < twoValues.size(); ++i)
         twoValues[i] = i % 2 ? 0x00 : 0xFF;
     ScanBuffer buf;
-    ASSERT_TRUE(buf.open(write("e.bin", [&] {
-        Bytes all(4096, 0x41);
-        all.insert(all.end(), flat.begin(), flat.end());
-        all.insert(all.end(), twoValues.begin(), twoValues.end());
-        return all;
-    }()), 1000));
+    ASSERT_TRUE(buf.open(write("e.bin", concat({Bytes(4096, 0x41), flat, twoValues})), 1000));
 
     EXPECT_FLOAT_EQ(buf.entropy(0, 4096), 0.0f);  // one repeated value
     EXPECT_EQ(buf.lastReadCount(), 4096);
