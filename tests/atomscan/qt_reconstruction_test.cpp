@@ -60,9 +60,8 @@ TEST(QtReconstruction, MoviesWithDestroyedHeadersComeBackWhole) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Bytes damaged = repairrun::noise(c.junk, 4242);
-        const Bytes body = atomtest::withoutHeaders(testsupport::readFile(c.movie), c.fill);
-        damaged.insert(damaged.end(), body.begin(), body.end());
+        const Bytes damaged = testsupport::concat(
+            {repairrun::noise(c.junk, 4242), atomtest::withoutHeaders(testsupport::readFile(c.movie), c.fill)});
         // ffmpeg itself can no longer read the damaged file.
         EXPECT_TRUE(repairrun::packets(testsupport::writeScratch(std::string(c.name) + "Input",
                                                                  "broken" + c.movie.substr(c.movie.rfind('.')),

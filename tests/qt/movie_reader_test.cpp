@@ -263,8 +263,7 @@ TEST(QtReader, FragmentedMovieTablesComeFromTheFragments) {
     Bytes bytes = readFile(file);
     size_t trun = findType(bytes, "trun");
     ASSERT_NE(trun, std::string::npos);
-    const Bytes huge = u32s({0x7FFFFFFF});
-    std::copy(huge.begin(), huge.end(), bytes.begin() + long(trun) + 8);
+    setBe32(&bytes[trun + 8], 0x7FFFFFFF);
     const Movie lying = openBytes("QtReader_LyingRun", bytes);
     ASSERT_NE(lying, nullptr);
     qttest::expectTablesWithinFile(lying.get(), bytes.size());

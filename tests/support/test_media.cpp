@@ -105,9 +105,7 @@ std::string x265ScalingLists() {
                 if (std::string(size) == "16X16" || std::string(size) == "32X32")
                     text += name + "_DC =\n" + std::to_string(4 + value % 200) + ",\n";
             }
-    const std::string file = testsupport::scratchDir("x265_scaling_lists") + "/lists.txt";
-    testsupport::writeFile(file, std::vector<uint8_t>(text.begin(), text.end()));
-    return file;
+    return testsupport::writeScratch("x265_scaling_lists", "lists.txt", {text.begin(), text.end()});
 }
 
 std::vector<Cue> shownCues(const std::string& file) {
