@@ -11,6 +11,7 @@
 #include "reference/reference_info.h"
 #include "scan/scan_buffer.h"
 #include "support/output_test_util.h"
+#include "support/repair_run.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
 #include "support/recording_clip_sink.h"
@@ -150,16 +151,6 @@ ScanResult scan(const AnalyserRow& row, const std::string& reference, const std:
     return result;
 }
 
-std::string randomBytes() {
-    const std::string name = testsupport::scratchDir("AnalyserContractRandom") + "/random.bin";
-    std::vector<uint8_t> bytes(128 * 1024);
-    uint32_t x = 2024;
-    for (auto& b : bytes)
-        b = uint8_t(nextRandom(x));
-    testsupport::writeFile(name, bytes);
-    return name;
-}
-
 // A movie of a codec the row serves; the H.264+AAC movie (and
 // `anyClass`) where no encoder here makes one.
 std::string movieFor(const AnalyserRow& row, bool& anyClass) {
@@ -184,7 +175,8 @@ std::string movieFor(const AnalyserRow& row, bool& anyClass) {
 }  // namespace
 
 TEST(AnalyserContract, EveryRegisteredAnalyserOverRealMediaAndRandomBytes) {
-    const std::string noise = randomBytes();
+    const std::string noise =
+        testsupport::writeScratch("AnalyserContractRandom", "random.bin", repairrun::noise(128 * 1024, 2024));
     LogCapture quiet(LogLevel::Fatal);
     int made = 0;
     for (const AnalyserRow& row : AnalyserRegistry::rows()) {

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <set>
 #include <sstream>
@@ -218,26 +217,10 @@ Verdict judge(const Track& original, size_t cut, const Track* repaired) {
     return v;
 }
 
-struct Cue {
-    double start = 0;
-    std::string text;
-};
-
 // The caption track's cues as a player shows them; with `cut`, only those
 // whose samples lie wholly in front of it.
-std::vector<Cue> cues(const std::string& file, size_t cut = SIZE_MAX) {
-    std::vector<Cue> out;
-    bool text = false;
-    for (const std::string& line : lines("ffmpeg -nostdin -v error -i " + quote(file) + " -map 0:s -f srt -")) {
-        int h = 0, m = 0, s = 0, ms = 0;
-        if (std::sscanf(line.c_str(), "%d:%d:%d,%d -->", &h, &m, &s, &ms) == 4) {
-            out.push_back({h * 3600.0 + m * 60.0 + s + ms / 1000.0, ""});
-            text = true;
-        } else if (text && !line.empty()) {
-            out.back().text = line;
-            text = false;
-        }
-    }
+std::vector<testmedia::Cue> cues(const std::string& file, size_t cut = SIZE_MAX) {
+    std::vector<testmedia::Cue> out = testmedia::shownCues(file);
     // ffprobe's csv keeps its own field order: size, pos.
     size_t alive = 0;
     for (const std::string& line :
@@ -317,7 +300,7 @@ TEST_P(RecordingMatrix, SurvivingPacketsComeBackAtTheirLength) {
     // Every surviving cue comes back in order, near its moment: a chunk
     // of captions taken for one sample shows only its first, and samples
     // given one fixed length drift further off with every cue.
-    const std::vector<Cue> expected = cues(original, bytes.size()), got = cues(output);
+    const std::vector<testmedia::Cue> expected = cues(original, bytes.size()), got = cues(output);
     ASSERT_GT(expected.size(), 1u);
     ASSERT_EQ(got.size(), expected.size());
     for (size_t i = 0; i < got.size(); ++i) {

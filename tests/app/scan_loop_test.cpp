@@ -17,12 +17,10 @@ namespace {
 uint8_t patternAt(int64_t o) { return static_cast<uint8_t>((o * 7 + (o >> 13)) % 251); }
 
 std::string makeInput(const std::string& test, int64_t size) {
-    const std::string name = testsupport::scratchDir(test) + "/input.bin";
     std::vector<uint8_t> data(static_cast<size_t>(size));
     for (int64_t i = 0; i < size; ++i)
         data[size_t(i)] = patternAt(i);
-    testsupport::writeFile(name, data);
-    return name;
+    return testsupport::writeScratch(test, "input.bin", data);
 }
 
 // Records every position it is offered and checks that the bytes it is shown

@@ -23,6 +23,12 @@ struct Format {
 void PrintTo(const Format& f, std::ostream* os) { *os << f.name; }
 
 std::string mpeg2PcmMov() { return testmedia::movie("mpeg2_pcm.mov", "-c:v mpeg2video -c:a pcm_s16be"); }
+// Big-endian PCM ('twos') behind a moov in front; 24-bit PCM ('in24', with
+// its 'wave' and 'enda' boxes).
+std::string proresTwosFaststart() {
+    return testmedia::movie("prores_twos.mov", "-c:v prores -profile:v 0 -c:a pcm_s16be -movflags +faststart");
+}
+std::string mpeg2In24() { return testmedia::movie("mpeg2_in24.mov", "-c:v mpeg2video -c:a pcm_s24le"); }
 
 // Lossless noise makes frames of about 5 MB, more than one read of the
 // writer takes at once: they come through a block of their own, between
@@ -74,6 +80,8 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, SimRoundTrip,
                                            Format{"hevc_aac", testmedia::hevcAacMp4},
                                            Format{"prores_pcm", testmedia::proresPcmMov},
                                            Format{"mpeg2_pcm", mpeg2PcmMov},
+                                           Format{"prores_twos_faststart", proresTwosFaststart},
+                                           Format{"mpeg2_in24", mpeg2In24},
                                            Format{"h264_noise_5mb_frames", noiseFrames},
                                            Format{"h264_aac_on_shm", testmedia::h264AacMp4, true}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -49,13 +49,13 @@ Bytes filler(size_t n) { return Bytes(n, 0x55); }
 // The scanner over one input file as the scan loop sets it up; with a
 // reference the state holds its tracks and the tables are collected.
 struct ScanRun {
-    ScanRun(const std::string& test, const Bytes& file, const std::string& reference = "", bool qtrc = true)
+    ScanRun(const std::string& test, const Bytes& file, const std::string& reference = "")
         : state(reference.empty() ? std::make_unique<RepairState>() : outtest::stateFromReference(reference, "")) {
         const std::string input = writeScratch(test, "input.mp4", file);
         state->m_inputFileName = input;
         before = state->m_samples.size();
         opened = buffer.open(input);
-        info.qtReconstruction = qtrc && !reference.empty();
+        info.qtReconstruction = !reference.empty();
         scanner = std::make_unique<AtomScanner>(state.get(), &info);
     }
     std::unique_ptr<RepairState> state;
@@ -116,41 +116,5 @@ TEST(AtomScanner, TableOfferedTwiceIsRecordedOnce) {
         EXPECT_EQ(s.offset, offset);
         EXPECT_EQ(s.size, int32_t(100 * (i + 1)));
         offset += s.size;
-    }
-}
-
-// A second stsz after stsz, stsc and stco starts the reference's second track;
-// without QT reconstruction the same tables are only dumped.
-TEST(AtomScanner, SecondTableOfAKindStartsTheReferencesNextTrack) {
-    const std::string reference = testmedia::h264AacMp4();
-    const uint32_t media = uint32_t(ftyp().size() + 8);
-    const Bytes file = concat({ftyp(), atom("mdat", repairrun::noise(200, 1)),
-                               fullAtom("stsz", 0, 0, u32s({0, 2, 100, 50})), fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})),
-                               fullAtom("stco", 0, 0, u32s({1, media})), fullAtom("stsz", 0, 0, u32s({0, 2, 30, 20})),
-                               fullAtom("stsc", 0, 0, u32s({1, 1, 2, 1})), fullAtom("stco", 0, 0, u32s({1, media + 150})),
-                               fullAtom("stsz", 0, 0, u32s({0, 1, 7})), filler(64)});
-    for (const bool qtrc : {true, false}) {
-        ScanRun run(qtrc ? "AtomScannerNextTrack" : "AtomScannerDumpOnly", file, reference, qtrc);
-        ASSERT_TRUE(run.opened);
-        scanAll(*run.scanner, run.buffer);
-        run.scanner->finish(run.buffer);
-        if (!qtrc) {
-            EXPECT_EQ(run.state->m_samples.size(), run.before);
-            EXPECT_TRUE(run.log.has(LogLevel::Info, "stsz version 0, uniform size 0, entries 2"));
-            EXPECT_FALSE(run.log.contains("QT reconstruction"));
-            EXPECT_FALSE(run.log.contains("*** new"));
-            continue;
-        }
-        EXPECT_TRUE(run.log.has(LogLevel::Info, "*** new video track ***"));
-        EXPECT_TRUE(run.log.has(LogLevel::Info, "*** new audio track ***"));
-        // The reference has two tracks: a third has no kind to take.
-        EXPECT_TRUE(run.log.has(LogLevel::Error, "no such track"));
-        ASSERT_EQ(run.state->m_samples.size() - run.before, 4u);
-        // In file order: video 100, video 50, audio 30, audio 20.
-        const int32_t sizes[] = {100, 50, 30, 20};
-        for (size_t i = 0; i < 4; ++i) {
-            EXPECT_EQ(run.state->m_samples[run.before + i].size, sizes[i]);
-            EXPECT_EQ(run.state->m_samples[run.before + i].isVideo(), i < 2);
-        }
     }
 }

@@ -55,12 +55,9 @@ struct HostileCase {
 
 Bytes offsetsPastTheEnd() {
     auto build = [](uint64_t last) {
-        Bytes co64;
-        put32(co64, 4);
-        put64(co64, uint64_t(1) << 63);
-        put64(co64, UINT64_MAX);
-        put64(co64, UINT64_MAX - 27);
-        put64(co64, last);
+        Bytes co64 = u32s({4});
+        for (const uint64_t offset : {uint64_t(1) << 63, UINT64_MAX, UINT64_MAX - 27, last})
+            put64(co64, offset);
         return movieWith(concat({
             fullAtom("stsz", 0, 0, u32s({0, 4, 100, 100, 100, 100})),
             fullAtom("stsc", 0, 0, u32s({1, 1, 1, 1})),

@@ -91,12 +91,4 @@ uint64_t writeBeyond4GiB(const Bytes& movie, const std::string& name, bool damag
     return out ? newPayloadStart + payload : 0;
 }
 
-StreamMatch compareStream(const std::string& original, const std::string& repaired, int stream) {
-    const auto a = repairrun::checksums(original, stream), b = repairrun::checksums(repaired, stream);
-    StreamMatch m{a.size(), b.size(), 0};
-    for (size_t i = 0; i < std::min(a.size(), b.size()); ++i)
-        m.matched += a[i] == b[i];
-    return m;
-}
-
 }  // namespace atomtest

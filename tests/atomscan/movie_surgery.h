@@ -1,6 +1,6 @@
 #pragma once
 // Controlled damage and rewrites of ffmpeg-made movies for the atom scanner's
-// tests, and packet-by-packet comparison of a repair with the original.
+// tests.
 
 #include "support/atom_builder.h"
 
@@ -33,15 +33,5 @@ Bytes withCo64(const Bytes& atoms, uint64_t shift = 0);
 // chunk offsets are co64. Written to `name`; the moov offset is returned
 // (0 on failure). With damageHeaders the moov's headers are noise.
 uint64_t writeBeyond4GiB(const Bytes& movie, const std::string& name, bool damageHeaders);
-
-// Per stream: how many of the original's packets the repaired movie holds
-// with the same checksum at the same place in the stream, and how many
-// packets each has.
-struct StreamMatch {
-    size_t original = 0;
-    size_t repaired = 0;
-    size_t matched = 0;
-};
-StreamMatch compareStream(const std::string& original, const std::string& repaired, int stream);
 
 }  // namespace atomtest

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -23,9 +24,7 @@ namespace {
 // Heap copy of exactly n bytes, so AddressSanitizer sees any read past it.
 std::unique_ptr<uint8_t[]> exact(std::initializer_list<uint8_t> bytes) {
     std::unique_ptr<uint8_t[]> p(new uint8_t[bytes.size()]);
-    size_t i = 0;
-    for (uint8_t b : bytes)
-        p[i++] = b;
+    std::copy(bytes.begin(), bytes.end(), p.get());
     return p;
 }
 

@@ -2,12 +2,12 @@
 // packets as the outside judge of each frame's length and duration.
 
 #include "bitstream/mpeg_audio/mpeg_audio_header.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -45,26 +45,6 @@ std::vector<uint8_t> load(const Case& c) {
     return testsupport::readFile(fixture(c));
 }
 
-// One ffprobe section per line ("packet|size=417|pos=0"), as key -> value.
-std::vector<std::map<std::string, std::string>> probe(const std::string& entries, const std::string& path) {
-    std::vector<std::map<std::string, std::string>> sections;
-    for (const std::string& line : testsupport::lines(testsupport::ffprobe(path, "-show_entries " + entries + " -of compact"))) {
-        std::map<std::string, std::string> m;
-        for (const std::string& field : testsupport::fields(line, '|')) {
-            const auto eq = field.find('=');
-            if (eq != std::string::npos)
-                m[field.substr(0, eq)] = field.substr(eq + 1);
-        }
-        sections.push_back(m);
-    }
-    return sections;
-}
-
-int64_t number(const std::map<std::string, std::string>& m, const std::string& key) {
-    const auto it = m.find(key);
-    return it == m.end() ? -1 : std::stoll(it->second);
-}
-
 }  // namespace
 
 class MpegAudioStream : public ::testing::TestWithParam<Case> {};
@@ -73,27 +53,26 @@ TEST_P(MpegAudioStream, EveryFrameHeaderMatchesFfprobe) {
     const Case& c = GetParam();
     const std::string path = fixture(c);
     const std::vector<uint8_t> bytes = testsupport::readFile(path);
-    const auto streams = probe("stream=codec_name,sample_rate,channels,bit_rate,time_base", path);
+    const auto streams = testmedia::probeStreams(path);
     ASSERT_EQ(streams.size(), 1u);
     const auto& stream = streams[0];
-    const int64_t sampleRate = number(stream, "sample_rate");
+    const int64_t sampleRate = std::stoll(stream.at("sample_rate"));
     long long tbNum = 0, tbDen = 0;
     ASSERT_EQ(std::sscanf(stream.at("time_base").c_str(), "%lld/%lld", &tbNum, &tbDen), 2);
-    const auto packets = probe("packet=pos,size,duration", path);
+    const auto packets = testmedia::probePackets(path);
     ASSERT_GT(packets.size(), 5u);
 
-    for (const auto& k : packets) {
-        const int64_t pos = number(k, "pos");
-        ASSERT_TRUE(pos >= 0 && size_t(pos) + 4 <= bytes.size());
-        const auto h = parseMpegAudioHeader(bytes.data() + pos);
-        ASSERT_TRUE(h) << "frame at " << pos;
-        EXPECT_EQ(h->m_frameLength, number(k, "size")) << "frame at " << pos;
-        EXPECT_EQ(mpegAudioFrameLength(bytes.data() + pos), number(k, "size"));
+    for (const testmedia::Packet& k : packets) {
+        ASSERT_TRUE(k.pos >= 0 && size_t(k.pos) + 4 <= bytes.size());
+        const auto h = parseMpegAudioHeader(bytes.data() + k.pos);
+        ASSERT_TRUE(h) << "frame at " << k.pos;
+        EXPECT_EQ(h->m_frameLength, k.size) << "frame at " << k.pos;
+        EXPECT_EQ(mpegAudioFrameLength(bytes.data() + k.pos), k.size);
         // The packet's duration in time-base units, as samples.
-        EXPECT_EQ(h->m_samplesPerFrame * tbDen, number(k, "duration") * tbNum * sampleRate);
+        EXPECT_EQ(h->m_samplesPerFrame * tbDen, k.duration * tbNum * sampleRate);
         EXPECT_EQ(h->m_sampleRate, sampleRate);
-        EXPECT_EQ(h->m_channels, number(stream, "channels"));
-        EXPECT_EQ(h->m_bitrate * 1000, number(stream, "bit_rate"));
+        EXPECT_EQ(h->m_channels, std::stoll(stream.at("channels")));
+        EXPECT_EQ(h->m_bitrate * 1000, std::stoll(stream.at("bit_rate")));
         EXPECT_EQ(h->m_layer, stream.at("codec_name") == "mp3" ? 3 : 2);
         EXPECT_EQ(h->m_version, c.version);
     }

@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <iomanip>
-#include <sstream>
 
 namespace {
 
@@ -101,18 +99,12 @@ TEST(Logger, RemoveUnlinksWithoutDeletingAndClearDeletes) {
 }
 
 TEST(Logger, FileSinkLinesAreOnDiskAsSoonAsWritten) {
-    const std::string dir = testsupport::scratchDir("FileSinkFlush");
-    const std::string name = dir + "/log.txt";
-    {
-        std::ofstream pre(name);
-        pre << "old content that must be truncated\n";
-    }
+    const std::string old = "old content that must be truncated\n";
+    const std::string name = testsupport::writeScratch("FileSinkFlush", "log.txt", {old.begin(), old.end()});
     Logger logger;
     logger.addSink(new LogFileSink(name, true), 50);
     logger.log(50, "first");
     // Read back while the sink is still open: flushed lines are already there.
-    std::ifstream in(name);
-    std::stringstream got;
-    got << in.rdbuf();
-    EXPECT_EQ(got.str(), "[INFO] first\n");
+    const std::vector<uint8_t> got = testsupport::readFile(name);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "[INFO] first\n");
 }

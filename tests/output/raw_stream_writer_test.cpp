@@ -13,8 +13,6 @@ namespace {
 using testsupport::Bytes;
 using testsupport::lengthPrefixed;
 
-Bytes written(const std::string& name) { return testsupport::readFile(name); }
-
 }  // namespace
 
 // The H.264 path (parameter sets, then start codes) is judged by ffmpeg
@@ -42,7 +40,7 @@ TEST(RawStreamWriter, HevcArraysAndMpeg4DecoderInfoGoFirst) {
     second.insert(second.end(), {0, 0, 0, 9, 0x02});
     w.writeVideoSample(makeFourcc("hvc1"), second.data(), second.size(), nullptr, hevc.get(), nullptr);
     ASSERT_TRUE(w.close());
-    EXPECT_EQ(written(dir + "/v.hevc"),
+    EXPECT_EQ(testsupport::readFile(dir + "/v.hevc"),
               (Bytes{0, 0, 0, 1, 0x40, 0x01, 0, 0, 0, 1, 0x42, 0, 0, 0, 1, 0x26, 0x01, 0, 0, 0, 1, 0x02, 0x01}));
 
     auto esds = std::make_unique<ESDescriptor>();
@@ -54,5 +52,5 @@ TEST(RawStreamWriter, HevcArraysAndMpeg4DecoderInfoGoFirst) {
     m.writeVideoSample(makeFourcc("mp4v"), frame.data(), frame.size(), nullptr, nullptr, esds.get());
     m.writeVideoSample(makeFourcc("mp4v"), frame.data(), frame.size(), nullptr, nullptr, esds.get());
     ASSERT_TRUE(m.close());
-    EXPECT_EQ(written(dir + "/v.m4v"), (Bytes{0, 0, 1, 0, 0, 1, 0xB6, 0x10, 0, 0, 1, 0xB6, 0x10}));
+    EXPECT_EQ(testsupport::readFile(dir + "/v.m4v"), (Bytes{0, 0, 1, 0, 0, 1, 0xB6, 0x10, 0, 0, 1, 0xB6, 0x10}));
 }

@@ -23,9 +23,8 @@ std::string smallInput(const std::string& dir, size_t size) {
 
 TEST(SampleCollection, SizesMustBeBelowTheInputSize) {
     LogCapture log(LogLevel::Debug);
-    const std::string dir = testsupport::scratchDir("CollectionSizes");
     ScanBuffer reader;
-    ASSERT_TRUE(reader.open(smallInput(dir, 1000)));
+    ASSERT_TRUE(reader.open(testsupport::writeScratch("CollectionSizes", "input.bin", std::vector<uint8_t>(1000, 0x42))));
     RepairState state;
     add_video_samples(state, reader, 10, 999, 1001);
     add_video_samples(state, reader, 10, 1000, 0);  // as large as the file
@@ -47,9 +46,8 @@ TEST(SampleCollection, SizesMustBeBelowTheInputSize) {
 // Trimming surplus audio removes audio entries from the end only, whatever
 // video lies between them, and keeps the audio total right.
 TEST(SampleCollection, RemovingTheLastAudioKeepsVideoAndTotals) {
-    const std::string dir = testsupport::scratchDir("CollectionRemoveAudio");
     ScanBuffer reader;
-    ASSERT_TRUE(reader.open(smallInput(dir, 1000)));
+    ASSERT_TRUE(reader.open(testsupport::writeScratch("CollectionRemoveAudio", "input.bin", std::vector<uint8_t>(1000, 0x42))));
     RepairState state;
     addAudioSample(state, reader, 0, 100, 0);
     add_video_samples(state, reader, 100, 50, 0);

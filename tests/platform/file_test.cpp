@@ -22,42 +22,6 @@ TEST(PlatformFile, RefusesDirectoriesAndMissingFiles) {
     EXPECT_EQ(f.read(nullptr, 10), 0u);  // harmless when closed
 }
 
-TEST(PlatformFile, NonAsciiNames) {
-    const std::string name = testsupport::scratchDir("PlatformUtf8") + "/Überlänge 映画.mov";
-    {
-        File w;
-        ASSERT_TRUE(w.open(name, File::Mode::Write));
-        ASSERT_EQ(w.write("abc", 3), 3u);
-        EXPECT_TRUE(w.closeChecked());
-    }
-    File r;
-    ASSERT_TRUE(r.open(name, File::Mode::Read));
-    char buf[4] = {};
-    EXPECT_EQ(r.read(buf, 4), 3u);
-    EXPECT_STREQ(buf, "abc");
-}
-
-TEST(PlatformFile, OffsetsBeyondFourGiB) {
-    const std::string name = testsupport::scratchDir("PlatformLarge") + "/sparse.bin";
-    const int64_t far = (int64_t(5) << 30) + 123;  // 5 GiB + 123
-    {
-        File w;
-        ASSERT_TRUE(w.open(name, File::Mode::Write));
-        ASSERT_TRUE(w.seek(far));
-        ASSERT_EQ(w.write("xyz", 3), 3u);
-        ASSERT_TRUE(w.closeChecked());
-    }
-    EXPECT_EQ(platform::fileSize(name), far + 3);
-    File r;
-    ASSERT_TRUE(r.open(name, File::Mode::Read));
-    EXPECT_EQ(r.size(), far + 3);
-    char buf[3];
-    ASSERT_EQ(r.readAt(far, buf, 3), 3u);
-    EXPECT_EQ(std::string(buf, 3), "xyz");
-    EXPECT_EQ(r.tell(), far + 3);
-    ::unlink(name.c_str());
-}
-
 TEST(PlatformFile, SameFileSeesThroughPathSpellings) {
     const std::string dir = testsupport::scratchDir("PlatformSame");
     const std::string a = dir + "/a.mov";
@@ -95,9 +59,8 @@ TEST(PlatformFile, ReserveKeepsTheSizeAndTruncateGivesItBack) {
 }
 
 TEST(PlatformFile, PreadLeavesThePositionAlone) {
-    const std::string name = testsupport::scratchDir("PlatformPread") + "/data.bin";
     const std::string digits = "0123456789";
-    ASSERT_TRUE(testsupport::writeFile(name, std::vector<uint8_t>(digits.begin(), digits.end())));
+    const std::string name = testsupport::writeScratch("PlatformPread", "data.bin", {digits.begin(), digits.end()});
     File f;
     ASSERT_TRUE(f.open(name, File::Mode::Read));
     char b[8] = {};

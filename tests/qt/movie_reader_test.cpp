@@ -15,53 +15,28 @@ using namespace testsupport;
 namespace {
 
 Bytes mvhd(uint32_t timescale, uint32_t duration) {
-    Bytes p = u32s({0, 0, timescale, duration});
-    p.resize(96, 0);
-    return fullAtom("mvhd", 0, 0, p);
+    return fullAtom("mvhd", 0, 0, concat({u32s({0, 0, timescale, duration}), Bytes(80, 0)}));
 }
 
-Bytes tkhd(uint32_t id) {
-    Bytes p = u32s({0, 0, id, 0, 250});
-    p.resize(84, 0);
-    return fullAtom("tkhd", 0, 0xF, p);
-}
+Bytes tkhd(uint32_t id) { return fullAtom("tkhd", 0, 0xF, concat({u32s({0, 0, id, 0, 250}), Bytes(64, 0)})); }
 
+// Component type and subtype; manufacturer, flags, mask, empty name.
 Bytes hdlr(const char* subtype) {
-    Bytes p;
-    putType(p, "mhlr");
-    putType(p, subtype);
-    p.resize(p.size() + 14, 0);  // manufacturer, flags, mask, empty name
-    return fullAtom("hdlr", 0, 0, p);
+    return fullAtom("hdlr", 0, 0, concat({Bytes{'m', 'h', 'l', 'r'}, Bytes(subtype, subtype + 4), Bytes(14, 0)}));
 }
 
-// A sound sample description entry of the given version.
-Bytes stsdSound(const char* codec, uint16_t version, uint16_t channels, uint16_t bits,
-                               uint32_t formatFlags = 0) {
-    Bytes e;
-    put32(e, 0);  // entry size, patched below
-    putType(e, codec);
-    e.insert(e.end(), 6, 0);
-    put16(e, 1);
-    put16(e, version);
-    put16(e, 0);
-    put32(e, 0);
-    put16(e, version == 2 ? 3 : channels);
-    put16(e, version == 2 ? 16 : bits);
-    put16(e, version == 2 ? 65534 : 0);
-    put16(e, 0);
-    put32(e, version == 2 ? 0x00010000 : 48000u << 16);
-    if (version == 2) {
-        put32(e, 72);
-        put64(e, 0x40E7700000000000ull);  // 48000.0
-        put32(e, channels);
-        put32(e, 0x7F000000);
-        put32(e, bits);
-        put32(e, formatFlags);
-        put32(e, bits / 8 * channels);
-        put32(e, 1);
-    }
-    setBe32(e.data(), uint32_t(e.size()));
-    return fullAtom("stsd", 0, 0, concat({u32s({1}), e}));
+// A sound sample description entry of the given version: reserved bytes and
+// data reference 1; version, revision and vendor; channels, bits,
+// compression id and packet size, and rate (version 2: fixed values there,
+// then the rate as a double and the real layout behind them).
+Bytes stsdSound(const char* codec, uint16_t version, uint16_t channels, uint16_t bits, uint32_t formatFlags = 0) {
+    const bool v2 = version == 2;
+    Bytes e = concat({Bytes(6, 0), u32s({0x10000u | version}), Bytes(6, 0),
+                      u32s({v2 ? 0x30010u : uint32_t(channels) << 16 | bits, v2 ? 0xFFFE0000u : 0u,
+                            v2 ? 0x10000u : 48000u << 16})});
+    if (v2)
+        e = concat({e, u32s({72, 0x40E77000, 0, channels, 0x7F000000, bits, formatFlags, bits / 8u * channels, 1})});
+    return fullAtom("stsd", 0, 0, concat({u32s({1}), atom(codec, e)}));
 }
 
 Bytes soundTrak(const Bytes& stsd, const Bytes& tables) {
@@ -148,6 +123,14 @@ TEST(QtReader, DumpListsStopAfterTwentyTwoEntries) {
               std::string::npos)
         << out;
     EXPECT_NE(out.find("    trackcount: 1\n"), std::string::npos);
+}
+
+// The dump command prints what the reader found.
+TEST(QtDumpCommand, PrintsTheMovie) {
+    const auto dump = runFramend("-i " + quote(testmedia::h264AacMp4()) + " -dump");
+    EXPECT_EQ(dump.exitCode, 0);
+    EXPECT_NE(dump.output.find("---------------- QTDump -------------\n"), std::string::npos);
+    EXPECT_NE(dump.output.find("    trackcount: 2\n"), std::string::npos);
 }
 
 TEST(QtReader, SampleDurationIsTheOneMostSamplesHave) {
@@ -280,8 +263,7 @@ TEST(QtReader, FragmentedMovieTablesComeFromTheFragments) {
     Bytes bytes = readFile(file);
     size_t trun = findType(bytes, "trun");
     ASSERT_NE(trun, std::string::npos);
-    const Bytes huge = u32s({0x7FFFFFFF});
-    std::copy(huge.begin(), huge.end(), bytes.begin() + long(trun) + 8);
+    setBe32(&bytes[trun + 8], 0x7FFFFFFF);
     const Movie lying = openBytes("QtReader_LyingRun", bytes);
     ASSERT_NE(lying, nullptr);
     qttest::expectTablesWithinFile(lying.get(), bytes.size());

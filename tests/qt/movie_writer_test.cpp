@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "qt/quicktime.h"
-#include "support/atom_builder.h"
 #include "support/test_support.h"
 
 namespace {
 
-std::string outName(const std::string& test) { return testsupport::scratchDir(test) + "/out.mov"; }
+// Not ASCII: the names reach the file system as they are given.
+std::string outName(const std::string& test) { return testsupport::scratchDir(test) + "/Überlänge 映画.mov"; }
 
 const std::vector<uint8_t> kPayload(8192, 0x5A);
 
@@ -122,6 +122,7 @@ TEST(QtWriter, ChunkOffsetsBeyondFourGiB) {
     ASSERT_TRUE(QTAddSamples(w, v, second.data(), uint32_t(second.size()), 0));
     ASSERT_TRUE(QTClose(w));
 
+    EXPECT_GT(platform::fileSize(name), int64_t(kFar));
     MovieFile* r = QTOpen(name, 0, true);
     ASSERT_NE(r, nullptr);
     const MovieTrack& t = *r->m_videoTrack;

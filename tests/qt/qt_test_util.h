@@ -1,6 +1,5 @@
 #pragma once
-// Copying a movie sample by sample through the container library's reader
-// and writer.
+// Opening movies through the container library's reader, and what it found.
 
 #include <cstdint>
 #include <memory>
@@ -26,10 +25,5 @@ std::string summary(const MovieFile* m);
 // for, and a variable-size track counts no more samples than it has sizes
 // (a table or count taken from a lying header fails here).
 void expectTablesWithinFile(const MovieFile* m, uint64_t fileSize);
-
-// Reads every sample of src and writes it into dst with the writer: tracks,
-// timescales, codec configuration, time-to-sample and edit lists copied.
-// Samples are written in file order, so chunks keep their interleaving.
-bool copyMovie(const std::string& src, const std::string& dst);
 
 }  // namespace qttest

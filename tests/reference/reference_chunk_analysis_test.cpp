@@ -162,10 +162,8 @@ TEST(ReferenceChunkAnalysis, AacInMp4AndFingerprint) {
 }
 
 TEST(ReferenceChunkAnalysis, UnreadableFileLeavesZeros) {
-    const std::string source = testmedia::h264OnlyMov();
-    const std::string dir = testsupport::scratchDir("reference_gone");
-    const std::string file = dir + "/gone.mov";
-    ASSERT_TRUE(testsupport::writeFile(file, testsupport::readFile(source)));
+    const std::string file =
+        testsupport::writeScratch("reference_gone", "gone.mov", testsupport::readFile(testmedia::h264OnlyMov()));
     auto info = ReferenceInfo::build(file, false);
     ASSERT_TRUE(info->isOpen());
     std::remove(file.c_str());

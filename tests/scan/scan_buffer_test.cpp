@@ -5,9 +5,8 @@
 
 #include "simcorr/simulated_corruption.h"
 #include "support/atom_builder.h"
-#include "support/log_capture.h"
 #include "support/repair_run.h"
-#include "support/test_support.h"
+#include "support/scratch_test.h"
 
 #include <gtest/gtest.h>
 
@@ -22,24 +21,7 @@ Bytes pattern(size_t n) { return repairrun::noise(n, 0x12345678u); }
 Bytes slice(const Bytes& b, size_t offset, size_t n) { return Bytes(b.begin() + offset, b.begin() + offset + n); }
 Bytes at(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
 
-class ScanBufferTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        simcorr::reset();
-        m_dir = testsupport::scratchDir(std::string("ScanBuffer_") +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    }
-    void TearDown() override { simcorr::reset(); }
-
-    std::string write(const std::string& name, const Bytes& data) {
-        const std::string path = m_dir + "/" + name;
-        EXPECT_TRUE(testsupport::writeFile(path, data));
-        return path;
-    }
-
-    LogCapture m_log{LogLevel::Trace};
-    std::string m_dir;
-};
+using ScanBufferTest = ScratchTest;
 
 // The window after a get(): where it starts, how much is valid from p, and
 // that those bytes are the file's bytes at `at`.
@@ -178,12 +160,7 @@ TEST_F(ScanBufferTest, EntropyOfKnownDistributions) {
     for (size_t i = 0; i < twoValues.size(); ++i)
         twoValues[i] = i % 2 ? 0x00 : 0xFF;
     ScanBuffer buf;
-    ASSERT_TRUE(buf.open(write("e.bin", [&] {
-        Bytes all(4096, 0x41);
-        all.insert(all.end(), flat.begin(), flat.end());
-        all.insert(all.end(), twoValues.begin(), twoValues.end());
-        return all;
-    }()), 1000));
+    ASSERT_TRUE(buf.open(write("e.bin", concat({Bytes(4096, 0x41), flat, twoValues})), 1000));
 
     EXPECT_FLOAT_EQ(buf.entropy(0, 4096), 0.0f);  // one repeated value
     EXPECT_EQ(buf.lastReadCount(), 4096);

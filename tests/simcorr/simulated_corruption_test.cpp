@@ -5,9 +5,8 @@
 
 #include "platform/file.h"
 #include "support/atom_builder.h"
-#include "support/log_capture.h"
 #include "support/repair_run.h"
-#include "support/test_support.h"
+#include "support/scratch_test.h"
 
 #include <gtest/gtest.h>
 
@@ -18,38 +17,21 @@ namespace {
 
 using namespace testsupport;
 
-class SimCorr : public ::testing::Test {
+class SimCorr : public ScratchTest {
 protected:
-    void SetUp() override {
-        simcorr::reset();
-        m_dir = testsupport::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    }
-    void TearDown() override { simcorr::reset(); }
-
-    std::string write(const std::string& name, const Bytes& data) {
-        const std::string path = m_dir + "/" + name;
-        EXPECT_TRUE(testsupport::writeFile(path, data));
-        return path;
-    }
-
     // A small movie-like file: ftyp, free, mdat with `payload` bytes, moov.
     std::string movie(const std::string& name, size_t payload) {
         return write(name, concat({atom("ftyp", Bytes(12, 'f')), atom("free", Bytes(3)), atom("mdat", repairrun::noise(payload, 7)),
                                 atom("moov", Bytes(40, 'm'))}));
     }
-
-    LogCapture m_log{LogLevel::Trace};
-    std::string m_dir;
 };
 
-std::optional<std::pair<uint64_t, uint64_t>> mdatOf(const std::string& path) {
-    const auto r = simcorr::findMdat(path);
-    if (!r)
-        return std::nullopt;
-    return std::make_pair(r->start, r->end);
-}
-
 using Range = std::pair<uint64_t, uint64_t>;
+
+std::optional<Range> mdatOf(const std::string& path) {
+    const auto r = simcorr::findMdat(path);
+    return r ? std::optional<Range>(Range(r->start, r->end)) : std::nullopt;
+}
 
 }  // namespace
 

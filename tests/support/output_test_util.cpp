@@ -4,7 +4,6 @@
 #include "reference/audio_parameters.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
-#include "support/test_support.h"
 
 namespace outtest {
 

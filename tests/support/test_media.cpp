@@ -105,20 +105,37 @@ std::string x265ScalingLists() {
                 if (std::string(size) == "16X16" || std::string(size) == "32X32")
                     text += name + "_DC =\n" + std::to_string(4 + value % 200) + ",\n";
             }
-    const std::string file = testsupport::scratchDir("x265_scaling_lists") + "/lists.txt";
-    testsupport::writeFile(file, std::vector<uint8_t>(text.begin(), text.end()));
-    return file;
+    return testsupport::writeScratch("x265_scaling_lists", "lists.txt", {text.begin(), text.end()});
+}
+
+std::vector<Cue> shownCues(const std::string& file) {
+    std::vector<Cue> out;
+    bool text = false;
+    const std::string srt = testsupport::runCommand("ffmpeg -nostdin -v error -i " + testsupport::quote(file) +
+                                                    " -map 0:s -f srt -").output;
+    for (const std::string& line : testsupport::lines(srt)) {
+        int h = 0, m = 0, s = 0, ms = 0;
+        if (std::sscanf(line.c_str(), "%d:%d:%d,%d -->", &h, &m, &s, &ms) == 4) {
+            out.push_back({h * 3600.0 + m * 60.0 + s + ms / 1000.0, ""});
+            text = true;
+        } else if (text && !line.empty()) {
+            out.back().text = line;
+            text = false;
+        }
+    }
+    return out;
 }
 
 std::vector<Packet> probePackets(const std::string& file) {
-    // csv fields come in ffprobe's own order: stream_index, pts, dts, size, pos.
+    // csv fields come in ffprobe's own order: stream_index, pts, dts, duration, size, pos.
     std::vector<Packet> packets;
-    for (const std::string& line :
-         testsupport::lines(testsupport::ffprobe(file, "-show_entries packet=stream_index,pts,dts,size,pos -of csv=p=0"))) {
+    for (const std::string& line : testsupport::lines(
+             testsupport::ffprobe(file, "-show_entries packet=stream_index,pts,dts,duration,size,pos -of csv=p=0"))) {
         std::vector<std::string> v = testsupport::fields(line);
-        v.resize(5);
+        v.resize(6);
         if (!v[0].empty())
-            packets.push_back(Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[3]), number(v[4])});
+            packets.push_back(
+                Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[4]), number(v[5]), number(v[3])});
     }
     return packets;
 }

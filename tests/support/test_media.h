@@ -41,12 +41,21 @@ std::string captionCuesPath(int count, bool varied = false);
 // whose coefficients cost one to two bytes each: an SPS of about 1.6 KB.
 std::string x265ScalingLists();
 
+// The caption track's cues as a player shows them: when each starts, in
+// seconds, and its text.
+struct Cue {
+    double start = 0;
+    std::string text;
+};
+std::vector<Cue> shownCues(const std::string& file);
+
 struct Packet {
     int stream = -1;
     int64_t pts = 0;
     int64_t dts = 0;
     int64_t size = 0;
     int64_t pos = -1;
+    int64_t duration = 0;
 };
 // ffprobe's packets in demux order.
 std::vector<Packet> probePackets(const std::string& file);

@@ -41,9 +41,8 @@ TEST(AacChainPrefetch, MeasuresTheFramesTheIndexRecords) {
     // Runs queue behind the request; taking one drops those in front of
     // it, which the scan has passed.
     prefetch.request(frames[5].offset);
-    prefetch.expectNext(frames[9].offset);
-    prefetch.expectNext(frames[12].offset);
-    prefetch.expectNext(frames[15].offset);
+    for (const size_t k : {9u, 12u, 15u})
+        prefetch.expectNext(frames[k].offset);
     EXPECT_TRUE(prefetch.expects(frames[9].offset));
     EXPECT_EQ(prefetch.pending(), frames[5].offset);
     ASSERT_TRUE(prefetch.take(frames[5].offset, lengths));

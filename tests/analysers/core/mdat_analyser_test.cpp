@@ -22,10 +22,8 @@ TEST(MDATAnalyser, TakesPartOnlyWithNewClipDetection) {
     EXPECT_FALSE(analyser.accepts());
     info.newClipDetection = true;
     EXPECT_TRUE(analyser.accepts());
-    for (const char* type : {"ftyp", "mdat", "ctts", "stsc", "stco", "stsz"})
-        EXPECT_TRUE(analyser.check(0, reinterpret_cast<const uint8_t*>(type), 4)) << type;
-    for (const char* type : {"moov", "stts", "free", "ftyx"})
-        EXPECT_FALSE(analyser.check(0, reinterpret_cast<const uint8_t*>(type), 4)) << type;
+    // Which types it stops at is the search test's below (findCandidate asks
+    // check() at every hit); a signature cut off is none.
     EXPECT_FALSE(analyser.check(0, reinterpret_cast<const uint8_t*>("ftyp"), 3));
 }
 

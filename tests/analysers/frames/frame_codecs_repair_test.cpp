@@ -138,17 +138,13 @@ TEST(FrameCodecHostile, SignaturesInNoise) {
 // header that claims 9 MB inside a gap, and a last frame cut by the end.
 TEST(ICODRepair, SyntheticFrames) {
     std::mt19937 rng(5);
-    Bytes d = testsupport::atom("free", {});
-    testsupport::putType(d, "mdat");
-    d.insert(d.end() - 4, {0, 0, 0, 0});
+    // An mdat that runs to the end of the file, behind an empty free atom.
+    Bytes d = testsupport::concat({testsupport::atom("free", {}), testsupport::atom("mdat", {}, 0u)});
     std::vector<uint32_t> sizes;
     for (int i = 0; i < 12; ++i) {
         const uint32_t size = 3000 + rng() % 6000;
         sizes.push_back(size);
-        Bytes frame = {0x01, 0x16};
-        testsupport::put32(frame, size);
-        testsupport::put16(frame, 1920);
-        testsupport::put16(frame, 1080);
+        Bytes frame = testsupport::concat({{0x01, 0x16}, testsupport::u32s({size, 1920u << 16 | 1080})});
         while (frame.size() < size)
             frame.push_back(uint8_t(rng()));
         if (i + 1 == 12)
@@ -190,10 +186,9 @@ TEST(MjpaRepair, TwoFieldFramesComeBackWhole) {
         ASSERT_EQ(r.exitCode, 0) << r.output;
     }
     const auto withApp1 = [](Bytes image, uint32_t nextField) {
-        Bytes app1 = {0xFF, 0xE1, 0x00, 0x2A, 0, 0, 0, 0, 'm', 'j', 'p', 'g'};
         const uint32_t size = uint32_t(image.size() + 44);
-        for (const uint32_t v : {size, size, nextField, 0u, 0u, 0u, 0u, 0u})
-            testsupport::put32(app1, v);
+        const Bytes app1 = testsupport::concat({{0xFF, 0xE1, 0x00, 0x2A, 0, 0, 0, 0, 'm', 'j', 'p', 'g'},
+                                                testsupport::u32s({size, size, nextField, 0, 0, 0, 0, 0})});
         image.insert(image.begin() + 2, app1.begin(), app1.end());
         return image;
     };

@@ -15,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <set>
 #include <string>
 #include <utility>
@@ -88,38 +87,25 @@ std::string withMetadataTrack(const std::string& source, const std::string& name
     MovieTrack* wa = QTAddAudioTrack(w, "mp4a", a.m_sampleDuration, a.m_audioSampleRate, 16, a.m_audioChannels, 0);
     QTCopyCodecConfig(wa, a.m_esds.m_raw, a.m_esds.m_rawLength, nullptr, nullptr, nullptr);
     wa->m_editList = a.m_editList;
-    // Two metadata tracks, as phones write several (one per sensor).
-    MovieTrack* wm[2] = {QTGetMetaTrack(w, 0), QTGetMetaTrack(w, 1)};
-    for (MovieTrack* m : wm) {
-        m->m_codec = makeFourcc("mebx");
-        m->m_mediaTimescale = 1000;
-        m->m_sampleDuration = 500;
-        const Bytes keys = mebxKeys();
-        std::memcpy(m->m_descriptionBody.m_data, keys.data(), keys.size());
-        m->m_descriptionBody.m_size = uint32_t(keys.size());
-    }
-    MovieTrack* closing = QTGetMetaTrack(w, 3);
-    closing->m_codec = makeFourcc("mebx");
-    closing->m_mediaTimescale = 1000;
-    closing->m_sampleDuration = 3000;
-    closing->m_descriptionBody = wm[0]->m_descriptionBody;
-    MovieTrack* descriptors = QTGetMetaTrack(w, 2);
-    descriptors->m_codec = makeFourcc("fdsc");
-    descriptors->m_mediaTimescale = 1000;
-    descriptors->m_sampleDuration = 500;
-    MovieTrack* clock = QTGetMetaTrack(w, 4);
-    clock->m_handlerType = makeFourcc("tmcd");
-    clock->m_codec = makeFourcc("tmcd");
-    clock->m_mediaTimescale = 25;
-    clock->m_sampleDuration = 75;
+    // A metadata track: its format, clock and sample length, and the body of
+    // its description.
+    auto metaTrack = [&](int index, const char (&codec)[5], uint32_t timescale, uint32_t duration, const Bytes& body) {
+        MovieTrack* m = QTGetMetaTrack(w, index);
+        m->m_codec = makeFourcc(codec);
+        m->m_mediaTimescale = timescale;
+        m->m_sampleDuration = duration;
+        std::copy(body.begin(), body.end(), m->m_descriptionBody.m_data);
+        m->m_descriptionBody.m_size = uint32_t(body.size());
+        return m;
+    };
+    // Two sensor tracks, as phones write several (one per sensor).
+    MovieTrack* wm[2] = {metaTrack(0, "mebx", 1000, 500, mebxKeys()), metaTrack(1, "mebx", 1000, 500, mebxKeys())};
+    MovieTrack* closing = metaTrack(3, "mebx", 1000, 3000, mebxKeys());
+    MovieTrack* descriptors = metaTrack(2, "fdsc", 1000, 500, {});
     // reserved, flags, timescale 25, frame duration 1, 25 frames, reserved
-    Bytes body(8, 0);
-    testsupport::put32(body, 25);
-    testsupport::put32(body, 1);
-    body.push_back(25);
-    body.push_back(0);
-    std::memcpy(clock->m_descriptionBody.m_data, body.data(), body.size());
-    clock->m_descriptionBody.m_size = uint32_t(body.size());
+    MovieTrack* clock =
+        metaTrack(4, "tmcd", 25, 75, testsupport::concat({Bytes(8, 0), testsupport::u32s({25, 1}), Bytes{25, 0}}));
+    clock->m_handlerType = makeFourcc("tmcd");
 
     uint32_t meta = 0, gap = 0;
     auto addMeta = [&](MovieTrack* track) {

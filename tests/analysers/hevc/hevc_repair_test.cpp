@@ -381,8 +381,7 @@ TEST(ShortNalLengths, ReferenceIsRefusedWithReason) {
     for (const Case& c : {Case{testmedia::hevcAacMp4(), "hvcC", "HEVC", 21},
                           Case{testmedia::h264AacMp4(), "avcC", "AVC1", 4}}) {
         Bytes ref = testsupport::readFile(c.original);
-        const std::string text(ref.begin(), ref.end());
-        const size_t box = text.find(c.box);
+        const size_t box = testsupport::findType(ref, c.box.c_str());
         ASSERT_NE(box, std::string::npos);
         uint8_t& length = ref[box + 4 + c.lengthByte];
         length = uint8_t((length & 0xFC) | 1);

@@ -21,11 +21,7 @@ using cameratest::streamBytes;
 namespace {
 
 using cameratest::Repaired;
-
-// The generator's own movie is the reference.
-Repaired run(const std::string& test, const std::string& ref, const Bytes& damaged, const std::string& flags) {
-    return cameratest::repair(test, ref, damaged, "damaged.crm", flags);
-}
+using cameratest::repair;
 
 // The analyser's audio runs, as logged; none may overlap another.
 bool gapsOverlap(const std::string& log) {
@@ -43,11 +39,10 @@ bool gapsOverlap(const std::string& log) {
     return false;
 }
 
+// A sample's marker and its length field.
 void setHeader(Bytes& b, uint64_t at, uint32_t length) {
-    const uint8_t marker[4] = {0xFF, 0x11, 0x00, 0x10};
-    std::copy(marker, marker + 4, b.begin() + long(at));
-    for (int i = 0; i < 4; ++i)
-        b[at + 4 + size_t(i)] = uint8_t(length >> (24 - 8 * i));
+    const Bytes header = concat({{0xFF, 0x11, 0x00, 0x10}, u32s({length})});
+    std::copy(header.begin(), header.end(), b.begin() + long(at));
 }
 
 }  // namespace
@@ -73,7 +68,7 @@ TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
             // and the analyser recovers the samples, each run split evenly
             // over the tracks. With a file type box in front the rebuild
             // takes it, leaving the audio in place.
-            const Repaired r = run("crm_fake_marker", ref, boxed ? withMediaHeader(p) : p, "-canoncrm");
+            const Repaired r = repair("crm_fake_marker", ref, boxed ? withMediaHeader(p) : p, "damaged.crm", "-canoncrm");
             ASSERT_EQ(r.exitCode, 0) << r.log;
             const std::vector<std::string> path =
                 boxed ? std::vector<std::string>{"CanonCRM rebuild complete: video_samples=12 video_chunks=4 audio_runs=4"}
@@ -128,7 +123,7 @@ TEST(CrmHostile, DamagedInputsNeverCrashHangOrRecordAGapTwice) {
     const std::string ref = writeScratch("crm_hostile_ref", "ref.mov", rec.file);
     for (const Case& c : cases) {
         for (const char* flags : {"-canoncrm", "-canoncrm -auto"}) {
-            const Repaired r = run("crm_hostile", ref, c.damaged, flags);
+            const Repaired r = repair("crm_hostile", ref, c.damaged, "damaged.crm", flags);
             EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << c.name << " " << flags << " exit " << r.exitCode << "\n" << r.log;
             EXPECT_FALSE(gapsOverlap(r.log)) << c.name << "\n" << r.log;
         }
@@ -153,7 +148,7 @@ TEST(CrmHostile, MarkerAcrossTheSearchBlockBorder) {
     EXPECT_EQ(crm::findCrmSample(f, chunk0End, rec.payload.size()), rec.chunkOffsets[1]);
 
     for (const Bytes& in : {rec.payload, wrapped(rec.payload)}) {
-        const Repaired r = run("crm_border", ref, in, "-canoncrm");
+        const Repaired r = repair("crm_border", ref, in, "damaged.crm", "-canoncrm");
         ASSERT_EQ(r.exitCode, 0) << r.log;
         EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << in.size();
         EXPECT_FALSE(gapsOverlap(r.log));

@@ -14,17 +14,11 @@ constexpr uint32_t kMetaBytes = 48, kTimecodeBytes = 4;
 
 Bytes ftypCrx() { return atom("ftyp", concat({Bytes{'c', 'r', 'x', ' '}, u32s({1}), Bytes{'c', 'r', 'x', ' ', 'i', 's', 'o', 'm'}})); }
 
+// Enabled and in the movie; sound at full volume; the identity matrix; a
+// picture of 640x360.
 Bytes tkhd(uint32_t id, bool audio) {
-    Bytes p = u32s({0, 0, id, 0, 0, 0, 0, 0});
-    put16(p, 0);
-    put16(p, 0);
-    put16(p, audio ? 0x0100 : 0);
-    put16(p, 0);
-    for (uint32_t v : {0x10000u, 0u, 0u, 0u, 0x10000u, 0u, 0u, 0u, 0x40000000u})
-        put32(p, v);
-    put32(p, audio ? 0 : 640u << 16);
-    put32(p, audio ? 0 : 360u << 16);
-    return fullAtom("tkhd", 0, 3, p);
+    return fullAtom("tkhd", 0, 3, u32s({0, 0, id, 0, 0, 0, 0, 0, 0, audio ? 0x01000000u : 0u, 0x10000, 0, 0, 0, 0x10000, 0,
+                                        0, 0, 0x40000000, audio ? 0 : 640u << 16, audio ? 0 : 360u << 16}));
 }
 
 Bytes table(const char* type, const std::vector<uint32_t>& words) {
@@ -144,7 +138,6 @@ CrmRecording makeCrmRecording(const CrmRecordingOptions& o) {
         sound.back().uniformSize = 1;
     }
     r.audio.resize(o.audioTracks);
-    std::vector<std::pair<TrackTables*, uint64_t>> separateOffsets;
     for (uint32_t c = 0; c < o.chunks; ++c) {
         r.chunkOffsets.push_back(r.payload.size());
         video.offsets.push_back(r.payload.size());

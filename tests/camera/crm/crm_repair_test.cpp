@@ -3,6 +3,7 @@
 
 #include "camera/crm/crm_recording.h"
 #include "camera/stream_bytes.h"
+#include "support/repair_run.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -21,13 +22,6 @@ Repaired repair(const std::string& test, const CrmRecording& rec, const Bytes& d
     return cameratest::repair(test, writeScratch(test + "_ref", "ref.mov", rec.file), damaged, "damaged.crm", flags);
 }
 
-size_t videoPackets(const std::string& file) {
-    size_t n = 0;
-    for (const std::string& line : framemd5(file))
-        n += line.rfind("0,", 0) == 0;
-    return n;
-}
-
 bool contains(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
 
 }  // namespace
@@ -39,7 +33,7 @@ TEST(CrmRepair, WrappedRecordingComesBackExactly) {
     const Repaired r = repair("crm_wrapped", rec, wrapped(rec.payload), "-canoncrm");
     ASSERT_EQ(r.exitCode, 0) << r.log;
     EXPECT_TRUE(contains(r.log, "CanonCRM wrapped container audio chunks=4")) << r.log;
-    EXPECT_EQ(videoPackets(r.output), rec.sampleSizes.size());
+    EXPECT_EQ(repairrun::packetCounts(r.output)[0], rec.sampleSizes.size());
     EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes());
     for (size_t t = 0; t < rec.audio.size(); ++t)
         EXPECT_EQ(streamBytes(r.output, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t)) << "track " << t;
