@@ -348,6 +348,11 @@ const std::vector<Recording> kRecordings = {
     {"pcm_twin_96k_default", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 3 -g 50",
      {{sine(440, 96000, "mono"), noise(96000, 8, "mono")},
       {noise(96000, 9, "mono"), sine(660, 96000, "mono")}}, "-c:a pcm_s16le", false},
+    // Two tones a fifth apart, in one format, in ffmpeg's default
+    // interleave: each block sounds only a little more like its own track.
+    {"pcm_twin_tones_default", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 2 -g 50",
+     {{sine(440, 44100, "stereo"), noise(44100, 21, "stereo")},
+      {sine(660, 44100, "stereo"), noise(44100, 22, "stereo")}}, "-c:a pcm_s16le", false},
     // Two sound tracks of one format in camera chunks: only the order of the
     // first gap (A2 A1) and the chunk sizes tell them apart.
     {"pcm_twin_camera_chunks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",

@@ -6,15 +6,18 @@
 namespace {
 
 // A block is told for one track when the next likeliest is this much less
-// like it (a feature off by a third).
-constexpr double kTold = 0.3;
+// like it (a feature off by a fifth).
+constexpr double kTold = 0.2;
 // Share of the blocks that must be told, and of those the runs must agree
 // with, for the sound to decide the layout.
 constexpr double kToldShare = 0.8;
 constexpr double kAgreedShare = 0.97;
 // What a change of track costs: a block or two that sounds like the other
-// track (a quiet moment) does not split a chunk.
+// track (a quiet moment) does not split a chunk. Tracks that sound only a
+// little apart (two tones a fifth apart) tell each block by less, and a
+// change costs as many blocks told by the stretch's typical margin.
 constexpr double kChangeCost = 2.0;
+constexpr double kChangeMargins = 1.5;
 // Blocks of one stretch weighed at most (the search is quadratic).
 constexpr size_t kMaxBlocks = 4096;
 constexpr size_t kMaxTracks = 8;
@@ -32,8 +35,9 @@ std::vector<PcmContentRun> PcmContentSplit::split(const std::vector<std::vector<
     for (size_t t = 0; t < tracks; ++t)
         if (costs[t].size() != n || packets[t] < 1)
             return {};
-    // Each block's likeliest track, where the sound tells it.
+    // Each block's likeliest track, where the sound tells it, and by how much.
     std::vector<int> told(n, -1);
+    std::vector<double> margins;
     size_t toldCount = 0;
     for (size_t k = 0; k < n; ++k) {
         size_t best = 0;
@@ -46,11 +50,14 @@ std::vector<PcmContentRun> PcmContentSplit::split(const std::vector<std::vector<
                 next = std::min(next, costs[t][k]);
         if (next - costs[best][k] >= kTold) {
             told[k] = int(best);
+            margins.push_back(next - costs[best][k]);
             ++toldCount;
         }
     }
     if (double(toldCount) < kToldShare * double(n))
         return {};
+    std::nth_element(margins.begin(), margins.begin() + std::ptrdiff_t(margins.size() / 2), margins.end());
+    const double changeCost = std::min(kChangeCost, kChangeMargins * margins[margins.size() / 2]);
     // Sums of each track's costs, so that a run's cost is one difference.
     std::vector<std::vector<double>> sum(tracks, std::vector<double>(n + 1, 0));
     for (size_t t = 0; t < tracks; ++t)
@@ -67,7 +74,7 @@ std::vector<PcmContentRun> PcmContentSplit::split(const std::vector<std::vector<
                 double before = j == 0 ? 0 : none;
                 for (size_t u = 0; u < tracks && j > 0; ++u)
                     if (u != t && best[size_t(j)][u] < none)
-                        before = std::min(before, best[size_t(j)][u] + kChangeCost);
+                        before = std::min(before, best[size_t(j)][u] + changeCost);
                 if (before == none)
                     continue;
                 const double cost = before + sum[t][k] - sum[t][size_t(j)];
