@@ -422,6 +422,15 @@ std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitT
     return {};
 }
 
+int SharedGapSplit::openingTrack(const std::vector<SplitTrack>& tracks) {
+    int opener = -1;
+    for (size_t t = 0; t < tracks.size(); ++t)
+        if (!tracks[t].metadata && tracks[t].openingRank >= 0 &&
+            (opener < 0 || tracks[t].openingRank < tracks[size_t(opener)].openingRank))
+            opener = int(t);
+    return opener;
+}
+
 bool SharedGapSplit::chunkGoesOn(const SplitTrack& track, int64_t frames) {
     return !track.metadata && !track.byTime && frames + track.toleranceFrames < track.referenceChunkFrames;
 }
@@ -489,12 +498,10 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
     // frames that chunk holds so far.
     int going = -1;
     int64_t goingFrames = 0;
-    int opener = -1;
-    for (size_t t = 0; opening && t < tracks.size(); ++t)
-        if (!tracks[t].metadata && tracks[t].openingRank >= 0 &&
-            (opener < 0 || tracks[t].openingRank < tracks[size_t(opener)].openingRank))
-            opener = int(t);
+    const int opener = opening ? openingTrack(tracks) : -1;
     while (pos < m_b) {
+        // Asked first: the track whose chunk goes on, or before any chunk
+        // the one that opens the reference's first gap.
         const int first = going >= 0 ? (chunkGoesOn(tracks[size_t(going)], goingFrames) ? going : -1) : opener;
         if (m_b - pos < kMinTail) {
             // A caption chunk (an empty cue is two bytes) or frames of

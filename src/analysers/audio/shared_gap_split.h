@@ -143,6 +143,8 @@ private:
     // frames closes a chunk at the reference's length, not where another
     // track falls behind in time.
     static bool chunkGoesOn(const SplitTrack& track, int64_t frames);
+    // The sound track whose chunk opens the reference's first gap (-1: none).
+    static int openingTrack(const std::vector<SplitTrack>& tracks);
     // The piece of track t at `pos`: where its frames may end (every frame
     // boundary of its chain up to the gap's end) or its metadata chunk.
     std::vector<int64_t> pieceEnds(int64_t pos, size_t t);
