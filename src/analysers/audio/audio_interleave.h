@@ -293,6 +293,14 @@ private:
     // added to the first run (`restFirst`) or to the last.
     static std::vector<int64_t> pcmRunPieces(const std::vector<PcmContentRun>& runs, int64_t block, int64_t rest,
                                              bool restFirst);
+    // The track whose run of `layout` (of `lengths` bytes) holds the part
+    // block of `rest` bytes at `part`: its first run (`restFirst`) or its
+    // last. shares.size() where the layout does not hold: a run other than
+    // the ender's is not whole packets of its track (`packets`), the ender
+    // writes behind its run, or the part sounds like another track.
+    size_t pcmEnder(const std::vector<PcmContentRun>& layout, const std::vector<int64_t>& lengths, bool restFirst,
+                    const uint8_t* part, int64_t rest, const std::vector<PcmShare>& shares,
+                    const std::vector<int64_t>& packets) const;
     // How unlike its run's track the block either side of each boundary
     // between `runs` (of `pieces` bytes, from `data`) sounds; the largest
     // double where a run is shorter than a block or none are given.

@@ -827,39 +827,15 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     if (ending) {
         // The run of the track that ended holds the part block. It is the
         // stretch's first or its last run: the blocks are weighed from the
-        // stretch's end too. A layout holds only where every other run is
-        // whole packets of its track (a packet known from chunk sizes alone
-        // may be several of the muxer's, and then a part block tells
-        // nothing), the ender writes nothing behind its run, and the part
-        // sounds like the ender. Of two that hold, the one whose run
+        // stretch's end too. Of two layouts that hold, the one whose run
         // boundaries sound cleanest wins: the other's cut through the part
         // block mixes the tracks' sounds on one side of a boundary.
-        auto enderOf = [&](const std::vector<PcmContentRun>& layout, const std::vector<int64_t>& lengths,
-                           bool restFirst) {
-            if (layout.empty())
-                return shares.size();
-            const size_t r = restFirst ? 0 : layout.size() - 1, track = layout[r].track;
-            if (rest % shares[track].frame != 0)
-                return shares.size();
-            for (size_t k = 0; k < layout.size(); ++k) {
-                if (k > r && layout[k].track == track)
-                    return shares.size();
-                if (k != r && lengths[k] % packets[layout[k].track] != 0)
-                    return shares.size();
-            }
-            const uint8_t* part = bytes.data() + (restFirst ? 0 : end - pos - rest);
-            if (rest >= kLeastPart) {
-                const double own = m_pcmProfiles[track].distance(part, rest);
-                for (size_t i = 0; i < shares.size(); ++i)
-                    if (i != track && m_pcmProfiles[i].distance(part, rest) < own)
-                        return shares.size();
-            }
-            return track;
-        };
         std::vector<PcmContentRun> fromEnd = weigh(rest);
         const std::vector<int64_t> front = pcmRunPieces(runs, block, rest, false);
         const std::vector<int64_t> back = pcmRunPieces(fromEnd, block, rest, true);
-        const size_t frontEnder = enderOf(runs, front, false), backEnder = enderOf(fromEnd, back, true);
+        const uint8_t* lastPart = bytes.data() + (end - pos - rest);
+        const size_t frontEnder = pcmEnder(runs, front, false, lastPart, rest, shares, packets);
+        const size_t backEnder = pcmEnder(fromEnd, back, true, bytes.data(), rest, shares, packets);
         const double frontMiss =
             frontEnder < shares.size() ? pcmBoundaryMiss(bytes.data(), runs, front, block) : kNoLayout;
         const double backMiss =
@@ -910,6 +886,31 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     }
     FLOG(LogLevel::Debug) << m_logLabel << "pcm gap of " << runs.size() << " runs told by their sound";
     return true;
+}
+
+size_t AudioInterleave::pcmEnder(const std::vector<PcmContentRun>& layout, const std::vector<int64_t>& lengths,
+                                 bool restFirst, const uint8_t* part, int64_t rest, const std::vector<PcmShare>& shares,
+                                 const std::vector<int64_t>& packets) const {
+    if (layout.empty())
+        return shares.size();
+    const size_t r = restFirst ? 0 : layout.size() - 1, track = layout[r].track;
+    if (rest % shares[track].frame != 0)
+        return shares.size();
+    // A packet known from chunk sizes alone may be several of the muxer's,
+    // and then a part block tells nothing.
+    for (size_t k = 0; k < layout.size(); ++k) {
+        if (k > r && layout[k].track == track)
+            return shares.size();
+        if (k != r && lengths[k] % packets[layout[k].track] != 0)
+            return shares.size();
+    }
+    if (rest >= kLeastPart) {
+        const double own = m_pcmProfiles[track].distance(part, rest);
+        for (size_t i = 0; i < shares.size(); ++i)
+            if (i != track && m_pcmProfiles[i].distance(part, rest) < own)
+                return shares.size();
+    }
+    return track;
 }
 
 std::vector<int64_t> AudioInterleave::pcmRunPieces(const std::vector<PcmContentRun>& runs, int64_t block,
