@@ -353,6 +353,11 @@ const std::vector<Recording> kRecordings = {
     {"pcm_twin_tones_default", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 2 -g 50",
      {{sine(440, 44100, "stereo"), noise(44100, 21, "stereo")},
       {sine(660, 44100, "stereo"), noise(44100, 22, "stereo")}}, "-c:a pcm_s16le", false},
+    // The same at two rates in mono: one packet of a track between the
+    // other's tells by its sound alone.
+    {"pcm_two_rates_tones_default", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 1 -g 50",
+     {{sine(550, 48000, "mono"), noise(48000, 23, "mono")},
+      {sine(660, 96000, "mono"), noise(96000, 24, "mono")}}, "-c:a pcm_s16le", true},
     // Two sound tracks of one format in camera chunks: only the order of the
     // first gap (A2 A1) and the chunk sizes tell them apart.
     {"pcm_twin_camera_chunks", "mov", "320x240", "-profile:v main -pix_fmt yuv420p -bf 1 -g 50",

@@ -14,10 +14,12 @@ constexpr double kToldShare = 0.8;
 constexpr double kAgreedShare = 0.97;
 // What a change of track costs: a block or two that sounds like the other
 // track (a quiet moment) does not split a chunk. Tracks that sound only a
-// little apart (two tones a fifth apart) tell each block by less, and a
-// change costs as many blocks told by the stretch's typical margin.
+// little apart (two tones a fifth apart) tell each block by less: there a
+// change costs a little less than a block told by the stretch's typical
+// margin, so that one packet of two blocks between another track's stands
+// out, and a lone block (two changes) does not.
 constexpr double kChangeCost = 2.0;
-constexpr double kChangeMargins = 1.5;
+constexpr double kChangeMargins = 0.9;
 // Blocks of one stretch weighed at most (the search is quadratic).
 constexpr size_t kMaxBlocks = 4096;
 constexpr size_t kMaxTracks = 8;
