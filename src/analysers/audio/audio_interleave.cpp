@@ -699,6 +699,9 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     const InterleaveTiming t = timing();
     int64_t expected = expectedFrames(m_videoSinceAudio, t, m_carry);
     const int64_t tol = tolerance(t);
+    // The chunks of a sound track set aside (its codec cannot be followed)
+    // that may stand in the gap; 0 for none.
+    const int64_t setAside = setAsideSound();
 
     // The gap's runs of frames: the first found near its start, further ones
     // (behind damage inside the gap) anywhere in the rest.
@@ -730,7 +733,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // Beside a sound track set aside, a lone frame with other bytes on
     // either side is a chance decode of that track's data, where the
     // reference writes runs of frames (ffmpeg alternates single ones).
-    if (setAsideSound() > 0 && writesRunsOfFrames()) {
+    if (setAside > 0 && writesRunsOfFrames()) {
         for (size_t r = 0; r < runs.size();) {
             const int64_t next = r + 1 < runs.size() ? runs[r + 1].front() : b;
             if (frameCount(runs[r]) < 2 && runs[r].front() != a && next - runs[r].back() > endSlack()) {
@@ -761,7 +764,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // front of the frames hides their start from the search, which gives
     // up after so many tries; they end where the gap does, and are followed
     // back from there.
-    if (!mpeg && setAsideSound() && !(flags & GapAtEnd) && (runs.empty() || b - runs.back().back() > endSlack())) {
+    if (!mpeg && setAside > 0 && !(flags & GapAtEnd) && (runs.empty() || b - runs.back().back() > endSlack())) {
         FrameChain run{b};
         const int64_t after = runs.empty() ? a : runs.back().back();
         if (extendBackwards(input, run, b - after, after) >= 2) {
@@ -829,7 +832,7 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
         if (takeMetadataStretch(input, a, b - a))
             return;
         // So is a gap that holds a chunk of a sound track set aside.
-        if (setAsideSound() > 0 && b - a <= setAsideSound() + endSlack())
+        if (setAside > 0 && b - a <= setAside + endSlack())
             return;
         // Copies keep later audio in step with the pictures; behind the last
         // of the sound there is nothing left to keep in step, and they would
@@ -877,7 +880,6 @@ void AudioInterleave::fillFrames(ScanBuffer& input, int64_t a, int64_t b, unsign
     // A sound track whose codec the repair cannot follow writes its chunks
     // into the gaps too: a stretch no longer than they are is theirs, not
     // damage that the gap's frames must be padded for.
-    const int64_t setAside = setAsideSound();
     auto otherSound = [&](int64_t bytes) { return setAside > 0 && bytes <= setAside + slack ? bytes : 0; };
     auto residue = [&](int64_t from, int64_t to) {
         const int64_t left = to - from - caption(from, to);
@@ -1006,13 +1008,18 @@ bool AudioInterleave::pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at
     if (packets <= 1 || shortest <= 0 || (!anyLength && at - from < shortest) || (at - from) % packets == 0)
         return false;
     // A caption chunk in front of a picture: its samples end right there.
+    // One read of the bytes in front of the picture serves every length.
     constexpr int64_t kMaxCaptionChunk = 64 * 1024;
-    for (int64_t bytes = (at - from) % packets; !cycle.metadataTracks().empty() && bytes <= at - from &&
-                                                 bytes <= kMaxCaptionChunk;
-         bytes += packets) {
-        const ByteBlock block = input.readBlock(at - bytes, int32_t(bytes));
+    if (cycle.metadataTracks().empty())
+        return true;
+    const int64_t span = std::min(at - from, kMaxCaptionChunk);
+    const ByteBlock block = input.readBlock(at - span, int32_t(span));
+    for (int64_t bytes = (at - from) % packets; bytes <= span; bytes += packets) {
+        // Where the read came back short, only what it delivered is looked at.
+        const uint8_t* start = block.data() + (span - bytes);
+        const int64_t length = std::max<int64_t>(0, int64_t(block.length()) - (span - bytes));
         for (const InterleaveTrack& m : cycle.metadataTracks()) {
-            const std::vector<int64_t> ends = metadataUnitEnds(m.codec, m.boxKeys, block.data(), block.length());
+            const std::vector<int64_t> ends = metadataUnitEnds(m.codec, m.boxKeys, start, length);
             if (!ends.empty() && ends.back() == bytes)
                 return false;
         }

@@ -158,6 +158,8 @@ private:
     int64_t minGap() const;
     // Bytes around a gap's audio that the reference's padding explains.
     int64_t endSlack() const;
+    // Whether sound track i's last packet was met (its sound is over).
+    bool pcmEnded(size_t i) const { return i < m_pcmEnded.size() && m_pcmEnded[i]; }
     // The largest chunks of the reference's sound tracks that were set
     // aside (codecs whose frames cannot be found), summed; 0 for none.
     int64_t setAsideSound() const;

@@ -168,12 +168,11 @@ void AudioInterleave::fillSharedPcm(ScanBuffer& input, int64_t a, int64_t size, 
     int64_t sound = 0;
     for (const PcmGapPiece& piece : pieces)
         sound += piece.metadataTrack < 0 ? piece.size : 0;
-    auto ended = [&](size_t i) { return i < m_pcmEnded.size() && m_pcmEnded[i]; };
     double liveRates = 0;
     for (size_t i = 0; i < shares.size(); ++i)
-        liveRates += ended(i) ? 0 : shares[i].byteRate;
+        liveRates += pcmEnded(i) ? 0 : shares[i].byteRate;
     for (size_t i = 0; i < shares.size(); ++i)
-        shares[i].quota = ended(i) || liveRates <= 0 ? 0 : shares[i].byteRate / liveRates * double(sound);
+        shares[i].quota = pcmEnded(i) || liveRates <= 0 ? 0 : shares[i].byteRate / liveRates * double(sound);
     for (const PcmGapPiece& piece : pieces) {
         if (piece.metadataTrack >= 0)
             emitMetadataChunk(input, piece.metadataTrack, a + piece.offset, piece.size);
@@ -796,7 +795,7 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     if (block < kLeastBlock || m_pcmProfiles.size() != shares.size() || end - pos > INT32_MAX)
         return false;
     for (size_t i = 0; i < shares.size(); ++i)
-        if (m_pcmProfiles[i].frames() < kHeardFrames || (i < m_pcmEnded.size() && m_pcmEnded[i]))
+        if (m_pcmProfiles[i].frames() < kHeardFrames || pcmEnded(i))
             return false;
     // A cut input's last run stops on its frame grid. Between two video
     // chunks a part block is the short last packet of a track whose sound
