@@ -73,7 +73,7 @@ void learnBoxKeys(platform::File& file, const MovieTrack& track, InterleaveTrack
             break;
         const uint32_t size = uint32_t(box[0]) << 24 | uint32_t(box[1]) << 16 | uint32_t(box[2]) << 8 | box[3];
         const uint32_t key = uint32_t(box[4]) << 24 | uint32_t(box[5]) << 16 | uint32_t(box[6]) << 8 | box[7];
-        single = single && size == (track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, n));
+        single = single && size == QTGetSampleSize(&track, n);
         if (std::find(t.boxKeys.begin(), t.boxKeys.end(), key) == t.boxKeys.end() && t.boxKeys.size() < kMaxMetadataKeys)
             t.boxKeys.push_back(key);
     }
@@ -101,7 +101,7 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
             break;
         uint64_t bytes = 0;
         for (uint32_t i = 0; i < n && sample <= track.m_sampleCount; ++i, ++sample) {
-            const uint32_t size = track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+            const uint32_t size = QTGetSampleSize(&track, uint32_t(sample));
             bytes += size;
             t.minSampleBytes = std::min(t.minSampleBytes, size);
             t.maxSampleBytes = std::max(t.maxSampleBytes, size);
@@ -479,7 +479,7 @@ bool learnEndsAtPictures(const MovieTrack& track, const MovieTrack* video) {
             return false;
         uint64_t end = track.m_chunkOffsets[chunk - 1];
         for (uint32_t i = 0; i < n && sample <= track.m_sampleCount; ++i, ++sample)
-            end += track.m_fixedSampleSize ? track.m_fixedSampleSize : QTGetSampleSize(&track, uint32_t(sample));
+            end += QTGetSampleSize(&track, uint32_t(sample));
         // The closing empty cue lies behind everything.
         if (sample > track.m_sampleCount && chunk == track.m_chunkOffsets.size())
             break;

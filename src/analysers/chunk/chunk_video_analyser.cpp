@@ -708,6 +708,6 @@ void ChunkVideoAnalyser::applyCompositionOrder(ScanBuffer& buffer) {
     const bool offsets = !m_scanInfo->noCompositionOffsets;
     const double duration = m_interleave.timing().frameDuration;
     const size_t rewritten =
-        rewriteCompositionOffsets(buffer, m_repairState->m_samples, int64_t(std::llround(duration)), offsets);
+        applyPictureOrder(buffer, m_repairState->m_samples, int64_t(std::llround(duration)), offsets);
     FLOG(LogLevel::Info) << m_label << " composition offsets from picture order counts: " << rewritten << " samples";
 }

@@ -62,12 +62,12 @@ protected:
     virtual std::string outputCodec() const = 0;
     // Prepares the order-count reading; false when the offsets stay the reference's.
     virtual bool configureCompositionOrder() = 0;
-    // Rewrites the composition offsets of the video samples found so far
-    // (unless !rewriteOffsets) and sets their sync states from the same
-    // reading of each picture's first units; returns how many offsets were
+    // Sets the sync states of the video samples found so far and, unless
+    // !rewriteOffsets, rewrites their composition offsets, from one reading
+    // of each picture's first units; returns how many offsets were
     // rewritten.
-    virtual size_t rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
-                                             bool rewriteOffsets) = 0;
+    virtual size_t applyPictureOrder(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                                     bool rewriteOffsets) = 0;
     // A sample about to be emitted names this parameter set (-1: unknown).
     virtual void noteParameterSet(int32_t id) { (void)id; }
     // A sample was just emitted, while the scan's window may still hold its

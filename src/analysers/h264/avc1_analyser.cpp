@@ -43,8 +43,8 @@ void AVC1Analyser::logLearnedProfile() {
 
 bool AVC1Analyser::configureCompositionOrder() { return m_compositionOrder.configure(m_repairState->m_video->m_avc); }
 
-size_t AVC1Analyser::rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
-                                     bool rewriteOffsets) {
+size_t AVC1Analyser::applyPictureOrder(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                                       bool rewriteOffsets) {
     return m_compositionOrder.apply(input, samples, frameDuration, rewriteOffsets);
 }
 

@@ -28,8 +28,8 @@ private:
     void logLearnedProfile() override;
     std::string outputCodec() const override { return "avc1"; }
     bool configureCompositionOrder() override;
-    size_t rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
-                                     bool rewriteOffsets) override;
+    size_t applyPictureOrder(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                             bool rewriteOffsets) override;
     void noteParameterSet(int32_t ppsId) override;
     void completeParameterSets() override;
     void resetCodecState() override;

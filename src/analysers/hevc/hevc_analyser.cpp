@@ -78,8 +78,8 @@ void HEVCAnalyser::logLearnedProfile() {
 
 bool HEVCAnalyser::configureCompositionOrder() { return m_compositionOrder.configure(m_sets); }
 
-size_t HEVCAnalyser::rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
-                                     bool rewriteOffsets) {
+size_t HEVCAnalyser::applyPictureOrder(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                                       bool rewriteOffsets) {
     return m_compositionOrder.apply(input, samples, frameDuration, rewriteOffsets);
 }
 

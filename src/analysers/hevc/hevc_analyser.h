@@ -28,8 +28,8 @@ private:
     void logLearnedProfile() override;
     std::string outputCodec() const override;
     bool configureCompositionOrder() override;
-    size_t rewriteCompositionOffsets(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
-                                     bool rewriteOffsets) override;
+    size_t applyPictureOrder(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
+                             bool rewriteOffsets) override;
     void noteEmittedSample(const ScanBuffer& input, int64_t offset, int32_t size) override;
 
     HevcSampleProfile m_profile;
