@@ -430,6 +430,12 @@ const std::vector<Recording> kRecordings = {
      {{sine(330, 8000, "mono"), noise(8000, 17, "mono")},
       {noise(16000, 18, "mono"), sine(550, 16000, "mono")}},
      "-c:a aac -b:a:0 48k -b:a:1 64k -chunk_duration 1700000", false},
+    // Two AAC tracks in the default interleave, every other picture a copy
+    // of the one before: a few dozen bytes each, they stand between two
+    // sound frames, where a decoder takes their first bytes for a frame.
+    {"aac_two_tracks_tiny_pictures", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50 -vf fps=50",
+     {{noise(48000, 31, "stereo"), sine(440, 48000, "stereo")}, {noise(32000, 32, "mono"), sine(660, 32000, "mono")}},
+     "-c:a aac -b:a:0 128k -b:a:1 32k", false},
     // Two PCM rates in camera chunks, the low rate's first chunk twice as
     // long; a reference so short that only its last flush shows one chunk
     // per track between the pictures, and whose low-rate chunk its end cut.

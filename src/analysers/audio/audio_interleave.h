@@ -329,6 +329,18 @@ private:
     // (audio_interleave_tracks.cpp).
     bool sharedGaps() const;
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
+    // The split of a shared gap over `states` (beginSharedGap), pictures
+    // amid the sound included where the gap's start is known; `expected`
+    // and `tolerances` get each sound track's frames due and their slack.
+    std::vector<SplitFrame> splitSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
+                                           const std::vector<AudioInterleave*>& states,
+                                           std::vector<int64_t>& expected, std::vector<int64_t>& tolerances,
+                                           int64_t& covered);
+    // Takes the pictures out of `frames` and returns them.
+    static std::vector<SplitFrame> takePictures(std::vector<SplitFrame>& frames);
+    void emitPictures(ScanBuffer& input, const std::vector<SplitFrame>& pictures);
+    // emitPicturesAmidAudio for sound tracks that share their gaps.
+    size_t emitPicturesAmidSharedGap(ScanBuffer& input, int64_t a, int64_t b);
     // The frames of the track's chunk in the reference's first gap (0: none
     // there, or the reference ended inside it).
     int64_t firstGapFrames(int audioIndex) const;

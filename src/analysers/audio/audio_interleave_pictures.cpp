@@ -85,8 +85,10 @@ int64_t AudioInterleave::emitPicturesAmidAudio(ScanBuffer& input, int64_t a, int
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const bool mpeg = mpegAudio();
     if (!m_gapVideo || !ref || (ref->audio().m_codec != "mp4a" && !mpeg) || m_scanInfo->pcmRuns ||
-        m_scanInfo->aacFilter || metadataOnlyGaps() || sharedGaps() || sharedMpegGaps() || b - a < minGap())
+        m_scanInfo->aacFilter || metadataOnlyGaps() || sharedMpegGaps() || b - a < minGap())
         return 0;
+    if (sharedGaps())
+        return int64_t(emitPicturesAmidSharedGap(input, a, b));
     std::vector<FrameChain> runs;
     if (!picturesThenAudio(input, a, b, std::min(endSlack(), b - a - 1), mpeg, kMaxNestedCuts, runs) ||
         runs.size() < 2 || runs.front().front() != a)

@@ -118,14 +118,16 @@ std::vector<AudioInterleave*> AudioInterleave::beginSharedGap(int64_t a) {
     return states;
 }
 
-void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
-    const std::vector<AudioInterleave*> states = beginSharedGap(a);
+std::vector<SplitFrame> AudioInterleave::splitSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
+                                                        const std::vector<AudioInterleave*>& states,
+                                                        std::vector<int64_t>& expected,
+                                                        std::vector<int64_t>& tolerances, int64_t& covered) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
 
     std::vector<SplitTrack> tracks;
-    std::vector<int64_t> expected;
-    std::vector<int64_t> tolerances;
+    expected.clear();
+    tolerances.clear();
     const bool fresh =
         std::all_of(states.begin(), states.end(), [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
     for (size_t i = 0; i < states.size() && i < cycle.size(); ++i) {
@@ -188,16 +190,56 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
 
     addMetadataSplitTracks(tracks);
 
-    int64_t covered = a;
+    covered = a;
     SharedGapSplit splitter(std::move(tracks));
     splitter.setTailCut((flags & GapAtEnd) != 0);
-    std::vector<SplitFrame> frames = (flags & GapStartGuessed) ? splitter.splitGuessedStart(input, a, b, covered)
-                                                               : splitter.split(input, a, b, covered);
+    if (flags & GapStartGuessed)
+        return splitter.splitGuessedStart(input, a, b, covered);
+    if (m_gapVideo)
+        splitter.setPictures([this](const uint8_t* data, int64_t n) { return m_gapVideo->samplesAt(data, n); });
+    return splitter.split(input, a, b, covered);
+}
+
+std::vector<SplitFrame> AudioInterleave::takePictures(std::vector<SplitFrame>& frames) {
+    const auto picture = [](const SplitFrame& f) { return f.track == SplitFrame::kPictures; };
+    std::vector<SplitFrame> pictures;
+    std::copy_if(frames.begin(), frames.end(), std::back_inserter(pictures), picture);
+    frames.erase(std::remove_if(frames.begin(), frames.end(), picture), frames.end());
+    return pictures;
+}
+
+void AudioInterleave::emitPictures(ScanBuffer& input, const std::vector<SplitFrame>& pictures) {
+    for (const SplitFrame& p : pictures)
+        m_gapVideo->emitSamplesFilling(input, p.offset, p.offset + p.size);
+}
+
+size_t AudioInterleave::emitPicturesAmidSharedGap(ScanBuffer& input, int64_t a, int64_t b) {
+    // The split the gap's fill will make, for its pictures only.
+    const std::vector<AudioInterleave*> states = beginSharedGap(a);
+    std::vector<int64_t> expected, tolerances;
+    int64_t covered = a;
+    std::vector<SplitFrame> frames = splitSharedGap(input, a, b, GapPlain, states, expected, tolerances, covered);
+    const std::vector<SplitFrame> pictures = takePictures(frames);
+    emitPictures(input, pictures);
+    return pictures.size();
+}
+
+void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
+    const std::vector<AudioInterleave*> states = beginSharedGap(a);
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    const bool fresh =
+        std::all_of(states.begin(), states.end(), [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+    std::vector<int64_t> expected, tolerances;
+    int64_t covered = a;
+    std::vector<SplitFrame> frames = splitSharedGap(input, a, b, flags, states, expected, tolerances, covered);
+    const std::vector<SplitFrame> pictures = takePictures(frames);
     if (twinTracks() && !bandsNameChunks(input, frames, states.size(), !fresh && !(flags & GapAtEnd)))
         dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0, covered < b);
     int64_t explained = 0;
     for (const SplitFrame& f : frames)
         explained += f.size;
+    for (const SplitFrame& p : pictures)
+        explained += p.size;
     // Intact: the frames explain the gap but for the padding the reference
     // shows around its chunks (and, where the gap's start is a guess or it
     // runs to the end of the input, but for what lies before or after them).
@@ -241,6 +283,10 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
         if (intact)
             state.m_carry = std::clamp(state.m_carry, -double(tolerances[i]), double(tolerances[i]));
     }
+    // Pictures amid the sound are owed the next gap's sound. Amid a gap
+    // filled behind its video they went out ahead of that video.
+    if (!(flags & GapBehindVideo))
+        emitPictures(input, pictures);
 }
 
 int AudioInterleave::openingRank(int audioIndex) const {

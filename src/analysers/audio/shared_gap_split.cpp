@@ -323,6 +323,8 @@ int SharedGapSplit::followedUncached(int64_t end, int depth) {
             return kStrong;
     if (depth <= 0)
         return best;
+    if (picturesFollowed(end, depth - 1) > 0)
+        return kStrong;
     for (size_t t = 0; t < m_tracks.size(); ++t)
         if (m_tracks[t].metadata)
             for (int64_t length : metadataLengths(end, t)) {
@@ -331,6 +333,13 @@ int SharedGapSplit::followedUncached(int64_t end, int depth) {
                     return best;
             }
     return best;
+}
+
+int64_t SharedGapSplit::picturesFollowed(int64_t pos, int depth) {
+    if (!m_pictures)
+        return 0;
+    const int64_t length = m_pictures(m_data + (pos - m_a), m_b - pos);
+    return length > 0 && pos + length <= m_b && followed(pos + length, depth) == kStrong ? length : 0;
 }
 
 int64_t SharedGapSplit::metadataChoice(int64_t pos, size_t t, int& score) {
@@ -513,6 +522,13 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
                 pos = piece.offset + piece.size;
             }
             break;
+        }
+        if (const int64_t pictures = picturesFollowed(pos)) {
+            frames.push_back(SplitFrame{SplitFrame::kPictures, pos, pictures});
+            pos += pictures;
+            going = -1;
+            goingFrames = 0;
+            continue;
         }
         // A chunk under way first, then the track furthest behind; equal
         // times keep the track order, as a muxer writes the lower stream

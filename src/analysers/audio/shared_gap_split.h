@@ -23,6 +23,7 @@
 #include <bitset>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -74,6 +75,8 @@ struct SplitTrack {
 };
 
 struct SplitFrame {
+    // The track of video pictures that lie amid the sound.
+    static constexpr int kPictures = -1;
     int track = 0;
     int64_t offset = 0;
     int64_t size = 0;
@@ -87,6 +90,16 @@ public:
     // the cut took the rest of, and the frame in front of them still counts
     // as followed.
     void setTailCut(bool cut) { m_tailCut = cut; }
+
+    // How many bytes of whole video pictures the `n` bytes at `data` begin
+    // with (0: none).
+    using PictureProbe = std::function<int64_t(const uint8_t* data, int64_t n)>;
+    // A still scene's pictures are a few dozen bytes, and a muxer that
+    // interleaves by time puts one between two audio frames where it falls
+    // due: with a probe, pictures that something follows are split off as
+    // frames of track SplitFrame::kPictures (a decoder may take their first
+    // bytes for a frame of sound, so they are asked first).
+    void setPictures(PictureProbe probe) { m_pictures = std::move(probe); }
 
     // The frames of [a, b) in file order, as far as they can be followed
     // from a; `covered` is where the last one ends (a when none was found).
@@ -159,6 +172,9 @@ private:
     static constexpr int kFollowDepth = 4;
     int followed(int64_t end, int depth = kFollowDepth);
     int followedUncached(int64_t end, int depth);
+    // The bytes of the pictures at `pos` when something follows them or the
+    // gap ends with them (`depth` as for followed); 0 otherwise.
+    int64_t picturesFollowed(int64_t pos, int depth = kFollowDepth);
     // The best length for a chunk of metadata track t at `pos` and how it
     // is followed (kWithFollower: the chunk the reference writes behind
     // this track's starts at its end); 0 when there is none.
@@ -190,6 +206,7 @@ private:
 
     std::vector<SplitTrack> m_tracks;
     bool m_tailCut = false;
+    PictureProbe m_pictures;
     int64_t m_gapEnd = 0;  // b: the bytes read may stop short of it
     ByteBlock m_block;
     const uint8_t* m_data = nullptr;

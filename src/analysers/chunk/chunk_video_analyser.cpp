@@ -289,6 +289,12 @@ int64_t ChunkVideoAnalyser::samplesFrom(ScanBuffer& input, int64_t from, int64_t
     return leadingBoundedSamples(codec(), block.data(), block.length(), kMaxStretchSamples);
 }
 
+int64_t ChunkVideoAnalyser::samplesAt(const uint8_t* data, int64_t n) {
+    if (!m_scannerEnabled || !data || n <= 0)
+        return 0;
+    return leadingBoundedSamples(codec(), data, std::min(n, kMaxStretch), kMaxStretchSamples);
+}
+
 int64_t ChunkVideoAnalyser::trailingSamplesStart(ScanBuffer& input, int64_t from, int64_t to) {
     // Pictures too small for the search come a few dozen bytes each; a run
     // of them in front of a chunk is short.

@@ -107,6 +107,7 @@ private:
     // where a gap's audio leaves a stretch of known bounds.
     bool samplesFill(ScanBuffer& input, int64_t from, int64_t to) override;
     int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) override;
+    int64_t samplesAt(const uint8_t* data, int64_t n) override;
     int64_t emitSamplesFilling(ScanBuffer& input, int64_t from, int64_t to) override;
     // Where the whole samples that end exactly at `to` begin, at the earliest,
     // within the last bytes of [from, to); `to` when none do.

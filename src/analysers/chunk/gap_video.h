@@ -18,6 +18,8 @@ public:
     // How many bytes from `from` on whole video samples fill, one after
     // another, before bytes that begin none (at most to - from). Emits nothing.
     virtual int64_t samplesFrom(ScanBuffer& input, int64_t from, int64_t to) = 0;
+    // The same for the `n` bytes at `data`, which the caller holds already.
+    virtual int64_t samplesAt(const uint8_t* data, int64_t n) = 0;
     // Emits, in file order, the video samples that fill [from, to) exactly
     // and returns how many; 0 (and nothing emitted) when the bytes are not
     // whole samples from end to end.
