@@ -80,6 +80,11 @@ void learnBoxKeys(platform::File& file, const MovieTrack& track, InterleaveTrack
     t.oneBoxPerSample = single && n > 1;
 }
 
+void addChunkSize(std::vector<uint32_t>& sizes, uint32_t size) {
+    if (sizes.size() < kMaxMetadataChunkSizes && std::find(sizes.begin(), sizes.end(), size) == sizes.end())
+        sizes.push_back(size);
+}
+
 InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadata) {
     InterleaveTrack t;
     t.audioIndex = audioIndex;
@@ -109,13 +114,16 @@ InterleaveTrack learnTrack(const MovieTrack& track, int audioIndex, bool metadat
         perChunk.push_back(n);
         const uint32_t clipped = uint32_t(std::min<uint64_t>(bytes, UINT32_MAX));
         chunkBytes.push_back(clipped);
-        if (metadata && t.chunkSizes.size() < kMaxMetadataChunkSizes &&
-            std::find(t.chunkSizes.begin(), t.chunkSizes.end(), clipped) == t.chunkSizes.end())
-            t.chunkSizes.push_back(clipped);
+        if (metadata) {
+            addChunkSize(t.chunkSizes, clipped);
+            if (chunk > kOpeningMetadataChunks)
+                addChunkSize(t.laterChunkSizes, clipped);
+        }
         t.minChunkBytes = std::min(t.minChunkBytes, clipped);
         t.maxChunkBytes = std::max(t.maxChunkBytes, clipped);
     }
     std::sort(t.chunkSizes.begin(), t.chunkSizes.end());
+    std::sort(t.laterChunkSizes.begin(), t.laterChunkSizes.end());
     if (perChunk.empty()) {
         t.minChunkBytes = t.minSampleBytes = 0;
         return t;

@@ -46,6 +46,10 @@ struct InterleaveTrack {
     // Timed metadata: the chunk sizes met (at most kMaxMetadataChunkSizes,
     // ascending), each the size of a chunk the track may write.
     std::vector<uint32_t> chunkSizes;
+    // The same behind the track's first kOpeningMetadataChunks: a recorder
+    // may open a metadata track with descriptors whose sizes do not come
+    // back (empty: no chunk there).
+    std::vector<uint32_t> laterChunkSizes;
     // Sound: the sizes of its chunks but the first and the last (the
     // recording's start and the reference's end make those), at most
     // kMaxMetadataChunkSizes, ascending.
@@ -94,6 +98,7 @@ struct GapChunk {
 };
 
 constexpr size_t kMaxMetadataChunkSizes = 32;
+constexpr uint32_t kOpeningMetadataChunks = 2;
 
 class ReferenceInterleaveCycle {
 public:

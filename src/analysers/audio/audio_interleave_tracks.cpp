@@ -310,7 +310,9 @@ void AudioInterleave::addMetadataSplitTracks(std::vector<SplitTrack>& tracks) {
     for (size_t m = 0; m < metadata.size() && m < m_metadataChunks.size(); ++m) {
         SplitTrack track;
         track.metadata = true;
-        track.chunkSizes = metadata[m].chunkSizes;
+        track.chunkSizes = m_metadataChunks[m] >= kOpeningMetadataChunks && !metadata[m].laterChunkSizes.empty()
+                               ? metadata[m].laterChunkSizes
+                               : metadata[m].chunkSizes;
         track.codec = metadata[m].codec;
         track.boxKeys = metadata[m].boxKeys;
         track.heads = metadata[m].frameHeads;
