@@ -369,6 +369,8 @@ private:
     // The tracks a shared gap is split over (this one first), made on the
     // first gap; marks where the gap began.
     std::vector<AudioInterleave*> beginSharedGap(int64_t a);
+    // No track of `states` emitted a frame yet: the recording's first gap.
+    static bool noSoundYet(const std::vector<AudioInterleave*>& states);
     // Sound tracks of one decoder configuration (or of rates that decode
     // alike) that a recorder writes a chunk each of per gap: nothing in a
     // frame tells whose it is.

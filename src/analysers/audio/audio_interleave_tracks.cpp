@@ -107,6 +107,10 @@ void AudioInterleave::makeOtherTracks() {
     m_metadataChunks.assign(ref->interleaveCycle().metadataTracks().size(), 0);
 }
 
+bool AudioInterleave::noSoundYet(const std::vector<AudioInterleave*>& states) {
+    return std::all_of(states.begin(), states.end(), [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+}
+
 std::vector<AudioInterleave*> AudioInterleave::beginSharedGap(int64_t a) {
     if (m_otherTracks.empty() && m_metadataChunks.empty())
         makeOtherTracks();
@@ -128,8 +132,7 @@ std::vector<SplitFrame> AudioInterleave::splitSharedGap(ScanBuffer& input, int64
     std::vector<SplitTrack> tracks;
     expected.clear();
     tolerances.clear();
-    const bool fresh =
-        std::all_of(states.begin(), states.end(), [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+    const bool fresh = noSoundYet(states);
     for (size_t i = 0; i < states.size() && i < cycle.size(); ++i) {
         const AudioInterleave& state = *states[i];
         const InterleaveTrack& learnt = cycle[i];
@@ -227,8 +230,7 @@ size_t AudioInterleave::emitPicturesAmidSharedGap(ScanBuffer& input, int64_t a, 
 void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const std::vector<AudioInterleave*> states = beginSharedGap(a);
     const ReferenceInfo* ref = m_repairState->m_reference.get();
-    const bool fresh =
-        std::all_of(states.begin(), states.end(), [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+    const bool fresh = noSoundYet(states);
     std::vector<int64_t> expected, tolerances;
     int64_t covered = a;
     std::vector<SplitFrame> frames = splitSharedGap(input, a, b, flags, states, expected, tolerances, covered);
@@ -412,8 +414,7 @@ void AudioInterleave::fillSharedMpeg(ScanBuffer& input, int64_t a, int64_t b, un
         takeMetadataStretch(input, at, length);
     if (frames.empty())
         return;
-    const bool fresh = std::all_of(states.begin(), states.end(),
-                                   [](const AudioInterleave* s) { return s->m_framesEmitted == 0; });
+    const bool fresh = noSoundYet(states);
 
     // Each track's rate, and its channels where the rates do not tell the
     // tracks apart (an MP4 sound description says 2 channels for mono);
