@@ -53,6 +53,7 @@ struct Recording {
     std::vector<Sound> audio;
     const char* encode;  // audio encoders and muxer options
     bool captions;       // a timed text track between the chunks
+    int seconds = 4;     // the original's length (the reference's is 3 s)
 };
 
 void PrintTo(const Recording& r, std::ostream* os) { *os << r.name; }
@@ -80,7 +81,7 @@ std::string record(const Recording& r, bool original) {
     }
     return testsupport::fixture(std::string("matrix_") + r.name + (original ? "" : "_ref") + "." + r.ext,
                                 args + maps + " -c:v libx264 -preset veryfast " + r.video + " " + r.encode +
-                                    " -t " + (original ? "4" : "3"));
+                                    " -t " + (original ? std::to_string(r.seconds) : "3"));
 }
 
 // -1 for anything but a number (N/A, empty, a side-data line).
@@ -430,6 +431,13 @@ const std::vector<Recording> kRecordings = {
      {{sine(330, 8000, "mono"), noise(8000, 17, "mono")},
       {noise(16000, 18, "mono"), sine(550, 16000, "mono")}},
      "-c:a aac -b:a:0 48k -b:a:1 64k -chunk_duration 1700000", false},
+    // 24-bit stereo beside 8 kHz mono in chunks of 1.8 s, so long that the
+    // reference shows no packet. A chunk a packet longer than the first
+    // leaves a part block on the grid the chunks laid out draw, which is no
+    // short last packet: the track's sound goes on in the next gaps.
+    {"pcm24_two_rates_chunk_a_packet_longer", "mov", "192x272", "-profile:v main -pix_fmt yuv420p -bf 2 -g 8",
+     {{sine(440, 48000, "stereo"), noise(48000, 41, "stereo")}, {noise(8000, 42, "mono"), sine(880, 8000, "mono")}},
+     "-c:a pcm_s24be -chunk_duration 1803000", false, 6},
     // Two AAC tracks in the default interleave, every other picture a copy
     // of the one before: a few dozen bytes each, they stand between two
     // sound frames, where a decoder takes their first bytes for a frame.

@@ -878,8 +878,12 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
                      atEnd || runsOf[runs[r].track] > 1 || runs[r].track == ender);
         pos += piece;
     }
-    if (ending) {
-        // Its sound is over: the track writes nothing more.
+    // Its sound is over: the track writes nothing more. But only the
+    // packets the reference shows draw the grid a short packet falls off:
+    // blocks carved from the chunks laid out so far may cut the muxer's
+    // packets, and the part block is then a whole packet's end.
+    const bool grid = std::all_of(shares.begin(), shares.end(), [](const PcmShare& s) { return s.packet > 0; });
+    if (ending && grid) {
         m_pcmEnded.resize(shares.size(), false);
         m_pcmEnded[ender] = true;
     }
