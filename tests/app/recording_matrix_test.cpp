@@ -438,6 +438,12 @@ const std::vector<Recording> kRecordings = {
     {"pcm24_two_rates_chunk_a_packet_longer", "mov", "192x272", "-profile:v main -pix_fmt yuv420p -bf 2 -g 8",
      {{sine(440, 48000, "stereo"), noise(48000, 41, "stereo")}, {noise(8000, 42, "mono"), sine(880, 8000, "mono")}},
      "-c:a pcm_s24be -chunk_duration 1803000", false, 6},
+    // The same in 4 s: the recording ends in its third gap, both tracks on
+    // a short last packet, so the low rate's last chunk ends between two
+    // of the blocks its sound is weighed in.
+    {"pcm24_two_rates_short_last_packets", "mov", "192x272", "-profile:v main -pix_fmt yuv420p -bf 2 -g 8",
+     {{sine(440, 48000, "stereo"), noise(48000, 41, "stereo")}, {noise(8000, 42, "mono"), sine(880, 8000, "mono")}},
+     "-c:a pcm_s24be -chunk_duration 1803000", false},
     // Two AAC tracks in the default interleave, every other picture a copy
     // of the one before: a few dozen bytes each, they stand between two
     // sound frames, where a decoder takes their first bytes for a frame.

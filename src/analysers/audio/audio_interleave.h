@@ -308,6 +308,12 @@ private:
     // double where a run is shorter than a block or none are given.
     double pcmBoundaryMiss(const uint8_t* data, const std::vector<PcmContentRun>& runs,
                            const std::vector<int64_t>& pieces, int64_t block) const;
+    // Where a recording ended, its tracks' last packets are short and a run
+    // may end anywhere on the frames of the tracks either side: each
+    // boundary between `runs` moves, within a block, to where the block
+    // either side sounds clearly more like its run's track.
+    void refinePcmBoundaries(const uint8_t* data, const std::vector<PcmContentRun>& runs,
+                             std::vector<int64_t>& pieces, int64_t block, const std::vector<PcmShare>& shares) const;
     // The first gap, when the reference's does not lay it out, told by the
     // sounds at its two ends (the track the muxer opens with and the other).
     bool dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,

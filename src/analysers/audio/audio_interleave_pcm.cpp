@@ -48,6 +48,15 @@ constexpr int64_t kLeastBlock = 1024;
 constexpr int64_t kOpeningBlockFrames = 512;
 // The least bytes of a track's short last packet whose sound is weighed.
 constexpr int64_t kLeastPart = 256;
+// A run boundary on the block grid is moved only where the blocks either
+// side of it sound clearly unlike their tracks (one of them holds part of
+// the other track's sound), and those either side of the new place sound
+// much more like theirs.
+constexpr double kMisplacedBoundary = 0.25;
+constexpr double kBoundaryGain = 0.25;
+// Frames either side of where the blocks put a moved boundary that the
+// next track's sound may carry on at.
+constexpr int64_t kCarryOnSteps = 8;
 // What a layout that does not hold misses by.
 constexpr double kNoLayout = std::numeric_limits<double>::max();
 
@@ -864,6 +873,8 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
             return false;
         pieces = pcmRunPieces(runs, block, rest, false);
         pieces.back() -= rest % shares[runs.back().track].frame;
+        if (recordingEnds)
+            refinePcmBoundaries(bytes.data(), runs, pieces, block, shares);
     }
     // A track's run is one of its chunks only where the track has no other
     // run in the stretch: another track's chunk cut it.
@@ -942,4 +953,62 @@ double AudioInterleave::pcmBoundaryMiss(const uint8_t* data, const std::vector<P
                 m_pcmProfiles[runs[r + 1].track].distance(data + at, block);
     }
     return miss;
+}
+
+void AudioInterleave::refinePcmBoundaries(const uint8_t* data, const std::vector<PcmContentRun>& runs,
+                                          std::vector<int64_t>& pieces, int64_t block,
+                                          const std::vector<PcmShare>& shares) const {
+    int64_t at = 0;
+    for (size_t r = 0; r + 1 < runs.size() && r + 1 < pieces.size(); ++r) {
+        const int64_t start = at;
+        at += pieces[r];
+        const int64_t stop = at + pieces[r + 1];
+        const PcmSoundProfile& before = m_pcmProfiles[runs[r].track];
+        const PcmSoundProfile& after = m_pcmProfiles[runs[r + 1].track];
+        const int64_t step = std::lcm(shares[runs[r].track].frame, shares[runs[r + 1].track].frame);
+        auto miss = [&](int64_t p) { return before.distance(data + p - block, block) + after.distance(data + p, block); };
+        if (at - block < start || at + block > stop)
+            continue;
+        const double onGrid = miss(at);
+        if (onGrid < kMisplacedBoundary)
+            continue;
+        int64_t best = at;
+        double bestMiss = onGrid;
+        for (int64_t p = at - (block - 1) / step * step; p < at + block; p += step) {
+            if (p - block < start || p + block > stop)
+                continue;
+            const double m = miss(p);
+            if (m < bestMiss) {
+                bestMiss = m;
+                best = p;
+            }
+        }
+        FLOG(LogLevel::Debug) << m_logLabel << "pcm boundary " << at << " to " << best << " miss " << onGrid << " to "
+                              << bestMiss;
+        // Sounds alike read alike everywhere: only a clear gain moves it.
+        if (bestMiss > onGrid * kBoundaryGain)
+            continue;
+        // A block tells the sounds apart, not the frame where one gives way
+        // to the other: the frame where the next track's sound carries on
+        // from where its last chunk left off does.
+        const size_t next = runs[r + 1].track;
+        if (next < m_pcmTails.size() && m_pcmTails[next].known) {
+            const PcmTrackTail& tail = m_pcmTails[next];
+            const double due = 2 * tail.last - tail.before;
+            double nearest = std::abs(PcmContinuitySplit::firstValue(data + best, tail.format) - due);
+            const int64_t around = best;
+            for (int64_t p = around - kCarryOnSteps * step; p <= around + kCarryOnSteps * step; p += step) {
+                if (p - block < start || p + block > stop || miss(p) > onGrid * kBoundaryGain)
+                    continue;
+                const double off = std::abs(PcmContinuitySplit::firstValue(data + p, tail.format) - due);
+                if (off < nearest) {
+                    nearest = off;
+                    best = p;
+                }
+            }
+        }
+        pieces[r] += best - at;
+        pieces[r + 1] -= best - at;
+        at = best;
+    }
 }
