@@ -314,6 +314,10 @@ private:
     // either side sounds clearly more like its run's track.
     void refinePcmBoundaries(const uint8_t* data, const std::vector<PcmContentRun>& runs,
                              std::vector<int64_t>& pieces, int64_t block, const std::vector<PcmShare>& shares) const;
+    // Where the boundary at `at` between a run of track `closing` (from
+    // `start`) and one of `opening` (to `stop`) belongs, as above.
+    int64_t clearerPcmBoundary(const uint8_t* data, int64_t start, int64_t at, int64_t stop, size_t closing,
+                               size_t opening, int64_t block, const std::vector<PcmShare>& shares) const;
     // The first gap, when the reference's does not lay it out, told by the
     // sounds at its two ends (the track the muxer opens with and the other).
     bool dealPcmOpeningBySound(ScanBuffer& input, int64_t& pos, int64_t end, std::vector<PcmShare>& shares,

@@ -962,53 +962,57 @@ void AudioInterleave::refinePcmBoundaries(const uint8_t* data, const std::vector
     for (size_t r = 0; r + 1 < runs.size() && r + 1 < pieces.size(); ++r) {
         const int64_t start = at;
         at += pieces[r];
-        const int64_t stop = at + pieces[r + 1];
-        const PcmSoundProfile& before = m_pcmProfiles[runs[r].track];
-        const PcmSoundProfile& after = m_pcmProfiles[runs[r + 1].track];
-        const int64_t step = std::lcm(shares[runs[r].track].frame, shares[runs[r + 1].track].frame);
-        auto miss = [&](int64_t p) { return before.distance(data + p - block, block) + after.distance(data + p, block); };
-        if (at - block < start || at + block > stop)
+        const int64_t moved = clearerPcmBoundary(data, start, at, at + pieces[r + 1], runs[r].track,
+                                                 runs[r + 1].track, block, shares);
+        pieces[r] += moved - at;
+        pieces[r + 1] -= moved - at;
+        at = moved;
+    }
+}
+
+int64_t AudioInterleave::clearerPcmBoundary(const uint8_t* data, int64_t start, int64_t at, int64_t stop,
+                                            size_t closing, size_t opening, int64_t block,
+                                            const std::vector<PcmShare>& shares) const {
+    const int64_t step = std::lcm(shares[closing].frame, shares[opening].frame);
+    auto fits = [&](int64_t p) { return p - block >= start && p + block <= stop; };
+    auto miss = [&](int64_t p) {
+        return m_pcmProfiles[closing].distance(data + p - block, block) +
+               m_pcmProfiles[opening].distance(data + p, block);
+    };
+    if (!fits(at))
+        return at;
+    const double onGrid = miss(at);
+    if (onGrid < kMisplacedBoundary)
+        return at;
+    int64_t best = at;
+    double bestMiss = onGrid;
+    for (int64_t p = at - (block - 1) / step * step; p < at + block; p += step) {
+        if (!fits(p))
             continue;
-        const double onGrid = miss(at);
-        if (onGrid < kMisplacedBoundary)
-            continue;
-        int64_t best = at;
-        double bestMiss = onGrid;
-        for (int64_t p = at - (block - 1) / step * step; p < at + block; p += step) {
-            if (p - block < start || p + block > stop)
-                continue;
-            const double m = miss(p);
-            if (m < bestMiss) {
-                bestMiss = m;
+        const double m = miss(p);
+        if (m < bestMiss) {
+            bestMiss = m;
+            best = p;
+        }
+    }
+    // Sounds alike read alike everywhere: only a clear gain moves it.
+    if (bestMiss > onGrid * kBoundaryGain)
+        return at;
+    // A block tells the sounds apart, not the frame where one gives way to
+    // the other: the frame where the opening track's sound carries on from
+    // where its last chunk left off does.
+    if (opening < m_pcmTails.size() && m_pcmTails[opening].known) {
+        const PcmTrackTail& tail = m_pcmTails[opening];
+        const double due = 2 * tail.last - tail.before;
+        auto off = [&](int64_t p) { return std::abs(PcmContinuitySplit::firstValue(data + p, tail.format) - due); };
+        const int64_t around = best;
+        double nearest = off(best);
+        for (int64_t p = around - kCarryOnSteps * step; p <= around + kCarryOnSteps * step; p += step)
+            if (fits(p) && miss(p) <= onGrid * kBoundaryGain && off(p) < nearest) {
+                nearest = off(p);
                 best = p;
             }
-        }
-        FLOG(LogLevel::Debug) << m_logLabel << "pcm boundary " << at << " to " << best << " miss " << onGrid << " to "
-                              << bestMiss;
-        // Sounds alike read alike everywhere: only a clear gain moves it.
-        if (bestMiss > onGrid * kBoundaryGain)
-            continue;
-        // A block tells the sounds apart, not the frame where one gives way
-        // to the other: the frame where the next track's sound carries on
-        // from where its last chunk left off does.
-        const size_t next = runs[r + 1].track;
-        if (next < m_pcmTails.size() && m_pcmTails[next].known) {
-            const PcmTrackTail& tail = m_pcmTails[next];
-            const double due = 2 * tail.last - tail.before;
-            double nearest = std::abs(PcmContinuitySplit::firstValue(data + best, tail.format) - due);
-            const int64_t around = best;
-            for (int64_t p = around - kCarryOnSteps * step; p <= around + kCarryOnSteps * step; p += step) {
-                if (p - block < start || p + block > stop || miss(p) > onGrid * kBoundaryGain)
-                    continue;
-                const double off = std::abs(PcmContinuitySplit::firstValue(data + p, tail.format) - due);
-                if (off < nearest) {
-                    nearest = off;
-                    best = p;
-                }
-            }
-        }
-        pieces[r] += best - at;
-        pieces[r + 1] -= best - at;
-        at = best;
     }
+    FLOG(LogLevel::Debug) << m_logLabel << "pcm run boundary moved from " << at << " to " << best;
+    return best;
 }
