@@ -984,17 +984,22 @@ int64_t AudioInterleave::clearerPcmBoundary(const uint8_t* data, int64_t start, 
     const double onGrid = miss(at);
     if (onGrid < kMisplacedBoundary)
         return at;
+    // Every place on the frames of both tracks within a block, weighed once.
+    const int64_t lowest = at - (block - 1) / step * step;
+    std::vector<double> misses;
     int64_t best = at;
     double bestMiss = onGrid;
-    for (int64_t p = at - (block - 1) / step * step; p < at + block; p += step) {
-        if (!fits(p))
-            continue;
-        const double m = miss(p);
-        if (m < bestMiss) {
-            bestMiss = m;
+    for (int64_t p = lowest; p < at + block; p += step) {
+        misses.push_back(fits(p) ? miss(p) : kNoLayout);
+        if (misses.back() < bestMiss) {
+            bestMiss = misses.back();
             best = p;
         }
     }
+    auto missAt = [&](int64_t p) {
+        const int64_t k = (p - lowest) / step;
+        return k >= 0 && size_t(k) < misses.size() ? misses[size_t(k)] : fits(p) ? miss(p) : kNoLayout;
+    };
     // Sounds alike read alike everywhere: only a clear gain moves it.
     if (bestMiss > onGrid * kBoundaryGain)
         return at;
@@ -1008,7 +1013,7 @@ int64_t AudioInterleave::clearerPcmBoundary(const uint8_t* data, int64_t start, 
         const int64_t around = best;
         double nearest = off(best);
         for (int64_t p = around - kCarryOnSteps * step; p <= around + kCarryOnSteps * step; p += step)
-            if (fits(p) && miss(p) <= onGrid * kBoundaryGain && off(p) < nearest) {
+            if (missAt(p) <= onGrid * kBoundaryGain && off(p) < nearest) {
                 nearest = off(p);
                 best = p;
             }

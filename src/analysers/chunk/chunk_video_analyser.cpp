@@ -286,7 +286,7 @@ int64_t ChunkVideoAnalyser::samplesFrom(ScanBuffer& input, int64_t from, int64_t
     if (!m_scannerEnabled || from < 0 || to <= from || to > input.fileSize())
         return 0;
     ByteBlock block = input.readBlock(from, int32_t(std::min(to - from, kMaxStretch)));
-    return leadingBoundedSamples(codec(), block.data(), block.length(), kMaxStretchSamples);
+    return samplesAt(block.data(), block.length());
 }
 
 int64_t ChunkVideoAnalyser::samplesAt(const uint8_t* data, int64_t n) {
