@@ -143,7 +143,8 @@ std::vector<PcmGapPiece> AudioInterleave::pcmGapPieces(ScanBuffer& input, int64_
     std::vector<PcmGapMetadataTrack> tracks;
     for (const InterleaveTrack& learnt : metadata)
         tracks.push_back({learnt.codec, learnt.boxKeys,
-                          std::max<int64_t>(4 * int64_t(learnt.maxChunkBytes), kMetadataChunkSlack)});
+                          std::max<int64_t>(4 * int64_t(learnt.maxChunkBytes), kMetadataChunkSlack),
+                          metadataStructureDecides(learnt.codec) && learnt.pauseSeconds > 0});
     const std::vector<PcmGapPiece> whole{PcmGapPiece{0, size, -1}};
     if (metadata.empty() || size > INT32_MAX)
         return whole;

@@ -53,9 +53,7 @@ std::vector<PcmGapPiece> PcmGapLayout::split(const uint8_t* data, int64_t n, boo
             return {};
         return {PcmGapPiece{0, sound, -1}};
     }
-    int64_t longest = 0;
-    for (const PcmGapMetadataTrack& t : m_tracks)
-        longest = std::max(longest, t.longestChunk);
+    const int64_t longest = longestChunk();
     // Only packets larger than any metadata chunk tell a chunk by the bytes
     // it leaves: smaller ones would let any stretch pass for one.
     // A packet known from a few chunks' sizes only may be a multiple of
@@ -113,6 +111,14 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
     // A cut input's last piece of sound stops on the frame grid, a frame
     // or less short of the end.
     const int64_t done = atEnd ? n - (m_frame - 1) : n;
+    // Where the recording ended, its tracks' last packets are short: the
+    // sound in front of a closing chunk that shows something (caption
+    // text, boxes) ends on the frame grid, off the packets'.
+    std::vector<int64_t> closing;
+    if (atEnd)
+        for (int64_t start : closingChunkStarts(data, n))
+            if (start > 0)
+                closing.push_back(start);
     std::pair<int64_t, bool> best{-1, false};
     for (auto it = states.begin(); it != states.end(); ++it) {
         if (states.size() > kMaxStates)
@@ -120,7 +126,8 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
         const auto [pos, behindSound] = it->first;
         const int64_t score = it->second.score;
         if (pos >= done) {
-            if (best.first < 0 || score > states[best].score)
+            // Of layouts that show as much, the one that fills the most.
+            if (best.first < 0 || score >= states[best].score)
                 best = it->first;
             continue;
         }
@@ -134,6 +141,9 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
                 reach(end, true, score - kPieceCost, pos, false, -1);
         if (atEnd && (n - pos) % granule != 0 && n - pos >= m_frame)
             reach(pos + (n - pos) / m_frame * m_frame, true, score - kPieceCost, pos, false, -1);
+        for (int64_t start : closing)
+            if (start > pos && (start - pos) % m_frame == 0 && (start - pos) % granule != 0)
+                reach(start, true, score - kPieceCost, pos, false, -1);
     }
     if (best.first < 0)
         return {};
@@ -147,6 +157,39 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
     return pieces;
 }
 
+int64_t PcmGapLayout::longestChunk() const {
+    int64_t longest = 0;
+    for (const PcmGapMetadataTrack& t : m_tracks)
+        longest = std::max(longest, t.longestChunk);
+    return longest;
+}
+
+std::vector<int64_t> PcmGapLayout::closingChunkStarts(const uint8_t* data, int64_t n) const {
+    const int64_t longest = longestChunk();
+    // Quiet sound in front of a chunk reads as empty samples: a longer
+    // chunk counts only when it shows more than every shorter one, or, on
+    // a track that marks its pauses, by the one pause in front of its cue.
+    constexpr int64_t kEmptySample = 2;
+    std::vector<int64_t> starts;
+    int64_t shown = 0;
+    bool paused = false;
+    for (int64_t length = 1; length <= std::min(n, longest); ++length)
+        for (const Chunk& c : chunksAt(data, n, n - length)) {
+            if (c.length != length)
+                continue;
+            if (c.worth > shown) {
+                starts.push_back(n - length);
+                shown = c.worth;
+                paused = false;
+            } else if (m_tracks[size_t(c.track)].pauses && !paused && c.worth == shown && !starts.empty() &&
+                       starts.back() - (n - length) == kEmptySample) {
+                starts.back() = n - length;
+                paused = true;
+            }
+        }
+    return starts;
+}
+
 std::vector<PcmGapPiece> PcmGapLayout::splitAtEnds(const uint8_t* data, int64_t n, bool atEnd) const {
     // A metadata chunk at the gap's start or none, one at its end or none,
     // and the sound between them on its frame grid.
@@ -155,9 +198,7 @@ std::vector<PcmGapPiece> PcmGapLayout::splitAtEnds(const uint8_t* data, int64_t 
     for (const Chunk& c : chunksAt(data, n, 0))
         heads.push_back(c);
     std::vector<Chunk> tails{none};
-    int64_t longest = 0;
-    for (const PcmGapMetadataTrack& t : m_tracks)
-        longest = std::max(longest, t.longestChunk);
+    const int64_t longest = longestChunk();
     for (int64_t length = 1; length <= std::min(n, longest); ++length)
         for (const Chunk& c : chunksAt(data, n, n - length))
             if (c.length == length)

@@ -21,6 +21,7 @@ struct PcmGapMetadataTrack {
     Fourcc codec = 0;
     std::vector<uint32_t> boxKeys;  // a 'mebx' track's local key ids
     int64_t longestChunk = 0;       // bytes a chunk of it may have at most
+    bool pauses = false;            // captions with an empty sample between cues
 };
 
 struct PcmGapPiece {
@@ -48,6 +49,9 @@ private:
     };
     // The chunks of metadata that may begin at `pos`.
     std::vector<Chunk> chunksAt(const uint8_t* data, int64_t n, int64_t pos) const;
+    int64_t longestChunk() const;
+    // Where the chunks that show something and run to the n bytes' end begin.
+    std::vector<int64_t> closingChunkStarts(const uint8_t* data, int64_t n) const;
     std::vector<PcmGapPiece> splitByPackets(const uint8_t* data, int64_t n, bool atEnd, int64_t granule) const;
     std::vector<PcmGapPiece> splitAtEnds(const uint8_t* data, int64_t n, bool atEnd) const;
 
