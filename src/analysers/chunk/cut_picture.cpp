@@ -27,6 +27,18 @@ int64_t cutUnitFrom(const uint8_t* data, int64_t n, int64_t p, int64_t maxUnit) 
     return -1;
 }
 
+// Are the whole units from `p` to `cut` all parameter sets the reference's
+// samples carried?
+bool leadsWithCarriedSets(const LearnedSampleCodec& codec, const uint8_t* data, int64_t p, int64_t cut) {
+    for (int64_t q = p; q < cut;) {
+        const int64_t length = bitstream::readBE32(data + q);
+        if (!codec.carriedParameterSet(data + q + 4, length))
+            return false;
+        q += 4 + length;
+    }
+    return true;
+}
+
 }  // namespace
 
 int64_t cutPictureStart(const LearnedSampleCodec& codec, const uint8_t* data, int64_t n, int64_t maxUnit) {
@@ -41,6 +53,10 @@ int64_t cutPictureStart(const LearnedSampleCodec& codec, const uint8_t* data, in
         const int64_t cut = cutUnitFrom(data, n, p, maxUnit);
         if (cut < 0)
             continue;
+        // Cut in the units in front of its first slice: the recorder's own
+        // parameter sets lead up to the cut one.
+        if (cut > p && leadsWithCarriedSets(codec, data, p, cut))
+            return p;
         if (bytes.empty())
             bytes.assign(data, data + n);
         // The picture as if its last unit ended with the input: the codec's

@@ -30,6 +30,13 @@ public:
         (void)n;
         return 0;
     }
+    // Is the unit (`length` bytes behind its length field) byte for byte a
+    // parameter set that the reference's samples carried?
+    virtual bool carriedParameterSet(const uint8_t* unit, int64_t length) const {
+        (void)unit;
+        (void)length;
+        return false;
+    }
     // Does measureOtherTrackSample() tell that track's pictures by their content?
     virtual bool tellsOtherTrackApart() const { return false; }
     // After the last learn() and learnOtherTrack().

@@ -13,6 +13,8 @@ namespace {
 // NAL unit types of slices of a picture that is no IDR and of an IDR.
 constexpr uint8_t kNonIdrSlice = 1;
 constexpr uint8_t kIdrSlice = 5;
+constexpr uint8_t kSequenceParameterSet = 7;
+constexpr uint8_t kPictureParameterSet = 8;
 
 // A sample measured in the damaged input may not take more units than this
 // before it fits a class.
@@ -67,6 +69,14 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
         for (int64_t pos = 0; pos + 4 <= t.firstSliceOffset; ++leading)
             pos += int64_t(bitstream::readBE32(data + pos)) + 4;
         m_maxLeadingUnits = std::max(m_maxLeadingUnits, leading);
+    }
+
+    for (int64_t pos = 0; pos + 5 <= t.firstSliceOffset;) {
+        const uint32_t length = bitstream::readBE32(data + pos);
+        const uint8_t type = data[pos + 4] & 0x1f;
+        if (type == kSequenceParameterSet || type == kPictureParameterSet)
+            m_carriedSets.remember(data + pos + 4, length);
+        pos += int64_t(length) + 4;
     }
 
     for (int64_t pos = 0; pos + 5 <= size && m_payloadsClean;) {

@@ -8,6 +8,7 @@
 
 #include "analysers/chunk/clean_payload_memo.h"
 #include "analysers/chunk/sample_class.h"
+#include "analysers/chunk/carried_units.h"
 #include "analysers/chunk/learned_sample_codec.h"
 #include "bitstream/h264/sample_units.h"
 #include "bitstream/h264/slice_header.h"
@@ -77,6 +78,9 @@ public:
     int32_t parameterSetId(const uint8_t* sample, int64_t size) const override;
 
     bool empty() const override { return m_classes.empty(); }
+    bool carriedParameterSet(const uint8_t* unit, int64_t length) const override {
+        return m_carriedSets.contains(unit, length);
+    }
     bool wholeSample(const uint8_t* data, int64_t size) const override {
         return H264::tileSample(data, size, m_extras).exact;
     }
@@ -162,4 +166,6 @@ private:
                 uint32_t minSliceLength = H264::kMinScanSliceLength) const {
         return H264::nalUnitCheck(data, n, nal, minSliceLength, m_extras);
     }
+    // Parameter sets the reference's samples carried in front of their slices.
+    CarriedUnits m_carriedSets;
 };

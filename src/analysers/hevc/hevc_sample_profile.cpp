@@ -70,7 +70,10 @@ bool HevcSampleProfile::learn(const uint8_t* data, int64_t size) {
             firstTid = u.temporalIdPlus1;
             firstNal = nal;
         }
-        parameterSets = parameterSets || (u.type >= HEVC::NAL_VPS && u.type <= HEVC::NAL_PPS);
+        if (u.type >= HEVC::NAL_VPS && u.type <= HEVC::NAL_PPS) {
+            parameterSets = true;
+            m_carriedSets.remember(nal, u.length);
+        }
         clean = clean && payloadClean(nal, u.length);
         ++units;
         pos += int64_t(u.length) + 4;

@@ -8,6 +8,7 @@
 // and a black or still reference codes its frames in a few bytes.
 
 #include "analysers/chunk/clean_payload_memo.h"
+#include "analysers/chunk/carried_units.h"
 #include "analysers/chunk/learned_sample_codec.h"
 #include "analysers/chunk/sample_class.h"
 #include "bitstream/hevc/sample_units.h"
@@ -41,6 +42,9 @@ public:
     void finishLearning() override;
     bool empty() const override { return m_classes.empty(); }
     bool wholeSample(const uint8_t* data, int64_t size) const override;
+    bool carriedParameterSet(const uint8_t* unit, int64_t length) const override {
+        return m_carriedSets.contains(unit, length);
+    }
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override;
     int64_t nextBoundedUnit(const uint8_t* data, int64_t n, int64_t from) const override {
         return nextLengthPrefixedUnit(data, n, from, [this](const uint8_t* d, int64_t m) {
@@ -121,4 +125,6 @@ private:
     // samples carried: all of them, those in front of the first base-layer
     // slice, and those behind it, which belong to the picture in front.
     HEVC::UnitExtensions m_extensions, m_leading, m_trailing;
+    // Parameter sets the reference's samples carried in front of their slices.
+    CarriedUnits m_carriedSets;
 };
