@@ -450,6 +450,13 @@ const std::vector<Recording> kRecordings = {
     {"aac_two_tracks_tiny_pictures", "mov", "320x240", "-profile:v high -pix_fmt yuv420p -bf 2 -g 50 -vf fps=50",
      {{noise(48000, 31, "stereo"), sine(440, 48000, "stereo")}, {noise(32000, 32, "mono"), sine(660, 32000, "mono")}},
      "-c:a aac -b:a:0 128k -b:a:1 32k", false},
+    // Two mono AAC tracks of one rate in the default interleave, captions
+    // behind them: both encoders close on a frame of digital silence, five
+    // bytes that decode with either track's settings, in front of the last
+    // empty cue. Only whose turn it is tells the second is the other track's.
+    {"aac_two_mono_tracks_silent_close", "mov", "176x256", "-profile:v main -pix_fmt yuv420p -bf 0 -g 200",
+     {{noise(32000, 51, "mono"), sine(440, 32000, "mono")}, {noise(32000, 52, "mono"), sine(660, 32000, "mono")}},
+     "-c:a aac -b:a:0 128k -b:a:1 96k", true, 5},
     // Two PCM rates in camera chunks, the low rate's first chunk twice as
     // long; a reference so short that only its last flush shows one chunk
     // per track between the pictures, and whose low-rate chunk its end cut.

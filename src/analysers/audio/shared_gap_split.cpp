@@ -247,8 +247,14 @@ std::vector<size_t> SharedGapSplit::tailOrder(const std::vector<SplitTrack>& tra
     return order;
 }
 
-std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos, const std::vector<size_t>& order) {
+std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos, const std::vector<size_t>& order,
+                                                  const std::vector<SplitTrack>& tracks) {
     std::vector<SplitFrame> pieces;
+    const bool turns =
+        std::any_of(tracks.begin(), tracks.end(), [](const SplitTrack& t) { return t.byTime && !t.metadata; });
+    if (turns && turnPieces(pos, kTailPieces, tracks, pieces))
+        return pieces;
+    pieces.clear();
     for (size_t t : order) {
         if (!m_tracks[t].metadata) {
             const FrameChain& chain = chainReaching(pos, t, m_b);
@@ -298,6 +304,38 @@ bool SharedGapSplit::tailPieces(int64_t pos, int pieces, const std::vector<size_
     return false;
 }
 
+bool SharedGapSplit::turnPieces(int64_t pos, int pieces, const std::vector<SplitTrack>& tracks,
+                                std::vector<SplitFrame>& out) {
+    if (pos == m_b)
+        return true;
+    if (pieces <= 0)
+        return false;
+    for (size_t t : tailOrder(tracks)) {
+        std::vector<int64_t> ends = pieceEnds(pos, t);
+        const bool sound = !tracks[t].metadata;
+        if (sound && tracks[t].byTime && int64_t(ends.size()) > framesInTurn(tracks, t))
+            ends.resize(size_t(framesInTurn(tracks, t)));
+        for (size_t e = ends.size(); e-- > 0;) {
+            std::vector<SplitTrack> after = tracks;
+            if (sound)
+                after[t].audioSeconds += double(e + 1) * after[t].frameSeconds;
+            std::vector<SplitFrame> rest;
+            if (ends[e] > m_b || !turnPieces(ends[e], pieces - 1, after, rest))
+                continue;
+            if (!sound) {
+                out.push_back(SplitFrame{int(t), pos, ends[e] - pos});
+            } else {
+                const FrameChain& chain = chainReaching(pos, t, m_b);
+                for (size_t f = 0; f <= e; ++f)
+                    out.push_back(SplitFrame{int(t), chain[f], chain[f + 1] - chain[f]});
+            }
+            out.insert(out.end(), rest.begin(), rest.end());
+            return true;
+        }
+    }
+    return false;
+}
+
 int SharedGapSplit::followed(int64_t end, int depth) {
     const auto known = m_follows.find({end, depth});
     if (known != m_follows.end())
@@ -311,7 +349,7 @@ int SharedGapSplit::followedUncached(int64_t end, int depth) {
     if (end == m_b)
         return kStrong;
     if (m_b - end < kMinTail) {
-        return shortTail(end, tailOrder(m_tracks)).empty() ? kWeak : kStrong;
+        return shortTail(end, tailOrder(m_tracks), m_tracks).empty() ? kWeak : kStrong;
     }
     int best = kNone;
     if (m_tailCut && m_b == m_gapEnd)
@@ -516,7 +554,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             // A caption chunk (an empty cue is two bytes) or frames of
             // digital silence (a few bytes each) often close the gap in
             // front of a video chunk; they must fill the tail exactly.
-            for (const SplitFrame& piece : shortTail(pos, tailOrder(tracks, first))) {
+            for (const SplitFrame& piece : shortTail(pos, tailOrder(tracks, first), tracks)) {
                 frames.push_back(piece);
                 tracks[size_t(piece.track)].audioSeconds += tracks[size_t(piece.track)].frameSeconds;
                 pos = piece.offset + piece.size;

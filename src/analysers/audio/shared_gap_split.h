@@ -140,10 +140,16 @@ private:
     // the gap's end exactly, in file order (none: nothing fills it). One
     // track's frames or chunk alone first; else up to kTailPieces runs of
     // them, one track's each (a silent frame, then a cue).
-    // `order`: the tracks to try, the first that fills it wins.
-    std::vector<SplitFrame> shortTail(int64_t pos, const std::vector<size_t>& order);
+    // `order`: the tracks to try, the first that fills it wins. Sound
+    // tracks interleaved by time take turns first, by `tracks`' times.
+    std::vector<SplitFrame> shortTail(int64_t pos, const std::vector<size_t>& order,
+                                      const std::vector<SplitTrack>& tracks);
     static constexpr int kTailPieces = 3;
     bool tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order, std::vector<SplitFrame>& out);
+    // The same runs where each sound track interleaved by time stops at
+    // the end of its turn (silent frames decode with either track's
+    // settings: only the times tell whose they are).
+    bool turnPieces(int64_t pos, int pieces, const std::vector<SplitTrack>& tracks, std::vector<SplitFrame>& out);
     // The sound tracks, the one furthest behind in time first (a frame of
     // digital silence decodes with any track's settings: only whose turn
     // it is tells its track), then the metadata tracks; but `going` (-1:
