@@ -334,7 +334,11 @@ void writeTrak(MovieFile* f, MovieTrack& t) {
     writeTkhd(f, t);
     if (f->m_layoutMode == 1 && isVideo(t))
         writeTapt(f, t);
-    if (t.m_timecodeTrackId != 0) {
+    const MovieTrack* timecode = nullptr;
+    for (int i = 0; i < f->m_trackCount; ++i)
+        if (t.m_timecodeTrackId != 0 && f->m_tracks[i].m_trackId == t.m_timecodeTrackId)
+            timecode = &f->m_tracks[i];
+    if (timecode && timecode->m_sampleCount > 0) {
         const uint64_t tref = beginAtom(f, "tref");
         const uint64_t tmcd = beginAtom(f, "tmcd");
         u32(f, t.m_timecodeTrackId, "tref.trackid");
@@ -482,6 +486,8 @@ bool completeMovie(MovieFile* f) {
     const uint32_t movieDuration = f->m_movieDuration;
     for (int i = 0; i < f->m_trackCount; ++i) {
         const MovieTrack& t = f->m_tracks[i];
+        if (t.m_sampleCount == 0)
+            continue;  // left out below
         // Sound without edits plays all of its media: the movie lasts at
         // least that long, or players stop it at the video's end.
         // (Metadata keeps the length the video gives.)
@@ -521,8 +527,12 @@ bool completeMovie(MovieFile* f) {
     f->m_depth = -1;
     const uint64_t moov = beginAtom(f, "moov");
     writeMvhd(f);
+    // A track the recording kept nothing of (its samples all lay behind
+    // the cut) is left out: players take an empty track for a stream whose
+    // format they cannot tell.
     for (int i = 0; i < f->m_trackCount; ++i)
-        writeTrak(f, f->m_tracks[i]);
+        if (f->m_tracks[i].m_sampleCount > 0)
+            writeTrak(f, f->m_tracks[i]);
     endAtom(f, moov, "moov");
     bool ok = f->m_file.tell() >= 0 && uint64_t(f->m_file.tell()) == f->m_position;
     // Payload copied ahead of the writer may reach past the moov's end;

@@ -40,6 +40,25 @@ TEST(QtWriter, MovieTimeFollowsVideoOnly) {
     QTClose(w);
 }
 
+TEST(QtWriter, TracksWithoutSamplesAreLeftOut) {
+    // A cut before the first picture: sound only, and the empty video track
+    // neither written nor lengthening the movie.
+    const std::string name = outName("QtWriter_EmptyTrack");
+    MovieFile* w = QTCreate(name, nullptr, 1000, 0);
+    MovieTrack* v = QTAddVideoTrack(w, "avc1", 30000, 30, 16, 16);
+    v->m_trackDuration = 5000;
+    MovieTrack* a = QTAddAudioTrack(w, "mp4a", 1024, 48000, 16, 2, 0);
+    for (int i = 0; i < 10; ++i)
+        QTAddSamples(w, a, kPayload.data(), 300, 0);
+    ASSERT_TRUE(QTClose(w));
+    MovieFile* r = QTOpen(name, 0, true);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->m_trackCount, 1);
+    EXPECT_EQ(r->m_videoTrack, nullptr);
+    EXPECT_EQ(r->m_movieDuration, 214u);
+    QTClose(r);
+}
+
 TEST(QtWriter, LayoutModeOneAddsApertureGroupsAndAudioEdits) {
     const std::string name = outName("QtWriter_Layout");
     MovieFile* w = QTCreate(name, nullptr, 600, 0);
@@ -86,8 +105,10 @@ TEST(QtWriter, ErrorsAndLimits) {
     MovieTrack* v = QTAddVideoTrack(w, "jpeg", 600, 0, 8, 8);
     QTAddSamples(w, v, nullptr, 1, 0);
     QTAddSamples(w, v, &b, 0, 0);
+    QTAddSamples(w, v, &b, 1, 0);
     for (int i = 0; i < 15; ++i)
-        QTAddAudioTrack(w, "sowt", 1, 8000, 8, 1, 1);
+        if (MovieTrack* a = QTAddAudioTrack(w, "sowt", 1, 8000, 8, 1, 1))
+            QTAddSamples(w, a, &b, 1, 0);
     EXPECT_EQ(QTGetMetaTrack(w), nullptr);
     EXPECT_EQ(QTAddVideoTrack(nullptr, "avc1", 1, 1, 1, 1), nullptr);
     QTClose(w);
