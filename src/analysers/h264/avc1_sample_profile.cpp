@@ -247,6 +247,14 @@ size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
     return 0;
 }
 
+bool Avc1SampleProfile::anchorBehindMessage(const uint8_t* data, int64_t n) const {
+    constexpr uint8_t kSei = 6;
+    if (n < 5 || (data[4] & 0x1f) != kSei)
+        return false;
+    const int64_t next = 4 + int64_t(bitstream::readBE32(data));
+    return next < n && anchorAt(data + next, n - next) > 0;
+}
+
 int64_t Avc1SampleProfile::wrappedSampleAt(const uint8_t* data, int64_t n) const {
     H264::NalUnitCheck nal;
     H264::WrappedSlice wrapped;
@@ -262,6 +270,8 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         return 0;
     if (const int64_t wrapped = wrappedSampleAt(data, n))
         return wrapped;
+    // A message in front of the anchor is one leading unit more.
+    const uint32_t leadingUnits = m_maxLeadingUnits + (m_fast && anchorAt(data, n) == 0 ? 1 : 0);
     int64_t pos = 0;
     uint32_t units = 0, slices = 0;
     uint8_t sliceType = 0;
@@ -310,7 +320,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         longSlice = longSlice || (nal.slice && nal.length >= H264::kMinScanSliceLength);
         pos += int64_t(nal.length) + 4;
         if (sliceLength == 0) {
-            if (m_fast && units >= m_maxLeadingUnits && n - pos >= 5 && anchorAt(data + pos, n - pos))
+            if (m_fast && units >= leadingUnits && n - pos >= 5 && anchorAt(data + pos, n - pos))
                 return 0;  // the next sample begins before this one had a slice
             continue;
         }

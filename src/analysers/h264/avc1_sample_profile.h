@@ -55,7 +55,12 @@ public:
     // Length of the anchor that `data` (n bytes) begins with, or 0.
     size_t anchorAt(const uint8_t* data, int64_t n) const;
     // True without the fast flag; otherwise when the data begins with an anchor.
-    bool anchorTest(const uint8_t* data, int64_t n) const { return !m_fast || anchorAt(data, n) > 0; }
+    bool anchorTest(const uint8_t* data, int64_t n) const {
+        return !m_fast || anchorAt(data, n) > 0 || anchorBehindMessage(data, n);
+    }
+    // An SEI unit in front of an anchor: an encoder's first picture carries
+    // its own message (x264's settings) ahead of what every picture begins with.
+    bool anchorBehindMessage(const uint8_t* data, int64_t n) const;
     // Size of the sample that begins at `data` (n bytes available), or 0.
     // Without anchors the sample ends where the next access unit begins (an
     // access unit delimiter, an SEI, a slice of a new picture) or where the

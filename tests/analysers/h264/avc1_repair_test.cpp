@@ -104,6 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
+const std::string kFields = std::string(kVideo) + "-x264-params interlaced=1 -c:a aac -ac 1 ";
+
 Recording avc(const std::string& file, const std::string& settings) {
     return {file, testmedia::movieArgs(kVideo + settings)};
 }
@@ -206,6 +208,15 @@ const std::vector<Case> kAvc1Cases = {
          "-flags +ildct+ilme -bf 3 -x264-params interlaced=1:bff=1:open_gop=1:slices=4 -c:a pcm_s16le -ac 1 "
          "-t 1.2 -vf hflip"),
      Order | Counts | Clean, 50},
+    // Every interlaced picture opens with the same timing message, which
+    // tells where pictures begin in a reference of 300 of them; the first
+    // carries the encoder's settings in front of it.
+    {"avc_interlaced_first_picture_with_settings",
+     {"avc_interlaced_first_picture_with_settings.mov",
+      "-f lavfi -i testsrc2=size=176x144:rate=100:duration=2 -f lavfi -i sine=frequency=440:duration=2 " + kFields},
+     {"avc_interlaced_first_picture_with_settings_ref.mov",
+      "-f lavfi -i mandelbrot=size=176x144:rate=100:maxiter=64 -f lavfi -i sine=frequency=880 -t 3 " + kFields},
+     Order | Counts | Clean},
     {"avc_mp3_lookalike", kMp3Lookalike, {}, Clean},
     {"avc_short_slices", {"avc_short_slices.mov", kShortSlices}, {}, Order | Counts, 96},
     {"avc_short_slices_chunks", {"avc_short_slices_chunks.mov", kShortSlices + "-chunk_duration 500000"}, {},
