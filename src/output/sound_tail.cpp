@@ -28,12 +28,38 @@ uint32_t lastSampleDuration(const MovieTrack& track) {
                                         : track.m_timeToSample[track.m_timeToSample.size() - 1].m_duration;
 }
 
+// Where the track's samples end in media units. A muxer may count a delay
+// that an empty edit gives into the media header's duration too.
+double mediaEnd(const MovieTrack& track) {
+    uint64_t end = 0;
+    for (size_t i = 0; i < track.m_timeToSample.size(); ++i)
+        end += uint64_t(track.m_timeToSample[i].m_sampleCount) * track.m_timeToSample[i].m_duration;
+    return track.m_timeToSample.empty() ? double(track.m_mediaDuration) : double(end);
+}
+
 // Movie units a track is presented for: its edits, or all of it.
 uint64_t presented(const MovieTrack& track) {
     uint64_t sum = 0;
     for (size_t i = 0; i < track.m_editList.size(); ++i)
         sum += track.m_editList[i].m_trackDuration;
     return track.m_editList.empty() ? track.m_trackDuration : sum;
+}
+
+// Movie units until a repaired track's last sample is shown: its edits, an
+// edit of no length yet standing for the rest of the track, as does the
+// edit that the movie's completion adds behind empty ones.
+uint64_t shownUntil(const MovieTrack& track, uint32_t movieTimescale) {
+    uint64_t sum = firstShownEdit(track) == track.m_editList.size() ? track.m_trackDuration : 0;
+    for (size_t i = 0; i < track.m_editList.size(); ++i) {
+        const EditListEntry& e = track.m_editList[i];
+        if (e.m_trackDuration != 0 || e.m_mediaTime < 0 || track.m_mediaTimescale == 0) {
+            sum += e.m_trackDuration;
+            continue;
+        }
+        const uint64_t skipped = uint64_t(e.m_mediaTime) * movieTimescale / track.m_mediaTimescale;
+        sum += track.m_trackDuration > skipped ? track.m_trackDuration - skipped : 0;
+    }
+    return sum;
 }
 
 // How far in media units the reference's single shown edit ends before the
@@ -53,11 +79,28 @@ bool referenceEnd(const MovieTrack& source, const MovieTrack* pictures, uint32_t
     // The last sample may be stored shorter than a frame (the edit's end);
     // the repaired one lasts a whole frame.
     const double frame = std::max<uint32_t>(source.m_sampleDuration, 1);
-    const double wholeEnd = double(source.m_mediaDuration) - double(lastSampleDuration(source)) + frame;
+    const double wholeEnd = mediaEnd(source) - double(lastSampleDuration(source)) + frame;
     if (end + 0.5 >= wholeEnd || wholeEnd - end >= kMaxTailFrames * frame)
         return false;
     beforeLast = wholeEnd - frame - end;
     return true;
+}
+
+// How many media units of the reference's sound its single shown edit
+// leaves out behind it, where the edit ends with the pictures' (a phone
+// that stops its sound with the video but writes the encoder's last frames);
+// false when it shows all of it or leaves out more than an encoder's remainder.
+bool stopsWithPictures(const MovieTrack& source, const MovieTrack* pictures, uint32_t movieTimescale,
+                       double& leftOut) {
+    const size_t shown = firstShownEdit(source);
+    if (!pictures || shown + 1 != source.m_editList.size() || movieTimescale == 0 || source.m_mediaTimescale == 0 ||
+        presented(source) != presented(*pictures))
+        return false;
+    const EditListEntry& e = source.m_editList[shown];
+    const double end = double(e.m_mediaTime) + double(e.m_trackDuration) * source.m_mediaTimescale / movieTimescale;
+    const double frame = std::max<uint32_t>(source.m_sampleDuration, 1);
+    leftOut = mediaEnd(source) - end;
+    return leftOut >= 1 && leftOut < kMaxTailFrames * frame;
 }
 
 // Bytes the reference writes from one chunk of `source` to its next; 0 for
@@ -93,12 +136,17 @@ void trimSoundTails(RepairState& state) {
     MediaDataExtent extent;
     if (!findMediaDataExtent(state.m_inputFileName, last, extent))
         return;
+    const uint32_t referenceTimescale = reference->movieParameters().m_timescale;
     for (int i = 0; i < movie->m_audioTrackCount; ++i) {
         MovieTrack* track = movie->m_audioTracks[i];
         const MovieTrack* source = reference->audioTrack(i);
-        double beforeLast = 0;
-        if (!track || !source || track->m_mediaTimescale != source->m_mediaTimescale ||
-            !referenceEnd(*source, reference->videoTrack(), reference->movieParameters().m_timescale, beforeLast))
+        double beforeLast = 0, leftOut = 0;
+        if (!track || !source || track->m_mediaTimescale != source->m_mediaTimescale)
+            continue;
+        // Pictures that a cut ended say nothing of where the sound stops.
+        const bool withPictures = movie->m_videoTrack && extent.whole() &&
+                                  stopsWithPictures(*source, reference->videoTrack(), referenceTimescale, leftOut);
+        if (!withPictures && !referenceEnd(*source, reference->videoTrack(), referenceTimescale, beforeLast))
             continue;
         // The last frames of a cut recording are sound, not the encoder's remainder.
         if (!extent.whole() && (movie->m_audioTrackCount != 1 || !soundEndedBeforeCut(state, *source, extent)))
@@ -106,7 +154,21 @@ void trimSoundTails(RepairState& state) {
         const size_t shown = firstShownEdit(*track);
         const double start =
             shown < track->m_editList.size() ? double(std::max(track->m_editList[shown].m_mediaTime, 0)) : 0;
-        const double end = double(track->m_mediaDuration) - double(lastSampleDuration(*track)) - beforeLast;
+        double end = double(track->m_mediaDuration) - double(lastSampleDuration(*track)) - beforeLast;
+        if (withPictures) {
+            // The sound ends where the pictures do, when what runs past
+            // them is no more than the reference's remainder and a frame.
+            if (shown != 0)
+                continue;
+            const double pictures =
+                double(shownUntil(*movie->m_videoTrack, movie->m_movieTimescale)) * track->m_mediaTimescale /
+                movie->m_movieTimescale;
+            const double frame = std::max<uint32_t>(track->m_sampleDuration, 1);
+            const double past = double(track->m_mediaDuration) - start - pictures;
+            if (past < 1 || past > leftOut + frame)
+                continue;
+            end = start + pictures;
+        }
         if (end <= start)
             continue;
         const double units = std::floor((end - start) * movie->m_movieTimescale / track->m_mediaTimescale + 0.5);

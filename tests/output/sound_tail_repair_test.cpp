@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,7 +24,41 @@ repairrun::Outcome repairedWithoutIndex(const std::string& name, const std::stri
     return repairrun::repair("SoundTailRepair." + name, original, repairrun::withoutIndex(original));
 }
 
+// A phone's way: the sound track's edit ends with the pictures', though
+// its encoder wrote frames past them. The copy's sound edit gets the
+// duration of the video's (the first track's edit; both single entries).
+std::string soundEditEndsWithPictures(const std::string& original) {
+    std::vector<uint8_t> bytes = testsupport::readFile(original);
+    std::vector<size_t> edits;
+    for (size_t i = 4; i + 20 <= bytes.size(); ++i)
+        if (std::memcmp(&bytes[i], "elst", 4) == 0 && bytes[i + 4] == 0)
+            edits.push_back(i + 12);  // the first entry's segment duration
+    EXPECT_EQ(edits.size(), 2u);
+    if (edits.size() == 2)
+        std::copy_n(&bytes[edits[0]], 4, &bytes[edits[1]]);
+    const std::string copy = original + ".sound_edit.mov";
+    EXPECT_TRUE(testsupport::writeFile(copy, bytes));
+    return copy;
+}
+
 }  // namespace
+
+TEST(SoundTailRepair, SoundThatStopsWithThePicturesEndsWithTheRepairedOnes) {
+    const std::string made = testsupport::fixture(
+        "sound_stops_with_pictures.mov",
+        "-f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2.03 "
+        "-c:v libx264 -pix_fmt yuv420p -c:a aac -ac 1");
+    const std::string original = soundEditEndsWithPictures(made);
+    const repairrun::Outcome o =
+        repairrun::repair("SoundTailRepair.sound_stops_with_pictures", original, repairrun::withoutIndex(original));
+    ASSERT_EQ(o.exitCode, 0) << o.errors;
+    EXPECT_EQ(o.audio.recovered, o.audio.alive);
+    const auto before = testmedia::probeStreams(original);
+    const auto after = testmedia::probeStreams(o.repaired);
+    ASSERT_EQ(after.size(), 2u);
+    EXPECT_NEAR(std::stod(before[1].at("duration")), 2.0, 0.001);
+    EXPECT_NEAR(std::stod(after[1].at("duration")), std::stod(before[1].at("duration")), 0.001);
+}
 
 TEST(SoundTailRepair, EndsWhereTheReferenceEndsItsSound) {
     // The sound stops 0.3 s before the pictures, mid-frame.
