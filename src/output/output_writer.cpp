@@ -344,6 +344,17 @@ void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, ui
 // The metadata the recorder wrote behind its last picture and sound, and
 // one-sample tracks between two chunks. A track of one chunk gets a slot
 // behind the interleaved ones.
+// The duration of sample `index` of `track` (its typical one past its end).
+uint32_t sampleDurationAt(const MovieTrack& track, uint64_t index) {
+    for (size_t i = 0; i < track.m_timeToSample.size(); ++i) {
+        const TimeToSampleEntry& e = track.m_timeToSample[i];
+        if (index < e.m_sampleCount)
+            return e.m_duration;
+        index -= e.m_sampleCount;
+    }
+    return track.m_sampleDuration;
+}
+
 void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>& samples) {
     MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = referenceMovie(state);
@@ -382,7 +393,19 @@ void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>&
             track->m_width = s.source->m_width;
             track->m_height = s.source->m_height;
         }
-        addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
+        // Such a track's few samples last what the reference's did, one by
+        // one: a motion photo's still holds the whole clip, the ones behind
+        // it nothing.
+        const uint32_t duration = sampleDurationAt(*s.source, track->m_sampleCount);
+        track->m_sampleDuration = duration;
+        const bool added = addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
+        track->m_sampleDuration = s.source->m_sampleDuration;
+        if (!added)
+            continue;
+        if (!track->m_timeToSample.empty() && track->m_timeToSample.back().m_duration == duration)
+            ++track->m_timeToSample.back().m_sampleCount;
+        else
+            track->m_timeToSample.push_back({1, duration});
     }
     FLOG(LogLevel::Notice) << "metadata of tracks outside the interleave: " << samples.size() << " samples";
 }

@@ -709,7 +709,9 @@ void recordSample(MovieFile* f, MovieTrack* t, uint64_t position, uint32_t size,
         movieTime = scaled < 4294967296.0 ? uint32_t(scaled) : 0xFFFFFFFFu;
     }
     t->m_trackDuration += movieTime;
-    if (isVideo(*t))
+    // The main pictures time the movie; a second video track (a motion
+    // photo's stills) lies beside them.
+    if (t == f->m_videoTrack)
         f->m_movieDuration += movieTime;
 }
 

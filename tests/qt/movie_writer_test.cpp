@@ -59,6 +59,24 @@ TEST(QtWriter, TracksWithoutSamplesAreLeftOut) {
     QTClose(r);
 }
 
+TEST(QtWriter, SecondVideoTrackLiesBesideThePictures) {
+    // A motion photo's stills: their track does not add to the movie's time.
+    const std::string name = outName("QtWriter_Stills");
+    MovieFile* w = QTCreate(name, nullptr, 1000, 0);
+    MovieTrack* v = QTAddVideoTrack(w, "hvc1", 600, 30, 16, 16);
+    v->m_sampleDuration = 20;
+    MovieTrack* stills = QTGetMetaTrack(w, 0);
+    ASSERT_NE(stills, nullptr);
+    stills->m_handlerType = makeFourcc("vide");
+    stills->m_mediaTimescale = 600;
+    stills->m_sampleDuration = 600;
+    for (int i = 0; i < 30; ++i)
+        QTAddSamples(w, v, kPayload.data(), 100, 0);
+    QTAddSamples(w, stills, kPayload.data(), 100, 0);
+    EXPECT_EQ(w->m_movieDuration, 990u);  // 30 x 33, each frame's share truncated
+    ASSERT_TRUE(QTClose(w));
+}
+
 TEST(QtWriter, LayoutModeOneAddsApertureGroupsAndAudioEdits) {
     const std::string name = outName("QtWriter_Layout");
     MovieFile* w = QTCreate(name, nullptr, 600, 0);
