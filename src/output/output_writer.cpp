@@ -341,9 +341,6 @@ void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, ui
     addSample(movie, track, span, data, inputOffset, size, 0);
 }
 
-// The metadata the recorder wrote behind its last picture and sound, and
-// one-sample tracks between two chunks. A track of one chunk gets a slot
-// behind the interleaved ones.
 // The duration of sample `index` of `track` (its typical one past its end).
 uint32_t sampleDurationAt(const MovieTrack& track, uint64_t index) {
     for (size_t i = 0; i < track.m_timeToSample.size(); ++i) {
@@ -355,6 +352,9 @@ uint32_t sampleDurationAt(const MovieTrack& track, uint64_t index) {
     return track.m_sampleDuration;
 }
 
+// The metadata the recorder wrote behind its last picture and sound, and
+// one-sample tracks between two chunks. A track of one chunk gets a slot
+// behind the interleaved ones.
 void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>& samples) {
     MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = referenceMovie(state);

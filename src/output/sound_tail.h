@@ -7,12 +7,12 @@
 struct RepairState;
 
 // Ends each sound track's edit where the reference's edit ends relative to
-// its last frame, when that leaves out less than three of its frames, or,
-// where the reference's sound stops with its pictures, where the repaired
-// pictures end, when no more of it runs past them than the reference's
-// does and a frame and the input's media data is whole. Either only when
-// the track's end is all there: the input's media data
-// is whole, or (one sound track) the data behind the track's last sample is
-// more than twice what the reference writes between two chunks of it, so
-// no chunk of it was cut off. Call once every sample is written. Does nothing otherwise.
+// its last frame, when that leaves out less than three of its frames and
+// the track's end is all there: the input's media data is whole, or (one
+// sound track) the data behind the track's last sample is more than twice
+// what the reference writes between two chunks of it, so no chunk of it
+// was cut off. Where the reference's sound stops with its pictures instead,
+// ends it with the repaired pictures, when the input's media data is whole
+// and no more of the sound runs past them than the reference's does and a
+// frame. Call once every sample is written. Does nothing otherwise.
 void trimSoundTails(RepairState& state);

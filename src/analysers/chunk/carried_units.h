@@ -13,7 +13,6 @@ public:
     // Keeps the `length` bytes of a unit (behind its length field).
     void remember(const uint8_t* unit, int64_t length);
     bool contains(const uint8_t* unit, int64_t length) const;
-    void clear() { m_units.clear(); }
 
 private:
     // A recorder repeats a handful; longer or further ones are not kept.

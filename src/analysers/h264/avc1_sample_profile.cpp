@@ -3,6 +3,7 @@
 #include "analysers/chunk/marked_start_search.h"
 #include "bitstream/common/byte_read.h"
 #include "bitstream/common/zero_bytes.h"
+#include "bitstream/h264/nal_unit_type.h"
 #include "bitstream/h264/sample_units.h"
 #include "bitstream/h264/slice_header.h"
 
@@ -13,8 +14,6 @@ namespace {
 // NAL unit types of slices of a picture that is no IDR and of an IDR.
 constexpr uint8_t kNonIdrSlice = 1;
 constexpr uint8_t kIdrSlice = 5;
-constexpr uint8_t kSequenceParameterSet = 7;
-constexpr uint8_t kPictureParameterSet = 8;
 
 // A sample measured in the damaged input may not take more units than this
 // before it fits a class.
@@ -73,8 +72,8 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
 
     for (int64_t pos = 0; pos + 5 <= t.firstSliceOffset;) {
         const uint32_t length = bitstream::readBE32(data + pos);
-        const uint8_t type = data[pos + 4] & 0x1f;
-        if (type == kSequenceParameterSet || type == kPictureParameterSet)
+        const uint8_t type = H264::nalType(data[pos + 4]);
+        if (type == H264::SPS || type == H264::PPS)
             m_carriedSets.remember(data + pos + 4, length);
         pos += int64_t(length) + 4;
     }
@@ -248,8 +247,7 @@ size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
 }
 
 bool Avc1SampleProfile::anchorBehindMessage(const uint8_t* data, int64_t n) const {
-    constexpr uint8_t kSei = 6;
-    if (n < 5 || (data[4] & 0x1f) != kSei)
+    if (n < 5 || H264::nalType(data[4]) != H264::SEI)
         return false;
     const int64_t next = 4 + int64_t(bitstream::readBE32(data));
     return next < n && anchorAt(data + next, n - next) > 0;
