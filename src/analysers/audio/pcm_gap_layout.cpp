@@ -54,26 +54,37 @@ std::vector<PcmGapPiece> PcmGapLayout::split(const uint8_t* data, int64_t n, boo
         return {PcmGapPiece{0, sound, -1}};
     }
     const int64_t longest = longestChunk();
+    // The chunks that run to the end: the gap's last piece, and where the
+    // recording ended, what the sound in front of it is told by.
+    std::vector<Chunk> tails;
+    bool tailsFound = false;
+    auto endingChunks = [&]() -> const std::vector<Chunk>& {
+        if (!tailsFound)
+            tails = chunksToEnd(data, n);
+        tailsFound = true;
+        return tails;
+    };
     // Only packets larger than any metadata chunk tell a chunk by the bytes
     // it leaves: smaller ones would let any stretch pass for one.
     // A packet known from a few chunks' sizes only may be a multiple of
     // the muxer's: the whole numbers of packets that divide it are tried
     // next, the largest first.
     if (m_granule > m_frame && m_granule % m_frame == 0 && m_granule > longest) {
+        const std::vector<int64_t> closing = atEnd ? closingChunkStarts(endingChunks(), n) : std::vector<int64_t>();
         const int64_t frames = m_granule / m_frame;
         for (int64_t parts = 1; parts <= frames && m_granule / parts > longest; ++parts) {
             if (frames % parts != 0)
                 continue;
-            std::vector<PcmGapPiece> pieces = splitByPackets(data, n, atEnd, m_granule / parts);
+            std::vector<PcmGapPiece> pieces = splitByPackets(data, n, atEnd, m_granule / parts, closing);
             if (!pieces.empty())
                 return pieces;
         }
     }
-    return splitAtEnds(data, n, atEnd);
+    return splitAtEnds(data, n, atEnd, endingChunks());
 }
 
-std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64_t n, bool atEnd,
-                                                       int64_t granule) const {
+std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64_t n, bool atEnd, int64_t granule,
+                                                       const std::vector<int64_t>& closing) const {
     // Every layout in order of position: a stretch of sound runs whole
     // packets up to the gap's end or to where a metadata chunk begins, and
     // a metadata chunk runs to one of its samples' ends. Each position is
@@ -111,14 +122,6 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
     // A cut input's last piece of sound stops on the frame grid, a frame
     // or less short of the end.
     const int64_t done = atEnd ? n - (m_frame - 1) : n;
-    // Where the recording ended, its tracks' last packets are short: the
-    // sound in front of a closing chunk that shows something (caption
-    // text, boxes) ends on the frame grid, off the packets'.
-    std::vector<int64_t> closing;
-    if (atEnd)
-        for (int64_t start : closingChunkStarts(data, n))
-            if (start > 0)
-                closing.push_back(start);
     std::pair<int64_t, bool> best{-1, false};
     for (auto it = states.begin(); it != states.end(); ++it) {
         if (states.size() > kMaxStates)
@@ -141,6 +144,9 @@ std::vector<PcmGapPiece> PcmGapLayout::splitByPackets(const uint8_t* data, int64
                 reach(end, true, score - kPieceCost, pos, false, -1);
         if (atEnd && (n - pos) % granule != 0 && n - pos >= m_frame)
             reach(pos + (n - pos) / m_frame * m_frame, true, score - kPieceCost, pos, false, -1);
+        // Where the recording ended, its tracks' last packets are short:
+        // the sound in front of a closing chunk that shows something
+        // (caption text, boxes) ends on the frame grid, off the packets'.
         for (int64_t start : closing)
             if (start > pos && (start - pos) % m_frame == 0 && (start - pos) % granule != 0)
                 reach(start, true, score - kPieceCost, pos, false, -1);
@@ -164,8 +170,17 @@ int64_t PcmGapLayout::longestChunk() const {
     return longest;
 }
 
-std::vector<int64_t> PcmGapLayout::closingChunkStarts(const uint8_t* data, int64_t n) const {
+std::vector<PcmGapLayout::Chunk> PcmGapLayout::chunksToEnd(const uint8_t* data, int64_t n) const {
+    std::vector<Chunk> tails;
     const int64_t longest = longestChunk();
+    for (int64_t length = 1; length <= std::min(n, longest); ++length)
+        for (const Chunk& c : chunksAt(data, n, n - length))
+            if (c.length == length)
+                tails.push_back(c);
+    return tails;
+}
+
+std::vector<int64_t> PcmGapLayout::closingChunkStarts(const std::vector<Chunk>& tails, int64_t n) const {
     // Quiet sound in front of a chunk reads as empty samples: a longer
     // chunk counts only when it shows more than every shorter one, or, on
     // a track that marks its pauses, by the one pause in front of its cue.
@@ -173,24 +188,24 @@ std::vector<int64_t> PcmGapLayout::closingChunkStarts(const uint8_t* data, int64
     std::vector<int64_t> starts;
     int64_t shown = 0;
     bool paused = false;
-    for (int64_t length = 1; length <= std::min(n, longest); ++length)
-        for (const Chunk& c : chunksAt(data, n, n - length)) {
-            if (c.length != length)
-                continue;
-            if (c.worth > shown) {
-                starts.push_back(n - length);
-                shown = c.worth;
-                paused = false;
-            } else if (m_tracks[size_t(c.track)].pauses && !paused && c.worth == shown && !starts.empty() &&
-                       starts.back() - (n - length) == kEmptySample) {
-                starts.back() = n - length;
-                paused = true;
-            }
+    for (const Chunk& c : tails) {
+        if (c.length >= n)
+            continue;  // nothing in front of it
+        if (c.worth > shown) {
+            starts.push_back(n - c.length);
+            shown = c.worth;
+            paused = false;
+        } else if (m_tracks[size_t(c.track)].pauses && !paused && c.worth == shown && !starts.empty() &&
+                   starts.back() - (n - c.length) == kEmptySample) {
+            starts.back() = n - c.length;
+            paused = true;
         }
+    }
     return starts;
 }
 
-std::vector<PcmGapPiece> PcmGapLayout::splitAtEnds(const uint8_t* data, int64_t n, bool atEnd) const {
+std::vector<PcmGapPiece> PcmGapLayout::splitAtEnds(const uint8_t* data, int64_t n, bool atEnd,
+                                                    const std::vector<Chunk>& endingChunks) const {
     // A metadata chunk at the gap's start or none, one at its end or none,
     // and the sound between them on its frame grid.
     const Chunk none{-1, 0, 0};
@@ -198,11 +213,7 @@ std::vector<PcmGapPiece> PcmGapLayout::splitAtEnds(const uint8_t* data, int64_t 
     for (const Chunk& c : chunksAt(data, n, 0))
         heads.push_back(c);
     std::vector<Chunk> tails{none};
-    const int64_t longest = longestChunk();
-    for (int64_t length = 1; length <= std::min(n, longest); ++length)
-        for (const Chunk& c : chunksAt(data, n, n - length))
-            if (c.length == length)
-                tails.push_back(c);
+    tails.insert(tails.end(), endingChunks.begin(), endingChunks.end());
     int64_t bestScore = kUnreached;
     std::vector<PcmGapPiece> best;
     for (const Chunk& head : heads) {

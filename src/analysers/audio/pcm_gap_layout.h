@@ -50,10 +50,15 @@ private:
     // The chunks of metadata that may begin at `pos`.
     std::vector<Chunk> chunksAt(const uint8_t* data, int64_t n, int64_t pos) const;
     int64_t longestChunk() const;
-    // Where the chunks that show something and run to the n bytes' end begin.
-    std::vector<int64_t> closingChunkStarts(const uint8_t* data, int64_t n) const;
-    std::vector<PcmGapPiece> splitByPackets(const uint8_t* data, int64_t n, bool atEnd, int64_t granule) const;
-    std::vector<PcmGapPiece> splitAtEnds(const uint8_t* data, int64_t n, bool atEnd) const;
+    // The chunks that run exactly to the n bytes' end, shortest first.
+    std::vector<Chunk> chunksToEnd(const uint8_t* data, int64_t n) const;
+    // Where those of them that show something, with sound in front, begin.
+    std::vector<int64_t> closingChunkStarts(const std::vector<Chunk>& tails, int64_t n) const;
+    // `closing`: where a closing chunk may begin behind sound off the packets' grid.
+    std::vector<PcmGapPiece> splitByPackets(const uint8_t* data, int64_t n, bool atEnd, int64_t granule,
+                                            const std::vector<int64_t>& closing) const;
+    std::vector<PcmGapPiece> splitAtEnds(const uint8_t* data, int64_t n, bool atEnd,
+                                         const std::vector<Chunk>& endingChunks) const;
 
     std::vector<PcmGapMetadataTrack> m_tracks;
     int64_t m_frame;
