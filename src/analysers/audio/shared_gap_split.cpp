@@ -252,7 +252,7 @@ std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos, const std::vector
     std::vector<SplitFrame> pieces;
     const bool turns =
         std::any_of(tracks.begin(), tracks.end(), [](const SplitTrack& t) { return t.byTime && !t.metadata; });
-    if (turns && turnPieces(pos, kTailPieces, tracks, pieces))
+    if (turns && tailPieces(pos, kTailPieces, order, &tracks, pieces))
         return pieces;
     pieces.clear();
     for (size_t t : order) {
@@ -274,53 +274,30 @@ std::vector<SplitFrame> SharedGapSplit::shortTail(int64_t pos, const std::vector
     }
     // Two chunks of different tracks, each a few bytes: a frame of digital
     // silence in front of or behind a caption cue.
-    tailPieces(pos, kTailPieces, order, pieces);
+    tailPieces(pos, kTailPieces, order, nullptr, pieces);
     return pieces;
 }
 
 bool SharedGapSplit::tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order,
-                                std::vector<SplitFrame>& out) {
+                                const std::vector<SplitTrack>* turns, std::vector<SplitFrame>& out) {
     if (pos == m_b)
         return true;
     if (pieces <= 0)
         return false;
-    for (size_t t : order) {
-        const std::vector<int64_t> ends = pieceEnds(pos, t);
-        for (auto end = ends.rbegin(); end != ends.rend(); ++end) {
-            std::vector<SplitFrame> rest;
-            if (*end > m_b || !tailPieces(*end, pieces - 1, order, rest))
-                continue;
-            if (m_tracks[t].metadata) {
-                out.push_back(SplitFrame{int(t), pos, *end - pos});
-            } else {
-                const FrameChain& chain = chainReaching(pos, t, m_b);
-                for (size_t f = 0; f + 1 < chain.size() && chain[f] < *end; ++f)
-                    out.push_back(SplitFrame{int(t), chain[f], chain[f + 1] - chain[f]});
-            }
-            out.insert(out.end(), rest.begin(), rest.end());
-            return true;
-        }
-    }
-    return false;
-}
-
-bool SharedGapSplit::turnPieces(int64_t pos, int pieces, const std::vector<SplitTrack>& tracks,
-                                std::vector<SplitFrame>& out) {
-    if (pos == m_b)
-        return true;
-    if (pieces <= 0)
-        return false;
-    for (size_t t : tailOrder(tracks)) {
+    std::vector<SplitTrack> after;
+    for (size_t t : turns ? tailOrder(*turns) : order) {
         std::vector<int64_t> ends = pieceEnds(pos, t);
-        const bool sound = !tracks[t].metadata;
-        if (sound && tracks[t].byTime && int64_t(ends.size()) > framesInTurn(tracks, t))
-            ends.resize(size_t(framesInTurn(tracks, t)));
+        const bool sound = !m_tracks[t].metadata;
+        if (turns && sound && (*turns)[t].byTime)
+            ends.resize(std::min(ends.size(), size_t(framesInTurn(*turns, t))));
         for (size_t e = ends.size(); e-- > 0;) {
-            std::vector<SplitTrack> after = tracks;
-            if (sound)
-                after[t].audioSeconds += double(e + 1) * after[t].frameSeconds;
+            if (turns) {
+                after = *turns;
+                if (sound)
+                    after[t].audioSeconds += double(e + 1) * after[t].frameSeconds;
+            }
             std::vector<SplitFrame> rest;
-            if (ends[e] > m_b || !turnPieces(ends[e], pieces - 1, after, rest))
+            if (ends[e] > m_b || !tailPieces(ends[e], pieces - 1, order, turns ? &after : nullptr, rest))
                 continue;
             if (!sound) {
                 out.push_back(SplitFrame{int(t), pos, ends[e] - pos});

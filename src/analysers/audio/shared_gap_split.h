@@ -145,11 +145,12 @@ private:
     std::vector<SplitFrame> shortTail(int64_t pos, const std::vector<size_t>& order,
                                       const std::vector<SplitTrack>& tracks);
     static constexpr int kTailPieces = 3;
-    bool tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order, std::vector<SplitFrame>& out);
-    // The same runs where each sound track interleaved by time stops at
-    // the end of its turn (silent frames decode with either track's
-    // settings: only the times tell whose they are).
-    bool turnPieces(int64_t pos, int pieces, const std::vector<SplitTrack>& tracks, std::vector<SplitFrame>& out);
+    // With `turns`, the tracks are asked in their turn by those times at
+    // each run, and a sound track interleaved by time stops at the end of
+    // its turn (silent frames decode with either track's settings: only the
+    // times tell whose they are); without, in `order`.
+    bool tailPieces(int64_t pos, int pieces, const std::vector<size_t>& order, const std::vector<SplitTrack>* turns,
+                    std::vector<SplitFrame>& out);
     // The sound tracks, the one furthest behind in time first (a frame of
     // digital silence decodes with any track's settings: only whose turn
     // it is tells its track), then the metadata tracks; but `going` (-1:
