@@ -991,8 +991,20 @@ bool AudioInterleave::pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at
     if (!ref || !isLinearPcmCodec(ref->audio().m_codec) || m_repairState->videoSampleCount() == 0 || at <= from)
         return false;
     const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
-    if (!cycle.oneChunkPerGap() || !cycle.chunksShareTime())
-        return false;
+    // Where the reference does not show one chunk per track between two
+    // video chunks but writes its pictures in runs (camera chunks, several
+    // chunks of sound in a gap), the sound in front of a picture, however
+    // long, is still whole sample frames of its tracks, unless it is
+    // pictures the search passed over. (Pictures one by one may stand
+    // between two packets, a still scene's of a few dozen bytes.)
+    const bool chunked = cycle.oneChunkPerGap() && cycle.chunksShareTime();
+    if (!chunked) {
+        const MovieTrack* pictures = ref->videoTrack();
+        const bool runs = pictures && !pictures->m_chunkOffsets.empty() &&
+                          pictures->m_sampleCount >= 2 * pictures->m_chunkOffsets.size();
+        if (!runs || (m_gapVideo && m_gapVideo->samplesFill(input, from, at)))
+            return false;
+    }
     // Other metadata, or captions amid the sound, may stand anywhere in the
     // gap and shift a picture by any number of bytes.
     for (const InterleaveTrack& m : cycle.metadataTracks())
@@ -1000,12 +1012,12 @@ bool AudioInterleave::pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at
             return false;
     int64_t packets = 0, shortest = 0;
     for (const PcmShare& share : pcmShares()) {
-        packets = std::gcd(packets, share.packet > 0 && !lastFlush ? share.packet : share.frame);
+        packets = std::gcd(packets, share.packet > 0 && !lastFlush && chunked ? share.packet : share.frame);
         shortest = shortest == 0 ? share.chunk : std::min(shortest, share.chunk);
     }
     for (const InterleaveTrack& t : cycle.audioTracks())
         shortest = std::min<int64_t>(shortest, t.minChunkBytes);
-    if (packets <= 1 || shortest <= 0 || (!anyLength && at - from < shortest) || (at - from) % packets == 0)
+    if (packets <= 1 || shortest <= 0 || (chunked && !anyLength && at - from < shortest) || (at - from) % packets == 0)
         return false;
     // A caption chunk in front of a picture: its samples end right there.
     // One read of the bytes in front of the picture serves every length.

@@ -138,7 +138,10 @@ public:
     // packets (of sample frames, in the recording's last flush, whose last
     // packets are short, when `lastFlush`)? Then a "picture" at `at` is a
     // chance match inside the sound. `anyLength`: so are shorter bytes, where
-    // every picture stands behind whole packets.
+    // every picture stands behind whole packets. Where the reference shows
+    // no such chunks but writes its pictures in runs: bytes of any length
+    // that are no whole number of sample frames (and not whole pictures the
+    // search passed over).
     // Caption chunks that the reference writes right in front of pictures
     // are allowed for: their samples end at a real picture.
     bool pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at, bool lastFlush, bool anyLength) const;

@@ -244,6 +244,14 @@ repairrun::Recording aacRatesStoppingEarly(const std::string& file, const std::s
                       "-b:a:1 128k -chunk_duration 712000 -t " + seconds};
 }
 
+// Silence at 48 kHz and noise at 96 kHz beside a reference held on its
+// first picture, whose gaps hold two chunks of each track: noise makes
+// chance "pictures" of hundreds of KB, off the tracks' sample frames.
+const std::string kNoiseBesideSilence =
+    "-map 0:v -map 1:a -map 2:a -c:v libx265 -preset ultrafast -pix_fmt yuv422p10le -tag:v hev1 "
+    "-x265-params bframes=2:b-pyramid=0:open-gop=0:keyint=191:slices=3:log-level=error "
+    "-c:a pcm_s24le -chunk_duration 1771000";
+
 std::string longSps() {
     return "-tag:v hvc1 -x265-params log-level=error:bframes=3:keyint=30:scaling-list=" + testmedia::x265ScalingLists() +
            " -c:a aac -b:a 96k";
@@ -267,6 +275,8 @@ std::string longSps() {
 // no_sound: a slow zoom's B pictures of 60-odd bytes, which the chunk search
 // steps over, lie between two pieces of one chunk.
 // zoom_pcm: B pictures of 74 bytes in four slices alone between mono PCM packets.
+// pcm24_noise_chance_pictures: a "picture" that would leave the noise in
+// front of it off its sample frames is none.
 // silent_aac_tiny_pictures: digital silence (frames of 6 bytes) beside a
 // reference of sound, in ffmpeg's interleave at 50 fps: behind each key
 // picture a gap holds a frame, a B picture of 66 bytes in four slices and
@@ -329,7 +339,19 @@ INSTANTIATE_TEST_SUITE_P(
                          "-c:a pcm_s16le"},
                         {}, Counts | Clean, 150},
         repairrun::Case{"hevc_silent_aac_tiny_pictures", {"analysers/hevc/media/silent_aac_tiny_pictures.mp4"},
-                        {"analysers/hevc/media/silent_aac_tiny_pictures_ref.mp4"}, Order | repairrun::SoundTimed}),
+                        {"analysers/hevc/media/silent_aac_tiny_pictures_ref.mp4"}, Order | repairrun::SoundTimed},
+        repairrun::Case{"hevc_pcm24_noise_chance_pictures",
+                        {"hevc_pcm24_noise_chance_pictures.mov",
+                         "-f lavfi -i mandelbrot=s=288x208:r=25:maxiter=64,trim=duration=5 "
+                         "-f lavfi -i anullsrc=r=48000:cl=stereo "
+                         "-f lavfi -i anoisesrc=d=5:r=96000:a=0.2:seed=768342458,aformat=channel_layouts=stereo " +
+                             kNoiseBesideSilence + " -t 5"},
+                        {"hevc_pcm24_noise_chance_pictures_ref.mov",
+                         "-f lavfi -i mandelbrot=s=288x208:r=25:maxiter=64,trim=duration=4 "
+                         "-f lavfi -i anoisesrc=d=4:r=48000:a=0.2:seed=2657874495,aformat=channel_layouts=stereo "
+                         "-f lavfi -i sine=f=880:r=96000:d=4,aformat=channel_layouts=stereo " +
+                             kNoiseBesideSilence + " -vf \"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr -t 4"},
+                        Counts | Clean | repairrun::TracksExact}),
     repairrun::caseName);
 
 // A main and a preview track in one format with the same parameter set ids
