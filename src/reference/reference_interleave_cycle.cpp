@@ -360,9 +360,19 @@ std::vector<GapChunk> learnFirstGap(const MovieFile& movie, const MovieTrack* vi
         return gap;
     std::vector<uint64_t> videoChunks(video->m_chunkOffsets.begin(), video->m_chunkOffsets.end());
     std::sort(videoChunks.begin(), videoChunks.end());
-    // A reference shorter than two chunks of video still shows the sound in
-    // front of its first: that is the gap to learn from, and only that.
-    const uint64_t from = videoChunks[0], to = videoChunks.size() > 1 ? videoChunks[1] : from;
+    // The gap is the one behind the video chunk the first sound follows: a
+    // muxer may write two video chunks before any sound. A reference shorter
+    // than two chunks of video still shows the sound in front of its first:
+    // that is the gap to learn from, and only that.
+    uint64_t firstSound = UINT64_MAX;
+    for (int i = 0; i < movie.m_trackCount && i < kMaxTracks; ++i)
+        if (movie.m_tracks[i].m_handlerType == kSoun)
+            for (uint64_t offset : movie.m_tracks[i].m_chunkOffsets)
+                firstSound = std::min(firstSound, offset);
+    size_t k = 0;
+    while (k + 1 < videoChunks.size() && videoChunks[k + 1] < firstSound)
+        ++k;
+    const uint64_t from = videoChunks[k], to = k + 1 < videoChunks.size() ? videoChunks[k + 1] : from;
     struct Piece {
         uint64_t offset;
         int audioIndex;  // -1: another track

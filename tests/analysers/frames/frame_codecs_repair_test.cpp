@@ -32,6 +32,16 @@ repairrun::Recording threeTracks(const std::string& name, const std::string& pic
     return {name, args + " -map 0:v -map 1:a -map 2:a -map 3:a -c:v mjpeg -c:a pcm_s16le -chunk_duration 200000"};
 }
 
+// DV and four mono PCM tracks in 0.5 s chunks: the muxer writes two video
+// chunks before any sound, and opens with the tracks in reverse order.
+repairrun::Recording fourTracks(const std::string& name, const std::string& picture, const std::string& d) {
+    std::string args = "-f lavfi -i " + picture + "=s=720x480:r=30000/1001:d=" + d;
+    for (int t = 0; t < 4; ++t)
+        args += " -f lavfi -i sine=f=" + std::to_string(440 + 110 * t) + ":r=48000:d=" + d;
+    return {name, args + " -map 0:v -map 1:a -map 2:a -map 3:a -map 4:a -c:v dvvideo -pix_fmt yuv411p "
+                         "-c:a pcm_s16be -chunk_duration 500000"};
+}
+
 }  // namespace
 
 class FrameCodecRecordings : public repairrun::Cases {};
@@ -54,6 +64,8 @@ TEST_P(FrameCodecRecordings, ComeBack) {
 // the family and the frames say 625-line DV; 8-bit PCM ('raw ') without -vf;
 // 24-bit PCM. three_tracks: where the video in front ran twice as long, two
 // chunks of each track come in turns, which the shorter reference never shows.
+// four_tracks_late_sound: the first gap with sound opens as the reference's
+// does, though two video chunks stand in front of it.
 INSTANTIATE_TEST_SUITE_P(
     , FrameCodecRecordings,
     ::testing::Values(
@@ -83,7 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
                                                 "-c:v mpeg2video -bf 2 -g 12 -ac 2 -c:a pcm_s24be"),
              {}, Clean | Timed | NoReference, 0, 100, 100, 1, "-fps 25 -af in24 -ac 2"},
         Case{"frames_three_tracks", threeTracks("frames_tracks_orig.mov", "testsrc2", 4),
-             threeTracks("frames_tracks_ref.mov", "smptebars", 1), TracksExact, 0, 100, 0}),
+             threeTracks("frames_tracks_ref.mov", "smptebars", 1), TracksExact, 0, 100, 0},
+        Case{"frames_four_tracks_late_sound", fourTracks("frames_four_tracks.mov", "testsrc2", "1.5"),
+             fourTracks("frames_four_tracks_ref.mov", "smptebars", "1"), TracksExact, 0, 100, 0}),
     repairrun::caseName);
 
 // A size field of zero would keep the scan where it is, and one of 4 GB
