@@ -14,6 +14,7 @@
 #include "output/sample_check.h"
 #include "platform/calendar_time.h"
 #include "platform/file.h"
+#include "qt/atom_codecs.h"
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "qt/movie_writer.h"
@@ -341,17 +342,6 @@ void metaSample(RepairState& state, const uint8_t* data, int64_t inputOffset, ui
     addSample(movie, track, span, data, inputOffset, size, 0);
 }
 
-// The duration of sample `index` of `track` (its typical one past its end).
-uint32_t sampleDurationAt(const MovieTrack& track, uint64_t index) {
-    for (size_t i = 0; i < track.m_timeToSample.size(); ++i) {
-        const TimeToSampleEntry& e = track.m_timeToSample[i];
-        if (index < e.m_sampleCount)
-            return e.m_duration;
-        index -= e.m_sampleCount;
-    }
-    return track.m_sampleDuration;
-}
-
 // The metadata the recorder wrote behind its last picture and sound, and
 // one-sample tracks between two chunks. A track of one chunk gets a slot
 // behind the interleaved ones.
@@ -396,7 +386,8 @@ void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>&
         // Such a track's few samples last what the reference's did, one by
         // one: a motion photo's still holds the whole clip, the ones behind
         // it nothing.
-        const uint32_t duration = sampleDurationAt(*s.source, track->m_sampleCount);
+        const uint32_t duration =
+            qt::sampleDurationAt(s.source->m_timeToSample, track->m_sampleCount, s.source->m_sampleDuration);
         track->m_sampleDuration = duration;
         const bool added = addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
         track->m_sampleDuration = s.source->m_sampleDuration;
@@ -638,9 +629,7 @@ void preserveReferenceTiming(RepairState& state) {
     if (source.m_timeToSample.empty() || source.m_sampleCount != output.m_sampleCount)
         return;
     output.m_timeToSample = source.m_timeToSample;
-    uint64_t duration = 0;
-    for (const TimeToSampleEntry& e : output.m_timeToSample)
-        duration += uint64_t(e.m_sampleCount) * e.m_duration;
+    const uint64_t duration = qt::totalSampleDuration(output.m_timeToSample);
     output.m_mediaDuration = uint32_t(duration);
     if (output.m_mediaTimescale != 0) {
         const double movieUnits =

@@ -3,6 +3,7 @@
 #include "log/logger.h"
 #include "output/media_data_extent.h"
 #include "output/repair_state.h"
+#include "qt/atom_codecs.h"
 #include "qt/movie_file.h"
 #include "reference/reference_info.h"
 
@@ -31,23 +32,13 @@ uint32_t lastSampleDuration(const MovieTrack& track) {
 // Where the track's samples end in media units. A muxer may count a delay
 // that an empty edit gives into the media header's duration too.
 double mediaEnd(const MovieTrack& track) {
-    uint64_t end = 0;
-    for (size_t i = 0; i < track.m_timeToSample.size(); ++i)
-        end += uint64_t(track.m_timeToSample[i].m_sampleCount) * track.m_timeToSample[i].m_duration;
-    return track.m_timeToSample.empty() ? double(track.m_mediaDuration) : double(end);
+    return double(track.m_timeToSample.empty() ? track.m_mediaDuration : qt::totalSampleDuration(track.m_timeToSample));
 }
 
-// Movie units a track is presented for: its edits, or all of it.
-uint64_t presented(const MovieTrack& track) {
-    uint64_t sum = 0;
-    for (size_t i = 0; i < track.m_editList.size(); ++i)
-        sum += track.m_editList[i].m_trackDuration;
-    return track.m_editList.empty() ? track.m_trackDuration : sum;
-}
-
-// Movie units until a repaired track's last sample is shown: its edits, an
-// edit of no length yet standing for the rest of the track, as does the
-// edit that the movie's completion adds behind empty ones.
+// Movie units until a track's last sample is shown: its edits, an edit of
+// no length (a repaired track's, not yet completed) standing for the rest
+// of the track, as does the edit that the movie's completion adds behind
+// empty ones.
 uint64_t shownUntil(const MovieTrack& track, uint32_t movieTimescale) {
     uint64_t sum = firstShownEdit(track) == track.m_editList.size() ? track.m_trackDuration : 0;
     for (size_t i = 0; i < track.m_editList.size(); ++i) {
@@ -62,45 +53,37 @@ uint64_t shownUntil(const MovieTrack& track, uint32_t movieTimescale) {
     return sum;
 }
 
-// How far in media units the reference's single shown edit ends before the
-// start of its last frame (negative: inside it); false when the edit shows
-// all of the frames or leaves out more than an encoder's remainder.
-bool referenceEnd(const MovieTrack& source, const MovieTrack* pictures, uint32_t movieTimescale, double& beforeLast) {
+// How the reference's sound ends its single shown edit.
+struct SoundEdit {
+    enum Kind { None, BeforeLastFrame, WithPictures } kind = None;
+    // BeforeLastFrame: how far in media units the edit ends before the start
+    // of the last frame (negative: inside it). WithPictures: how many media
+    // units of sound it leaves out behind it.
+    double units = 0;
+};
+
+// None where the edit shows all of the frames or leaves out more than an
+// encoder's remainder. Sound that stops with the pictures (a muxer cutting
+// both at one time, a phone that writes its encoder's last frames past
+// them) ends with the repaired pictures.
+SoundEdit referenceSoundEdit(const MovieTrack& source, const MovieTrack* pictures, uint32_t movieTimescale) {
     const size_t shown = firstShownEdit(source);
     if (shown + 1 != source.m_editList.size() || movieTimescale == 0 || source.m_mediaTimescale == 0)
-        return false;
-    // Sound that stops with the pictures (a muxer cutting both at one
-    // time) ends with the repaired pictures; the movie's length does that.
-    const uint64_t sound = presented(source);
-    if (pictures && sound == presented(*pictures))
-        return false;
+        return {};
     const EditListEntry& e = source.m_editList[shown];
     const double end = double(e.m_mediaTime) + double(e.m_trackDuration) * source.m_mediaTimescale / movieTimescale;
+    const double frame = std::max<uint32_t>(source.m_sampleDuration, 1);
+    if (pictures && shownUntil(source, movieTimescale) == shownUntil(*pictures, movieTimescale)) {
+        const double leftOut = mediaEnd(source) - end;
+        return leftOut >= 1 && leftOut < kMaxTailFrames * frame ? SoundEdit{SoundEdit::WithPictures, leftOut}
+                                                                : SoundEdit{};
+    }
     // The last sample may be stored shorter than a frame (the edit's end);
     // the repaired one lasts a whole frame.
-    const double frame = std::max<uint32_t>(source.m_sampleDuration, 1);
     const double wholeEnd = mediaEnd(source) - double(lastSampleDuration(source)) + frame;
     if (end + 0.5 >= wholeEnd || wholeEnd - end >= kMaxTailFrames * frame)
-        return false;
-    beforeLast = wholeEnd - frame - end;
-    return true;
-}
-
-// How many media units of the reference's sound its single shown edit
-// leaves out behind it, where the edit ends with the pictures' (a phone
-// that stops its sound with the video but writes the encoder's last frames);
-// false when it shows all of it or leaves out more than an encoder's remainder.
-bool stopsWithPictures(const MovieTrack& source, const MovieTrack* pictures, uint32_t movieTimescale,
-                       double& leftOut) {
-    const size_t shown = firstShownEdit(source);
-    if (!pictures || shown + 1 != source.m_editList.size() || movieTimescale == 0 || source.m_mediaTimescale == 0 ||
-        presented(source) != presented(*pictures))
-        return false;
-    const EditListEntry& e = source.m_editList[shown];
-    const double end = double(e.m_mediaTime) + double(e.m_trackDuration) * source.m_mediaTimescale / movieTimescale;
-    const double frame = std::max<uint32_t>(source.m_sampleDuration, 1);
-    leftOut = mediaEnd(source) - end;
-    return leftOut >= 1 && leftOut < kMaxTailFrames * frame;
+        return {};
+    return {SoundEdit::BeforeLastFrame, wholeEnd - frame - end};
 }
 
 // Bytes the reference writes from one chunk of `source` to its next; 0 for
@@ -140,13 +123,12 @@ void trimSoundTails(RepairState& state) {
     for (int i = 0; i < movie->m_audioTrackCount; ++i) {
         MovieTrack* track = movie->m_audioTracks[i];
         const MovieTrack* source = reference->audioTrack(i);
-        double beforeLast = 0, leftOut = 0;
         if (!track || !source || track->m_mediaTimescale != source->m_mediaTimescale)
             continue;
+        const SoundEdit edit = referenceSoundEdit(*source, reference->videoTrack(), referenceTimescale);
         // Pictures that a cut ended say nothing of where the sound stops.
-        const bool withPictures = movie->m_videoTrack && extent.whole() &&
-                                  stopsWithPictures(*source, reference->videoTrack(), referenceTimescale, leftOut);
-        if (!withPictures && !referenceEnd(*source, reference->videoTrack(), referenceTimescale, beforeLast))
+        const bool withPictures = edit.kind == SoundEdit::WithPictures;
+        if (edit.kind == SoundEdit::None || (withPictures && (!movie->m_videoTrack || !extent.whole())))
             continue;
         // The last frames of a cut recording are sound, not the encoder's remainder.
         if (!extent.whole() && (movie->m_audioTrackCount != 1 || !soundEndedBeforeCut(state, *source, extent)))
@@ -154,8 +136,10 @@ void trimSoundTails(RepairState& state) {
         const size_t shown = firstShownEdit(*track);
         const double start =
             shown < track->m_editList.size() ? double(std::max(track->m_editList[shown].m_mediaTime, 0)) : 0;
-        double end = double(track->m_mediaDuration) - double(lastSampleDuration(*track)) - beforeLast;
-        if (withPictures) {
+        double end = 0;
+        if (!withPictures) {
+            end = double(track->m_mediaDuration) - double(lastSampleDuration(*track)) - edit.units;
+        } else {
             // The sound ends where the pictures do, when what runs past
             // them is no more than the reference's remainder and a frame.
             if (shown != 0)
@@ -165,7 +149,7 @@ void trimSoundTails(RepairState& state) {
                 movie->m_movieTimescale;
             const double frame = std::max<uint32_t>(track->m_sampleDuration, 1);
             const double past = double(track->m_mediaDuration) - start - pictures;
-            if (past < 1 || past > leftOut + frame)
+            if (past < 1 || past > edit.units + frame)
                 continue;
             end = start + pictures;
         }

@@ -387,6 +387,22 @@ uint32_t typicalSampleDuration(const GrowableTable<TimeToSampleEntry>& table) {
     return typical;
 }
 
+uint64_t totalSampleDuration(const GrowableTable<TimeToSampleEntry>& table) {
+    uint64_t total = 0;
+    for (const TimeToSampleEntry& e : table)
+        total += uint64_t(e.m_sampleCount) * e.m_duration;
+    return total;
+}
+
+uint32_t sampleDurationAt(const GrowableTable<TimeToSampleEntry>& table, uint64_t index, uint32_t past) {
+    for (const TimeToSampleEntry& e : table) {
+        if (index < e.m_sampleCount)
+            return e.m_duration;
+        index -= e.m_sampleCount;
+    }
+    return past;
+}
+
 void rwCtts(MovieFile* f, MovieTrack* t, uint64_t end, bool signedOffsets) {
     (void)signedOffsets;  // stored as the raw 32 bits either way
     const bool r = reading(f);

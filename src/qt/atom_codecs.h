@@ -45,6 +45,10 @@ void rwStts(MovieFile* f, MovieTrack* t, uint64_t end);
 // The sample duration most of a time-to-sample table's samples have (equal
 // counts: the one met first); 0 for an empty table.
 uint32_t typicalSampleDuration(const GrowableTable<TimeToSampleEntry>& table);
+// What a time-to-sample table's samples last together.
+uint64_t totalSampleDuration(const GrowableTable<TimeToSampleEntry>& table);
+// The duration of sample `index` (from 0), or `past` beyond the table.
+uint32_t sampleDurationAt(const GrowableTable<TimeToSampleEntry>& table, uint64_t index, uint32_t past);
 void rwCtts(MovieFile* f, MovieTrack* t, uint64_t end, bool signedOffsets);
 // Sync sample numbers; the reader also sets m_syncKnown.
 void rwStss(MovieFile* f, MovieTrack* t, uint64_t end);

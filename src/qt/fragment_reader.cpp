@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "qt/atom_codecs.h"
 #include "qt/atom_io.h"
 #include "qt/atom_readers.h"
 
@@ -205,9 +206,7 @@ void readMoof(MovieFile* f, const AtomHeader& moof, const std::unordered_map<uin
 // The duration most samples have, the media duration when the moov left it
 // empty, and no composition table when every offset is zero.
 void finishTrack(MovieFile* f, MovieTrack* t) {
-    uint64_t total = 0;
-    for (const TimeToSampleEntry& e : t->m_timeToSample)
-        total += uint64_t(e.m_sampleCount) * e.m_duration;
+    const uint64_t total = totalSampleDuration(t->m_timeToSample);
     t->m_sampleDuration = typicalSampleDuration(t->m_timeToSample);
     if (t->m_mediaDuration == 0)
         t->m_mediaDuration = total > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(total);
