@@ -77,6 +77,8 @@ struct H264Config {
     uint8_t m_spsExt[kMaxSpsExtBytes];    // only the first m_spsExtBytes bytes are defined
 
     int spsCount() const { return m_spsCountByte & 0x1F; }
+    // Bytes of the length in front of each NAL unit of a sample.
+    unsigned lengthSize() const { return (m_lengthSizeByte & 3u) + 1; }
     // Empties the record without touching the parameter-set slots, so that a
     // reset costs nothing and unused slots never become resident memory.
     void clear() {

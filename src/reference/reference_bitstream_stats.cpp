@@ -24,6 +24,7 @@ void ReferenceBitstreamStats::analyseSample(platform::File& file, uint64_t offse
         // slice: the samples themselves usually carry none.
         const H264Config& avc = video.m_avc;
         H264::NalData::ParameterSets sets;
+        sets.lengthSize = avc.lengthSize();
         if (avc.spsCount() > 0) {
             sets.sps = avc.m_sps[0];
             sets.spsSize = avc.m_spsLength[0] < kMaxSpsBytes ? avc.m_spsLength[0] : kMaxSpsBytes;

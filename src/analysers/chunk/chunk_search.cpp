@@ -17,8 +17,6 @@ constexpr int64_t kMinSampleBytes = 5;
 constexpr int64_t kMinSearchWindow = 1 << 20;
 constexpr int64_t kMaxSearchWindow = 128 * 1024 * 1024;
 constexpr int64_t kSearchReadSlack = 256;
-// The length in front of each unit of a length-prefixed sample.
-constexpr int64_t kLengthPrefix = 4;
 
 }  // namespace
 
@@ -121,11 +119,11 @@ bool ChunkSearch::validate(const uint8_t* data, int64_t n, ChunkCandidate& out) 
 
 bool ChunkSearch::splitsFirstSample(const uint8_t* outerData, const ChunkCandidate& outer, const uint8_t* innerData,
                                     const ChunkCandidate& inner, int64_t shift) const {
-    // A length prefix read up to three bytes early (the tail of an audio
-    // frame ending in zeros, then the true prefix's first byte) makes one
-    // long unit of what is a picture's slices: the start that finds them
-    // separately is the picture's own.
-    if (shift >= kLengthPrefix || inner.samples.size() != outer.samples.size())
+    // A length prefix read up to three bytes early (one, for two-byte
+    // lengths): the tail of an audio frame ending in zeros, then the true
+    // prefix's first byte, makes one long unit of what is a picture's
+    // slices: the start that finds them separately is the picture's own.
+    if (shift >= int64_t(m_codec.lengthSize()) || inner.samples.size() != outer.samples.size())
         return false;
     const ChunkCandidate::Sample& a = outer.samples.front();
     const ChunkCandidate::Sample& b = inner.samples.front();

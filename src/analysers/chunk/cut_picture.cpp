@@ -14,15 +14,15 @@ constexpr int kMaxUnits = 256;
 
 // Where the unit that runs past the end begins, when whole units lead to it
 // from `p`; -1 otherwise.
-int64_t cutUnitFrom(const uint8_t* data, int64_t n, int64_t p, int64_t maxUnit) {
+int64_t cutUnitFrom(const uint8_t* data, int64_t n, int64_t p, int64_t maxUnit, unsigned prefix) {
     int64_t q = p;
-    for (int units = 0; units < kMaxUnits && n - q >= 4; ++units) {
-        const int64_t length = bitstream::readBE32(data + q);
+    for (int units = 0; units < kMaxUnits && n - q >= int64_t(prefix); ++units) {
+        const int64_t length = bitstream::readUnitLength(data + q, prefix);
         if (length < 2 || length > maxUnit)
             return -1;
-        if (q + 4 + length > n)
+        if (q + prefix + length > n)
             return n - q >= kMinCutUnitBytes ? q : -1;
-        q += 4 + length;
+        q += prefix + length;
     }
     return -1;
 }
@@ -30,11 +30,12 @@ int64_t cutUnitFrom(const uint8_t* data, int64_t n, int64_t p, int64_t maxUnit) 
 // Are the whole units from `p` to `cut` all parameter sets the reference's
 // samples carried?
 bool leadsWithCarriedSets(const LearnedSampleCodec& codec, const uint8_t* data, int64_t p, int64_t cut) {
+    const unsigned prefix = codec.lengthSize();
     for (int64_t q = p; q < cut;) {
-        const int64_t length = bitstream::readBE32(data + q);
-        if (!codec.carriedParameterSet(data + q + 4, length))
+        const int64_t length = bitstream::readUnitLength(data + q, prefix);
+        if (!codec.carriedParameterSet(data + q + prefix, length))
             return false;
-        q += 4 + length;
+        q += prefix + length;
     }
     return true;
 }
@@ -46,11 +47,12 @@ int64_t cutPictureStart(const LearnedSampleCodec& codec, const uint8_t* data, in
     // back after: copying the rest of the input per candidate would cost
     // the square of the tail searched.
     std::vector<uint8_t> bytes;
+    const unsigned prefix = codec.lengthSize();
     for (int64_t p = 0; n - p >= kMinCutUnitBytes; ++p) {
-        // Lengths below 16 MiB begin with a zero byte.
-        if (data[p] != 0)
+        // Four-byte lengths below 16 MiB begin with a zero byte.
+        if (prefix == 4 && data[p] != 0)
             continue;
-        const int64_t cut = cutUnitFrom(data, n, p, maxUnit);
+        const int64_t cut = cutUnitFrom(data, n, p, maxUnit, prefix);
         if (cut < 0)
             continue;
         // Cut in the units in front of its first slice: the recorder's own
@@ -61,14 +63,12 @@ int64_t cutPictureStart(const LearnedSampleCodec& codec, const uint8_t* data, in
             bytes.assign(data, data + n);
         // The picture as if its last unit ended with the input: the codec's
         // own test of a whole picture decides.
-        const uint32_t left = uint32_t(n - cut - 4);
+        const uint32_t left = uint32_t(n - cut - prefix);
         uint8_t* field = bytes.data() + cut;
-        field[0] = uint8_t(left >> 24);
-        field[1] = uint8_t(left >> 16);
-        field[2] = uint8_t(left >> 8);
-        field[3] = uint8_t(left);
+        for (unsigned i = 0; i < prefix; ++i)
+            field[i] = uint8_t(left >> (8 * (prefix - 1 - i)));
         const bool whole = codec.measureBoundedSample(bytes.data() + p, n - p) == n - p;
-        std::copy(data + cut, data + cut + 4, field);
+        std::copy(data + cut, data + cut + prefix, field);
         if (whole)
             return p;
     }

@@ -67,27 +67,28 @@ public:
         (void)n;
         (void)offset;
     }
-    // Samples are runs of units behind four-byte big-endian lengths.
+    // Samples are runs of units behind big-endian lengths of lengthSize() bytes.
     uint32_t unitCount(const uint8_t* sample, int64_t size) const override {
+        const unsigned prefix = lengthSize();
         uint32_t units = 0;
         int64_t pos = 0;
-        while (size - pos >= 4) {
-            pos += 4 + int64_t(bitstream::readBE32(sample + pos));
+        while (size - pos >= int64_t(prefix)) {
+            pos += prefix + int64_t(bitstream::readUnitLength(sample + pos, prefix));
             ++units;
         }
         return pos == size ? units : 0;
     }
 };
 
-// nextBoundedUnit() for codecs whose units begin with a four-byte big-endian
-// length that boundedUnitAt() (`test`) requires to be non-zero and to fit
-// the bytes: nearly every position of sound or other media fails that at
-// once, without the unit test proper.
+// nextBoundedUnit() for codecs whose units begin with a big-endian length
+// of `lengthSize` bytes that boundedUnitAt() (`test`) requires to be
+// non-zero and to fit the bytes: nearly every position of sound or other
+// media fails that at once, without the unit test proper.
 template <class Test>
-int64_t nextLengthPrefixedUnit(const uint8_t* data, int64_t n, int64_t from, Test&& test) {
-    for (int64_t p = std::max<int64_t>(from, 0); p + 4 <= n; ++p) {
-        const uint32_t length = bitstream::readBE32(data + p);
-        if (length != 0 && int64_t(length) + 4 <= n - p && test(data + p, n - p))
+int64_t nextLengthPrefixedUnit(const uint8_t* data, int64_t n, int64_t from, unsigned lengthSize, Test&& test) {
+    for (int64_t p = std::max<int64_t>(from, 0); p + lengthSize <= n; ++p) {
+        const uint32_t length = bitstream::readUnitLength(data + p, lengthSize);
+        if (length != 0 && int64_t(length) + lengthSize <= n - p && test(data + p, n - p))
             return p;
     }
     return n;

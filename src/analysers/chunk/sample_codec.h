@@ -43,6 +43,8 @@ public:
         (void)size;
         return 0;
     }
+    // Bytes of the big-endian length in front of each such unit.
+    virtual unsigned lengthSize() const { return 4; }
     // The parameter set the sample's first picture data names, or -1 when
     // it cannot be read or the codec has none to name.
     virtual int32_t parameterSetId(const uint8_t* sample, int64_t size) const = 0;

@@ -1,9 +1,16 @@
 #include "analysers/h264/avc1_analyser.h"
 
+#include "bitstream/h264/picture_parameter_set.h"
+#include "bitstream/h264/sequence_parameter_set.h"
+#include "bitstream/h264/slice_header.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
+
+#include <string>
+#include <utility>
+#include <vector>
 
 AVC1Analyser::AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo)
     : ChunkVideoAnalyser(repairState, scanInfo, "AVC1") {}
@@ -19,13 +26,38 @@ bool AVC1Analyser::configurationUsable() {
         FLOG(LogLevel::Notice) << "AVC1 auto heuristic: skipped (missing SPS in avcC)";
         return false;
     }
-    // Samples are read as units behind 4-byte lengths; with shorter ones
-    // every unit would be misread, and the output's avcC would say so.
-    const unsigned lengthSize = (avc.m_lengthSizeByte & 3u) + 1;
-    if (lengthSize != 4) {
+    // Samples are read as units behind 4-byte lengths, or the 2-byte ones
+    // some phones write; 1-byte lengths fit no picture a recorder makes.
+    const unsigned lengthSize = avc.lengthSize();
+    if (lengthSize != 4 && lengthSize != 2) {
         FLOG(LogLevel::Warning) << "AVC1 chunk scanner: skipped (the reference's NAL units have " << lengthSize
-                                << "-byte lengths; only 4-byte lengths are read)";
+                                << "-byte lengths; only 4- and 2-byte lengths are read)";
         return false;
+    }
+    m_profile.setLengthSize(lengthSize);
+    if (lengthSize == 2) {
+        std::vector<H264::SliceContext> contexts(H264::kMaxPpsId + 1);
+        std::vector<bool> present(contexts.size(), false);
+        std::vector<H264::SequenceParameterSet> spsList;
+        std::string problem;
+        for (int i = 0; i < avc.spsCount() && i < kMaxParameterSets; ++i) {
+            H264::SequenceParameterSet sps;
+            if (H264::parseSequenceParameterSet(avc.m_sps[i], avc.m_spsLength[i], sps, problem) ==
+                bitstream::ParseResult::Ok)
+                spsList.push_back(sps);
+        }
+        for (int i = 0; i < avc.ppsCount() && i < kMaxParameterSets; ++i) {
+            H264::PictureParameterSet pps;
+            if (H264::parsePictureParameterSet(avc.m_pps[i], avc.m_ppsLength[i], pps, problem) !=
+                bitstream::ParseResult::Ok)
+                continue;
+            for (const H264::SequenceParameterSet& sps : spsList)
+                if (sps.seq_parameter_set_id == pps.seq_parameter_set_id && pps.pic_parameter_set_id < contexts.size()) {
+                    contexts[pps.pic_parameter_set_id] = H264::SliceContext::from(sps, pps);
+                    present[pps.pic_parameter_set_id] = true;
+                }
+        }
+        m_profile.setSliceContexts(std::move(contexts), std::move(present));
     }
     return true;
 }

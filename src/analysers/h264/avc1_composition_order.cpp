@@ -74,6 +74,7 @@ int readEmbedded(ScanBuffer& input, int64_t offset, uint32_t length, ReadUnit&& 
 
 bool Avc1CompositionOrder::configure(const H264Config& avc) {
     m_ready = false;
+    m_lengthSize = avc.lengthSize() == 2 ? 2 : 4;
     m_contexts.assign(kPpsIds, H264::SliceContext{});
     m_present.assign(kPpsIds, false);
     std::vector<H264::SequenceParameterSet> spsList;
@@ -142,26 +143,28 @@ size_t Avc1CompositionOrder::readPictures(ScanBuffer& input, const MediaSample& 
         return 1;
     };
     int64_t pos = 0;
-    for (int unit = 0; unit < kMaxUnits && sample.size - pos >= 5; ++unit) {
+    const unsigned prefix = m_lengthSize;
+    for (int unit = 0; unit < kMaxUnits && sample.size - pos > prefix; ++unit) {
         const int32_t want = int32_t(std::min<int64_t>(sample.size - pos, kHeaderBytes));
         const uint8_t* data = input.peek(sample.offset + pos, want);
         if (!data || input.available() < want)
             break;
-        const uint32_t length = bitstream::readBE32(data);
-        if (length == 0 || int64_t(length) + 4 > sample.size - pos)
+        const uint32_t length = bitstream::readUnitLength(data, prefix);
+        if (length == 0 || int64_t(length) + prefix > sample.size - pos)
             break;
-        const int64_t unitStart = pos + 4;
-        pos += int64_t(length) + 4;
-        const size_t head = std::min<size_t>(length, size_t(want - 4));
-        int got = readUnit(data + 4, head);
+        const int64_t unitStart = pos + prefix;
+        pos += int64_t(length) + prefix;
+        const uint8_t* nal = data + prefix;
+        const size_t head = std::min<size_t>(length, size_t(want) - prefix);
+        int got = readUnit(nal, head);
         // No unit holds three bytes 00 00 01 (emulation prevention rules
         // them out), so where one does, a recorder has put start-code
         // delimited units inside it (a scalable-video prefix unit followed
         // by the SEI and slices of the picture). The first start code comes
         // right behind the short prefix unit; other units are not searched.
         static constexpr uint8_t kStartCode[] = {0, 0, 1};
-        if (got == 0 && (data[4] & 0x1F) != 1 && (data[4] & 0x1F) != 5 &&
-            std::search(data + 4, data + 4 + head, kStartCode, kStartCode + 3) != data + 4 + head) {
+        if (got == 0 && (nal[0] & 0x1F) != 1 && (nal[0] & 0x1F) != 5 &&
+            std::search(nal, nal + head, kStartCode, kStartCode + 3) != nal + head) {
             got = readEmbedded(input, sample.offset + unitStart, length, readUnit);
         }
         if (got < 0)

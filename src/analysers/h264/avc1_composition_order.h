@@ -49,6 +49,7 @@ private:
     size_t readPictures(ScanBuffer& input, const MediaSample& sample, Coded (&out)[2]) const;
 
     bool m_ready = false;
+    unsigned m_lengthSize = 4;  // of the length in front of each unit
     // The first SPS of the avcC: its order count rules hold for the stream.
     H264::SequenceParameterSet m_sps;
     // Frames the decoder holds back before showing the first one, as the

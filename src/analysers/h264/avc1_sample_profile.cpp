@@ -22,8 +22,8 @@ constexpr uint32_t kMaxMeasureUnits = 256;
 // short (an access unit delimiter or a short SEI recorders repeat verbatim).
 constexpr uint32_t kMaxAnchorUnit = 64;
 // An access unit delimiter's payload (primary_pic_type) changes with the
-// frame type, so only its length and header make the anchor.
-constexpr size_t kDelimiterAnchorBytes = 5;
+// frame type, so only its length and header byte make the anchor.
+constexpr size_t kDelimiterHeaderBytes = 1;
 // Anchors need enough samples to be trusted, at most this many are kept, and
 // each must begin at least 1 % of the samples.
 constexpr uint32_t kMinAnchorSamples = 300;
@@ -44,7 +44,8 @@ bool closesAccessUnit(uint8_t type) { return type == 10 || type == 11; }
 void Avc1SampleProfile::clear() { *this = Avc1SampleProfile(); }
 
 bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
-    const H264::SampleTiling t = H264::tileSample(data, size, H264::kAllExtraUnits);
+    const unsigned prefix = m_lengthSize;
+    const H264::SampleTiling t = H264::tileSample(data, size, H264::kAllExtraUnits, prefix);
     if (!t.exact || t.units == 0 || t.firstSliceLength == 0)
         return false;
     m_extras |= t.extras;
@@ -55,8 +56,8 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
     // A prefix unit stands in front of every slice, not only a picture's first.
     const bool leadingSlice = t.firstUnitType == 1 || t.firstUnitType == 5 || t.firstUnitType == H264::kPrefixUnit;
     if (!leadingSlice && t.firstUnitLength >= 1 && t.firstUnitLength <= kMaxAnchorUnit &&
-        size >= int64_t(t.firstUnitLength) + 4) {
-        const size_t keyLength = t.firstUnitType == 9 ? kDelimiterAnchorBytes : size_t(t.firstUnitLength) + 4;
+        size >= int64_t(t.firstUnitLength) + prefix) {
+        const size_t keyLength = t.firstUnitType == 9 ? prefix + kDelimiterHeaderBytes : t.firstUnitLength + prefix;
         auto it = std::find_if(m_anchorCounts.begin(), m_anchorCounts.end(), [&](const SampleAnchor& a) {
             return a.bytes.size() == keyLength && std::memcmp(a.bytes.data(), data, keyLength) == 0;
         });
@@ -65,23 +66,23 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
         else
             ++it->count;
         uint32_t leading = 0;
-        for (int64_t pos = 0; pos + 4 <= t.firstSliceOffset; ++leading)
-            pos += int64_t(bitstream::readBE32(data + pos)) + 4;
+        for (int64_t pos = 0; pos + prefix <= t.firstSliceOffset; ++leading)
+            pos += int64_t(bitstream::readUnitLength(data + pos, prefix)) + prefix;
         m_maxLeadingUnits = std::max(m_maxLeadingUnits, leading);
     }
 
-    for (int64_t pos = 0; pos + 5 <= t.firstSliceOffset;) {
-        const uint32_t length = bitstream::readBE32(data + pos);
-        const uint8_t type = H264::nalType(data[pos + 4]);
+    for (int64_t pos = 0; pos + prefix < t.firstSliceOffset;) {
+        const uint32_t length = bitstream::readUnitLength(data + pos, prefix);
+        const uint8_t type = H264::nalType(data[pos + prefix]);
         if (type == H264::SPS || type == H264::PPS)
-            m_carriedSets.remember(data + pos + 4, length);
-        pos += int64_t(length) + 4;
+            m_carriedSets.remember(data + pos + prefix, length);
+        pos += int64_t(length) + prefix;
     }
 
-    for (int64_t pos = 0; pos + 5 <= size && m_payloadsClean;) {
-        const uint32_t length = bitstream::readBE32(data + pos);
-        m_payloadsClean = H264::nalPayloadClean(data + pos + 4, length);
-        pos += int64_t(length) + 4;
+    for (int64_t pos = 0; pos + prefix < size && m_payloadsClean;) {
+        const uint32_t length = bitstream::readUnitLength(data + pos, prefix);
+        m_payloadsClean = H264::nalPayloadClean(data + pos + prefix, length);
+        pos += int64_t(length) + prefix;
     }
 
     const uint32_t sampleSize = uint32_t(size);
@@ -96,7 +97,7 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
     cls->add(sampleSize, t.firstSliceLength, t.units);
     cls->maxSlices = std::max(cls->maxSlices, t.slices);
     m_maxSlices = std::max(m_maxSlices, t.slices);
-    const uint8_t* slice = data + t.firstSliceOffset + 4;
+    const uint8_t* slice = data + t.firstSliceOffset + prefix;
     cls->headerBytes.set(slice[0]);
     H264::SliceHeaderStart start;
     if (H264::readSliceHeaderStart(slice, t.firstSliceLength, start)) {
@@ -163,13 +164,14 @@ bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, int64_t n, const 
         return true;
     if (nal.type == H264::kPrefixUnit) {
         H264::WrappedSlice wrapped;
-        if (H264::wrappedPictureSlice(data + 4, nal.length, wrapped))
+        if (H264::wrappedPictureSlice(data + m_lengthSize, nal.length, wrapped))
             return true;
         // A prefix unit stands in front of every base-layer slice: the
         // slice behind it tells whether a new picture begins.
-        const int64_t next = int64_t(nal.length) + 4;
+        const int64_t next = int64_t(nal.length) + m_lengthSize;
         H264::NalUnitCheck slice;
-        if (!H264::nalUnitCheck(data + next, n - next, slice, H264::kMinKnownSliceLength) || !slice.slice)
+        if (!H264::nalUnitCheck(data + next, n - next, slice, H264::kMinKnownSliceLength, 0, m_lengthSize) ||
+            !slice.slice)
             return true;
         return beginsNextPicture(data + next, n - next, slice, slices);
     }
@@ -178,7 +180,7 @@ bool Avc1SampleProfile::beginsNextPicture(const uint8_t* data, int64_t n, const 
     if (slices >= m_maxSlices)
         return true;
     H264::SliceHeaderStart start;
-    if (!H264::readSliceHeaderStart(data + 4, nal.length, start))
+    if (!H264::readSliceHeaderStart(data + m_lengthSize, nal.length, start))
         return true;
     // Without arbitrary slice order a picture's first slice starts at
     // macroblock 0 and no later one does.
@@ -194,28 +196,40 @@ bool Avc1SampleProfile::continuesPicture(const uint8_t* data, int64_t n, uint8_t
     // and names the same parameter set; without arbitrary slice order each
     // starts further down the picture than the one before.
     H264::SliceHeaderStart start;
-    if (data[4] != firstHeader || !H264::readSliceHeaderStart(data + 4, nal.length, start) ||
+    if (data[m_lengthSize] != firstHeader || !H264::readSliceHeaderStart(data + m_lengthSize, nal.length, start) ||
         start.pic_parameter_set_id != previous.pic_parameter_set_id)
         return false;
     if (m_firstSliceAtZero && start.first_mb_in_slice <= previous.first_mb_in_slice)
         return false;
-    return m_cleanMemo.clean(data + 4, nal.length);
+    return m_cleanMemo.clean(data + m_lengthSize, nal.length);
 }
 
 bool Avc1SampleProfile::sliceRunsPast(const uint8_t* data, int64_t n, uint8_t firstHeader,
                                       const H264::SliceHeaderStart& previous) const {
     constexpr uint32_t kMaxSliceLength = 1499999;
-    if (n < 5 || data[4] != firstHeader)
+    if (n <= m_lengthSize || data[m_lengthSize] != firstHeader)
         return false;
-    const uint32_t length = bitstream::readBE32(data);
-    if (length > kMaxSliceLength || int64_t(length) + 4 <= n)
+    const uint32_t length = bitstream::readUnitLength(data, m_lengthSize);
+    if (length > kMaxSliceLength || int64_t(length) + m_lengthSize <= n)
         return false;
     // Its header must read as the picture's next slice: sound behind the
     // picture begins with such a byte now and then.
     H264::SliceHeaderStart start;
-    return H264::readSliceHeaderStart(data + 4, size_t(n - 4), start) &&
+    return H264::readSliceHeaderStart(data + m_lengthSize, size_t(n - m_lengthSize), start) &&
            start.pic_parameter_set_id == previous.pic_parameter_set_id &&
            (!m_firstSliceAtZero || start.first_mb_in_slice > previous.first_mb_in_slice);
+}
+
+bool Avc1SampleProfile::wholeHeaderHolds(const uint8_t* nal, uint32_t length) const {
+    H264::SliceHeaderStart start;
+    if (length < 2 || !H264::readSliceHeaderStart(nal, length, start) ||
+        start.pic_parameter_set_id >= m_contextPresent.size() || !m_contextPresent[start.pic_parameter_set_id])
+        return true;
+    const H264::SliceContext& context = m_contexts[start.pic_parameter_set_id];
+    bitstream::BitReader r(nal + 1, length - 1, bitstream::Emulation::Drop);
+    H264::SliceHeader header;
+    return H264::parseSliceHeader(r, nal[0] & 0x1F, context, header, m_headerProblem) == bitstream::ParseResult::Ok &&
+           H264::sliceHeaderTailHolds(r, nal[0], context, header);
 }
 
 bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) const {
@@ -228,7 +242,7 @@ bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
     bool header = false, intra = false;
     for (const Avc1SampleClass& c : m_classes) {
         if (c.key == type && c.headerBytes.test(nal[0]) && c.sliceTypes.test(start.slice_type))
-            return true;
+            return m_lengthSize != 2 || wholeHeaderHolds(nal, length);
         // An open-GOP recorder starts its later groups with an I picture
         // that is no IDR; a short reference may hold none, only its first
         // IDR: such a picture has the other pictures' header byte and the
@@ -236,7 +250,7 @@ bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
         header = header || (c.key == type && c.headerBytes.test(nal[0]));
         intra = intra || (c.key == kIdrSlice && c.sliceTypes.test(start.slice_type));
     }
-    return type == kNonIdrSlice && header && intra;
+    return type == kNonIdrSlice && header && intra && (m_lengthSize != 2 || wholeHeaderHolds(nal, length));
 }
 
 size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
@@ -247,9 +261,9 @@ size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {
 }
 
 bool Avc1SampleProfile::anchorBehindMessage(const uint8_t* data, int64_t n) const {
-    if (n < 5 || H264::nalType(data[4]) != H264::SEI)
+    if (n <= m_lengthSize || H264::nalType(data[m_lengthSize]) != H264::SEI)
         return false;
-    const int64_t next = 4 + int64_t(bitstream::readBE32(data));
+    const int64_t next = m_lengthSize + int64_t(bitstream::readUnitLength(data, m_lengthSize));
     return next < n && anchorAt(data + next, n - next) > 0;
 }
 
@@ -257,14 +271,14 @@ int64_t Avc1SampleProfile::wrappedSampleAt(const uint8_t* data, int64_t n) const
     H264::NalUnitCheck nal;
     H264::WrappedSlice wrapped;
     if (!(m_extras & H264::kScalableUnits) || !unitAt(data, n, nal) || nal.type != H264::kPrefixUnit ||
-        !H264::wrappedPictureSlice(data + 4, nal.length, wrapped) ||
-        !firstSliceFits(data + 4 + wrapped.offset, nal.length - wrapped.offset))
+        !H264::wrappedPictureSlice(data + m_lengthSize, nal.length, wrapped) ||
+        !firstSliceFits(data + m_lengthSize + wrapped.offset, nal.length - wrapped.offset))
         return 0;
-    return int64_t(nal.length) + 4;
+    return int64_t(nal.length) + m_lengthSize;
 }
 
 int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
-    if (m_classes.empty() || n < 5 || !anchorTest(data, n))
+    if (m_classes.empty() || n <= m_lengthSize || !anchorTest(data, n))
         return 0;
     if (const int64_t wrapped = wrappedSampleAt(data, n))
         return wrapped;
@@ -283,7 +297,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     auto endHere = [&](int64_t end) { return fits() ? end : 0; };
     uint8_t firstHeader = 0;     // NAL header byte of the picture's first slice
     H264::SliceHeaderStart last;  // header start of the picture's latest slice
-    while (n - pos >= 5 && units < kMaxMeasureUnits) {
+    while (n - pos > m_lengthSize && units < kMaxMeasureUnits) {
         H264::NalUnitCheck nal;
         // A unit that cannot belong to a sample ends it, unless it is a
         // short slice that carries on the picture begun (see continuesPicture).
@@ -302,23 +316,23 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         // whole unit, and a search meets a "slice" of chance length (up to a
         // megabyte of audio) at nearly every offset of a gap.
         const bool firstSlice = nal.slice && sliceLength == 0;
-        if (firstSlice && !firstSliceFits(data + pos + 4, nal.length))
+        if (firstSlice && !firstSliceFits(data + pos + m_lengthSize, nal.length))
             return 0;
-        if (m_payloadsClean && !m_cleanMemo.clean(data + pos + 4, nal.length))
+        if (m_payloadsClean && !m_cleanMemo.clean(data + pos + m_lengthSize, nal.length))
             return slices ? endHere(pos) : 0;
         ++units;
         if (firstSlice) {
             sliceType = nal.type;
             sliceLength = nal.length;
-            firstHeader = data[pos + 4];
+            firstHeader = data[pos + m_lengthSize];
         }
-        if (nal.slice && !H264::readSliceHeaderStart(data + pos + 4, nal.length, last))
+        if (nal.slice && !H264::readSliceHeaderStart(data + pos + m_lengthSize, nal.length, last))
             last = H264::SliceHeaderStart();
         slices += nal.slice;
         longSlice = longSlice || (nal.slice && nal.length >= H264::kMinScanSliceLength);
-        pos += int64_t(nal.length) + 4;
+        pos += int64_t(nal.length) + m_lengthSize;
         if (sliceLength == 0) {
-            if (m_fast && units >= leadingUnits && n - pos >= 5 && anchorAt(data + pos, n - pos))
+            if (m_fast && units >= leadingUnits && n - pos > m_lengthSize && anchorAt(data + pos, n - pos))
                 return 0;  // the next sample begins before this one had a slice
             continue;
         }
@@ -329,7 +343,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
         }
         if (fits())
             lastFit = pos;
-        if (n - pos >= 5 && anchorAt(data + pos, n - pos))
+        if (n - pos > m_lengthSize && anchorAt(data + pos, n - pos))
             return longSlice ? pos : 0;
     }
     // The data ran out (or the unit cap was reached) inside the sample.
@@ -345,30 +359,30 @@ int64_t Avc1SampleProfile::measureBoundedSample(const uint8_t* data, int64_t n) 
     uint32_t units = 0, slices = 0, firstLength = 0;
     uint8_t firstType = 0, firstHeader = 0;
     H264::SliceHeaderStart last;
-    while (n - pos >= 5 && units < kMaxMeasureUnits) {
+    while (n - pos > m_lengthSize && units < kMaxMeasureUnits) {
         H264::NalUnitCheck nal;
         if (!unitAt(data + pos, n - pos, nal, H264::kMinKnownSliceLength))
             break;
         if (slices && beginsNextPicture(data + pos, n - pos, nal, slices))
             break;
-        if (m_payloadsClean && !m_cleanMemo.clean(data + pos + 4, nal.length))
+        if (m_payloadsClean && !m_cleanMemo.clean(data + pos + m_lengthSize, nal.length))
             return 0;
         if (nal.slice) {
             if (slices == 0) {
-                if (!firstSliceFits(data + pos + 4, nal.length))
+                if (!firstSliceFits(data + pos + m_lengthSize, nal.length))
                     return 0;
                 firstType = nal.type;
                 firstLength = nal.length;
-                firstHeader = data[pos + 4];
+                firstHeader = data[pos + m_lengthSize];
             } else if (!continuesPicture(data + pos, n - pos, firstHeader, last, slices, nal)) {
                 return 0;
             }
-            if (!H264::readSliceHeaderStart(data + pos + 4, nal.length, last))
+            if (!H264::readSliceHeaderStart(data + pos + m_lengthSize, nal.length, last))
                 return 0;
             ++slices;
         }
         ++units;
-        pos += int64_t(nal.length) + 4;
+        pos += int64_t(nal.length) + m_lengthSize;
         if (slices && closesAccessUnit(nal.type))
             break;
     }
@@ -379,16 +393,22 @@ int64_t Avc1SampleProfile::nextPlausibleStart(const uint8_t* data, int64_t n, in
     H264::NalUnitCheck nal;
     // Short units are starts too: a picture may begin with a short slice
     // (measureSample then asks for a longer one behind it).
+    auto isStart = [&](int64_t at) { return unitAt(data + at, n - at, nal, H264::kMinKnownSliceLength); };
+    // A two-byte length may be any pair: only the header byte behind it,
+    // whose forbidden bit is clear, marks the places for the whole test.
+    if (m_lengthSize == 2)
+        return firstMarkedStart(
+            data, n, from, last, 18, [](const uint8_t* p) { return bitstream::smallByteMask16(p + 2, 0x7F); },
+            [](int64_t) { return true; }, isStart);
     // A unit's length is at most 1,500,000 (0x16E360), so it begins with a
     // zero byte and one of at most 0x16: only such pairs need the whole
     // test, and they are found 16 at a time.
     return firstMarkedStart(
         data, n, from, last, 17,
         [](const uint8_t* p) { return bitstream::zeroByteMask16(p) & bitstream::smallByteMask16(p + 1, 0x16); },
-        [](int64_t) { return true; },
-        [&](int64_t at) { return unitAt(data + at, n - at, nal, H264::kMinKnownSliceLength); });
+        [](int64_t) { return true; }, isStart);
 }
 
 int32_t Avc1SampleProfile::parameterSetId(const uint8_t* sample, int64_t size) const {
-    return H264::firstSlicePpsId(sample, size, m_extras);
+    return H264::firstSlicePpsId(sample, size, m_extras, m_lengthSize);
 }

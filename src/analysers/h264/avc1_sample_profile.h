@@ -1,7 +1,8 @@
 #pragma once
 // What an H.264 video sample of the reference looks like, and the tests that
 // tell whether bytes of the damaged input form such a sample. Samples are
-// NAL units each behind a 4-byte big-endian length; the reference teaches
+// NAL units each behind a big-endian length (of the 4 or 2 bytes the
+// reference's configuration names); the reference teaches
 // which unit layouts and sizes occur (per type of the first slice) and, for
 // recorders that begin every frame the same way, which byte prefixes
 // ("anchors") start a sample.
@@ -16,6 +17,8 @@
 #include <bitset>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 // Reference samples whose first slice has one nal_unit_type.
@@ -30,8 +33,19 @@ struct Avc1SampleClass : SampleClass {
 // Everything learnt from the reference's samples.
 class Avc1SampleProfile : public LearnedSampleCodec {
 public:
-    // Forget everything learnt.
+    // Forget everything learnt; lengths are 4 bytes again.
     void clear() override;
+    // Units' lengths are `bytes` (2 or 4) long: set before learning.
+    void setLengthSize(unsigned bytes) { m_lengthSize = bytes == 2 ? 2 : 4; }
+    unsigned lengthSize() const override { return m_lengthSize; }
+    // The slice headers' context per PPS id (from the reference's parameter
+    // sets; ids not in `present` are not judged). With two-byte lengths any
+    // two bytes pass for a length, so a first slice must then also keep the
+    // rules of its whole header.
+    void setSliceContexts(std::vector<H264::SliceContext> contexts, std::vector<bool> present) {
+        m_contexts = std::move(contexts);
+        m_contextPresent = std::move(present);
+    }
     // Learns from one reference sample (its bytes, whole). Returns false when
     // the sample does not tile and was skipped.
     bool learn(const uint8_t* data, int64_t size) override;
@@ -87,14 +101,14 @@ public:
         return m_carriedSets.contains(unit, length);
     }
     bool wholeSample(const uint8_t* data, int64_t size) const override {
-        return H264::tileSample(data, size, m_extras).exact;
+        return H264::tileSample(data, size, m_extras, m_lengthSize).exact;
     }
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override {
         H264::NalUnitCheck nal;
-        return H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength, m_extras);
+        return H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength, m_extras, m_lengthSize);
     }
     int64_t nextBoundedUnit(const uint8_t* data, int64_t n, int64_t from) const override {
-        return nextLengthPrefixedUnit(data, n, from, [this](const uint8_t* d, int64_t m) {
+        return nextLengthPrefixedUnit(data, n, from, m_lengthSize, [this](const uint8_t* d, int64_t m) {
             return Avc1SampleProfile::boundedUnitAt(d, m);
         });
     }
@@ -167,9 +181,16 @@ private:
     // The extra kinds of unit the reference's samples carry: only those are
     // taken as parts of a sample.
     uint8_t m_extras = 0;
+    unsigned m_lengthSize = H264::kUsualLengthSize;
+    std::vector<H264::SliceContext> m_contexts;
+    std::vector<bool> m_contextPresent;
+    // Does the slice (`nal` at its header byte) keep the rules of its whole
+    // header? Only asked with two-byte lengths; true where no context is known.
+    bool wholeHeaderHolds(const uint8_t* nal, uint32_t length) const;
+    mutable std::string m_headerProblem;  // what the header parse found wrong, unused
     bool unitAt(const uint8_t* data, int64_t n, H264::NalUnitCheck& nal,
                 uint32_t minSliceLength = H264::kMinScanSliceLength) const {
-        return H264::nalUnitCheck(data, n, nal, minSliceLength, m_extras);
+        return H264::nalUnitCheck(data, n, nal, minSliceLength, m_extras, m_lengthSize);
     }
     // Parameter sets the reference's samples carried in front of their slices.
     CarriedUnits m_carriedSets;

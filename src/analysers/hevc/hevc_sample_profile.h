@@ -47,7 +47,7 @@ public:
     }
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override;
     int64_t nextBoundedUnit(const uint8_t* data, int64_t n, int64_t from) const override {
-        return nextLengthPrefixedUnit(data, n, from, [this](const uint8_t* d, int64_t m) {
+        return nextLengthPrefixedUnit(data, n, from, 4, [this](const uint8_t* d, int64_t m) {
             return HevcSampleProfile::boundedUnitAt(d, m);
         });
     }

@@ -26,4 +26,10 @@ inline uint64_t readBE(const uint8_t* p, unsigned bytes) {
     return v;
 }
 
+// The length in front of a NAL unit of a movie's sample: recorders write it
+// in four bytes, a few in two. Any size other than 2 reads four.
+inline uint32_t readUnitLength(const uint8_t* p, unsigned lengthSize) {
+    return lengthSize == 2 ? readBE16(p) : readBE32(p);
+}
+
 }  // namespace bitstream

@@ -36,7 +36,7 @@ void NalData::analyse(const uint8_t* sample, size_t size, const ParameterSets& r
     }
 
     m_current.clear();
-    bitstream::LengthPrefixedNals walk(sample, size, 4);
+    bitstream::LengthPrefixedNals walk(sample, size, reference.lengthSize);
     bitstream::NalSpan nal;
     while (walk.next(nal)) {
         NALDEC(m_state, nal.data, nal.size);

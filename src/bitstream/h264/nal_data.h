@@ -33,6 +33,7 @@ public:
         size_t spsSize = 0;
         const uint8_t* pps = nullptr;
         size_t ppsSize = 0;
+        unsigned lengthSize = 4;  // of the length in front of each unit
     };
 
     // Reads one sample (offset, size) from file and analyses it.

@@ -77,14 +77,15 @@ bool wrappedPictureSlice(const uint8_t* unit, uint32_t length, WrappedSlice& out
     return false;
 }
 
-SampleTiling tileSample(const uint8_t* data, int64_t size, uint8_t extras) {
+SampleTiling tileSample(const uint8_t* data, int64_t size, uint8_t extras, unsigned lengthSize) {
     SampleTiling t;
-    if (size < 5)
+    const int64_t minUnit = int64_t(lengthSize) + 1;
+    if (size < minUnit)
         return t;
     int64_t pos = 0;
-    while (size - pos >= 5 && t.units < kMaxTilingUnits) {
+    while (size - pos >= minUnit && t.units < kMaxTilingUnits) {
         NalUnitCheck nal;
-        if (!nalUnitCheck(data + pos, size - pos, nal, kMinKnownSliceLength, extras))
+        if (!nalUnitCheck(data + pos, size - pos, nal, kMinKnownSliceLength, extras, lengthSize))
             return t;
         if (nal.type == kPrefixUnit || nal.type == kSliceExtension)
             t.extras |= kScalableUnits;
@@ -92,7 +93,7 @@ SampleTiling tileSample(const uint8_t* data, int64_t size, uint8_t extras) {
             t.extras |= kParameterSetUnits;
         WrappedSlice wrapped;
         if (nal.type == kPrefixUnit && t.firstSliceLength == 0 &&
-            wrappedPictureSlice(data + pos + 4, nal.length, wrapped)) {
+            wrappedPictureSlice(data + pos + lengthSize, nal.length, wrapped)) {
             t.firstSliceLength = nal.length - wrapped.offset;
             t.firstSliceType = wrapped.type;
             t.firstSliceOffset = pos + wrapped.offset;
@@ -109,27 +110,29 @@ SampleTiling tileSample(const uint8_t* data, int64_t size, uint8_t extras) {
         }
         t.slices += nal.slice;
         ++t.units;
-        pos += int64_t(nal.length) + 4;
+        pos += int64_t(nal.length) + lengthSize;
     }
     t.exact = pos == size;
     return t;
 }
 
-int32_t firstSlicePpsId(const uint8_t* sample, int64_t size, uint8_t extras) {
+int32_t firstSlicePpsId(const uint8_t* sample, int64_t size, uint8_t extras, unsigned lengthSize) {
     int64_t pos = 0;
     NalUnitCheck nal;
-    while (size - pos >= 5 && nalUnitCheck(sample + pos, size - pos, nal, kMinScanSliceLength, extras)) {
+    while (size - pos > int64_t(lengthSize) &&
+           nalUnitCheck(sample + pos, size - pos, nal, kMinScanSliceLength, extras, lengthSize)) {
+        const uint8_t* unit = sample + pos + lengthSize;
         WrappedSlice wrapped;
         uint32_t at = 0;
-        if (nal.type == kPrefixUnit && wrappedPictureSlice(sample + pos + 4, nal.length, wrapped))
+        if (nal.type == kPrefixUnit && wrappedPictureSlice(unit, nal.length, wrapped))
             at = wrapped.offset;
         if (nal.slice || at) {
             SliceHeaderStart start;
-            if (!readSliceHeaderStart(sample + pos + 4 + at, nal.length - at, start))
+            if (!readSliceHeaderStart(unit + at, nal.length - at, start))
                 return -1;
             return int32_t(start.pic_parameter_set_id);
         }
-        pos += int64_t(nal.length) + 4;
+        pos += int64_t(nal.length) + lengthSize;
     }
     return -1;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The NAL units of an H.264 sample as a movie stores it: each unit behind a
-// 4-byte big-endian length, parameter sets kept out of band. These tests
+// big-endian length of `lengthSize` bytes (4 nearly always, 2 from some
+// phones), parameter sets kept out of band. These tests
 // decide which bytes can be such a sample; they run at every offset of a
 // search, so the unit test is a few comparisons on the bytes given.
 
@@ -12,7 +13,7 @@ namespace H264 {
 
 // Result of testing one length-prefixed NAL unit.
 struct NalUnitCheck {
-    uint32_t length = 0;  // without the 4 length bytes
+    uint32_t length = 0;  // without the length bytes
     uint8_t type = 0;     // nal_unit_type
     bool slice = false;   // type 1 or 5
 };
@@ -31,6 +32,9 @@ constexpr uint8_t kScalableUnits = 1;
 constexpr uint8_t kParameterSetUnits = 2;
 constexpr uint8_t kAllExtraUnits = kScalableUnits | kParameterSetUnits;
 
+// Lengths are written in this many bytes unless the configuration says otherwise.
+constexpr unsigned kUsualLengthSize = 4;
+
 // Tests the length-prefixed NAL unit at `data` with `n` bytes available. Only
 // units that can make up a sample stored with out-of-band parameter sets
 // pass: slices (types 1, 5) of 32 to 1,499,999 bytes, and SEI, access unit
@@ -46,18 +50,19 @@ constexpr uint8_t kAllExtraUnits = kScalableUnits | kParameterSetUnits;
 constexpr uint32_t kMinScanSliceLength = 32;
 constexpr uint32_t kMinKnownSliceLength = 2;
 inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out,
-                         uint32_t minSliceLength = kMinScanSliceLength, uint8_t extras = 0) {
+                         uint32_t minSliceLength = kMinScanSliceLength, uint8_t extras = 0,
+                         unsigned lengthSize = kUsualLengthSize) {
     // A length larger than this cannot be one slice of any frame a recorder
     // writes; rejecting it early keeps random bytes from passing.
     constexpr uint32_t kMaxNalLength = 1500000;
     constexpr uint32_t kMaxSliceLength = 1499999;
     constexpr uint32_t kMaxSideUnitLength = 799;  // SEI, AUD and the like are short
-    if (n < 5)
+    if (n < int64_t(lengthSize) + 1)
         return false;
-    const uint32_t length = bitstream::readBE32(data);
-    if (length == 0 || length > kMaxNalLength || int64_t(length) + 4 > n)
+    const uint32_t length = bitstream::readUnitLength(data, lengthSize);
+    if (length == 0 || length > kMaxNalLength || int64_t(length) + lengthSize > n)
         return false;
-    const uint8_t header = data[4];
+    const uint8_t header = data[lengthSize];
     if (header & 0x80)  // forbidden_zero_bit
         return false;
     const uint8_t type = header & 0x1F;
@@ -90,7 +95,7 @@ inline bool nalUnitCheck(const uint8_t* data, int64_t n, NalUnitCheck& out,
             return false;
         if ((type == 10 || type == 11) && length != 1)
             return false;
-        if (type == 9 && (length != 2 || (data[5] & 0x1F) != 0x10))
+        if (type == 9 && (length != 2 || (data[lengthSize + 1] & 0x1F) != 0x10))
             return false;
     }
     out.length = length;
@@ -133,10 +138,12 @@ struct SampleTiling {
 // Walks the NAL units of a `size`-byte sample whose bounds are known (at
 // least 5 bytes, at most 512 units); its slices may be of any length. A
 // wrapped picture (below) counts as one unit with its first slice.
-// `extras` as for nalUnitCheck().
-SampleTiling tileSample(const uint8_t* data, int64_t size, uint8_t extras = 0);
+// `extras` and `lengthSize` as for nalUnitCheck().
+SampleTiling tileSample(const uint8_t* data, int64_t size, uint8_t extras = 0,
+                        unsigned lengthSize = kUsualLengthSize);
 
 // pic_parameter_set_id of the first slice of a sample, or -1.
-int32_t firstSlicePpsId(const uint8_t* sample, int64_t size, uint8_t extras = 0);
+int32_t firstSlicePpsId(const uint8_t* sample, int64_t size, uint8_t extras = 0,
+                        unsigned lengthSize = kUsualLengthSize);
 
 }  // namespace H264

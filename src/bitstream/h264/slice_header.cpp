@@ -4,6 +4,7 @@
 #include "bitstream/h264/picture_parameter_set.h"
 #include "bitstream/h264/sequence_parameter_set.h"
 
+#include <cstdlib>
 #include <sstream>
 
 namespace H264 {
@@ -23,6 +24,14 @@ SliceContext SliceContext::from(const SequenceParameterSet& sps, const PicturePa
     c.redundant_pic_cnt_present_flag = pps.redundant_pic_cnt_present_flag;
     c.num_ref_idx_l0_default_active_minus1 = pps.num_ref_idx_l0_default_active_minus1;
     c.num_ref_idx_l1_default_active_minus1 = pps.num_ref_idx_l1_default_active_minus1;
+    c.chroma_array_type = sps.chromaArrayType();
+    c.weighted_pred_flag = pps.weighted_pred_flag;
+    c.weighted_bipred_idc = pps.weighted_bipred_idc;
+    c.entropy_coding_mode_flag = pps.entropy_coding_mode_flag;
+    c.pic_init_qp_minus26 = pps.pic_init_qp_minus26;
+    c.qp_bd_offset = 6 * sps.bit_depth_luma_minus8;
+    c.deblocking_filter_control_present_flag = pps.deblocking_filter_control_present_flag;
+    c.num_slice_groups_minus1 = pps.num_slice_groups_minus1;
     return c;
 }
 
@@ -102,6 +111,110 @@ ParseResult parseSliceHeader(BitReader& r, uint8_t nal_unit_type, const SliceCon
         return ParseResult::Malformed;
     }
     return ParseResult::Ok;
+}
+
+namespace {
+
+// Reads a run of list or marking operations ended by `stop`; false when one
+// is beyond `maxOp` or the run never ends within `maxOps`.
+template <class Arguments>
+bool operationsHold(BitReader& r, uint32_t stop, uint32_t maxOp, Arguments&& arguments) {
+    constexpr int kMaxOps = 64;
+    for (int i = 0; i < kMaxOps && r.ok(); ++i) {
+        const uint32_t op = r.readUE();
+        if (op == stop)
+            return true;
+        if (op > maxOp)
+            return false;
+        arguments(op);
+    }
+    return false;
+}
+
+bool weightsHold(BitReader& r, uint32_t refs, uint32_t chromaArrayType) {
+    constexpr int32_t kMaxWeight = 127, kMinWeight = -128;
+    auto pair = [&] {
+        const int32_t weight = r.readSE(), offset = r.readSE();
+        return weight >= kMinWeight && weight <= kMaxWeight && offset >= kMinWeight && offset <= kMaxWeight;
+    };
+    for (uint32_t i = 0; i <= refs && r.ok(); ++i) {
+        if (r.readFlag() && !pair())
+            return false;
+        if (chromaArrayType != 0 && r.readFlag() && !(pair() && pair()))
+            return false;
+    }
+    return r.ok();
+}
+
+}  // namespace
+
+bool sliceHeaderTailHolds(BitReader& r, uint8_t nal_header, const SliceContext& c, const SliceHeader& sh) {
+    constexpr uint32_t kMaxDenominator = 7, kMaxCabacInit = 2, kMaxDeblockingIdc = 2;
+    constexpr int32_t kMaxFilterOffset = 6, kMaxQp = 51;
+    if (c.num_slice_groups_minus1 > 0)
+        return true;
+    const uint32_t type = sh.baseType();
+    const bool idr = (nal_header & 0x1F) == CODED_SLICE_IDR;
+    // ref_pic_list_modification: abs_diff_pic_num (0, 1), long_term_pic_num (2), end (3).
+    auto listArgument = [&](uint32_t) { r.readUE(); };
+    if (type != SLICE_I && type != SLICE_SI && r.readFlag() && !operationsHold(r, 3, 2, listArgument))
+        return false;
+    if (type == SLICE_B && r.readFlag() && !operationsHold(r, 3, 2, listArgument))
+        return false;
+    if ((c.weighted_pred_flag && (type == SLICE_P || type == SLICE_SP)) ||
+        (c.weighted_bipred_idc == 1 && type == SLICE_B)) {
+        if (r.readUE() > kMaxDenominator)
+            return false;
+        if (c.chroma_array_type != 0 && r.readUE() > kMaxDenominator)
+            return false;
+        if (!weightsHold(r, sh.num_ref_idx_l0_active_minus1, c.chroma_array_type))
+            return false;
+        if (type == SLICE_B && !weightsHold(r, sh.num_ref_idx_l1_active_minus1, c.chroma_array_type))
+            return false;
+    }
+    if ((nal_header & 0x60) != 0) {  // dec_ref_pic_marking
+        if (idr) {
+            r.skipBits(2);
+        } else if (r.readFlag()) {
+            // Operation 5 carries no argument, 3 two, the others one; 0 ends.
+            auto markingArguments = [&](uint32_t op) {
+                if (op != 5)
+                    r.readUE();
+                if (op == 3)
+                    r.readUE();
+            };
+            if (!operationsHold(r, 0, 6, markingArguments))
+                return false;
+        }
+    }
+    if (c.entropy_coding_mode_flag && type != SLICE_I && type != SLICE_SI && r.readUE() > kMaxCabacInit)
+        return false;
+    const int32_t qp = 26 + c.pic_init_qp_minus26 + r.readSE();
+    if (qp < -int32_t(c.qp_bd_offset) || qp > kMaxQp)
+        return false;
+    if (type == SLICE_SP || type == SLICE_SI) {
+        if (type == SLICE_SP)
+            r.skipBits(1);
+        const int32_t qs = 26 + c.pic_init_qp_minus26 + r.readSE();
+        if (qs < 0 || qs > kMaxQp)
+            return false;
+    }
+    if (c.deblocking_filter_control_present_flag) {
+        const uint32_t idc = r.readUE();
+        if (idc > kMaxDeblockingIdc)
+            return false;
+        if (idc != 1) {
+            const int32_t alpha = r.readSE(), beta = r.readSE();
+            if (std::abs(alpha) > kMaxFilterOffset || std::abs(beta) > kMaxFilterOffset)
+                return false;
+        }
+    }
+    // CABAC slice data starts on a byte, reached with one bits.
+    if (c.entropy_coding_mode_flag)
+        while (r.ok() && !r.byteAligned())
+            if (!r.readFlag())
+                return false;
+    return r.ok();
 }
 
 }  // namespace H264

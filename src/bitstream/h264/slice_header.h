@@ -1,8 +1,7 @@
 #pragma once
 // The leading part of an H.264 slice header: what identifies the picture
 // (type, parameter set, frame number, picture order count fields) and the
-// reference counts. Later fields (reference list changes, weights, marking)
-// are not read.
+// reference counts; and a check of the rest that keeps none of it.
 
 #include "bitstream/common/bit_reader.h"
 #include "bitstream/common/parse_result.h"
@@ -30,6 +29,15 @@ struct SliceContext {
     bool bottom_field_pic_order_in_frame_present_flag = false;
     bool redundant_pic_cnt_present_flag = false;
     uint32_t num_ref_idx_l0_default_active_minus1 = 0, num_ref_idx_l1_default_active_minus1 = 0;
+    // For the rest of the header (sliceHeaderTailHolds).
+    uint32_t chroma_array_type = 1;
+    bool weighted_pred_flag = false;
+    uint8_t weighted_bipred_idc = 0;
+    bool entropy_coding_mode_flag = false;
+    int32_t pic_init_qp_minus26 = 0;
+    uint32_t qp_bd_offset = 0;  // 6 * bit_depth_luma_minus8
+    bool deblocking_filter_control_present_flag = false;
+    uint32_t num_slice_groups_minus1 = 0;
 
     static SliceContext from(const SequenceParameterSet& sps, const PictureParameterSet& pps);
 };
@@ -70,5 +78,14 @@ bool readSliceHeaderStart(const uint8_t* nal, size_t size, SliceHeaderStart& out
 // Reads the slice header from r, positioned after the NAL header byte.
 bitstream::ParseResult parseSliceHeader(bitstream::BitReader& r, uint8_t nal_unit_type, const SliceContext& ctx,
                                         SliceHeader& sh, std::string& problem);
+
+// Does the rest of the header, from where parseSliceHeader() left `r`, keep
+// the syntax's rules: reference list changes and memory management
+// operations of known kinds, weights and QP in range, deblocking values in
+// range, and (CABAC) the ones that pad it to a byte? Bytes of other media
+// taken for a slice break one of them nearly always; a real slice never
+// does. True without a judgement where slice groups would need more.
+// `nal_header` is the unit's header byte.
+bool sliceHeaderTailHolds(bitstream::BitReader& r, uint8_t nal_header, const SliceContext& ctx, const SliceHeader& sh);
 
 }  // namespace H264

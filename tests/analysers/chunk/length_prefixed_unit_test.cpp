@@ -14,12 +14,18 @@
 #include <random>
 #include <vector>
 
-TEST(LengthPrefixedUnit, FindsWhatTheUnitTestFinds) {
+class LengthPrefixedUnit : public ::testing::TestWithParam<unsigned> {};
+
+// The same bytes read with two-byte lengths stand for the phones that write those.
+INSTANTIATE_TEST_SUITE_P(LengthSizes, LengthPrefixedUnit, ::testing::Values(4u, 2u));
+
+TEST_P(LengthPrefixedUnit, FindsWhatTheUnitTestFinds) {
+    const unsigned prefix = GetParam();
     const std::vector<uint8_t> file = testsupport::readFile(testmedia::h264AacMp4());
     ASSERT_GT(file.size(), 100000u);
-    const auto test = [](const uint8_t* d, int64_t m) {
+    const auto test = [prefix](const uint8_t* d, int64_t m) {
         H264::NalUnitCheck nal;
-        return H264::nalUnitCheck(d, m, nal, H264::kMinKnownSliceLength);
+        return H264::nalUnitCheck(d, m, nal, H264::kMinKnownSliceLength, 0, prefix);
     };
     size_t found = 0;
     // Every search from every start of the window; the first unit found.
@@ -28,7 +34,7 @@ TEST(LengthPrefixedUnit, FindsWhatTheUnitTestFinds) {
         for (int64_t from = 0, expected = 0; from <= n; from = expected + 1) {
             for (expected = from; expected < n && !test(data + expected, n - expected);)
                 ++expected;
-            EXPECT_EQ(nextLengthPrefixedUnit(data, n, from, test), expected);
+            EXPECT_EQ(nextLengthPrefixedUnit(data, n, from, prefix, test), expected);
             found += expected < n;
             first = std::min(first, expected);
         }
@@ -42,7 +48,7 @@ TEST(LengthPrefixedUnit, FindsWhatTheUnitTestFinds) {
         const int64_t first = searches(data, n);
         // And the window that ends where that unit does.
         if (first < n) {
-            EXPECT_EQ(searches(data, first + 4 + int64_t(bitstream::readBE32(data + first))), first);
+            EXPECT_EQ(searches(data, first + prefix + int64_t(bitstream::readUnitLength(data + first, prefix))), first);
         }
     }
     EXPECT_GT(found, 40u);  // the windows held units, not only sound
