@@ -72,7 +72,7 @@ void RawStreamWriter::writeVideoSample(Fourcc codec, const uint8_t* data, size_t
     }
     if (isAvc(codec)) {
         if (avc && (avc->spsCount() > 0 || avc->ppsCount() > 0)) {
-            lengthSize = (avc->m_lengthSizeByte & 3) + 1;
+            lengthSize = int(avc->lengthSize());
             if (empty()) {
                 if (avc->spsCount() > 0)
                     writeNalUnit(avc->m_sps[0], std::min<size_t>(avc->m_spsLength[0], kMaxSpsBytes));

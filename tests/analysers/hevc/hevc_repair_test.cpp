@@ -391,27 +391,30 @@ TEST_P(TwoVideoTracks, FirstTrackComesBackAlone) {
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, TwoVideoTracks, ::testing::Values("hevc", "h264"),
                          [](const auto& info) { return std::string(info.param); });
 
-// A reference whose decoder configuration says NAL units carry 2-byte
-// lengths (both codecs allow 1, 2 or 4): the samples cannot be read as the
-// scan reads them, so the repair says so and writes nothing, rather than an
-// output whose configuration misdescribes every sample.
+// A reference whose decoder configuration says NAL units carry lengths the
+// scan does not read (both codecs allow 1, 2 or 4 bytes; H.264 is read with
+// 4 and 2, HEVC with 4): the repair says so and writes nothing, rather than
+// an output whose configuration misdescribes every sample.
 TEST(ShortNalLengths, ReferenceIsRefusedWithReason) {
     struct Case {
         std::string original, box, label;
         size_t lengthByte;  // offset of lengthSizeMinusOne behind the box type
+        uint8_t lengthSizeMinusOne;
     };
-    for (const Case& c : {Case{testmedia::hevcAacMp4(), "hvcC", "HEVC", 21},
-                          Case{testmedia::h264AacMp4(), "avcC", "AVC1", 4}}) {
+    for (const Case& c : {Case{testmedia::hevcAacMp4(), "hvcC", "HEVC", 21, 1},
+                          Case{testmedia::h264AacMp4(), "avcC", "AVC1", 4, 0}}) {
         Bytes ref = testsupport::readFile(c.original);
         const size_t box = testsupport::findType(ref, c.box.c_str());
         ASSERT_NE(box, std::string::npos);
         uint8_t& length = ref[box + 4 + c.lengthByte];
-        length = uint8_t((length & 0xFC) | 1);
+        length = uint8_t((length & 0xFC) | c.lengthSizeMinusOne);
         const std::string test = "HevcRepair.ShortNalLengths" + c.label;
         const std::string patched = testsupport::writeScratch(test + "Ref", "reference.mp4", ref);
         const Outcome o = repair(test, patched, withoutIndex(c.original), "", c.original);
         EXPECT_NE(o.exitCode, 0);
-        EXPECT_NE(o.log.find(c.label + " chunk scanner: skipped (the reference's NAL units have 2-byte lengths"),
+        const std::string bytes = std::to_string(c.lengthSizeMinusOne + 1);
+        EXPECT_NE(o.log.find(c.label + " chunk scanner: skipped (the reference's NAL units have " + bytes +
+                             "-byte lengths"),
                   std::string::npos)
             << c.label;
         EXPECT_EQ(platform::fileSize(o.repaired), -1) << c.label;
