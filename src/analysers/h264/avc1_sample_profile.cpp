@@ -221,10 +221,14 @@ bool Avc1SampleProfile::sliceRunsPast(const uint8_t* data, int64_t n, uint8_t fi
 }
 
 bool Avc1SampleProfile::wholeHeaderHolds(const uint8_t* nal, uint32_t length) const {
+    if (m_contextPresent.empty())
+        return true;
+    // A picture that names a parameter set the reference lacks is taken only
+    // where chance matches are rare: with four-byte lengths.
     H264::SliceHeaderStart start;
     if (length < 2 || !H264::readSliceHeaderStart(nal, length, start) ||
         start.pic_parameter_set_id >= m_contextPresent.size() || !m_contextPresent[start.pic_parameter_set_id])
-        return true;
+        return false;
     const H264::SliceContext& context = m_contexts[start.pic_parameter_set_id];
     bitstream::BitReader r(nal + 1, length - 1, bitstream::Emulation::Drop);
     H264::SliceHeader header;

@@ -39,7 +39,7 @@ public:
     void setLengthSize(unsigned bytes) { m_lengthSize = bytes == 2 ? 2 : 4; }
     unsigned lengthSize() const override { return m_lengthSize; }
     // The slice headers' context per PPS id (from the reference's parameter
-    // sets; ids not in `present` are not judged). With two-byte lengths any
+    // sets; `present` marks the ids it has). With two-byte lengths any
     // two bytes pass for a length, so a first slice must then also keep the
     // rules of its whole header.
     void setSliceContexts(std::vector<H264::SliceContext> contexts, std::vector<bool> present) {
@@ -184,8 +184,9 @@ private:
     unsigned m_lengthSize = H264::kUsualLengthSize;
     std::vector<H264::SliceContext> m_contexts;
     std::vector<bool> m_contextPresent;
-    // Does the slice (`nal` at its header byte) keep the rules of its whole
-    // header? Only asked with two-byte lengths; true where no context is known.
+    // Does the slice (`nal` at its header byte) name a parameter set of the
+    // reference and keep the rules of its whole header? Only asked with
+    // two-byte lengths; true when no context was given.
     bool wholeHeaderHolds(const uint8_t* nal, uint32_t length) const;
     mutable std::string m_headerProblem;  // what the header parse found wrong, unused
     bool unitAt(const uint8_t* data, int64_t n, H264::NalUnitCheck& nal,
