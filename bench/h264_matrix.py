@@ -34,12 +34,17 @@ repaired track holding most of its packets):
   bench/h264_matrix.py --framend build/framend --quick --work /tmp/matrix_quick
   bench/h264_matrix.py --framend build/framend --refcontent --work /tmp/matrix_ref
   bench/h264_matrix.py --framend build/framend --codec hevc --seed 7 --cases 12 --work /tmp/matrix_hevc
+  bench/h264_matrix.py --framend build/framend --nal-length 2 --seed 7 --work /tmp/matrix_nal2
 
 --codec hevc draws libx265 recordings instead (and records --refcontent's
 settings with it) (ultrafast, up to 480x352):
 hvc1 or hev1, main / main10 / main422-8 / main422-10, 0-4 B-frames with or
 without a B-pyramid, open or closed GOP, 1-4 slices, the same sound and
 interleave choices.
+
+--nal-length 2 rewrites each recording and its reference as the phones that
+store H.264 units behind 2-byte lengths do (bench/nal_lengths.py); cases with
+a unit of 64 KiB or more are skipped.
 
 --refcontent repairs fixed recordings with references of black, static,
 slowly and fast moving content, 2 s to 60 s long, and compares each with the
@@ -58,6 +63,8 @@ import subprocess
 import sys
 import time
 import zlib
+
+import nal_lengths
 
 TIMEOUT = 300
 MIN_VIDEO, MIN_AUDIO, MAX_DURATION_ERROR, MAX_TIME_RATIO = 99.0, 97.0, 0.01, 3.0
@@ -579,6 +586,16 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
         notes.append(f"case {i}: generation failed: {e}")
         print(f"{i:4d} generation failed: {e}", flush=True)
         return
+    if getattr(args, "nal_length", 4) == 2:
+        # As a phone that writes 2-byte unit lengths would have stored both.
+        try:
+            for path in (orig, ref):
+                nal_lengths.two_byte_lengths(path, path + ".two")
+                os.replace(path + ".two", path)
+        except ValueError as e:
+            notes.append(f"case {i}: not rewritten with 2-byte lengths: {e}")
+            print(f"{i:4d} skipped: {e}", flush=True)
+            return
     opk = streams(orig)
     remux = remux_seconds(orig, args.work)
     derr_orig = decode_errors(orig)
@@ -762,6 +779,8 @@ def main():
     ap.add_argument("--work", default="/tmp/h264_matrix")
     ap.add_argument("--quick", action="store_true", help="a small fixed slice instead of the seeded cases")
     ap.add_argument("--codec", choices=["h264", "hevc"], default="h264", help="the video codec of the seeded cases")
+    ap.add_argument("--nal-length", type=int, choices=[4, 2], default=4,
+                    help="2: H.264 samples rewritten with 2-byte unit lengths, as some phones store them")
     ap.add_argument("--refcontent", action="store_true",
                     help="repair fixed recordings with references of other content and length")
     ap.add_argument("--judges", action="store_true",
