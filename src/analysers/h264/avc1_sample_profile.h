@@ -105,7 +105,7 @@ public:
     }
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override {
         H264::NalUnitCheck nal;
-        return H264::nalUnitCheck(data, n, nal, H264::kMinKnownSliceLength, m_extras, m_lengthSize);
+        return unitAt(data, n, nal, H264::kMinKnownSliceLength);
     }
     int64_t nextBoundedUnit(const uint8_t* data, int64_t n, int64_t from) const override {
         return nextLengthPrefixedUnit(data, n, from, m_lengthSize, [this](const uint8_t* d, int64_t m) {
@@ -189,9 +189,16 @@ private:
     // two-byte lengths; true when no context was given.
     bool wholeHeaderHolds(const uint8_t* nal, uint32_t length) const;
     mutable std::string m_headerProblem;  // what the header parse found wrong, unused
+    // The unit types the reference's samples held.
+    std::bitset<32> m_unitTypes;
+    // With two-byte lengths a frame of sound now and then begins with what
+    // reads as its own length and a header byte (an AAC frame's first
+    // element and gain as an SPS extension of exactly its size): units
+    // other than slices must then be of a type the reference's samples had.
     bool unitAt(const uint8_t* data, int64_t n, H264::NalUnitCheck& nal,
                 uint32_t minSliceLength = H264::kMinScanSliceLength) const {
-        return H264::nalUnitCheck(data, n, nal, minSliceLength, m_extras, m_lengthSize);
+        return H264::nalUnitCheck(data, n, nal, minSliceLength, m_extras, m_lengthSize) &&
+               (m_lengthSize != 2 || nal.slice || m_unitTypes.test(nal.type));
     }
     // Parameter sets the reference's samples carried in front of their slices.
     CarriedUnits m_carriedSets;

@@ -15,19 +15,22 @@ namespace {
 struct Layout {
     const char* name;
     const char* mux;
+    const char* sound = "-ac 1 -b:a 64k";
+    const char* tone = "sine=frequency=660:sample_rate=44100";
 };
 
 void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
 
-// A recording of `seconds` of `scene` with a mono AAC tone, rewritten (in a
+// A recording of `seconds` of `scene` with an AAC tone, rewritten (in a
 // scratch folder of its own: the repair empties the test's).
 std::string phoneRecording(const std::string& test, const std::string& file, const char* scene, int seconds,
                            const Layout& layout) {
     const std::string made = testsupport::fixture(
         std::string(layout.name) + "_" + file,
-        std::string("-f lavfi -i ") + scene + "=size=320x240:rate=30 -f lavfi -i sine=frequency=660:sample_rate=44100 " +
+        std::string("-f lavfi -i ") + scene + "=size=320x240:rate=30 -f lavfi -i " + layout.tone + " " +
             "-t " + std::to_string(seconds) +
-            " -c:v libx264 -profile:v high -pix_fmt yuv420p -bf 2 -g 30 -crf 26 -c:a aac -ac 1 -b:a 64k " + layout.mux);
+            " -c:v libx264 -profile:v high -pix_fmt yuv420p -bf 2 -g 30 -crf 26 -c:a aac " + layout.sound + " " +
+            layout.mux);
     const std::vector<uint8_t> rewritten = testsupport::withTwoByteNalLengths(made);
     return rewritten.empty() ? "" : testsupport::writeScratch(test + "." + file, file, rewritten);
 }
@@ -57,8 +60,13 @@ TEST_P(TwoByteLengths, RecordingComesBackWhole) {
 
 // ffmpeg's own interleave (a picture, then a frame or two of sound: most
 // chance slices that start in the sound name a parameter set the reference
-// lacks) and camera-like chunks of half a second and of a second.
+// lacks), the same with 5.1 sound (whose frames begin with a gain close to
+// their own size: read as a length, an SPS extension of exactly the frame)
+// and camera-like chunks of half a second and of a second.
 INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
-                         ::testing::Values(Layout{"interleaved", ""}, Layout{"chunks", "-chunk_duration 500000"},
+                         ::testing::Values(Layout{"interleaved", ""},
+                                           Layout{"interleaved_5_1", "", "-b:a 128k",
+                                                  "sine=f=330:r=48000,aformat=channel_layouts=5.1"},
+                                           Layout{"chunks", "-chunk_duration 500000"},
                                            Layout{"long_chunks", "-chunk_duration 1000000"}),
                          [](const auto& info) { return std::string(info.param.name); });
