@@ -184,6 +184,17 @@ bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at
     return false;
 }
 
+bool AudioInterleave::aacAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const {
+    if (!m_aacChain.decoderConfig || m_aacChain.decoderConfigLength == 0 || from < 0 || at <= from)
+        return false;
+    // Room for the frame that runs across `at`: the longest an AAC frame of
+    // eight channels can be.
+    constexpr int64_t kMaxAacFrameBytes = 8 * 6144 / 8;
+    FrameChain chain;
+    aacFrameChain(m_aacChain, input, from, at - from + kMaxAacFrameBytes, chain);
+    return frameCount(chain) >= 2 && chain.back() > at && !std::binary_search(chain.begin(), chain.end(), at);
+}
+
 bool AudioInterleave::soundOfOtherCodecs() const {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     if (!ref)

@@ -481,6 +481,13 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside MPEG audio";
         return false;
     }
+    // Where any two bytes pass for a unit's length, a "picture" that an AAC
+    // frame run from the gap's start reads across is the inside of a frame.
+    if (gapStart > 0 && codec().lengthSize() == 2 && m_interleave.aacAudioSpans(buffer, gapStart, chunk.offset)) {
+        m_skipUntil = chunk.offset + 1;
+        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside AAC frames";
+        return false;
+    }
     // Shorter than any of the reference's chunks, behind sound that it cuts
     // out of its packets: a chance match in the sound.
     // Within a cycle of the end it may stand behind the last flush.

@@ -1,16 +1,12 @@
 #include "analysers/h264/avc1_analyser.h"
 
-#include "bitstream/h264/picture_parameter_set.h"
-#include "bitstream/h264/sequence_parameter_set.h"
-#include "bitstream/h264/slice_header.h"
+#include "analysers/h264/avc1_slice_contexts.h"
 #include "log/logger.h"
 #include "output/repair_state.h"
 #include "reference/reference_info.h"
 #include "reference/video_parameters.h"
 
-#include <string>
 #include <utility>
-#include <vector>
 
 AVC1Analyser::AVC1Analyser(RepairState* repairState, ScanInfo* scanInfo)
     : ChunkVideoAnalyser(repairState, scanInfo, "AVC1") {}
@@ -36,28 +32,8 @@ bool AVC1Analyser::configurationUsable() {
     }
     m_profile.setLengthSize(lengthSize);
     if (lengthSize == 2) {
-        std::vector<H264::SliceContext> contexts(H264::kMaxPpsId + 1);
-        std::vector<bool> present(contexts.size(), false);
-        std::vector<H264::SequenceParameterSet> spsList;
-        std::string problem;
-        for (int i = 0; i < avc.spsCount() && i < kMaxParameterSets; ++i) {
-            H264::SequenceParameterSet sps;
-            if (H264::parseSequenceParameterSet(avc.m_sps[i], avc.m_spsLength[i], sps, problem) ==
-                bitstream::ParseResult::Ok)
-                spsList.push_back(sps);
-        }
-        for (int i = 0; i < avc.ppsCount() && i < kMaxParameterSets; ++i) {
-            H264::PictureParameterSet pps;
-            if (H264::parsePictureParameterSet(avc.m_pps[i], avc.m_ppsLength[i], pps, problem) !=
-                bitstream::ParseResult::Ok)
-                continue;
-            for (const H264::SequenceParameterSet& sps : spsList)
-                if (sps.seq_parameter_set_id == pps.seq_parameter_set_id && pps.pic_parameter_set_id < contexts.size()) {
-                    contexts[pps.pic_parameter_set_id] = H264::SliceContext::from(sps, pps);
-                    present[pps.pic_parameter_set_id] = true;
-                }
-        }
-        m_profile.setSliceContexts(std::move(contexts), std::move(present));
+        Avc1SliceContexts sets = avc1SliceContexts(avc);
+        m_profile.setSliceContexts(std::move(sets.contexts), std::move(sets.present));
     }
     return true;
 }

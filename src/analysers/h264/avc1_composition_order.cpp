@@ -1,5 +1,7 @@
 #include "analysers/h264/avc1_composition_order.h"
 
+#include "analysers/h264/avc1_slice_contexts.h"
+
 #include "analysers/chunk/presentation_order.h"
 
 #include "scan/scan_buffer.h"
@@ -16,7 +18,6 @@
 namespace {
 
 // pic_parameter_set_id ranges 0..255.
-constexpr size_t kPpsIds = 256;
 // The slice header fields up to the order count lie within the first bytes
 // of the slice; reading this much of each sample is plenty.
 constexpr int32_t kHeaderBytes = 256;
@@ -75,40 +76,23 @@ int readEmbedded(ScanBuffer& input, int64_t offset, uint32_t length, ReadUnit&& 
 bool Avc1CompositionOrder::configure(const H264Config& avc) {
     m_ready = false;
     m_lengthSize = avc.lengthSize() == 2 ? 2 : 4;
-    m_contexts.assign(kPpsIds, H264::SliceContext{});
-    m_present.assign(kPpsIds, false);
-    std::vector<H264::SequenceParameterSet> spsList;
-    std::string problem;
-    for (int i = 0; i < avc.spsCount() && i < kMaxParameterSets; ++i) {
-        H264::SequenceParameterSet sps;
-        if (avc.m_spsLength[i] > 0 &&
-            H264::parseSequenceParameterSet(avc.m_sps[i], avc.m_spsLength[i], sps, problem) == bitstream::ParseResult::Ok)
-            spsList.push_back(sps);
-    }
-    if (spsList.empty())
+    Avc1SliceContexts sets = avc1SliceContexts(avc);
+    if (sets.sps.empty())
         return false;
     // One order-count rule for the stream: that of its (first) SPS.
-    const H264::SequenceParameterSet& first = spsList.front();
+    const H264::SequenceParameterSet& first = sets.sps.front();
     if (!H264::PictureOrderCount::followed(first))
         return false;
     m_sps = first;
     m_declaredDelay = 0;
     if (first.vui_parameters_present_flag && first.vui.bitstream_restriction_flag)
         m_declaredDelay = std::min<int64_t>(first.vui.max_num_reorder_frames, kMaxReorder);
+    m_contexts = std::move(sets.contexts);
+    m_present = std::move(sets.present);
     bool any = false;
-    for (int i = 0; i < avc.ppsCount(); ++i) {
-        H264::PictureParameterSet pps;
-        if (avc.m_ppsLength[i] == 0 ||
-            H264::parsePictureParameterSet(avc.m_pps[i], avc.m_ppsLength[i], pps, problem) == bitstream::ParseResult::Malformed)
-            continue;
-        auto sps = std::find_if(spsList.begin(), spsList.end(), [&](const H264::SequenceParameterSet& s) {
-            return s.seq_parameter_set_id == pps.seq_parameter_set_id;
-        });
-        if (sps == spsList.end() || sps->pic_order_cnt_type != m_sps.pic_order_cnt_type || pps.pic_parameter_set_id >= kPpsIds)
-            continue;
-        m_contexts[pps.pic_parameter_set_id] = H264::SliceContext::from(*sps, pps);
-        m_present[pps.pic_parameter_set_id] = true;
-        any = true;
+    for (size_t id = 0; id < m_present.size(); ++id) {
+        m_present[id] = m_present[id] && m_contexts[id].pic_order_cnt_type == m_sps.pic_order_cnt_type;
+        any = any || m_present[id];
     }
     m_ready = any;
     return m_ready;
