@@ -190,8 +190,11 @@ bool AudioInterleave::aacAudioSpans(ScanBuffer& input, int64_t from, int64_t at)
     // Room for the frame that runs across `at`: the longest an AAC frame of
     // eight channels can be.
     constexpr int64_t kMaxAacFrameBytes = 8 * 6144 / 8;
+    // Whatever byte a frame begins with: the run is not looking for its end.
+    AacChainConfig config = m_aacChain;
+    config.firstBytes.reset();
     FrameChain chain;
-    aacFrameChain(m_aacChain, input, from, at - from + kMaxAacFrameBytes, chain);
+    aacFrameChain(config, input, from, at - from + kMaxAacFrameBytes, chain);
     return frameCount(chain) >= 2 && chain.back() > at && !std::binary_search(chain.begin(), chain.end(), at);
 }
 

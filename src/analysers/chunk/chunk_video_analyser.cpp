@@ -702,12 +702,17 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     ByteBlock block = buffer.readBlock(at, int32_t(end - at));
     if (block.length() != end - at)
         return end;
-    // Behind sound that it would cut out of its packets, a "picture" is a
-    // chance match inside the sound: the search goes on behind it.
+    // Behind sound that it would cut out of its packets, or inside AAC
+    // frames where any two bytes pass for a length, a "picture" is a chance
+    // match inside the sound: the search goes on behind it.
+    auto inSound = [&](int64_t start) {
+        return m_interleave.pcmCutByChance(buffer, from, start, false, false) ||
+               (codec().lengthSize() == 2 && m_interleave.aacAudioSpans(buffer, from, start));
+    };
     int64_t cut = at;
     do {
         cut += cutPictureStart(codec(), block.data() + (cut - at), end - cut, std::max(kSizeFactor * largest, kMinBound));
-    } while (cut < end && m_interleave.pcmCutByChance(buffer, from, cut, false, false) && ++cut < end);
+    } while (cut < end && inSound(cut) && ++cut < end);
     if (cut < end)
         FLOG(LogLevel::Info) << m_label << " picture cut by the end of the input at " << cut << " len=" << end - cut;
     return cut;
