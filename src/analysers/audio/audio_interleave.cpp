@@ -184,9 +184,10 @@ bool AudioInterleave::mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at
     return false;
 }
 
-bool AudioInterleave::aacAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const {
+int64_t AudioInterleave::aacRunAcross(ScanBuffer& input, int64_t from, int64_t at, size_t& frames) const {
+    frames = 0;
     if (!m_aacChain.decoderConfig || m_aacChain.decoderConfigLength == 0 || from < 0 || at <= from)
-        return false;
+        return -1;
     // Room for the frame that runs across `at`: the longest an AAC frame of
     // eight channels can be.
     constexpr int64_t kMaxAacFrameBytes = 8 * 6144 / 8;
@@ -195,7 +196,10 @@ bool AudioInterleave::aacAudioSpans(ScanBuffer& input, int64_t from, int64_t at)
     config.firstBytes.reset();
     FrameChain chain;
     aacFrameChain(config, input, from, at - from + kMaxAacFrameBytes, chain);
-    return frameCount(chain) >= 2 && chain.back() > at && !std::binary_search(chain.begin(), chain.end(), at);
+    if (frameCount(chain) == 0 || chain.back() <= at || std::binary_search(chain.begin(), chain.end(), at))
+        return -1;
+    frames = frameCount(chain);
+    return chain.back();
 }
 
 bool AudioInterleave::soundOfOtherCodecs() const {

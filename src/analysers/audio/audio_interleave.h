@@ -130,12 +130,13 @@ public:
     // Beside sound of other codecs (MP3 and AAC tracks), a run of MPEG audio
     // frames from anywhere in the gap counts.
     bool mpegAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const;
-    // With AAC: does the run of frames the decoder takes from `from` on, at
-    // least two of them, go on across `at` with no frame ending there? AAC
-    // frames carry no length, so unlike MPEG audio this says only that the
-    // bytes at `at` read as the inside of a frame; it is asked where chance
-    // pictures are common (units behind two-byte lengths).
-    bool aacAudioSpans(ScanBuffer& input, int64_t from, int64_t at) const;
+    // With AAC: where does the run of frames the decoder takes from `from`
+    // on end, when it goes on across `at` with no frame ending there (-1
+    // when it does not); `frames` receives its length. AAC frames carry no
+    // length, so unlike MPEG audio this says only that the bytes at `at` read
+    // as the inside of a frame; it is asked where chance pictures are common
+    // (units behind two-byte lengths).
+    int64_t aacRunAcross(ScanBuffer& input, int64_t from, int64_t at, size_t& frames) const;
     // Does the reference hold MPEG audio tracks beside tracks of other codecs?
     bool soundOfOtherCodecs() const;
     // With PCM that the reference writes one chunk per track between two

@@ -483,7 +483,7 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     }
     // Where any two bytes pass for a unit's length, a "picture" that an AAC
     // frame run from the gap's start reads across is the inside of a frame.
-    if (gapStart > 0 && codec().lengthSize() == 2 && m_interleave.aacAudioSpans(buffer, gapStart, chunk.offset)) {
+    if (gapStart > 0 && codec().lengthSize() == 2 && insideAacFrames(buffer, gapStart, chunk.offset)) {
         m_skipUntil = chunk.offset + 1;
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside AAC frames";
         return false;
@@ -684,6 +684,22 @@ void ChunkVideoAnalyser::finish(ScanBuffer& buffer) {
     applyCompositionOrder(buffer);
 }
 
+bool ChunkVideoAnalyser::insideAacFrames(ScanBuffer& buffer, int64_t from, int64_t at) {
+    // A picture that a lone frame would read across is sound only where
+    // the frame ends in front of a picture: a single chance frame over other
+    // data is not rare enough to give up a picture for. This far behind it
+    // is read for that picture.
+    constexpr int64_t kPictureRead = 256 * 1024;
+    size_t frames = 0;
+    const int64_t end = m_interleave.aacRunAcross(buffer, from, at, frames);
+    if (end < 0)
+        return false;
+    if (frames >= 2)
+        return true;
+    const ByteBlock block = buffer.readBlock(end, int32_t(std::min(kPictureRead, buffer.fileSize() - end)));
+    return block.length() > 0 && codec().measureSample(block.data(), block.length()) > 0;
+}
+
 int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, int64_t end) {
     // A picture the cut left is the last thing in the input; it is looked
     // for this far in front of the end.
@@ -707,7 +723,7 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     // match inside the sound: the search goes on behind it.
     auto inSound = [&](int64_t start) {
         return m_interleave.pcmCutByChance(buffer, from, start, false, false) ||
-               (codec().lengthSize() == 2 && m_interleave.aacAudioSpans(buffer, from, start));
+               (codec().lengthSize() == 2 && insideAacFrames(buffer, from, start));
     };
     int64_t cut = at;
     do {
