@@ -17,6 +17,7 @@ struct Layout {
     const char* mux;
     const char* sound = "-ac 1 -b:a 64k";
     const char* tone = "sine=frequency=660:sample_rate=44100";
+    const char* video = "-profile:v high -bf 2";
 };
 
 void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
@@ -29,7 +30,7 @@ std::string phoneRecording(const std::string& test, const std::string& file, con
         std::string(layout.name) + "_" + file,
         std::string("-f lavfi -i ") + scene + "=size=320x240:rate=30 -f lavfi -i " + layout.tone + " " +
             "-t " + std::to_string(seconds) +
-            " -c:v libx264 -profile:v high -pix_fmt yuv420p -bf 2 -g 30 -crf 26 -c:a aac " + layout.sound + " " +
+            " -c:v libx264 " + layout.video + " -pix_fmt yuv420p -g 30 -crf 26 -c:a aac " + layout.sound + " " +
             layout.mux);
     const std::vector<uint8_t> rewritten = testsupport::withTwoByteNalLengths(made);
     return rewritten.empty() ? "" : testsupport::writeScratch(test + "." + file, file, rewritten);
@@ -62,11 +63,15 @@ TEST_P(TwoByteLengths, RecordingComesBackWhole) {
 // chance slices that start in the sound name a parameter set the reference
 // lacks), the same with 5.1 sound (whose frames begin with a gain close to
 // their own size: read as a length, an SPS extension of exactly the frame)
-// and camera-like chunks of half a second and of a second.
+// and with Baseline pictures behind single large frames of sound (chance
+// slices that keep every rule of the header, told by the frame run across
+// them), and camera-like chunks of half a second and of a second.
 INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                          ::testing::Values(Layout{"interleaved", ""},
                                            Layout{"interleaved_5_1", "", "-b:a 128k",
                                                   "sine=f=330:r=48000,aformat=channel_layouts=5.1"},
+                                           Layout{"interleaved_baseline", "", "-ac 1 -b:a 128k",
+                                                  "sine=frequency=440:sample_rate=44100", "-profile:v baseline"},
                                            Layout{"chunks", "-chunk_duration 500000"},
                                            Layout{"long_chunks", "-chunk_duration 1000000"}),
                          [](const auto& info) { return std::string(info.param.name); });
