@@ -341,20 +341,8 @@ def describe(cfg):
 # ------------------------------------------------------------------ damaging
 
 def top_atoms(data):
-    atoms, pos = [], 0
-    while pos + 8 <= len(data):
-        size, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        hdr = 8
-        if size == 1:
-            size = struct.unpack(">Q", data[pos + 8:pos + 16])[0]
-            hdr = 16
-        elif size == 0:
-            size = len(data) - pos
-        if size < hdr:
-            break
-        atoms.append((kind.decode("latin-1"), pos, size, hdr))
-        pos += size
-    return atoms
+    return [(kind.decode("latin-1"), pos, size, head)
+            for pos, size, kind, head in nal_lengths.atoms(data, 0, len(data), whole=False)]
 
 
 def damage(src, dst, variant):

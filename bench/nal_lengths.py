@@ -14,7 +14,9 @@ import sys
 CONTAINERS = {b"moov", b"trak", b"mdia", b"minf", b"stbl", b"edts", b"udta"}
 
 
-def atoms(d, start, end):
+def atoms(d, start, end, whole=True):
+    """(offset, size, type, header size) of the atoms from start to end; an
+    atom running past end stops the walk, or with whole=False is the last."""
     p = start
     while p + 8 <= end:
         size, kind = struct.unpack(">I4s", d[p:p + 8])
@@ -24,7 +26,7 @@ def atoms(d, start, end):
             head = 16
         elif size == 0:
             size = end - p
-        if size < head or p + size > end:
+        if size < head or (whole and p + size > end):
             return
         yield p, size, kind, head
         p += size
