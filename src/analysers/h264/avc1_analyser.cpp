@@ -53,7 +53,22 @@ bool AVC1Analyser::configureCompositionOrder() { return m_compositionOrder.confi
 
 size_t AVC1Analyser::applyPictureOrder(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
                                        bool rewriteOffsets) {
-    return m_compositionOrder.apply(input, samples, frameDuration, rewriteOffsets);
+    const size_t rewritten = m_compositionOrder.apply(input, samples, frameDuration, rewriteOffsets);
+    // Behind two-byte lengths a picture that keeps every rule of its units
+    // and header still turns up in data of any other kind now and then; a
+    // recording's pictures continue one another's frame numbers, chance
+    // ones almost never. Where most do not, nothing found is the recorder's
+    // (the sound was taken from between those pictures).
+    constexpr size_t kMinPairs = 8;
+    const Avc1CompositionOrder::Continuity c = m_compositionOrder.lastContinuity();
+    if (m_profile.lengthSize() == 2 && c.pairs >= kMinPairs && 2 * c.continuing < c.pairs) {
+        FLOG(LogLevel::Warning) << "AVC1: the pictures found do not continue one another (" << c.continuing << " of "
+                                << c.pairs << " follow by frame number): with 2-byte unit lengths they are chance "
+                                << "matches in other data, and nothing is taken";
+        samples.clear();
+        return 0;
+    }
+    return rewritten;
 }
 
 void AVC1Analyser::resetCodecState() {

@@ -171,6 +171,10 @@ size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         return 0;
     std::vector<OrderedPicture> pictures;
     H264::PictureOrderCount orderCount(m_sps);
+    m_continuity = Continuity();
+    const uint32_t maxFrameNum = uint32_t(1) << std::min<uint32_t>(m_sps.log2_max_frame_num_minus4 + 4, 16);
+    bool previousRead = false;
+    Coded previous;
     for (size_t i = 0; i < samples.size(); ++i) {
         if (!samples[i].isVideo())
             continue;
@@ -179,6 +183,14 @@ size_t Avc1CompositionOrder::apply(ScanBuffer& input, FoundSampleList& samples, 
         Coded coded[2];
         const size_t n = readPictures(input, samples[i], coded);
         p.readable = n > 0;
+        if (p.readable && previousRead) {
+            const uint32_t expected = (previous.header.frame_num + (previous.reference ? 1 : 0)) % maxFrameNum;
+            ++m_continuity.pairs;
+            m_continuity.continuing += coded[0].header.frame_num == expected || coded[0].header.frame_num == 0;
+        }
+        previousRead = p.readable;
+        if (p.readable)
+            previous = coded[0];
         p.restarts = p.readable && coded[0].idr;
         p.poc = p.readable ? orderCount.next(coded[0].idr, coded[0].reference, coded[0].header) : orderCount.skip();
         // A field pair is shown from its earlier field.

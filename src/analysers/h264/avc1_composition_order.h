@@ -35,6 +35,16 @@ public:
     size_t apply(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
                  bool rewriteOffsets = true) const;
 
+    // Of the pairs of readable pictures one behind the other in the last
+    // apply(), how many the second continues by frame number: the first's
+    // number (one more behind a reference picture), or 0 (an IDR picture
+    // or a reset). Chance pictures in other data continue one another
+    // about as often as two random numbers below MaxFrameNum agree.
+    struct Continuity {
+        size_t pairs = 0, continuing = 0;
+    };
+    Continuity lastContinuity() const { return m_continuity; }
+
 private:
     // One picture of a sample: a frame, or one field of a field pair.
     struct Coded {
@@ -59,4 +69,5 @@ private:
     // Slice header context per pic_parameter_set_id; absent ids are unusable.
     std::vector<H264::SliceContext> m_contexts;
     std::vector<bool> m_present;
+    mutable Continuity m_continuity;
 };

@@ -2,6 +2,7 @@
 // and its reference are rewritten that way from ffmpeg-made movies, and the
 // repair is judged by packet checksums against the rewritten original.
 
+#include "platform/file.h"
 #include "support/repair_run.h"
 #include "support/test_support.h"
 #include "support/two_byte_lengths.h"
@@ -75,3 +76,16 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                                            Layout{"chunks", "-chunk_duration 500000"},
                                            Layout{"long_chunks", "-chunk_duration 1000000"}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Behind two-byte lengths, bytes of any kind hold a picture that keeps every
+// rule now and then; random bytes hold a few hundred in 20 MB, which never
+// continue one another's frame numbers: nothing is taken from them.
+TEST(TwoByteLengthsNoise, RandomBytesGiveNothing) {
+    const std::string test = "TwoByteLengths.noise";
+    const std::string reference = phoneRecording(test, "reference.mp4", "mandelbrot", 3, Layout{"noise", ""});
+    ASSERT_FALSE(reference.empty());
+    const Outcome o = repair(test, reference, noise(20 * 1024 * 1024, 7));
+    EXPECT_EQ(o.exitCode, 3) << o.log.substr(0, 2000);
+    EXPECT_NE(o.log.find("AVC1: the pictures found do not continue one another"), std::string::npos);
+    EXPECT_EQ(platform::fileSize(o.repaired), -1);
+}
