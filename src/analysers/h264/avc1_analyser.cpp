@@ -57,8 +57,9 @@ size_t AVC1Analyser::applyPictureOrder(ScanBuffer& input, FoundSampleList& sampl
     // Behind two-byte lengths a picture that keeps every rule of its units
     // and header still turns up in data of any other kind now and then; a
     // recording's pictures continue one another's frame numbers, chance
-    // ones almost never. Where most do not, nothing found is the recorder's
-    // (the sound was taken from between those pictures).
+    // ones only as often as two numbers below MaxFrameNum happen to agree
+    // (one pair in seven in random bytes). Where most do not, nothing found
+    // is the recorder's (the sound was taken from between those pictures).
     constexpr size_t kMinPairs = 8;
     const Avc1CompositionOrder::Continuity c = m_compositionOrder.lastContinuity();
     if (m_profile.lengthSize() == 2 && c.pairs >= kMinPairs && 2 * c.continuing < c.pairs) {
