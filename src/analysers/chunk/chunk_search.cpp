@@ -123,12 +123,19 @@ bool ChunkSearch::splitsFirstSample(const uint8_t* outerData, const ChunkCandida
     // lengths): the tail of an audio frame ending in zeros, then the true
     // prefix's first byte, makes one long unit of what is a picture's
     // slices: the start that finds them separately is the picture's own.
+    // Read early, a length also takes the true one's bytes as its lower
+    // ones and claims more: a single unit that runs past the end of the
+    // picture found a few bytes on swallows it (a picture read a few bytes
+    // late claims more still, never less).
     if (shift >= int64_t(m_codec.lengthSize()) || inner.samples.size() != outer.samples.size())
         return false;
     const ChunkCandidate::Sample& a = outer.samples.front();
     const ChunkCandidate::Sample& b = inner.samples.front();
     const uint32_t outerUnits = m_codec.unitCount(outerData + a.start, a.size);
-    return outerUnits > 0 && m_codec.unitCount(innerData + b.start, b.size) > outerUnits;
+    if (outerUnits == 0)
+        return false;
+    const bool swallowed = outerUnits == 1 && shift + b.start + b.size < a.start + a.size;
+    return swallowed || m_codec.unitCount(innerData + b.start, b.size) > outerUnits;
 }
 
 int64_t ChunkSearch::search(const uint8_t* data, int64_t n, int64_t range, ChunkCandidate& out) const {

@@ -391,6 +391,30 @@ TEST_P(TwoVideoTracks, FirstTrackComesBackAlone) {
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, TwoVideoTracks, ::testing::Values("hevc", "h264"),
                          [](const auto& info) { return std::string(info.param); });
 
+// A recording cut at 60% whose last chunk stands behind AAC that ends in
+// the bytes 00 00 07: read three bytes early, "00 00 07 00" is a unit of
+// 1,792 bytes that runs over the chunk's first picture into the second. The
+// true start's chunk measures one picture only (the one behind it is
+// followed by the picture the cut left), so unit counts cannot tell them
+// apart; the early read claims more than the picture it swallows.
+TEST(HevcEarlyLength, LastChunkInFrontOfTheCut) {
+    const std::string x265 =
+        " -map 0:v -map 1:a -c:v libx265 -preset ultrafast -pix_fmt yuv420p -tag:v hvc1 -x265-params "
+        "bframes=3:b-pyramid=1:open-gop=1:keyint=163:slices=1:log-level=error -c:a:0 aac -b:a:0 256k "
+        "-chunk_duration 149000 -t ";
+    const std::string original = testsupport::fixture(
+        "hevc_early_length.mov", "-f lavfi -i mandelbrot=s=272x208:r=30:maxiter=64,trim=duration=6 -f lavfi -i "
+                                 "sine=f=550:r=16000:d=6,aformat=channel_layouts=stereo" + x265 + "6");
+    const std::string reference = testsupport::fixture(
+        "hevc_early_length_ref.mov", "-f lavfi -i testsrc2=s=272x208:r=30:d=3 -f lavfi -i "
+                                     "anoisesrc=d=3:r=16000:a=0.2:seed=517040045,aformat=channel_layouts=stereo" +
+                                         x265 + "3");
+    const Outcome o = repair("HevcRepair.EarlyLength", reference, withoutIndex(original, 0.6), "", original);
+    EXPECT_GT(o.video.alive, 100u);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
+}
+
 // A reference whose decoder configuration says NAL units carry lengths the
 // scan does not read (both codecs allow 1, 2 or 4 bytes; H.264 is read with
 // 4 and 2, HEVC with 4): the repair says so and writes nothing, rather than
