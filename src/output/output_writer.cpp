@@ -391,12 +391,8 @@ void writeTrailingSamples(RepairState& state, const std::vector<TrailingSample>&
         track->m_sampleDuration = duration;
         const bool added = addSample(movie, track, nullptr, data.data(), s.offset, s.size, 0);
         track->m_sampleDuration = s.source->m_sampleDuration;
-        if (!added)
-            continue;
-        if (!track->m_timeToSample.empty() && track->m_timeToSample.back().m_duration == duration)
-            ++track->m_timeToSample.back().m_sampleCount;
-        else
-            track->m_timeToSample.push_back({1, duration});
+        if (added)
+            qt::appendSampleDuration(track->m_timeToSample, duration);
     }
     FLOG(LogLevel::Notice) << "metadata of tracks outside the interleave: " << samples.size() << " samples";
 }

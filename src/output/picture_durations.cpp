@@ -2,6 +2,7 @@
 
 #include "log/logger.h"
 #include "output/repair_state.h"
+#include "qt/atom_codecs.h"
 #include "qt/movie_file.h"
 
 #include <cmath>
@@ -28,9 +29,7 @@ void applyPictureDurations(RepairState& state) {
         if (!s.isVideo())
             continue;
         const uint32_t d = s.duration > 0 ? uint32_t(s.duration) : track->m_sampleDuration;
-        if (!track->m_timeToSample.empty() && track->m_timeToSample.back().m_duration == d)
-            ++track->m_timeToSample.back().m_sampleCount;
-        else if (!track->m_timeToSample.push_back({1, d}))
+        if (!qt::appendSampleDuration(track->m_timeToSample, d))
             return;
         duration += d;
     }

@@ -403,6 +403,14 @@ uint32_t sampleDurationAt(const GrowableTable<TimeToSampleEntry>& table, uint64_
     return past;
 }
 
+bool appendSampleDuration(GrowableTable<TimeToSampleEntry>& table, uint32_t duration) {
+    if (!table.empty() && table.back().m_duration == duration) {
+        ++table.back().m_sampleCount;
+        return true;
+    }
+    return table.push_back({1, duration});
+}
+
 void rwCtts(MovieFile* f, MovieTrack* t, uint64_t end, bool signedOffsets) {
     (void)signedOffsets;  // stored as the raw 32 bits either way
     const bool r = reading(f);

@@ -49,6 +49,8 @@ uint32_t typicalSampleDuration(const GrowableTable<TimeToSampleEntry>& table);
 uint64_t totalSampleDuration(const GrowableTable<TimeToSampleEntry>& table);
 // The duration of sample `index` (from 0), or `past` beyond the table.
 uint32_t sampleDurationAt(const GrowableTable<TimeToSampleEntry>& table, uint64_t index, uint32_t past);
+// One more sample of `duration` at the table's end; false when the table is full.
+bool appendSampleDuration(GrowableTable<TimeToSampleEntry>& table, uint32_t duration);
 void rwCtts(MovieFile* f, MovieTrack* t, uint64_t end, bool signedOffsets);
 // Sync sample numbers; the reader also sets m_syncKnown.
 void rwStss(MovieFile* f, MovieTrack* t, uint64_t end);

@@ -118,13 +118,6 @@ bool readTfhd(MovieFile* f, const AtomHeader& atom, uint64_t moofStart, uint64_t
     return f->m_position <= atom.m_end;
 }
 
-void appendDuration(MovieTrack* t, uint32_t duration) {
-    if (!t->m_timeToSample.empty() && t->m_timeToSample.back().m_duration == duration)
-        ++t->m_timeToSample.back().m_sampleCount;
-    else
-        t->m_timeToSample.push_back({1, duration});
-}
-
 void appendComposition(MovieTrack* t, uint32_t offset) {
     if (!t->m_compositionOffsets.empty() && t->m_compositionOffsets.back().m_offset == offset)
         ++t->m_compositionOffsets.back().m_sampleCount;
@@ -173,7 +166,7 @@ void readTrun(MovieFile* f, const AtomHeader& atom, TrackFragment* frag) {
         if (size == 0 || at + size > f->m_fileSize || !t->m_sampleSizes.push_back(size))
             break;
         at += size;
-        appendDuration(t, duration);
+        appendSampleDuration(t->m_timeToSample, duration);
         appendComposition(t, composition);
         ++added;
     }

@@ -225,16 +225,14 @@ bool Avc1SampleProfile::sliceRunsPast(const uint8_t* data, int64_t n, uint8_t fi
            (!m_firstSliceAtZero || start.first_mb_in_slice > previous.first_mb_in_slice);
 }
 
-bool Avc1SampleProfile::wholeHeaderHolds(const uint8_t* nal, uint32_t length) const {
+bool Avc1SampleProfile::wholeHeaderHolds(const uint8_t* nal, uint32_t length, uint32_t ppsId) const {
     if (m_contextPresent.empty())
         return true;
     // A picture that names a parameter set the reference lacks is taken only
     // where chance matches are rare: with four-byte lengths.
-    H264::SliceHeaderStart start;
-    if (length < 2 || !H264::readSliceHeaderStart(nal, length, start) ||
-        start.pic_parameter_set_id >= m_contextPresent.size() || !m_contextPresent[start.pic_parameter_set_id])
+    if (length < 2 || ppsId >= m_contextPresent.size() || !m_contextPresent[ppsId])
         return false;
-    const H264::SliceContext& context = m_contexts[start.pic_parameter_set_id];
+    const H264::SliceContext& context = m_contexts[ppsId];
     bitstream::BitReader r(nal + 1, length - 1, bitstream::Emulation::Drop);
     H264::SliceHeader header;
     return H264::parseSliceHeader(r, nal[0] & 0x1F, context, header, m_headerProblem) == bitstream::ParseResult::Ok &&
@@ -251,7 +249,7 @@ bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
     bool header = false, intra = false;
     for (const Avc1SampleClass& c : m_classes) {
         if (c.key == type && c.headerBytes.test(nal[0]) && c.sliceTypes.test(start.slice_type))
-            return m_lengthSize != 2 || wholeHeaderHolds(nal, length);
+            return m_lengthSize != 2 || wholeHeaderHolds(nal, length, start.pic_parameter_set_id);
         // An open-GOP recorder starts its later groups with an I picture
         // that is no IDR; a short reference may hold none, only its first
         // IDR: such a picture has the other pictures' header byte and the
@@ -259,7 +257,7 @@ bool Avc1SampleProfile::firstSliceFits(const uint8_t* nal, uint32_t length) cons
         header = header || (c.key == type && c.headerBytes.test(nal[0]));
         intra = intra || (c.key == kIdrSlice && c.sliceTypes.test(start.slice_type));
     }
-    return type == kNonIdrSlice && header && intra && (m_lengthSize != 2 || wholeHeaderHolds(nal, length));
+    return type == kNonIdrSlice && header && intra && (m_lengthSize != 2 || wholeHeaderHolds(nal, length, start.pic_parameter_set_id));
 }
 
 size_t Avc1SampleProfile::anchorAt(const uint8_t* data, int64_t n) const {

@@ -184,10 +184,11 @@ private:
     unsigned m_lengthSize = H264::kUsualLengthSize;
     std::vector<H264::SliceContext> m_contexts;
     std::vector<bool> m_contextPresent;
-    // Does the slice (`nal` at its header byte) name a parameter set of the
-    // reference and keep the rules of its whole header? Only asked with
-    // two-byte lengths; true when no context was given.
-    bool wholeHeaderHolds(const uint8_t* nal, uint32_t length) const;
+    // Does the slice (`nal` at its header byte, whose header names PPS
+    // `ppsId`) name a parameter set of the reference and keep the rules of
+    // its whole header? Only asked with two-byte lengths; true when no
+    // context was given.
+    bool wholeHeaderHolds(const uint8_t* nal, uint32_t length, uint32_t ppsId) const;
     mutable std::string m_headerProblem;  // what the header parse found wrong, unused
     // The unit types the reference's samples held.
     std::bitset<32> m_unitTypes;
