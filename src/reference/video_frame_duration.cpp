@@ -29,6 +29,8 @@ constexpr double kSteadyShare = 0.5;
 // The share of frames at each end of a jittering clock's durations that its
 // rate is taken without.
 constexpr double kTrimmedShare = 0.1;
+// The share of the frames one duration holds in a steady rate.
+constexpr double kSteadyRateShare = 0.9;
 // Frames whose presentation times are looked at, and the share of their
 // spacings one value must hold to be the rate they are shown at.
 constexpr uint64_t kMaxShownFrames = 20000;
@@ -156,4 +158,25 @@ uint32_t videoFrameDuration(const MovieTrack& track) {
         return common;
     const double rate = middleRate(track, frames);
     return rate > 0 ? uint32_t(std::lround(rate)) : common;
+}
+
+bool videoRateSteady(const MovieTrack& track) {
+    std::map<uint32_t, uint64_t> framesPerDuration;
+    uint64_t frames = 0;
+    // The first frame and the last are left out: a held first picture and
+    // the last one's share of the track's end are no rate.
+    const int64_t from = 1, to = int64_t(track.m_sampleCount) - 1;
+    int64_t index = 0;
+    for (const TimeToSampleEntry& e : track.m_timeToSample) {
+        const int64_t n = std::min<int64_t>(index + e.m_sampleCount, to) - std::max<int64_t>(index, from);
+        index += e.m_sampleCount;
+        if (n > 0) {
+            framesPerDuration[e.m_duration] += uint64_t(n);
+            frames += uint64_t(n);
+        }
+    }
+    uint64_t most = 0;
+    for (const auto& entry : framesPerDuration)
+        most = std::max(most, entry.second);
+    return frames == 0 || double(most) >= kSteadyRateShare * double(frames);
 }

@@ -14,3 +14,7 @@ struct MovieTrack;
 // not count; where no duration holds half the frames (a jittering clock), the
 // pace of its middle frames' decode times is the rate. 0 for a track without timing.
 uint32_t videoFrameDuration(const MovieTrack& track);
+
+// Whether one duration holds nearly every frame (the first and the last
+// aside): a recorder at a steady rate, whatever odd entries edits left.
+bool videoRateSteady(const MovieTrack& track);

@@ -136,6 +136,10 @@ const std::string kShortGroups =
     " -c:v libx264 -pix_fmt yuv420p -x264-params keyint=3:min-keyint=3:bframes=2:open-gop=1:scenecut=0:b-adapt=0 "
     "-c:a aac -ac 2 -chunk_duration 1000000";
 const std::string kBf3 = " -c:v libx264 -bf 3 -c:a aac -ac 2";
+// A muxer that leaves out four pictures of every ten: the six left last
+// 40 ms, or 200 ms where the four are missing.
+const std::string kDropped =
+    " -c:v libx264 -bf 2 -g 25 -pix_fmt yuv420p -vf \"select='lt(mod(n\\,10)\\,6)'\" -fps_mode vfr -c:a aac -ac 2";
 // Linear PCM in long camera-like chunks behind large pictures.
 Recording pcmChunks(const std::string& file, const char* scene, int tone, int seconds) {
     return {file, std::string("-f lavfi -i ") + scene + "=size=944x544:rate=25 -f lavfi -i sine=frequency=" +
@@ -247,6 +251,10 @@ const std::vector<Case> kAvc1Cases = {
     {"avc_vfr_reference", avc("avc_aac.mp4", kAac),
      avc("avc_aac_vfr.mp4", kAac + std::string("-vf \"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr")),
      repairrun::Timed, 0, 99, 0},
+    // Timed by their sound: at the reference's rate the pictures lasted 60%
+    // of their time.
+    {"avc_dropped_pictures", aac("avc_aac_dropped.mp4", "testsrc2", 6, 440, 48000, kDropped), {},
+     repairrun::Timed | repairrun::SoundTimed | Clean},
     {"avc_mp3_tiny_picture_cue", {"analysers/h264/media/mp3_tiny_picture_cue.mov"},
      {"analysers/h264/media/mp3_tiny_picture_cue_ref.mov"}, Counts},
 };
@@ -289,6 +297,28 @@ TEST(Avc1Repair, SoundOfACodecItCannotFollowIsLeftOut) {
         EXPECT_TRUE(o.audio.timed() || !other.timed) << o.audio;
         EXPECT_EQ(testsupport::ffprobe(o.repaired, "-show_entries stream=codec_name -of csv=p=0"), "h264\naac\n");
         EXPECT_NE(o.log.find("the track is left out"), std::string::npos);
+    }
+}
+
+TEST(Avc1Repair, PicturesOfAVaryingRateLastWhatTheirSoundDoes) {
+    // Four pictures of every ten left out: at the reference's frame rate the
+    // repaired pictures lasted 60% of their time, against the sound. The
+    // sound between chunks of pictures times them, whole or cut, in ffmpeg's
+    // interleave (a picture or two between AAC frames) and in chunks of half
+    // a second that the two tracks cut at other moments. Sound cut at chunk
+    // edges measures them to a few percent.
+    for (const std::string mux : {"", " -chunk_duration 500000"}) {
+        const std::string file = testsupport::fixture(
+            "avc_aac_dropped_20s" + std::string(mux.empty() ? "" : "_chunks") + ".mp4",
+            aac("", "testsrc2", 20, 440, 48000, kDropped + mux).args);
+        for (const double keep : {1.0, 0.6}) {
+            SCOPED_TRACE(mux + " keep " + std::to_string(keep));
+            const repairrun::Outcome o = repairrun::repair("Avc1Repair.VaryingRate", file,
+                                                           repairrun::withoutIndex(file, keep));
+            EXPECT_EQ(o.exitCode, 0);
+            EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+            EXPECT_NEAR(o.video.repaired / o.video.lasted, 1, 0.03) << o.video;
+        }
     }
 }
 

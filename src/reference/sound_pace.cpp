@@ -1,0 +1,104 @@
+#include "reference/sound_pace.h"
+
+#include "qt/atom_codecs.h"
+#include "qt/movie_track.h"
+#include "reference/track_table_cursor.h"
+#include "reference/video_frame_duration.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Fewer chunks leave one chunk's share of pictures too large: a chunk of
+// pictures and the sound beside it rarely begin at the same moment.
+constexpr uint64_t kMinimumChunks = 3;
+constexpr double kMinimumSeconds = 1.0;
+// How close the reference's sound must come to its own pictures' mean.
+constexpr double kLearnTolerance = 0.03;
+
+}  // namespace
+
+void SoundPace::picture() {
+    if (m_chunks == 0 || m_behindLast > 0) {
+        if (m_chunks > 0)
+            m_betweenChunks += m_behindLast;
+        m_behindLast = 0;
+        m_lastChunk = 0;
+        ++m_chunks;
+    }
+    const double index = double(m_pictures);
+    m_sumIndex += index;
+    m_sumIndexSquared += index * index;
+    m_sumSound += m_sound;
+    m_sumIndexSound += index * m_sound;
+    ++m_lastChunk;
+    ++m_pictures;
+    if (m_chunks == 1)
+        m_firstChunk = m_lastChunk;
+}
+
+void SoundPace::sound(double seconds) {
+    if (seconds <= 0)
+        return;
+    m_sound += seconds;
+    if (m_chunks > 0)
+        m_behindLast += seconds;
+}
+
+double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
+    if (measure == SoundPaceMeasure::None || m_chunks < kMinimumChunks || m_betweenChunks < kMinimumSeconds)
+        return 0;
+    if (measure == SoundPaceMeasure::Slope) {
+        const double n = double(m_pictures);
+        const double spread = n * m_sumIndexSquared - m_sumIndex * m_sumIndex;
+        return spread > 0 ? (n * m_sumIndexSound - m_sumIndex * m_sumSound) / spread : 0;
+    }
+    // The sound between the first chunk and the last lasts as long as every
+    // chunk but the last (behind) or every chunk but the first (in front).
+    const uint64_t pictures = m_pictures - (measure == SoundPaceMeasure::Behind ? m_lastChunk : m_firstChunk);
+    return pictures > 0 ? m_betweenChunks / double(pictures) : 0;
+}
+
+SoundPaceMeasure learnSoundPace(const MovieTrack& video, const MovieTrack& sound) {
+    if (video.m_mediaTimescale == 0 || sound.m_mediaTimescale == 0 || video.m_sampleCount == 0 ||
+        sound.m_sampleCount == 0 || videoRateSteady(video))
+        return SoundPaceMeasure::None;
+    SoundPace pace;
+    SamplesPerChunkCursor pictures(video), blocks(sound);
+    DecodeTimeCursor clock(sound);
+    const size_t videoChunks = video.m_chunkOffsets.size(), soundChunks = sound.m_chunkOffsets.size();
+    size_t v = 0, s = 0;
+    uint64_t left = video.m_sampleCount;
+    while (v < videoChunks || s < soundChunks) {
+        const bool nextIsVideo =
+            s >= soundChunks || (v < videoChunks && video.m_chunkOffsets[v] < sound.m_chunkOffsets[s]);
+        if (nextIsVideo) {
+            // A table that lies about its chunks gives no more pictures
+            // than the track holds.
+            const uint64_t n = std::min<uint64_t>(pictures.samplesPerChunk(uint32_t(++v)), left);
+            left -= n;
+            for (uint64_t i = 0; i < n; ++i)
+                pace.picture();
+            continue;
+        }
+        const uint64_t before = clock.time();
+        clock.advance(blocks.samplesPerChunk(uint32_t(++s)));
+        pace.sound(double(clock.time() - before) / sound.m_mediaTimescale);
+    }
+    const double mean = double(qt::totalSampleDuration(video.m_timeToSample)) / video.m_sampleCount /
+                        video.m_mediaTimescale;
+    if (mean <= 0)
+        return SoundPaceMeasure::None;
+    SoundPaceMeasure best = SoundPaceMeasure::None;
+    double bestError = kLearnTolerance;
+    for (SoundPaceMeasure measure : {SoundPaceMeasure::Behind, SoundPaceMeasure::InFront, SoundPaceMeasure::Slope}) {
+        const double seconds = pace.secondsPerPicture(measure);
+        const double error = std::abs(seconds / mean - 1);
+        if (seconds > 0 && error <= bestError) {
+            best = measure;
+            bestError = error;
+        }
+    }
+    return best;
+}

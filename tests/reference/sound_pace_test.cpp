@@ -1,0 +1,166 @@
+// Pictures of a varying rate measured by the sound written beside them.
+
+#include "reference/sound_pace.h"
+#include "reference/video_frame_duration.h"
+#include "qt/movie_track.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+// One chunk of a recording: pictures, or blocks of sound, each with its
+// duration in its track's units.
+struct Chunk {
+    bool video;
+    std::vector<uint32_t> durations;
+};
+
+void add(MovieTrack& track, const Chunk& chunk, uint64_t offset) {
+    track.m_chunkOffsets.push_back(offset);
+    track.m_sampleToChunk.push_back(
+        {uint32_t(track.m_chunkOffsets.size()), uint32_t(chunk.durations.size()), 1});
+    for (uint32_t d : chunk.durations) {
+        track.m_timeToSample.push_back({1, d});
+        ++track.m_sampleCount;
+    }
+}
+
+struct Recording {
+    MovieTrack video, sound;
+};
+
+// Video at 1000 units a second, sound at 48 kHz in blocks of 1024.
+Recording record(const std::vector<Chunk>& chunks) {
+    Recording r;
+    r.video.m_mediaTimescale = 1000;
+    r.sound.m_mediaTimescale = 48000;
+    uint64_t offset = 100;
+    for (const Chunk& c : chunks) {
+        add(c.video ? r.video : r.sound, c, offset);
+        offset += 10000;
+    }
+    return r;
+}
+
+Chunk pictures(std::vector<uint32_t> durations) { return {true, std::move(durations)}; }
+Chunk sound(size_t blocks) { return {false, std::vector<uint32_t>(blocks, 1024)}; }
+
+// The chunk's pictures share `ms` evenly, a few milliseconds apart.
+std::vector<uint32_t> spread(size_t n, uint32_t ms) {
+    std::vector<uint32_t> out(n, ms / uint32_t(n));
+    out[0] += ms - out[0] * uint32_t(n);
+    for (size_t i = 1; i + 1 < n; i += 2) {
+        out[i] += 3;
+        out[i + 1] -= 3;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SoundPace, SoundBesideTheChunksGivesTheirPace) {
+    // Chunks of 10, 5 and 20 pictures, each a second long, each followed by
+    // its second of sound; sound before the first picture and behind the
+    // last chunk is left out, as is the last chunk itself.
+    SoundPace pace;
+    pace.sound(3.0);
+    for (int n : {10, 5, 20, 8}) {
+        for (int i = 0; i < n; ++i)
+            pace.picture();
+        pace.sound(1.0);
+    }
+    EXPECT_DOUBLE_EQ(pace.secondsPerPicture(SoundPaceMeasure::Behind), 3.0 / 35);
+    EXPECT_DOUBLE_EQ(pace.secondsPerPicture(SoundPaceMeasure::InFront), 3.0 / 33);
+    EXPECT_EQ(pace.secondsPerPicture(SoundPaceMeasure::None), 0);
+
+    // Two chunks of pictures, or less than a second of sound between the
+    // first and the last, say too little.
+    SoundPace two;
+    for (int n : {10, 10}) {
+        for (int i = 0; i < n; ++i)
+            two.picture();
+        two.sound(1.0);
+    }
+    EXPECT_EQ(two.secondsPerPicture(SoundPaceMeasure::Behind), 0);
+    SoundPace brief;
+    for (int n : {10, 10, 10}) {
+        for (int i = 0; i < n; ++i)
+            brief.picture();
+        brief.sound(0.4);
+    }
+    EXPECT_EQ(brief.secondsPerPicture(SoundPaceMeasure::Behind), 0);
+}
+
+TEST(SoundPace, SlopeFollowsSoundThatGrowsWithThePictures) {
+    // One picture every 50 ms, with sound interleaved at other moments
+    // than the pictures' chunks: the sound in front of each picture grows by
+    // 50 ms a picture, whatever the chunking.
+    SoundPace pace;
+    double written = 0;
+    for (int picture = 0; picture < 200; ++picture) {
+        const double now = picture * 0.05;
+        while (written + 0.3 <= now) {
+            pace.sound(0.3);
+            written += 0.3;
+        }
+        pace.picture();
+    }
+    EXPECT_NEAR(pace.secondsPerPicture(SoundPaceMeasure::Slope), 0.05, 0.0005);
+}
+
+// Eleven seconds of 25 pictures each, the seconds' pictures a chunk, and a
+// picture held two seconds: the first (pictures written in front of their
+// sound) or the last (sound written first). Each chunk's sound lasts as long
+// as the chunk (`blocks` blocks a second); `steady` holds no picture.
+Recording heldPicture(bool soundFirst, size_t blocks, bool steady = false) {
+    std::vector<Chunk> chunks;
+    for (int k = 0; k < 12; ++k) {
+        const bool held = !steady && k == (soundFirst ? 11 : 0);
+        if (soundFirst)
+            chunks.push_back(sound(held ? 2 * blocks : blocks));
+        chunks.push_back(pictures(held     ? std::vector<uint32_t>{2000}
+                                  : steady ? std::vector<uint32_t>(25, 40)
+                                           : spread(25, 1000)));
+        if (!soundFirst)
+            chunks.push_back(sound(held ? 2 * blocks : blocks));
+    }
+    return record(chunks);
+}
+
+TEST(SoundPace, ReferenceTellsWhichSoundTimesItsPictures) {
+    // 47 blocks of 1024 at 48 kHz last a second, to 0.3%. The held picture
+    // is in the first chunk or the last: only the sound on the right side
+    // of the chunks counts its two seconds with it.
+    const Recording behind = heldPicture(false, 47);
+    EXPECT_FALSE(videoRateSteady(behind.video));
+    EXPECT_EQ(learnSoundPace(behind.video, behind.sound), SoundPaceMeasure::Behind);
+    const Recording inFront = heldPicture(true, 47);
+    EXPECT_EQ(learnSoundPace(inFront.video, inFront.sound), SoundPaceMeasure::InFront);
+    // Sound that lasts half the pictures' time times nothing.
+    const Recording half = heldPicture(false, 23);
+    EXPECT_EQ(learnSoundPace(half.video, half.sound), SoundPaceMeasure::None);
+    // A steady rate keeps its frame duration, whatever the sound says.
+    const Recording steady = heldPicture(false, 47, true);
+    EXPECT_TRUE(videoRateSteady(steady.video));
+    EXPECT_EQ(learnSoundPace(steady.video, steady.sound), SoundPaceMeasure::None);
+}
+
+TEST(VideoRateSteady, OneDurationForNearlyEveryFrame) {
+    MovieTrack track;
+    // A held first picture and a short last one around a steady rate.
+    track.m_timeToSample.push_back({1, 2000});
+    track.m_timeToSample.push_back({98, 40});
+    track.m_timeToSample.push_back({1, 7});
+    track.m_sampleCount = 100;
+    EXPECT_TRUE(videoRateSteady(track));
+    // Six pictures of every ten kept: the sixth lasts five periods.
+    MovieTrack dropped;
+    for (int i = 0; i < 20; ++i) {
+        dropped.m_timeToSample.push_back({5, 40});
+        dropped.m_timeToSample.push_back({1, 200});
+    }
+    dropped.m_sampleCount = 120;
+    EXPECT_FALSE(videoRateSteady(dropped));
+}
