@@ -4,7 +4,9 @@
 Each case is an ffmpeg recording drawn from a seed: H.264 baseline / main /
 high / high10 / high422, CAVLC or CABAC, 0-3 B-frames, open or closed GOP of
 1-250 frames, 1-4 slices, progressive or interlaced, constant or variable
-frame rate (or a reference whose first frame is held 2 s); no audio, or one
+frame rate (a jittering clock, or four pictures of every ten dropped where
+sound in enough chunks can time them), or a reference whose first frame is
+held 2 s; no audio, or one
 or two tracks of AAC (8-96 kHz, mono / stereo / 5.1, 32-320 kb/s, a tone,
 noise or digital silence), MP3 or 16/24-bit PCM
 (little and big endian), or MP3 beside AAC; .mp4 or .mov; ffmpeg's default interleave or
@@ -22,7 +24,9 @@ ffmpeg packet checksums (each original audio track is matched with the
 repaired track holding most of its packets):
   recall    surviving packets back bit-exact: >= 99% video, >= 97% each audio track
   duration  each repaired track lasts what its recovered packets last in the
-            original, within 1% (or one typical packet, for short clips)
+            original, within 1% (or one typical packet, for short clips);
+            pictures with dropped neighbours, which only the sound between
+            chunks can time, within 5%
   apart     no sound track holds a packet that only another original track
             holds (a few frames per gap dealt to the wrong track can pass
             recall and duration)
@@ -68,6 +72,9 @@ import nal_lengths
 
 TIMEOUT = 300
 MIN_VIDEO, MIN_AUDIO, MAX_DURATION_ERROR, MAX_TIME_RATIO = 99.0, 97.0, 0.01, 3.0
+# Sound cut at chunk edges times pictures of a varying rate to a few percent
+# over a clip of a few seconds.
+MAX_PACED_DURATION_ERROR = 0.05
 
 
 def run(cmd, timeout=TIMEOUT):
@@ -139,6 +146,8 @@ def srt_time(t):
 def vfr_filter(cfg, reference):
     if cfg["vfr"] == "jitter":  # every frame a little early or late
         return f"settb=1/1000,setpts='(N+0.4*sin(N))/{cfg['fps']}/TB'"
+    if cfg["vfr"] == "drop":  # four pictures of every ten left out
+        return "select='lt(mod(n,10),6)'"
     if cfg["vfr"] == "hold" and reference:
         # The reference's first frame held for two seconds (a phone that
         # starts slowly).  Only the reference: without its index nothing
@@ -267,6 +276,12 @@ def random_case(rng):
         "dur": rng.randint(4, 8),
         "refdur": rng.randint(2, 5),
     }
+    # Half the variable rates drop pictures instead, where there is sound to
+    # time them by in chunks enough (sixteen in the clip, so about ten when
+    # cut), drawn apart so that the seed's other settings stay what they were.
+    timed_by_sound = audio and (cfg["chunk"] == 0 or cfg["chunk"] * 16 <= cfg["dur"] * 1000000)
+    if cfg["vfr"] == "jitter" and timed_by_sound and random.Random(f"drop {cfg['w']} {cfg['h']} {cfg['fps']}").random() < 0.5:
+        cfg["vfr"] = "drop"
     return finish(cfg)
 
 
@@ -330,7 +345,7 @@ def describe(cfg):
         v = f"{cfg['w']}x{cfg['h']}@{cfg['fps']} {cfg['profile']} {'cabac' if cfg['cabac'] else 'cavlc'} bf{cfg['bf']}"
     v += f" {'open' if cfg['open_gop'] else 'closed'}-g{cfg['gop']} sl{cfg['slices']}"
     v += " il" if cfg["interlaced"] else ""
-    v += {"jitter": " vfr", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
+    v += {"jitter": " vfr", "drop": " drops-pictures", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
     a = " + ".join(f"{t['codec']} {t['rate'] // 1000 if t['rate'] >= 1000 else t['rate']}k {t['channels']}ch"
                    + (f" {t['kbps']}kb/s" if t["kbps"] else "") + f" {t['content']}" for t in cfg["audio"]) or "no audio"
     il = f"chunks {cfg['chunk'] / 1e6:g}s" if cfg["chunk"] else "default interleave"
@@ -462,7 +477,7 @@ def disorder(orig_md5s, rep_md5s):
     return bad
 
 
-def judge_stream(label, orig, rep, cut):
+def judge_stream(label, orig, rep, cut, tolerance=MAX_DURATION_ERROR):
     want = [(m, d) for (pos, size, m, d) in orig.packets if pos >= 0 and pos + size <= cut]
     have = collections.Counter(m for (_, _, m, _) in rep.packets) if rep else collections.Counter()
     hits = [(m, d) for (m, d) in want if have[m] > 0]
@@ -475,11 +490,12 @@ def judge_stream(label, orig, rep, cut):
     steps = sorted(d for (_, _, _, d) in orig.packets)
     one = float(steps[len(steps) // 2] * orig.tb)
     return Judged(label, len(hits), len(want), abs(got - lasts) / lasts if lasts > 0 else 0.0,
-                  abs(got - lasts) <= max(MAX_DURATION_ERROR * lasts, one) * (1 + 1e-6))
+                  abs(got - lasts) <= max(tolerance * lasts, one) * (1 + 1e-6))
 
 
-def judge(orig, cut, out):
-    """One Judged per original video and audio stream."""
+def judge(orig, cut, out, paced=False):
+    """One Judged per original video and audio stream; `paced`: the video's
+    dropped pictures are timed by the sound."""
     rep = streams(out) if os.path.exists(out) else {}
     res = []
     for kind, label in (("video", "V"), ("audio", "A")):
@@ -499,7 +515,9 @@ def judge(orig, cut, out):
                 match[a] = b
                 used.add(b)
         for k, a in enumerate(mine):
-            j = judge_stream(label + (str(k + 1) if kind == "audio" else ""), orig[a], rep.get(match.get(a)), cut)
+            tolerance = MAX_PACED_DURATION_ERROR if paced and kind == "video" else MAX_DURATION_ERROR
+            j = judge_stream(label + (str(k + 1) if kind == "audio" else ""), orig[a], rep.get(match.get(a)), cut,
+                             tolerance)
             # Packets only another original track holds: frames dealt to the
             # wrong track, which recall and duration may not show.
             own = set(p[2] for p in orig[a].packets)
@@ -596,7 +614,7 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
             notes.append(f"case {i} {variant}: {e}")
             continue
         rc, dt, tail = repair(args.framend, dmg, ref, out, MAX_TIME_RATIO * remux)
-        judged = judge(opk, cut, out)
+        judged = judge(opk, cut, out, cfg["vfr"] == "drop")
         derr = decode_errors(out) if os.path.exists(out) else 0
         if rc != 0:
             notes.append(f"case {i} {variant}: exit {rc} {tail}")

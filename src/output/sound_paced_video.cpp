@@ -74,7 +74,11 @@ uint32_t soundPacedFrameDuration(const RepairState& state) {
     }
     const double frame = pace.secondsPerPicture(measure) * video->m_mediaTimescale;
     const double ratio = frame / video->m_sampleDuration;
-    if (frame < 1 || frame >= double(UINT32_MAX) || std::abs(ratio - 1) <= kKeptDifference || ratio > kSlowest ||
+    // Measures the reference did not choose must differ from its rate by
+    // clearly more than they differ from each other.
+    const double kept =
+        measure == SoundPaceMeasure::Agreed ? std::max(kKeptDifference, 2 * pace.disagreement()) : kKeptDifference;
+    if (frame < 1 || frame >= double(UINT32_MAX) || std::abs(ratio - 1) <= kept || ratio > kSlowest ||
         ratio < kFastest)
         return 0;
     return uint32_t(std::lround(frame));

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -14,6 +15,11 @@ namespace {
 // pictures and the sound beside it rarely begin at the same moment.
 constexpr uint64_t kMinimumChunks = 3;
 constexpr double kMinimumSeconds = 1.0;
+// Chunks a reference needs to tell one measure from another, and a
+// recording needs before its measures' agreement means anything.
+constexpr uint64_t kTellingChunks = 8;
+// How close the three measures must come to each other to agree.
+constexpr double kAgreement = 0.15;
 // How close the reference's sound must come to its own pictures' mean.
 constexpr double kLearnTolerance = 0.03;
 
@@ -49,6 +55,12 @@ void SoundPace::sound(double seconds) {
 double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
     if (measure == SoundPaceMeasure::None || m_chunks < kMinimumChunks || m_betweenChunks < kMinimumSeconds)
         return 0;
+    if (measure == SoundPaceMeasure::Agreed) {
+        if (!telling() || disagreement() > kAgreement)
+            return 0;
+        return (secondsPerPicture(SoundPaceMeasure::Behind) + secondsPerPicture(SoundPaceMeasure::InFront) +
+                secondsPerPicture(SoundPaceMeasure::Slope)) / 3;
+    }
     if (measure == SoundPaceMeasure::Slope) {
         const double n = double(m_pictures);
         const double spread = n * m_sumIndexSquared - m_sumIndex * m_sumIndex;
@@ -58,6 +70,18 @@ double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
     // chunk but the last (behind) or every chunk but the first (in front).
     const uint64_t pictures = m_pictures - (measure == SoundPaceMeasure::Behind ? m_lastChunk : m_firstChunk);
     return pictures > 0 ? m_betweenChunks / double(pictures) : 0;
+}
+
+double SoundPace::disagreement() const {
+    const double behind = secondsPerPicture(SoundPaceMeasure::Behind);
+    const double inFront = secondsPerPicture(SoundPaceMeasure::InFront);
+    const double slope = secondsPerPicture(SoundPaceMeasure::Slope);
+    const double low = std::min({behind, inFront, slope}), high = std::max({behind, inFront, slope});
+    return low > 0 ? high / low - 1 : std::numeric_limits<double>::infinity();
+}
+
+bool SoundPace::telling() const {
+    return m_chunks >= kTellingChunks && m_betweenChunks >= kMinimumSeconds;
 }
 
 SoundPaceMeasure learnSoundPace(const MovieTrack& video, const MovieTrack& sound) {
@@ -86,6 +110,8 @@ SoundPaceMeasure learnSoundPace(const MovieTrack& video, const MovieTrack& sound
         clock.advance(blocks.samplesPerChunk(uint32_t(++s)));
         pace.sound(double(clock.time() - before) / sound.m_mediaTimescale);
     }
+    if (!pace.telling())
+        return SoundPaceMeasure::Agreed;
     const double mean = double(qt::totalSampleDuration(video.m_timeToSample)) / video.m_sampleCount /
                         video.m_mediaTimescale;
     if (mean <= 0)

@@ -15,13 +15,17 @@
 // other moments (ffmpeg's chunks of a set duration), how much sound comes
 // before each picture grows at the pictures' pace. The first chunk's sound
 // and the last's are left out, since a recording starts and stops (or is
-// cut) at a different moment for each track.
+// cut) at a different moment for each track. A reference too short to tell
+// leaves it to the recording: where all three measures agree on it, its
+// sound between chunks is regular enough to time the pictures, to about
+// as much as they disagree.
 
 #include <cstdint>
 
 struct MovieTrack;
 
-enum class SoundPaceMeasure { None, Behind, InFront, Slope };
+// Agreed: the three measures' mean, where they agree to 15%.
+enum class SoundPaceMeasure { None, Behind, InFront, Slope, Agreed };
 
 // Takes a recording's pictures and sound in the order of the file and
 // measures the seconds each picture lasts.
@@ -32,8 +36,13 @@ public:
     void sound(double seconds);
     // Seconds per picture by `measure`; 0 when fewer than three chunks of
     // pictures with sound between them, or less than a second of that
-    // sound, were seen.
+    // sound, were seen (eight chunks, and measures that agree, for Agreed).
     double secondsPerPicture(SoundPaceMeasure measure) const;
+    // How far apart the three measures are: the largest over the smallest,
+    // less 1; infinite when one of them has nothing to go on.
+    double disagreement() const;
+    // Whether enough chunks came to tell which measure holds.
+    bool telling() const;
 
 private:
     uint64_t m_chunks = 0;         // chunks of pictures begun
@@ -53,5 +62,5 @@ private:
 // pictures' mean duration, within 3%; None where none does, or where the
 // pictures come at a steady rate (a steady rate needs no pacing: the
 // reference's frame duration times them better than sound cut at chunk
-// edges).
+// edges); Agreed where the reference has too few chunks to tell.
 SoundPaceMeasure learnSoundPace(const MovieTrack& video, const MovieTrack& sound);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <vector>
 
 namespace {
@@ -108,16 +110,23 @@ TEST(SoundPace, SlopeFollowsSoundThatGrowsWithThePictures) {
         pace.picture();
     }
     EXPECT_NEAR(pace.secondsPerPicture(SoundPaceMeasure::Slope), 0.05, 0.0005);
+    // Sound this regular gives the same pace by every measure.
+    EXPECT_LT(pace.disagreement(), 0.03);
+    EXPECT_NEAR(pace.secondsPerPicture(SoundPaceMeasure::Agreed), 0.05, 0.001);
+    // Before anything is measured, nothing agrees.
+    EXPECT_FALSE(std::isfinite(SoundPace().disagreement()));
+    EXPECT_EQ(SoundPace().secondsPerPicture(SoundPaceMeasure::Agreed), 0);
 }
 
-// Eleven seconds of 25 pictures each, the seconds' pictures a chunk, and a
+// Seconds of 25 pictures each (eleven, by default), each second's pictures a
+// chunk, and a
 // picture held two seconds: the first (pictures written in front of their
 // sound) or the last (sound written first). Each chunk's sound lasts as long
 // as the chunk (`blocks` blocks a second); `steady` holds no picture.
-Recording heldPicture(bool soundFirst, size_t blocks, bool steady = false) {
+Recording heldPicture(bool soundFirst, size_t blocks, bool steady = false, int seconds = 12) {
     std::vector<Chunk> chunks;
-    for (int k = 0; k < 12; ++k) {
-        const bool held = !steady && k == (soundFirst ? 11 : 0);
+    for (int k = 0; k < seconds; ++k) {
+        const bool held = !steady && k == (soundFirst ? seconds - 1 : 0);
         if (soundFirst)
             chunks.push_back(sound(held ? 2 * blocks : blocks));
         chunks.push_back(pictures(held     ? std::vector<uint32_t>{2000}
@@ -141,6 +150,9 @@ TEST(SoundPace, ReferenceTellsWhichSoundTimesItsPictures) {
     // Sound that lasts half the pictures' time times nothing.
     const Recording half = heldPicture(false, 23);
     EXPECT_EQ(learnSoundPace(half.video, half.sound), SoundPaceMeasure::None);
+    // Five chunks are too few to tell: the recording's own measures decide.
+    const Recording brief = heldPicture(false, 47, false, 5);
+    EXPECT_EQ(learnSoundPace(brief.video, brief.sound), SoundPaceMeasure::Agreed);
     // A steady rate keeps its frame duration, whatever the sound says.
     const Recording steady = heldPicture(false, 47, true);
     EXPECT_TRUE(videoRateSteady(steady.video));

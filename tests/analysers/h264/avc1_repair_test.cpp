@@ -320,6 +320,19 @@ TEST(Avc1Repair, PicturesOfAVaryingRateLastWhatTheirSoundDoes) {
             EXPECT_NEAR(o.video.repaired / o.video.lasted, 1, 0.03) << o.video;
         }
     }
+    // A reference of two seconds in chunks of one holds too few to tell
+    // which sound times its pictures: the recording's own measures, which
+    // agree, do.
+    const std::string chunks = " -chunk_duration 500000";
+    const std::string file =
+        testsupport::fixture("avc_aac_dropped_20s_chunks.mp4", aac("", "testsrc2", 20, 440, 48000, kDropped + chunks).args);
+    const std::string brief =
+        testsupport::fixture("avc_aac_dropped_2s_1s_chunks.mp4",
+                             aac("", "mandelbrot", 2, 880, 48000, kDropped + " -chunk_duration 1000000").args);
+    const repairrun::Outcome o =
+        repairrun::repair("Avc1Repair.VaryingRateBriefReference", brief, repairrun::withoutIndex(file), "", file);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_NEAR(o.video.repaired / o.video.lasted, 1, 0.03) << o.video;
 }
 
 TEST(Avc1Repair, DamageCostsOnlyTheFramesItTouches) {
