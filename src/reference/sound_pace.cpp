@@ -20,6 +20,9 @@ constexpr double kMinimumSeconds = 1.0;
 constexpr uint64_t kTellingChunks = 8;
 // How close the three measures must come to each other to agree.
 constexpr double kAgreement = 0.15;
+// A reference's table that claims more pictures than this is not read for
+// its pace (a day of video at 200 frames a second is fewer).
+constexpr uint64_t kMaxPictures = uint64_t(1) << 24;
 // How close the reference's sound must come to its own pictures' mean.
 constexpr double kLearnTolerance = 0.03;
 
@@ -93,6 +96,8 @@ SoundPaceMeasure learnSoundPace(const MovieTrack& video, const MovieTrack& sound
     DecodeTimeCursor clock(sound);
     const size_t videoChunks = video.m_chunkOffsets.size(), soundChunks = sound.m_chunkOffsets.size();
     size_t v = 0, s = 0;
+    if (video.m_sampleCount > kMaxPictures)
+        return SoundPaceMeasure::None;
     uint64_t left = video.m_sampleCount;
     while (v < videoChunks || s < soundChunks) {
         const bool nextIsVideo =

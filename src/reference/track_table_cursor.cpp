@@ -2,6 +2,8 @@
 
 #include "qt/movie_track.h"
 
+#include <algorithm>
+
 SampleOffsetCursor::SampleOffsetCursor(const MovieTrack& track) : m_track(track) {
     if (!track.m_sampleToChunk.empty()) {
         m_chunk = track.m_sampleToChunk[0].m_firstChunk;
@@ -85,13 +87,17 @@ DecodeTimeCursor::DecodeTimeCursor(const MovieTrack& track)
 bool DecodeTimeCursor::done() const { return m_entry >= m_track.m_timeToSample.size(); }
 
 void DecodeTimeCursor::advance(uint32_t samples) {
+    // A whole entry's samples at a time: a table's counts may run to
+    // billions.
     const auto& table = m_track.m_timeToSample;
-    for (; samples > 0 && m_entry < table.size(); --samples) {
+    while (samples > 0 && m_entry < table.size()) {
         while (m_left == 0 && ++m_entry < table.size())
             m_left = table[m_entry].m_sampleCount;
         if (m_entry >= table.size())
             break;
-        m_time += table[m_entry].m_duration;
-        --m_left;
+        const uint32_t step = std::min(samples, m_left);
+        m_time += uint64_t(table[m_entry].m_duration) * step;
+        m_left -= step;
+        samples -= step;
     }
 }

@@ -176,3 +176,18 @@ TEST(VideoRateSteady, OneDurationForNearlyEveryFrame) {
     dropped.m_sampleCount = 120;
     EXPECT_FALSE(videoRateSteady(dropped));
 }
+
+TEST(SoundPace, TablesThatLieAreReadInTheirEntriesNotTheirCounts) {
+    // Sound chunks that claim four billion blocks each, and a time table of
+    // a thousand entries as large: walked block by block, learning took
+    // hours. A video table that claims as many pictures is not read at all.
+    Recording r = heldPicture(false, 47);
+    r.sound.m_sampleToChunk[0].m_samplesPerChunk = UINT32_MAX;
+    r.sound.m_sampleToChunk.push_back({2, UINT32_MAX, 1});
+    for (int i = 0; i < 1000; ++i)
+        r.sound.m_timeToSample.push_back({UINT32_MAX, 1024});
+    r.sound.m_sampleCount = UINT32_MAX;
+    EXPECT_EQ(learnSoundPace(r.video, r.sound), SoundPaceMeasure::None);
+    r.video.m_sampleCount = UINT32_MAX;
+    EXPECT_EQ(learnSoundPace(r.video, r.sound), SoundPaceMeasure::None);
+}
