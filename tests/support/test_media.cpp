@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testmedia {
@@ -89,6 +91,15 @@ std::string mjpegPcmMov() { return movie("mjpeg_pcm.mov", "-c:v mjpeg -c:a pcm_s
 // Scaling lists in the encoder's text format, coefficients spread over the
 // whole range so that each costs one to two bytes in the SPS.
 std::string x265ScalingLists() {
+    // Every test process asks for the file when it builds its recipes (its
+    // name is part of them), and processes run side by side. Kept with the
+    // fixtures and replaced whole by a rename, never removed: a reader never
+    // meets it missing or half written (a scratch folder emptied by one
+    // process while another's x265 opened the file failed a clean build).
+    const std::string path = std::string(FRAMEND_FIXTURE_DIR) + "/x265_scaling_lists.txt";
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && st.st_size > 0)
+        return path;
     std::string text;
     uint32_t value = 7;
     for (const char* size : {"4X4", "8X8", "16X16", "32X32"})
@@ -105,7 +116,11 @@ std::string x265ScalingLists() {
                 if (std::string(size) == "16X16" || std::string(size) == "32X32")
                     text += name + "_DC =\n" + std::to_string(4 + value % 200) + ",\n";
             }
-    return testsupport::writeScratch("x265_scaling_lists", "lists.txt", {text.begin(), text.end()});
+    std::filesystem::create_directories(FRAMEND_FIXTURE_DIR);
+    const std::string partial = path + ".part" + std::to_string(::getpid());
+    if (!testsupport::writeFile(partial, {text.begin(), text.end()}) || std::rename(partial.c_str(), path.c_str()) != 0)
+        throw std::runtime_error("cannot keep " + path);
+    return path;
 }
 
 std::vector<Cue> shownCues(const std::string& file) {
