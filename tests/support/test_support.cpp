@@ -126,10 +126,14 @@ std::vector<std::string> fields(const std::string& line, char separator) {
 
 std::vector<uint8_t> streamBytes(const std::string& file, const std::string& map, const char* format,
                                  bool ignoreEditList) {
-    const std::string raw = file + "." + format;
+    // A name of this process's own: tests that run side by side read the
+    // same fixture's stream, and one read another's half-written file.
+    const std::string raw = file + "." + std::to_string(::getpid()) + "." + format;
     runCommand(std::string("ffmpeg -nostdin -v error -y ") + (ignoreEditList ? "-ignore_editlist 1 " : "") + "-i " +
                quote(file) + " -map " + map + " -c copy -f " + format + " " + quote(raw));
-    return readFile(raw);
+    std::vector<uint8_t> bytes = readFile(raw);
+    std::remove(raw.c_str());
+    return bytes;
 }
 
 std::string testNameOf(std::string fileName) {
