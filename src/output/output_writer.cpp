@@ -415,21 +415,6 @@ void dump_meta_samples(RepairState& state, const uint8_t* data, uint32_t size) {
 
 namespace {
 
-// Pictures of a recorder whose frame rate varies get the duration their
-// sound gives them; the composition offsets, counted in the reference's
-// frames, follow.
-void paceVideoBySound(RepairState& state) {
-    state.m_pacedFrom = 0;
-    MovieTrack* track = state.m_outputMovie ? state.m_outputMovie->m_videoTrack : nullptr;
-    const uint32_t paced = track ? soundPacedFrameDuration(state) : 0;
-    if (paced == 0)
-        return;
-    FLOG(LogLevel::Notice) << "video timed by its sound: frame duration " << paced << " instead of "
-                           << track->m_sampleDuration;
-    state.m_pacedFrom = track->m_sampleDuration;
-    track->m_sampleDuration = paced;
-}
-
 double videoSeconds(const RepairState& state, uint64_t samples) {
     const MovieTrack* video = state.m_outputMovie ? state.m_outputMovie->m_videoTrack : nullptr;
     if (!video || video->m_mediaTimescale == 0)
@@ -579,11 +564,8 @@ void dumpSamples(RepairState& state) {
             data = input.data(sample);
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
-                const int32_t offset =
-                    state.m_pacedFrom ? rescaledCompositionOffset(sample.extra, state.m_pacedFrom,
-                                                                  state.m_outputMovie->m_videoTrack->m_sampleDuration)
-                                      : sample.extra;
-                videoSample(state, data, sample.offset, size, offset, &span, sample.sync);
+                videoSample(state, data, sample.offset, size, pacedCompositionOffset(state, sample.extra), &span,
+                            sample.sync);
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }

@@ -1,5 +1,6 @@
 #include "output/sound_paced_video.h"
 
+#include "log/logger.h"
 #include "output/repair_state.h"
 #include "qt/movie_file.h"
 #include "reference/reference_info.h"
@@ -20,8 +21,8 @@ constexpr double kKeptDifference = 0.08;
 // much slower or faster.
 constexpr double kSlowest = 2.0, kFastest = 0.5;
 
-}  // namespace
-
+// The frame duration, in the output video track's units, that the found
+// sound gives the found pictures; 0 to keep the track's own.
 uint32_t soundPacedFrameDuration(const RepairState& state) {
     const MovieFile* movie = state.m_outputMovie;
     const ReferenceInfo* reference = state.m_reference.get();
@@ -84,9 +85,24 @@ uint32_t soundPacedFrameDuration(const RepairState& state) {
     return uint32_t(std::lround(frame));
 }
 
-int32_t rescaledCompositionOffset(int32_t offset, uint32_t from, uint32_t to) {
-    if (from == 0 || from == to)
+}  // namespace
+
+void paceVideoBySound(RepairState& state) {
+    state.m_pacedFrom = 0;
+    MovieTrack* track = state.m_outputMovie ? state.m_outputMovie->m_videoTrack : nullptr;
+    const uint32_t paced = track ? soundPacedFrameDuration(state) : 0;
+    if (paced == 0)
+        return;
+    FLOG(LogLevel::Notice) << "video timed by its sound: frame duration " << paced << " instead of "
+                           << track->m_sampleDuration;
+    state.m_pacedFrom = track->m_sampleDuration;
+    track->m_sampleDuration = paced;
+}
+
+int32_t pacedCompositionOffset(const RepairState& state, int32_t offset) {
+    const MovieTrack* track = state.m_outputMovie ? state.m_outputMovie->m_videoTrack : nullptr;
+    if (state.m_pacedFrom == 0 || !track || track->m_sampleDuration == state.m_pacedFrom)
         return offset;
-    const double scaled = std::round(double(offset) * to / from);
+    const double scaled = std::round(double(offset) * track->m_sampleDuration / state.m_pacedFrom);
     return scaled >= double(INT32_MAX) ? INT32_MAX : scaled <= double(INT32_MIN) ? INT32_MIN : int32_t(scaled);
 }

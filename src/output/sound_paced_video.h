@@ -8,13 +8,14 @@
 
 struct RepairState;
 
-// The frame duration, in the output video track's units, that the found
-// sound gives the found pictures; 0 to keep the track's own. Only for a
-// reference whose sound times its own pictures, and only where the two
-// differ by more than a jittering clock's estimate or a sound track cut at
-// chunk edges would.
-uint32_t soundPacedFrameDuration(const RepairState& state);
+// Gives the clip's new video track the frame duration that the found sound
+// gives the found pictures, where it times them better than the
+// reference's rate: only for a reference whose sound times its own
+// pictures, and only where the two differ by more than a jittering clock's
+// estimate or a sound track cut at chunk edges would. Call once the tracks
+// are created, before any sample is written.
+void paceVideoBySound(RepairState& state);
 
-// A composition offset counted in frames of `from` units, counted in frames
-// of `to` units.
-int32_t rescaledCompositionOffset(int32_t offset, uint32_t from, uint32_t to);
+// A found picture's composition offset, counted in the reference's frames,
+// in the output track's (the same unless the sound paced the pictures).
+int32_t pacedCompositionOffset(const RepairState& state, int32_t offset);

@@ -26,6 +26,13 @@ constexpr uint64_t kMaxPictures = uint64_t(1) << 24;
 // How close the reference's sound must come to its own pictures' mean.
 constexpr double kLearnTolerance = 0.03;
 
+// How far apart three measures are: the largest over the smallest, less 1.
+template <class Measures>
+double spread(const Measures& m) {
+    const double low = std::min({m.behind, m.inFront, m.slope}), high = std::max({m.behind, m.inFront, m.slope});
+    return low > 0 ? high / low - 1 : std::numeric_limits<double>::infinity();
+}
+
 }  // namespace
 
 void SoundPace::picture() {
@@ -59,10 +66,8 @@ double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
     if (measure == SoundPaceMeasure::None || m_chunks < kMinimumChunks || m_betweenChunks < kMinimumSeconds)
         return 0;
     if (measure == SoundPaceMeasure::Agreed) {
-        if (!telling() || disagreement() > kAgreement)
-            return 0;
-        return (secondsPerPicture(SoundPaceMeasure::Behind) + secondsPerPicture(SoundPaceMeasure::InFront) +
-                secondsPerPicture(SoundPaceMeasure::Slope)) / 3;
+        const Measures m = measures();
+        return telling() && spread(m) <= kAgreement ? (m.behind + m.inFront + m.slope) / 3 : 0;
     }
     if (measure == SoundPaceMeasure::Slope) {
         const double n = double(m_pictures);
@@ -75,13 +80,12 @@ double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
     return pictures > 0 ? m_betweenChunks / double(pictures) : 0;
 }
 
-double SoundPace::disagreement() const {
-    const double behind = secondsPerPicture(SoundPaceMeasure::Behind);
-    const double inFront = secondsPerPicture(SoundPaceMeasure::InFront);
-    const double slope = secondsPerPicture(SoundPaceMeasure::Slope);
-    const double low = std::min({behind, inFront, slope}), high = std::max({behind, inFront, slope});
-    return low > 0 ? high / low - 1 : std::numeric_limits<double>::infinity();
+SoundPace::Measures SoundPace::measures() const {
+    return {secondsPerPicture(SoundPaceMeasure::Behind), secondsPerPicture(SoundPaceMeasure::InFront),
+            secondsPerPicture(SoundPaceMeasure::Slope)};
 }
+
+double SoundPace::disagreement() const { return spread(measures()); }
 
 bool SoundPace::telling() const {
     return m_chunks >= kTellingChunks && m_betweenChunks >= kMinimumSeconds;

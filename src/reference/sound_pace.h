@@ -45,6 +45,11 @@ public:
     bool telling() const;
 
 private:
+    struct Measures {
+        double behind, inFront, slope;
+    };
+    Measures measures() const;
+
     uint64_t m_chunks = 0;         // chunks of pictures begun
     uint64_t m_pictures = 0;       // in all chunks
     uint64_t m_firstChunk = 0;     // pictures of the first chunk

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 
 #include <vector>
 
@@ -62,37 +63,32 @@ std::vector<uint32_t> spread(size_t n, uint32_t ms) {
 
 }  // namespace
 
-TEST(SoundPace, SoundBesideTheChunksGivesTheirPace) {
-    // Chunks of 10, 5 and 20 pictures, each a second long, each followed by
-    // its second of sound; sound before the first picture and behind the
-    // last chunk is left out, as is the last chunk itself.
+// Chunks of `pictures` each, each followed by `seconds` of sound, behind
+// `lead` seconds of sound.
+SoundPace chunks(std::initializer_list<int> pictures, double seconds, double lead = 0) {
     SoundPace pace;
-    pace.sound(3.0);
-    for (int n : {10, 5, 20, 8}) {
+    pace.sound(lead);
+    for (int n : pictures) {
         for (int i = 0; i < n; ++i)
             pace.picture();
-        pace.sound(1.0);
+        pace.sound(seconds);
     }
+    return pace;
+}
+
+TEST(SoundPace, SoundBesideTheChunksGivesTheirPace) {
+    // Chunks of 10, 5 and 20 pictures, each a second long, each followed by
+    // its second of sound; the sound in front of the first chunk and behind
+    // the last is left out, as is the last chunk (behind) or the first (in
+    // front).
+    const SoundPace pace = chunks({10, 5, 20, 8}, 1.0, 3.0);
     EXPECT_DOUBLE_EQ(pace.secondsPerPicture(SoundPaceMeasure::Behind), 3.0 / 35);
     EXPECT_DOUBLE_EQ(pace.secondsPerPicture(SoundPaceMeasure::InFront), 3.0 / 33);
     EXPECT_EQ(pace.secondsPerPicture(SoundPaceMeasure::None), 0);
-
     // Two chunks of pictures, or less than a second of sound between the
     // first and the last, say too little.
-    SoundPace two;
-    for (int n : {10, 10}) {
-        for (int i = 0; i < n; ++i)
-            two.picture();
-        two.sound(1.0);
-    }
-    EXPECT_EQ(two.secondsPerPicture(SoundPaceMeasure::Behind), 0);
-    SoundPace brief;
-    for (int n : {10, 10, 10}) {
-        for (int i = 0; i < n; ++i)
-            brief.picture();
-        brief.sound(0.4);
-    }
-    EXPECT_EQ(brief.secondsPerPicture(SoundPaceMeasure::Behind), 0);
+    EXPECT_EQ(chunks({10, 10}, 1.0).secondsPerPicture(SoundPaceMeasure::Behind), 0);
+    EXPECT_EQ(chunks({10, 10, 10}, 0.4).secondsPerPicture(SoundPaceMeasure::Behind), 0);
 }
 
 TEST(SoundPace, SlopeFollowsSoundThatGrowsWithThePictures) {

@@ -79,14 +79,12 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
         pos += int64_t(length) + prefix;
     }
 
+    // One walk over all the sample's units: their types, and whether every
+    // payload is free of start-code-like sequences.
     for (int64_t pos = 0; pos + prefix < size;) {
-        m_unitTypes.set(H264::nalType(data[pos + prefix]));
-        pos += int64_t(bitstream::readUnitLength(data + pos, prefix)) + prefix;
-    }
-
-    for (int64_t pos = 0; pos + prefix < size && m_payloadsClean;) {
         const uint32_t length = bitstream::readUnitLength(data + pos, prefix);
-        m_payloadsClean = H264::nalPayloadClean(data + pos + prefix, length);
+        m_unitTypes.set(H264::nalType(data[pos + prefix]));
+        m_payloadsClean = m_payloadsClean && H264::nalPayloadClean(data + pos + prefix, length);
         pos += int64_t(length) + prefix;
     }
 
