@@ -5,7 +5,8 @@ Each case is an ffmpeg recording drawn from a seed: H.264 baseline / main /
 high / high10 / high422, CAVLC or CABAC, 0-3 B-frames, open or closed GOP of
 1-250 frames, 1-4 slices, progressive or interlaced, constant or variable
 frame rate (a jittering clock, or four pictures of every ten dropped where
-sound in enough chunks can time them), or a reference whose first frame is
+sound in enough chunks can time them, with a reference that drops them too
+or one at the steady rate), or a reference whose first frame is
 held 2 s; no audio, or one
 or two tracks of AAC (8-96 kHz, mono / stereo / 5.1, 32-320 kb/s, a tone,
 noise or digital silence), MP3 or 16/24-bit PCM
@@ -146,7 +147,7 @@ def srt_time(t):
 def vfr_filter(cfg, reference):
     if cfg["vfr"] == "jitter":  # every frame a little early or late
         return f"settb=1/1000,setpts='(N+0.4*sin(N))/{cfg['fps']}/TB'"
-    if cfg["vfr"] == "drop":  # four pictures of every ten left out
+    if cfg["vfr"] == "drop" or (cfg["vfr"] == "dark" and not reference):  # four pictures of every ten left out
         return "select='lt(mod(n,10),6)'"
     if cfg["vfr"] == "hold" and reference:
         # The reference's first frame held for two seconds (a phone that
@@ -280,8 +281,11 @@ def random_case(rng):
     # time them by in chunks enough (sixteen in the clip, so about ten when
     # cut), drawn apart so that the seed's other settings stay what they were.
     timed_by_sound = audio and (cfg["chunk"] == 0 or cfg["chunk"] * 16 <= cfg["dur"] * 1000000)
-    if cfg["vfr"] == "jitter" and timed_by_sound and random.Random(f"drop {cfg['w']} {cfg['h']} {cfg['fps']}").random() < 0.5:
-        cfg["vfr"] = "drop"
+    # Half of those are recorded in the dark: the reference, made in
+    # daylight, comes at the steady rate.
+    side = random.Random(f"drop {cfg['w']} {cfg['h']} {cfg['fps']}")
+    if cfg["vfr"] == "jitter" and timed_by_sound and side.random() < 0.5:
+        cfg["vfr"] = "drop" if side.random() < 0.5 else "dark"
     return finish(cfg)
 
 
@@ -345,7 +349,7 @@ def describe(cfg):
         v = f"{cfg['w']}x{cfg['h']}@{cfg['fps']} {cfg['profile']} {'cabac' if cfg['cabac'] else 'cavlc'} bf{cfg['bf']}"
     v += f" {'open' if cfg['open_gop'] else 'closed'}-g{cfg['gop']} sl{cfg['slices']}"
     v += " il" if cfg["interlaced"] else ""
-    v += {"jitter": " vfr", "drop": " drops-pictures", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
+    v += {"jitter": " vfr", "drop": " drops-pictures", "dark": " drops-pictures-steady-ref", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
     a = " + ".join(f"{t['codec']} {t['rate'] // 1000 if t['rate'] >= 1000 else t['rate']}k {t['channels']}ch"
                    + (f" {t['kbps']}kb/s" if t["kbps"] else "") + f" {t['content']}" for t in cfg["audio"]) or "no audio"
     il = f"chunks {cfg['chunk'] / 1e6:g}s" if cfg["chunk"] else "default interleave"
@@ -614,7 +618,7 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
             notes.append(f"case {i} {variant}: {e}")
             continue
         rc, dt, tail = repair(args.framend, dmg, ref, out, MAX_TIME_RATIO * remux)
-        judged = judge(opk, cut, out, cfg["vfr"] == "drop")
+        judged = judge(opk, cut, out, cfg["vfr"] in ("drop", "dark"))
         derr = decode_errors(out) if os.path.exists(out) else 0
         if rc != 0:
             notes.append(f"case {i} {variant}: exit {rc} {tail}")

@@ -5,6 +5,7 @@
 #include "qt/movie_file.h"
 #include "reference/reference_info.h"
 #include "reference/sound_pace.h"
+#include "reference/video_frame_duration.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,8 @@ namespace {
 // rate is read to better than this, while sound cut at chunk edges, or a
 // sound track that lost some of its chunks, is not a better measure.
 constexpr double kKeptDifference = 0.08;
+// How many chunks' share of the pictures a demanding pace must exceed.
+constexpr double kChunkSlips = 1.5;
 // Beyond these the sound is more likely incomplete than the pictures that
 // much slower or faster.
 constexpr double kSlowest = 2.0, kFastest = 0.5;
@@ -76,9 +79,19 @@ uint32_t soundPacedFrameDuration(const RepairState& state) {
     const double frame = pace.secondsPerPicture(measure) * video->m_mediaTimescale;
     const double ratio = frame / video->m_sampleDuration;
     // Measures the reference did not choose must differ from its rate by
-    // clearly more than they differ from each other.
-    const double kept =
-        measure == SoundPaceMeasure::Agreed ? std::max(kKeptDifference, 2 * pace.disagreement()) : kKeptDifference;
+    // clearly more than they differ from each other, and by more than a
+    // chunk of sound that the recorder wrote ahead of its pictures (which
+    // moves all three alike) would. So must those of a recording whose
+    // reference came at a steady rate: most recordings come at the rate
+    // of their reference, and sound cut at the chunk edges of a short or
+    // cut recording is not a reason to give up the rate, while a recording
+    // that runs long enough at another rate (a phone in the dark, where
+    // its reference was made in daylight) is.
+    const bool demanding = measure == SoundPaceMeasure::Agreed || videoRateSteady(*referenceVideo);
+    if (demanding && !pace.telling())
+        return 0;
+    const double kept = demanding ? std::max({kKeptDifference, 2 * pace.disagreement(), kChunkSlips * pace.chunkShare()})
+                                  : kKeptDifference;
     if (frame < 1 || frame >= double(UINT32_MAX) || std::abs(ratio - 1) <= kept || ratio > kSlowest ||
         ratio < kFastest)
         return 0;

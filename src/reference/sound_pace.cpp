@@ -91,9 +91,11 @@ bool SoundPace::telling() const {
     return m_chunks >= kTellingChunks && m_betweenChunks >= kMinimumSeconds;
 }
 
+double SoundPace::chunkShare() const { return m_chunks > 1 ? 1.0 / double(m_chunks - 1) : 1.0; }
+
 SoundPaceMeasure learnSoundPace(const MovieTrack& video, const MovieTrack& sound) {
     if (video.m_mediaTimescale == 0 || sound.m_mediaTimescale == 0 || video.m_sampleCount == 0 ||
-        sound.m_sampleCount == 0 || videoRateSteady(video))
+        sound.m_sampleCount == 0)
         return SoundPaceMeasure::None;
     SoundPace pace;
     SamplesPerChunkCursor pictures(video), blocks(sound);

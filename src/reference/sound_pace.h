@@ -43,6 +43,10 @@ public:
     double disagreement() const;
     // Whether enough chunks came to tell which measure holds.
     bool telling() const;
+    // The share of the measured pictures that one chunk of them is: how
+    // far off all three measures are together where a recorder wrote one
+    // chunk of sound ahead of the pictures it belongs with.
+    double chunkShare() const;
 
 private:
     struct Measures {
@@ -64,8 +68,8 @@ private:
 };
 
 // The measure by which the reference's own sound comes closest to its
-// pictures' mean duration, within 3%; None where none does, or where the
-// pictures come at a steady rate (a steady rate needs no pacing: the
-// reference's frame duration times them better than sound cut at chunk
-// edges); Agreed where the reference has too few chunks to tell.
+// pictures' mean duration, within 3%; None where none does; Agreed where
+// the reference has too few chunks to tell. A reference at a steady rate
+// teaches a measure too: a recording from the same recorder may have been
+// made at another rate.
 SoundPaceMeasure learnSoundPace(const MovieTrack& video, const MovieTrack& sound);
