@@ -6,7 +6,8 @@ high / high10 / high422, CAVLC or CABAC, 0-3 B-frames, open or closed GOP of
 1-250 frames, 1-4 slices, progressive or interlaced, constant or variable
 frame rate (a jittering clock, or four pictures of every ten dropped where
 sound in enough chunks can time them, with a reference that drops them too
-or one at the steady rate), or a reference whose first frame is
+or one at the steady rate, or every other one dropped from half way), or a
+reference whose first frame is
 held 2 s; no audio, or one
 or two tracks of AAC (8-96 kHz, mono / stereo / 5.1, 32-320 kb/s, a tone,
 noise or digital silence), MP3 or 16/24-bit PCM
@@ -28,6 +29,8 @@ repaired track holding most of its packets):
             original, within 1% (or one typical packet, for short clips);
             pictures with dropped neighbours, which only the sound between
             chunks can time, within 5%
+  drift     no recovered picture starts more than 1 s off its moment in the
+            original (relative to the others: a constant shift is no drift)
   apart     no sound track holds a packet that only another original track
             holds (a few frames per gap dealt to the wrong track can pass
             recall and duration)
@@ -76,6 +79,9 @@ MIN_VIDEO, MIN_AUDIO, MAX_DURATION_ERROR, MAX_TIME_RATIO = 99.0, 97.0, 0.01, 3.0
 # Sound cut at chunk edges times pictures of a varying rate to a few percent
 # over a clip of a few seconds.
 MAX_PACED_DURATION_ERROR = 0.05
+# A picture may stray this far from its moment in the original: a stretch
+# of a few seconds timed by its sound where the rate changes.
+MAX_DRIFT = 1.0
 
 
 def run(cmd, timeout=TIMEOUT):
@@ -149,6 +155,8 @@ def vfr_filter(cfg, reference):
         return f"settb=1/1000,setpts='(N+0.4*sin(N))/{cfg['fps']}/TB'"
     if cfg["vfr"] == "drop" or (cfg["vfr"] == "dark" and not reference):  # four pictures of every ten left out
         return "select='lt(mod(n,10),6)'"
+    if cfg["vfr"] == "dusk" and not reference:  # every other picture left out in the second half
+        return f"select='lt(t,{cfg['dur'] / 2})+not(mod(n,2))'"
     if cfg["vfr"] == "hold" and reference:
         # The reference's first frame held for two seconds (a phone that
         # starts slowly).  Only the reference: without its index nothing
@@ -286,6 +294,11 @@ def random_case(rng):
     side = random.Random(f"drop {cfg['w']} {cfg['h']} {cfg['fps']}")
     if cfg["vfr"] == "jitter" and timed_by_sound and side.random() < 0.5:
         cfg["vfr"] = "drop" if side.random() < 0.5 else "dark"
+        # Half of those in the dark only get there half way through, in a
+        # clip long enough for stretches of sound to time each half.
+        if cfg["vfr"] == "dark" and side.random() < 0.5:
+            cfg["vfr"] = "dusk"
+            cfg["dur"] = max(cfg["dur"], 16)
     return finish(cfg)
 
 
@@ -349,7 +362,8 @@ def describe(cfg):
         v = f"{cfg['w']}x{cfg['h']}@{cfg['fps']} {cfg['profile']} {'cabac' if cfg['cabac'] else 'cavlc'} bf{cfg['bf']}"
     v += f" {'open' if cfg['open_gop'] else 'closed'}-g{cfg['gop']} sl{cfg['slices']}"
     v += " il" if cfg["interlaced"] else ""
-    v += {"jitter": " vfr", "drop": " drops-pictures", "dark": " drops-pictures-steady-ref", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
+    v += {"jitter": " vfr", "drop": " drops-pictures", "dark": " drops-pictures-steady-ref",
+          "dusk": " drops-half-way-steady-ref", "hold": " ref-holds-first-frame"}.get(cfg["vfr"], "")
     a = " + ".join(f"{t['codec']} {t['rate'] // 1000 if t['rate'] >= 1000 else t['rate']}k {t['channels']}ch"
                    + (f" {t['kbps']}kb/s" if t["kbps"] else "") + f" {t['content']}" for t in cfg["audio"]) or "no audio"
     il = f"chunks {cfg['chunk'] / 1e6:g}s" if cfg["chunk"] else "default interleave"
@@ -457,8 +471,24 @@ def decode_errors(path):
     return len([line for line in err.splitlines() if line.strip()])
 
 
-Judged = collections.namedtuple("Judged", "label recovered alive duration_error duration_ok foreign disorder",
-                                defaults=(0, 0))
+Judged = collections.namedtuple("Judged", "label recovered alive duration_error duration_ok foreign disorder drift",
+                                defaults=(0, 0, 0.0))
+
+
+def drift(orig, rep, md5s):
+    """How far the recovered packets' moments (from the first packet of the
+    track, in decode order) stray from the original's, largest ahead plus
+    largest behind: pictures that keep their mean duration but run ahead
+    of their sound in one half and behind it in the other drift."""
+    def starts(packets, tb):
+        out, at = {}, 0
+        for (_, _, m, d) in packets:
+            out.setdefault(m, at * tb)
+            at += d
+        return out
+    before, after = starts(orig.packets, float(orig.tb)), starts(rep.packets, float(rep.tb))
+    offsets = [after[m] - before[m] for m in md5s if m in after and m in before]
+    return max(offsets) - min(offsets) if offsets else 0.0
 
 
 def disorder(orig_md5s, rep_md5s):
@@ -494,7 +524,8 @@ def judge_stream(label, orig, rep, cut, tolerance=MAX_DURATION_ERROR):
     steps = sorted(d for (_, _, _, d) in orig.packets)
     one = float(steps[len(steps) // 2] * orig.tb)
     return Judged(label, len(hits), len(want), abs(got - lasts) / lasts if lasts > 0 else 0.0,
-                  abs(got - lasts) <= max(tolerance * lasts, one) * (1 + 1e-6))
+                  abs(got - lasts) <= max(tolerance * lasts, one) * (1 + 1e-6),
+                  drift=drift(orig, rep, [m for m, _ in hits]) if label == "V" else 0.0)
 
 
 def judge(orig, cut, out, paced=False):
@@ -546,6 +577,7 @@ def fmt(j):
         return f"{j.label} n/a"
     d = "  -  " if j.duration_error is None else f"{100 * j.duration_error:4.1f}%"
     return (f"{j.label} {100.0 * j.recovered / j.alive:6.2f}% {j.recovered}/{j.alive} d{d}"
+            + (f" s{j.drift:.2f}" if j.drift > 0.05 else "")
             + (f" f{j.foreign}" if j.foreign else "") + (f" o{j.disorder}" if j.disorder else ""))
 
 
@@ -618,7 +650,7 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
             notes.append(f"case {i} {variant}: {e}")
             continue
         rc, dt, tail = repair(args.framend, dmg, ref, out, MAX_TIME_RATIO * remux)
-        judged = judge(opk, cut, out, cfg["vfr"] in ("drop", "dark"))
+        judged = judge(opk, cut, out, cfg["vfr"] in ("drop", "dark", "dusk"))
         derr = decode_errors(out) if os.path.exists(out) else 0
         if rc != 0:
             notes.append(f"case {i} {variant}: exit {rc} {tail}")
@@ -629,10 +661,11 @@ def repair_case(args, i, cfg, vk, rk, rows, notes):
 
 
 def verdict(row):
-    """ok, or the letters of the failed checks: r recall, d duration, f another track's packets, o packets
-    out of order, e decoder errors, x exit code, t time."""
+    """ok, or the letters of the failed checks: r recall, d duration, s drift, f another track's packets, o
+    packets out of order, e decoder errors, x exit code, t time."""
     bad = "".join(c for c, failed in (("r", not all(passes_recall(j) for j in row.judged)),
                                       ("d", not all(passes_duration(j) for j in row.judged)),
+                                      ("s", any(j.drift > MAX_DRIFT for j in row.judged)),
                                       ("f", any(j.foreign for j in row.judged)),
                                       ("o", any(j.disorder for j in row.judged)),
                                       ("e", row.decerr > row.decerr_orig), ("x", row.rc != 0),
@@ -647,6 +680,7 @@ def summary(rows, notes):
     checks = [
         ("1 recall (>= 99% video, >= 97% each audio track)", lambda r: all(passes_recall(j) for j in r.judged)),
         ("1 duration (each track within 1% or one packet)", lambda r: all(passes_duration(j) for j in r.judged)),
+        (f"1 drift (no picture more than {MAX_DRIFT} s off its moment)", lambda r: not any(j.drift > MAX_DRIFT for j in r.judged)),
         ("1 tracks kept apart (no packet only another track holds)", lambda r: not any(j.foreign for j in r.judged)),
         ("1 packets in order (each track's in the original's order)", lambda r: not any(j.disorder for j in r.judged)),
         ("1 decoder errors (none beyond the original's)", lambda r: r.decerr <= r.decerr_orig),
@@ -677,8 +711,8 @@ def matrix(args):
         cases = [hevc_case(rng, c) for c in cases]
     print(f"# {'quick slice' if args.quick else f'seed {args.seed}'}, {len(cases)} cases, framend {args.framend}")
     print(f"{'case':>4} {'variant':7} {'verdict':8} {'rc':>4} {'sec':>5} {'remux':>6}  "
-          "per stream: recall, duration error (verdict letters: r recall, d duration, e decoder errors, "
-          "x exit code, t time)")
+          "per stream: recall, duration error, drift past 0.05 s (verdict letters: r recall, d duration, "
+          "s drift, f other tracks' packets, o order, e decoder errors, x exit code, t time)")
     rows, notes = [], []
     for i, cfg in enumerate(cases):
         vk = rng.choice(["testsrc2", "mandelbrot"])

@@ -39,6 +39,6 @@ void applyPictureDurations(RepairState& state) {
     track->m_trackDuration = movieUnits >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(movieUnits);
     if (movie->m_movieDuration <= before || movie->m_movieDuration < track->m_trackDuration)
         movie->m_movieDuration = track->m_trackDuration;
-    FLOG(LogLevel::Info) << "video timing from the pictures' order counts: entries=" << track->m_timeToSample.size()
+    FLOG(LogLevel::Info) << "video timing from the pictures' own durations: entries=" << track->m_timeToSample.size()
                          << " duration=" << duration;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // Pictures whose order counts say they are shown for more than one frame
-// (a recorder that changes its frame rate, pictures lost in between) keep
-// that time in the output: the video track gets a time-to-sample table of
-// its own instead of one duration for every sample.
+// (a recorder that changes its frame rate, pictures lost in between), or
+// whose sound times them stretch by stretch, keep that time in the output:
+// the video track gets a time-to-sample table of its own instead of one
+// duration for every sample.
 
 struct RepairState;
 

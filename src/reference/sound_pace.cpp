@@ -18,20 +18,16 @@ constexpr double kMinimumSeconds = 1.0;
 // Chunks a reference needs to tell one measure from another, and a
 // recording needs before its measures' agreement means anything.
 constexpr uint64_t kTellingChunks = 8;
-// How close the three measures must come to each other to agree.
-constexpr double kAgreement = 0.15;
 // A reference's table that claims more pictures than this is not read for
 // its pace (a day of video at 200 frames a second is fewer).
 constexpr uint64_t kMaxPictures = uint64_t(1) << 24;
 // How close the reference's sound must come to its own pictures' mean.
 constexpr double kLearnTolerance = 0.03;
-
-// How far apart three measures are: the largest over the smallest, less 1.
-template <class Measures>
-double spread(const Measures& m) {
-    const double low = std::min({m.behind, m.inFront, m.slope}), high = std::max({m.behind, m.inFront, m.slope});
-    return low > 0 ? high / low - 1 : std::numeric_limits<double>::infinity();
-}
+// A stretch of pictures is timed by this much sound at least, in this many
+// chunks at least: a chunk's edges, or sound that a recorder wrote a chunk
+// ahead, then move its pace by a small share.
+constexpr double kStretchSeconds = 4.0;
+constexpr uint64_t kStretchChunks = 4;
 
 }  // namespace
 
@@ -42,6 +38,8 @@ void SoundPace::picture() {
         m_behindLast = 0;
         m_lastChunk = 0;
         ++m_chunks;
+        if (m_keepStarts)
+            chunkBegins();
     }
     const double index = double(m_pictures);
     m_sumIndex += index;
@@ -65,10 +63,11 @@ void SoundPace::sound(double seconds) {
 double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
     if (measure == SoundPaceMeasure::None || m_chunks < kMinimumChunks || m_betweenChunks < kMinimumSeconds)
         return 0;
-    if (measure == SoundPaceMeasure::Agreed) {
-        const Measures m = measures();
-        return telling() && spread(m) <= kAgreement ? (m.behind + m.inFront + m.slope) / 3 : 0;
-    }
+    if (measure == SoundPaceMeasure::Agreed)
+        return telling() ? (secondsPerPicture(SoundPaceMeasure::Behind) + secondsPerPicture(SoundPaceMeasure::InFront) +
+                            secondsPerPicture(SoundPaceMeasure::Slope)) /
+                               3
+                         : 0;
     if (measure == SoundPaceMeasure::Slope) {
         const double n = double(m_pictures);
         const double spread = n * m_sumIndexSquared - m_sumIndex * m_sumIndex;
@@ -80,15 +79,69 @@ double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
     return pictures > 0 ? m_betweenChunks / double(pictures) : 0;
 }
 
-SoundPace::Measures SoundPace::measures() const {
-    return {secondsPerPicture(SoundPaceMeasure::Behind), secondsPerPicture(SoundPaceMeasure::InFront),
-            secondsPerPicture(SoundPaceMeasure::Slope)};
-}
-
-double SoundPace::disagreement() const { return spread(measures()); }
-
 bool SoundPace::telling() const {
     return m_chunks >= kTellingChunks && m_betweenChunks >= kMinimumSeconds;
+}
+
+void SoundPace::chunkBegins() {
+    const ChunkStart start{m_pictures, m_sound, m_chunks > 1 ? m_previousStartSound : m_sound};
+    m_previousStartSound = m_sound;
+    m_lastStart = start;
+    if (m_starts.empty() || (m_sound - m_starts.back().sound >= kStretchSeconds &&
+                             m_chunks - m_chunksAtLastStart >= kStretchChunks)) {
+        m_starts.push_back(start);
+        m_chunksAtLastStart = m_chunks;
+    }
+}
+
+std::vector<PaceStretch> SoundPace::stretches(SoundPaceMeasure measure) const {
+    std::vector<ChunkStart> at = m_starts;
+    if (at.empty())
+        return {};
+    // The last chunk's start closes the last stretch, or lengthens it where
+    // it follows too closely to time one of its own.
+    if (m_lastStart.pictures > at.back().pictures) {
+        if (at.size() > 1 && m_lastStart.sound - at.back().sound < kStretchSeconds / 2)
+            at.back() = m_lastStart;
+        else
+            at.push_back(m_lastStart);
+    }
+    // Sound in front of its chunk: a stretch of chunks lasts from the
+    // sound before the chunk in front of its first to the sound before
+    // the chunk in front of the next stretch; the last stretch, to the
+    // start of the last chunk. The first stretch is no measure either way:
+    // the first chunk's own sound lies in front of it, and many recorders
+    // write some sound ahead of their first pictures.
+    const bool inFront = measure == SoundPaceMeasure::InFront;
+    if (inFront)
+        at.push_back({m_pictures, 0, m_lastStart.sound});
+    std::vector<PaceStretch> out;
+    for (size_t k = 0; k + 1 < at.size(); ++k) {
+        const double seconds = inFront ? at[k + 1].soundBeforePrevious - at[k].soundBeforePrevious
+                                       : at[k + 1].sound - at[k].sound;
+        const uint64_t pictures = at[k + 1].pictures - at[k].pictures;
+        const bool timed = k > 0 && seconds > 0;
+        out.push_back({pictures, timed ? seconds / double(pictures) : 0});
+    }
+    // Behind: the sound behind the last chunk is no measure.
+    if (!inFront && m_pictures > at.back().pictures)
+        out.push_back({m_pictures - at.back().pictures, 0});
+    if (out.size() < 2)
+        return {};
+    // Stretches that their sound cannot time take the pace of the one
+    // behind them, or, at the start, of the first that can be timed.
+    double pace = 0;
+    for (const PaceStretch& s : out)
+        if (pace == 0)
+            pace = s.secondsPerPicture;
+    if (pace == 0)
+        return {};
+    for (PaceStretch& s : out) {
+        if (s.secondsPerPicture == 0)
+            s.secondsPerPicture = pace;
+        pace = s.secondsPerPicture;
+    }
+    return out;
 }
 
 double SoundPace::chunkShare() const { return m_chunks > 1 ? 1.0 / double(m_chunks - 1) : 1.0; }

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <random>
 
 using namespace repairrun;
@@ -340,6 +341,44 @@ TEST(Avc1Repair, PicturesOfAVaryingRateLastWhatTheirSoundDoes) {
         EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
         EXPECT_NEAR(o.video.repaired / o.video.lasted, 1, 0.03) << o.video;
     }
+}
+
+TEST(Avc1Repair, PicturesOfARateThatChangesKeepToTheirSound) {
+    // Ten seconds at 30 pictures a second, then ten at 15 (a phone that
+    // walks into the dark), in chunks of a second, repaired with a
+    // reference at the steady rate. One duration for every picture put
+    // them five seconds off their sound at the change; each stretch of a
+    // few seconds timed by its own sound keeps them near it.
+    const std::string scene = "-f lavfi -i sine=frequency=440:sample_rate=48000 -c:v libx264 -pix_fmt yuv420p -g 30 "
+                              "-bf 2 -c:a aac -ac 2 -chunk_duration 1000000 ";
+    const std::string file = testsupport::fixture(
+        "avc_aac_30_then_15fps.mp4", "-f lavfi -i testsrc2=size=320x240:rate=30 " + scene +
+                                         "-vf \"select='lt(t\\,10)+not(mod(n\\,2))'\" -fps_mode vfr -t 20");
+    const std::string reference =
+        testsupport::fixture("avc_aac_30fps_6s.mp4", "-f lavfi -i mandelbrot=size=320x240:rate=30 " + scene + "-t 6");
+    const repairrun::Outcome o =
+        repairrun::repair("Avc1Repair.RateChanges", reference, repairrun::withoutIndex(file), "", file);
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_NEAR(o.video.repaired / o.video.lasted, 1, 0.03) << o.video;
+    // Pictures shown around a change keep their order and their moments apart.
+    EXPECT_EQ(repairrun::decodeErrors(o.repaired), "");
+    // When each picture begins, from the first, by its checksum.
+    const auto begins = [](const std::string& movie) {
+        std::map<std::string, double> out;
+        double at = 0;
+        for (const repairrun::Packet& p : repairrun::packets(movie))
+            if (p.stream == 0) {
+                out.emplace(p.md5, at);
+                at += p.seconds;
+            }
+        return out;
+    };
+    const auto before = begins(file), after = begins(o.repaired);
+    double worst = 0;
+    for (const auto& [md5, at] : after)
+        if (before.count(md5))
+            worst = std::max(worst, std::abs(at - before.at(md5)));
+    EXPECT_LT(worst, 1.5);
 }
 
 TEST(Avc1Repair, SoundAChunkAheadOfItsPicturesLeavesASteadyRate) {
