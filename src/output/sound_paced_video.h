@@ -12,8 +12,10 @@ struct RepairState;
 // gives the found pictures, where it times them better than the
 // reference's rate: only for a reference whose sound times its own
 // pictures, and only where the two differ by more than a jittering clock's
-// estimate or a sound track cut at chunk edges would. Call once the tracks
-// are created, before any sample is written.
+// estimate or a sound track cut at chunk edges would. Where the rate
+// changes within the recording, each found picture gets the duration of
+// its stretch of sound instead, and a composition offset to match. Call
+// once the tracks are created, before any sample is written.
 void paceVideoBySound(RepairState& state);
 
 // A found picture's composition offset, counted in the reference's frames,

@@ -191,15 +191,44 @@ int64_t AudioInterleave::aacRunAcross(ScanBuffer& input, int64_t from, int64_t a
     // Room for the frame that runs across `at`: the longest an AAC frame of
     // eight channels can be.
     constexpr int64_t kMaxAacFrameBytes = 8 * 6144 / 8;
-    // Whatever byte a frame begins with: the run is not looking for its end.
-    AacChainConfig config = m_aacChain;
-    config.firstBytes.reset();
-    FrameChain chain;
-    aacFrameChain(config, input, from, at - from + kMaxAacFrameBytes, chain);
-    if (frameCount(chain) == 0 || chain.back() <= at || std::binary_search(chain.begin(), chain.end(), at))
-        return -1;
-    frames = frameCount(chain);
-    return chain.back();
+    // Every AAC track's settings, whatever byte a frame begins with (the run
+    // is not looking for its end): a gap that opens with another track's
+    // chunk has its frames in front of this track's.
+    std::vector<AacChainConfig> configs{m_aacChain};
+    if (const ReferenceInfo* ref = m_repairState->m_reference.get())
+        for (const InterleaveTrack& learnt : ref->interleaveCycle().audioTracks()) {
+            const MovieTrack* track = ref->audioTrack(learnt.audioIndex);
+            if (!track || isMpegAudioTrack(*track) || track->m_esds.m_decoderInfoLength == 0 ||
+                std::any_of(configs.begin(), configs.end(), [&](const AacChainConfig& known) {
+                    return known.decoderConfigLength == track->m_esds.m_decoderInfoLength &&
+                           std::equal(known.decoderConfig, known.decoderConfig + known.decoderConfigLength,
+                                      track->m_esds.m_decoderInfo);
+                }))
+                continue;
+            AacChainConfig other;
+            other.decoderConfig = track->m_esds.m_decoderInfo;
+            other.decoderConfigLength = track->m_esds.m_decoderInfoLength;
+            configs.push_back(other);
+        }
+    for (AacChainConfig& config : configs)
+        config.firstBytes.reset();
+    // From each track's last frame on, the run goes on with the settings
+    // that take it furthest.
+    int64_t pos = from;
+    FrameChain chain, best;
+    while (pos < at) {
+        best.clear();
+        for (const AacChainConfig& config : configs) {
+            aacFrameChain(config, input, pos, at - pos + kMaxAacFrameBytes, chain);
+            if (frameCount(chain) > 0 && (best.empty() || chain.back() > best.back()))
+                best = chain;
+        }
+        if (best.empty() || std::binary_search(best.begin(), best.end(), at))
+            return -1;
+        frames += frameCount(best);
+        pos = best.back();
+    }
+    return frames > 0 && pos > at ? pos : -1;
 }
 
 bool AudioInterleave::soundOfOtherCodecs() const {

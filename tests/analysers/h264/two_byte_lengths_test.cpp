@@ -19,6 +19,7 @@ struct Layout {
     const char* sound = "-ac 1 -b:a 64k";
     const char* tone = "sine=frequency=660:sample_rate=44100";
     const char* video = "-profile:v high -bf 2";
+    int soundTracks = 1;
 };
 
 void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
@@ -56,7 +57,14 @@ TEST_P(TwoByteLengths, RecordingComesBackWhole) {
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
     EXPECT_EQ(o.audio.recovered, o.audio.alive);
     EXPECT_GT(o.audio.alive, 250u);
-    EXPECT_EQ(testsupport::ffprobe(o.repaired, "-show_entries stream=codec_type -of csv=p=0"), "video\naudio\n");
+    std::string types = "video\n";
+    for (int t = 0; t < l.soundTracks; ++t)
+        types += "audio\n";
+    EXPECT_EQ(testsupport::ffprobe(o.repaired, "-show_entries stream=codec_type -of csv=p=0"), types);
+    for (int t = 1; t < l.soundTracks; ++t) {
+        const std::string map = "a:" + std::to_string(t);
+        EXPECT_EQ(mappedChecksums(o.repaired, map), mappedChecksums(original, map)) << map;
+    }
     EXPECT_EQ(decodeErrors(o.repaired), "");
 }
 
@@ -73,7 +81,16 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                                                   "sine=f=330:r=48000,aformat=channel_layouts=5.1"},
                                            Layout{"interleaved_baseline", "", "-ac 1 -b:a 128k",
                                                   "sine=frequency=440:sample_rate=44100", "-profile:v baseline"},
-                                           Layout{"chunks", "-chunk_duration 500000"}),
+                                           Layout{"chunks", "-chunk_duration 500000"},
+                                           // Two 5.1 tracks at 96 and 22 kHz: a gap that opens
+                                           // with the second track's chunk has a chance picture
+                                           // inside its frames, which the first track's
+                                           // settings do not read across.
+                                           Layout{"chunks_two_5_1_tracks", "-chunk_duration 478000",
+                                                  "-map 0:v -map 1:a -map 2:a -b:a:0 320k -b:a:1 32k",
+                                                  "anoisesrc=r=96000:a=0.2:seed=4,aformat=channel_layouts=5.1 "
+                                                  "-f lavfi -i sine=f=660:r=22050,aformat=channel_layouts=5.1",
+                                                  "-profile:v high -bf 2", 2}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Behind two-byte lengths, bytes of any kind hold a picture that keeps every
