@@ -213,15 +213,20 @@ int64_t AudioInterleave::aacRunAcross(ScanBuffer& input, int64_t from, int64_t a
     for (AacChainConfig& config : configs)
         config.firstBytes.reset();
     // From each track's last frame on, the run goes on with the settings
-    // that take it furthest.
+    // that take it furthest; where none takes a frame, behind a chunk of
+    // timed metadata (captions in front of the sound) that ends there.
     int64_t pos = from;
     FrameChain chain, best;
     while (pos < at) {
         best.clear();
-        for (const AacChainConfig& config : configs) {
-            aacFrameChain(config, input, pos, at - pos + kMaxAacFrameBytes, chain);
-            if (frameCount(chain) > 0 && (best.empty() || chain.back() > best.back()))
-                best = chain;
+        for (const int64_t start : runStarts(input, pos, at)) {
+            for (const AacChainConfig& config : configs) {
+                aacFrameChain(config, input, start, at - start + kMaxAacFrameBytes, chain);
+                if (frameCount(chain) > 0 && (best.empty() || chain.back() > best.back()))
+                    best = chain;
+            }
+            if (!best.empty())
+                break;
         }
         if (best.empty() || std::binary_search(best.begin(), best.end(), at))
             return -1;
@@ -229,6 +234,30 @@ int64_t AudioInterleave::aacRunAcross(ScanBuffer& input, int64_t from, int64_t a
         pos = best.back();
     }
     return frames > 0 && pos > at ? pos : -1;
+}
+
+std::vector<int64_t> AudioInterleave::runStarts(ScanBuffer& input, int64_t pos, int64_t at) const {
+    // Longer metadata chunks are no caption or descriptor in front of sound.
+    constexpr int64_t kMaxMetadataRead = 64 * 1024;
+    std::vector<int64_t> out{pos};
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref)
+        return out;
+    const ByteBlock block = input.readBlock(pos, int32_t(std::min(kMaxMetadataRead, at - pos)));
+    for (const auto* tracks : {&ref->interleaveCycle().metadataTracks(), &ref->interleaveCycle().singleSampleTracks()})
+        for (const InterleaveTrack& track : *tracks) {
+            std::vector<int64_t> ends;
+            if (metadataStructureDecides(track.codec))
+                ends = metadataUnitEnds(track.codec, track.boxKeys, block.data(), block.length());
+            else
+                ends.assign(track.chunkSizes.begin(), track.chunkSizes.end());
+            for (const int64_t end : ends)
+                if (end > 0 && end < at - pos)
+                    out.push_back(pos + end);
+        }
+    std::sort(out.begin() + 1, out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
 }
 
 bool AudioInterleave::soundOfOtherCodecs() const {

@@ -137,6 +137,10 @@ public:
     // as the inside of a frame; it is asked where chance pictures are common
     // (units behind two-byte lengths).
     int64_t aacRunAcross(ScanBuffer& input, int64_t from, int64_t at, size_t& frames) const;
+    // Where a run of sound frames may go on from `pos`: there, or behind a
+    // chunk of one of the reference's timed metadata tracks that ends in
+    // front of `at`, nearest first.
+    std::vector<int64_t> runStarts(ScanBuffer& input, int64_t pos, int64_t at) const;
     // Does the reference hold MPEG audio tracks beside tracks of other codecs?
     bool soundOfOtherCodecs() const;
     // With PCM that the reference writes one chunk per track between two
