@@ -1115,6 +1115,28 @@ bool AudioInterleave::pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at
     return true;
 }
 
+bool AudioInterleave::insidePcmChunk(int64_t from, int64_t at) const {
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || !isLinearPcmCodec(ref->audio().m_codec) || at <= from)
+        return false;
+    // A muxer that interleaves by time writes single pictures between
+    // packets of sound; a recorder that writes its pictures in runs writes
+    // its sound in chunks as long.
+    const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
+    const MovieTrack* pictures = ref->videoTrack();
+    if (!pictures || pictures->m_chunkOffsets.empty() || pictures->m_sampleCount < 2 * pictures->m_chunkOffsets.size() ||
+        !cycle.metadataTracks().empty())
+        return false;
+    // The reference's first and last chunks of sound are cut short by its
+    // start and end; the others show how long the recorder's chunks are.
+    int64_t shortest = 0;
+    for (const InterleaveTrack& t : cycle.audioTracks()) {
+        const int64_t least = t.wholeChunkSizes.empty() ? t.minChunkBytes : t.wholeChunkSizes.front();
+        shortest = shortest == 0 ? least : std::min(shortest, least);
+    }
+    return at - from < shortest;
+}
+
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;

@@ -156,6 +156,11 @@ public:
     // Caption chunks that the reference writes right in front of pictures
     // are allowed for: their samples end at a real picture.
     bool pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at, bool lastFlush, bool anyLength) const;
+    // With PCM that the reference writes in chunks between runs of
+    // pictures: do the bytes from `from` (behind a video chunk) to `at` fall
+    // short of the shortest chunk of sound the reference writes, so that a
+    // "picture" at `at` stands inside the gap's first chunk?
+    bool insidePcmChunk(int64_t from, int64_t at) const;
     // With PCM of one track: do the bytes from `a` to `b`, no whole number
     // of packets, hold whole packets on either side of video samples too
     // small for the chunk search (a still scene's picture between two

@@ -507,6 +507,16 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " cuts a sound packet";
         return false;
     }
+    // Where any two bytes pass for a unit's length, chance pictures turn up
+    // in sound of any kind; one that stands inside the first chunk of PCM
+    // behind the last pictures is no chunk of the recorder's, unless the
+    // media data ends with it.
+    if (gapStart > 0 && codec().lengthSize() == 2 && chunk.samples.size() < fewest && chunk.offset + chunk.size < end &&
+        m_interleave.insidePcmChunk(gapStart, chunk.offset)) {
+        m_skipUntil = chunk.offset + 1;
+        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside a chunk of PCM";
+        return false;
+    }
     for (const ChunkCandidate::Sample& s : chunk.samples)
         noteParameterSet(s.ppsId);
     if (gapStart > 0 && m_interleave.prefetches(buffer))

@@ -21,6 +21,7 @@ struct Layout {
     std::string tone = "sine=frequency=660:sample_rate=44100";
     std::string video = "-profile:v high -bf 2";
     int soundTracks = 1;
+    std::string ext = "mp4";
 };
 
 void PrintTo(const Layout& l, std::ostream* os) { *os << l.name; }
@@ -47,8 +48,8 @@ TEST_P(TwoByteLengths, RecordingComesBackWhole) {
     const Layout& l = GetParam();
     const std::string test = "TwoByteLengths." + l.name;
     testmedia::captionCues(12, true);
-    const std::string original = phoneRecording(test, "recording.mp4", "testsrc2", 6, l);
-    const std::string reference = phoneRecording(test, "reference.mp4", "mandelbrot", 3, l);
+    const std::string original = phoneRecording(test, "recording." + l.ext, "testsrc2", 6, l);
+    const std::string reference = phoneRecording(test, "reference." + l.ext, "mandelbrot", 3, l);
     ASSERT_FALSE(original.empty());
     ASSERT_FALSE(reference.empty());
     ASSERT_NE(testsupport::ffprobe(original, "-show_entries stream=codec_name -of csv=p=0"), "");
@@ -101,7 +102,14 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                                                   "-map 0:v -map 1:a -map 2:s -c:s mov_text -b:a 320k",
                                                   "sine=f=550:r=11025,aformat=channel_layouts=5.1 -i " +
                                                       testsupport::quote(testmedia::captionCuesPath(12, true)),
-                                                  "-profile:v baseline"}),
+                                                  "-profile:v baseline"},
+                                           // Noise in 16-bit PCM at 96 kHz in chunks of 1.3 s,
+                                           // half a megabyte, where chance pictures keep every
+                                           // rule and sample frames are four bytes.
+                                           Layout{"pcm_noise_chunks", "-chunk_duration 1345000", "-c:a pcm_s16be",
+                                                  "anoisesrc=r=96000:a=0.2:seed=5,aformat=channel_layouts=stereo",
+                                                  "-profile:v high422 -bf 2 -x264-params slices=4",
+                                                  1, "mov"}),
                          [](const auto& info) { return info.param.name; });
 
 // Behind two-byte lengths, bytes of any kind hold a picture that keeps every
