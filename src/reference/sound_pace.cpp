@@ -16,7 +16,8 @@ namespace {
 constexpr uint64_t kMinimumChunks = 3;
 constexpr double kMinimumSeconds = 1.0;
 // Chunks a reference needs to tell one measure from another, and a
-// recording needs before its measures' agreement means anything.
+// recording needs before its measures count against a reference that
+// could not tell, or that came at a steady rate.
 constexpr uint64_t kTellingChunks = 8;
 // A reference's table that claims more pictures than this is not read for
 // its pace (a day of video at 200 frames a second is fewer).
