@@ -1137,6 +1137,47 @@ bool AudioInterleave::insidePcmChunk(int64_t from, int64_t at) const {
     return at - from < shortest;
 }
 
+bool AudioInterleave::notWholePcmPackets(int64_t from, int64_t at) const {
+    // Beyond this many packets' common divisor the sum is not worked out.
+    constexpr int64_t kMaxSteps = 1 << 16;
+    const ReferenceInfo* ref = m_repairState->m_reference.get();
+    if (!ref || !isLinearPcmCodec(ref->audio().m_codec) || at <= from ||
+        !ref->interleaveCycle().metadataTracks().empty())
+        return false;
+    std::vector<int64_t> packets;
+    for (const PcmShare& share : pcmShares()) {
+        if (share.packet <= 0)
+            return false;
+        packets.push_back(share.packet);
+    }
+    // A timecode's one sample may stand among them, once.
+    std::vector<int64_t> once{0};
+    for (const InterleaveTrack& single : ref->interleaveCycle().singleSampleTracks())
+        for (const uint32_t size : single.chunkSizes)
+            once.push_back(size);
+    int64_t unit = 0;
+    for (const int64_t size : packets)
+        unit = std::gcd(unit, size);
+    for (const int64_t size : once)
+        unit = std::gcd(unit, size);
+    if (packets.empty() || unit <= 0 || (at - from) / unit > kMaxSteps)
+        return false;
+    // Which multiples of the divisor sums of whole packets reach.
+    const int64_t steps = (at - from) / unit;
+    std::vector<bool> reached(size_t(steps) + 1, false);
+    reached[0] = true;
+    for (int64_t k = 1; k <= steps; ++k)
+        for (const int64_t size : packets)
+            if (size / unit <= k && reached[size_t(k - size / unit)]) {
+                reached[size_t(k)] = true;
+                break;
+            }
+    for (const int64_t size : once)
+        if ((at - from - size) >= 0 && (at - from - size) % unit == 0 && reached[size_t((at - from - size) / unit)])
+            return false;
+    return true;
+}
+
 void AudioInterleave::fillPcm(ScanBuffer& input, int64_t a, int64_t b, unsigned flags) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const int64_t block = ref ? ref->layout().m_audioChunksSizeAll : 0;

@@ -161,6 +161,11 @@ public:
     // short of the shortest chunk of sound the reference writes, so that a
     // "picture" at `at` stands inside the gap's first chunk?
     bool insidePcmChunk(int64_t from, int64_t at) const;
+    // With PCM whose chunks are whole packets of one size per track (a
+    // muxer interleaving packets by time): are the bytes from `from`
+    // (behind a picture) to `at` no sum of whole packets, so that a
+    // "picture" at `at` cuts one?
+    bool notWholePcmPackets(int64_t from, int64_t at) const;
     // With PCM of one track: do the bytes from `a` to `b`, no whole number
     // of packets, hold whole packets on either side of video samples too
     // small for the chunk search (a still scene's picture between two

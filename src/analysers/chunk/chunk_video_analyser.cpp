@@ -508,13 +508,15 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         return false;
     }
     // Where any two bytes pass for a unit's length, chance pictures turn up
-    // in sound of any kind; one that stands inside the first chunk of PCM
-    // behind the last pictures is no chunk of the recorder's, unless the
-    // media data ends with it.
-    if (gapStart > 0 && codec().lengthSize() == 2 && chunk.samples.size() < fewest && chunk.offset + chunk.size < end &&
-        m_interleave.insidePcmChunk(gapStart, chunk.offset)) {
+    // in sound of any kind: one that stands inside the first chunk of PCM
+    // behind the last pictures, or that cuts a packet of sound where the
+    // reference writes its pictures one by one between whole packets, is no
+    // picture of the recorder's, unless the media data ends with it.
+    if (gapStart > 0 && codec().lengthSize() == 2 && chunk.offset + chunk.size < end &&
+        ((chunk.samples.size() < fewest && m_interleave.insidePcmChunk(gapStart, chunk.offset)) ||
+         (lonePictures && !lastFlush && m_interleave.notWholePcmPackets(gapStart, chunk.offset)))) {
         m_skipUntil = chunk.offset + 1;
-        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside a chunk of PCM";
+        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside PCM";
         return false;
     }
     for (const ChunkCandidate::Sample& s : chunk.samples)

@@ -58,7 +58,6 @@ TEST_P(TwoByteLengths, RecordingComesBackWhole) {
     EXPECT_EQ(o.video.alive, 180u);
     EXPECT_EQ(o.video.recovered, o.video.alive);
     EXPECT_EQ(o.video.inPresentationOrder, o.video.recovered);
-    EXPECT_EQ(o.audio.recovered, o.audio.alive);
     EXPECT_GT(o.audio.alive, 60u);
     std::string types = "video\n";
     for (int t = 0; t < l.soundTracks; ++t)
@@ -66,7 +65,9 @@ TEST_P(TwoByteLengths, RecordingComesBackWhole) {
     EXPECT_EQ(testsupport::ffprobe(o.repaired, "-select_streams V -show_entries stream=codec_type -of csv=p=0") +
                   testsupport::ffprobe(o.repaired, "-select_streams a -show_entries stream=codec_type -of csv=p=0"),
               types);
-    for (int t = 1; t < l.soundTracks; ++t) {
+    // Each sound track read on its own: ffmpeg reads PCM in other packets
+    // where it leaves out the edit lists.
+    for (int t = 0; t < l.soundTracks; ++t) {
         const std::string map = "a:" + std::to_string(t);
         EXPECT_EQ(mappedChecksums(o.repaired, map), mappedChecksums(original, map)) << map;
     }
@@ -109,7 +110,14 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                                            Layout{"pcm_noise_chunks", "-chunk_duration 1345000", "-c:a pcm_s16be",
                                                   "anoisesrc=r=96000:a=0.2:seed=5,aformat=channel_layouts=stereo",
                                                   "-profile:v high422 -bf 2 -x264-params slices=4",
-                                                  1, "mov"}),
+                                                  1, "mov"},
+                                           // Noise and a tone in 24-bit PCM, packet by packet
+                                           // in ffmpeg's interleave: three-byte sample frames.
+                                           Layout{"pcm_two_tracks_interleaved", "",
+                                                  "-map 0:v -map 1:a -map 2:a -c:a pcm_s24be",
+                                                  "anoisesrc=r=32000:a=0.2:seed=6,aformat=channel_layouts=mono "
+                                                  "-f lavfi -i sine=f=660:r=44100,aformat=channel_layouts=stereo",
+                                                  "-profile:v main -bf 1", 2, "mov"}),
                          [](const auto& info) { return info.param.name; });
 
 // Behind two-byte lengths, bytes of any kind hold a picture that keeps every
