@@ -1121,11 +1121,11 @@ bool AudioInterleave::insidePcmChunk(int64_t from, int64_t at) const {
         return false;
     // A muxer that interleaves by time writes single pictures between
     // packets of sound; a recorder that writes its pictures in runs writes
-    // its sound in chunks as long.
+    // its sound in chunks as long. Captions or other metadata in the gap
+    // only put a picture further behind its start.
     const ReferenceInterleaveCycle& cycle = ref->interleaveCycle();
     const MovieTrack* pictures = ref->videoTrack();
-    if (!pictures || pictures->m_chunkOffsets.empty() || pictures->m_sampleCount < 2 * pictures->m_chunkOffsets.size() ||
-        !cycle.metadataTracks().empty())
+    if (!pictures || pictures->m_chunkOffsets.empty() || pictures->m_sampleCount < 2 * pictures->m_chunkOffsets.size())
         return false;
     // The reference's first and last chunks of sound are cut short by its
     // start and end; the others show how long the recorder's chunks are.

@@ -106,11 +106,13 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                                                   "-profile:v baseline"},
                                            // Noise in 16-bit PCM at 96 kHz in chunks of 1.3 s,
                                            // half a megabyte, where chance pictures keep every
-                                           // rule and sample frames are four bytes.
-                                           Layout{"pcm_noise_chunks", "-chunk_duration 1345000", "-c:a pcm_s16be",
-                                                  "anoisesrc=r=96000:a=0.2:seed=5,aformat=channel_layouts=stereo",
-                                                  "-profile:v high422 -bf 2 -x264-params slices=4",
-                                                  1, "mov"},
+                                           // rule and sample frames are four bytes; captions
+                                           // in front of the pictures.
+                                           Layout{"pcm_noise_chunks", "-chunk_duration 1345000",
+                                                  "-map 0:v -map 1:a -map 2:s -c:s mov_text -c:a pcm_s16be",
+                                                  "anoisesrc=r=96000:a=0.2:seed=5,aformat=channel_layouts=stereo -i " +
+                                                      testsupport::quote(testmedia::captionCuesPath(12, true)),
+                                                  "-profile:v high422 -bf 2 -x264-params slices=4", 1, "mov"},
                                            // Noise and a tone in 24-bit PCM, packet by packet
                                            // in ffmpeg's interleave: three-byte sample frames.
                                            Layout{"pcm_two_tracks_interleaved", "",
