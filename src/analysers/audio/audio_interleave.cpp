@@ -236,6 +236,18 @@ int64_t AudioInterleave::aacRunAcross(ScanBuffer& input, int64_t from, int64_t a
     return frames > 0 && pos > at ? pos : -1;
 }
 
+int64_t AudioInterleave::mpegRunAcross(ScanBuffer& input, int64_t from, int64_t at, size_t& frames) const {
+    frames = 0;
+    if (from < 0 || at <= from || soundOfOtherCodecs() || !mpegAudio())
+        return -1;
+    FrameChain chain;
+    mp3FrameChain(input, from, at - from + kMaxMpegFrameBytes, chain);
+    if (frameCount(chain) == 0 || chain.back() <= at || std::binary_search(chain.begin(), chain.end(), at))
+        return -1;
+    frames = frameCount(chain);
+    return chain.back();
+}
+
 std::vector<int64_t> AudioInterleave::runStarts(ScanBuffer& input, int64_t pos, int64_t at) const {
     // Longer metadata chunks are no caption or descriptor in front of sound.
     constexpr int64_t kMaxMetadataRead = 64 * 1024;

@@ -137,6 +137,8 @@ public:
     // as the inside of a frame; it is asked where chance pictures are common
     // (units behind two-byte lengths).
     int64_t aacRunAcross(ScanBuffer& input, int64_t from, int64_t at, size_t& frames) const;
+    // The same with the frames of the reference's one MPEG audio track.
+    int64_t mpegRunAcross(ScanBuffer& input, int64_t from, int64_t at, size_t& frames) const;
     // Where a run of sound frames may go on from `pos`: there, or behind a
     // chunk of one of the reference's timed metadata tracks that ends in
     // front of `at`, nearest first.

@@ -481,11 +481,12 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside MPEG audio";
         return false;
     }
-    // Where any two bytes pass for a unit's length, a "picture" that an AAC
-    // frame run from the gap's start reads across is the inside of a frame.
-    if (gapStart > 0 && codec().lengthSize() == 2 && insideAacFrames(buffer, gapStart, chunk.offset)) {
+    // Where any two bytes pass for a unit's length, a "picture" that a run
+    // of sound frames from the gap's start reads across is the inside of a
+    // frame.
+    if (gapStart > 0 && codec().lengthSize() == 2 && insideSoundFrames(buffer, gapStart, chunk.offset)) {
         m_skipUntil = chunk.offset + 1;
-        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside AAC frames";
+        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside sound frames";
         return false;
     }
     // Shorter than any of the reference's chunks, behind sound that it cuts
@@ -696,14 +697,16 @@ void ChunkVideoAnalyser::finish(ScanBuffer& buffer) {
     applyCompositionOrder(buffer);
 }
 
-bool ChunkVideoAnalyser::insideAacFrames(ScanBuffer& buffer, int64_t from, int64_t at) {
+bool ChunkVideoAnalyser::insideSoundFrames(ScanBuffer& buffer, int64_t from, int64_t at) {
     // A picture that a lone frame would read across is sound only where
     // the frame ends in front of a picture: a single chance frame over other
     // data is not rare enough to give up a picture for. This far behind it
     // is read for that picture.
     constexpr int64_t kPictureRead = 256 * 1024;
     size_t frames = 0;
-    const int64_t end = m_interleave.aacRunAcross(buffer, from, at, frames);
+    int64_t end = m_interleave.aacRunAcross(buffer, from, at, frames);
+    if (end < 0)
+        end = m_interleave.mpegRunAcross(buffer, from, at, frames);
     if (end < 0)
         return false;
     if (frames >= 2)
@@ -730,12 +733,12 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     ByteBlock block = buffer.readBlock(at, int32_t(end - at));
     if (block.length() != end - at)
         return end;
-    // Behind sound that it would cut out of its packets, or inside AAC
+    // Behind sound that it would cut out of its packets, or inside sound
     // frames where any two bytes pass for a length, a "picture" is a chance
     // match inside the sound: the search goes on behind it.
     auto inSound = [&](int64_t start) {
         return m_interleave.pcmCutByChance(buffer, from, start, false, false) ||
-               (codec().lengthSize() == 2 && insideAacFrames(buffer, from, start));
+               (codec().lengthSize() == 2 && insideSoundFrames(buffer, from, start));
     };
     int64_t cut = at;
     do {

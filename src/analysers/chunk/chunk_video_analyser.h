@@ -101,9 +101,10 @@ private:
     // the last gap [from, end): `end` when the gap holds none (or ends at an
     // atom rather than at the end of the input).
     int64_t cutPictureAtEnd(ScanBuffer& buffer, int64_t from, int64_t end);
-    // Do the bytes at `at` lie inside the AAC frames that run from `from`:
-    // two or more frames across it, or one that ends where a picture begins?
-    bool insideAacFrames(ScanBuffer& buffer, int64_t from, int64_t at);
+    // Do the bytes at `at` lie inside the AAC or MPEG audio frames that run
+    // from `from`: two or more frames across it, or one that ends where a
+    // picture begins?
+    bool insideSoundFrames(ScanBuffer& buffer, int64_t from, int64_t at);
     // Composition offsets of the collected frames from their picture order counts.
     void applyCompositionOrder(ScanBuffer& buffer);
     // Pictures whose slices are all too short for the chunk search, found

@@ -88,6 +88,12 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                                            Layout{"interleaved_baseline", "", "-ac 1 -b:a 128k",
                                                   "sine=frequency=440:sample_rate=44100", "-profile:v baseline"},
                                            Layout{"chunks", "-chunk_duration 500000"},
+                                           // MP3 in ffmpeg's interleave: a frame or two between
+                                           // pictures, a chance picture inside the one in front
+                                           // of a picture.
+                                           Layout{"interleaved_mp3", "", "-c:a libmp3lame -ac 1 -b:a 64k",
+                                                  "sine=frequency=440:sample_rate=48000",
+                                                  "-profile:v main -bf 0 -x264-params cabac=0:slices=3"},
                                            // Two 5.1 tracks at 96 and 22 kHz: a gap that opens
                                            // with the second track's chunk has a chance picture
                                            // inside its frames, which the first track's
