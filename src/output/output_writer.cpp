@@ -564,8 +564,7 @@ void dumpSamples(RepairState& state) {
             data = input.data(sample);
         if (sample.isVideo()) {
             if (videoWritten < videoLimit) {
-                videoSample(state, data, sample.offset, size, pacedCompositionOffset(state, sample.extra), &span,
-                            sample.sync);
+                videoSample(state, data, sample.offset, size, sample.extra, &span, sample.sync);
                 writeRawVideo(state, data, size);
                 videoWritten += size;
             }

@@ -43,9 +43,6 @@ struct RepairState {
     uint64_t m_totalVideoSize = 0;
     uint64_t m_totalAudioSize = 0;
     bool m_ignoreCompositionOffsets = false;  // -noctts: video stored with offset 0
-    // The clip's pictures are timed by its sound: the frame duration the
-    // found composition offsets count in (0: they count in the track's).
-    uint32_t m_pacedFrom = 0;
     uint32_t m_clipNumber = 0;
 
     // Output names. The first clip is written to the -o name; later clips

@@ -184,16 +184,11 @@ uint32_t timeStretches(RepairState& state, const std::vector<PaceStretch>& stret
 }  // namespace
 
 void paceVideoBySound(RepairState& state) {
-    state.m_pacedFrom = 0;
     MovieTrack* track = state.m_outputMovie ? state.m_outputMovie->m_videoTrack : nullptr;
     const SoundTiming timing = track ? soundTiming(state) : SoundTiming{};
     if (timing.frame == 0)
         return;
-    const uint64_t pictures = state.m_samples.count(SampleKind::Video);
-    uint64_t stretched = 0;
-    for (const PaceStretch& s : timing.stretches)
-        stretched += s.pictures;
-    if (!timing.stretches.empty() && stretched == pictures) {
+    if (!timing.stretches.empty()) {
         for (const PaceStretch& s : timing.stretches)
             FLOG(LogLevel::Debug) << "stretch of " << s.pictures << " pictures: " << s.secondsPerPicture << " s each";
         const uint32_t mean = timeStretches(state, timing.stretches, track->m_mediaTimescale, track->m_sampleDuration);
@@ -206,14 +201,15 @@ void paceVideoBySound(RepairState& state) {
     const uint32_t paced = uint32_t(std::lround(timing.frame));
     FLOG(LogLevel::Notice) << "video timed by its sound: frame duration " << paced << " instead of "
                            << track->m_sampleDuration;
-    state.m_pacedFrom = track->m_sampleDuration;
+    // The found composition offsets count in the reference's frames.
+    const uint32_t from = track->m_sampleDuration;
     track->m_sampleDuration = paced;
-}
-
-int32_t pacedCompositionOffset(const RepairState& state, int32_t offset) {
-    const MovieTrack* track = state.m_outputMovie ? state.m_outputMovie->m_videoTrack : nullptr;
-    if (state.m_pacedFrom == 0 || !track || track->m_sampleDuration == state.m_pacedFrom)
-        return offset;
-    const double scaled = std::round(double(offset) * track->m_sampleDuration / state.m_pacedFrom);
-    return scaled >= double(INT32_MAX) ? INT32_MAX : scaled <= double(INT32_MIN) ? INT32_MIN : int32_t(scaled);
+    if (paced == from)
+        return;
+    for (size_t i = 0; i < state.m_samples.size(); ++i) {
+        if (!state.m_samples[i].isVideo())
+            continue;
+        const double scaled = std::round(double(state.m_samples[i].extra) * paced / from);
+        state.m_samples.setExtra(i, int32_t(std::clamp(scaled, double(INT32_MIN), double(INT32_MAX))));
+    }
 }

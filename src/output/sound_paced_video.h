@@ -4,8 +4,6 @@
 // last what the sound between its chunks of pictures says, where the
 // reference's frame rate would stretch or squeeze them against the sound.
 
-#include <cstdint>
-
 struct RepairState;
 
 // Gives the clip's new video track the frame duration that the found sound
@@ -14,10 +12,7 @@ struct RepairState;
 // pictures, and only where the two differ by more than a jittering clock's
 // estimate or a sound track cut at chunk edges would. Where the rate
 // changes within the recording, each found picture gets the duration of
-// its stretch of sound instead, and a composition offset to match. Call
-// once the tracks are created, before any sample is written.
+// its stretch of sound instead. The found pictures' composition offsets
+// are rewritten to match. Call once the tracks are created, before any
+// sample is written.
 void paceVideoBySound(RepairState& state);
-
-// A found picture's composition offset, counted in the reference's frames,
-// in the output track's (the same unless the sound paced the pictures).
-int32_t pacedCompositionOffset(const RepairState& state, int32_t offset);
