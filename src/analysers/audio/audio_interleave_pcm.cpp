@@ -822,8 +822,9 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
     // block, as its sound says.
     const std::vector<int64_t> anyBlock(shares.size(), 1);
     // The runs told for the blocks that start `offset` bytes into the stretch.
+    std::vector<std::vector<double>> costs;
     auto weigh = [&](int64_t offset) {
-        std::vector<std::vector<double>> costs(shares.size(), std::vector<double>(size_t(blocks)));
+        costs.assign(shares.size(), std::vector<double>(size_t(blocks)));
         for (size_t i = 0; i < shares.size(); ++i)
             for (int64_t k = 0; k < blocks; ++k)
                 costs[i][size_t(k)] = m_pcmProfiles[i].distance(bytes.data() + offset + k * block, block);
@@ -869,6 +870,10 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
                                         [](double x, double y) { return x < y - kSameTime; }) -
                        m_pcmSeconds.begin());
             runs = PcmContinuitySplit::split(bytes.data(), blocks * block, block, m_pcmTails, behind);
+            // A tone may carry on across a boundary by chance; a block whose
+            // sound clearly is one track's is not the other's.
+            if (PcmContentSplit::contradicts(costs, runs))
+                runs.clear();
         }
         if (runs.empty())
             return false;

@@ -24,7 +24,36 @@ constexpr double kChangeMargins = 0.9;
 constexpr size_t kMaxBlocks = 4096;
 constexpr size_t kMaxTracks = 8;
 
+// Block k's likeliest track, and by how much the next likeliest is less
+// like it.
+size_t likeliest(const std::vector<std::vector<double>>& costs, size_t k, double& margin) {
+    size_t best = 0;
+    for (size_t t = 1; t < costs.size(); ++t)
+        if (costs[t][k] < costs[best][k])
+            best = t;
+    double next = std::numeric_limits<double>::max();
+    for (size_t t = 0; t < costs.size(); ++t)
+        if (t != best)
+            next = std::min(next, costs[t][k]);
+    margin = next - costs[best][k];
+    return best;
+}
+
 }  // namespace
+
+bool PcmContentSplit::contradicts(const std::vector<std::vector<double>>& costs,
+                                  const std::vector<PcmContentRun>& runs) {
+    size_t k = 0;
+    for (const PcmContentRun& run : runs)
+        for (int64_t b = 0; b < run.blocks; ++b, ++k) {
+            if (costs.empty() || k >= costs.front().size())
+                return false;
+            double margin = 0;
+            if (likeliest(costs, k, margin) != run.track && margin >= kTold)
+                return true;
+        }
+    return false;
+}
 
 std::vector<PcmContentRun> PcmContentSplit::split(const std::vector<std::vector<double>>& costs,
                                                   const std::vector<int64_t>& packets) {
@@ -42,17 +71,11 @@ std::vector<PcmContentRun> PcmContentSplit::split(const std::vector<std::vector<
     std::vector<double> margins;
     size_t toldCount = 0;
     for (size_t k = 0; k < n; ++k) {
-        size_t best = 0;
-        for (size_t t = 1; t < tracks; ++t)
-            if (costs[t][k] < costs[best][k])
-                best = t;
-        double next = std::numeric_limits<double>::max();
-        for (size_t t = 0; t < tracks; ++t)
-            if (t != best)
-                next = std::min(next, costs[t][k]);
-        if (next - costs[best][k] >= kTold) {
+        double margin = 0;
+        const size_t best = likeliest(costs, k, margin);
+        if (margin >= kTold) {
             told[k] = int(best);
-            margins.push_back(next - costs[best][k]);
+            margins.push_back(margin);
             ++toldCount;
         }
     }

@@ -24,4 +24,7 @@ public:
     // sounds are too alike to tell the blocks apart, or none cover them.
     static std::vector<PcmContentRun> split(const std::vector<std::vector<double>>& costs,
                                             const std::vector<int64_t>& packets);
+    // Whether the runs give a block that the sound clearly tells for one
+    // track (as split() tells a block) to another.
+    static bool contradicts(const std::vector<std::vector<double>>& costs, const std::vector<PcmContentRun>& runs);
 };

@@ -22,6 +22,17 @@ repairrun::Recording twoRates(const std::string& name, const char* video, int to
                       "-x265-params log-level=error:bframes=2 -pix_fmt yuv420p -c:a pcm_s16be -ac 2 -t " + d};
 }
 
+// HEVC and two tones an octave apart, 330 Hz in mono at 48 kHz and 660 Hz
+// in stereo at 44.1 kHz: read in the other's format, each tone moves about
+// as much from one value to the next.
+repairrun::Recording octaveApart(const std::string& name, const char* video, int seconds) {
+    const std::string d = std::to_string(seconds);
+    return {name, "-f lavfi -i " + std::string(video) + "=size=240x192:rate=25:duration=" + d +
+                      " -f lavfi -i sine=frequency=330:sample_rate=48000 -f lavfi -i sine=frequency=660:sample_rate=44100"
+                      " -map 0:v -map 1:a -map 2:a -c:v libx265 -preset ultrafast -tag:v hvc1 -x265-params "
+                      "log-level=error:bframes=1:keyint=26 -pix_fmt yuv420p10le -c:a pcm_s16be -ac:a:0 1 -ac:a:1 2 -t " + d};
+}
+
 // A recording with captions from testmedia::captionCues(15).
 repairrun::Recording withCaptions(const std::string& name, const std::string& video, int seconds, int rate,
                                   const std::string& tone, const std::string& encode) {
@@ -65,5 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
                                      kMp3Captions),
                         SoundTimed | Counts, 0, 0},
         repairrun::Case{"pcm_two_rates", twoRates("pcm_two_rates.mov", "testsrc2", 440, 3),
-                        twoRates("pcm_two_rates_ref.mov", "testsrc", 880, 2), repairrun::TracksExact, 0, 100, 0}),
+                        twoRates("pcm_two_rates_ref.mov", "testsrc", 880, 2), repairrun::TracksExact, 0, 100, 0},
+        // A gap of four packets, A2 A1 A2 A1: the stereo tone carried on
+        // into the last mono packet by chance, which was taken for the
+        // stereo track's though its sound is clearly the mono one's.
+        repairrun::Case{"pcm_tones_an_octave_apart", octaveApart("pcm_octave_apart.mov", "testsrc2", 5),
+                        octaveApart("pcm_octave_apart_ref.mov", "testsrc", 4), repairrun::TracksExact, 0, 100, 0}),
     repairrun::caseName);
