@@ -19,8 +19,10 @@ namespace {
 // rate is read to better than this, while sound cut at chunk edges, or a
 // sound track that lost some of its chunks, is not a better measure.
 constexpr double kKeptDifference = 0.08;
-// How many chunks' share of the pictures a demanding pace must exceed.
-constexpr double kChunkSlips = 1.5;
+// How many chunks' share of the pictures a demanding pace must exceed; in
+// a recording too short to tell, more: there every chunk's edges weigh more,
+// and only a rate far from the reference's is read from its sound.
+constexpr double kChunkSlips = 1.5, kFewChunkSlips = 2.5;
 // Beyond these the sound is more likely incomplete than the pictures that
 // much slower or faster.
 constexpr double kSlowest = 2.0, kFastest = 0.5;
@@ -115,9 +117,8 @@ SoundTiming soundTiming(const RepairState& state) {
     // up the rate, while a recording that runs long enough at another rate
     // (a phone in the dark, where its reference was made in daylight) is.
     if (measure == SoundPaceMeasure::Agreed || videoRateSteady(*referenceVideo)) {
-        if (!pace.telling())
-            return {};
-        const double kept = std::max(kKeptDifference, kChunkSlips * pace.chunkShare());
+        const double kept =
+            std::max(kKeptDifference, (pace.telling() ? kChunkSlips : kFewChunkSlips) * pace.chunkShare());
         for (SoundPaceMeasure each : {SoundPaceMeasure::Behind, SoundPaceMeasure::InFront, SoundPaceMeasure::Slope}) {
             const double eachRatio = pace.secondsPerPicture(each) * video->m_mediaTimescale / video->m_sampleDuration;
             if (std::abs(eachRatio - 1) <= kept || (eachRatio > 1) != (ratio > 1))

@@ -65,10 +65,9 @@ double SoundPace::secondsPerPicture(SoundPaceMeasure measure) const {
     if (measure == SoundPaceMeasure::None || m_chunks < kMinimumChunks || m_betweenChunks < kMinimumSeconds)
         return 0;
     if (measure == SoundPaceMeasure::Agreed)
-        return telling() ? (secondsPerPicture(SoundPaceMeasure::Behind) + secondsPerPicture(SoundPaceMeasure::InFront) +
-                            secondsPerPicture(SoundPaceMeasure::Slope)) /
-                               3
-                         : 0;
+        return (secondsPerPicture(SoundPaceMeasure::Behind) + secondsPerPicture(SoundPaceMeasure::InFront) +
+                secondsPerPicture(SoundPaceMeasure::Slope)) /
+               3;
     if (measure == SoundPaceMeasure::Slope) {
         const double n = double(m_pictures);
         const double spread = n * m_sumIndexSquared - m_sumIndex * m_sumIndex;

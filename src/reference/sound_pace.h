@@ -48,7 +48,7 @@ public:
     void sound(double seconds);
     // Seconds per picture by `measure`; 0 when fewer than three chunks of
     // pictures with sound between them, or less than a second of that
-    // sound, were seen (eight chunks for Agreed).
+    // sound, were seen.
     double secondsPerPicture(SoundPaceMeasure measure) const;
     // Whether enough chunks came to tell which measure holds.
     bool telling() const;
