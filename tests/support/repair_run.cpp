@@ -220,20 +220,25 @@ Outcome run(const std::string& arguments, const std::string& dir) {
     return out;
 }
 
+Outcome repairBytes(const std::string& test, const std::string& reference, const Bytes& damaged,
+                    const std::string& input, const std::string& options, const std::string& output) {
+    using testsupport::quote;
+    const std::string dir = testsupport::scratchDir(test);
+    testsupport::writeFile(dir + "/" + input, damaged);
+    const std::string withReference = reference.empty() ? "" : " -ref " + quote(reference);
+    Outcome out = run("-i " + quote(dir + "/" + input) + withReference + " -o " + quote(dir + "/" + output) + " " +
+                          options, dir);
+    out.repaired = dir + "/" + output;
+    return out;
+}
+
 Outcome repair(const std::string& test, const std::string& reference, const Bytes& damaged,
                const std::string& options, std::string original) {
-    using testsupport::quote;
     if (original.empty())
         original = reference;
-    const std::string dir = testsupport::scratchDir(test);
     const std::string ext = original.substr(original.rfind('.'));
-    const std::string input = dir + "/broken" + ext;
-    testsupport::writeFile(input, damaged);
-    const std::string withReference = reference.empty() ? "" : " -ref " + quote(reference);
-    Outcome out = run("-i " + quote(input) + withReference + " -o " + quote(dir + "/repaired" + ext) + " " + options,
-                      dir);
     // Later clips are numbered; the first keeps the name.
-    out.repaired = dir + "/repaired" + ext;
+    Outcome out = repairBytes(test, reference, damaged, "broken" + ext, options, "repaired" + ext);
     const auto before = packets(original);
     const auto fixed = packets(out.repaired);
     const auto probed = testmedia::probePackets(original);
