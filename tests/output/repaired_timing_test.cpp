@@ -144,10 +144,7 @@ TEST(RepairedTiming, SlowMotionReferenceDecodesFramesTicksApart) {
     }
     auto table = [](const char* type, std::vector<uint32_t> entries) {
         entries.insert(entries.begin(), uint32_t(entries.size() / 2));
-        Bytes payload;
-        for (uint32_t v : entries)
-            testsupport::put32(payload, v);
-        return testsupport::fullAtom(type, 0, 0, payload);
+        return testsupport::fullAtom(type, 0, 0, testsupport::u32s(entries));
     };
     replaceAtom(packed, nth(packed, "ctts", 0), table("ctts", offsets));
     replaceAtom(packed, nth(packed, "stts", 0), table("stts", durations));

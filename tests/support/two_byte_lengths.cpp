@@ -1,11 +1,11 @@
 #include "support/two_byte_lengths.h"
 
 #include "support/atom_builder.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 
 namespace testsupport {
 
@@ -18,17 +18,10 @@ struct Placed {
 
 // Every packet of the movie where ffprobe finds it in the file.
 std::vector<Placed> placedPackets(const std::string& movie) {
+    const auto streams = testmedia::probeStreams(movie);
     std::vector<Placed> out;
-    std::istringstream lines(ffprobe(movie, "-show_entries packet=codec_type,pos,size -of csv=p=0"));
-    for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> f;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, ',');)
-            f.push_back(cell);
-        if (f.size() < 3)
-            continue;
-        out.push_back({std::atoll(f[2].c_str()), std::atoll(f[1].c_str()), f[0] == "video"});
-    }
+    for (const testmedia::Packet& p : testmedia::probePackets(movie))
+        out.push_back({p.pos, p.size, streams.at(size_t(p.stream)).at("codec_type") == "video"});
     return out;
 }
 
