@@ -19,6 +19,7 @@ using namespace testsupport;
 namespace {
 
 using repairrun::Outcome;
+
 // The analyser's audio runs, as logged; none may overlap another.
 bool gapsOverlap(const std::string& log) {
     std::vector<std::pair<uint64_t, uint64_t>> chunks;

@@ -13,6 +13,7 @@ using namespace testsupport;
 namespace {
 
 using repairrun::Outcome;
+
 // The generator's own movie is the reference.
 Outcome repair(const std::string& test, const CrmRecording& rec, const Bytes& damaged, const std::string& flags) {
     return repairrun::repairBytes(test, writeScratch(test + "_ref", "ref.mov", rec.file), damaged, "damaged.crm", flags);

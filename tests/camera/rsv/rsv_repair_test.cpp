@@ -18,6 +18,7 @@ using namespace testsupport;
 namespace {
 
 using repairrun::Outcome;
+
 std::vector<long long> numbers(const std::string& text) {
     std::vector<long long> out;
     for (const std::string& line : lines(text))
