@@ -11,8 +11,6 @@
 #include <map>
 #include <vector>
 
-using testsupport::quote;
-
 namespace {
 
 // Same encoder settings, different pictures: the reference fits both, and
@@ -40,26 +38,24 @@ TEST_P(NewClipDetection, TwoConcatenatedRecordingsBecomeTwoClips) {
     const bool indexKept = GetParam();
     const std::string first = recording("nfd_first.mp4", "");
     const std::string second = recording("nfd_second.mp4", "-vf negate -af volume=0.5 ");
-    const std::string dir = testsupport::scratchDir(indexKept ? "NewClipDetectionKept" : "NewClipDetectionLost");
     auto joined = indexKept ? testsupport::readFile(first) : repairrun::withoutIndex(first);
     const auto tail = indexKept ? testsupport::readFile(second) : repairrun::withoutIndex(second);
     joined.insert(joined.end(), tail.begin(), tail.end());
-    testsupport::writeFile(dir + "/card.mp4", joined);
 
     // A reference of another scene: the encoder placed its B-frames by
     // content, so its pictures come in another order, and each clip must
     // show its frames in its own.
     const std::string ref = recording("nfd_reference.mp4", "-vf noise=alls=30:allf=t ");
-    const auto r = testsupport::runFramend("-i " + quote(dir + "/card.mp4") + " -ref " + quote(ref) + " -o " +
-                                           quote(dir + "/clip.mp4") + " -nfd -v 5");
+    const auto r = repairrun::repairBytes(indexKept ? "NewClipDetectionKept" : "NewClipDetectionLost", ref, joined,
+                                          "card.mp4", "-nfd -v 5", "clip.mp4");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(streams(dir + "/clip.mp4"), streams(first));
-    EXPECT_EQ(streams(dir + "/clip_1.mp4"), streams(second));
+    EXPECT_EQ(streams(r.repaired), streams(first));
+    EXPECT_EQ(streams(r.repaired.substr(0, r.repaired.size() - 4) + "_1.mp4"), streams(second));
 
     // The first split: detection, the driver writing the clip and printing
     // the parameters, the next clip, then the detection's own reset.
     std::vector<std::string> order;
-    for (const std::string& line : testsupport::lines(r.output))
+    for (const std::string& line : testsupport::lines(r.log))
         for (const char* start : {"[INFO] nfd at ", "[NOTICE] dump completed", "[NOTICE] video class",
                                   "[INFO] next clip: ", "[DEBUG] ScanInfo::reset", "[INFO] nfd reset 0"})
             if (order.size() < 6 && line.rfind(start, 0) == 0 && (!order.empty() || line.rfind("[INFO] nfd at ", 0) == 0))

@@ -84,22 +84,8 @@ std::string record(const Recording& r, bool original) {
                                     " -t " + (original ? std::to_string(r.seconds) : "3"));
 }
 
-// -1 for anything but a number (N/A, empty, a side-data line).
-int64_t number(const std::string& s) {
-    if (s.empty() || s.find_first_not_of("-0123456789") != std::string::npos)
-        return -1;
-    return std::stoll(s);
-}
-
 using testsupport::fields;
-
-std::vector<std::string> lines(const std::string& command) {
-    std::vector<std::string> out;
-    for (const std::string& line : testsupport::lines(testsupport::runCommand(command).output))
-        if (!line.empty() && line[0] != '#')
-            out.push_back(line);
-    return out;
-}
+using testsupport::number;
 
 struct Packet {
     int64_t pos = -1, size = 0, dts = -1, duration = -1;
@@ -131,15 +117,14 @@ struct Track {
 std::vector<Track> tracks(const std::string& file) {
     std::map<int, Track> byIndex;
     std::vector<int> order;
-    for (const std::string& line : lines("ffprobe -v error -show_entries stream=index,codec_type,time_base "
-                                         "-of csv=p=0 " + quote(file))) {
-        const auto f = fields(line);
-        if (f.size() < 3 || number(f[0]) < 0 || (f[1] != "video" && f[1] != "audio"))
+    for (auto stream : testmedia::probeStreams(file)) {
+        if (stream["codec_type"] != "video" && stream["codec_type"] != "audio")
             continue;
-        Track& t = byIndex[int(number(f[0]))];
-        t.video = f[1] == "video";
-        const auto slash = f[2].find('/');
-        t.timeBase = slash == std::string::npos ? 0 : std::stod(f[2].substr(0, slash)) / std::stod(f[2].substr(slash + 1));
+        Track& t = byIndex[int(number(stream["index"]))];
+        t.video = stream["codec_type"] == "video";
+        const std::string& tb = stream["time_base"];
+        const auto slash = tb.find('/');
+        t.timeBase = slash == std::string::npos ? 0 : std::stod(tb.substr(0, slash)) / std::stod(tb.substr(slash + 1));
     }
     for (const auto& [index, t] : byIndex)
         if (t.video)
@@ -147,17 +132,12 @@ std::vector<Track> tracks(const std::string& file) {
     for (const auto& [index, t] : byIndex)
         if (!t.video)
             order.push_back(index);
-    // ffprobe's csv keeps its own field order: stream_index, dts, duration, size, pos.
-    for (const std::string& line : lines("ffprobe -v error -show_entries packet=stream_index,dts,duration,size,pos "
-                                         "-of csv=p=0 " + quote(file))) {
-        const auto f = fields(line);
-        if (f.size() >= 5 && byIndex.count(int(number(f[0]))))
-            byIndex[int(number(f[0]))].packets.push_back({number(f[4]), number(f[3]), number(f[1]), number(f[2]), ""});
-    }
+    for (const testmedia::Packet& p : testmedia::probePackets(file))
+        if (byIndex.count(p.stream))
+            byIndex[p.stream].packets.push_back({p.pos, p.size, p.dts, p.duration, ""});
     // framemd5 numbers the mapped streams afresh, in the order just built.
     std::map<int, size_t> next;
-    for (const std::string& line : lines("ffmpeg -nostdin -v error -i " + quote(file) +
-                                         " -map 0:v -map 0:a? -c copy -copyinkf -f framemd5 -")) {
+    for (const std::string& line : testsupport::framemd5(file, "", "-map 0:v -map 0:a? -copyinkf")) {
         const auto f = fields(line);
         if (f.size() < 6 || number(f[0]) < 0 || size_t(number(f[0])) >= order.size())
             continue;
@@ -173,7 +153,8 @@ std::vector<Track> tracks(const std::string& file) {
 }
 
 int decoderErrors(const std::string& file) {
-    return int(lines("ffmpeg -nostdin -v error -i " + quote(file) + " -map 0:v -map 0:a? -f null - 2>&1").size());
+    const std::string command = "ffmpeg -nostdin -v error -i " + quote(file) + " -map 0:v -map 0:a? -f null -";
+    return int(testsupport::lines(testsupport::runCommand(command, true).output).size());
 }
 
 // How one original track fared: surviving packets found in the repaired
@@ -222,15 +203,12 @@ Verdict judge(const Track& original, size_t cut, const Track* repaired) {
 // whose samples lie wholly in front of it.
 std::vector<testmedia::Cue> cues(const std::string& file, size_t cut = SIZE_MAX) {
     std::vector<testmedia::Cue> out = testmedia::shownCues(file);
-    // ffprobe's csv keeps its own field order: size, pos.
+    const auto streams = testmedia::probeStreams(file);
     size_t alive = 0;
-    for (const std::string& line :
-         lines("ffprobe -v error -select_streams s -show_entries packet=size,pos -of csv=p=0 " + quote(file))) {
-        const auto f = fields(line);
+    for (const testmedia::Packet& p : testmedia::probePackets(file))
         // Two bytes are an empty sample: the pause between two cues.
-        if (f.size() >= 2 && number(f[0]) > 2 && number(f[1]) >= 0 && size_t(number(f[0]) + number(f[1])) <= cut)
-            ++alive;
-    }
+        alive += streams.at(size_t(p.stream)).at("codec_type") == "subtitle" && p.size > 2 && p.pos >= 0 &&
+                 size_t(p.size + p.pos) <= cut;
     out.resize(std::min(out.size(), alive));
     return out;
 }

@@ -24,26 +24,19 @@ Bytes movieWith(const Bytes& tables) {
 
 constexpr uint32_t kMedia = 28;  // first payload byte: 20-byte ftyp, 8-byte mdat header
 
-struct Verdict {
-    int exitCode = -1;
-    std::string log;
-};
-
 // -qtrc with an output, then -atomdump alone: both end in order, and a
 // rebuilt movie holds no more than the input had.
-Verdict runHostile(const std::string& test, const Bytes& input) {
-    const std::string dir = scratchDir(test);
-    const std::string in = dir + "/in.mp4", out = dir + "/out.mp4";
-    writeFile(in, input);
-    const auto r = repairrun::run("-i " + quote(in) + " -ref " + quote(atomtest::faststartMp4()) + " -qtrc -o " + quote(out), dir);
+repairrun::Outcome runHostile(const std::string& test, const Bytes& input) {
+    const auto r = repairrun::repairBytes(test, atomtest::faststartMp4(), input, "in.mp4", "-qtrc", "out.mp4");
     EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << test << " exit " << r.exitCode << "\n" << r.errors;
     EXPECT_NE(r.log.find("[INFO] scan end\n"), std::string::npos) << test;
     if (r.exitCode == 0) {
-        EXPECT_LE(platform::fileSize(out), 2 * int64_t(input.size()) + 65536) << test;
+        EXPECT_LE(platform::fileSize(r.repaired), 2 * int64_t(input.size()) + 65536) << test;
     }
-    const auto dump = repairrun::run("-i " + quote(in) + " -atomdump", dir);
+    const std::string dir = r.repaired.substr(0, r.repaired.rfind('/'));
+    const auto dump = repairrun::run("-i " + quote(dir + "/in.mp4") + " -atomdump", dir);
     EXPECT_EQ(dump.exitCode, 0) << test << "\n" << dump.errors;
-    return {r.exitCode, r.log};
+    return r;
 }
 
 struct HostileCase {
@@ -155,7 +148,7 @@ TEST(HostileTables, EveryLieEndsInOrder) {
         {"HostileNested", nestedTables(), -1, "[ERROR] table atoms overlap - stsc at "},
     };
     for (const HostileCase& c : cases) {
-        const Verdict v = runHostile(c.name, c.input);
+        const repairrun::Outcome v = runHostile(c.name, c.input);
         if (c.exitCode >= 0) {
             EXPECT_EQ(v.exitCode, c.exitCode) << c.name;
         }

@@ -21,10 +21,10 @@ using testsupport::be32;
 
 namespace {
 
+const std::string kEncode = "-c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p -c:a aac -ac 2";
+
 // 2 s of H.264 with B-frames and stereo AAC at 48 kHz, each test's original.
-std::string recording() {
-    return testmedia::movie("timing_aac.mp4", "-c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p -c:a aac -ac 2");
-}
+std::string recording() { return testmedia::movie("timing_aac.mp4", kEncode); }
 
 // Replaces the atom at `at` (32-bit sizes) by `replacement` and corrects the
 // sizes of the atoms around it. The movies here keep their moov behind the
@@ -99,22 +99,22 @@ TEST(RepairedTiming, PhoneAudioTableDoesNotTimeTheAacFrames) {
     expectEveryAudioPacketLasts(o.repaired, 960.0 / 48000);
 }
 
-TEST(RepairedTiming, ReferenceThatSkipsUnchangedPictures) {
-    // A recorder that leaves out repeated pictures (ffmpeg's mpdecimate on a
-    // picture that changes every other frame) holds most frames two periods:
-    // its rate is the short duration, and taking the common one made the
-    // repaired video twice as long.
-    const std::string original = recording();
-    const std::string reference = testsupport::fixture(
-        "timing_mpdecimate.mp4",
-        "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 "
-        "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 "
-        "-vf mpdecimate -fps_mode vfr -c:v libx264 -bf 2 -g 25 -crf 30 -pix_fmt yuv420p -c:a aac -ac 2");
-    const Outcome o = repair("RepairedTiming.Decimated", reference, withoutIndex(original), "", original);
-    EXPECT_GE(o.video.percent(), 99.0);
-    EXPECT_TRUE(o.video.timed()) << o.video;
-    EXPECT_TRUE(o.audio.timed()) << o.audio;
-}
+class RepairedTimingRecordings : public repairrun::Cases {};
+
+TEST_P(RepairedTimingRecordings, ComeBack) { repairrun::expectRepaired(GetParam()); }
+
+// A recorder that leaves out repeated pictures (ffmpeg's mpdecimate on a
+// picture that changes every other frame) holds most frames two periods:
+// its rate is the short duration, and taking the common one made the
+// repaired video twice as long.
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, RepairedTimingRecordings,
+    ::testing::Values(repairrun::Case{
+        "timing_reference_skips_unchanged_pictures", {"timing_aac.mp4", testmedia::movieArgs(kEncode)},
+        {"timing_mpdecimate.mp4", "-f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi -i "
+                                  "sine=frequency=440:sample_rate=48000:duration=2 -vf mpdecimate -fps_mode vfr " + kEncode},
+        repairrun::Timed | repairrun::SoundTimed, 0, 99, 0}),
+    repairrun::caseName);
 
 TEST(RepairedTiming, SlowMotionReferenceDecodesFramesTicksApart) {
     // A slow-motion recorder decodes four frames a tick apart and shows them
@@ -144,10 +144,7 @@ TEST(RepairedTiming, SlowMotionReferenceDecodesFramesTicksApart) {
     }
     auto table = [](const char* type, std::vector<uint32_t> entries) {
         entries.insert(entries.begin(), uint32_t(entries.size() / 2));
-        Bytes payload;
-        for (uint32_t v : entries)
-            testsupport::put32(payload, v);
-        return testsupport::fullAtom(type, 0, 0, payload);
+        return testsupport::fullAtom(type, 0, 0, testsupport::u32s(entries));
     };
     replaceAtom(packed, nth(packed, "ctts", 0), table("ctts", offsets));
     replaceAtom(packed, nth(packed, "stts", 0), table("stts", durations));

@@ -8,18 +8,7 @@
 
 #include <gtest/gtest.h>
 
-
 using namespace outtest;
-
-namespace {
-
-std::string smallInput(const std::string& dir, size_t size) {
-    const std::string name = dir + "/input.bin";
-    testsupport::writeFile(name, std::vector<uint8_t>(size, 0x42));
-    return name;
-}
-
-}  // namespace
 
 TEST(SampleCollection, SizesMustBeBelowTheInputSize) {
     LogCapture log(LogLevel::Debug);
@@ -69,7 +58,8 @@ TEST(SampleCollection, ClipNumbersAdvanceOnlyWhenAMovieWasOpen) {
     LogCapture log(LogLevel::Debug);
     const std::string dir = testsupport::scratchDir("CollectionClips");
     ScanBuffer reader;
-    const std::string input = smallInput(dir, 4096);
+    const std::string input = dir + "/input.bin";
+    testsupport::writeFile(input, std::vector<uint8_t>(4096, 0x42));
     ASSERT_TRUE(reader.open(input));
     RepairState state;
     state.m_inputFileName = input;
@@ -106,7 +96,8 @@ TEST(SampleCollection, ClipNumbersAdvanceOnlyWhenAMovieWasOpen) {
 TEST(SampleCollection, OutputNamesThatHitTheInputOrReferenceAreRefused) {
     LogCapture log(LogLevel::Fatal);
     const std::string dir = testsupport::scratchDir("CollectionRefuse");
-    const std::string input = smallInput(dir, 10);
+    const std::string input = dir + "/input.bin";
+    testsupport::writeFile(input, std::vector<uint8_t>(10, 0x42));
     const std::string reference = dir + "/ref.mov";
     testsupport::writeFile(reference, {1, 2, 3});
     const std::string clipInput = dir + "/take.mov";

@@ -22,7 +22,7 @@ void put64(Bytes& b, uint64_t v) {
 
 void putType(Bytes& b, const char* type) { b.insert(b.end(), type, type + 4); }
 
-Bytes u32s(std::initializer_list<uint32_t> values) {
+Bytes u32s(const std::vector<uint32_t>& values) {
     Bytes b;
     for (uint32_t v : values)
         put32(b, v);

@@ -18,7 +18,7 @@ void put16(Bytes& b, uint16_t v);
 void put32(Bytes& b, uint32_t v);
 void put64(Bytes& b, uint64_t v);
 void putType(Bytes& b, const char* type);
-Bytes u32s(std::initializer_list<uint32_t> values);
+Bytes u32s(const std::vector<uint32_t>& values);
 Bytes concat(std::initializer_list<Bytes> parts);
 
 uint32_t be32(const uint8_t* p);

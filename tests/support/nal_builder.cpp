@@ -14,21 +14,6 @@ Bytes lengthPrefixed(std::initializer_list<Bytes> nals) {
     return out;
 }
 
-std::vector<Bytes> annexBUnits(const Bytes& s) {
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 <= s.size(); ++i)
-        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1)
-            starts.push_back(i + 3);
-    std::vector<Bytes> units;
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : s.size();
-        while (end > starts[k] && s[end - 1] == 0)
-            --end;
-        units.emplace_back(s.begin() + long(starts[k]), s.begin() + long(end));
-    }
-    return units;
-}
-
 Bytes avcC(const std::vector<Bytes>& sps, const std::vector<Bytes>& pps) {
     Bytes b = {1, 100, 0, 30, 0xFF, uint8_t(0xE0 | sps.size())};
     if (!sps.empty() && sps[0].size() >= 4)

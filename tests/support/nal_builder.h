@@ -16,10 +16,6 @@ void appendLengthPrefixed(Bytes& out, const uint8_t* nal, size_t size);
 // A sample of the given units, each behind its 4-byte length.
 Bytes lengthPrefixed(std::initializer_list<Bytes> nals);
 
-// The units of a byte stream (as encoders write it), start codes and
-// trailing zero bytes removed.
-std::vector<Bytes> annexBUnits(const Bytes& stream);
-
 // An avcC record (4-byte lengths) holding the parameter sets; profile and
 // level come from the first SPS when it has them.
 Bytes avcC(const std::vector<Bytes>& sps, const std::vector<Bytes>& pps);

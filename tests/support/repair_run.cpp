@@ -13,24 +13,16 @@ namespace repairrun {
 Bytes withoutIndex(const std::string& file, double keep) {
     Bytes d = testsupport::readFile(file);
     size_t payload = 0, payloadSize = 0;
-    for (size_t at = 0; at + 8 <= d.size();) {
-        uint64_t size = testsupport::be32(&d[at]);
-        size_t header = 8;
-        if (size == 1 && at + 16 <= d.size()) {
-            size = testsupport::be64(&d[at + 8]);
-            header = 16;
+    for (const testsupport::AtomSpan& a : testsupport::atomTree(d)) {
+        const size_t header = testsupport::be32(&d[a.start]) == 1 ? 16 : 8;
+        if (a.type == "mdat" && a.size >= header) {
+            payload = a.start + header;
+            payloadSize = a.size - header;
         }
-        if (std::equal(d.begin() + long(at) + 4, d.begin() + long(at) + 8, "mdat") && size >= header) {
-            payload = at + header;
-            payloadSize = size_t(size) - header;
-        }
-        if (std::equal(d.begin() + long(at) + 4, d.begin() + long(at) + 8, "moov")) {
-            d.resize(keep < 1 ? payload + payloadSize * size_t(keep * 1000 + 0.5) / 1000 : at);
+        if (a.type == "moov") {
+            d.resize(keep < 1 ? payload + payloadSize * size_t(keep * 1000 + 0.5) / 1000 : a.start);
             break;
         }
-        if (size < 8)
-            break;
-        at += size;
     }
     return d;
 }
@@ -220,20 +212,25 @@ Outcome run(const std::string& arguments, const std::string& dir) {
     return out;
 }
 
+Outcome repairBytes(const std::string& test, const std::string& reference, const Bytes& damaged,
+                    const std::string& input, const std::string& options, const std::string& output) {
+    using testsupport::quote;
+    const std::string dir = testsupport::scratchDir(test);
+    testsupport::writeFile(dir + "/" + input, damaged);
+    const std::string withReference = reference.empty() ? "" : " -ref " + quote(reference);
+    Outcome out = run("-i " + quote(dir + "/" + input) + withReference + " -o " + quote(dir + "/" + output) + " " +
+                          options, dir);
+    out.repaired = dir + "/" + output;
+    return out;
+}
+
 Outcome repair(const std::string& test, const std::string& reference, const Bytes& damaged,
                const std::string& options, std::string original) {
-    using testsupport::quote;
     if (original.empty())
         original = reference;
-    const std::string dir = testsupport::scratchDir(test);
     const std::string ext = original.substr(original.rfind('.'));
-    const std::string input = dir + "/broken" + ext;
-    testsupport::writeFile(input, damaged);
-    const std::string withReference = reference.empty() ? "" : " -ref " + quote(reference);
-    Outcome out = run("-i " + quote(input) + withReference + " -o " + quote(dir + "/repaired" + ext) + " " + options,
-                      dir);
     // Later clips are numbered; the first keeps the name.
-    out.repaired = dir + "/repaired" + ext;
+    Outcome out = repairBytes(test, reference, damaged, "broken" + ext, options, "repaired" + ext);
     const auto before = packets(original);
     const auto fixed = packets(out.repaired);
     const auto probed = testmedia::probePackets(original);

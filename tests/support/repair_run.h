@@ -73,6 +73,12 @@ struct Outcome {
 // apart in `dir`; only exitCode, log and errors are filled.
 Outcome run(const std::string& arguments, const std::string& dir);
 
+// Writes `damaged` as `input` into a fresh scratch folder for `test` and runs
+// framend -i <it> -ref <reference> -o <output> <options> there (-ref left out
+// for an empty reference); exitCode, log, errors and repaired are filled.
+Outcome repairBytes(const std::string& test, const std::string& reference, const Bytes& damaged,
+                    const std::string& input, const std::string& options, const std::string& output = "out.mov");
+
 // Writes `damaged` into a fresh scratch folder for `test`, runs
 // framend -i <it> -ref <reference> -o repaired<ext> <options> and scores the
 // (first clip of the) result against `original` (the reference when empty).

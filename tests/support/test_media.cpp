@@ -12,16 +12,12 @@
 
 namespace testmedia {
 
+using testsupport::number;
+
 namespace {
 
 const std::string kH264 = "-c:v libx264 -pix_fmt yuv420p -g 25 ";
 const std::string kChunks = " -chunk_duration 500000";
-
-int64_t number(const std::string& s) {
-    if (s.empty() || s == "N/A")
-        return 0;
-    return std::stoll(s);
-}
 
 }  // namespace
 
@@ -148,7 +144,7 @@ std::vector<Packet> probePackets(const std::string& file) {
              testsupport::ffprobe(file, "-show_entries packet=stream_index,pts,dts,duration,size,pos -of csv=p=0"))) {
         std::vector<std::string> v = testsupport::fields(line);
         v.resize(6);
-        if (!v[0].empty())
+        if (number(v[0]) >= 0)
             packets.push_back(
                 Packet{int(number(v[0])), number(v[1]), number(v[2]), number(v[4]), number(v[5]), number(v[3])});
     }

@@ -124,6 +124,12 @@ std::vector<std::string> fields(const std::string& line, char separator) {
     return out;
 }
 
+int64_t number(const std::string& s) {
+    if (s.empty() || s.find_first_not_of("-0123456789") != std::string::npos)
+        return -1;
+    return std::stoll(s);
+}
+
 std::vector<uint8_t> streamBytes(const std::string& file, const std::string& map, const char* format,
                                  bool ignoreEditList) {
     // A name of this process's own: tests that run side by side read the

@@ -57,6 +57,8 @@ std::vector<std::string> lines(const std::string& text);
 // A line's fields between the separators, leading blanks dropped (a
 // trailing empty field is none).
 std::vector<std::string> fields(const std::string& line, char separator = ',');
+// A field's integer; -1 for anything but digits (N/A, empty, a side-data line).
+int64_t number(const std::string& field);
 std::vector<uint8_t> readFile(const std::string& name);
 bool writeFile(const std::string& name, const std::vector<uint8_t>& data);
 

@@ -1,42 +1,21 @@
 #include "support/two_byte_lengths.h"
 
 #include "support/atom_builder.h"
+#include "support/test_media.h"
 #include "support/test_support.h"
 
 #include <algorithm>
 #include <map>
-#include <sstream>
 
 namespace testsupport {
 
-namespace {
-
-struct Placed {
-    int64_t pos = 0, size = 0;
-    bool video = false;
-};
-
-// Every packet of the movie where ffprobe finds it in the file.
-std::vector<Placed> placedPackets(const std::string& movie) {
-    std::vector<Placed> out;
-    std::istringstream lines(ffprobe(movie, "-show_entries packet=codec_type,pos,size -of csv=p=0"));
-    for (std::string line; std::getline(lines, line);) {
-        std::vector<std::string> f;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, ',');)
-            f.push_back(cell);
-        if (f.size() < 3)
-            continue;
-        out.push_back({std::atoll(f[2].c_str()), std::atoll(f[1].c_str()), f[0] == "video"});
-    }
-    return out;
-}
-
-}  // namespace
-
 std::vector<uint8_t> withTwoByteNalLengths(const std::string& movie) {
+    using Packet = testmedia::Packet;
     const Bytes file = readFile(movie);
-    std::vector<Placed> packets = placedPackets(movie);
+    // Every packet of the movie where ffprobe finds it in the file.
+    std::vector<Packet> packets = testmedia::probePackets(movie);
+    const auto streams = testmedia::probeStreams(movie);
+    const auto video = [&](const Packet& p) { return streams.at(size_t(p.stream)).at("codec_type") == "video"; };
     std::vector<AtomSpan> top;
     for (const AtomSpan& a : atomTree(file))
         if (a.type == "mdat" || a.type == "moov")
@@ -46,10 +25,10 @@ std::vector<uint8_t> withTwoByteNalLengths(const std::string& movie) {
     const AtomSpan mdat = top[0];
     // Sample sizes in decode order, for the video's stsz.
     std::vector<uint32_t> videoSizes;
-    for (const Placed& p : packets)
-        if (p.video)
+    for (const Packet& p : packets)
+        if (video(p))
             videoSizes.push_back(uint32_t(p.size));
-    std::sort(packets.begin(), packets.end(), [](const Placed& a, const Placed& b) { return a.pos < b.pos; });
+    std::sort(packets.begin(), packets.end(), [](const Packet& a, const Packet& b) { return a.pos < b.pos; });
 
     Bytes out(file.begin(), file.begin() + long(mdat.start));
     const size_t header = out.size();
@@ -57,13 +36,13 @@ std::vector<uint8_t> withTwoByteNalLengths(const std::string& movie) {
     std::map<uint64_t, uint64_t> moved;  // old sample offset -> new
     std::map<int64_t, uint32_t> newSizeAt;  // video samples by their old offset
     size_t copied = mdat.start + 8;
-    for (const Placed& p : packets) {
+    for (const Packet& p : packets) {
         if (p.pos < int64_t(copied) || p.pos + p.size > int64_t(mdat.start + mdat.size))
             return {};
         out.insert(out.end(), file.begin() + long(copied), file.begin() + long(p.pos));
         moved[uint64_t(p.pos)] = out.size();
         const uint8_t* s = file.data() + p.pos;
-        if (!p.video) {
+        if (!video(p)) {
             out.insert(out.end(), s, s + p.size);
         } else {
             const size_t start = out.size();

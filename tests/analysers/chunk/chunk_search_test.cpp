@@ -1,26 +1,42 @@
-// Which start the chunk search takes where candidates overlap.
+// Which start the chunk search takes where candidates overlap, and where a
+// picture that the end of a cut recording broke off begins.
 
 #include "analysers/chunk/chunk_search.h"
+#include "analysers/chunk/cut_picture.h"
 #include "analysers/chunk/learned_sample_codec.h"
 
 #include "support/nal_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
 
 using testsupport::Bytes;
 
-// Pictures of length-prefixed units whose first byte is below 0x80; a
-// picture ends where no such unit fits, and a chunk holds one picture.
-class UnitCodec : public LearnedSampleCodec {
+// A codec that learns nothing and sees no sample anywhere; the codecs below
+// tell what they see.
+class NoSampleCodec : public LearnedSampleCodec {
 public:
     void clear() override {}
     bool learn(const uint8_t*, int64_t) override { return true; }
     void finishLearning() override {}
     bool empty() const override { return false; }
+    bool wholeSample(const uint8_t*, int64_t) const override { return false; }
+    bool boundedUnitAt(const uint8_t*, int64_t) const override { return false; }
+    int64_t nextPlausibleStart(const uint8_t*, int64_t, int64_t, int64_t) const override { return -1; }
+    int64_t measureSample(const uint8_t*, int64_t) const override { return 0; }
+    bool continuesAt(const uint8_t*, int64_t) const override { return false; }
+    bool beginsAfterPadding(const uint8_t*, int64_t) const override { return false; }
+    int32_t parameterSetId(const uint8_t*, int64_t) const override { return -1; }
+};
+
+// Pictures of length-prefixed units whose first byte is below 0x80; a
+// picture ends where no such unit fits, and a chunk holds one picture.
+class UnitCodec : public NoSampleCodec {
+public:
     bool wholeSample(const uint8_t*, int64_t) const override { return true; }
     bool boundedUnitAt(const uint8_t* data, int64_t n) const override { return unitAt(data, n); }
     int64_t nextPlausibleStart(const uint8_t* data, int64_t n, int64_t from, int64_t last) const override {
@@ -35,9 +51,6 @@ public:
             pos += 4 + int64_t(bitstream::readBE32(data + pos));
         return pos;
     }
-    bool continuesAt(const uint8_t*, int64_t) const override { return false; }
-    bool beginsAfterPadding(const uint8_t*, int64_t) const override { return false; }
-    int32_t parameterSetId(const uint8_t*, int64_t) const override { return -1; }
 
 private:
     static bool unitAt(const uint8_t* data, int64_t n) {
@@ -46,6 +59,22 @@ private:
         const int64_t length = int64_t(bitstream::readBE32(data));
         return length > 0 && length + 4 <= n && data[4] < 0x80;
     }
+};
+
+// A codec that knows one sequence and one picture parameter set from the
+// reference, and sees no whole picture in units without a slice.
+class ParameterSetCodec : public NoSampleCodec {
+public:
+    ParameterSetCodec(Bytes sps, Bytes pps) : m_sps(std::move(sps)), m_pps(std::move(pps)) {}
+    bool carriedParameterSet(const uint8_t* unit, int64_t length) const override {
+        return same(m_sps, unit, length) || same(m_pps, unit, length);
+    }
+
+private:
+    static bool same(const Bytes& set, const uint8_t* unit, int64_t length) {
+        return int64_t(set.size()) == length && std::memcmp(set.data(), unit, set.size()) == 0;
+    }
+    Bytes m_sps, m_pps;
 };
 
 }  // namespace
@@ -82,4 +111,29 @@ TEST(ChunkSearch, LengthReadEarlyLosesToThePicturesOwnUnits) {
     testsupport::appendLengthPrefixed(single, unit.data(), unit.size());
     single.insert(single.end(), 600, 0xC5);
     EXPECT_EQ(search.search(single.data(), int64_t(single.size()), int64_t(single.size()), out), 64);
+}
+
+TEST(CutPicture, CutInTheUnitsInFrontOfTheFirstSlice) {
+    const Bytes sps{0x42, 0x01, 0x01, 0x04, 0x08, 0x00, 0x00, 0x03, 0x00, 0x9d, 0x28};
+    const Bytes pps{0x44, 0x01, 0xc0, 0x71, 0x82, 0x12};
+    Bytes data(3000, 0x5a);  // sound
+    const int64_t pictureAt = int64_t(data.size());
+    testsupport::appendLengthPrefixed(data, sps.data(), sps.size());
+    testsupport::appendLengthPrefixed(data, pps.data(), pps.size());
+    // A message the cut left 200 of its 2,282 bytes of.
+    for (uint8_t b : {0x00, 0x00, 0x08, 0xea, 0x4e, 0x01})
+        data.push_back(b);
+    data.insert(data.end(), 194, 0xff);
+    const int64_t n = int64_t(data.size());
+
+    const ParameterSetCodec carried(sps, pps);
+    EXPECT_EQ(cutPictureStart(carried, data.data(), n, 1 << 20), pictureAt);
+
+    // Parameter sets of another recorder prove nothing: the bytes may be
+    // sound that happens to chain.
+    Bytes otherSps = sps, otherPps = pps;
+    otherSps.back() ^= 1;
+    otherPps.back() ^= 1;
+    const ParameterSetCodec other(otherSps, otherPps);
+    EXPECT_EQ(cutPictureStart(other, data.data(), n, 1 << 20), n);
 }

@@ -174,13 +174,10 @@ TEST(ICODRepair, SyntheticFrames) {
         if (i + 1 < 12)
             d.insert(d.end(), gap.begin(), gap.end());
     }
-    const std::string input = testsupport::writeScratch("ICODRepair.SyntheticFrames", "aic.mov", d);
-    const std::string out = input + ".out.mov";
-    const auto r =
-        testsupport::runFramend("-i " + quote(input) + " -vf icod -fw 1920 -fh 1080 -fps 25 -o " + quote(out));
+    const Outcome r = repairBytes("ICODRepair.SyntheticFrames", "", d, "aic.mov", "-vf icod -fw 1920 -fh 1080 -fps 25");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_NE(r.output.find("framesize too high (9000000)"), std::string::npos);
-    const auto packets = testsupport::framemd5(out);
+    EXPECT_NE(r.log.find("framesize too high (9000000)"), std::string::npos);
+    const auto packets = testsupport::framemd5(r.repaired);
     ASSERT_EQ(packets.size(), sizes.size() - 1);
     // "stream, dts, pts, duration, size, md5"
     for (size_t i = 0; i < packets.size(); ++i)

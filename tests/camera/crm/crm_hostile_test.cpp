@@ -4,7 +4,7 @@
 
 #include "camera/crm/crm_marker_search.h"
 #include "camera/crm/crm_recording.h"
-#include "camera/stream_bytes.h"
+#include "support/repair_run.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -16,12 +16,9 @@
 using namespace crmtest;
 using namespace testsupport;
 
-using cameratest::streamBytes;
-
 namespace {
 
-using cameratest::Repaired;
-using cameratest::repair;
+using repairrun::Outcome;
 
 // The analyser's audio runs, as logged; none may overlap another.
 bool gapsOverlap(const std::string& log) {
@@ -68,7 +65,8 @@ TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
             // and the analyser recovers the samples, each run split evenly
             // over the tracks. With a file type box in front the rebuild
             // takes it, leaving the audio in place.
-            const Repaired r = repair("crm_fake_marker", ref, boxed ? withMediaHeader(p) : p, "damaged.crm", "-canoncrm");
+            const Outcome r =
+                repairrun::repairBytes("crm_fake_marker", ref, boxed ? withMediaHeader(p) : p, "damaged.crm", "-canoncrm");
             ASSERT_EQ(r.exitCode, 0) << r.log;
             const std::vector<std::string> path =
                 boxed ? std::vector<std::string>{"CanonCRM rebuild complete: video_samples=12 video_chunks=4 audio_runs=4"}
@@ -77,11 +75,11 @@ TEST(CrmHostile, InvalidMarkerInsideAudioIsAudio) {
                                                  "sample analyser"};
             for (const std::string& line : path)
                 EXPECT_NE(r.log.find(line), std::string::npos) << line << "\n" << r.log;
-            EXPECT_EQ(framemd5(r.output, "", "-map 0:v").size(), 12u);
+            EXPECT_EQ(framemd5(r.repaired, "", "-map 0:v").size(), 12u);
             EXPECT_FALSE(gapsOverlap(r.log)) << length << "\n" << r.log;
-            EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << length;
-            EXPECT_EQ(streamBytes(r.output, "0:a:0", "s24be"), expected) << length << "\n" << r.log;
-            EXPECT_EQ(streamBytes(r.output, "0:a:1", "s24be"), rec.audioBytes(1)) << length;
+            EXPECT_EQ(streamBytes(r.repaired, "0:v:0", "data"), rec.videoBytes()) << length;
+            EXPECT_EQ(streamBytes(r.repaired, "0:a:0", "s24be"), expected) << length << "\n" << r.log;
+            EXPECT_EQ(streamBytes(r.repaired, "0:a:1", "s24be"), rec.audioBytes(1)) << length;
         }
     }
 }
@@ -123,7 +121,7 @@ TEST(CrmHostile, DamagedInputsNeverCrashHangOrRecordAGapTwice) {
     const std::string ref = writeScratch("crm_hostile_ref", "ref.mov", rec.file);
     for (const Case& c : cases) {
         for (const char* flags : {"-canoncrm", "-canoncrm -auto"}) {
-            const Repaired r = repair("crm_hostile", ref, c.damaged, "damaged.crm", flags);
+            const Outcome r = repairrun::repairBytes("crm_hostile", ref, c.damaged, "damaged.crm", flags);
             EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << c.name << " " << flags << " exit " << r.exitCode << "\n" << r.log;
             EXPECT_FALSE(gapsOverlap(r.log)) << c.name << "\n" << r.log;
         }
@@ -148,9 +146,9 @@ TEST(CrmHostile, MarkerAcrossTheSearchBlockBorder) {
     EXPECT_EQ(crm::findCrmSample(f, chunk0End, rec.payload.size()), rec.chunkOffsets[1]);
 
     for (const Bytes& in : {rec.payload, wrapped(rec.payload)}) {
-        const Repaired r = repair("crm_border", ref, in, "damaged.crm", "-canoncrm");
+        const Outcome r = repairrun::repairBytes("crm_border", ref, in, "damaged.crm", "-canoncrm");
         ASSERT_EQ(r.exitCode, 0) << r.log;
-        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes()) << in.size();
+        EXPECT_EQ(streamBytes(r.repaired, "0:v:0", "data"), rec.videoBytes()) << in.size();
         EXPECT_FALSE(gapsOverlap(r.log));
     }
 }

@@ -21,12 +21,7 @@ Bytes tkhd(uint32_t id, bool audio) {
                                         0, 0, 0x40000000, audio ? 0 : 640u << 16, audio ? 0 : 360u << 16}));
 }
 
-Bytes table(const char* type, const std::vector<uint32_t>& words) {
-    Bytes p;
-    for (uint32_t w : words)
-        put32(p, w);
-    return fullAtom(type, 0, 0, p);
-}
+Bytes table(const char* type, const std::vector<uint32_t>& words) { return fullAtom(type, 0, 0, u32s(words)); }
 
 struct TrackTables {
     const char* handler = "";

@@ -2,7 +2,6 @@
 // what ffmpeg reads back from the output against what the generator wrote.
 
 #include "camera/crm/crm_recording.h"
-#include "camera/stream_bytes.h"
 #include "support/repair_run.h"
 #include "support/test_support.h"
 
@@ -11,15 +10,13 @@
 using namespace crmtest;
 using namespace testsupport;
 
-using cameratest::streamBytes;
-
 namespace {
 
-using cameratest::Repaired;
+using repairrun::Outcome;
 
 // The generator's own movie is the reference.
-Repaired repair(const std::string& test, const CrmRecording& rec, const Bytes& damaged, const std::string& flags) {
-    return cameratest::repair(test, writeScratch(test + "_ref", "ref.mov", rec.file), damaged, "damaged.crm", flags);
+Outcome repair(const std::string& test, const CrmRecording& rec, const Bytes& damaged, const std::string& flags) {
+    return repairrun::repairBytes(test, writeScratch(test + "_ref", "ref.mov", rec.file), damaged, "damaged.crm", flags);
 }
 
 bool contains(const std::string& log, const std::string& text) { return log.find(text) != std::string::npos; }
@@ -30,14 +27,14 @@ bool contains(const std::string& log, const std::string& text) { return log.find
 // the partition must take each track's chunk from the end of its run.
 TEST(CrmRepair, WrappedRecordingComesBackExactly) {
     const CrmRecording rec = makeCrmRecording({});
-    const Repaired r = repair("crm_wrapped", rec, wrapped(rec.payload), "-canoncrm");
+    const Outcome r = repair("crm_wrapped", rec, wrapped(rec.payload), "-canoncrm");
     ASSERT_EQ(r.exitCode, 0) << r.log;
     EXPECT_TRUE(contains(r.log, "CanonCRM wrapped container audio chunks=4")) << r.log;
-    EXPECT_EQ(repairrun::packetCounts(r.output)[0], rec.sampleSizes.size());
-    EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes());
+    EXPECT_EQ(repairrun::packetCounts(r.repaired)[0], rec.sampleSizes.size());
+    EXPECT_EQ(streamBytes(r.repaired, "0:v:0", "data"), rec.videoBytes());
     for (size_t t = 0; t < rec.audio.size(); ++t)
-        EXPECT_EQ(streamBytes(r.output, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t)) << "track " << t;
-    const std::string probe = testsupport::ffprobe(r.output, "-show_entries stream=codec_tag_string,nb_frames -of csv=p=0");
+        EXPECT_EQ(streamBytes(r.repaired, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t)) << "track " << t;
+    const std::string probe = testsupport::ffprobe(r.repaired, "-show_entries stream=codec_tag_string,nb_frames -of csv=p=0");
     for (const char* stream : {"CRAW,12", "in24,23040\nin24,23040", "mett,12", "tmcd,12"})
         EXPECT_TRUE(contains(probe, stream)) << probe;
 }
@@ -54,14 +51,14 @@ TEST(CrmRepair, DamagedTailKeepsEveryWholeSample) {
     const CrmRecording rec = makeCrmRecording(o);
     const size_t cut = rec.sampleOffsets[23] + 139000;  // inside the last sample
     const Bytes damaged = wrapped(Bytes(rec.payload.begin(), rec.payload.begin() + long(cut)));
-    const Repaired faded = repair("crm_tail", rec, damaged, "-canoncrm");
-    const Repaired plain = repair("crm_tail_nofade", rec, damaged, "-canoncrm -canoncrmnotailfade");
+    const Outcome faded = repair("crm_tail", rec, damaged, "-canoncrm");
+    const Outcome plain = repair("crm_tail_nofade", rec, damaged, "-canoncrm -canoncrmnotailfade");
     EXPECT_TRUE(contains(faded.log, "CanonCRM faded noisy recovered audio tail track=0")) << faded.log;
     EXPECT_FALSE(contains(plain.log, "faded noisy")) << plain.log;
-    for (const Repaired* r : {&faded, &plain}) {
+    for (const Outcome* r : {&faded, &plain}) {
         ASSERT_EQ(r->exitCode, 0) << r->log;
-        EXPECT_EQ(streamBytes(r->output, "0:v:0", "data"), rec.videoBytes(0, 23));
-        const Bytes audio = streamBytes(r->output, "0:a:1", "s24be");
+        EXPECT_EQ(streamBytes(r->repaired, "0:v:0", "data"), rec.videoBytes(0, 23));
+        const Bytes audio = streamBytes(r->repaired, "0:a:1", "s24be");
         // 23 frames of video at 25 fps hold 44160 frames of audio.
         ASSERT_EQ(audio.size(), 44160u * 6);
         const Bytes untouched = rec.audioBytes(1, 0, r == &faded ? 1 : 3);
@@ -76,14 +73,14 @@ TEST(CrmRepair, LeadingDamageDropsThePartialChunk) {
     const CrmRecording rec = makeCrmRecording({});
     const Bytes damaged = wrapped(Bytes(rec.payload.begin() + long(rec.sampleOffsets[1] + 100), rec.payload.end()));
     for (const char* flags : {"-canoncrmleading", "-canoncrm -auto"}) {
-        const Repaired r = repair("crm_leading", rec, damaged, flags);
+        const Outcome r = repair("crm_leading", rec, damaged, flags);
         ASSERT_EQ(r.exitCode, 0) << r.log;
         EXPECT_TRUE(contains(r.log, "CanonCRM dropped leading partial video chunks count=1 samples=1")) << r.log;
         EXPECT_TRUE(contains(r.log, "donor_layout_runs=3")) << r.log;
         EXPECT_EQ(contains(r.log, "CanonCRM auto selected leading-damage mode"), std::string(flags) != "-canoncrmleading");
-        EXPECT_EQ(streamBytes(r.output, "0:v:0", "data"), rec.videoBytes(3));
+        EXPECT_EQ(streamBytes(r.repaired, "0:v:0", "data"), rec.videoBytes(3));
         for (size_t t = 0; t < rec.audio.size(); ++t)
-            EXPECT_EQ(streamBytes(r.output, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t, 1)) << flags;
+            EXPECT_EQ(streamBytes(r.repaired, "0:a:" + std::to_string(t), "s24be"), rec.audioBytes(t, 1)) << flags;
     }
 }
 
@@ -96,13 +93,13 @@ TEST(CrmRepair, AutoPicksPayloadAndWrappedInputs) {
     o.lengthField = 0x100100;
     o.framesPerChunk = 1920;
     const CrmRecording rec = makeCrmRecording(o);
-    const Repaired bare = repair("crm_auto_bare", rec, rec.payload, "-auto");
+    const Outcome bare = repair("crm_auto_bare", rec, rec.payload, "-auto");
     EXPECT_TRUE(contains(bare.log, "auto selected Canon CRM payload recovery candidate")) << bare.log;
-    const Repaired wrap = repair("crm_auto_wrapped", rec, wrapped(rec.payload), "-auto");
+    const Outcome wrap = repair("crm_auto_wrapped", rec, wrapped(rec.payload), "-auto");
     EXPECT_TRUE(contains(wrap.log, "auto selected Canon CRM wrapped-container candidate")) << wrap.log;
     EXPECT_TRUE(contains(wrap.log, "CanonCRM rebuild complete")) << wrap.log;
-    for (const Repaired* r : {&bare, &wrap}) {
+    for (const Outcome* r : {&bare, &wrap}) {
         ASSERT_EQ(r->exitCode, 0) << r->log;
-        EXPECT_EQ(streamBytes(r->output, "0:v:0", "data"), rec.videoBytes());
+        EXPECT_EQ(streamBytes(r->repaired, "0:v:0", "data"), rec.videoBytes());
     }
 }

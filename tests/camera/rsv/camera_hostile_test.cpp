@@ -3,7 +3,7 @@
 // repi record heads with wild counts and sizes) never crash or hang a repair.
 
 #include "camera/rsv/rsv_recording.h"
-#include "camera/stream_bytes.h"
+#include "support/repair_run.h"
 
 #include <gtest/gtest.h>
 
@@ -41,7 +41,7 @@ Bytes hostile(uint32_t seed) {
 TEST(CameraHostile, SprinkledStructuresNeverCrashOrHang) {
     const std::string ref = rsvtest::referenceMovie(true);
     for (const char* flags : {"-sonyrsv", "-canonrepi"}) {
-        const auto r = cameratest::repair(std::string("camera_hostile") + flags, ref, hostile(11), "noise.bin", flags);
+        const auto r = repairrun::repairBytes(std::string("camera_hostile") + flags, ref, hostile(11), "noise.bin", flags);
         // A finished run: something recovered (0) or nothing found (3).
         EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3)
             << flags << " exit " << r.exitCode << "\n" << r.log.substr(r.log.size() > 4000 ? r.log.size() - 4000 : 0);

@@ -1,9 +1,9 @@
 #include "camera/rsv/rsv_recording.h"
 
+#include "bitstream/common/nal_span.h"
 #include "reference/reference_info.h"
 #include "reference/reference_chunk_layout.h"
 #include "support/atom_builder.h"
-#include "support/nal_builder.h"
 #include "support/test_media.h"
 #include "support/test_support.h"
 
@@ -61,7 +61,8 @@ Encoded encode(bool hevc, bool scalingLists) {
     e.elementary = testsupport::fixture(scalingLists ? "rsv_video_lists.hevc" : hevc ? "rsv_video.hevc" : "rsv_video.h264",
                                         kSource + args + "-an");
     const Bytes stream = testsupport::readFile(e.elementary);
-    for (const Bytes& nal : testsupport::annexBUnits(stream)) {
+    for (const bitstream::NalSpan& n : bitstream::splitAnnexB(stream.data(), stream.size())) {
+        const Bytes nal(stream.begin() + long(n.offset), stream.begin() + long(n.offset + n.size));
         if (nal.empty())
             continue;
         const bool delimiter = hevc ? ((nal[0] >> 1) & 0x3F) == 35 : (nal[0] & 0x1F) == 9;

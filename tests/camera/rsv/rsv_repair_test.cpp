@@ -3,7 +3,6 @@
 // against what the generator wrote.
 
 #include "camera/rsv/rsv_recording.h"
-#include "camera/stream_bytes.h"
 #include "support/atom_builder.h"
 #include "support/repair_run.h"
 #include "support/test_support.h"
@@ -18,8 +17,7 @@ using namespace testsupport;
 
 namespace {
 
-using cameratest::Repaired;
-using cameratest::repair;
+using repairrun::Outcome;
 
 std::vector<long long> numbers(const std::string& text) {
     std::vector<long long> out;
@@ -94,19 +92,19 @@ TEST_P(RsvRepair, RecoversEveryAccessUnitAndAudioBlock) {
     // The mode comes from the file name, or from the content with -auto; the
     // H.264 reference has no B-frames, the recording has.
     const bool klv = c.layout == Layout::Klv;
-    const Repaired r = repair(test, ref, rec.file, klv ? "clip.RSV" : "clip.bin", klv ? "" : "-auto");
+    const Outcome r = repairrun::repairBytes(test, ref, rec.file, klv ? "clip.RSV" : "clip.bin", klv ? "" : "-auto");
     ASSERT_EQ(r.exitCode, 0) << r.log;
     EXPECT_NE(r.log.find(klv ? "auto selected Sony RSV recovery by input extension"
                              : "auto selected Sony RSV rtmd recovery candidate"),
               std::string::npos);
-    EXPECT_EQ(streamBytes(r.output, "0:v:0", "data", true), concat(rec.units));
-    EXPECT_EQ(streamBytes(r.output, "0:a:0", "s16le", true), concat(rec.audio));
-    EXPECT_EQ(repairrun::decodeErrors(r.output), "");
+    EXPECT_EQ(streamBytes(r.repaired, "0:v:0", "data", true), concat(rec.units));
+    EXPECT_EQ(streamBytes(r.repaired, "0:a:0", "s16le", true), concat(rec.audio));
+    EXPECT_EQ(repairrun::decodeErrors(r.repaired), "");
     ASSERT_FALSE(video.sps.empty());
-    EXPECT_TRUE(described(r.output, video.sps)) << "SPS of " << video.sps.size();
+    EXPECT_TRUE(described(r.repaired, video.sps)) << "SPS of " << video.sps.size();
     const std::vector<size_t> expected = encoderRanks(video.elementary);
     EXPECT_EQ(expected.size(), rec.units.size());
-    EXPECT_EQ(presentationRanks(r.output), expected);
+    EXPECT_EQ(presentationRanks(r.repaired), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RsvRepair,
@@ -132,12 +130,12 @@ TEST(RsvDamage, DamageInsideOneGroupCostsOnlyThatGroup) {
     for (uint64_t i = from; i < to; i += 97)
         for (uint64_t k = i; k < std::min(i + 40, to); ++k)
             damaged[k] = uint8_t(gen());
-    const Repaired r = repair("rsv_damage", ref, damaged, "damaged.bin", "-sonyrsv");
+    const Outcome r = repairrun::repairBytes("rsv_damage", ref, damaged, "damaged.bin", "-sonyrsv");
     ASSERT_EQ(r.exitCode, 0) << r.log;
-    const Bytes v = streamBytes(r.output, "0:v:0", "data", true);
+    const Bytes v = streamBytes(r.repaired, "0:v:0", "data", true);
     EXPECT_TRUE(startsWith(v, concat(rec.units, 0, rec.firstUnit[2])));
     EXPECT_TRUE(endsWith(v, concat(rec.units, rec.firstUnit[3])));
-    const Bytes a = streamBytes(r.output, "0:a:0", "s16le", true);
+    const Bytes a = streamBytes(r.repaired, "0:a:0", "s16le", true);
     EXPECT_TRUE(startsWith(a, concat(rec.audio, 0, 2)));
     EXPECT_TRUE(endsWith(a, concat(rec.audio, 3)));
 }
