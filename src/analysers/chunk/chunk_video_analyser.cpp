@@ -520,6 +520,16 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside PCM";
         return false;
     }
+    // A recorder names the same parameter sets in all its pictures: a lone
+    // picture between sound frames that names another is a chance match in
+    // the sound.
+    if (gapStart > 0 && (chunk.samples.size() < fewest || lonePictures) &&
+        std::any_of(chunk.samples.begin(), chunk.samples.end(),
+                    [&](const ChunkCandidate::Sample& s) { return strangeParameterSet(s.ppsId); })) {
+        m_skipUntil = chunk.offset + 1;
+        FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " names a strange parameter set";
+        return false;
+    }
     for (const ChunkCandidate::Sample& s : chunk.samples)
         noteParameterSet(s.ppsId);
     if (gapStart > 0 && m_interleave.prefetches(buffer))

@@ -70,6 +70,13 @@ protected:
                                      bool rewriteOffsets) = 0;
     // A sample about to be emitted names this parameter set (-1: unknown).
     virtual void noteParameterSet(int32_t id) { (void)id; }
+    // Whether a sample naming this parameter set names one that neither the
+    // configuration nor the samples found so far do, though enough of them
+    // came to show which ones the recorder names.
+    virtual bool strangeParameterSet(int32_t id) const {
+        (void)id;
+        return false;
+    }
     // A sample was just emitted, while the scan's window may still hold its
     // bytes: what the composition order reads of it can be read now.
     virtual void noteEmittedSample(const ScanBuffer& input, int64_t offset, int32_t size) {

@@ -31,10 +31,12 @@ bool AVC1Analyser::configurationUsable() {
         return false;
     }
     m_profile.setLengthSize(lengthSize);
-    if (lengthSize == 2) {
-        Avc1SliceContexts sets = avc1SliceContexts(avc);
+    Avc1SliceContexts sets = avc1SliceContexts(avc);
+    m_configuredPps.reset();
+    for (size_t id = 0; id < sets.present.size() && id < m_configuredPps.size(); ++id)
+        m_configuredPps.set(id, sets.present[id]);
+    if (lengthSize == 2)
         m_profile.setSliceContexts(std::move(sets.contexts), std::move(sets.present));
-    }
     return true;
 }
 
@@ -73,6 +75,7 @@ size_t AVC1Analyser::applyPictureOrder(ScanBuffer& input, FoundSampleList& sampl
 }
 
 void AVC1Analyser::resetCodecState() {
+    m_namingPictures = 0;
     m_referencedPps.reset();
     m_loggedPps.reset();
     m_reportedPps.reset();
@@ -82,10 +85,19 @@ void AVC1Analyser::noteParameterSet(int32_t ppsId) {
     if (ppsId < 0 || size_t(ppsId) >= m_referencedPps.size())
         return;
     m_referencedPps.set(size_t(ppsId));
+    ++m_namingPictures;
     if (!m_loggedPps.test(size_t(ppsId))) {
         m_loggedPps.set(size_t(ppsId));
         FLOG(LogLevel::Debug) << "AVC1 referenced PPS id " << ppsId;
     }
+}
+
+bool AVC1Analyser::strangeParameterSet(int32_t ppsId) const {
+    // Pictures that show which parameter sets the recorder names: its
+    // configuration's, or its own session's where it numbers them anew.
+    constexpr uint64_t kSettled = 8;
+    return ppsId >= 0 && size_t(ppsId) < m_referencedPps.size() && m_namingPictures >= kSettled &&
+           !m_referencedPps.test(size_t(ppsId)) && !m_configuredPps.test(size_t(ppsId));
 }
 
 void AVC1Analyser::completeParameterSets() {

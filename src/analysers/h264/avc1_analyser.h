@@ -31,12 +31,15 @@ private:
     size_t applyPictureOrder(ScanBuffer& input, FoundSampleList& samples, int64_t frameDuration,
                              bool rewriteOffsets) override;
     void noteParameterSet(int32_t ppsId) override;
+    bool strangeParameterSet(int32_t ppsId) const override;
     void completeParameterSets() override;
     void resetCodecState() override;
 
     Avc1CompositionOrder m_compositionOrder;
     Avc1SampleProfile m_profile;
+    PpsIdSet m_configuredPps;  // those the avcC holds
     PpsIdSet m_referencedPps;
+    uint64_t m_namingPictures = 0;  // pictures noted with a readable PPS id
     PpsIdSet m_loggedPps;
     PpsIdSet m_reportedPps;
 };

@@ -271,6 +271,17 @@ const std::vector<Case> kAvc1Cases = {
     // keep its rate.
     {"avc_sound_chunk_ahead_keeps_steady_rate", {"avc_aac51_22k_sound_ahead_8s.mov", kSoundAhead + "8"},
      {"avc_aac51_22k_sound_ahead_3s.mov", kSoundAhead + "3"}, repairrun::Timed, 0, 100, 0},
+    // Two 5.1 tracks of noise in ffmpeg's interleave: five bytes into a
+    // frame of the 96 kHz track, a "picture" of 75 bytes naming PPS 4 (the
+    // avcC holds PPS 0 only) took that frame and the 48 kHz frame behind it.
+    {"avc_aac51_two_rates_chance_pps",
+     {"avc_aac51_two_rates_noise.mp4",
+      "-f lavfi -i testsrc2=s=176x256:r=60:d=6 -f lavfi -i "
+      "anoisesrc=d=6:r=48000:a=0.2:seed=1392161624,aformat=channel_layouts=5.1 -f lavfi -i "
+      "anoisesrc=d=6:r=96000:a=0.2:seed=1392161625,aformat=channel_layouts=5.1 -map 0:v -map 1:a -map 2:a -c:v "
+      "libx264 -preset veryfast -pix_fmt yuv420p -profile:v high -bf 3 -g 26 -x264-params "
+      "cabac=0:slices=3:open_gop=0 -c:a:0 aac -b:a:0 96k -c:a:1 aac -b:a:1 128k -t 6"},
+     {}, repairrun::TracksExact | Clean},
 };
 
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, Avc1Recordings, ::testing::ValuesIn(kAvc1Cases), repairrun::caseName);
