@@ -329,7 +329,10 @@ void forEachChunk(const MovieTrack& track, F f) {
 
 // The most sound bytes the movie holds between two video chunks (or in
 // front of the first, or behind the last).
-uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video) {
+// The most sound bytes between two video chunks, or behind the last; with
+// `afterFirstGap`, those in front of the second video chunk left out (a
+// muxer may hold back seconds of sound behind the first pictures).
+uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video, bool afterFirstGap = false) {
     if (!video)
         return 0;
     std::vector<std::pair<uint64_t, uint64_t>> chunks;  // offset, sound bytes (video: UINT64_MAX)
@@ -345,9 +348,16 @@ uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video) {
     }
     std::sort(chunks.begin(), chunks.end());
     uint64_t largest = 0, run = 0;
+    size_t pictureChunks = 0;
     for (const auto& [offset, bytes] : chunks) {
-        run = bytes == UINT64_MAX ? 0 : run + bytes;
-        largest = std::max(largest, run);
+        if (bytes == UINT64_MAX) {
+            ++pictureChunks;
+            run = 0;
+            continue;
+        }
+        run += bytes;
+        if (!afterFirstGap || pictureChunks >= 2)
+            largest = std::max(largest, run);
     }
     return largest;
 }
@@ -533,6 +543,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_oneChunkPerGap = false;
     m_chunksShareTime = false;
     m_largestSoundGap = 0;
+    m_largestLaterSoundGap = 0;
     m_setAsideChunkBytes = 0;
     m_millisecondOrder = false;
     platform::File file;
@@ -585,6 +596,7 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
     m_chunksShareTime = learnChunksShareTime(movie, video);
     m_largestSoundGap = learnLargestSoundGap(movie, video);
+    m_largestLaterSoundGap = learnLargestSoundGap(movie, video, true);
     m_millisecondOrder = m_audio.size() > 1 && learnMillisecondOrder(movie);
     if (m_audio.size() > 1)
         m_firstGap = learnFirstGap(movie, video);

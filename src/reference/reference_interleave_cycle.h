@@ -133,6 +133,10 @@ public:
     // The most sound bytes between two of the reference's video chunks: a
     // muxer interleaving by time writes many chunks of each track there.
     uint64_t largestSoundGap() const { return m_largestSoundGap; }
+    // The same but for the sound in front of the second video chunk: how
+    // much a recording's last flush may hold, which its first gap does not
+    // tell (a muxer may hold seconds of sound back behind the first pictures).
+    uint64_t largestLaterSoundGap() const { return m_largestLaterSoundGap; }
     // The largest chunk of the sound tracks set aside (their codecs' frames
     // cannot be found), summed over them: bytes between the found sound
     // and pictures that no more than this are those tracks' chunks.
@@ -148,6 +152,7 @@ private:
     bool m_oneChunkPerGap = false;
     bool m_chunksShareTime = false;
     uint64_t m_largestSoundGap = 0;
+    uint64_t m_largestLaterSoundGap = 0;
     uint64_t m_setAsideChunkBytes = 0;
     bool m_millisecondOrder = false;
     std::vector<GapChunk> m_firstGap;

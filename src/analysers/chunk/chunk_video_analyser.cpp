@@ -498,7 +498,10 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     uint32_t fewest = UINT32_MAX;
     for (const ChunkProfile& p : m_chunkProfiles)
         fewest = std::min(fewest, p.samples);
-    const bool lastFlush = chunk.offset + chunk.size + g2 >= end;
+    const int64_t flush = ref && ref->interleaveCycle().largestLaterSoundGap() > 0
+                              ? int64_t(std::min<uint64_t>(ref->interleaveCycle().largestLaterSoundGap(), INT32_MAX))
+                              : g2;
+    const bool lastFlush = chunk.offset + chunk.size + flush >= end;
     const bool lonePictures = fewest == 1 && chunk.samples.size() == 1;
     int64_t amidAt = 0, amidLength = 0;
     if (gapStart > 0 && (chunk.samples.size() < fewest || lonePictures) &&
@@ -515,7 +518,7 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     // picture of the recorder's, unless the media data ends with it.
     if (gapStart > 0 && codec().lengthSize() == 2 && chunk.offset + chunk.size < end &&
         ((chunk.samples.size() < fewest && m_interleave.insidePcmChunk(gapStart, chunk.offset)) ||
-         (lonePictures && !lastFlush && m_interleave.notWholePcmPackets(gapStart, chunk.offset)))) {
+         (lonePictures && m_interleave.notWholePcmPackets(gapStart, chunk.offset)))) {
         m_skipUntil = chunk.offset + 1;
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside PCM";
         return false;

@@ -140,3 +140,34 @@ TEST(TwoByteLengthsNoise, RandomBytesGiveNothing) {
     EXPECT_NE(o.log.find("AVC1: the pictures found do not continue one another"), std::string::npos);
     EXPECT_EQ(platform::fileSize(o.repaired), -1);
 }
+
+// A 550 Hz tone in 16-bit stereo PCM at 96 kHz, packet by packet, beside
+// 10-bit pictures: the tone repeats every 1,920 sample frames and with it a
+// chance picture of 416 bytes. The reference's first picture lasts two
+// seconds, so its first gap holds two seconds of sound; taken for what a
+// last flush may hold, that let every chance picture in the last 800 KB
+// stand. Nor does the last flush itself excuse a picture behind sound that
+// is no sum of whole packets.
+TEST(TwoByteLengthsPcm, FirstGapOfTheReferenceIsNoLastFlush) {
+    const std::string test = "TwoByteLengths.pcm_first_gap";
+    const std::string settings = " -c:v libx264 -preset veryfast -pix_fmt yuv420p10le -profile:v high10 -bf 2 -g 12 "
+                                 "-x264-params cabac=0:slices=2:open_gop=0 -c:a pcm_s16be -timecode 01:00:00:00 ";
+    auto made = [&](const std::string& file, const std::string& args) {
+        const std::vector<uint8_t> rewritten = testsupport::withTwoByteNalLengths(testsupport::fixture(file, args));
+        return rewritten.empty() ? "" : testsupport::writeScratch(test + "." + file, file, rewritten);
+    };
+    const std::string original =
+        made("pcm_tone_96k_two_byte.mov", "-f lavfi -i mandelbrot=s=192x464:r=25:maxiter=64,trim=duration=6 -f lavfi -i "
+                                          "sine=f=550:r=96000:d=6,aformat=channel_layouts=stereo" + settings + "-t 6");
+    const std::string reference =
+        made("pcm_noise_96k_held_two_byte.mov",
+             "-f lavfi -i testsrc2=s=192x464:r=25:d=5 -f lavfi -i "
+             "anoisesrc=d=5:r=96000:a=0.2:seed=1210361284,aformat=channel_layouts=stereo -vf "
+             "\"setpts='if(eq(N,0),0,PTS+2/TB)'\" -fps_mode vfr" + settings + "-t 5");
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(reference.empty());
+    const Outcome o = repair(test, reference, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));
+    EXPECT_EQ(mappedChecksums(o.repaired, "a"), mappedChecksums(original, "a"));
+}
