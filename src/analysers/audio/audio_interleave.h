@@ -158,6 +158,11 @@ public:
     // Caption chunks that the reference writes right in front of pictures
     // are allowed for: their samples end at a real picture.
     bool pcmCutByChance(ScanBuffer& input, int64_t from, int64_t at, bool lastFlush, bool anyLength) const;
+    // Does the media data end at `at` as its atom says (the recording
+    // ended there), rather than where the input was cut? Without
+    // `openEnded`, only an atom that gives its size says so: one of size 0
+    // runs to wherever the input ends, cut or not.
+    static bool mediaDataEndsAt(ScanBuffer& input, int64_t at, bool openEnded = true);
     // With PCM that the reference writes in chunks between runs of
     // pictures: do the bytes from `from` (behind a video chunk) to `at` fall
     // short of the shortest chunk of sound the reference writes, so that a
@@ -356,9 +361,6 @@ private:
                       bool atEnd);
     // When the tracks not `done` all end if `bytes` more are shared out so.
     double pcmEndTime(const std::vector<PcmShare>& shares, const std::vector<bool>& done, double bytes) const;
-    // Does the media data end at `at` as its atom says (the recording
-    // ended there), rather than where the input was cut?
-    static bool mediaDataEndsAt(ScanBuffer& input, int64_t at);
     // Whole sample frames of `size` bytes at `offset` as one PCM sample.
     void emitPcmPiece(ScanBuffer& input, int64_t offset, int64_t size, int64_t frame, int32_t word);
     // Several AAC sound tracks: the gap is split into each track's frames

@@ -226,7 +226,7 @@ void AudioInterleave::splitClosingCaption(ScanBuffer& input, int64_t a, int64_t 
     pieces.push_back({sound.offset + kept, kEmptyCaption, int(track)});
 }
 
-bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
+bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at, bool openEnded) {
     // Recorders write a handful of atoms in front of the media data.
     constexpr int kMaxAtoms = 64;
     int64_t pos = 0;
@@ -241,7 +241,7 @@ bool AudioInterleave::mediaDataEndsAt(ScanBuffer& input, int64_t at) {
                 size = size << 8 | h[i];
         }
         if (size == 0)
-            return at == input.fileSize();  // runs to the end of the file by definition
+            return openEnded && at == input.fileSize();  // runs to the end of the file by definition
         if (size < 8 || size > uint64_t(INT64_MAX - pos))
             return false;
         pos += int64_t(size);

@@ -737,7 +737,8 @@ int64_t ChunkVideoAnalyser::cutPictureAtEnd(ScanBuffer& buffer, int64_t from, in
     constexpr int64_t kSizeFactor = 4;
     constexpr int64_t kMinBound = 1024 * 1024;
     const ReferenceInfo* ref = reference();
-    if (end != buffer.fileSize() || end <= from || !ref)
+    // Media data whose atom ends with the input was not cut.
+    if (end != buffer.fileSize() || end <= from || !ref || AudioInterleave::mediaDataEndsAt(buffer, end, false))
         return end;
     int64_t largest = 0;
     for (const MediaSample& s : ref->videoSamples())

@@ -125,7 +125,14 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TwoByteLengths,
                                                   "-map 0:v -map 1:a -map 2:a -c:a pcm_s24be",
                                                   "anoisesrc=r=32000:a=0.2:seed=6,aformat=channel_layouts=mono "
                                                   "-f lavfi -i sine=f=660:r=44100,aformat=channel_layouts=stereo",
-                                                  "-profile:v main -bf 1", 2, "mov"}),
+                                                  "-profile:v main -bf 1", 2, "mov"},
+                                           // Noise in 24-bit mono PCM at 16 kHz in chunks of
+                                           // 1.1 s: the last chunk holds a chance picture that
+                                           // runs to the end of the input, where the media data
+                                           // ends as its atom says (nothing was cut there).
+                                           Layout{"pcm24_noise_mono_chunks", "-chunk_duration 1126000", "-c:a pcm_s24le",
+                                                  "anoisesrc=r=16000:a=0.2:seed=4,aformat=channel_layouts=mono",
+                                                  "-profile:v high -bf 1", 1, "mov"}),
                          [](const auto& info) { return info.param.name; });
 
 // Behind two-byte lengths, bytes of any kind hold a picture that keeps every
