@@ -23,7 +23,9 @@ constexpr uint64_t kWholeFile = 0x7FFFFFFFFFFFFFFFull;
 constexpr uint32_t kDumpListEntries = 22;
 constexpr uint32_t kDumpHexBytes = 48;
 
-// Reads the opaque description atom ('damr') whole, up to its slot size.
+// Reads an opaque atom of the sound description ('damr', an ISO integer PCM
+// entry's 'pcmC') whole, up to its slot size: the output's description
+// carries it as it is.
 void readExtraAtom(MovieFile* f, MovieTrack* t, const AtomHeader& atom) {
     ExtraAtom& x = t->m_extraAtom;
     const uint64_t available = atom.m_end - atom.m_start;
@@ -211,7 +213,7 @@ void parseContainer(MovieFile* f, uint64_t length, bool skipHeader) {
                                       << (f->m_position - atom.m_end) << " bytes past its end";
             }
         }
-        if (f->m_currentTrack && type == makeFourcc("damr"))
+        if (f->m_currentTrack && (type == makeFourcc("damr") || type == makeFourcc("pcmC")))
             readExtraAtom(f, f->m_currentTrack, atom);
         if (atom.m_size > UINT64_MAX - start)
             break;

@@ -5,7 +5,8 @@
 #include "reference/audio_frame_duration.h"
 
 bool isLinearPcmCodec(const std::string& codec) {
-    static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "fl32", "fl64", "lpcm", "raw "};
+    // 'ipcm': integer PCM in an ISO file, its byte order in a 'pcmC' atom.
+    static const char* const kCodecs[] = {"twos", "sowt", "in24", "in32", "fl32", "fl64", "lpcm", "raw ", "ipcm"};
     for (const char* c : kCodecs)
         if (codec == c)
             return true;

@@ -9,6 +9,7 @@
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 
 namespace {
@@ -65,6 +66,13 @@ bool pcmLittleEndian(const MovieTrack& track) {
         return track.m_endianness == 1;
     if (codec == "lpcm")
         return (track.m_lpcmFlags & 2) == 0;
+    // 'ipcm': the first bit of the 'pcmC' atom's format flags (behind its
+    // header and version word) says little-endian; without the atom, the
+    // ISO default is big-endian.
+    if (codec == "ipcm") {
+        const ExtraAtom& pcmC = track.m_extraAtom;
+        return pcmC.m_size >= 13 && std::memcmp(pcmC.m_data + 4, "pcmC", 4) == 0 && (pcmC.m_data[12] & 1) != 0;
+    }
     return true;
 }
 

@@ -80,6 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
         // A gap of four packets, A2 A1 A2 A1: the stereo tone carried on
         // into the last mono packet by chance, which was taken for the
         // stereo track's though its sound is clearly the mono one's.
+        // Integer PCM in an ISO file ('ipcm', its byte order in a 'pcmC'
+        // atom): once a codec whose frames could not be found, its chunks
+        // behind the last picture were carried over as a track without a
+        // sound description, which players could not open.
+        repairrun::Case{"ipcm_iso_file", {"analysers/audio/media/ipcm_16be.mp4"}, {},
+                        repairrun::TracksExact | repairrun::Clean},
         repairrun::Case{"pcm_tones_an_octave_apart", octaveApart("pcm_octave_apart.mov", "testsrc2", 5),
                         octaveApart("pcm_octave_apart_ref.mov", "testsrc", 4), repairrun::TracksExact, 0, 100, 0}),
     repairrun::caseName);
