@@ -5,6 +5,7 @@
 #include "qt/movie_file.h"
 #include "qt/movie_reader.h"
 #include "reference/reference_info.h"
+#include "reference/sound_codecs.h"
 
 #include <algorithm>
 
@@ -31,8 +32,12 @@ void chunksOf(const MovieTrack& t, int index, std::vector<RefChunk>& out) {
     }
 }
 
+// A sound track set aside (its codec's frames cannot be found) is still
+// sound: its chunks are no metadata to carry over, and the output would
+// describe them as a track without a sound description.
 bool isPictureOrSound(const MovieTrack& t) {
-    return t.m_handlerType == makeFourcc("vide") || t.m_handlerType == makeFourcc("soun");
+    return t.m_handlerType == makeFourcc("vide") || t.m_handlerType == makeFourcc("soun") ||
+           t.m_handlerType == kSetAsideSoundHandler;
 }
 
 }  // namespace

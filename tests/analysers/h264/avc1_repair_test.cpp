@@ -323,6 +323,14 @@ TEST(Avc1Repair, SoundOfACodecItCannotFollowIsLeftOut) {
         EXPECT_EQ(testsupport::ffprobe(o.repaired, "-show_entries stream=codec_name -of csv=p=0"), "h264\naac\n");
         EXPECT_NE(o.log.find("the track is left out"), std::string::npos);
     }
+    // AC-3 alone, its last chunks behind the last picture: they were carried
+    // over as a track of three samples without a sound description.
+    const std::string alone = testsupport::fixture(
+        "avc_ac3.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 "
+                       "-c:v libx264 -pix_fmt yuv420p -c:a ac3 -t 4");
+    const repairrun::Outcome o = repairrun::repair("ac3_alone", alone, repairrun::withoutIndex(alone));
+    EXPECT_EQ(o.video.recovered, o.video.alive) << o.video;
+    EXPECT_EQ(testsupport::ffprobe(o.repaired, "-show_entries stream=codec_name -of csv=p=0"), "h264\n");
 }
 
 TEST(Avc1Repair, PicturesOfAVaryingRateLastWhatTheirSoundDoes) {
