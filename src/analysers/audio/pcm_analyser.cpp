@@ -9,8 +9,8 @@
 #include "scan/scan_buffer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
