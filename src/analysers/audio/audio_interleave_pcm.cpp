@@ -57,6 +57,9 @@ constexpr double kBoundaryGain = 0.25;
 // Frames either side of where the blocks put a moved boundary that the
 // next track's sound may carry on at.
 constexpr int64_t kCarryOnSteps = 8;
+// A frame within this many of a track's typical bends of where the two
+// before it point carries its sound on.
+constexpr double kCarryOnBends = 8;
 // What a layout that does not hold misses by.
 constexpr double kNoLayout = std::numeric_limits<double>::max();
 
@@ -862,6 +865,9 @@ bool AudioInterleave::dealPcmBySound(ScanBuffer& input, int64_t& pos, int64_t en
             pieces = front;
             ender = frontEnder;
         }
+        // Where the sound of both tracks ends here, each on a short packet,
+        // the boundary between them need not lie on the blocks' grid.
+        refinePcmBoundaries(bytes.data(), runs, pieces, block, shares);
     } else {
         // Tracks whose sounds read alike may still each carry on their own.
         if (runs.empty() && m_pcmTails.size() == shares.size() && m_pcmSeconds.size() == shares.size()) {
@@ -1016,13 +1022,28 @@ int64_t AudioInterleave::clearerPcmBoundary(const uint8_t* data, int64_t start, 
         const PcmTrackTail& tail = m_pcmTails[opening];
         const double due = 2 * tail.last - tail.before;
         auto off = [&](int64_t p) { return std::abs(PcmContinuitySplit::firstValue(data + p, tail.format) - due); };
+        // Near a tone's crest the frames around the boundary all carry it on
+        // about as well: of those that do within what the track's sound
+        // bends from frame to frame, the one whose blocks read most like
+        // each track's sound is taken; else the one that carries it on best.
+        const double bends = kCarryOnBends * tail.bend;
         const int64_t around = best;
-        double nearest = off(best);
-        for (int64_t p = around - kCarryOnSteps * step; p <= around + kCarryOnSteps * step; p += step)
-            if (missAt(p) <= onGrid * kBoundaryGain && off(p) < nearest) {
+        double nearest = off(best), carrying = kNoLayout;
+        int64_t nearestAt = best, carryingAt = best;
+        for (int64_t p = around - kCarryOnSteps * step; p <= around + kCarryOnSteps * step; p += step) {
+            const double m = missAt(p);
+            if (m > onGrid * kBoundaryGain)
+                continue;
+            if (off(p) < nearest) {
                 nearest = off(p);
-                best = p;
+                nearestAt = p;
             }
+            if (off(p) <= bends && m < carrying) {
+                carrying = m;
+                carryingAt = p;
+            }
+        }
+        best = carrying < kNoLayout ? carryingAt : nearestAt;
     }
     FLOG(LogLevel::Debug) << m_logLabel << "pcm run boundary moved from " << at << " to " << best;
     return best;

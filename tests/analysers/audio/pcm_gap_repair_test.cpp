@@ -33,6 +33,18 @@ repairrun::Recording octaveApart(const std::string& name, const char* video, int
                       "log-level=error:bframes=1:keyint=26 -pix_fmt yuv420p10le -c:a pcm_s16be -ac:a:0 1 -ac:a:1 2 -t " + d};
 }
 
+// 10-bit H.264 beside a 440 Hz tone in stereo at 48 kHz and a 660 Hz one in
+// mono at 8 kHz in chunks of 1.4 s; the reference has noise instead.
+repairrun::Recording twoTonesInChunks(const std::string& name, const std::string& video, bool tones, int seconds) {
+    const std::string d = std::to_string(seconds);
+    const std::string a = tones ? "sine=f=440:r=48000:d=" + d : "anoisesrc=r=48000:a=0.2:seed=5:d=" + d;
+    const std::string b = tones ? "sine=f=660:r=8000:d=" + d : "anoisesrc=r=8000:a=0.2:seed=6:d=" + d;
+    return {name, "-f lavfi -i " + video + " -f lavfi -i " + a + ",aformat=channel_layouts=stereo -f lavfi -i " + b +
+                      " -map 0:v -map 1:a -map 2:a -c:v libx264 -preset veryfast -pix_fmt yuv420p10le -profile:v "
+                      "high10 -bf 2 -g 12 -x264-params cabac=1:slices=4:open_gop=1 -c:a pcm_s16be "
+                      "-chunk_duration 1424000 -t " + d};
+}
+
 // A recording with captions from testmedia::captionCues(15).
 repairrun::Recording withCaptions(const std::string& name, const std::string& video, int seconds, int rate,
                                   const std::string& tone, const std::string& encode) {
@@ -86,6 +98,16 @@ INSTANTIATE_TEST_SUITE_P(
         // sound description, which players could not open.
         repairrun::Case{"ipcm_iso_file", {"analysers/audio/media/ipcm_16be.mp4"}, {},
                         repairrun::TracksExact | repairrun::Clean},
+        // The last gap holds both tracks' last chunks, each ending on a
+        // short packet, so their boundary lies off the blocks' grid (it was
+        // left 512 bytes off, and 62 stereo packets with it); near the
+        // stereo tone's crest the frame behind the boundary carries the
+        // sound on about as well as the first one.
+        repairrun::Case{"pcm_two_tones_short_last_packets",
+                        twoTonesInChunks("pcm_two_tones_chunks.mov", "mandelbrot=s=624x224:r=50:maxiter=64,trim=duration=7",
+                                         true, 7),
+                        twoTonesInChunks("pcm_two_tones_chunks_ref.mov", "testsrc2=s=624x224:r=50:d=2", false, 2),
+                        repairrun::TracksExact, 0, 100, 0},
         repairrun::Case{"pcm_tones_an_octave_apart", octaveApart("pcm_octave_apart.mov", "testsrc2", 5),
                         octaveApart("pcm_octave_apart_ref.mov", "testsrc", 4), repairrun::TracksExact, 0, 100, 0}),
     repairrun::caseName);
