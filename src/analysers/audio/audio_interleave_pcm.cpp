@@ -57,9 +57,6 @@ constexpr double kBoundaryGain = 0.25;
 // Frames either side of where the blocks put a moved boundary that the
 // next track's sound may carry on at.
 constexpr int64_t kCarryOnSteps = 8;
-// A frame within this many of a track's typical bends of where the two
-// before it point carries its sound on.
-constexpr double kCarryOnBends = 8;
 // What a layout that does not hold misses by.
 constexpr double kNoLayout = std::numeric_limits<double>::max();
 
@@ -1026,7 +1023,7 @@ int64_t AudioInterleave::clearerPcmBoundary(const uint8_t* data, int64_t start, 
         // about as well: of those that do within what the track's sound
         // bends from frame to frame, the one whose blocks read most like
         // each track's sound is taken; else the one that carries it on best.
-        const double bends = kCarryOnBends * tail.bend;
+        const double bends = PcmContinuitySplit::kCarriesOn * tail.bend;
         const int64_t around = best;
         double nearest = off(best), carrying = kNoLayout;
         int64_t nearestAt = best, carryingAt = best;

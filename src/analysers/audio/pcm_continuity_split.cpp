@@ -6,9 +6,6 @@
 
 namespace {
 
-// A value within this many typical bends of where the two before it point
-// carries the sound on; what lies further is counted as a jump.
-constexpr double kCarriesOn = 8;
 // The best layout's jumps must stay under this (in bends past the
 // allowance), and every other layout's reach this: a wrong boundary in a
 // tone jumps hundreds of bends.
@@ -31,7 +28,7 @@ namespace {
 // `before` point, in typical bends of the track.
 double jump(const uint8_t* data, int64_t at, const PcmTrackTail& tail, double last, double before) {
     const double next = valueAt(data + at, tail.format);
-    return std::max(0.0, std::fabs(next - (2 * last - before)) / tail.bend - kCarriesOn);
+    return std::max(0.0, std::fabs(next - (2 * last - before)) / tail.bend - PcmContinuitySplit::kCarriesOn);
 }
 
 }  // namespace

@@ -24,6 +24,9 @@ struct PcmTrackTail {
 
 class PcmContinuitySplit {
 public:
+    // A value within this many of a track's typical bends of where the two
+    // before it point carries its sound on; what lies further is a jump.
+    static constexpr double kCarriesOn = 8;
     // The first channel's value of the frame at `frame`, full scale 1.
     static double firstValue(const uint8_t* frame, const PcmFormat& f);
     // The `n` bytes at `data` as one run of a track, or one of each, or a
