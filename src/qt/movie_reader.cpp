@@ -45,6 +45,10 @@ void readExtraAtom(MovieFile* f, MovieTrack* t, const AtomHeader& atom) {
     x.m_data[3] = uint8_t(size);
     std::memcpy(x.m_data + 4, &type, 4);
     x.m_size = size;
+    // 'pcmC': a version word, then format flags whose first bit says
+    // little-endian (the ISO default is big-endian).
+    if (type == makeFourcc("pcmC"))
+        t->m_pcmcLittleEndian = size >= 13 && (x.m_data[12] & 1) != 0;
 }
 
 const char* hexBytes(const uint8_t* bytes, uint32_t count) {

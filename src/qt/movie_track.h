@@ -23,6 +23,7 @@ struct MovieTrack {
     uint16_t m_audioSampleSize = 0;  // bits per sample
     uint16_t m_endianness = 0;       // enda code, or derived for version-2 lpcm; 0 = none
     uint32_t m_lpcmFlags = 0;        // version-2 lpcm format flags
+    bool m_pcmcLittleEndian = false; // an ISO 'ipcm' entry's 'pcmC' says little-endian
     uint32_t m_pixelAspect[2] = {};  // pasp hSpacing, vSpacing
     uint32_t m_cleanAperture[8] = {};  // clap: width N/D, height N/D, horiz off N/D, vert off N/D
     H264Config m_avc;

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -66,13 +65,8 @@ bool pcmLittleEndian(const MovieTrack& track) {
         return track.m_endianness == 1;
     if (codec == "lpcm")
         return (track.m_lpcmFlags & 2) == 0;
-    // 'ipcm': the first bit of the 'pcmC' atom's format flags (behind its
-    // header and version word) says little-endian; without the atom, the
-    // ISO default is big-endian.
-    if (codec == "ipcm") {
-        const ExtraAtom& pcmC = track.m_extraAtom;
-        return pcmC.m_size >= 13 && std::memcmp(pcmC.m_data + 4, "pcmC", 4) == 0 && (pcmC.m_data[12] & 1) != 0;
-    }
+    if (codec == "ipcm")
+        return track.m_pcmcLittleEndian;
     return true;
 }
 
