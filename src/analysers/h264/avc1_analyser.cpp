@@ -35,8 +35,7 @@ bool AVC1Analyser::configurationUsable() {
     m_configuredPps.reset();
     for (size_t id = 0; id < sets.present.size() && id < m_configuredPps.size(); ++id)
         m_configuredPps.set(id, sets.present[id]);
-    if (lengthSize == 2)
-        m_profile.setSliceContexts(std::move(sets.contexts), std::move(sets.present));
+    m_profile.setSliceContexts(std::move(sets.contexts), std::move(sets.present));
     return true;
 }
 

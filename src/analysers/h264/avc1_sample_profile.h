@@ -41,7 +41,8 @@ public:
     // The slice headers' context per PPS id (from the reference's parameter
     // sets; `present` marks the ids it has). With two-byte lengths any
     // two bytes pass for a length, so a first slice must then also keep the
-    // rules of its whole header.
+    // rules of its whole header; so must a picture too short for the scan's
+    // unit test (see measureSample).
     void setSliceContexts(std::vector<H264::SliceContext> contexts, std::vector<bool> present) {
         m_contexts = std::move(contexts);
         m_contextPresent = std::move(present);
@@ -79,7 +80,9 @@ public:
     // Without anchors the sample ends where the next access unit begins (an
     // access unit delimiter, an SEI, a slice of a new picture) or where the
     // bytes stop being NAL units that a sample can hold. Its first slice may
-    // be short, but one of its slices must pass the scan's unit test.
+    // be short, but one of its slices must pass the scan's unit test, unless
+    // the reference's pictures were often that short (a still scene with
+    // four-byte lengths) and the first slice's whole header holds.
     // nextPlausibleStart() offers short units as starts for that reason.
     int64_t measureSample(const uint8_t* data, int64_t n) const override;
 
@@ -186,9 +189,15 @@ private:
     std::vector<bool> m_contextPresent;
     // Does the slice (`nal` at its header byte, whose header names PPS
     // `ppsId`) name a parameter set of the reference and keep the rules of
-    // its whole header? Only asked with two-byte lengths; true when no
-    // context was given.
+    // its whole header? True when no context was given.
     bool wholeHeaderHolds(const uint8_t* nal, uint32_t length, uint32_t ppsId) const;
+    // The same for the first slice of a picture of short slices, which is
+    // false when no context was given.
+    bool shortPictureHolds(const uint8_t* nal, uint32_t length) const;
+    // Reference pictures none of whose slices passes the scan's unit test,
+    // and whether they were common enough to take such pictures alone.
+    uint32_t m_shortPictures = 0;
+    bool m_shortPicturesCommon = false;
     mutable std::string m_headerProblem;  // what the header parse found wrong, unused
     // The unit types the reference's samples held.
     std::bitset<32> m_unitTypes;
