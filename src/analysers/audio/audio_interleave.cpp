@@ -82,6 +82,7 @@ void AudioInterleave::reset() {
     m_maxFrameSize = kMaxAudioFrame;
     m_firstBytes.reset();
     m_silentReference = false;
+    m_sizeRangeOf = nullptr;
     m_mediaDataStart = -1;
     m_lastOffset = 0;
     m_lastSize = 0;
@@ -332,6 +333,10 @@ int64_t AudioInterleave::resyncScore(const RunTally& run, int64_t j, int64_t exp
 
 void AudioInterleave::updateFrameSizeRange() {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
+    // Asked at every chunk; a long reference has tens of thousands of frames.
+    if (ref && ref == m_sizeRangeOf && ref->audioSamples().size() == m_sizeRangeSamples)
+        return;
+    m_sizeRangeOf = nullptr;
     m_silentReference = false;
     m_silentFrameFloor = 0;
     if (!ref || ref->audioSamples().empty()) {
@@ -340,6 +345,8 @@ void AudioInterleave::updateFrameSizeRange() {
         m_firstBytes.reset();
         return;
     }
+    m_sizeRangeOf = ref;
+    m_sizeRangeSamples = ref->audioSamples().size();
     std::vector<uint64_t> sizes;
     sizes.reserve(ref->audioSamples().size());
     for (const MediaSample& s : ref->audioSamples())

@@ -26,6 +26,7 @@ class GapVideo;
 struct SplitFrame;
 struct SplitTrack;
 class ScanBuffer;
+class ReferenceInfo;
 struct RepairState;
 struct ScanInfo;
 
@@ -481,6 +482,10 @@ private:
     // The smallest frame the reference's configuration can hold: one of
     // digital silence. A gap between two pictures may hold just that one.
     int64_t m_silentFrameFloor = 0;
+    // The reference (and its number of sound frames) the size range above
+    // was taken from; null: take it again.
+    const ReferenceInfo* m_sizeRangeOf = nullptr;
+    size_t m_sizeRangeSamples = 0;
     int64_t m_mediaDataStart = -1;
     int64_t m_lastOffset = 0;
     int64_t m_lastSize = 0;  // 0: no audio sample emitted yet
