@@ -31,11 +31,6 @@ constexpr size_t kMaxAnchors = 16;
 // The anchors must begin at least 95.0 % of the samples (in tenths of a
 // percent) before they are used as sample boundaries.
 constexpr uint32_t kFastCoverage = 950;
-// A picture none of whose slices passes the scan's unit test is taken alone
-// only when the reference had at least this many such pictures, and at
-// least one in this many of its pictures was one.
-constexpr uint32_t kMinShortPictures = 16;
-constexpr uint32_t kShortPictureShare = 100;
 
 // Units that open an access unit: nothing of the picture before them can
 // follow them (access unit delimiter, SEI, SPS extension, and the parameter
@@ -84,19 +79,14 @@ bool Avc1SampleProfile::learn(const uint8_t* data, int64_t size) {
         pos += int64_t(length) + prefix;
     }
 
-    // One walk over all the sample's units: their types, whether every
-    // payload is free of start-code-like sequences, and its longest slice.
-    uint32_t longestSlice = 0;
+    // One walk over all the sample's units: their types, and whether every
+    // payload is free of start-code-like sequences.
     for (int64_t pos = 0; pos + prefix < size;) {
         const uint32_t length = bitstream::readUnitLength(data + pos, prefix);
-        const uint8_t type = H264::nalType(data[pos + prefix]);
-        m_unitTypes.set(type);
+        m_unitTypes.set(H264::nalType(data[pos + prefix]));
         m_payloadsClean = m_payloadsClean && H264::nalPayloadClean(data + pos + prefix, length);
-        if (H264::isSlice(type))
-            longestSlice = std::max(longestSlice, length);
         pos += int64_t(length) + prefix;
     }
-    m_shortPictures += longestSlice < H264::kMinScanSliceLength;
 
     const uint32_t sampleSize = uint32_t(size);
     auto cls = std::find_if(m_classes.begin(), m_classes.end(),
@@ -143,8 +133,6 @@ void Avc1SampleProfile::finishLearning() {
     m_anchors.clear();
     m_coverage = 0;
     m_fast = false;
-    m_shortPicturesCommon = m_lengthSize != 2 && m_shortPictures >= kMinShortPictures &&
-                            uint64_t(m_shortPictures) * kShortPictureShare >= m_samplesUsed;
     // Equal counts keep the order in which the keys were first met.
     std::stable_sort(m_anchorCounts.begin(), m_anchorCounts.end(),
                      [](const SampleAnchor& a, const SampleAnchor& b) { return a.count > b.count; });
@@ -316,9 +304,10 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     // codes it, but then a later slice must be one that the scan's unit test
     // takes on its own: a short unit alone is as likely a chance match.
     bool longSlice = false;
-    // A still scene codes whole pictures in a few bytes: where the reference
-    // shows that, a picture of short slices is taken when its first slice's
-    // whole header holds under the reference's parameter sets.
+    // A still scene codes whole pictures in a few bytes, whatever scene the
+    // reference shows: a picture of short slices is taken when its first
+    // slice's whole header holds under the reference's parameter sets. Not
+    // behind two-byte lengths, where any two bytes pass for a length.
     bool shortHolds = false;
     auto taken = [&] { return longSlice || shortHolds; };
     auto fits = [&] { return taken() && classFit(sliceType, sliceLength, slices); };
@@ -353,7 +342,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
             sliceType = nal.type;
             sliceLength = nal.length;
             firstHeader = data[pos + m_lengthSize];
-            shortHolds = m_shortPicturesCommon && shortPictureHolds(data + pos + m_lengthSize, nal.length);
+            shortHolds = m_lengthSize != 2 && shortPictureHolds(data + pos + m_lengthSize, nal.length);
         }
         if (nal.slice && !H264::readSliceHeaderStart(data + pos + m_lengthSize, nal.length, last))
             last = H264::SliceHeaderStart();

@@ -81,8 +81,8 @@ public:
     // access unit delimiter, an SEI, a slice of a new picture) or where the
     // bytes stop being NAL units that a sample can hold. Its first slice may
     // be short, but one of its slices must pass the scan's unit test, unless
-    // the reference's pictures were often that short (a still scene with
-    // four-byte lengths) and the first slice's whole header holds.
+    // (with four-byte lengths) the first slice's whole header holds: a still
+    // scene codes whole pictures in a few bytes.
     // nextPlausibleStart() offers short units as starts for that reason.
     int64_t measureSample(const uint8_t* data, int64_t n) const override;
 
@@ -194,10 +194,6 @@ private:
     // The same for the first slice of a picture of short slices, which is
     // false when no context was given.
     bool shortPictureHolds(const uint8_t* nal, uint32_t length) const;
-    // Reference pictures none of whose slices passes the scan's unit test,
-    // and whether they were common enough to take such pictures alone.
-    uint32_t m_shortPictures = 0;
-    bool m_shortPicturesCommon = false;
     mutable std::string m_headerProblem;  // what the header parse found wrong, unused
     // The unit types the reference's samples held.
     std::bitset<32> m_unitTypes;

@@ -289,14 +289,15 @@ const std::vector<Case> kAvc1Cases = {
     {"avc_still_scene_phone_black", {"analysers/h264/media/silent_black_10s.mp4"}, {}, repairrun::Identical | Clean},
     {"avc_still_scene_phone_edit_list", {"analysers/h264/media/edit_list_positive_shift.mp4"}, {},
      repairrun::Identical | Clean},
-    // The same still scene with loud PCM between its pictures: 1 picture
-    // of 300 came back.
+    // A still scene with loud PCM between its pictures, repaired with a
+    // reference of a moving one, whose pictures are never that short: 1
+    // picture of 300 came back.
     {"avc_still_scene_pcm_noise",
      {"avc_still_scene_pcm_noise.mov",
       "-f lavfi -i color=black:size=640x360:rate=30 -f lavfi -i anoisesrc=r=48000:a=0.5:seed=7 -frames:v 300 -t 10.5 "
       "-c:v libx264 -profile:v baseline -c:a pcm_s16le -ac 2"},
-     {"avc_still_scene_pcm_noise_ref.mov",
-      "-f lavfi -i color=black:size=640x360:rate=30 -f lavfi -i anoisesrc=r=48000:a=0.5:seed=8 -frames:v 90 -t 3 "
+     {"avc_moving_scene_pcm_noise_ref.mov",
+      "-f lavfi -i testsrc2=size=640x360:rate=30 -f lavfi -i anoisesrc=r=48000:a=0.5:seed=8 -frames:v 90 -t 3 "
       "-c:v libx264 -profile:v baseline -c:a pcm_s16le -ac 2"},
      repairrun::Identical | Clean},
 };
