@@ -65,12 +65,10 @@ void runScanLoop(ScanBuffer& buffer, ScanInfo& info, const std::vector<StreamAna
         }
         const uint8_t* data = buffer.get(cur, kWindowMinimum);
         const int32_t avail = buffer.available();
-        if (avail <= kWindowTail) {
-            info.currentOffset = cur + std::max(avail, 0);
-            if (avail > 0) {
-                previousWindow = cur;
-                continue;
-            }
+        // The last few bytes are probed too: a still scene codes a whole
+        // picture in a dozen bytes, and the recording may end behind one.
+        if (avail <= 0) {
+            info.currentOffset = cur;
             break;
         }
         previousWindow = cur;

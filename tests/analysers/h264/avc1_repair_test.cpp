@@ -289,6 +289,10 @@ const std::vector<Case> kAvc1Cases = {
     {"avc_still_scene_phone_black", {"analysers/h264/media/silent_black_10s.mp4"}, {}, repairrun::Identical | Clean},
     {"avc_still_scene_phone_edit_list", {"analysers/h264/media/edit_list_positive_shift.mp4"}, {},
      repairrun::Identical | Clean},
+    // Cut off 17 bytes behind the start of its last picture, which the scan
+    // never looked at: it left the last 32 bytes of its input alone.
+    {"avc_still_scene_phone_cut", {"analysers/h264/media/edit_list_positive_shift.mp4"}, {}, Clean, 0, 100,
+     100, 0.6},
     // A still scene with loud PCM between its pictures, repaired with a
     // reference of a moving one, whose pictures are never that short: 1
     // picture of 300 came back.
