@@ -436,6 +436,19 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     const ChunkSearch search(codec(), m_chunkProfiles, gapLimit(), m_label);
     codec().setSearchWindow(data, n, offset);
     int64_t skipped = search.search(data, n, range, chunk);
+    uint32_t fewest = UINT32_MAX;
+    for (const ChunkProfile& p : m_chunkProfiles)
+        fewest = std::min(fewest, p.samples);
+    const bool lonePictures = skipped >= 0 && fewest == 1 && chunk.samples.size() == 1;
+    // Where a recorder writes its pictures one by one between sound frames,
+    // a chance "picture" in a frame may run on across the real ones behind
+    // it (one of 40 KB had swallowed a dozen); a real picture rarely holds
+    // the start of another. Only one that does is held against the sound.
+    bool holdsPicture = false;
+    if (lonePictures && codec().lengthSize() != 2) {
+        ChunkCandidate inner;
+        holdsPicture = search.search(data + skipped + 1, n - skipped - 1, chunk.size - 1, inner) >= 0;
+    }
     codec().setSearchWindow(nullptr, 0, 0);
     // Media data ends at a top-level atom: the recording's index or free
     // space, or, in files joined one behind the other, the next recording.
@@ -483,8 +496,11 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     }
     // Where any two bytes pass for a unit's length, a "picture" that a run
     // of sound frames from the gap's start reads across is the inside of a
-    // frame.
-    if (gapStart > 0 && codec().lengthSize() == 2 && insideSoundFrames(buffer, gapStart, chunk.offset)) {
+    // frame; behind four-byte lengths, one that holds another picture, when
+    // the run ends where a picture begins.
+    const bool twoByteLengths = codec().lengthSize() == 2;
+    if (gapStart > 0 && (twoByteLengths || holdsPicture) &&
+        insideSoundFrames(buffer, gapStart, chunk.offset, !twoByteLengths)) {
         m_skipUntil = chunk.offset + 1;
         FLOG(LogLevel::Debug) << m_label << " chunk candidate ofs=" << chunk.offset << " lies inside sound frames";
         return false;
@@ -495,14 +511,10 @@ bool ChunkVideoAnalyser::analyse(int64_t offset, ScanBuffer& buffer) {
     // Where the reference writes pictures one by one (a muxer interleaving
     // by time), every picture stands behind whole packets, however little
     // sound lies in front of it.
-    uint32_t fewest = UINT32_MAX;
-    for (const ChunkProfile& p : m_chunkProfiles)
-        fewest = std::min(fewest, p.samples);
     const int64_t flush = ref && ref->interleaveCycle().largestLaterSoundGap() > 0
                               ? int64_t(std::min<uint64_t>(ref->interleaveCycle().largestLaterSoundGap(), INT32_MAX))
                               : g2;
     const bool lastFlush = chunk.offset + chunk.size + flush >= end;
-    const bool lonePictures = fewest == 1 && chunk.samples.size() == 1;
     int64_t amidAt = 0, amidLength = 0;
     if (gapStart > 0 && (chunk.samples.size() < fewest || lonePictures) &&
         m_interleave.pcmCutByChance(buffer, gapStart, chunk.offset, lastFlush, lonePictures) &&
@@ -710,7 +722,7 @@ void ChunkVideoAnalyser::finish(ScanBuffer& buffer) {
     applyCompositionOrder(buffer);
 }
 
-bool ChunkVideoAnalyser::insideSoundFrames(ScanBuffer& buffer, int64_t from, int64_t at) {
+bool ChunkVideoAnalyser::insideSoundFrames(ScanBuffer& buffer, int64_t from, int64_t at, bool pictureBehind) {
     // A picture that a lone frame would read across is sound only where
     // the frame ends in front of a picture: a single chance frame over other
     // data is not rare enough to give up a picture for. This far behind it
@@ -722,7 +734,7 @@ bool ChunkVideoAnalyser::insideSoundFrames(ScanBuffer& buffer, int64_t from, int
         end = m_interleave.mpegRunAcross(buffer, from, at, frames);
     if (end < 0)
         return false;
-    if (frames >= 2)
+    if (frames >= 2 && !pictureBehind)
         return true;
     const ByteBlock block = buffer.readBlock(end, int32_t(std::min(kPictureRead, buffer.fileSize() - end)));
     return block.length() > 0 && codec().measureSample(block.data(), block.length()) > 0;

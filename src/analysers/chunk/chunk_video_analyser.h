@@ -109,9 +109,9 @@ private:
     // atom rather than at the end of the input).
     int64_t cutPictureAtEnd(ScanBuffer& buffer, int64_t from, int64_t end);
     // Do the bytes at `at` lie inside the AAC or MPEG audio frames that run
-    // from `from`: two or more frames across it, or one that ends where a
-    // picture begins?
-    bool insideSoundFrames(ScanBuffer& buffer, int64_t from, int64_t at);
+    // from `from`: two or more frames across it (unless `pictureBehind`), or
+    // frames that end where a picture begins?
+    bool insideSoundFrames(ScanBuffer& buffer, int64_t from, int64_t at, bool pictureBehind = false);
     // Composition offsets of the collected frames from their picture order counts.
     void applyCompositionOrder(ScanBuffer& buffer);
     // Pictures whose slices are all too short for the chunk search, found

@@ -293,6 +293,9 @@ const std::vector<Case> kAvc1Cases = {
     // never looked at: it left the last 32 bytes of its input alone.
     {"avc_still_scene_phone_cut", {"analysers/h264/media/edit_list_positive_shift.mp4"}, {}, Clean, 0, 100,
      100, 0.6},
+    // 388 bytes into an AAC frame lie what reads as a whole picture of one
+    // 40 KB slice, which swallowed the 12 pictures and 20 frames behind it.
+    {"avc_chance_slice_in_aac", {"analysers/h264/media/chance_slice_in_aac.mp4"}, {}, Order | Clean},
     // A still scene with loud PCM between its pictures, repaired with a
     // reference of a moving one, whose pictures are never that short: 1
     // picture of 300 came back.
