@@ -17,7 +17,7 @@ using ProgressCallback = std::function<bool(double percent)>;
 // Constants of the window walk.
 constexpr int32_t kWindowMinimum = 8192;  // bytes asked of every window
 constexpr int32_t kWindowOverlap = 5000;  // lets a structure cut by a window end be seen whole in the next
-constexpr int32_t kWindowTail = 32;       // a window's last bytes beyond its overlap are probed with it below this
+constexpr int32_t kWindowTail = 32;       // fewer bytes than this beyond the overlap: the window is probed whole
 
 // Runs prepare, the windows from info.currentOffset, and finish on every
 // active analyser. The stop offset and the cancel request end the scan
