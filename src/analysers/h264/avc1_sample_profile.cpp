@@ -306,8 +306,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
     bool longSlice = false;
     // A still scene codes whole pictures in a few bytes, whatever scene the
     // reference shows: a picture of short slices is taken when its first
-    // slice's whole header holds under the reference's parameter sets. Not
-    // behind two-byte lengths, where any two bytes pass for a length.
+    // slice's whole header holds under the reference's parameter sets.
     bool shortHolds = false;
     auto taken = [&] { return longSlice || shortHolds; };
     auto fits = [&] { return taken() && classFit(sliceType, sliceLength, slices); };
@@ -342,7 +341,7 @@ int64_t Avc1SampleProfile::measureSample(const uint8_t* data, int64_t n) const {
             sliceType = nal.type;
             sliceLength = nal.length;
             firstHeader = data[pos + m_lengthSize];
-            shortHolds = m_lengthSize != 2 && shortPictureHolds(data + pos + m_lengthSize, nal.length);
+            shortHolds = shortPictureHolds(data + pos + m_lengthSize, nal.length);
         }
         if (nal.slice && !H264::readSliceHeaderStart(data + pos + m_lengthSize, nal.length, last))
             last = H264::SliceHeaderStart();

@@ -81,8 +81,8 @@ public:
     // access unit delimiter, an SEI, a slice of a new picture) or where the
     // bytes stop being NAL units that a sample can hold. Its first slice may
     // be short, but one of its slices must pass the scan's unit test, unless
-    // (with four-byte lengths) the first slice's whole header holds: a still
-    // scene codes whole pictures in a few bytes.
+    // the first slice's whole header holds: a still scene codes whole
+    // pictures in a few bytes.
     // nextPlausibleStart() offers short units as starts for that reason.
     int64_t measureSample(const uint8_t* data, int64_t n) const override;
 

@@ -178,3 +178,19 @@ TEST(TwoByteLengthsPcm, FirstGapOfTheReferenceIsNoLastFlush) {
     EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));
     EXPECT_EQ(mappedChecksums(o.repaired, "a"), mappedChecksums(original, "a"));
 }
+
+// A still scene between AAC frames of noise, repaired with a reference of a
+// moving one: its pictures of a dozen bytes, too short for the scan's unit
+// test, were left in the sound, and half of the sound with them.
+TEST(TwoByteLengthsStill, PicturesOfADozenBytesComeBack) {
+    const std::string test = "TwoByteLengths.still";
+    const Layout l{"still", "", "-ac 2 -b:a 128k", "anoisesrc=r=48000:a=0.5:seed=3", "-profile:v baseline"};
+    const std::string original = phoneRecording(test, "recording.mp4", "color", 6, l);
+    const std::string reference = phoneRecording(test, "reference.mp4", "mandelbrot", 3, l);
+    ASSERT_FALSE(original.empty());
+    ASSERT_FALSE(reference.empty());
+    const Outcome o = repair(test, reference, withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));
+    EXPECT_EQ(decodeErrors(o.repaired), "");
+}
