@@ -41,7 +41,9 @@ int64_t topLevelAtomAfter(ScanBuffer& buffer, int64_t from, int64_t end) {
 
 // Where the media data atom that holds `first` says it ends; -1 when its
 // header is not found close in front or gives no size (a recorder that
-// stopped early leaves 0 there).
+// stopped early leaves 0 there). Some recorders nest an 'mdat' of size 0
+// behind a 'wide' atom inside the one that gives the size: the search goes
+// on in front of a header that holds no end behind `first`.
 int64_t mediaDataEnd(ScanBuffer& buffer, int64_t first) {
     const int64_t from = std::max<int64_t>(first - kMediaDataHeaderSearch, 0);
     ByteBlock block = buffer.readBlock(from, int32_t(first - from));
@@ -53,8 +55,8 @@ int64_t mediaDataEnd(ScanBuffer& buffer, int64_t first) {
         if (size == 1 && q + 12 <= block.length())
             size = bitstream::readBE64(d + q + 4);
         const int64_t atom = from + q - 4;
-        return size > 16 && size < uint64_t(INT64_MAX - atom) && atom + int64_t(size) > first ? atom + int64_t(size)
-                                                                                                : -1;
+        if (size > 16 && size < uint64_t(INT64_MAX - atom) && atom + int64_t(size) > first)
+            return atom + int64_t(size);
     }
     return -1;
 }

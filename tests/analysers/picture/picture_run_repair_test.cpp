@@ -5,6 +5,7 @@
 // of that time, so each picture ends where audio begins; the reference has
 // other content and is shorter, so its interleave must be carried on.
 
+#include "support/atom_builder.h"
 #include "support/repair_run.h"
 #include "support/test_support.h"
 
@@ -85,4 +86,30 @@ TEST(PictureRunRepair, StartCodesInNoiseEndCleanly) {
             repair("PictureRunRepair.Noise_" + std::string(r->name), testsupport::fixture(ref.file, ref.args), noise);
         EXPECT_NE(o.log.find("[INFO] scan end\n"), std::string::npos) << o.errors;
     }
+}
+
+// A QuickTime recorder's media data atom that holds a 'wide' atom and an
+// inner 'mdat' of size 0 in front of the payload: the end of the media data
+// was read from the inner header, which gives none, so the last picture,
+// which ends with the data, was dropped as one the input may cut.
+TEST(PictureRunRepair, LastPictureEndsWhereTheOuterMediaDataHeaderSays) {
+    const Settings& r = kRecordings[2];
+    // The sound stops half a second before the pictures do.
+    Bytes d = testsupport::readFile(testsupport::fixture(
+        "picrun_mp4v_pictures_last.mp4", std::string("-f lavfi -i testsrc2=size=352x288:rate=25 -f lavfi -i "
+                                                     "sine=frequency=440:sample_rate=48000:duration=2.5 -t 3 ") +
+                                             r.settings));
+    const size_t at = testsupport::findType(d, "mdat");
+    ASSERT_TRUE(at != std::string::npos && at >= 4);
+    const size_t header = at - 4;
+    const uint8_t nested[16] = {0, 0, 0, 8, 'w', 'i', 'd', 'e', 0, 0, 0, 0, 'm', 'd', 'a', 't'};
+    testsupport::setBe32(d.data() + header, testsupport::be32(d.data() + header) + 16);
+    d.insert(d.begin() + long(header + 8), nested, nested + sizeof nested);
+    testsupport::mapChunkOffsets(d, [header](uint64_t v) { return v > header ? v + 16 : v; });
+    const std::string original = testsupport::writeScratch("PictureRunRepair.nested_original", "nested.mp4", d);
+    const auto ref = make(r, "mandelbrot", "anoisesrc=amplitude=0.2:seed=14", 1, "_ref");
+    const Outcome o = repair("PictureRunRepair.Nested", testsupport::fixture(ref.file, ref.args),
+                             withoutIndex(original), "", original);
+    EXPECT_EQ(o.video.recovered, o.video.alive);
+    EXPECT_EQ(packetCounts(o.repaired), packetCounts(original));
 }
