@@ -24,6 +24,14 @@ constexpr size_t kSampleHeadBytes = 32;
 constexpr size_t kSampleTailBytes = 8;
 // More than this in front of the first chunk is not a few left-out frames.
 constexpr uint64_t kMaxUnlistedLead = 65536;
+// A record in front of every chunk is a few bytes; alignment to sectors
+// would give gaps of all lengths. It must stand between this many chunks at
+// least, and all but one in this many.
+constexpr int64_t kMaxChunkPad = 64;
+constexpr uint64_t kMinChunkPads = 8;
+constexpr uint64_t kPadExceptions = 20;
+// The bytes of so many of them are read.
+constexpr uint64_t kPadsRead = 256;
 
 const Fourcc kVide = makeFourcc("vide");
 const Fourcc kSoun = makeFourcc("soun");
@@ -67,6 +75,19 @@ std::string ReferenceChunkAnalysis::hexAt(uint64_t offset, size_t count) {
     return hexText(buffer, got);
 }
 
+void ReferenceChunkAnalysis::notePadBytes(uint64_t offset, size_t count, std::vector<int16_t>& bytes) {
+    uint8_t buffer[kMaxChunkPad];
+    if (count > sizeof(buffer) || offset > kOpenEnd || m_file.readAt(int64_t(offset), buffer, count) != count)
+        return;
+    const bool first = bytes.empty();
+    bytes.resize(count, -1);
+    for (size_t i = 0; i < count; ++i)
+        if (first)
+            bytes[i] = buffer[i];
+        else if (bytes[i] != buffer[i])
+            bytes[i] = -1;
+}
+
 void ReferenceChunkAnalysis::run() {
     FLOG(LogLevel::Notice) << "---------reffile analyse (chunks)----------";
     MovieFile* movie = m_info.movie();
@@ -103,6 +124,10 @@ void ReferenceChunkAnalysis::run() {
     uint64_t cycleBytes = 0;
     uint64_t firstChunk = kOpenEnd;  // where the media data's first chunk starts
     bool leadOfSingles = true;       // only single-chunk tracks so far
+    // The bytes between one chunk and the next: the first such gap, and how
+    // many gaps were that long or not.
+    int64_t pad = -1;
+    uint64_t padsAlike = 0, padsOther = 0;
 
     for (int owner = nextChunkOwner(walks); owner >= 0;) {
         TrackWalk& walk = walks[size_t(owner)];
@@ -182,6 +207,14 @@ void ReferenceChunkAnalysis::run() {
         // The last chunk of the file has no measurable gap.
         const bool gapKnown = limit != kOpenEnd;
         const int64_t gap = gapKnown ? int64_t(limit - position) : -1;
+        // Only chunks whose samples all fit say what lies behind them.
+        if (gap >= 0 && taken == perChunk) {
+            if (pad < 0)
+                pad = gap;
+            (gap == pad ? padsAlike : padsOther) += 1;
+            if (gap == pad && pad > 0 && pad <= kMaxChunkPad && padsAlike <= kPadsRead)
+                notePadBytes(position, size_t(pad), layout.m_chunkPadBytes);
+        }
 
         // Interleave cycle: it ends when the next chunk belongs to a track
         // that already had a chunk in it, other than this one.
@@ -245,6 +278,15 @@ void ReferenceChunkAnalysis::run() {
     }
     m_file.close();
     layout.m_audioChunksSizeAll = audioRunBytesMax ? uint32_t(audioRunBytesMax) : kDefaultAudioChunksSizeAll;
+    const bool padFixed = std::any_of(layout.m_chunkPadBytes.begin(), layout.m_chunkPadBytes.end(),
+                                      [](int16_t b) { return b >= 0; });
+    if (pad > 0 && pad <= kMaxChunkPad && padsAlike >= kMinChunkPads && padsOther * kPadExceptions <= padsAlike &&
+        padFixed) {
+        layout.m_chunkPad = uint32_t(pad);
+        FLOG(LogLevel::Info) << "every chunk is followed by " << pad << " bytes of no track";
+    } else {
+        layout.m_chunkPadBytes.clear();
+    }
     layout.m_fingerprint = fingerprint(m_info);
     FLOG(LogLevel::Notice) << "---------reffile analyse complete----------";
 }

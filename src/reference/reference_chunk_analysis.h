@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class ReferenceInfo;
 struct MovieFile;
@@ -29,6 +30,9 @@ public:
 
 private:
     std::string hexAt(uint64_t offset, size_t count);
+    // Folds the `count` bytes at `offset` into `bytes`: a byte that differs
+    // from the ones noted before becomes -1 (the first call notes them all).
+    void notePadBytes(uint64_t offset, size_t count, std::vector<int16_t>& bytes);
 
     ReferenceInfo& m_info;
     platform::File m_file;  // the reference, opened again for raw reads

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A reference without audio chunks gives no cycle size; the analysers that use
 // it as a search window get this many bytes (about 0.5 s of 48 kHz stereo
@@ -27,5 +28,12 @@ struct ReferenceChunkLayout {
     // Bytes at the start of the media data in front of every chunk, that
     // no track lists (an encoder's first frames the writer left out).
     uint32_t m_mediaDataUnlisted = 0;
+    // Bytes that lie between every chunk and the next, whatever their
+    // tracks (a record some cameras write in front of each chunk); 0: none,
+    // or not the same everywhere.
+    uint32_t m_chunkPad = 0;
+    // Those bytes where they are the same behind every chunk (-1 where
+    // they differ): what tells such a record from the start of a frame.
+    std::vector<int16_t> m_chunkPadBytes;
     std::string m_fingerprint;            // codec configuration summary
 };

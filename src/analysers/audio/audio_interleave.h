@@ -370,11 +370,12 @@ private:
     void fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags);
     // The split of a shared gap over `states` (beginSharedGap), pictures
     // amid the sound included where the gap's start is known; `expected`
-    // and `tolerances` get each sound track's frames due and their slack.
+    // and `tolerances` get each sound track's frames due and their slack,
+    // `padding` the bytes between chunks that belong to no track.
     std::vector<SplitFrame> splitSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
                                            const std::vector<AudioInterleave*>& states,
                                            std::vector<int64_t>& expected, std::vector<int64_t>& tolerances,
-                                           int64_t& covered);
+                                           int64_t& covered, int64_t& padding);
     // Takes the pictures out of `frames` and returns them.
     static std::vector<SplitFrame> takePictures(std::vector<SplitFrame>& frames);
     void emitPictures(ScanBuffer& input, const std::vector<SplitFrame>& pictures);

@@ -125,7 +125,8 @@ std::vector<AudioInterleave*> AudioInterleave::beginSharedGap(int64_t a) {
 std::vector<SplitFrame> AudioInterleave::splitSharedGap(ScanBuffer& input, int64_t a, int64_t b, unsigned flags,
                                                         const std::vector<AudioInterleave*>& states,
                                                         std::vector<int64_t>& expected,
-                                                        std::vector<int64_t>& tolerances, int64_t& covered) {
+                                                        std::vector<int64_t>& tolerances, int64_t& covered,
+                                                        int64_t& padding) {
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const std::vector<InterleaveTrack>& cycle = ref->interleaveCycle().audioTracks();
 
@@ -196,11 +197,17 @@ std::vector<SplitFrame> AudioInterleave::splitSharedGap(ScanBuffer& input, int64
     covered = a;
     SharedGapSplit splitter(std::move(tracks));
     splitter.setTailCut((flags & GapAtEnd) != 0);
-    if (flags & GapStartGuessed)
-        return splitter.splitGuessedStart(input, a, b, covered);
-    if (m_gapVideo)
-        splitter.setPictures([this](const uint8_t* data, int64_t n) { return m_gapVideo->samplesAt(data, n); });
-    return splitter.split(input, a, b, covered);
+    splitter.setChunkPad(m_repairState->m_reference->layout().m_chunkPadBytes);
+    std::vector<SplitFrame> frames;
+    if (flags & GapStartGuessed) {
+        frames = splitter.splitGuessedStart(input, a, b, covered);
+    } else {
+        if (m_gapVideo)
+            splitter.setPictures([this](const uint8_t* data, int64_t n) { return m_gapVideo->samplesAt(data, n); });
+        frames = splitter.split(input, a, b, covered);
+    }
+    padding = splitter.paddingSkipped();
+    return frames;
 }
 
 std::vector<SplitFrame> AudioInterleave::takePictures(std::vector<SplitFrame>& frames) {
@@ -220,8 +227,9 @@ size_t AudioInterleave::emitPicturesAmidSharedGap(ScanBuffer& input, int64_t a, 
     // The split the gap's fill will make, for its pictures only.
     const std::vector<AudioInterleave*> states = beginSharedGap(a);
     std::vector<int64_t> expected, tolerances;
-    int64_t covered = a;
-    std::vector<SplitFrame> frames = splitSharedGap(input, a, b, GapPlain, states, expected, tolerances, covered);
+    int64_t covered = a, padding = 0;
+    std::vector<SplitFrame> frames =
+        splitSharedGap(input, a, b, GapPlain, states, expected, tolerances, covered, padding);
     const std::vector<SplitFrame> pictures = takePictures(frames);
     emitPictures(input, pictures);
     return pictures.size();
@@ -232,12 +240,12 @@ void AudioInterleave::fillSharedGap(ScanBuffer& input, int64_t a, int64_t b, uns
     const ReferenceInfo* ref = m_repairState->m_reference.get();
     const bool fresh = noSoundYet(states);
     std::vector<int64_t> expected, tolerances;
-    int64_t covered = a;
-    std::vector<SplitFrame> frames = splitSharedGap(input, a, b, flags, states, expected, tolerances, covered);
+    int64_t covered = a, padding = 0;
+    std::vector<SplitFrame> frames = splitSharedGap(input, a, b, flags, states, expected, tolerances, covered, padding);
     const std::vector<SplitFrame> pictures = takePictures(frames);
     if (twinTracks() && !bandsNameChunks(input, frames, states.size(), !fresh && !(flags & GapAtEnd)))
         dealTwinChunks(frames, states.size(), fresh, (flags & GapAtEnd) != 0, covered < b);
-    int64_t explained = 0;
+    int64_t explained = padding;
     for (const SplitFrame& f : frames)
         explained += f.size;
     for (const SplitFrame& p : pictures)

@@ -322,7 +322,18 @@ int SharedGapSplit::followed(int64_t end, int depth) {
     return level;
 }
 
+bool SharedGapSplit::padAt(int64_t pos) const {
+    const int64_t n = int64_t(m_padBytes.size());
+    if (n == 0 || pos < m_a || m_b - pos < n)
+        return false;
+    for (int64_t i = 0; i < n; ++i)
+        if (m_padBytes[size_t(i)] >= 0 && m_data[pos - m_a + i] != m_padBytes[size_t(i)])
+            return false;
+    return true;
+}
+
 int SharedGapSplit::followedUncached(int64_t end, int depth) {
+    end = behindPad(end);
     if (end == m_b)
         return kStrong;
     if (m_b - end < kMinTail) {
@@ -401,8 +412,10 @@ std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int6
     if (b <= a || m_tracks.empty())
         return {};
     load(input, a, b);
+    const int64_t trailing = trimTrailingPad();
     std::vector<SplitTrack> tracks = m_tracks;
-    std::vector<SplitFrame> frames = splitFrom(a, tracks, covered, true);
+    std::vector<SplitFrame> frames = splitFrom(behindPad(a), tracks, covered, true);
+    int64_t padding = frames.empty() ? 0 : m_padSkipped + (behindPad(a) - a) + trailing;
     // Damage inside the gap stops the frames; behind it they go on from
     // the first position whose frames reach the gap's end.
     if (m_b - covered >= kMinTail) {
@@ -411,8 +424,12 @@ std::vector<SplitFrame> SharedGapSplit::split(ScanBuffer& input, int64_t a, int6
         if (!rest.empty()) {
             frames.insert(frames.end(), rest.begin(), rest.end());
             covered = end;
+            padding += m_padSkipped + (frames.size() == rest.size() ? trailing : 0);
         }
     }
+    if (covered == m_b)
+        covered += trailing;
+    m_padSkipped = padding;
     return frames;
 }
 
@@ -422,8 +439,23 @@ std::vector<SplitFrame> SharedGapSplit::splitGuessedStart(ScanBuffer& input, int
     if (b - a < kMinTail || m_tracks.empty())
         return {};
     load(input, a, b);
+    const int64_t trailing = trimTrailingPad();
     std::vector<SplitTrack> tracks = m_tracks;
-    return restart(a, tracks, covered, true);
+    std::vector<SplitFrame> frames = restart(a, tracks, covered, true);
+    if (!frames.empty()) {
+        m_padSkipped += trailing;
+        covered += covered == m_b ? trailing : 0;
+    }
+    return frames;
+}
+
+int64_t SharedGapSplit::trimTrailingPad() {
+    m_padSkipped = 0;
+    const int64_t n = int64_t(m_padBytes.size());
+    if (n == 0 || m_b < m_gapEnd || !padAt(m_b - n))
+        return 0;
+    m_b -= n;
+    return n;
 }
 
 std::vector<SplitFrame> SharedGapSplit::restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered,
@@ -505,12 +537,18 @@ int64_t SharedGapSplit::endNamedBySizes(const FrameChain& chain, int64_t k, size
             return f;
         own = own && owner == int(t);
     }
-    return own && (ended || chain[size_t(k)] == m_b) ? k : -1;
+    return own && (ended || behindPad(chain[size_t(k)]) == m_b) ? k : -1;
 }
 
 std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<SplitTrack>& tracks, int64_t& covered,
                                                  bool opening) {
     std::vector<SplitFrame> frames;
+    m_padSkipped = 0;
+    const auto skipPad = [this](int64_t end) {
+        const int64_t next = behindPad(end);
+        m_padSkipped += next - end;
+        return next;
+    };
     std::vector<size_t> order(tracks.size());
     // The order of one step, with the tracks sent behind the others; kept
     // across steps so that a step allocates nothing.
@@ -540,7 +578,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         }
         if (const int64_t pictures = picturesFollowed(pos)) {
             frames.push_back(SplitFrame{SplitFrame::kPictures, pos, pictures});
-            pos += pictures;
+            pos = skipPad(pos + pictures);
             going = -1;
             goingFrames = 0;
             continue;
@@ -598,7 +636,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
             // A chain that fills the rest of the gap exactly is the chunk's
             // end too when no other sound track could have written its last
             // frames: taking fewer would strand frames too short to find.
-            const bool fills = chain[size_t(k)] == m_b && soundTracks == 1;
+            const bool fills = behindPad(chain[size_t(k)]) == m_b && soundTracks == 1;
             // Near the expected count, the frames' sizes may tell where the
             // chunk ends where the decoders do not (silence between tracks).
             // A recording that stops ends its tracks' last chunks early.
@@ -642,7 +680,7 @@ std::vector<SplitFrame> SharedGapSplit::splitFrom(int64_t pos, std::vector<Split
         SplitTrack& track = tracks[size_t(chosen)];
         track.audioSeconds += double(take) * track.frameSeconds;
         track.chunkFrames = std::max<int64_t>(track.chunkFrames - take, 1);
-        pos = chain[size_t(take)];
+        pos = skipPad(chain[size_t(take)]);
     }
     covered = pos;
     return frames;

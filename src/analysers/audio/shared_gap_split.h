@@ -101,6 +101,14 @@ public:
     // bytes for a frame of sound, so they are asked first).
     void setPictures(PictureProbe probe) { m_pictures = std::move(probe); }
 
+    // Every chunk is followed by bytes that belong to no track (a record
+    // some cameras write in front of each chunk), the video chunk in front
+    // of the gap too; `bytes` are their values where the reference's agree
+    // (-1 elsewhere). Where they stand behind a chunk they are stepped
+    // over, and counted in paddingSkipped().
+    void setChunkPad(std::vector<int16_t> bytes) { m_padBytes = std::move(bytes); }
+    int64_t paddingSkipped() const { return m_padSkipped; }
+
     // The frames of [a, b) in file order, as far as they can be followed
     // from a; `covered` is where the last one ends (a when none was found).
     std::vector<SplitFrame> split(ScanBuffer& input, int64_t a, int64_t b, int64_t& covered);
@@ -211,8 +219,18 @@ private:
     std::vector<SplitFrame> restart(int64_t from, std::vector<SplitTrack>& tracks, int64_t& covered,
                                     bool opening = false);
 
+    // Do the chunk padding's bytes stand at `pos`?
+    bool padAt(int64_t pos) const;
+    // The padding behind the gap's last chunk is no part of the gap's
+    // chunks: the gap ends in front of it. Its length (0: none there).
+    int64_t trimTrailingPad();
+    // Where the next chunk begins behind one that ends at `end`.
+    int64_t behindPad(int64_t end) const { return padAt(end) ? end + int64_t(m_padBytes.size()) : end; }
+
     std::vector<SplitTrack> m_tracks;
     bool m_tailCut = false;
+    std::vector<int16_t> m_padBytes;
+    int64_t m_padSkipped = 0;  // by the last splitFrom(), or by split() in all
     PictureProbe m_pictures;
     int64_t m_gapEnd = 0;  // b: the bytes read may stop short of it
     ByteBlock m_block;
