@@ -52,7 +52,7 @@ Bytes withChunkRecords(const std::string& file) {
 std::string recording(const std::string& test, const std::string& name, const char* scene, int seconds) {
     const std::string made = testsupport::fixture(
         name, "-f lavfi -i " + std::string(scene) + "=size=320x240:rate=30 -f lavfi -i sine=f=440:r=48000 -i " +
-                  testsupport::quote(testmedia::captionCuesPath(12, true)) +
+                  testsupport::quote(testmedia::captionCues(12, true)) +
                   " -map 0:v -map 1:a -map 2:s -t " + std::to_string(seconds) +
                   " -c:v libx264 -pix_fmt yuv420p -c:a aac -c:s mov_text -chunk_duration 500000");
     return testsupport::writeScratch(test + "." + name, name, withChunkRecords(made));
