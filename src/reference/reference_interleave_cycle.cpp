@@ -328,13 +328,16 @@ void forEachChunk(const MovieTrack& track, F f) {
 }
 
 // The most sound bytes the movie holds between two video chunks (or in
-// front of the first, or behind the last).
-// The most sound bytes between two video chunks, or behind the last; with
-// `afterFirstGap`, those in front of the second video chunk left out (a
-// muxer may hold back seconds of sound behind the first pictures).
-uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video, bool afterFirstGap = false) {
+// front of the first, or behind the last), and the same but for those in
+// front of the second video chunk (a muxer may hold back seconds of sound
+// behind the first pictures).
+struct SoundGaps {
+    uint64_t largest = 0, largestLater = 0;
+};
+SoundGaps learnLargestSoundGaps(const MovieFile& movie, const MovieTrack* video) {
+    SoundGaps out;
     if (!video)
-        return 0;
+        return out;
     std::vector<std::pair<uint64_t, uint64_t>> chunks;  // offset, sound bytes (video: UINT64_MAX)
     for (uint64_t offset : video->m_chunkOffsets)
         chunks.emplace_back(offset, UINT64_MAX);
@@ -347,7 +350,7 @@ uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video, b
         });
     }
     std::sort(chunks.begin(), chunks.end());
-    uint64_t largest = 0, run = 0;
+    uint64_t run = 0;
     size_t pictureChunks = 0;
     for (const auto& [offset, bytes] : chunks) {
         if (bytes == UINT64_MAX) {
@@ -356,10 +359,11 @@ uint64_t learnLargestSoundGap(const MovieFile& movie, const MovieTrack* video, b
             continue;
         }
         run += bytes;
-        if (!afterFirstGap || pictureChunks >= 2)
-            largest = std::max(largest, run);
+        out.largest = std::max(out.largest, run);
+        if (pictureChunks >= 2)
+            out.largestLater = std::max(out.largestLater, run);
     }
-    return largest;
+    return out;
 }
 
 // The sound chunks of the first gap that holds any, merged per track run:
@@ -595,8 +599,9 @@ void ReferenceInterleaveCycle::learn(const MovieFile& movie) {
     learnTouchingFollowers(movie, m_metadata);
     m_oneChunkPerGap = learnOneChunkPerGap(movie, video);
     m_chunksShareTime = learnChunksShareTime(movie, video);
-    m_largestSoundGap = learnLargestSoundGap(movie, video);
-    m_largestLaterSoundGap = learnLargestSoundGap(movie, video, true);
+    const SoundGaps gaps = learnLargestSoundGaps(movie, video);
+    m_largestSoundGap = gaps.largest;
+    m_largestLaterSoundGap = gaps.largestLater;
     m_millisecondOrder = m_audio.size() > 1 && learnMillisecondOrder(movie);
     if (m_audio.size() > 1)
         m_firstGap = learnFirstGap(movie, video);
